@@ -1,0 +1,17 @@
+// Start-up: the fixed order in which the program brings itself up, from the entry point to
+// the console.
+#pragma once
+#include <cstddef>
+
+namespace kov::boot {
+
+// Native stack of the evaluating thread, and the part kept back for raising stack-overflow.
+constexpr std::size_t stack_size = std::size_t(256) << 20;
+constexpr std::size_t stack_reserve = std::size_t(8) << 20;
+
+// The whole program: systems-level start, then the runtime on the evaluating thread.
+int main(int argc, char** argv);
+// The language runtime start, in its fixed order (everything below the console).
+void init_runtime();
+
+}  // namespace kov::boot

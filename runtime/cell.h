@@ -1,0 +1,67 @@
+// The value cell: four 32-bit words. Word 0 is the header (datatype id in the low byte,
+// flags above), words 1-3 the payload whose meaning the datatype fixes. A cell never holds a
+// machine address: series, contexts and symbols are 32-bit ids. This is the only header that
+// knows the bit layout of a value.
+#pragma once
+#include <cstdint>
+#include <cstring>
+#include <bit>
+
+namespace kov {
+
+struct Cell {
+    uint32_t header;
+    uint32_t w1;
+    uint32_t w2;
+    uint32_t w3;
+};
+static_assert(sizeof(Cell) == 16, "a value cell is 16 bytes");
+
+// Datatype ids, from the one list in runtime/defs/datatypes.def.
+enum TypeId : uint8_t {
+    T_NONE_ID = 0,
+#define DATATYPE(id, name, ident) T_##ident = id,
+#include "runtime/defs/datatypes.def"
+#undef DATATYPE
+    T_LAST = 54,
+};
+
+namespace cell {
+
+// Header flags shared by several datatypes.
+constexpr uint32_t new_line = 0x40000000;        // the value starts a new line when molded
+constexpr uint32_t stack_context = 0x00400000;   // context values live on the value stack
+constexpr uint32_t field_changed = 0x00002000;   // on a word of an object's word list
+constexpr uint32_t owns_series = 0x00010000;     // on an object's context cell, an image! cell
+constexpr uint32_t event_block = 0x00001000;     // on an event! cell: word 2 holds a block
+
+inline uint32_t type(const Cell& c) { return c.header & 0xFF; }
+inline bool is(const Cell& c, uint32_t t) { return (c.header & 0xFF) == t; }
+// Replaces only the type byte; every flag stays.
+inline Cell& set_type(Cell& c, uint32_t t) {
+    c.header = (c.header & ~0xFFu) | (t & 0xFF);
+    return c;
+}
+inline void clear_new_line(Cell& c) { c.header &= ~new_line; }
+inline Cell& copy(const Cell& from, Cell& to) {
+    if (&from != &to) to = from;
+    return to;
+}
+
+// 64-bit payloads (doubles, 64-bit integers) sit in words 2-3.
+inline double get_double(const Cell& c) {
+    uint64_t bits = static_cast<uint64_t>(c.w3) << 32 | c.w2;
+    return std::bit_cast<double>(bits);
+}
+inline void set_double(Cell& c, double d) {
+    uint64_t bits = std::bit_cast<uint64_t>(d);
+    c.w2 = static_cast<uint32_t>(bits);
+    c.w3 = static_cast<uint32_t>(bits >> 32);
+}
+
+inline Cell make(uint32_t header, uint32_t w1 = 0, uint32_t w2 = 0, uint32_t w3 = 0) {
+    return Cell{header, w1, w2, w3};
+}
+
+}  // namespace cell
+}  // namespace kov

@@ -1,0 +1,58 @@
+#include "runtime/error.h"
+
+namespace kov {
+
+namespace err {
+const Def defs[id_count] = {
+#define ERROR_ID(cat, ident, word, message) {cat, word, message},
+#include "runtime/defs/errors.def"
+#undef ERROR_ID
+};
+const char* const category_words[category_count] = {
+#define ERROR_CATEGORY(index, ident, word, title) word,
+#include "runtime/defs/errors.def"
+#undef ERROR_CATEGORY
+};
+const char* const category_titles[category_count] = {
+#define ERROR_CATEGORY(index, ident, word, title) title,
+#include "runtime/defs/errors.def"
+#undef ERROR_CATEGORY
+};
+}  // namespace err
+
+const char* Error::what() const noexcept {
+    return err::defs[id].word;
+}
+
+namespace error {
+
+void fire(err::Id id) {
+    throw Error(id);
+}
+
+void fire(err::Id id, const Cell& a1) {
+    Error e(id);
+    e.args[0] = a1;
+    e.arg_count = 1;
+    throw e;
+}
+
+void fire(err::Id id, const Cell& a1, const Cell& a2) {
+    Error e(id);
+    e.args[0] = a1;
+    e.args[1] = a2;
+    e.arg_count = 2;
+    throw e;
+}
+
+void fire(err::Id id, const Cell& a1, const Cell& a2, const Cell& a3) {
+    Error e(id);
+    e.args[0] = a1;
+    e.args[1] = a2;
+    e.args[2] = a3;
+    e.arg_count = 3;
+    throw e;
+}
+
+}  // namespace error
+}  // namespace kov

@@ -1,0 +1,75 @@
+// Language errors. Every error of the catalogue (runtime/defs/errors.def) has an id here;
+// raising one throws the single C++ exception type `kov::Error`, caught by the barriers
+// (try, catch, attempt, the console, start-up). break, continue, return, exit and throw are
+// not exceptions: they travel as a pending-exit status through the evaluator.
+#pragma once
+#include <cstdint>
+#include <exception>
+
+#include "runtime/cell.h"
+
+namespace kov {
+
+namespace err {
+
+enum Category : uint8_t {
+#define ERROR_CATEGORY(index, ident, word, title) ident = index,
+#include "runtime/defs/errors.def"
+#undef ERROR_CATEGORY
+    category_count
+};
+
+// One flat id per catalogue entry, in catalogue order.
+enum Id : uint16_t {
+#define ERROR_ID(cat, ident, word, message) cat##_##ident,
+#include "runtime/defs/errors.def"
+#undef ERROR_ID
+    id_count
+};
+
+struct Def {
+    Category category;
+    const char* word;
+    const char* message;   // Kov source of the catalogue entry
+};
+extern const Def defs[id_count];
+extern const char* const category_words[category_count];
+extern const char* const category_titles[category_count];
+
+// category × 100 + the id's position in its category.
+constexpr uint32_t code(Id id) {
+    constexpr Category cats[] = {
+#define ERROR_ID(cat, ident, word, message) cat,
+#include "runtime/defs/errors.def"
+#undef ERROR_ID
+    };
+    uint32_t position = 0;
+    for (int i = 0; i < id; ++i)
+        if (cats[i] == cats[id]) ++position;
+    return static_cast<uint32_t>(cats[id]) * 100 + position;
+}
+
+}  // namespace err
+
+// The exception of every language error: the catalogue id and up to three argument values.
+// Argument cells that refer to series are kept alive by the raiser until the error value
+// exists (see error::fire).
+class Error : public std::exception {
+public:
+    err::Id id;
+    uint8_t arg_count = 0;
+    Cell args[3] = {};
+
+    explicit Error(err::Id id_) : id(id_) {}
+    uint32_t code() const { return err::code(id); }
+    const char* what() const noexcept override;
+};
+
+namespace error {
+[[noreturn]] void fire(err::Id id);
+[[noreturn]] void fire(err::Id id, const Cell& a1);
+[[noreturn]] void fire(err::Id id, const Cell& a1, const Cell& a2);
+[[noreturn]] void fire(err::Id id, const Cell& a1, const Cell& a2, const Cell& a3);
+}  // namespace error
+
+}  // namespace kov

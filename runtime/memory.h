@@ -1,0 +1,189 @@
+// The memory manager owns every series buffer.
+//
+// Values never hold a buffer address: they hold a node, a 32-bit id whose slot in the node
+// table holds the buffer's address. Buffers are carved from page-allocated series frames by a
+// bump pointer; a buffer whose need reaches 2 MiB gets a big frame of its own; fixed buffers
+// live in the tracked heap and never move. Because every reference goes through a node, the
+// collector may slide buffers and only rewrites the node.
+//
+// Node ids: node frame k (k >= 1) owns the ids k × 10000 .. k × 10000 + 9999 of one flat table
+// reserved at start, so a lookup is a single load and id 0 is never a node. A used slot holds
+// its buffer's address; a free slot holds (next free id << 1) | 1.
+//
+// Buffer layout: a 24-byte header {flags, node, size, head, tail, spare} then `size` bytes of
+// data. head and tail are byte offsets from the data start. In a series frame a buffer
+// occupies exactly size + 24 bytes (its "need"); the collector steps by that amount.
+//
+// Rooting rule: anything that allocates may run a collection, which moves buffers. Never keep
+// a Buffer* or a data pointer across such a call: keep the node (and an index) and fetch the
+// buffer again with `memory::buffer(node)` afterwards.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+namespace kov::memory {
+
+using Node = uint32_t;
+
+// Buffer flags. Bits 0-4 hold the unit size; bits not named here belong to the datatypes.
+constexpr uint32_t unit_mask = 0x1F;
+constexpr uint32_t in_use = 0x80000000;
+constexpr uint32_t allocated = 0x20000000;  // set on every buffer the allocator makes
+constexpr uint32_t middle = 0x10000000;     // the head was placed in the middle of the data
+constexpr uint32_t marked = 0x08000000;     // collector mark
+constexpr uint32_t big = 0x01000000;        // lives in a big frame of its own
+constexpr uint32_t fixed = 0x00100000;      // lives in the tracked heap, never moves
+constexpr uint32_t owned = 0x00020000;      // the series is owned by an object
+
+struct Buffer {
+    uint32_t flags;
+    Node node;       // back link to the node; 0 once the buffer is abandoned by a move
+    uint32_t size;   // data capacity in bytes, a multiple of 16
+    uint32_t head;   // offset of the first used byte
+    uint32_t tail;   // offset one past the last used byte
+    uint32_t spare;
+
+    uint8_t* data() { return reinterpret_cast<uint8_t*>(this + 1); }
+    uint8_t* head_ptr() { return data() + head; }
+    uint8_t* tail_ptr() { return data() + tail; }
+    uint8_t* end_ptr() { return data() + size; }
+    uint32_t used() const { return tail - head; }
+    uint32_t unit() const { return flags & unit_mask; }
+};
+static_assert(sizeof(Buffer) == 24, "buffer header and spare word");
+
+constexpr uint32_t node_frame_capacity = 10000;
+constexpr uint32_t initial_series_frame = 0x100000;  // 1 MiB
+constexpr uint32_t largest_series_frame = 0x200000;  // 2 MiB: a need this large is big
+constexpr uint32_t refill_threshold = 0xCCCC;        // a frame with less room is not reused
+// The largest buffer a series may have; larger requests raise internal no-memory.
+constexpr uint64_t max_buffer_size = 0x7FFFFF00;
+
+extern uint64_t* node_table;
+
+inline Buffer* buffer(Node n) { return reinterpret_cast<Buffer*>(node_table[n]); }
+inline bool is_used_slot(uint64_t slot) { return slot != 0 && (slot & 1) == 0; }
+
+// ---- start and end --------------------------------------------------------------------------
+void init();
+// Releases every frame (the process is ending, or a test resets the heap).
+void free_all();
+
+// ---- allocation -----------------------------------------------------------------------------
+// A buffer of n units of unit bytes; head offset -1 places head and tail in the middle.
+// May run a collection. Raises internal no-memory when the memory cannot be had.
+Buffer* alloc_buffer(uint64_t n, uint32_t unit, int32_t head_offset);
+Node alloc_series(uint64_t n, uint32_t unit, int32_t head_offset);
+Node alloc_fixed_series(uint64_t n, uint32_t unit, int32_t head_offset);
+Node alloc_cells(uint64_t n);
+Node alloc_cells_unset(uint64_t n);
+Node alloc_bytes(uint64_t n);                     // n = 0 gives 16 bytes
+Node alloc_units(uint64_t n, uint32_t unit);      // n = 0 gives 16 bytes' worth
+Node alloc_bytes_filled(uint64_t n, uint8_t byte);
+void set_series_flags(Node node, uint32_t bits);
+
+Node alloc_node();
+void free_node(Node node);
+
+// ---- growing and copying --------------------------------------------------------------------
+// A new buffer of new_size bytes (0 doubles) for the node; the content is not copied. The old
+// buffer is abandoned. Gives the new buffer.
+Buffer* move_buffer(Node node, uint64_t new_size);
+// move_buffer, then the used content copied to the new head.
+Buffer* expand_series(Node node, uint64_t new_size);
+// expand_series, then the new room filled with the byte.
+Buffer* expand_series_filled(Node node, uint64_t new_size, uint8_t byte);
+// A new series with the same size, flags (so the same unit) and content.
+Node copy_series(Node node);
+
+void fill(uint8_t* start, uint8_t* end, uint8_t byte);
+
+// ---- collection interface -------------------------------------------------------------------
+// The collector registers itself; allocation runs it when it is enabled and frames are full.
+using CollectFn = void (*)();
+void set_collector(CollectFn fn);
+extern bool collector_enabled;
+void collect_if_enabled();
+
+// Frames as the collector walks them.
+struct NodeFrame {
+    NodeFrame* next;
+    NodeFrame* prev;
+    uint32_t index;         // frame k owns the ids k × 10000 ...
+    uint32_t capacity;
+    Node free_head;         // 0 when no slot is free
+    uint32_t used;
+    uint32_t stamp;         // collection count when made
+    uint32_t used_at_last;  // used count at the last collection
+    uint32_t history;       // stability bits, newest in bit 0
+    bool evacuated;
+};
+
+struct SeriesFrame {
+    SeriesFrame* next;      // ascending addresses
+    SeriesFrame* prev;
+    uint64_t size;          // bytes of pages, this header included
+    uint8_t* bump;          // first free byte of the area
+    uint8_t* end;           // end of the area
+    uint64_t pad;
+    uint8_t* area() { return reinterpret_cast<uint8_t*>(this + 1); }
+};
+
+struct BigFrame {
+    BigFrame* next;
+    BigFrame* prev;
+    uint64_t need;          // the buffer's size + 24
+    uint64_t pages;         // bytes of pages
+    Buffer* buffer() { return reinterpret_cast<Buffer*>(this + 1); }
+};
+
+NodeFrame* node_frames();
+SeriesFrame* series_frames();
+BigFrame* big_frames();
+void free_series_frame(SeriesFrame* frame);
+void free_big_buffer(Buffer* buffer);
+void free_node_frame(NodeFrame* frame);
+// After a collection: releases empty node frames, picks the current one, updates histories.
+void update_node_frames(uint32_t collection_count);
+uint32_t collection_count();
+void set_collection_count(uint32_t n);
+NodeFrame* node_frame_of(Node node);
+// Visits every live buffer of every frame: calls fn(buffer).
+template <class Fn>
+void for_each_buffer(Fn&& fn);
+
+// ---- statistics -----------------------------------------------------------------------------
+struct FrameFigures {
+    uint64_t free, used, total;
+};
+// Bytes in use: 8 per used node, the used part of every series frame, every big buffer's need.
+double bytes_in_use();
+uint64_t frame_bytes();  // every frame's full size
+uint32_t node_frame_count();
+uint32_t series_frame_count();
+uint32_t big_frame_count();
+// Fills arrays (up to max entries each) with per-frame figures; gives the counts.
+void frame_figures(FrameFigures* nodes, uint32_t& node_count, FrameFigures* series,
+                   uint32_t& series_count, uint64_t* bigs, uint32_t& big_count, uint32_t max);
+
+// ---- checking -------------------------------------------------------------------------------
+// Walks every frame and checks node/buffer back-links, head and tail bounds, the frame
+// accounting and the free lists. Gives null when all holds, else a description of the first
+// fault found (a static text).
+const char* verify();
+
+// ---- implementation of the template ---------------------------------------------------------
+template <class Fn>
+void for_each_buffer(Fn&& fn) {
+    for (SeriesFrame* f = series_frames(); f; f = f->next) {
+        uint8_t* p = f->area();
+        while (p < f->bump) {
+            auto b = reinterpret_cast<Buffer*>(p);
+            p += b->size + sizeof(Buffer);
+            if (b->flags & in_use) fn(b);
+        }
+    }
+    for (BigFrame* f = big_frames(); f; f = f->next) fn(f->buffer());
+}
+
+}  // namespace kov::memory

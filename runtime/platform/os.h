@@ -1,0 +1,81 @@
+// The host services the runtime asks for, and nothing more. This header is the only view the
+// rest of Kov has of the operating system: no OS or library header is included outside
+// runtime/platform/. Each group below is implemented by one small module of this folder.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+namespace kov::os {
+
+// ---- memory pages (pages.cpp) ------------------------------------------------------------
+// Whole pages, read-write, zero-filled. A failure gives null / false; the memory manager turns
+// it into the language error.
+std::size_t page_size();
+void* alloc_pages(std::size_t size);
+bool free_pages(void* address, std::size_t size);
+// Address space reserved without backing; `commit_pages` makes a part of it usable and
+// `decommit_pages` gives the memory back while keeping the reservation.
+void* reserve_pages(std::size_t size);
+bool commit_pages(void* address, std::size_t size);
+bool decommit_pages(void* address, std::size_t size);
+
+// ---- standard streams (stdio.cpp) ----------------------------------------------------------
+enum : int { std_in = 0, std_out = 1, std_err = 2 };
+// Writes every byte (retrying short writes and interruptions); false on an error.
+bool write_all(int fd, const void* bytes, std::size_t count);
+// Reads up to count bytes: the number read, 0 at end of input, -1 on an error.
+long read_some(int fd, void* bytes, std::size_t count);
+bool is_terminal(int fd);
+// Size of the terminal on fd in character cells; false when it is not a terminal.
+bool terminal_size(int fd, int& columns, int& rows);
+
+// ---- time (clock.cpp) ----------------------------------------------------------------------
+// The current UTC time of day in seconds; with `precise`, with its fraction.
+double get_time(bool precise);
+// The current date as a packed date word (year << 17 | month << 12 | day << 7 | zone);
+// the zone is 0 for UTC, else the local offset (sign bit 6, hours bits 2-5, quarters 0-1).
+uint32_t get_date(bool utc);
+// Packs a zone offset given in minutes east of UTC into the 7 zone bits of a packed date.
+uint32_t pack_zone(long offset_minutes);
+// Sleeps for the duration (at least 1 ms; huge or NaN durations are clamped).
+void sleep(double seconds);
+// Monotonic nanoseconds, for timing.
+int64_t monotonic_ns();
+
+// ---- environment and current directory (env.cpp) -------------------------------------------
+// Copies the variable's value (NUL-terminated, cut to fit) and gives its full length, or -1
+// when it does not exist.
+long get_env(const char* name, char* buffer, std::size_t size);
+// A null value removes the variable. Gives success.
+bool set_env(const char* name, const char* value);
+// The current directory as a UTF-8 path; gives its length, or -1. The text is cut to fit.
+long get_current_dir(char* buffer, std::size_t size);
+bool set_current_dir(const char* path);
+
+// ---- faults and the native stack (faults.cpp, thread.cpp) ---------------------------------
+// Installs the handler that turns processor faults into numbered runtime errors: the
+// reporter gets the code and the faulting instruction's address, must be async-signal-safe,
+// and the process then ends with the code as its status.
+void install_fault_handlers(void (*reporter)(int code, uintptr_t address));
+// Gives the calling thread an alternate signal stack, so that a stack overflow can be reported.
+void enter_thread();
+// Address of the running program's image start, for reporting code addresses.
+uintptr_t image_base();
+
+// Runs `body(arg)` on a new thread whose stack reserves `stack_size` bytes (committed as it is
+// touched) and waits for it; gives its result.
+int run_on_large_stack(std::size_t stack_size, int (*body)(void*), void* arg);
+// The lowest usable address of the calling thread's stack plus a reserve kept back for raising
+// the stack-overflow error. Set by `note_stack_bounds` for the thread that evaluates Kov code.
+extern uintptr_t stack_limit;
+void note_stack_bounds(std::size_t reserve);
+// True when the native stack has come within the reserve of its end.
+inline bool stack_exhausted() {
+    return reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) < stack_limit;
+}
+
+// ---- process ------------------------------------------------------------------------------
+[[noreturn]] void exit_process(int status);   // flushes nothing; the caller has
+[[noreturn]] void exit_now(int status);       // async-signal-safe
+
+}  // namespace kov::os

@@ -1,0 +1,38 @@
+// Memory pages from mmap. Frames of the memory manager and the node table live here.
+#include "runtime/platform/os.h"
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+namespace kov::os {
+
+std::size_t page_size() {
+    static const std::size_t size = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    return size;
+}
+
+void* alloc_pages(std::size_t size) {
+    void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    return p == MAP_FAILED ? nullptr : p;
+}
+
+bool free_pages(void* address, std::size_t size) {
+    return munmap(address, size) == 0;
+}
+
+void* reserve_pages(std::size_t size) {
+    void* p = mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    return p == MAP_FAILED ? nullptr : p;
+}
+
+bool commit_pages(void* address, std::size_t size) {
+    return mprotect(address, size, PROT_READ | PROT_WRITE) == 0;
+}
+
+bool decommit_pages(void* address, std::size_t size) {
+    // Dropping the pages first returns the memory; PROT_NONE then catches stale accesses.
+    if (madvise(address, size, MADV_DONTNEED) != 0) return false;
+    return mprotect(address, size, PROT_NONE) == 0;
+}
+
+}  // namespace kov::os
