@@ -1,6 +1,8 @@
 #include "boot/start.h"
 
+#include "runtime/collector.h"
 #include "runtime/error.h"
+#include "runtime/handles.h"
 #include "runtime/memory.h"
 #include "runtime/platform/os.h"
 #include "runtime/runtime.h"
@@ -9,6 +11,8 @@ namespace kov::boot {
 
 void init_runtime() {
     memory::init();
+    handles::init();
+    collector::init();
 }
 
 namespace {

@@ -4,7 +4,7 @@ namespace kov {
 
 namespace err {
 const Def defs[id_count] = {
-#define ERROR_ID(cat, ident, word, message) {cat, word, message},
+#define ERROR_ID(cat, ident, word, message) {cat_##cat, word, message},
 #include "runtime/defs/errors.def"
 #undef ERROR_ID
 };

@@ -13,13 +13,14 @@ namespace kov {
 namespace err {
 
 enum Category : uint8_t {
-#define ERROR_CATEGORY(index, ident, word, title) ident = index,
+#define ERROR_CATEGORY(index, ident, word, title) cat_##ident = index,
 #include "runtime/defs/errors.def"
 #undef ERROR_CATEGORY
     category_count
 };
 
-// One flat id per catalogue entry, in catalogue order.
+// One flat id per catalogue entry, in catalogue order: err::<category>_<id>, with the
+// hyphens of the id word as underscores (err::script_no_value, err::throw_break).
 enum Id : uint16_t {
 #define ERROR_ID(cat, ident, word, message) cat##_##ident,
 #include "runtime/defs/errors.def"
@@ -39,7 +40,7 @@ extern const char* const category_titles[category_count];
 // category × 100 + the id's position in its category.
 constexpr uint32_t code(Id id) {
     constexpr Category cats[] = {
-#define ERROR_ID(cat, ident, word, message) cat,
+#define ERROR_ID(cat, ident, word, message) cat_##cat,
 #include "runtime/defs/errors.def"
 #undef ERROR_ID
     };

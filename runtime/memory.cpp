@@ -290,6 +290,11 @@ NodeFrame* node_frame_of(Node node) {
     return index < max_node_frames ? st.frame_by_index[index] : nullptr;
 }
 
+bool valid_node(Node node) {
+    NodeFrame* f = node_frame_of(node);
+    return f && is_used_slot(node_table[node]);
+}
+
 void free_node(Node node) {
     NodeFrame* f = node_frame_of(node);
     if (!f) return;

@@ -148,6 +148,8 @@ void update_node_frames(uint32_t collection_count);
 uint32_t collection_count();
 void set_collection_count(uint32_t n);
 NodeFrame* node_frame_of(Node node);
+// True when the id names a node in use (its frame exists and its slot holds a buffer).
+bool valid_node(Node node);
 // Visits every live buffer of every frame: calls fn(buffer).
 template <class Fn>
 void for_each_buffer(Fn&& fn);

@@ -1,0 +1,226 @@
+#include "runtime/collector.h"
+
+#include <cstring>
+#include <vector>
+
+#include "runtime/cycles.h"
+#include "runtime/datatypes/registry.h"
+#include "runtime/handles.h"
+
+namespace kov::collector {
+
+using memory::Buffer;
+using memory::Node;
+
+namespace {
+
+struct State {
+    bool collecting = false;
+    uint32_t stress_interval = 1;
+    uint32_t stress_count = 0;
+    std::vector<RootFn> roots;           // the external root stack; 0 marks a released entry
+    std::vector<SweepFn> weak_sweeps;
+    std::vector<const Cell*> temp_cells;  // Root guards
+    std::vector<const Node*> temp_nodes;  // RootNode guards
+    std::vector<Node> mark_stack;         // cell series whose values wait to be marked
+    std::vector<Buffer*> fixed_marked;    // fixed buffers marked in this collection
+};
+State& st() {
+    static State s;
+    return s;
+}
+
+void collect_hook() {
+#ifdef KOV_GC_STRESS
+    State& s = st();
+    if (++s.stress_count < s.stress_interval) return;
+    s.stress_count = 0;
+#endif
+    collect();
+}
+
+void drain() {
+    State& s = st();
+    while (!s.mark_stack.empty()) {
+        Node n = s.mark_stack.back();
+        s.mark_stack.pop_back();
+        Buffer* b = memory::buffer(n);
+        auto begin = reinterpret_cast<const Cell*>(b->head_ptr());
+        auto end = reinterpret_cast<const Cell*>(b->tail_ptr());
+        for (const Cell* c = begin; c < end; ++c) mark_cell(*c);
+    }
+}
+
+constexpr uint8_t poison = 0xDB;
+
+// Slides every live buffer of the series frames towards the lowest addresses, across frames:
+// one destination cursor walks the frames in address order, always at or below the buffer
+// being moved, so a move never overwrites a buffer not yet visited. Dead buffers give their
+// nodes back.
+void compact_series_frames() {
+    memory::SeriesFrame* dest = memory::series_frames();
+    if (!dest) return;
+    uint8_t* to = dest->area();
+    for (memory::SeriesFrame* f = memory::series_frames(); f; f = f->next) {
+        uint8_t* p = f->area();
+        uint8_t* old_bump = f->bump;
+        while (p < old_bump) {
+            auto b = reinterpret_cast<Buffer*>(p);
+            uint64_t need = uint64_t(b->size) + sizeof(Buffer);
+            p += need;
+            if (!(b->flags & memory::in_use)) continue;  // abandoned by a move: no node
+            if (!(b->flags & memory::marked)) {
+                memory::free_node(b->node);
+                continue;
+            }
+            b->flags &= ~memory::marked;
+            while (to + need > dest->end) {
+                // The destination frame is full: it ends here, the next one takes over. The
+                // loop ends at the latest in this buffer's own frame, where it fits.
+                dest->bump = to;
+                dest = dest->next;
+                to = dest->area();
+            }
+            if (reinterpret_cast<uint8_t*>(b) != to) {
+                std::memmove(to, b, need);
+                memory::node_table[reinterpret_cast<Buffer*>(to)->node] = reinterpret_cast<uint64_t>(to);
+            }
+            to += need;
+        }
+        if (f != dest) f->bump = f->area();
+    }
+    dest->bump = to;
+    // Release the frames left empty, all but the last; poison what was vacated.
+    for (memory::SeriesFrame* f = memory::series_frames(); f;) {
+        memory::SeriesFrame* next = f->next;
+#ifdef KOV_GC_STRESS
+        std::memset(f->bump, poison, static_cast<std::size_t>(f->end - f->bump));
+#endif
+        if (f->bump == f->area() && next) memory::free_series_frame(f);
+        f = next;
+    }
+}
+
+void sweep_big_frames() {
+    for (memory::BigFrame* f = memory::big_frames(); f;) {
+        memory::BigFrame* next = f->next;
+        Buffer* b = f->buffer();
+        if (b->flags & memory::marked) {
+            b->flags &= ~memory::marked;
+        } else {
+            if ((b->flags & memory::in_use) && b->node) memory::free_node(b->node);
+            memory::free_big_buffer(b);
+        }
+        f = next;
+    }
+}
+
+}  // namespace
+
+void init() {
+    memory::set_collector(collect_hook);
+}
+
+bool active_q() { return st().collecting; }
+bool enabled() { return memory::collector_enabled; }
+void enable(bool on) { memory::collector_enabled = on; }
+uint32_t collections() { return memory::collection_count(); }
+void set_stress_interval(uint32_t n) { st().stress_interval = n ? n : 1; }
+
+bool mark_series(Node node) {
+    if (!memory::valid_node(node)) return false;
+    Buffer* b = memory::buffer(node);
+    if (b->flags & memory::marked) return false;
+    b->flags |= memory::marked;
+    if (b->flags & memory::fixed) st().fixed_marked.push_back(b);
+    return true;
+}
+
+bool marked_q(Node node) {
+    return memory::valid_node(node) && (memory::buffer(node)->flags & memory::marked);
+}
+
+void mark_block(Node node) {
+    if (mark_series(node)) st().mark_stack.push_back(node);
+}
+
+void mark_cell(const Cell& c) {
+    datatype::MarkFn fn = datatype::types[cell::type(c)].mark;
+    if (fn) fn(c);
+}
+
+void mark_cells(const Cell* begin, const Cell* end) {
+    for (const Cell* c = begin; c < end; ++c) mark_cell(*c);
+}
+
+void mark_block_value(const Cell& c) { mark_block(c.w2); }
+
+void mark_string_value(const Cell& c) {
+    mark_series(c.w2);
+    if (c.w3) mark_series(c.w3);
+}
+
+void mark_series_value(const Cell& c) { mark_series(c.w2); }
+
+uint32_t push_root(RootFn fn) {
+    auto& roots = st().roots;
+    for (uint32_t i = 0; i < roots.size(); ++i)
+        if (!roots[i]) {
+            roots[i] = fn;
+            return i + 1;
+        }
+    roots.push_back(fn);
+    return static_cast<uint32_t>(roots.size());
+}
+
+void release_root(RootFn fn) {
+    for (auto& r : st().roots)
+        if (r == fn) {
+            r = nullptr;
+            return;
+        }
+}
+
+void add_weak_sweep(SweepFn fn) { st().weak_sweeps.push_back(fn); }
+
+Root::Root(const Cell& cell) { st().temp_cells.push_back(&cell); }
+Root::~Root() { st().temp_cells.pop_back(); }
+RootNode::RootNode(const Node& node) { st().temp_nodes.push_back(&node); }
+RootNode::~RootNode() { st().temp_nodes.pop_back(); }
+
+uint32_t collect() {
+    State& s = st();
+    if (s.collecting) return memory::collection_count();
+    s.collecting = true;
+
+    // Mark from the roots.
+    for (RootFn fn : s.roots)
+        if (fn) {
+            fn();
+            drain();
+        }
+    for (const Cell* c : s.temp_cells) mark_cell(*c);
+    for (const Node* n : s.temp_nodes) {
+        if (memory::valid_node(*n) && memory::buffer(*n)->unit() == 16) mark_block(*n);
+        else mark_series(*n);
+    }
+    cycles::for_each([](Node n) { mark_block(n); });
+    drain();
+
+    // Everything reachable is marked: weak tables and handles let go of the rest.
+    for (SweepFn fn : s.weak_sweeps) fn();
+    handles::sweep();
+
+    compact_series_frames();
+    sweep_big_frames();
+    for (Buffer* b : s.fixed_marked) b->flags &= ~memory::marked;
+    s.fixed_marked.clear();
+
+    uint32_t count = memory::collection_count() + 1;
+    memory::set_collection_count(count);
+    memory::update_node_frames(count);
+    s.collecting = false;
+    return count;
+}
+
+}  // namespace kov::collector

@@ -1,0 +1,82 @@
+// The collector: stop-the-world mark and compact over the memory manager's frames.
+//
+// Marking is precise. The roots are the root series registered here (the root block, the
+// stacks, the symbol and ownership tables, the global context...), the entries of the
+// external root stack (marking callbacks), the C++ temporaries held by `Root` guards, the
+// cycle stack and the handle table. The native stack is never scanned: C++ code keeps the
+// values it still needs reachable from a root, and never keeps a buffer address across an
+// allocation (see memory.h).
+//
+// Marking uses an explicit growable stack, not recursion, so any nesting depth is collected.
+// What a cell refers to is marked by its datatype's hook in the registry; the hooks call the
+// mark_* routines below. After marking, weak tables drop their dead entries, the handle table
+// is swept, series frames are compacted (live buffers slid down, across frames too), dead
+// big buffers are released, and the nodes of dead series return to their frames.
+//
+// Collections happen only inside an allocation (when the frames are full, before every big
+// buffer, and at every allocation under the gc-stress build) and on explicit request.
+#pragma once
+#include <cstdint>
+
+#include "runtime/cell.h"
+#include "runtime/memory.h"
+
+namespace kov::collector {
+
+void init();
+uint32_t collect();          // one full collection; gives the collection count
+bool active_q();
+bool enabled();
+void enable(bool on);
+uint32_t collections();
+
+// ---- marking (for datatype hooks and root callbacks) --------------------------------------------
+// The series only (no values); gives true when it was unmarked. Ignores 0 and invalid ids.
+bool mark_series(memory::Node node);
+// The series and, later, the values from its head to its tail.
+void mark_block(memory::Node node);
+void mark_cell(const Cell& cell);
+void mark_cells(const Cell* begin, const Cell* end);
+
+// Marking hooks for the common cell layouts, for datatype registrations:
+// a block in word 2 (blocks, parens, paths); a series in word 2 and a conversion cache in
+// word 3 (strings); a series in word 2 alone (binaries, bitsets, vectors).
+void mark_block_value(const Cell& cell);
+void mark_string_value(const Cell& cell);
+void mark_series_value(const Cell& cell);
+
+// ---- roots --------------------------------------------------------------------------------------
+// Marking callbacks called at every collection. `push_root` reuses a released entry, or grows.
+using RootFn = void (*)();
+uint32_t push_root(RootFn fn);
+void release_root(RootFn fn);
+
+// Runs after marking, before anything is freed: weak tables drop entries whose series are
+// not marked (`marked_q` tells).
+using SweepFn = void (*)();
+void add_weak_sweep(SweepFn fn);
+bool marked_q(memory::Node node);
+
+// Keeps C++ temporaries alive: the cell (on the C++ stack, or anywhere that does not move) is
+// marked at every collection while the guard lives. Guards nest strictly.
+class Root {
+public:
+    explicit Root(const Cell& cell);
+    ~Root();
+    Root(const Root&) = delete;
+    Root& operator=(const Root&) = delete;
+};
+
+// Keeps a raw series alive by its node (a cell series has its cells marked too).
+class RootNode {
+public:
+    explicit RootNode(const memory::Node& node);
+    ~RootNode();
+    RootNode(const RootNode&) = delete;
+    RootNode& operator=(const RootNode&) = delete;
+};
+
+// For gc-stress builds: collect only at every n-th allocation that may (1 = every one).
+void set_stress_interval(uint32_t n);
+
+}  // namespace kov::collector

@@ -1,0 +1,166 @@
+// The datatype registry: the type table (name, name word, marking hook per type id) and the
+// action table (62 implementations per type id). Every datatype module hands one typed
+// registration record to `datatype::register_type` at start-up; the dispatcher finds every
+// action through `actions::lookup`, never through a switch over types.
+//
+// Inheritance is a snapshot: a slot marked `inherit` copies the parent's entry as it stands
+// when the child registers (an empty parent slot stays empty), so parents register first.
+// The tables are written only during start-up and read-only afterwards.
+#pragma once
+#include <cstdint>
+
+#include "runtime/cell.h"
+
+namespace kov {
+
+// Arguments of the actions whose refinement lists are long. Absent optional arguments are
+// null pointers; refinements without arguments are flags.
+struct PathStep {
+    Cell* element;      // the path element applied to the parent
+    Cell* value;        // the value to store (set-paths, last element only), else null
+    Cell* path;         // the whole path value, or null for a step made without a path
+    Cell* gparent;      // the parent of the parent, or null
+    Cell* p_item;       // the element before, or null
+    int32_t index;      // the element's position in the path
+    bool case_;
+    bool get;
+    bool tail;          // the last element
+    bool notify;        // report a change to the owner (set-paths of three or more elements)
+};
+
+struct FindArgs {
+    Cell* part;
+    bool only, case_, same, any;
+    Cell* with;
+    Cell* skip;
+    bool last, reverse, tail, match;
+};
+
+struct SortArgs {
+    bool case_;
+    Cell* skip;
+    Cell* compare;
+    Cell* part;
+    bool all, reverse, stable;
+};
+
+struct TrimArgs {
+    bool head, tail, auto_, lines, all;
+    Cell* with;
+};
+
+struct OpenArgs {
+    bool new_, read, write, seek;
+    Cell* allow;
+};
+
+struct ReadArgs {
+    Cell* part;
+    Cell* seek;
+    bool binary, lines, info;
+    Cell* as;
+};
+
+struct WriteArgs {
+    bool binary, lines, info, append;
+    Cell* part;
+    Cell* seek;
+    Cell* allow;
+    Cell* as;
+};
+
+namespace actions {
+
+enum Slot : uint8_t {
+#define ACTION(slot, word, ident, ret, params) ident = slot,
+#include "runtime/defs/actions.def"
+#undef ACTION
+    slot_count
+};
+static_assert(slot_count == 62, "the action table has 62 slots");
+
+template <Slot S>
+struct Sig;
+#define ACTION(slot, word, ident, ret, params) \
+    template <>                                \
+    struct Sig<ident> {                        \
+        using type = ret(*) params;            \
+    };
+#include "runtime/defs/actions.def"
+#undef ACTION
+
+// Action words in slot order.
+extern const char* const words[slot_count];
+
+// Room for ids 0 to 56; entry 0 is never used.
+constexpr uint32_t max_types = 57;
+using Raw = void (*)();
+extern Raw table[max_types][slot_count];
+
+// The implementation of slot S for a type id, or null.
+template <Slot S>
+inline typename Sig<S>::type lookup(uint32_t type) {
+    return reinterpret_cast<typename Sig<S>::type>(table[type < max_types ? type : 0][S]);
+}
+
+}  // namespace actions
+
+namespace datatype {
+
+struct Inherit {};
+inline constexpr Inherit inherit{};
+struct Empty {};
+inline constexpr Empty empty{};
+
+// One action slot of a registration: its own implementation, empty, inherited from the
+// parent, or not mentioned (then the record's `rest` decides).
+template <class F>
+struct Entry {
+    enum Kind : uint8_t { unmentioned, own, none, from_parent };
+    Kind kind = unmentioned;
+    F fn = nullptr;
+    constexpr Entry() = default;
+    constexpr Entry(F f) : kind(f ? own : none), fn(f) {}
+    constexpr Entry(Inherit) : kind(from_parent) {}
+    constexpr Entry(Empty) : kind(none) {}
+};
+
+// The 62 slots by name, in slot order: registrations use designated initialisers, so a slot
+// named out of order does not compile and no slot can shift another.
+struct ActionSlots {
+#define ACTION(slot, word, ident, ret, params) Entry<actions::Sig<actions::ident>::type> ident;
+#include "runtime/defs/actions.def"
+#undef ACTION
+};
+
+// Marks what a cell of the type refers to (collector hook); null: the type refers to nothing.
+using MarkFn = void (*)(const Cell& cell);
+
+enum class Rest : uint8_t { empty, inherit };
+
+struct Registration {
+    uint32_t id;
+    uint32_t parent;        // 0: none
+    const char* name;       // static text ending in "!"
+    Rest rest;              // what the slots not mentioned get
+    MarkFn mark;            // null with a parent: the parent's hook
+    ActionSlots actions;
+};
+
+struct TypeEntry {
+    const char* name;
+    int32_t name_length;    // without the closing "!"
+    uint32_t name_symbol;   // the symbol of the name word; 0 until the words exist
+    uint32_t parent;
+    MarkFn mark;
+};
+extern TypeEntry types[actions::max_types];
+
+void register_type(const Registration& r);
+uint32_t highest_id();
+// The name of a type id ("integer!"), or null for an id nothing registered.
+const char* name_of(uint32_t id);
+
+}  // namespace datatype
+
+}  // namespace kov
