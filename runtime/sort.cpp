@@ -126,22 +126,34 @@ std::size_t next_run(const Records& r, std::size_t start, std::size_t n) {
 
 // ---- quicksort ----------------------------------------------------------------------------
 
-// Grows the ordered leading run [0, run) (direction dir: 1 ascending, −1 descending) over the
-// rest of the records. The rest is read in ordered stretches of at most 10 records; the part of
+// Grows the ordered leading run [0, run) (direction dir: 1 ascending, −1 descending; the run
+// may be empty) over the rest of the records. The rest is read in ordered stretches of at most 10 records; the part of
 // a stretch that continues the run is moved next to it when it is at least 4 records long (or
-// ends the input); everything else is gathered, unordered, right after the run. Linear: each
-// stretch costs at most twice its length in comparisons and moves.
+// ends the input); everything else is gathered, unordered, right after the run.
+//
+// A stray record taken into the run would turn away everything after it, so the last record
+// before a break is never taken with its stretch (it starts the next one), and a whole ordered
+// stretch lying before the run's last record hands that record back to the gathered ones,
+// one record of the run for each record of the stretch at most. The run never shrinks below
+// the pre-scan's run less its own last record, which ended at a break too.
+//
+// Linear: each stretch costs a few comparisons and moves per record.
 std::size_t repair(const Records& r, std::size_t n, std::size_t run, int dir) {
     auto ordered = [&](std::size_t i, std::size_t j) {
         int32_t c = r.compare(i, j);
         return dir > 0 ? c <= 0 : c >= 0;
     };
+    if (run > 1) --run;
+    const std::size_t floor = run;
     std::size_t p = run;  // [run, p): records gathered as breaking the order
     while (p < n) {
         std::size_t q = p + 1;
-        while (q < n && q - p < repair_step && ordered(q - 1, q)) ++q;
+        while (q < n && q - p <= repair_step && ordered(q - 1, q)) ++q;
+        if (q - p > repair_step || (q < n && q - p > 1)) --q;
+        if (q - p >= repair_min_stretch)
+            for (std::size_t k = p; k < q && run > floor && !ordered(run - 1, q - 1); ++k) --run;
         std::size_t s = p;
-        while (s < q && !ordered(run - 1, s)) ++s;
+        while (s < q && run > 0 && !ordered(run - 1, s)) ++s;
         std::size_t len = q - s;
         if (len >= repair_min_stretch || (q == n && len > 0)) {
             r.place(s, run, len);
@@ -427,7 +439,7 @@ void quicksort(void* base, std::size_t n, std::size_t w, uintptr_t option1, uint
             int want = score > 0 ? 1 : -1;
             if (want != dir) {
                 dir = want;
-                run = 1;
+                run = 0;
             }
             run = repair(r, n, run, dir);
         }
