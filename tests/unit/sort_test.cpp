@@ -90,30 +90,30 @@ Bytes make_records(std::size_t n, std::size_t w, Shape shape, std::mt19937& rng)
     return out;
 }
 
-std::vector<std::string> split(const Bytes& bytes, std::size_t w) {
-    std::vector<std::string> out;
-    for (std::size_t i = 0; i < bytes.size(); i += w) out.emplace_back(reinterpret_cast<const char*>(&bytes[i]), w);
-    return out;
-}
-
-Bytes join(const std::vector<std::string>& records) {
-    Bytes out;
-    for (auto& r : records) out.insert(out.end(), r.begin(), r.end());
-    return out;
-}
-
+// The oracle: the input's records in stable key order.
 Bytes stable_by_key(const Bytes& input, std::size_t w) {
-    auto records = split(input, w);
-    std::stable_sort(records.begin(), records.end(),
-                     [](const std::string& a, const std::string& b) { return key_of(a.data()) < key_of(b.data()); });
-    return join(records);
+    std::vector<std::size_t> order(input.size() / w);
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) { return key_of(&input[a * w]) < key_of(&input[b * w]); });
+    Bytes out(input.size());
+    for (std::size_t i = 0; i < order.size(); ++i) std::memcpy(&out[i * w], &input[order[i] * w], w);
+    return out;
 }
 
+// Whether a and b hold the same records, in any order.
 bool same_records(const Bytes& a, const Bytes& b, std::size_t w) {
-    auto x = split(a, w), y = split(b, w);
-    std::sort(x.begin(), x.end());
-    std::sort(y.begin(), y.end());
-    return x == y;
+    if (a.size() != b.size()) return false;
+    auto in_byte_order = [w](const Bytes& x) {
+        std::vector<const uint8_t*> p;
+        for (std::size_t i = 0; i < x.size(); i += w) p.push_back(&x[i]);
+        std::sort(p.begin(), p.end(), [w](const uint8_t* l, const uint8_t* r) { return std::memcmp(l, r, w) < 0; });
+        return p;
+    };
+    auto x = in_byte_order(a), y = in_byte_order(b);
+    for (std::size_t i = 0; i < x.size(); ++i)
+        if (std::memcmp(x[i], y[i], w) != 0) return false;
+    return true;
 }
 
 std::vector<uint32_t> keys(const Bytes& bytes, std::size_t w) {
