@@ -21,17 +21,17 @@ namespace kov::sort {
 
 namespace {
 
-constexpr std::size_t min_run = 24;           // shorter natural runs are extended by insertion
-constexpr std::size_t probe_step = 97;        // quicksort pre-scan: one probe per this many pairs
-constexpr std::size_t ordered_share = 512;    // |score| above n / this: mostly ordered
-constexpr std::size_t repair_step = 10;       // the repair pass looks at stretches this long
-constexpr std::size_t repair_min_stretch = 4; // shorter ordered stretches stay behind
-constexpr std::size_t median_window = 63;     // median of three taken among this many records
-constexpr std::size_t median_window_from = 512;
-constexpr std::size_t sample_reach = 256;     // a sample of h covers up to this many × h records
-constexpr std::size_t sample_growth = 16;     // a span grows the sample to 16 × h − 1 records
-constexpr std::size_t insertion_below = 8;
-constexpr std::size_t min_sample = 3;       // fewer sorted records: median of three instead
+constexpr std::size_t min_run = 24;             // shorter natural runs are extended by insertion
+constexpr std::size_t probe_step = 97;          // quicksort pre-scan: one probe per this many pairs
+constexpr std::size_t ordered_share = 512;      // |score| above n / this: mostly ordered
+constexpr std::size_t repair_step = 10;         // the repair pass looks at stretches this long
+constexpr std::size_t repair_min_stretch = 4;   // shorter ordered stretches stay behind
+constexpr std::size_t median_window = 63;       // median of three taken among this many records
+constexpr std::size_t median_window_from = 512; // ... when the range has at least this many
+constexpr std::size_t sample_reach = 256;       // a sample of h covers up to this many × h records
+constexpr std::size_t sample_growth = 16;       // a span grows the sample to 16 × h − 1 records
+constexpr std::size_t insertion_below = 8;      // smaller ranges are finished by insertion
+constexpr std::size_t min_sample = 3;           // fewer sorted records: median of three instead
 constexpr uint64_t work_size_limit = 0x7FFFFFFF;  // the work buffer's size must fit in 31 bits
 
 // The records of one sort: addressing, comparing and swapping by index from a base.
@@ -223,6 +223,7 @@ void sort_range(Records r, std::size_t count, std::ptrdiff_t sorted) {
             if (r.compare(0, 1) > 0) r.exchange(0, 1);
             if (r.compare(1, l - 1) > 0) r.exchange(1, l - 1);
             if (r.compare(0, 1) > 0) r.exchange(0, 1);
+            // The first record is a one-record sample below the pivot, the last one above.
             m = 1;
             e = l - 1;
         } else {
