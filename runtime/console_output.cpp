@@ -150,16 +150,19 @@ void put_attributes(uint16_t a) {
 }
 
 // The screen-buffer report of ESC [ ?, in the tracked terms.
+// The report's own lines move the cursor: the figures are taken before any is printed.
 void report() {
     flush();
     using runtime::PrintItem;
+    const State s = st;
+    const int column = visible_column();
     runtime::print_line({"Screen buffer info:"});
-    runtime::print_line({"   size______ ", st.width, "x", st.height});
-    runtime::print_line({"   cursor____ ", visible_column(), "x", st.row});
-    runtime::print_line({"   attribute_ ", PrintItem::hex8(st.attributes), " ", PrintItem::hex8(st.default_attributes)});
+    runtime::print_line({"   size______ ", s.width, "x", s.height});
+    runtime::print_line({"   cursor____ ", column, "x", s.row});
+    runtime::print_line({"   attribute_ ", PrintItem::hex8(s.attributes), " ", PrintItem::hex8(s.default_attributes)});
     runtime::print_line({"   left______ ", 0, " top: ", 0});
-    runtime::print_line({"   right_____ ", st.width - 1, " bottom: ", st.height - 1});
-    runtime::print_line({"   max_______ ", st.width, "x", st.height});
+    runtime::print_line({"   right_____ ", s.width - 1, " bottom: ", s.height - 1});
+    runtime::print_line({"   max_______ ", s.width, "x", s.height});
 }
 
 void restore_cursor() {
