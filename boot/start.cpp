@@ -1,17 +1,41 @@
 #include "boot/start.h"
 
 #include "runtime/collector.h"
+#include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/datatypes/unit_types.h"
 #include "runtime/error.h"
 #include "runtime/handles.h"
+#include "runtime/interpreter/stack.h"
 #include "runtime/memory.h"
 #include "runtime/platform/os.h"
 #include "runtime/runtime.h"
+#include "runtime/unicode.h"
 
 namespace kov::boot {
 
+namespace {
+// Parents register before their children: inheritance copies the parent's slots as they
+// stand at that moment.
+void register_datatypes() {
+    datatype::init();
+    unset::init();
+    none::init();
+    logic::init();
+    string::init();
+    integer::init();
+}
+}  // namespace
+
 void init_runtime() {
+    static bool done = false;
+    if (done) return;
+    done = true;
     memory::init();
     handles::init();
+    register_datatypes();
+    unicode::init_case_table();
+    stack::init();
     collector::init();
 }
 

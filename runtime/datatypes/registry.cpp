@@ -7,7 +7,7 @@ namespace kov {
 namespace actions {
 
 const char* const words[slot_count] = {
-#define ACTION(slot, word, ident, ret, params) word,
+#define ACTION(n, word, ident, ret, params) word,
 #include "runtime/defs/actions.def"
 #undef ACTION
 };
@@ -52,7 +52,7 @@ void register_type(const Registration& r) {
     t.name_length = static_cast<int32_t>(std::strlen(r.name)) - 1;
     t.parent = r.parent;
     t.mark = r.mark ? r.mark : (r.parent ? types[r.parent].mark : nullptr);
-#define ACTION(slot, word, ident, ret, params) store(id, r.parent, r.rest, slot, r.actions.ident);
+#define ACTION(n, word, ident, ret, params) store(id, r.parent, r.rest, n, r.actions.ident);
 #include "runtime/defs/actions.def"
 #undef ACTION
 }

@@ -71,19 +71,23 @@ struct WriteArgs {
 
 namespace actions {
 
+// Slot numbers, by name: actions::slot::find is 30.
+namespace slot {
 enum Slot : uint8_t {
-#define ACTION(slot, word, ident, ret, params) ident = slot,
+#define ACTION(n, word, ident, ret, params) ident = n,
 #include "runtime/defs/actions.def"
 #undef ACTION
-    slot_count
 };
-static_assert(slot_count == 62, "the action table has 62 slots");
+}  // namespace slot
+using slot::Slot;
+constexpr uint32_t slot_count = 62;
+static_assert(slot::write + 1 == slot_count, "the action table has 62 slots");
 
 template <Slot S>
 struct Sig;
-#define ACTION(slot, word, ident, ret, params) \
+#define ACTION(n, word, ident, ret, params) \
     template <>                                \
-    struct Sig<ident> {                        \
+    struct Sig<slot::ident> {                  \
         using type = ret(*) params;            \
     };
 #include "runtime/defs/actions.def"
@@ -128,7 +132,7 @@ struct Entry {
 // The 62 slots by name, in slot order: registrations use designated initialisers, so a slot
 // named out of order does not compile and no slot can shift another.
 struct ActionSlots {
-#define ACTION(slot, word, ident, ret, params) Entry<actions::Sig<actions::ident>::type> ident;
+#define ACTION(n, word, ident, ret, params) Entry<actions::Sig<actions::slot::ident>::type> ident;
 #include "runtime/defs/actions.def"
 #undef ACTION
 };

@@ -28,11 +28,11 @@ TEST(Registry, DatatypeIdsAndActionSlotsArePinned) {
         "copy find head head? index? insert length? move next pick poke put remove reverse select sort skip swap "
         "tail tail? take trim create close delete modify open open? query read rename update write";
     std::string joined;
-    for (int i = 0; i < actions::slot_count; ++i) joined += std::string(i ? " " : "") + actions::words[i];
+    for (uint32_t i = 0; i < actions::slot_count; ++i) joined += std::string(i ? " " : "") + actions::words[i];
     EXPECT_EQ(joined, slots);
-    EXPECT_EQ(actions::find, 30);
-    EXPECT_EQ(actions::put, 40);
-    EXPECT_EQ(actions::write, 61);
+    EXPECT_EQ(actions::slot::find, 30);
+    EXPECT_EQ(actions::slot::put, 40);
+    EXPECT_EQ(actions::slot::write, 61);
 }
 
 TEST(Registry, ErrorCodesFollowTheCatalogue) {
@@ -61,20 +61,20 @@ TEST(Registry, InheritanceIsASnapshot) {
                    .actions = {.compare = parent_compare, .clear = parent_clear}});
     register_type({.id = 56, .parent = 55, .name = "child!", .rest = Rest::inherit, .mark = nullptr,
                    .actions = {.form = empty, .find = inherit}});
-    EXPECT_EQ(actions::lookup<actions::compare>(56), parent_compare);
-    EXPECT_EQ(actions::lookup<actions::clear>(56), parent_clear);
-    EXPECT_EQ(actions::lookup<actions::find>(56), nullptr);  // inherited hole
-    EXPECT_EQ(actions::lookup<actions::form>(56), nullptr);  // explicitly empty
+    EXPECT_EQ(actions::lookup<actions::slot::compare>(56), parent_compare);
+    EXPECT_EQ(actions::lookup<actions::slot::clear>(56), parent_clear);
+    EXPECT_EQ(actions::lookup<actions::slot::find>(56), nullptr);  // inherited hole
+    EXPECT_EQ(actions::lookup<actions::slot::form>(56), nullptr);  // explicitly empty
 
     // Re-registering the parent later does not reach the child already registered.
     register_type({.id = 55, .parent = 0, .name = "parent!", .rest = Rest::empty, .mark = nullptr,
                    .actions = {.compare = child_compare, .clear = later_clear}});
-    EXPECT_EQ(actions::lookup<actions::clear>(56), parent_clear);
+    EXPECT_EQ(actions::lookup<actions::slot::clear>(56), parent_clear);
     // An own entry overrides; the rest of an empty-by-default record is empty.
     register_type({.id = 56, .parent = 55, .name = "child!", .rest = Rest::empty, .mark = nullptr,
                    .actions = {.compare = child_compare}});
-    EXPECT_EQ(actions::lookup<actions::compare>(56), child_compare);
-    EXPECT_EQ(actions::lookup<actions::clear>(56), nullptr);
+    EXPECT_EQ(actions::lookup<actions::slot::compare>(56), child_compare);
+    EXPECT_EQ(actions::lookup<actions::slot::clear>(56), nullptr);
     EXPECT_EQ(types[56].name_length, 5);  // "child" without the "!"
     EXPECT_STREQ(name_of(56), "child!");
 }

@@ -1,0 +1,333 @@
+#include "runtime/datatypes/integer.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/error.h"
+#include "runtime/interpreter/actions.h"
+#include "runtime/interpreter/stack.h"
+#include "runtime/lexer/tokenizer.h"
+#include "runtime/numeric.h"
+#include "runtime/runtime.h"
+#include "runtime/series_buffer.h"
+
+namespace kov::integer {
+
+// ---- constructors -------------------------------------------------------------------------------
+
+Cell* make_in(memory::Node block, int32_t v) { return &make_at(*series::append_cell(block), v); }
+Cell* push(int32_t v) { return &make_at(*stack::reserve(), v); }
+Cell* box(int32_t v) { return &make_at(*stack::arguments(), v); }
+
+// ---- internal routines --------------------------------------------------------------------------
+
+int32_t abs(int32_t n) {
+    if (n == INT32_MIN) error::fire(err::math_overflow);
+    return n < 0 ? -n : n;
+}
+
+uint32_t form_signed(int32_t n, char* out) {
+    char digits[12];
+    uint32_t count = 0;
+    // Work on the magnitude as unsigned, which also holds -2147483648.
+    uint32_t v = n < 0 ? 0u - static_cast<uint32_t>(n) : static_cast<uint32_t>(n);
+    do {
+        digits[count++] = static_cast<char>('0' + v % 10);
+        v /= 10;
+    } while (v);
+    uint32_t len = 0;
+    if (n < 0) out[len++] = '-';
+    while (count) out[len++] = digits[--count];
+    out[len] = '\0';
+    return len;
+}
+
+namespace {
+
+void set_float(Cell& c, double d) {
+    c.header = T_float_;
+    cell::set_double(c, d);
+}
+
+[[noreturn]] void not_done() { error::fire(err::internal_not_done); }
+
+Cell datatype_cell(uint32_t t) { return Cell{T_datatype, t, 0, 0}; }
+
+[[noreturn]] void type_limit() { error::fire(err::script_type_limit, datatype_cell(T_integer)); }
+[[noreturn]] void bad_to(const Cell& v) { error::fire(err::script_bad_to_arg, datatype_cell(T_integer), v); }
+
+}  // namespace
+
+int32_t do_math(int32_t a, int32_t b, int32_t op, Cell* result) {
+    int32_t r = 0;
+    bool overflow = false;
+    double exact = 0;
+    switch (op) {
+    case add:
+        overflow = __builtin_add_overflow(a, b, &r);
+        exact = double(a) + double(b);
+        break;
+    case subtract:
+        overflow = __builtin_sub_overflow(a, b, &r);
+        exact = double(a) - double(b);
+        break;
+    case multiply:
+        overflow = __builtin_mul_overflow(a, b, &r);
+        exact = double(a) * double(b);
+        break;
+    case divide:
+        if (b == 0) error::fire(err::math_zero_divide);
+        // -2147483648 / -1 does not fit: like any other overflow it gives a float!.
+        if (b == -1 && a == INT32_MIN) {
+            overflow = true;
+            exact = 2147483648.0;
+            break;
+        }
+        if (result && a % b != 0) {
+            overflow = true;
+            exact = double(a) / double(b);
+            break;
+        }
+        r = a / b;
+        break;
+    case remainder:
+        if (b == 0) error::fire(err::math_zero_divide);
+        r = b == -1 ? 0 : a % b;  // -2147483648 modulo -1 is 0, never a trap
+        break;
+    case or_: r = a | b; break;
+    case and_: r = a & b; break;
+    case xor_: r = a ^ b; break;
+    default: runtime::no_switch_matched();
+    }
+    if (overflow) {
+        if (result) set_float(*result, exact);
+        return 0;
+    }
+    if (result) result->w2 = static_cast<uint32_t>(r);
+    return r;
+}
+
+Cell* math(Cell* a, Cell* b, int32_t op) {
+    switch (cell::type(*b)) {
+    case T_integer:
+    case T_char_:
+        do_math(get(*a), get(*b), op, a);
+        return a;
+    case T_float_:
+    case T_percent:
+    case T_time:
+    case T_vector:
+    case T_pair:
+    case T_point2d:
+    case T_point3d:
+    case T_tuple:
+    case T_date:
+    case T_money:
+        not_done();  // these datatypes answer mixed arithmetic once they exist
+    default:
+        error::fire(err::script_invalid_type, datatype_cell(cell::type(*b)));
+    }
+}
+
+// ---- actions ------------------------------------------------------------------------------------
+
+namespace {
+
+Cell* to(Cell*, Cell* spec, uint32_t) {
+    Cell* r = stack::reserve();
+    switch (cell::type(*spec)) {
+    case T_integer: *r = make(get(*spec)); break;
+    case T_char_: *r = make(static_cast<int32_t>(spec->w2)); break;
+    case T_float_:
+    case T_percent: {
+        int32_t v;
+        if (!numeric::to_int32(cell::get_double(*spec), v)) type_limit();
+        *r = make(v);
+        break;
+    }
+    case T_time: {
+        int32_t v;
+        if (!numeric::to_int32(cell::get_double(*spec) + 0.5, v)) type_limit();
+        *r = make(v);
+        break;
+    }
+    case T_string: case T_file: case T_url: case T_tag: case T_email: case T_ref: {
+        Cell s = *spec;
+        int32_t count = string::rs_length_q(s);
+        const uint8_t* p = string::rs_head(s);
+        int32_t v;
+        if (!tokenizer::scan_integer(p, static_cast<uint32_t>(count), memory::buffer(s.w2)->unit(), v)) bad_to(*spec);
+        *r = make(v);
+        break;
+    }
+    case T_binary: {
+        memory::Buffer* b = memory::buffer(spec->w2);
+        uint32_t index = spec->w1;
+        uint32_t used = b->used();
+        uint32_t v = 0;
+        for (uint32_t i = index; i < used && i < index + 4; ++i) v = v << 8 | b->head_ptr()[i];
+        *r = make(static_cast<int32_t>(v));
+        break;
+    }
+    case T_issue:
+    case T_date:
+    case T_money:
+        not_done();
+    default:
+        bad_to(*spec);
+    }
+    return r;
+}
+
+Cell* make_action(Cell* proto, Cell* spec, uint32_t type) {
+    if (cell::is(*spec, T_logic)) return push(spec->w1 ? 1 : 0);
+    return to(proto, spec, type);
+}
+
+int32_t form(Cell* value, Cell* buffer, Cell*, int32_t part) {
+    char text[12];
+    form_signed(get(*value), text);
+    return string::emit(*buffer, text, part);
+}
+
+int32_t mold(Cell* value, Cell* buffer, bool, bool, bool, Cell* arg, int32_t part, int32_t) {
+    return form(value, buffer, arg, part);
+}
+
+int32_t compare(Cell* value, Cell* other, int32_t op) {
+    uint32_t t = cell::type(*other);
+    if ((op == actions::strict_equal || op == actions::find_equal) && t != T_integer) return 1;
+    switch (t) {
+    case T_integer:
+    case T_char_:
+        return actions::sign_of(int64_t(get(*value)) - int64_t(static_cast<int32_t>(other->w2)));
+    case T_float_:
+    case T_percent:
+    case T_time:
+    case T_money:
+        not_done();
+    default:
+        return actions::not_comparable;
+    }
+}
+
+Cell* absolute(Cell* value) {
+    value->w2 = static_cast<uint32_t>(abs(get(*value)));
+    return value;
+}
+
+Cell* negate(Cell* value) {
+    if (get(*value) == INT32_MIN) error::fire(err::math_overflow);
+    value->w2 = static_cast<uint32_t>(-get(*value));
+    return value;
+}
+
+Cell* complement(Cell* value) {
+    value->w2 = ~value->w2;
+    return value;
+}
+
+bool even_q(Cell* value) { return (value->w2 & 1) == 0; }
+bool odd_q(Cell* value) { return (value->w2 & 1) != 0; }
+
+Cell* add_a(Cell* a, Cell* b) { return math(a, b, add); }
+Cell* subtract_a(Cell* a, Cell* b) { return math(a, b, subtract); }
+Cell* multiply_a(Cell* a, Cell* b) { return math(a, b, multiply); }
+Cell* divide_a(Cell* a, Cell* b) { return math(a, b, divide); }
+Cell* remainder_a(Cell* a, Cell* b) { return math(a, b, remainder); }
+Cell* and_a(Cell* a, Cell* b) { return math(a, b, and_); }
+Cell* or_a(Cell* a, Cell* b) { return math(a, b, or_); }
+Cell* xor_a(Cell* a, Cell* b) { return math(a, b, xor_); }
+
+Cell* float_power(Cell* base, double b, double e) {
+    set_float(*base, std::pow(b, e));
+    return base;
+}
+
+Cell* power(Cell* base, Cell* exponent) {
+    uint32_t t = cell::type(*exponent);
+    if (t != T_integer && t != T_float_) actions::fire_expect_arg(*exponent, 1);
+    if (t == T_float_) return float_power(base, get(*base), cell::get_double(*exponent));
+    int32_t e = get(*exponent);
+    if (e < 0) return float_power(base, get(*base), e);
+    // Exponentiation by squaring; any overflow redoes the whole power in floating point.
+    int32_t b = get(*base);
+    int32_t result = 1;
+    for (uint32_t n = static_cast<uint32_t>(e); n; n >>= 1) {
+        if ((n & 1) && __builtin_mul_overflow(result, b, &result)) return float_power(base, get(*base), e);
+        if ((n >> 1) && __builtin_mul_overflow(b, b, &b)) return float_power(base, get(*base), e);
+    }
+    base->w2 = static_cast<uint32_t>(result);
+    return base;
+}
+
+Cell* round(Cell* n, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling, bool half_ceiling) {
+    if (scale && cell::is(*scale, T_money)) {
+        error::fire(err::script_not_related, Cell{T_word, 0, 0, 0}, datatype_cell(T_money));
+    }
+    int32_t value = get(*n);
+    if (value == INT32_MIN) return n;
+    int32_t s = 1;
+    if (scale) {
+        if (!cell::is(*scale, T_integer)) not_done();  // float!'s round takes over once it exists
+        s = abs(get(*scale));
+    }
+    if (s == 0) return n;
+    int64_t v = value < 0 ? -int64_t(value) : value;
+    int64_t r = v % s;
+    int64_t t = v / s;
+    if (r == 0) return n;
+    int64_t w = v - r;
+    int64_t u = v + (s - r);
+    bool negative = value < 0;
+    auto away = [&]() -> int64_t {
+        if (u > INT32_MAX) error::fire(err::math_overflow);
+        return u;
+    };
+    int64_t chosen;  // a magnitude, the value's sign put back below, unless signed already
+    bool signed_result = false;
+    if (down) {
+        chosen = w;
+    } else if (floor) {
+        chosen = negative ? -away() : w;
+        signed_result = true;
+    } else if (ceiling) {
+        chosen = negative ? -w : away();
+        signed_result = true;
+    } else if (r < s - r) {
+        chosen = w;
+    } else if (r > s - r) {
+        chosen = away();
+    } else if (even) {
+        chosen = (t & 1) ? away() : w;
+    } else if (half_down) {
+        chosen = w;
+    } else if (half_ceiling) {
+        chosen = negative ? -w : away();
+        signed_result = true;
+    } else {
+        chosen = away();
+    }
+    if (!signed_result && negative) chosen = -chosen;
+    n->w2 = static_cast<uint32_t>(static_cast<int32_t>(chosen));
+    return n;
+}
+
+Cell* random(Cell*, bool, bool, bool) { not_done(); }
+
+}  // namespace
+
+void init() {
+    datatype::register_type({.id = T_integer, .parent = 0, .name = "integer!", .rest = datatype::Rest::empty,
+                             .mark = nullptr,
+                             .actions = {.make = make_action, .random = random, .to = to, .form = form, .mold = mold,
+                                         .compare = compare, .absolute = absolute, .add = add_a, .divide = divide_a,
+                                         .multiply = multiply_a, .negate = negate, .power = power,
+                                         .remainder = remainder_a, .round = round, .subtract = subtract_a,
+                                         .even_q = even_q, .odd_q = odd_q, .and_t = and_a, .complement = complement,
+                                         .or_t = or_a, .xor_t = xor_a}});
+}
+
+}  // namespace kov::integer

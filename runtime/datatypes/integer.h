@@ -1,0 +1,43 @@
+// integer!: the 32-bit signed integer. Its arithmetic never wraps: an add, subtract or
+// multiply that overflows, and a division that does not come out even, give a float!.
+// `do_math` is the 32-bit worker shared with char!, pair!, tuple! and vector!.
+//
+// Cell: w2 the value.
+#pragma once
+#include <cstdint>
+
+#include "runtime/cell.h"
+#include "runtime/memory.h"
+
+namespace kov::integer {
+
+inline Cell& make_at(Cell& c, int32_t v) {
+    cell::set_type(c, T_integer);
+    c.w2 = static_cast<uint32_t>(v);
+    return c;
+}
+inline Cell make(int32_t v) { return Cell{T_integer, 0, static_cast<uint32_t>(v), 0}; }
+Cell* make_in(memory::Node block, int32_t v);
+Cell* push(int32_t v);
+Cell* box(int32_t v);
+inline int32_t get(const Cell& c) { return static_cast<int32_t>(c.w2); }
+
+inline int32_t sign(int32_t n) { return n < 0 ? -1 : (n > 0 ? 1 : 0); }
+// |n|; -2147483648 raises math/overflow.
+int32_t abs(int32_t n);
+// Decimal text of n into out (at least 12 bytes); gives its length.
+uint32_t form_signed(int32_t n, char* out);
+
+// Operation codes shared by every arithmetic dispatcher.
+enum Op : int32_t { add = 0, subtract = 1, multiply = 2, divide = 3, remainder = 4, or_ = 5, and_ = 6, xor_ = 7 };
+
+// The 32-bit worker. With a cell, an overflowing add, subtract or multiply, and an uneven
+// division, turn the cell into a float! holding the exact result (and the answer is 0);
+// otherwise the answer is stored in the cell's w2 (its type unchanged).
+int32_t do_math(int32_t a, int32_t b, int32_t op, Cell* result);
+// The arithmetic and bitwise actions with an integer left operand; the result goes into a.
+Cell* math(Cell* a, Cell* b, int32_t op);
+
+void init();
+
+}  // namespace kov::integer

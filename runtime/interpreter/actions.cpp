@@ -1,0 +1,46 @@
+#include "runtime/interpreter/actions.h"
+
+#include "runtime/error.h"
+#include "runtime/runtime.h"
+
+namespace kov::actions {
+
+int32_t compare_direct(const Cell& a, const Cell& b, int32_t op) {
+    auto fn = lookup<slot::compare>(cell::type(a));
+    if (!fn) return not_comparable;
+    return fn(const_cast<Cell*>(&a), const_cast<Cell*>(&b), op);
+}
+
+bool compare(const Cell& a, const Cell& b, int32_t op) {
+    int32_t r = compare_direct(a, b, op);
+    if (r == not_comparable) {
+        switch (op) {
+        case equal: case strict_equal: case same: case parse_strict: case parse_loose: case find_equal:
+            return false;
+        case not_equal:
+            return true;
+        default:
+            error::fire(err::script_invalid_compare, a, b);
+        }
+    }
+    switch (op) {
+    case equal: case strict_equal: case same: case parse_strict: case parse_loose: case find_equal:
+        return r == 0;
+    case not_equal: return r != 0;
+    case lesser: return r < 0;
+    case lesser_or_equal: return r < 1;
+    case greater: return r >= 1;
+    case greater_or_equal: return r >= 0;
+    default: runtime::no_switch_matched();
+    }
+}
+
+void fire_expect_arg(const Cell& value, int32_t arg_index) {
+    // The calling function's word and the argument's word come from the call frames.
+    Cell none{T_none, 0, 0, 0};
+    Cell type{T_datatype, cell::type(value), 0, 0};
+    (void)arg_index;
+    error::fire(err::script_expect_arg, none, type, none);
+}
+
+}  // namespace kov::actions
