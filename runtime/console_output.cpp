@@ -13,7 +13,6 @@
 
 #include <cstring>
 
-#include "runtime/error.h"
 #include "runtime/heap.h"
 #include "runtime/memory.h"
 #include "runtime/platform/os.h"
