@@ -1,6 +1,7 @@
 #include "boot/start.h"
 
 #include "runtime/collector.h"
+#include "runtime/console_output.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/unit_types.h"
@@ -31,6 +32,8 @@ void init_runtime() {
     static bool done = false;
     if (done) return;
     done = true;
+    console::init_output();
+    print_hooks::init();
     memory::init();
     handles::init();
     register_datatypes();

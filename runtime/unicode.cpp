@@ -6,6 +6,8 @@
 // buffers again afterwards; the raw pointers it keeps never outlive a call that allocates.
 #include "runtime/unicode.h"
 
+#include "runtime/datatypes/string.h"
+
 #include <cstring>
 
 #include "runtime/error.h"
@@ -67,16 +69,6 @@ Buffer* widen(Node node, uint32_t from, uint32_t to) {
     b->tail = static_cast<uint32_t>(b->head + chars * to);
     b->flags = (b->flags & ~memory::unit_mask) | to;
     return b;
-}
-
-// Stores a character at a unit index, widening first when the unit is too narrow (0-255 stay
-// at unit 1). The index must lie before the tail.
-void set_char_at(Node node, uint64_t index, uint32_t cp) {
-    Buffer* b = memory::buffer(node);
-    uint32_t unit = b->unit();
-    if (unit == 1 && cp > 0xFF) b = cp > 0xFFFF ? widen(node, 1, 4) : widen(node, 1, 2);
-    else if (unit == 2 && cp > 0xFFFF) b = widen(node, 2, 4);
-    put_char(b->head_ptr() + index * b->unit(), b->unit(), cp);
 }
 
 // The characters of a string cell from its head index (clipped to the tail).
@@ -603,7 +595,7 @@ Cell& change_case(Cell& value, const Cell* part, bool upper) {
         Buffer* b = memory::buffer(t.node);
         uint32_t cp = char_at(b->head_ptr() + i * b->unit(), b->unit());
         uint32_t mapped = case_map(cp, upper);
-        if (mapped != cp) set_char_at(t.node, i, mapped);
+        if (mapped != cp) string::set_char_at(t.node, static_cast<uint32_t>(i), static_cast<int32_t>(mapped));
     }
     if (on_case_changed) on_case_changed(series, upper, uint32_t(t.index), uint32_t(n));
     return value;

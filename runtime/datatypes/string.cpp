@@ -108,8 +108,6 @@ View view(const Cell& s) {
     return {b, unit, sh, index, length};
 }
 
-[[noreturn]] void bad_unit() { runtime::no_switch_matched(); }
-
 // Case-insensitive comparisons compare upper-cased characters.
 int32_t fold(int32_t cp) { return static_cast<int32_t>(unicode::case_map(static_cast<uint32_t>(cp), true)); }
 
@@ -184,30 +182,9 @@ bool starts_with_literal_q(const Cell& s, const char* literal) {
 
 // ---- character access ---------------------------------------------------------------------------
 
-int32_t get_char(const uint8_t* p, uint32_t unit) {
-    switch (unit) {
-    case 1: return p[0];
-    case 2: return p[0] | p[1] << 8;
-    case 4: {
-        uint32_t v;
-        std::memcpy(&v, p, 4);
-        return static_cast<int32_t>(v);
-    }
-    default: bad_unit();
-    }
-}
+int32_t get_char(const uint8_t* p, uint32_t unit) { return static_cast<int32_t>(unicode::char_at(p, unit)); }
 
-void put_char(uint8_t* p, uint32_t unit, int32_t cp) {
-    switch (unit) {
-    case 1: p[0] = static_cast<uint8_t>(cp); break;
-    case 2:
-        p[0] = static_cast<uint8_t>(cp);
-        p[1] = static_cast<uint8_t>(cp >> 8);
-        break;
-    case 4: std::memcpy(p, &cp, 4); break;
-    default: bad_unit();
-    }
-}
+void put_char(uint8_t* p, uint32_t unit, int32_t cp) { unicode::put_char(p, unit, static_cast<uint32_t>(cp)); }
 
 Buffer* widen_to(Node node, uint32_t unit, uint32_t wanted) {
     if (unit == 1 && wanted == 2) return unicode::widen_1_to_2(node);
