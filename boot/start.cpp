@@ -10,6 +10,7 @@
 #include "runtime/interpreter/stack.h"
 #include "runtime/memory.h"
 #include "runtime/platform/os.h"
+#include "runtime/root.h"
 #include "runtime/runtime.h"
 #include "runtime/unicode.h"
 
@@ -38,6 +39,7 @@ void init_runtime() {
     handles::init();
     register_datatypes();
     unicode::init_case_table();
+    root::init();
     stack::init();
     collector::init();
 }
