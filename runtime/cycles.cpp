@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "runtime/datatypes/string.h"
 #include "runtime/error.h"
 
 namespace kov::cycles {
@@ -38,7 +39,34 @@ void for_each(void (*fn)(memory::Node)) {
     for (uint32_t i = 0; i < top; ++i) fn(stack[i]);
 }
 
+bool detect_q(const Cell& value, Cell& out, int32_t& part, bool mold) {
+    uint32_t t = cell::type(value);
+    memory::Node node = t == T_object ? value.w1 : value.w2;
+    if (!find_q(node)) return false;
+    const char* text = "...";
+    if (mold) {
+        switch (t) {
+        case T_block: case T_hash: text = "[...]"; break;
+        case T_paren: text = "(...)"; break;
+        case T_map: text = "#[...]"; break;
+        case T_object: text = "make object! [...]"; break;
+        default: break;
+        }
+    }
+    part = string::emit(out, text, part);
+    return true;
+}
+
 }  // namespace kov::cycles
+
+namespace kov::mold {
+
+int32_t indent(Cell& out, int32_t level, int32_t part) {
+    for (int32_t i = 0; i < level; ++i) part = string::emit(out, "    ", part);
+    return part;
+}
+
+}  // namespace kov::mold
 
 namespace kov::value {
 

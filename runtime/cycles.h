@@ -22,6 +22,11 @@ uint32_t depth();
 // Visits the entries (collector marking).
 void for_each(void (*fn)(memory::Node));
 
+// When the value's series (or object context) is being walked already, appends the text that
+// stands for the repeat ("[...]", "(...)", "#[...]", "make object! [...]", "..." for paths,
+// "..." for everything when forming), lowers the part budget and gives true.
+bool detect_q(const Cell& value, Cell& out, int32_t& part, bool mold);
+
 // Pops on scope exit: every push in C++ is paired with a guard, so that an error raised
 // inside the walk leaves the stack as it was.
 class Guard {
@@ -33,6 +38,11 @@ public:
 };
 
 }  // namespace kov::cycles
+
+namespace kov::mold {
+// Appends four spaces per level; gives the part budget lowered by 4 per level.
+int32_t indent(Cell& out, int32_t level, int32_t part);
+}  // namespace kov::mold
 
 namespace kov::value {
 // An integer! gives its value; a float! is truncated toward zero, and one outside the 32-bit
