@@ -3,19 +3,51 @@
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/error.h"
+#include "runtime/heap.h"
 #include "runtime/memory.h"
 
 namespace kov::stack {
 
 Values values;
+Frames frames;
+Pending pending;
 
 namespace {
-memory::Node value_node = 0;
 
-void mark_values() {
+memory::Node value_node = 0;
+uint32_t hidden_body = 0;
+uint32_t hidden_anon = 0;
+uint32_t throw_origin = 0;  // depth of the frame that threw, 0 when unset
+
+// The context cell of a context node (its first cell).
+Cell& context_cell(uint32_t node) { return *reinterpret_cast<Cell*>(memory::buffer(node)->head_ptr()); }
+
+void mark_stacks() {
     collector::mark_series(value_node);
     collector::mark_cells(values.begin, values.top);
+    for (uint32_t d = 1; d <= frames.depth; ++d) {
+        const Frame& f = frame_at(d);
+        if (f.word_context) collector::mark_block(f.word_context);
+        if (f.fn_context) collector::mark_block(f.fn_context);
+    }
+    collector::mark_cell(pending.value);
+    collector::mark_cell(pending.name);
 }
+
+void pop_frame() {
+    Frame& f = top_frame();
+    if ((f.kind == call) && f.fn_context) context_cell(f.fn_context).w2 = f.saved_values;
+    --frames.depth;
+}
+
+[[noreturn]] void frame_overflow() {
+    values.top -= 5;
+    if (values.top < values.begin) values.top = values.begin;
+    if (values.args > values.top) values.args = values.top;
+    cycles::reset();
+    error::fire(err::internal_stack_overflow);
+}
+
 }  // namespace
 
 void init() {
@@ -26,7 +58,9 @@ void init() {
     values.begin = reinterpret_cast<Cell*>(b->data());
     values.end = values.begin + value_stack_cells;
     values.top = values.args = values.begin;
-    collector::push_root(mark_values);
+    frames.base = static_cast<Frame*>(heap::allocate_zeroed(sizeof(Frame) * frame_capacity));
+    frames.depth = 0;
+    collector::push_root(mark_stacks);
 }
 
 bool ready() { return value_node != 0; }
@@ -38,6 +72,148 @@ void overflow() {
     if (values.args > values.top) values.args = values.top;
     cycles::reset();
     error::fire(err::internal_stack_overflow);
+}
+
+// ---- frames -------------------------------------------------------------------------------------
+
+uint32_t push_frame(Kind kind, const Cell* word) {
+    if (frames.depth >= frame_capacity) frame_overflow();
+    Frame& f = frames.base[frames.depth++];
+    f.kind = kind;
+    f.symbol = word ? word->w2 : hidden_body;
+    f.word_context = word ? word->w1 : 0;
+    f.args = index_of(values.args);
+    f.fn_context = 0;
+    f.saved_values = 0;
+    values.args = values.top;
+    return frames.depth;
+}
+
+uint32_t push_call_frame(const Cell* word, uint32_t fn_context) {
+    uint32_t d = push_frame(call, word);
+    Frame& f = top_frame();
+    f.fn_context = fn_context;
+    f.saved_values = fn_context ? context_cell(fn_context).w2 : 0;
+    return d;
+}
+
+void set_return_flag(bool on) {
+    Frame& f = top_frame();
+    f.kind = on ? (f.kind | return_target) : (f.kind & ~return_target);
+}
+
+void set_interp_flag() { top_frame().kind |= interpreted; }
+
+void unwind() {
+    Cell* old_args = values.args;
+    uint32_t saved = top_frame().args;
+    pop_frame();
+    values.args = values.begin + saved;
+    values.top = old_args + 1;
+}
+
+void unwind_last() {
+    Cell* old_args = values.args;
+    uint32_t saved = top_frame().args;
+    pop_frame();
+    values.args = values.begin + saved;
+    *values.args = *old_args;
+    values.top = old_args + 1;
+}
+
+void drop_frame() {
+    uint32_t saved = top_frame().args;
+    pop_frame();
+    values.args = values.begin + saved;
+    values.top = values.args;
+}
+
+void unroll_to(uint32_t depth, Cell* top, Cell* args) {
+    while (frames.depth > depth) pop_frame();
+    values.top = top;
+    values.args = args;
+}
+
+bool frame_barrier_q(uint32_t below, bool only_one) {
+    if (below == 0) below = frames.depth;
+    for (uint32_t d = below; d-- > 1;) {
+        if (frame_at(d).kind & interpreted) return true;
+        if (only_one) break;
+    }
+    return false;
+}
+
+// ---- pending exits ------------------------------------------------------------------------------
+
+void throw_loop(bool has_value, const Cell* value, bool is_continue) {
+    err::Id id = is_continue ? err::throw_continue : err::throw_break;
+    for (uint32_t d = frames.depth; d >= 1; --d) {
+        const Frame& f = frame_at(d);
+        if (f.kind == try_all) error::fire(id);
+        if ((f.kind & 0x0F) == loop) {
+            pending.code = is_continue ? exit_continue : exit_break;
+            pending.target = d;
+            pending.value = has_value && value ? *value : Cell{T_unset, 0, 0, 0};
+            return;
+        }
+    }
+    error::fire(id);
+}
+
+void throw_return(bool has_value, const Cell* value) {
+    // The innermost frame is the native's own: it is never the target.
+    for (uint32_t d = frames.depth; d-- > 1;) {
+        const Frame& f = frame_at(d);
+        if (f.kind == try_all) error::fire(err::throw_return);
+        if (f.kind & return_target) {
+            pending.code = has_value ? exit_return : exit_exit;
+            pending.target = d;
+            pending.value = has_value && value ? *value : Cell{T_unset, 0, 0, 0};
+            return;
+        }
+    }
+    error::fire(err::throw_return);
+}
+
+void throw_catch(const Cell& value, const Cell* name) {
+    if (!throw_origin) throw_origin = frames.depth;
+    for (uint32_t d = frames.depth; d >= 1; --d) {
+        const Frame& f = frame_at(d);
+        if (f.kind == try_all) break;
+        if ((f.kind & 0x0F) == catch_) {
+            pending.code = exit_throw;
+            pending.target = d;
+            pending.value = value;
+            pending.name = name ? *name : Cell{T_none, 0, 0, 0};
+            return;
+        }
+    }
+    Cell v = value;
+    error::fire(err::throw_throw, v);
+}
+
+// ---- reports ------------------------------------------------------------------------------------
+
+void set_hidden_symbols(uint32_t body, uint32_t anon) {
+    hidden_body = body;
+    hidden_anon = anon;
+}
+uint32_t body_symbol() { return hidden_body; }
+uint32_t anon_symbol() { return hidden_anon; }
+
+void caller_word(uint32_t& symbol, uint32_t& context) {
+    uint32_t d = throw_origin ? throw_origin - 1 : frames.depth;
+    throw_origin = 0;
+    for (; d >= 1; --d) {
+        const Frame& f = frame_at(d);
+        if (f.symbol && f.symbol != hidden_body && f.symbol != hidden_anon) {
+            symbol = f.symbol;
+            context = f.word_context;
+            return;
+        }
+    }
+    symbol = 0;
+    context = 0;
 }
 
 }  // namespace kov::stack

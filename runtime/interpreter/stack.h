@@ -71,4 +71,118 @@ private:
     Cell* args_;
 };
 
+// ---- the call-frame stack ----------------------------------------------------------------------
+// Who called whom, and where errors, break, continue, return, exit and throw stop. A frame
+// records its kind, the labelling word (symbol and context), the argument base of its caller
+// (as a value-stack index) and, for function calls from C++, the function context whose
+// values reference it saved. Frames live in a fixed array that never moves; they are named by
+// their 1-based depth.
+//
+// Errors are C++ exceptions: a barrier (try, catch, the console) saves the frame depth and
+// unrolls to it when it catches. break, continue, return, exit and throw are not exceptions:
+// their native finds its target frame, records a pending exit and returns; every caller sees
+// `exiting()` and returns in turn, popping its own frame, until the owner of the target frame
+// consumes the exit.
+
+constexpr uint32_t frame_capacity = 12000;
+
+enum Kind : uint8_t {
+    call = 0x01,               // a function called from C++
+    native = 0x02,             // a native or action called from C++
+    try_ = 0x04,
+    try_all = 0x05,            // stops every exit, which becomes an error
+    catch_ = 0x06,
+    loop = 0x08,
+    compiled_function = 0x12,
+    interp_function = 0x81,
+    interp_native = 0x82,
+    eval = 0x87,
+};
+constexpr uint8_t return_target = 0x10;  // the frame is the target of return and exit
+constexpr uint8_t interpreted = 0x80;
+
+struct Frame {
+    uint8_t kind;
+    uint32_t symbol;       // the labelling word's symbol
+    uint32_t args;         // the caller's argument base, as a value-stack index
+    uint32_t word_context; // the labelling word's context node (0: none)
+    uint32_t fn_context;   // kind 0x01: the function context whose values reference was saved
+    uint32_t saved_values; // its values reference at push time
+};
+
+struct Frames {
+    Frame* base = nullptr;
+    uint32_t depth = 0;    // frames in use; the innermost is base[depth - 1]
+};
+extern Frames frames;
+
+inline uint32_t depth() { return frames.depth; }
+inline Frame& frame_at(uint32_t d) { return frames.base[d - 1]; }
+inline Frame& top_frame() { return frames.base[frames.depth - 1]; }
+inline uint32_t index_of(const Cell* c) { return static_cast<uint32_t>(c - values.begin); }
+
+// Pushes a frame labelled with the word cell (or the hidden word `<body>` when null); the
+// argument base becomes the value-stack top. Gives the new depth.
+uint32_t push_frame(Kind kind, const Cell* word);
+uint32_t push_call_frame(const Cell* word, uint32_t fn_context);
+void set_return_flag(bool on);
+void set_interp_flag();
+
+// Pops the innermost frame. unwind: the callee's result stays in the old argument-base cell,
+// now the caller's next value. unwind_last: the result is copied into the caller's result
+// cell. drop_frame: the values are dropped. The _function forms also put back the saved
+// values reference of a kind 0x01 frame.
+void unwind();
+void unwind_last();
+void drop_frame();
+// Pops frames (restoring function contexts) until `depth` frames remain; the argument base
+// becomes the one the innermost remaining frame's code runs with, the value-stack top `top`.
+void unroll_to(uint32_t depth, Cell* top, Cell* args);
+
+// True when a frame with the interpreted-call flag lies below the given depth (all the way
+// down, or only the first one).
+bool frame_barrier_q(uint32_t below, bool only_one);
+
+// ---- pending exits ------------------------------------------------------------------------------
+enum ExitCode : uint32_t {
+    no_exit = 0,
+    exit_throw = 0x7FFFFFFA,
+    exit_exit = 0x7FFFFFFB,
+    exit_return = 0x7FFFFFFC,
+    exit_continue = 0x7FFFFFFD,
+    exit_break = 0x7FFFFFFE,
+};
+struct Pending {
+    uint32_t code = no_exit;
+    uint32_t target = 0;   // the depth of the frame that consumes it
+    Cell value{T_unset, 0, 0, 0};   // break/return: the value; throw: the thrown value
+    Cell name{T_none, 0, 0, 0};     // throw: the /name
+};
+extern Pending pending;
+inline bool exiting() { return pending.code != no_exit; }
+// When the pending exit targets the frame at this depth, clears it and gives its code.
+inline uint32_t consume(uint32_t depth) {
+    if (pending.code == no_exit || pending.target != depth) return no_exit;
+    uint32_t code = pending.code;
+    pending.code = no_exit;
+    return code;
+}
+
+// break and continue: the innermost loop frame; a try/all frame met first, or no loop at all,
+// raises throw/break or throw/continue.
+void throw_loop(bool has_value, const Cell* value, bool is_continue);
+// return and exit: the innermost frame marked as return target below the native's own frame.
+void throw_return(bool has_value, const Cell* value);
+// throw: the innermost catch frame; otherwise throw/throw with the value.
+void throw_catch(const Cell& value, const Cell* name);
+
+// ---- reports ------------------------------------------------------------------------------------
+// Symbols of the hidden labels (frames that reports skip); set when the symbols exist.
+void set_hidden_symbols(uint32_t body, uint32_t anon);
+uint32_t body_symbol();
+uint32_t anon_symbol();
+// The word of the innermost call not labelled with a hidden symbol: gives its symbol and
+// context (0 symbol when there is none).
+void caller_word(uint32_t& symbol, uint32_t& context);
+
 }  // namespace kov::stack
