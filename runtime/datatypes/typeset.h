@@ -1,0 +1,44 @@
+// typeset!: a set of datatypes held in one cell. The 96 bits of words 1-3, read as 12 bytes in
+// memory order: datatype id i is bit 128 >> (i & 7) of byte i >> 3.
+#pragma once
+#include <cstdint>
+#include <cstring>
+
+#include "runtime/cell.h"
+
+namespace kov::typeset {
+
+inline bool contains(const Cell& ts, uint32_t type) {
+    if (type >= 96) return false;
+    uint8_t bytes[12];
+    std::memcpy(bytes, &ts.w1, 12);
+    return (bytes[type >> 3] & (128u >> (type & 7))) != 0;
+}
+
+inline void add(Cell& ts, uint32_t type) {
+    if (type >= 96) return;
+    uint8_t bytes[12];
+    std::memcpy(bytes, &ts.w1, 12);
+    bytes[type >> 3] |= static_cast<uint8_t>(128u >> (type & 7));
+    std::memcpy(&ts.w1, bytes, 12);
+}
+
+inline void merge(Cell& ts, const Cell& other) {
+    ts.w1 |= other.w1;
+    ts.w2 |= other.w2;
+    ts.w3 |= other.w3;
+}
+
+inline Cell empty() { return Cell{T_typeset, 0, 0, 0}; }
+
+// Every type but unset!: what an argument without a type block accepts.
+inline Cell any_but_unset() {
+    Cell ts{T_typeset, 0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu};
+    uint8_t bytes[12];
+    std::memcpy(bytes, &ts.w1, 12);
+    bytes[T_unset >> 3] &= static_cast<uint8_t>(~(128u >> (T_unset & 7)));
+    std::memcpy(&ts.w1, bytes, 12);
+    return ts;
+}
+
+}  // namespace kov::typeset

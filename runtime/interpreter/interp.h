@@ -1,0 +1,66 @@
+// The interpreter: walks a block one expression at a time on the value and call-frame stacks.
+// It resolves words in their contexts, evaluates set-words, get-words, lit-words and paths,
+// calls native!, action!, op!, function! and routine! values after fetching their arguments
+// from the code that follows, and applies infix operators strictly left to right.
+//
+// Positions in the code are indexes into the block's series, never cell addresses: a body that
+// appends to or clears its own block, or a collection that moves it, never leaves the
+// interpreter reading freed memory; evaluation stops at the smaller of the saved and the
+// current tail.
+//
+// Results: an expression evaluated with `push` leaves its value as a new cell on top of the
+// value stack; without it the value goes into the argument-base cell. Every evaluating frame
+// keeps its result cell reserved, so that whatever it holds is always below the top and seen
+// by the collector.
+//
+// break, continue, return, exit and throw travel as a pending exit (stack::pending): every
+// loop of this file stops as soon as `stack::exiting()` is set, popping its frames as usual.
+#pragma once
+#include <cstdint>
+
+#include "runtime/cell.h"
+#include "runtime/memory.h"
+
+namespace kov::interp {
+
+// The block being evaluated, its index at the current expression ("near" of error reports).
+extern Cell current;
+
+void init();
+
+// Evaluates the block from its index; its last value (unset! for an empty block) goes into the
+// caller's argument-base cell (keep_last) or is left as the caller's next value on the stack.
+void eval_block(const Cell& block, bool keep_last);
+// The same for a block given by node and index range.
+void eval_range(uint32_t type, memory::Node code, uint32_t pos, uint32_t end, bool keep_last);
+
+// One expression (with the infix operators that follow it unless no_infix) from pos; gives
+// the index after it.
+uint32_t eval_expression(memory::Node code, uint32_t pos, uint32_t end, bool no_infix, bool push, bool no_call);
+// One expression inside a frame labelled `<body>`; gives the index after it.
+uint32_t eval_next(memory::Node code, uint32_t pos, uint32_t end, bool push);
+
+// Call modes of `apply`.
+enum Mode : uint32_t { mode_code = 0, mode_all = 1, mode_args = 2, mode_safer = 4 };
+
+// Calls a native!, action!, function! or routine! with arguments fetched from the code at pos
+// (refinements from the path after path_pos when a path is given). The result is pushed.
+uint32_t call(const Cell& fn, memory::Node code, uint32_t pos, uint32_t end, const Cell* name,
+              const Cell* path, uint32_t path_pos, uint32_t mode, bool infix);
+
+// Runs a function!'s body with its arguments already in place from the argument base; the
+// result is left in the argument-base cell. Return and exit aimed at it end here.
+void call_function(const Cell& fn, const Cell* name);
+
+// Calls a function value from C++ with the given arguments (a comparator, a hook): pushes a
+// call frame, the arguments, unused refinements and locals, runs it, and gives its result
+// (copied out). A pending exit that does not stop at the function is left pending.
+Cell apply_function(const Cell& fn, const Cell* args, uint32_t count);
+
+// Evaluates a path (get, set or call); the result is pushed.
+uint32_t eval_path(const Cell& path, memory::Node code, uint32_t pos, uint32_t end, bool set, bool get);
+
+// The index one past the last cell of a series.
+uint32_t tail_index(memory::Node code);
+
+}  // namespace kov::interp
