@@ -2,6 +2,8 @@
 
 #include "runtime/collector.h"
 #include "runtime/console_output.h"
+#include "runtime/datatypes/char.h"
+#include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/unit_types.h"
@@ -26,6 +28,9 @@ void register_datatypes() {
     logic::init();
     string::init();
     integer::init();
+    char_::init();
+    float_::init();
+    percent::init();
 }
 }  // namespace
 

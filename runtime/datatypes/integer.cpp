@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "runtime/datatypes/float.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/error.h"
@@ -117,6 +118,7 @@ Cell* math(Cell* a, Cell* b, int32_t op) {
         return a;
     case T_float_:
     case T_percent:
+        return float_::math(a, b, op);
     case T_time:
     case T_vector:
     case T_pair:
@@ -204,7 +206,10 @@ int32_t compare(Cell* value, Cell* other, int32_t op) {
     case T_char_:
         return actions::sign_of(int64_t(get(*value)) - int64_t(static_cast<int32_t>(other->w2)));
     case T_float_:
-    case T_percent:
+    case T_percent: {
+        Cell as_float = float_::make(get(*value));
+        return float_::compare(&as_float, other, op);
+    }
     case T_time:
     case T_money:
         not_done();
@@ -271,7 +276,11 @@ Cell* round(Cell* n, Cell* scale, bool even, bool down, bool half_down, bool flo
     if (value == INT32_MIN) return n;
     int32_t s = 1;
     if (scale) {
-        if (!cell::is(*scale, T_integer)) not_done();  // float!'s round takes over once it exists
+        if (cell::is(*scale, T_time)) not_done();  // time! answers once it exists
+        if (!cell::is(*scale, T_integer)) {
+            float_::make_at(*n, value);
+            return float_::round(n, scale, even, down, half_down, floor, ceiling, half_ceiling);
+        }
         s = abs(get(*scale));
     }
     if (s == 0) return n;
