@@ -2,9 +2,13 @@
 
 #include "runtime/collector.h"
 #include "runtime/console_output.h"
+#include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/paren.h"
+#include "runtime/datatypes/path.h"
+#include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/error.h"
@@ -26,9 +30,16 @@ void register_datatypes() {
     unset::init();
     none::init();
     logic::init();
+    series::init();
+    block::init();
     string::init();
     integer::init();
     char_::init();
+    path::init();
+    lit_path::init();
+    set_path::init();
+    get_path::init();
+    paren::init();
     float_::init();
     percent::init();
 }
