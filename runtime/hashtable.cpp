@@ -50,9 +50,8 @@ inline uint8_t same_byte(uint8_t b) { return b; }
 inline uint8_t lower_byte(uint8_t b) { return b >= 'A' && b <= 'Z' ? static_cast<uint8_t>(b + 32) : b; }
 
 template <uint8_t (*Tr)(uint8_t)>
-uint32_t murmur(const void* data, std::size_t length) {
+uint32_t murmur(const void* data, std::size_t length, uint32_t h) {
     auto p = static_cast<const uint8_t*>(data);
-    uint32_t h = seed;
     std::size_t blocks = length / 4;
     for (std::size_t i = 0; i < blocks; ++i) {
         const uint8_t* b = p + i * 4;
@@ -102,7 +101,11 @@ uint32_t pow2_for(double n) {
     return b < 4 ? 4 : b;
 }
 
-Node new_flags(uint32_t buckets) { return memory::alloc_bytes_filled(flag_bytes(buckets), 0xAA); }
+Node new_flags(uint32_t buckets) {
+    Node n = memory::alloc_bytes_filled(flag_bytes(buckets), 0xAA);
+    buffer(n)->tail = static_cast<uint32_t>(flag_bytes(buckets));
+    return n;
+}
 Node new_buckets(uint32_t buckets) {
     Node n = memory::alloc_bytes(uint64_t(buckets) * 4);
     buffer(n)->tail = buckets * 4;
@@ -431,8 +434,10 @@ void unindex_cell(Record* r, uint32_t index) {
 
 // ---- hash functions ---------------------------------------------------------------------------
 
-uint32_t murmur3(const void* data, std::size_t length) { return murmur<same_byte>(data, length); }
-uint32_t murmur3_lower(const void* data, std::size_t length) { return murmur<lower_byte>(data, length); }
+uint32_t murmur3(const void* data, std::size_t length, uint32_t with_seed) {
+    return murmur<same_byte>(data, length, with_seed);
+}
+uint32_t murmur3_lower(const void* data, std::size_t length) { return murmur<lower_byte>(data, length, seed); }
 
 uint32_t mix32(uint32_t h) {
     h ^= h >> 16;
@@ -817,7 +822,7 @@ int32_t refresh(Node table, int32_t shift, uint32_t first, uint32_t count, bool 
     Record* r = record(table);
     if (r->kind != hash_index) return 1;
     if (count > refresh_limit) return 1;
-    if (shift == 0 || count == 0) return 0;
+    if (shift == 0) return 0;
     int64_t d = shift;
     int64_t lo = first;                   // old index of the first moved cell
     int64_t end = lo + count;             // one past the last

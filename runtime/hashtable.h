@@ -76,7 +76,7 @@ struct Record {
 inline Record* record(Node table) { return reinterpret_cast<Record*>(memory::buffer(table)->head_ptr()); }
 
 // ---- hash functions ---------------------------------------------------------------------------
-uint32_t murmur3(const void* data, std::size_t length);
+uint32_t murmur3(const void* data, std::size_t length, uint32_t with_seed = seed);
 // MurmurHash3 of the bytes with A-Z taken as a-z (every other byte as it is).
 uint32_t murmur3_lower(const void* data, std::size_t length);
 uint32_t mix32(uint32_t k);
