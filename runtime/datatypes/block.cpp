@@ -1,6 +1,7 @@
 #include "runtime/datatypes/block.h"
 
 #include <cstring>
+#include <optional>
 
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
@@ -9,7 +10,10 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/unit_types.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/error.h"
+#include "runtime/hashtable.h"
 #include "runtime/heap.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/stack.h"
@@ -193,13 +197,10 @@ Cell& insert_value(Cell& b, const Cell& value, bool advance, bool at_head) {
     int64_t n = count_of(node);
     int64_t at = at_head ? 0 : clipped(b);
     Cell* base = cells(buf);
-    if (at < n) {
-        std::memmove(base + at + 1, base + at, uint64_t(n - at) * 16);
-        index_shift(b, 1, static_cast<uint32_t>(at + 1), static_cast<uint32_t>(n - at));
-    }
+    if (at < n) std::memmove(base + at + 1, base + at, uint64_t(n - at) * 16);
     buf->tail += 16;
     base[at] = copy;
-    index_enter(b, static_cast<uint32_t>(at));
+    index_insert(b, static_cast<uint32_t>(at), 1, static_cast<uint32_t>(n - at));
     if (advance) b.w1 = static_cast<uint32_t>(at + 1);
     return b;
 }
@@ -249,7 +250,7 @@ Cell* append_arg() {
 namespace {
 bool same_word(const Cell& a, const Cell& b, bool case_) {
     if (case_) return a.w2 == b.w2;
-    return a.w2 == b.w2;
+    return symbol::resolve(a.w2) == symbol::resolve(b.w2);
 }
 }  // namespace
 
@@ -394,19 +395,51 @@ int32_t compare_each(const Cell& a, const Cell& b, int32_t op) {
 }
 
 // ---- hash! index upkeep -------------------------------------------------------------------------
-// hash! values do not exist until its datatype registers; until then no cell has a table.
+// Each is called once the cells stand where they belong (and the tail is set): a rebuild
+// reads the cells.
 
 namespace {
 inline bool indexed(const Cell& b) { return cell::is(b, T_hash) && b.w3 != 0; }
 }  // namespace
 
-void index_enter(const Cell& b, uint32_t) { (void)indexed(b); }
-void index_remove(const Cell& b, uint32_t) { (void)indexed(b); }
-void index_remove_range(const Cell& b, uint32_t, uint32_t) { (void)indexed(b); }
-void index_shift(const Cell& b, int32_t, uint32_t, uint32_t) { (void)indexed(b); }
-void index_move(const Cell& b, uint32_t, uint32_t, uint32_t) { (void)indexed(b); }
-void index_rebuild(const Cell& b) { (void)indexed(b); }
-void index_make(Cell& b) { (void)b; }
+void index_enter(const Cell& b, uint32_t i) {
+    if (indexed(b)) hashtable::enter(b.w3, i);
+}
+
+void index_remove(const Cell& b, uint32_t i) {
+    if (indexed(b)) hashtable::remove_cell(b.w3, i);
+}
+
+void index_remove_range(const Cell& b, uint32_t index, uint32_t count) {
+    if (indexed(b)) hashtable::remove_range(b.w3, index, count);
+}
+
+void index_shift(const Cell& b, int32_t shift, uint32_t first, uint32_t count) {
+    if (indexed(b) && hashtable::refresh(b.w3, shift, first, count, true) != 0) index_rebuild(b);
+}
+
+void index_insert(const Cell& b, uint32_t at, uint32_t added, uint32_t moved) {
+    if (!indexed(b)) return;
+    if (moved && hashtable::refresh(b.w3, static_cast<int32_t>(added), at, moved, true) != 0) {
+        index_rebuild(b);
+        return;
+    }
+    for (uint32_t k = 0; k < added; ++k) hashtable::enter(b.w3, at + k);
+}
+
+void index_move(const Cell& b, uint32_t from, uint32_t to, uint32_t count) {
+    if (indexed(b)) hashtable::move_range(b.w3, from, to, count);
+}
+
+void index_rebuild(const Cell& b) {
+    if (indexed(b)) hashtable::rebuild(b.w3, static_cast<uint64_t>(count_of(b.w2)));
+}
+
+void index_make(Cell& b) {
+    b.w3 = 0;
+    Node table = hashtable::make(static_cast<uint64_t>(count_of(b.w2)), b.w2, hashtable::hash_index, 0);
+    b.w3 = table;
+}
 
 // ---- actions: making and text -------------------------------------------------------------------
 
@@ -438,7 +471,14 @@ Cell* to(Cell* proto, Cell* spec, uint32_t type) {
     } else if (st == T_string) {
         not_done();  // loading source text needs the lexer
     } else if (st == T_typeset) {
-        not_done();  // the datatype name words need the symbol table
+        r = push_new(8);
+        Cell set = *spec;
+        for (uint32_t id = 1; id < actions::max_types; ++id) {
+            if (!typeset::contains(set, id) || !datatype::types[id].name_symbol) continue;
+            Cell name;
+            word::make_at(datatype::types[id].name_symbol, name);
+            rs_append(*r, name);
+        }
     } else {
         r = push_new(1);
         rs_append(*r, *spec);
@@ -739,14 +779,10 @@ Cell* append(Cell* s, Cell* value, int32_t part, bool only, int32_t dup, bool ap
 
     Buffer* b = buffer(s->w2);
     int64_t at = appending ? n : index;
-    if (!appending) {
-        std::memmove(cells(b) + at + cells_added, cells(b) + at, uint64_t(n - at) * 16);
-        index_shift(*s, static_cast<int32_t>(cells_added), static_cast<uint32_t>(at + cells_added),
-                    static_cast<uint32_t>(n - at));
-    }
+    if (!appending) std::memmove(cells(b) + at + cells_added, cells(b) + at, uint64_t(n - at) * 16);
     place(s->w2, at, src, take, dup);
     b->tail += static_cast<uint32_t>(cells_added * 16);
-    for (int64_t k = 0; k < cells_added; ++k) index_enter(*s, static_cast<uint32_t>(at + k));
+    index_insert(*s, static_cast<uint32_t>(at), static_cast<uint32_t>(cells_added), static_cast<uint32_t>(n - at));
     if (owned) {
         if (appending) series::report(*s, Change::appended, *value, static_cast<int32_t>(at), static_cast<int32_t>(cells_added));
         else series::report(*s, Change::inserted, *value, static_cast<int32_t>(at), static_cast<int32_t>(cells_added));
@@ -1008,30 +1044,51 @@ Cell* sort(Cell* s, const SortArgs& a) {
 namespace {
 
 // Whether a record whose first cell equals the value starts in the block between from and
-// the tail, stepping by whole records. Nested blocks compare as find /only does.
-bool holds(Node node, int64_t from, int64_t step, const Cell& value, bool case_) {
-    bool nested = is_any_block(cell::type(value));
-    int32_t op = nested ? actions::find_equal : (case_ ? actions::strict_equal : actions::equal);
+// the tail, stepping by whole records, by a scan as find /only does: nested blocks, whose
+// hashes are their identities, are found this way.
+bool scan_holds(Node node, int64_t from, int64_t step, const Cell& value) {
     for (int64_t i = from; i < count_of(node); i += step)
-        if (actions::compare_direct(nested ? value : cells(node)[i], nested ? cells(node)[i] : value, op) == 0)
-            return true;
+        if (actions::compare_direct(value, cells(node)[i], actions::find_equal) == 0) return true;
     return false;
+}
+
+// A set looked up through a hash table of its cells: its own when it is a hash!, else one made
+// for the operation (kept alive by the guard).
+struct Lookup {
+    Node block = 0;
+    int64_t start = 0;
+    Node table = 0;
+    bool holds(const Cell& value, int64_t step, bool case_) const {
+        if (is_any_block(cell::type(value))) return scan_holds(block, start, step, value);
+        int32_t op = case_ ? actions::strict_equal : actions::equal;
+        return hashtable::search(table, value, static_cast<int32_t>(start), static_cast<int32_t>(step), op, false,
+                                 false) >= 0;
+    }
+};
+
+void lookup_of(Lookup& l, const Cell& set) {
+    l.block = set.w2;
+    l.start = clipped(set);
+    l.table = indexed(set) ? set.w3
+                           : hashtable::make(static_cast<uint64_t>(count_of(set.w2)), set.w2, hashtable::hash_index, 0);
 }
 
 // One pass over a set: each record kept (found in `other` or not, as asked; every record when
 // there is no other set) and not yet in the result is appended whole, as far as it exists.
-void set_pass(Cell& result, const Cell& set, const Cell* other, bool keep_found, int64_t size, bool case_) {
+void set_pass(Cell& result, const Lookup& found, const Cell& set, const Lookup* other, bool keep_found, int64_t size,
+              bool case_) {
     Node node = set.w2;
     for (int64_t i = clipped(set); i < count_of(node); i += size) {
         Cell first = cells(node)[i];
-        if (other && holds(other->w2, clipped(*other), size, first, case_) != keep_found) continue;
-        if (holds(result.w2, 0, size, first, case_)) continue;
+        if (other && other->holds(first, size, case_) != keep_found) continue;
+        if (found.holds(first, size, case_)) continue;
         int64_t k = count_of(node) - i < size ? count_of(node) - i : size;
         uint64_t used = buffer(result.w2)->used();
         ensure_room(result.w2, used + uint64_t(k) * 16, (used + uint64_t(k) * 16) * 2);
         Buffer* rb = buffer(result.w2);
         std::memcpy(rb->tail_ptr(), cells(node) + i, uint64_t(k) * 16);
         rb->tail += static_cast<uint32_t>(k * 16);
+        hashtable::enter(found.table, static_cast<uint32_t>(used / 16));
     }
 }
 
@@ -1044,28 +1101,44 @@ Cell* do_set_op(Cell* set1, Cell* set2, bool case_, Cell* skip, int32_t op) {
         size = integer::get(*skip);
         if (size < 1) bad_refine("skip", *skip);
     }
+    if (op < op_unique || op > op_difference) not_done();
     series::clip_index(*set1, false);
     bool two = op != op_unique;
     if (two) series::clip_index(*set2, false);
     int64_t room = rest_of(*set1) + (op == op_union ? rest_of(*set2) : 0);
     Cell* result = push_new(room < 1 ? 1 : static_cast<int32_t>(room > INT32_MAX ? INT32_MAX : room));
+    // The result's table indexes the first cell of each record appended.
+    Lookup found;
+    found.block = result->w2;
+    found.table = hashtable::make(static_cast<uint64_t>(room), result->w2, hashtable::hash_index, 0);
+    hashtable::Root keep_found(found.table);
+    // Each table is guarded as soon as it exists: making the next one may collect.
+    Lookup in1, in2;
+    std::optional<hashtable::Root> keep1, keep2;
+    if (op == op_intersect || op == op_exclude || op == op_difference) {
+        lookup_of(in2, *set2);
+        keep2.emplace(in2.table);
+    }
+    if (op == op_difference) {
+        lookup_of(in1, *set1);
+        keep1.emplace(in1.table);
+    }
     switch (op) {
-    case op_unique: set_pass(*result, *set1, nullptr, false, size, case_); break;
+    case op_unique: set_pass(*result, found, *set1, nullptr, false, size, case_); break;
     case op_union:
-        set_pass(*result, *set1, nullptr, false, size, case_);
-        set_pass(*result, *set2, nullptr, false, size, case_);
+        set_pass(*result, found, *set1, nullptr, false, size, case_);
+        set_pass(*result, found, *set2, nullptr, false, size, case_);
         break;
-    case op_intersect: set_pass(*result, *set1, set2, true, size, case_); break;
-    case op_exclude: set_pass(*result, *set1, set2, false, size, case_); break;
-    case op_difference:
-        set_pass(*result, *set1, set2, false, size, case_);
-        set_pass(*result, *set2, set1, false, size, case_);
+    case op_intersect: set_pass(*result, found, *set1, &in2, true, size, case_); break;
+    case op_exclude: set_pass(*result, found, *set1, &in2, false, size, case_); break;
+    default:
+        set_pass(*result, found, *set1, &in2, false, size, case_);
+        set_pass(*result, found, *set2, &in1, false, size, case_);
         break;
-    default: error::fire(err::internal_not_done);
     }
     if (cell::is(*set1, T_hash) || (two && cell::is(*set2, T_hash))) {
         cell::set_type(*result, T_hash);
-        index_make(*result);
+        result->w3 = found.table;
     }
     return result;
 }

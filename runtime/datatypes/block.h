@@ -96,8 +96,11 @@ int32_t compare_each(const Cell& a, const Cell& b, int32_t op);
 void index_enter(const Cell& b, uint32_t cell_index);
 void index_remove(const Cell& b, uint32_t cell_index);
 void index_remove_range(const Cell& b, uint32_t index, uint32_t count);
-// count cells from `first` moved by `shift` places (cells were inserted before or removed).
+// The count cells that were at first .. first + count - 1 moved by `shift` places: -shift
+// cells before them were removed (shift < 0) or cells were inserted before them.
 void index_shift(const Cell& b, int32_t shift, uint32_t first, uint32_t count);
+// `added` new cells now stand at `at`, and the `moved` cells after them moved up to make room.
+void index_insert(const Cell& b, uint32_t at, uint32_t added, uint32_t moved);
 void index_move(const Cell& b, uint32_t from, uint32_t to, uint32_t count);
 void index_rebuild(const Cell& b);
 // Gives a new hash! value a table of its own.

@@ -12,7 +12,11 @@
 #include "runtime/heap.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/stack.h"
+#include "runtime/owner.h"
 #include "runtime/series_buffer.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/words.h"
 
 namespace kov::series {
 
@@ -122,43 +126,31 @@ int32_t part_count(const Cell& s, const Cell& part) {
     bad_refine("part", part);
 }
 
-// ---- the ownership layer ------------------------------------------------------------------------
-// Every call into the ownership table goes through these three.
-
-namespace {
-
-bool owner_check(const Cell& s, const char* word, const Cell& value, int32_t index, int32_t part) {
-    (void)s, (void)word, (void)value, (void)index, (void)part;
-    return false;
-}
-
-Cell* owner_reflect(Cell*, uint32_t) { not_done(); }
-
-void owner_modify(const Cell&, const Cell&, const Cell&) { not_done(); }
-
-}  // namespace
-
-Cell word_arg(const char* spelling) {
-    (void)spelling;
-    return Cell{T_word, 0, 0, 0};
-}
-
 // ---- change reports -----------------------------------------------------------------------------
 
-const char* change_word(Change c) {
-    static const char* const words[] = {
-        "random", "randomized", "clear", "cleared", "poke", "poked", "remove", "removed", "reverse", "reversed",
-        "take", "taken", "move", "moved", "insert", "inserted", "append", "appended", "change", "changed",
-        "swap", "swaped", "trim", "trimmed", "sort", "sorted", "put", "put-ed",
+const Cell& change_word(Change c) {
+    using namespace words;
+    static const Cell* const words_of[] = {
+        &loaded::random, &loaded::randomized, &loaded::clear, &loaded::cleared, &loaded::poke, &loaded::poked,
+        &globals::remove, &loaded::removed, &loaded::reverse, &loaded::reversed, &loaded::take, &loaded::taken,
+        &loaded::move, &loaded::moved, &globals::insert, &loaded::inserted, &loaded::append, &loaded::appended,
+        &loaded::change, &loaded::changed, &loaded::swap, &loaded::swaped, &loaded::trim, &loaded::trimmed,
+        &loaded::sort, &loaded::sorted, &loaded::put, &loaded::put_ed,
     };
-    return words[static_cast<uint32_t>(c)];
+    return *words_of[static_cast<uint32_t>(c)];
 }
 
 bool report(const Cell& s, Change word, const Cell& value, int32_t index, int32_t part) {
     // Only owned series have anyone to tell; the flag spares the table lookup for the rest.
     if (!(buffer(s.w2)->flags & memory::owned)) return false;
-    return owner_check(s, change_word(word), value, index, part);
+    return owner::check(s, change_word(word), &value, index, part);
 }
+
+Cell word_arg(const char* spelling) { return word::load(spelling); }
+
+namespace {
+bool is_owned_field(uint32_t symbol) { return symbol::resolve(symbol) == symbol::resolve(words::symbols::owned); }
+}  // namespace
 
 // ---- navigation ---------------------------------------------------------------------------------
 
@@ -570,9 +562,8 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
     std::memmove(t.at(at + count), t.at(at), uint64_t(t.length - at) << t.shift);
     std::memcpy(t.at(at), o.at(o.index), bytes);
     t.b->tail += static_cast<uint32_t>(bytes);
-    block::index_shift(*target, static_cast<int32_t>(count), static_cast<uint32_t>(at + count),
-                       static_cast<uint32_t>(t.length - at));
-    for (int64_t k = 0; k < count; ++k) block::index_enter(*target, static_cast<uint32_t>(at + k));
+    block::index_insert(*target, static_cast<uint32_t>(at), static_cast<uint32_t>(count),
+                        static_cast<uint32_t>(t.length - at));
     remove_units(*origin, o.index, count);
     report(*target, Change::moved, *origin, index_of(*target), static_cast<int32_t>(count));
     return target;
@@ -580,10 +571,24 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
 
 Cell* random(Cell*, bool, bool, bool) { not_done(); }  // the random generator does not exist yet
 
-Cell* reflect(Cell* s, uint32_t field) { return owner_reflect(s, field); }
+Cell* reflect(Cell* s, uint32_t field) {
+    if (!is_owned_field(field)) not_done();
+    Cell* found = owner::find(s->w2);
+    *s = found ? *found : none::value;
+    return s;
+}
 
 Cell* modify(Cell* s, Cell* field, Cell* value, bool) {
-    owner_modify(*s, *field, *value);
+    if (!word::any_word_q(cell::type(*field)) || !is_owned_field(field->w2)) return value;
+    if (cell::is(*value, T_none)) {
+        owner::unset(*s);
+    } else if (cell::is(*value, T_block) && block::rs_length_q(*value) >= 2) {
+        Cell owner_cell = *block::rs_abs_at(*value, static_cast<uint32_t>(value->w1));
+        Cell field_word = *block::rs_abs_at(*value, static_cast<uint32_t>(value->w1) + 1);
+        collector::Root keep_owner(owner_cell);
+        collector::Root keep_word(field_word);
+        owner::set_all(*s, owner_cell, field_word);
+    }
     return value;
 }
 

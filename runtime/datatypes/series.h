@@ -69,7 +69,8 @@ enum class Change : uint8_t {
     move, moved, insert, inserted, append, appended, change, changed, swap, swaped, trim, trimmed,
     sort, sorted, put, put_ed,
 };
-const char* change_word(Change c);
+// The word! of the change (a global word made at start-up).
+const Cell& change_word(Change c);
 // Tells the series' owner about an in-place change (value: the value concerned, or none;
 // index: 0-based; part: units). Gives true when the series has an owner that was told. Kov
 // code may run: afterwards the series may have any length, unit or buffer.
