@@ -592,6 +592,14 @@ int64_t search(Cell* series, Cell* value, const FindArgs& f, Target& target) {
     }
     target = target_of(*value, f);
     int64_t end = has_limit ? limit + 1 : n;
+    uint32_t vt = cell::type(*value);
+    if (indexed(*series) && !f.reverse && !f.last && !f.match && target.kind == Target::single &&
+        (!is_any_block(vt) || (f.same && f.only)) && (vt != T_object || f.same)) {
+        // A hash! answers forward searches for one value from its table.
+        int32_t p = hashtable::search(series->w3, *value, static_cast<int32_t>(index), static_cast<int32_t>(step),
+                                      target.op, false, false);
+        return p >= 0 && p < end ? p : -1;
+    }
     if (!f.reverse && !f.last) {
         for (int64_t p = index; p < end; p += step) {
             if (matches_at(node, p, end, target)) return p;
@@ -1137,6 +1145,8 @@ Cell* do_set_op(Cell* set1, Cell* set2, bool case_, Cell* skip, int32_t op) {
         break;
     }
     if (cell::is(*set1, T_hash) || (two && cell::is(*set2, T_hash))) {
+        // A hash! indexes every cell, not only the first of each record.
+        if (size > 1) hashtable::rebuild(found.table, static_cast<uint64_t>(count_of(result->w2)));
         cell::set_type(*result, T_hash);
         result->w3 = found.table;
     }

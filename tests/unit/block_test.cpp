@@ -11,6 +11,7 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/datatypes/unit_types.h"
+#include "runtime/hashtable.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/owner.h"
 #include "runtime/root.h"
@@ -563,4 +564,72 @@ TEST_F(OwnedTest, AnOwnerThatEmptiesTheSeriesMidway) {
     meddle_with = b;
     Cell nine = I(9);
     EXPECT_EQ(error_of([&] { series::poke(at(*b, 2), 1, &nine, nullptr); }), "script/out-of-range");
+}
+
+// ---- hash! index upkeep -------------------------------------------------------------------------
+
+namespace {
+// hash! registers with its own datatype; its cells are marked here as it will mark them.
+void mark_hash(const Cell& c) {
+    collector::mark_block(c.w2);
+    if (c.w3) hashtable::mark(c.w3);
+}
+
+// Every value 0..9 is found by the table where a scan finds it.
+void expect_index_agrees(const Cell& h, const char* what) {
+    for (int32_t v = 0; v < 10; ++v) {
+        Cell key = I(v);
+        int32_t scan = -1;
+        for (int32_t i = 0; i < block::rs_length_q(h) + static_cast<int32_t>(h.w1); ++i)
+            if (integer::get(*block::rs_abs_at(h, static_cast<uint32_t>(i))) == v) {
+                scan = i;
+                break;
+            }
+        EXPECT_EQ(hashtable::search(h.w3, key, 0, 1, actions::equal, false, false), scan) << what << " value " << v;
+    }
+}
+
+std::string mold_as_block(const Cell& h) {
+    Cell b = h;
+    cell::set_type(b, T_block);
+    b.w3 = 0;
+    return test::mold(b);
+}
+}  // namespace
+
+TEST_F(BlockTest, HashIndexFollowsChanges) {
+    datatype::types[T_hash].mark = mark_hash;
+    Cell* h = ints({1, 2, 3, 4, 5});
+    cell::set_type(*h, T_hash);
+    block::index_make(*h);
+    expect_index_agrees(*h, "made");
+    Cell one = I(1), two = I(2), nine = I(9);
+    struct Step {
+        const char* what;
+        int32_t index;
+        std::function<void(Cell*)> act;
+        const char* result;
+    } steps[] = {
+        {"insert", 2, [](Cell* s) { block::append(s, ints({6, 7}), -1, false, 1, false); }, "[1 2 6 7 3 4 5]"},
+        {"remove", 1, [&](Cell* s) { series::remove(s, &two, nullptr); }, "[1 7 3 4 5]"},
+        {"poke", 0, [&](Cell* s) { series::poke(s, 3, &nine, nullptr); }, "[1 7 9 4 5]"},
+        {"change", 0, [](Cell* s) { block::change(s, ints({0, 8, 8}), 1, false, 1); }, "[0 8 8 7 9 4 5]"},
+        {"take last", 0, [](Cell* s) { block::take(s, nullptr, false, true); }, "[0 8 8 7 9 4]"},
+        {"reverse", 0, [](Cell* s) { series::reverse(s, nullptr, nullptr); }, "[4 9 7 8 8 0]"},
+        {"move", 0, [&](Cell* s) { series::move(s, at(*h, 4), &one); }, "[9 7 8 4 8 0]"},
+        {"sort", 0, [](Cell* s) { block::sort(s, {}); }, "[0 4 7 8 8 9]"},
+        {"swap", 0, [&](Cell* s) { block::swap(s, at(*h, 6)); }, "[9 4 7 8 8 0]"},
+        {"clear", 3, [](Cell* s) { series::clear(s); }, "[9 4 7]"},
+    };
+    for (auto& step : steps) {
+        Cell* s = stack::push(*h);
+        s->w1 = static_cast<uint32_t>(step.index);
+        step.act(s);
+        EXPECT_EQ(mold_as_block(*h), step.result) << step.what;
+        expect_index_agrees(*h, step.what);
+    }
+    EXPECT_EQ(static_cast<int32_t>(block::find(h, &nine, {})->w1), 0);
+    Cell* from1 = at(*h, 2);
+    EXPECT_TRUE(cell::is(*block::find(from1, &nine, {}), T_none));  // the table search starts at the index
+    datatype::types[T_hash].mark = nullptr;
 }
