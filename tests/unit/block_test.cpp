@@ -492,7 +492,9 @@ void own(const Cell& b) {
     Cell object{T_object, ctx, 1000001, hooks};
     *context::self_cell(ctx) = object;
     Cell field = *context::slot_at(ctx, static_cast<uint32_t>(index));
-    root::append(object);  // the owner stays alive for the test
+    // The owner stays alive for the test (object! cells are marked once objects exist).
+    root::append(Cell{T_block, 0, ctx, 0});
+    root::append(Cell{T_block, 0, hooks, 0});
     owner::set_all(b, object, field);
 }
 
