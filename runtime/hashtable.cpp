@@ -242,10 +242,10 @@ void rehash_keys(Node table) {
     Record* r = record(table);
     uint32_t kind = r->kind;
     if (kind >= integer) {
+        // Placing entries allocates nothing: the entry block stays where it is.
         Buffer* b = buffer(r->keys);
         uint32_t step = r->aux;
-        for (uint32_t off = 0; off + step <= buffer(record(table)->keys)->used(); off += step) {
-            b = buffer(record(table)->keys);
+        for (uint32_t off = 0; off + step <= b->used(); off += step) {
             auto key = reinterpret_cast<const Cell*>(b->head_ptr() + off);
             if (key->header == T_unset) raw_insert(table, mix32(key->w1), static_cast<int32_t>(off));
         }

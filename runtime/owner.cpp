@@ -95,7 +95,9 @@ void set(const Cell& value_in, const Cell& owner_in, const Cell& word_in) {
     if (series_kind(t) || t == T_bitset) {
         Node n = value.w2;
         if (!memory::valid_node(n)) return;
-        if (!(buffer(n)->flags & memory::owned)) add_entry(value, owner, word);
+        // The flag alone is not trusted: a copy of an owned series carries it without an entry.
+        if (!(buffer(n)->flags & memory::owned) || !hashtable::get_int_key(owner_table, n))
+            add_entry(value, owner, word);
         if (!block_kind(t) || buffer(n)->unit() != sizeof(Cell) || cycles::find_q(n)) return;
         cycles::Guard guard(n);
         for (uint32_t i = value.w1; i < cell_count(n); ++i) {

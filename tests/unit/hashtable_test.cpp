@@ -359,6 +359,53 @@ TEST_F(HashTable, CopyOfIndexIsIndependent) {
     EXPECT_EQ(ht::search(t, integer::make(3), 0, 1, actions::equal, false, false), 3);
 }
 
+TEST_F(HashTable, GrowKeepsEveryEntry) {
+    Node block = memory::alloc_cells(40);
+    collector::RootNode keep(block);
+    for (int pass = 0; pass < 2; ++pass)
+        for (int v = 0; v < 20; ++v) append(block, integer::make(v));
+    Node t = ht::make(40, block, ht::hash_index, 0);
+    ht::Root keep_t(t);
+    uint32_t before = ht::record(t)->bucket_count;
+    ht::grow(t, before / 2);  // not larger: nothing
+    EXPECT_EQ(ht::record(t)->bucket_count, before);
+    ht::grow(t, 1000);
+    EXPECT_EQ(ht::record(t)->bucket_count, 1024u);
+    EXPECT_EQ(live_buckets(t), 20u);
+    for (int v = 0; v < 20; ++v) {
+        EXPECT_EQ(ht::search(t, integer::make(v), 0, 1, actions::equal, false, false), v);
+        EXPECT_EQ(ht::search(t, integer::make(v), v + 1, 1, actions::equal, false, false), v + 20);
+        EXPECT_EQ(ht::search(t, integer::make(v), 40, 1, actions::equal, false, true), v + 20);
+    }
+
+    Node pairs = memory::alloc_cells(8);
+    collector::RootNode keep_pairs(pairs);
+    for (int v = 0; v < 10; ++v) {
+        append(pairs, integer::make(v * 3));
+        append(pairs, integer::make(v));
+    }
+    Node m = ht::make(10, pairs, ht::map, 0);
+    ht::Root keep_m(m);
+    ht::grow(m, 100);
+    EXPECT_EQ(ht::record(m)->bucket_count, 128u);
+    for (int v = 0; v < 10; ++v) EXPECT_EQ(ht::search(m, integer::make(v * 3), 0, 1, actions::strict_equal, false, false), 2 * v);
+
+    Node ints = ht::make(8, 0, ht::integer, 1);
+    ht::Root keep_ints(ints);
+    for (uint32_t k = 0; k < 50; ++k) *ht::put_int_key(ints, k) = integer::make(static_cast<int32_t>(k));
+    for (uint32_t k = 0; k < 50; k += 5) ht::remove_int_key(ints, k);
+    ht::grow(ints, 500);
+    EXPECT_EQ(ht::record(ints)->bucket_count, 512u);
+    EXPECT_EQ(live_buckets(ints), 40u);
+    for (uint32_t k = 0; k < 50; ++k) {
+        Cell* v = ht::get_int_key(ints, k);
+        ASSERT_EQ(v != nullptr, k % 5 != 0) << k;
+        if (v) {
+            EXPECT_EQ(integer::get(*v), static_cast<int32_t>(k));
+        }
+    }
+}
+
 TEST_F(HashTable, RefreshLimit) {
     const uint32_t n = ht::refresh_limit + 1;
     Node block = memory::alloc_cells(n + 1);

@@ -164,6 +164,12 @@ TEST_F(OwnerTest, RepeatedAndCyclicOwnership) {
     *context::value_cell(o.ctx, 1) = o.cell;
     owner::set(o.cell, o.cell, Cell{T_none, 0, 0, 0});
     EXPECT_EQ(entries(), before + 2);
+    // A copy of an owned series carries the owned flag but has no entry: owning it adds one.
+    Node twin = memory::copy_series(late);
+    collector::RootNode k5(twin);
+    owner::set(Cell{T_block, 0, twin, 0}, o.cell, o.field_word);
+    ASSERT_NE(owner::find(twin), nullptr);
+    owner::unset(Cell{T_block, 0, twin, 0});
     owner::unset_range(Cell{T_block, 0, blk, 0}, 0, 10);  // the nested blocks
     EXPECT_EQ(owner::find(late), nullptr);
     owner::unset(Cell{T_block, 0, blk, 0});

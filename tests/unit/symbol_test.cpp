@@ -205,4 +205,9 @@ TEST_F(SymbolTest, DatatypeNameWords) {
         EXPECT_EQ(spelled(sym), datatype::types[id].name);
         EXPECT_GE(context::find_word(context::global(), sym, false), 0);
     }
+    // A type registered once the global context exists gets its word at once.
+    datatype::register_type({.id = 55, .parent = 0, .name = "late-type!", .rest = datatype::Rest::empty,
+                             .mark = nullptr, .actions = {}});
+    ASSERT_NE(datatype::types[55].name_symbol, 0u);
+    EXPECT_EQ(spelled(datatype::types[55].name_symbol), "late-type!");
 }
