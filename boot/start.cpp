@@ -4,17 +4,23 @@
 #include "runtime/console_output.h"
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/float.h"
+#include "runtime/datatypes/context.h"
 #include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unit_types.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/error.h"
 #include "runtime/handles.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/memory.h"
+#include "runtime/owner.h"
 #include "runtime/platform/os.h"
 #include "runtime/root.h"
 #include "runtime/runtime.h"
 #include "runtime/unicode.h"
+#include "runtime/words.h"
 
 namespace kov::boot {
 
@@ -28,6 +34,9 @@ void register_datatypes() {
     logic::init();
     string::init();
     integer::init();
+    symbol::init();
+    context::init();
+    word::init();
     char_::init();
     float_::init();
     percent::init();
@@ -45,7 +54,18 @@ void init_runtime() {
     register_datatypes();
     unicode::init_case_table();
     root::init();
+    context::init_global();
+    symbol::init_table();
+    // While the runtime makes its own words, each is also kept in the root block.
+    context::boot_flag = true;
+    datatype::init_names();
+    words::init_runtime();
+    words::init_routine_keywords();
+    words::init_ooo_issue();
+    context::boot_flag = false;
+    owner::init();
     stack::init();
+    slotpool::init();
     collector::init();
 }
 

@@ -2,6 +2,9 @@
 
 #include <cstring>
 
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/word.h"
+
 namespace kov {
 
 namespace actions {
@@ -22,6 +25,10 @@ TypeEntry types[actions::max_types] = {};
 
 namespace {
 uint32_t highest = 0;
+
+void make_name_word(TypeEntry& t) {
+    if (t.name) t.name_symbol = word::load(t.name).w2;
+}
 
 template <class F>
 void store(uint32_t id, uint32_t parent, Rest rest, int slot, const Entry<F>& e) {
@@ -55,6 +62,11 @@ void register_type(const Registration& r) {
 #define ACTION(n, word, ident, ret, params) store(id, r.parent, r.rest, n, r.actions.ident);
 #include "runtime/defs/actions.def"
 #undef ACTION
+    if (context::global()) make_name_word(t);
+}
+
+void init_names() {
+    for (uint32_t id = 1; id <= highest; ++id) make_name_word(types[id]);
 }
 
 uint32_t highest_id() { return highest; }

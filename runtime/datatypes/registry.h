@@ -160,7 +160,11 @@ struct TypeEntry {
 };
 extern TypeEntry types[actions::max_types];
 
+// Once the global context exists, a registration also makes the type's name word.
 void register_type(const Registration& r);
+// Makes the name word of every type registered so far (start-up, once the global context
+// and the symbol table exist).
+void init_names();
 uint32_t highest_id();
 // The name of a type id ("integer!"), or null for an id nothing registered.
 const char* name_of(uint32_t id);

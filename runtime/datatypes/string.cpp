@@ -3,6 +3,8 @@
 #include <cstring>
 
 #include "runtime/collector.h"
+#include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/symbol.h"
 #include "runtime/error.h"
 #include "runtime/float_text.h"
 #include "runtime/heap.h"
@@ -334,15 +336,16 @@ void rotate_bytes(uint8_t* start, uint32_t a_length, uint8_t* b, uint32_t b_leng
 // ---- text building ------------------------------------------------------------------------------
 
 namespace {
-// The cell that holds a value's text: a string as it is (symbols are handled by their module).
-const Cell& text_of(const Cell& c) {
-    if (cell::is(c, T_symbol)) error::fire(err::internal_not_done);
+// The cell that holds a value's text: a string as it is, a symbol its cached text (which may
+// have to be made, so the result is a copy).
+Cell text_of(const Cell& c) {
+    if (cell::is(c, T_symbol)) return symbol::c_string(c);
     return c;
 }
 }  // namespace
 
 Buffer* concatenate(Cell& target, const Cell& source_in, int32_t part, int32_t offset, bool keep_unit, Mode mode) {
-    const Cell& source = text_of(source_in);
+    const Cell source = text_of(source_in);
     Node tnode = target.w2;
     Node snode = source.w2;
     uint32_t tunit = buffer(tnode)->unit();
@@ -465,8 +468,9 @@ double to_float(const char* text, uint32_t length, int32_t* left) {
 int32_t compare_values(const Cell& a_in, const Cell& b_in, int32_t op, bool match) {
     if (op == 9) return a_in.w2 == b_in.w2 && a_in.w1 == b_in.w1 ? 0 : -1;
     if (a_in.w2 == b_in.w2 && a_in.w1 == b_in.w1 && (op == 0 || op == 1 || op == 2 || op == 12)) return 0;
-    const Cell& a = text_of(a_in);
-    const Cell& b = text_of(b_in);
+    const Cell a = text_of(a_in);
+    collector::Root keep_a(a);
+    const Cell b = text_of(b_in);
     View va = view(a);
     View vb = view(b);
     int32_t len1 = va.length - va.index;
@@ -536,6 +540,11 @@ bool match_at_q(const Cell& s, const Cell& value, int32_t op) {
 
 // ---- registration -------------------------------------------------------------------------------
 
-void init() {}
+void init() {
+    // The string! actions come with their own module; the cell layout and its marking are
+    // needed from the start, since every text is a string.
+    datatype::register_type({.id = T_string, .parent = T_series, .name = "string!", .rest = datatype::Rest::inherit,
+                             .mark = collector::mark_string_value, .actions = {}});
+}
 
 }  // namespace kov::string

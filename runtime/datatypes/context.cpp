@@ -1,0 +1,343 @@
+#include "runtime/datatypes/context.h"
+
+#include "runtime/collector.h"
+#include "runtime/cycles.h"
+#include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/error.h"
+#include "runtime/hashtable.h"
+#include "runtime/interpreter/stack.h"
+#include "runtime/root.h"
+#include "runtime/series_buffer.h"
+#include "runtime/words.h"
+
+namespace kov::context {
+
+using memory::Buffer;
+using memory::buffer;
+
+bool boot_flag = false;
+void (*fire_on_change)(const Cell&, const Cell&, const Cell&, const Cell&) = nullptr;
+
+namespace {
+Node global_node = 0;
+
+void mark_global() { collector::mark_block(global_node); }
+
+inline Cell* cells_of(Node n) { return reinterpret_cast<Cell*>(buffer(n)->head_ptr()); }
+inline uint32_t cell_count(Node n) { return buffer(n)->used() / sizeof(Cell); }
+
+bool block_type(uint32_t t) {
+    return t == T_block || t == T_paren || t == T_hash || t == T_path || t == T_lit_path || t == T_set_path ||
+           t == T_get_path;
+}
+
+// The context a word is bound to; 0 when unbound (or bound to something that is no context).
+Node context_of(const Cell& word) { return is_context(word.w1) ? word.w1 : 0; }
+
+}  // namespace
+
+// ---- cell helpers -------------------------------------------------------------------------------
+
+bool is_context(Node ctx) {
+    if (!ctx || !memory::valid_node(ctx)) return false;
+    Buffer* b = buffer(ctx);
+    return b->unit() == sizeof(Cell) && b->used() >= 2 * sizeof(Cell) && cell::is(*cells_of(ctx), T_context);
+}
+
+Cell* record(Node ctx) { return cells_of(ctx); }
+Cell* self_cell(Node ctx) { return cells_of(ctx) + 1; }
+Node words_table(Node ctx) { return record(ctx)->w1; }
+Node word_list(Node ctx) { return hashtable::record(words_table(ctx))->keys; }
+uint32_t word_count(Node ctx) { return cell_count(word_list(ctx)); }
+
+Cell* value_cell(Node ctx, uint32_t index) {
+    const Cell* rec = record(ctx);
+    if (!rec->w2) return nullptr;
+    if (on_stack(*rec)) {
+        if (index >= word_count(ctx)) return nullptr;
+        Cell* at = stack::values.begin + (uint64_t(rec->w2) - 1) + index;
+        return at < stack::values.end ? at : nullptr;
+    }
+    if (index >= cell_count(rec->w2)) return nullptr;
+    return cells_of(rec->w2) + index;
+}
+
+// ---- making -------------------------------------------------------------------------------------
+
+Node create(uint32_t n, bool stack, bool self, Node copy_from, uint32_t kind) {
+    if (n == 0) n = 1;
+    Node node = memory::alloc_cells(2);
+    Buffer* b = buffer(node);
+    cells_of(node)[0] = cells_of(node)[1] = Cell{T_unset, 0, 0, 0};
+    b->tail = b->head + 2 * sizeof(Cell);
+    collector::RootNode keep(node);
+
+    Node table;
+    uint32_t copied = 0;
+    if (copy_from) {
+        Node keys = memory::copy_series(word_list(copy_from));
+        copied = cell_count(keys);
+        for (uint32_t i = 0; i < copied; ++i) cells_of(keys)[i].w1 = node;
+        table = hashtable::copy(words_table(copy_from), keys);
+    } else {
+        table = hashtable::make(n, 0, hashtable::symbols, 0);
+    }
+    uint32_t header = T_context | (kind << kind_shift) | (stack ? stack_flag : 0) | (self ? self_flag : 0);
+    *record(node) = Cell{header, table, 0, 0};
+    if (!stack) {
+        Node values = memory::alloc_cells_unset(n > copied ? n : copied);
+        buffer(values)->tail = buffer(values)->head + copied * sizeof(Cell);
+        record(node)->w2 = values;
+    }
+    return node;
+}
+
+Node add_spec_words(const Cell& spec_in, bool stack, bool self, uint32_t kind) {
+    Cell spec = spec_in;
+    collector::RootNode keep_spec(spec.w2);
+    uint32_t total = cell_count(spec.w2);
+    uint32_t from = spec.w1 < total ? spec.w1 : total;
+    Node node = create(total - from, stack, self, 0, kind);
+    collector::RootNode keep(node);
+    for (uint32_t i = from; i < cell_count(spec.w2); ++i) {
+        Cell c = cells_of(spec.w2)[i];
+        uint32_t t = cell::type(c);
+        if (t != T_word && t != T_get_word && t != T_lit_word && t != T_refinement) continue;
+        int32_t index;
+        find_word_from(node, c.w2, true, index);
+    }
+    if (!stack) {
+        Node values = record(node)->w2;
+        buffer(values)->tail = buffer(values)->head + word_count(node) * sizeof(Cell);
+    }
+    return node;
+}
+
+Node clone(Cell& value, uint32_t kind) {
+    Node old = value.w1;
+    Cell rec = *record(old);
+    Node node = create(word_count(old), on_stack(rec), binds_self(rec), old, kind);
+    value.w1 = node;
+    return node;
+}
+
+// ---- the global context -------------------------------------------------------------------------
+
+void init_global() {
+    if (global_node) return;
+    global_node = create(global_capacity, false, false, 0, global_kind);
+    collector::push_root(mark_global);
+}
+
+Node global() { return global_node; }
+
+// ---- finding and adding words -------------------------------------------------------------------
+
+int32_t find_word(Node ctx, uint32_t sym, bool case_insensitive) {
+    return hashtable::put_symbol(words_table(ctx), sym, case_insensitive, 0, nullptr);
+}
+
+int32_t find_word_from(Node ctx, uint32_t sym, bool case_insensitive, int32_t& result) {
+    return hashtable::put_symbol(words_table(ctx), sym, case_insensitive, ctx, &result);
+}
+
+int32_t add_word(Node ctx, const Cell& word) {
+    uint32_t sym = word.w2;
+    int32_t index;
+    if (find_word_from(ctx, sym, true, index) < 0 && !on_stack(*record(ctx))) series::append_cell(record(ctx)->w2);
+    return index;
+}
+
+Cell* add_symbol_once(Node ctx, const Cell& word, const Cell& value_in) {
+    Cell value = value_in;
+    collector::Root keep(value);
+    if (find_word(ctx, word.w2, true) >= 0) return nullptr;
+    int32_t index = add_word(ctx, word);
+    Cell* slot = value_cell(ctx, static_cast<uint32_t>(index));
+    if (slot) *slot = value;
+    return slot;
+}
+
+Cell* put_value(Node ctx, const Cell& word, const Cell& value_in) {
+    Cell value = value_in;
+    collector::Root keep(value);
+    int32_t index = find_word(ctx, word.w2, true);
+    if (index < 0) index = add_word(ctx, word);
+    Cell* slot = value_cell(ctx, static_cast<uint32_t>(index));
+    if (slot) *slot = value;
+    return slot;
+}
+
+bool add_set_words(Node ctx, const Cell& block_in) {
+    Cell block = block_in;
+    collector::RootNode keep(block.w2);
+    uint32_t before = word_count(ctx);
+    for (uint32_t i = block.w1; i < cell_count(block.w2); ++i) {
+        Cell c = cells_of(block.w2)[i];
+        if (cell::is(c, T_set_word)) add_word(ctx, c);
+    }
+    return word_count(ctx) > before;
+}
+
+Cell* get_any(uint32_t sym, Node ctx) {
+    if (!is_context(ctx) || on_stack(*record(ctx))) ctx = global_node;
+    int32_t index = find_word(ctx, sym, true);
+    return index < 0 ? nullptr : value_cell(ctx, static_cast<uint32_t>(index));
+}
+
+Cell add_global(uint32_t sym, bool case_insensitive, bool rename) {
+    Node g = global_node;
+    int32_t position;
+    int32_t found = hashtable::put_symbol(words_table(g), sym, case_insensitive, 0, nullptr, &position);
+    if (found >= 0) {
+        Cell entry = cells_of(word_list(g))[position];
+        if (case_insensitive && rename && entry.w2 != sym) entry.w2 = sym;  // the variant asked for
+        return entry;
+    }
+    // A new entry shares the slot of a case variant already present, whichever of the two
+    // spellings was interned first.
+    int32_t shared = case_insensitive ? -1 : find_word(g, sym, true);
+    int32_t index;
+    hashtable::put_symbol(words_table(g), sym, case_insensitive, g, &index, &position);
+    series::append_cell(record(g)->w2);
+    Cell* entry = cells_of(word_list(g)) + position;
+    if (shared >= 0) entry->w3 = static_cast<uint32_t>(shared);
+    return *entry;
+}
+
+Cell get_or_add_global(uint32_t sym) {
+    Cell word = add_global(sym, false, true);
+    if (boot_flag) root::append(word);
+    return word;
+}
+
+// ---- getting and setting ------------------------------------------------------------------------
+
+Cell* set_in(Cell& word, const Cell& value_in, Node ctx, bool notify) {
+    Cell value = value_in;  // may lie in a buffer that an allocation below moves
+    collector::Root keep(value);
+    if (!is_context(ctx)) error::fire(err::script_not_defined, word);
+    if (static_cast<int32_t>(word.w3) < 0) {
+        int32_t index = find_word(ctx, word.w2, false);
+        if (index < 0) index = add_word(ctx, word);
+        word.w3 = static_cast<uint32_t>(index);
+    }
+    Cell* rec = record(ctx);
+    if (!rec->w2) error::fire(err::script_not_defined, word);
+    uint32_t index = word.w3;
+    Cell* slot = value_cell(ctx, index);
+    if (!slot) error::fire(err::script_not_defined, word);
+    if (on_stack(*rec) || kind_of(*rec) != object_kind) {
+        *slot = value;
+        return slot;
+    }
+    if (Cell* entry = slot_at(ctx, index)) entry->header |= cell::field_changed;
+    Cell self = *self_cell(ctx);
+    if (!notify || self.w3 == 0 || !fire_on_change) {
+        *slot = value;
+        return slot;
+    }
+    // The hook sees the slot already holding the new value; the old one waits on the stack.
+    stack::Mark mark;
+    Cell* old = stack::push(*slot);
+    *slot = value;
+    Cell* self_copy = stack::push(self);
+    Cell* word_copy = stack::push(word);
+    Cell* new_copy = stack::push(value);
+    fire_on_change(*self_copy, *word_copy, *old, *new_copy);
+    return value_cell(ctx, index);
+}
+
+Cell* set(Cell& word, const Cell& value) {
+    Node ctx = context_of(word);
+    if (!ctx) error::fire(err::script_not_defined, word);
+    return set_in(word, value, ctx, true);
+}
+
+Cell* get_in(const Cell& word, Node ctx) {
+    if (static_cast<int32_t>(word.w3) < 0) {
+        Node own = context_of(word);
+        if (own && words::symbols::self_ && word.w2 == words::symbols::self_) return self_cell(own);
+        error::fire(err::script_no_value, word);
+    }
+    if (!is_context(ctx)) error::fire(err::script_no_value, word);
+    if (!record(ctx)->w2) error::fire(err::script_not_in_context, word);
+    Cell* slot = value_cell(ctx, word.w3);
+    if (!slot) error::fire(err::script_not_in_context, word);
+    return slot;
+}
+
+Cell* get(const Cell& word) {
+    Node ctx = context_of(word);
+    if (!ctx) error::fire(err::script_no_value, word);
+    return get_in(word, ctx);
+}
+
+// ---- binding ------------------------------------------------------------------------------------
+
+int32_t bind_word(Node ctx, Cell& word) {
+    int32_t index = find_word(ctx, word.w2, true);
+    if (index >= 0) {
+        word.w1 = ctx;
+        word.w3 = static_cast<uint32_t>(index);
+    }
+    return index;
+}
+
+void bind(const Cell& block, Node ctx, bool self) {
+    // Nothing here allocates: the cells are bound where they lie.
+    Node series = block.w2;
+    if (!memory::valid_node(series) || buffer(series)->unit() != sizeof(Cell)) return;
+    if (cycles::find_q(series)) return;
+    cycles::Guard guard(series);
+    uint32_t self_sym = words::symbols::self_;
+    for (uint32_t i = block.w1; i < cell_count(series); ++i) {
+        Cell& c = cells_of(series)[i];
+        uint32_t t = cell::type(c);
+        if (word::any_word_q(t) && t != T_issue) {
+            if (self && t == T_word && self_sym && c.w2 == self_sym) {
+                c.w1 = ctx;
+                c.w3 = static_cast<uint32_t>(-1);
+            } else {
+                bind_word(ctx, c);
+            }
+        } else if (block_type(t)) {
+            Cell inner = c;
+            bind(inner, ctx, self);
+        }
+    }
+}
+
+// ---- stack contexts -----------------------------------------------------------------------------
+
+void enter_frame(Node ctx, const Cell* first) {
+    record(ctx)->w2 = static_cast<uint32_t>(first - stack::values.begin) + 1;
+}
+
+void leave_frame(Node ctx) { record(ctx)->w2 = 0; }
+
+// ---- access used by errors, fields and ownership ------------------------------------------------
+
+Cell* slot_at(Node ctx, uint32_t index) {
+    Node list = word_list(ctx);
+    return index < cell_count(list) ? cells_of(list) + index : nullptr;
+}
+
+memory::Buffer* values(Node ctx) { return buffer(word_list(ctx)); }
+uint32_t field_count(Node ctx) { return word_count(ctx); }
+
+// ---- registration -------------------------------------------------------------------------------
+
+void mark(const Cell& c) {
+    hashtable::mark(c.w1);
+    if (!on_stack(c) && memory::valid_node(c.w2) && buffer(c.w2)->unit() == sizeof(Cell)) collector::mark_block(c.w2);
+}
+
+void init() {
+    datatype::register_type({.id = T_context, .parent = 0, .name = "context!", .rest = datatype::Rest::empty,
+                             .mark = mark, .actions = {}});
+}
+
+}  // namespace kov::context

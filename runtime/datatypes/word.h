@@ -1,0 +1,61 @@
+// The word types: word!, set-word!, lit-word!, get-word! and refinement! share one cell and
+// differ in their datatype id. This module holds their cells and constructors and the access
+// to their values that contexts and symbols need; their actions (make, to, form, mold,
+// compare, index?) join the registrations below when they are built.
+//
+// Cell: w1 the node of the context the word is bound to (0 = none), w2 the symbol id, w3 the
+// index in that context (-1 = not yet resolved). Binding is in context.h.
+//
+// Moving memory: the constructors intern symbols and may add words to the global context,
+// so they allocate; `push` and the access routines do not.
+#pragma once
+#include <cstdint>
+
+#include "runtime/cell.h"
+#include "runtime/memory.h"
+
+namespace kov::word {
+
+using memory::Node;
+
+// ---- cell helpers -------------------------------------------------------------------------------
+// The ids 15 to 20: the five word types and issue!.
+inline bool any_word_q(uint32_t type) { return type >= T_word && type <= T_issue; }
+inline Cell cell_of(uint32_t type, uint32_t sym, Node ctx = 0, int32_t index = -1) {
+    return Cell{type, ctx, sym, static_cast<uint32_t>(index)};
+}
+inline uint32_t symbol_of(const Cell& w) { return w.w2; }
+inline int32_t index_of(const Cell& w) { return static_cast<int32_t>(w.w3); }
+
+// ---- constructors -------------------------------------------------------------------------------
+// The cell becomes a word! of the symbol bound in the global context (added when missing;
+// case variants share one slot).
+Cell& make_at(uint32_t sym, Cell& c);
+// Appends a word of the symbol, bound in the global context, to a block.
+Cell* make_in(uint32_t sym, Node block);
+// Interns the text and appends a bound word (retyped to `type`) to a block.
+Cell* load_in(const char* text, Node block, uint32_t type = T_word);
+// The global word of the text (a case variant found is answered under this spelling);
+// while booting it is also kept in the root block. lit-word!, set-word! and get-word! are the
+// same word retyped; a refinement! is unbound.
+Cell load(const char* text, uint32_t type = T_word);
+// Value-stack constructors.
+Cell* push(const Cell& word, uint32_t type = T_word);
+Cell* push_symbol(uint32_t sym);
+Cell* push_word_at(Node ctx, uint32_t index, uint32_t type = T_word);
+
+// ---- access -------------------------------------------------------------------------------------
+// The word-list entry at an index, or null.
+Cell* word_at(Node ctx, uint32_t index);
+// The value cell at an index of a context, or null.
+Cell* value_at(Node ctx, uint32_t index);
+// The entry of the exact symbol in the context, else the global word of the symbol.
+Cell get_or_add(Node ctx, uint32_t sym);
+// The symbol record of a word (its text cache made).
+Cell get_symbol(const Cell& word);
+
+void mark(const Cell& word);
+// Registers word!, set-word!, lit-word!, get-word! and refinement!.
+void init();
+
+}  // namespace kov::word

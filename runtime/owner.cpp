@@ -1,0 +1,249 @@
+#include "runtime/owner.h"
+
+#include <vector>
+
+#include "runtime/collector.h"
+#include "runtime/cycles.h"
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/hashtable.h"
+#include "runtime/interpreter/stack.h"
+#include "runtime/unicode.h"
+#include "runtime/words.h"
+
+namespace kov::owner {
+
+using memory::Buffer;
+using memory::buffer;
+using memory::Node;
+
+void (*on_deep_change)(const Cell&, const Cell&, const Cell&, const Cell&, const Cell&, int32_t, int32_t) = nullptr;
+
+namespace {
+Node owner_table = 0;
+
+void mark_table() { hashtable::mark(owner_table); }
+void sweep_table() { hashtable::sweep_owners(owner_table); }
+
+void case_changed(const Cell& series, bool upper, uint32_t index, uint32_t count) {
+    const Cell& action = upper ? words::loaded::uppercase : words::loaded::lowercase;
+    check(series, action, nullptr, static_cast<int32_t>(index), static_cast<int32_t>(count));
+}
+
+inline Cell* cells_of(Node n) { return reinterpret_cast<Cell*>(buffer(n)->head_ptr()); }
+inline uint32_t cell_count(Node n) { return buffer(n)->used() / sizeof(Cell); }
+
+bool owned_q(Node n) { return memory::valid_node(n) && (buffer(n)->flags & memory::owned); }
+
+// The context of an object cell, or 0.
+Node object_context(const Cell& v) {
+    return cell::is(v, T_object) && context::is_context(v.w1) ? v.w1 : 0;
+}
+
+void add_entry(const Cell& value, const Cell& owner, const Cell& word) {
+    Cell series = value;
+    // The conversion cache of a string belongs to the cell it was made for, not to the entry.
+    if (string::is_string_type(cell::type(series))) series.w3 = 0;
+    Node n = series.w2;
+    buffer(n)->flags |= memory::owned;
+    Cell* values = hashtable::put_int_key(owner_table, n);
+    values[0] = series;
+    values[1] = owner;
+    values[2] = word;
+}
+
+void drop_entry(Node n) {
+    buffer(n)->flags &= ~memory::owned;
+    if (Cell* values = hashtable::get_int_key(owner_table, n)) {
+        for (uint32_t k = 0; k < values_per_entry; ++k) values[k] = Cell{T_unset, 0, 0, 0};
+        hashtable::remove_int_key(owner_table, n);
+    }
+}
+
+}  // namespace
+
+bool series_kind(uint32_t t) {
+    switch (t) {
+    case T_block: case T_paren: case T_hash: case T_path: case T_lit_path: case T_set_path: case T_get_path:
+    case T_string: case T_file: case T_url: case T_tag: case T_email: case T_ref: case T_binary: case T_vector:
+    case T_image:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool block_kind(uint32_t t) {
+    return t == T_block || t == T_paren || t == T_hash || (t >= T_path && t <= T_get_path);
+}
+
+void init() {
+    if (owner_table) return;
+    owner_table = hashtable::make(initial_entries, 0, hashtable::ownership, values_per_entry);
+    collector::push_root(mark_table);
+    collector::add_weak_sweep(sweep_table);
+    unicode::on_case_changed = case_changed;
+}
+
+Node table() { return owner_table; }
+
+void set(const Cell& value_in, const Cell& owner_in, const Cell& word_in) {
+    // Copies: the arguments may lie in buffers that the entry's allocation moves.
+    Cell value = value_in, owner = owner_in, word = word_in;
+    collector::Root keep_value(value), keep_owner(owner), keep_word(word);
+    uint32_t t = cell::type(value);
+    if (series_kind(t) || t == T_bitset) {
+        Node n = value.w2;
+        if (!memory::valid_node(n)) return;
+        // The flag alone is not trusted: a copy of an owned series carries it without an entry.
+        if (!(buffer(n)->flags & memory::owned) || !hashtable::get_int_key(owner_table, n))
+            add_entry(value, owner, word);
+        if (!block_kind(t) || buffer(n)->unit() != sizeof(Cell) || cycles::find_q(n)) return;
+        cycles::Guard guard(n);
+        for (uint32_t i = value.w1; i < cell_count(n); ++i) {
+            Cell c = cells_of(n)[i];
+            set(c, owner, word);
+        }
+        return;
+    }
+    Node ctx = object_context(value);
+    if (!ctx) return;
+    Cell* rec = context::record(ctx);
+    Node values = rec->w2;
+    if ((rec->header & cell::owns_series) || context::on_stack(*rec) || !values || cycles::find_q(values)) return;
+    cycles::Guard guard(values);
+    for (uint32_t i = 0; i < context::word_count(ctx); ++i) {
+        Cell* slot = context::value_cell(ctx, i);
+        if (!slot) break;
+        Cell field = *slot;
+        if (cell::is(field, T_object) && field.w1 == ctx) continue;  // the object itself
+        Cell field_word = *context::slot_at(ctx, i);
+        set(field, owner, field_word);
+    }
+}
+
+void set_all(const Cell& value, const Cell& owner_in, const Cell& word) {
+    Cell owner = owner_in;
+    set(value, owner, word);
+    if (Node ctx = object_context(owner)) context::record(ctx)->header |= cell::owns_series;
+}
+
+void unset(const Cell& value_in) {
+    Cell value = value_in;
+    uint32_t t = cell::type(value);
+    if (series_kind(t) || t == T_bitset) {
+        Node n = value.w2;
+        if (!memory::valid_node(n)) return;
+        drop_entry(n);
+        if (!block_kind(t) || buffer(n)->unit() != sizeof(Cell) || cycles::find_q(n)) return;
+        cycles::Guard guard(n);
+        for (uint32_t i = value.w1; i < cell_count(n); ++i) unset(cells_of(n)[i]);
+        return;
+    }
+    Node ctx = object_context(value);
+    if (!ctx) return;
+    Cell* rec = context::record(ctx);
+    Node values = rec->w2;
+    if ((rec->header & cell::owns_series) || context::on_stack(*rec) || !values || cycles::find_q(values)) return;
+    cycles::Guard guard(values);
+    for (uint32_t i = 0; i < context::word_count(ctx); ++i) {
+        Cell* slot = context::value_cell(ctx, i);
+        if (!slot) break;
+        if (cell::is(*slot, T_object) && slot->w1 == ctx) continue;
+        unset(*slot);
+    }
+}
+
+void unset_range(const Cell& block, uint32_t index, uint32_t count) {
+    Node n = block.w2;
+    if (!memory::valid_node(n) || buffer(n)->unit() != sizeof(Cell)) return;
+    for (uint64_t i = index; i < uint64_t(index) + count && i < cell_count(n); ++i) unset(cells_of(n)[i]);
+}
+
+Cell* find(Node series) {
+    if (!owned_q(series)) return nullptr;
+    Cell* values = hashtable::get_int_key(owner_table, series);
+    return values ? values + 1 : nullptr;
+}
+
+bool check(const Cell& series_in, const Cell& action_in, const Cell* new_value, int32_t index, int32_t part) {
+    Node key = cell::is(series_in, T_object) ? series_in.w1 : series_in.w2;
+    Cell* values = find(key);
+    if (!values || values[0].w3 == 0 || !on_deep_change) return false;
+    // Everything the hook gets sits on the value stack: it may run Kov code.
+    stack::Mark mark;
+    Cell* owner = stack::push(values[0]);
+    Cell* word = stack::push(values[1]);
+    Cell* series = stack::push(series_in);
+    Cell* action = stack::push(action_in);
+    Cell* value = stack::push(new_value ? *new_value : Cell{T_none, 0, 0, 0});
+    on_deep_change(*owner, *word, *series, *action, *value, index, part);
+    return true;
+}
+
+}  // namespace kov::owner
+
+namespace kov::slotpool {
+
+using memory::Buffer;
+using memory::buffer;
+using memory::Node;
+
+namespace {
+Node pool = 0;
+int32_t free_head = -1;
+std::vector<bool> in_use;
+
+void mark_pool() { collector::mark_block(pool); }
+}  // namespace
+
+uint32_t capacity() { return pool ? buffer(pool)->size / sizeof(Cell) : 0; }
+
+void init() {
+    if (pool) return;
+    pool = memory::alloc_cells(initial_capacity);
+    collector::push_root(mark_pool);
+    link(0);
+}
+
+void link(uint32_t first) {
+    Buffer* b = buffer(pool);
+    uint32_t cap = b->size / sizeof(Cell);
+    auto cells = reinterpret_cast<Cell*>(b->head_ptr());
+    for (uint32_t i = first; i < cap; ++i)
+        cells[i] = Cell{T_integer, 0, i + 1 < cap ? i + 1 : static_cast<uint32_t>(-1), 0};
+    free_head = first < cap ? static_cast<int32_t>(first) : -1;
+    b->tail = b->head + cap * sizeof(Cell);
+    in_use.resize(cap, false);
+}
+
+uint32_t add(const Cell& value_in) {
+    Cell value = value_in;
+    if (free_head < 0) {
+        collector::Root keep(value);
+        uint32_t old = capacity();
+        memory::expand_series(pool, uint64_t(old) * 2 * sizeof(Cell));
+        link(old);
+    }
+    uint32_t slot = static_cast<uint32_t>(free_head);
+    Cell* c = reinterpret_cast<Cell*>(buffer(pool)->head_ptr()) + slot;
+    free_head = static_cast<int32_t>(c->w2);
+    *c = value;
+    in_use[slot] = true;
+    return slot + 1;
+}
+
+void remove(uint32_t index) {
+    if (index == 0 || index > capacity() || !in_use[index - 1]) return;
+    Cell* c = reinterpret_cast<Cell*>(buffer(pool)->head_ptr()) + (index - 1);
+    *c = Cell{T_integer, 0, static_cast<uint32_t>(free_head), 0};
+    free_head = static_cast<int32_t>(index - 1);
+    in_use[index - 1] = false;
+}
+
+Cell* at(uint32_t index) {
+    if (index == 0 || index > capacity()) return nullptr;
+    return reinterpret_cast<Cell*>(buffer(pool)->head_ptr()) + (index - 1);
+}
+
+}  // namespace kov::slotpool
