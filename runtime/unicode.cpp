@@ -6,6 +6,8 @@
 // buffers again afterwards; the raw pointers it keeps never outlive a call that allocates.
 #include "runtime/unicode.h"
 
+#include "runtime/collector.h"
+
 #include "runtime/datatypes/string.h"
 
 #include <cstring>
@@ -397,6 +399,8 @@ Node load_utf8(ByteSource bytes, int64_t count, Node target, int64_t* remaining,
     } else {
         node = memory::alloc_series(capacity, 1, 0);
     }
+    // Widening and growing below allocate: the new series must survive them.
+    collector::RootNode keep(node);
     if (count == 0) return node;
 
     Buffer* b = memory::buffer(node);

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "runtime/collector.h"
+#include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/error.h"
 #include "runtime/float_text.h"
@@ -539,6 +540,11 @@ bool match_at_q(const Cell& s, const Cell& value, int32_t op) {
 
 // ---- registration -------------------------------------------------------------------------------
 
-void init() {}
+void init() {
+    // The string! actions come with their own module; the cell layout and its marking are
+    // needed from the start, since every text is a string.
+    datatype::register_type({.id = T_string, .parent = T_series, .name = "string!", .rest = datatype::Rest::inherit,
+                             .mark = collector::mark_string_value, .actions = {}});
+}
 
 }  // namespace kov::string
