@@ -17,6 +17,7 @@
 #include "runtime/heap.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/stack.h"
+#include "runtime/lexer/lexer.h"
 #include "runtime/series_buffer.h"
 
 namespace kov::block {
@@ -469,7 +470,8 @@ Cell* to(Cell* proto, Cell* spec, uint32_t type) {
     } else if (st == T_object || st == T_map || st == T_vector) {
         not_done();
     } else if (st == T_string) {
-        not_done();  // loading source text needs the lexer
+        r = stack::reserve();
+        lexer::load(*r, *spec, -1, lexer::Options{}, nullptr);
     } else if (st == T_typeset) {
         r = push_new(8);
         Cell set = *spec;

@@ -9,6 +9,7 @@
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/hashtable.h"
@@ -432,6 +433,14 @@ TEST_F(BlockTest, MakeAndTo) {
     Cell zero = I(0), minus = I(-5), size = F(2.7), ten = I(10);
     for (Cell* spec : {&zero, &minus, &size}) EXPECT_EQ(test::mold(*block::make(&proto, spec, T_block)), "[]");
     EXPECT_EQ(test::mold(*block::to(&proto, &ten, T_block)), "[10]");
+    EXPECT_EQ(test::mold(*block::to(&proto, str("1 [2.5]"), T_block)), "[1 [2.5]]");
+    Cell* types = stack::push(Cell{T_typeset, 0, 0, 0});
+    typeset::add(*types, T_integer);
+    typeset::add(*types, T_block);
+    Cell* names = block::to(&proto, types, T_block);
+    ASSERT_EQ(block::rs_length_q(*names), 2);  // ascending ids: block! then integer!
+    EXPECT_EQ(block::rs_abs_at(*names, 0)->w2, datatype::types[T_block].name_symbol);
+    EXPECT_EQ(block::rs_abs_at(*names, 1)->w2, datatype::types[T_integer].name_symbol);
     Cell* src = ints({1, 2});
     Cell* copy = block::make(&proto, src, T_block);
     EXPECT_NE(copy->w2, src->w2);
