@@ -23,12 +23,7 @@ using namespace kov::test;
 
 // The collector runs while each test runs (at every allocation in the gc-stress build).
 struct BlockTest : Runtime {
-    BlockTest() {
-        // string! registers its marking hook with its actions; until then the text molds
-        // write to would not survive a collection.
-        if (!datatype::types[T_string].mark) datatype::types[T_string].mark = collector::mark_string_value;
-        collector::enable(true);
-    }
+    BlockTest() { collector::enable(true); }
     ~BlockTest() override { collector::enable(false); }
 };
 

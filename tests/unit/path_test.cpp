@@ -15,12 +15,7 @@ using namespace kov::test;
 namespace {
 
 struct PathTest : Runtime {
-    PathTest() {
-        // string! registers its marking hook with its actions; until then the text molds
-        // write to would not survive a collection.
-        if (!datatype::types[T_string].mark) datatype::types[T_string].mark = collector::mark_string_value;
-        collector::enable(true);
-    }
+    PathTest() { collector::enable(true); }
     ~PathTest() override { collector::enable(false); }
 };
 

@@ -1,5 +1,6 @@
 // series!: the positional model and the shared actions, on blocks of integers.
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/char.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/unit_types.h"
@@ -10,12 +11,7 @@ using namespace kov::test;
 
 // The collector runs while each test runs (at every allocation in the gc-stress build).
 struct SeriesTest : Runtime {
-    SeriesTest() {
-        // string! registers its marking hook with its actions; until then the text molds
-        // write to would not survive a collection.
-        if (!datatype::types[T_string].mark) datatype::types[T_string].mark = collector::mark_string_value;
-        collector::enable(true);
-    }
+    SeriesTest() { collector::enable(true); }
     ~SeriesTest() override { collector::enable(false); }
 };
 
@@ -270,4 +266,35 @@ TEST_F(SeriesTest, RemoveAndClear) {
     Cell absent = I(7);
     Cell* t = stack::push(*k);
     EXPECT_TRUE(cell::is(*series::remove(t, nullptr, &absent), T_none));
+}
+
+TEST_F(SeriesTest, TextSeriesShareTheActions) {
+    // The same actions on characters: positions scale with the buffer's unit.
+    Cell* s = str("abc\u0100d");
+    Cell c = *s;
+    EXPECT_EQ(char_::get(*series::pick(&c, 4, nullptr)), 0x100);
+    Cell e = char_::make(0x10000);
+    c = *s;
+    series::poke(&c, 1, &e, nullptr);  // widens the whole string to 4 bytes a character
+    EXPECT_EQ(unit_of(*s), 4u);
+    EXPECT_EQ(text(*s), "\U00010000bc\u0100d");
+    Cell bad = I(1);
+    c = *s;
+    EXPECT_EQ(error_of([&] { series::poke(&c, 1, &bad, nullptr); }), "script/invalid-arg");
+
+    Cell* out = stack::reserve();
+    Cell two = I(2);
+    series::copy(at(*s, 2), out, &two, false, nullptr);
+    EXPECT_EQ(text(*out), "bc");
+    series::reverse(at(*s, 2), &two, nullptr);
+    EXPECT_EQ(text(*s), "\U00010000cb\u0100d");
+    series::remove(at(*s, 4), nullptr, nullptr);
+    EXPECT_EQ(text(*s), "\U00010000cbd");
+
+    // Moving between strings of different units goes character by character.
+    Cell* narrow = str("xy");
+    series::move(at(*s, 2), at(*narrow, 2), &two);
+    EXPECT_EQ(text(*narrow), "xcby");
+    EXPECT_EQ(text(*s), "\U00010000d");
+    EXPECT_EQ(error_of([&] { series::move(s, ints({1}), nullptr); }), "script/move-bad");
 }
