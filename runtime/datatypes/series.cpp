@@ -313,6 +313,16 @@ Cell* remove(Cell* s, Cell* part, Cell* key) {
 Cell* take(Cell* s, Cell* part, bool, bool last) {
     bool owned = false;
     Cell* r = take_units(s, part, last, owned);
+    // A single unit leaves the shared scratch buffer at once, as its value.
+    if (!part && !cell::is(*r, T_none)) {
+        Span v = span(*r);
+        uint32_t t = cell::type(*r);
+        if (v.length < 1) *r = none::value;
+        else if (is_cell_series(t)) *r = *reinterpret_cast<const Cell*>(v.at(0));
+        else if (t == T_vector) not_done();  // the element reader belongs to vector!
+        else if (t == T_binary) *r = integer::make(*v.at(0));
+        else *r = Cell{T_char_, 0, static_cast<uint32_t>(string::get_char(v.at(0), v.unit)), 0};
+    }
     finish_take(s, owned);
     return r;
 }

@@ -100,6 +100,8 @@ Cell* random(Cell* series, bool seed, bool secure, bool only);
 Cell* reflect(Cell* series, uint32_t field);
 Cell* modify(Cell* series, Cell* field, Cell* value, bool case_);
 
+// `take` gives, without /part, the single unit as a value (the cell, a byte as integer!, a
+// character as char!) and with /part a new series of the units.
 // The shared work of `take` without its closing report: leaves the taken units as a new
 // value-stack cell (none when nothing could be taken) and gives it; `owned` tells whether the
 // first report found an owner. Without /part the units sit in a scratch buffer shared by

@@ -290,6 +290,9 @@ TEST_F(SeriesTest, TextSeriesShareTheActions) {
     EXPECT_EQ(text(*s), "\U00010000cb\u0100d");
     series::remove(at(*s, 4), nullptr, nullptr);
     EXPECT_EQ(text(*s), "\U00010000cbd");
+    Cell* t = str("xyz");
+    EXPECT_EQ(char_::get(*series::take(at(*t, 2), nullptr, false, false)), 'y');
+    EXPECT_EQ(text(*series::take(t, &two, false, true)), "xz");
 
     // Moving between strings of different units goes character by character.
     Cell* narrow = str("xy");
