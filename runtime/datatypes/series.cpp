@@ -565,7 +565,8 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
     uint64_t bytes = uint64_t(count) << o.shift;
     uint64_t need = uint64_t(t.b->used()) + bytes;
     if (need > memory::max_buffer_size) error::fire(err::internal_no_memory);
-    if (uint64_t(t.b->head) + need > t.b->size) memory::expand_series(target->w2, need * 2);
+    if (uint64_t(t.b->head) + need > t.b->size)
+        memory::expand_series(target->w2, need * 2 > memory::max_buffer_size ? need : need * 2);
     o = span(*origin);
     t = span(*target);
     int64_t at = t.index;
