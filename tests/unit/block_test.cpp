@@ -16,6 +16,7 @@
 #include "runtime/interpreter/actions.h"
 #include "runtime/owner.h"
 #include "runtime/root.h"
+#include "runtime/words.h"
 #include "tests/unit/harness.h"
 
 using namespace kov;
@@ -638,4 +639,22 @@ TEST_F(BlockTest, HashIndexFollowsChanges) {
     Cell* from1 = at(*h, 2);
     EXPECT_TRUE(cell::is(*block::find(from1, &nine, {}), T_none));  // the table search starts at the index
     datatype::types[T_hash].mark = nullptr;
+}
+
+TEST_F(OwnedTest, ReflectAndModifyOwnership) {
+    Cell* b = ints({1});
+    Cell* r = stack::push(*b);
+    EXPECT_TRUE(cell::is(*series::reflect(r, words::symbols::owned), T_none));
+    own(*b);
+    r = stack::push(*b);
+    EXPECT_TRUE(cell::is(*series::reflect(r, words::symbols::owned), T_object));
+    r = stack::push(*b);
+    EXPECT_EQ(error_of([&] { series::reflect(r, words::symbols::body); }), "internal/not-done");
+    Cell field = word::load("owned");
+    series::modify(b, &field, const_cast<Cell*>(&none::value), false);
+    r = stack::push(*b);
+    EXPECT_TRUE(cell::is(*series::reflect(r, words::symbols::owned), T_none));
+    Cell four = I(4);
+    block::append(stack::push(*b), &four, -1, false, 1, true);
+    EXPECT_EQ(reports(), "");
 }
