@@ -14,13 +14,16 @@
 #include "runtime/datatypes/date.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/issue.h"
 #include "runtime/datatypes/money.h"
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/point.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/time.h"
 #include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/url.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/error.h"
 #include "runtime/float_text.h"
 #include "runtime/lexer/scan_state.h"
@@ -731,12 +734,18 @@ void load_binary(State& st, const uint8_t* s, const uint8_t* e, uint32_t flags, 
 
 // ---- words ----------------------------------------------------------------------------------------------------
 
-// A word of the kind over [s, e) (the decoration already stripped).
+// A word of the kind over [s, e) (the decoration already stripped): words are bound in the
+// global context, refinements are not bound, issues refer to the global context unbound.
 void store_word(State& st, uint32_t type, const uint8_t* s, const uint8_t* e, bool build) {
     if (s >= e) throw_error(st, st.token_start, st.token_end, int32_t(type));
     st.type = int32_t(type);
     if (!build) return;
-    error::fire(err::internal_not_done);
+    uint32_t sym = symbol::search(s, uint32_t(e - s));
+    Cell w;
+    if (type == T_issue) w = issue::make(sym);
+    else if (type == T_refinement) w = word::cell_of(T_refinement, sym);
+    else cell::set_type(word::make_at(sym, w), type);
+    append(st, w);
 }
 
 // The kind of a word token, and its end before any white space of Unicode.
