@@ -80,6 +80,11 @@ TEST_F(BlockTest, MoldWithNewLinesAndIndentation) {
     cell_at(*outer, 1).header |= cell::new_line;
     EXPECT_EQ(test::mold(*outer), "[\n    1\n    [\n        7 8\n    ]\n]");
 
+    // New lines as the lexer marks them.
+    Cell proto{T_datatype, T_block, 0, 0};
+    Cell* loaded = block::to(&proto, str("x [\n  a b\n  c] y\nz"), T_block);
+    EXPECT_EQ(test::mold(*loaded), "[x [\n    a b\n    c\n] y\nz]");
+
     // Forming ignores the flags and the brackets.
     EXPECT_EQ(form(*outer), "1 7 8");
     EXPECT_EQ(test::mold(*blk({})), "[]");
@@ -172,6 +177,17 @@ TEST_F(BlockTest, FindAndSelectRefinements) {
     EXPECT_EQ(error_of([&] { block::find(&s, &one, {.skip = &bad}); }), "script/invalid-refine-arg");
     EXPECT_EQ(error_of([&] { block::find(&s, &one, {.skip = &zero}); }), "script/out-of-range");
     EXPECT_EQ(error_of([&] { block::find(&s, &one, {.part = ints({1})}); }), "script/invalid-refine-arg");
+    // Words, from the examples of the search rules.
+    Cell proto{T_datatype, T_block, 0, 0};
+    Cell* abba = block::to(&proto, str("a b b a"), T_block);
+    Cell wb = word::load("b");
+    EXPECT_EQ(found(block::find(abba, &wb, {.skip = &skip2})), 3);
+    Cell* abc = block::to(&proto, str("a b c"), T_block);
+    EXPECT_EQ(found(block::find(abc, &wb, {.last = true, .tail = true})), 3);
+    Cell wB = word::load("B");
+    EXPECT_EQ(found(block::find(abc, &wB, {})), 2);
+    EXPECT_EQ(found(block::find(abc, &wB, {.case_ = true})), 0);
+
     // /only with /same finds the block itself, not an equal one.
     Cell* inner = ints({1});
     Cell* holder = blk({*ints({1}), *inner});
@@ -422,6 +438,13 @@ TEST_F(BlockTest, SetOperations) {
     EXPECT_EQ(error_of([&] { block::do_set_op(ints({1}), nullptr, false, &zero, block::op_unique); }),
               "script/invalid-refine-arg");
 
+    // Words differing in case are one value unless /case.
+    Cell* words = blk({word::load("a"), word::load("A"), word::load("b")});
+    EXPECT_EQ(test::mold(*block::do_set_op(words, nullptr, false, nullptr, block::op_unique)), "[a b]");
+    EXPECT_EQ(test::mold(*block::do_set_op(words, nullptr, true, nullptr, block::op_unique)), "[a A b]");
+    Cell* other = blk({word::load("B"), word::load("c")});
+    EXPECT_EQ(test::mold(*block::do_set_op(words, other, false, nullptr, block::op_difference)), "[a c]");
+
 }
 
 TEST_F(BlockTest, MakeAndTo) {
@@ -429,7 +452,7 @@ TEST_F(BlockTest, MakeAndTo) {
     Cell zero = I(0), minus = I(-5), size = F(2.7), ten = I(10);
     for (Cell* spec : {&zero, &minus, &size}) EXPECT_EQ(test::mold(*block::make(&proto, spec, T_block)), "[]");
     EXPECT_EQ(test::mold(*block::to(&proto, &ten, T_block)), "[10]");
-    EXPECT_EQ(test::mold(*block::to(&proto, str("1 [2.5]"), T_block)), "[1 [2.5]]");
+    EXPECT_EQ(test::mold(*block::to(&proto, str("a 1 [b/c (d)]"), T_block)), "[a 1 [b/c (d)]]");
     Cell* types = stack::push(Cell{T_typeset, 0, 0, 0});
     typeset::add(*types, T_integer);
     typeset::add(*types, T_block);

@@ -49,6 +49,18 @@ TEST_F(PathTest, Molds) {
         EXPECT_EQ(mold(*v), r.mold) << r.mold;
         EXPECT_EQ(form(*v), r.form) << r.mold;
     }
+    // Words, as the lexer writes paths.
+    struct Words {
+        uint32_t type;
+        const char* mold;
+    } words[] = {
+        {T_path, "a/b/1"}, {T_set_path, "a/b/1:"}, {T_get_path, ":a/b/1"}, {T_lit_path, "'a/b/1"},
+    };
+    for (auto& w : words) {
+        Cell* v = of(w.type, {word::load("a"), word::load("b"), I(1)});
+        EXPECT_EQ(mold(*v), w.mold);
+        EXPECT_EQ(form(*v), "a/b/1");
+    }
     EXPECT_EQ(mold(*of(T_path, {})), "");
     EXPECT_EQ(mold(*of(T_set_path, {I(1)})), "1:");
 
@@ -130,4 +142,7 @@ TEST_F(PathTest, StepsIntoBlocks) {
     EXPECT_EQ(mold(*block::rs_abs_at(*b, 6)), "30");
     EXPECT_EQ(error_of([&] { set(I(99), I(0)); }), "script/out-of-range");
     EXPECT_EQ(error_of([&] { set(Cell{T_logic, 1, 0, 0}, I(0)); }), "script/bad-path-set");
+    set(word::load("a"), I(11));  // the value after the word is replaced
+    EXPECT_EQ(mold(*block::rs_abs_at(*b, 1)), "11");
+    EXPECT_EQ(error_of([&] { set(word::load("zz"), I(0)); }), "script/bad-path-set");
 }
