@@ -75,7 +75,7 @@ void run_source(const uint8_t* text, std::size_t length, const char* name) {
     stack::push_frame(stack::eval, nullptr);
     stack::reserve();
     interp::eval_block(rest, true);
-    stack::drop_frame();
+    stack::leave_frame();
 }
 
 }  // namespace kov::boot

@@ -48,7 +48,7 @@ inline std::string eval(const std::string& source) {
         stack::reserve();
         interp::eval_block(*code, true);
         Cell result = *stack::values.args;
-        stack::drop_frame();
+        stack::leave_frame();
         if (stack::exiting()) {
             stack::pending = stack::Pending{};
             return "pending exit";
