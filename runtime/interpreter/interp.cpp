@@ -11,6 +11,7 @@
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/error.h"
 #include "runtime/interpreter/natives.h"
+#include "runtime/interpreter/routines.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/platform/os.h"
 #include "runtime/series_buffer.h"
@@ -390,8 +391,11 @@ uint32_t fetch_and_run(const Cell& fn, Node code, uint32_t pos, uint32_t end, co
     case T_function:
         call_function(fn_copy, name);
         break;
+    case T_routine:
+        routines::call(fn_copy);
+        break;
     default:
-        error::fire(err::internal_not_done);  // routines come with their issue
+        error::fire(err::internal_not_done);
     }
     return pos;
 }

@@ -32,6 +32,8 @@ struct Kov : Runtime {
         run_boot_file("natives.kov");
         run_boot_file("actions.kov");
         run_boot_file("base.kov");
+        run_boot_file("routines.kov");
+        run_boot_file("functions.kov");
         // From here on the collector runs as in `kov` (at every allocation under gc-stress).
         collector::enable(true);
     }
