@@ -62,11 +62,14 @@ int64_t char_index(State& st, const uint8_t* p) {
     if (p < st.start) p = st.start;
     if (p > st.end) p = st.end;
     if (!counts_characters(st)) return p - st.start;
-    if (!st.cache_pos || p < st.cache_pos) {
+    // Counted from the last answer, forward or backward, so that a long text is not counted
+    // again from its start for every event.
+    if (!st.cache_pos) {
         st.cache_pos = st.start;
         st.cache_index = 0;
     }
-    st.cache_index += unicode::utf8_count(st.cache_pos, p);
+    if (p >= st.cache_pos) st.cache_index += unicode::utf8_count(st.cache_pos, p);
+    else st.cache_index -= unicode::utf8_count(p, st.cache_pos);
     st.cache_pos = p;
     return st.cache_index;
 }

@@ -268,9 +268,14 @@ void load_raw_string(State& st, const uint8_t* s, const uint8_t* e, uint32_t fla
     if (m > n || close <= open || *close != '}') throw_error(st, s, e, T_string);
     const uint8_t* after = e;
     if (m < n) {
+        if (st.raw_miss_from && n >= st.raw_miss_run && e >= st.raw_miss_from) throw_error(st, s, e, T_string);
         const uint8_t* q = e;
         for (;; ++q) {
-            if (q + n >= st.end || *q == 0) throw_error(st, s, q, T_string);
+            if (q + n >= st.end || *q == 0) {
+                st.raw_miss_run = n;
+                st.raw_miss_from = e;
+                throw_error(st, s, q, T_string);
+            }
             if (*q != '}') continue;
             uint32_t k = 0;
             while (k < n && q[1 + k] == '%') ++k;

@@ -1058,8 +1058,9 @@ TEST_F(Collecting, NestedScansFromTheCallbackKeepTheirParentsValues) {
     lexer::Options o;
     o.callback = &cb;
     std::vector<std::string> nested_texts;
+    // After each integer, whose string before it is held by the value buffer alone.
     rec.answer = [&](lexer::Event, Cell&, const Cell& type, int32_t, const Cell&) {
-        if (type.w1 == T_string) {
+        if (type.w1 == T_integer) {
             lexer::Options inner;
             Cell* n = scan_text(std::string(200, '[') + "\"deep\"" + std::string(200, ']'), inner);
             Cell d = *n;
