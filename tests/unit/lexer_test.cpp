@@ -879,6 +879,15 @@ TEST_F(LexerTest, CallbackEvents) {
     auto v = cells_of(*r);
     ASSERT_EQ(v.size(), 1u);
     EXPECT_EQ(type_of(v[0]), T_word);
+    // A skipped token takes its closing character along.
+    rec.answer = [](lexer::Event e, Cell&, const Cell& type, int32_t, const Cell&) {
+        return !(e == lexer::ev_prescan && (type.w1 == T_string || type.w1 == T_point2d || type.w1 == T_percent));
+    };
+    Cell* skipped = scan_text("\"a\" (1, 2) 5% x {b}", o);
+    auto left = cells_of(*skipped);
+    ASSERT_EQ(left.size(), 2u);
+    EXPECT_EQ(spelling(left[0]), "x");
+    EXPECT_EQ(text(left[1]), "b");  // inside a braced string no prescan is asked
     // The event mask: only errors, answered false, end the scan quietly.
     rec.events.clear();
     cb.mask = lexer::ev_error;
