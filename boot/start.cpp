@@ -2,18 +2,29 @@
 
 #include "runtime/collector.h"
 #include "runtime/console_output.h"
+#include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
-#include "runtime/datatypes/float.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/error.h"
+#include "runtime/datatypes/float.h"
+#include "runtime/datatypes/function.h"
 #include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/object.h"
+#include "runtime/datatypes/paren.h"
+#include "runtime/datatypes/path.h"
 #include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
 #include "runtime/handles.h"
+#include "runtime/interpreter/interp.h"
+#include "runtime/interpreter/natives.h"
 #include "runtime/interpreter/stack.h"
+#include "runtime/lexer/lexer.h"
 #include "runtime/memory.h"
 #include "runtime/owner.h"
 #include "runtime/platform/os.h"
@@ -32,14 +43,28 @@ void register_datatypes() {
     unset::init();
     none::init();
     logic::init();
+    series::init();
+    block::init();
     string::init();
     integer::init();
     symbol::init();
     context::init();
     word::init();
     char_::init();
+    native::init();
+    op::init();
+    path::init();
+    lit_path::init();
+    set_path::init();
+    get_path::init();
+    function::init();
+    paren::init();
+    object::init();
     float_::init();
+    typeset::init();
+    error::init();
     percent::init();
+    datatype::register_remaining();
 }
 }  // namespace
 
@@ -65,8 +90,13 @@ void init_runtime() {
     context::boot_flag = false;
     owner::init();
     stack::init();
+    stack::set_hidden_symbols(words::loaded::body_tag.w2, words::loaded::anon_tag.w2);
+    natives::init();
+    interp::init();
+    lexer::init_tables();
     slotpool::init();
     collector::init();
+    error::init_catalog();
 }
 
 namespace {

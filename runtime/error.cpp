@@ -26,15 +26,25 @@ const char* Error::what() const noexcept {
 
 namespace error {
 
+void (*stamp)(Error& e) = nullptr;
+
+namespace {
+[[noreturn]] void raise(Error& e) {
+    if (stamp) stamp(e);
+    throw e;
+}
+}  // namespace
+
 void fire(err::Id id) {
-    throw Error(id);
+    Error e(id);
+    raise(e);
 }
 
 void fire(err::Id id, const Cell& a1) {
     Error e(id);
     e.args[0] = a1;
     e.arg_count = 1;
-    throw e;
+    raise(e);
 }
 
 void fire(err::Id id, const Cell& a1, const Cell& a2) {
@@ -42,7 +52,7 @@ void fire(err::Id id, const Cell& a1, const Cell& a2) {
     e.args[0] = a1;
     e.args[1] = a2;
     e.arg_count = 2;
-    throw e;
+    raise(e);
 }
 
 void fire(err::Id id, const Cell& a1, const Cell& a2, const Cell& a3) {
@@ -51,7 +61,13 @@ void fire(err::Id id, const Cell& a1, const Cell& a2, const Cell& a3) {
     e.args[1] = a2;
     e.args[2] = a3;
     e.arg_count = 3;
-    throw e;
+    raise(e);
+}
+
+void fire_value(const Cell& value) {
+    Error e(err::user_message);
+    e.value = value;
+    raise(e);
 }
 
 }  // namespace error

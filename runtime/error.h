@@ -52,14 +52,26 @@ constexpr uint32_t code(Id id) {
 
 }  // namespace err
 
-// The exception of every language error: the catalogue id and up to three argument values.
-// Argument cells that refer to series are kept alive by the raiser until the error value
-// exists (see error::fire).
+// The exception of every language error: the catalogue id and up to three argument values,
+// or an error! value made beforehand (`value`, raised by `do` of an error). What the error
+// needs of the moment it was raised (the expression being evaluated, the calling function,
+// the calls on the stack) is recorded when it is fired, since the frames are gone by the time
+// a barrier catches it. The cells here are not seen by the collector: a barrier roots them
+// before it allocates (error::value_of does).
 class Error : public std::exception {
 public:
+    static constexpr uint32_t max_calls = 20;
+
     err::Id id;
     uint8_t arg_count = 0;
     Cell args[3] = {};
+    Cell value{T_none, 0, 0, 0};   // an error! value raised as it is, or none
+    Cell near{T_none, 0, 0, 0};    // the code position when raised
+    uint32_t where_symbol = 0;     // the calling function's word
+    uint32_t where_context = 0;
+    uint32_t call_count = 0;       // the calling functions' words, innermost first
+    uint32_t calls[max_calls] = {};
+    uint32_t call_contexts[max_calls] = {};
 
     explicit Error(err::Id id_) : id(id_) {}
     uint32_t code() const { return err::code(id); }
@@ -71,6 +83,10 @@ namespace error {
 [[noreturn]] void fire(err::Id id, const Cell& a1);
 [[noreturn]] void fire(err::Id id, const Cell& a1, const Cell& a2);
 [[noreturn]] void fire(err::Id id, const Cell& a1, const Cell& a2, const Cell& a3);
+// Raises an error! value as it stands.
+[[noreturn]] void fire_value(const Cell& value);
+// Installed by the interpreter: records the moment of raising into the exception.
+extern void (*stamp)(Error& e);
 }  // namespace error
 
 }  // namespace kov

@@ -2,6 +2,9 @@
 
 #include <cstring>
 
+#include "runtime/collector.h"
+#include "runtime/hashtable.h"
+
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/word.h"
 
@@ -25,6 +28,12 @@ TypeEntry types[actions::max_types] = {};
 
 namespace {
 uint32_t highest = 0;
+
+// hash! and map!: the block of w2 and the hash table series of w3.
+void mark_keyed_block(const Cell& c) {
+    collector::mark_block(c.w2);
+    if (c.w3) hashtable::mark(c.w3);
+}
 
 void make_name_word(TypeEntry& t) {
     if (t.name) t.name_symbol = word::load(t.name).w2;
@@ -67,6 +76,29 @@ void register_type(const Registration& r) {
 
 void init_names() {
     for (uint32_t id = 1; id <= highest; ++id) make_name_word(types[id]);
+}
+
+void register_remaining() {
+    static const char* const names[] = {
+        nullptr,
+#define DATATYPE(id, name, ident) name,
+#include "runtime/defs/datatypes.def"
+#undef DATATYPE
+    };
+    for (uint32_t id = 1; id < sizeof names / sizeof names[0]; ++id) {
+        if (types[id].name) continue;
+        // Whatever the cell refers to is marked from the start, as the collector's table says.
+        MarkFn mark = nullptr;
+        switch (id) {
+        case T_file: case T_url: case T_tag: case T_email: case T_ref: mark = collector::mark_string_value; break;
+        case T_binary: case T_bitset: case T_vector: mark = collector::mark_series_value; break;
+        case T_hash: case T_map: mark = mark_keyed_block; break;
+        case T_issue: mark = types[T_word].mark; break;
+        case T_image: mark = collector::mark_series_value; break;
+        default: break;
+        }
+        register_type({.id = id, .parent = 0, .name = names[id], .rest = Rest::empty, .mark = mark, .actions = {}});
+    }
 }
 
 uint32_t highest_id() { return highest; }

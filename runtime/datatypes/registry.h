@@ -162,6 +162,9 @@ extern TypeEntry types[actions::max_types];
 
 // Once the global context exists, a registration also makes the type's name word.
 void register_type(const Registration& r);
+// Registers, by name only (no actions), every datatype of the list that no module has
+// registered yet, so that each has its name word and datatype! value.
+void register_remaining();
 // Makes the name word of every type registered so far (start-up, once the global context
 // and the symbol table exist).
 void init_names();

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "runtime/cell.h"
+#include "runtime/memory.h"
 
 namespace kov::typeset {
 
@@ -40,5 +41,17 @@ inline Cell any_but_unset() {
     std::memcpy(&ts.w1, bytes, 12);
     return ts;
 }
+
+// The number of member datatypes among the registered ids.
+uint32_t bit_count(const Cell& ts);
+// Adds a datatype or a whole typeset (a word is replaced by its value); anything else raises
+// script/invalid-arg.
+void add_type(Cell& ts, const Cell& value);
+// Sets a typeset from the values of a spec type block (words looked up; nested blocks skipped;
+// a word naming a word adds object!); other values raise script/invalid-type-spec.
+Cell from_block(const Cell& block);
+// The worker of the set natives on typesets: operation codes 8 (unique) to 12.
+Cell* set_op(Cell* a, Cell* b, int32_t op);
+void init();
 
 }  // namespace kov::typeset

@@ -1,11 +1,16 @@
 #include "runtime/datatypes/word.h"
 
 #include <cstring>
+#include <string>
 
 #include "runtime/collector.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/error.h"
+#include "runtime/interpreter/actions.h"
+#include "runtime/words.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/root.h"
 #include "runtime/series_buffer.h"
@@ -76,6 +81,99 @@ Cell get_or_add(Node ctx, uint32_t sym) {
 
 Cell get_symbol(const Cell& word) { return symbol::get(word.w2); }
 
+// ---- actions ------------------------------------------------------------------------------------
+
+int32_t form(Cell* value, Cell* out, Cell*, int32_t part) {
+    // The spelling is copied first: appending to the output may move the symbol's bytes.
+    symbol::Spelling sp = symbol::spelling(value->w2);
+    std::string spelling(reinterpret_cast<const char*>(sp.bytes), sp.length);
+    Cell text = *string::load(reinterpret_cast<const uint8_t*>(spelling.data()), spelling.size(), nullptr, 0);
+    stack::pop(1);
+    collector::Root keep(text);
+    int32_t n = string::rs_length_q(text);
+    int32_t take = part < n ? (part > 0 ? part : 0) : n;
+    string::concatenate(*out, text, take, 0, false, string::append_mode);
+    return part - n;
+}
+
+namespace {
+
+int32_t mold_with(Cell* value, Cell* out, const char* prefix, const char* suffix, int32_t part) {
+    if (prefix) part = string::emit(*out, prefix, part);
+    part = form(value, out, nullptr, part);
+    if (suffix) part = string::emit(*out, suffix, part);
+    return part;
+}
+
+int32_t mold_word(Cell* v, Cell* out, bool, bool, bool, Cell*, int32_t part, int32_t) { return mold_with(v, out, nullptr, nullptr, part); }
+int32_t mold_set_word(Cell* v, Cell* out, bool, bool, bool, Cell*, int32_t part, int32_t) { return mold_with(v, out, nullptr, ":", part); }
+int32_t mold_lit_word(Cell* v, Cell* out, bool, bool, bool, Cell*, int32_t part, int32_t) { return mold_with(v, out, "'", nullptr, part); }
+int32_t mold_get_word(Cell* v, Cell* out, bool, bool, bool, Cell*, int32_t part, int32_t) { return mold_with(v, out, ":", nullptr, part); }
+int32_t mold_refinement(Cell* v, Cell* out, bool, bool, bool, Cell*, int32_t part, int32_t) { return mold_with(v, out, "/", nullptr, part); }
+
+}  // namespace
+
+int32_t compare(Cell* a, Cell* b, int32_t op) {
+    uint32_t ta = cell::type(*a), tb = cell::type(*b);
+    if (!any_word_q(tb) || (tb == T_issue && ta != T_issue)) return actions::not_comparable;
+    auto differ = [](bool d) { return d ? 1 : 0; };
+    switch (op) {
+    case actions::equal:
+    case actions::not_equal:
+    case actions::find_equal:
+        return differ(symbol::resolve(a->w2) != symbol::resolve(b->w2));
+    case actions::strict_equal:
+        return differ(ta != tb || a->w2 != b->w2);
+    case actions::same:
+        return differ(ta != tb || a->w2 != b->w2 || a->w1 != b->w1);
+    case actions::parse_strict:
+    case actions::parse_loose: {
+        bool word_lit = (ta == T_word && tb == T_lit_word) || (ta == T_lit_word && tb == T_word);
+        bool strict = op == actions::parse_strict;
+        uint32_t sa = strict ? a->w2 : symbol::resolve(a->w2);
+        uint32_t sb = strict ? b->w2 : symbol::resolve(b->w2);
+        if (word_lit) return differ(sa != sb);
+        return differ(ta != tb || sa != sb);
+    }
+    default: {
+        Cell x = symbol::c_string(*symbol::record(a->w2));
+        Cell y = symbol::c_string(*symbol::record(b->w2));
+        return string::compare_values(x, y, op, false);
+    }
+    }
+}
+
+namespace {
+
+Cell* index_q(Cell* value) {
+    int32_t i = index_of(*value);
+    if (i < 0) *value = Cell{T_none, 0, 0, 0};
+    else *value = Cell{T_integer, 0, static_cast<uint32_t>(i + 1), 0};
+    return value;
+}
+
+Cell* make_word(Cell*, Cell* spec, uint32_t type) {
+    Cell* r = stack::reserve();
+    uint32_t t = cell::type(*spec);
+    if (t >= T_word && t <= T_get_word) {
+        *r = *spec;
+        r->header = type;
+    } else if (t == T_datatype) {
+        make_at(datatype::types[spec->w1 < actions::max_types ? spec->w1 : 0].name_symbol, *r);
+        r->header = type;
+    } else if (t == T_logic) {
+        make_at(spec->w1 ? words::symbols::true_ : words::symbols::false_, *r);
+        r->header = type;
+    } else if (t == T_string || t == T_char_ || t == T_refinement || t == T_issue) {
+        error::fire(err::internal_not_done);  // these go through the lexer's scan of the text
+    } else {
+        error::fire(err::script_bad_to_arg, Cell{T_datatype, type, 0, 0}, *spec);
+    }
+    return r;
+}
+
+}  // namespace
+
 // ---- registration -------------------------------------------------------------------------------
 
 void mark(const Cell& w) {
@@ -85,15 +183,27 @@ void mark(const Cell& w) {
 void init() {
     using datatype::Rest;
     datatype::register_type({.id = T_word, .parent = T_symbol, .name = "word!", .rest = Rest::empty, .mark = mark,
-                             .actions = {}});
-    datatype::register_type({.id = T_lit_word, .parent = T_word, .name = "lit-word!", .rest = Rest::inherit,
-                             .mark = mark, .actions = {}});
-    datatype::register_type({.id = T_set_word, .parent = T_word, .name = "set-word!", .rest = Rest::inherit,
-                             .mark = mark, .actions = {}});
-    datatype::register_type({.id = T_get_word, .parent = T_word, .name = "get-word!", .rest = Rest::inherit,
-                             .mark = mark, .actions = {}});
-    datatype::register_type({.id = T_refinement, .parent = T_word, .name = "refinement!", .rest = Rest::inherit,
-                             .mark = mark, .actions = {}});
+                             .actions = {.make = make_word, .to = make_word, .form = form, .mold = mold_word,
+                                         .compare = compare, .index_q = index_q}});
+    datatype::register_type({.id = T_lit_word, .parent = T_word, .name = "lit-word!", .rest = Rest::empty,
+                             .mark = mark,
+                             .actions = {.make = datatype::inherit, .to = datatype::inherit, .form = datatype::inherit,
+                                         .mold = mold_lit_word, .compare = datatype::inherit,
+                                         .index_q = datatype::inherit}});
+    datatype::register_type({.id = T_set_word, .parent = T_word, .name = "set-word!", .rest = Rest::empty,
+                             .mark = mark,
+                             .actions = {.make = datatype::inherit, .to = datatype::inherit, .form = datatype::inherit,
+                                         .mold = mold_set_word, .compare = datatype::inherit,
+                                         .index_q = datatype::inherit}});
+    datatype::register_type({.id = T_get_word, .parent = T_word, .name = "get-word!", .rest = Rest::empty,
+                             .mark = mark,
+                             .actions = {.make = datatype::inherit, .to = datatype::inherit, .form = datatype::inherit,
+                                         .mold = mold_get_word, .compare = datatype::inherit,
+                                         .index_q = datatype::inherit}});
+    datatype::register_type({.id = T_refinement, .parent = T_word, .name = "refinement!", .rest = Rest::empty,
+                             .mark = mark,
+                             .actions = {.make = datatype::inherit, .to = datatype::inherit, .form = datatype::inherit,
+                                         .mold = mold_refinement, .compare = datatype::inherit}});
 }
 
 }  // namespace kov::word

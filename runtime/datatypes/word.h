@@ -55,6 +55,10 @@ Cell get_or_add(Node ctx, uint32_t sym);
 Cell get_symbol(const Cell& word);
 
 void mark(const Cell& word);
+
+// The form action (the spelling) and the compare action of the word types.
+int32_t form(Cell* value, Cell* out, Cell* arg, int32_t part);
+int32_t compare(Cell* a, Cell* b, int32_t op);
 // Registers word!, set-word!, lit-word!, get-word! and refinement!.
 void init();
 

@@ -17,12 +17,15 @@ using Entry = void (*)(const int32_t* refinements);
 
 constexpr uint32_t capacity = 120;
 
+// Native indexes by name: natives::index::if_ is 1.
+namespace index {
 enum Index : uint32_t {
 #define NATIVE(n, word, ident) ident = n,
 #include "runtime/defs/natives.def"
 #undef NATIVE
-    count = 107
 };
+}  // namespace index
+constexpr uint32_t count = 107;
 
 extern Entry table[capacity + 1];  // entry 0 is never used
 extern const char* const words[count + 1];

@@ -1,0 +1,81 @@
+#include "boot/loader.h"
+
+#include "runtime/collector.h"
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/function.h"
+#include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/unit_types.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/error.h"
+#include "runtime/interpreter/interp.h"
+#include "runtime/interpreter/stack.h"
+#include "runtime/lexer/lexer.h"
+
+namespace kov::boot {
+
+namespace {
+
+inline const Cell& at(memory::Node n, uint32_t i) { return reinterpret_cast<const Cell*>(memory::buffer(n)->head_ptr())[i]; }
+
+bool is_word(const Cell& c, const char* spelling) {
+    return cell::is(c, T_word) && symbol::resolve(c.w2) == symbol::resolve(symbol::make(spelling));
+}
+
+// `name: make native! [spec index]` or the same with action!: the value is made directly.
+bool builtin_definition(memory::Node code, uint32_t i, uint32_t end) {
+    if (i + 3 >= end || !cell::is(at(code, i), T_set_word) || !is_word(at(code, i + 1), "make")) return false;
+    const Cell& kind = at(code, i + 2);
+    uint32_t type = is_word(kind, "native!") ? T_native : (is_word(kind, "action!") ? T_action : 0);
+    const Cell& spec = at(code, i + 3);
+    if (!type || !cell::is(spec, T_block)) return false;
+    memory::Node n = spec.w2;
+    if (interp::tail_index(n) != 2 || !cell::is(at(n, 0), T_block) || !cell::is(at(n, 1), T_integer)) return false;
+    Cell spec_block = at(n, 0);
+    uint32_t index = at(n, 1).w2;
+    stack::Mark mark;
+    Cell* value = native::make(spec_block, index, type);
+    Cell name = at(code, i);
+    context::set(name, *value);
+    return true;
+}
+
+}  // namespace
+
+void set_datatype_words() {
+    for (uint32_t id = 1; id <= datatype::highest_id(); ++id) {
+        const datatype::TypeEntry& t = datatype::types[id];
+        if (!t.name || !t.name_symbol) continue;
+        Cell w = word::cell_of(T_word, t.name_symbol);
+        word::make_at(t.name_symbol, w);
+        context::set(w, Cell{T_datatype, id, 0, 0});
+    }
+}
+
+void run_source(const uint8_t* text, std::size_t length, const char* name) {
+    stack::Mark mark;
+    Cell code{T_none, 0, 0, 0};
+    collector::Root keep(code);
+    lexer::Options options;
+    lexer::scan(text, length, options, none::value, code);
+    memory::Node n = code.w2;
+    uint32_t i = code.w1;
+    uint32_t end = interp::tail_index(n);
+    // A script starts with the word Kov and its header block.
+    if (i + 1 < end && is_word(at(n, i), "Kov") && cell::is(at(n, i + 1), T_block)) i += 2;
+    uint32_t start = i;
+    for (; i < end; ++i) {
+        if (builtin_definition(n, i, end)) i += 3;
+        else break;
+    }
+    if (i >= end) return;
+    (void)start;
+    (void)name;
+    Cell rest{T_block, i, n, 0};
+    stack::push_frame(stack::eval, nullptr);
+    stack::reserve();
+    interp::eval_block(rest, true);
+    stack::drop_frame();
+}
+
+}  // namespace kov::boot

@@ -1,0 +1,18 @@
+// Running boot definitions from Kov source: the built-in natives and actions are made
+// directly from their `name: make native! [spec index]` definitions (evaluating `make` needs
+// `make` to exist first), the datatype words get their datatype! values, and every other
+// definition is evaluated in the global context.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "runtime/cell.h"
+
+namespace kov::boot {
+
+// Sets every datatype's name word to its datatype! value.
+void set_datatype_words();
+// Loads and runs one source text (a script whose header is skipped).
+void run_source(const uint8_t* text, std::size_t length, const char* name);
+
+}  // namespace kov::boot

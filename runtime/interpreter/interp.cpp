@@ -1,0 +1,687 @@
+#include "runtime/interpreter/interp.h"
+
+#include <cstring>
+
+#include "runtime/collector.h"
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/function.h"
+#include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/typeset.h"
+#include "runtime/datatypes/unit_types.h"
+#include "runtime/error.h"
+#include "runtime/interpreter/natives.h"
+#include "runtime/interpreter/stack.h"
+#include "runtime/platform/os.h"
+#include "runtime/series_buffer.h"
+#include "runtime/words.h"
+
+namespace kov::interp {
+
+using memory::Node;
+
+Cell current{T_none, 0, 0, 0};
+
+namespace {
+
+void mark_current() { collector::mark_cell(current); }
+
+inline const Cell& at(Node code, uint32_t i) {
+    return reinterpret_cast<const Cell*>(memory::buffer(code)->head_ptr())[i];
+}
+
+// The end of the code: the smaller of the end known when evaluation started and the tail now.
+inline uint32_t clip(Node code, uint32_t end) {
+    uint32_t t = tail_index(code);
+    return t < end ? t : end;
+}
+
+Cell word_of(uint32_t symbol) { return Cell{T_word, 0, symbol, 0xFFFFFFFFu}; }
+Cell datatype_of(const Cell& v) { return Cell{T_datatype, cell::type(v), 0, 0}; }
+
+inline bool any_function(uint32_t t) {
+    return t == T_native || t == T_action || t == T_function || t == T_routine;
+}
+
+// The native stack is guarded as well as the value stack: deep recursion of Kov code raises
+// stack-overflow long before the machine stack ends.
+inline void check_depth() {
+    if (os::stack_exhausted()) stack::overflow();
+}
+
+void push_unset() { stack::reserve(); }
+
+// The value of a bound, resolved word without raising (null otherwise): the infix look-ahead
+// must not fail on a word that merely follows an expression.
+const Cell* bound_value(const Cell& word) {
+    if (!word.w1 || static_cast<int32_t>(word.w3) < 0 || !context::is_context(word.w1)) return nullptr;
+    return context::value_cell(word.w1, word.w3);
+}
+
+// ---- fetch specs ---------------------------------------------------------------------------------
+// The compiled form of a function's spec, cached in its "more" block (cell 1): a uint32 series
+// with a five-word header {fixed, refinements, has /local, locals, items} and one six-word
+// item per spec word: {tag, kind, ts1, ts2, ts3, symbol}. For a refinement item, kind is its
+// ordinal and ts1 its argument count.
+
+enum Tag : uint32_t { tag_arg = 0, tag_refinement = 1, tag_refinement_arg = 2, tag_local = 3 };
+enum ArgKind : uint32_t { kind_normal = 0, kind_get = 1, kind_literal = 2 };
+
+struct SpecHeader {
+    uint32_t fixed, refinements, has_local, locals, items;
+};
+struct SpecItem {
+    uint32_t tag, kind, ts1, ts2, ts3, symbol;
+};
+
+Node build_fetch_spec(const Cell& fn, bool& complete);
+
+Node fetch_spec(const Cell& fn) {
+    Node more = fn.w3;
+    Cell* cache = reinterpret_cast<Cell*>(memory::buffer(more)->head_ptr()) + 1;
+    if (cell::is(*cache, T_binary)) return cache->w2;
+    bool complete = true;
+    Node spec = build_fetch_spec(fn, complete);
+    // A spec naming a type word that has no value yet (the built-ins run before the boot
+    // definitions have made every typeset) is used as it is but not kept.
+    if (!complete) return spec;
+    cache = reinterpret_cast<Cell*>(memory::buffer(more)->head_ptr()) + 1;
+    *cache = Cell{T_binary, 0, spec, 0};
+    return spec;
+}
+
+// The typeset of a spec type block; a word without a value counts as every type and marks
+// the spec incomplete.
+Cell types_of(const Cell& types, bool& complete) {
+    Node n = types.w2;
+    for (uint32_t i = types.w1; i < tail_index(n); ++i) {
+        const Cell& v = at(n, i);
+        if (cell::is(v, T_word) && cell::is(*context::get(v), T_unset)) {
+            complete = false;
+            return typeset::any_but_unset();
+        }
+    }
+    return typeset::from_block(types);
+}
+
+inline const SpecHeader& header_of(Node spec) {
+    return *reinterpret_cast<const SpecHeader*>(memory::buffer(spec)->head_ptr());
+}
+inline const SpecItem& item_of(Node spec, uint32_t i) {
+    return reinterpret_cast<const SpecItem*>(memory::buffer(spec)->head_ptr() + sizeof(SpecHeader))[i];
+}
+
+Node build_fetch_spec(const Cell& fn, bool& complete) {
+    Cell spec_block{T_block, 0, fn.w2, 0};
+    collector::Root keep(spec_block);
+    Node out = memory::alloc_series(16, 4, 0);
+    collector::RootNode keep_out(out);
+    SpecHeader h{};
+    auto append = [&](const SpecItem& item) {
+        uint8_t* p = series::reserve(out, sizeof item);
+        std::memcpy(p, &item, sizeof item);
+    };
+    std::memset(series::reserve(out, sizeof h), 0, sizeof h);
+    Node s = spec_block.w2;
+    uint32_t end = tail_index(s);
+    bool in_refinement = false, in_local = false;
+    SpecItem* last_refinement = nullptr;
+    uint32_t last_refinement_at = 0;
+    for (uint32_t i = 0; i < end; ++i) {
+        Cell v = at(s, i);
+        uint32_t t = cell::type(v);
+        if (i == 0 && t == T_block) continue;  // the attribute block
+        if (t == T_word || t == T_get_word || t == T_lit_word) {
+            SpecItem item{};
+            item.symbol = v.w2;
+            item.kind = t == T_word ? kind_normal : (t == T_get_word ? kind_get : kind_literal);
+            item.tag = in_local ? tag_local : (in_refinement ? tag_refinement_arg : tag_arg);
+            Cell ts = typeset::any_but_unset();
+            if (i + 1 < end && cell::is(at(s, i + 1), T_block)) {
+                Cell types = at(s, i + 1);
+                if (tail_index(types.w2) > types.w1) ts = types_of(types, complete);
+                ++i;
+            }
+            item.ts1 = ts.w1;
+            item.ts2 = ts.w2;
+            item.ts3 = ts.w3;
+            append(item);
+            if (item.tag == tag_arg) ++h.fixed;
+            else if (item.tag == tag_local) ++h.locals;
+            else {
+                // Count the argument on its refinement (re-fetched: the series may have moved).
+                auto items = reinterpret_cast<SpecItem*>(memory::buffer(out)->head_ptr() + sizeof(SpecHeader));
+                items[last_refinement_at].ts1++;
+            }
+        } else if (t == T_refinement) {
+            if (v.w2 == words::loaded::local.w2) {
+                in_local = true;
+                h.has_local = 1;
+                SpecItem item{tag_refinement, 0, 0, 0, 0, v.w2};
+                item.tag = tag_local;
+                item.kind = 0xFFFFFFFFu;  // the /local flag itself
+                append(item);
+                continue;
+            }
+            in_refinement = true;
+            SpecItem item{tag_refinement, ++h.refinements, 0, 0, 0, v.w2};
+            last_refinement_at = (memory::buffer(out)->used() - sizeof(SpecHeader)) / sizeof(SpecItem);
+            append(item);
+        } else if (t == T_set_word) {
+            if (v.w2 != words::symbols::return_) error::fire(err::script_bad_func_def, v);
+            if (i + 1 < end && cell::is(at(s, i + 1), T_block)) ++i;
+        } else if (t == T_string) {
+            continue;
+        }
+    }
+    (void)last_refinement;
+    memory::Buffer* b = memory::buffer(out);
+    h.items = (b->used() - sizeof(SpecHeader)) / sizeof(SpecItem);
+    std::memcpy(b->head_ptr(), &h, sizeof h);
+    return out;
+}
+
+// ---- argument fetching ---------------------------------------------------------------------------
+
+void check_type(const Cell& value, const SpecItem& item, const Cell* name) {
+    Cell ts{T_typeset, item.ts1, item.ts2, item.ts3};
+    if (!typeset::contains(ts, cell::type(value))) {
+        error::fire(err::script_expect_arg, name ? *name : word_of(stack::anon_symbol()), datatype_of(value),
+                    word_of(item.symbol));
+    }
+}
+
+// Fetches one argument of the given kind onto the stack; gives the new position.
+uint32_t fetch_one(Node code, uint32_t pos, uint32_t end, uint32_t kind, uint32_t mode) {
+    if (kind == kind_normal) {
+        if (mode & mode_safer) {
+            stack::push(at(code, pos));
+            return pos + 1;
+        }
+        return eval_expression(code, pos, end, true, true, false) ;
+    }
+    Cell v = at(code, pos);
+    if (kind == kind_literal) {
+        switch (cell::type(v)) {
+        case T_paren: return eval_expression(code, pos, end, true, true, false);
+        case T_get_word: stack::push(*context::get(v)); return pos + 1;
+        case T_get_path: return eval_expression(code, pos, end, true, true, false);
+        default: break;
+        }
+    }
+    stack::push(v);
+    return pos + 1;
+}
+
+}  // namespace
+
+uint32_t tail_index(Node code) {
+    memory::Buffer* b = memory::buffer(code);
+    return b->used() / sizeof(Cell);
+}
+
+void init() {
+    static bool done = false;
+    if (done) return;
+    done = true;
+    collector::push_root(mark_current);
+}
+
+// ---- calling ---------------------------------------------------------------------------------------
+
+namespace {
+
+// Fetches the arguments of a call and, for a native or action, runs its entry. The frame is
+// already pushed; the argument base is its first argument cell.
+uint32_t fetch_and_run(const Cell& fn, Node code, uint32_t pos, uint32_t end, const Cell* name, const Cell* path,
+                       uint32_t path_pos, uint32_t mode, bool infix) {
+    Cell fn_copy = fn;
+    collector::Root keep_fn(fn_copy);
+    Node spec = fetch_spec(fn_copy);
+    collector::RootNode keep_spec(spec);
+    SpecHeader h = header_of(spec);
+    bool is_function = cell::is(fn_copy, T_function) || cell::is(fn_copy, T_routine);
+    int32_t refinements[32];
+    uint32_t ref_count = h.refinements < 32 ? h.refinements : 32;
+    for (uint32_t r = 0; r < ref_count; ++r) refinements[r] = -1;
+
+    // Fixed arguments.
+    uint32_t fixed_seen = 0;
+    for (uint32_t i = 0; i < h.items && fixed_seen < h.fixed; ++i) {
+        SpecItem item = item_of(spec, i);
+        if (item.tag != tag_arg) continue;
+        ++fixed_seen;
+        if (infix && fixed_seen == 1) {
+            stack::values.top++;  // the left operand is in place already
+            check_type(stack::values.top[-1], item, name);
+            continue;
+        }
+        end = clip(code, end);
+        if (pos >= end) {
+            if (mode != mode_code) {
+                stack::push(none::value);
+            } else {
+                Cell ts{T_typeset, item.ts1, item.ts2, item.ts3};
+                if (item.kind == kind_literal && typeset::contains(ts, T_unset)) push_unset();
+                else error::fire(err::script_no_arg, name ? *name : word_of(stack::anon_symbol()), word_of(item.symbol));
+            }
+        } else {
+            pos = fetch_one(code, pos, end, item.kind, mode);
+            if (stack::exiting()) return pos;
+        }
+        check_type(stack::values.top[-1], item, name);
+    }
+
+    // A function's frame holds a slot for every refinement and its arguments, and for /local.
+    if (is_function) {
+        for (uint32_t i = 0; i < h.items; ++i) {
+            SpecItem item = item_of(spec, i);
+            if (item.tag == tag_refinement) stack::push(logic::false_value);
+            else if (item.tag == tag_refinement_arg) stack::push(none::value);
+            else if (item.tag == tag_local) stack::push(item.kind == 0xFFFFFFFFu ? logic::false_value : none::value);
+        }
+    }
+
+    // Refinements written in the path, in the order written.
+    if (path) {
+        Node pnode = path->w2;
+        uint32_t pend = tail_index(pnode);
+        for (uint32_t k = path_pos; k < pend; ++k) {
+            Cell element = at(pnode, k);
+            bool use = true;
+            if (cell::is(element, T_get_word)) {
+                use = logic::true_value_q(*context::get(element), false, nullptr);
+            } else if (!cell::is(element, T_word)) {
+                error::fire(err::script_bad_refine, element);
+            }
+            // Find the refinement in the spec (case-insensitively).
+            uint32_t found = 0xFFFFFFFFu;
+            for (uint32_t i = 0; i < h.items; ++i) {
+                const SpecItem& item = item_of(spec, i);
+                if (item.tag == tag_refinement && symbol::resolve(item.symbol) == symbol::resolve(element.w2)) {
+                    found = i;
+                    break;
+                }
+            }
+            if (found == 0xFFFFFFFFu) error::fire(err::script_no_refine, name ? *name : word_of(stack::anon_symbol()), element);
+            SpecItem ref = item_of(spec, found);
+            uint32_t nargs = ref.ts1;
+            if (is_function) {
+                // The refinement's slot is its position in the frame: the number of items before it.
+                Cell* slot = stack::values.args + found;
+                if (!cell::is(*slot, T_logic) || slot->w1) error::fire(err::script_dup_refine, element);
+                *slot = logic::make(use);
+                Cell* saved_top = stack::values.top;
+                stack::values.top = slot + 1;
+                for (uint32_t a = 1; a <= nargs; ++a) {
+                    SpecItem item = item_of(spec, found + a);
+                    end = clip(code, end);
+                    if (pos >= end) error::fire(err::script_no_arg, name ? *name : word_of(stack::anon_symbol()), word_of(item.symbol));
+                    pos = fetch_one(code, pos, end, item.kind, mode);
+                    if (stack::exiting()) {
+                        stack::values.top = saved_top;
+                        return pos;
+                    }
+                    check_type(stack::values.top[-1], item, name);
+                    if (!use) stack::values.top[-1] = none::value;
+                }
+                stack::values.top = saved_top;
+            } else {
+                uint32_t r = ref.kind - 1;
+                if (r >= ref_count || refinements[r] != -1) error::fire(err::script_dup_refine, element);
+                int32_t at_pos = static_cast<int32_t>(stack::values.top - stack::values.args);
+                for (uint32_t a = 1; a <= nargs; ++a) {
+                    SpecItem item = item_of(spec, found + a);
+                    end = clip(code, end);
+                    if (pos >= end) error::fire(err::script_no_arg, name ? *name : word_of(stack::anon_symbol()), word_of(item.symbol));
+                    pos = fetch_one(code, pos, end, item.kind, mode);
+                    if (stack::exiting()) return pos;
+                    check_type(stack::values.top[-1], item, name);
+                }
+                if (use) refinements[r] = at_pos;
+                else stack::values.top = stack::values.args + at_pos;
+            }
+        }
+    }
+
+    if (stack::values.top == stack::values.args) stack::reserve();  // the result cell
+    switch (cell::type(fn_copy)) {
+    case T_native: {
+        natives::Entry e = fn_copy.w1 <= natives::capacity ? natives::table[fn_copy.w1] : nullptr;
+        if (!e) error::fire(err::internal_not_done);
+        e(refinements);
+        break;
+    }
+    case T_action: {
+        natives::Entry e = fn_copy.w1 >= 1 && fn_copy.w1 <= 62 ? actions::entries[fn_copy.w1 - 1] : nullptr;
+        if (!e) error::fire(err::internal_not_done);
+        e(refinements);
+        break;
+    }
+    case T_function:
+        call_function(fn_copy, name);
+        break;
+    default:
+        error::fire(err::internal_not_done);  // routines come with their issue
+    }
+    return pos;
+}
+
+}  // namespace
+
+uint32_t call(const Cell& fn, Node code, uint32_t pos, uint32_t end, const Cell* name, const Cell* path,
+              uint32_t path_pos, uint32_t mode, bool infix) {
+    check_depth();
+    Cell* slot = nullptr;
+    if (!infix) slot = stack::push(fn);  // the function value stays while the call runs
+    Cell label = name && cell::type(*name) >= T_word && cell::type(*name) <= T_refinement ? *name
+                                                                                         : word_of(stack::anon_symbol());
+    stack::push_frame(cell::is(fn, T_function) ? stack::interp_function : stack::interp_native, &label);
+    if (infix) {
+        // The left operand, produced just below, becomes the first argument.
+        stack::values.args = stack::values.top - 1;
+        stack::values.top = stack::values.args;
+    }
+    pos = fetch_and_run(slot ? *slot : fn, code, pos, end, &label, path, path_pos, mode, infix);
+    stack::unwind();
+    if (slot) {
+        slot[0] = slot[1];
+        stack::values.top = slot + 1;
+    }
+    return pos;
+}
+
+void call_function(const Cell& fn, const Cell* name) {
+    Node ctx = fn.w1;
+    Cell& ctx_cell = *reinterpret_cast<Cell*>(memory::buffer(ctx)->head_ptr());
+    uint32_t saved = ctx_cell.w2;
+    ctx_cell.w2 = stack::index_of(stack::values.args) + 1;
+    uint32_t depth = stack::depth();
+    stack::set_return_flag(true);
+    Cell body = reinterpret_cast<const Cell*>(memory::buffer(fn.w3)->head_ptr())[0];
+    if (cell::is(body, T_block)) {
+        try {
+            eval_block(body, true);
+        } catch (...) {
+            reinterpret_cast<Cell*>(memory::buffer(ctx)->head_ptr())->w2 = saved;
+            throw;
+        }
+    } else {
+        *stack::values.args = unset::value;
+    }
+    reinterpret_cast<Cell*>(memory::buffer(ctx)->head_ptr())->w2 = saved;
+    stack::set_return_flag(false);
+    uint32_t code = stack::consume(depth);
+    if (code == stack::exit_return || code == stack::exit_exit) *stack::values.args = stack::pending.value;
+    (void)name;
+}
+
+Cell apply_function(const Cell& fn, const Cell* args, uint32_t count) {
+    Cell f = fn;
+    collector::Root keep(f);
+    Cell* base = stack::values.top;
+    stack::push_call_frame(nullptr, 0);
+    Node spec = fetch_spec(f);
+    collector::RootNode keep_spec(spec);
+    SpecHeader h = header_of(spec);
+    uint32_t given = 0;
+    for (uint32_t i = 0; i < h.items; ++i) {
+        SpecItem item = item_of(spec, i);
+        if (item.tag == tag_arg) stack::push(given < count ? args[given++] : none::value);
+        else if (item.tag == tag_refinement) stack::push(logic::false_value);
+        else if (item.tag == tag_local && item.kind == 0xFFFFFFFFu) stack::push(logic::false_value);
+        else stack::push(none::value);
+    }
+    if (stack::values.top == stack::values.args) stack::reserve();
+    if (cell::is(f, T_function)) {
+        call_function(f, nullptr);
+    } else {
+        int32_t refinements[32];
+        for (int32_t& r : refinements) r = -1;
+        natives::Entry e = cell::is(f, T_native) ? natives::table[f.w1] : actions::entries[f.w1 - 1];
+        e(refinements);
+    }
+    Cell result = *stack::values.args;
+    stack::drop_frame();
+    stack::values.top = base;
+    return result;
+}
+
+// ---- evaluation ------------------------------------------------------------------------------------
+
+void eval_range(uint32_t type, Node code, uint32_t pos, uint32_t end, bool keep_last) {
+    check_depth();
+    Cell saved = current;
+    stack::push_frame(stack::eval, nullptr);
+    stack::reserve();  // the result cell
+    if (pos >= end) {
+        *stack::values.args = unset::value;
+    } else {
+        while (true) {
+            current = Cell{type, pos, code, 0};
+            pos = eval_expression(code, pos, end, false, false, false);
+            if (stack::exiting()) break;
+            end = clip(code, end);
+            if (pos >= end) break;
+            stack::values.top = stack::values.args + 1;
+        }
+    }
+    current = saved;
+    if (keep_last) stack::unwind_last();
+    else stack::unwind();
+}
+
+void eval_block(const Cell& block, bool keep_last) {
+    Node code = block.w2;
+    uint32_t end = tail_index(code);
+    eval_range(cell::is(block, T_paren) ? T_paren : T_block, code, block.w1, end, keep_last);
+}
+
+uint32_t eval_next(Node code, uint32_t pos, uint32_t end, bool push) {
+    stack::push_frame(stack::interp_native, nullptr);
+    stack::reserve();
+    pos = eval_expression(code, pos, end, false, false, false);
+    if (push) stack::unwind();
+    else stack::unwind_last();
+    return pos;
+}
+
+namespace {
+
+// Evaluates the single value at pos (no infix); pushes the result; gives the next position.
+uint32_t eval_single(Node code, uint32_t pos, uint32_t end, bool no_call) {
+    Cell v = at(code, pos);
+    ++pos;
+    switch (cell::type(v)) {
+    case T_paren: {
+        stack::push_frame(stack::interp_native, nullptr);
+        stack::reserve();
+        eval_block(v, true);
+        stack::unwind();
+        return pos;
+    }
+    case T_word: {
+        const Cell* value = context::get(v);
+        uint32_t t = cell::type(*value);
+        if (any_function(t)) {
+            if (no_call) {
+                stack::push(*value);
+                return pos;
+            }
+            Cell f = *value;
+            return call(f, code, pos, end, &v, nullptr, 0, mode_code, false);
+        }
+        if (t == T_unset) error::fire(err::script_no_value, v);
+        if (t == T_op) error::fire(err::script_no_op_arg, v);
+        stack::push(*value);
+        return pos;
+    }
+    case T_set_word: {
+        stack::push_frame(stack::interp_native, &v);
+        stack::reserve();
+        end = clip(code, end);
+        if (pos >= end) error::fire(err::script_need_value, v);
+        pos = eval_expression(code, pos, end, false, true, false);
+        if (!stack::exiting()) {
+            Cell value = stack::values.top[-1];
+            if (cell::is(value, T_unset)) error::fire(err::script_need_value, v);
+            context::set(v, value);
+            *stack::values.args = value;
+        }
+        stack::unwind();
+        return pos;
+    }
+    case T_lit_word:
+        cell::set_type(v, T_word);
+        stack::push(v);
+        return pos;
+    case T_get_word:
+        stack::push(*context::get(v));
+        return pos;
+    case T_native:
+    case T_action:
+    case T_function:
+    case T_routine:
+        if (no_call) {
+            stack::push(v);
+            return pos;
+        }
+        return call(v, code, pos, end, nullptr, nullptr, 0, mode_code, false);
+    case T_op:
+        error::fire(err::internal_not_done);
+    case T_path:
+        return eval_path(v, code, pos, end, false, false);
+    case T_lit_path:
+        cell::set_type(v, T_path);
+        stack::push(v);
+        return pos;
+    case T_get_path:
+        return eval_path(v, code, pos, end, false, true);
+    case T_set_path: {
+        Cell label = word_of(words::loaded::set_path.w2);
+        stack::push_frame(stack::interp_native, &label);
+        stack::reserve();
+        end = clip(code, end);
+        if (pos >= end) error::fire(err::script_need_value, v);
+        pos = eval_expression(code, pos, end, false, true, false);
+        if (!stack::exiting()) {
+            Cell* value = stack::values.top - 1;
+            stack::values.top = value + 1;
+            eval_path(v, code, pos, end, true, false);
+            *stack::values.args = *value;
+        }
+        stack::unwind();
+        return pos;
+    }
+    case T_issue:
+        // #system and #system-global before a block mark code meant for compilation.
+        if (pos < clip(code, end) && cell::is(at(code, pos), T_block) &&
+            (symbol::resolve(v.w2) == symbol::resolve(words::symbols::system) ||
+             symbol::resolve(v.w2) == symbol::resolve(words::symbols::system_global)))
+            error::fire(err::internal_kov_system);
+        stack::push(v);
+        return pos;
+    default:
+        stack::push(v);
+        return pos;
+    }
+}
+
+}  // namespace
+
+uint32_t eval_expression(Node code, uint32_t pos, uint32_t end, bool no_infix, bool push, bool no_call) {
+    Cell* start = stack::values.top;
+    pos = eval_single(code, pos, end, no_call);
+    while (!no_infix && !stack::exiting()) {
+        end = clip(code, end);
+        if (pos >= end) break;
+        const Cell& next = at(code, pos);
+        if (!cell::is(next, T_word) || next.w1 == 0) break;
+        Cell op_word = next;
+        const Cell* value = bound_value(op_word);
+        if (!value || !cell::is(*value, T_op)) break;
+        Cell fn = *value;
+        cell::set_type(fn, (fn.header >> 16) & 0xFF);
+        fn.header &= 0xFF;
+        stack::values.top = start + 1;  // the value just produced is the left operand
+        pos = call(fn, code, pos + 1, end, &op_word, nullptr, 0, mode_code, true);
+    }
+    if (!push) {
+        *stack::values.args = *start;
+        stack::values.top = start;
+    }
+    return pos;
+}
+
+// ---- paths -----------------------------------------------------------------------------------------
+
+uint32_t eval_path(const Cell& path_in, Node code, uint32_t pos, uint32_t end, bool set, bool get) {
+    Cell path = path_in;
+    collector::Root keep(path);
+    Node p = path.w2;
+    uint32_t pend = tail_index(p);
+    uint32_t i = path.w1;
+    if (i >= pend) error::fire(err::script_empty_path);
+    Cell first = at(p, i);
+    if (!cell::is(first, T_word)) error::fire(err::script_word_first, path);
+    Cell* value_slot = nullptr;
+    Cell value = *context::get(first);
+    if (cell::is(value, T_unset)) error::fire(err::script_unset_path, path, first);
+    if (any_function(cell::type(value))) {
+        if (set) error::fire(err::script_invalid_path_set, path);
+        if (get) error::fire(err::script_invalid_path_get, path);
+        return call(value, code, pos, end, &first, &path, i + 1, mode_code, false);
+    }
+    // The value reached so far lives on the stack, so that it stays reachable.
+    Cell* parent = stack::push(value);
+    Cell* gparent = stack::push(none::value);
+    Cell* prev = stack::push(first);
+    Cell* to_store = set ? stack::values.args : nullptr;  // the value being set sits in the caller's frame
+    if (set) to_store = parent - 1;
+    for (++i; i < tail_index(p); ++i) {
+        Cell element = at(p, i);
+        Cell* el = stack::push(element);
+        if (cell::is(element, T_get_word)) {
+            *el = *context::get(element);
+        } else if (cell::is(element, T_paren)) {
+            stack::push_frame(stack::interp_native, nullptr);
+            stack::reserve();
+            eval_block(element, true);
+            stack::unwind();
+            if (stack::exiting()) return pos;
+            *el = stack::values.top[-1];
+            stack::values.top--;
+        }
+        bool last = i + 1 >= tail_index(p);
+        auto fn = actions::lookup<actions::slot::eval_path>(cell::type(*parent));
+        if (!fn) {
+            if (cell::type(*parent) == T_none) error::fire(err::script_invalid_path, path, element);
+            error::fire(err::script_bad_path_type, path, datatype_of(*parent), element);
+        }
+        PathStep step{el, set && last ? to_store : nullptr, &path, gparent, prev, static_cast<int32_t>(i), false, get,
+                      last, false};
+        Cell* result = fn(parent, step);
+        Cell r = result ? *result : none::value;
+        *gparent = *parent;
+        *prev = element;
+        stack::values.top = el;  // drop the element cell
+        if (!last && any_function(cell::type(r))) {
+            *parent = r;
+            return call(r, code, pos, end, &element, &path, i + 1, mode_code, false);
+        }
+        if (last && !set && !get && any_function(cell::type(r))) {
+            Cell f = r;
+            stack::values.top = parent;
+            return call(f, code, pos, end, &element, &path, i + 1, mode_code, false);
+        }
+        *parent = r;
+    }
+    (void)value_slot;
+    // The result replaces the cells pushed here.
+    Cell r = *parent;
+    stack::values.top = parent;
+    stack::push(r);
+    return pos;
+}
+
+}  // namespace kov::interp

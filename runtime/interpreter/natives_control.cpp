@@ -1,0 +1,432 @@
+// Control natives: the conditionals (if, unless, either, any, all, switch, case), the loops
+// (while, until, loop, repeat, forever, foreach, forall, remove-each) and the exits (break,
+// continue, exit, return, throw, catch, try).
+//
+// Loops run their body inside a loop frame. After each body evaluation they look at the
+// pending exit: a break or continue aimed at their frame is consumed here; any other pending
+// exit makes them pop their frame and return, so it travels on to its own target.
+#include <cmath>
+
+#include "runtime/collector.h"
+#include "runtime/cycles.h"
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/error.h"
+#include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/unit_types.h"
+#include "runtime/error.h"
+#include "runtime/interpreter/actions.h"
+#include "runtime/interpreter/interp.h"
+#include "runtime/interpreter/natives.h"
+#include "runtime/interpreter/stack.h"
+#include "runtime/numeric.h"
+#include "runtime/words.h"
+
+namespace kov::natives {
+
+namespace {
+
+using memory::Node;
+
+inline Cell* A(uint32_t k) { return stack::values.args + k; }
+inline const Cell& at(Node n, uint32_t i) { return reinterpret_cast<const Cell*>(memory::buffer(n)->head_ptr())[i]; }
+
+inline bool falsy(const Cell& v) { return cell::is(v, T_none) || (cell::is(v, T_logic) && v.w1 == 0); }
+inline bool truthy(const Cell& v) {
+    if (cell::is(v, T_unset)) error::fire(err::script_no_return);
+    return !falsy(v);
+}
+
+// Evaluates a block; its last value becomes the native's result.
+inline void do_block(const Cell& block) {
+    Cell b = block;
+    stack::keep();
+    interp::eval_block(b, true);
+}
+
+// ---- conditionals ------------------------------------------------------------------------------------
+
+void if_(const int32_t*) {
+    if (falsy(*A(0))) none::make_at(*A(0));
+    else do_block(*A(1));
+}
+
+void unless(const int32_t*) {
+    if (falsy(*A(0))) do_block(*A(1));
+    else none::make_at(*A(0));
+}
+
+void either(const int32_t*) { do_block(truthy(*A(0)) ? *A(1) : *A(2)); }
+
+void any_all(bool any) {
+    Cell block = *A(0);
+    Node code = block.w2;
+    uint32_t pos = block.w1;
+    uint32_t end = interp::tail_index(code);
+    stack::keep();
+    Cell* keep = stack::push(block);  // the block stays reachable while it runs
+    if (pos >= end) {
+        none::make_at(*A(0));
+        return;
+    }
+    while (pos < end) {
+        pos = interp::eval_next(code, pos, end, false);
+        if (stack::exiting()) return;
+        bool f = falsy(*A(0));
+        if (any && !f) return;
+        if (!any && f) {
+            none::make_at(*A(0));
+            return;
+        }
+        uint32_t t = interp::tail_index(code);
+        if (t < end) end = t;
+    }
+    if (any) none::make_at(*A(0));
+    (void)keep;
+}
+
+void any(const int32_t*) { any_all(true); }
+void all(const int32_t*) { any_all(false); }
+
+void switch_(const int32_t* refs) {
+    Cell value = *A(0);
+    Cell cases = *A(1);
+    if (!cell::is(value, T_block)) {
+        Node n = cases.w2;
+        uint32_t end = interp::tail_index(n);
+        for (uint32_t i = cases.w1; i < end; ++i) {
+            const Cell& c = at(n, i);
+            if (cell::type(c) != cell::type(value) || !actions::compare(c, value, actions::equal)) continue;
+            for (uint32_t k = i + 1; k < end; ++k) {
+                if (cell::is(at(n, k), T_block)) {
+                    Cell body = at(n, k);
+                    do_block(body);
+                    return;
+                }
+            }
+            none::make_at(*A(0));
+            return;
+        }
+    }
+    if (refs[0] >= 0) do_block(*A(static_cast<uint32_t>(refs[0])));
+    else none::make_at(*A(0));
+}
+
+void case_(const int32_t* refs) {
+    Cell block = *A(0);
+    Node code = block.w2;
+    uint32_t pos = block.w1;
+    uint32_t end = interp::tail_index(code);
+    bool all_ = refs[0] >= 0;
+    if (pos >= end) {
+        none::make_at(*A(0));
+        return;
+    }
+    stack::keep();
+    stack::push(block);
+    bool matched = false;
+    Cell last = none::value;
+    collector::Root keep_last(last);
+    while (pos < end) {
+        if (all_) matched = false;
+        pos = interp::eval_next(code, pos, end, false);
+        if (stack::exiting()) return;
+        end = std::min(end, interp::tail_index(code));
+        if (pos >= end) error::fire(err::script_need_value, Cell{T_word, 0, words::symbols::case_, 0xFFFFFFFFu});
+        if (truthy(*A(0))) {
+            if (cell::is(at(code, pos), T_block)) {
+                Cell body = at(code, pos);
+                ++pos;
+                stack::push_frame(stack::interp_native, nullptr);
+                stack::reserve();
+                interp::eval_block(body, true);
+                stack::unwind();
+                if (stack::exiting()) return;
+                last = stack::values.top[-1];
+                stack::values.top--;
+            } else {
+                pos = interp::eval_next(code, pos, end, false);
+                if (stack::exiting()) return;
+                last = *A(0);
+            }
+            if (!all_) {
+                *A(0) = last;
+                return;
+            }
+            matched = true;
+        } else {
+            ++pos;  // the branch, whatever it is
+        }
+        end = std::min(end, interp::tail_index(code));
+    }
+    if (matched) *A(0) = last;
+    else none::make_at(*A(0));
+}
+
+// ---- loops ---------------------------------------------------------------------------------------------
+
+// Runs the body once in the loop frame at `depth`. Gives false when the loop must end: a break
+// aimed at it (the result is then break's value), or a pending exit aimed elsewhere.
+enum Step { go_on, stop_break, stop_exit };
+
+Step run_body(const Cell& body, uint32_t depth, Cell* result) {
+    stack::values.top = stack::values.args + 1;  // the loop's result cell stays
+    Cell b = body;
+    stack::push_frame(stack::eval, nullptr);
+    stack::reserve();
+    interp::eval_block(b, true);
+    Cell v = *stack::values.args;
+    stack::drop_frame();
+    if (stack::exiting()) {
+        uint32_t code = stack::consume(depth);
+        if (code == stack::exit_break) {
+            *result = stack::pending.value;
+            return stop_break;
+        }
+        if (code == stack::exit_continue) return go_on;
+        return stop_exit;
+    }
+    *result = v;
+    return go_on;
+}
+
+// The loop frame: pushed after the native's own cells; its result cell is the loop's result.
+struct LoopFrame {
+    uint32_t depth;
+    Cell* result;
+    LoopFrame() {
+        depth = stack::push_frame(stack::loop, nullptr);
+        result = stack::reserve();
+        stack::values.args = result;
+    }
+    // Pops the frame and makes its result the native's result.
+    void finish() { stack::unwind_last(); }
+};
+
+void while_(const int32_t*) {
+    Cell cond = *A(0), body = *A(1);
+    stack::keep();
+    stack::push(cond);
+    stack::push(body);
+    LoopFrame loop;
+    for (;;) {
+        Cell c = none::value;
+        {
+            stack::push_frame(stack::eval, nullptr);
+            stack::reserve();
+            interp::eval_block(cond, true);
+            c = *stack::values.args;
+            stack::drop_frame();
+        }
+        if (stack::exiting()) {
+            if (stack::pending.target == loop.depth &&
+                (stack::pending.code == stack::exit_break || stack::pending.code == stack::exit_continue)) {
+                stack::pending.code = stack::no_exit;
+                error::fire(err::throw_while_cond);
+            }
+            break;
+        }
+        if (!truthy(c)) break;
+        Cell r = unset::value;
+        Step s = run_body(body, loop.depth, &r);
+        if (s != go_on) break;
+    }
+    *loop.result = unset::value;
+    loop.finish();
+}
+
+void until(const int32_t*) {
+    Cell body = *A(0);
+    stack::keep();
+    LoopFrame loop;
+    for (;;) {
+        Cell r = unset::value;
+        Step s = run_body(body, loop.depth, &r);
+        *loop.result = r;
+        if (s != go_on) break;
+        if (truthy(r)) break;
+    }
+    loop.finish();
+}
+
+int32_t count_of(const Cell& c) {
+    if (cell::is(c, T_float_)) {
+        double d = cell::get_double(c);
+        return numeric::clamp_to_int32(d);
+    }
+    return integer::get(c);
+}
+
+void loop(const int32_t*) {
+    int32_t n = count_of(*A(0));
+    Cell body = *A(1);
+    if (n <= 0) {
+        none::make_at(*A(0));
+        return;
+    }
+    stack::keep();
+    LoopFrame lp;
+    *lp.result = unset::value;
+    for (int32_t i = 0; i < n; ++i) {
+        Cell r = unset::value;
+        Step s = run_body(body, lp.depth, &r);
+        *lp.result = r;
+        if (s != go_on) break;
+    }
+    lp.finish();
+}
+
+void repeat(const int32_t*) {
+    Cell word = *A(0);
+    int32_t n = count_of(*A(1));
+    Cell body = *A(2);
+    if (n <= 0) {
+        none::make_at(*A(0));
+        return;
+    }
+    stack::keep();
+    LoopFrame lp;
+    *lp.result = unset::value;
+    for (int32_t i = 1; i <= n; ++i) {
+        context::set(word, integer::make(i));
+        Cell r = unset::value;
+        Step s = run_body(body, lp.depth, &r);
+        *lp.result = r;
+        if (s != go_on) break;
+    }
+    lp.finish();
+}
+
+void forever(const int32_t*) {
+    Cell body = *A(0);
+    stack::keep();
+    LoopFrame lp;
+    *lp.result = unset::value;
+    for (;;) {
+        Cell r = unset::value;
+        Step s = run_body(body, lp.depth, &r);
+        if (s != go_on) {
+            *lp.result = r;
+            break;
+        }
+    }
+    lp.finish();
+}
+
+// ---- exits ---------------------------------------------------------------------------------------------
+
+void break_(const int32_t* refs) { stack::throw_loop(refs[0] >= 0, refs[0] >= 0 ? A(static_cast<uint32_t>(refs[0])) : nullptr, false); }
+void continue_(const int32_t*) { stack::throw_loop(false, nullptr, true); }
+void exit_(const int32_t*) { stack::throw_return(false, nullptr); }
+void return_(const int32_t*) { stack::throw_return(true, A(0)); }
+
+void throw_(const int32_t* refs) {
+    Cell name = refs[0] >= 0 ? *A(static_cast<uint32_t>(refs[0])) : unset::value;
+    stack::throw_catch(*A(0), &name);
+}
+
+void catch_(const int32_t* refs) {
+    Cell block = *A(0);
+    Cell* names = refs[0] >= 0 ? A(static_cast<uint32_t>(refs[0])) : nullptr;
+    stack::keep();
+    uint32_t depth = stack::push_frame(stack::catch_, nullptr);
+    stack::reserve();
+    interp::eval_block(block, true);
+    Cell v = *stack::values.args;
+    stack::drop_frame();
+    *A(0) = v;
+    stack::keep();
+    if (!stack::exiting() || stack::pending.target != depth || stack::pending.code != stack::exit_throw) return;
+    const Cell& thrown_name = stack::pending.name;
+    bool caught = !names;
+    if (names && cell::is(thrown_name, T_word)) {
+        uint32_t alias = symbol::resolve(thrown_name.w2);
+        if (cell::is(*names, T_word)) {
+            caught = symbol::resolve(names->w2) == alias;
+        } else {
+            Node n = names->w2;
+            for (uint32_t i = names->w1; i < interp::tail_index(n) && !caught; ++i) {
+                const Cell& w = at(n, i);
+                if (!cell::is(w, T_word))
+                    error::fire(err::script_invalid_refine_arg, Cell{T_word, 0, words::loaded::name.w2, 0xFFFFFFFFu}, *names);
+                caught = symbol::resolve(w.w2) == alias;
+            }
+        }
+    }
+    if (!caught) {
+        // Passed on to an outer catch.
+        Cell value = stack::pending.value, name = stack::pending.name;
+        stack::pending.code = stack::no_exit;
+        stack::throw_catch(value, &name);
+        return;
+    }
+    *A(0) = stack::pending.value;
+    stack::pending.code = stack::no_exit;
+}
+
+void try_(const int32_t* refs) {
+    Cell block = *A(0);
+    bool all_ = refs[0] >= 0;
+    bool keep = refs[1] >= 0;
+    stack::keep();
+    uint32_t before = stack::depth();
+    Cell* top = stack::values.top;
+    Cell* args = stack::values.args;
+    Cell saved_position = interp::current;
+    uint32_t depth = stack::push_frame(all_ ? stack::try_all : stack::try_, nullptr);
+    stack::reserve();
+    try {
+        interp::eval_block(block, true);
+        Cell v = *stack::values.args;
+        stack::drop_frame();
+        *A(0) = v;
+        stack::keep();
+    } catch (Error& e) {
+        stack::unroll_to(before, top, args);
+        interp::current = saved_position;
+        cycles::reset();
+        Cell err = error::value_of(e);
+        if (keep) error::capture_stack(err, e);
+        *A(0) = err;
+        stack::keep();
+        return;
+    }
+    if (!stack::exiting()) return;
+    uint32_t code = stack::pending.code;
+    if (code == stack::exit_throw) return;
+    // Any other exit stops at try unless the code before it is a barrier (an interpreted call
+    // or the bottom of the stack).
+    if (stack::frame_barrier_q(before + 1, true) || before == 0) return;
+    (void)depth;
+    stack::pending.code = stack::no_exit;
+}
+
+}  // namespace
+
+void init() {
+    static bool done = false;
+    if (done) return;
+    done = true;
+    register_entry(index::if_, if_);
+    register_entry(index::unless, unless);
+    register_entry(index::either, either);
+    register_entry(index::any, any);
+    register_entry(index::all, all);
+    register_entry(index::while_, while_);
+    register_entry(index::until, until);
+    register_entry(index::loop, loop);
+    register_entry(index::repeat, repeat);
+    register_entry(index::forever, forever);
+    register_entry(index::switch_, switch_);
+    register_entry(index::case_, case_);
+    register_entry(index::break_, break_);
+    register_entry(index::continue_, continue_);
+    register_entry(index::exit, exit_);
+    register_entry(index::return_, return_);
+    register_entry(index::throw_, throw_);
+    register_entry(index::catch_, catch_);
+    register_entry(index::try_, try_);
+}
+
+}  // namespace kov::natives
