@@ -1089,3 +1089,17 @@ TEST_F(Collecting, NestedScansFromTheCallbackKeepTheirParentsValues) {
     for (int i = 0; i < 50; ++i) EXPECT_EQ(text(cells_of(v[i])[0]), "o" + std::to_string(i));
     EXPECT_EQ(memory::verify(), nullptr);
 }
+
+TEST_F(LexerTest, MoldedWhereAMoldExists) {
+    struct Row {
+        const char* text;
+        const char* molded;
+    } rows[] = {
+        {"[a b/c 'd/e :f/g h/i: (1 2.5) #\"x\" 50% true]", "[a b/c 'd/e :f/g h/i: (1 2.5) #\"x\" 50% true]"},
+        {"a/(b c)/1", "a/(b c)/1"},
+        {"[/r a: :b 'c]", "[/r a: :b 'c]"},
+        {"[#(true) #(none) #(int) -2147483648 1.5e300 1e-7]", "[true none integer! -2147483648 1.5e300 0.0000001]"},
+        {"[\nx y\n]", "[\n    x y\n]"},
+    };
+    for (auto& r : rows) EXPECT_EQ(mold(one(r.text)), r.molded) << r.text;
+}
