@@ -1,0 +1,184 @@
+// The line editor: reads one line for `ask`. On a terminal it edits the line in place (cursor
+// keys, history, Tab completion) and redraws the prompt and the line with the widths the
+// terminal gives wide characters and wrapped rows; otherwise it reads one line of UTF-8 text
+// from standard input.
+//
+// State: one editor per process (`editor()`). Its cells (the line being edited, the prompt,
+// the history block, the saved line) are collector roots. The line's index is the cursor.
+//
+// Screen model: positions are counted in cells from column 0 of the row where the prompt
+// begins (so the prompt's start column counts too); cell k lies on row k / columns. The
+// editor only ever moves the terminal's cursor relative to where it put it (rows up, line
+// feeds down, carriage return and a move right), so the text may scroll without the editor
+// knowing where on the screen it is.
+//
+// Moving memory: editing allocates (the line grows and widens) and Tab completion runs Kov
+// code; the editor keeps nodes and indexes, never addresses into the line across those.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "runtime/cell.h"
+
+namespace kov::terminal {
+
+// ---- key codes ----------------------------------------------------------------------------------
+// A character key is its code point; special keys are negative.
+enum : int32_t {
+    key_failed = -1,  // input ended or failed: no key will come
+    key_none = 0,     // a key without a character or a code of its own
+    key_up = -20,
+    key_down = -21,
+    key_right = -22,
+    key_left = -23,
+    key_end = -24,
+    key_home = -25,
+    key_insert = -26,
+    key_delete = -27,
+    key_page_up = -28,
+    key_page_down = -29,
+    key_f1 = -31,   // F1 to F12: -31 to -42
+    key_f12 = -42,
+    key_redraw = -100,  // no key: the window changed size or the program was continued
+};
+
+// Where key bytes come from: answers a byte 0-255 or one of os::tty's no_byte, end_of_input,
+// interrupted, waiting at most timeout_ms (negative: no limit).
+struct ByteSource {
+    int (*read)(void* context, int timeout_ms);
+    void* context;
+};
+
+// How long the bytes of one key may lag behind each other; an Escape followed by nothing
+// within it is the Escape key.
+constexpr int escape_timeout_ms = 100;
+
+// Turns terminal input into key codes: UTF-8 characters, VT cursor and function key
+// sequences (CSI and SS3 forms, with or without modifiers), a lone Escape. A sequence it does
+// not know is read to its end and answered as key_none; a byte that cannot continue a
+// sequence is kept for the next key.
+class KeyDecoder {
+public:
+    KeyDecoder() = default;
+    explicit KeyDecoder(ByteSource source) : source_(source) {}
+    void set_source(ByteSource source) {
+        source_ = source;
+        pushed_ = nothing;
+    }
+    int32_t next();
+
+private:
+    static constexpr int nothing = -1000;
+    int byte(int timeout_ms);
+    void unread(int b) { pushed_ = b; }
+    int32_t partial(int b);  // a sequence cut by b (not a byte)
+    int32_t escape();
+    int32_t csi();
+    int32_t ss3();
+    int32_t utf8(int lead);
+
+    ByteSource source_{nullptr, nullptr};
+    int pushed_ = nothing;
+};
+
+// ---- layout -------------------------------------------------------------------------------------
+// The UCS-4 text of one screen update; written through the console output in one piece.
+class Output {
+public:
+    Output() = default;
+    ~Output();
+    Output(const Output&) = delete;
+    Output& operator=(const Output&) = delete;
+    void put(uint32_t cp);
+    void text(const char* ascii);
+    void csi(int64_t n, char final);  // ESC [ n final (n > 0)
+    void flush();
+    void release();
+    std::size_t size() const { return count_; }
+
+private:
+    uint32_t* buf_ = nullptr;
+    std::size_t count_ = 0;
+    std::size_t capacity_ = 0;
+};
+
+// The state carried from one character to the next while text is laid out.
+struct Flow {
+    Output* out;     // null: measure only
+    int32_t columns;
+    bool pending;    // the last character filled its row exactly: the next one starts a row
+};
+
+// Lays out the characters [from, to) of a string: emits them into flow.out when it is set and
+// gives the cells they take, `avail` being the cells left in the first row. Wide characters
+// that do not fit in a row go to the next one (the cell left over counts); a Tab takes four
+// cells. In the prompt an escape sequence takes no cells and a line feed ends the row; in the
+// line every control character shows as U+FFFD. Hidden text shows one "*" per character.
+int64_t segment(Flow& flow, const Cell& text, uint32_t from, uint32_t to, int64_t avail, bool prompt, bool hidden);
+
+// Where the prompt ends, where the cursor is and where the text ends, in cells.
+struct Positions {
+    int64_t prompt_end;
+    int64_t pos;
+    int64_t end;
+    bool pending;  // the text ends exactly at the end of a row
+};
+
+// ---- the editor ---------------------------------------------------------------------------------
+struct Editor {
+    Cell line{T_unset, 0, 0, 0};        // string!: the text; its index is the cursor
+    Cell prompt{T_unset, 0, 0, 0};      // string!
+    Cell history{T_unset, 0, 0, 0};     // block! of strings, newest first
+    Cell saved_line{T_unset, 0, 0, 0};  // text to pre-fill into the next edit, index = cursor
+    int32_t columns = -1;
+    int32_t rows = -1;
+    int32_t start_col = 0;    // where the prompt begins
+    int64_t cursor_row = 0;   // the row the terminal's cursor is on
+    int64_t last_row = 0;     // the last row holding text
+    int32_t history_pos = -1;
+    bool console_input = true;
+    bool full_redraw = true;
+    bool first_refresh = true;
+    bool hidden = false;
+    bool keep_saved = false;  // the edit ended to show completions: pre-fill the next one
+    bool fixed_size = false;  // tests: columns and rows are given, not asked of the terminal
+    bool initialised = false;
+    Output out;
+    KeyDecoder keys;
+    // The terminal: standard input's raw mode by default, replaceable by tests.
+    bool (*enter_raw)() = nullptr;
+    void (*leave_raw)() = nullptr;
+    // Standard input when it is read as bytes: up to count bytes, 0 at the end, -1 on an error.
+    long (*read_input)(void* bytes, std::size_t count) = nullptr;
+};
+Editor& editor();
+
+// Whether standard input and output are a terminal, the window size, the saved line.
+// `title` (a string!, or null) becomes the window title on a terminal.
+void init(const Cell* title);
+// The string the next edit fills and the history it recalls from and adds to.
+void setup(const Cell& line, const Cell& history);
+// Reads one line into the string given to `setup`. False when input had ended before any
+// character of it was read.
+bool edit(const Cell& prompt, bool hidden);
+// Reads characters of standard input up to a line feed (not stored) or the end of input and
+// appends them to the string; a carriage return stays. Invalid UTF-8 reads as U+FFFD. False
+// when the input had ended before anything was read.
+bool stdin_readline(Cell& str);
+
+// Tab: calls `kov-complete-ctx/complete-input` with a copy of the line positioned at the
+// cursor. Gives 0 (nothing to complete), 1 (the line was completed) or the number of
+// candidates (the line shows them; the saved line holds their common part). Kov errors of
+// the completion function reach the caller.
+int32_t complete();
+
+// The layout of the current prompt and line (no output).
+Positions measure();
+// Redraws (when full_redraw) and places the cursor.
+void refresh();
+
+// The routines the language reaches: _set-buffer-history, _read-input, _terminate-console,
+// input-stdin, read-stdin, and console-init (the `init` routine of system/console).
+void register_routines();
+
+}  // namespace kov::terminal
