@@ -1,0 +1,145 @@
+#!/bin/sh
+# Drives the line editor in a real terminal (a detached tmux pane) through the editor probe,
+# which echoes every line it reads as "got [line]":
+#   editing with the arrows, Home, End, Ctrl+A/E/K/D; history with Up and Down; a wide
+#   character typed at the last column of a row; Ctrl+C at the prompt; and the terminal's
+#   settings (stty -g) the same as before after Ctrl+C, SIGTERM and a processor fault.
+# Piped input is checked first, without tmux.
+# Usage: line_editor.sh PATH-TO-kov-editor-probe. Exit 77 (skipped) when tmux is missing.
+set -eu
+
+probe=$1
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+# ---- piped input ----------------------------------------------------------------------------
+out=$(printf 'one\n\ntwo' | "$probe") || fail "piped: status $?"
+expected=$(printf 'got [one]\ngot []\ngot [two]\n[end]')
+[ "$out" = "$expected" ] || fail "piped: got $(printf '%s' "$out" | od -c | head -n 3)"
+
+command -v tmux >/dev/null 2>&1 || { echo "tmux is not installed"; exit 77; }
+
+tmp=$(mktemp -d)
+tm() { tmux -L "kov-editor-$$" -f /dev/null "$@"; }
+trap 'tm kill-server >/dev/null 2>&1 || true; rm -rf "$tmp"' EXIT INT TERM
+
+# Waits (up to 5 s) until the shell command in $1 succeeds.
+wait_for() {
+    i=0
+    while [ $i -lt 50 ]; do
+        if eval "$1"; then return 0; fi
+        sleep 0.1
+        i=$((i + 1))
+    done
+    return 1
+}
+screen() { tm capture-pane -p -J; }
+shows() { screen | grep -qF -- "$1"; }
+cursor() { tm display -p '#{cursor_x} #{cursor_y}'; }
+expect_line() {  # the probe echoed this line
+    wait_for "shows 'got [$1]'" || fail "expected 'got [$1]', screen:
+$(screen)"
+}
+start_probe() {
+    tm send-keys -l "'$probe'"
+    tm send-keys Enter
+    wait_for "screen | grep -q '^>> '" || { fail "no prompt from the probe"; screen; }
+}
+last_line() { screen | sed 's/ *$//' | grep -v '^$' | tail -n 1; }
+at_shell() { [ "$(last_line)" = '$' ]; }
+shell_prompt() { wait_for at_shell; }
+# Runs a shell command in the pane and waits for the next shell prompt.
+run() {
+    tm send-keys -l "$1"
+    tm send-keys Enter
+    sleep 0.2
+    shell_prompt || true
+}
+settings_unchanged() {  # after $1
+    run "stty -g > '$tmp/after'"
+    wait_for "[ -s '$tmp/after' ]" || true
+    cmp -s "$tmp/before" "$tmp/after" || fail "terminal settings changed after $1: $(cat "$tmp/before") / $(cat "$tmp/after")"
+    rm -f "$tmp/after"
+}
+
+tm new-session -d -x 60 -y 20 "env PS1='$ ' TERM=screen sh"
+shell_prompt || { echo "FAIL: no shell prompt"; exit 1; }
+run "stty -g > '$tmp/before'"
+wait_for "[ -s '$tmp/before' ]" || { echo "FAIL: stty gave nothing"; exit 1; }
+
+# ---- editing --------------------------------------------------------------------------------
+start_probe
+tm send-keys -l hello
+tm send-keys Left Left
+tm send-keys -l X
+tm send-keys Home
+tm send-keys -l A
+tm send-keys End
+tm send-keys -l Z
+wait_for "shows '>> AhelXloZ'" || fail "editing shows: $(screen | tail -n 3)"
+tm send-keys Enter
+expect_line AhelXloZ
+
+tm send-keys -l "hello world"
+tm send-keys C-a C-d C-e Left Left Left Left Left C-k
+tm send-keys -l "!"
+tm send-keys Enter
+expect_line "ello !"
+
+# ---- history --------------------------------------------------------------------------------
+tm send-keys -l alpha
+tm send-keys Enter
+expect_line alpha
+tm send-keys -l beta
+tm send-keys Enter
+expect_line beta
+tm send-keys Up Up Down Enter
+wait_for "[ \$(screen | grep -c 'got \\[beta\\]') -eq 2 ]" || fail "Up Up Down did not give beta: $(screen | tail -n 4)"
+tm send-keys Up Up Enter
+wait_for "[ \$(screen | grep -c 'got \\[alpha\\]') -eq 2 ]" || fail "Up Up did not give alpha: $(screen | tail -n 4)"
+
+# ---- a wide character at the last column ------------------------------------------------------
+# In 20 columns the prompt and 16 letters leave one cell: 界 goes to the next row.
+tm send-keys C-l  # no action: the editor ignores it
+tm resize-window -x 20
+sleep 0.3
+tm send-keys -l aaaaaaaaaaaaaaaa
+wait_for "[ \"\$(cursor | cut -d' ' -f1)\" = 19 ]" || fail "cursor after 16 letters: $(cursor)"
+row=$(cursor | cut -d' ' -f2)
+tm send-keys -l 界
+wait_for "[ \"\$(cursor)\" = \"2 $((row + 1))\" ]" || fail "cursor after the wide character: $(cursor), row was $row"
+last_rows=$(tm capture-pane -p | grep -v '^ *$' | tail -n 2)
+[ "$last_rows" = "$(printf '>> aaaaaaaaaaaaaaaa\n界')" ] || fail "wrapped rows: $last_rows"
+tm send-keys Left
+wait_for "[ \"\$(cursor)\" = \"0 $((row + 1))\" ]" || fail "cursor on the wide character: $(cursor)"
+tm send-keys Home
+wait_for "[ \"\$(cursor)\" = \"3 $row\" ]" || fail "cursor after Home: $(cursor)"
+tm send-keys End Enter
+expect_line aaaaaaaaaaaaaaaa界
+tm resize-window -x 60
+sleep 0.3
+
+# ---- Ctrl+C, and the terminal given back --------------------------------------------------------
+tm send-keys -l xyz
+tm send-keys C-c
+expect_line q
+shell_prompt || fail "the probe did not end after Ctrl+C"
+settings_unchanged "Ctrl+C"
+
+start_probe
+tm send-keys -l ab
+shell_pid=$(tm display -p '#{pane_pid}')
+probe_pid=$(pgrep -P "$shell_pid" | head -n 1)
+[ -n "$probe_pid" ] && kill -TERM "$probe_pid"
+shell_prompt || fail "the probe did not end on SIGTERM"
+settings_unchanged "SIGTERM"
+
+start_probe
+tm send-keys -l fault
+tm send-keys Enter
+wait_for "shows 'Runtime Error 1'" || fail "no fault report: $(screen | tail -n 3)"
+shell_prompt || true
+settings_unchanged "a fault"
+
+if [ $failures -ne 0 ]; then exit 1; fi
+echo "line editor: ok"
