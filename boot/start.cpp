@@ -2,6 +2,7 @@
 
 #include "runtime/collector.h"
 #include "runtime/console_output.h"
+#include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/context.h"
@@ -46,6 +47,7 @@ void register_datatypes() {
     series::init();
     block::init();
     string::init();
+    binary::init();
     integer::init();
     symbol::init();
     context::init();
