@@ -167,11 +167,7 @@ void decode(const Cell& value, Cell& out) {
 // ---- actions ------------------------------------------------------------------------------------
 
 Cell* to(Cell* proto, Cell* spec, uint32_t type) {
-    if (type != T_url || !is_block_spec(*spec)) {
-        auto fn = actions::lookup<actions::slot::to>(T_string);
-        if (!fn) actions::fire_expect_arg(*proto, 0);
-        return fn(proto, spec, type);
-    }
+    if (type != T_url || !is_block_spec(*spec)) return string::to(proto, spec, type);
     memory::Node node = spec->w2;
     int64_t start = static_cast<int32_t>(spec->w1);
     if (start < 0) start = 0;
@@ -202,9 +198,7 @@ Cell* to(Cell* proto, Cell* spec, uint32_t type) {
 
 Cell* make(Cell* proto, Cell* spec, uint32_t type) {
     if (type == T_url && is_block_spec(*spec)) return to(proto, spec, type);
-    auto fn = actions::lookup<actions::slot::make>(T_string);
-    if (!fn) actions::fire_expect_arg(*proto, 0);
-    return fn(proto, spec, type);
+    return string::make(proto, spec, type);
 }
 
 namespace {

@@ -361,3 +361,26 @@ TEST_F(BinaryTest, HexLiteralOfAnIssue) {
     EXPECT_EQ(mold(out), "#{00FF10}");
     EXPECT_EQ(error_of([&] { binary::from_hex_literal(issue_cell("0g"), out); }), "script/invalid-data");
 }
+
+TEST_F(BinaryTest, ActionsSharedWithText) {
+    check({
+        {"find #{010203} #{02}", "#{0203}"},
+        {"find #{616263} \"b\"", "#{6263}"},
+        {"find #{616263} #\"c\"", "#{63}"},
+        {"find/tail #{010203} #{0102}", "#{03}"},
+        {"find #{010203} #{04}", "none"},
+        {"select #{616263} #\"a\"", "98"},
+        {"sort #{030102}", "#{010203}"},
+        {"b: #{0102} swap b next b b", "#{0201}"},
+        {"make binary! 10", "#{}"},
+        {"make binary! \"a\"", "#{61}"},
+        {"make binary! $1", "error: script/bad-make-arg"},
+        {"b: #{0A0B} b/2", "11"},
+        {"b: #{0A0B} b/1: 3 b", "#{030B}"},
+        {"form #{0102}", "\"#{0102}\""},
+        {"mold/part #{010203} 5", "\"#{010\""},
+        {"mold/flat #{000102030405060708090A0B0C0D0E0F101112131415161718191A1B1C1D1E}",
+         "{#{000102030405060708090A0B0C0D0E0F101112131415161718191A1B1C1D1E}}"},  // one line
+        {"mold/only #{0102}", "\"0102\""},
+    });
+}
