@@ -13,7 +13,11 @@
 using namespace kov;
 using namespace kov::test;
 
-using BinaryTest = Kov;
+// Collections run during every test (at every allocation under the gc-stress build).
+struct BinaryTest : Kov {
+    BinaryTest() { collector::enable(true); }
+    ~BinaryTest() override { collector::enable(false); }
+};
 
 namespace {
 

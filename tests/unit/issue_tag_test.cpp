@@ -10,7 +10,11 @@
 using namespace kov;
 using namespace kov::test;
 
-using IssueTagTest = Kov;
+// Collections run during every test (at every allocation under the gc-stress build).
+struct IssueTagTest : Kov {
+    IssueTagTest() { collector::enable(true); }
+    ~IssueTagTest() override { collector::enable(false); }
+};
 
 namespace {
 

@@ -10,7 +10,11 @@
 using namespace kov;
 using namespace kov::test;
 
-using UrlFileTest = Kov;
+// Collections run during every test (at every allocation under the gc-stress build).
+struct UrlFileTest : Kov {
+    UrlFileTest() { collector::enable(true); }
+    ~UrlFileTest() override { collector::enable(false); }
+};
 
 namespace {
 
