@@ -176,6 +176,11 @@ uint64_t convert_block(Sink& out, const Cell& block, int64_t limit, bool only, M
     return total;
 }
 
+// The bytes of a value: a char! its UTF-8 encoding; an integer! one byte (-128..255, stored
+// as its low 8 bits; the limit does not apply); a binary! its bytes and a tuple! its bytes; a
+// text its characters as UTF-8 (a cut may fall inside a character); a block the bytes of its
+// values in turn. The limit (positive) cuts all but integers; for a block it counts values,
+// or, with /only, bytes shared by its values.
 uint64_t convert(Sink& out, const Cell& value, int64_t limit, bool only, Mode mode) {
     uint32_t t = cell::type(value);
     switch (t) {

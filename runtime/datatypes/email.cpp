@@ -57,6 +57,7 @@ Cell* eval_path(Cell* parent, const PathStep& step) {
         *parent = *r;
         return parent;
     }
+    stack::Mark mark;
     Cell* position = stack::push(*parent);
     if (user) {
         string::change(position, step.value, at, false, 1);
@@ -66,7 +67,6 @@ Cell* eval_path(Cell* parent, const PathStep& step) {
         position->w1 = static_cast<uint32_t>(static_cast<int32_t>(parent->w1) + at + 1);
         string::change(position, step.value, has_at ? length - at - 1 : 0, false, 1);
     }
-    stack::pop(1);
     return step.value;
 }
 

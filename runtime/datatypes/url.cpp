@@ -55,10 +55,9 @@ std::vector<uint8_t> utf8_of(const Cell& s) {
 int32_t form_into(const Cell& value, Cell& out, int32_t part) {
     auto fn = actions::lookup<actions::slot::form>(cell::type(value));
     if (!fn) actions::fire_expect_arg(value, 0);
+    stack::Mark mark;
     Cell* v = stack::push(value);
-    int32_t r = fn(v, &out, nullptr, part);
-    stack::pop(1);
-    return r;
+    return fn(v, &out, nullptr, part);
 }
 
 bool is_block_spec(const Cell& c) { return cell::is(c, T_block) || cell::is(c, T_paren) || cell::is(c, T_hash); }

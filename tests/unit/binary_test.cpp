@@ -98,6 +98,10 @@ TEST_F(BinaryTest, PartAndDup) {
         {"append/dup #{} 1 3", "#{010101}"},
         {"append/dup #{AA} #{0102} 2", "#{AA01020102}"},
         {"append/dup #{} 1 0", "#{}"},
+        // Sizes past the largest buffer are refused before anything is allocated.
+        {"append/dup #{} #{0102} 2000000000", "error: internal/no-memory"},
+        {"b: #{01} try [insert/dup b #{0102} 2000000000] b", "#{01}"},
+        {"head change/dup #{01} #{010203} 1000000000", "error: internal/no-memory"},
     });
 }
 
@@ -153,6 +157,7 @@ TEST_F(BinaryTest, ToBinary) {
         {"to binary! 1", "#{00000001}"},
         {"to binary! -2", "#{FFFFFFFE}"},
         {"to binary! 1.0", "#{3FF0000000000000}"},
+        {"to binary! 50%", "#{3FE0000000000000}"},
         {"to binary! #\"a\"", "#{61}"},
         {"to binary! 1.2.3", "#{010203}"},
         {"to binary! \"\u00e9t\u00e9\"", "#{C3A974C3A9}"},
@@ -167,6 +172,11 @@ TEST_F(BinaryTest, ToBinary) {
         {"to binary! none", "error: script/bad-to-arg"},
         {"to binary! [1.5]", "error: script/bad-to-arg"},
     });
+    // A bitset gives its whole byte buffer.
+    Cell* bits = bytes({0x40, 0x01});
+    cell::set_type(*bits, T_bitset);
+    Cell* r = binary::to(nullptr, bits, T_binary);
+    EXPECT_EQ(mold(*r), "#{4001}");
     // The copy is a new series.
     EXPECT_EQ(run("b: #{0102} c: to binary! b append c 3 b"), "#{0102}");
 }
