@@ -538,9 +538,10 @@ inline int32_t reported_part(int32_t part) { return part < 0 ? 1 : part; }
 Cell* append(Cell* s, Cell* value, int32_t part, bool only, int32_t dup, bool append_flag) {
     if (dup < 1) return s;
     uint32_t index = clip(*s);
-    bool appending = append_flag || index == buffer(s->w2)->used();
-    bool owned = series::report(*s, appending ? Change::append : Change::insert, *value, static_cast<int32_t>(index),
-                                reported_part(part));
+    uint32_t before = buffer(s->w2)->used();
+    bool appending = append_flag || index == before;
+    bool owned = series::report(*s, appending ? Change::append : Change::insert, *value,
+                                static_cast<int32_t>(appending ? before : index), reported_part(part));
     // The owner may have changed the series: everything is measured again.
     index = clip(*s);
     uint64_t used = buffer(s->w2)->used();

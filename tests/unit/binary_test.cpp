@@ -403,3 +403,21 @@ TEST_F(BinaryTest, ActionsSharedWithText) {
         {"mold/only #{0102}", "\"0102\""},
     });
 }
+
+TEST_F(BinaryTest, OwnersAreToldAndMayChangeTheSeries) {
+    const std::string logger =
+        "log: copy [] o: make object! [b: #{01} on-deep-change*: func [owner word target action new-value index part]"
+        " [append log reduce [action index part]]] ";
+    EXPECT_EQ(run(logger + "insert o/b 2 change o/b 3 trim o/b log"),
+              "[insert 0 1 inserted 0 1 change 0 1 changed 0 1 trim 0 0 trimmed 0 0]");
+    EXPECT_EQ(run(logger + "append o/b 2 log"), "[append 1 1 appended 1 1]");
+    // What the owner does before the change is measured again.
+    const std::string clearing =
+        "o: make object! [b: #{01020304} on-deep-change*: func [owner word target action new-value index part]"
+        " [switch action [append [clear target] change [clear next target] insert [clear target]]]] ";
+    check({
+        {(clearing + "append o/b 2 o/b").c_str(), "#{02}"},
+        {(clearing + "change next next o/b #{AABB} o/b").c_str(), "#{0102AABB}"},
+        {(clearing + "insert next next o/b #{AABB} o/b").c_str(), "#{0102AABB}"},
+    });
+}
