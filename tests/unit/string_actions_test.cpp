@@ -148,6 +148,14 @@ TEST_F(StringActionsTest, ToNumbersReadsTheText) {
         {"to integer! \"42\"", "42"},
         {"to integer! next \"x-7\"", "-7"},
         {"to integer! \"4x\"", "error: script/bad-to-arg"},
+        {"to float! \"1.5\"", "1.5"},
+        {"to float! \"1,5\"", "1.5"},
+        {"to float! next \"x-2e3\"", "-2000.0"},
+        {"to float! \"\"", "error: script/bad-to-arg"},
+        {"to float! \"1.5x\"", "error: script/bad-to-arg"},
+        {"to percent! \"50\"", "5000%"},
+        {"to percent! \"50%\"", "50%"},
+        {"to percent! \"abc\"", "error: script/bad-to-arg"},
     });
 }
 
@@ -266,6 +274,10 @@ TEST_F(StringActionsTest, AppendInsertChange) {
         {"s: \"abc\" change/dup s \"xy\" 2 s", "\"xyxy\""},
         {"s: \"abcdef\" change/dup/part s #\"-\" 3 1 s", "\"---bcdef\""},
         {"change tail \"ab\" \"cd\"", "\"\""},
+        // Sizes beyond what a buffer can hold are refused before anything changes.
+        {"s: \"a\" append/dup s \"abcdefgh\" 300000000", "error: internal/no-memory"},
+        {"s: \"a\" try [insert/dup s \"abcdefgh\" 300000000] s", "\"a\""},
+        {"make string! 2147483647", "error: internal/no-memory"},
     });
 }
 
@@ -376,7 +388,8 @@ TEST_F(StringActionsTest, Sort) {
         {"sort/stable \"bBaA\"", "\"aAbB\""},
         {"sort/reverse \"abcd\"", "\"dcba\""},
         {"sort/reverse/case \"aBcD\"", "\"caDB\""},
-        {"sort \"\u00e9b\u00c9a\u20ac\"", "\"ab\u00e9\u00c9\u20ac\""},
+        {"sort/stable \"\u00e9b\u00c9a\u20ac\"", "\"ab\u00e9\u00c9\u20ac\""},
+        {"sort/stable \"\u00c9b\u00e9a\u20ac\"", "\"ab\u00c9\u00e9\u20ac\""},
         {"sort/skip \"c1a2b3\" 2", "\"a2b3c1\""},
         {"sort/skip/reverse \"c1a2b3\" 2", "\"c1b3a2\""},
         {"sort/skip/compare \"c1a3b2\" 2 2", "\"c1b2a3\""},
