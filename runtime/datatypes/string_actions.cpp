@@ -258,7 +258,7 @@ int32_t mold(Cell* value, Cell* out, bool, bool all, bool, Cell* arg, int32_t pa
     Text t = text(*value);
     int64_t from = t.index;
     int64_t end = t.length;
-    if (arg && part >= 0 && part < t.rest()) end = from + part;
+    if (arg && part < t.rest()) end = from + (part < 0 ? 0 : part);
     // Braces for a text with a double quote, three line feeds or more, or 50 characters.
     int64_t quotes = 0, feeds = 0, balance = 0;
     for (int64_t i = from; i < end; ++i) {
