@@ -4,7 +4,7 @@
 using namespace kov;
 using namespace kov::test;
 
-using NativesMath = Kov;
+using NativesMath = Collecting;
 
 struct Case {
     const char* source;

@@ -1,12 +1,11 @@
-// Results of the natives' tests as text: the value is kept in the global word `result` and
-// written here for the datatypes whose text form is not built in every branch (pair!,
+// Results of the natives' tests as text: the value is written here for the datatypes whose text form is not built in every branch (pair!,
 // point2D!, point3D!, tuple!, time!, issue!, money!, the strings, binary!); every other value
 // is molded. The forms follow the literal syntax closely enough to read as Kov.
 #pragma once
 #include <cstdio>
 #include <string>
 
-#include "runtime/datatypes/context.h"
+#include "runtime/collector.h"
 #include "runtime/datatypes/money.h"
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/point.h"
@@ -15,6 +14,13 @@
 #include "tests/unit/eval_harness.h"
 
 namespace kov::test {
+
+// The natives' tests run with the collector on, so that the gc-stress build moves every buffer
+// at every allocation they make.
+struct Collecting : Kov {
+    Collecting() { collector::enable(true); }
+    ~Collecting() override { collector::enable(false); }
+};
 
 inline std::string float_text(double d) {
     char buf[40];
@@ -77,11 +83,35 @@ inline std::string describe(const Cell& v) {
     }
 }
 
-// The value of the expressions (evaluated as one paren), or "error: category/id".
-inline std::string show(const std::string& source) {
-    std::string r = eval("result: (" + source + ")");
-    if (r.rfind("error:", 0) == 0) return r;
-    return describe(*context::get_any(symbol::make("result"), context::global()));
+// Evaluates the text and gives the text `text_of` makes of its value, or "error: category/id".
+// The code and the value stay on the value stack until the text is made, since making it
+// allocates (and, in the gc-stress build, collects).
+inline std::string evaluate(const std::string& source, std::string (*text_of)(const Cell&)) {
+    stack::Mark mark;
+    uint32_t depth = stack::depth();
+    Cell* code = stack::reserve();
+    Cell* value = stack::reserve();
+    lexer::Options options;
+    try {
+        lexer::scan(reinterpret_cast<const uint8_t*>(source.data()), source.size(), options, none::value, *code);
+        stack::push_frame(stack::eval, nullptr);
+        stack::reserve();
+        interp::eval_block(*code, true);
+        *value = *stack::values.args;
+        stack::drop_frame();
+        stack::values.top = value + 1;
+        if (stack::exiting()) {
+            stack::pending = stack::Pending{};
+            return "pending exit";
+        }
+        return text_of(*value);
+    } catch (const Error& e) {
+        stack::unroll_to(depth, value + 1, stack::values.args);
+        stack::pending = stack::Pending{};
+        return std::string("error: ") + err::category_words[err::defs[e.id].category] + "/" + err::defs[e.id].word;
+    }
 }
+
+inline std::string show(const std::string& source) { return evaluate(source, describe); }
 
 }  // namespace kov::test

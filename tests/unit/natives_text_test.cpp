@@ -4,7 +4,7 @@
 using namespace kov;
 using namespace kov::test;
 
-using NativesText = Kov;
+using NativesText = Collecting;
 
 struct Case {
     const char* source;
@@ -16,17 +16,15 @@ static void check(const Case* cases, size_t n) {
 }
 #define CHECK_CASES(table) check(table, sizeof table / sizeof table[0])
 
-// The new-line markers of the resulting block's cells, from its head: 1 marked, 0 not.
-static std::string markers(const std::string& source) {
-    std::string r = show(source);
-    if (r.rfind("error:", 0) == 0) return r;
-    Cell b = *context::get_any(symbol::make("result"), context::global());
+// The new-line markers of a block's cells, from its head: 1 marked, 0 not.
+static std::string marker_text(const Cell& b) {
     memory::Buffer* buf = memory::buffer(b.w2);
     auto cells = reinterpret_cast<const Cell*>(buf->head_ptr());
     std::string out;
     for (uint32_t i = 0; i < buf->used() / sizeof(Cell); ++i) out += (cells[i].header & cell::new_line) ? '1' : '0';
     return out;
 }
+static std::string markers(const std::string& source) { return evaluate(source, marker_text); }
 
 TEST_F(NativesText, PercentDecoding) {
     static const Case cases[] = {
