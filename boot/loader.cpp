@@ -9,6 +9,7 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
 #include "runtime/interpreter/interp.h"
+#include "runtime/interpreter/routines.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/lexer/lexer.h"
 
@@ -22,13 +23,38 @@ bool is_word(const Cell& c, const char* spelling) {
     return cell::is(c, T_word) && symbol::resolve(c.w2) == symbol::resolve(symbol::make(spelling));
 }
 
+// `name: make routine! [spec entry-name data]`: a routine of a registered C++ entry. The data
+// is a datatype word (looked up now) or a lit-word (kept as a word).
+bool routine_definition(memory::Node code, uint32_t i, const Cell& spec) {
+    memory::Node n = spec.w2;
+    uint32_t count = interp::tail_index(n);
+    if (count < 2 || !cell::is(at(n, 0), T_block) || !cell::is(at(n, 1), T_word)) return false;
+    symbol::Spelling sp = symbol::spelling(at(n, 1).w2);
+    uint32_t index = routines::find(reinterpret_cast<const char*>(sp.bytes), sp.length);
+    Cell name = at(code, i);
+    if (!index) error::fire(err::internal_routines, name);
+    Cell data = none::value;
+    if (count > 2) {
+        data = at(n, 2);
+        if (cell::is(data, T_word)) data = *context::get(data);
+        else if (cell::is(data, T_lit_word)) cell::set_type(data, T_word);
+    }
+    stack::Mark mark;
+    Cell spec_block = at(n, 0);
+    Cell* value = routines::make(spec_block, index, data);
+    context::set(name, *value);
+    return true;
+}
+
 // `name: make native! [spec index]` or the same with action!: the value is made directly.
 bool builtin_definition(memory::Node code, uint32_t i, uint32_t end) {
     if (i + 3 >= end || !cell::is(at(code, i), T_set_word) || !is_word(at(code, i + 1), "make")) return false;
     const Cell& kind = at(code, i + 2);
-    uint32_t type = is_word(kind, "native!") ? T_native : (is_word(kind, "action!") ? T_action : 0);
     const Cell& spec = at(code, i + 3);
-    if (!type || !cell::is(spec, T_block)) return false;
+    if (!cell::is(spec, T_block)) return false;
+    if (is_word(kind, "routine!")) return routine_definition(code, i, spec);
+    uint32_t type = is_word(kind, "native!") ? T_native : (is_word(kind, "action!") ? T_action : 0);
+    if (!type) return false;
     memory::Node n = spec.w2;
     if (interp::tail_index(n) != 2 || !cell::is(at(n, 0), T_block) || !cell::is(at(n, 1), T_integer)) return false;
     Cell spec_block = at(n, 0);
@@ -63,19 +89,26 @@ void run_source(const uint8_t* text, std::size_t length, const char* name) {
     uint32_t end = interp::tail_index(n);
     // A script starts with the word Kov and its header block.
     if (i + 1 < end && is_word(at(n, i), "Kov") && cell::is(at(n, i + 1), T_block)) i += 2;
-    uint32_t start = i;
-    for (; i < end; ++i) {
-        if (builtin_definition(n, i, end)) i += 3;
-        else break;
-    }
-    if (i >= end) return;
-    (void)start;
     (void)name;
-    Cell rest{T_block, i, n, 0};
-    stack::push_frame(stack::eval, nullptr);
-    stack::reserve();
-    interp::eval_block(rest, true);
-    stack::drop_frame();
+    // Built-in definitions are made directly; the runs of other code between them are
+    // evaluated in order.
+    while (i < end) {
+        if (builtin_definition(n, i, end)) {
+            i += 4;
+            continue;
+        }
+        uint32_t j = i + 1;
+        while (j < end && !(cell::is(at(n, j), T_set_word) && j + 3 < end && is_word(at(n, j + 1), "make") &&
+                            cell::is(at(n, j + 3), T_block) &&
+                            (is_word(at(n, j + 2), "native!") || is_word(at(n, j + 2), "action!") ||
+                             is_word(at(n, j + 2), "routine!"))))
+            ++j;
+        stack::push_frame(stack::eval, nullptr);
+        stack::reserve();
+        interp::eval_range(T_block, n, i, j, true);
+        stack::leave_frame();
+        i = j;
+    }
 }
 
 }  // namespace kov::boot

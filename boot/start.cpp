@@ -23,6 +23,7 @@
 #include "runtime/handles.h"
 #include "runtime/interpreter/interp.h"
 #include "runtime/interpreter/natives.h"
+#include "runtime/interpreter/routines.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/lexer/lexer.h"
 #include "runtime/memory.h"
@@ -92,6 +93,7 @@ void init_runtime() {
     stack::init();
     stack::set_hidden_symbols(words::loaded::body_tag.w2, words::loaded::anon_tag.w2);
     natives::init();
+    routines::init();
     interp::init();
     lexer::init_tables();
     slotpool::init();

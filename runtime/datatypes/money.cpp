@@ -59,7 +59,9 @@ int32_t currency_index(const uint8_t* code, uint32_t length) {
 }
 
 uint32_t currency_count() { return currency_total; }
-const char* currency_code(uint32_t index) { return index >= 1 && index <= currency_total ? currencies[index - 1] : nullptr; }
+const char* currency_code(uint32_t index) {
+    return index >= 1 && index <= currency_total ? currencies[index - 1] : nullptr;
+}
 
 // ---- constructors -------------------------------------------------------------------------------
 
@@ -93,7 +95,8 @@ bool from_digits(Cell& c, bool negative, uint32_t currency_index, const uint8_t*
         set_digit(bytes, k--, uint32_t(ch - '0'));
     }
     k = integer_digits + 1;
-    for (const uint8_t* p = frac_start; p < frac_end && k <= digit_count; ++p) set_digit(bytes, k++, uint32_t(*p - '0'));
+    for (const uint8_t* p = frac_start; p < frac_end && k <= digit_count; ++p)
+        set_digit(bytes, k++, uint32_t(*p - '0'));
     make_at(c, negative, currency_index, bytes);
     return true;
 }

@@ -28,7 +28,9 @@ inline Cell& make_at(Cell& c, float x, float y) {
     c.w3 = 0;
     return c;
 }
-inline Cell make(float x, float y) { return Cell{T_point2d, std::bit_cast<uint32_t>(x), std::bit_cast<uint32_t>(y), 0}; }
+inline Cell make(float x, float y) {
+    return Cell{T_point2d, std::bit_cast<uint32_t>(x), std::bit_cast<uint32_t>(y), 0};
+}
 Cell* make_in(memory::Node block, float x, float y);
 Cell* push(float x, float y);
 

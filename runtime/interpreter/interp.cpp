@@ -11,6 +11,7 @@
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/error.h"
 #include "runtime/interpreter/natives.h"
+#include "runtime/interpreter/routines.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/platform/os.h"
 #include "runtime/series_buffer.h"
@@ -192,18 +193,21 @@ void check_type(const Cell& value, const SpecItem& item, const Cell* name) {
 }
 
 // Fetches one argument of the given kind onto the stack; gives the new position.
-uint32_t fetch_one(Node code, uint32_t pos, uint32_t end, uint32_t kind, uint32_t mode) {
+// An argument of an infix operator is evaluated without infix look-ahead, so that operators
+// apply strictly left to right; any other argument is a whole expression.
+uint32_t fetch_one(Node code, uint32_t pos, uint32_t end, uint32_t kind, uint32_t mode, bool infix) {
+    if (mode != mode_code) {
+        // apply: the arguments were reduced beforehand, each one value as it stands.
+        stack::push(at(code, pos));
+        return pos + 1;
+    }
     if (kind == kind_normal) {
-        if (mode & mode_safer) {
-            stack::push(at(code, pos));
-            return pos + 1;
-        }
-        return eval_expression(code, pos, end, true, true, false) ;
+        return eval_expression(code, pos, end, infix, true, false);
     }
     Cell v = at(code, pos);
     if (kind == kind_literal) {
         switch (cell::type(v)) {
-        case T_paren: return eval_expression(code, pos, end, true, true, false);
+        case T_paren: return eval_expression(code, pos, end, true, true, false);  // the paren alone
         case T_get_word: stack::push(*context::get(v)); return pos + 1;
         case T_get_path: return eval_expression(code, pos, end, true, true, false);
         default: break;
@@ -266,7 +270,7 @@ uint32_t fetch_and_run(const Cell& fn, Node code, uint32_t pos, uint32_t end, co
                 else error::fire(err::script_no_arg, name ? *name : word_of(stack::anon_symbol()), word_of(item.symbol));
             }
         } else {
-            pos = fetch_one(code, pos, end, item.kind, mode);
+            pos = fetch_one(code, pos, end, item.kind, mode, infix);
             if (stack::exiting()) return pos;
         }
         check_type(stack::values.top[-1], item, name);
@@ -282,6 +286,59 @@ uint32_t fetch_and_run(const Cell& fn, Node code, uint32_t pos, uint32_t end, co
         }
     }
 
+    // Uses the refinement at item `found`: its flag (functions) or position (natives), then its
+    // arguments fetched from the code.
+    auto use_refinement = [&](uint32_t found, bool use, const Cell& element) -> bool {
+        SpecItem ref = item_of(spec, found);
+        uint32_t nargs = ref.ts1;
+        Cell* saved_top = stack::values.top;
+        int32_t at_pos = static_cast<int32_t>(stack::values.top - stack::values.args);
+        if (is_function) {
+            // The refinement's slot is its position in the frame: the number of items before it.
+            Cell* slot = stack::values.args + found;
+            if (!cell::is(*slot, T_logic) || slot->w1) error::fire(err::script_dup_refine, element);
+            *slot = logic::make(use);
+            stack::values.top = slot + 1;
+        } else {
+            uint32_t r = ref.kind - 1;
+            if (r >= ref_count || refinements[r] != -1) error::fire(err::script_dup_refine, element);
+        }
+        for (uint32_t a = 1; a <= nargs; ++a) {
+            SpecItem item = item_of(spec, found + a);
+            end = clip(code, end);
+            if (pos >= end) {
+                if (mode == mode_code) error::fire(err::script_no_arg, name ? *name : word_of(stack::anon_symbol()), word_of(item.symbol));
+                stack::push(none::value);
+            } else if (!use && (mode & mode_safer)) {
+                stack::push(none::value);  // an unused refinement's arguments are skipped
+                ++pos;
+            } else {
+                pos = fetch_one(code, pos, end, item.kind, mode, infix);
+                if (stack::exiting()) {
+                    if (is_function) stack::values.top = saved_top;
+                    return false;
+                }
+            }
+            if (use) check_type(stack::values.top[-1], item, name);
+            else stack::values.top[-1] = none::value;
+        }
+        if (is_function) {
+            stack::values.top = saved_top;
+        } else if (use) {
+            refinements[ref.kind - 1] = at_pos;
+        } else {
+            stack::values.top = stack::values.args + at_pos;
+        }
+        return true;
+    };
+    auto find_refinement = [&](const Cell& element) {
+        for (uint32_t i = 0; i < h.items; ++i) {
+            const SpecItem& item = item_of(spec, i);
+            if (item.tag == tag_refinement && symbol::resolve(item.symbol) == symbol::resolve(element.w2)) return i;
+        }
+        error::fire(err::script_no_refine, name ? *name : word_of(stack::anon_symbol()), element);
+    };
+
     // Refinements written in the path, in the order written.
     if (path) {
         Node pnode = path->w2;
@@ -294,53 +351,26 @@ uint32_t fetch_and_run(const Cell& fn, Node code, uint32_t pos, uint32_t end, co
             } else if (!cell::is(element, T_word)) {
                 error::fire(err::script_bad_refine, element);
             }
-            // Find the refinement in the spec (case-insensitively).
-            uint32_t found = 0xFFFFFFFFu;
-            for (uint32_t i = 0; i < h.items; ++i) {
-                const SpecItem& item = item_of(spec, i);
-                if (item.tag == tag_refinement && symbol::resolve(item.symbol) == symbol::resolve(element.w2)) {
-                    found = i;
-                    break;
-                }
-            }
-            if (found == 0xFFFFFFFFu) error::fire(err::script_no_refine, name ? *name : word_of(stack::anon_symbol()), element);
-            SpecItem ref = item_of(spec, found);
-            uint32_t nargs = ref.ts1;
-            if (is_function) {
-                // The refinement's slot is its position in the frame: the number of items before it.
-                Cell* slot = stack::values.args + found;
-                if (!cell::is(*slot, T_logic) || slot->w1) error::fire(err::script_dup_refine, element);
-                *slot = logic::make(use);
-                Cell* saved_top = stack::values.top;
-                stack::values.top = slot + 1;
-                for (uint32_t a = 1; a <= nargs; ++a) {
-                    SpecItem item = item_of(spec, found + a);
-                    end = clip(code, end);
-                    if (pos >= end) error::fire(err::script_no_arg, name ? *name : word_of(stack::anon_symbol()), word_of(item.symbol));
-                    pos = fetch_one(code, pos, end, item.kind, mode);
-                    if (stack::exiting()) {
-                        stack::values.top = saved_top;
-                        return pos;
-                    }
-                    check_type(stack::values.top[-1], item, name);
-                    if (!use) stack::values.top[-1] = none::value;
-                }
-                stack::values.top = saved_top;
-            } else {
-                uint32_t r = ref.kind - 1;
-                if (r >= ref_count || refinements[r] != -1) error::fire(err::script_dup_refine, element);
-                int32_t at_pos = static_cast<int32_t>(stack::values.top - stack::values.args);
-                for (uint32_t a = 1; a <= nargs; ++a) {
-                    SpecItem item = item_of(spec, found + a);
-                    end = clip(code, end);
-                    if (pos >= end) error::fire(err::script_no_arg, name ? *name : word_of(stack::anon_symbol()), word_of(item.symbol));
-                    pos = fetch_one(code, pos, end, item.kind, mode);
-                    if (stack::exiting()) return pos;
-                    check_type(stack::values.top[-1], item, name);
-                }
-                if (use) refinements[r] = at_pos;
-                else stack::values.top = stack::values.args + at_pos;
-            }
+            if (!use_refinement(find_refinement(element), use, element)) return pos;
+        }
+    }
+
+    if (mode & mode_all) {
+        // apply/all: every refinement of the spec in order, as a logic value, then its arguments.
+        for (uint32_t i = 0; i < h.items; ++i) {
+            if (item_of(spec, i).tag != tag_refinement) continue;
+            end = clip(code, end);
+            bool use = false;
+            if (pos < end) use = logic::true_value_q(at(code, pos++), false, nullptr);
+            Cell element = word_of(item_of(spec, i).symbol);
+            if (!use_refinement(i, use, element)) return pos;
+        }
+    } else if (mode & mode_args) {
+        // apply: the refinements used, as refinement! values, each followed by its arguments.
+        for (end = clip(code, end); pos < end; end = clip(code, end)) {
+            Cell element = at(code, pos++);
+            if (!cell::is(element, T_refinement)) error::fire(err::script_bad_refine, element);
+            if (!use_refinement(find_refinement(element), true, element)) return pos;
         }
     }
 
@@ -361,8 +391,11 @@ uint32_t fetch_and_run(const Cell& fn, Node code, uint32_t pos, uint32_t end, co
     case T_function:
         call_function(fn_copy, name);
         break;
+    case T_routine:
+        routines::call(fn_copy);
+        break;
     default:
-        error::fire(err::internal_not_done);  // routines come with their issue
+        error::fire(err::internal_not_done);
     }
     return pos;
 }

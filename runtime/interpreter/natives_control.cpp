@@ -177,7 +177,7 @@ Step run_body(const Cell& body, uint32_t depth, Cell* result) {
     stack::reserve();
     interp::eval_block(b, true);
     Cell v = *stack::values.args;
-    stack::drop_frame();
+    stack::leave_frame();
     if (stack::exiting()) {
         uint32_t code = stack::consume(depth);
         if (code == stack::exit_break) {
@@ -217,7 +217,7 @@ void while_(const int32_t*) {
             stack::reserve();
             interp::eval_block(cond, true);
             c = *stack::values.args;
-            stack::drop_frame();
+            stack::leave_frame();
         }
         if (stack::exiting()) {
             if (stack::pending.target == loop.depth &&
@@ -314,6 +314,140 @@ void forever(const int32_t*) {
     lp.finish();
 }
 
+// ---- series loops ---------------------------------------------------------------------------------------
+
+bool series_type(uint32_t t) {
+    switch (t) {
+    case T_block: case T_paren: case T_path: case T_lit_path: case T_set_path: case T_get_path: case T_hash:
+    case T_string: case T_file: case T_url: case T_tag: case T_email: case T_ref: case T_binary: case T_vector:
+    case T_map: case T_image:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Elements left from the position.
+int64_t left_in(const Cell& s) {
+    memory::Buffer* b = memory::buffer(s.w2);
+    uint32_t unit = b->unit() ? b->unit() : 1;
+    return int64_t(b->used() / unit) - int64_t(s.w1);
+}
+
+// The element at position + k of any series (none past the tail).
+Cell element_at(const Cell& s, uint32_t k) {
+    if (block::is_any_block(cell::type(s))) {
+        uint32_t i = s.w1 + k;
+        return i < interp::tail_index(s.w2) ? at(s.w2, i) : none::value;
+    }
+    Cell copy = s;
+    auto pick = actions::lookup<actions::slot::pick>(cell::type(s));
+    if (!pick) error::fire(err::internal_not_done);
+    Cell* r = pick(&copy, static_cast<int32_t>(k + 1), nullptr);
+    return *r;
+}
+
+// Sets the loop words from the series position and advances it; false at the tail.
+bool next_step(Cell& series, const Cell& words) {
+    if (left_in(series) <= 0) return false;
+    if (cell::is(words, T_block)) {
+        uint32_t n = interp::tail_index(words.w2) - words.w1;
+        if (cell::is(series, T_map)) error::fire(err::internal_not_done);
+        for (uint32_t i = 0; i < n; ++i) {
+            Cell w = at(words.w2, words.w1 + i);
+            uint32_t t = cell::type(w);
+            if (t != T_word && t != T_set_word && t != T_lit_word && t != T_get_word) error::fire(err::script_invalid_arg, w);
+        }
+        for (uint32_t i = 0; i < n; ++i) {
+            Cell w = at(words.w2, words.w1 + i);
+            Cell v = element_at(series, i);
+            if (cell::is(v, T_unset) && n > 1) error::fire(err::script_need_value, w);
+            context::set(w, v);
+        }
+        series.w1 += n;
+        return true;
+    }
+    Cell w = words;
+    context::set(w, element_at(series, 0));
+    series.w1 += 1;
+    return true;
+}
+
+void foreach(const int32_t*) {
+    Cell words = *A(0), data = *A(1), body = *A(2);
+    if (cell::is(words, T_block) && interp::tail_index(words.w2) <= words.w1) error::fire(err::script_invalid_arg, words);
+    if (!cell::is(words, T_block) && cell::is(data, T_map)) error::fire(err::script_invalid_arg, words);
+    stack::keep();
+    Cell* series = stack::push(data);
+    stack::push(words);
+    LoopFrame lp;
+    *lp.result = unset::value;
+    while (next_step(*series, words)) {
+        Cell r = unset::value;
+        Step s = run_body(body, lp.depth, &r);
+        *lp.result = r;
+        if (s != go_on) break;
+    }
+    lp.finish();
+}
+
+void forall(const int32_t*) {
+    Cell word = *A(0), body = *A(1);
+    Cell start = *context::get(word);
+    if (cell::is(start, T_unset)) error::fire(err::script_no_value, word);
+    if (!series_type(cell::type(start))) actions::fire_expect_arg(start, 0);
+    stack::keep();
+    stack::push(start);
+    LoopFrame lp;
+    *lp.result = unset::value;
+    bool broke = false;
+    while (left_in(*context::get(word)) > 0) {
+        Cell r = unset::value;
+        Step s = run_body(body, lp.depth, &r);
+        *lp.result = r;
+        if (s == stop_break) {
+            broke = true;
+            break;
+        }
+        if (s == stop_exit) break;
+        Cell now = *context::get(word);
+        if (now.w2 != start.w2 || cell::type(now) != cell::type(start)) error::fire(err::script_bad_loop_series, now);
+        now.w1 += 1;
+        context::set(word, now);
+    }
+    if (!broke && !stack::exiting()) context::set(word, start);
+    lp.finish();
+}
+
+void remove_each(const int32_t*) {
+    Cell words = *A(0), data = *A(1), body = *A(2);
+    uint32_t n = cell::is(words, T_block) ? interp::tail_index(words.w2) - words.w1 : 1;
+    if (n == 0) error::fire(err::script_invalid_arg, words);
+    stack::keep();
+    Cell* series = stack::push(data);
+    stack::push(words);
+    LoopFrame lp;
+    *lp.result = unset::value;
+    auto remove = actions::lookup<actions::slot::remove>(cell::type(data));
+    if (!remove) actions::fire_expect_arg(data, 1);
+    while (true) {
+        uint32_t before = series->w1;
+        if (!next_step(*series, words)) break;
+        Cell r = unset::value;
+        Step s = run_body(body, lp.depth, &r);
+        if (s == stop_break || s == stop_exit) break;
+        if (s == go_on && !falsy(r) && !cell::is(r, T_unset)) {
+            uint32_t taken = series->w1 - before;
+            series->w1 = before;
+            Cell part = Cell{T_integer, 0, taken, 0};
+            Cell* r2 = remove(series, taken == 1 ? nullptr : &part, nullptr);
+            *series = *r2;
+        }
+    }
+    *lp.result = data;
+    lp.finish();
+}
+
 // ---- exits ---------------------------------------------------------------------------------------------
 
 void break_(const int32_t* refs) { stack::throw_loop(refs[0] >= 0, refs[0] >= 0 ? A(static_cast<uint32_t>(refs[0])) : nullptr, false); }
@@ -328,13 +462,16 @@ void throw_(const int32_t* refs) {
 
 void catch_(const int32_t* refs) {
     Cell block = *A(0);
-    Cell* names = refs[0] >= 0 ? A(static_cast<uint32_t>(refs[0])) : nullptr;
+    // The name argument is copied out: the stack above the result cell is reused below.
+    Cell name_arg = refs[0] >= 0 ? *A(static_cast<uint32_t>(refs[0])) : none::value;
+    Cell* names = refs[0] >= 0 ? &name_arg : nullptr;
+    collector::Root keep_names(name_arg);
     stack::keep();
     uint32_t depth = stack::push_frame(stack::catch_, nullptr);
     stack::reserve();
     interp::eval_block(block, true);
     Cell v = *stack::values.args;
-    stack::drop_frame();
+    stack::leave_frame();
     *A(0) = v;
     stack::keep();
     if (!stack::exiting() || stack::pending.target != depth || stack::pending.code != stack::exit_throw) return;
@@ -379,7 +516,7 @@ void try_(const int32_t* refs) {
     try {
         interp::eval_block(block, true);
         Cell v = *stack::values.args;
-        stack::drop_frame();
+        stack::leave_frame();
         *A(0) = v;
         stack::keep();
     } catch (Error& e) {
@@ -404,6 +541,7 @@ void try_(const int32_t* refs) {
 
 }  // namespace
 
+void init_eval();
 // The other families of natives (natives_math.cpp, natives_sets.cpp, natives_text.cpp).
 void init_math();
 void init_sets();
@@ -413,6 +551,7 @@ void init() {
     static bool done = false;
     if (done) return;
     done = true;
+    init_eval();
     register_entry(index::if_, if_);
     register_entry(index::unless, unless);
     register_entry(index::either, either);
@@ -423,6 +562,9 @@ void init() {
     register_entry(index::loop, loop);
     register_entry(index::repeat, repeat);
     register_entry(index::forever, forever);
+    register_entry(index::foreach, foreach);
+    register_entry(index::forall, forall);
+    register_entry(index::remove_each, remove_each);
     register_entry(index::switch_, switch_);
     register_entry(index::case_, case_);
     register_entry(index::break_, break_);

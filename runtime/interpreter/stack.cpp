@@ -128,6 +128,14 @@ void drop_frame() {
     values.top = values.args;
 }
 
+void leave_frame() {
+    Cell* old_args = values.args;
+    uint32_t saved = top_frame().args;
+    pop_frame();
+    values.args = values.begin + saved;
+    values.top = old_args;
+}
+
 void unroll_to(uint32_t depth, Cell* top, Cell* args) {
     while (frames.depth > depth) pop_frame();
     values.top = top;

@@ -135,6 +135,10 @@ void set_interp_flag();
 void unwind();
 void unwind_last();
 void drop_frame();
+// Pops the innermost frame and drops what was pushed inside it (its result included): the
+// value-stack top goes back to where the frame began. For C++ code that evaluates inside a
+// frame of its own and keeps temporaries below it.
+void leave_frame();
 // Pops frames (restoring function contexts) until `depth` frames remain; the argument base
 // becomes the one the innermost remaining frame's code runs with, the value-stack top `top`.
 void unroll_to(uint32_t depth, Cell* top, Cell* args);

@@ -62,11 +62,14 @@ int64_t char_index(State& st, const uint8_t* p) {
     if (p < st.start) p = st.start;
     if (p > st.end) p = st.end;
     if (!counts_characters(st)) return p - st.start;
-    if (!st.cache_pos || p < st.cache_pos) {
+    // Counted from the last answer, forward or backward, so that a long text is not counted
+    // again from its start for every event.
+    if (!st.cache_pos) {
         st.cache_pos = st.start;
         st.cache_index = 0;
     }
-    st.cache_index += unicode::utf8_count(st.cache_pos, p);
+    if (p >= st.cache_pos) st.cache_index += unicode::utf8_count(st.cache_pos, p);
+    else st.cache_index -= unicode::utf8_count(p, st.cache_pos);
     st.cache_pos = p;
     return st.cache_index;
 }
@@ -176,6 +179,7 @@ bool notify(State& st, Event event, int32_t type, const uint8_t* start, const ui
 void throw_error(State& st, const uint8_t* start, const uint8_t* end, int32_t kind, const uint8_t* missing_at) {
     if (!st.load) {
         st.type = T_error;
+        st.open_type = 0;
         throw Abort{};
     }
     if (!start) start = st.head > st.base ? st.start + g.cells[st.head - 1].w3 : st.start;
@@ -186,7 +190,10 @@ void throw_error(State& st, const uint8_t* start, const uint8_t* end, int32_t ki
                     : st.type > 0           ? st.type
                     : st.pending_type > 0   ? st.pending_type
                                             : int32_t(T_error);
-        if (!notify(st, ev_error, t, start, end, start)) throw Abort{};
+        if (!notify(st, ev_error, t, start, end, start)) {
+            st.open_type = 0;
+            throw Abort{};
+        }
     }
     uint32_t level = static_cast<uint32_t>(st.open_type > 0 ? st.open_type : 0);
     st.open_type = 0;
@@ -525,6 +532,19 @@ bool skip_unicode_space(State& st) {
     return p < st.token_end;
 }
 
+// A skipped token takes its closing character with it, which the scan loop left unconsumed.
+void skip_closer(State& st, uint32_t cls) {
+    const uint8_t* t = st.token_end;
+    if (t >= st.end) return;
+    switch (cls) {
+    case t_string: case t_char: case t_binary: case t_percent: case t_point: case t_tag: st.pos = t + 1; break;
+    case t_file:
+        if (st.token_end - st.token_start > 1 && st.token_start[1] == '"') st.pos = t + 1;
+        break;
+    default: break;
+    }
+}
+
 // ---- the scan loop ----------------------------------------------------------------------------------
 
 void scan_loop(State& st, bool one_value, bool scan_only) {
@@ -601,6 +621,7 @@ void scan_loop(State& st, bool one_value, bool scan_only) {
             go_on = notify(st, ev_prescan, st.type, ev_start, ev_end, structural ? ev_start : ev_end);
         }
 
+        if (!go_on && cls >= t_string) skip_closer(st, cls);
         if (go_on && !ran_early) {
             bool build = !scan_only && !(one_value && !st.load);
             if (cls <= t_comma) {

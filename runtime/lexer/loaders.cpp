@@ -268,9 +268,14 @@ void load_raw_string(State& st, const uint8_t* s, const uint8_t* e, uint32_t fla
     if (m > n || close <= open || *close != '}') throw_error(st, s, e, T_string);
     const uint8_t* after = e;
     if (m < n) {
+        if (st.raw_miss_from && n >= st.raw_miss_run && e >= st.raw_miss_from) throw_error(st, s, e, T_string);
         const uint8_t* q = e;
         for (;; ++q) {
-            if (q + n >= st.end || *q == 0) throw_error(st, s, q, T_string);
+            if (q + n >= st.end || *q == 0) {
+                st.raw_miss_run = n;
+                st.raw_miss_from = e;
+                throw_error(st, s, q, T_string);
+            }
             if (*q != '}') continue;
             uint32_t k = 0;
             while (k < n && q[1 + k] == '%') ++k;
@@ -383,7 +388,8 @@ void load_pair(State& st, const uint8_t* s, const uint8_t* e, uint32_t flags, bo
     const uint8_t* x = s;
     while (x < e && *x != 'x' && *x != 'X') ++x;
     int32_t px, py;
-    if ((flags & f_point) || x == e || read_integer(s, x, px) != IntRead::ok || read_integer(x + 1, e, py) != IntRead::ok)
+    if ((flags & f_point) || x == e || read_integer(s, x, px) != IntRead::ok ||
+        read_integer(x + 1, e, py) != IntRead::ok)
         throw_error(st, s, e, T_pair);
     st.type = T_pair;
     if (build) append(st, pair::make(px, py));
@@ -454,7 +460,8 @@ void load_time(State& st, const uint8_t* s, const uint8_t* e, uint32_t flags, bo
         int32_t len = 0;
         const uint8_t* m = p;
         while (m > s && digit_q(m[-1])) --m;
-        for (const uint8_t* q = m; q < e && len < int32_t(max_float_text); ++q) text[len++] = *q == ',' ? '.' : char(*q);
+        for (const uint8_t* q = m; q < e && len < int32_t(max_float_text); ++q)
+            text[len++] = *q == ',' ? '.' : char(*q);
         auto t = reinterpret_cast<const uint8_t*>(text);
         if (!parse_float(t, t + len, 0, seconds) || seconds < 0) bad();
         total = double(hours) * time::seconds_per_minute + seconds;

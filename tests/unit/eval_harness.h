@@ -32,6 +32,10 @@ struct Kov : Runtime {
         run_boot_file("natives.kov");
         run_boot_file("actions.kov");
         run_boot_file("base.kov");
+        run_boot_file("routines.kov");
+        run_boot_file("functions.kov");
+        // From here on the collector runs as in `kov` (at every allocation under gc-stress).
+        collector::enable(true);
     }
     Kov() { SetUpTestSuite(); }
 };
@@ -47,13 +51,13 @@ inline std::string eval(const std::string& source) {
         stack::push_frame(stack::eval, nullptr);
         stack::reserve();
         interp::eval_block(*code, true);
-        Cell result = *stack::values.args;
-        stack::drop_frame();
+        *code = *stack::values.args;  // the result stays on the stack (below the frame) while molded
+        stack::leave_frame();
         if (stack::exiting()) {
             stack::pending = stack::Pending{};
             return "pending exit";
         }
-        return mold(result);
+        return mold(*code);
     } catch (const Error& e) {
         stack::unroll_to(depth, stack::values.top, stack::values.args);
         stack::pending = stack::Pending{};

@@ -879,6 +879,15 @@ TEST_F(LexerTest, CallbackEvents) {
     auto v = cells_of(*r);
     ASSERT_EQ(v.size(), 1u);
     EXPECT_EQ(type_of(v[0]), T_word);
+    // A skipped token takes its closing character along.
+    rec.answer = [](lexer::Event e, Cell&, const Cell& type, int32_t, const Cell&) {
+        return !(e == lexer::ev_prescan && (type.w1 == T_string || type.w1 == T_point2d || type.w1 == T_percent));
+    };
+    Cell* skipped = scan_text("\"a\" (1, 2) 5% x {b}", o);
+    auto left = cells_of(*skipped);
+    ASSERT_EQ(left.size(), 2u);
+    EXPECT_EQ(spelling(left[0]), "x");
+    EXPECT_EQ(text(left[1]), "b");  // inside a braced string no prescan is asked
     // The event mask: only errors, answered false, end the scan quietly.
     rec.events.clear();
     cb.mask = lexer::ev_error;
@@ -1058,8 +1067,9 @@ TEST_F(Collecting, NestedScansFromTheCallbackKeepTheirParentsValues) {
     lexer::Options o;
     o.callback = &cb;
     std::vector<std::string> nested_texts;
+    // After each integer, whose string before it is held by the value buffer alone.
     rec.answer = [&](lexer::Event, Cell&, const Cell& type, int32_t, const Cell&) {
-        if (type.w1 == T_string) {
+        if (type.w1 == T_integer) {
             lexer::Options inner;
             Cell* n = scan_text(std::string(200, '[') + "\"deep\"" + std::string(200, ']'), inner);
             Cell d = *n;
@@ -1078,4 +1088,18 @@ TEST_F(Collecting, NestedScansFromTheCallbackKeepTheirParentsValues) {
     EXPECT_EQ(nested_texts.back(), "deep");
     for (int i = 0; i < 50; ++i) EXPECT_EQ(text(cells_of(v[i])[0]), "o" + std::to_string(i));
     EXPECT_EQ(memory::verify(), nullptr);
+}
+
+TEST_F(LexerTest, MoldedWhereAMoldExists) {
+    struct Row {
+        const char* text;
+        const char* molded;
+    } rows[] = {
+        {"[a b/c 'd/e :f/g h/i: (1 2.5) #\"x\" 50% true]", "[a b/c 'd/e :f/g h/i: (1 2.5) #\"x\" 50% true]"},
+        {"a/(b c)/1", "a/(b c)/1"},
+        {"[/r a: :b 'c]", "[/r a: :b 'c]"},
+        {"[#(true) #(none) #(int) -2147483648 1.5e300 1e-7]", "[true none integer! -2147483648 1.5e300 0.0000001]"},
+        {"[\nx y\n]", "[\n    x y\n]"},
+    };
+    for (auto& r : rows) EXPECT_EQ(mold(one(r.text)), r.molded) << r.text;
 }

@@ -4,7 +4,7 @@
 using namespace kov;
 using namespace kov::test;
 
-using NativesMath = Collecting;
+using NativesMath = Kov;
 
 struct Case {
     const char* source;

@@ -4,7 +4,7 @@
 using namespace kov;
 using namespace kov::test;
 
-using NativesSets = Collecting;
+using NativesSets = Kov;
 
 TEST_F(NativesSets, Blocks) {
     static const struct {

@@ -4,7 +4,7 @@
 using namespace kov;
 using namespace kov::test;
 
-using NativesText = Collecting;
+using NativesText = Kov;
 
 struct Case {
     const char* source;

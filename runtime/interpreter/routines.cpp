@@ -1,0 +1,78 @@
+#include "runtime/interpreter/routines.h"
+
+#include <cstring>
+#include <vector>
+
+#include "runtime/collector.h"
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/function.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/datatypes/unit_types.h"
+#include "runtime/error.h"
+#include "runtime/interpreter/stack.h"
+#include "runtime/series_buffer.h"
+
+namespace kov::routines {
+
+namespace {
+
+struct Named {
+    const char* name;
+    Entry entry;
+};
+std::vector<Named>& table() {
+    static std::vector<Named> t{{"", nullptr}};  // index 0 is never an entry
+    return t;
+}
+
+inline Cell* more_of(const Cell& r) { return reinterpret_cast<Cell*>(memory::buffer(r.w3)->head_ptr()); }
+
+}  // namespace
+
+uint32_t add(const char* name, Entry entry) {
+    table().push_back({name, entry});
+    return static_cast<uint32_t>(table().size() - 1);
+}
+
+uint32_t find(const char* name, uint32_t length) {
+    for (uint32_t i = 1; i < table().size(); ++i)
+        if (std::strlen(table()[i].name) == length && std::memcmp(table()[i].name, name, length) == 0) return i;
+    return 0;
+}
+
+Entry entry(uint32_t index) { return index < table().size() ? table()[index].entry : nullptr; }
+
+Cell* make(const Cell& spec, uint32_t index, const Cell& data) {
+    Cell d = data;
+    collector::Root keep(d);
+    // The body is a note for reflection: the routine's work is done by the runtime.
+    Cell* body = string::push(32, 1);
+    string::concatenate_literal(*body, "built into the runtime");
+    Cell note = *body;
+    collector::Root keep_note(note);
+    memory::Node block = memory::alloc_cells(1);
+    Cell b{T_block, 0, block, 0};
+    collector::Root keep_b(b);
+    *series::append_cell(block) = note;
+    Cell* fn = function::make_at(spec, &b, 0, 0, 0);
+    cell::set_type(*fn, T_routine);
+    *context::self_cell(fn->w1) = *fn;
+    Cell* more = more_of(*fn);
+    more[2] = Cell{T_integer, 0, index, 0};
+    more[4] = d;
+    return fn;
+}
+
+void call(const Cell& routine) {
+    const Cell* more = more_of(routine);
+    Entry e = entry(cell::is(more[2], T_integer) ? more[2].w2 : 0);
+    if (!e) error::fire(err::internal_routines);
+    Cell data = more[4];
+    e(stack::values.args, data);
+}
+
+void init_builtin();
+
+void init() { init_builtin(); }
+
+}  // namespace kov::routines
