@@ -39,6 +39,8 @@ TEST_F(NativesMath, Comparisons) {
 
 TEST_F(NativesMath, SameIdentity) {
     static const Case cases[] = {
+        {"same? \"a\" \"a\"", "false"},
+        {"s: \"a\" same? s s", "true"},
         {"same? [a] [a]", "false"},
         {"b: [a b] same? b b", "true"},
         {"b: [a b] same? b next b", "false"},
