@@ -326,6 +326,9 @@ TEST_F(StringActionsTest, CompareFoldsCaseBeyondAscii) {
     EXPECT_EQ(compare_raw(*str("ABC"), f, actions::lesser), actions::not_comparable);
     EXPECT_EQ(compare_raw(*str("ABC"), integer::make(1), actions::equal), actions::not_comparable);
     check_all({
+        {"\"\u00e9t\u00e9\" = \"\u00c9T\u00c9\"", "true"},
+        {"\"\u00e9t\u00e9\" == \"\u00c9T\u00c9\"", "false"},
+        {"\"a\" = next \"ba\"", "true"},
         {"find \"\u0434\u043e\u043c\" \"\u041e\"", "\"\u043e\u043c\""},
         {"find/case \"\u0434\u043e\u043c\" \"\u041e\"", "none"},
     });
@@ -386,6 +389,8 @@ TEST_F(StringActionsTest, Sort) {
 
 TEST_F(StringActionsTest, SortWithAComparator) {
     check_all({
+        {"sort/compare \"cab\" func [a b][a > b]", "\"cba\""},
+        {"sort/compare/skip/all \"b1a2a1\" func [a b][a < b] 2", "\"a1a2b1\""},
         {"sort/compare \"cab\" make function! [[a b][subtract to integer! a to integer! b]]", "\"abc\""},
         {"sort/compare \"cab\" make function! [[a b][subtract to integer! b to integer! a]]", "\"cba\""},
         {"sort/compare/reverse \"cab\" make function! [[a b][subtract to integer! a to integer! b]]", "\"cba\""},
