@@ -119,8 +119,10 @@ void tty_leave_raw() { os::tty::leave_raw(); }
 int tty_read(void*, int timeout_ms) { return os::tty::read_byte(timeout_ms); }
 long stdin_read(void* bytes, std::size_t count) { return os::read_some(os::std_in, bytes, count); }
 
+// Never destroyed: the process may end in the middle of an edit, after the tracked heap that
+// holds the output buffer is gone.
 Editor& state() {
-    static Editor e;
+    static Editor& e = *new Editor;
     if (!e.enter_raw) {
         e.enter_raw = tty_enter_raw;
         e.leave_raw = tty_leave_raw;

@@ -188,7 +188,7 @@ Cell* make_string(const std::string& s) { return test::str(s); }
 
 struct LineEditor : test::Kov {
     static void SetUpTestSuite() {
-        test::Kov::SetUpTestSuite();
+        if (!test::boot_failure().empty()) return;
         static bool loaded = false;
         if (loaded) return;
         loaded = true;
@@ -197,7 +197,9 @@ struct LineEditor : test::Kov {
         std::stringstream ss;
         ss << in.rdbuf();
         std::string text = ss.str();
-        boot::run_source(reinterpret_cast<const uint8_t*>(text.data()), text.size(), "input.kov");
+        routines::allow_make = true;
+        boot::run_source(reinterpret_cast<const uint8_t*>(text.data()), text.size(), "console/input.kov");
+        routines::allow_make = false;
     }
 
     Script script;
@@ -220,8 +222,11 @@ struct LineEditor : test::Kov {
         e.leave_raw = no_leave;
         e.keys.set_source(terminal::ByteSource{scripted, &script});
         history = block::push_new(8);
+        // Tests may replace these two: each test starts with the real ones.
+        test::eval("set/any 'saved-system get/any 'system  saved-complete: :kov-complete-ctx/complete-input");
     }
     void TearDown() override {
+        test::eval("set/any 'system get/any 'saved-system  kov-complete-ctx/complete-input: :saved-complete");
         Editor& e = terminal::editor();
         e.keys.set_source(terminal::ByteSource{nullptr, nullptr});
         e.line = e.prompt = e.history = unset::value;
@@ -554,6 +559,37 @@ TEST_F(LineEditor, TabWithSeveralCandidatesShowsThemAndPrefillsTheNextEdit) {
     EXPECT_EQ(screen.row(1), ">> pro");
     // Only that one: the edit after starts empty.
     EXPECT_EQ(type("\r"), "");
+}
+
+// The global words come from system/words; a small object stands in for it here.
+constexpr const char* some_words = "system: context [words: context [print: 1 probe: 2 prin: 3 append: 4 nothing: none]]";
+
+TEST_F(LineEditor, CompleteInputFindsGlobalWords) {
+    test::eval(some_words);
+    // The first item as text, where it is positioned, and how many items there are.
+    auto complete = [](const char* line) {
+        return test::eval(std::string("r: kov-complete-ctx/complete-input ") + line +
+                          " true either empty? r [[]] [reduce [head first r index? first r length? r]]");
+    };
+    EXPECT_EQ(complete("tail \"pri\""), "[\"prin\" 5 3]");             // the common part, then the candidates
+    EXPECT_EQ(complete("tail \"prob\""), "[\"probe\" 6 1]");
+    EXPECT_EQ(complete("tail \"PROB\""), "[\"probe\" 6 1]");           // letter case is ignored
+    EXPECT_EQ(complete("tail \"x: [appe\""), "[\"x: [append\" 11 1]");  // after a delimiter, the text before stays
+    EXPECT_EQ(complete("at \"x: appe 1\" 8"), "[\"x: append 1\" 10 1]"); // and the text after the cursor
+    EXPECT_EQ(complete("tail \"print\""), "[]");                       // complete already
+    EXPECT_EQ(complete("tail \"\""), "[]");
+    EXPECT_EQ(complete("tail \"zz\""), "[]");
+    EXPECT_EQ(complete("tail \"x: \""), "[]");
+    EXPECT_EQ(test::eval("kov-complete-ctx/complete-input tail \"prin\" false"), "[word \"prin\" \"print\"]");
+}
+
+TEST_F(LineEditor, TabCompletesGlobalWords) {
+    test::eval(some_words);
+    EXPECT_EQ(type("x: prob\t 1\r"), "x: probe 1");
+    EXPECT_EQ(type("pri\t"), "");
+    EXPECT_EQ(screen.row(1), ">> prin print");
+    EXPECT_EQ(type("t\r"), "print");
+    EXPECT_EQ(type("print\t\r"), "print\t");  // nothing to complete: the Tab is typed
 }
 
 TEST_F(LineEditor, CompletionErrorsLeaveTheLine) {
