@@ -542,6 +542,7 @@ void try_(const int32_t* refs) {
 }  // namespace
 
 void init_eval();
+void init_io();
 
 void init() {
     static bool done = false;
