@@ -571,6 +571,7 @@ void init() {
     register_entry(index::throw_, throw_);
     register_entry(index::catch_, catch_);
     register_entry(index::try_, try_);
+    init_io();
 }
 
 }  // namespace kov::natives
