@@ -543,6 +543,10 @@ void try_(const int32_t* refs) {
 
 void init_eval();
 void init_io();
+// The other families of natives (natives_math.cpp, natives_sets.cpp, natives_text.cpp).
+void init_math();
+void init_sets();
+void init_text();
 
 void init() {
     static bool done = false;
@@ -571,6 +575,7 @@ void init() {
     register_entry(index::throw_, throw_);
     register_entry(index::catch_, catch_);
     register_entry(index::try_, try_);
+    init_math(); init_sets(); init_text();
     init_io();
 }
 
