@@ -362,3 +362,117 @@ TEST_F(Library, ExtractBootArgs) {
     }
     EXPECT_EQ(eval("system/script/args: none extract-boot-args"), "unset");
 }
+
+namespace {
+
+// Library functions that touch files, in a scratch directory named <dir> in the Kov text.
+struct LibraryFiles : Library {
+    std::filesystem::path dir;
+    LibraryFiles() {
+        dir = std::filesystem::temp_directory_path() /
+              (std::string("kov-library-") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::remove_all(dir);
+        std::filesystem::create_directories(dir);
+    }
+    ~LibraryFiles() override { std::filesystem::remove_all(dir); }
+    std::string at(std::string text) const {
+        for (size_t p; (p = text.find("<dir>")) != std::string::npos;) text.replace(p, 5, dir.string());
+        return text;
+    }
+    std::string run(const std::string& source) const { return eval(at(source)); }
+    void check(std::initializer_list<Case> cases) const {
+        for (const Case& c : cases) EXPECT_EQ(run(c.source), at(c.result)) << c.source;
+    }
+    void put(const char* name, const std::string& bytes) const {
+        std::ofstream(dir / name, std::ios::binary) << bytes;
+    }
+    std::string get(const char* name) const {
+        std::ifstream in(dir / name, std::ios::binary);
+        std::stringstream ss;
+        ss << in.rdbuf();
+        return ss.str();
+    }
+};
+
+}  // namespace
+
+TEST_F(LibraryFiles, LoadAndSaveFiles) {
+    put("code.txt", "1 [a b]");
+    check({
+        {"load %<dir>/code.txt", "[1 [a b]]"},
+        {"load/all %<dir>/code.txt", "[1 [a b]]"},
+        {"save %<dir>/out.txt [x \"y\"]", "unset"},
+        {"load %<dir>/out.txt", "[x \"y\"]"},
+        {"save/header %<dir>/h.txt [1] [Title: \"T\"]", "unset"},
+        {"load %<dir>/", "[%code.txt %h.txt %out.txt]"},
+        {"load %<dir>/missing.txt", "error: access/cannot-open"},
+    });
+    EXPECT_EQ(get("out.txt"), "x \"y\"");
+    EXPECT_EQ(get("h.txt"), "Kov [\n\tTitle: \"T\"\n]\n\n1");
+}
+
+TEST_F(LibraryFiles, MakeAndChangeDirectories) {
+    check({
+        {"make-dir %<dir>/one", "%<dir>/one/"},
+        {"exists? %<dir>/one/", "true"},
+        {"make-dir %<dir>/one/", "%<dir>/one/"},  // no error when it exists
+        {"make-dir %\"\"", "%\"\""},
+        {"fails [make-dir %<dir>/no/two/]", "\"access/no-create\""},
+        {"make-dir/deep %<dir>/one/a/b/c", "%<dir>/one/a/b/c/"},
+        {"exists? %<dir>/one/a/b/c/", "true"},
+        {"saved: system/options/path change-dir %<dir>/one/a", "%<dir>/one/a/"},
+        {"system/options/path", "%<dir>/one/a/"},
+        {"change-dir %b", "%<dir>/one/a/b/"},
+        {"fails [change-dir %<dir>/none-such]", "\"access/cannot-open\""},
+        {"system/options/path", "%<dir>/one/a/b/"},
+        {"system/options/path: saved", "%/"},
+    });
+    // A failing deep creation removes what it made and names the path that failed.
+    std::string long_name(300, 'n');
+    std::string deep = "%<dir>/x/y/" + long_name + "/";
+    EXPECT_EQ(run("e: try [make-dir/deep " + deep + "] e/id"), "cannot-open");
+    EXPECT_EQ(run("e/arg1 = " + deep), "true");
+    EXPECT_FALSE(std::filesystem::exists(dir / "x"));
+}
+
+TEST_F(LibraryFiles, DoFile) {
+    put("ok.kov", "; a comment line\nKov [Title: \"T\" currencies: [ABC]]\n"
+                  "r: reduce [system/script/header/Title system/script/args what-dir length? system/state/source-files]\n"
+                  "1 + 2");
+    put("none.kov", "x: 1 Kov no bracket");
+    put("system.kov", "Kov/System [] x: 1");
+    put("fail.kov", "Kov [] 1 / 0");
+    put("halt.kov", "Kov [] throw/name 'halt-request 'console");
+    put("thrown.kov", "Kov [] throw/name 5 'console 6");
+    check({
+        {"parent: system/script do-file %<dir>/ok.kov none [a 1]", "3"},
+        {"r", "[\"T\" [a 1] %<dir>/ 1]"},
+        {"same? parent system/script", "true"},
+        {"system/options/path", "%/"},
+        {"system/state/source-files", "[]"},
+        {"last system/locale/currencies/list", "ABC"},
+        {"fails [do-file %<dir>/none.kov none none]", "\"syntax/no-header\""},
+        {"fails [do-file %<dir>/system.kov none none]", "\"internal/kov-system\""},
+        {"fails [do-file %<dir>/fail.kov none none]", "\"math/zero-divide\""},
+        {"reduce [same? parent system/script system/options/path system/state/source-files]", "[true %/ []]"},
+        {"do-file %<dir>/halt.kov none none", "unset"},
+        {"do-file %<dir>/thrown.kov none none", "5"},
+    });
+}
+
+TEST_F(LibraryFiles, FlipExeFlag) {
+    std::string image = "MZ..PE" + std::string(90, '\0') + "\x02" + "tail";
+    put("app.exe", image);
+    put("kov.exe", image);
+    put("plain.bin", "no signature here");
+    check({
+        {"flip-exe-flag %<dir>/app.exe", "unset"},
+        {"pick read/binary %<dir>/app.exe 97", "3"},
+        {"flip-exe-flag %<dir>/app.exe", "unset"},
+        {"flip-exe-flag %<dir>/", "unset"},
+        {"pick read/binary %<dir>/kov.exe 97", "3"},
+        {"fails [flip-exe-flag %<dir>/plain.bin]", "\"script/invalid-data\""},
+    });
+    EXPECT_EQ(get("app.exe"), image);  // flipped twice, the bytes are as before
+    EXPECT_EQ(get("plain.bin"), "no signature here");
+}
