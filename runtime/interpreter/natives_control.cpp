@@ -523,10 +523,11 @@ void try_(const int32_t* refs) {
         stack::unroll_to(before, top, args);
         interp::current = saved_position;
         cycles::reset();
-        Cell err = error::value_of(e);
-        if (keep) error::capture_stack(err, e);
-        *A(0) = err;
+        // The error value lives in the result cell, where the collector sees it while its
+        // stack is captured.
+        *A(0) = error::value_of(e);
         stack::keep();
+        if (keep) error::capture_stack(*A(0), e);
         return;
     }
     if (!stack::exiting()) return;
