@@ -176,6 +176,11 @@ uint64_t convert_block(Sink& out, const Cell& block, int64_t limit, bool only, M
     return total;
 }
 
+// The bytes of a value: a char! its UTF-8 encoding; an integer! one byte (-128..255, stored
+// as its low 8 bits; the limit does not apply); a binary! its bytes and a tuple! its bytes; a
+// text its characters as UTF-8 (a cut may fall inside a character); a block the bytes of its
+// values in turn. The limit (positive) cuts all but integers; for a block it counts values,
+// or, with /only, bytes shared by its values.
 uint64_t convert(Sink& out, const Cell& value, int64_t limit, bool only, Mode mode) {
     uint32_t t = cell::type(value);
     switch (t) {
@@ -533,9 +538,10 @@ inline int32_t reported_part(int32_t part) { return part < 0 ? 1 : part; }
 Cell* append(Cell* s, Cell* value, int32_t part, bool only, int32_t dup, bool append_flag) {
     if (dup < 1) return s;
     uint32_t index = clip(*s);
-    bool appending = append_flag || index == buffer(s->w2)->used();
-    bool owned = series::report(*s, appending ? Change::append : Change::insert, *value, static_cast<int32_t>(index),
-                                reported_part(part));
+    uint32_t before = buffer(s->w2)->used();
+    bool appending = append_flag || index == before;
+    bool owned = series::report(*s, appending ? Change::append : Change::insert, *value,
+                                static_cast<int32_t>(appending ? before : index), reported_part(part));
     // The owner may have changed the series: everything is measured again.
     index = clip(*s);
     uint64_t used = buffer(s->w2)->used();

@@ -70,10 +70,10 @@ struct Target {
     uint64_t room;
 };
 enum Mode : int32_t { measure_mode = 0, write_mode = 1, change_mode = 2 };
-// The bytes a value gives (see binary.cpp for the rules by type), written to the target when
-// one is given. limit: -1 for no /part. In measure and write modes a value of a type that
-// has no bytes raises script/bad-to-arg; in change mode it is formed and its text used. An
-// integer outside -128..255 raises script/invalid-arg in every mode.
+// The bytes a value gives (the rules by type are at `convert` in binary.cpp), written to the
+// target when one is given. limit: -1 for no /part. In measure and write modes a value of a
+// type that has no bytes raises script/bad-to-arg; in change mode it is formed and its text
+// used. An integer outside -128..255 raises script/invalid-arg in every mode.
 uint64_t insert_value(const Target* target, const Cell& value, int64_t limit, bool only, Mode mode);
 
 // -1, 0 or 1 under a comparison code; -2 when the right value is neither a binary nor an

@@ -5,7 +5,6 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/error.h"
-#include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/words.h"
 
@@ -25,9 +24,7 @@ Cell* push(const Cell& value) { return stack::push(value); }
 namespace {
 
 int32_t mold(Cell* value, Cell* out, bool, bool, bool, Cell* arg, int32_t part, int32_t) {
-    auto text = actions::lookup<actions::slot::form>(T_string);
-    if (!text) actions::fire_expect_arg(*value, 0);
-    return text(value, out, arg, part);
+    return string::form(value, out, arg, part);
 }
 
 bool same_word_q(uint32_t sym, uint32_t wanted) { return symbol::resolve(sym) == symbol::resolve(wanted); }
@@ -45,11 +42,7 @@ Cell* part_of(const Cell& mail, int32_t from, int32_t count) {
 // before and after the first "@" (all of it is the user part when there is none).
 Cell* eval_path(Cell* parent, const PathStep& step) {
     Cell* element = step.element;
-    if (cell::is(*element, T_integer)) {
-        auto fn = actions::lookup<actions::slot::eval_path>(T_string);
-        if (!fn) actions::fire_expect_arg(*parent, 0);
-        return fn(parent, step);
-    }
+    if (cell::is(*element, T_integer)) return string::eval_path(parent, step);
     bool user = cell::is(*element, T_word) && same_word_q(element->w2, words::symbols::user);
     bool host = cell::is(*element, T_word) && same_word_q(element->w2, words::symbols::host);
     if (!user && !host) error::fire(err::script_invalid_path, step.path ? *step.path : *parent, *element);
@@ -64,18 +57,16 @@ Cell* eval_path(Cell* parent, const PathStep& step) {
         *parent = *r;
         return parent;
     }
-    auto change = actions::lookup<actions::slot::change>(T_email);
-    if (!change) actions::fire_expect_arg(*parent, 0);
+    stack::Mark mark;
     Cell* position = stack::push(*parent);
     if (user) {
-        change(position, step.value, at, false, 1);
+        string::change(position, step.value, at, false, 1);
     } else {
         // An address without "@" gets one before its new host.
         if (!has_at) string::append_char(parent->w2, '@');
         position->w1 = static_cast<uint32_t>(static_cast<int32_t>(parent->w1) + at + 1);
-        change(position, step.value, has_at ? length - at - 1 : 0, false, 1);
+        string::change(position, step.value, has_at ? length - at - 1 : 0, false, 1);
     }
-    stack::pop(1);
     return step.value;
 }
 

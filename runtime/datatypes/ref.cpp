@@ -3,7 +3,6 @@
 #include "runtime/collector.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/stack.h"
 
 namespace kov::ref {
@@ -22,10 +21,8 @@ Cell* push(const Cell& value) { return stack::push(value); }
 namespace {
 
 int32_t mold(Cell* value, Cell* out, bool, bool, bool, Cell* arg, int32_t part, int32_t) {
-    auto text = actions::lookup<actions::slot::form>(T_string);
-    if (!text) actions::fire_expect_arg(*value, 0);
     part = string::emit(*out, "@", part);
-    return text(value, out, arg, part);
+    return string::form(value, out, arg, part);
 }
 
 }  // namespace

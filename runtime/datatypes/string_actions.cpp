@@ -64,7 +64,7 @@ struct Text {
 Text text(const Cell& s) {
     Buffer* b = buffer(s.w2);
     uint32_t unit = b->unit() ? b->unit() : 1;
-    uint32_t sh = shift_of(unit);
+    uint32_t sh = series::unit_shift(unit);
     int64_t length = b->used() >> sh;
     int64_t index = static_cast<int32_t>(s.w1);
     if (index < 0) index = 0;
@@ -105,7 +105,8 @@ int32_t form_value(const Cell& value, Cell& out, Cell* arg, int32_t part) {
 void form_each(const Cell& block, Cell& out) {
     memory::Node node = block.w2;
     cycles::Guard guard(node);
-    for (int64_t i = text(block).index;; ++i) {
+    int64_t start = static_cast<int32_t>(block.w1);
+    for (int64_t i = start < 0 ? 0 : start;; ++i) {
         // The block is measured afresh at every value: forming may run into anything.
         if (i >= int64_t(buffer(node)->used() >> 4)) break;
         form_value(*block::rs_abs_at(block, static_cast<uint32_t>(i)), out, nullptr, INT32_MAX);
@@ -258,7 +259,7 @@ int32_t mold(Cell* value, Cell* out, bool, bool all, bool, Cell* arg, int32_t pa
     Text t = text(*value);
     int64_t from = t.index;
     int64_t end = t.length;
-    if (arg && part >= 0 && part < t.rest()) end = from + part;
+    if (arg && part < t.rest()) end = from + (part < 0 ? 0 : part);
     // Braces for a text with a double quote, three line feeds or more, or 50 characters.
     int64_t quotes = 0, feeds = 0, balance = 0;
     for (int64_t i = from; i < end; ++i) {
@@ -400,6 +401,7 @@ struct Found {
 // match ends. May push a temporary (the formed pattern): callers hold a stack mark.
 Found locate(const Cell& series, const Cell& value, const FindArgs& f) {
     Found none_found;
+    if (cell::is(series, T_vector)) not_done();  // vector! elements are not characters
     bool binary_series = cell::is(series, T_binary);
     {
         Text t = text(series);

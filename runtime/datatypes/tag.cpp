@@ -3,7 +3,6 @@
 #include "runtime/collector.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/stack.h"
 
 namespace kov::tag {
@@ -24,10 +23,8 @@ namespace {
 // Form and mold alike: the text between its delimiters. The text is string!'s form, given a
 // budget one lower; the result counts the closing ">" too.
 int32_t form(Cell* value, Cell* out, Cell* arg, int32_t part) {
-    auto text = actions::lookup<actions::slot::form>(T_string);
-    if (!text) actions::fire_expect_arg(*value, 0);
     string::concatenate_literal(*out, "<");
-    int32_t left = text(value, out, arg, part - 1);
+    int32_t left = string::form(value, out, arg, part - 1);
     string::concatenate_literal(*out, ">");
     return left - 1;
 }

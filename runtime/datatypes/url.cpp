@@ -55,10 +55,9 @@ std::vector<uint8_t> utf8_of(const Cell& s) {
 int32_t form_into(const Cell& value, Cell& out, int32_t part) {
     auto fn = actions::lookup<actions::slot::form>(cell::type(value));
     if (!fn) actions::fire_expect_arg(value, 0);
+    stack::Mark mark;
     Cell* v = stack::push(value);
-    int32_t r = fn(v, &out, nullptr, part);
-    stack::pop(1);
-    return r;
+    return fn(v, &out, nullptr, part);
 }
 
 bool is_block_spec(const Cell& c) { return cell::is(c, T_block) || cell::is(c, T_paren) || cell::is(c, T_hash); }
@@ -169,11 +168,7 @@ void decode(const Cell& value, Cell& out) {
 // ---- actions ------------------------------------------------------------------------------------
 
 Cell* to(Cell* proto, Cell* spec, uint32_t type) {
-    if (type != T_url || !is_block_spec(*spec)) {
-        auto fn = actions::lookup<actions::slot::to>(T_string);
-        if (!fn) actions::fire_expect_arg(*proto, 0);
-        return fn(proto, spec, type);
-    }
+    if (type != T_url || !is_block_spec(*spec)) return string::to(proto, spec, type);
     memory::Node node = spec->w2;
     int64_t start = static_cast<int32_t>(spec->w1);
     if (start < 0) start = 0;
@@ -204,9 +199,7 @@ Cell* to(Cell* proto, Cell* spec, uint32_t type) {
 
 Cell* make(Cell* proto, Cell* spec, uint32_t type) {
     if (type == T_url && is_block_spec(*spec)) return to(proto, spec, type);
-    auto fn = actions::lookup<actions::slot::make>(T_string);
-    if (!fn) actions::fire_expect_arg(*proto, 0);
-    return fn(proto, spec, type);
+    return string::make(proto, spec, type);
 }
 
 namespace {

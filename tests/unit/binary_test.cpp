@@ -17,13 +17,22 @@ using BinaryTest = Kov;
 
 namespace {
 
+// Evaluates as `eval` does, then puts the interpreter's current position back at the top
+// level: an error unwinding out of the evaluator leaves it at the failed expression's block,
+// which the next evaluation would restore after that block has been collected.
+std::string run(const std::string& source) {
+    std::string r = eval(source);
+    interp::current = none::value;
+    return r;
+}
+
 struct Case {
     const char* source;
     const char* result;
 };
 
 void check(const std::vector<Case>& cases) {
-    for (const Case& c : cases) EXPECT_EQ(eval(c.source), c.result) << c.source;
+    for (const Case& c : cases) EXPECT_EQ(run(c.source), c.result) << c.source;
 }
 
 // 0x00, 0x01 ... as a binary literal of n bytes.
@@ -89,6 +98,10 @@ TEST_F(BinaryTest, PartAndDup) {
         {"append/dup #{} 1 3", "#{010101}"},
         {"append/dup #{AA} #{0102} 2", "#{AA01020102}"},
         {"append/dup #{} 1 0", "#{}"},
+        // Sizes past the largest buffer are refused before anything is allocated.
+        {"append/dup #{} #{0102} 2000000000", "error: internal/no-memory"},
+        {"b: #{01} try [insert/dup b #{0102} 2000000000] b", "#{01}"},
+        {"head change/dup #{01} #{010203} 1000000000", "error: internal/no-memory"},
     });
 }
 
@@ -144,6 +157,7 @@ TEST_F(BinaryTest, ToBinary) {
         {"to binary! 1", "#{00000001}"},
         {"to binary! -2", "#{FFFFFFFE}"},
         {"to binary! 1.0", "#{3FF0000000000000}"},
+        {"to binary! 50%", "#{3FE0000000000000}"},
         {"to binary! #\"a\"", "#{61}"},
         {"to binary! 1.2.3", "#{010203}"},
         {"to binary! \"\u00e9t\u00e9\"", "#{C3A974C3A9}"},
@@ -158,17 +172,22 @@ TEST_F(BinaryTest, ToBinary) {
         {"to binary! none", "error: script/bad-to-arg"},
         {"to binary! [1.5]", "error: script/bad-to-arg"},
     });
+    // A bitset gives its whole byte buffer.
+    Cell* bits = bytes({0x40, 0x01});
+    cell::set_type(*bits, T_bitset);
+    Cell* r = binary::to(nullptr, bits, T_binary);
+    EXPECT_EQ(mold(*r), "#{4001}");
     // The copy is a new series.
-    EXPECT_EQ(eval("b: #{0102} c: to binary! b append c 3 b"), "#{0102}");
+    EXPECT_EQ(run("b: #{0102} c: to binary! b append c 3 b"), "#{0102}");
 }
 
 TEST_F(BinaryTest, MoldBreaksLinesOf32Bytes) {
-    EXPECT_EQ(eval("#{}"), "#{}");
-    EXPECT_EQ(eval(counting(30)), counting(30));
-    EXPECT_EQ(eval(counting(31)), "#{\n    " + hex_of(0, 31) + "\n}");
-    EXPECT_EQ(eval(counting(32)), "#{\n    " + hex_of(0, 32) + "\n    }");
-    EXPECT_EQ(eval(counting(40)), "#{\n    " + hex_of(0, 32) + "\n    " + hex_of(32, 40) + "\n}");
-    EXPECT_EQ(eval(counting(64)), "#{\n    " + hex_of(0, 32) + "\n    " + hex_of(32, 64) + "\n    }");
+    EXPECT_EQ(run("#{}"), "#{}");
+    EXPECT_EQ(run(counting(30)), counting(30));
+    EXPECT_EQ(run(counting(31)), "#{\n    " + hex_of(0, 31) + "\n}");
+    EXPECT_EQ(run(counting(32)), "#{\n    " + hex_of(0, 32) + "\n    }");
+    EXPECT_EQ(run(counting(40)), "#{\n    " + hex_of(0, 32) + "\n    " + hex_of(32, 40) + "\n}");
+    EXPECT_EQ(run(counting(64)), "#{\n    " + hex_of(0, 32) + "\n    " + hex_of(32, 64) + "\n    }");
 }
 
 TEST_F(BinaryTest, TextFormOptions) {
@@ -360,4 +379,45 @@ TEST_F(BinaryTest, HexLiteralOfAnIssue) {
     binary::from_hex_literal(issue_cell("00ff10"), out);
     EXPECT_EQ(mold(out), "#{00FF10}");
     EXPECT_EQ(error_of([&] { binary::from_hex_literal(issue_cell("0g"), out); }), "script/invalid-data");
+}
+
+TEST_F(BinaryTest, ActionsSharedWithText) {
+    check({
+        {"find #{010203} #{02}", "#{0203}"},
+        {"find #{616263} \"b\"", "#{6263}"},
+        {"find #{616263} #\"c\"", "#{63}"},
+        {"find/tail #{010203} #{0102}", "#{03}"},
+        {"find #{010203} #{04}", "none"},
+        {"select #{616263} #\"a\"", "98"},
+        {"sort #{030102}", "#{010203}"},
+        {"b: #{0102} swap b next b b", "#{0201}"},
+        {"make binary! 10", "#{}"},
+        {"make binary! \"a\"", "#{61}"},
+        {"make binary! $1", "error: script/bad-make-arg"},
+        {"b: #{0A0B} b/2", "11"},
+        {"b: #{0A0B} b/1: 3 b", "#{030B}"},
+        {"form #{0102}", "\"#{0102}\""},
+        {"mold/part #{010203} 5", "\"#{010\""},
+        {"mold/flat #{000102030405060708090A0B0C0D0E0F101112131415161718191A1B1C1D1E}",
+         "{#{000102030405060708090A0B0C0D0E0F101112131415161718191A1B1C1D1E}}"},  // one line
+        {"mold/only #{0102}", "\"0102\""},
+    });
+}
+
+TEST_F(BinaryTest, OwnersAreToldAndMayChangeTheSeries) {
+    const std::string logger =
+        "log: copy [] o: make object! [b: #{01} on-deep-change*: func [owner word target action new-value index part]"
+        " [append log reduce [action index part]]] ";
+    EXPECT_EQ(run(logger + "insert o/b 2 change o/b 3 trim o/b log"),
+              "[insert 0 1 inserted 0 1 change 0 1 changed 0 1 trim 0 0 trimmed 0 0]");
+    EXPECT_EQ(run(logger + "append o/b 2 log"), "[append 1 1 appended 1 1]");
+    // What the owner does before the change is measured again.
+    const std::string clearing =
+        "o: make object! [b: #{01020304} on-deep-change*: func [owner word target action new-value index part]"
+        " [switch action [append [clear target] change [clear next target] insert [clear target]]]] ";
+    check({
+        {(clearing + "append o/b 2 o/b").c_str(), "#{02}"},
+        {(clearing + "change next next o/b #{AABB} o/b").c_str(), "#{0102AABB}"},
+        {(clearing + "insert next next o/b #{AABB} o/b").c_str(), "#{0102AABB}"},
+    });
 }

@@ -4,7 +4,7 @@
 using namespace kov;
 using namespace kov::test;
 
-using NativesMath = Collecting;
+using NativesMath = Kov;
 
 struct Case {
     const char* source;
@@ -39,6 +39,8 @@ TEST_F(NativesMath, Comparisons) {
 
 TEST_F(NativesMath, SameIdentity) {
     static const Case cases[] = {
+        {"same? \"a\" \"a\"", "false"},
+        {"s: \"a\" same? s s", "true"},
         {"same? [a] [a]", "false"},
         {"b: [a b] same? b b", "true"},
         {"b: [a b] same? b next b", "false"},

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <string>
 
-#include "runtime/collector.h"
 #include "runtime/datatypes/money.h"
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/point.h"
@@ -14,13 +13,6 @@
 #include "tests/unit/eval_harness.h"
 
 namespace kov::test {
-
-// The natives' tests run with the collector on, so that the gc-stress build moves every buffer
-// at every allocation they make.
-struct Collecting : Kov {
-    Collecting() { collector::enable(true); }
-    ~Collecting() override { collector::enable(false); }
-};
 
 inline std::string float_text(double d) {
     char buf[40];

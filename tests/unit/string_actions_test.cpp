@@ -9,7 +9,11 @@
 using namespace kov;
 using namespace kov::test;
 
-using StringActionsTest = Kov;
+// The collector runs (at every allocation under gc-stress) while the actions work; the heap
+// must be sound after each test.
+struct StringActionsTest : Kov {
+    ~StringActionsTest() override { EXPECT_EQ(memory::verify(), nullptr); }
+};
 
 namespace {
 
@@ -99,6 +103,8 @@ TEST_F(StringActionsTest, MakeAndTo) {
         {"make string! [a #\"b\" \"c\" 1]", "\"abc1\""},
         {"to string! 12", "\"12\""},
         {"to string! [1 [2 3] \"x\"]", "\"12 3x\""},
+        {"to string! next next [1 2 3]", "\"3\""},
+        {"to string! tail [1 2 3]", "\"\""},
         {"to string! next \"abc\"", "\"bc\""},
         {"to string! #{616263}", "\"abc\""},
         {"to string! #{C3A9}", "\"\u00e9\""},
@@ -115,6 +121,14 @@ TEST_F(StringActionsTest, ToNumbersReadsTheText) {
         {"to integer! \"42\"", "42"},
         {"to integer! next \"x-7\"", "-7"},
         {"to integer! \"4x\"", "error: script/bad-to-arg"},
+        {"to float! \"1.5\"", "1.5"},
+        {"to float! \"1,5\"", "1.5"},
+        {"to float! next \"x-2e3\"", "-2000.0"},
+        {"to float! \"\"", "error: script/bad-to-arg"},
+        {"to float! \"1.5x\"", "error: script/bad-to-arg"},
+        {"to percent! \"50\"", "5000%"},
+        {"to percent! \"50%\"", "50%"},
+        {"to percent! \"abc\"", "error: script/bad-to-arg"},
     });
 }
 
@@ -207,6 +221,7 @@ TEST_F(StringActionsTest, AppendInsertChange) {
         {"append \"ab\" #\"c\"", "\"abc\""},
         {"append \"ab\" [1 #\"x\" \"yz\" [2 3]]", "\"ab1xyz2 3\""},
         {"append/only \"ab\" [1 2]", "\"ab1 2\""},
+        {"append \"ab\" next [1 2 3]", "\"ab23\""},
         {"append \"ab\" <tag>", "\"ab<tag>\""},
         {"append \"ab\" 1.5", "\"ab1.5\""},
         {"append \"ab\" none", "\"abnone\""},
@@ -233,6 +248,10 @@ TEST_F(StringActionsTest, AppendInsertChange) {
         {"s: \"abc\" change/dup s \"xy\" 2 s", "\"xyxy\""},
         {"s: \"abcdef\" change/dup/part s #\"-\" 3 1 s", "\"---bcdef\""},
         {"change tail \"ab\" \"cd\"", "\"\""},
+        // Sizes beyond what a buffer can hold are refused before anything changes.
+        {"s: \"a\" append/dup s \"abcdefgh\" 300000000", "error: internal/no-memory"},
+        {"s: \"a\" try [insert/dup s \"abcdefgh\" 300000000] s", "\"a\""},
+        {"make string! 2147483647", "error: internal/no-memory"},
     });
 }
 
@@ -307,6 +326,9 @@ TEST_F(StringActionsTest, CompareFoldsCaseBeyondAscii) {
     EXPECT_EQ(compare_raw(*str("ABC"), f, actions::lesser), actions::not_comparable);
     EXPECT_EQ(compare_raw(*str("ABC"), integer::make(1), actions::equal), actions::not_comparable);
     check_all({
+        {"\"\u00e9t\u00e9\" = \"\u00c9T\u00c9\"", "true"},
+        {"\"\u00e9t\u00e9\" == \"\u00c9T\u00c9\"", "false"},
+        {"\"a\" = next \"ba\"", "true"},
         {"find \"\u0434\u043e\u043c\" \"\u041e\"", "\"\u043e\u043c\""},
         {"find/case \"\u0434\u043e\u043c\" \"\u041e\"", "none"},
     });
@@ -343,7 +365,8 @@ TEST_F(StringActionsTest, Sort) {
         {"sort/stable \"bBaA\"", "\"aAbB\""},
         {"sort/reverse \"abcd\"", "\"dcba\""},
         {"sort/reverse/case \"aBcD\"", "\"caDB\""},
-        {"sort \"\u00e9b\u00c9a\u20ac\"", "\"ab\u00e9\u00c9\u20ac\""},
+        {"sort/stable \"\u00e9b\u00c9a\u20ac\"", "\"ab\u00e9\u00c9\u20ac\""},
+        {"sort/stable \"\u00c9b\u00e9a\u20ac\"", "\"ab\u00c9\u00e9\u20ac\""},
         {"sort/skip \"c1a2b3\" 2", "\"a2b3c1\""},
         {"sort/skip/reverse \"c1a2b3\" 2", "\"c1b3a2\""},
         {"sort/skip/compare \"c1a3b2\" 2 2", "\"c1b2a3\""},
@@ -366,6 +389,8 @@ TEST_F(StringActionsTest, Sort) {
 
 TEST_F(StringActionsTest, SortWithAComparator) {
     check_all({
+        {"sort/compare \"cab\" func [a b][a > b]", "\"cba\""},
+        {"sort/compare/skip/all \"b1a2a1\" func [a b][a < b] 2", "\"a1a2b1\""},
         {"sort/compare \"cab\" make function! [[a b][subtract to integer! a to integer! b]]", "\"abc\""},
         {"sort/compare \"cab\" make function! [[a b][subtract to integer! b to integer! a]]", "\"cba\""},
         {"sort/compare/reverse \"cab\" make function! [[a b][subtract to integer! a to integer! b]]", "\"cba\""},
@@ -462,16 +487,52 @@ TEST_F(StringActionsTest, OwnerSeesEveryChange) {
 }
 
 TEST_F(StringActionsTest, AnyStringChildrenShareTheActions) {
-    // Values of the any-string types run string!'s actions as long as their own modules leave
-    // the slots inherited.
+    // The any-string types inherit these routines: each keeps its own datatype through them.
     for (uint32_t t : {T_file, T_url, T_email, T_tag, T_ref}) {
-        if (actions::lookup<actions::slot::find>(t) != string::find) continue;
         Cell* v = str("a/b.c");
         cell::set_type(*v, t);
         FindArgs f{};
-        Cell dot = Cell{T_char_, 0, '.', 0};
-        Cell* found = string::find(v, &dot, f);
+        Cell* dot = stack::push(Cell{T_char_, 0, '.', 0});
+        Cell* found = string::find(v, dot, f);
         EXPECT_TRUE(cell::is(*found, t));
         EXPECT_EQ(found->w1, 3u);
+        Cell* tag = str("x");
+        cell::set_type(*tag, T_tag);
+        string::append(v, tag, -1, false, 1, true);
+        EXPECT_TRUE(cell::is(*v, t));
+        EXPECT_EQ(text(*v), "a/b.c<x>");
+        Cell* made = string::to(nullptr, str("\u20acz"), t);
+        EXPECT_TRUE(cell::is(*made, t));
+        EXPECT_EQ(text(*made), "\u20acz");
+        Cell* sized = string::make(nullptr, stack::push(integer::make(8)), t);
+        EXPECT_TRUE(cell::is(*sized, t));
+        EXPECT_EQ(string::rs_length_q(*sized), 0);
+        EXPECT_EQ(compare_raw(*str("A/B.C<X>"), *v, actions::equal), 0);
     }
+    // make binary! of a size gives an empty byte series; its conversions are binary!'s own.
+    Cell* bytes = string::make(nullptr, stack::push(integer::make(4)), T_binary);
+    EXPECT_TRUE(cell::is(*bytes, T_binary));
+    EXPECT_EQ(memory::buffer(bytes->w2)->unit(), 1u);
+    EXPECT_EQ(memory::buffer(bytes->w2)->used(), 0u);
+    // binary! searches through the same routine: bytes are code points 0-255.
+    auto binary_of = [](const std::string& b) {
+        Cell* c = stack::push(Cell{T_binary, 0, memory::alloc_bytes(b.size()), 0});
+        std::memcpy(series::reserve(c->w2, b.size()), b.data(), b.size());
+        return c;
+    };
+    Cell* data = binary_of("abcb\xE9");
+    FindArgs plain{};
+    EXPECT_EQ(string::find(data, binary_of("cb"), plain)->w1, 2u);
+    EXPECT_TRUE(cell::is(*string::find(data, binary_of("cb"), plain), T_binary));
+    Cell* c_upper = stack::push(Cell{T_char_, 0, 'C', 0});
+    EXPECT_EQ(string::find(data, c_upper, plain)->w1, 2u);
+    FindArgs exact{};
+    exact.case_ = true;
+    EXPECT_TRUE(cell::is(*string::find(data, c_upper, exact), T_none));
+    Cell* after = string::select(data, binary_of("b"), plain);
+    EXPECT_TRUE(cell::is(*after, T_integer));
+    EXPECT_EQ(integer::get(*after), 'c');
+    EXPECT_EQ(integer::get(*string::select(data, binary_of("cb"), plain)), 0xE9);
+    Cell* money = stack::push(Cell{T_money, 0, 0, 0});
+    EXPECT_EQ(error_of([&] { string::make(nullptr, money, T_binary); }), "script/bad-make-arg");
 }
