@@ -523,10 +523,11 @@ void try_(const int32_t* refs) {
         stack::unroll_to(before, top, args);
         interp::current = saved_position;
         cycles::reset();
-        Cell err = error::value_of(e);
-        if (keep) error::capture_stack(err, e);
-        *A(0) = err;
+        // The error value lives in the result cell, where the collector sees it while its
+        // stack is captured.
+        *A(0) = error::value_of(e);
         stack::keep();
+        if (keep) error::capture_stack(*A(0), e);
         return;
     }
     if (!stack::exiting()) return;
@@ -542,6 +543,7 @@ void try_(const int32_t* refs) {
 }  // namespace
 
 void init_eval();
+void init_io();
 // The other families of natives (natives_math.cpp, natives_sets.cpp, natives_text.cpp).
 void init_math();
 void init_sets();
@@ -575,6 +577,7 @@ void init() {
     register_entry(index::catch_, catch_);
     register_entry(index::try_, try_);
     init_math(); init_sets(); init_text();
+    init_io();
 }
 
 }  // namespace kov::natives
