@@ -247,5 +247,11 @@ TEST_F(PairPointTest, Comparison) {
     check({
         {"sort [2x0 1x9 1x2]", "[1x2 1x9 2x0]"},
         {"sort [(2, 0) (1, 5) (1, 2)]", "[(1, 2) (1, 5) (2, 0)]"},
+        {"1x9 < 2x0", "true"},
+        {"(1, 2) = 1x2", "true"},
+        {"1x2 = (1, 2)", "true"},
+        {"1x2 == 1x2", "true"},
+        {"(1, 2, 3) = (1, 2, 3)", "true"},
+        {"1x2 < \"a\"", "error: script/invalid-compare"},
     });
 }

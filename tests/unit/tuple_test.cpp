@@ -178,5 +178,10 @@ TEST_F(TupleTest, Comparison) {
         {T({1, 2, 3}), integer::make(1), actions::equal, actions::not_comparable},
     };
     for (Row& r : rows) EXPECT_EQ(actions::compare_direct(r.a, r.b, r.op), r.result) << "row " << (&r - rows);
-    check({{"sort [1.2.10 1.2.9 1.2.3.4]", "[1.2.3.4 1.2.9 1.2.10]"}});
+    check({
+        {"sort [1.2.10 1.2.9 1.2.3.4]", "[1.2.3.4 1.2.9 1.2.10]"},
+        {"1.2.3 = 1.2.3.0", "true"},
+        {"1.2.3 < 1.2.3.1", "true"},
+        {"1.2.3 = 1", "false"},
+    });
 }
