@@ -47,10 +47,14 @@ Cell* push(uint32_t count, uint32_t w1, uint32_t w2, uint32_t w3) { return stack
 
 namespace {
 
-// A whole new tuple cell (no header flags) of count bytes, at least 3.
+// A whole new tuple cell (no header flags) of count bytes (at most 12), zero bytes added up
+// to 3.
 Cell fresh(const uint8_t* bytes, uint32_t count) {
+    uint8_t payload[12] = {};
+    count = std::min(count, max_length);
+    std::memcpy(payload, bytes, count);
     Cell c{T_tuple, 0, 0, 0};
-    return make_at(c, bytes, std::max(count, min_length));
+    return make_at(c, payload, std::max(count, min_length));
 }
 
 }  // namespace
