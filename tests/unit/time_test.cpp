@@ -56,6 +56,7 @@ TEST_F(TimeTest, Make) {
         {"to time! 50%", "0:00:00.5"},
         {"to time! 1:02", "1:02:00"},
         {"to time! \"1:02:03\"", "1:02:03"},
+        {"to time! <1:02:03>", "1:02:03"},
         {"to time! [1 -2 0]", "error: script/bad-to-arg"},
         {"to time! [1 2 -3]", "error: script/bad-to-arg"},
         {"to time! [1 2 3 4]", "error: script/bad-to-arg"},

@@ -98,6 +98,7 @@ TEST_F(TupleTest, MakeAndText) {
         {"to tuple! #{01}", "1.0.0"},
         {"to tuple! #{0102030405060708090A0B0C0D0E0F1011121314}", "1.2.3.4.5.6.7.8.9.10.11.12"},
         {"to tuple! \"1.2.3.4\"", "1.2.3.4"},
+        {"to tuple! %1.2.3", "1.2.3"},
         {"to tuple! \"1x2\"", "error: script/bad-to-arg"},
         {"to tuple! 1.2.3", "1.2.3"},
         {"to tuple! 5", "error: script/bad-to-arg"},
