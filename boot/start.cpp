@@ -15,14 +15,18 @@
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/issue.h"
 #include "runtime/datatypes/object.h"
+#include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/paren.h"
 #include "runtime/datatypes/path.h"
+#include "runtime/datatypes/point.h"
 #include "runtime/datatypes/ref.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/tag.h"
+#include "runtime/datatypes/time.h"
+#include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/datatypes/url.h"
@@ -76,10 +80,15 @@ void register_datatypes() {
     float_::init();
     typeset::init();
     error::init();
+    pair::init();
     percent::init();
+    tuple::init();
+    time::init();
     tag::init();
     email::init();
     ref::init();
+    point2d::init();
+    point3d::init();
     datatype::register_remaining();
 }
 }  // namespace
