@@ -702,9 +702,11 @@ uint32_t eval_path(const Cell& path_in, Node code, uint32_t pos, uint32_t end, b
         }
         PathStep step{el, set && last ? to_store : nullptr, &path, gparent, prev, static_cast<int32_t>(i), false, get,
                       last, false};
+        // A step may overwrite its parent cell with the result; the next step needs the holder.
+        Cell holder = *parent;
         Cell* result = fn(parent, step);
         Cell r = result ? *result : none::value;
-        *gparent = *parent;
+        *gparent = holder;
         *prev = element;
         stack::values.top = el;  // drop the element cell
         if (!last && any_function(cell::type(r))) {

@@ -137,10 +137,13 @@ TEST_F(PairPointTest, PairPathsPickAndUnary) {
     });
 }
 
-// A path assignment into a series element cannot reach the element yet: it is refused
-// instead of changing a copy that is then lost.
-TEST_F(PairPointTest, PathAssignmentIntoABlockIsRefused) {
-    check({{"b: [1x2] b/1/y: 9", "error: script/invalid-path-set"}});
+// A path assignment to a component reaches the pair where it is held.
+TEST_F(PairPointTest, PathAssignmentReachesTheHolder) {
+    check({
+        {"b: [1x2 3x4] b/1/y: 9 b", "[1x9 3x4]"},
+        {"c: [[1x2]] c/1/1/x: 7 c", "[[7x2]]"},
+        {"o: context [p: 1x1] o/p/x: 5 o/p", "5x1"},
+    });
 }
 
 TEST_F(PairPointTest, PointArithmetic) {
