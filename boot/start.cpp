@@ -2,13 +2,16 @@
 
 #include "runtime/collector.h"
 #include "runtime/console_output.h"
+#include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
+#include "runtime/datatypes/hash.h"
 #include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/paren.h"
 #include "runtime/datatypes/path.h"
@@ -61,9 +64,12 @@ void register_datatypes() {
     function::init();
     paren::init();
     object::init();
+    bitset::init();
     float_::init();
     typeset::init();
     error::init();
+    map::init();
+    hash::init();
     percent::init();
     datatype::register_remaining();
 }
