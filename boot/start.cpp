@@ -1,5 +1,6 @@
 #include "boot/start.h"
 
+
 #include "runtime/collector.h"
 #include "runtime/console_output.h"
 #include "runtime/datatypes/bitset.h"
@@ -105,30 +106,6 @@ void init_runtime() {
     slotpool::init();
     collector::init();
     error::init_catalog();
-}
-
-namespace {
-
-int evaluate(void*) {
-    os::note_stack_bounds(stack_reserve);
-    // The outermost catch frame: whatever reaches it ends the process.
-    try {
-        init_runtime();
-    } catch (const runtime::Throw& t) {
-        runtime::quit_handler(t.code);
-    } catch (const Error& e) {
-        runtime::print_line({"*** Error during start-up: ", err::category_words[err::defs[e.id].category], "/",
-                             e.what()});
-        runtime::exit_with(1);
-    }
-    runtime::quit(0, 0);
-}
-
-}  // namespace
-
-int main(int argc, char** argv) {
-    runtime::init_process(argc, argv);
-    return os::run_on_large_stack(stack_size, evaluate, nullptr);
 }
 
 }  // namespace kov::boot
