@@ -53,6 +53,8 @@ Cell* to(Cell* proto, Cell* spec, uint32_t) {
 }
 
 int32_t mold(Cell* h, Cell* out, bool only, bool all, bool flat, Cell* arg, int32_t part, int32_t indent) {
+    // A hash! inside itself shows as the block marker alone.
+    if (cycles::detect_q(*h, *out, part, true)) return part;
     if (!only) part = string::emit(*out, "make hash! ", part);
     return block::mold(h, out, only, all, flat, arg, part, indent);
 }
