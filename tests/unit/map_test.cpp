@@ -203,6 +203,11 @@ TEST_F(MapTest, Compare) {
         {"m: make map! [a 1 b 2] remove/key m 'b length? find reduce [m] make map! [a 1]", "1"},
         {"m: make map! [a 1] m/b: m length? find reduce [m] copy m", "1"},
         {"m: make map! [a 1] m/b: m m", "#[\n    a: 1\n    b: #[...]\n]"},
+        {"m: make map! [a 1 b 2] reduce [m = copy m same? m copy m same? m m]", "[true false true]"},
+        {"x: make map! [a 1 b 2] y: make map! [A 1 b 2] reduce [x = make map! [b 2 a 1] x = y x == y]",
+         "[true true false]"},
+        {"m: make map! [a 1] m/b: m m = copy m", "true"},
+        {"x: make map! [a 1] x < make map! [a 1]", "error: script/invalid-compare"},
     });
     eval("p: make map! [a 1 b 2] q: copy p r: make map! [A 1 b 2] s: make map! [b 2 a 1]");
     Cell p = global("p"), q = global("q"), r = global("r"), s = global("s");
