@@ -121,7 +121,6 @@ int32_t mold_entries(const Cell& m, Cell& out, bool only, bool all, bool flat, C
         Cell key = cells(node)[i];
         part = mold_value(key, out, all, flat, arg, part, level);
         part = string::emit(out, " ", part);
-        if (i + 1 >= count_of(node)) break;
         Cell value = cells(node)[i + 1];
         part = mold_value(value, out, all, flat, arg, part, level);
         if (indentation || seen < n) part = string::emit(out, separator, part);

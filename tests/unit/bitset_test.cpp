@@ -290,4 +290,7 @@ TEST_F(BitsetTest, SurvivesCollections) {
          "c: make bitset! 0 foreach b r [c: c or b] reduce [length? c pick c 600 pick c 599 pick c 1]",
          "[608 true false true]"},
     });
+    eval("t: make bitset! [1 - 9] u: complement t");
+    collector::collect();
+    check({{"reduce [pick t 9 pick u 9 pick u 10 length? u]", "[true false true 16]"}});
 }

@@ -146,4 +146,7 @@ TEST_F(HashTest, SurvivesCollections) {
          "reduce [length? h index? find h 36 index? find h #\"g\" index? find/last h 0]",
          "[1000 71 6 961]"},
     });
+    eval("h: make hash! [] repeat i 50 [append h i % 7] c: copy h");
+    collector::collect();
+    check({{"reduce [index? find h 6 index? find/last c 0 select c 5]", "[6 49 6]"}});
 }

@@ -291,4 +291,8 @@ TEST_F(MapTest, SurvivesCollections) {
          "[300 90300 1]"},
         {"m: make map! [] repeat i 100 [put m to char! i + 100 reduce [i]] length? m", "100"},
     });
+    // An explicit collection between making and reading (every build, not only gc-stress).
+    eval("m: make map! [] repeat i 50 [put m i reduce [i]] remove/key m 7 t: copy m");
+    collector::collect();
+    check({{"n: 0 foreach [k v] t [n: n + first v] reduce [length? m select m 8 select m 7 n]", "[49 [8] none 1268]"}});
 }
