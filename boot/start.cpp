@@ -3,25 +3,32 @@
 
 #include "runtime/collector.h"
 #include "runtime/console_output.h"
+#include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/email.h"
 #include "runtime/datatypes/error.h"
+#include "runtime/datatypes/file.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/hash.h"
 #include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/issue.h"
 #include "runtime/datatypes/map.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/paren.h"
 #include "runtime/datatypes/path.h"
+#include "runtime/datatypes/ref.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/tag.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/unit_types.h"
+#include "runtime/datatypes/url.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
 #include "runtime/handles.h"
@@ -51,6 +58,7 @@ void register_datatypes() {
     series::init();
     block::init();
     string::init();
+    binary::init();
     integer::init();
     symbol::init();
     context::init();
@@ -64,6 +72,9 @@ void register_datatypes() {
     get_path::init();
     function::init();
     paren::init();
+    issue::init();
+    url::init();
+    file::init();
     object::init();
     bitset::init();
     float_::init();
@@ -72,6 +83,9 @@ void register_datatypes() {
     map::init();
     hash::init();
     percent::init();
+    tag::init();
+    email::init();
+    ref::init();
     datatype::register_remaining();
 }
 }  // namespace

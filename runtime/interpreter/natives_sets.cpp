@@ -9,6 +9,7 @@
 // cells stay on the value stack throughout, so nothing here holds a buffer address.
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/date.h"
+#include "runtime/datatypes/string.h"
 #include "runtime/datatypes/time.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/unit_types.h"
@@ -61,9 +62,14 @@ void set_operation(const int32_t* refs, int32_t op) {
         if (op != block::op_difference) fire_expect_arg(*A(0), first_arg);
         time::make_at(*A(0), date_difference(*A(0), *A(1)));
         return;
-    case T_string:
+    case T_string: {
+        Cell* result = string::do_set_op(A(0), unique ? nullptr : A(1), case_, skip, op);
+        *A(0) = *result;
+        stack::keep();
+        return;
+    }
     case T_bitset:
-        // The set operations of strings and bitsets belong to those datatypes.
+        // The set operations of bitsets belong to that datatype.
         error::fire(err::internal_not_done);
     default:
         fire_expect_arg(*A(0), first_arg);

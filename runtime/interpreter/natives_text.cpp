@@ -72,9 +72,12 @@ void dehex(const int32_t*) {
     stack::keep();
 }
 
+// A string keeps only the unreserved characters; the other text types keep what a URL may hold.
 void enhex(const int32_t*) {
-    // Percent encoding belongs to url!, which does not offer it yet.
-    error::fire(err::internal_not_done);
+    Cell* out = string::push(static_cast<uint32_t>(string::rs_length_q(*A(0))), 1);
+    url::enhex_string(*A(0), *out, cell::is(*A(0), T_string) ? url::strict_table : url::url_table);
+    *A(0) = *out;
+    stack::keep();
 }
 
 // ---- base codecs ------------------------------------------------------------------------------------

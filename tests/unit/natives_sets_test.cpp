@@ -28,6 +28,12 @@ TEST_F(NativesSets, Blocks) {
         {"union \"ab\" [a]", "error: script/expect-val"},
         {"union [a] \"ab\"", "error: script/expect-val"},
         {"intersect make typeset! [integer!] [a]", "error: script/expect-val"},
+        // Strings are sets of characters.
+        {"union \"abc\" \"bd\"", "\"abcd\""},
+        {"intersect \"abc\" \"cab\"", "\"abc\""},
+        {"exclude \"abc\" \"B\"", "\"ac\""},
+        {"exclude/case \"abc\" \"B\"", "\"abc\""},
+        {"unique \"aabca\"", "\"abc\""},
     };
     for (const auto& c : cases) EXPECT_EQ(show(c.source), c.expected) << c.source;
 }

@@ -39,6 +39,10 @@ TEST_F(NativesText, PercentDecoding) {
         // Every string type gives a string!.
         {"dehex %a%20b", "\"a b\""},
         {"dehex \"\"", "\"\""},
+        // A string keeps only the unreserved characters, the other text types what a URL may hold.
+        {"enhex \"a b/c?é\"", "\"a%20b%2Fc%3F%C3%A9\""},
+        {"enhex %a/b?c", "\"a/b?c\""},
+        {"dehex enhex \"x y%z\"", "\"x y%z\""},
     };
     CHECK_CASES(cases);
 }
