@@ -4,6 +4,7 @@
 #include "runtime/collector.h"
 #include "runtime/console_output.h"
 #include "runtime/datatypes/binary.h"
+#include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/context.h"
@@ -12,8 +13,10 @@
 #include "runtime/datatypes/file.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
+#include "runtime/datatypes/hash.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/issue.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/paren.h"
@@ -77,9 +80,12 @@ void register_datatypes() {
     url::init();
     file::init();
     object::init();
+    bitset::init();
     float_::init();
     typeset::init();
     error::init();
+    map::init();
+    hash::init();
     pair::init();
     percent::init();
     tuple::init();

@@ -13,6 +13,7 @@
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/error.h"
@@ -352,7 +353,13 @@ bool next_step(Cell& series, const Cell& words) {
     if (left_in(series) <= 0) return false;
     if (cell::is(words, T_block)) {
         uint32_t n = interp::tail_index(words.w2) - words.w1;
-        if (cell::is(series, T_map)) error::fire(err::internal_not_done);
+        if (cell::is(series, T_map)) {
+            // The map's own step sets the key and value of the next live entry.
+            if (n != 2) error::fire(err::script_invalid_arg, words);
+            bool found = map::copy_entries(words, series, 2);
+            series.w1 += 2;
+            return found;
+        }
         for (uint32_t i = 0; i < n; ++i) {
             Cell w = at(words.w2, words.w1 + i);
             uint32_t t = cell::type(w);

@@ -10,6 +10,7 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/function.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
@@ -449,7 +450,11 @@ void construct(const int32_t* refs) {
     stack::keep();
 }
 
-void extend(const int32_t*) { error::fire(err::internal_not_done); }  // map! and object! extension
+void extend(const int32_t* refs) {
+    if (!cell::is(*A(0), T_map)) error::fire(err::internal_not_done);  // object! extension
+    map::extend(A(0), *A(1), refs[0] >= 0);
+    stack::keep();
+}
 
 void apply(const int32_t* refs) {
     Cell f = *A(0);
