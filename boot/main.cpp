@@ -26,7 +26,7 @@ int run_program(void*) {
     // The console catches what its commands raise; what escapes it (an error in the command
     // line's handling, say) is reported and ends the process.
     try {
-        evaluate("if value? 'cli-console-ctx [cli-console-ctx/launch]");
+        evaluate("cli-console-ctx/launch");
     } catch (const runtime::Throw& t) {
         runtime::quit_handler(t.code);
     } catch (const Error& e) {

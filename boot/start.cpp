@@ -4,6 +4,7 @@
 #include "runtime/collector.h"
 #include "runtime/console_output.h"
 #include "runtime/datatypes/binary.h"
+#include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/context.h"
@@ -12,17 +13,23 @@
 #include "runtime/datatypes/file.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
+#include "runtime/datatypes/hash.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/issue.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/object.h"
+#include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/paren.h"
 #include "runtime/datatypes/path.h"
+#include "runtime/datatypes/point.h"
 #include "runtime/datatypes/ref.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/tag.h"
+#include "runtime/datatypes/time.h"
+#include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/datatypes/url.h"
@@ -73,13 +80,21 @@ void register_datatypes() {
     url::init();
     file::init();
     object::init();
+    bitset::init();
     float_::init();
     typeset::init();
     error::init();
+    map::init();
+    hash::init();
+    pair::init();
     percent::init();
+    tuple::init();
+    time::init();
     tag::init();
     email::init();
     ref::init();
+    point2d::init();
+    point3d::init();
     datatype::register_remaining();
 }
 }  // namespace

@@ -6,6 +6,7 @@
 #include "runtime/datatypes/url.h"
 #include "runtime/error.h"
 #include "runtime/interpreter/stack.h"
+#include "runtime/io/file_io.h"
 
 namespace kov::file {
 
@@ -47,11 +48,11 @@ namespace {
 // not exist yet.
 [[noreturn]] void not_done() { error::fire(err::internal_not_done); }
 
-Cell* delete_(Cell*) { not_done(); }
+Cell* delete_(Cell* file) { return io::delete_(file); }
 Cell* query(Cell*) { not_done(); }
-Cell* read(Cell*, const ReadArgs&) { not_done(); }
+Cell* read(Cell* source, const ReadArgs& args) { return io::read(source, args); }
 Cell* rename(Cell*, Cell*) { not_done(); }
-Cell* write(Cell*, Cell*, const WriteArgs&) { not_done(); }
+Cell* write(Cell* destination, Cell* data, const WriteArgs& args) { return io::write(destination, data, args); }
 
 }  // namespace
 

@@ -4,10 +4,15 @@
 #include <cfloat>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 #include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/pair.h"
+#include "runtime/datatypes/point.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/datatypes/tuple.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/error.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/stack.h"
@@ -16,6 +21,7 @@
 #include "runtime/numeric.h"
 #include "runtime/runtime.h"
 #include "runtime/series_buffer.h"
+#include "runtime/words.h"
 
 namespace kov::float_ {
 
@@ -130,6 +136,7 @@ Cell* math(Cell* a, Cell* b, int32_t op) {
     uint32_t right = cell::type(*b);
     switch (right) {
     case T_tuple:
+        return tuple::math(a, b, op);
     case T_money:
     case T_vector:
         not_done();  // these datatypes answer mixed arithmetic once they exist
@@ -137,9 +144,17 @@ Cell* math(Cell* a, Cell* b, int32_t op) {
     case T_point2d:
     case T_point3d:
         if (left == T_time) break;  // refused below
-        if (op == integer::subtract || op == integer::divide)
-            error::fire(err::script_not_related, action_word(), datatype_cell(right));
-        not_done();
+        // The other type owns the operation: the operands are swapped, which only the
+        // operations that commute allow.
+        if (op == integer::subtract || op == integer::divide || op == integer::remainder) {
+            Cell w = op == integer::subtract ? words::loaded::subtract
+                   : op == integer::divide   ? words::loaded::divide
+                                             : word::load("remainder");
+            error::fire(err::script_not_related, w, datatype_cell(right));
+        }
+        std::swap(*a, *b);
+        if (right == T_pair) return pair::math(a, b, op);
+        return right == T_point2d ? point2d::math(a, b, op) : point3d::math(a, b, op);
     default: break;
     }
     bool accepted = right == T_integer || right == T_float_ || right == T_percent || right == T_time ||

@@ -2,11 +2,16 @@
 
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 #include "runtime/datatypes/float.h"
+#include "runtime/datatypes/pair.h"
+#include "runtime/datatypes/point.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/tuple.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/error.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/stack.h"
@@ -14,6 +19,7 @@
 #include "runtime/numeric.h"
 #include "runtime/runtime.h"
 #include "runtime/series_buffer.h"
+#include "runtime/words.h"
 
 namespace kov::integer {
 
@@ -119,13 +125,31 @@ Cell* math(Cell* a, Cell* b, int32_t op) {
         return a;
     case T_float_:
     case T_percent:
-        return float_::math(a, b, op);
     case T_time:
-    case T_vector:
+        return float_::math(a, b, op);
     case T_pair:
     case T_point2d:
-    case T_point3d:
+    case T_point3d: {
+        // The other type owns the operation: the operands are swapped. Dividing by it, or
+        // taking a remainder by it, does not commute and is refused.
+        if (op == divide || op == remainder) {
+            error::fire(err::script_not_related, op == divide ? words::loaded::divide : word::load("remainder"),
+                        datatype_cell(T_integer));
+        }
+        std::swap(*a, *b);
+        uint32_t t = cell::type(*a);
+        if (op == subtract) {
+            // The integer minus the value: the negated value plus the integer.
+            if (t == T_pair) return pair::subtract_from(a, b);
+            actions::lookup<actions::slot::negate>(t)(a);
+            op = add;
+        }
+        if (t == T_pair) return pair::math(a, b, op);
+        return t == T_point2d ? point2d::math(a, b, op) : point3d::math(a, b, op);
+    }
     case T_tuple:
+        return tuple::math(a, b, op);
+    case T_vector:
     case T_date:
     case T_money:
         not_done();  // these datatypes answer mixed arithmetic once they exist
@@ -222,11 +246,11 @@ int32_t compare(Cell* value, Cell* other, int32_t op) {
     case T_char_:
         return actions::sign_of(int64_t(get(*value)) - int64_t(static_cast<int32_t>(other->w2)));
     case T_float_:
-    case T_percent: {
+    case T_percent:
+    case T_time: {
         Cell as_float = float_::make(get(*value));
         return float_::compare(&as_float, other, op);
     }
-    case T_time:
     case T_money:
         not_done();
     default:
@@ -292,7 +316,6 @@ Cell* round(Cell* n, Cell* scale, bool even, bool down, bool half_down, bool flo
     if (value == INT32_MIN) return n;
     int32_t s = 1;
     if (scale) {
-        if (cell::is(*scale, T_time)) not_done();  // time! answers once it exists
         if (!cell::is(*scale, T_integer)) {
             float_::make_at(*n, value);
             return float_::round(n, scale, even, down, half_down, floor, ceiling, half_ceiling);

@@ -295,10 +295,11 @@ uint32_t fetch_and_run(const Cell& fn, Node code, uint32_t pos, uint32_t end, co
         int32_t at_pos = static_cast<int32_t>(stack::values.top - stack::values.args);
         if (is_function) {
             // The refinement's slot is its position in the frame: the number of items before it.
+            // Its arguments are fetched above the whole frame (evaluating one may call other
+            // functions, whose frames must not overwrite the later slots), then moved in.
             Cell* slot = stack::values.args + found;
             if (!cell::is(*slot, T_logic) || slot->w1) error::fire(err::script_dup_refine, element);
             *slot = logic::make(use);
-            stack::values.top = slot + 1;
         } else {
             uint32_t r = ref.kind - 1;
             if (r >= ref_count || refinements[r] != -1) error::fire(err::script_dup_refine, element);
@@ -321,6 +322,10 @@ uint32_t fetch_and_run(const Cell& fn, Node code, uint32_t pos, uint32_t end, co
             }
             if (use) check_type(stack::values.top[-1], item, name);
             else stack::values.top[-1] = none::value;
+            if (is_function) {
+                stack::values.args[found + a] = stack::values.top[-1];
+                stack::values.top = saved_top;
+            }
         }
         if (is_function) {
             stack::values.top = saved_top;
@@ -697,9 +702,11 @@ uint32_t eval_path(const Cell& path_in, Node code, uint32_t pos, uint32_t end, b
         }
         PathStep step{el, set && last ? to_store : nullptr, &path, gparent, prev, static_cast<int32_t>(i), false, get,
                       last, false};
+        // A step may overwrite its parent cell with the result; the next step needs the holder.
+        Cell holder = *parent;
         Cell* result = fn(parent, step);
         Cell r = result ? *result : none::value;
-        *gparent = *parent;
+        *gparent = holder;
         *prev = element;
         stack::values.top = el;  // drop the element cell
         if (!last && any_function(cell::type(r))) {

@@ -13,6 +13,7 @@
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/error.h"
@@ -352,7 +353,13 @@ bool next_step(Cell& series, const Cell& words) {
     if (left_in(series) <= 0) return false;
     if (cell::is(words, T_block)) {
         uint32_t n = interp::tail_index(words.w2) - words.w1;
-        if (cell::is(series, T_map)) error::fire(err::internal_not_done);
+        if (cell::is(series, T_map)) {
+            // The map's own step sets the key and value of the next live entry.
+            if (n != 2) error::fire(err::script_invalid_arg, words);
+            bool found = map::copy_entries(words, series, 2);
+            series.w1 += 2;
+            return found;
+        }
         for (uint32_t i = 0; i < n; ++i) {
             Cell w = at(words.w2, words.w1 + i);
             uint32_t t = cell::type(w);
@@ -523,10 +530,11 @@ void try_(const int32_t* refs) {
         stack::unroll_to(before, top, args);
         interp::current = saved_position;
         cycles::reset();
-        Cell err = error::value_of(e);
-        if (keep) error::capture_stack(err, e);
-        *A(0) = err;
+        // The error value lives in the result cell, where the collector sees it while its
+        // stack is captured.
+        *A(0) = error::value_of(e);
         stack::keep();
+        if (keep) error::capture_stack(*A(0), e);
         return;
     }
     if (!stack::exiting()) return;
@@ -542,6 +550,7 @@ void try_(const int32_t* refs) {
 }  // namespace
 
 void init_eval();
+void init_io();
 // The other families of natives (natives_math.cpp, natives_sets.cpp, natives_text.cpp).
 void init_math();
 void init_sets();
@@ -575,6 +584,7 @@ void init() {
     register_entry(index::catch_, catch_);
     register_entry(index::try_, try_);
     init_math(); init_sets(); init_text();
+    init_io();
 }
 
 }  // namespace kov::natives

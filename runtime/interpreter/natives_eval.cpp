@@ -10,6 +10,7 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/function.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
@@ -130,8 +131,20 @@ void do_(const int32_t* refs) {
     case T_error:
         error::fire_value(value);
     case T_file:
-    case T_url:
-        error::fire(err::internal_not_done);  // do-file comes with the library
+    case T_url: {
+        // Scripts run through the library's do-file, which finds the header and keeps the
+        // script's directory and the source-file list.
+        Cell word = context::get_or_add_global(symbol::make("do-file"));
+        Cell fn = *context::get(word);
+        if (!cell::is(fn, T_function)) error::fire(err::script_no_value, word);
+        Cell args[3] = {value, none::value, refs[1] >= 0 ? *opt(refs, 1) : none::value};
+        collector::Root keep_fn(fn);
+        Cell result = interp::apply_function(fn, args, 3);
+        if (stack::exiting()) return;
+        stack::keep();
+        *A(0) = result;
+        return;
+    }
     case T_path: {
         stack::keep();
         Cell block{T_block, 0, memory::alloc_cells(1), 0};
@@ -437,7 +450,11 @@ void construct(const int32_t* refs) {
     stack::keep();
 }
 
-void extend(const int32_t*) { error::fire(err::internal_not_done); }  // map! and object! extension
+void extend(const int32_t* refs) {
+    if (!cell::is(*A(0), T_map)) error::fire(err::internal_not_done);  // object! extension
+    map::extend(A(0), *A(1), refs[0] >= 0);
+    stack::keep();
+}
 
 void apply(const int32_t* refs) {
     Cell f = *A(0);

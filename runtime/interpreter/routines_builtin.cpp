@@ -16,6 +16,7 @@
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/routines.h"
 #include "runtime/interpreter/stack.h"
+#include "runtime/io/file_routines.h"
 #include "runtime/memory.h"
 #include "runtime/numeric.h"
 #include "runtime/platform/os.h"
@@ -166,6 +167,10 @@ void init_builtin() {
     add("gc-series-cycles", gc_series_cycles);
     add("gc-nodes-cycles", gc_nodes_cycles);
     add("not-done", not_done);
+    add("exists?", io::exists_q_routine);
+    add("create-dir", io::create_dir_routine);
+    add("get-current-dir", io::get_current_dir_routine);
+    add("set-current-dir", io::set_current_dir_routine);
 }
 
 }  // namespace kov::routines

@@ -45,6 +45,9 @@ TEST_F(InterpTest, Functions) {
         {"f: does [5] f", "5"},
         {"f: has [a] [a: 2 a] f", "2"},
         {"f: func [/a x /b y] [reduce [x y]] f/b/a 1 2", "[2 1]"},  // spec order for functions
+        // A refinement argument that calls a function leaves the later refinements unused.
+        {"g: func [x] [x] f: func [a /b c /d /e] [reduce [a b c d e]] f/b 1 g 2", "[1 true 2 false false]"},
+        {"g: func [x] [x] f: func [/b c /e] [reduce [b c e]] f/e/b g 2", "[true 2 true]"},
         {"f: func [a] [a] f", "error: script/no-arg"},
         {"f: func [a [integer!]] [a] f \"x\"", "error: script/expect-arg"},
         {"f: func [/a] [a] f/b", "error: script/no-refine"},

@@ -187,7 +187,7 @@ TEST_F(UrlFileTest, ActionsThatNeedInputOutput) {
         {"write http://a [post [] 1]", "error: script/invalid-arg"},
         {"write http://a [post [] \"d\"]", "error: internal/not-done"},
         {"open http://a", "error: internal/not-done"},
-        {"read %a", "error: internal/not-done"},
+        {"read %a", "error: access/cannot-open"},
         {"open %a", "error: script/expect-arg"},  // file! has no open
         {"sort http://b", "error: script/expect-arg"},
     });

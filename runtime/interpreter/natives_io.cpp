@@ -1,0 +1,238 @@
+// Natives that reach outside the evaluator: the environment (get-env, set-env), file sizes
+// (size?) and the lexer's front end (transcode).
+//
+// transcode checks and converts its arguments and hands the text to the lexer; a language
+// callback given with /trace is called through a C++ hook whose event mask comes from a block
+// of event words leading the callback's body ([open close error]); without one it gets every
+// event.
+//
+// Moving memory: every native here may allocate; arguments are read from the value stack,
+// which never moves.
+#include <string>
+
+#include "runtime/collector.h"
+#include "runtime/datatypes/binary.h"
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/function.h"
+#include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/unit_types.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/error.h"
+#include "runtime/datatypes/float.h"
+#include "runtime/interpreter/interp.h"
+#include "runtime/interpreter/natives.h"
+#include "runtime/interpreter/stack.h"
+#include "runtime/io/file_io.h"
+#include "runtime/lexer/lexer.h"
+#include "runtime/memory.h"
+#include "runtime/platform/os.h"
+#include "runtime/series_buffer.h"
+#include "runtime/words.h"
+
+namespace kov::natives {
+
+namespace {
+
+inline Cell* A(uint32_t k) { return stack::values.args + k; }
+
+// ---- the environment -----------------------------------------------------------------------------
+
+// The name of a variable: the text of a string-like value or the spelling of a word, as
+// UTF-8. False when it holds a NUL, which no variable name can.
+bool variable_name(const Cell& var, std::string& out) {
+    out.clear();
+    if (word::any_word_q(cell::type(var))) {
+        symbol::Spelling s = symbol::spelling(word::symbol_of(var));
+        out.assign(reinterpret_cast<const char*>(s.bytes), s.length);
+    } else if (!io::local_path(var, out)) {
+        return false;
+    }
+    return out.find('\0') == std::string::npos;
+}
+
+void get_env(const int32_t*) {
+    std::string name;
+    if (!variable_name(*A(0), name) || name.empty()) {
+        none::make_at(*A(0));
+        return;
+    }
+    long length = os::get_env(name.c_str(), nullptr, 0);
+    if (length < 0) {
+        none::make_at(*A(0));
+        return;
+    }
+    std::string value(static_cast<size_t>(length) + 1, '\0');
+    length = os::get_env(name.c_str(), value.data(), value.size());
+    if (length < 0) {  // removed in between
+        none::make_at(*A(0));
+        return;
+    }
+    value.resize(std::min<size_t>(static_cast<size_t>(length), value.size() - 1));
+    string::load(reinterpret_cast<const uint8_t*>(value.data()), value.size(), A(0), 0);
+}
+
+// A name the host refuses (empty, holding "=" or a NUL) raises script/invalid-arg instead of
+// passing as a change that never happened.
+void set_env(const int32_t*) {
+    std::string name;
+    bool ok = variable_name(*A(0), name);
+    if (ok) {
+        if (cell::is(*A(1), T_none)) {
+            ok = os::set_env(name.c_str(), nullptr);
+        } else {
+            std::string value;
+            ok = io::local_path(*A(1), value) && os::set_env(name.c_str(), value.c_str());
+        }
+    }
+    if (!ok) error::fire(err::script_invalid_arg, *A(0));
+    *A(0) = *A(1);
+}
+
+// ---- files ---------------------------------------------------------------------------------------
+
+// Sizes beyond integer! come back as a float!, the way stats answers large amounts.
+void size_q(const int32_t*) {
+    int64_t size = io::size_q(*A(0));
+    if (size < 0) none::make_at(*A(0));
+    else if (size <= 0x7FFFFFFF) integer::make_at(*A(0), static_cast<int32_t>(size));
+    else float_::make_at(*A(0), static_cast<double>(size));
+}
+
+// ---- transcode -----------------------------------------------------------------------------------
+
+struct EventName {
+    const Cell* word;
+    lexer::Event event;
+};
+const EventName event_names[] = {
+    {&words::loaded::prescan, lexer::ev_prescan}, {&words::loaded::scan, lexer::ev_scan},
+    {&words::loaded::load, lexer::ev_load},       {&words::loaded::open, lexer::ev_open},
+    {&words::loaded::close, lexer::ev_close},     {&words::loaded::error, lexer::ev_error},
+};
+
+// The events a language callback asks for: the event words of a block leading its body, or
+// every event when its body starts otherwise.
+uint32_t event_mask(const Cell& fn) {
+    const Cell& body = function::more(fn)[0];
+    if (!cell::is(body, T_block)) return lexer::all_events;
+    Cell b = body;
+    if (block::rs_length_q(b) < 1 || !cell::is(*block::rs_head(b), T_block)) return lexer::all_events;
+    Cell list = *block::rs_head(b);
+    uint32_t mask = 0;
+    int32_t n = block::rs_length_q(list);
+    for (int32_t i = 0; i < n; ++i) {
+        const Cell& w = *block::rs_abs_at(list, list.w1 + uint32_t(i));
+        if (!word::any_word_q(cell::type(w))) continue;
+        uint32_t sym = symbol::resolve(word::symbol_of(w));
+        for (const EventName& e : event_names) {
+            if (symbol::resolve(word::symbol_of(*e.word)) == sym) mask |= e.event;
+        }
+    }
+    return mask;
+}
+
+const Cell& event_word(lexer::Event event) {
+    for (const EventName& e : event_names) {
+        if (e.event == event) return *e.word;
+    }
+    return words::loaded::error;
+}
+
+// The hook between the lexer and a language callback: event, input, type, line and token
+// go in; an answer of none or false refuses the event. The input cell is the callback's own
+// argument, so a callback that moves it moves the scan.
+bool call_back(void* data, lexer::Event event, Cell& input, const Cell& type, int32_t line, const Cell& token) {
+    const lexer::Callback* cb = static_cast<const lexer::Callback*>(data);
+    stack::Mark mark;
+    Cell* args = stack::push(event_word(event));
+    stack::push(input);
+    stack::push(type);
+    integer::make_at(*stack::reserve(), line);
+    stack::push(token);
+    // The call's frame begins at the current top, its arguments in spec order; the input
+    // argument as the callback left it is read back from there, so that a callback that
+    // moves its input moves the scan. Only a position in the same series is taken.
+    Cell* frame = stack::values.top;
+    Cell answer = interp::apply_function(cb->value, args, 5);
+    if (stack::exiting()) return true;
+    if (cell::type(frame[1]) == cell::type(input) && frame[1].w2 == input.w2) input.w1 = frame[1].w1;
+    return !(cell::is(answer, T_none) || (cell::is(answer, T_logic) && answer.w1 == 0));
+}
+
+// /part as a count from the source's position: an integer as it is, or a position in a
+// series of the source's own type; never below 0.
+int64_t part_length(const Cell& src, const Cell& length) {
+    if (cell::is(length, T_integer)) {
+        int32_t n = integer::get(length);
+        return n < 0 ? 0 : n;
+    }
+    if (cell::type(length) != cell::type(src)) error::fire(err::script_not_same_type);
+    int64_t n = int64_t(length.w1) - int64_t(src.w1);
+    return n < 0 ? 0 : n;
+}
+
+void transcode(const int32_t* refs) {
+    bool next = given(refs, 0), one = given(refs, 1), prescan = given(refs, 2), scan = given(refs, 3);
+    Cell* src = A(0);
+    int64_t length = given(refs, 4) ? part_length(*src, *A(uint32_t(refs[4]))) : -1;
+
+    // A byte-order mark at the head of binary text is not part of the text.
+    if (cell::is(*src, T_binary)) {
+        uint32_t n = binary::length(*src);
+        const uint8_t* p = binary::head_pointer(*src);
+        if (n >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF && (length < 0 || length >= 3)) {
+            src->w1 += 3;
+            if (length > 0) length -= 3;
+        }
+    }
+
+    lexer::Callback callback;
+    if (given(refs, 6)) {
+        callback.fn = call_back;
+        callback.data = &callback;
+        callback.value = *A(uint32_t(refs[6]));
+        callback.mask = event_mask(callback.value);
+    }
+    lexer::Options options;
+    options.callback = given(refs, 6) ? &callback : nullptr;
+    options.one_value = next || one || prescan || scan;
+    options.load = !(prescan || scan);
+    if (given(refs, 5) && options.load && !next && !one) options.into = A(uint32_t(refs[5]));
+
+    Cell* out = stack::reserve();
+    int64_t consumed = 0;
+    uint32_t type = lexer::load(*out, *src, length, options, &consumed);
+    if (stack::exiting()) return;
+
+    if (!options.load) {
+        if (type == 0) none::make_at(*out);
+        else *out = Cell{T_datatype, type, 0, 0};
+    } else if (options.into) {
+        *out = *options.into;
+    }
+    if (next) {
+        Cell after = *src;
+        after.w1 = static_cast<uint32_t>(int64_t(src->w1) + consumed);
+        Cell* position = stack::push(after);
+        Cell* result = block::push_new(2);
+        *series::append_cell(result->w2) = *out;
+        *series::append_cell(result->w2) = *position;
+        *A(0) = *result;
+    } else {
+        *A(0) = *out;
+    }
+    stack::keep();
+}
+
+}  // namespace
+
+void init_io() {
+    register_entry(index::get_env, get_env);
+    register_entry(index::set_env, set_env);
+    register_entry(index::size_q, size_q);
+    register_entry(index::transcode, transcode);
+}
+
+}  // namespace kov::natives

@@ -1,0 +1,14 @@
+// The routines of the file layer that the boot definitions bind to words: exists?,
+// create-dir, get-current-dir and set-current-dir. Each takes its arguments from the argument
+// base and leaves its result there (routines.h); each may allocate.
+#pragma once
+#include "runtime/cell.h"
+
+namespace kov::io {
+
+void exists_q_routine(Cell* args, const Cell& data);
+void create_dir_routine(Cell* args, const Cell& data);
+void get_current_dir_routine(Cell* args, const Cell& data);
+void set_current_dir_routine(Cell* args, const Cell& data);
+
+}  // namespace kov::io

@@ -1,0 +1,129 @@
+// Files and directories through POSIX: open/read/write/lseek on descriptors, stat, mkdir,
+// unlink, rmdir, opendir. Interrupted calls are retried; nothing is buffered.
+#include "runtime/platform/files.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kov::os::files {
+
+int open(const char* path, uint32_t mode) {
+    int flags = O_CLOEXEC;
+    if (mode & for_read) flags |= O_RDONLY;
+    else flags |= O_WRONLY | O_CREAT | ((mode & keep_contents) ? 0 : O_TRUNC);
+    for (;;) {
+        int fd = ::open(path, flags, 0666);
+        if (fd < 0 && errno == EINTR) continue;
+        if (fd >= 0 && (mode & for_read)) {
+            // A directory opens for reading on Linux, but it has no bytes to give.
+            struct stat st;
+            if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+                ::close(fd);
+                return -1;
+            }
+        }
+        return fd;
+    }
+}
+
+void close(int fd) {
+    if (fd >= 0) ::close(fd);
+}
+
+int64_t size(int fd) {
+    struct stat st;
+    if (fstat(fd, &st) != 0) return -1;
+    return static_cast<int64_t>(st.st_size);
+}
+
+bool seek(int fd, int64_t offset) {
+    off_t r = offset < 0 ? lseek(fd, 0, SEEK_END) : lseek(fd, static_cast<off_t>(offset), SEEK_SET);
+    return r >= 0;
+}
+
+int64_t read(int fd, void* bytes, uint64_t count) {
+    auto p = static_cast<char*>(bytes);
+    uint64_t done = 0;
+    while (done < count) {
+        uint64_t chunk = std::min<uint64_t>(count - done, 1u << 30);
+        ssize_t n = ::read(fd, p + done, chunk);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (n == 0) break;
+        done += static_cast<uint64_t>(n);
+    }
+    return static_cast<int64_t>(done);
+}
+
+bool read_rest(int fd, std::vector<uint8_t>& out, uint64_t limit) {
+    uint8_t chunk[65536];
+    for (;;) {
+        ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (n == 0) return true;
+        if (out.size() + static_cast<uint64_t>(n) > limit) return false;
+        out.insert(out.end(), chunk, chunk + n);
+    }
+}
+
+bool write(int fd, const void* bytes, uint64_t count) {
+    auto p = static_cast<const char*>(bytes);
+    while (count > 0) {
+        ssize_t n = ::write(fd, p, std::min<uint64_t>(count, 1u << 30));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        p += n;
+        count -= static_cast<uint64_t>(n);
+    }
+    return true;
+}
+
+int64_t size_of(const char* path) {
+    struct stat st;
+    if (stat(path, &st) != 0 || S_ISDIR(st.st_mode)) return -1;
+    return static_cast<int64_t>(st.st_size);
+}
+
+bool exists(const char* path) {
+    struct stat st;
+    return stat(path, &st) == 0;
+}
+
+bool is_directory(const char* path) {
+    struct stat st;
+    return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool make_dir(const char* path) { return mkdir(path, 0777) == 0; }
+
+bool remove(const char* path, bool directory) { return (directory ? rmdir(path) : unlink(path)) == 0; }
+
+bool list(const char* path, std::vector<Entry>& out) {
+    DIR* dir = opendir(*path ? path : ".");
+    if (!dir) return false;
+    std::string base(*path ? path : ".");
+    if (base.back() != '/') base += '/';
+    while (dirent* e = readdir(dir)) {
+        if (!std::strcmp(e->d_name, ".") || !std::strcmp(e->d_name, "..")) continue;
+        bool is_dir = e->d_type == DT_DIR;
+        if (e->d_type == DT_UNKNOWN || e->d_type == DT_LNK) is_dir = is_directory((base + e->d_name).c_str());
+        out.push_back(Entry{e->d_name, is_dir});
+    }
+    closedir(dir);
+    std::sort(out.begin(), out.end(), [](const Entry& a, const Entry& b) { return a.name < b.name; });
+    return true;
+}
+
+}  // namespace kov::os::files

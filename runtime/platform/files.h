@@ -1,0 +1,50 @@
+// Files and directories of the host: POSIX calls on NUL-terminated UTF-8 paths. Nothing here
+// raises or touches Kov memory; every failure comes back as -1 or false, and the I/O layer
+// (runtime/io/file_io.cpp) turns it into the language's access errors.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kov::os::files {
+
+// How a file is opened for writing.
+enum Mode : uint32_t {
+    for_read = 1,
+    for_write = 2,       // created when missing, truncated
+    keep_contents = 4,   // with for_write: created when missing, not truncated
+};
+
+// A descriptor, or -1.
+int open(const char* path, uint32_t mode);
+void close(int fd);
+// The size in bytes of an open file, or -1.
+int64_t size(int fd);
+// Moves to an offset from the start (or to the end when offset < 0); false on failure.
+bool seek(int fd, int64_t offset);
+// Reads until count bytes or the end of the file: the bytes read, or -1.
+int64_t read(int fd, void* bytes, uint64_t count);
+// Reads everything from the current position on (for files that report no size); false on
+// failure or when more than `limit` bytes come (an endless device).
+bool read_rest(int fd, std::vector<uint8_t>& out, uint64_t limit);
+// Writes every byte; false on failure.
+bool write(int fd, const void* bytes, uint64_t count);
+
+// Size of the file at a path, or -1 when it cannot be opened or measured.
+int64_t size_of(const char* path);
+bool exists(const char* path);
+bool is_directory(const char* path);
+// Makes one directory (its parent must exist).
+bool make_dir(const char* path);
+// Removes a file, or an empty directory when `directory` is set.
+bool remove(const char* path, bool directory);
+
+struct Entry {
+    std::string name;
+    bool directory;
+};
+// The entries of a directory but "." and "..", sorted by name bytes; false when it cannot be
+// listed.
+bool list(const char* path, std::vector<Entry>& out);
+
+}  // namespace kov::os::files
