@@ -978,6 +978,9 @@ void console_init_routine(Cell* args, const Cell&) {
 }  // namespace
 
 void register_routines() {
+    static bool done = false;
+    if (done) return;
+    done = true;
     routines::add("_set-buffer-history", set_buffer_history_routine);
     routines::add("_read-input", read_input_routine);
     routines::add("_terminate-console", terminate_console_routine);

@@ -576,6 +576,7 @@ TEST_F(LineEditor, CompleteInputFindsGlobalWords) {
     EXPECT_EQ(complete("tail \"PROB\""), "[\"probe\" 6 1]");           // letter case is ignored
     EXPECT_EQ(complete("tail \"x: [appe\""), "[\"x: [append\" 11 1]");  // after a delimiter, the text before stays
     EXPECT_EQ(complete("at \"x: appe 1\" 8"), "[\"x: append 1\" 10 1]"); // and the text after the cursor
+    EXPECT_EQ(complete("tail \"x^-prob\""), "[\"x^-probe\" 8 1]");      // a Tab delimits too
     EXPECT_EQ(complete("tail \"print\""), "[]");                       // complete already
     EXPECT_EQ(complete("tail \"\""), "[]");
     EXPECT_EQ(complete("tail \"zz\""), "[]");
