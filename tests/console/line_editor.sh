@@ -2,8 +2,9 @@
 # Drives the line editor in a real terminal (a detached tmux pane) through the editor probe,
 # which echoes every line it reads as "got [line]":
 #   editing with the arrows, Home, End, Ctrl+A/E/K/D; history with Up and Down; a wide
-#   character typed at the last column of a row; Ctrl+C at the prompt; and the terminal's
-#   settings (stty -g) the same as before after Ctrl+C, SIGTERM and a processor fault.
+#   character typed at the last column of a row; Ctrl+C at the prompt; the terminal's
+#   settings (stty -g) the same as before after Ctrl+C, SIGTSTP, SIGTERM and a processor
+#   fault; raw mode back after the stopped editor is continued.
 # Piped input is checked first, without tmux.
 # Usage: line_editor.sh PATH-TO-kov-editor-probe. Exit 77 (skipped) when tmux is missing.
 set -eu
@@ -126,11 +127,27 @@ expect_line q
 shell_prompt || fail "the probe did not end after Ctrl+C"
 settings_unchanged "Ctrl+C"
 
+# Stopped, the shell gets the terminal as it was; continued, the editor takes it raw again.
+tty=$(tm display -p '#{pane_tty}')
+raw_now() { stty -a -F "$tty" | grep -q -- '-icanon'; }
+probe_pid() { pgrep -P "$(tm display -p '#{pane_pid}')" | head -n 1; }
 start_probe
+raw_now || fail "the terminal is not raw while the editor reads"
 tm send-keys -l ab
-shell_pid=$(tm display -p '#{pane_pid}')
-probe_pid=$(pgrep -P "$shell_pid" | head -n 1)
-[ -n "$probe_pid" ] && kill -TERM "$probe_pid"
+pid=$(probe_pid)
+[ -n "$pid" ] && kill -TSTP "$pid"
+shell_prompt || fail "no shell prompt after SIGTSTP"
+settings_unchanged "SIGTSTP"
+tm send-keys -l fg
+tm send-keys Enter
+wait_for raw_now || fail "raw mode did not come back after fg"
+tm send-keys -l c
+tm send-keys Enter
+expect_line abc
+
+tm send-keys -l ab
+pid=$(probe_pid)
+[ -n "$pid" ] && kill -TERM "$pid"
 shell_prompt || fail "the probe did not end on SIGTERM"
 settings_unchanged "SIGTERM"
 
