@@ -42,6 +42,7 @@ expect_line() {  # the probe echoed this line
 $(screen)"
 }
 start_probe() {
+    run clear  # so that the prompt waited for is the new probe's
     tm send-keys -l "'$probe'"
     tm send-keys Enter
     wait_for "screen | grep -q '^>> '" || { fail "no prompt from the probe"; screen; }
@@ -132,7 +133,7 @@ tty=$(tm display -p '#{pane_tty}')
 raw_now() { stty -a -F "$tty" | grep -q -- '-icanon'; }
 probe_pid() { pgrep -P "$(tm display -p '#{pane_pid}')" | head -n 1; }
 start_probe
-raw_now || fail "the terminal is not raw while the editor reads"
+wait_for raw_now || fail "the terminal is not raw while the editor reads"
 tm send-keys -l ab
 pid=$(probe_pid)
 [ -n "$pid" ] && kill -TSTP "$pid"
