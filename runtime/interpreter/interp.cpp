@@ -256,7 +256,7 @@ uint32_t fetch_and_run(const Cell& fn, Node code, uint32_t pos, uint32_t end, co
         if (item.tag != tag_arg) continue;
         ++fixed_seen;
         if (infix && fixed_seen == 1) {
-            stack::values.top++;  // the left operand is in place already
+            // the left operand is in place already
             check_type(stack::values.top[-1], item, name);
             continue;
         }
@@ -416,9 +416,10 @@ uint32_t call(const Cell& fn, Node code, uint32_t pos, uint32_t end, const Cell*
                                                                                          : word_of(stack::anon_symbol());
     stack::push_frame(cell::is(fn, T_function) ? stack::interp_function : stack::interp_native, &label);
     if (infix) {
-        // The left operand, produced just below, becomes the first argument.
+        // The left operand, produced just below, becomes the first argument; it stays below
+        // the top so that the collector sees it while the call is prepared.
         stack::values.args = stack::values.top - 1;
-        stack::values.top = stack::values.args;
+        stack::values.top = stack::values.args + 1;
     }
     pos = fetch_and_run(slot ? *slot : fn, code, pos, end, &label, path, path_pos, mode, infix);
     stack::unwind();
