@@ -711,8 +711,11 @@ uint32_t eval_path(const Cell& path_in, Node code, uint32_t pos, uint32_t end, b
         *prev = element;
         stack::values.top = el;  // drop the element cell
         if (!last && any_function(cell::type(r))) {
-            *parent = r;
-            return call(r, code, pos, end, &element, &path, i + 1, mode_code, false);
+            // The rest of the path is the function's refinements; its result replaces the
+            // cells pushed here.
+            Cell f = r;
+            stack::values.top = parent;
+            return call(f, code, pos, end, &element, &path, i + 1, mode_code, false);
         }
         if (last && !set && !get && any_function(cell::type(r))) {
             Cell f = r;
