@@ -6,6 +6,7 @@
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/typeset.h"
@@ -16,9 +17,11 @@
 #include "runtime/hashtable.h"
 #include "runtime/heap.h"
 #include "runtime/interpreter/actions.h"
+#include "runtime/interpreter/interp.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/lexer/lexer.h"
 #include "runtime/series_buffer.h"
+#include "runtime/words.h"
 
 namespace kov::block {
 
@@ -444,6 +447,14 @@ void index_make(Cell& b) {
 
 // ---- actions: making and text -------------------------------------------------------------------
 
+// An object's or a map's body: its keys as set-words, each followed by its value.
+Cell* body_of(const Cell& v) {
+    if (cell::is(v, T_map)) return map::body(v);
+    Cell* r = stack::push(v);
+    auto reflect = actions::lookup<actions::slot::reflect>(T_object);
+    return reflect(r, words::symbols::body);
+}
+
 Cell* make(Cell* proto, Cell* spec, uint32_t type) {
     uint32_t st = cell::type(*spec);
     Cell* r;
@@ -452,8 +463,10 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
         r = push_new(n < 1 ? 1 : n);
     } else if (is_any_block(st)) {
         r = clone(*spec, false, false);
-    } else if (st == T_object || st == T_map || st == T_vector) {
-        not_done();  // their bodies and elements come with their datatypes
+    } else if (st == T_object || st == T_map) {
+        r = body_of(*spec);
+    } else if (st == T_vector) {
+        not_done();  // the elements come with vector!
     } else {
         error::fire(err::script_bad_make_arg, datatype_cell(type), *spec);
     }
@@ -467,8 +480,10 @@ Cell* to(Cell* proto, Cell* spec, uint32_t type) {
     Cell* r;
     if (is_any_block(st)) {
         r = clone(*spec, false, false);
-    } else if (st == T_object || st == T_map || st == T_vector) {
-        not_done();
+    } else if (st == T_object || st == T_map) {
+        r = body_of(*spec);
+    } else if (st == T_vector) {
+        not_done();  // the elements come with vector!
     } else if (st == T_string) {
         r = stack::reserve();
         lexer::load(*r, *spec, -1, lexer::Options{}, nullptr);
@@ -964,6 +979,52 @@ int32_t compare_records(const void* a, const void* b, uintptr_t flags, uintptr_t
     return 0;
 }
 
+namespace {
+
+// A comparator function: its answer is true or a negative number when the first argument
+// goes first, 0 for equal, anything else for after.
+struct FunctionSort {
+    Cell fn;
+    uint32_t size;  // cells per record, handed over as a block when whole
+    bool whole;
+};
+
+int32_t function_answer(const Cell& r) {
+    switch (cell::type(r)) {
+    case T_logic: return r.w1 ? -1 : 1;
+    case T_integer: return actions::sign_of(integer::get(r));
+    case T_float_: {
+        double d = cell::get_double(r);
+        return d < 0 ? -1 : (d == 0 ? 0 : 1);
+    }
+    default: return 1;
+    }
+}
+
+int32_t compare_by_function(const void* a, const void* b, uintptr_t flags, uintptr_t option) {
+    if (stack::exiting()) return 0;  // a break or return out of the comparator: finish quickly
+    const FunctionSort& fs = *reinterpret_cast<const FunctionSort*>(option);
+    auto x = static_cast<const Cell*>(a);
+    auto y = static_cast<const Cell*>(b);
+    if (flags & sort_reverse) std::swap(x, y);
+    stack::Mark mark;
+    Cell args[2];
+    const Cell* records[2] = {x, y};
+    for (int k = 0; k < 2; ++k) {
+        if (fs.whole) {
+            // The records lie in the sort's own copy, which never moves.
+            Cell* r = push_new(fs.size);
+            for (uint32_t i = 0; i < fs.size; ++i) rs_append(*r, records[k][i]);
+            args[k] = *r;
+        } else {
+            args[k] = records[k][flags >> 2];
+        }
+    }
+    return function_answer(interp::apply_function(fs.fn, args, 2));
+}
+
+}  // namespace
+
 void sort_records(const Cell& b, uint32_t records, uint32_t size, bool stable, uintptr_t flags, uintptr_t option,
                   sort::Compare compare) {
     if (records < 2 || size < 1) return;
@@ -1024,6 +1085,7 @@ Cell* sort(Cell* s, const SortArgs& a) {
     }
     int32_t op = a.case_ ? actions::sort_order_case : actions::sort_order;
     uintptr_t flags = a.reverse ? sort_reverse : 0;
+    std::optional<FunctionSort> function_sort;
     if (a.compare) {
         if (cell::is(*a.compare, T_integer)) {
             if (!a.skip || a.all) error::fire(err::script_bad_refines);
@@ -1031,7 +1093,7 @@ Cell* sort(Cell* s, const SortArgs& a) {
             if (offset < 1 || offset > size) error::fire(err::script_out_of_range, *a.compare);
             flags |= uintptr_t(offset - 1) << 2;
         } else if (cell::is(*a.compare, T_function)) {
-            not_done();  // calling a function from a sort needs the interpreter
+            function_sort.emplace(FunctionSort{*a.compare, static_cast<uint32_t>(size), a.all});
         } else {
             bad_refine("compare", *a.compare);
         }
@@ -1042,8 +1104,14 @@ Cell* sort(Cell* s, const SortArgs& a) {
     // Only whole records that still exist are sorted.
     int64_t available = rest_of(*s);
     if (count > available) count = available;
-    sort_records(*s, static_cast<uint32_t>(count / size), static_cast<uint32_t>(size), a.stable, flags,
-                 static_cast<uintptr_t>(op), compare_records);
+    if (function_sort) {
+        collector::Root keep_fn(function_sort->fn);
+        sort_records(*s, static_cast<uint32_t>(count / size), static_cast<uint32_t>(size), a.stable, flags,
+                     reinterpret_cast<uintptr_t>(&*function_sort), compare_by_function);
+    } else {
+        sort_records(*s, static_cast<uint32_t>(count / size), static_cast<uint32_t>(size), a.stable, flags,
+                     static_cast<uintptr_t>(op), compare_records);
+    }
     index_rebuild(*s);
     if (owned) series::report(*s, Change::sorted, none::value, static_cast<int32_t>(clipped(*s)), 0);
     return s;

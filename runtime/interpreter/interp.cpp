@@ -256,7 +256,7 @@ uint32_t fetch_and_run(const Cell& fn, Node code, uint32_t pos, uint32_t end, co
         if (item.tag != tag_arg) continue;
         ++fixed_seen;
         if (infix && fixed_seen == 1) {
-            stack::values.top++;  // the left operand is in place already
+            // the left operand is in place already
             check_type(stack::values.top[-1], item, name);
             continue;
         }
@@ -416,9 +416,10 @@ uint32_t call(const Cell& fn, Node code, uint32_t pos, uint32_t end, const Cell*
                                                                                          : word_of(stack::anon_symbol());
     stack::push_frame(cell::is(fn, T_function) ? stack::interp_function : stack::interp_native, &label);
     if (infix) {
-        // The left operand, produced just below, becomes the first argument.
+        // The left operand, produced just below, becomes the first argument; it stays below
+        // the top so that the collector sees it while the call is prepared.
         stack::values.args = stack::values.top - 1;
-        stack::values.top = stack::values.args;
+        stack::values.top = stack::values.args + 1;
     }
     pos = fetch_and_run(slot ? *slot : fn, code, pos, end, &label, path, path_pos, mode, infix);
     stack::unwind();
@@ -710,8 +711,11 @@ uint32_t eval_path(const Cell& path_in, Node code, uint32_t pos, uint32_t end, b
         *prev = element;
         stack::values.top = el;  // drop the element cell
         if (!last && any_function(cell::type(r))) {
-            *parent = r;
-            return call(r, code, pos, end, &element, &path, i + 1, mode_code, false);
+            // The rest of the path is the function's refinements; its result replaces the
+            // cells pushed here.
+            Cell f = r;
+            stack::values.top = parent;
+            return call(f, code, pos, end, &element, &path, i + 1, mode_code, false);
         }
         if (last && !set && !get && any_function(cell::type(r))) {
             Cell f = r;

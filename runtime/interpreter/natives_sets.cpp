@@ -7,6 +7,7 @@
 //
 // Moving memory: the block operation allocates its result on the value stack; the argument
 // cells stay on the value stack throughout, so nothing here holds a buffer address.
+#include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/date.h"
 #include "runtime/datatypes/string.h"
@@ -69,8 +70,8 @@ void set_operation(const int32_t* refs, int32_t op) {
         return;
     }
     case T_bitset:
-        // The set operations of bitsets belong to that datatype.
-        error::fire(err::internal_not_done);
+        *A(0) = *bitset::do_set_op(A(0), unique ? A(0) : A(1), op);
+        return;
     default:
         fire_expect_arg(*A(0), first_arg);
     }
@@ -83,9 +84,8 @@ void difference(const int32_t* refs) { set_operation(refs, block::op_difference)
 void exclude(const int32_t* refs) { set_operation(refs, block::op_exclude); }
 
 void complement_q(const int32_t*) {
-    // The complemented flag lives in a bitset's buffer, which that datatype defines.
-    if (cell::is(*A(0), T_bitset)) error::fire(err::internal_not_done);
-    fire_expect_arg(*A(0), "bits");
+    if (!cell::is(*A(0), T_bitset)) fire_expect_arg(*A(0), "bits");
+    logic::make_at(*A(0), bitset::complement_q(*A(0)));
 }
 
 }  // namespace

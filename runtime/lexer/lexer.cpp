@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "runtime/collector.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/error.h"
@@ -293,6 +294,14 @@ void close_level(State& st, uint32_t expected, bool internal, const uint8_t* clo
     Cell& marker = g.cells[m];
     uint32_t back = marker.w1;
     marker = Cell{(marker.header & cell::new_line) | closing, 0, node, 0};
+    if (closing == T_map && st.load) {
+        // A map gets its key table once, here, rather than at every use.
+        uint32_t line = marker.header & cell::new_line;
+        Cell made{T_none, 0, 0, 0};
+        map::make_at(made, node, n);
+        made.header |= line;
+        g.cells[m] = made;
+    }
     st.head = m - back;
     st.tail = m + 1;
     st.type = static_cast<int32_t>(closing);

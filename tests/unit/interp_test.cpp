@@ -154,6 +154,9 @@ TEST_F(InterpTest, ObjectsAndPaths) {
         {"o: make object! [a: 1 b: 2] o/a + o/b", "3"},
         {"o: make object! [a: 1] o/a: 5 o/a", "5"},
         {"o: make object! [a: make object! [b: 7]] o/a/b", "7"},
+        // A function reached through a path takes the rest of the path as refinements.
+        {"o: make object! [f: func [x /r] [either r [x * 2] [x]]] o/f/r 2", "4"},
+        {"o: make object! [f: func [x /r] [either r [x * 2] [x]]] reduce [o/f/r 2 o/f 3]", "[4 3]"},
         {"o: make object! [a: 1 f: func [] [a * 2]] o/f", "2"},
         {"o: make object! [x: 1] p: make o [x: 2] o/x + p/x", "3"},
         {"log: [] o: make object! [a: 1 on-change*: func [w o n] [append log reduce [w o n]]] o/a: 2 log", "[a 1 2]"},

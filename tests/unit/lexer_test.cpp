@@ -673,7 +673,7 @@ TEST_F(LexerTest, BlocksParensMaps) {
 
     Cell m = one("#[a 1 \"k\" [v] 2 3]");
     ASSERT_EQ(type_of(m), T_map);
-    EXPECT_EQ(m.w3, 0u);
+    EXPECT_NE(m.w3, 0u);  // the key table is made when the map is loaded
     EXPECT_EQ(cells_of(m).size(), 6u);
     EXPECT_EQ(cells_of(one("#[]")).size(), 0u);
     EXPECT_EQ(error_text("#[a 1 b]"), "invalid: (line 1) map! #[a 1 b]");

@@ -34,6 +34,11 @@ TEST_F(NativesSets, Blocks) {
         {"exclude \"abc\" \"B\"", "\"ac\""},
         {"exclude/case \"abc\" \"B\"", "\"abc\""},
         {"unique \"aabca\"", "\"abc\""},
+        // Bitsets combine bit by bit.
+        {"b: union make bitset! \"ab\" make bitset! \"bc\" reduce [find b #\"a\" find b #\"c\" find b #\"d\"]", "[true true none]"},
+        {"b: exclude make bitset! \"ab\" make bitset! \"b\" reduce [find b #\"a\" find b #\"b\"]", "[true none]"},
+        {"complement? complement make bitset! \"a\"", "true"},
+        {"complement? make bitset! \"a\"", "false"},
     };
     for (const auto& c : cases) EXPECT_EQ(show(c.source), c.expected) << c.source;
 }
