@@ -1,5 +1,7 @@
 #include "runtime/interpreter/routines.h"
 
+#include "console/line_editor.h"
+
 #include <cstring>
 #include <vector>
 
@@ -103,6 +105,7 @@ void init_system();
 void init() {
     init_builtin();
     init_system();
+    terminal::register_routines();
 }
 
 }  // namespace kov::routines
