@@ -109,8 +109,10 @@ void run_definitions(const Source* sources, std::size_t count) {
     set_datatype_words();
     collector::enable(true);
     routines::allow_make = true;
+    function::making_compiled = true;
     for (std::size_t i = 0; i < count; ++i) run_source(sources[i].text, sources[i].size, sources[i].name);
     routines::allow_make = false;
+    function::making_compiled = false;
 }
 
 void evaluate(const char* text) {

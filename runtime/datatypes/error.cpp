@@ -6,6 +6,7 @@
 #include "runtime/cycles.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/function.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/registry.h"
@@ -192,13 +193,36 @@ Cell value_of(const Error& e) {
     return v;
 }
 
+namespace {
+
+// `system/state/stack-trace`: above 1, every call is listed; otherwise only the calls of the
+// user's function! values, so that natives, actions and the system's own functions do not
+// crowd the report.
+int32_t stack_trace_level() {
+    Cell sys = *context::get(context::get_or_add_global(symbol::make("system")));
+    if (!cell::is(sys, T_object)) return 1;
+    const Cell* state = object::select_word(sys, word::cell_of(T_word, symbol::make("state")));
+    if (!state || !cell::is(*state, T_object)) return 1;
+    const Cell* level = object::select_word(*state, word::cell_of(T_word, symbol::make("stack-trace")));
+    return level && cell::is(*level, T_integer) && integer::get(*level) > 0 ? integer::get(*level) : 1;
+}
+
+}  // namespace
+
 void capture_stack(Cell& value, const Error& e) {
     if (!cell::is(*field(value, f_stack), T_integer)) return;
+    int32_t level = stack_trace_level();
     Cell list{};
-    block::make_at(list, static_cast<int32_t>(e.call_count ? e.call_count : 1));
+    block::make_at(list, 20);
     collector::Root keep(list);
-    for (uint32_t i = e.call_count; i-- > 0;)
-        block::rs_append(list, Cell{T_word, e.call_contexts[i], e.calls[i], 0xFFFFFFFFu});
+    for (uint32_t i = e.call_count; i-- > 0;) {
+        Cell w{T_word, e.call_contexts[i], e.calls[i], 0xFFFFFFFFu};
+        if (level <= 1) {
+            const Cell* v = context::get_any(e.calls[i], e.call_contexts[i]);
+            if (!v || !cell::is(*v, T_function) || function::compiled_q(*v)) continue;
+        }
+        block::rs_append(list, w);
+    }
     set_field(value, f_stack, list);
 }
 

@@ -142,7 +142,10 @@ uint32_t validate(const Cell& spec) {
     return flags;
 }
 
+bool making_compiled = false;
+
 Cell* make_at(const Cell& spec_in, const Cell* body_in, memory::Node context, uint32_t extra, uint32_t flags) {
+    if (making_compiled) flags |= flag_compiled;
     Cell spec = spec_in;
     collector::Root keep_spec(spec);
     Cell body = body_in ? *body_in : none::value;

@@ -22,6 +22,11 @@ constexpr uint32_t flag_trace = 0x400;
 constexpr uint32_t flag_no_trace = 0x200;
 constexpr uint32_t flag_compiled = 0x800;
 
+// True while the boot definitions run: every function made then is the system's own and is
+// marked compiled (left out of error call traces, which show the user's code).
+extern bool making_compiled;
+inline bool compiled_q(const Cell& fn) { return (fn.header & flag_compiled) != 0; }
+
 // Checks a spec block; gives its attribute flags or raises script/bad-func-def (and
 // invalid-type-spec, dup-vars, no-value for its type blocks and words).
 uint32_t validate(const Cell& spec);
