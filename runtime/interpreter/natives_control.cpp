@@ -507,6 +507,7 @@ void catch_(const int32_t* refs) {
     }
     *A(0) = stack::pending.value;
     stack::pending.code = stack::no_exit;
+    stack::throw_caught();
 }
 
 void try_(const int32_t* refs) {

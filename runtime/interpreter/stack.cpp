@@ -200,6 +200,9 @@ void throw_catch(const Cell& value, const Cell* name) {
     error::fire(err::throw_throw, v);
 }
 
+// A caught throw is over: a later error must not be reported from where it was thrown.
+void throw_caught() { throw_origin = 0; }
+
 // ---- reports ------------------------------------------------------------------------------------
 
 void set_hidden_symbols(uint32_t body, uint32_t anon) {

@@ -179,6 +179,8 @@ void throw_loop(bool has_value, const Cell* value, bool is_continue);
 void throw_return(bool has_value, const Cell* value);
 // throw: the innermost catch frame; otherwise throw/throw with the value.
 void throw_catch(const Cell& value, const Cell* name);
+// A catch has stopped the throw (the frame it came from no longer names later errors).
+void throw_caught();
 
 // ---- reports ------------------------------------------------------------------------------------
 // Symbols of the hidden labels (frames that reports skip); set when the symbols exist.

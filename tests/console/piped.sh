@@ -21,7 +21,8 @@ touch "$dir/input" "$dir/expected" "$dir/args"
 expected_status=$(cat "$dir/status" 2>/dev/null || echo 0)
 cd "$(dirname "$case_file")" || exit 1
 # shellcheck disable=SC2046
-HOME="$dir" "$kov" $(cat "$dir/args") < "$dir/input" > "$dir/output" 2>&1
+eval "set -- $(cat "$dir/args")"
+HOME="$dir" "$kov" "$@" < "$dir/input" > "$dir/output" 2>&1
 status=$?
 if ! cmp -s "$dir/expected" "$dir/output"; then
   echo "--- output differs from the case ($case_file):"
