@@ -74,6 +74,8 @@ bool error_id(uint32_t code, err::Id& id) {
     return false;
 }
 
+bool same_spec(Node a, Node b, uint32_t depth);
+
 // Where a record's value goes: cell `index` of the cell series `node`. For a function's spec
 // (spec_of set), only the spec's node is stored, into that cell's w2 (when node is not 0) and
 // into the w2 of the function in the self cell of the context spec_of.
@@ -212,7 +214,7 @@ private:
     }
 
     uint32_t symbol();
-    Cell resolve();
+    Cell resolve(bool header_read = false);
     Cell adopt(uint32_t type, const Cell& found, uint32_t index);
     Node context_of_holder(const Cell& holder);
     void check_index(Node ctx, int32_t index);
@@ -290,13 +292,14 @@ uint32_t Reader::symbol() {
 
 // Follows a path of positions from the cells this load appended to the target, and gives the
 // cell it names. A function (or a word of a function's context) takes one position to choose
-// its spec (0) or its body (1).
-Cell Reader::resolve() {
+// its spec (0) or its body (1). The fixed encoding writes a path as a record of its own, whose
+// header a reference standing alone has had read already.
+Cell Reader::resolve(bool header_read) {
     uint32_t n;
     if (compact_) {
         n = varint();
     } else {
-        if (u32() != fx_reference) fail();
+        if (!header_read && u32() != fx_reference) fail();
         n = u32();
     }
     if (n < 1 || n > max_path || n > left() / (compact_ ? 1 : 4)) fail();
@@ -430,7 +433,7 @@ bool Reader::value(const Dest& d, bool top, uint32_t expect) {
         lone_context(h, d);
         break;
     case fx_reference: {
-        Cell c = resolve();
+        Cell c = resolve(true);
         c.header = (c.header & ~cell::new_line) | (h.new_line ? cell::new_line : 0);
         put(d, c);
         break;
@@ -732,13 +735,22 @@ void Reader::publish(const Dest& d, Binding* binding, const Cell& value, Node ct
 
 // ---- natives, actions, ops --------------------------------------------------------------------------
 
-// The spec block is read into the native's own place, then the native replaces it.
+// The spec block is read into the native's own place, then the native replaces it. A native
+// trusts its spec's argument types, so data from outside must carry the very spec of the
+// native it names (the one its word holds now).
 void Reader::native(const Head& h, const Dest& d) {
     uint32_t index = field();
     uint32_t limit = h.id == T_native ? natives::count : actions::slot_count;
     if (index < 1 || index > limit) fail();
     value(d, false, T_block);
     Cell spec = *at(d);
+    if (!boot_) {
+        const char* name = h.id == T_native ? natives::words[index] : actions::words[index - 1];
+        uint32_t sym = name ? symbol::find(reinterpret_cast<const uint8_t*>(name), uint32_t(std::strlen(name))) : 0;
+        const Cell* live = sym ? context::get_any(sym, context::global()) : nullptr;
+        if (!live || !cell::is(*live, h.id) || live->w1 != index) fail();
+        if (!same_spec(spec.w2, live->w2, 0)) fail();
+    }
     stack::Mark mark;
     Cell c = *native::make(spec, index, h.id);
     c.header |= h.new_line ? cell::new_line : 0;
@@ -954,6 +966,36 @@ void Reader::check_function(Node ctx) {
         if (static_cast<uint32_t>(found) == next) ++next;
     }
     if (next != context::word_count(ctx)) fail();
+}
+
+// Two spec blocks alike cell for cell: words by symbol, text by characters, blocks in depth,
+// anything else by its payload.
+bool same_spec(Node a, Node b, uint32_t depth) {
+    if (a == b) return true;
+    uint32_t n = cell_count(a);
+    if (n != cell_count(b) || depth > max_depth) return false;
+    for (uint32_t i = 0; i < n; ++i) {
+        Cell x = cells_of(a)[i], y = cells_of(b)[i];
+        uint32_t t = cell::type(x);
+        if (t != cell::type(y)) return false;
+        if (block_family(t)) {
+            if (x.w1 != y.w1 || !same_spec(x.w2, y.w2, depth + 1)) return false;
+        } else if (text_family(t)) {
+            memory::Buffer* bx = memory::buffer(x.w2);
+            memory::Buffer* by = memory::buffer(y.w2);
+            uint32_t ux = bx->unit(), uy = by->unit();
+            uint32_t length = bx->used() / ux;
+            if (x.w1 != y.w1 || length != by->used() / uy) return false;
+            for (uint32_t k = 0; k < length; ++k)
+                if (unicode::char_at(bx->head_ptr() + k * ux, ux) != unicode::char_at(by->head_ptr() + k * uy, uy))
+                    return false;
+        } else if (word_type(t) || t == T_issue) {
+            if (x.w2 != y.w2) return false;
+        } else if (x.w1 != y.w1 || x.w2 != y.w2 || x.w3 != y.w3) {
+            return false;
+        }
+    }
+    return true;
 }
 
 [[noreturn]] void invalid(const Cell& data) { error::fire(err::script_invalid_data, data); }

@@ -118,7 +118,6 @@ inline bool block_family(uint32_t t) {
 inline bool text_family(uint32_t t) {
     return t == T_string || t == T_file || t == T_url || t == T_tag || t == T_email || t == T_ref;
 }
-inline bool word_type(uint32_t t) { return t >= T_word && t <= T_refinement; }
 
 [[noreturn]] void no_codec(const Cell& value) { error::fire(err::access_no_codec, value); }
 

@@ -343,6 +343,17 @@ TEST_F(Kovbin, WritersRefuseWhatCannotBeRead) {
     EXPECT_EQ(encoded(*v, true), encoded(*v, true));
 }
 
+// A reference standing alone (which only boot image tools write) copies the cell it names.
+TEST_F(Kovbin, StandaloneReferencesCopyTheCellTheyName) {
+    stack::Mark mark;
+    Bytes compact = compact_blob({0x05, 0x02, 0x87, 0xFF, 0x02, 0x00, 0x00});
+    Bytes fixed = concat({{'K', 'O', 'V', 'B', 'I', 'N', 2, 0}, le32(1), le32(36), le32(5), le32(0), le32(2),
+                          le32(11), le32(7), le32(255), le32(2), le32(0), le32(0)});
+    Bytes expected = encoded(*scan("7 7"), true);
+    EXPECT_EQ(encoded(*decoded(compact), true), expected);
+    EXPECT_EQ(encoded(*decoded(fixed), true), expected);
+}
+
 // ---- corrupt blobs ---------------------------------------------------------------------------------
 
 TEST_F(Kovbin, CorruptBlobsRaise) {
@@ -407,6 +418,8 @@ TEST_F(Kovbin, CorruptBlobsRaise) {
          compact_blob({0x60, 0x00, 0x80, 0x80, 0x04, 0x01, 0x0E, 0x02, 0x00}), kb},
         {"error code not in the catalogue", compact_blob({0x22, 0x80, 0x08, 0x03, 0x03, 0x03, 0x03, 0x03, 0x03}), kb},
         {"owner record of a block", compact_blob({0x4F, 0x00, 0x00, 0x05, 0x00}, {"a"}), kb},
+        // `if` (native 1) with a spec that lets any value through as its block.
+        {"native with another spec", compact_blob({0x15, 0x01, 0x05, 0x02, 0x0F, 0x00, 0x0F, 0x01}, {"cond", "then-blk"}), kb},
         {"routine!", compact_blob({0x1D}), "access/no-codec"},
         {"port!", compact_blob({0x30}), "access/no-codec"},
     };
