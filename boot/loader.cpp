@@ -1,5 +1,12 @@
 #include "boot/loader.h"
 
+#include <fstream>
+#include <sstream>
+
+#include "boot/sources.h"
+#include "runtime/console_output.h"
+#include "runtime/datatypes/error.h"
+
 #include "runtime/collector.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/function.h"
@@ -11,6 +18,7 @@
 #include "runtime/interpreter/interp.h"
 #include "runtime/interpreter/routines.h"
 #include "runtime/interpreter/stack.h"
+#include "runtime/runtime.h"
 #include "runtime/lexer/lexer.h"
 
 namespace kov::boot {
@@ -23,25 +31,11 @@ bool is_word(const Cell& c, const char* spelling) {
     return cell::is(c, T_word) && symbol::resolve(c.w2) == symbol::resolve(symbol::make(spelling));
 }
 
-// `name: make routine! [spec entry-name data]`: a routine of a registered C++ entry. The data
-// is a datatype word (looked up now) or a lit-word (kept as a word).
+// `name: make routine! [spec entry-name data]`.
 bool routine_definition(memory::Node code, uint32_t i, const Cell& spec) {
-    memory::Node n = spec.w2;
-    uint32_t count = interp::tail_index(n);
-    if (count < 2 || !cell::is(at(n, 0), T_block) || !cell::is(at(n, 1), T_word)) return false;
-    symbol::Spelling sp = symbol::spelling(at(n, 1).w2);
-    uint32_t index = routines::find(reinterpret_cast<const char*>(sp.bytes), sp.length);
-    Cell name = at(code, i);
-    if (!index) error::fire(err::internal_routines, name);
-    Cell data = none::value;
-    if (count > 2) {
-        data = at(n, 2);
-        if (cell::is(data, T_word)) data = *context::get(data);
-        else if (cell::is(data, T_lit_word)) cell::set_type(data, T_word);
-    }
     stack::Mark mark;
-    Cell spec_block = at(n, 0);
-    Cell* value = routines::make(spec_block, index, data);
+    Cell name = at(code, i);
+    Cell* value = routines::make_from(spec);
     context::set(name, *value);
     return true;
 }
@@ -109,6 +103,57 @@ void run_source(const uint8_t* text, std::size_t length, const char* name) {
         stack::leave_frame();
         i = j;
     }
+}
+
+void run_definitions(const Source* sources, std::size_t count) {
+    set_datatype_words();
+    collector::enable(true);
+    routines::allow_make = true;
+    for (std::size_t i = 0; i < count; ++i) run_source(sources[i].text, sources[i].size, sources[i].name);
+    routines::allow_make = false;
+}
+
+void evaluate(const char* text) {
+    std::size_t n = 0;
+    while (text[n]) ++n;
+    run_source(reinterpret_cast<const uint8_t*>(text), n, "evaluate");
+}
+
+void print_error(const Error& e) {
+    stack::Mark mark;
+    Cell value = error::value_of(e);
+    collector::Root keep(value);
+    Cell* report = error::form_report(value);
+    print_hooks::print(*report, true);
+}
+
+// ---- sources from a source tree -------------------------------------------------------------------
+
+std::vector<Source> SourceFiles::list() const {
+    std::vector<Source> out;
+    for (std::size_t i = 0; i < names.size(); ++i)
+        out.push_back({names[i].c_str(), reinterpret_cast<const uint8_t*>(texts[i].data()), texts[i].size()});
+    return out;
+}
+
+SourceFiles read_tree(const char* root) {
+    SourceFiles files;
+    std::ifstream manifest(std::string(root) + "/boot/manifest.txt");
+    std::string line;
+    while (std::getline(manifest, line)) {
+        while (!line.empty() && (line.back() == ' ' || line.back() == '\r')) line.pop_back();
+        if (line.empty() || line[0] == '#') continue;
+        std::ifstream in(std::string(root) + "/" + line, std::ios::binary);
+        if (!in) {
+            runtime::print_line({"*** Boot Error: missing boot source ", line.c_str()});
+            runtime::exit_with(1);
+        }
+        std::stringstream ss;
+        ss << in.rdbuf();
+        files.names.push_back(line);
+        files.texts.push_back(ss.str());
+    }
+    return files;
 }
 
 }  // namespace kov::boot

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/error.h"
 
 namespace kov::boot {
 
@@ -14,5 +15,14 @@ namespace kov::boot {
 void set_datatype_words();
 // Loads and runs one source text (a script whose header is skipped).
 void run_source(const uint8_t* text, std::size_t length, const char* name);
+
+struct Source;  // boot/sources.h
+// The boot definitions: the datatype words, then each source in order, with routines
+// allowed to be made. The collector runs from the first definition on.
+void run_definitions(const Source* sources, std::size_t count);
+// Evaluates source text in the global context; gives nothing (the result is dropped).
+void evaluate(const char* text);
+// Prints the report of a caught error as the console does.
+void print_error(const Error& e);
 
 }  // namespace kov::boot

@@ -1,23 +1,31 @@
 #include "boot/start.h"
 
+
 #include "runtime/collector.h"
 #include "runtime/console_output.h"
+#include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/email.h"
 #include "runtime/datatypes/error.h"
+#include "runtime/datatypes/file.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/issue.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/paren.h"
 #include "runtime/datatypes/path.h"
+#include "runtime/datatypes/ref.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/tag.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/unit_types.h"
+#include "runtime/datatypes/url.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
 #include "runtime/handles.h"
@@ -47,6 +55,7 @@ void register_datatypes() {
     series::init();
     block::init();
     string::init();
+    binary::init();
     integer::init();
     symbol::init();
     context::init();
@@ -60,11 +69,17 @@ void register_datatypes() {
     get_path::init();
     function::init();
     paren::init();
+    issue::init();
+    url::init();
+    file::init();
     object::init();
     float_::init();
     typeset::init();
     error::init();
     percent::init();
+    tag::init();
+    email::init();
+    ref::init();
     datatype::register_remaining();
 }
 }  // namespace
@@ -99,30 +114,6 @@ void init_runtime() {
     slotpool::init();
     collector::init();
     error::init_catalog();
-}
-
-namespace {
-
-int evaluate(void*) {
-    os::note_stack_bounds(stack_reserve);
-    // The outermost catch frame: whatever reaches it ends the process.
-    try {
-        init_runtime();
-    } catch (const runtime::Throw& t) {
-        runtime::quit_handler(t.code);
-    } catch (const Error& e) {
-        runtime::print_line({"*** Error during start-up: ", err::category_words[err::defs[e.id].category], "/",
-                             e.what()});
-        runtime::exit_with(1);
-    }
-    runtime::quit(0, 0);
-}
-
-}  // namespace
-
-int main(int argc, char** argv) {
-    runtime::init_process(argc, argv);
-    return os::run_on_large_stack(stack_size, evaluate, nullptr);
 }
 
 }  // namespace kov::boot

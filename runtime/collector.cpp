@@ -145,7 +145,9 @@ void mark_block(Node node) {
 }
 
 void mark_cell(const Cell& c) {
-    datatype::MarkFn fn = datatype::types[cell::type(c)].mark;
+    uint32_t t = cell::type(c);
+    if (t >= actions::max_types) return;  // no type refers to anything there
+    datatype::MarkFn fn = datatype::types[t].mark;
     if (fn) fn(c);
 }
 

@@ -8,7 +8,7 @@
 //
 // Usage: kov-bootgen <output.cpp> <source root> <manifest>
 // Manifest: one path per line, relative to the source root; blank lines and lines starting
-// with ";" are skipped. Any failure prints a message and exits with status 1.
+// with "#" are skipped. Any failure prints a message and exits with status 1.
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -45,7 +45,7 @@ std::vector<std::string> manifest_entries(const std::string& text) {
     while (std::getline(lines, line)) {
         size_t b = line.find_first_not_of(" \t\r");
         size_t e = line.find_last_not_of(" \t\r");
-        if (b == std::string::npos || line[b] == ';') continue;
+        if (b == std::string::npos || line[b] == '#') continue;
         entries.push_back(line.substr(b, e - b + 1));
     }
     return entries;

@@ -28,31 +28,6 @@ bool in_range(int64_t v) { return v >= 0 && v <= max_code_point; }
 
 }  // namespace
 
-void mold_char(Cell& out, int32_t cp, bool all) {
-    char text[16] = {'^', 0, 0};
-    if (cp == 30 || (cp >= 128 && cp <= 159) || (cp > 127 && all)) {
-        char hex[9];
-        const char* digits = string::to_hex(cp, true, hex);
-        text[1] = '(';
-        int n = 2;
-        while (*digits) text[n++] = *digits++;
-        text[n++] = ')';
-        text[n] = '\0';
-    } else if (cp < 32) {
-        // 0 to 31 as the caret and the character 64 places up ("^@", "^A" ... "^_"), except
-        // the tab and the line feed.
-        text[1] = cp == 9 ? '-' : cp == 10 ? '/' : static_cast<char>('@' + cp);
-    } else if (cp == '"' || cp == '^') {
-        text[1] = static_cast<char>(cp);
-    } else if (cp == 127) {
-        text[1] = '~';
-    } else {
-        string::append_char(out.w2, cp);
-        return;
-    }
-    string::concatenate_literal(out, text);
-}
-
 Cell* math(Cell* a, Cell* b, int32_t op) {
     int32_t n = 0;
     switch (cell::type(*b)) {
@@ -123,7 +98,7 @@ int32_t form(Cell* value, Cell* buffer, Cell*, int32_t part) {
 
 int32_t mold(Cell* value, Cell* buffer, bool, bool all, bool, Cell*, int32_t part, int32_t) {
     string::concatenate_literal(*buffer, "#\"");
-    mold_char(*buffer, get(*value), all);
+    string::mold_char(*buffer, get(*value), all);
     string::concatenate_literal(*buffer, "\"");
     return part - 4;
 }

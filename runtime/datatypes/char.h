@@ -4,7 +4,8 @@
 //
 // Cell: w2 the code point.
 //
-// The constructors that append to a block, form, mold and `mold_char` may move memory.
+// The constructors that append to a block, form and mold may move memory. A character's molded
+// text comes from string::mold_char, which strings and vectors share.
 #pragma once
 #include <cstdint>
 
@@ -24,11 +25,6 @@ inline Cell make(int32_t cp) { return Cell{T_char_, 0, static_cast<uint32_t>(cp)
 Cell* make_in(memory::Node block, int32_t cp);
 Cell* push(int32_t cp);
 inline int32_t get(const Cell& c) { return static_cast<int32_t>(c.w2); }
-
-// Appends one character as molded text writes it: control characters, the caret and the
-// double quote as caret escapes, 30 and 128-159 (every character above 127 with `all`) as
-// "^(hex)", anything else as itself. `out` must not live in a buffer that may move.
-void mold_char(Cell& out, int32_t cp, bool all);
 
 // The arithmetic and bitwise actions with a char! left operand; the result goes into a.
 Cell* math(Cell* a, Cell* b, int32_t op);

@@ -1,10 +1,11 @@
-// email!: an e-mail address, written as its plain text. The module holds the cell layout and
-// its constructors so far; its mold and path access come with the datatype's own registration.
+// email!: an e-mail address, written as its plain text. Its user and host parts, around the
+// first "@" from the position, are read and changed through paths (mail/user, mail/host);
+// everything else is string!'s.
 //
 // Cell: a string cell (see string.h) whose type is email!.
 //
-// The constructors allocate and so may move memory; a cell they fill must not itself lie in a
-// series buffer.
+// Moving memory: the constructors, mold and path access allocate, so they may move any
+// buffer; a cell they fill must not itself lie in a series buffer.
 #pragma once
 #include <cstdint>
 
@@ -25,5 +26,7 @@ Cell* make_in(memory::Node block, uint32_t n, uint32_t unit);
 Cell* push(uint32_t n, uint32_t unit);
 // Pushes a copy of the cell.
 Cell* push(const Cell& value);
+
+void init();
 
 }  // namespace kov::email

@@ -1,6 +1,10 @@
 #include "runtime/datatypes/file.h"
 
+#include "runtime/collector.h"
+#include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/datatypes/url.h"
+#include "runtime/error.h"
 #include "runtime/interpreter/stack.h"
 
 namespace kov::file {
@@ -13,5 +17,59 @@ Cell* make_in(memory::Node block, uint32_t n, uint32_t unit) {
 }
 Cell* push(uint32_t n, uint32_t unit) { return &make_at(*stack::reserve(), n, unit); }
 Cell* push(const Cell& value) { return stack::push(value); }
+
+// ---- actions ------------------------------------------------------------------------------------
+
+int32_t mold(Cell* value, Cell* out, bool, bool, bool, Cell* arg, int32_t part, int32_t) {
+    int32_t count = string::rs_length_q(*value);
+    string::rs_head(*value);  // an index past the tail is clipped, in the cell too
+    if (arg && count > part) count = part < 0 ? 0 : part;
+    // A name holding a character that a bare file literal cannot hold is written in quotes;
+    // nothing is escaped either way.
+    bool quoted = count == 0;
+    memory::Buffer* b = memory::buffer(value->w2);
+    uint32_t unit = b->unit() ? b->unit() : 1;
+    const uint8_t* p = b->head_ptr() + (uint64_t(value->w1) << string::shift_of(unit));
+    for (int32_t i = 0; i < count && !quoted; ++i) {
+        int32_t c = string::get_char(p + (uint64_t(i) << string::shift_of(unit)), unit);
+        if (c < 127 && !url::kept_q(url::url_table, static_cast<uint32_t>(c))) quoted = true;
+    }
+    part = string::emit(*out, quoted ? "%\"" : "%", part);
+    if (count > 0) string::concatenate_part(*out, *value, count, 0, true, string::append_mode);
+    part -= count;
+    if (quoted) part = string::emit(*out, "\"", part);
+    return part;
+}
+
+namespace {
+
+// Files are read, written, renamed, deleted and queried through the I/O layer, which does
+// not exist yet.
+[[noreturn]] void not_done() { error::fire(err::internal_not_done); }
+
+Cell* delete_(Cell*) { not_done(); }
+Cell* query(Cell*) { not_done(); }
+Cell* read(Cell*, const ReadArgs&) { not_done(); }
+Cell* rename(Cell*, Cell*) { not_done(); }
+Cell* write(Cell*, Cell*, const WriteArgs&) { not_done(); }
+
+}  // namespace
+
+// ---- registration -------------------------------------------------------------------------------
+
+void init() {
+    using datatype::inherit;
+    datatype::register_type(
+        {.id = T_file, .parent = T_url, .name = "file!", .rest = datatype::Rest::empty,
+         .mark = collector::mark_string_value,
+         .actions = {.make = inherit, .to = inherit, .form = inherit, .mold = mold, .eval_path = inherit,
+                     .compare = inherit, .append = inherit, .at = inherit, .back = inherit, .change = inherit,
+                     .clear = inherit, .copy = inherit, .find = inherit, .head = inherit, .head_q = inherit,
+                     .index_q = inherit, .insert = inherit, .length_q = inherit, .move = inherit, .next = inherit,
+                     .pick = inherit, .poke = inherit, .remove = inherit, .reverse = inherit, .select = inherit,
+                     .skip = inherit, .swap = inherit, .tail = inherit, .tail_q = inherit, .take = inherit,
+                     .delete_ = delete_, .modify = inherit, .query = query, .read = read, .rename = rename,
+                     .write = write}});
+}
 
 }  // namespace kov::file

@@ -1,11 +1,14 @@
-// file!: a file or directory name in the language's own form (/c/dir/name). The module holds
-// the cell layout and its constructors so far; the local-form conversion, molding and the file
-// actions come with the datatype's own registration.
+// file!: a file or directory name in the language's own notation (forward slashes). It is a
+// url! in every respect but its molded form, "%" and the name (in double quotes when the name
+// holds a character a bare file literal cannot), and its file actions.
 //
 // Cell: a string cell (see string.h) whose type is file!.
 //
-// The constructors allocate and so may move memory; a cell they fill must not itself lie in a
-// series buffer.
+// The file actions hand over to the I/O layer, which does not exist yet: delete, query,
+// read, rename and write raise internal/not-done.
+//
+// Moving memory: the constructors and mold allocate, so they may move any buffer; a cell they
+// fill must not itself lie in a series buffer.
 #pragma once
 #include <cstdint>
 
@@ -26,5 +29,10 @@ Cell* make_in(memory::Node block, uint32_t n, uint32_t unit);
 Cell* push(uint32_t n, uint32_t unit);
 // Pushes a copy of the cell.
 Cell* push(const Cell& value);
+
+// ---- actions ------------------------------------------------------------------------------------
+int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* arg, int32_t part, int32_t indent);
+
+void init();
 
 }  // namespace kov::file

@@ -11,6 +11,8 @@
 #include "runtime/error.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/stack.h"
+#include "runtime/lexer/lexer.h"
+#include "runtime/lexer/tokenizer.h"
 #include "runtime/numeric.h"
 #include "runtime/runtime.h"
 #include "runtime/series_buffer.h"
@@ -292,9 +294,29 @@ Cell* to(Cell*, Cell* spec, uint32_t type) {
         d = std::bit_cast<double>(pattern);
         break;
     }
-    case T_string: case T_file: case T_url: case T_tag: case T_email: case T_ref:
+    case T_string: case T_file: case T_url: case T_tag: case T_email: case T_ref: {
+        if (target == T_float_) {
+            // The lexer's float scanner reads the characters from the index to the tail.
+            Cell text = *spec;
+            int32_t count = string::rs_length_q(text);
+            if (count <= 0) bad_to(target, *spec);
+            int32_t fault = 0;
+            d = tokenizer::scan_float(string::rs_head(text), count, memory::buffer(text.w2)->unit(), &fault);
+            if (fault != 0) bad_to(target, *spec);
+            break;
+        }
+        // percent!: one value loaded from the text; a number gives its value (so 50 is 5000%).
+        Cell* loaded = stack::reserve();
+        lexer::Options options;
+        options.one_value = true;
+        lexer::load(*loaded, *spec, -1, options, nullptr);
+        if (cell::is(*loaded, T_integer)) d = integer::get(*loaded);
+        else if (cell::is(*loaded, T_float_) || cell::is(*loaded, T_percent)) d = cell::get_double(*loaded);
+        else bad_to(target, *spec);
+        break;
+    }
     case T_money:
-        not_done();  // text needs the lexer's number scanners; money! its own conversion
+        not_done();  // money! has its own conversion
     default: bad_to(target, *spec);
     }
     cell::set_double(*r, d);

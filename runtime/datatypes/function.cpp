@@ -11,6 +11,7 @@
 #include "runtime/error.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/natives.h"
+#include "runtime/interpreter/routines.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/series_buffer.h"
 #include "runtime/words.h"
@@ -311,6 +312,8 @@ Cell* make_action(Cell*, Cell* spec, uint32_t) {
     return make_at(s, &b, 0, 0, flags);
 }
 
+Cell* make_routine(Cell*, Cell* spec, uint32_t) { return routines::make_from(*spec); }
+
 Cell* reflect(Cell* value, uint32_t field) {
     if (same_word(field, words::symbols::spec)) {
         *value = block_of(value->w2);
@@ -355,7 +358,7 @@ void init() {
                                          .compare = compare}});
     datatype::register_type({.id = T_routine, .parent = T_function, .name = "routine!",
                              .rest = datatype::Rest::empty, .mark = mark_function,
-                             .actions = {.reflect = datatype::inherit, .form = form, .mold = mold, .compare = compare}});
+                             .actions = {.make = make_routine, .reflect = datatype::inherit, .form = form, .mold = mold, .compare = compare}});
 }
 
 }  // namespace function

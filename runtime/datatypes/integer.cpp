@@ -6,6 +6,7 @@
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/datatypes/symbol.h"
 #include "runtime/error.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/stack.h"
@@ -173,7 +174,22 @@ Cell* to(Cell*, Cell* spec, uint32_t) {
         *r = make(static_cast<int32_t>(v));
         break;
     }
-    case T_issue:
+    case T_issue: {
+        // The name read as up to 8 hex digits, a 32-bit pattern (#FFFFFFFF is -1).
+        symbol::Spelling sp = symbol::spelling(spec->w2);
+        if (sp.length > 8) error::fire(err::script_invalid_data, *spec);
+        uint32_t v = 0;
+        for (uint32_t i = 0; i < sp.length; ++i) {
+            uint8_t c = sp.bytes[i];
+            uint32_t d = c >= '0' && c <= '9' ? c - '0'
+                       : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                       : c >= 'a' && c <= 'f' ? c - 'a' + 10 : 16;
+            if (d > 15) error::fire(err::script_invalid_data, *spec);
+            v = v << 4 | d;
+        }
+        *r = make(static_cast<int32_t>(v));
+        break;
+    }
     case T_date:
     case T_money:
         not_done();

@@ -1,5 +1,7 @@
 #include "runtime/datatypes/ref.h"
 
+#include "runtime/collector.h"
+#include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/interpreter/stack.h"
 
@@ -13,5 +15,31 @@ Cell* make_in(memory::Node block, uint32_t n, uint32_t unit) {
 }
 Cell* push(uint32_t n, uint32_t unit) { return &make_at(*stack::reserve(), n, unit); }
 Cell* push(const Cell& value) { return stack::push(value); }
+
+// ---- actions ------------------------------------------------------------------------------------
+
+namespace {
+
+int32_t mold(Cell* value, Cell* out, bool, bool, bool, Cell* arg, int32_t part, int32_t) {
+    part = string::emit(*out, "@", part);
+    return string::form(value, out, arg, part);
+}
+
+}  // namespace
+
+// ---- registration -------------------------------------------------------------------------------
+
+void init() {
+    using datatype::inherit;
+    datatype::register_type(
+        {.id = T_ref, .parent = T_string, .name = "ref!", .rest = datatype::Rest::empty,
+         .mark = collector::mark_string_value,
+         .actions = {.make = inherit, .reflect = inherit, .to = inherit, .form = inherit, .mold = mold,
+                     .compare = inherit, .at = inherit, .back = inherit, .change = inherit, .clear = inherit,
+                     .copy = inherit, .find = inherit, .head = inherit, .head_q = inherit, .index_q = inherit,
+                     .insert = inherit, .length_q = inherit, .move = inherit, .next = inherit, .pick = inherit,
+                     .poke = inherit, .remove = inherit, .reverse = inherit, .select = inherit, .skip = inherit,
+                     .swap = inherit, .tail = inherit, .tail_q = inherit, .take = inherit, .modify = inherit}});
+}
 
 }  // namespace kov::ref

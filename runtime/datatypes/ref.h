@@ -1,11 +1,10 @@
-// ref!: a reference written with a leading "@" (the "@" is not part of the text). The module
-// holds the cell layout and its constructors so far; its mold comes with the datatype's own
-// registration.
+// ref!: a reference written with a leading "@" (the "@" is not part of the text). It molds
+// with the "@"; it cannot be appended to nor used in paths; everything else is string!'s.
 //
 // Cell: a string cell (see string.h) whose type is ref!.
 //
-// The constructors allocate and so may move memory; a cell they fill must not itself lie in a
-// series buffer.
+// Moving memory: the constructors and mold allocate, so they may move any buffer; a cell they
+// fill must not itself lie in a series buffer.
 #pragma once
 #include <cstdint>
 
@@ -26,5 +25,7 @@ Cell* make_in(memory::Node block, uint32_t n, uint32_t unit);
 Cell* push(uint32_t n, uint32_t unit);
 // Pushes a copy of the cell.
 Cell* push(const Cell& value);
+
+void init();
 
 }  // namespace kov::ref

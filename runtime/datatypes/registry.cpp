@@ -90,10 +90,8 @@ void register_remaining() {
         // Whatever the cell refers to is marked from the start, as the collector's table says.
         MarkFn mark = nullptr;
         switch (id) {
-        case T_file: case T_url: case T_tag: case T_email: case T_ref: mark = collector::mark_string_value; break;
-        case T_binary: case T_bitset: case T_vector: mark = collector::mark_series_value; break;
+        case T_bitset: case T_vector: mark = collector::mark_series_value; break;
         case T_hash: case T_map: mark = mark_keyed_block; break;
-        case T_issue: mark = types[T_word].mark; break;
         case T_image: mark = collector::mark_series_value; break;
         default: break;
         }

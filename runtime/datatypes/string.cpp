@@ -1,6 +1,7 @@
 #include "runtime/datatypes/string.h"
 
 #include <cstring>
+#include <utility>
 
 #include "runtime/collector.h"
 #include "runtime/datatypes/registry.h"
@@ -71,15 +72,15 @@ Cell* load_in(Node block, const uint8_t* bytes, uint64_t count, int32_t encoding
 
 Cell* load_at(const uint8_t* bytes, uint64_t count, int32_t encoding) { return load(bytes, count, nullptr, encoding); }
 
-Cell* load_utf8_strict(const uint8_t* bytes, uint64_t count) {
+Cell* load_utf8_strict(unicode::ByteSource bytes, uint64_t count) {
     Cell* c = push(static_cast<uint32_t>(count ? count : 1), 1);
     int64_t left = 0;
-    unicode::load_utf8_into(unicode::ByteSource(bytes), static_cast<int64_t>(count), *c, &left);
+    unicode::load_utf8_into(bytes, static_cast<int64_t>(count), *c, &left);
     if (left > 0) {
-        const uint8_t* bad = bytes + (count - left);
+        uint64_t from = count - static_cast<uint64_t>(left);
         Node b = memory::alloc_bytes(static_cast<uint64_t>(left));
         Buffer* bb = buffer(b);
-        std::memcpy(bb->data(), bad, static_cast<std::size_t>(left));
+        std::memcpy(bb->data(), bytes.at(from), static_cast<std::size_t>(left));  // fetched after the allocation
         bb->tail = static_cast<uint32_t>(left);
         error::fire(err::access_invalid_utf8, Cell{T_binary, 0, b, 0});
     }
@@ -313,24 +314,20 @@ void move_chars(Cell& source, uint32_t bytes, Cell& target) {
     remove_chars(source, static_cast<uint32_t>(from), n);
 }
 
+namespace {
+void reverse_bytes(uint8_t* p, uint64_t n) {
+    for (uint64_t i = 0, j = n; i + 1 < j; ++i, --j) std::swap(p[i], p[j - 1]);
+}
+}  // namespace
+
 void rotate_bytes(uint8_t* start, uint32_t a_length, uint8_t* b, uint32_t b_length, uint32_t offset) {
-    // The shorter range is saved aside, the longer one slides over, the saved one goes back.
-    if (a_length <= b_length) {
-        uint8_t* save = static_cast<uint8_t*>(heap::allocate(a_length ? a_length : 1));
-        std::memcpy(save, start, a_length);
-        std::memmove(start, b, b_length);
-        std::memmove(start + b_length, start + a_length, offset);
-        std::memcpy(start + b_length + offset, save, a_length);
-        heap::free(save);
-    } else {
-        uint8_t* save = static_cast<uint8_t*>(heap::allocate(b_length ? b_length : 1));
-        std::memcpy(save, b, b_length);
-        std::memmove(start + b_length + offset, start, a_length);
-        // The bytes between the two ranges keep their order.
-        std::memmove(start + b_length, start + a_length + b_length + offset - offset, 0);
-        std::memcpy(start, save, b_length);
-        heap::free(save);
-    }
+    // [a][gap][b] becomes [b][gap][a] by three reversals: no scratch memory, any lengths.
+    (void)b;
+    uint64_t whole = uint64_t(a_length) + offset + b_length;
+    reverse_bytes(start, whole);
+    reverse_bytes(start, b_length);
+    reverse_bytes(start + b_length, offset);
+    reverse_bytes(start + b_length + offset, a_length);
 }
 
 // ---- text building ------------------------------------------------------------------------------
@@ -538,13 +535,54 @@ bool match_at_q(const Cell& s, const Cell& value, int32_t op) {
     return false;
 }
 
-// ---- registration -------------------------------------------------------------------------------
+// ---- bitsets and whitespace ---------------------------------------------------------------------
 
-void init() {
-    // The string! actions come with their own module; the cell layout and its marking are
-    // needed from the start, since every text is a string.
-    datatype::register_type({.id = T_string, .parent = T_series, .name = "string!", .rest = datatype::Rest::inherit,
-                             .mark = collector::mark_string_value, .actions = {}});
+bool bitset_has_q(Node bits, int32_t cp) {
+    if (cp < 0) return false;
+    Buffer* b = buffer(bits);
+    uint64_t byte = static_cast<uint64_t>(cp) >> 3;
+    if (byte >= b->used()) return (b->flags & bitset_complement) != 0;
+    return (b->head_ptr()[byte] & (0x80u >> (cp & 7))) != 0;
+}
+
+bool char_in_bitset_q(const Cell& s, const Cell& bitset) {
+    View v = view(s);
+    if (v.index >= v.length) return false;
+    return bitset_has_q(bitset.w2, get_char(v.b->head_ptr() + (uint64_t(v.index) << v.shift), v.unit));
+}
+
+bool whitespace_q(int32_t cp) {
+    if (cp >= 1 && cp <= 32) return true;
+    if (cp < 0x85) return false;
+    return cp == 0x85 || cp == 0xA0 || cp == 0x1680 || cp == 0x180E || (cp >= 0x2000 && cp <= 0x200A) ||
+           cp == 0x2028 || cp == 0x2029 || cp == 0x202F || cp == 0x205F || cp == 0x3000;
+}
+
+// ---- molding ------------------------------------------------------------------------------------
+
+void mold_char(Cell& out, int32_t cp, bool all) {
+    char text[16] = {'^', 0, 0};
+    if (cp == 30 || (cp >= 128 && cp <= 159) || (cp > 127 && all)) {
+        char hex[9];
+        const char* digits = to_hex(cp, true, hex);
+        text[1] = '(';
+        int n = 2;
+        while (*digits) text[n++] = *digits++;
+        text[n++] = ')';
+        text[n] = '\0';
+    } else if (cp >= 0 && cp < 32) {
+        // 0 to 31 as the caret and the character 64 places up ("^@", "^A" ... "^_"), except
+        // the tab and the line feed.
+        text[1] = cp == 9 ? '-' : cp == 10 ? '/' : static_cast<char>('@' + cp);
+    } else if (cp == '"' || cp == '^') {
+        text[1] = static_cast<char>(cp);
+    } else if (cp == 127) {
+        text[1] = '~';
+    } else {
+        append_char(out.w2, cp);
+        return;
+    }
+    concatenate_literal(out, text);
 }
 
 }  // namespace kov::string

@@ -1,5 +1,6 @@
-// string! internals: the text engine through which every form, mold and conversion appends,
-// inserts, overwrites, reads and compares characters.
+// string!: the text engine through which every form, mold and conversion appends, inserts,
+// overwrites, reads and compares characters (string.cpp), and the string! actions, which the
+// any-string types and binary! share (string_actions.cpp).
 //
 // A string cell: w1 the head index in characters (signed), w2 the node of the buffer, w3 0 or
 // the node of its conversion cache. The buffer's unit is 1 (Latin-1), 2 (UCS-2) or 4 (UCS-4);
@@ -14,7 +15,9 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/datatypes/registry.h"
 #include "runtime/memory.h"
+#include "runtime/unicode.h"
 
 namespace kov::string {
 
@@ -48,8 +51,9 @@ Cell* load(const uint8_t* bytes, uint64_t count, Cell* target, int32_t encoding)
 Cell* load_in(Node block, const uint8_t* bytes, uint64_t count, int32_t encoding);
 Cell* load_at(const uint8_t* bytes, uint64_t count, int32_t encoding);
 // UTF-8 that must be valid: an invalid or cut sequence raises access/invalid-utf8 with the
-// bytes from that position.
-Cell* load_utf8_strict(const uint8_t* bytes, uint64_t count);
+// bytes from that position. The bytes may lie in a series (they are fetched again after
+// every allocation).
+Cell* load_utf8_strict(unicode::ByteSource bytes, uint64_t count);
 
 // ---- cursor routines ----------------------------------------------------------------------------
 int32_t rs_length_q(const Cell& s);        // characters from the cursor to the tail, >= 0
@@ -78,8 +82,9 @@ Buffer* widen_to(Node node, uint32_t unit, uint32_t wanted);
 // Moves the characters of the source's first `bytes` bytes from its cursor into the target
 // at the target's cursor.
 void move_chars(Cell& source, uint32_t bytes, Cell& target);
-// Exchanges range a (at start) and range b (at b) of one buffer: range b ends up at start and
-// range a at start + b_length + offset. Allocates only on the tracked heap (no collection).
+// Exchanges range a (at start) and range b, which begins `offset` bytes after range a ends:
+// range b ends up at start, the bytes between keep their order and range a follows them.
+// Allocates nothing.
 void rotate_bytes(uint8_t* start, uint32_t a_length, uint8_t* b, uint32_t b_length, uint32_t offset);
 
 // ---- text building ------------------------------------------------------------------------------
@@ -105,6 +110,48 @@ double to_float(const char* text, uint32_t length, int32_t* left);
 int32_t compare_values(const Cell& a, const Cell& b, int32_t op, bool match);
 bool match_at_q(const Cell& s, const Cell& value, int32_t op);
 bool tag_delimited_q(const Cell& s, const Cell& tag);
+// Bitset membership of a code point (bit n under the mask 128 >> (n & 7) of byte n >> 3); a
+// code point beyond the stored bytes answers the bitset's complement flag.
+constexpr uint32_t bitset_complement = 0x80000;
+bool bitset_has_q(Node bits, int32_t cp);
+// The character at the string's cursor is a member of the bitset (false at the tail).
+bool char_in_bitset_q(const Cell& s, const Cell& bitset);
+// Code points 1-32, 0x85, 0xA0 and the Unicode spaces: what trim removes.
+bool whitespace_q(int32_t cp);
+
+// ---- molding ------------------------------------------------------------------------------------
+// Appends one character as molded text writes it: control characters, the caret and the
+// double quote as caret escapes, 30 and 128-159 (every character above 127 with `all`) as
+// "^(hex)", anything else as itself. Shared by char!, string! and vector!. May move memory;
+// `out` must not live in a buffer that may move.
+void mold_char(Cell& out, int32_t cp, bool all);
+
+// ---- actions (string_actions.cpp) -----------------------------------------------------------------
+// Shared by the any-string types and binary! (make, find, select, sort, swap, take and the
+// path step take binary! values too: their units are bytes, read as code points 0-255).
+// Each may allocate; the changing ones report to the owner and so may run Kov code.
+Cell* make(Cell* proto, Cell* spec, uint32_t type);
+Cell* to(Cell* proto, Cell* spec, uint32_t type);
+int32_t form(Cell* value, Cell* out, Cell* arg, int32_t part);
+int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* arg, int32_t part, int32_t indent);
+Cell* eval_path(Cell* parent, const PathStep& step);
+int32_t compare(Cell* value1, Cell* value2, int32_t op);
+// append and insert in one routine, told apart by the flag.
+Cell* append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append);
+Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);
+Cell* find(Cell* series, Cell* value, const FindArgs& args);
+Cell* select(Cell* series, Cell* value, const FindArgs& args);
+Cell* sort(Cell* series, const SortArgs& args);
+Cell* swap(Cell* series1, Cell* series2);
+Cell* take(Cell* series, Cell* part, bool deep, bool last);
+Cell* trim(Cell* series, const TrimArgs& args);
+
+// unique 8, union 9, intersect 10, exclude 11, difference 12 of two texts (set2 unused by
+// unique), in records of /skip characters judged by their first character, folding case
+// unless case_. Gives a new value-stack value of set1's datatype: each first character occurs
+// once, in the order first met.
+enum SetOp : int32_t { op_unique = 8, op_union = 9, op_intersect = 10, op_exclude = 11, op_difference = 12 };
+Cell* do_set_op(Cell* set1, Cell* set2, bool case_, Cell* skip, int32_t op);
 
 // ---- registration -------------------------------------------------------------------------------
 void init();

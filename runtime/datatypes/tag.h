@@ -1,10 +1,10 @@
-// tag!: text written between "<" and ">". The module holds the cell layout and its
-// constructors so far; its form and mold come with the datatype's own registration.
+// tag!: text written between "<" and ">" (the delimiters are not part of the text). It forms
+// and molds with its delimiters; everything else is string!'s.
 //
 // Cell: a string cell (see string.h) whose type is tag!.
 //
-// The constructors allocate and so may move memory; a cell they fill must not itself lie in a
-// series buffer.
+// Moving memory: the constructors, form and mold allocate, so they may move any buffer; a
+// cell they fill must not itself lie in a series buffer.
 #pragma once
 #include <cstdint>
 
@@ -25,5 +25,7 @@ Cell* make_in(memory::Node block, uint32_t n, uint32_t unit);
 Cell* push(uint32_t n, uint32_t unit);
 // Pushes a copy of the cell.
 Cell* push(const Cell& value);
+
+void init();
 
 }  // namespace kov::tag

@@ -1,10 +1,19 @@
 #include "runtime/datatypes/url.h"
 
+#include <string>
+#include <vector>
+
+#include "runtime/collector.h"
+#include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/error.h"
+#include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/unicode.h"
 
 namespace kov::url {
+
+using memory::buffer;
 
 // ---- constructors -------------------------------------------------------------------------------
 
@@ -24,7 +33,87 @@ int32_t hex_value(uint8_t c) {
     return -1;
 }
 
-// True, with the byte, when p holds "%" and two hex digits before end.
+// The UTF-8 bytes of a text value's characters from its position, in C++ memory (so that
+// appending to a string while reading them is safe).
+std::vector<uint8_t> utf8_of(const Cell& s) {
+    memory::Buffer* b = buffer(s.w2);
+    uint32_t unit = b->unit() ? b->unit() : 1;
+    uint32_t shift = string::shift_of(unit);
+    int64_t length = b->used() >> shift;
+    int64_t index = static_cast<int32_t>(s.w1);
+    if (index < 0) index = 0;
+    std::vector<uint8_t> out;
+    for (int64_t i = index; i < length; ++i) {
+        uint8_t bytes[4];
+        int32_t n = unicode::encode_utf8(unicode::char_at(b->head_ptr() + (uint64_t(i) << shift), unit), bytes);
+        out.insert(out.end(), bytes, bytes + n);
+    }
+    return out;
+}
+
+// The form action of the value's datatype, appending to out.
+int32_t form_into(const Cell& value, Cell& out, int32_t part) {
+    auto fn = actions::lookup<actions::slot::form>(cell::type(value));
+    if (!fn) actions::fire_expect_arg(value, 0);
+    stack::Mark mark;
+    Cell* v = stack::push(value);
+    return fn(v, &out, nullptr, part);
+}
+
+bool is_block_spec(const Cell& c) { return cell::is(c, T_block) || cell::is(c, T_paren) || cell::is(c, T_hash); }
+
+// The last character of the whole text, or -1 when empty.
+int32_t last_char(const Cell& s) {
+    int32_t n = string::rs_full_length_q(s);
+    return n > 0 ? string::rs_abs_char(s, n - 1) : -1;
+}
+
+[[noreturn]] void not_done() { error::fire(err::internal_not_done); }
+
+}  // namespace
+
+// ---- encoding -----------------------------------------------------------------------------------
+
+bool kept_q(int32_t table, uint32_t c) {
+    if (c >= 128) return false;
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) return true;
+    switch (c) {
+    case '-': case '.': case '_': case '~':
+        return true;
+    case '!': case '#': case '$': case '&': case '\'': case '(': case ')': case '*': case '+': case ',': case '/':
+    case ':': case '=': case '?': case '@':
+        return table != strict_table;
+    default:
+        return false;
+    }
+}
+
+int32_t encode_byte(int32_t table, uint8_t byte, char out[3]) {
+    if (kept_q(table, byte)) {
+        out[0] = static_cast<char>(byte);
+        return 1;
+    }
+    char hex[2];
+    string::byte_to_hex(byte, hex);
+    out[0] = '%';
+    out[1] = hex[0];
+    out[2] = hex[1];
+    return 3;
+}
+
+void enhex_string(const Cell& value, Cell& out, int32_t table) {
+    std::vector<uint8_t> bytes = utf8_of(value);
+    std::string text;
+    text.reserve(bytes.size());
+    for (uint8_t b : bytes) {
+        char e[3];
+        text.append(e, static_cast<std::size_t>(encode_byte(table, b, e)));
+    }
+    if (!text.empty()) string::concatenate_literal_part(out, text.data(), static_cast<uint32_t>(text.size()));
+}
+
+// ---- decoding -----------------------------------------------------------------------------------
+
 bool decode_escape(const uint8_t* p, const uint8_t* end, uint8_t& byte) {
     if (end - p < 3 || p[0] != '%') return false;
     int32_t hi = hex_value(p[1]), lo = hex_value(p[2]);
@@ -32,10 +121,6 @@ bool decode_escape(const uint8_t* p, const uint8_t* end, uint8_t& byte) {
     byte = static_cast<uint8_t>(hi << 4 | lo);
     return true;
 }
-
-}  // namespace
-
-// ---- internal routines --------------------------------------------------------------------------
 
 bool decode_bytes(const uint8_t* text, uint64_t length, memory::Node out) {
     const uint8_t* p = text;
@@ -69,6 +154,144 @@ bool decode_bytes(const uint8_t* text, uint64_t length, memory::Node out) {
         p = next;
     }
     return true;
+}
+
+void decode(const Cell& value, Cell& out) {
+    std::vector<uint8_t> bytes = utf8_of(value);
+    if (!decode_bytes(bytes.data(), bytes.size(), out.w2)) {
+        // Only a surrogate code point in the text gives bytes the decoder refuses.
+        Cell saved = value;
+        error::fire(err::access_invalid_utf8, saved);
+    }
+}
+
+// ---- actions ------------------------------------------------------------------------------------
+
+Cell* to(Cell* proto, Cell* spec, uint32_t type) {
+    if (type != T_url || !is_block_spec(*spec)) return string::to(proto, spec, type);
+    memory::Node node = spec->w2;
+    int64_t start = static_cast<int32_t>(spec->w1);
+    if (start < 0) start = 0;
+    auto count = [&] { return static_cast<int64_t>(buffer(node)->used() / sizeof(Cell)) - start; };
+    auto item = [&](int64_t i) { return reinterpret_cast<const Cell*>(buffer(node)->head_ptr())[start + i]; };
+    if (count() <= 0) error::fire(err::script_bad_to_arg, Cell{T_datatype, T_url, 0, 0}, *spec);
+    Cell* r = push(16, 1);
+    const int32_t all = 0x7FFFFFFF;
+    form_into(item(0), *r, all);
+    string::concatenate_literal(*r, "://");
+    if (count() > 1) form_into(item(1), *r, all);
+    int64_t next = 2;
+    if (count() > 2 && cell::is(item(2), T_integer)) {
+        string::concatenate_literal(*r, ":");
+        form_into(item(2), *r, all);
+        if (count() == 3) return r;
+        next = 3;
+    }
+    string::concatenate_literal(*r, "/");
+    for (int64_t i = next; i < count(); ++i) {
+        Cell v = item(i);
+        if (cell::is(v, T_issue)) string::concatenate_literal(*r, "#");
+        else if (i > next) string::concatenate_literal(*r, "/");
+        form_into(v, *r, all);
+    }
+    return r;
+}
+
+Cell* make(Cell* proto, Cell* spec, uint32_t type) {
+    if (type == T_url && is_block_spec(*spec)) return to(proto, spec, type);
+    return string::make(proto, spec, type);
+}
+
+namespace {
+
+int32_t mold(Cell* value, Cell* out, bool, bool, bool, Cell* arg, int32_t part, int32_t) {
+    std::vector<uint8_t> bytes = utf8_of(*value);
+    std::string text;
+    text.reserve(bytes.size());
+    for (uint8_t b : bytes) {
+        char e[3];
+        text.append(e, static_cast<std::size_t>(encode_byte(url_table, b, e)));
+    }
+    uint64_t n = text.size();
+    if (arg && n > uint64_t(part < 0 ? 0 : part)) n = part < 0 ? 0 : uint64_t(part);
+    if (n) string::concatenate_literal_part(*out, text.data(), static_cast<uint32_t>(n));
+    return static_cast<int32_t>(int64_t(part) - int64_t(n) < INT32_MIN ? INT32_MIN : int64_t(part) - int64_t(n));
+}
+
+Cell* eval_path(Cell* parent, const PathStep& step) {
+    if (step.value) error::fire(err::script_bad_path_set, step.path ? *step.path : *parent, *step.element);
+    uint32_t type = cell::type(*parent);
+    Cell base = *parent;
+    int32_t length = string::rs_length_q(base);
+    Cell* r = string::push(static_cast<uint32_t>(length) + 16, 1);
+    form_into(*step.element, *r, 0x7FFFFFFF);
+    bool element_slash = string::rs_full_length_q(*r) > 0 && string::rs_abs_char(*r, 0) == '/';
+    bool url_slash = last_char(base) == '/';
+    // Exactly one "/" joins the two.
+    if (!element_slash && !url_slash) string::insert_char(r->w2, 0, '/');
+    int32_t take = element_slash && url_slash ? length - 1 : length;
+    string::concatenate(*r, base, take, 0, true, string::insert_mode);
+    cell::set_type(*r, type);
+    *parent = *r;
+    return parent;
+}
+
+// The port machinery and the HTTP client do not exist yet: everything that needs them is
+// refused as not done.
+Cell* to_port(Cell*, bool) { not_done(); }
+
+bool http_q(const Cell& u) { return string::starts_with_literal_q(u, "http"); }
+
+Cell* open(Cell* u, const OpenArgs&) { return to_port(u, true); }
+
+Cell* read(Cell* u, const ReadArgs& a) {
+    if (http_q(*u)) {
+        if (a.part || a.seek || a.as) not_done();
+        not_done();  // the HTTP request
+    }
+    return to_port(u, false);
+}
+
+bool data_kind_q(const Cell& c) { return cell::is(c, T_block) || cell::is(c, T_string) || cell::is(c, T_binary); }
+
+Cell* write(Cell* u, Cell* value, const WriteArgs& a) {
+    if (!http_q(*u)) return to_port(u, false);
+    if (a.seek || a.allow || a.as) not_done();
+    // [method headers data]: checked before any request is made.
+    if (cell::is(*value, T_block)) {
+        memory::Node node = value->w2;
+        int64_t start = static_cast<int32_t>(value->w1);
+        if (start < 0) start = 0;
+        int64_t n = static_cast<int64_t>(buffer(node)->used() / sizeof(Cell)) - start;
+        auto item = [&](int64_t i) { return reinterpret_cast<const Cell*>(buffer(node)->head_ptr())[start + i]; };
+        if (n > 0) {
+            Cell method = item(0);
+            if (!cell::is(method, T_word)) error::fire(err::script_invalid_arg, method);
+            if (n > 1 && !cell::is(item(1), T_block)) error::fire(err::script_invalid_arg, item(1));
+            if (n > 2 && !data_kind_q(item(2))) error::fire(err::script_invalid_arg, item(2));
+        }
+    } else if (!data_kind_q(*value)) {
+        error::fire(err::script_invalid_arg, *value);
+    }
+    not_done();  // the HTTP request
+}
+
+}  // namespace
+
+// ---- registration -------------------------------------------------------------------------------
+
+void init() {
+    using datatype::inherit;
+    datatype::register_type(
+        {.id = T_url, .parent = T_string, .name = "url!", .rest = datatype::Rest::empty,
+         .mark = collector::mark_string_value,
+         .actions = {.make = make, .to = to, .form = inherit, .mold = mold, .eval_path = eval_path,
+                     .compare = inherit, .append = inherit, .at = inherit, .back = inherit, .change = inherit,
+                     .clear = inherit, .copy = inherit, .find = inherit, .head = inherit, .head_q = inherit,
+                     .index_q = inherit, .insert = inherit, .length_q = inherit, .move = inherit, .next = inherit,
+                     .pick = inherit, .poke = inherit, .remove = inherit, .reverse = inherit, .select = inherit,
+                     .skip = inherit, .swap = inherit, .tail = inherit, .tail_q = inherit, .take = inherit,
+                     .modify = inherit, .open = open, .read = read, .write = write}});
 }
 
 }  // namespace kov::url

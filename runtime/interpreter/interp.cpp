@@ -484,7 +484,12 @@ Cell apply_function(const Cell& fn, const Cell* args, uint32_t count) {
 
 void eval_range(uint32_t type, Node code, uint32_t pos, uint32_t end, bool keep_last) {
     check_depth();
-    Cell saved = current;
+    // The code being evaluated is restored on every way out, an error included: a stale
+    // `current` would keep naming a block that may be collected and its node reused.
+    struct Restore {
+        Cell saved = current;
+        ~Restore() { current = saved; }
+    } restore;
     stack::push_frame(stack::eval, nullptr);
     stack::reserve();  // the result cell
     if (pos >= end) {
@@ -499,7 +504,6 @@ void eval_range(uint32_t type, Node code, uint32_t pos, uint32_t end, bool keep_
             stack::values.top = stack::values.args + 1;
         }
     }
-    current = saved;
     if (keep_last) stack::unwind_last();
     else stack::unwind();
 }

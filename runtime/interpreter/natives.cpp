@@ -5,6 +5,7 @@
 namespace kov::natives {
 
 Entry table[capacity + 1] = {};
+bool last_line_feed = true;
 
 const char* const words[count + 1] = {
     nullptr,

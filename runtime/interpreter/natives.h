@@ -30,6 +30,9 @@ constexpr uint32_t count = 107;
 extern Entry table[capacity + 1];  // entry 0 is never used
 extern const char* const words[count + 1];
 
+// Set by print (true) and prin (false): whether the last console output ended its line.
+extern bool last_line_feed;
+
 void init();
 // Registers the natives of one family (their entries by index).
 void register_entry(uint32_t index, Entry entry);

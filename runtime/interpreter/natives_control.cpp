@@ -542,6 +542,10 @@ void try_(const int32_t* refs) {
 }  // namespace
 
 void init_eval();
+// The other families of natives (natives_math.cpp, natives_sets.cpp, natives_text.cpp).
+void init_math();
+void init_sets();
+void init_text();
 
 void init() {
     static bool done = false;
@@ -570,6 +574,7 @@ void init() {
     register_entry(index::throw_, throw_);
     register_entry(index::catch_, catch_);
     register_entry(index::try_, try_);
+    init_math(); init_sets(); init_text();
 }
 
 }  // namespace kov::natives

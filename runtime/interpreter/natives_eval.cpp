@@ -506,6 +506,7 @@ void print_value(bool line) {
     if (stack::exiting()) return;
     collector::Root keep(text);
     print_hooks::print(text, line);
+    last_line_feed = line;
     *A(0) = unset::value;
     stack::keep();
 }

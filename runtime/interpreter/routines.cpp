@@ -7,6 +7,7 @@
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/error.h"
 #include "runtime/interpreter/stack.h"
@@ -63,6 +64,31 @@ Cell* make(const Cell& spec, uint32_t index, const Cell& data) {
     return fn;
 }
 
+bool allow_make = false;
+
+Cell* make_from(const Cell& definition) {
+    if (!allow_make) error::fire(err::internal_routines);
+    if (!cell::is(definition, T_block)) error::fire(err::script_bad_func_def, definition);
+    memory::Node n = definition.w2;
+    auto at = [n](uint32_t i) { return reinterpret_cast<const Cell*>(memory::buffer(n)->head_ptr())[i]; };
+    uint32_t first = definition.w1;
+    uint32_t count = memory::buffer(n)->used() / sizeof(Cell);
+    if (count < first + 2 || !cell::is(at(first), T_block) || !cell::is(at(first + 1), T_word))
+        error::fire(err::script_bad_func_def, definition);
+    symbol::Spelling sp = symbol::spelling(at(first + 1).w2);
+    uint32_t index = find(reinterpret_cast<const char*>(sp.bytes), sp.length);
+    if (!index) error::fire(err::internal_routines, at(first + 1));
+    Cell data = none::value;
+    if (count > first + 2) {
+        data = at(first + 2);
+        if (cell::is(data, T_word)) data = *context::get(data);
+        else if (cell::is(data, T_lit_word)) cell::set_type(data, T_word);
+    }
+    collector::Root keep(data);
+    Cell spec = at(first);
+    return make(spec, index, data);
+}
+
 void call(const Cell& routine) {
     const Cell* more = more_of(routine);
     Entry e = entry(cell::is(more[2], T_integer) ? more[2].w2 : 0);
@@ -72,7 +98,11 @@ void call(const Cell& routine) {
 }
 
 void init_builtin();
+void init_system();
 
-void init() { init_builtin(); }
+void init() {
+    init_builtin();
+    init_system();
+}
 
 }  // namespace kov::routines

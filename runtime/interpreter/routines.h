@@ -22,6 +22,11 @@ uint32_t find(const char* name, uint32_t length);
 Entry entry(uint32_t index);
 // Makes a routine! value of a spec, an entry index and its data; pushes it and gives it.
 Cell* make(const Cell& spec, uint32_t index, const Cell& data);
+// `make routine! [spec entry-name data]`: a routine of a registered entry. The data is a
+// datatype word (looked up now) or a lit-word (kept as a word). Routines are the runtime's
+// own: outside start-up (`allow_make` false) this raises internal/routines.
+Cell* make_from(const Cell& definition);
+extern bool allow_make;
 // Runs the routine with its arguments in place from the argument base.
 void call(const Cell& routine);
 

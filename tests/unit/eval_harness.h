@@ -4,8 +4,10 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "boot/loader.h"
+#include "boot/sources.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/interpreter/interp.h"
@@ -14,30 +16,38 @@
 
 namespace kov::test {
 
-inline void run_boot_file(const char* name) {
-    std::ifstream in(std::string(KOV_SOURCE_DIR) + "/boot/" + name, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    std::string text = ss.str();
-    boot::run_source(reinterpret_cast<const uint8_t*>(text.data()), text.size(), name);
+// The boot definitions that the tests evaluate against, read from the source tree. While
+// a definition fails, every test of the fixture fails with its report.
+inline const std::string& boot_failure() {
+    static std::string failure = [] {
+        Runtime::SetUpTestSuite();
+        static const char* const files[] = {"boot/natives.kov", "boot/actions.kov", "boot/base.kov",
+                                            "boot/routines.kov", "boot/functions.kov"};
+        std::vector<std::string> texts;
+        std::vector<boot::Source> sources;
+        for (const char* f : files) {
+            std::ifstream in(std::string(KOV_SOURCE_DIR) + "/" + f, std::ios::binary);
+            std::stringstream ss;
+            ss << in.rdbuf();
+            texts.push_back(ss.str());
+        }
+        for (std::size_t i = 0; i < texts.size(); ++i)
+            sources.push_back({files[i], reinterpret_cast<const uint8_t*>(texts[i].data()), texts[i].size()});
+        try {
+            boot::run_definitions(sources.data(), sources.size());
+        } catch (const Error& e) {
+            return std::string("boot failed: ") + err::category_words[err::defs[e.id].category] + "/" +
+                   err::defs[e.id].word;
+        }
+        return std::string();
+    }();
+    return failure;
 }
 
 struct Kov : Runtime {
-    static void SetUpTestSuite() {
-        Runtime::SetUpTestSuite();
-        static bool booted = false;
-        if (booted) return;
-        booted = true;
-        boot::set_datatype_words();
-        run_boot_file("natives.kov");
-        run_boot_file("actions.kov");
-        run_boot_file("base.kov");
-        run_boot_file("routines.kov");
-        run_boot_file("functions.kov");
-        // From here on the collector runs as in `kov` (at every allocation under gc-stress).
-        collector::enable(true);
+    Kov() {
+        if (!boot_failure().empty()) ADD_FAILURE() << boot_failure();
     }
-    Kov() { SetUpTestSuite(); }
 };
 
 // Evaluates the text; gives the molded result, or "error: category/id" for an error.

@@ -1,0 +1,30 @@
+// Boot definitions as text: the sources named in boot/manifest.txt, in its order. `kov`
+// carries them inside the program; test programs read them from the source tree.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kov::boot {
+
+struct Source {
+    const char* name;
+    const uint8_t* text;
+    std::size_t size;
+};
+
+// The sources built into the program (generated at build time).
+extern const Source embedded_sources[];
+extern const std::size_t embedded_source_count;
+
+// The manifest's sources read from a source tree (for test programs); a missing file is a
+// start-up failure.
+struct SourceFiles {
+    std::vector<std::string> names;
+    std::vector<std::string> texts;
+    std::vector<Source> list() const;
+};
+SourceFiles read_tree(const char* root);
+
+}  // namespace kov::boot

@@ -1,0 +1,432 @@
+// Comparison and math natives: the seven comparisons, same?, not, type?, max and min, the
+// sign tests, shift, to-hex, the degree-based trigonometry and the logarithms.
+//
+// The comparisons only choose a comparison code; the ordering itself is each datatype's
+// compare action. max and min work element by element on the compound scalars (pair!,
+// point2D!, point3D!, tuple!), changing the compound argument cell in place, and fall back
+// to the compare action for everything else.
+//
+// Every result goes into the argument-base cell. Nothing here allocates except type?/word
+// (which may add the name word to the global context) and to-hex (which interns the digits),
+// and neither keeps a buffer address across it.
+#include <cmath>
+#include <cstring>
+
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/float.h"
+#include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/issue.h"
+#include "runtime/datatypes/money.h"
+#include "runtime/datatypes/pair.h"
+#include "runtime/datatypes/point.h"
+#include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/tuple.h"
+#include "runtime/datatypes/unit_types.h"
+#include "runtime/error.h"
+#include "runtime/interpreter/actions.h"
+#include "runtime/interpreter/natives.h"
+#include "runtime/interpreter/stack.h"
+#include "runtime/numeric.h"
+#include "runtime/runtime.h"
+
+namespace kov::natives {
+
+// script/expect-arg naming the running native, the value's datatype and the argument (the
+// natives of the other families raise it through this one too).
+[[noreturn]] void fire_expect_arg(const Cell& value, const char* argument) {
+    uint32_t symbol = 0, context = 0;
+    stack::caller_word(symbol, context);
+    Cell caller = symbol ? Cell{T_word, 0, symbol, 0xFFFFFFFFu} : none::value;
+    Cell type{T_datatype, cell::type(value), 0, 0};
+    Cell arg{T_word, 0, symbol::make(argument), 0xFFFFFFFFu};
+    error::fire(err::script_expect_arg, caller, type, arg);
+}
+
+namespace {
+
+constexpr double epsilon = 2.220446049250313e-16;
+constexpr double pi = 3.141592653589793;
+constexpr double ln_2 = 0.6931471805599453;
+constexpr double e_constant = 2.718281828459045;
+
+inline Cell* A(uint32_t k) { return stack::values.args + k; }
+inline Cell datatype_cell(uint32_t t) { return Cell{T_datatype, t, 0, 0}; }
+
+// ---- money sign and equality (from the digits, which the cell holds in full) -----------------------
+
+bool money_zero_q(const Cell& m) {
+    uint8_t d[money::digit_bytes];
+    money::digits(m, d);
+    for (uint8_t b : d)
+        if (b) return false;
+    return true;
+}
+
+int32_t money_sign(const Cell& m) {
+    if (money_zero_q(m)) return 0;
+    return money::negative_q(m) ? -1 : 1;
+}
+
+// Equal amounts, and currencies that agree (either has none, or both the same).
+bool money_equal_q(const Cell& a, const Cell& b) {
+    uint32_t ca = money::currency(a), cb = money::currency(b);
+    if (ca && cb && ca != cb) return false;
+    int32_t sa = money_sign(a);
+    if (sa != money_sign(b)) return false;
+    if (sa == 0) return true;
+    uint8_t da[money::digit_bytes], db[money::digit_bytes];
+    money::digits(a, da);
+    money::digits(b, db);
+    return std::memcmp(da, db, money::digit_bytes) == 0;
+}
+
+// ---- comparisons ------------------------------------------------------------------------------------
+
+void compare_with(int32_t code) { logic::make_at(*A(0), actions::compare(*A(0), *A(1), code)); }
+
+void equal_q(const int32_t*) { compare_with(actions::equal); }
+void not_equal_q(const int32_t*) { compare_with(actions::not_equal); }
+void strict_equal_q(const int32_t*) { compare_with(actions::strict_equal); }
+void lesser_q(const int32_t*) { compare_with(actions::lesser); }
+void greater_q(const int32_t*) { compare_with(actions::greater); }
+void lesser_or_equal_q(const int32_t*) { compare_with(actions::lesser_or_equal); }
+void greater_or_equal_q(const int32_t*) { compare_with(actions::greater_or_equal); }
+
+bool tuples_same_q(const Cell& a, const Cell& b) {
+    uint32_t n = tuple::length(a);
+    if (n != tuple::length(b)) return false;
+    for (uint32_t i = 0; i < n; ++i)
+        if (tuple::byte_at(a, i) != tuple::byte_at(b, i)) return false;
+    return true;
+}
+
+// Identity: which payload words make two values of one datatype the same value.
+bool same_values_q(const Cell& a, const Cell& b) {
+    uint32_t t = cell::type(a);
+    if (t != cell::type(b)) return false;
+    switch (t) {
+    case T_datatype: case T_logic: case T_object:
+        return a.w1 == b.w1;
+    case T_char_: case T_integer: case T_bitset:
+        return a.w2 == b.w2;
+    case T_block: case T_paren: case T_path: case T_lit_path: case T_set_path: case T_get_path: case T_hash:
+    case T_string: case T_file: case T_url: case T_tag: case T_email: case T_ref:
+    case T_binary: case T_vector: case T_image:
+        return a.w1 == b.w1 && a.w2 == b.w2;
+    case T_float_: case T_percent: case T_pair: case T_time:
+        return a.w2 == b.w2 && a.w3 == b.w3;
+    case T_tuple:
+        return tuples_same_q(a, b);
+    case T_none: case T_unset:
+        return true;
+    case T_money:
+        return money_equal_q(a, b);
+    case T_native: case T_action: case T_point2d:
+        return a.w1 == b.w1 && a.w2 == b.w2;
+    case T_op:
+        return a.w2 == b.w2 && a.w3 == b.w3;
+    default:
+        return a.w1 == b.w1 && a.w2 == b.w2 && a.w3 == b.w3;
+    }
+}
+
+void same_q(const int32_t*) { logic::make_at(*A(0), same_values_q(*A(0), *A(1))); }
+
+void not_(const int32_t*) {
+    const Cell& v = *A(0);
+    logic::make_at(*A(0), cell::is(v, T_none) || (cell::is(v, T_logic) && v.w1 == 0));
+}
+
+void type_q(const int32_t* refs) {
+    uint32_t t = cell::type(*A(0));
+    if (given(refs, 0)) {
+        uint32_t name = t < actions::max_types ? datatype::types[t].name_symbol : 0;
+        if (!name) error::fire(err::internal_not_done);
+        *A(0) = context::get_or_add_global(name);
+    } else {
+        datatype::make_at(*A(0), t);
+    }
+}
+
+// ---- max and min ------------------------------------------------------------------------------------
+
+inline bool number_type_q(uint32_t t) { return t == T_integer || t == T_float_ || t == T_percent; }
+inline bool nan_number_q(const Cell& c) {
+    return (cell::is(c, T_float_) || cell::is(c, T_percent)) && float_::nan_q(cell::get_double(c));
+}
+inline bool compound_type_q(uint32_t t) { return t == T_pair || t == T_point2d || t == T_point3d || t == T_tuple; }
+
+// The kept one of a coordinate and the other value; a NaN never replaces the coordinate.
+template <class T>
+inline T pick(T coordinate, T other, bool max) {
+    return max ? (other > coordinate ? other : coordinate) : (other < coordinate ? other : coordinate);
+}
+
+bool point_with(Cell& p, const Cell& other, bool max) {
+    bool three = cell::is(p, T_point3d);
+    float x = point3d::x(p), y = point3d::y(p), z = point3d::z(p);
+    float ox, oy, oz;
+    switch (cell::type(other)) {
+    case T_integer:
+        ox = oy = oz = static_cast<float>(integer::get(other));
+        break;
+    case T_float_:
+        ox = oy = oz = static_cast<float>(cell::get_double(other));
+        break;
+    case T_point2d:
+    case T_point3d:
+        if (cell::type(other) != cell::type(p)) return false;
+        ox = point3d::x(other), oy = point3d::y(other), oz = point3d::z(other);
+        break;
+    default:
+        return false;
+    }
+    if (three) point3d::make_at(p, pick(x, ox, max), pick(y, oy, max), pick(z, oz, max));
+    else point2d::make_at(p, pick(x, ox, max), pick(y, oy, max));
+    return true;
+}
+
+bool pair_with(Cell& p, const Cell& other, bool max) {
+    int32_t ox, oy;
+    switch (cell::type(other)) {
+    case T_integer:
+        ox = oy = integer::get(other);
+        break;
+    case T_float_: {
+        double d = cell::get_double(other);
+        if (!(d == std::trunc(d))) {
+            // A fractional (or NaN) number turns the pair into a point.
+            point2d::make_at(p, static_cast<float>(pair::x(p)), static_cast<float>(pair::y(p)));
+            return point_with(p, other, max);
+        }
+        int32_t n;
+        if (!numeric::to_int32(d, n)) error::fire(err::script_type_limit, datatype_cell(T_integer));
+        ox = oy = n;
+        break;
+    }
+    case T_pair:
+        ox = pair::x(other), oy = pair::y(other);
+        break;
+    default:
+        return false;
+    }
+    pair::make_at(p, pick(pair::x(p), ox, max), pick(pair::y(p), oy, max));
+    return true;
+}
+
+inline uint8_t clamp_byte(int64_t v) { return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v); }
+
+bool tuple_with(Cell& t, const Cell& other, bool max) {
+    uint32_t length = tuple::length(t);
+    uint8_t bytes[tuple::max_length] = {};
+    uint32_t ot = cell::type(other);
+    if (ot == T_tuple) {
+        uint32_t n = tuple::length(other);
+        if (n > length) length = n;
+        for (uint32_t i = 0; i < length; ++i) {
+            uint8_t a = i < tuple::length(t) ? tuple::byte_at(t, i) : 0;
+            uint8_t b = i < n ? tuple::byte_at(other, i) : 0;
+            bytes[i] = pick(a, b, max);
+        }
+    } else if (ot == T_integer) {
+        for (uint32_t i = 0; i < length; ++i)
+            bytes[i] = clamp_byte(pick<int64_t>(tuple::byte_at(t, i), integer::get(other), max));
+    } else if (ot == T_float_ || ot == T_percent) {
+        double d = cell::get_double(other);
+        for (uint32_t i = 0; i < length; ++i)
+            bytes[i] = clamp_byte(numeric::clamp_to_int32(pick<double>(tuple::byte_at(t, i), d, max)));
+    } else {
+        return false;
+    }
+    tuple::make_at(t, bytes, length);
+    return true;
+}
+
+void max_min(bool max) {
+    Cell* a = A(0);
+    Cell* b = A(1);
+    uint32_t ta = cell::type(*a), tb = cell::type(*b);
+    if (nan_number_q(*a) && number_type_q(tb)) return;
+    if (nan_number_q(*b) && number_type_q(ta)) {
+        *a = *b;
+        return;
+    }
+    if ((ta == T_integer || ta == T_float_) && compound_type_q(tb)) {
+        std::swap(*a, *b);
+        ta = tb;
+    }
+    bool done = false;
+    switch (ta) {
+    case T_pair: done = pair_with(*a, *b, max); break;
+    case T_point2d: case T_point3d: done = point_with(*a, *b, max); break;
+    case T_tuple: done = tuple_with(*a, *b, max); break;
+    default: break;
+    }
+    if (done) return;
+    bool lesser = actions::compare(*a, *b, actions::lesser);
+    if (max ? lesser : !lesser) *a = *b;
+}
+
+void max(const int32_t*) { max_min(true); }
+void min(const int32_t*) { max_min(false); }
+
+// ---- sign tests -------------------------------------------------------------------------------------
+
+inline int32_t double_sign(double d) { return d < 0.0 ? -1 : (d > 0.0 ? 1 : 0); }
+
+int32_t number_sign(const Cell& v) {
+    switch (cell::type(v)) {
+    case T_integer: return integer::sign(integer::get(v));
+    case T_float_: case T_percent: case T_time: return double_sign(cell::get_double(v));
+    case T_money: return money_sign(v);
+    default: fire_expect_arg(v, "number");
+    }
+}
+
+void negative_q(const int32_t*) { logic::make_at(*A(0), number_sign(*A(0)) < 0); }
+void positive_q(const int32_t*) { logic::make_at(*A(0), number_sign(*A(0)) > 0); }
+void sign_q(const int32_t*) { integer::make_at(*A(0), number_sign(*A(0))); }
+
+bool zero_value_q(const Cell& v) {
+    switch (cell::type(v)) {
+    case T_money: return money_zero_q(v);
+    case T_char_: case T_integer: return v.w2 == 0;
+    case T_float_: case T_percent: case T_time: return cell::get_double(v) == 0.0;
+    case T_pair: return pair::x(v) == 0 && pair::y(v) == 0;
+    case T_point2d: return point2d::x(v) == 0.0f && point2d::y(v) == 0.0f;
+    case T_point3d: return point3d::x(v) == 0.0f && point3d::y(v) == 0.0f && point3d::z(v) == 0.0f;
+    case T_tuple:
+        for (uint32_t i = 0; i < tuple::length(v); ++i)
+            if (tuple::byte_at(v, i)) return false;
+        return true;
+    default: fire_expect_arg(v, "value");
+    }
+}
+
+void zero_q(const int32_t*) { logic::make_at(*A(0), zero_value_q(*A(0))); }
+
+void nan_q(const int32_t*) {
+    const Cell& v = *A(0);
+    bool nan = (cell::is(v, T_float_) || cell::is(v, T_percent)) && float_::nan_q(cell::get_double(v));
+    logic::make_at(*A(0), nan);
+}
+
+// ---- bits -------------------------------------------------------------------------------------------
+
+void shift(const int32_t* refs) {
+    int32_t data = integer::get(*A(0));
+    int32_t bits = integer::get(*A(1));
+    uint32_t n = bits < 0 ? 0 : static_cast<uint32_t>(bits);
+    int32_t r;
+    if (given(refs, 0)) r = static_cast<int32_t>(numeric::shift_left(static_cast<uint32_t>(data), n));
+    else if (given(refs, 1)) r = static_cast<int32_t>(numeric::shift_right(static_cast<uint32_t>(data), n));
+    else r = numeric::shift_right_signed(data, n);
+    integer::make_at(*A(0), r);
+}
+
+void to_hex(const int32_t* refs) {
+    char digits[9];
+    string::to_hex(integer::get(*A(0)), false, digits);
+    uint32_t keep = 8;
+    if (given(refs, 0)) {
+        const Cell& size = *A(static_cast<uint32_t>(refs[0]));
+        int32_t length = integer::get(size);
+        if (length <= 0) error::fire(err::script_invalid_arg, size);
+        if (length < 8) keep = static_cast<uint32_t>(length);
+    }
+    uint32_t symbol = symbol::search(reinterpret_cast<const uint8_t*>(digits + 8 - keep), keep);
+    issue::make_at(*A(0), symbol);
+}
+
+// ---- trigonometry and logarithms --------------------------------------------------------------------
+
+// The number of an integer!, float! or percent! cell (a percent as its stored fraction).
+double number_of(const Cell& c) {
+    return cell::is(c, T_integer) ? static_cast<double>(integer::get(c)) : cell::get_double(c);
+}
+
+void set_float(double d) { float_::make_at(*A(0), d); }
+
+// The angle argument in radians; in degrees it is reduced for the function's kind first.
+double angle_argument(const int32_t* refs, int kind) {
+    double a = number_of(*A(0));
+    return given(refs, 0) ? a : math::normalize_degrees(a, kind);
+}
+
+void sine(const int32_t* refs) {
+    double r = std::sin(angle_argument(refs, 2));
+    set_float(std::fabs(r) < epsilon ? 0.0 : r);
+}
+
+void cosine(const int32_t* refs) {
+    double r = std::cos(angle_argument(refs, 1));
+    set_float(std::fabs(r) < epsilon ? 0.0 : r);
+}
+
+void tangent(const int32_t* refs) {
+    double a = angle_argument(refs, 0);
+    if (a == pi / 2.0) set_float(HUGE_VAL);
+    else if (a == pi / -2.0) set_float(-HUGE_VAL);
+    else set_float(std::tan(a));
+}
+
+void arc_function(const int32_t* refs, int kind) {
+    double x = number_of(*A(0));
+    double r = kind == 0 ? std::atan(x) : kind == 1 ? std::acos(x) : std::asin(x);
+    set_float(given(refs, 0) ? r : r * 180.0 / pi);
+}
+
+void arcsine(const int32_t* refs) { arc_function(refs, 2); }
+void arccosine(const int32_t* refs) { arc_function(refs, 1); }
+void arctangent(const int32_t* refs) { arc_function(refs, 0); }
+
+void arctangent2(const int32_t* refs) {
+    double r = std::atan2(number_of(*A(0)), number_of(*A(1)));
+    set_float(given(refs, 0) ? r : r * (180.0 / pi));
+}
+
+void log_2(const int32_t*) { set_float(std::log(number_of(*A(0))) / ln_2); }
+void log_10(const int32_t*) { set_float(std::log10(number_of(*A(0)))); }
+void log_e(const int32_t*) { set_float(std::log(number_of(*A(0)))); }
+void exp(const int32_t*) { set_float(std::pow(e_constant, number_of(*A(0)))); }
+void square_root(const int32_t*) { set_float(std::sqrt(number_of(*A(0)))); }
+
+}  // namespace
+
+void init_math() {
+    register_entry(index::equal_q, equal_q);
+    register_entry(index::not_equal_q, not_equal_q);
+    register_entry(index::strict_equal_q, strict_equal_q);
+    register_entry(index::lesser_q, lesser_q);
+    register_entry(index::greater_q, greater_q);
+    register_entry(index::lesser_or_equal_q, lesser_or_equal_q);
+    register_entry(index::greater_or_equal_q, greater_or_equal_q);
+    register_entry(index::same_q, same_q);
+    register_entry(index::not_, not_);
+    register_entry(index::type_q, type_q);
+    register_entry(index::max, max);
+    register_entry(index::min, min);
+    register_entry(index::negative_q, negative_q);
+    register_entry(index::positive_q, positive_q);
+    register_entry(index::sign_q, sign_q);
+    register_entry(index::zero_q, zero_q);
+    register_entry(index::nan_q, nan_q);
+    register_entry(index::shift, shift);
+    register_entry(index::to_hex, to_hex);
+    register_entry(index::sine, sine);
+    register_entry(index::cosine, cosine);
+    register_entry(index::tangent, tangent);
+    register_entry(index::arcsine, arcsine);
+    register_entry(index::arccosine, arccosine);
+    register_entry(index::arctangent, arctangent);
+    register_entry(index::arctangent2, arctangent2);
+    register_entry(index::log_2, log_2);
+    register_entry(index::log_10, log_10);
+    register_entry(index::log_e, log_e);
+    register_entry(index::exp, exp);
+    register_entry(index::square_root, square_root);
+}
+
+}  // namespace kov::natives

@@ -1,0 +1,318 @@
+// Text and conversion natives: percent decoding (dehex) and encoding (enhex), the base codecs
+// (debase, enbase), case change, the local form of a file name, `as`, the constructors of
+// pairs, points and money, and the new-line markers of block cells.
+//
+// The codecs themselves belong to the datatypes and codec modules; what is fixed here is how
+// each native picks its codec, sizes its output and checks its arguments.
+//
+// Moving memory: every native that makes a string or binary allocates. Text that a codec must
+// read while its output grows is first copied to a tracked-heap scratch (which never moves);
+// a byte source that stays in a series is fetched again after the output is allocated.
+#include <cstring>
+#include <memory>
+
+#include "runtime/codecs/base_codecs.h"
+#include "runtime/datatypes/binary.h"
+#include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/money.h"
+#include "runtime/datatypes/pair.h"
+#include "runtime/datatypes/point.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/unit_types.h"
+#include "runtime/datatypes/url.h"
+#include "runtime/error.h"
+#include "runtime/heap.h"
+#include "runtime/interpreter/natives.h"
+#include "runtime/interpreter/stack.h"
+#include "runtime/memory.h"
+#include "runtime/numeric.h"
+#include "runtime/platform/os.h"
+#include "runtime/unicode.h"
+
+namespace kov::natives {
+
+[[noreturn]] void fire_expect_arg(const Cell& value, const char* argument);  // natives_math.cpp
+
+namespace {
+
+inline Cell* A(uint32_t k) { return stack::values.args + k; }
+inline Cell datatype_cell(uint32_t t) { return Cell{T_datatype, t, 0, 0}; }
+inline Cell word_cell(const char* text) { return Cell{T_word, 0, symbol::make(text), 0xFFFFFFFFu}; }
+
+// A tracked-heap block freed however the native ends.
+struct Scratch {
+    uint8_t* bytes;
+    explicit Scratch(uint64_t size) : bytes(static_cast<uint8_t*>(heap::allocate(size ? size : 1))) {}
+    ~Scratch() { heap::free(bytes); }
+    Scratch(const Scratch&) = delete;
+    Scratch& operator=(const Scratch&) = delete;
+};
+
+// The characters of a string value from its index, as UTF-8 in a scratch block; gives the
+// byte count. Reads the series but allocates only on the tracked heap.
+uint64_t utf8_of(const Cell& s, std::unique_ptr<Scratch>& out) {
+    Cell v = s;
+    const uint8_t* start = string::rs_head(v);
+    const uint8_t* end = string::rs_tail(v);
+    uint64_t size = static_cast<uint64_t>(unicode::utf8_size(start, end, memory::buffer(v.w2)->unit()));
+    out = std::make_unique<Scratch>(size);
+    return static_cast<uint64_t>(unicode::write_utf8(v, out->bytes, -1, false));
+}
+
+// ---- percent codec ----------------------------------------------------------------------------------
+
+void dehex(const int32_t*) {
+    std::unique_ptr<Scratch> text;
+    uint64_t n = utf8_of(*A(0), text);
+    Cell* out = string::push(static_cast<uint32_t>(string::rs_length_q(*A(0))), 1);
+    // The text came from code points, so only a lone surrogate can make it invalid UTF-8.
+    if (!url::decode_bytes(text->bytes, n, out->w2)) error::fire(err::script_invalid_arg, *A(0));
+    *A(0) = *out;
+    stack::keep();
+}
+
+// A string keeps only the unreserved characters; the other text types keep what a URL may hold.
+void enhex(const int32_t*) {
+    Cell* out = string::push(static_cast<uint32_t>(string::rs_length_q(*A(0))), 1);
+    url::enhex_string(*A(0), *out, cell::is(*A(0), T_string) ? url::strict_table : url::url_table);
+    *A(0) = *out;
+    stack::keep();
+}
+
+// ---- base codecs ------------------------------------------------------------------------------------
+
+struct Codec {
+    uint64_t (*encoded_size)(uint64_t);
+    uint8_t* (*encode)(uint8_t*, const uint8_t*, uint64_t);
+    memory::Node (*decode)(const uint8_t*, uint64_t, uint32_t);
+};
+
+// The codec of the /base refinement (64 when absent); other bases raise script/invalid-arg.
+Codec codec_of(const int32_t* refs) {
+    int32_t base = 64;
+    if (given(refs, 0)) base = integer::get(*A(static_cast<uint32_t>(refs[0])));
+    switch (base) {
+    case 64: return {base64::encoded_size, base64::encode, base64::decode};
+    case 58: return {base58::encoded_size, base58::encode, base58::decode};
+    case 16: return {base16::encoded_size, base16::encode, base16::decode};
+    case 2: return {base2::encoded_size, base2::encode, base2::decode};
+    default: error::fire(err::script_invalid_arg, *A(static_cast<uint32_t>(refs[0])));
+    }
+}
+
+void debase(const int32_t* refs) {
+    Codec codec = codec_of(refs);
+    Cell v = *A(0);
+    const uint8_t* text = string::rs_head(v);
+    uint64_t count = static_cast<uint64_t>(string::rs_length_q(v));
+    memory::Node node = codec.decode(text, count, memory::buffer(v.w2)->unit());
+    if (node) *A(0) = binary::cell_of(node);
+    else none::make_at(*A(0));
+}
+
+void enbase(const int32_t* refs) {
+    Codec codec = codec_of(refs);
+    Cell v = *A(0);
+    std::unique_ptr<Scratch> utf8;
+    uint64_t length = cell::is(v, T_binary) ? binary::length(v) : utf8_of(v, utf8);
+    uint64_t size = codec.encoded_size(length);
+    if (length > memory::max_buffer_size || size > memory::max_buffer_size) error::fire(err::script_too_long);
+    Cell* out = string::push(static_cast<uint32_t>(size), 1);
+    // Fetched after the allocation: a binary's bytes may have moved.
+    const uint8_t* data = utf8 ? utf8->bytes : binary::head_pointer(v);
+    memory::Buffer* b = memory::buffer(out->w2);
+    uint8_t* end = codec.encode(b->head_ptr(), data, length);
+    b->tail = b->head + static_cast<uint32_t>(end - b->head_ptr());
+    *A(0) = *out;
+    stack::keep();
+}
+
+// ---- case ----------------------------------------------------------------------------------------
+
+void change_case(const int32_t* refs, bool upper) {
+    Cell* value = A(0);
+    Cell* part = given(refs, 0) ? A(static_cast<uint32_t>(refs[0])) : nullptr;
+    if (cell::is(*value, T_char_)) part = nullptr;
+    if (part && !cell::is(*part, T_integer) && !(cell::type(*part) == cell::type(*value) && part->w2 == value->w2))
+        error::fire(err::script_invalid_refine_arg, word_cell("part"), *part);
+    unicode::change_case(*value, part, upper);
+}
+
+void uppercase(const int32_t* refs) { change_case(refs, true); }
+void lowercase(const int32_t* refs) { change_case(refs, false); }
+
+// ---- local file names ---------------------------------------------------------------------------
+
+// The current directory, as the local system gives it (UTF-8), onto the value stack.
+Cell* push_current_dir() {
+    uint64_t room = 4096;
+    for (;;) {
+        Scratch buffer(room);
+        long n = os::get_current_dir(reinterpret_cast<char*>(buffer.bytes), room);
+        if (n < 0) n = 0;
+        if (static_cast<uint64_t>(n) < room) return string::load(buffer.bytes, static_cast<uint64_t>(n), nullptr, 0);
+        room = static_cast<uint64_t>(n) + 1;
+    }
+}
+
+// Local names are POSIX paths, the language's own notation: the characters are copied as they
+// are; /full puts the current directory before a relative name.
+void to_local_file(const int32_t* refs) {
+    Cell path = *A(0);
+    const uint8_t* head = string::rs_head(path);
+    bool relative = string::rs_length_q(path) == 0 || string::get_char(head, memory::buffer(path.w2)->unit()) != '/';
+    Cell* out;
+    if (given(refs, 0) && relative) {
+        out = push_current_dir();
+        int32_t n = string::rs_full_length_q(*out);
+        if (n == 0 || string::rs_abs_char(*out, n - 1) != '/') string::concatenate_literal(*out, "/");
+    } else {
+        out = string::push(static_cast<uint32_t>(string::rs_length_q(path)), 1);
+    }
+    string::concatenate(*out, *A(0), -1, 0, false, string::append_mode);
+    *A(0) = *out;
+    stack::keep();
+}
+
+// ---- as -----------------------------------------------------------------------------------------
+
+enum Class { no_class, list_class, string_class };
+
+Class class_of(uint32_t t) {
+    switch (t) {
+    case T_block: case T_paren: case T_path: case T_lit_path: case T_set_path: case T_get_path:
+        return list_class;
+    case T_string: case T_file: case T_url: case T_tag: case T_email: case T_ref:
+        return string_class;
+    default:
+        return no_class;
+    }
+}
+
+void as(const int32_t*) {
+    const Cell& type = *A(0);
+    uint32_t target = cell::is(type, T_datatype) ? type.w1 : cell::type(type);
+    Cell spec = *A(1);
+    Class c = class_of(cell::type(spec));
+    if (c == no_class || class_of(target) != c)
+        error::fire(err::script_not_same_class, datatype_cell(cell::type(spec)), datatype_cell(target));
+    cell::set_type(spec, target);
+    // The conversion cache stays with the original cell; the new one makes its own.
+    if (c == string_class) spec.w3 = 0;
+    *A(0) = spec;
+}
+
+// ---- pairs, points, money -----------------------------------------------------------------------
+
+// An integer, or a finite float truncated toward zero that fits 32 bits.
+int32_t pair_coordinate(const Cell& c) {
+    if (cell::is(c, T_integer)) return integer::get(c);
+    int32_t n;
+    if (!numeric::to_int32(cell::get_double(c), n)) error::fire(err::script_invalid_arg, c);
+    return n;
+}
+
+float point_coordinate(const Cell& c) {
+    if (cell::is(c, T_integer)) return static_cast<float>(integer::get(c));
+    return static_cast<float>(cell::get_double(c));
+}
+
+void as_pair(const int32_t*) {
+    int32_t x = pair_coordinate(*A(0));
+    int32_t y = pair_coordinate(*A(1));
+    pair::make_at(*A(0), x, y);
+}
+
+void as_point2d(const int32_t*) {
+    float x = point_coordinate(*A(0));
+    float y = point_coordinate(*A(1));
+    point2d::make_at(*A(0), x, y);
+}
+
+void as_point3d(const int32_t*) {
+    float x = point_coordinate(*A(0));
+    float y = point_coordinate(*A(1));
+    float z = point_coordinate(*A(2));
+    point3d::make_at(*A(0), x, y, z);
+}
+
+void as_money(const int32_t*) {
+    symbol::Spelling name = symbol::spelling(A(0)->w2);
+    int32_t currency = money::currency_index(name.bytes, name.length);
+    if (currency < 0) error::fire(err::script_bad_denom, *A(0));
+    const Cell& amount = *A(1);
+    if (!cell::is(amount, T_integer)) {
+        // Floats become money by the money datatype's own conversion, not built yet.
+        error::fire(err::internal_not_done);
+    }
+    int32_t n = integer::get(amount);
+    char digits[12];
+    uint32_t length = integer::form_signed(n, digits);
+    const uint8_t* start = reinterpret_cast<const uint8_t*>(digits) + (n < 0 ? 1 : 0);
+    Cell m = none::value;
+    money::from_digits(m, n < 0, static_cast<uint32_t>(currency), start, reinterpret_cast<const uint8_t*>(digits) + length,
+                       nullptr, nullptr);
+    *A(0) = m;
+}
+
+// ---- new-line markers ---------------------------------------------------------------------------
+
+void set_marker(Cell& c, bool on) {
+    if (on) c.header |= cell::new_line;
+    else cell::clear_new_line(c);
+}
+
+void new_line(const int32_t* refs) {
+    Cell position = *A(0);
+    bool value = A(1)->w1 != 0;
+    uint64_t step = 0;
+    if (given(refs, 1)) {
+        const Cell& size = *A(static_cast<uint32_t>(refs[1]));
+        if (integer::get(size) < 1) error::fire(err::script_out_of_range, size);
+        step = static_cast<uint64_t>(integer::get(size));
+    } else if (given(refs, 0)) {
+        step = 1;
+    }
+    memory::Buffer* b = memory::buffer(position.w2);
+    auto cells = reinterpret_cast<Cell*>(b->head_ptr());
+    uint64_t tail = b->used() / sizeof(Cell);
+    uint64_t at = position.w1;
+    if (step == 0) {
+        if (at < tail) set_marker(cells[at], value);
+        return;
+    }
+    for (uint64_t i = at; i < tail; ++i) {
+        bool marked = step == 1 || (i - at) % step == 0;
+        set_marker(cells[i], marked ? value : !value);
+    }
+}
+
+void new_line_q(const int32_t*) {
+    Cell position = *A(0);
+    memory::Buffer* b = memory::buffer(position.w2);
+    uint64_t tail = b->used() / sizeof(Cell);
+    bool marked = position.w1 < tail && (reinterpret_cast<Cell*>(b->head_ptr())[position.w1].header & cell::new_line);
+    logic::make_at(*A(0), marked);
+}
+
+}  // namespace
+
+void init_text() {
+    register_entry(index::dehex, dehex);
+    register_entry(index::enhex, enhex);
+    register_entry(index::debase, debase);
+    register_entry(index::enbase, enbase);
+    register_entry(index::uppercase, uppercase);
+    register_entry(index::lowercase, lowercase);
+    register_entry(index::to_local_file, to_local_file);
+    register_entry(index::as, as);
+    register_entry(index::as_pair, as_pair);
+    register_entry(index::as_point2d, as_point2d);
+    register_entry(index::as_point3d, as_point3d);
+    register_entry(index::as_money, as_money);
+    register_entry(index::new_line, new_line);
+    register_entry(index::new_line_q, new_line_q);
+}
+
+}  // namespace kov::natives

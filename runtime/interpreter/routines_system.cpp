@@ -1,0 +1,100 @@
+// The routines through which the boot definitions and the system object reach the runtime's
+// own state: values that only start-up can make (the global context as an object, the error
+// catalogue and prototype, the command line), the float formatter's switches, the console's
+// last-line flag and the interpreted-call test.
+//
+// Moving memory: the entries that build values (strings, objects) allocate.
+#include <string>
+
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/error.h"
+#include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/object.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/unit_types.h"
+#include "runtime/error.h"
+#include "runtime/float_text.h"
+#include "runtime/interpreter/natives.h"
+#include "runtime/interpreter/routines.h"
+#include "runtime/interpreter/stack.h"
+#include "runtime/runtime.h"
+
+namespace kov::routines {
+
+namespace {
+
+bool names(const Cell& word, const char* text) {
+    uint32_t t = cell::type(word);
+    return t >= T_word && t <= T_get_word && symbol::resolve(word.w2) == symbol::resolve(symbol::make(text));
+}
+
+// The command line as one string, as a shell would have typed it: arguments holding a space
+// or a tab, and empty ones, are put in double quotes so that splitting it again gives them
+// back whole.
+std::string command_line() {
+    std::string line;
+    for (int i = 0; i < runtime::record.argc; ++i) {
+        std::string arg = runtime::record.argv[i];
+        if (i > 0) line += ' ';
+        bool quote = arg.empty() || arg.find_first_of(" \t") != std::string::npos;
+        if (quote) line += '"';
+        line += arg;
+        if (quote) line += '"';
+    }
+    return line;
+}
+
+// The object! of the global context, written into the context's own self cell too, so that
+// `self` in the global context and `system/words` are one value.
+void make_global_object(Cell* result) {
+    memory::Node g = context::global();
+    Cell* obj = object::make_at(g, static_cast<uint32_t>(-1));
+    *result = *obj;
+    *context::self_cell(g) = *result;
+}
+
+// Start-up values by name: global-object, error-catalog, error-prototype, command-line.
+void boot_value(Cell* args, const Cell&) {
+    const Cell which = args[0];
+    if (names(which, "global-object")) {
+        make_global_object(&args[0]);
+    } else if (names(which, "error-catalog")) {
+        args[0] = error::catalog();
+    } else if (names(which, "error-prototype")) {
+        args[0] = error::prototype();
+    } else if (names(which, "command-line")) {
+        std::string line = command_line();
+        Cell* s = string::load(reinterpret_cast<const uint8_t*>(line.data()), line.size(), nullptr, 0);
+        args[0] = *s;
+    } else {
+        error::fire(err::script_invalid_arg, which);
+    }
+}
+
+void float_option(Cell* args, const Cell&) {
+    bool on = !cell::is(args[1], T_none) && !(cell::is(args[1], T_logic) && args[1].w1 == 0);
+    if (names(args[0], "pretty?")) float_::set_pretty(on);
+    else if (names(args[0], "full?")) float_::set_full(on);
+    args[0] = unset::value;
+}
+
+void last_lf_q(Cell* args, const Cell&) { logic::make_at(args[0], natives::last_line_feed); }
+
+// True when any caller up the chain was called by the interpreter (the routine's own frame
+// is left out).
+void interpreted_q(Cell* args, const Cell&) {
+    uint32_t depth = stack::depth();
+    logic::make_at(args[0], depth > 1 && stack::frame_barrier_q(depth - 1, false));
+}
+
+}  // namespace
+
+void init_system() {
+    add("boot-value", boot_value);
+    add("float-option", float_option);
+    add("last-lf?", last_lf_q);
+    add("interpreted?", interpreted_q);
+}
+
+}  // namespace kov::routines

@@ -1,0 +1,194 @@
+// url! and file!: percent-encoding and decoding, molds, construction from a block, path
+// joining, and the actions that need the I/O layer.
+#include <string>
+#include <vector>
+
+#include "runtime/datatypes/file.h"
+#include "runtime/datatypes/url.h"
+#include "tests/unit/eval_harness.h"
+
+using namespace kov;
+using namespace kov::test;
+
+using UrlFileTest = Kov;
+
+namespace {
+
+// Evaluates as `eval` does, then puts the interpreter's current position back at the top
+// level: an error unwinding out of the evaluator leaves it at the failed expression's block,
+// which the next evaluation would restore after that block has been collected.
+std::string run(const std::string& source) {
+    std::string r = eval(source);
+    interp::current = none::value;
+    return r;
+}
+
+struct Case {
+    const char* source;
+    const char* result;
+};
+
+void check(const std::vector<Case>& cases) {
+    for (const Case& c : cases) EXPECT_EQ(run(c.source), c.result) << c.source;
+}
+
+std::string enhex(const std::string& utf8, int32_t table) {
+    Cell* out = string::push(16, 1);
+    url::enhex_string(*str(utf8), *out, table);
+    return text(*out);
+}
+
+std::string dehex(const std::string& utf8) {
+    Cell* out = string::push(16, 1);
+    url::decode(*str(utf8), *out);
+    return text(*out);
+}
+
+}  // namespace
+
+TEST_F(UrlFileTest, EncodingTables) {
+    const std::string strict_kept = "ABCXYZabcxyz0189-._~";
+    const std::string url_only = "!#$&'()*+,/:=?@";
+    const std::string never = " \"%;<>[\\]^`{|}\x7F\x01\t";
+    for (char c : strict_kept) {
+        EXPECT_TRUE(url::kept_q(url::strict_table, static_cast<uint8_t>(c))) << c;
+        EXPECT_TRUE(url::kept_q(url::url_table, static_cast<uint8_t>(c))) << c;
+    }
+    for (char c : url_only) {
+        EXPECT_FALSE(url::kept_q(url::strict_table, static_cast<uint8_t>(c))) << c;
+        EXPECT_TRUE(url::kept_q(url::url_table, static_cast<uint8_t>(c))) << c;
+    }
+    for (char c : never) EXPECT_FALSE(url::kept_q(url::url_table, static_cast<uint8_t>(c))) << int(c);
+    EXPECT_FALSE(url::kept_q(url::url_table, 0xE9));
+    char out[3];
+    EXPECT_EQ(url::encode_byte(url::url_table, ' ', out), 3);
+    EXPECT_EQ(std::string(out, 3), "%20");
+    EXPECT_EQ(url::encode_byte(url::url_table, 0xAB, out), 3);
+    EXPECT_EQ(std::string(out, 3), "%AB");
+    EXPECT_EQ(url::encode_byte(url::url_table, '/', out), 1);
+    EXPECT_EQ(out[0], '/');
+}
+
+TEST_F(UrlFileTest, Enhex) {
+    EXPECT_EQ(enhex("a b", url::strict_table), "a%20b");
+    EXPECT_EQ(enhex("a/b", url::strict_table), "a%2Fb");
+    EXPECT_EQ(enhex("a/b", url::url_table), "a/b");
+    EXPECT_EQ(enhex("\u00e9", url::strict_table), "%C3%A9");  // the UTF-8 bytes
+    EXPECT_EQ(enhex("", url::strict_table), "");
+}
+
+TEST_F(UrlFileTest, Dehex) {
+    struct Row {
+        const char* in;
+        const char* out;
+    } rows[] = {
+        {"%C3%A9", "\u00e9"},
+        {"%C3", "%C3"},  // a broken sequence is taken as it stands
+        {"%C3%41", "%C3A"},
+        {"%A9", "\u00a9"},  // a byte that leads nothing gives its code point
+        {"%e9", "%e9"},      // a lead byte without its continuation is taken as it stands
+        {"%41%42", "AB"},
+        {"%4", "%4"},
+        {"%", "%"},
+        {"a%zz", "a%zz"},
+        {"%E2%82%AC!", "\u20ac!"},
+        {"\u00e9%20", "\u00e9 "},
+    };
+    for (auto& r : rows) EXPECT_EQ(dehex(r.in), r.out) << r.in;
+    // The decoder never reads past its text.
+    uint8_t cut[] = {'%', 'C', '3', '%', 'A'};
+    Cell* out = string::push(16, 1);
+    EXPECT_TRUE(url::decode_bytes(cut, sizeof cut, out->w2));
+    EXPECT_EQ(text(*out), "%C3%A");
+}
+
+TEST_F(UrlFileTest, UrlMoldsEncoded) {
+    check({
+        {"http://a.b/c?d=1&e", "http://a.b/c?d=1&e"},
+        {"http://a%20b/", "http://a%20b/"},
+        {"http://x/%C3%A9", "http://x/%C3%A9"},
+        {"http://x/%25%3B", "http://x/%25%3B"},
+        {"next http://x", "ttp://x"},
+    });
+    // With /part the encoded text is cut, escapes included.
+    Cell* out = string::push(16, 1);
+    Cell u = *str("a b");
+    cell::set_type(u, T_url);
+    auto mold_fn = actions::lookup<actions::slot::mold>(T_url);
+    int32_t left = mold_fn(&u, out, false, false, false, &u, 3, 0);
+    EXPECT_EQ(text(*out), "a%2");
+    EXPECT_EQ(left, 0);
+}
+
+TEST_F(UrlFileTest, UrlFromABlock) {
+    check({
+        {"to url! [s h 80 d f]", "s://h:80/d/f"},
+        {"to url! [s h d f]", "s://h/d/f"},
+        {"to url! [s h 80]", "s://h:80"},
+        {"to url! [s h]", "s://h/"},
+        {"to url! [s h d #frag]", "s://h/d#frag"},
+        {"to url! [http \"a b\" x]", "http://a%20b/x"},
+        {"to url! next [x s h]", "s://h/"},
+        {"make url! [s h 8]", "s://h:8"},
+        {"to url! []", "error: script/bad-to-arg"},
+        {"to url! tail [s]", "error: script/bad-to-arg"},
+    });
+}
+
+TEST_F(UrlFileTest, PathsJoinWithOneSlash) {
+    check({
+        {"x: http://a/ x/b", "http://a/b"},
+        {"x: http://a x/b", "http://a/b"},
+        {"x: http://a/ x/b/c", "http://a/b/c"},
+        {"x: http://a/ x/1", "http://a/1"},
+        {"x: http://a/ y: x/b x", "http://a/"},  // the url itself is unchanged
+        {"x: http://a/ x/b: 1", "error: script/bad-path-set"},
+        {"x: %dir/ x/f", "%dir/f"},
+        {"x: %dir x/f", "%dir/f"},
+        {"x: %\"a b\" x/c", "%\"a b/c\""},
+    });
+}
+
+TEST_F(UrlFileTest, FileMolds) {
+    check({
+        {"%a.txt", "%a.txt"},
+        {"%\"a b\"", "%\"a b\""},
+        {"%\"\"", "%\"\""},
+        {"%\"a;b\"", "%\"a;b\""},
+        {"%/c/dir/", "%/c/dir/"},
+        {"%\u00e9t\u00e9", "%\u00e9t\u00e9"},  // non-ASCII letters never cause quotes
+        {"next %ab", "%b"},
+        {"tail %ab", "%\"\""},
+    });
+    // /part counts the name's characters and every delimiter.
+    Cell f = *str("abcd");
+    cell::set_type(f, T_file);
+    Cell* out = string::push(16, 1);
+    int32_t left = file::mold(&f, out, false, false, false, &f, 3, 0);
+    EXPECT_EQ(text(*out), "%abc");
+    EXPECT_EQ(left, -1);
+    Cell g = *str("a b");
+    cell::set_type(g, T_file);
+    out = string::push(16, 1);
+    left = file::mold(&g, out, false, false, false, nullptr, 100, 0);
+    EXPECT_EQ(text(*out), "%\"a b\"");
+    EXPECT_EQ(left, 94);
+}
+
+TEST_F(UrlFileTest, ActionsThatNeedInputOutput) {
+    check({
+        // Reading and writing are refused until the I/O layer exists, but a bad request is
+        // reported first.
+        {"read http://a", "error: internal/not-done"},
+        {"read/part https://a 1", "error: internal/not-done"},
+        {"write http://a 1", "error: script/invalid-arg"},
+        {"write http://a [1]", "error: script/invalid-arg"},
+        {"write http://a [post 1]", "error: script/invalid-arg"},
+        {"write http://a [post [] 1]", "error: script/invalid-arg"},
+        {"write http://a [post [] \"d\"]", "error: internal/not-done"},
+        {"open http://a", "error: internal/not-done"},
+        {"read %a", "error: internal/not-done"},
+        {"open %a", "error: script/expect-arg"},  // file! has no open
+        {"sort http://b", "error: script/expect-arg"},
+    });
+}
