@@ -18,13 +18,12 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "boot/loader.h"
+#include "boot/sources.h"
 #include "boot/start.h"
 #include "runtime/codecs/kovbin.h"
 #include "runtime/collector.h"
@@ -52,18 +51,11 @@ const char* const sample_source =
     "@r #{DEADBEEF} #iss w s: :g 'l /r a/b 'a/b a/b: :a/b (1) 1.2.3.4 $1.25 1-Jan-2000/10:00+2:00 "
     "3x4 (1, 2) (1, 2, 3) #[a 1] make typeset! [integer!]] in o 'a]";
 
-void run_boot_file(const char* name) {
-    std::ifstream in(std::string("boot/") + name, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    std::string text = ss.str();
-    boot::run_source(reinterpret_cast<const uint8_t*>(text.data()), text.size(), name);
-}
-
 void set_up() {
     boot::init_runtime();
-    boot::set_datatype_words();
-    for (const char* f : {"natives.kov", "actions.kov", "base.kov", "routines.kov", "functions.kov"}) run_boot_file(f);
+    boot::SourceFiles files = boot::read_tree(".");
+    std::vector<boot::Source> sources = files.list();
+    boot::run_definitions(sources.data(), sources.size());
     collector::enable(true);
     stack::Mark mark;
     Cell* code = stack::reserve();
@@ -87,7 +79,8 @@ void set_up() {
     }
 }
 
-// Walks a decoded value the ways a program would: molding it and writing it again.
+// Walks a decoded value the ways a program would: forming and molding it (which also forms
+// an error's report) and writing it again.
 void exercise(const Cell& value) {
     stack::Mark mark;
     Cell v = value;
@@ -97,6 +90,10 @@ void exercise(const Cell& value) {
         if (auto mold = actions::lookup<actions::slot::mold>(cell::type(v))) {
             Cell copy = v;
             mold(&copy, out, false, true, false, nullptr, 100000, 0);
+        }
+        if (auto form = actions::lookup<actions::slot::form>(cell::type(v))) {
+            Cell copy = v;
+            form(&copy, out, nullptr, 100000);
         }
     } catch (const Error&) {
     }
