@@ -16,7 +16,10 @@
 //
 // What must stay true on reading: every field is checked against the bytes that remain and
 // every index against its table before it is used; a shared record resolves only to a value of
-// its own family; nesting is limited to `max_depth`; a function's context matches its spec.
+// its own family; nesting is limited to `max_depth`; a function's context matches its spec;
+// outside the boot load a native! or action! must carry the spec of the live native it names
+// (natives trust their spec's argument types); scalars keep their datatype's invariants
+// (dates, money digits, code points, tuple lengths).
 // Corrupt input raises script/kb-invalid-record (with the 1-based byte offset, counted in the
 // uncompressed blob) or script/invalid-data; it never reads or writes outside what it is given.
 //

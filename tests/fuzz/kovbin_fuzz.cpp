@@ -9,12 +9,16 @@
 // A read must end with values or a Kov error. Decoded values are molded and encoded again, so
 // whatever they refer to is walked; then the heap must verify.
 //
-// Build (outside CMake, with the runtime compiled by clang; run from the source root, which
-// the target reads the boot sources from to build its sample value):
-//   clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -I. -I build/release \
-//       tests/fuzz/kovbin_fuzz.cpp runtime/*.cpp runtime/*/*.cpp boot/start.cpp boot/loader.cpp \
-//       -o kovbin_fuzz
-//   ./kovbin_fuzz -max_total_time=120
+// Build: the runtime library compiled by clang for fuzzing, then the target linked against it;
+// run from the source root (the sample value is made by evaluating the boot sources there):
+//   cmake -S . -B build/fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang \
+//       -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O1 -g" \
+//       -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined" -DBUILD_TESTING=OFF
+//   cmake --build build/fuzz --target kovrt
+//   clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -I. tests/fuzz/kovbin_fuzz.cpp \
+//       build/fuzz/libkovrt.a -o build/fuzz/kovbin_fuzz
+//   mkdir -p build/fuzz/kovbin-corpus
+//   ./build/fuzz/kovbin_fuzz -max_total_time=120 -max_len=2048 build/fuzz/kovbin-corpus
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
