@@ -7,6 +7,7 @@
 #include "runtime/console_output.h"
 #include "runtime/datatypes/error.h"
 
+#include "runtime/codecs/kovbin.h"
 #include "runtime/collector.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/function.h"
@@ -72,18 +73,16 @@ void set_datatype_words() {
     }
 }
 
-void run_source(const uint8_t* text, std::size_t length, const char* name) {
+void run_block(const Cell& code_in, const char* name) {
+    (void)name;
     stack::Mark mark;
-    Cell code{T_none, 0, 0, 0};
+    Cell code = code_in;
     collector::Root keep(code);
-    lexer::Options options;
-    lexer::scan(text, length, options, none::value, code);
     memory::Node n = code.w2;
     uint32_t i = code.w1;
     uint32_t end = interp::tail_index(n);
     // A script starts with the word Kov and its header block.
     if (i + 1 < end && is_word(at(n, i), "Kov") && cell::is(at(n, i + 1), T_block)) i += 2;
-    (void)name;
     // Built-in definitions are made directly; the runs of other code between them are
     // evaluated in order.
     while (i < end) {
@@ -105,14 +104,53 @@ void run_source(const uint8_t* text, std::size_t length, const char* name) {
     }
 }
 
-void run_definitions(const Source* sources, std::size_t count) {
+void run_source(const uint8_t* text, std::size_t length, const char* name) {
+    Cell code{T_none, 0, 0, 0};
+    collector::Root keep(code);
+    lexer::Options options;
+    lexer::scan(text, length, options, none::value, code);
+    run_block(code, name);
+}
+
+namespace {
+
+// Runs the definitions with the system's own rules switched on: routines may be made and
+// functions are marked compiled. The collector runs throughout.
+template <typename Each>
+void defining(Each each) {
     set_datatype_words();
     collector::enable(true);
     routines::allow_make = true;
     function::making_compiled = true;
-    for (std::size_t i = 0; i < count; ++i) run_source(sources[i].text, sources[i].size, sources[i].name);
-    routines::allow_make = false;
-    function::making_compiled = false;
+    struct Done {
+        ~Done() {
+            routines::allow_make = false;
+            function::making_compiled = false;
+        }
+    } done;
+    each();
+}
+
+}  // namespace
+
+void run_image(const uint8_t* image, std::size_t size) {
+    Cell files{T_none, 0, 0, 0};
+    collector::Root keep(files);
+    kovbin::load_boot(image, size, files);
+    defining([&] {
+        // Name and script block pairs, in the order the manifest gives.
+        for (uint32_t i = files.w1; i + 1 < interp::tail_index(files.w2); i += 2) {
+            Cell script = at(files.w2, i + 1);
+            if (!cell::is(script, T_block)) error::fire(err::script_invalid_data, script);
+            run_block(script, "boot image");
+        }
+    });
+}
+
+void run_definitions(const Source* sources, std::size_t count) {
+    defining([&] {
+        for (std::size_t i = 0; i < count; ++i) run_source(sources[i].text, sources[i].size, sources[i].name);
+    });
 }
 
 void evaluate(const char* text) {

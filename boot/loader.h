@@ -13,13 +13,17 @@ namespace kov::boot {
 
 // Sets every datatype's name word to its datatype! value.
 void set_datatype_words();
-// Loads and runs one source text (a script whose header is skipped).
+// Runs one boot script (its header skipped): a block of values as the lexer made them.
+void run_block(const Cell& code, const char* name);
+// Loads and runs one source text.
 void run_source(const uint8_t* text, std::size_t length, const char* name);
 
 struct Source;  // boot/sources.h
-// The boot definitions: the datatype words, then each source in order, with routines
-// allowed to be made. The collector runs from the first definition on.
+// The boot definitions: the datatype words, then each script in order, with routines
+// allowed to be made and functions marked compiled. The collector runs from the first
+// definition on. From source texts (test programs), or from the boot image (`kov`).
 void run_definitions(const Source* sources, std::size_t count);
+void run_image(const uint8_t* image, std::size_t size);
 // Evaluates source text in the global context; gives nothing (the result is dropped).
 void evaluate(const char* text);
 // Prints the report of a caught error as the console does.

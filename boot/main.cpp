@@ -1,7 +1,7 @@
 // The entry point of `kov`: the systems-level start, then, on the evaluating thread, the
 // runtime, the boot definitions and the console.
+#include "boot/image.h"
 #include "boot/loader.h"
-#include "boot/sources.h"
 #include "boot/start.h"
 #include "runtime/platform/os.h"
 #include "runtime/runtime.h"
@@ -15,7 +15,7 @@ int run_program(void*) {
     // The outermost catch frame: whatever reaches it ends the process.
     try {
         init_runtime();
-        run_definitions(embedded_sources, embedded_source_count);
+        run_image(image, image_size);
     } catch (const runtime::Throw& t) {
         runtime::quit_handler(t.code);
     } catch (const Error& e) {

@@ -1,5 +1,5 @@
-// Boot definitions as text: the sources named in boot/manifest.txt, in its order. `kov`
-// carries them inside the program; test programs read them from the source tree.
+// Boot definitions as text: the sources named in boot/manifest.txt, in its order, read from
+// the source tree by test programs (`kov` carries them scanned, in its boot image).
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -13,10 +13,6 @@ struct Source {
     const uint8_t* text;
     std::size_t size;
 };
-
-// The sources built into the program (generated at build time).
-extern const Source embedded_sources[];
-extern const std::size_t embedded_source_count;
 
 // The manifest's sources read from a source tree (for test programs); a missing file is a
 // start-up failure.
