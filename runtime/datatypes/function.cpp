@@ -393,6 +393,8 @@ Cell* make_value(Cell* proto, Cell* spec, uint32_t type) {
     if (!cell::is(s, T_block) || !cell::is(n, T_integer)) arg_error();
     int32_t index = static_cast<int32_t>(n.w2);
     if (index < 1 || static_cast<uint32_t>(index) > limit) arg_error();
+    // A native trusts its spec's argument types: only the boot definitions give them.
+    if (!routines::allow_make) arg_error();
     (void)proto;
     return make(s, static_cast<uint32_t>(index), type);
 }
