@@ -104,4 +104,7 @@ Cell* decode(const Cell& data);
 // with the collector switched off, restored afterwards.
 void load_boot(const uint8_t* blob, std::size_t size, Cell& out);
 
+// The codec object's routines, `encode*` and `decode` (entries kovbin-encode, kovbin-decode).
+void register_routines();
+
 }  // namespace kov::kovbin

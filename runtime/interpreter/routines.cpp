@@ -1,6 +1,7 @@
 #include "runtime/interpreter/routines.h"
 
 #include "console/line_editor.h"
+#include "runtime/codecs/kovbin.h"
 
 #include <cstring>
 #include <vector>
@@ -106,6 +107,7 @@ void init() {
     init_builtin();
     init_system();
     terminal::register_routines();
+    kovbin::register_routines();
 }
 
 }  // namespace kov::routines
