@@ -8,8 +8,10 @@
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/unit_types.h"
 #include "runtime/error.h"
 #include "runtime/interpreter/actions.h"
+#include "runtime/lexer/lexer.h"
 #include "runtime/words.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/root.h"
@@ -164,8 +166,47 @@ Cell* make_word(Cell*, Cell* spec, uint32_t type) {
     } else if (t == T_logic) {
         make_at(spec->w1 ? words::symbols::true_ : words::symbols::false_, *r);
         r->header = type;
-    } else if (t == T_string || t == T_char_ || t == T_refinement || t == T_issue) {
-        error::fire(err::internal_not_done);  // these go through the lexer's scan of the text
+    } else if (t == T_string || t == T_char_) {
+        // The text is loaded as one value, which must be a word of some kind.
+        Cell text = *spec;
+        collector::Root keep(text);
+        if (t == T_char_) {
+            Cell* s = string::push(1, 1);
+            string::append_char(s->w2, static_cast<int32_t>(spec->w2));
+            text = *s;
+        }
+        lexer::Options options;
+        options.one_value = true;
+        Cell loaded{T_none, 0, 0, 0};
+        collector::Root keep_loaded(loaded);
+        try {
+            lexer::load(loaded, text, -1, options, nullptr);
+        } catch (const Error&) {
+            error::fire(err::script_invalid_chars);
+        }
+        uint32_t lt = cell::type(loaded);
+        if (lt < T_word || lt > T_issue) error::fire(err::script_invalid_chars);
+        *r = loaded;
+        r->header = type;
+    } else if (t == T_refinement || t == T_issue) {
+        // The text must scan as a plain, set, get or lit word.
+        symbol::Spelling sp = symbol::spelling(spec->w2);
+        std::string text(reinterpret_cast<const char*>(sp.bytes), sp.length);
+        lexer::Options options;
+        options.one_value = true;
+        Cell loaded{T_none, 0, 0, 0};
+        collector::Root keep_loaded(loaded);
+        bool ok = true;
+        try {
+            lexer::scan(reinterpret_cast<const uint8_t*>(text.data()), text.size(), options, none::value, loaded);
+        } catch (const Error&) {
+            ok = false;
+        }
+        uint32_t lt = cell::type(loaded);
+        if (!ok || lt < T_word || lt > T_get_word) error::fire(err::script_bad_to_arg, Cell{T_datatype, type, 0, 0}, *spec);
+        *r = cell_of(T_word, spec->w2);
+        if (context::find_word(context::global(), spec->w2, true) >= 0) context::bind_word(context::global(), *r);
+        r->header = type;
     } else {
         error::fire(err::script_bad_to_arg, Cell{T_datatype, type, 0, 0}, *spec);
     }
