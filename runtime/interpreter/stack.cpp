@@ -9,13 +9,14 @@
 namespace kov::stack {
 
 Values values;
+uint32_t hidden_body_symbol = 0;
 Frames frames;
 Pending pending;
 
 namespace {
 
 memory::Node value_node = 0;
-uint32_t hidden_body = 0;
+
 uint32_t hidden_anon = 0;
 uint32_t throw_origin = 0;  // depth of the frame that threw, 0 when unset
 
@@ -34,21 +35,11 @@ void mark_stacks() {
     collector::mark_cell(pending.name);
 }
 
-void pop_frame() {
-    Frame& f = top_frame();
-    if ((f.kind == call) && f.fn_context) context_cell(f.fn_context).w2 = f.saved_values;
-    --frames.depth;
-}
-
-[[noreturn]] void frame_overflow() {
-    values.top -= 5;
-    if (values.top < values.begin) values.top = values.begin;
-    if (values.args > values.top) values.args = values.top;
-    cycles::reset();
-    error::fire(err::internal_stack_overflow);
-}
-
 }  // namespace
+
+void restore_call_frame(const Frame& f) { context_cell(f.fn_context).w2 = f.saved_values; }
+
+void frame_overflow() { overflow(); }
 
 void init() {
     if (value_node) return;
@@ -76,19 +67,6 @@ void overflow() {
 
 // ---- frames -------------------------------------------------------------------------------------
 
-uint32_t push_frame(Kind kind, const Cell* word) {
-    if (frames.depth >= frame_capacity) frame_overflow();
-    Frame& f = frames.base[frames.depth++];
-    f.kind = kind;
-    f.symbol = word ? word->w2 : hidden_body;
-    f.word_context = word ? word->w1 : 0;
-    f.args = index_of(values.args);
-    f.fn_context = 0;
-    f.saved_values = 0;
-    values.args = values.top;
-    return frames.depth;
-}
-
 uint32_t push_call_frame(const Cell* word, uint32_t fn_context) {
     uint32_t d = push_frame(call, word);
     Frame& f = top_frame();
@@ -103,38 +81,6 @@ void set_return_flag(bool on) {
 }
 
 void set_interp_flag() { top_frame().kind |= interpreted; }
-
-void unwind() {
-    Cell* old_args = values.args;
-    uint32_t saved = top_frame().args;
-    pop_frame();
-    values.args = values.begin + saved;
-    values.top = old_args + 1;
-}
-
-void unwind_last() {
-    Cell* old_args = values.args;
-    uint32_t saved = top_frame().args;
-    pop_frame();
-    values.args = values.begin + saved;
-    *values.args = *old_args;
-    values.top = old_args + 1;
-}
-
-void drop_frame() {
-    uint32_t saved = top_frame().args;
-    pop_frame();
-    values.args = values.begin + saved;
-    values.top = values.args;
-}
-
-void leave_frame() {
-    Cell* old_args = values.args;
-    uint32_t saved = top_frame().args;
-    pop_frame();
-    values.args = values.begin + saved;
-    values.top = old_args;
-}
 
 void unroll_to(uint32_t depth, Cell* top, Cell* args) {
     while (frames.depth > depth) pop_frame();
@@ -206,10 +152,10 @@ void throw_caught() { throw_origin = 0; }
 // ---- reports ------------------------------------------------------------------------------------
 
 void set_hidden_symbols(uint32_t body, uint32_t anon) {
-    hidden_body = body;
+    hidden_body_symbol = body;
     hidden_anon = anon;
 }
-uint32_t body_symbol() { return hidden_body; }
+uint32_t body_symbol() { return hidden_body_symbol; }
 uint32_t anon_symbol() { return hidden_anon; }
 
 void caller_word(uint32_t& symbol, uint32_t& context) {
@@ -217,7 +163,7 @@ void caller_word(uint32_t& symbol, uint32_t& context) {
     throw_origin = 0;
     for (; d >= 1; --d) {
         const Frame& f = frame_at(d);
-        if (f.symbol && f.symbol != hidden_body && f.symbol != hidden_anon) {
+        if (f.symbol && f.symbol != hidden_body_symbol && f.symbol != hidden_anon) {
             symbol = f.symbol;
             context = f.word_context;
             return;

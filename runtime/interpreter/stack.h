@@ -123,7 +123,7 @@ inline uint32_t index_of(const Cell* c) { return static_cast<uint32_t>(c - value
 
 // Pushes a frame labelled with the word cell (or the hidden word `<body>` when null); the
 // argument base becomes the value-stack top. Gives the new depth.
-uint32_t push_frame(Kind kind, const Cell* word);
+inline uint32_t push_frame(Kind kind, const Cell* word);
 uint32_t push_call_frame(const Cell* word, uint32_t fn_context);
 void set_return_flag(bool on);
 void set_interp_flag();
@@ -132,13 +132,13 @@ void set_interp_flag();
 // now the caller's next value. unwind_last: the result is copied into the caller's result
 // cell. drop_frame: the values are dropped. The _function forms also put back the saved
 // values reference of a kind 0x01 frame.
-void unwind();
-void unwind_last();
-void drop_frame();
+inline void unwind();
+inline void unwind_last();
+inline void drop_frame();
 // Pops the innermost frame and drops what was pushed inside it (its result included): the
 // value-stack top goes back to where the frame began. For C++ code that evaluates inside a
 // frame of its own and keeps temporaries below it.
-void leave_frame();
+inline void leave_frame();
 // Pops frames (restoring function contexts) until `depth` frames remain; the argument base
 // becomes the one the innermost remaining frame's code runs with, the value-stack top `top`.
 void unroll_to(uint32_t depth, Cell* top, Cell* args);
@@ -146,6 +146,63 @@ void unroll_to(uint32_t depth, Cell* top, Cell* args);
 // True when a frame with the interpreted-call flag lies below the given depth (all the way
 // down, or only the first one).
 bool frame_barrier_q(uint32_t below, bool only_one);
+
+// ---- the frame routines, inline: every call and every evaluated block runs them ----------------
+[[noreturn]] void frame_overflow();
+extern uint32_t hidden_body_symbol;
+// A kind 0x01 frame puts back the values reference of its function context.
+void restore_call_frame(const Frame& f);
+
+inline uint32_t push_frame(Kind kind, const Cell* word) {
+    if (frames.depth >= frame_capacity) frame_overflow();
+    Frame& f = frames.base[frames.depth++];
+    f.kind = kind;
+    f.symbol = word ? word->w2 : hidden_body_symbol;
+    f.word_context = word ? word->w1 : 0;
+    f.args = index_of(values.args);
+    f.fn_context = 0;
+    f.saved_values = 0;
+    values.args = values.top;
+    return frames.depth;
+}
+
+inline void pop_frame() {
+    const Frame& f = top_frame();
+    if (f.kind == call && f.fn_context) restore_call_frame(f);
+    --frames.depth;
+}
+
+inline void unwind() {
+    Cell* old_args = values.args;
+    uint32_t saved = top_frame().args;
+    pop_frame();
+    values.args = values.begin + saved;
+    values.top = old_args + 1;
+}
+
+inline void unwind_last() {
+    Cell* old_args = values.args;
+    uint32_t saved = top_frame().args;
+    pop_frame();
+    values.args = values.begin + saved;
+    *values.args = *old_args;
+    values.top = old_args + 1;
+}
+
+inline void drop_frame() {
+    uint32_t saved = top_frame().args;
+    pop_frame();
+    values.args = values.begin + saved;
+    values.top = values.args;
+}
+
+inline void leave_frame() {
+    Cell* old_args = values.args;
+    uint32_t saved = top_frame().args;
+    pop_frame();
+    values.args = values.begin + saved;
+    values.top = old_args;
+}
 
 // ---- pending exits ------------------------------------------------------------------------------
 enum ExitCode : uint32_t {
