@@ -250,7 +250,34 @@ Cell* set_in(Cell& word, const Cell& value_in, Node ctx, bool notify) {
     return value_cell(ctx, index);
 }
 
+Cell* bound_slot(const Cell& word) {
+    Node ctx = word.w1;
+    if (!ctx || static_cast<int32_t>(word.w3) < 0 || !memory::valid_node(ctx)) return nullptr;
+    Buffer* b = buffer(ctx);
+    if (b->unit() != sizeof(Cell) || b->used() < 2 * sizeof(Cell)) return nullptr;
+    const Cell& rec = *reinterpret_cast<const Cell*>(b->head_ptr());
+    if (!cell::is(rec, T_context) || !rec.w2) return nullptr;
+    uint32_t index = word.w3;
+    if (on_stack(rec)) {
+        if (index >= cell_count(hashtable::record(rec.w1)->keys)) return nullptr;
+        Cell* at = stack::values.begin + (uint64_t(rec.w2) - 1) + index;
+        return at < stack::values.end ? at : nullptr;
+    }
+    Buffer* values = buffer(rec.w2);
+    if (index >= values->used() / sizeof(Cell)) return nullptr;
+    return reinterpret_cast<Cell*>(values->head_ptr()) + index;
+}
+
 Cell* set(Cell& word, const Cell& value) {
+    // Words of the global context and of functions take the value as it is; object fields
+    // are marked changed and may have a hook to call, which set_in does.
+    if (Cell* slot = bound_slot(word)) {
+        const Cell& rec = *record(word.w1);
+        if (on_stack(rec) || kind_of(rec) != object_kind) {
+            *slot = value;
+            return slot;
+        }
+    }
     Node ctx = context_of(word);
     if (!ctx) error::fire(err::script_not_defined, word);
     return set_in(word, value, ctx, true);
@@ -270,6 +297,7 @@ Cell* get_in(const Cell& word, Node ctx) {
 }
 
 Cell* get(const Cell& word) {
+    if (Cell* slot = bound_slot(word)) return slot;
     Node ctx = context_of(word);
     if (!ctx) error::fire(err::script_no_value, word);
     return get_in(word, ctx);

@@ -105,6 +105,10 @@ Cell add_global(uint32_t sym, bool case_insensitive, bool rename);
 // stored in the cell. Object contexts mark the field changed and, with notify, call the
 // object's on-change* hook with the old and new values.
 Cell* set_in(Cell& word, const Cell& value, Node ctx, bool notify);
+// The value cell of a bound, resolved word whose context has its values (a heap block, or a
+// running call's frame), or null: then get and set decide, and raise what they must. Does not
+// allocate.
+Cell* bound_slot(const Cell& word);
 Cell* set(Cell& word, const Cell& value);
 // The value cell of the word in the context; see the errors above.
 Cell* get_in(const Cell& word, Node ctx);

@@ -54,10 +54,7 @@ void push_unset() { stack::reserve(); }
 
 // The value of a bound, resolved word without raising (null otherwise): the infix look-ahead
 // must not fail on a word that merely follows an expression.
-const Cell* bound_value(const Cell& word) {
-    if (!word.w1 || static_cast<int32_t>(word.w3) < 0 || !context::is_context(word.w1)) return nullptr;
-    return context::value_cell(word.w1, word.w3);
-}
+const Cell* bound_value(const Cell& word) { return context::bound_slot(word); }
 
 // ---- fetch specs ---------------------------------------------------------------------------------
 // The compiled form of a function's spec, cached in its "more" block (cell 1): a uint32 series
