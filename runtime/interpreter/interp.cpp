@@ -1,6 +1,7 @@
 #include "runtime/interpreter/interp.h"
 
 #include <cstring>
+#include <optional>
 
 #include "runtime/collector.h"
 #include "runtime/datatypes/context.h"
@@ -74,14 +75,17 @@ struct SpecItem {
 
 Node build_fetch_spec(const Cell& fn, bool& complete);
 
-Node fetch_spec(const Cell& fn) {
+// cached: set when the spec is kept in the function value (and so reachable through it).
+Node fetch_spec(const Cell& fn, bool& cached) {
     Node more = fn.w3;
     Cell* cache = reinterpret_cast<Cell*>(memory::buffer(more)->head_ptr()) + 1;
+    cached = true;
     if (cell::is(*cache, T_binary)) return cache->w2;
     bool complete = true;
     Node spec = build_fetch_spec(fn, complete);
     // A spec naming a type word that has no value yet (the built-ins run before the boot
     // definitions have made every typeset) is used as it is but not kept.
+    cached = complete;
     if (!complete) return spec;
     cache = reinterpret_cast<Cell*>(memory::buffer(more)->head_ptr()) + 1;
     *cache = Cell{T_binary, 0, spec, 0};
@@ -234,12 +238,14 @@ namespace {
 
 // Fetches the arguments of a call and, for a native or action, runs its entry. The frame is
 // already pushed; the argument base is its first argument cell.
-uint32_t fetch_and_run(const Cell& fn, Node code, uint32_t pos, uint32_t end, const Cell* name, const Cell* path,
+// fn lies on the value stack, below the argument base, for the whole call: it stays reachable
+// and so does its cached spec.
+uint32_t fetch_and_run(const Cell& fn_copy, Node code, uint32_t pos, uint32_t end, const Cell* name, const Cell* path,
                        uint32_t path_pos, uint32_t mode, bool infix) {
-    Cell fn_copy = fn;
-    collector::Root keep_fn(fn_copy);
-    Node spec = fetch_spec(fn_copy);
-    collector::RootNode keep_spec(spec);
+    bool cached;
+    Node spec = fetch_spec(fn_copy, cached);
+    std::optional<collector::RootNode> keep_spec;
+    if (!cached) keep_spec.emplace(spec);
     SpecHeader h = header_of(spec);
     bool is_function = cell::is(fn_copy, T_function) || cell::is(fn_copy, T_routine);
     int32_t refinements[32];
@@ -336,7 +342,9 @@ uint32_t fetch_and_run(const Cell& fn, Node code, uint32_t pos, uint32_t end, co
     auto find_refinement = [&](const Cell& element) {
         for (uint32_t i = 0; i < h.items; ++i) {
             const SpecItem& item = item_of(spec, i);
-            if (item.tag == tag_refinement && symbol::resolve(item.symbol) == symbol::resolve(element.w2)) return i;
+            if (item.tag == tag_refinement &&
+                (item.symbol == element.w2 || symbol::resolve(item.symbol) == symbol::resolve(element.w2)))
+                return i;
         }
         error::fire(err::script_no_refine, name ? *name : word_of(stack::anon_symbol()), element);
     };
@@ -407,23 +415,28 @@ uint32_t fetch_and_run(const Cell& fn, Node code, uint32_t pos, uint32_t end, co
 uint32_t call(const Cell& fn, Node code, uint32_t pos, uint32_t end, const Cell* name, const Cell* path,
               uint32_t path_pos, uint32_t mode, bool infix) {
     check_depth();
-    Cell* slot = nullptr;
-    if (!infix) slot = stack::push(fn);  // the function value stays while the call runs
+    // The function value stays on the stack while the call runs. An infix operator's left
+    // operand, produced just below, moves up one cell to make room for it.
+    Cell* slot;
+    if (infix) {
+        slot = stack::values.top - 1;
+        stack::push(*slot);
+        *slot = fn;
+    } else {
+        slot = stack::push(fn);
+    }
     Cell label = name && cell::type(*name) >= T_word && cell::type(*name) <= T_refinement ? *name
                                                                                          : word_of(stack::anon_symbol());
     stack::push_frame(cell::is(fn, T_function) ? stack::interp_function : stack::interp_native, &label);
     if (infix) {
-        // The left operand, produced just below, becomes the first argument; it stays below
-        // the top so that the collector sees it while the call is prepared.
-        stack::values.args = stack::values.top - 1;
-        stack::values.top = stack::values.args + 1;
+        // The left operand becomes the first argument.
+        stack::values.args = slot + 1;
+        stack::values.top = slot + 2;
     }
-    pos = fetch_and_run(slot ? *slot : fn, code, pos, end, &label, path, path_pos, mode, infix);
+    pos = fetch_and_run(*slot, code, pos, end, &label, path, path_pos, mode, infix);
     stack::unwind();
-    if (slot) {
-        slot[0] = slot[1];
-        stack::values.top = slot + 1;
-    }
+    slot[0] = slot[1];
+    stack::values.top = slot + 1;
     return pos;
 }
 
@@ -457,7 +470,8 @@ Cell apply_function(const Cell& fn, const Cell* args, uint32_t count) {
     collector::Root keep(f);
     Cell* base = stack::values.top;
     stack::push_call_frame(nullptr, 0);
-    Node spec = fetch_spec(f);
+    bool cached;
+    Node spec = fetch_spec(f, cached);
     collector::RootNode keep_spec(spec);
     SpecHeader h = header_of(spec);
     uint32_t given = 0;
