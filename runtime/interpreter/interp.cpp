@@ -11,6 +11,7 @@
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/error.h"
+#include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/natives.h"
 #include "runtime/interpreter/routines.h"
 #include "runtime/interpreter/stack.h"
@@ -641,6 +642,57 @@ uint32_t eval_single(Node code, uint32_t pos, uint32_t end, bool no_call) {
     }
 }
 
+// An operator between two integers, done in place: the left operand's cell gets the result
+// (an integer keeps its header, as the action leaves it). Only the built-in arithmetic and
+// comparisons, only when the right operand is an integer literal or a word holding one (so
+// evaluating it runs nothing and cannot fail), and only while the answer is an integer or a
+// logic: an overflow, a zero divisor and every other type take the full call, which gives the
+// same answers and raises the errors.
+inline bool integer_op(const Cell& fn, Cell& left, const Cell& right_code) {
+    if (!cell::is(left, T_integer)) return false;
+    const Cell* right = &right_code;
+    if (cell::is(*right, T_word)) {
+        right = context::bound_slot(*right);
+        if (!right) return false;
+    }
+    if (!cell::is(*right, T_integer)) return false;
+    int32_t a = static_cast<int32_t>(left.w2), b = static_cast<int32_t>(right->w2), r;
+    if (cell::is(fn, T_action)) {
+        switch (fn.w1 - 1) {  // an action value holds its slot + 1
+        case actions::slot::add:
+            if (__builtin_add_overflow(a, b, &r)) return false;
+            break;
+        case actions::slot::subtract:
+            if (__builtin_sub_overflow(a, b, &r)) return false;
+            break;
+        case actions::slot::multiply:
+            if (__builtin_mul_overflow(a, b, &r)) return false;
+            break;
+        case actions::slot::remainder:
+            if (b == 0) return false;
+            r = b == -1 ? 0 : a % b;
+            break;
+        default:
+            return false;
+        }
+        left.w2 = static_cast<uint32_t>(r);
+        return true;
+    }
+    if (!cell::is(fn, T_native)) return false;
+    bool answer;
+    switch (fn.w1) {
+    case natives::index::equal_q: case natives::index::strict_equal_q: answer = a == b; break;
+    case natives::index::not_equal_q: answer = a != b; break;
+    case natives::index::lesser_q: answer = a < b; break;
+    case natives::index::greater_q: answer = a > b; break;
+    case natives::index::lesser_or_equal_q: answer = a <= b; break;
+    case natives::index::greater_or_equal_q: answer = a >= b; break;
+    default: return false;
+    }
+    logic::make_at(left, answer);
+    return true;
+}
+
 }  // namespace
 
 uint32_t eval_expression(Node code, uint32_t pos, uint32_t end, bool no_infix, bool push, bool no_call) {
@@ -658,6 +710,10 @@ uint32_t eval_expression(Node code, uint32_t pos, uint32_t end, bool no_infix, b
         cell::set_type(fn, (fn.header >> 16) & 0xFF);
         fn.header &= 0xFF;
         stack::values.top = start + 1;  // the value just produced is the left operand
+        if (pos + 1 < end && integer_op(fn, *start, at(code, pos + 1))) {
+            pos += 2;
+            continue;
+        }
         pos = call(fn, code, pos + 1, end, &op_word, nullptr, 0, mode_code, true);
     }
     if (!push) {
