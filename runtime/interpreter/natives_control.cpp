@@ -171,14 +171,13 @@ void case_(const int32_t* refs) {
 // aimed at it (the result is then break's value), or a pending exit aimed elsewhere.
 enum Step { go_on, stop_break, stop_exit };
 
+// The body's value goes straight into the loop frame's result cell (the argument base).
 Step run_body(const Cell& body, uint32_t depth, Cell* result) {
     stack::values.top = stack::values.args + 1;  // the loop's result cell stays
     Cell b = body;
-    stack::push_frame(stack::eval, nullptr);
-    stack::reserve();
     interp::eval_block(b, true);
     Cell v = *stack::values.args;
-    stack::leave_frame();
+    stack::values.top = stack::values.args + 1;
     if (stack::exiting()) {
         uint32_t code = stack::consume(depth);
         if (code == stack::exit_break) {
