@@ -237,59 +237,13 @@ void init() {
 
 namespace {
 
-// Fetches the arguments of a call and, for a native or action, runs its entry. The frame is
-// already pushed; the argument base is its first argument cell.
-// fn lies on the value stack, below the argument base, for the whole call: it stays reachable
-// and so does its cached spec.
-uint32_t fetch_and_run(const Cell& fn_copy, Node code, uint32_t pos, uint32_t end, const Cell* name, const Cell* path,
-                       uint32_t path_pos, uint32_t mode, bool infix) {
-    bool cached;
-    Node spec = fetch_spec(fn_copy, cached);
-    std::optional<collector::RootNode> keep_spec;
-    if (!cached) keep_spec.emplace(spec);
-    SpecHeader h = header_of(spec);
-    bool is_function = cell::is(fn_copy, T_function) || cell::is(fn_copy, T_routine);
-    int32_t refinements[32];
-    uint32_t ref_count = h.refinements < 32 ? h.refinements : 32;
-    for (uint32_t r = 0; r < ref_count; ++r) refinements[r] = -1;
-
-    // Fixed arguments.
-    uint32_t fixed_seen = 0;
-    for (uint32_t i = 0; i < h.items && fixed_seen < h.fixed; ++i) {
-        SpecItem item = item_of(spec, i);
-        if (item.tag != tag_arg) continue;
-        ++fixed_seen;
-        if (infix && fixed_seen == 1) {
-            // the left operand is in place already
-            check_type(stack::values.top[-1], item, name);
-            continue;
-        }
-        end = clip(code, end);
-        if (pos >= end) {
-            if (mode != mode_code) {
-                stack::push(none::value);
-            } else {
-                Cell ts{T_typeset, item.ts1, item.ts2, item.ts3};
-                if (item.kind == kind_literal && typeset::contains(ts, T_unset)) push_unset();
-                else error::fire(err::script_no_arg, name ? *name : word_of(stack::anon_symbol()), word_of(item.symbol));
-            }
-        } else {
-            pos = fetch_one(code, pos, end, item.kind, mode, infix);
-            if (stack::exiting()) return pos;
-        }
-        check_type(stack::values.top[-1], item, name);
-    }
-
-    // A function's frame holds a slot for every refinement and its arguments, and for /local.
-    if (is_function) {
-        for (uint32_t i = 0; i < h.items; ++i) {
-            SpecItem item = item_of(spec, i);
-            if (item.tag == tag_refinement) stack::push(logic::false_value);
-            else if (item.tag == tag_refinement_arg) stack::push(none::value);
-            else if (item.tag == tag_local) stack::push(item.kind == 0xFFFFFFFFu ? logic::false_value : none::value);
-        }
-    }
-
+// The refinements of a call written in its path, or given to apply: each one's flag (functions)
+// or position (natives), then its arguments fetched from the code. Kept apart from
+// fetch_and_run, whose common calls have none. A pending exit stops it early.
+[[gnu::noinline]] uint32_t fetch_refinements(Node spec, const SpecHeader& h, bool is_function, int32_t* refinements,
+                                             uint32_t ref_count, Node code, uint32_t pos, uint32_t end,
+                                             const Cell* name, const Cell* path, uint32_t path_pos, uint32_t mode,
+                                             bool infix) {
     // Uses the refinement at item `found`: its flag (functions) or position (natives), then its
     // arguments fetched from the code.
     auto use_refinement = [&](uint32_t found, bool use, const Cell& element) -> bool {
@@ -383,6 +337,69 @@ uint32_t fetch_and_run(const Cell& fn_copy, Node code, uint32_t pos, uint32_t en
             if (!cell::is(element, T_refinement)) error::fire(err::script_bad_refine, element);
             if (!use_refinement(find_refinement(element), true, element)) return pos;
         }
+    }
+
+    return pos;
+}
+
+// Fetches the arguments of a call and, for a native or action, runs its entry. The frame is
+// already pushed; the argument base is its first argument cell.
+// fn lies on the value stack, below the argument base, for the whole call: it stays reachable
+// and so does its cached spec.
+uint32_t fetch_and_run(const Cell& fn_copy, Node code, uint32_t pos, uint32_t end, const Cell* name, const Cell* path,
+                       uint32_t path_pos, uint32_t mode, bool infix) {
+    bool cached;
+    Node spec = fetch_spec(fn_copy, cached);
+    std::optional<collector::RootNode> keep_spec;
+    if (!cached) keep_spec.emplace(spec);
+    SpecHeader h = header_of(spec);
+    bool is_function = cell::is(fn_copy, T_function) || cell::is(fn_copy, T_routine);
+    int32_t refinements[32];
+    uint32_t ref_count = h.refinements < 32 ? h.refinements : 32;
+    for (uint32_t r = 0; r < ref_count; ++r) refinements[r] = -1;
+
+    // Fixed arguments.
+    uint32_t fixed_seen = 0;
+    for (uint32_t i = 0; i < h.items && fixed_seen < h.fixed; ++i) {
+        SpecItem item = item_of(spec, i);
+        if (item.tag != tag_arg) continue;
+        ++fixed_seen;
+        if (infix && fixed_seen == 1) {
+            // the left operand is in place already
+            check_type(stack::values.top[-1], item, name);
+            continue;
+        }
+        end = clip(code, end);
+        if (pos >= end) {
+            if (mode != mode_code) {
+                stack::push(none::value);
+            } else {
+                Cell ts{T_typeset, item.ts1, item.ts2, item.ts3};
+                if (item.kind == kind_literal && typeset::contains(ts, T_unset)) push_unset();
+                else error::fire(err::script_no_arg, name ? *name : word_of(stack::anon_symbol()), word_of(item.symbol));
+            }
+        } else {
+            pos = fetch_one(code, pos, end, item.kind, mode, infix);
+            if (stack::exiting()) return pos;
+        }
+        check_type(stack::values.top[-1], item, name);
+    }
+
+    // A function's frame holds a slot for every refinement and its arguments, and for /local.
+    if (is_function) {
+        for (uint32_t i = 0; i < h.items; ++i) {
+            SpecItem item = item_of(spec, i);
+            if (item.tag == tag_refinement) stack::push(logic::false_value);
+            else if (item.tag == tag_refinement_arg) stack::push(none::value);
+            else if (item.tag == tag_local) stack::push(item.kind == 0xFFFFFFFFu ? logic::false_value : none::value);
+        }
+    }
+
+    // Refinements written in a path, or given to apply.
+    if (path || mode != mode_code) {
+        pos = fetch_refinements(spec, h, is_function, refinements, ref_count, code, pos, end, name, path, path_pos,
+                                mode, infix);
+        if (stack::exiting()) return pos;
     }
 
     if (stack::values.top == stack::values.args) stack::reserve();  // the result cell
