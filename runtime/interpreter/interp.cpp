@@ -386,7 +386,7 @@ uint32_t fetch_and_run(const Cell& fn_copy, Node code, uint32_t pos, uint32_t en
     }
 
     // A function's frame holds a slot for every refinement and its arguments, and for /local.
-    if (is_function) {
+    if (is_function && h.items > h.fixed) {
         for (uint32_t i = 0; i < h.items; ++i) {
             SpecItem item = item_of(spec, i);
             if (item.tag == tag_refinement) stack::push(logic::false_value);
@@ -565,13 +565,10 @@ uint32_t eval_single(Node code, uint32_t pos, uint32_t end, bool no_call) {
     Cell v = at(code, pos);
     ++pos;
     switch (cell::type(v)) {
-    case T_paren: {
-        stack::push_frame(stack::interp_native, nullptr);
-        stack::reserve();
-        eval_block(v, true);
-        stack::unwind();
+    case T_paren:
+        // The evaluation frame of the paren's block is enough: its result is left pushed.
+        eval_block(v, false);
         return pos;
-    }
     case T_word: {
         const Cell* value = context::get(v);
         uint32_t t = cell::type(*value);

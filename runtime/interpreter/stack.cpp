@@ -75,10 +75,6 @@ uint32_t push_call_frame(const Cell* word, uint32_t fn_context) {
     return d;
 }
 
-void set_return_flag(bool on) {
-    Frame& f = top_frame();
-    f.kind = on ? (f.kind | return_target) : (f.kind & ~return_target);
-}
 
 void set_interp_flag() { top_frame().kind |= interpreted; }
 

@@ -125,7 +125,10 @@ inline uint32_t index_of(const Cell* c) { return static_cast<uint32_t>(c - value
 // argument base becomes the value-stack top. Gives the new depth.
 inline uint32_t push_frame(Kind kind, const Cell* word);
 uint32_t push_call_frame(const Cell* word, uint32_t fn_context);
-void set_return_flag(bool on);
+inline void set_return_flag(bool on) {
+    Frame& f = frames.base[frames.depth - 1];
+    f.kind = on ? (f.kind | return_target) : (f.kind & ~return_target);
+}
 void set_interp_flag();
 
 // Pops the innermost frame. unwind: the callee's result stays in the old argument-base cell,
