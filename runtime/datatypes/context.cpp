@@ -252,7 +252,14 @@ Cell* set_in(Cell& word, const Cell& value_in, Node ctx, bool notify) {
 
 Cell* bound_slot(const Cell& word) {
     Node ctx = word.w1;
-    if (!ctx || static_cast<int32_t>(word.w3) < 0 || !memory::valid_node(ctx)) return nullptr;
+    if (static_cast<int32_t>(word.w3) < 0) return nullptr;
+    if (ctx == global_node) {
+        // The global context lives as long as the runtime: no need to check the node.
+        Buffer* values = buffer(record(ctx)->w2);
+        if (word.w3 >= values->used() / sizeof(Cell)) return nullptr;
+        return reinterpret_cast<Cell*>(values->head_ptr()) + word.w3;
+    }
+    if (!ctx || !memory::valid_node(ctx)) return nullptr;
     Buffer* b = buffer(ctx);
     if (b->unit() != sizeof(Cell) || b->used() < 2 * sizeof(Cell)) return nullptr;
     const Cell& rec = *reinterpret_cast<const Cell*>(b->head_ptr());
