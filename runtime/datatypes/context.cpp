@@ -135,8 +135,36 @@ Node global() { return global_node; }
 
 // ---- finding and adding words -------------------------------------------------------------------
 
+// Object field look-ups by name (paths like obj/field) repeat the same few (context, symbol)
+// pairs: a small direct-mapped memo answers them without hashing. An entry is only a hint: it
+// is used when the word list still holds that symbol, with that index, at the remembered
+// position, which is exactly what the table would answer (a context other than the global one
+// never holds two case variants), so stale entries and reused nodes do no harm.
+namespace {
+struct FindMemo {
+    Node ctx;
+    uint32_t symbol;
+    int32_t position;
+    int32_t index;
+};
+FindMemo find_memo[256];
+}  // namespace
+
 int32_t find_word(Node ctx, uint32_t sym, bool case_insensitive) {
-    return hashtable::put_symbol(words_table(ctx), sym, case_insensitive, 0, nullptr);
+    if (!case_insensitive || ctx == global_node)
+        return hashtable::put_symbol(words_table(ctx), sym, case_insensitive, 0, nullptr);
+    FindMemo& m = find_memo[(ctx * 0x9E3779B1u ^ sym) >> 24];
+    if (m.ctx == ctx && m.symbol == sym) {
+        Node list = word_list(ctx);
+        if (static_cast<uint32_t>(m.position) < cell_count(list)) {
+            const Cell& entry = cells_of(list)[m.position];
+            if (entry.w2 == sym && static_cast<int32_t>(entry.w3) == m.index) return m.index;
+        }
+    }
+    int32_t position = -1;
+    int32_t index = hashtable::put_symbol(words_table(ctx), sym, true, 0, nullptr, &position);
+    if (index >= 0 && position >= 0) m = FindMemo{ctx, sym, position, index};
+    return index;
 }
 
 int32_t find_word_from(Node ctx, uint32_t sym, bool case_insensitive, int32_t& result) {
