@@ -560,6 +560,21 @@ uint32_t eval_next(Node code, uint32_t pos, uint32_t end, bool push) {
 
 namespace {
 
+// `return` with its value in the code: what call and fetch_and_run do for it (its one
+// argument takes any type), without reading its spec. The frame is the same, so errors in
+// the argument and the search for the function to leave see what they would.
+uint32_t call_return(const Cell& fn, Node code, uint32_t pos, uint32_t end, const Cell& word) {
+    check_depth();
+    Cell* slot = stack::push(fn);
+    stack::push_frame(stack::interp_native, &word);
+    pos = eval_expression(code, pos, end, false, true, false);
+    if (!stack::exiting()) stack::throw_return(true, stack::values.args);
+    stack::unwind();
+    slot[0] = slot[1];
+    stack::values.top = slot + 1;
+    return pos;
+}
+
 // Evaluates the single value at pos (no infix); pushes the result; gives the next position.
 uint32_t eval_single(Node code, uint32_t pos, uint32_t end, bool no_call) {
     Cell v = at(code, pos);
@@ -578,6 +593,8 @@ uint32_t eval_single(Node code, uint32_t pos, uint32_t end, bool no_call) {
                 return pos;
             }
             Cell f = *value;
+            if (cell::is(f, T_native) && f.w1 == natives::index::return_ && pos < clip(code, end))
+                return call_return(f, code, pos, end, v);
             return call(f, code, pos, end, &v, nullptr, 0, mode_code, false);
         }
         if (t == T_unset) error::fire(err::script_no_value, v);
