@@ -560,15 +560,128 @@ uint32_t eval_next(Node code, uint32_t pos, uint32_t end, bool push) {
 
 namespace {
 
+// An operator between two integers, done in place: the left operand's cell gets the result
+// (an integer keeps its header, as the action leaves it). Only the built-in arithmetic and
+// comparisons, only when the right operand is an integer literal or a word holding one (so
+// evaluating it runs nothing and cannot fail), and only while the answer is an integer or a
+// logic: an overflow, a zero divisor and every other type take the full call, which gives the
+// same answers and raises the errors.
+inline bool integer_op(const Cell& fn, Cell& left, const Cell& right_code) {
+    if (!cell::is(left, T_integer)) return false;
+    const Cell* right = &right_code;
+    if (cell::is(*right, T_word)) {
+        right = context::bound_slot(*right);
+        if (!right) return false;
+    }
+    if (!cell::is(*right, T_integer)) return false;
+    int32_t a = static_cast<int32_t>(left.w2), b = static_cast<int32_t>(right->w2), r;
+    if (cell::is(fn, T_action)) {
+        switch (fn.w1 - 1) {  // an action value holds its slot + 1
+        case actions::slot::add:
+            if (__builtin_add_overflow(a, b, &r)) return false;
+            break;
+        case actions::slot::subtract:
+            if (__builtin_sub_overflow(a, b, &r)) return false;
+            break;
+        case actions::slot::multiply:
+            if (__builtin_mul_overflow(a, b, &r)) return false;
+            break;
+        case actions::slot::remainder:
+            if (b == 0) return false;
+            r = b == -1 ? 0 : a % b;
+            break;
+        default:
+            return false;
+        }
+        left.w2 = static_cast<uint32_t>(r);
+        return true;
+    }
+    if (!cell::is(fn, T_native)) return false;
+    bool answer;
+    switch (fn.w1) {
+    case natives::index::equal_q: case natives::index::strict_equal_q: answer = a == b; break;
+    case natives::index::not_equal_q: answer = a != b; break;
+    case natives::index::lesser_q: answer = a < b; break;
+    case natives::index::greater_q: answer = a > b; break;
+    case natives::index::lesser_or_equal_q: answer = a <= b; break;
+    case natives::index::greater_or_equal_q: answer = a >= b; break;
+    default: return false;
+    }
+    logic::make_at(left, answer);
+    return true;
+}
+
+// The value of the expression at pos when it runs nothing and cannot fail: a literal, or a
+// bound word holding neither a function, an operator nor unset!, followed by the integer
+// operators that integer_op does in place. Gives false otherwise, having changed nothing;
+// on success pos is past the expression.
+bool pure_expression(Node code, uint32_t& pos, uint32_t end, Cell& out) {
+    end = clip(code, end);
+    if (pos >= end) return false;
+    const Cell& c = at(code, pos);
+    const Cell* first = nullptr;
+    switch (cell::type(c)) {
+    case T_integer: case T_float_: case T_char_: case T_string: case T_block: case T_none: case T_logic:
+        first = &c;
+        break;
+    case T_word: {
+        first = context::bound_slot(c);
+        if (!first) return false;
+        uint32_t t = cell::type(*first);
+        if (any_function(t) || t == T_op || t == T_unset) return false;
+        break;
+    }
+    default:
+        return false;
+    }
+    Cell value = *first;
+    uint32_t p = pos + 1;
+    while (p < end) {
+        const Cell& next = at(code, p);
+        if (!cell::is(next, T_word) || next.w1 == 0) break;
+        const Cell* op = bound_value(next);
+        if (!op || !cell::is(*op, T_op)) break;
+        Cell fn = *op;
+        cell::set_type(fn, (fn.header >> 16) & 0xFF);
+        fn.header &= 0xFF;
+        if (p + 1 >= end || !integer_op(fn, value, at(code, p + 1))) return false;
+        p += 2;
+    }
+    out = value;
+    pos = p;
+    return true;
+}
+
 // `return` with its value in the code: what call and fetch_and_run do for it (its one
 // argument takes any type), without reading its spec. The frame is the same, so errors in
 // the argument and the search for the function to leave see what they would.
+//
+// A return that ends its function's body (the last expression of the body block itself, so
+// that the frame below its own is the body's evaluation frame and the one below that the
+// function's) leaves its value as the body's last value: the function ends with that value
+// either way, and no pending exit needs to travel.
 uint32_t call_return(const Cell& fn, Node code, uint32_t pos, uint32_t end, const Cell& word) {
     check_depth();
+    uint32_t d = stack::depth();
+    if (d >= 2 && stack::frame_at(d).kind == stack::eval && (stack::frame_at(d - 1).kind & stack::return_target)) {
+        // Ending the body with a value that runs nothing and cannot fail: not even return's
+        // own frame is needed.
+        Cell value;
+        uint32_t next = pos;
+        if (pure_expression(code, next, end, value) && next >= clip(code, end)) {
+            stack::push(value);
+            return next;
+        }
+    }
     Cell* slot = stack::push(fn);
     stack::push_frame(stack::interp_native, &word);
     pos = eval_expression(code, pos, end, false, true, false);
-    if (!stack::exiting()) stack::throw_return(true, stack::values.args);
+    if (!stack::exiting()) {
+        uint32_t d = stack::depth();
+        bool ends_body = pos >= clip(code, end) && d >= 3 && stack::frame_at(d - 1).kind == stack::eval &&
+                         (stack::frame_at(d - 2).kind & stack::return_target);
+        if (!ends_body) stack::throw_return(true, stack::values.args);
+    }
     stack::unwind();
     slot[0] = slot[1];
     stack::values.top = slot + 1;
@@ -673,56 +786,6 @@ uint32_t eval_single(Node code, uint32_t pos, uint32_t end, bool no_call) {
     }
 }
 
-// An operator between two integers, done in place: the left operand's cell gets the result
-// (an integer keeps its header, as the action leaves it). Only the built-in arithmetic and
-// comparisons, only when the right operand is an integer literal or a word holding one (so
-// evaluating it runs nothing and cannot fail), and only while the answer is an integer or a
-// logic: an overflow, a zero divisor and every other type take the full call, which gives the
-// same answers and raises the errors.
-inline bool integer_op(const Cell& fn, Cell& left, const Cell& right_code) {
-    if (!cell::is(left, T_integer)) return false;
-    const Cell* right = &right_code;
-    if (cell::is(*right, T_word)) {
-        right = context::bound_slot(*right);
-        if (!right) return false;
-    }
-    if (!cell::is(*right, T_integer)) return false;
-    int32_t a = static_cast<int32_t>(left.w2), b = static_cast<int32_t>(right->w2), r;
-    if (cell::is(fn, T_action)) {
-        switch (fn.w1 - 1) {  // an action value holds its slot + 1
-        case actions::slot::add:
-            if (__builtin_add_overflow(a, b, &r)) return false;
-            break;
-        case actions::slot::subtract:
-            if (__builtin_sub_overflow(a, b, &r)) return false;
-            break;
-        case actions::slot::multiply:
-            if (__builtin_mul_overflow(a, b, &r)) return false;
-            break;
-        case actions::slot::remainder:
-            if (b == 0) return false;
-            r = b == -1 ? 0 : a % b;
-            break;
-        default:
-            return false;
-        }
-        left.w2 = static_cast<uint32_t>(r);
-        return true;
-    }
-    if (!cell::is(fn, T_native)) return false;
-    bool answer;
-    switch (fn.w1) {
-    case natives::index::equal_q: case natives::index::strict_equal_q: answer = a == b; break;
-    case natives::index::not_equal_q: answer = a != b; break;
-    case natives::index::lesser_q: answer = a < b; break;
-    case natives::index::greater_q: answer = a > b; break;
-    case natives::index::lesser_or_equal_q: answer = a <= b; break;
-    case natives::index::greater_or_equal_q: answer = a >= b; break;
-    default: return false;
-    }
-    logic::make_at(left, answer);
-    return true;
-}
 
 }  // namespace
 
