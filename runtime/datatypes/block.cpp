@@ -972,6 +972,12 @@ int32_t compare_records(const void* a, const void* b, uintptr_t flags, uintptr_t
         y += flags >> 2;
     }
     for (uintptr_t k = 0; k < n; ++k) {
+        // Two integers answer as integer!'s comparison does, under every sorting code.
+        if (cell::is(x[k], T_integer) && cell::is(y[k], T_integer)) {
+            int32_t r = actions::sign_of(int64_t(static_cast<int32_t>(x[k].w2)) - int64_t(static_cast<int32_t>(y[k].w2)));
+            if (r != 0) return r;
+            continue;
+        }
         int32_t r = actions::compare_direct(x[k], y[k], static_cast<int32_t>(op));
         if (r == actions::not_comparable) r = static_cast<int32_t>(cell::type(x[k])) - static_cast<int32_t>(cell::type(y[k]));
         if (r != 0) return r;
