@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "runtime/collector.h"
+#include "runtime/console_output.h"
 #include "runtime/cycles.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
@@ -208,6 +209,16 @@ int32_t stack_trace_level() {
 }
 
 }  // namespace
+
+void print_new(err::Id id, const Cell* args, uint32_t count) {
+    stack::Mark mark;
+    Cell value = create(id, args, count);
+    collector::Root keep(value);
+    uint32_t where = 0, context = 0;
+    stack::caller_word(where, context);
+    if (where) set_field(value, f_where, Cell{T_word, context, where, 0xFFFFFFFFu});
+    print_hooks::print(*form_report(value), true);
+}
 
 void capture_stack(Cell& value, const Error& e) {
     if (!cell::is(*field(value, f_stack), T_integer)) return;
