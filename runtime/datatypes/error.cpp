@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "runtime/collector.h"
+#include "runtime/console_output.h"
 #include "runtime/cycles.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
@@ -114,8 +115,20 @@ void set_field(const Cell& err, Field f, const Cell& v) { *context::value_cell(e
 // Records the moment of raising into the exception: the expression being evaluated, the
 // calling function, and the words of the calls on the stack.
 void stamp_error(Error& e) {
-    e.near = interp::current;
+    bool thrown = stack::throw_origin_q();
+    e.near = thrown ? stack::throw_origin_near() : interp::current;
     stack::caller_word(e.where_symbol, e.where_context);
+    // Raised inside the system's own functions: the report names the call the user's code
+    // made, the first labelled frame above the one the user's code runs in.
+    if (!thrown && interp::current_depth > 0) {
+        for (uint32_t d = interp::current_depth + 1; d <= stack::depth(); ++d) {
+            const stack::Frame& f = stack::frame_at(d);
+            if (!f.symbol || f.symbol == stack::body_symbol() || f.symbol == stack::anon_symbol()) continue;
+            e.where_symbol = f.symbol;
+            e.where_context = f.word_context;
+            break;
+        }
+    }
     e.call_count = 0;
     for (uint32_t d = stack::depth(); d >= 1 && e.call_count < Error::max_calls; --d) {
         const stack::Frame& f = stack::frame_at(d);
@@ -208,6 +221,16 @@ int32_t stack_trace_level() {
 }
 
 }  // namespace
+
+void print_new(err::Id id, const Cell* args, uint32_t count) {
+    stack::Mark mark;
+    Cell value = create(id, args, count);
+    collector::Root keep(value);
+    uint32_t where = 0, context = 0;
+    stack::caller_word(where, context);
+    if (where) set_field(value, f_where, Cell{T_word, context, where, 0xFFFFFFFFu});
+    print_hooks::print(*form_report(value), true);
+}
 
 void capture_stack(Cell& value, const Error& e) {
     if (!cell::is(*field(value, f_stack), T_integer)) return;

@@ -43,4 +43,16 @@ void fire_expect_arg(const Cell& value, int32_t arg_index) {
     error::fire(err::script_expect_arg, none, type, none);
 }
 
+int32_t comparator_answer(const Cell& r) {
+    switch (cell::type(r)) {
+    case T_logic: return r.w1 ? -1 : 1;
+    case T_integer: return sign_of(static_cast<int32_t>(r.w2));
+    case T_float_: {
+        double d = cell::get_double(r);
+        return d < 0 ? -1 : (d == 0 ? 0 : 1);
+    }
+    default: return 1;
+    }
+}
+
 }  // namespace kov::actions
