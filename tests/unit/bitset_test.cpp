@@ -13,21 +13,6 @@ using namespace kov::test;
 
 using BitsetTest = Kov;
 
-namespace {
-
-struct Case {
-    const char* source;
-    const char* result;
-};
-
-void check(std::initializer_list<Case> cases) {
-    for (const Case& c : cases) EXPECT_EQ(eval(c.source), c.result) << c.source;
-}
-
-// The value of a global word (kept alive by the global context).
-Cell global(const char* name) { return *context::get(word::load(name)); }
-
-}  // namespace
 
 TEST_F(BitsetTest, Ownership) {
     eval("o: make object! [x: 1] b: make bitset! 8 spec: reduce [o 'x]");

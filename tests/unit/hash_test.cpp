@@ -12,18 +12,6 @@ using namespace kov::test;
 
 using HashTest = Kov;
 
-namespace {
-
-struct Case {
-    const char* source;
-    const char* result;
-};
-
-void check(std::initializer_list<Case> cases) {
-    for (const Case& c : cases) EXPECT_EQ(eval(c.source), c.result) << c.source;
-}
-
-}  // namespace
 
 // The same changes on a hash! and a block!: every find must answer alike.
 TEST_F(HashTest, FindAgreesWithBlock) {

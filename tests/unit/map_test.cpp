@@ -14,18 +14,6 @@ using MapTest = Kov;
 
 namespace {
 
-struct Case {
-    const char* source;
-    const char* result;
-};
-
-void check(std::initializer_list<Case> cases) {
-    for (const Case& c : cases) EXPECT_EQ(eval(c.source), c.result) << c.source;
-}
-
-// The value of a global word (kept alive by the global context).
-Cell global(const char* name) { return *context::get(word::load(name)); }
-
 const Cell* pairs(const Cell& m) { return reinterpret_cast<const Cell*>(memory::buffer(m.w2)->head_ptr()); }
 
 }  // namespace
