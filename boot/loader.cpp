@@ -156,7 +156,13 @@ void run_definitions(const Source* sources, std::size_t count) {
 void evaluate(const char* text) {
     std::size_t n = 0;
     while (text[n]) ++n;
-    run_source(reinterpret_cast<const uint8_t*>(text), n, "evaluate");
+    Cell code{T_none, 0, 0, 0};
+    collector::Root keep(code);
+    lexer::Options options;
+    lexer::scan(reinterpret_cast<const uint8_t*>(text), n, options, none::value, code);
+    // The system's own code: errors it raises are not reported as the user's.
+    memory::buffer(code.w2)->flags |= memory::system_code;
+    run_block(code, "evaluate");
 }
 
 void print_error(const Error& e) {

@@ -51,8 +51,6 @@ void drain() {
     }
 }
 
-constexpr uint8_t poison = 0xDB;
-
 // Slides every live buffer of the series frames towards the lowest addresses, across frames:
 // one destination cursor walks the frames in address order, always at or below the buffer
 // being moved, so a move never overwrites a buffer not yet visited. Dead buffers give their
@@ -94,6 +92,7 @@ void compact_series_frames() {
     for (memory::SeriesFrame* f = memory::series_frames(); f;) {
         memory::SeriesFrame* next = f->next;
 #ifdef KOV_GC_STRESS
+        constexpr uint8_t poison = 0xDB;
         std::memset(f->bump, poison, static_cast<std::size_t>(f->end - f->bump));
 #endif
         if (f->bump == f->area() && next) memory::free_series_frame(f);

@@ -386,7 +386,8 @@ Node copy_series(Node node) {
     Node copy = alloc_bytes(size);
     Buffer* from = buffer(node);
     Buffer* to = buffer(copy);
-    to->flags = (from->flags & ~(big | fixed | marked)) | (to->flags & big);
+    // A copy belongs to nobody and is nobody's system code.
+    to->flags = (from->flags & ~(big | fixed | marked | owned | system_code)) | (to->flags & big);
     to->head = 0;
     to->tail = from->used();
     std::memcpy(to->data(), from->head_ptr(), from->used());

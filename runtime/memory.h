@@ -34,6 +34,7 @@ constexpr uint32_t marked = 0x08000000;     // collector mark
 constexpr uint32_t big = 0x01000000;        // lives in a big frame of its own
 constexpr uint32_t fixed = 0x00100000;      // lives in the tracked heap, never moves
 constexpr uint32_t owned = 0x00020000;      // the series is owned by an object
+constexpr uint32_t system_code = 0x00200000;  // a block of the system's own function bodies
 
 struct Buffer {
     uint32_t flags;

@@ -987,25 +987,12 @@ int32_t compare_records(const void* a, const void* b, uintptr_t flags, uintptr_t
 
 namespace {
 
-// A comparator function: its answer is true or a negative number when the first argument
-// goes first, 0 for equal, anything else for after.
+// A comparator function and how records are handed to it.
 struct FunctionSort {
     Cell fn;
     uint32_t size;  // cells per record, handed over as a block when whole
     bool whole;
 };
-
-int32_t function_answer(const Cell& r) {
-    switch (cell::type(r)) {
-    case T_logic: return r.w1 ? -1 : 1;
-    case T_integer: return actions::sign_of(integer::get(r));
-    case T_float_: {
-        double d = cell::get_double(r);
-        return d < 0 ? -1 : (d == 0 ? 0 : 1);
-    }
-    default: return 1;
-    }
-}
 
 int32_t compare_by_function(const void* a, const void* b, uintptr_t flags, uintptr_t option) {
     if (stack::exiting()) return 0;  // a break or return out of the comparator: finish quickly
@@ -1026,7 +1013,7 @@ int32_t compare_by_function(const void* a, const void* b, uintptr_t flags, uintp
             args[k] = records[k][flags >> 2];
         }
     }
-    return function_answer(interp::apply_function(fs.fn, args, 2));
+    return actions::comparator_answer(interp::apply_function(fs.fn, args, 2));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "runtime/collector.h"
+#include "runtime/console_output.h"
 #include "runtime/cycles.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
@@ -114,8 +115,20 @@ void set_field(const Cell& err, Field f, const Cell& v) { *context::value_cell(e
 // Records the moment of raising into the exception: the expression being evaluated, the
 // calling function, and the words of the calls on the stack.
 void stamp_error(Error& e) {
-    e.near = interp::current;
+    bool thrown = stack::throw_origin_q();
+    e.near = thrown ? stack::throw_origin_near() : interp::current;
     stack::caller_word(e.where_symbol, e.where_context);
+    // Raised inside the system's own functions: the report names the call the user's code
+    // made, the first labelled frame above the one the user's code runs in.
+    if (!thrown && interp::current_depth > 0) {
+        for (uint32_t d = interp::current_depth + 1; d <= stack::depth(); ++d) {
+            const stack::Frame& f = stack::frame_at(d);
+            if (!f.symbol || f.symbol == stack::body_symbol() || f.symbol == stack::anon_symbol()) continue;
+            e.where_symbol = f.symbol;
+            e.where_context = f.word_context;
+            break;
+        }
+    }
     e.call_count = 0;
     for (uint32_t d = stack::depth(); d >= 1 && e.call_count < Error::max_calls; --d) {
         const stack::Frame& f = stack::frame_at(d);
@@ -209,6 +222,16 @@ int32_t stack_trace_level() {
 
 }  // namespace
 
+void print_new(err::Id id, const Cell* args, uint32_t count) {
+    stack::Mark mark;
+    Cell value = create(id, args, count);
+    collector::Root keep(value);
+    uint32_t where = 0, context = 0;
+    stack::caller_word(where, context);
+    if (where) set_field(value, f_where, Cell{T_word, context, where, 0xFFFFFFFFu});
+    print_hooks::print(*form_report(value), true);
+}
+
 void capture_stack(Cell& value, const Error& e) {
     if (!cell::is(*field(value, f_stack), T_integer)) return;
     int32_t level = stack_trace_level();
@@ -231,6 +254,32 @@ void capture_stack(Cell& value, const Error& e) {
 namespace {
 
 // Fills a message block: strings as they are, field words formed (syntax errors) or molded.
+// Molds a value for a report, flat and cut to the limit, into the output. A report must come
+// out whatever it holds: a value that cannot be molded shows as its datatype's name.
+int32_t mold_for_report(const Cell& value, Cell& out, bool only, int32_t limit, int32_t part) {
+    stack::Mark mark;
+    Cell v = value;
+    collector::Root keep(v);
+    Cell* text = string::push(16, 1);
+    try {
+        if (block::is_any_block(cell::type(v))) {
+            block::mold(&v, text, only, false, true, nullptr, limit, 0);
+        } else {
+            auto fn = actions::lookup<actions::slot::mold>(cell::type(v));
+            if (!fn) throw Error(err::internal_not_done);
+            fn(&v, text, only, false, true, nullptr, limit, 0);
+        }
+    } catch (const Error&) {
+        string::remove_chars(*text, 0, static_cast<uint32_t>(string::rs_length_q(*text)));
+        const char* name = datatype::name_of(cell::type(v));
+        string::emit(*text, name ? name : "?", limit);
+    }
+    string::truncate_at(text->w2, static_cast<uint32_t>(limit));
+    part -= string::rs_length_q(*text);
+    string::concatenate(out, *text, -1, 0, false, string::append_mode);
+    return part;
+}
+
 int32_t fill_message(const Cell& message, Cell& out, const Cell& err, int32_t part) {
     memory::Node n = message.w2;
     bool syntax = cell::is(*field(err, f_type), T_word) &&
@@ -250,13 +299,7 @@ int32_t fill_message(const Cell& message, Cell& out, const Cell& err, int32_t pa
                 auto fn = actions::lookup<actions::slot::form>(cell::type(fv));
                 if (fn) part = fn(&fv, &out, nullptr, part);
             } else {
-                Cell* text = string::push(16, 1);
-                auto fn = actions::lookup<actions::slot::mold>(cell::type(fv));
-                if (fn) fn(&fv, text, false, false, true, nullptr, 80, 0);
-                string::truncate_at(text->w2, 80);
-                part -= string::rs_length_q(*text);
-                string::concatenate(out, *text, -1, 0, false, string::append_mode);
-                stack::pop(1);
+                part = mold_for_report(fv, out, false, 80, part);
             }
         }
         if (i + 1 < end) part = string::emit(out, " ", part);
@@ -303,17 +346,7 @@ int32_t form(Cell* value, Cell* out, Cell*, int32_t part) {
     else part = string::emit(*out, "???", part);
     part = string::emit(*out, "\n*** Near : ", part);
     Cell near = *field(err, f_near);
-    if (block::is_any_block(cell::type(near))) {
-        Cell* text = string::push(16, 1);
-        block::mold(&near, text, true, false, true, nullptr, 40, 0);
-        string::truncate_at(text->w2, 40);
-        part -= string::rs_length_q(*text);
-        string::concatenate(*out, *text, -1, 0, false, string::append_mode);
-        stack::pop(1);
-    } else if (!cell::is(near, T_none)) {
-        auto fn = actions::lookup<actions::slot::mold>(cell::type(near));
-        if (fn) part = fn(&near, out, true, false, true, nullptr, 40, 0);
-    }
+    if (!cell::is(near, T_none)) part = mold_for_report(near, *out, true, 40, part);
     Cell stack_field = *field(err, f_stack);
     if (cell::is(stack_field, T_block)) {
         part = string::emit(*out, "\n*** Stack: ", part);

@@ -33,6 +33,9 @@ Cell value_of(const Error& e);
 void capture_stack(Cell& value, const Error& e);
 // The report, as the console prints it.
 Cell* form_report(const Cell& value);
+// Makes the error and prints its report instead of raising it (a dialect that reports and
+// goes on).
+void print_new(err::Id id, const Cell* args, uint32_t count);
 Cell* field(const Cell& value, Field f);
 
 // Builds the prototype and the catalogue (after the words, objects and the lexer exist).

@@ -1,5 +1,7 @@
 #include "runtime/datatypes/function.h"
 
+#include <vector>
+
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/datatypes/block.h"
@@ -144,6 +146,26 @@ uint32_t validate(const Cell& spec) {
 
 bool making_compiled = false;
 
+namespace {
+
+// Flags a body and the blocks nested in it as the system's own code (a flagged block is not
+// entered again, so shared or cyclic blocks end the walk).
+void mark_system_code(memory::Node body) {
+    std::vector<memory::Node> pending{body};
+    while (!pending.empty()) {
+        memory::Node n = pending.back();
+        pending.pop_back();
+        memory::Buffer* b = memory::buffer(n);
+        if (b->flags & memory::system_code) continue;
+        b->flags |= memory::system_code;
+        const Cell* c = reinterpret_cast<const Cell*>(b->head_ptr());
+        for (uint32_t i = 0, count = b->used() / sizeof(Cell); i < count; ++i)
+            if (block::is_any_block(cell::type(c[i]))) pending.push_back(c[i].w2);
+    }
+}
+
+}  // namespace
+
 Cell* make_at(const Cell& spec_in, const Cell* body_in, memory::Node context, uint32_t extra, uint32_t flags) {
     if (making_compiled) flags |= flag_compiled;
     Cell spec = spec_in;
@@ -168,6 +190,7 @@ Cell* make_at(const Cell& spec_in, const Cell* body_in, memory::Node context, ui
     if (body_in && cell::is(body, T_block)) {
         Cell copy = *block::clone(body, true, true);
         stack::pop(1);
+        if (flags & flag_compiled) mark_system_code(copy.w2);
         reinterpret_cast<Cell*>(memory::buffer(more)->head_ptr())[0] = copy;
         if (made_context) context::bind(copy, context, false);
     } else {

@@ -14,8 +14,6 @@ namespace kov::hash {
 
 namespace {
 
-inline int64_t count_of(memory::Node n) { return memory::buffer(n)->used() / sizeof(Cell); }
-
 // hash! and map! cells: the block of w2 and the table of w3.
 void mark(const Cell& c) {
     collector::mark_block(c.w2);

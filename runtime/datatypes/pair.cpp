@@ -46,12 +46,6 @@ int32_t component(double d) {
     return v;
 }
 
-// Words, as a selector can spell them (a refinement or an issue is no selector).
-bool selector_word_q(const Cell& c) {
-    uint32_t t = cell::type(c);
-    return word::any_word_q(t) && t != T_refinement && t != T_issue;
-}
-
 // 1 for x, 2 for y, letter case ignored. Another word raises script/cannot-use against the
 // pair (pick), or script/invalid-path in the path (a path step).
 int32_t check_selector(const Cell& word, const Cell& pair_or_path) {
@@ -203,7 +197,7 @@ Cell* eval_path(Cell* parent, const PathStep& step) {
     if (cell::is(element, T_integer)) {
         index = integer::get(element);
         if (index != 1 && index != 2) error::fire(err::script_invalid_path, path, element);
-    } else if (selector_word_q(element)) {
+    } else if (scalar::selector_word_q(element)) {
         index = check_selector(element, path);
     } else {
         error::fire(err::script_invalid_path, path, element);
@@ -263,7 +257,7 @@ Cell* round(Cell* n, Cell* scale, bool even, bool down, bool half_down, bool flo
 }
 
 Cell* pick(Cell* value, int32_t index, Cell* boxed) {
-    if (boxed && selector_word_q(*boxed)) index = check_selector(*boxed, *value);
+    if (boxed && scalar::selector_word_q(*boxed)) index = check_selector(*boxed, *value);
     else if (index != 1 && index != 2) error::fire(err::script_out_of_range, boxed ? *boxed : integer::make(index));
     *value = integer::make(index == 1 ? x(*value) : y(*value));
     return value;

@@ -56,12 +56,6 @@ Cell fresh(const Coords& p) {
     return put<N>(c, p);
 }
 
-// Words, as a selector can spell them (a refinement or an issue is no selector).
-bool selector_word_q(const Cell& c) {
-    uint32_t t = cell::type(c);
-    return word::any_word_q(t) && t != T_refinement && t != T_issue;
-}
-
 // 1 for x, 2 for y, 3 for z (point3D! only), letter case ignored. Another word raises
 // script/cannot-use against a point of the type (pick), or script/invalid-path in the path.
 template <int N>
@@ -180,7 +174,7 @@ Cell* eval_path(Cell* parent, const PathStep& step) {
     if (cell::is(element, T_integer)) {
         index = integer::get(element);
         if (index < 1 || index > N) error::fire(err::script_invalid_path, path, element);
-    } else if (selector_word_q(element)) {
+    } else if (scalar::selector_word_q(element)) {
         index = check_selector<N>(element, path);
     } else {
         error::fire(err::script_invalid_path, path, element);
@@ -280,7 +274,7 @@ Cell* round(Cell* n, Cell* scale, bool even, bool down, bool half_down, bool flo
 
 template <int N>
 Cell* pick(Cell* value, int32_t index, Cell* boxed) {
-    if (boxed && selector_word_q(*boxed)) index = check_selector<N>(*boxed, *value);
+    if (boxed && scalar::selector_word_q(*boxed)) index = check_selector<N>(*boxed, *value);
     else if (index < 1 || index > N) error::fire(err::script_out_of_range, boxed ? *boxed : integer::make(index));
     *value = float_::make(coord(*value, index - 1));
     return value;

@@ -59,4 +59,9 @@ void store_back(const Cell& changed, const PathStep& step) {
     fn(h, back);
 }
 
+bool selector_word_q(const Cell& c) {
+    uint32_t t = cell::type(c);
+    return word::any_word_q(t) && t != T_refinement && t != T_issue;
+}
+
 }  // namespace kov::scalar

@@ -37,4 +37,7 @@ bool word_is(const Cell& word, uint32_t symbol);
 // variable or the holder the step came from. Nothing happens for a step made outside a path.
 void store_back(const Cell& changed, const PathStep& step);
 
+// Words as a path or pick selector can spell them (a refinement or an issue is no selector).
+bool selector_word_q(const Cell& c);
+
 }  // namespace kov::scalar

@@ -841,20 +841,6 @@ int32_t sort_fold(int32_t c, uint32_t unit) {
     return static_cast<int32_t>(unicode::case_map(static_cast<uint32_t>(c), false));
 }
 
-// The answer of a comparator function: true or a negative number puts its first argument
-// first, 0 means equal, anything else puts it after.
-int32_t comparator_answer(const Cell& r) {
-    switch (cell::type(r)) {
-    case T_logic: return r.w1 ? -1 : 1;
-    case T_integer: return actions::sign_of(integer::get(r));
-    case T_float_: {
-        double d = cell::get_double(r);
-        return d < 0 ? -1 : (d == 0 ? 0 : 1);
-    }
-    default: return 1;
-    }
-}
-
 int32_t call_comparator(const SortSpec& sp, const uint8_t* x, const uint8_t* y) {
     if (stack::exiting()) return 0;  // a break or return out of the comparator: finish quickly
     if (sp.reverse) std::swap(x, y);
@@ -873,7 +859,7 @@ int32_t call_comparator(const SortSpec& sp, const uint8_t* x, const uint8_t* y) 
             args[k] = sp.binary ? integer::make(c) : Cell{T_char_, 0, static_cast<uint32_t>(c), 0};
         }
     }
-    return comparator_answer(interp::apply_function(*sp.fn, args, 2));
+    return actions::comparator_answer(interp::apply_function(*sp.fn, args, 2));
 }
 
 int32_t sort_compare(const void* a, const void* b, uintptr_t spec, uintptr_t) {

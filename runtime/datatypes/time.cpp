@@ -36,11 +36,6 @@ bool text_type_q(uint32_t t) {
     return t == T_string || t == T_file || t == T_url || t == T_tag || t == T_email || t == T_ref;
 }
 
-bool selector_word_q(const Cell& c) {
-    uint32_t t = cell::type(c);
-    return word::any_word_q(t) && t != T_refinement && t != T_issue;
-}
-
 // 1 hour, 2 minute, 3 second, letter case ignored. Another word raises script/cannot-use
 // against the time (pick), or script/invalid-path in the path (a path step).
 int32_t check_selector(const Cell& word, const Cell& time_or_path) {
@@ -156,7 +151,7 @@ Cell* eval_path(Cell* parent, const PathStep& step) {
     if (cell::is(element, T_integer)) {
         index = integer::get(element);
         if (index < 1 || index > 3) error::fire(err::script_invalid_path, path, element);
-    } else if (selector_word_q(element)) {
+    } else if (scalar::selector_word_q(element)) {
         index = check_selector(element, path);
     } else {
         error::fire(err::script_invalid_path, path, element);
@@ -179,7 +174,7 @@ Cell* eval_path(Cell* parent, const PathStep& step) {
 }
 
 Cell* pick(Cell* value, int32_t index, Cell* boxed) {
-    if (boxed && selector_word_q(*boxed)) index = check_selector(*boxed, *value);
+    if (boxed && scalar::selector_word_q(*boxed)) index = check_selector(*boxed, *value);
     else if (index < 1 || index > 3) error::fire(err::script_out_of_range, boxed ? *boxed : integer::make(index));
     *value = field(get(*value), index);
     return value;

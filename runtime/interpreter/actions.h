@@ -29,6 +29,9 @@ int32_t compare_direct(const Cell& a, const Cell& b, int32_t op);
 bool compare(const Cell& a, const Cell& b, int32_t op);
 // -1, 0 or 1 from any difference.
 inline int32_t sign_of(int64_t d) { return d < 0 ? -1 : (d > 0 ? 1 : 0); }
+// The answer of a sort comparator function: true or a negative number puts its first
+// argument first, 0 means equal, anything else puts it after.
+int32_t comparator_answer(const Cell& answer);
 
 // script/expect-arg for a value given to an action that does not take its datatype: the
 // calling function's word, the value's datatype and the argument's word.

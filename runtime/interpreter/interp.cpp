@@ -24,6 +24,7 @@ namespace kov::interp {
 using memory::Node;
 
 Cell current{T_none, 0, 0, 0};
+uint32_t current_depth = 0;
 
 namespace {
 
@@ -523,15 +524,21 @@ void eval_range(uint32_t type, Node code, uint32_t pos, uint32_t end, bool keep_
     // `current` would keep naming a block that may be collected and its node reused.
     struct Restore {
         Cell saved = current;
-        ~Restore() { current = saved; }
+        uint32_t saved_depth = current_depth;
+        ~Restore() {
+            current = saved;
+            current_depth = saved_depth;
+        }
     } restore;
+    bool user_code = !(memory::buffer(code)->flags & memory::system_code);
     stack::push_frame(stack::eval, nullptr);
     stack::reserve();  // the result cell
+    if (user_code) current_depth = stack::depth();
     if (pos >= end) {
         *stack::values.args = unset::value;
     } else {
         while (true) {
-            current = Cell{type, pos, code, 0};
+            if (user_code) current = Cell{type, pos, code, 0};
             pos = eval_expression(code, pos, end, false, false, false);
             if (stack::exiting()) break;
             end = clip(code, end);

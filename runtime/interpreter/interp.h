@@ -23,8 +23,12 @@
 
 namespace kov::interp {
 
-// The block being evaluated, its index at the current expression ("near" of error reports).
+// The user's code being evaluated, its index at the current expression ("near" of error
+// reports), and the call-frame depth it runs at. The bodies of the system's own functions
+// (system_code blocks) leave both alone, so that errors are reported where the user's code
+// called into the system.
 extern Cell current;
+extern uint32_t current_depth;
 
 void init();
 

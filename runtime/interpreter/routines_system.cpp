@@ -6,6 +6,8 @@
 // Moving memory: the entries that build values (strings, objects) allocate.
 #include <string>
 
+#include "runtime/collector.h"
+#include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/integer.h"
@@ -88,9 +90,29 @@ void interpreted_q(Cell* args, const Cell&) {
     logic::make_at(args[0], depth > 1 && stack::frame_barrier_q(depth - 1, false));
 }
 
+// The call trace, innermost first: each call's word and the value-stack position of its
+// argument base. The bottom frame is left out (unless it is the only one), and so are the
+// hidden labels that backtraces skip.
+void collect_calls(Cell* args, const Cell&) {
+    Cell list = args[0];
+    collector::Root keep(list);
+    uint32_t depth = stack::depth();
+    for (uint32_t d = depth; d >= 1; --d) {
+        if (d == 1 && depth > 1) break;
+        const stack::Frame& f = stack::frame_at(d);
+        if (!f.symbol || f.symbol == stack::body_symbol() || f.symbol == stack::anon_symbol()) continue;
+        memory::Node ctx = f.word_context ? f.word_context : context::global();
+        Cell w{T_word, ctx, f.symbol, 0xFFFFFFFFu};
+        block::rs_append(list, w);
+        block::rs_append(list, integer::make(static_cast<int32_t>(f.args)));
+    }
+    args[0] = unset::value;
+}
+
 }  // namespace
 
 void init_system() {
+    add("collect-calls", collect_calls);
     add("boot-value", boot_value);
     add("float-option", float_option);
     add("last-lf?", last_lf_q);

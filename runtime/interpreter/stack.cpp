@@ -4,6 +4,7 @@
 #include "runtime/cycles.h"
 #include "runtime/error.h"
 #include "runtime/heap.h"
+#include "runtime/interpreter/interp.h"
 #include "runtime/memory.h"
 
 namespace kov::stack {
@@ -19,6 +20,10 @@ memory::Node value_node = 0;
 
 uint32_t hidden_anon = 0;
 uint32_t throw_origin = 0;  // depth of the frame that threw, 0 when unset
+// Where that throw was made, recorded at the throw: its frames are gone by the time an
+// uncaught throw becomes an error.
+uint32_t origin_symbol = 0, origin_context = 0;
+Cell origin_near{T_none, 0, 0, 0};
 
 // The context cell of a context node (its first cell).
 Cell& context_cell(uint32_t node) { return *reinterpret_cast<Cell*>(memory::buffer(node)->head_ptr()); }
@@ -33,6 +38,22 @@ void mark_stacks() {
     }
     collector::mark_cell(pending.value);
     collector::mark_cell(pending.name);
+    collector::mark_cell(origin_near);
+    if (origin_context) collector::mark_block(origin_context);
+}
+
+// The innermost labelled frame at or below depth d (0 symbol when none).
+void labelled_frame(uint32_t d, uint32_t& symbol, uint32_t& context) {
+    for (; d >= 1; --d) {
+        const Frame& f = frame_at(d);
+        if (f.symbol && f.symbol != hidden_body_symbol && f.symbol != hidden_anon) {
+            symbol = f.symbol;
+            context = f.word_context;
+            return;
+        }
+    }
+    symbol = 0;
+    context = 0;
 }
 
 }  // namespace
@@ -126,7 +147,11 @@ void throw_return(bool has_value, const Cell* value) {
 }
 
 void throw_catch(const Cell& value, const Cell* name) {
-    if (!throw_origin) throw_origin = frames.depth;
+    if (!throw_origin) {
+        throw_origin = frames.depth;
+        labelled_frame(frames.depth - 1, origin_symbol, origin_context);
+        origin_near = interp::current;
+    }
     for (uint32_t d = frames.depth; d >= 1; --d) {
         const Frame& f = frame_at(d);
         if (f.kind == try_all) break;
@@ -144,6 +169,8 @@ void throw_catch(const Cell& value, const Cell* name) {
 
 // A caught throw is over: a later error must not be reported from where it was thrown.
 void throw_caught() { throw_origin = 0; }
+bool throw_origin_q() { return throw_origin != 0; }
+Cell throw_origin_near() { return origin_near; }
 
 // ---- reports ------------------------------------------------------------------------------------
 
@@ -155,18 +182,13 @@ uint32_t body_symbol() { return hidden_body_symbol; }
 uint32_t anon_symbol() { return hidden_anon; }
 
 void caller_word(uint32_t& symbol, uint32_t& context) {
-    uint32_t d = throw_origin ? throw_origin - 1 : frames.depth;
-    throw_origin = 0;
-    for (; d >= 1; --d) {
-        const Frame& f = frame_at(d);
-        if (f.symbol && f.symbol != hidden_body_symbol && f.symbol != hidden_anon) {
-            symbol = f.symbol;
-            context = f.word_context;
-            return;
-        }
+    if (throw_origin) {
+        throw_origin = 0;
+        symbol = origin_symbol;
+        context = origin_context;
+        return;
     }
-    symbol = 0;
-    context = 0;
+    labelled_frame(frames.depth, symbol, context);
 }
 
 }  // namespace kov::stack

@@ -241,6 +241,10 @@ void throw_return(bool has_value, const Cell* value);
 void throw_catch(const Cell& value, const Cell* name);
 // A catch has stopped the throw (the frame it came from no longer names later errors).
 void throw_caught();
+// Whether a throw has left its origin for the next error report, and the code it was
+// thrown from.
+bool throw_origin_q();
+Cell throw_origin_near();
 
 // ---- reports ------------------------------------------------------------------------------------
 // Symbols of the hidden labels (frames that reports skip); set when the symbols exist.

@@ -7,25 +7,11 @@
 set -eu
 
 kov=$1
-command -v tmux >/dev/null 2>&1 || { echo "tmux is not installed"; exit 77; }
-
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+session=kov-console
+. "$(dirname "$0")/tmux_session.sh"
 tmp=$(mktemp -d)
-tm() { tmux -L "kov-console-$$" -f /dev/null "$@"; }
 trap 'tm kill-server >/dev/null 2>&1 || true; rm -rf "$tmp"' EXIT INT TERM
 
-wait_for() {
-    i=0
-    while [ $i -lt 50 ]; do
-        if eval "$1"; then return 0; fi
-        sleep 0.1
-        i=$((i + 1))
-    done
-    return 1
-}
-screen() { tm capture-pane -p -J; }
-shows() { screen | grep -qF -- "$1"; }
 expect() { wait_for "shows '$1'" || fail "expected '$1' on the screen:
 $(screen)"; }
 type_line() { tm send-keys -l "$1"; tm send-keys Enter; }

@@ -7,24 +7,9 @@
 set -eu
 
 probe=$1
-command -v tmux >/dev/null 2>&1 || { echo "tmux is not installed"; exit 77; }
-
-tm() { tmux -L "kov-escapes-$$" -f /dev/null "$@"; }
+session=kov-escapes
+. "$(dirname "$0")/tmux_session.sh"
 trap 'tm kill-server >/dev/null 2>&1 || true' EXIT INT TERM
-
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-
-# Waits (up to 5 s) until the shell command in $1 succeeds.
-wait_for() {
-    i=0
-    while [ $i -lt 50 ]; do
-        if eval "$1"; then return 0; fi
-        sleep 0.1
-        i=$((i + 1))
-    done
-    return 1
-}
 
 # Types a probe command line whose text argument is given in printf notation; the probe
 # holds (--wait) until Enter is sent, so the cursor stays where the output left it.

@@ -5,37 +5,21 @@
 #   character typed at the last column of a row; Ctrl+C at the prompt; the terminal's
 #   settings (stty -g) the same as before after Ctrl+C, SIGTSTP, SIGTERM and a processor
 #   fault; raw mode back after the stopped editor is continued.
-# Piped input is checked first, without tmux.
+# Piped input is checked first.
 # Usage: line_editor.sh PATH-TO-kov-editor-probe. Exit 77 (skipped) when tmux is missing.
 set -eu
 
 probe=$1
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+session=kov-editor
+. "$(dirname "$0")/tmux_session.sh"
+tmp=$(mktemp -d)
+trap 'tm kill-server >/dev/null 2>&1 || true; rm -rf "$tmp"' EXIT INT TERM
 
 # ---- piped input ----------------------------------------------------------------------------
 out=$(printf 'one\n\ntwo' | "$probe") || fail "piped: status $?"
 expected=$(printf 'got [one]\ngot []\ngot [two]\n[end]')
 [ "$out" = "$expected" ] || fail "piped: got $(printf '%s' "$out" | od -c | head -n 3)"
 
-command -v tmux >/dev/null 2>&1 || { echo "tmux is not installed"; exit 77; }
-
-tmp=$(mktemp -d)
-tm() { tmux -L "kov-editor-$$" -f /dev/null "$@"; }
-trap 'tm kill-server >/dev/null 2>&1 || true; rm -rf "$tmp"' EXIT INT TERM
-
-# Waits (up to 5 s) until the shell command in $1 succeeds.
-wait_for() {
-    i=0
-    while [ $i -lt 50 ]; do
-        if eval "$1"; then return 0; fi
-        sleep 0.1
-        i=$((i + 1))
-    done
-    return 1
-}
-screen() { tm capture-pane -p -J; }
-shows() { screen | grep -qF -- "$1"; }
 cursor() { tm display -p '#{cursor_x} #{cursor_y}'; }
 expect_line() {  # the probe echoed this line
     wait_for "shows 'got [$1]'" || fail "expected 'got [$1]', screen:

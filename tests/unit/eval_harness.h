@@ -2,13 +2,16 @@
 // tree, then the text loaded, evaluated and its result molded.
 #pragma once
 #include <fstream>
+#include <initializer_list>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "boot/loader.h"
 #include "boot/sources.h"
+#include "runtime/datatypes/context.h"
 #include "runtime/datatypes/error.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/interpreter/interp.h"
 #include "runtime/lexer/lexer.h"
@@ -50,29 +53,50 @@ struct Kov : Runtime {
     }
 };
 
-// Evaluates the text; gives the molded result, or "error: category/id" for an error.
-inline std::string eval(const std::string& source) {
+// Evaluates the text and gives the text `text_of` makes of its value, or "error: category/id"
+// for an error. The code and the value stay on the value stack until the text is made, since
+// making it allocates (and, in the gc-stress build, collects).
+inline std::string evaluate(const std::string& source, std::string (*text_of)(const Cell&)) {
     stack::Mark mark;
     uint32_t depth = stack::depth();
     Cell* code = stack::reserve();
+    Cell* value = stack::reserve();
     lexer::Options options;
     try {
         lexer::scan(reinterpret_cast<const uint8_t*>(source.data()), source.size(), options, none::value, *code);
         stack::push_frame(stack::eval, nullptr);
         stack::reserve();
         interp::eval_block(*code, true);
-        *code = *stack::values.args;  // the result stays on the stack (below the frame) while molded
-        stack::leave_frame();
+        *value = *stack::values.args;
+        stack::drop_frame();
+        stack::values.top = value + 1;
         if (stack::exiting()) {
             stack::pending = stack::Pending{};
             return "pending exit";
         }
-        return mold(*code);
+        return text_of(*value);
     } catch (const Error& e) {
-        stack::unroll_to(depth, stack::values.top, stack::values.args);
+        stack::unroll_to(depth, value + 1, stack::values.args);
         stack::pending = stack::Pending{};
         return std::string("error: ") + err::category_words[err::defs[e.id].category] + "/" + err::defs[e.id].word;
     }
 }
+
+// Evaluates the text; gives the molded result, or "error: category/id" for an error.
+inline std::string eval(const std::string& source) {
+    return evaluate(source, [](const Cell& v) { return mold(v); });
+}
+
+// A table of Kov texts and their molded results.
+struct Case {
+    const char* source;
+    const char* result;
+};
+inline void check(std::initializer_list<Case> cases) {
+    for (const Case& c : cases) EXPECT_EQ(eval(c.source), c.result) << c.source;
+}
+
+// The value of a global word (kept alive by the global context).
+inline Cell global(const char* name) { return *context::get(word::load(name)); }
 
 }  // namespace kov::test

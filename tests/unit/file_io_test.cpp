@@ -1,6 +1,6 @@
-// File I/O of file! values, the file routines and the I/O natives (size?, get-env, set-env,
-// transcode), through Kov text. Each test works in a scratch directory of its own, named in
-// the Kov text as %<dir>/.
+// File I/O of file! values, the file routines and size?, through Kov text, against files
+// made and read from C++. Each test works in a scratch directory of its own, named in the Kov
+// text as %<dir>/. The I/O natives that need no files are tested in tests/kov/io.kov.
 #include <filesystem>
 #include <fstream>
 
@@ -164,62 +164,3 @@ TEST_F(FileIo, CurrentDirectory) {
     fs::current_path(before);
 }
 
-TEST_F(FileIo, EnvironmentVariables) {
-    check({
-        {"get-env \"KOV_TEST_SURELY_UNSET\"", "none"},
-        {"set-env \"KOV_TEST_V\" \"a b é\"", "\"a b é\""},
-        {"get-env 'KOV_TEST_V", "\"a b é\""},
-        {"get-env \"KOV_TEST_V\"", "\"a b é\""},
-        {"set-env 'KOV_TEST_V none", "none"},
-        {"get-env \"KOV_TEST_V\"", "none"},
-        {"set-env \"A=B\" \"x\"", "error: script/invalid-arg"},
-        {"set-env \"\" \"x\"", "error: script/invalid-arg"},
-        {"get-env \"\"", "none"},
-    });
-}
-
-TEST_F(FileIo, Transcode) {
-    check({
-        {"transcode \"1 [a b] c\"", "[1 [a b] c]"},
-        {"transcode \"\"", "[]"},
-        {"transcode #{31203220}", "[1 2]"},
-        {"transcode #{EFBBBF3120}", "[1]"},  // the byte-order mark is skipped
-        {"transcode/next \"1 [a] b\"", "[1 \" [a] b\"]"},
-        {"transcode/next #{3120323320}", "[1 #{20323320}]"},
-        {"transcode/one \"[a] 2\"", "[a]"},
-        {"transcode/part \"1 2 3\" 3", "[1 2]"},
-        {"s: \"1 2 3\" transcode/part s find s \"3\"", "[1 2]"},
-        {"transcode/part \"1 2\" -5", "[]"},
-        {"transcode/part \"1 2\" #{00}", "error: script/not-same-type"},
-        {"b: [x] transcode/into \"1 2\" b b", "[x 1 2]"},
-        {"transcode/scan \"12\"", "integer!"},
-        {"transcode/scan \"[a b]\"", "block!"},
-        {"transcode/scan \"1a\"", "error!"},
-        {"transcode/scan \"  \"", "none"},
-        {"transcode/prescan \"abc\"", "word!"},
-        {"transcode/scan/next \"12 a\"", "[integer! \" a\"]"},
-        {"transcode \"1 [\"", "error: syntax/missing"},
-        {"transcode next \"x 2\"", "[2]"},
-    });
-}
-
-TEST_F(FileIo, TranscodeTrace) {
-    // Events reach the callback as words, with the input at the token, the type and line.
-    check({
-        {"log: [] f: func [e i t l k] [append log e true] transcode/trace \"1 [a]\" :f log",
-         "[prescan scan load prescan open prescan scan load prescan close]"},
-        {"log: [] f: func [e i t l k] [[open close] append log e true] transcode/trace \"1 [a]\" :f log",
-         "[open close]"},
-        {"log: [] f: func [e i t l k] [[load] append/only log k true] transcode/trace \"1 [a]\" :f log", "[1 a]"},
-        {"log: [] f: func [e i t l k] [[scan] append log t true] transcode/trace \"1 x\" :f log",
-         "[integer! word!]"},
-        {"log: [] f: func [e i t l k] [[load] append log l true] transcode/trace \"1^/^/x\" :f log", "[1 3]"},
-        // Refusing a load drops the value; refusing an error ends the scan quietly.
-        {"f: func [e i t l k] [[load] not integer? k] transcode/trace \"1 x 2\" :f", "[x]"},
-        {"f: func [e i t l k] [[error] false] transcode/trace \"1 [\" :f", "none"},
-        {"f: func [e i t l k] [[error] true] transcode/trace \"1 [\" :f", "error: syntax/missing"},
-        // An error or a throw from the callback leaves the scan.
-        {"f: func [e i t l k] [1 / 0] transcode/trace \"1\" :f", "error: math/zero-divide"},
-        {"catch [transcode/trace \"1 2\" func [e i t l k] [throw 7]]", "7"},
-    });
-}
