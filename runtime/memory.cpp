@@ -10,12 +10,12 @@
 namespace kov::memory {
 
 uint64_t* node_table = nullptr;
+NodeFrame** frames_by_index = nullptr;
 bool collector_enabled = false;
 
 namespace {
 
 // The node table reserves room for this many frames of ids (frame 0 is never used).
-constexpr uint32_t max_node_frames = 26000;  // about 260 million nodes, 2 GiB of address space
 constexpr std::size_t node_table_bytes = std::size_t(max_node_frames) * node_frame_capacity * 8;
 
 struct State {
@@ -195,6 +195,7 @@ void init() {
     if (!node_table) runtime::quit(94, KOV_CALLER_ADDRESS());
     st = State{};
     st.frame_by_index = static_cast<NodeFrame**>(heap::allocate_zeroed(sizeof(NodeFrame*) * max_node_frames));
+    frames_by_index = st.frame_by_index;
 }
 
 void free_all() {
@@ -288,11 +289,6 @@ Node alloc_node() {
 NodeFrame* node_frame_of(Node node) {
     uint32_t index = node / node_frame_capacity;
     return index < max_node_frames ? st.frame_by_index[index] : nullptr;
-}
-
-bool valid_node(Node node) {
-    NodeFrame* f = node_frame_of(node);
-    return f && is_used_slot(node_table[node]);
 }
 
 void free_node(Node node) {

@@ -149,8 +149,14 @@ void update_node_frames(uint32_t collection_count);
 uint32_t collection_count();
 void set_collection_count(uint32_t n);
 NodeFrame* node_frame_of(Node node);
+// The node frames by their index (node id / node_frame_capacity); null where none exists.
+constexpr uint32_t max_node_frames = 26000;  // about 260 million nodes, 2 GiB of address space
+extern NodeFrame** frames_by_index;
 // True when the id names a node in use (its frame exists and its slot holds a buffer).
-bool valid_node(Node node);
+inline bool valid_node(Node node) {
+    uint32_t index = node / node_frame_capacity;
+    return index < max_node_frames && frames_by_index[index] && is_used_slot(node_table[node]);
+}
 // Visits every live buffer of every frame: calls fn(buffer).
 template <class Fn>
 void for_each_buffer(Fn&& fn);
