@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/money.h"
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/point.h"
 #include "runtime/datatypes/registry.h"
@@ -138,8 +139,10 @@ Cell* math(Cell* a, Cell* b, int32_t op) {
     case T_tuple:
         return tuple::math(a, b, op);
     case T_money:
+        if (left == T_time) break;  // refused below
+        return money::math(a, b, op);
     case T_vector:
-        not_done();  // these datatypes answer mixed arithmetic once they exist
+        not_done();  // vector! answers mixed arithmetic once it exists
     case T_pair:
     case T_point2d:
     case T_point3d:
@@ -184,7 +187,13 @@ int32_t compare(Cell* value, Cell* other, int32_t op) {
     case T_float_:
     case T_percent:
     case T_time: break;
-    case T_money: not_done();
+    case T_money: {
+        if (cell::is(*value, T_time)) return actions::not_comparable;
+        // money! owns the comparison: asked the other way round, an order is reversed.
+        Cell f = make(get_value(*value));
+        int32_t r = money::compare(other, &f, op);
+        return actions::equality_code(op) || r == actions::not_comparable ? r : -r;
+    }
     default: return actions::not_comparable;
     }
     double a = get_value(*value);
@@ -330,8 +339,7 @@ Cell* to(Cell*, Cell* spec, uint32_t type) {
         else bad_to(target, *spec);
         break;
     }
-    case T_money:
-        not_done();  // money! has its own conversion
+    case T_money: d = money::to_float(*spec); break;
     default: bad_to(target, *spec);
     }
     cell::set_double(*r, d);

@@ -4,7 +4,9 @@
 #include <cstring>
 #include <utility>
 
+#include "runtime/datatypes/date.h"
 #include "runtime/datatypes/float.h"
+#include "runtime/datatypes/money.h"
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/point.h"
 #include "runtime/datatypes/registry.h"
@@ -149,10 +151,22 @@ Cell* math(Cell* a, Cell* b, int32_t op) {
     }
     case T_tuple:
         return tuple::math(a, b, op);
-    case T_vector:
-    case T_date:
+    case T_date: {
+        // Days added to a date: the date owns the operation. Nothing else commutes.
+        if (op != add) {
+            Cell w = op == subtract ? words::loaded::subtract
+                   : op == multiply ? words::loaded::multiply
+                   : op == divide   ? words::loaded::divide
+                                    : word::load(op == remainder ? "remainder" : op == or_ ? "or~" : op == and_ ? "and~" : "xor~");
+            error::fire(err::script_not_related, w, datatype_cell(T_integer));
+        }
+        std::swap(*a, *b);
+        return date::math(a, b, add);
+    }
     case T_money:
-        not_done();  // these datatypes answer mixed arithmetic once they exist
+        return money::math(a, b, op);
+    case T_vector:
+        not_done();  // vector! answers mixed arithmetic once it exists
     default:
         error::fire(err::script_invalid_type, datatype_cell(cell::type(*b)));
     }
@@ -214,9 +228,15 @@ Cell* to(Cell*, Cell* spec, uint32_t) {
         *r = make(static_cast<int32_t>(v));
         break;
     }
-    case T_date:
+    case T_date: {
+        int64_t seconds = date::to_epoch(*spec);
+        if (seconds < INT32_MIN || seconds > INT32_MAX) type_limit();
+        *r = make(static_cast<int32_t>(seconds));
+        break;
+    }
     case T_money:
-        not_done();
+        *r = make(money::to_integer(*spec));
+        break;
     default:
         bad_to(*spec);
     }
@@ -251,8 +271,12 @@ int32_t compare(Cell* value, Cell* other, int32_t op) {
         Cell as_float = float_::make(get(*value));
         return float_::compare(&as_float, other, op);
     }
-    case T_money:
-        not_done();
+    case T_money: {
+        // money! owns the comparison: asked the other way round, an order is reversed.
+        Cell m = money::from_int32(get(*value));
+        int32_t r = money::compare(other, &m, op);
+        return actions::equality_code(op) || r == actions::not_comparable ? r : -r;
+    }
     default:
         return actions::not_comparable;
     }

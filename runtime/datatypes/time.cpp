@@ -2,7 +2,9 @@
 
 #include <charconv>
 #include <cstring>
+#include <utility>
 
+#include "runtime/datatypes/date.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/registry.h"
@@ -181,7 +183,11 @@ Cell* pick(Cell* value, int32_t index, Cell* boxed) {
 }
 
 Cell* add_a(Cell* a, Cell* b) {
-    if (cell::is(*b, T_date)) error::fire(err::internal_not_done);  // a date plus a time comes with date!
+    if (cell::is(*b, T_date)) {
+        // A time plus a date is the date moved by the time: the date owns the operation.
+        std::swap(*a, *b);
+        return date::math(a, b, integer::add);
+    }
     return float_::math(a, b, integer::add);
 }
 

@@ -43,6 +43,18 @@ uint32_t get_date(bool utc) {
     return year << 17 | month << 12 | day << 7 | zone;
 }
 
+ClockReading read_clock(bool utc, bool precise) {
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    tm t{};
+    if (utc) gmtime_r(&ts.tv_sec, &t);
+    else localtime_r(&ts.tv_sec, &t);
+    double seconds = t.tm_hour * 3600.0 + t.tm_min * 60.0 + t.tm_sec;
+    if (precise) seconds += static_cast<double>(ts.tv_nsec) / 1e9;
+    return ClockReading{t.tm_year + 1900, static_cast<uint32_t>(t.tm_mon + 1), static_cast<uint32_t>(t.tm_mday), seconds,
+                        utc ? 0 : static_cast<int32_t>(t.tm_gmtoff / 60)};
+}
+
 void sleep(double seconds) {
     // Anything below a millisecond (NaN included) sleeps one; a day is the longest sleep,
     // so that no duration overflows the conversion.

@@ -37,6 +37,15 @@ double get_time(bool precise);
 uint32_t get_date(bool utc);
 // Packs a zone offset given in minutes east of UTC into the 7 zone bits of a packed date.
 uint32_t pack_zone(long offset_minutes);
+// The calendar date and time of day of one reading of the clock, local (with the zone's
+// offset, daylight saving included) or UTC (offset 0).
+struct ClockReading {
+    int32_t year;
+    uint32_t month, day;    // 1-12, 1-31
+    double seconds;         // of the day, with the fraction when asked for
+    int32_t offset_minutes; // east of UTC
+};
+ClockReading read_clock(bool utc, bool precise);
 // Sleeps for the duration (at least 1 ms; huge or NaN durations are clamped).
 void sleep(double seconds);
 // Monotonic nanoseconds, for timing.

@@ -1,0 +1,40 @@
+// Time natives: `now`, the current date and time from one reading of the system clock.
+//
+// The date is built in the local zone (its offset from the platform, daylight saving
+// included) or in UTC with /utc; a field refinement answers that field of the same date.
+// Nothing here allocates beyond the result cell, which is the argument-base cell.
+#include "runtime/datatypes/date.h"
+#include "runtime/error.h"
+#include "runtime/interpreter/natives.h"
+#include "runtime/interpreter/stack.h"
+#include "runtime/platform/os.h"
+
+namespace kov::natives {
+
+namespace {
+
+// The refinements in spec order: the eight fields, then /precise and /utc.
+enum NowRefinement : uint32_t { r_year, r_month, r_day, r_time, r_zone, r_date, r_weekday, r_yearday, r_precise, r_utc };
+
+void now(const int32_t* refs) {
+    // The accessor index of each field refinement.
+    constexpr int32_t fields[] = {2, 3, 4, 6, 5, 1, 10, 11};
+    int32_t field = 0;
+    for (uint32_t r = r_year; r <= r_yearday; ++r) {
+        if (!given(refs, r)) continue;
+        if (field) error::fire(err::script_bad_refines);
+        field = fields[r];
+    }
+    bool utc = given(refs, r_utc);
+    os::ClockReading now = os::read_clock(utc, given(refs, r_precise));
+    Cell d{};
+    date::from_os_time(d, now.year, now.month, now.day, now.seconds, now.offset_minutes / 60, now.offset_minutes % 60,
+                       true);
+    *stack::values.args = field ? date::get_field(d, field) : d;
+}
+
+}  // namespace
+
+void init_time() { register_entry(index::now, now); }
+
+}  // namespace kov::natives
