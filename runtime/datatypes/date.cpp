@@ -93,7 +93,9 @@ int32_t week_day(int32_t days) {
 }
 
 int64_t to_epoch(const Cell& c) {
-    return (int64_t(to_days(packed_of(c))) - epoch_day) * 86400 + int64_t(std::trunc(time_of(c) + 0.5));
+    // The stored time may be negative (a zone east of UTC): rounding it to the nearest second
+    // must not truncate toward zero, or such dates come out one second late.
+    return (int64_t(to_days(packed_of(c))) - epoch_day) * 86400 + int64_t(std::floor(time_of(c) + 0.5));
 }
 
 int64_t normalise_time(int64_t n, double& t, uint32_t zone) {
@@ -473,6 +475,7 @@ const Cell* month_name(uint32_t month) {
         const Cell* v = object::select_word(holder, word::cell_of(T_word, sym));
         return v;
     };
+    if (!symbol::table() || !context::global()) return nullptr;
     uint32_t sys = symbol::find(reinterpret_cast<const uint8_t*>("system"), 6);
     const Cell* system = sys ? context::get_any(sys, context::global()) : nullptr;
     const Cell* locale = system ? field(*system, "locale") : nullptr;

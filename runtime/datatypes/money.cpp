@@ -72,8 +72,10 @@ const Cell* field(const Cell* holder, const char* name) {
 }
 
 const Cell* system_object() {
+    // Before start-up has made the symbol table and the global context there is none.
+    if (!symbol::table() || !context::global()) return nullptr;
     uint32_t sym = symbol::find(reinterpret_cast<const uint8_t*>("system"), 6);
-    return sym && context::global() ? context::get_any(sym, context::global()) : nullptr;
+    return sym ? context::get_any(sym, context::global()) : nullptr;
 }
 
 // system/locale/currencies/list, or null while there is none.
