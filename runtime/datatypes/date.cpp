@@ -45,6 +45,17 @@ int32_t zone_offset(uint32_t packed) {
 
 // ---- calendar -----------------------------------------------------------------------------------
 
+namespace {
+
+int64_t floor_div(int64_t a, int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
+
+// Days from 1 March of year 0 to 1 March of year y (years counted from March). The divisions
+// round down, so that the years before year 0 have their leap days too: rounding toward zero
+// would give day numbers that skip or repeat dates there.
+int64_t days_before_year(int64_t y) { return 365 * y + floor_div(y, 4) - floor_div(y, 100) + floor_div(y, 400); }
+
+}  // namespace
+
 bool leap_year_q(int32_t year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 
 uint32_t month_length(int32_t year, uint32_t month) {
@@ -58,15 +69,15 @@ int32_t to_days(uint32_t packed) {
     int32_t m = (month + 9) % 12;
     int32_t y = year_of(packed) - m / 10;
     int32_t d = static_cast<int32_t>(day_of(packed)) - 1;
-    return 365 * y + y / 4 - y / 100 + y / 400 + (306 * m + 5) / 10 + d;
+    return int32_t(days_before_year(y)) + (306 * m + 5) / 10 + d;
 }
 
 uint32_t from_days(int32_t g, uint32_t zone, bool has_time) {
-    int64_t y = static_cast<int64_t>(std::trunc((10000.0 * g + 14780.0) / 3652425.0));
-    int64_t r = g - (365 * y + y / 4 - y / 100 + y / 400);
+    int64_t y = static_cast<int64_t>(std::floor((10000.0 * g + 14780.0) / 3652425.0));
+    int64_t r = g - days_before_year(y);
     if (r < 0) {
         --y;
-        r = g - (365 * y + y / 4 - y / 100 + y / 400);
+        r = g - days_before_year(y);
     }
     int64_t mi = (100 * r + 52) / 3060;
     uint32_t month = static_cast<uint32_t>((mi + 2) % 12 + 1);
@@ -141,8 +152,6 @@ int64_t day_of_month(int32_t year, uint32_t month, int64_t day) {
 void check_time(double t) {
     if (!std::isfinite(t) || std::fabs(t) > 1e15) type_limit();
 }
-
-int64_t floor_div(int64_t a, int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
 
 }  // namespace
 
