@@ -243,8 +243,10 @@ void as_money(const int32_t*) {
     if (currency < 0) error::fire(err::script_bad_denom, *A(0));
     const Cell& amount = *A(1);
     if (!cell::is(amount, T_integer)) {
-        // Floats become money by the money datatype's own conversion, not built yet.
-        error::fire(err::internal_not_done);
+        Cell m = money::from_float(cell::get_double(amount), false);
+        money::set_currency(m, static_cast<uint32_t>(currency));
+        *A(0) = m;
+        return;
     }
     int32_t n = integer::get(amount);
     char digits[12];
