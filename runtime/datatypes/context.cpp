@@ -292,7 +292,13 @@ Cell* bound_slot_other(const Cell& word) {
     if (!cell::is(rec, T_context) || !rec.w2) return nullptr;
     uint32_t index = word.w3;
     if (on_stack(rec)) {
-        if (index >= cell_count(hashtable::record(rec.w1)->keys)) return nullptr;
+        // The context cell's w3 remembers a word count already checked: word lists only grow,
+        // so an index below it needs no look at the list.
+        if (index >= rec.w3) {
+            uint32_t count = cell_count(hashtable::record(rec.w1)->keys);
+            if (index >= count) return nullptr;
+            const_cast<Cell&>(rec).w3 = count;
+        }
         Cell* at = stack::values.begin + (uint64_t(rec.w2) - 1) + index;
         return at < stack::values.end ? at : nullptr;
     }

@@ -10,6 +10,8 @@
 //      word! entry {context, symbol, index} per word, in order of insertion; w2 the values:
 //      for a heap context the node of a block aligned with the word list, for a stack context
 //      the value-stack cell index of the first value + 1 (0 while no call is running);
+//      w3, for a stack context, a word count already checked against the word list (0 at
+//      first; word lists only grow);
 //   2. the self cell: the value that owns the context (the object or function), read by
 //      `self` bound to an object context.
 // In the global context the entries of spellings that differ only in letter case share the
