@@ -379,6 +379,12 @@ uint32_t fetch_and_run(const Cell& fn_copy, Node code, uint32_t pos, uint32_t en
                 if (item.kind == kind_literal && typeset::contains(ts, T_unset)) push_unset();
                 else error::fire(err::script_no_arg, name ? *name : word_of(stack::anon_symbol()), word_of(item.symbol));
             }
+        } else if (const Cell& c = at(code, pos); cell::is(c, T_block) && mode == mode_code &&
+                   (infix || pos + 1 >= end || !cell::is(at(code, pos + 1), T_word))) {
+            // A block that no operator follows stands for itself, whatever the argument's
+            // kind: the bodies and branches given to loops and conditionals.
+            stack::push(c);
+            ++pos;
         } else {
             pos = fetch_one(code, pos, end, item.kind, mode, infix);
             if (stack::exiting()) return pos;
