@@ -20,8 +20,10 @@ using memory::buffer;
 bool boot_flag = false;
 void (*fire_on_change)(const Cell&, const Cell&, const Cell&, const Cell&) = nullptr;
 
-namespace {
 Node global_node = 0;
+Node global_values = 0;
+
+namespace {
 
 void mark_global() { collector::mark_block(global_node); }
 
@@ -128,6 +130,7 @@ Node clone(Cell& value, uint32_t kind) {
 void init_global() {
     if (global_node) return;
     global_node = create(global_capacity, false, false, 0, global_kind);
+    global_values = record(global_node)->w2;
     collector::push_root(mark_global);
 }
 
@@ -278,15 +281,10 @@ Cell* set_in(Cell& word, const Cell& value_in, Node ctx, bool notify) {
     return value_cell(ctx, index);
 }
 
-Cell* bound_slot(const Cell& word) {
+Cell* bound_slot_other(const Cell& word) {
     Node ctx = word.w1;
     if (static_cast<int32_t>(word.w3) < 0) return nullptr;
-    if (ctx == global_node) {
-        // The global context lives as long as the runtime: no need to check the node.
-        Buffer* values = buffer(record(ctx)->w2);
-        if (word.w3 >= values->used() / sizeof(Cell)) return nullptr;
-        return reinterpret_cast<Cell*>(values->head_ptr()) + word.w3;
-    }
+    if (ctx == global_node) return nullptr;  // an index past the global values
     if (!ctx || !memory::valid_node(ctx)) return nullptr;
     Buffer* b = buffer(ctx);
     if (b->unit() != sizeof(Cell) || b->used() < 2 * sizeof(Cell)) return nullptr;
@@ -294,7 +292,13 @@ Cell* bound_slot(const Cell& word) {
     if (!cell::is(rec, T_context) || !rec.w2) return nullptr;
     uint32_t index = word.w3;
     if (on_stack(rec)) {
-        if (index >= cell_count(hashtable::record(rec.w1)->keys)) return nullptr;
+        // The context cell's w3 remembers a word count already checked: word lists only grow,
+        // so an index below it needs no look at the list.
+        if (index >= rec.w3) {
+            uint32_t count = cell_count(hashtable::record(rec.w1)->keys);
+            if (index >= count) return nullptr;
+            const_cast<Cell&>(rec).w3 = count;
+        }
         Cell* at = stack::values.begin + (uint64_t(rec.w2) - 1) + index;
         return at < stack::values.end ? at : nullptr;
     }
@@ -303,10 +307,10 @@ Cell* bound_slot(const Cell& word) {
     return reinterpret_cast<Cell*>(values->head_ptr()) + index;
 }
 
-Cell* set(Cell& word, const Cell& value) {
-    // Words of the global context and of functions take the value as it is; object fields
-    // are marked changed and may have a hook to call, which set_in does.
-    if (Cell* slot = bound_slot(word)) {
+Cell* set_other(Cell& word, const Cell& value) {
+    // Words of functions take the value as it is; object fields are marked changed and may
+    // have a hook to call, which set_in does.
+    if (Cell* slot = bound_slot_other(word)) {
         const Cell& rec = *record(word.w1);
         if (on_stack(rec) || kind_of(rec) != object_kind) {
             *slot = value;
@@ -331,8 +335,8 @@ Cell* get_in(const Cell& word, Node ctx) {
     return slot;
 }
 
-Cell* get(const Cell& word) {
-    if (Cell* slot = bound_slot(word)) return slot;
+Cell* get_other(const Cell& word) {
+    if (Cell* slot = bound_slot_other(word)) return slot;
     Node ctx = context_of(word);
     if (!ctx) error::fire(err::script_no_value, word);
     return get_in(word, ctx);

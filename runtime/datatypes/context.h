@@ -10,6 +10,8 @@
 //      word! entry {context, symbol, index} per word, in order of insertion; w2 the values:
 //      for a heap context the node of a block aligned with the word list, for a stack context
 //      the value-stack cell index of the first value + 1 (0 while no call is running);
+//      w3, for a stack context, a word count already checked against the word list (0 at
+//      first; word lists only grow);
 //   2. the self cell: the value that owns the context (the object or function), read by
 //      `self` bound to an object context.
 // In the global context the entries of spellings that differ only in letter case share the
@@ -108,11 +110,46 @@ Cell* set_in(Cell& word, const Cell& value, Node ctx, bool notify);
 // The value cell of a bound, resolved word whose context has its values (a heap block, or a
 // running call's frame), or null: then get and set decide, and raise what they must. Does not
 // allocate.
-Cell* bound_slot(const Cell& word);
-Cell* set(Cell& word, const Cell& value);
+inline Cell* bound_slot(const Cell& word);
+inline Cell* set(Cell& word, const Cell& value);
 // The value cell of the word in the context; see the errors above.
 Cell* get_in(const Cell& word, Node ctx);
-Cell* get(const Cell& word);
+inline Cell* get(const Cell& word);
+
+// Words of the global context, the most common by far, reach their slot inline: the global
+// context lives as long as the runtime and its values block keeps its node as it grows, so
+// neither node needs a check; an index past the values (or -1) is left to the general path.
+// Every other word takes the general path.
+extern Node global_node;
+extern Node global_values;
+Cell* bound_slot_other(const Cell& word);
+Cell* set_other(Cell& word, const Cell& value);
+Cell* get_other(const Cell& word);
+
+inline Cell* global_slot(const Cell& word) {
+    memory::Buffer* values = memory::buffer(global_values);
+    if (word.w3 >= values->used() / sizeof(Cell)) return nullptr;
+    return reinterpret_cast<Cell*>(values->head_ptr()) + word.w3;
+}
+inline Cell* bound_slot(const Cell& word) {
+    if (word.w1 == global_node) return global_slot(word);
+    return bound_slot_other(word);
+}
+inline Cell* get(const Cell& word) {
+    if (word.w1 == global_node) {
+        if (Cell* slot = global_slot(word)) return slot;
+    }
+    return get_other(word);
+}
+inline Cell* set(Cell& word, const Cell& value) {
+    if (word.w1 == global_node) {
+        if (Cell* slot = global_slot(word)) {
+            *slot = value;
+            return slot;
+        }
+    }
+    return set_other(word, value);
+}
 
 // Called, when set, after an object field was set through a word (objects install it).
 extern void (*fire_on_change)(const Cell& object, const Cell& word, const Cell& old_value, const Cell& new_value);

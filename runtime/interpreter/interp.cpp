@@ -379,6 +379,12 @@ uint32_t fetch_and_run(const Cell& fn_copy, Node code, uint32_t pos, uint32_t en
                 if (item.kind == kind_literal && typeset::contains(ts, T_unset)) push_unset();
                 else error::fire(err::script_no_arg, name ? *name : word_of(stack::anon_symbol()), word_of(item.symbol));
             }
+        } else if (const Cell& c = at(code, pos); cell::is(c, T_block) && mode == mode_code &&
+                   (infix || pos + 1 >= end || !cell::is(at(code, pos + 1), T_word))) {
+            // A block that no operator follows stands for itself, whatever the argument's
+            // kind: the bodies and branches given to loops and conditionals.
+            stack::push(c);
+            ++pos;
         } else {
             pos = fetch_one(code, pos, end, item.kind, mode, infix);
             if (stack::exiting()) return pos;
@@ -548,6 +554,44 @@ void eval_range(uint32_t type, Node code, uint32_t pos, uint32_t end, bool keep_
     }
     if (keep_last) stack::unwind_last();
     else stack::unwind();
+}
+
+void eval_body(const Cell& block) {
+    check_depth();
+    struct Restore {
+        Cell saved = current;
+        uint32_t saved_depth = current_depth;
+        ~Restore() {
+            current = saved;
+            current_depth = saved_depth;
+        }
+    } restore;
+    Node code = block.w2;
+    uint32_t pos = block.w1;
+    uint32_t end = tail_index(code);
+    uint32_t type = cell::is(block, T_paren) ? T_paren : T_block;
+    bool user_code = !(memory::buffer(code)->flags & memory::system_code);
+    // The result cell stands where a frame's would; the caller's argument base comes back
+    // from this C++ frame, or from the barrier that catches an error.
+    Cell* caller_args = stack::values.args;
+    Cell* result = stack::reserve();
+    stack::values.args = result;
+    if (user_code) current_depth = stack::depth();
+    if (pos >= end) {
+        *result = unset::value;
+    } else {
+        while (true) {
+            if (user_code) current = Cell{type, pos, code, 0};
+            pos = eval_expression(code, pos, end, false, false, false);
+            if (stack::exiting()) break;
+            end = clip(code, end);
+            if (pos >= end) break;
+            stack::values.top = result + 1;
+        }
+    }
+    stack::values.args = caller_args;
+    *caller_args = *result;
+    stack::values.top = result + 1;
 }
 
 void eval_block(const Cell& block, bool keep_last) {

@@ -35,6 +35,12 @@ void init();
 // Evaluates the block from its index; its last value (unset! for an empty block) goes into the
 // caller's argument-base cell (keep_last) or is left as the caller's next value on the stack.
 void eval_block(const Cell& block, bool keep_last);
+// eval_block(block, true) without a frame of its own, for loop bodies and the branches of
+// conditionals: a frame there would label nothing (it is hidden from reports) and stop
+// nothing (break, continue, return and throw aim at loop, function and catch frames). The
+// code runs with the current frame's depth as its own for error reports, which finds the
+// same labelled frames above it.
+void eval_body(const Cell& block);
 // The same for a block given by node and index range.
 void eval_range(uint32_t type, memory::Node code, uint32_t pos, uint32_t end, bool keep_last);
 

@@ -43,7 +43,7 @@ inline bool truthy(const Cell& v) {
 inline void do_block(const Cell& block) {
     Cell b = block;
     stack::keep();
-    interp::eval_block(b, true);
+    interp::eval_body(b);
 }
 
 // ---- conditionals ------------------------------------------------------------------------------------
@@ -175,7 +175,7 @@ enum Step { go_on, stop_break, stop_exit };
 Step run_body(const Cell& body, uint32_t depth, Cell* result) {
     stack::values.top = stack::values.args + 1;  // the loop's result cell stays
     Cell b = body;
-    interp::eval_block(b, true);
+    interp::eval_body(b);
     Cell v = *stack::values.args;
     stack::values.top = stack::values.args + 1;
     if (stack::exiting()) {
