@@ -555,6 +555,7 @@ void init_io();
 void init_math();
 void init_sets();
 void init_text();
+void init_parse();
 
 void init() {
     static bool done = false;
@@ -585,6 +586,7 @@ void init() {
     register_entry(index::try_, try_);
     init_math(); init_sets(); init_text();
     init_io();
+    init_parse();
 }
 
 }  // namespace kov::natives
