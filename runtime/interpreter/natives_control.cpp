@@ -556,6 +556,7 @@ void init_math();
 void init_sets();
 void init_text();
 void init_time();  // natives_time.cpp
+void init_parse();
 
 void init() {
     static bool done = false;
@@ -587,6 +588,7 @@ void init() {
     init_math(); init_sets(); init_text();
     init_io();
     init_time();
+    init_parse();
 }
 
 }  // namespace kov::natives

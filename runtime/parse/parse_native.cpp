@@ -1,0 +1,73 @@
+// The `parse` native: checks and converts its arguments (/case, /part, /trace) and hands the
+// work to the rule interpreter (parse.cpp).
+//
+// break, continue, return and exit out of a paren in the rules travel on to their target
+// when the code that called parse is interpreted (as try lets them), and stop here otherwise.
+//
+// Moving memory: parsing allocates and runs Kov code; the arguments stay on the value stack,
+// which never moves.
+#include <cmath>
+
+#include "runtime/datatypes/series.h"
+#include "runtime/datatypes/unit_types.h"
+#include "runtime/error.h"
+#include "runtime/interpreter/natives.h"
+#include "runtime/interpreter/stack.h"
+#include "runtime/numeric.h"
+#include "runtime/parse/match.h"
+#include "runtime/parse/parse.h"
+
+namespace kov::natives {
+
+namespace {
+
+inline Cell* A(uint32_t k) { return stack::values.args + k; }
+
+// The part limit as an absolute index: a count from the input's position, or a position in
+// the same series.
+int64_t part_limit(const Cell& input, const Cell& length) {
+    int64_t from = static_cast<int32_t>(input.w1);
+    if (cell::is(length, T_integer)) return from + static_cast<int32_t>(length.w2);
+    if (cell::is(length, T_float_) || cell::is(length, T_percent)) {
+        double d = cell::get_double(length);
+        return from + numeric::clamp_to_int32(std::trunc(d));
+    }
+    if (cell::type(length) != cell::type(input) || length.w2 != input.w2)
+        error::fire(err::script_invalid_refine_arg, series::word_arg("part"), length);
+    return static_cast<int32_t>(length.w1);
+}
+
+void parse_(const int32_t* refs) {
+    Cell input = *A(0);
+    Cell rules = *A(1);
+    bool case_ = given(refs, 0);
+    int64_t limit = -1;
+    if (given(refs, 1)) {
+        limit = part_limit(input, *A(static_cast<uint32_t>(refs[1])));
+        int64_t from = static_cast<int32_t>(input.w1);
+        if (from < 0) from = 0;
+        if (limit - from < 1) {
+            logic::make_at(*A(0), from >= parse::length_of(input));
+            stack::keep();
+            return;
+        }
+    }
+    Cell callback = given(refs, 2) ? *A(static_cast<uint32_t>(refs[2])) : none::value;
+    stack::keep();
+    uint32_t before = stack::depth();
+    Cell result = parse::process(input, rules, case_, limit, callback);
+    *A(0) = result;
+    stack::keep();
+    if (!stack::exiting() || stack::pending.code == stack::exit_throw) return;
+    if (stack::frame_barrier_q(before + 1, true) || before == 0) return;
+    stack::pending.code = stack::no_exit;
+}
+
+}  // namespace
+
+void init_parse() {
+    parse::init();
+    register_entry(index::parse, parse_);
+}
+
+}  // namespace kov::natives
