@@ -524,71 +524,59 @@ Cell apply_function(const Cell& fn, const Cell* args, uint32_t count) {
 
 // ---- evaluation ------------------------------------------------------------------------------------
 
-void eval_range(uint32_t type, Node code, uint32_t pos, uint32_t end, bool keep_last) {
-    check_depth();
-    // The code being evaluated is restored on every way out, an error included: a stale
-    // `current` would keep naming a block that may be collected and its node reused.
-    struct Restore {
-        Cell saved = current;
-        uint32_t saved_depth = current_depth;
-        ~Restore() {
-            current = saved;
-            current_depth = saved_depth;
-        }
-    } restore;
+namespace {
+
+// The code being evaluated is restored on every way out, an error included: a stale
+// `current` would keep naming a block that may be collected and its node reused.
+struct RestorePosition {
+    Cell saved = current;
+    uint32_t saved_depth = current_depth;
+    ~RestorePosition() {
+        current = saved;
+        current_depth = saved_depth;
+    }
+};
+
+// Evaluates the expressions of the code from pos into the result cell (the argument base);
+// the user's code moves the error position, the system's own does not.
+void run_expressions(uint32_t type, Node code, uint32_t pos, uint32_t end, Cell* result) {
     bool user_code = !(memory::buffer(code)->flags & memory::system_code);
-    stack::push_frame(stack::eval, nullptr);
-    stack::reserve();  // the result cell
     if (user_code) current_depth = stack::depth();
     if (pos >= end) {
-        *stack::values.args = unset::value;
-    } else {
-        while (true) {
-            if (user_code) current = Cell{type, pos, code, 0};
-            pos = eval_expression(code, pos, end, false, false, false);
-            if (stack::exiting()) break;
-            end = clip(code, end);
-            if (pos >= end) break;
-            stack::values.top = stack::values.args + 1;
-        }
+        *result = unset::value;
+        return;
     }
+    while (true) {
+        if (user_code) current = Cell{type, pos, code, 0};
+        pos = eval_expression(code, pos, end, false, false, false);
+        if (stack::exiting()) break;
+        end = clip(code, end);
+        if (pos >= end) break;
+        stack::values.top = result + 1;
+    }
+}
+
+}  // namespace
+
+void eval_range(uint32_t type, Node code, uint32_t pos, uint32_t end, bool keep_last) {
+    check_depth();
+    RestorePosition restore;
+    stack::push_frame(stack::eval, nullptr);
+    stack::reserve();  // the result cell
+    run_expressions(type, code, pos, end, stack::values.args);
     if (keep_last) stack::unwind_last();
     else stack::unwind();
 }
 
 void eval_body(const Cell& block) {
     check_depth();
-    struct Restore {
-        Cell saved = current;
-        uint32_t saved_depth = current_depth;
-        ~Restore() {
-            current = saved;
-            current_depth = saved_depth;
-        }
-    } restore;
-    Node code = block.w2;
-    uint32_t pos = block.w1;
-    uint32_t end = tail_index(code);
-    uint32_t type = cell::is(block, T_paren) ? T_paren : T_block;
-    bool user_code = !(memory::buffer(code)->flags & memory::system_code);
+    RestorePosition restore;
     // The result cell stands where a frame's would; the caller's argument base comes back
     // from this C++ frame, or from the barrier that catches an error.
     Cell* caller_args = stack::values.args;
     Cell* result = stack::reserve();
     stack::values.args = result;
-    if (user_code) current_depth = stack::depth();
-    if (pos >= end) {
-        *result = unset::value;
-    } else {
-        while (true) {
-            if (user_code) current = Cell{type, pos, code, 0};
-            pos = eval_expression(code, pos, end, false, false, false);
-            if (stack::exiting()) break;
-            end = clip(code, end);
-            if (pos >= end) break;
-            stack::values.top = result + 1;
-        }
-    }
+    run_expressions(cell::is(block, T_paren) ? T_paren : T_block, block.w2, block.w1, tail_index(block.w2), result);
     stack::values.args = caller_args;
     *caller_args = *result;
     stack::values.top = result + 1;
