@@ -220,26 +220,32 @@ Buffer* append_char(Node node, int32_t cp) {
     return buffer(node);
 }
 
-Buffer* set_char_at(Node node, uint32_t index, int32_t cp) {
+namespace {
+
+// The buffer, widened first when the character needs wider units than it has; gives its unit.
+Buffer* widened_for(Node node, int32_t cp, uint32_t& unit) {
     Buffer* b = buffer(node);
-    uint32_t unit = b->unit();
+    unit = b->unit();
     uint32_t want = unit_for(unit, cp, 256);
     if (want > unit) {
         b = widen_to(node, unit, want);
         unit = want;
     }
+    return b;
+}
+
+}  // namespace
+
+Buffer* set_char_at(Node node, uint32_t index, int32_t cp) {
+    uint32_t unit;
+    Buffer* b = widened_for(node, cp, unit);
     put_char(b->head_ptr() + (uint64_t(index) << shift_of(unit)), unit, cp);
     return b;
 }
 
 Buffer* write_char_at(Node node, uint32_t index, int32_t cp) {
-    Buffer* b = buffer(node);
-    uint32_t unit = b->unit();
-    uint32_t want = unit_for(unit, cp, 256);
-    if (want > unit) {
-        b = widen_to(node, unit, want);
-        unit = want;
-    }
+    uint32_t unit;
+    Buffer* b = widened_for(node, cp, unit);
     uint32_t sh = shift_of(unit);
     uint64_t end = (uint64_t(index) + 1) << sh;
     if (uint64_t(b->head) + end > b->size) {
@@ -259,13 +265,8 @@ Buffer* write_char_at(Node node, uint32_t index, int32_t cp) {
 }
 
 Buffer* insert_char(Node node, uint32_t index, int32_t cp) {
-    Buffer* b = buffer(node);
-    uint32_t unit = b->unit();
-    uint32_t want = unit_for(unit, cp, 256);
-    if (want > unit) {
-        b = widen_to(node, unit, want);
-        unit = want;
-    }
+    uint32_t unit;
+    Buffer* b = widened_for(node, cp, unit);
     uint32_t sh = shift_of(unit);
     uint32_t count = b->used() >> sh;
     if (index > count) index = count;
