@@ -119,14 +119,21 @@ void stamp_error(Error& e) {
     e.near = thrown ? stack::throw_origin_near() : interp::current;
     stack::caller_word(e.where_symbol, e.where_context);
     // Raised inside the system's own functions: the report names the call the user's code
-    // made, the first labelled frame above the one the user's code runs in.
+    // made, the first labelled frame above the one the user's code runs in. An expression
+    // that sets a word is named by that word, which has no frame of its own.
     if (!thrown && interp::current_depth > 0) {
-        for (uint32_t d = interp::current_depth + 1; d <= stack::depth(); ++d) {
-            const stack::Frame& f = stack::frame_at(d);
-            if (!f.symbol || f.symbol == stack::body_symbol() || f.symbol == stack::anon_symbol()) continue;
-            e.where_symbol = f.symbol;
-            e.where_context = f.word_context;
-            break;
+        const Cell* start = interp::current_cell();
+        if (start && cell::is(*start, T_set_word)) {
+            e.where_symbol = start->w2;
+            e.where_context = start->w1;
+        } else {
+            for (uint32_t d = interp::current_depth + 1; d <= stack::depth(); ++d) {
+                const stack::Frame& f = stack::frame_at(d);
+                if (!f.symbol || f.symbol == stack::body_symbol() || f.symbol == stack::anon_symbol()) continue;
+                e.where_symbol = f.symbol;
+                e.where_context = f.word_context;
+                break;
+            }
         }
     }
     e.call_count = 0;

@@ -222,6 +222,12 @@ uint32_t fetch_one(Node code, uint32_t pos, uint32_t end, uint32_t kind, uint32_
 
 }  // namespace
 
+const Cell* current_cell() {
+    if (!(cell::is(current, T_block) || cell::is(current, T_paren)) || !memory::valid_node(current.w2)) return nullptr;
+    if (memory::buffer(current.w2)->unit() != sizeof(Cell) || current.w1 >= tail_index(current.w2)) return nullptr;
+    return &at(current.w2, current.w1);
+}
+
 uint32_t tail_index(Node code) {
     memory::Buffer* b = memory::buffer(code);
     return b->used() / sizeof(Cell);
@@ -755,18 +761,17 @@ uint32_t eval_single(Node code, uint32_t pos, uint32_t end, bool no_call) {
         return pos;
     }
     case T_set_word: {
-        stack::push_frame(stack::interp_native, &v);
-        stack::reserve();
+        // No frame: error reports name the set-word from the code position (see the error
+        // stamp), and the value is left where the expression put it.
         end = clip(code, end);
         if (pos >= end) error::fire(err::script_need_value, v);
+        Cell* result = stack::values.top;
         pos = eval_expression(code, pos, end, false, true, false);
         if (!stack::exiting()) {
-            Cell value = stack::values.top[-1];
+            Cell value = *result;
             if (cell::is(value, T_unset)) error::fire(err::script_need_value, v);
             context::set(v, value);
-            *stack::values.args = value;
         }
-        stack::unwind();
         return pos;
     }
     case T_lit_word:

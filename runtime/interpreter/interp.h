@@ -29,6 +29,8 @@ namespace kov::interp {
 // called into the system.
 extern Cell current;
 extern uint32_t current_depth;
+// The cell that starts the current expression, or null when there is none.
+const Cell* current_cell();
 
 void init();
 
