@@ -611,7 +611,7 @@ namespace {
 // evaluating it runs nothing and cannot fail), and only while the answer is an integer or a
 // logic: an overflow, a zero divisor and every other type take the full call, which gives the
 // same answers and raises the errors.
-inline bool integer_op(const Cell& fn, Cell& left, const Cell& right_code) {
+[[gnu::always_inline]] inline bool integer_op(const Cell& fn, Cell& left, const Cell& right_code) {
     if (!cell::is(left, T_integer)) return false;
     const Cell* right = &right_code;
     if (cell::is(*right, T_word)) {
@@ -656,15 +656,27 @@ inline bool integer_op(const Cell& fn, Cell& left, const Cell& right_code) {
     return true;
 }
 
-// The value of the expression at pos when it runs nothing and cannot fail: a literal, or a
-// bound word holding neither a function, an operator nor unset!, followed by the integer
-// operators that integer_op does in place. Gives false otherwise, having changed nothing;
-// on success pos is past the expression.
-bool pure_expression(Node code, uint32_t& pos, uint32_t end, Cell& out) {
-    end = clip(code, end);
+// An operator value as its function: the op cell keeps the function's type in bits 16-23.
+inline Cell op_function(const Cell& op) {
+    Cell fn = op;
+    cell::set_type(fn, (fn.header >> 16) & 0xFF);
+    fn.header &= 0xFF;
+    return fn;
+}
+
+// Pushes the value at pos when it runs nothing and cannot fail: a literal, or a bound word
+// holding neither a function, an operator nor unset!; then (unless no_infix) applies the
+// integer operators that integer_op does in place, as far as they go. Gives false, having
+// pushed nothing, when the value needs the general path; on success pos is past what was
+// done. Nothing here allocates, so the code's cells stay where they are throughout.
+inline bool fast_value(Node code, uint32_t& pos, uint32_t end, bool no_infix) {
+    memory::Buffer* b = memory::buffer(code);
+    uint32_t tail = b->used() / sizeof(Cell);
+    if (end > tail) end = tail;
     if (pos >= end) return false;
-    const Cell& c = at(code, pos);
-    const Cell* first = nullptr;
+    const Cell* cells = reinterpret_cast<const Cell*>(b->head_ptr());
+    const Cell& c = cells[pos];
+    const Cell* first;
     switch (cell::type(c)) {
     case T_integer: case T_float_: case T_char_: case T_string: case T_block: case T_none: case T_logic:
         first = &c;
@@ -679,20 +691,17 @@ bool pure_expression(Node code, uint32_t& pos, uint32_t end, Cell& out) {
     default:
         return false;
     }
-    Cell value = *first;
+    Cell* out = stack::push(*first);
     uint32_t p = pos + 1;
-    while (p < end) {
-        const Cell& next = at(code, p);
-        if (!cell::is(next, T_word) || next.w1 == 0) break;
-        const Cell* op = bound_value(next);
-        if (!op || !cell::is(*op, T_op)) break;
-        Cell fn = *op;
-        cell::set_type(fn, (fn.header >> 16) & 0xFF);
-        fn.header &= 0xFF;
-        if (p + 1 >= end || !integer_op(fn, value, at(code, p + 1))) return false;
-        p += 2;
+    if (!no_infix) {
+        while (p + 1 < end) {
+            const Cell& next = cells[p];
+            if (!cell::is(next, T_word) || next.w1 == 0) break;
+            const Cell* op = bound_value(next);
+            if (!op || !cell::is(*op, T_op) || !integer_op(op_function(*op), *out, cells[p + 1])) break;
+            p += 2;
+        }
     }
-    out = value;
     pos = p;
     return true;
 }
@@ -711,11 +720,11 @@ uint32_t call_return(const Cell& fn, Node code, uint32_t pos, uint32_t end, cons
     if (d >= 2 && stack::frame_at(d).kind == stack::eval && (stack::frame_at(d - 1).kind & stack::return_target)) {
         // Ending the body with a value that runs nothing and cannot fail: not even return's
         // own frame is needed.
-        Cell value;
+        Cell* mark = stack::values.top;
         uint32_t next = pos;
-        if (pure_expression(code, next, end, value) && next >= clip(code, end)) {
-            stack::push(value);
-            return next;
+        if (fast_value(code, next, end, false)) {
+            if (next >= clip(code, end)) return next;
+            stack::values.top = mark;
         }
     }
     Cell* slot = stack::push(fn);
@@ -733,15 +742,26 @@ uint32_t call_return(const Cell& fn, Node code, uint32_t pos, uint32_t end, cons
     return pos;
 }
 
+// The values eval_single leaves to eval_other: every type that needs more than a push.
+inline bool needs_work(uint32_t t) {
+    switch (t) {
+    case T_paren: case T_lit_word: case T_get_word: case T_native: case T_action: case T_function:
+    case T_routine: case T_op: case T_path: case T_lit_path: case T_get_path: case T_set_path: case T_issue:
+        return true;
+    default:
+        return false;
+    }
+}
+
+[[gnu::noinline]] uint32_t eval_other(Cell v, Node code, uint32_t pos, uint32_t end, bool no_call);
+
 // Evaluates the single value at pos (no infix); pushes the result; gives the next position.
-uint32_t eval_single(Node code, uint32_t pos, uint32_t end, bool no_call) {
+// Words, set-words and values that stand for themselves are done here; the rest, rarer,
+// out of line, which keeps this path short.
+inline uint32_t eval_single(Node code, uint32_t pos, uint32_t end, bool no_call) {
     Cell v = at(code, pos);
     ++pos;
     switch (cell::type(v)) {
-    case T_paren:
-        // The evaluation frame of the paren's block is enough: its result is left pushed.
-        eval_block(v, false);
-        return pos;
     case T_word: {
         const Cell* value = context::get(v);
         uint32_t t = cell::type(*value);
@@ -774,6 +794,19 @@ uint32_t eval_single(Node code, uint32_t pos, uint32_t end, bool no_call) {
         }
         return pos;
     }
+    default:
+        if (needs_work(cell::type(v))) return eval_other(v, code, pos, end, no_call);
+        stack::push(v);
+        return pos;
+    }
+}
+
+uint32_t eval_other(Cell v, Node code, uint32_t pos, uint32_t end, bool no_call) {
+    switch (cell::type(v)) {
+    case T_paren:
+        // The evaluation frame of the paren's block is enough: its result is left pushed.
+        eval_block(v, false);
+        return pos;
     case T_lit_word:
         cell::set_type(v, T_word);
         stack::push(v);
@@ -844,9 +877,7 @@ uint32_t eval_expression(Node code, uint32_t pos, uint32_t end, bool no_infix, b
         Cell op_word = next;
         const Cell* value = bound_value(op_word);
         if (!value || !cell::is(*value, T_op)) break;
-        Cell fn = *value;
-        cell::set_type(fn, (fn.header >> 16) & 0xFF);
-        fn.header &= 0xFF;
+        Cell fn = op_function(*value);
         stack::values.top = start + 1;  // the value just produced is the left operand
         if (pos + 1 < end && integer_op(fn, *start, at(code, pos + 1))) {
             pos += 2;
