@@ -868,6 +868,17 @@ uint32_t eval_other(Cell v, Node code, uint32_t pos, uint32_t end, bool no_call)
 
 uint32_t eval_expression(Node code, uint32_t pos, uint32_t end, bool no_infix, bool push, bool no_call) {
     Cell* start = stack::values.top;
+    // A set-word starting the expression takes the value of the whole expression after it,
+    // infix operators included; it is set here, without another level of evaluation (set-words
+    // that follow it take eval_single's way).
+    Cell target;
+    bool setting = cell::is(at(code, pos), T_set_word);
+    if (setting) {
+        target = at(code, pos);
+        end = clip(code, end);
+        if (++pos >= end) error::fire(err::script_need_value, target);
+        no_infix = false;
+    }
     pos = eval_single(code, pos, end, no_call);
     while (!no_infix && !stack::exiting()) {
         end = clip(code, end);
@@ -884,6 +895,11 @@ uint32_t eval_expression(Node code, uint32_t pos, uint32_t end, bool no_infix, b
             continue;
         }
         pos = call(fn, code, pos + 1, end, &op_word, nullptr, 0, mode_code, true);
+    }
+    if (setting && !stack::exiting()) {
+        Cell value = *start;
+        if (cell::is(value, T_unset)) error::fire(err::script_need_value, target);
+        context::set(target, value);
     }
     if (!push) {
         *stack::values.args = *start;
