@@ -34,6 +34,18 @@ inline const Cell& at(Node code, uint32_t i) {
     return reinterpret_cast<const Cell*>(memory::buffer(code)->head_ptr())[i];
 }
 
+// The code's cells and the end of the evaluation, the smaller of the end known when it
+// started and the tail now; valid until the next allocation or call into Kov code.
+struct Cursor {
+    const Cell* cells;
+    uint32_t limit;
+};
+inline Cursor cursor(Node code, uint32_t end) {
+    memory::Buffer* b = memory::buffer(code);
+    uint32_t tail = b->used() / sizeof(Cell);
+    return {reinterpret_cast<const Cell*>(b->head_ptr()), tail < end ? tail : end};
+}
+
 // The end of the code: the smaller of the end known when evaluation started and the tail now.
 inline uint32_t clip(Node code, uint32_t end) {
     uint32_t t = tail_index(code);
@@ -533,32 +545,47 @@ Cell apply_function(const Cell& fn, const Cell* args, uint32_t count) {
 namespace {
 
 // The code being evaluated is restored on every way out, an error included: a stale
-// `current` would keep naming a block that may be collected and its node reused.
+// `current` would keep naming a block that may be collected and its node reused. Only the
+// user's code moves it, so the system's own code has nothing to restore.
 struct RestorePosition {
-    Cell saved = current;
-    uint32_t saved_depth = current_depth;
+    Cell saved{};
+    uint32_t saved_depth = 0;
+    bool active;
+    explicit RestorePosition(bool user_code) : active(user_code) {
+        if (active) {
+            saved = current;
+            saved_depth = current_depth;
+        }
+    }
     ~RestorePosition() {
-        current = saved;
-        current_depth = saved_depth;
+        if (active) {
+            current = saved;
+            current_depth = saved_depth;
+        }
     }
 };
 
 // Evaluates the expressions of the code from pos into the result cell (the argument base);
 // the user's code moves the error position, the system's own does not.
-void run_expressions(uint32_t type, Node code, uint32_t pos, uint32_t end, Cell* result) {
+[[gnu::always_inline]] inline void run_expressions(uint32_t type, Node code, uint32_t pos, uint32_t end,
+                                                   Cell* result) {
     bool user_code = !(memory::buffer(code)->flags & memory::system_code);
-    if (user_code) current_depth = stack::depth();
+    RestorePosition restore(user_code);
     if (pos >= end) {
         *result = unset::value;
         return;
     }
+    if (user_code) {
+        current_depth = stack::depth();
+        current = Cell{type, pos, code, 0};
+    }
     while (true) {
-        if (user_code) current = Cell{type, pos, code, 0};
         pos = eval_expression(code, pos, end, false, false, false);
         if (stack::exiting()) break;
         end = clip(code, end);
         if (pos >= end) break;
         stack::values.top = result + 1;
+        if (user_code) current.w1 = pos;
     }
 }
 
@@ -566,7 +593,6 @@ void run_expressions(uint32_t type, Node code, uint32_t pos, uint32_t end, Cell*
 
 void eval_range(uint32_t type, Node code, uint32_t pos, uint32_t end, bool keep_last) {
     check_depth();
-    RestorePosition restore;
     stack::push_frame(stack::eval, nullptr);
     stack::reserve();  // the result cell
     run_expressions(type, code, pos, end, stack::values.args);
@@ -576,7 +602,6 @@ void eval_range(uint32_t type, Node code, uint32_t pos, uint32_t end, bool keep_
 
 void eval_body(const Cell& block) {
     check_depth();
-    RestorePosition restore;
     // The result cell stands where a frame's would; the caller's argument base comes back
     // from this C++ frame, or from the barrier that catches an error.
     Cell* caller_args = stack::values.args;
@@ -638,7 +663,7 @@ namespace {
         default:
             return false;
         }
-        left.w2 = static_cast<uint32_t>(r);
+        cell::store(left, left.header, left.w1, static_cast<uint32_t>(r), left.w3);
         return true;
     }
     if (!cell::is(fn, T_native)) return false;
@@ -652,7 +677,7 @@ namespace {
     case natives::index::greater_or_equal_q: answer = a >= b; break;
     default: return false;
     }
-    logic::make_at(left, answer);
+    cell::store(left, T_logic, answer ? 1u : 0u, 0, 0);
     return true;
 }
 
@@ -758,8 +783,7 @@ inline bool needs_work(uint32_t t) {
 // Evaluates the single value at pos (no infix); pushes the result; gives the next position.
 // Words, set-words and values that stand for themselves are done here; the rest, rarer,
 // out of line, which keeps this path short.
-inline uint32_t eval_single(Node code, uint32_t pos, uint32_t end, bool no_call) {
-    Cell v = at(code, pos);
+inline uint32_t eval_single(Cell v, Node code, uint32_t pos, uint32_t end, bool no_call) {
     ++pos;
     switch (cell::type(v)) {
     case T_word: {
@@ -868,34 +892,43 @@ uint32_t eval_other(Cell v, Node code, uint32_t pos, uint32_t end, bool no_call)
 
 uint32_t eval_expression(Node code, uint32_t pos, uint32_t end, bool no_infix, bool push, bool no_call) {
     Cell* start = stack::values.top;
+    // The code's cells are read through one look-up, made again after anything that may
+    // move them (evaluating a value, calling an operator).
+    Cursor c = cursor(code, end);
+    Cell v = c.cells[pos];
     // A set-word starting the expression takes the value of the whole expression after it,
     // infix operators included; it is set here, without another level of evaluation (set-words
     // that follow it take eval_single's way).
     Cell target;
-    bool setting = cell::is(at(code, pos), T_set_word);
+    bool setting = cell::is(v, T_set_word);
     if (setting) {
-        target = at(code, pos);
-        end = clip(code, end);
+        target = v;
+        end = c.limit;
         if (++pos >= end) error::fire(err::script_need_value, target);
+        v = c.cells[pos];
         no_infix = false;
     }
-    pos = eval_single(code, pos, end, no_call);
+    pos = eval_single(v, code, pos, end, no_call);
     while (!no_infix && !stack::exiting()) {
-        end = clip(code, end);
-        if (pos >= end) break;
-        const Cell& next = at(code, pos);
-        if (!cell::is(next, T_word) || next.w1 == 0) break;
-        Cell op_word = next;
-        const Cell* value = bound_value(op_word);
-        if (!value || !cell::is(*value, T_op)) break;
-        Cell fn = op_function(*value);
-        stack::values.top = start + 1;  // the value just produced is the left operand
-        if (pos + 1 < end && integer_op(fn, *start, at(code, pos + 1))) {
+        c = cursor(code, end);
+        end = c.limit;
+        Cell fn;
+        const Cell* op_word;
+        for (;;) {
+            if (pos >= end) goto done;
+            op_word = &c.cells[pos];
+            if (!cell::is(*op_word, T_word) || op_word->w1 == 0) goto done;
+            const Cell* value = bound_value(*op_word);
+            if (!value || !cell::is(*value, T_op)) goto done;
+            fn = op_function(*value);
+            stack::values.top = start + 1;  // the value just produced is the left operand
+            if (pos + 1 >= end || !integer_op(fn, *start, c.cells[pos + 1])) break;
             pos += 2;
-            continue;
         }
-        pos = call(fn, code, pos + 1, end, &op_word, nullptr, 0, mode_code, true);
+        Cell name = *op_word;
+        pos = call(fn, code, pos + 1, end, &name, nullptr, 0, mode_code, true);
     }
+done:
     if (setting && !stack::exiting()) {
         Cell value = *start;
         if (cell::is(value, T_unset)) error::fire(err::script_need_value, target);

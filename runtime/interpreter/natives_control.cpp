@@ -289,7 +289,9 @@ void repeat(const int32_t*) {
     LoopFrame lp;
     *lp.result = unset::value;
     for (int32_t i = 1; i <= n; ++i) {
-        context::set(word, integer::make(i));
+        Cell counter;
+        cell::store(counter, T_integer, 0, static_cast<uint32_t>(i), 0);
+        context::set(word, counter);
         Cell r = unset::value;
         Step s = run_body(body, lp.depth, &r);
         *lp.result = r;
