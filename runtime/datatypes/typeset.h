@@ -11,9 +11,11 @@ namespace kov::typeset {
 
 inline bool contains(const Cell& ts, uint32_t type) {
     if (type >= 96) return false;
-    uint8_t bytes[12];
-    std::memcpy(bytes, &ts.w1, 12);
-    return (bytes[type >> 3] & (128u >> (type & 7))) != 0;
+    // Bytes in memory order, the highest bit of each first: read from the word that holds
+    // the byte rather than through memory (a byte read of a cell just written stalls).
+    uint32_t word = type < 32 ? ts.w1 : (type < 64 ? ts.w2 : ts.w3);
+    uint32_t bit = ((type >> 3) & 3) * 8 + (7 - (type & 7));
+    return (word >> bit) & 1;
 }
 
 inline void add(Cell& ts, uint32_t type) {
