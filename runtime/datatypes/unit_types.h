@@ -37,7 +37,10 @@ void init();
 namespace kov::logic {
 extern const Cell true_value;
 extern const Cell false_value;
-inline Cell& make_at(Cell& c, bool v) { return c = Cell{T_logic, v ? 1u : 0u, 0, 0}; }
+inline Cell& make_at(Cell& c, bool v) {
+    cell::store(c, T_logic, v ? 1u : 0u, 0, 0);
+    return c;
+}
 inline Cell make(bool v) { return Cell{T_logic, v ? 1u : 0u, 0, 0}; }
 Cell* make_in(memory::Node block, bool v);
 Cell* push(bool v);
