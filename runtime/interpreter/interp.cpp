@@ -483,6 +483,10 @@ uint32_t call(const Cell& fn, Node code, uint32_t pos, uint32_t end, const Cell*
     return pos;
 }
 
+namespace {
+void eval_function_body(const Cell& body);
+}
+
 void call_function(const Cell& fn, const Cell* name) {
     Node ctx = fn.w1;
     Cell& ctx_cell = *reinterpret_cast<Cell*>(memory::buffer(ctx)->head_ptr());
@@ -493,7 +497,7 @@ void call_function(const Cell& fn, const Cell* name) {
     Cell body = reinterpret_cast<const Cell*>(memory::buffer(fn.w3)->head_ptr())[0];
     if (cell::is(body, T_block)) {
         try {
-            eval_block(body, true);
+            eval_function_body(body);
         } catch (...) {
             reinterpret_cast<Cell*>(memory::buffer(ctx)->head_ptr())->w2 = saved;
             throw;
@@ -587,6 +591,18 @@ struct RestorePosition {
         stack::values.top = result + 1;
         if (user_code) current.w1 = pos;
     }
+}
+
+// A function's body runs in an evaluation frame that names its code: a return that ends the
+// body is recognised by it (see call_return), and only the body's own code does (a paren in
+// the body runs without a frame of its own).
+void eval_function_body(const Cell& body) {
+    check_depth();
+    stack::push_frame(stack::eval, nullptr);
+    stack::top_frame().saved_values = body.w2;
+    stack::reserve();  // the result cell
+    run_expressions(T_block, body.w2, body.w1, tail_index(body.w2), stack::values.args);
+    stack::unwind_last();
 }
 
 }  // namespace
@@ -735,14 +751,15 @@ inline bool fast_value(Node code, uint32_t& pos, uint32_t end, bool no_infix) {
 // argument takes any type), without reading its spec. The frame is the same, so errors in
 // the argument and the search for the function to leave see what they would.
 //
-// A return that ends its function's body (the last expression of the body block itself, so
-// that the frame below its own is the body's evaluation frame and the one below that the
-// function's) leaves its value as the body's last value: the function ends with that value
-// either way, and no pending exit needs to travel.
+// A return that ends its function's body (the last expression of the body block itself: the
+// frame below its own is the evaluation frame that names the body's code, and the one below
+// that the function's) leaves its value as the body's last value: the function ends with that
+// value either way, and no pending exit needs to travel.
 uint32_t call_return(const Cell& fn, Node code, uint32_t pos, uint32_t end, const Cell& word) {
     check_depth();
     uint32_t d = stack::depth();
-    if (d >= 2 && stack::frame_at(d).kind == stack::eval && (stack::frame_at(d - 1).kind & stack::return_target)) {
+    if (d >= 2 && stack::frame_at(d).kind == stack::eval && stack::frame_at(d).saved_values == code &&
+        (stack::frame_at(d - 1).kind & stack::return_target)) {
         // Ending the body with a value that runs nothing and cannot fail: not even return's
         // own frame is needed.
         Cell* mark = stack::values.top;
@@ -758,6 +775,7 @@ uint32_t call_return(const Cell& fn, Node code, uint32_t pos, uint32_t end, cons
     if (!stack::exiting()) {
         uint32_t d = stack::depth();
         bool ends_body = pos >= clip(code, end) && d >= 3 && stack::frame_at(d - 1).kind == stack::eval &&
+                         stack::frame_at(d - 1).saved_values == code &&
                          (stack::frame_at(d - 2).kind & stack::return_target);
         if (!ends_body) stack::throw_return(true, stack::values.args);
     }
@@ -827,10 +845,19 @@ inline uint32_t eval_single(Cell v, Node code, uint32_t pos, uint32_t end, bool 
 
 uint32_t eval_other(Cell v, Node code, uint32_t pos, uint32_t end, bool no_call) {
     switch (cell::type(v)) {
-    case T_paren:
-        // The evaluation frame of the paren's block is enough: its result is left pushed.
-        eval_block(v, false);
+    case T_paren: {
+        // No frame: the paren's value is left pushed, in the cell its evaluation uses as its
+        // result; the caller's argument base comes back from here, or from the barrier that
+        // catches an error.
+        check_depth();
+        Cell* caller_args = stack::values.args;
+        Cell* result = stack::reserve();
+        stack::values.args = result;
+        run_expressions(T_paren, v.w2, v.w1, tail_index(v.w2), result);
+        stack::values.args = caller_args;
+        stack::values.top = result + 1;
         return pos;
+    }
     case T_lit_word:
         cell::set_type(v, T_word);
         stack::push(v);
