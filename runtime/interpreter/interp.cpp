@@ -255,6 +255,12 @@ void init() {
 // ---- calling ---------------------------------------------------------------------------------------
 
 namespace {
+// The built-in operators integer_op does in place (see below).
+bool integer_operator_q(const Cell& fn);
+bool integer_op(const Cell& fn, Cell& left, const Cell& right_code);
+}  // namespace
+
+namespace {
 
 // The refinements of a call written in its path, or given to apply: each one's flag (functions)
 // or position (natives), then its arguments fetched from the code. Kept apart from
@@ -366,7 +372,7 @@ namespace {
 // fn lies on the value stack, below the argument base, for the whole call: it stays reachable
 // and so does its cached spec.
 uint32_t fetch_and_run(const Cell& fn_copy, Node code, uint32_t pos, uint32_t end, const Cell* name, const Cell* path,
-                       uint32_t path_pos, uint32_t mode, bool infix) {
+                       uint32_t path_pos, uint32_t mode, bool infix, bool right_ready = false) {
     bool cached;
     Node spec = fetch_spec(fn_copy, cached);
     std::optional<collector::RootNode> keep_spec;
@@ -383,9 +389,9 @@ uint32_t fetch_and_run(const Cell& fn_copy, Node code, uint32_t pos, uint32_t en
         SpecItem item = item_of(spec, i);
         if (item.tag != tag_arg) continue;
         ++fixed_seen;
-        if (infix && fixed_seen == 1) {
-            // the left operand is in place already
-            check_type(stack::values.top[-1], item, name);
+        if (infix && (fixed_seen == 1 || (right_ready && fixed_seen == 2))) {
+            // the left operand (and the right one, when call has fetched it) is in place already
+            check_type(stack::values.args[fixed_seen - 1], item, name);
             continue;
         }
         end = clip(code, end);
@@ -471,12 +477,27 @@ uint32_t call(const Cell& fn, Node code, uint32_t pos, uint32_t end, const Cell*
     Cell label = name && cell::type(*name) >= T_word && cell::type(*name) <= T_refinement ? *name
                                                                                          : word_of(stack::anon_symbol());
     stack::push_frame(cell::is(fn, T_function) ? stack::interp_function : stack::interp_native, &label);
+    bool right_ready = false;
     if (infix) {
         // The left operand becomes the first argument.
         stack::values.args = slot + 1;
         stack::values.top = slot + 2;
+        // An integer operator on an integer: the right operand is fetched here, and when it
+        // is an integer too the operator is done in place, without reading the spec (the
+        // frame stays, so that errors in the operand name the operator as they would).
+        if (mode == mode_code && cell::is(slot[1], T_integer) && integer_operator_q(fn) && pos < clip(code, end)) {
+            pos = eval_expression(code, pos, clip(code, end), true, true, false);
+            if (!stack::exiting() && !integer_op(fn, slot[1], slot[2])) {
+                right_ready = true;
+            } else {
+                stack::unwind();
+                slot[0] = slot[1];
+                stack::values.top = slot + 1;
+                return pos;
+            }
+        }
     }
-    pos = fetch_and_run(*slot, code, pos, end, &label, path, path_pos, mode, infix);
+    pos = fetch_and_run(*slot, code, pos, end, &label, path, path_pos, mode, infix, right_ready);
     stack::unwind();
     slot[0] = slot[1];
     stack::values.top = slot + 1;
@@ -652,6 +673,27 @@ namespace {
 // evaluating it runs nothing and cannot fail), and only while the answer is an integer or a
 // logic: an overflow, a zero divisor and every other type take the full call, which gives the
 // same answers and raises the errors.
+bool integer_operator_q(const Cell& fn) {
+    if (cell::is(fn, T_action)) {
+        switch (fn.w1 - 1) {
+        case actions::slot::add: case actions::slot::subtract: case actions::slot::multiply:
+        case actions::slot::remainder:
+            return true;
+        default:
+            return false;
+        }
+    }
+    if (!cell::is(fn, T_native)) return false;
+    switch (fn.w1) {
+    case natives::index::equal_q: case natives::index::strict_equal_q: case natives::index::not_equal_q:
+    case natives::index::lesser_q: case natives::index::greater_q: case natives::index::lesser_or_equal_q:
+    case natives::index::greater_or_equal_q:
+        return true;
+    default:
+        return false;
+    }
+}
+
 [[gnu::always_inline]] inline bool integer_op(const Cell& fn, Cell& left, const Cell& right_code) {
     if (!cell::is(left, T_integer)) return false;
     const Cell* right = &right_code;
