@@ -22,6 +22,7 @@ void (*fire_on_change)(const Cell&, const Cell&, const Cell&, const Cell&) = nul
 
 Node global_node = 0;
 Node global_values = 0;
+Running running;
 
 namespace {
 

@@ -508,11 +508,19 @@ namespace {
 void eval_function_body(const Cell& body);
 }
 
+// The innermost running function, put back on every way out of a call.
+struct RunningGuard {
+    context::Running saved = context::running;
+    ~RunningGuard() { context::running = saved; }
+};
+
 void call_function(const Cell& fn, const Cell* name) {
     Node ctx = fn.w1;
     Cell& ctx_cell = *reinterpret_cast<Cell*>(memory::buffer(ctx)->head_ptr());
     uint32_t saved = ctx_cell.w2;
     ctx_cell.w2 = stack::index_of(stack::values.args) + 1;
+    RunningGuard running_guard;
+    context::running = {ctx, stack::values.args, static_cast<uint32_t>(stack::values.top - stack::values.args)};
     uint32_t depth = stack::depth();
     stack::set_return_flag(true);
     Cell body = reinterpret_cast<const Cell*>(memory::buffer(fn.w3)->head_ptr())[0];
