@@ -772,6 +772,20 @@ void place(Node node, int64_t at, const Source& src, int64_t count, int64_t dup)
 
 Cell* append(Cell* s, Cell* value, int32_t part, bool only, int32_t dup, bool append_flag) {
     bool spread = !only && is_any_block(cell::type(*value));
+    // The common shape, one value at the tail of a block nobody owns, is stored in place: no
+    // source, no report. It grows as the general path below would.
+    if (append_flag && !spread && part < 0 && dup == 1 && !(buffer(s->w2)->flags & memory::owned)) {
+        Node node = s->w2;
+        Cell one = *value;
+        uint64_t needed = uint64_t(buffer(node)->used()) + 16;
+        ensure_room(node, needed, needed * 2);
+        Buffer* b = buffer(node);
+        *reinterpret_cast<Cell*>(b->tail_ptr()) = one;
+        b->tail += 16;
+        index_enter(*s, static_cast<uint32_t>((b->used() >> 4) - 1));
+        s->w1 = 0;
+        return s;
+    }
     int64_t count = source_count(*value, spread);
     if (count == 0) return s;
     int64_t take = part < 0 || part > count ? count : part;
