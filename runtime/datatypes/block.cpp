@@ -1,5 +1,6 @@
 #include "runtime/datatypes/block.h"
 
+#include <cstddef>
 #include <cstring>
 #include <optional>
 
@@ -1063,6 +1064,18 @@ void sort_records(const Cell& b, uint32_t records, uint32_t size, bool stable, u
             heap::free(copy.cells);
         }
     } write_back{copy, node, index};
+    // Records whose compared cell is an integer everywhere are ordered by that integer alone
+    // (see compare_records), which the quicksort can read in place of calling the comparison.
+    if (!stable && compare == compare_records && (!(flags & sort_whole) || flags >> 2 == 1)) {
+        std::size_t key = flags & sort_whole ? 0 : flags >> 2;
+        bool integers = key < size;
+        for (std::size_t r = 0; integers && r < records; ++r) integers = cell::is(copy.cells[r * size + key], T_integer);
+        if (integers) {
+            sort::quicksort_int32(copy.cells, records, std::size_t(size) * 16, key * 16 + offsetof(Cell, w2),
+                                  flags & sort_reverse);
+            return;
+        }
+    }
     if (stable) sort::merge_sort(copy.cells, records, std::size_t(size) * 16, flags, option, compare);
     else sort::quicksort(copy.cells, records, std::size_t(size) * 16, flags, option, compare);
 }
