@@ -20,8 +20,8 @@ struct State {
     uint32_t stress_count = 0;
     std::vector<RootFn> roots;           // the external root stack; 0 marks a released entry
     std::vector<SweepFn> weak_sweeps;
-    std::vector<const Cell*> temp_cells;  // Root guards
-    std::vector<const Node*> temp_nodes;  // RootNode guards
+    std::vector<const Cell*> spilled_cells;  // Root guards past the fixed array
+    std::vector<const Node*> spilled_nodes;  // RootNode guards past the fixed array
     std::vector<Node> mark_stack;         // cell series whose values wait to be marked
     std::vector<Buffer*> fixed_marked;    // fixed buffers marked in this collection
 };
@@ -184,10 +184,13 @@ void release_root(RootFn fn) {
 
 void add_weak_sweep(SweepFn fn) { st().weak_sweeps.push_back(fn); }
 
-Root::Root(const Cell& cell) { st().temp_cells.push_back(&cell); }
-Root::~Root() { st().temp_cells.pop_back(); }
-RootNode::RootNode(const Node& node) { st().temp_nodes.push_back(&node); }
-RootNode::~RootNode() { st().temp_nodes.pop_back(); }
+namespace detail {
+constinit TempRoots temps{};
+void spill_cell(const Cell* cell) { st().spilled_cells.push_back(cell); }
+void unspill_cell() { st().spilled_cells.pop_back(); }
+void spill_node(const Node* node) { st().spilled_nodes.push_back(node); }
+void unspill_node() { st().spilled_nodes.pop_back(); }
+}  // namespace detail
 
 uint32_t collect() {
     State& s = st();
@@ -200,11 +203,15 @@ uint32_t collect() {
             fn();
             drain();
         }
-    for (const Cell* c : s.temp_cells) mark_cell(*c);
-    for (const Node* n : s.temp_nodes) {
+    auto mark_temp_node = [](const Node* n) {
         if (memory::valid_node(*n) && memory::buffer(*n)->unit() == 16) mark_block(*n);
         else mark_series(*n);
-    }
+    };
+    const detail::TempRoots& t = detail::temps;
+    for (uint32_t i = 0; i < t.cell_count && i < detail::fixed_temps; ++i) mark_cell(*t.cells[i]);
+    for (const Cell* c : s.spilled_cells) mark_cell(*c);
+    for (uint32_t i = 0; i < t.node_count && i < detail::fixed_temps; ++i) mark_temp_node(t.nodes[i]);
+    for (const Node* n : s.spilled_nodes) mark_temp_node(n);
     cycles::for_each([](Node n) { mark_block(n); });
     drain();
 

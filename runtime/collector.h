@@ -57,12 +57,40 @@ using SweepFn = void (*)();
 void add_weak_sweep(SweepFn fn);
 bool marked_q(memory::Node node);
 
+// The guards below sit on every hot path, so they are inline: the first entries live in a
+// fixed array, deeper nesting spills into a growable list held by collector.cpp.
+namespace detail {
+constexpr uint32_t fixed_temps = 256;
+struct TempRoots {
+    const Cell* cells[fixed_temps];
+    const memory::Node* nodes[fixed_temps];
+    uint32_t cell_count;  // entries past fixed_temps are in the spill list
+    uint32_t node_count;
+};
+extern constinit TempRoots temps;
+void spill_cell(const Cell* cell);
+void unspill_cell();
+void spill_node(const memory::Node* node);
+void unspill_node();
+}  // namespace detail
+
 // Keeps C++ temporaries alive: the cell (on the C++ stack, or anywhere that does not move) is
 // marked at every collection while the guard lives. Guards nest strictly.
 class Root {
 public:
-    explicit Root(const Cell& cell);
-    ~Root();
+    explicit Root(const Cell& cell) {
+        detail::TempRoots& t = detail::temps;
+        if (t.cell_count < detail::fixed_temps) [[likely]]
+            t.cells[t.cell_count] = &cell;
+        else
+            detail::spill_cell(&cell);
+        ++t.cell_count;
+    }
+    ~Root() {
+        detail::TempRoots& t = detail::temps;
+        if (--t.cell_count >= detail::fixed_temps) [[unlikely]]
+            detail::unspill_cell();
+    }
     Root(const Root&) = delete;
     Root& operator=(const Root&) = delete;
 };
@@ -70,8 +98,19 @@ public:
 // Keeps a raw series alive by its node (a cell series has its cells marked too).
 class RootNode {
 public:
-    explicit RootNode(const memory::Node& node);
-    ~RootNode();
+    explicit RootNode(const memory::Node& node) {
+        detail::TempRoots& t = detail::temps;
+        if (t.node_count < detail::fixed_temps) [[likely]]
+            t.nodes[t.node_count] = &node;
+        else
+            detail::spill_node(&node);
+        ++t.node_count;
+    }
+    ~RootNode() {
+        detail::TempRoots& t = detail::temps;
+        if (--t.node_count >= detail::fixed_temps) [[unlikely]]
+            detail::unspill_node();
+    }
     RootNode(const RootNode&) = delete;
     RootNode& operator=(const RootNode&) = delete;
 };

@@ -195,6 +195,50 @@ uint32_t probe(Node table, uint32_t hash, Fn&& fn) {
     }
 }
 
+// The comparison codes under which two integers match exactly when their values are equal.
+inline bool value_equality(int32_t op) {
+    return op == actions::equal || op == actions::strict_equal || op == actions::same || op == actions::parse_strict ||
+           op == actions::parse_loose || op == actions::find_equal;
+}
+
+// An integer key on its probe in a cell-keyed table (kinds 1 and 2). A stored integer equals
+// it exactly when the values are equal, under every code `value_equality` accepts, so the
+// keys are read in place instead of through the comparison action; nothing here allocates.
+// Gives the key cell index found, or -1; `slot` gets the bucket of the key found, else the
+// bucket an insertion takes (the first deleted one met, else the empty one ending the probe;
+// no_cell when the probe came back to its start without either).
+int32_t probe_integer(const Record* r, uint32_t value, uint32_t& slot) {
+    const uint32_t* f = flags_of(r);
+    const int32_t* buckets = buckets_of(r);
+    const Cell* keys = key_at(r, 0);
+    uint32_t count = key_count(r);
+    uint32_t mask = r->bucket_count - 1;
+    uint32_t i = mix32(value) & mask;
+    uint32_t start = i;
+    uint32_t first_deleted = no_cell;
+    for (uint32_t k = 1;; ++k) {
+        uint32_t s = state(f, i);
+        if (s == empty) {
+            slot = first_deleted != no_cell ? first_deleted : i;
+            return -1;
+        }
+        if (s == deleted) {
+            if (first_deleted == no_cell) first_deleted = i;
+        } else {
+            int32_t v = buckets[i];
+            if (v >= 0 && uint32_t(v) < count && cell::type(keys[v]) == T_integer && keys[v].w2 == value) {
+                slot = i;
+                return v;
+            }
+        }
+        i = (i + k) & mask;
+        if (i == start) {
+            slot = first_deleted;
+            return -1;
+        }
+    }
+}
+
 // Makes bucket i live with value v; counts it.
 void occupy(Record* r, uint32_t i, int32_t v) {
     uint32_t* f = flags_of(r);
@@ -251,12 +295,22 @@ void rehash_keys(Node table) {
         }
         return;
     }
+    // Hashing reads and placing writes the fresh arrays: nothing here allocates, so the
+    // arrays are looked up once.
     uint32_t n = key_count(r);
     uint32_t step = kind == map ? 2 : 1;
+    uint32_t* f = flags_of(r);
+    const Cell* keys = key_at(r, 0);
+    uint32_t mask = r->bucket_count - 1;
     for (uint32_t i = 0; i + (step - 1) < n; i += step) {
-        Cell key = *key_at(record(table), i);
-        raw_insert(table, hash_value(key, false), static_cast<int32_t>(i));
-        if (kind == map && key_at(record(table), i + 1)->header == 0) --record(table)->size;
+        const Cell& key = keys[i];
+        uint32_t at = (cell::type(key) == T_integer ? mix32(key.w2) : hash_value(key, false)) & mask;
+        for (uint32_t k = 1; state(f, at) == live; ++k) {
+            if (k > mask) runtime::no_switch_matched();  // an empty bucket always exists
+            at = (at + k) & mask;
+        }
+        occupy(r, at, static_cast<int32_t>(i));
+        if (kind == map && keys[i + 1].header == 0) --r->size;
     }
 }
 
@@ -378,6 +432,17 @@ int32_t get_cell(Node table, uint32_t index) {
         else resize(table, r->size * 2 < r->bucket_count ? r->bucket_count - 1 : uint64_t(r->bucket_count) + 1);
     }
     Cell key = *key_at(record(table), index);
+    if (cell::type(key) == T_integer) {
+        // The cell itself, if indexed already, holds an equal integer: the probe finds it too.
+        uint32_t slot;
+        int32_t v = probe_integer(record(table), key.w2, slot);
+        if (v >= 0) return v;
+        if (slot == no_cell) runtime::no_switch_matched();
+        r = record(table);
+        occupy(r, slot, static_cast<int32_t>(index));
+        if (kind == map && index + 1 < key_count(r) && key_at(r, index + 1)->header == 0) --r->size;
+        return static_cast<int32_t>(index);
+    }
     uint32_t first_deleted = no_cell;
     int32_t found = -1;
     uint32_t at = probe(table, hash_value(key, false), [&](uint32_t i, uint32_t s) {
@@ -701,6 +766,10 @@ int32_t search(Node table, const Cell& key_in, int32_t start, int32_t skip, int3
     if (kind >= integer) return -1;
     bool as_set_word = kind == map && cell::type(key) >= T_word && cell::type(key) <= T_get_word && cell::type(key) != T_set_word;
     if (as_set_word) cell::set_type(key, T_set_word);
+    if (kind != hash_index && cell::type(key) == T_integer && value_equality(op)) {
+        uint32_t slot;
+        return probe_integer(r, key.w2, slot);
+    }
     uint32_t hash = hash_value(key, false);
     if (kind != hash_index) {
         int32_t found = -1;

@@ -34,23 +34,65 @@ constexpr std::size_t insertion_below = 8;      // smaller ranges are finished b
 constexpr std::size_t min_sample = 3;           // fewer sorted records: median of three instead
 constexpr uint64_t work_size_limit = 0x7FFFFFFF;  // the work buffer's size must fit in 31 bits
 
+// How records are ordered: by the caller's comparison...
+struct ByFunction {
+    Order order;
+    int32_t operator()(const uint8_t* a, const uint8_t* b) const { return order.compare(a, b, order.option1, order.option2); }
+};
+
+// ... or by a signed 32-bit key at a byte offset, answering as such a comparison would. Sorting
+// with it gives exactly the order the same comparison through a function gives, only faster.
+struct ByInt32Key {
+    std::size_t offset;
+    bool descending;
+    int32_t operator()(const uint8_t* a, const uint8_t* b) const {
+        int32_t x, y;
+        std::memcpy(&x, a + offset, 4);
+        std::memcpy(&y, b + offset, 4);
+        if (descending) std::swap(x, y);
+        return (x > y) - (x < y);
+    }
+};
+
+inline void swap_records(uint8_t* p, uint8_t* q, std::size_t w, bool bytewise) {
+    if (p == q) return;
+    if (w == 16) {
+        // One value cell, the commonest record: two words each way.
+        uint64_t x[2], y[2];
+        std::memcpy(x, p, 16);
+        std::memcpy(y, q, 16);
+        std::memcpy(p, y, 16);
+        std::memcpy(q, x, 16);
+        return;
+    }
+    std::size_t k = 0;
+    if (!bytewise) {
+        for (; k + 4 <= w; k += 4) {
+            uint32_t x, y;
+            std::memcpy(&x, p + k, 4);
+            std::memcpy(&y, q + k, 4);
+            std::memcpy(p + k, &y, 4);
+            std::memcpy(q + k, &x, 4);
+        }
+    }
+    for (; k < w; ++k) std::swap(p[k], q[k]);
+}
+
 // The records of one sort: addressing, comparing and swapping by index from a base.
+template <class Cmp>
 struct Records {
     uint8_t* base;
     std::size_t w;
     bool bytewise;
-    Order order;
+    Cmp cmp;
 
-    Records(uint8_t* base_, const Order& order_)
-        : base(base_), w(order_.width), bytewise(order_.width % 4 != 0), order(order_) {}
-    Records at_offset(std::size_t i) const { return Records(at(i), order); }
+    Records(uint8_t* base_, std::size_t w_, const Cmp& cmp_) : base(base_), w(w_), bytewise(w_ % 4 != 0), cmp(cmp_) {}
+    Records at_offset(std::size_t i) const { return Records(at(i), w, cmp); }
 
     uint8_t* at(std::size_t i) const { return base + i * w; }
     int32_t compare(std::size_t i, std::size_t j) const { return compare_at(at(i), at(j)); }
-    int32_t compare_at(const uint8_t* a, const uint8_t* b) const {
-        return order.compare(a, b, order.option1, order.option2);
-    }
-    void exchange(std::size_t i, std::size_t j) const { swap(at(i), at(j), w, bytewise); }
+    int32_t compare_at(const uint8_t* a, const uint8_t* b) const { return cmp(a, b); }
+    void exchange(std::size_t i, std::size_t j) const { swap_records(at(i), at(j), w, bytewise); }
 
     void reverse(std::size_t first, std::size_t last) const {
         while (last > first + 1) exchange(first++, --last);
@@ -81,6 +123,7 @@ struct Records {
             for (std::size_t j = i; j > 0 && compare(j - 1, j) > 0; --j) exchange(j - 1, j);
     }
 };
+using FunctionRecords = Records<ByFunction>;
 
 // ---- merge sort ---------------------------------------------------------------------------
 
@@ -116,8 +159,8 @@ unsigned boundary_power(uint64_t s1, uint64_t e1, uint64_t e2, uint64_t n) {
 }
 
 // The run starting at `start`, extended by insertion to the minimum run length (or the end).
-std::size_t next_run(const Records& r, std::size_t start, std::size_t n) {
-    std::size_t end = static_cast<std::size_t>(find_run(r.at(start), r.at(n), r.order) - r.base) / r.w;
+std::size_t next_run(const FunctionRecords& r, std::size_t start, std::size_t n) {
+    std::size_t end = static_cast<std::size_t>(find_run(r.at(start), r.at(n), r.cmp.order) - r.base) / r.w;
     std::size_t target = std::min(start + min_run, n);
     for (; end < target; ++end)
         for (std::size_t j = end; j > start && r.compare(j - 1, j) > 0; --j) r.exchange(j - 1, j);
@@ -138,7 +181,8 @@ std::size_t next_run(const Records& r, std::size_t start, std::size_t n) {
 // the pre-scan's run less its own last record, which ended at a break too.
 //
 // Linear: each stretch costs a few comparisons and moves per record.
-std::size_t repair(const Records& r, std::size_t n, std::size_t run, int dir) {
+template <class R>
+std::size_t repair(const R& r, std::size_t n, std::size_t run, int dir) {
     auto ordered = [&](std::size_t i, std::size_t j) {
         int32_t c = r.compare(i, j);
         return dir > 0 ? c <= 0 : c >= 0;
@@ -167,7 +211,8 @@ std::size_t repair(const Records& r, std::size_t n, std::size_t run, int dir) {
 // Three-way partition of [m + 1, e) against the pivot at m. Equal records are gathered at the
 // front of the range as they are met and swapped next to the pivot at the end. Gives the end of
 // the lower records and the start of the upper ones; the pivot and its equals lie between.
-std::pair<std::size_t, std::size_t> partition(const Records& r, std::size_t m, std::size_t e) {
+template <class R>
+std::pair<std::size_t, std::size_t> partition(const R& r, std::size_t m, std::size_t e) {
     const uint8_t* pivot = r.at(m);
     std::size_t eq = m + 1, i = m + 1, j = e;  // [m+1, eq) equal, [eq, i) lower, [j, e) upper
     for (;;) {
@@ -202,7 +247,8 @@ std::pair<std::size_t, std::size_t> partition(const Records& r, std::size_t m, s
 // the end when negative. The smaller side of each partition is sorted by a recursive call and
 // the larger one by the next round, so the native stack grows with the logarithm of the count
 // even when the comparison answers at random.
-void sort_range(Records r, std::size_t count, std::ptrdiff_t sorted) {
+template <class R>
+void sort_range(R r, std::size_t count, std::ptrdiff_t sorted) {
     for (;;) {
         std::size_t h = sorted < 0 ? static_cast<std::size_t>(-sorted) : static_cast<std::size_t>(sorted);
         if (h >= count) return;
@@ -265,27 +311,52 @@ void sort_range(Records r, std::size_t count, std::ptrdiff_t sorted) {
     }
 }
 
+// The quicksort proper, for n >= 2 records.
+template <class R>
+void quicksort_records(const R& r, std::size_t n) {
+    // The leading run: neighbours equal or in the direction set by the first unequal pair.
+    int dir = 0;
+    std::size_t run = n;
+    for (std::size_t i = 0; i + 1 < n; ++i) {
+        int32_t c = r.compare(i, i + 1);
+        if (c == 0) continue;
+        int d = c < 0 ? 1 : -1;
+        if (dir == 0) {
+            dir = d;
+        } else if (d != dir) {
+            run = i + 1;
+            break;
+        }
+    }
+    if (run < n) {
+        // Probe the rest sparsely; a clear majority in one direction makes repair worthwhile.
+        int64_t score = dir * static_cast<int64_t>(run);
+        for (std::size_t p = run; p + 1 < n; p += probe_step) {
+            int32_t c = r.compare(p, p + 1);
+            if (c < 0) ++score;
+            else if (c > 0) --score;
+        }
+        if ((score < 0 ? -score : score) > static_cast<int64_t>(n / ordered_share)) {
+            int want = score > 0 ? 1 : -1;
+            if (want != dir) {
+                dir = want;
+                run = 0;
+            }
+            run = repair(r, n, run, dir);
+        }
+    }
+    if (dir < 0) r.reverse(0, run);
+    if (run < n) sort_range(r, n, static_cast<std::ptrdiff_t>(run));
+}
+
 }  // namespace
 
 void swap(void* a, void* b, std::size_t w, bool bytewise) {
-    if (a == b) return;
-    auto p = static_cast<uint8_t*>(a);
-    auto q = static_cast<uint8_t*>(b);
-    std::size_t k = 0;
-    if (!bytewise) {
-        for (; k + 4 <= w; k += 4) {
-            uint32_t x, y;
-            std::memcpy(&x, p + k, 4);
-            std::memcpy(&y, q + k, 4);
-            std::memcpy(p + k, &y, 4);
-            std::memcpy(q + k, &x, 4);
-        }
-    }
-    for (; k < w; ++k) std::swap(p[k], q[k]);
+    swap_records(static_cast<uint8_t*>(a), static_cast<uint8_t*>(b), w, bytewise);
 }
 
 uint8_t* find_run(uint8_t* start, uint8_t* end, const Order& order) {
-    Records r(start, order);
+    FunctionRecords r(start, order.width, ByFunction{order});
     std::size_t n = static_cast<std::size_t>(end - start) / order.width;
     if (n < 2) return end;
     std::size_t i = 1;
@@ -374,7 +445,7 @@ void merge_sort(void* base, std::size_t n, std::size_t w, uintptr_t option1, uin
     WorkBuffer work(static_cast<std::size_t>(bytes));
 
     const Order order{w, option1, option2, compare};
-    const Records r(static_cast<uint8_t*>(base), order);
+    const FunctionRecords r(static_cast<uint8_t*>(base), w, ByFunction{order});
     auto merge_runs = [&](std::size_t s, std::size_t m, std::size_t e) {
         merge(r.at(s), r.at(m), r.at(e), work.data(), order);
     };
@@ -411,47 +482,17 @@ void merge_sort(void* base, std::size_t n, std::size_t w, uintptr_t option1, uin
 void quicksort(void* base, std::size_t n, std::size_t w, uintptr_t option1, uintptr_t option2,
                Compare compare) {
     if (n < 2 || w == 0) return;
-    const Order order{w, option1, option2, compare};
-    const Records r(static_cast<uint8_t*>(base), order);
+    quicksort_records(FunctionRecords(static_cast<uint8_t*>(base), w, ByFunction{Order{w, option1, option2, compare}}), n);
+}
 
-    // The leading run: neighbours equal or in the direction set by the first unequal pair.
-    int dir = 0;
-    std::size_t run = n;
-    for (std::size_t i = 0; i + 1 < n; ++i) {
-        int32_t c = r.compare(i, i + 1);
-        if (c == 0) continue;
-        int d = c < 0 ? 1 : -1;
-        if (dir == 0) {
-            dir = d;
-        } else if (d != dir) {
-            run = i + 1;
-            break;
-        }
-    }
-    if (run < n) {
-        // Probe the rest sparsely; a clear majority in one direction makes repair worthwhile.
-        int64_t score = dir * static_cast<int64_t>(run);
-        for (std::size_t p = run; p + 1 < n; p += probe_step) {
-            int32_t c = r.compare(p, p + 1);
-            if (c < 0) ++score;
-            else if (c > 0) --score;
-        }
-        if ((score < 0 ? -score : score) > static_cast<int64_t>(n / ordered_share)) {
-            int want = score > 0 ? 1 : -1;
-            if (want != dir) {
-                dir = want;
-                run = 0;
-            }
-            run = repair(r, n, run, dir);
-        }
-    }
-    if (dir < 0) r.reverse(0, run);
-    if (run < n) sort_range(r, n, static_cast<std::ptrdiff_t>(run));
+void quicksort_int32(void* base, std::size_t n, std::size_t w, std::size_t key_offset, bool descending) {
+    if (n < 2 || w == 0 || key_offset + 4 > w) return;
+    quicksort_records(Records<ByInt32Key>(static_cast<uint8_t*>(base), w, ByInt32Key{key_offset, descending}), n);
 }
 
 void partition_sort(uint8_t* base, std::size_t count, std::ptrdiff_t sorted, const Order& order) {
     if (count < 2 || order.width == 0) return;
-    sort_range(Records(base, order), count, sorted);
+    sort_range(FunctionRecords(base, order.width, ByFunction{order}), count, sorted);
 }
 
 }  // namespace kov::sort

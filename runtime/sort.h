@@ -41,6 +41,11 @@ void merge_sort(void* base, std::size_t n, std::size_t w, uintptr_t option1, uin
 void quicksort(void* base, std::size_t n, std::size_t w, uintptr_t option1, uintptr_t option2,
                Compare compare);
 
+// The quicksort for records ordered by a signed 32-bit key at a byte offset of each record
+// (ascending, or descending): the same order quicksort gives with a comparison answering the
+// keys' order, without a call per comparison.
+void quicksort_int32(void* base, std::size_t n, std::size_t w, std::size_t key_offset, bool descending);
+
 // The run beginning at start (start < end): ascending (each record not after the next) or
 // strictly descending; a descending run is reversed in place, so the records [start, result)
 // are always ascending. Gives the end of the run.

@@ -1,5 +1,6 @@
 #include "runtime/datatypes/block.h"
 
+#include <cstddef>
 #include <cstring>
 #include <optional>
 
@@ -772,6 +773,20 @@ void place(Node node, int64_t at, const Source& src, int64_t count, int64_t dup)
 
 Cell* append(Cell* s, Cell* value, int32_t part, bool only, int32_t dup, bool append_flag) {
     bool spread = !only && is_any_block(cell::type(*value));
+    // The common shape, one value at the tail of a block nobody owns, is stored in place: no
+    // source, no report. It grows as the general path below would.
+    if (append_flag && !spread && part < 0 && dup == 1 && !(buffer(s->w2)->flags & memory::owned)) {
+        Node node = s->w2;
+        Cell one = *value;
+        uint64_t needed = uint64_t(buffer(node)->used()) + 16;
+        ensure_room(node, needed, needed * 2);
+        Buffer* b = buffer(node);
+        *reinterpret_cast<Cell*>(b->tail_ptr()) = one;
+        b->tail += 16;
+        index_enter(*s, static_cast<uint32_t>((b->used() >> 4) - 1));
+        s->w1 = 0;
+        return s;
+    }
     int64_t count = source_count(*value, spread);
     if (count == 0) return s;
     int64_t take = part < 0 || part > count ? count : part;
@@ -1049,6 +1064,18 @@ void sort_records(const Cell& b, uint32_t records, uint32_t size, bool stable, u
             heap::free(copy.cells);
         }
     } write_back{copy, node, index};
+    // Records whose compared cell is an integer everywhere are ordered by that integer alone
+    // (see compare_records), which the quicksort can read in place of calling the comparison.
+    if (!stable && compare == compare_records && (!(flags & sort_whole) || flags >> 2 == 1)) {
+        std::size_t key = flags & sort_whole ? 0 : flags >> 2;
+        bool integers = key < size;
+        for (std::size_t r = 0; integers && r < records; ++r) integers = cell::is(copy.cells[r * size + key], T_integer);
+        if (integers) {
+            sort::quicksort_int32(copy.cells, records, std::size_t(size) * 16, key * 16 + offsetof(Cell, w2),
+                                  flags & sort_reverse);
+            return;
+        }
+    }
     if (stable) sort::merge_sort(copy.cells, records, std::size_t(size) * 16, flags, option, compare);
     else sort::quicksort(copy.cells, records, std::size_t(size) * 16, flags, option, compare);
 }

@@ -213,19 +213,34 @@ int64_t position_of(const Cell& s, int32_t n, int64_t length) {
 
 Cell* pick(Cell* s, int32_t n, Cell*) {
     uint32_t t = cell::type(*s);
-    Span v = span(*s);
-    int64_t p = position_of(*s, n, v.length);
+    Buffer* b = buffer(s->w2);
+    uint32_t unit = b->unit() ? b->unit() : 1;
+    uint32_t shift = unit_shift(unit);
+    int64_t p = position_of(*s, n, b->used() >> shift);
     if (p < 0) return &none::make_at(*s);
+    uint8_t* at = b->head_ptr() + (uint64_t(p) << shift);
+    // The texts first: a string read by index is the hottest caller. The character is read
+    // here at the buffer's unit, without a call per character.
+    if (t == T_string) {
+        uint32_t cp;
+        switch (unit) {
+        case 1: cp = *at; break;
+        case 2: { uint16_t u; std::memcpy(&u, at, 2); cp = u; break; }
+        default: std::memcpy(&cp, at, 4); break;
+        }
+        *s = Cell{T_char_, 0, cp, 0};
+        return s;
+    }
     if (is_cell_series(t) || t == T_map) {
-        *s = *reinterpret_cast<const Cell*>(v.at(p));
+        *s = *reinterpret_cast<const Cell*>(at);
         return s;
     }
     if (t == T_vector) not_done();  // the element reader belongs to vector!
     if (t == T_binary) {
-        *s = integer::make(*v.at(p));
+        *s = integer::make(*at);
         return s;
     }
-    *s = Cell{T_char_, 0, static_cast<uint32_t>(string::get_char(v.at(p), v.unit)), 0};
+    *s = Cell{T_char_, 0, static_cast<uint32_t>(string::get_char(at, unit)), 0};
     return s;
 }
 

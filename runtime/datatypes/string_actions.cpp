@@ -606,6 +606,29 @@ Cell* eval_path(Cell* parent, const PathStep& step) {
 // ---- actions: changing --------------------------------------------------------------------------
 
 Cell* append(Cell* s, Cell* value, int32_t part, bool only, int32_t dup, bool append_flag) {
+    // The common shape, one character at the tail of a text nobody owns, is stored in place:
+    // no source text, no report. It widens and grows as the general path below would.
+    if (append_flag && cell::is(*value, T_char_) && part < 0 && dup == 1 &&
+        !(buffer(s->w2)->flags & memory::owned)) {
+        memory::Node node = s->w2;
+        int32_t cp = static_cast<int32_t>(value->w2);
+        Buffer* b = buffer(node);
+        uint32_t unit = b->unit();
+        if (unit == 1 && static_cast<uint32_t>(cp) >= 128) {
+            b = widen_to(node, unit, static_cast<uint32_t>(cp) > 0xFFFF ? 4 : 2);
+            unit = b->unit();
+        } else if (unit == 2 && static_cast<uint32_t>(cp) > 0xFFFF) {
+            b = widen_to(node, unit, 4);
+            unit = 4;
+        }
+        uint64_t need = uint64_t(b->used()) + unit;
+        if (need > memory::max_buffer_size) no_memory();
+        if (uint64_t(b->head) + need > b->size) b = memory::expand_series(node, std::min(need * 2, memory::max_buffer_size));
+        put_char(b->tail_ptr(), unit, cp);
+        b->tail += unit;
+        s->w1 = 0;
+        return s;
+    }
     stack::Mark mark;
     Cell src = source_text(*value, only);
     collector::Root keep_src(src);

@@ -181,6 +181,11 @@ template <Slot S>
 void add_values(const int32_t* refs) {
     Cell* series = A(0);
     Cell* value = A(1);
+    // Neither /part nor /dup, the common call: nothing to normalise.
+    if (!flag(refs, 0) && !flag(refs, 2)) {
+        result(find_impl<S>(*series)(series, value, -1, flag(refs, 1), 1, S == slot::append));
+        return;
+    }
     int32_t count;
     if (!normalise_part(series, value, opt(refs, 0), count)) return;
     int32_t dup = 1;

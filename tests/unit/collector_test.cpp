@@ -104,6 +104,39 @@ TEST_F(CollectorTest, RootGuardsKeepTemporariesAlive) {
     EXPECT_FALSE(memory::valid_node(a));
 }
 
+namespace {
+// Nests one Root guard per level (more levels than the guards' fixed array holds), collects
+// at the deepest, and checks every guarded string survived with its contents.
+void nest_roots(std::vector<Node>& nodes, uint32_t depth) {
+    if (depth == 0) {
+        collector::collect();
+        for (Node n : nodes) EXPECT_TRUE(memory::valid_node(n));
+        EXPECT_EQ(memory::verify(), nullptr);
+        return;
+    }
+    Node s = memory::alloc_bytes(8);
+    std::memcpy(series::reserve(s, 4), &depth, 4);
+    Cell c = string_cell(s);
+    collector::Root keep(c);
+    Node raw = memory::alloc_bytes(8);
+    collector::RootNode keep_raw(raw);
+    nodes.push_back(s);
+    nodes.push_back(raw);
+    nest_roots(nodes, depth - 1);
+    uint32_t stored;
+    std::memcpy(&stored, memory::buffer(c.w2)->head_ptr(), 4);
+    EXPECT_EQ(stored, depth);
+}
+}  // namespace
+
+TEST_F(CollectorTest, DeeplyNestedRootGuardsSpillAndUnwind) {
+    std::vector<Node> nodes;
+    nest_roots(nodes, 600);
+    // Every guard is gone again: the next collection reclaims them all.
+    collector::collect();
+    for (Node n : nodes) EXPECT_FALSE(memory::valid_node(n));
+}
+
 TEST_F(CollectorTest, ExternalRootsReuseReleasedEntries) {
     static Node held = 0;
     held = memory::alloc_bytes(16);
