@@ -120,12 +120,16 @@ void stamp_error(Error& e) {
     stack::caller_word(e.where_symbol, e.where_context);
     // Raised inside the system's own functions: the report names the call the user's code
     // made, the first labelled frame above the one the user's code runs in. An expression
-    // that sets a word is named by that word, which has no frame of its own.
+    // that sets a word is named by that word, one that sets a path by `set-path`: neither
+    // has a frame of its own.
     if (!thrown && interp::current_depth > 0) {
         const Cell* start = interp::current_cell();
         if (start && cell::is(*start, T_set_word)) {
             e.where_symbol = start->w2;
             e.where_context = start->w1;
+        } else if (start && cell::is(*start, T_set_path)) {
+            e.where_symbol = words::loaded::set_path.w2;
+            e.where_context = 0;
         } else {
             for (uint32_t d = interp::current_depth + 1; d <= stack::depth(); ++d) {
                 const stack::Frame& f = stack::frame_at(d);

@@ -935,19 +935,17 @@ uint32_t eval_other(Cell v, Node code, uint32_t pos, uint32_t end, bool no_call)
     case T_get_path:
         return eval_path(v, code, pos, end, false, true);
     case T_set_path: {
-        Cell label = word_of(words::loaded::set_path.w2);
-        stack::push_frame(stack::interp_native, &label);
-        stack::reserve();
+        // No frame, as for set-words: error reports name the expression `set-path` from the
+        // code position. The value is the result, left where the expression put it.
         end = clip(code, end);
         if (pos >= end) error::fire(err::script_need_value, v);
+        Cell* value = stack::values.top;
         pos = eval_expression(code, pos, end, false, true, false);
         if (!stack::exiting()) {
-            Cell* value = stack::values.top - 1;
             stack::values.top = value + 1;
             eval_path(v, code, pos, end, true, false);
-            *stack::values.args = *value;
+            stack::values.top = value + 1;
         }
-        stack::unwind();
         return pos;
     }
     case T_issue:
@@ -1036,6 +1034,21 @@ uint32_t eval_path(const Cell& path_in, Node code, uint32_t pos, uint32_t end, b
         if (set) error::fire(err::script_invalid_path_set, path);
         if (get) error::fire(err::script_invalid_path_get, path);
         return call(value, code, pos, end, &first, &path, i + 1, mode_code, false);
+    }
+    // A word after an object, the most common path, reads or sets the field directly when
+    // nothing more is to be done: no function to call, no change hook to run, no error.
+    if (cell::is(value, T_object) && i + 2 == pend && cell::is(at(p, i + 1), T_word)) {
+        int32_t k = context::find_word(value.w1, at(p, i + 1).w2, true);
+        Cell* slot = k >= 0 ? context::value_cell(value.w1, static_cast<uint32_t>(k)) : nullptr;
+        if (slot && set && !value.w3) {
+            *slot = stack::values.top[-1];  // the value being set sits in the caller's frame
+            stack::push(*slot);
+            return pos;
+        }
+        if (slot && !set && !cell::is(*slot, T_unset) && !any_function(cell::type(*slot))) {
+            stack::push(*slot);
+            return pos;
+        }
     }
     // The value reached so far lives on the stack, so that it stays reachable.
     Cell* parent = stack::push(value);
