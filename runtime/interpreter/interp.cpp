@@ -199,12 +199,16 @@ Node build_fetch_spec(const Cell& fn, bool& complete) {
 
 // ---- argument fetching ---------------------------------------------------------------------------
 
-void check_type(const Cell& value, const SpecItem& item, const Cell* name) {
+[[noreturn, gnu::noinline]] void fire_expect_arg(const Cell& value, uint32_t symbol, const Cell* name) {
+    error::fire(err::script_expect_arg, name ? *name : word_of(stack::anon_symbol()), datatype_of(value),
+                word_of(symbol));
+}
+
+// Every argument is checked against its typeset: inline, the common case being a match.
+inline void check_type(const Cell& value, const SpecItem& item, const Cell* name) {
     Cell ts{T_typeset, item.ts1, item.ts2, item.ts3};
-    if (!typeset::contains(ts, cell::type(value))) {
-        error::fire(err::script_expect_arg, name ? *name : word_of(stack::anon_symbol()), datatype_of(value),
-                    word_of(item.symbol));
-    }
+    if (!typeset::contains(ts, cell::type(value))) [[unlikely]]
+        fire_expect_arg(value, item.symbol, name);
 }
 
 // Fetches one argument of the given kind onto the stack; gives the new position.
@@ -385,8 +389,9 @@ uint32_t fetch_and_run(const Cell& fn_copy, Node code, uint32_t pos, uint32_t en
 
     // Fixed arguments.
     uint32_t fixed_seen = 0;
+    // An item is read from the spec again after an argument is evaluated: the spec may move.
     for (uint32_t i = 0; i < h.items && fixed_seen < h.fixed; ++i) {
-        SpecItem item = item_of(spec, i);
+        const SpecItem& item = item_of(spec, i);
         if (item.tag != tag_arg) continue;
         ++fixed_seen;
         if (infix && (fixed_seen == 1 || (right_ready && fixed_seen == 2))) {
@@ -413,7 +418,7 @@ uint32_t fetch_and_run(const Cell& fn_copy, Node code, uint32_t pos, uint32_t en
             pos = fetch_one(code, pos, end, item.kind, mode, infix);
             if (stack::exiting()) return pos;
         }
-        check_type(stack::values.top[-1], item, name);
+        check_type(stack::values.top[-1], item_of(spec, i), name);
     }
 
     // A function's frame holds a slot for every refinement and its arguments, and for /local.
