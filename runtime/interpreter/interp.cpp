@@ -387,18 +387,17 @@ uint32_t fetch_and_run(const Cell& fn_copy, Node code, uint32_t pos, uint32_t en
     uint32_t ref_count = h.refinements < 32 ? h.refinements : 32;
     for (uint32_t r = 0; r < ref_count; ++r) refinements[r] = -1;
 
-    // Fixed arguments.
-    uint32_t fixed_seen = 0;
-    // An item is read from the spec again after an argument is evaluated: the spec may move.
-    for (uint32_t i = 0; i < h.items && fixed_seen < h.fixed; ++i) {
+    // Fixed arguments: the first items of every spec (the words after a refinement are its
+    // own, and locals come last). An item is read from the spec again after an argument is
+    // evaluated: the spec may move.
+    uint32_t first = 0;
+    if (infix) {
+        // the left operand (and the right one, when call has fetched it) is in place already
+        first = right_ready ? 2 : 1;
+        for (uint32_t i = 0; i < first && i < h.fixed; ++i) check_type(stack::values.args[i], item_of(spec, i), name);
+    }
+    for (uint32_t i = first; i < h.fixed; ++i) {
         const SpecItem& item = item_of(spec, i);
-        if (item.tag != tag_arg) continue;
-        ++fixed_seen;
-        if (infix && (fixed_seen == 1 || (right_ready && fixed_seen == 2))) {
-            // the left operand (and the right one, when call has fetched it) is in place already
-            check_type(stack::values.args[fixed_seen - 1], item, name);
-            continue;
-        }
         end = clip(code, end);
         if (pos >= end) {
             if (mode != mode_code) {
@@ -423,7 +422,7 @@ uint32_t fetch_and_run(const Cell& fn_copy, Node code, uint32_t pos, uint32_t en
 
     // A function's frame holds a slot for every refinement and its arguments, and for /local.
     if (is_function && h.items > h.fixed) {
-        for (uint32_t i = 0; i < h.items; ++i) {
+        for (uint32_t i = h.fixed; i < h.items; ++i) {
             SpecItem item = item_of(spec, i);
             if (item.tag == tag_refinement) stack::push(logic::false_value);
             else if (item.tag == tag_refinement_arg) stack::push(none::value);
