@@ -376,7 +376,7 @@ namespace {
 // fn lies on the value stack, below the argument base, for the whole call: it stays reachable
 // and so does its cached spec.
 uint32_t fetch_and_run(const Cell& fn_copy, Node code, uint32_t pos, uint32_t end, const Cell* name, const Cell* path,
-                       uint32_t path_pos, uint32_t mode, bool infix, bool right_ready = false) {
+                       uint32_t path_pos, uint32_t mode, bool infix, uint32_t ready = 0) {
     bool cached;
     Node spec = fetch_spec(fn_copy, cached);
     std::optional<collector::RootNode> keep_spec;
@@ -390,13 +390,10 @@ uint32_t fetch_and_run(const Cell& fn_copy, Node code, uint32_t pos, uint32_t en
     // Fixed arguments: the first items of every spec (the words after a refinement are its
     // own, and locals come last). An item is read from the spec again after an argument is
     // evaluated: the spec may move.
-    uint32_t first = 0;
-    if (infix) {
-        // the left operand (and the right one, when call has fetched it) is in place already
-        first = right_ready ? 2 : 1;
-        for (uint32_t i = 0; i < first && i < h.fixed; ++i) check_type(stack::values.args[i], item_of(spec, i), name);
-    }
-    for (uint32_t i = first; i < h.fixed; ++i) {
+    // The first `ready` ones are in place already: an infix operator's left operand (and its
+    // right one, when call has fetched it), or a condition fetched by call_conditional.
+    for (uint32_t i = 0; i < ready && i < h.fixed; ++i) check_type(stack::values.args[i], item_of(spec, i), name);
+    for (uint32_t i = ready; i < h.fixed; ++i) {
         const SpecItem& item = item_of(spec, i);
         end = clip(code, end);
         if (pos >= end) {
@@ -501,7 +498,7 @@ uint32_t call(const Cell& fn, Node code, uint32_t pos, uint32_t end, const Cell*
             }
         }
     }
-    pos = fetch_and_run(*slot, code, pos, end, &label, path, path_pos, mode, infix, right_ready);
+    pos = fetch_and_run(*slot, code, pos, end, &label, path, path_pos, mode, infix, infix ? (right_ready ? 2 : 1) : 0);
     stack::unwind();
     slot[0] = slot[1];
     stack::values.top = slot + 1;
@@ -839,6 +836,36 @@ uint32_t call_return(const Cell& fn, Node code, uint32_t pos, uint32_t end, cons
     return pos;
 }
 
+// if, unless and either with their blocks written in the code: the condition is fetched as
+// call would, the blocks are pushed as they stand and the native runs, without reading the
+// spec (the condition takes any value, the blocks are blocks). The frame is call's. Any other
+// shape takes call's way, with the condition already fetched.
+uint32_t call_conditional(const Cell& fn, Node code, uint32_t pos, uint32_t end, const Cell& word) {
+    check_depth();
+    Cell* slot = stack::push(fn);
+    stack::push_frame(stack::interp_native, &word);
+    pos = eval_expression(code, pos, clip(code, end), false, true, false);
+    if (!stack::exiting()) {
+        uint32_t blocks = fn.w1 == natives::index::either ? 2 : 1;
+        Cursor c = cursor(code, end);
+        // A block that an operator may follow is an expression: call's way decides.
+        bool plain = pos + blocks <= c.limit && (pos + blocks == c.limit || !cell::is(c.cells[pos + blocks], T_word));
+        for (uint32_t k = 0; plain && k < blocks; ++k) plain = cell::is(c.cells[pos + k], T_block);
+        if (plain) {
+            for (uint32_t k = 0; k < blocks; ++k) stack::push(c.cells[pos + k]);
+            pos += blocks;
+            int32_t no_refinements[1] = {-1};
+            natives::table[fn.w1](no_refinements);
+        } else {
+            pos = fetch_and_run(*slot, code, pos, end, &word, nullptr, 0, mode_code, false, 1);
+        }
+    }
+    stack::unwind();
+    slot[0] = slot[1];
+    stack::values.top = slot + 1;
+    return pos;
+}
+
 // The values eval_single leaves to eval_other: every type that needs more than a push.
 inline bool needs_work(uint32_t t) {
     switch (t) {
@@ -867,8 +894,11 @@ inline uint32_t eval_single(Cell v, Node code, uint32_t pos, uint32_t end, bool 
                 return pos;
             }
             Cell f = *value;
-            if (cell::is(f, T_native) && f.w1 == natives::index::return_ && pos < clip(code, end))
-                return call_return(f, code, pos, end, v);
+            if (cell::is(f, T_native) && pos < clip(code, end)) {
+                if (f.w1 == natives::index::return_) return call_return(f, code, pos, end, v);
+                if (f.w1 == natives::index::if_ || f.w1 == natives::index::unless || f.w1 == natives::index::either)
+                    return call_conditional(f, code, pos, end, v);
+            }
             return call(f, code, pos, end, &v, nullptr, 0, mode_code, false);
         }
         if (t == T_unset) error::fire(err::script_no_value, v);
