@@ -259,6 +259,7 @@ void init() {
 // ---- calling ---------------------------------------------------------------------------------------
 
 namespace {
+bool fast_value(Node code, uint32_t& pos, uint32_t end, bool no_infix);
 // The built-in operators integer_op does in place (see below).
 bool integer_operator_q(const Cell& fn);
 bool integer_op(const Cell& fn, Cell& left, const Cell& right_code);
@@ -410,7 +411,7 @@ uint32_t fetch_and_run(const Cell& fn_copy, Node code, uint32_t pos, uint32_t en
             // kind: the bodies and branches given to loops and conditionals.
             stack::push(c);
             ++pos;
-        } else {
+        } else if (item.kind != kind_normal || mode != mode_code || !fast_value(code, pos, end, infix)) {
             pos = fetch_one(code, pos, end, item.kind, mode, infix);
             if (stack::exiting()) return pos;
         }
@@ -756,12 +757,13 @@ inline Cell op_function(const Cell& op) {
     return fn;
 }
 
-// Pushes the value at pos when it runs nothing and cannot fail: a literal, or a bound word
-// holding neither a function, an operator nor unset!; then (unless no_infix) applies the
-// integer operators that integer_op does in place, as far as they go. Gives false, having
-// pushed nothing, when the value needs the general path; on success pos is past what was
-// done. Nothing here allocates, so the code's cells stay where they are throughout.
-inline bool fast_value(Node code, uint32_t& pos, uint32_t end, bool no_infix) {
+// Pushes the value of the whole expression at pos when it runs nothing and cannot fail: a
+// literal, or a bound word holding neither a function, an operator nor unset!; then (unless
+// no_infix) the integer operators that integer_op does in place. Gives false, having pushed
+// nothing, when the expression needs the general path (an operator integer_op does not do
+// included); on success pos is past the expression. Nothing here allocates, so the code's
+// cells stay where they are throughout.
+bool fast_value(Node code, uint32_t& pos, uint32_t end, bool no_infix) {
     memory::Buffer* b = memory::buffer(code);
     uint32_t tail = b->used() / sizeof(Cell);
     if (end > tail) end = tail;
@@ -786,11 +788,15 @@ inline bool fast_value(Node code, uint32_t& pos, uint32_t end, bool no_infix) {
     Cell* out = stack::push(*first);
     uint32_t p = pos + 1;
     if (!no_infix) {
-        while (p + 1 < end) {
+        while (p < end) {
             const Cell& next = cells[p];
             if (!cell::is(next, T_word) || next.w1 == 0) break;
             const Cell* op = bound_value(next);
-            if (!op || !cell::is(*op, T_op) || !integer_op(op_function(*op), *out, cells[p + 1])) break;
+            if (!op || !cell::is(*op, T_op)) break;
+            if (p + 1 >= end || !integer_op(op_function(*op), *out, cells[p + 1])) {
+                stack::values.top = out;
+                return false;
+            }
             p += 2;
         }
     }
