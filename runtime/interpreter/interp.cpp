@@ -1058,7 +1058,39 @@ done:
 
 // ---- paths -----------------------------------------------------------------------------------------
 
+namespace {
+
+// A word after a word holding an object, the most common path: reads or sets the field
+// directly when nothing more is to be done (no function to call, no change hook to run, no
+// error to raise), and gives true; otherwise false, having done nothing. Nothing here
+// allocates.
+bool field_path(const Cell& path, bool set) {
+    Cursor pc = cursor(path.w2, 0xFFFFFFFFu);
+    uint32_t i = path.w1;
+    if (i + 2 != pc.limit) return false;
+    const Cell& first = pc.cells[i];
+    const Cell& field = pc.cells[i + 1];
+    if (!cell::is(first, T_word) || !cell::is(field, T_word)) return false;
+    const Cell* holder = context::bound_slot(first);
+    if (!holder || !cell::is(*holder, T_object)) return false;
+    Cell object = *holder;
+    int32_t k = context::find_word(object.w1, field.w2, true);
+    Cell* slot = k >= 0 ? context::value_cell(object.w1, static_cast<uint32_t>(k)) : nullptr;
+    if (!slot) return false;
+    if (set) {
+        if (object.w3) return false;
+        *slot = stack::values.top[-1];  // the value being set sits in the caller's frame
+    } else if (cell::is(*slot, T_unset) || any_function(cell::type(*slot))) {
+        return false;
+    }
+    stack::push(*slot);
+    return true;
+}
+
+}  // namespace
+
 uint32_t eval_path(const Cell& path_in, Node code, uint32_t pos, uint32_t end, bool set, bool get) {
+    if (field_path(path_in, set)) return pos;
     Cell path = path_in;
     collector::Root keep(path);
     Node p = path.w2;
@@ -1074,21 +1106,6 @@ uint32_t eval_path(const Cell& path_in, Node code, uint32_t pos, uint32_t end, b
         if (set) error::fire(err::script_invalid_path_set, path);
         if (get) error::fire(err::script_invalid_path_get, path);
         return call(value, code, pos, end, &first, &path, i + 1, mode_code, false);
-    }
-    // A word after an object, the most common path, reads or sets the field directly when
-    // nothing more is to be done: no function to call, no change hook to run, no error.
-    if (cell::is(value, T_object) && i + 2 == pend && cell::is(at(p, i + 1), T_word)) {
-        int32_t k = context::find_word(value.w1, at(p, i + 1).w2, true);
-        Cell* slot = k >= 0 ? context::value_cell(value.w1, static_cast<uint32_t>(k)) : nullptr;
-        if (slot && set && !value.w3) {
-            *slot = stack::values.top[-1];  // the value being set sits in the caller's frame
-            stack::push(*slot);
-            return pos;
-        }
-        if (slot && !set && !cell::is(*slot, T_unset) && !any_function(cell::type(*slot))) {
-            stack::push(*slot);
-            return pos;
-        }
     }
     // The value reached so far lives on the stack, so that it stays reachable.
     Cell* parent = stack::push(value);
