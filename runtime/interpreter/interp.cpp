@@ -325,11 +325,15 @@ namespace {
         return true;
     };
     auto find_refinement = [&](const Cell& element) {
-        for (uint32_t i = 0; i < h.items; ++i) {
+        // The spelling of the spec first; then any spelling that differs only in case.
+        for (uint32_t i = h.fixed; i < h.items; ++i) {
             const SpecItem& item = item_of(spec, i);
-            if (item.tag == tag_refinement &&
-                (item.symbol == element.w2 || symbol::resolve(item.symbol) == symbol::resolve(element.w2)))
-                return i;
+            if (item.tag == tag_refinement && item.symbol == element.w2) return i;
+        }
+        uint32_t wanted = symbol::resolve(element.w2);
+        for (uint32_t i = h.fixed; i < h.items; ++i) {
+            const SpecItem& item = item_of(spec, i);
+            if (item.tag == tag_refinement && symbol::resolve(item.symbol) == wanted) return i;
         }
         error::fire(err::script_no_refine, name ? *name : word_of(stack::anon_symbol()), element);
     };
