@@ -301,7 +301,7 @@ namespace {
             } else if (!use && (mode & mode_safer)) {
                 stack::push(none::value);  // an unused refinement's arguments are skipped
                 ++pos;
-            } else {
+            } else if (item.kind != kind_normal || mode != mode_code || !fast_value(code, pos, end, infix)) {
                 pos = fetch_one(code, pos, end, item.kind, mode, infix);
                 if (stack::exiting()) {
                     if (is_function) stack::values.top = saved_top;
