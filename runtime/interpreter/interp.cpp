@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <optional>
+#include <vector>
 
 #include "runtime/collector.h"
 #include "runtime/datatypes/context.h"
@@ -90,8 +91,41 @@ struct SpecItem {
 
 Node build_fetch_spec(const Cell& fn, bool& complete);
 
-// cached: set when the spec is kept in the function value (and so reachable through it).
-Node fetch_spec(const Cell& fn, bool& cached) {
+inline const SpecHeader& header_of(Node spec) {
+    return *reinterpret_cast<const SpecHeader*>(memory::buffer(spec)->head_ptr());
+}
+inline const SpecItem& item_of(Node spec, uint32_t i) {
+    return reinterpret_cast<const SpecItem*>(memory::buffer(spec)->head_ptr() + sizeof(SpecHeader))[i];
+}
+
+// The spec to fetch a call's arguments by: a function's compiled spec series, or for a native
+// or action the copy kept in C++ memory. Their specs are made once at boot and never change,
+// and the copy never moves, so it is read without reaching the series, and an item read
+// before evaluating an argument stays valid after it.
+struct Spec {
+    Node node = 0;                  // the series (functions and routines), else 0
+    const SpecItem* kept = nullptr;  // the copy (natives and actions), else null
+    SpecHeader h{};
+    const SpecItem& item(uint32_t i) const { return kept ? kept[i] : item_of(node, i); }
+};
+
+struct KeptSpec {
+    SpecHeader h{};
+    std::vector<SpecItem> items;
+    bool ready = false;
+};
+KeptSpec kept_native_specs[natives::capacity + 1];
+KeptSpec kept_action_specs[63];  // by slot + 1
+
+KeptSpec* kept_spec_of(const Cell& fn) {
+    if (cell::is(fn, T_native)) return fn.w1 <= natives::capacity ? &kept_native_specs[fn.w1] : nullptr;
+    if (cell::is(fn, T_action)) return fn.w1 >= 1 && fn.w1 <= 62 ? &kept_action_specs[fn.w1] : nullptr;
+    return nullptr;
+}
+
+// The spec series, cached in the function value. cached: set when it is kept there (and so
+// reachable through it).
+Node fetch_spec_series(const Cell& fn, bool& cached) {
     Node more = fn.w3;
     Cell* cache = reinterpret_cast<Cell*>(memory::buffer(more)->head_ptr()) + 1;
     cached = true;
@@ -104,6 +138,29 @@ Node fetch_spec(const Cell& fn, bool& cached) {
     if (!complete) return spec;
     cache = reinterpret_cast<Cell*>(memory::buffer(more)->head_ptr()) + 1;
     *cache = Cell{T_binary, 0, spec, 0};
+    return spec;
+}
+
+// cached: as for fetch_spec_series; always set for a kept copy.
+Spec fetch_spec(const Cell& fn, bool& cached) {
+    Spec spec;
+    KeptSpec* kept = kept_spec_of(fn);
+    if (kept && kept->ready) {
+        cached = true;
+        spec.kept = kept->items.data();
+        spec.h = kept->h;
+        return spec;
+    }
+    spec.node = fetch_spec_series(fn, cached);
+    spec.h = header_of(spec.node);
+    if (kept && cached) {
+        kept->h = spec.h;
+        const SpecItem* first = &item_of(spec.node, 0);
+        kept->items.assign(first, first + spec.h.items);
+        kept->items.push_back(SpecItem{});  // so that data() is never null
+        kept->ready = true;
+        spec.kept = kept->items.data();
+    }
     return spec;
 }
 
@@ -121,12 +178,6 @@ Cell types_of(const Cell& types, bool& complete) {
     return typeset::from_block(types);
 }
 
-inline const SpecHeader& header_of(Node spec) {
-    return *reinterpret_cast<const SpecHeader*>(memory::buffer(spec)->head_ptr());
-}
-inline const SpecItem& item_of(Node spec, uint32_t i) {
-    return reinterpret_cast<const SpecItem*>(memory::buffer(spec)->head_ptr() + sizeof(SpecHeader))[i];
-}
 
 Node build_fetch_spec(const Cell& fn, bool& complete) {
     Cell spec_block{T_block, 0, fn.w2, 0};
@@ -271,14 +322,14 @@ namespace {
 // The refinements of a call written in its path, or given to apply: each one's flag (functions)
 // or position (natives), then its arguments fetched from the code. Kept apart from
 // fetch_and_run, whose common calls have none. A pending exit stops it early.
-[[gnu::noinline]] uint32_t fetch_refinements(Node spec, const SpecHeader& h, bool is_function, int32_t* refinements,
+[[gnu::noinline]] uint32_t fetch_refinements(const Spec& spec, bool is_function, int32_t* refinements,
                                              uint32_t ref_count, Node code, uint32_t pos, uint32_t end,
                                              const Cell* name, const Cell* path, uint32_t path_pos, uint32_t mode,
                                              bool infix) {
     // Uses the refinement at item `found`: its flag (functions) or position (natives), then its
     // arguments fetched from the code.
     auto use_refinement = [&](uint32_t found, bool use, const Cell& element) -> bool {
-        SpecItem ref = item_of(spec, found);
+        SpecItem ref = spec.item(found);
         uint32_t nargs = ref.ts1;
         Cell* saved_top = stack::values.top;
         int32_t at_pos = static_cast<int32_t>(stack::values.top - stack::values.args);
@@ -294,7 +345,7 @@ namespace {
             if (r >= ref_count || refinements[r] != -1) error::fire(err::script_dup_refine, element);
         }
         for (uint32_t a = 1; a <= nargs; ++a) {
-            SpecItem item = item_of(spec, found + a);
+            SpecItem item = spec.item(found + a);
             end = clip(code, end);
             if (pos >= end) {
                 if (mode == mode_code) error::fire(err::script_no_arg, name ? *name : word_of(stack::anon_symbol()), word_of(item.symbol));
@@ -327,13 +378,13 @@ namespace {
     };
     auto find_refinement = [&](const Cell& element) {
         // The spelling of the spec first; then any spelling that differs only in case.
-        for (uint32_t i = h.fixed; i < h.items; ++i) {
-            const SpecItem& item = item_of(spec, i);
+        for (uint32_t i = spec.h.fixed; i < spec.h.items; ++i) {
+            const SpecItem& item = spec.item(i);
             if (item.tag == tag_refinement && item.symbol == element.w2) return i;
         }
         uint32_t wanted = symbol::resolve(element.w2);
-        for (uint32_t i = h.fixed; i < h.items; ++i) {
-            const SpecItem& item = item_of(spec, i);
+        for (uint32_t i = spec.h.fixed; i < spec.h.items; ++i) {
+            const SpecItem& item = spec.item(i);
             if (item.tag == tag_refinement && symbol::resolve(item.symbol) == wanted) return i;
         }
         error::fire(err::script_no_refine, name ? *name : word_of(stack::anon_symbol()), element);
@@ -357,12 +408,12 @@ namespace {
 
     if (mode & mode_all) {
         // apply/all: every refinement of the spec in order, as a logic value, then its arguments.
-        for (uint32_t i = 0; i < h.items; ++i) {
-            if (item_of(spec, i).tag != tag_refinement) continue;
+        for (uint32_t i = 0; i < spec.h.items; ++i) {
+            if (spec.item(i).tag != tag_refinement) continue;
             end = clip(code, end);
             bool use = false;
             if (pos < end) use = logic::true_value_q(at(code, pos++), false, nullptr);
-            Cell element = word_of(item_of(spec, i).symbol);
+            Cell element = word_of(spec.item(i).symbol);
             if (!use_refinement(i, use, element)) return pos;
         }
     } else if (mode & mode_args) {
@@ -384,10 +435,10 @@ namespace {
 uint32_t fetch_and_run(const Cell& fn_copy, Node code, uint32_t pos, uint32_t end, const Cell* name, const Cell* path,
                        uint32_t path_pos, uint32_t mode, bool infix, uint32_t ready = 0) {
     bool cached;
-    Node spec = fetch_spec(fn_copy, cached);
+    Spec spec = fetch_spec(fn_copy, cached);
     std::optional<collector::RootNode> keep_spec;
-    if (!cached) keep_spec.emplace(spec);
-    SpecHeader h = header_of(spec);
+    if (!cached) keep_spec.emplace(spec.node);
+    const SpecHeader& h = spec.h;
     bool is_function = cell::is(fn_copy, T_function) || cell::is(fn_copy, T_routine);
     int32_t refinements[32];
     uint32_t ref_count = h.refinements < 32 ? h.refinements : 32;
@@ -400,9 +451,9 @@ uint32_t fetch_and_run(const Cell& fn_copy, Node code, uint32_t pos, uint32_t en
     // evaluated: the spec may move.
     // The first `ready` ones are in place already: an infix operator's left operand (and its
     // right one, when call has fetched it), or a condition fetched by call_conditional.
-    for (uint32_t i = 0; i < ready && i < h.fixed; ++i) check_type(stack::values.args[i], item_of(spec, i), name);
+    for (uint32_t i = 0; i < ready && i < h.fixed; ++i) check_type(stack::values.args[i], spec.item(i), name);
     for (uint32_t i = ready; i < h.fixed; ++i) {
-        const SpecItem& item = item_of(spec, i);
+        const SpecItem& item = spec.item(i);
         end = clip(code, end);
         if (pos >= end) {
             if (mode != mode_code) {
@@ -422,13 +473,13 @@ uint32_t fetch_and_run(const Cell& fn_copy, Node code, uint32_t pos, uint32_t en
             pos = fetch_one(code, pos, end, item.kind, mode, infix);
             if (stack::exiting()) return pos;
         }
-        check_type(stack::values.top[-1], item_of(spec, i), name);
+        check_type(stack::values.top[-1], spec.item(i), name);
     }
 
     // A function's frame holds a slot for every refinement and its arguments, and for /local.
     if (is_function && h.items > h.fixed) {
         for (uint32_t i = h.fixed; i < h.items; ++i) {
-            SpecItem item = item_of(spec, i);
+            SpecItem item = spec.item(i);
             if (item.tag == tag_refinement) stack::push(logic::false_value);
             else if (item.tag == tag_refinement_arg) stack::push(none::value);
             else if (item.tag == tag_local) stack::push(item.kind == 0xFFFFFFFFu ? logic::false_value : none::value);
@@ -437,7 +488,7 @@ uint32_t fetch_and_run(const Cell& fn_copy, Node code, uint32_t pos, uint32_t en
 
     // Refinements written in a path, or given to apply.
     if (path || mode != mode_code) {
-        pos = fetch_refinements(spec, h, is_function, refinements, ref_count, code, pos, end, name, path, path_pos,
+        pos = fetch_refinements(spec, is_function, refinements, ref_count, code, pos, end, name, path, path_pos,
                                 mode, infix);
         if (stack::exiting()) return pos;
     }
@@ -556,12 +607,11 @@ Cell apply_function(const Cell& fn, const Cell* args, uint32_t count) {
     Cell* base = stack::values.top;
     stack::push_call_frame(nullptr, 0);
     bool cached;
-    Node spec = fetch_spec(f, cached);
-    collector::RootNode keep_spec(spec);
-    SpecHeader h = header_of(spec);
+    Spec spec = fetch_spec(f, cached);
+    collector::RootNode keep_spec(spec.node);
     uint32_t given = 0;
-    for (uint32_t i = 0; i < h.items; ++i) {
-        SpecItem item = item_of(spec, i);
+    for (uint32_t i = 0; i < spec.h.items; ++i) {
+        SpecItem item = spec.item(i);
         if (item.tag == tag_arg) stack::push(given < count ? args[given++] : none::value);
         else if (item.tag == tag_refinement) stack::push(logic::false_value);
         else if (item.tag == tag_local && item.kind == 0xFFFFFFFFu) stack::push(logic::false_value);
