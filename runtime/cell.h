@@ -72,5 +72,17 @@ inline void store(Cell& to, uint32_t header, uint32_t w1, uint32_t w2, uint32_t 
     std::memcpy(&to, &v, sizeof v);
 }
 
+// A value with a 64-bit payload (float!, percent!, time!): made, or written in place with its
+// type byte set and its header flags kept, in one store.
+inline Cell with_double(uint32_t type, double d) {
+    uint64_t bits = std::bit_cast<uint64_t>(d);
+    return Cell{type, 0, static_cast<uint32_t>(bits), static_cast<uint32_t>(bits >> 32)};
+}
+inline Cell& store_double(Cell& c, uint32_t type, uint32_t w1, double d) {
+    uint64_t bits = std::bit_cast<uint64_t>(d);
+    store(c, (c.header & ~0xFFu) | (type & 0xFF), w1, static_cast<uint32_t>(bits), static_cast<uint32_t>(bits >> 32));
+    return c;
+}
+
 }  // namespace cell
 }  // namespace kov

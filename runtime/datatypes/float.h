@@ -20,16 +20,8 @@
 
 namespace kov::float_ {
 
-inline Cell& make_at(Cell& c, double d) {
-    cell::set_type(c, T_float_);
-    cell::set_double(c, d);
-    return c;
-}
-inline Cell make(double d) {
-    Cell c{T_float_, 0, 0, 0};
-    cell::set_double(c, d);
-    return c;
-}
+inline Cell& make_at(Cell& c, double d) { return cell::store_double(c, T_float_, c.w1, d); }
+inline Cell make(double d) { return cell::with_double(T_float_, d); }
 Cell* make_in(memory::Node block, double d);
 Cell* push(double d);
 Cell* box(double d);
@@ -69,16 +61,8 @@ void init();
 
 namespace kov::percent {
 
-inline Cell& make_at(Cell& c, double fraction) {
-    cell::set_type(c, T_percent);
-    cell::set_double(c, fraction);
-    return c;
-}
-inline Cell make(double fraction) {
-    Cell c{T_percent, 0, 0, 0};
-    cell::set_double(c, fraction);
-    return c;
-}
+inline Cell& make_at(Cell& c, double fraction) { return cell::store_double(c, T_percent, c.w1, fraction); }
+inline Cell make(double fraction) { return cell::with_double(T_percent, fraction); }
 Cell* make_in(memory::Node block, double fraction);
 Cell* push(double fraction);
 

@@ -43,17 +43,8 @@ inline double seconds_of(double seconds) { return std::fmod(seconds, seconds_per
 
 // ---- constructors -------------------------------------------------------------------------------
 // The cell's type becomes time!, its header flags kept.
-inline Cell& make_at(Cell& c, double seconds) {
-    cell::set_type(c, T_time);
-    c.w1 = 0;
-    cell::set_double(c, seconds);
-    return c;
-}
-inline Cell make(double seconds) {
-    Cell c{T_time, 0, 0, 0};
-    cell::set_double(c, seconds);
-    return c;
-}
+inline Cell& make_at(Cell& c, double seconds) { return cell::store_double(c, T_time, 0, seconds); }
+inline Cell make(double seconds) { return cell::with_double(T_time, seconds); }
 Cell* make_in(memory::Node block, double seconds);
 Cell* push(double seconds);
 
