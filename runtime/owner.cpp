@@ -6,6 +6,7 @@
 #include "runtime/cycles.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/datatypes/unit_types.h"
 #include "runtime/hashtable.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/unicode.h"
@@ -87,22 +88,26 @@ void init() {
 
 Node table() { return owner_table; }
 
-void set(const Cell& value_in, const Cell& owner_in, const Cell& word_in) {
-    // Copies: the arguments may lie in buffers that the entry's allocation moves.
-    Cell value = value_in, owner = owner_in, word = word_in;
-    collector::Root keep_value(value), keep_owner(owner), keep_word(word);
+namespace {
+
+// Calls on_series(value, word) for the series (or bitset) value and for every series held in
+// it: in the cells of a block, in the fields of an object (then with the field's word), a
+// block or an object that holds itself walked once. on_series may allocate.
+template <class OnSeries>
+void walk_held(const Cell& value_in, const Cell& word_in, OnSeries& on_series) {
+    // Copies: the arguments may lie in buffers that an allocation moves.
+    Cell value = value_in, word = word_in;
+    collector::Root keep_value(value), keep_word(word);
     uint32_t t = cell::type(value);
     if (series_kind(t) || t == T_bitset) {
         Node n = value.w2;
         if (!memory::valid_node(n)) return;
-        // The flag alone is not trusted: a copy of an owned series carries it without an entry.
-        if (!(buffer(n)->flags & memory::owned) || !hashtable::get_int_key(owner_table, n))
-            add_entry(value, owner, word);
+        on_series(value, word);
         if (!block_kind(t) || buffer(n)->unit() != sizeof(Cell) || cycles::find_q(n)) return;
         cycles::Guard guard(n);
         for (uint32_t i = value.w1; i < cell_count(n); ++i) {
             Cell c = cells_of(n)[i];
-            set(c, owner, word);
+            walk_held(c, word, on_series);
         }
         return;
     }
@@ -118,8 +123,22 @@ void set(const Cell& value_in, const Cell& owner_in, const Cell& word_in) {
         Cell field = *slot;
         if (cell::is(field, T_object) && field.w1 == ctx) continue;  // the object itself
         Cell field_word = *context::slot_at(ctx, i);
-        set(field, owner, field_word);
+        walk_held(field, field_word, on_series);
     }
+}
+
+}  // namespace
+
+void set(const Cell& value, const Cell& owner_in, const Cell& word) {
+    Cell owner = owner_in;
+    collector::Root keep_owner(owner);
+    auto take = [&](const Cell& series, const Cell& series_word) {
+        // The flag alone is not trusted: a copy of an owned series carries it without an entry.
+        Node n = series.w2;
+        if (!(buffer(n)->flags & memory::owned) || !hashtable::get_int_key(owner_table, n))
+            add_entry(series, owner, series_word);
+    };
+    walk_held(value, word, take);
 }
 
 void set_all(const Cell& value, const Cell& owner_in, const Cell& word) {
@@ -128,30 +147,9 @@ void set_all(const Cell& value, const Cell& owner_in, const Cell& word) {
     if (Node ctx = object_context(owner)) context::record(ctx)->header |= cell::owns_series;
 }
 
-void unset(const Cell& value_in) {
-    Cell value = value_in;
-    uint32_t t = cell::type(value);
-    if (series_kind(t) || t == T_bitset) {
-        Node n = value.w2;
-        if (!memory::valid_node(n)) return;
-        drop_entry(n);
-        if (!block_kind(t) || buffer(n)->unit() != sizeof(Cell) || cycles::find_q(n)) return;
-        cycles::Guard guard(n);
-        for (uint32_t i = value.w1; i < cell_count(n); ++i) unset(cells_of(n)[i]);
-        return;
-    }
-    Node ctx = object_context(value);
-    if (!ctx) return;
-    Cell* rec = context::record(ctx);
-    Node values = rec->w2;
-    if ((rec->header & cell::owns_series) || context::on_stack(*rec) || !values || cycles::find_q(values)) return;
-    cycles::Guard guard(values);
-    for (uint32_t i = 0; i < context::word_count(ctx); ++i) {
-        Cell* slot = context::value_cell(ctx, i);
-        if (!slot) break;
-        if (cell::is(*slot, T_object) && slot->w1 == ctx) continue;
-        unset(*slot);
-    }
+void unset(const Cell& value) {
+    auto release = [](const Cell& series, const Cell&) { drop_entry(series.w2); };
+    walk_held(value, none::value, release);
 }
 
 void unset_range(const Cell& block, uint32_t index, uint32_t count) {
