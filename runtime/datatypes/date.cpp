@@ -621,7 +621,6 @@ Cell* eval_path(Cell* parent, const PathStep& step) {
     Cell d = *parent;
     set_field(d, index, *step.value);
     *parent = d;
-    scalar::store_back(*parent, step);
     return step.value;
 }
 

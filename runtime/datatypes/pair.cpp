@@ -205,7 +205,6 @@ Cell* eval_path(Cell* parent, const PathStep& step) {
     if (!step.value) return stack::push(integer::make(index == 1 ? x(*parent) : y(*parent)));
     if (!cell::is(*step.value, T_integer)) error::fire(err::script_invalid_type, datatype_of(cell::type(*step.value)));
     (index == 1 ? parent->w2 : parent->w3) = step.value->w2;
-    scalar::store_back(*parent, step);
     return step.value;
 }
 

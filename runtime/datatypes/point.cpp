@@ -187,7 +187,6 @@ Cell* eval_path(Cell* parent, const PathStep& step) {
     Coords p = coords_of<N>(*parent);
     p.v[index - 1] = point2d::get_float(*v);
     put<N>(*parent, p);
-    scalar::store_back(*parent, step);
     return step.value;
 }
 

@@ -35,28 +35,13 @@ bool word_is(const Cell& word, uint32_t sym) {
     return word::any_word_q(cell::type(word)) && symbol::resolve(word::symbol_of(word)) == symbol::resolve(sym);
 }
 
-void store_back(const Cell& changed, const PathStep& step) {
-    if (!step.gparent || !step.p_item) return;
-    Cell holder = *step.gparent;
-    Cell element = *step.p_item;
-    Cell value = changed;
-    collector::Root keep_holder(holder), keep_element(element), keep_value(value);
-    // Before the first step there is no holder: the path's first word is the variable.
-    if (cell::is(holder, T_none)) {
-        if (cell::is(element, T_word)) context::set(element, value);
-        return;
+bool held_by_value(uint32_t type) {
+    switch (type) {
+    case T_date: case T_time: case T_pair: case T_tuple: case T_point2d: case T_point3d:
+        return true;
+    default:
+        return false;
     }
-    // A holder of the value's own type is the value as the step before left it, not where
-    // it came from: the change cannot be stored, and is refused rather than lost.
-    auto fn = actions::lookup<actions::slot::eval_path>(cell::type(holder));
-    if (!fn || cell::type(holder) == cell::type(changed))
-        error::fire(err::script_invalid_path_set, step.path ? *step.path : element);
-    stack::Mark mark;
-    Cell* h = stack::push(holder);
-    Cell* e = stack::push(element);
-    Cell* v = stack::push(value);
-    PathStep back{e, v, step.path, nullptr, nullptr, step.index - 1, step.case_, false, true, step.notify};
-    fn(h, back);
 }
 
 bool selector_word_q(const Cell& c) {

@@ -1,16 +1,15 @@
-// What the datatypes whose whole value sits in the cell (pair!, point2D!, point3D!, tuple!,
-// time!) share beyond their own arithmetic: the words and datatype values their errors name,
-// and the write-back of a path assignment.
+// What the datatypes whose whole value sits in the cell (date!, time!, pair!, point2D!,
+// point3D!, tuple!) share beyond their own arithmetic: the words and datatype values their
+// errors name, and which values a path assignment must store back.
 //
 // A path step works on a copy of the value it reached (the interpreter keeps that copy on
 // the value stack), so assigning to a field of such a value (p/x: 1, o/size/x: 1,
-// b/2/hour: 3) changes only the copy. `store_back` puts the changed value where the path
-// found it: into the variable for the first step, else through the holder's own path
-// assignment, which tells the holder's owner (an object's field-change hook, a series'
-// owner) with the old and the new value.
+// b/2/hour: 3, d/time/hour: 4) changes only the copy; the interpreter then puts the changed
+// value where the path found it, step by step back to the variable or to the first holder
+// that is not such a value (through its own path assignment, which tells an object's
+// field-change hook or a series' owner).
 //
-// Moving memory: store_back sets words or fields and may run Kov code (change hooks); the
-// other routines do not allocate, except load_one (the lexer).
+// Moving memory: none of these routines allocates, except load_one (the lexer).
 #pragma once
 #include <cstdint>
 
@@ -33,9 +32,9 @@ Cell load_one(const Cell& text);
 // True when the word names the symbol, letter case ignored.
 bool word_is(const Cell& word, uint32_t symbol);
 
-// After a path assignment changed `changed` (the copy the step worked on), stores it in the
-// variable or the holder the step came from. Nothing happens for a step made outside a path.
-void store_back(const Cell& changed, const PathStep& step);
+// True for the types whose whole value sits in the cell, which a path assignment changes on
+// a copy that must be stored back.
+bool held_by_value(uint32_t type);
 
 // Words as a path or pick selector can spell them (a refinement or an issue is no selector).
 bool selector_word_q(const Cell& c);

@@ -171,7 +171,6 @@ Cell* eval_path(Cell* parent, const PathStep& step) {
     default: s -= seconds_of(s) - n; break;
     }
     make_at(*parent, s);
-    scalar::store_back(*parent, step);
     return step.value;
 }
 

@@ -291,7 +291,6 @@ Cell* eval_path(Cell* parent, const PathStep& step) {
     const Cell& v = *step.value;
     if (!cell::is(v, T_integer) && !cell::is(v, T_none)) error::fire(err::script_invalid_type, datatype_of(cell::type(v)));
     set_byte(*parent, index, v, element);
-    scalar::store_back(*parent, step);
     return step.value;
 }
 

@@ -9,6 +9,7 @@
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/scalar.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/unit_types.h"
@@ -1117,6 +1118,27 @@ done:
 
 namespace {
 
+// After an assignment through a path changed the value at chain step `changed` (the values
+// reached are chain[0], chain[2] ..., each followed by the element applied to it): a value
+// held in its cell (a date, a time, a pair ...) was changed on the stack only, so it is
+// stored into the value it was read from, through that value's own path assignment (which
+// tells an object's change hook or a series' owner), and so on back while the holder is such
+// a value too; the first one goes back into the path's word.
+void store_back(Cell* chain, uint32_t changed, Cell& first, const Cell& path) {
+    for (uint32_t k = changed;; --k) {
+        if (!scalar::held_by_value(cell::type(chain[2 * k]))) return;
+        if (k == 0) {
+            context::set(first, chain[0]);
+            return;
+        }
+        Cell* holder = chain + 2 * (k - 1);
+        auto fn = actions::lookup<actions::slot::eval_path>(cell::type(*holder));
+        PathStep back{holder + 1, chain + 2 * k, const_cast<Cell*>(&path), nullptr, nullptr,
+                      static_cast<int32_t>(path.w1 + k), false, false, true, false};
+        fn(holder, back);
+    }
+}
+
 // A word after a word holding an object, the most common path: reads or sets the field
 // directly when nothing more is to be done (no function to call, no change hook to run, no
 // error to raise), and gives true; otherwise false, having done nothing. Nothing here
@@ -1156,7 +1178,6 @@ uint32_t eval_path(const Cell& path_in, Node code, uint32_t pos, uint32_t end, b
     if (i >= pend) error::fire(err::script_empty_path);
     Cell first = at(p, i);
     if (!cell::is(first, T_word)) error::fire(err::script_word_first, path);
-    Cell* value_slot = nullptr;
     Cell value = *context::get(first);
     if (cell::is(value, T_unset)) error::fire(err::script_unset_path, path, first);
     if (any_function(cell::type(value))) {
@@ -1164,13 +1185,14 @@ uint32_t eval_path(const Cell& path_in, Node code, uint32_t pos, uint32_t end, b
         if (get) error::fire(err::script_invalid_path_get, path);
         return call(value, code, pos, end, &first, &path, i + 1, mode_code, false);
     }
-    // The value reached so far lives on the stack, so that it stays reachable.
-    Cell* parent = stack::push(value);
-    Cell* gparent = stack::push(none::value);
-    Cell* prev = stack::push(first);
-    Cell* to_store = set ? stack::values.args : nullptr;  // the value being set sits in the caller's frame
-    if (set) to_store = parent - 1;
+    // Every value reached lives on the stack, each followed by the element applied to it:
+    // they stay reachable, and an assignment to a field of a value held in its cell (a date's
+    // time, a pair in a block) is stored back through them (see store_back).
+    Cell* to_store = stack::values.top - 1;  // set: the value being set sits in the caller's frame
+    Cell* chain = stack::push(value);
+    uint32_t steps = 0;  // values reached after the first
     for (++i; i < tail_index(p); ++i) {
+        Cell* parent = chain + 2 * steps;
         Cell element = at(p, i);
         Cell* el = stack::push(element);
         if (cell::is(element, T_get_word)) {
@@ -1190,33 +1212,42 @@ uint32_t eval_path(const Cell& path_in, Node code, uint32_t pos, uint32_t end, b
             if (cell::type(*parent) == T_none) error::fire(err::script_invalid_path, path, element);
             error::fire(err::script_bad_path_type, path, datatype_of(*parent), element);
         }
-        PathStep step{el, set && last ? to_store : nullptr, &path, gparent, prev, static_cast<int32_t>(i), false, get,
+        PathStep step{el, set && last ? to_store : nullptr, &path, nullptr, nullptr, static_cast<int32_t>(i), false, get,
                       last, false};
-        // A step may overwrite its parent cell with the result; the next step needs the holder.
+        // A step may overwrite its parent cell with the result; a read keeps the holder.
         Cell holder = *parent;
         Cell* result = fn(parent, step);
         Cell r = result ? *result : none::value;
-        *gparent = holder;
-        *prev = element;
-        stack::values.top = el;  // drop the element cell
+        if (!(set && last)) *parent = holder;
+        stack::values.top = el + 1;  // drop what the step pushed
         if (!last && any_function(cell::type(r))) {
             // The rest of the path is the function's refinements; its result replaces the
             // cells pushed here.
             Cell f = r;
-            stack::values.top = parent;
+            stack::values.top = chain;
             return call(f, code, pos, end, &element, &path, i + 1, mode_code, false);
         }
         if (last && !set && !get && any_function(cell::type(r))) {
             Cell f = r;
-            stack::values.top = parent;
+            stack::values.top = chain;
             return call(f, code, pos, end, &element, &path, i + 1, mode_code, false);
         }
-        *parent = r;
+        if (set && last) {
+            store_back(chain, steps, first, path);
+            r = *to_store;
+        }
+        if (last) {
+            // The result replaces the cells pushed here.
+            stack::values.top = chain;
+            stack::push(r);
+            return pos;
+        }
+        stack::push(r);
+        ++steps;
     }
-    (void)value_slot;
-    // The result replaces the cells pushed here.
-    Cell r = *parent;
-    stack::values.top = parent;
+    // A path of one word: its value.
+    Cell r = *chain;
+    stack::values.top = chain;
     stack::push(r);
     return pos;
 }
