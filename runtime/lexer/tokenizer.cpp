@@ -152,6 +152,8 @@ bool scan_money(const uint8_t* text, int64_t count, uint32_t unit, int32_t* erro
     const uint8_t* int_end = point >= 0 ? digits + point : digits + n;
     const uint8_t* frac = point >= 0 ? digits + point + 1 : digits + n;
     if (int_end == digits && frac == digits + n) return false;  // no digit at all
+    // More fraction digits than a money! value holds: refused as the literal is, not cut.
+    if (digits + n - frac > int64_t(money::fraction_digits)) return false;
     Cell made = result;
     if (!money::from_digits(made, negative, uint32_t(currency), digits, int_end, frac, digits + n)) return false;
     result = made;
