@@ -1028,7 +1028,7 @@ int32_t compare_by_function(const void* a, const void* b, uintptr_t flags, uintp
             args[k] = records[k][flags >> 2];
         }
     }
-    return actions::comparator_answer(interp::apply_function(fs.fn, args, 2));
+    return actions::comparator_answer(interp::apply_function(fs.fn, args, 2, &words::loaded::compare_callback_tag));
 }
 
 }  // namespace

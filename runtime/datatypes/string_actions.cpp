@@ -31,6 +31,7 @@
 #include "runtime/series_buffer.h"
 #include "runtime/sort.h"
 #include "runtime/unicode.h"
+#include "runtime/words.h"
 
 namespace kov::string {
 
@@ -882,7 +883,7 @@ int32_t call_comparator(const SortSpec& sp, const uint8_t* x, const uint8_t* y) 
             args[k] = sp.binary ? integer::make(c) : Cell{T_char_, 0, static_cast<uint32_t>(c), 0};
         }
     }
-    return actions::comparator_answer(interp::apply_function(*sp.fn, args, 2));
+    return actions::comparator_answer(interp::apply_function(*sp.fn, args, 2, &words::loaded::compare_callback_tag));
 }
 
 int32_t sort_compare(const void* a, const void* b, uintptr_t spec, uintptr_t) {

@@ -602,11 +602,11 @@ void call_function(const Cell& fn, const Cell* name) {
     (void)name;
 }
 
-Cell apply_function(const Cell& fn, const Cell* args, uint32_t count) {
+Cell apply_function(const Cell& fn, const Cell* args, uint32_t count, const Cell* name) {
     Cell f = fn;
     collector::Root keep(f);
     Cell* base = stack::values.top;
-    stack::push_call_frame(nullptr, 0);
+    stack::push_call_frame(name, 0);
     bool cached;
     Spec spec = fetch_spec(f, cached);
     collector::RootNode keep_spec(spec.node);

@@ -66,8 +66,9 @@ void call_function(const Cell& fn, const Cell* name);
 
 // Calls a function value from C++ with the given arguments (a comparator, a hook): pushes a
 // call frame, the arguments, unused refinements and locals, runs it, and gives its result
-// (copied out). A pending exit that does not stop at the function is left pending.
-Cell apply_function(const Cell& fn, const Cell* args, uint32_t count);
+// (copied out). A pending exit that does not stop at the function is left pending. The call
+// frame is labelled with the word `name` when given (a callback's internal name).
+Cell apply_function(const Cell& fn, const Cell* args, uint32_t count, const Cell* name = nullptr);
 
 // Evaluates a path (get, set or call); the result is pushed.
 uint32_t eval_path(const Cell& path, memory::Node code, uint32_t pos, uint32_t end, bool set, bool get);

@@ -155,7 +155,7 @@ bool call_back(void* data, lexer::Event event, Cell& input, const Cell& type, in
     // argument as the callback left it is read back from there, so that a callback that
     // moves its input moves the scan. Only a position in the same series is taken.
     Cell* frame = stack::values.top;
-    Cell answer = interp::apply_function(cb->value, args, 5);
+    Cell answer = interp::apply_function(cb->value, args, 5, &words::loaded::lexer_callback_tag);
     if (stack::exiting()) return true;
     if (cell::type(frame[1]) == cell::type(input) && frame[1].w2 == input.w2) input.w1 = frame[1].w1;
     return !(cell::is(answer, T_none) || (cell::is(answer, T_logic) && answer.w1 == 0));

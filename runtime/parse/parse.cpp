@@ -359,7 +359,7 @@ struct Machine {
             b.w1 = frames[k].pos;
             block::rs_append(*list, b);
         }
-        Cell answer = interp::apply_function(callback, args, 5);
+        Cell answer = interp::apply_function(callback, args, 5, &words::loaded::parse_callback_tag);
         if (stack::exiting()) throw Exit{};
         clip_index();
         if (!truthy(answer)) throw Stop{};
