@@ -668,9 +668,11 @@ struct RestorePosition {
         *result = unset::value;
         return;
     }
+    // `current` is written whole each time: a nested evaluation copies it soon after, which
+    // would wait for a cell written word by word (see cell::store).
     if (user_code) {
         current_depth = stack::depth();
-        current = Cell{type, pos, code, 0};
+        cell::store(current, type, pos, code, 0);
     }
     while (true) {
         pos = eval_expression(code, pos, end, false, false, false);
@@ -678,7 +680,7 @@ struct RestorePosition {
         end = clip(code, end);
         if (pos >= end) break;
         stack::values.top = result + 1;
-        if (user_code) current.w1 = pos;
+        if (user_code) cell::store(current, type, pos, code, 0);
     }
 }
 
