@@ -784,7 +784,7 @@ Cell* append(Cell* s, Cell* value, int32_t part, bool only, int32_t dup, bool ap
         *reinterpret_cast<Cell*>(b->tail_ptr()) = one;
         b->tail += 16;
         index_enter(*s, static_cast<uint32_t>((b->used() >> 4) - 1));
-        s->w1 = 0;
+        cell::store(*s, s->header, 0, s->w2, s->w3);  // whole: the caller copies it next
         return s;
     }
     int64_t count = source_count(*value, spread);
@@ -828,7 +828,7 @@ Cell* append(Cell* s, Cell* value, int32_t part, bool only, int32_t dup, bool ap
         else series::report(*s, Change::inserted, *value, static_cast<int32_t>(at), static_cast<int32_t>(cells_added));
     }
     if (appending && append_flag) {
-        s->w1 = 0;
+        cell::store(*s, s->header, 0, s->w2, s->w3);  // whole: the caller copies it next
     } else {
         int64_t after = at + cells_added;
         int64_t now = count_of(s->w2);

@@ -228,7 +228,7 @@ Cell* pick(Cell* s, int32_t n, Cell*) {
         case 2: { uint16_t u; std::memcpy(&u, at, 2); cp = u; break; }
         default: std::memcpy(&cp, at, 4); break;
         }
-        *s = Cell{T_char_, 0, cp, 0};
+        cell::store(*s, T_char_, 0, cp, 0);  // whole: the caller copies it next
         return s;
     }
     if (is_cell_series(t) || t == T_map) {

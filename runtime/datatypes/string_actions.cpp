@@ -627,7 +627,7 @@ Cell* append(Cell* s, Cell* value, int32_t part, bool only, int32_t dup, bool ap
         if (uint64_t(b->head) + need > b->size) b = memory::expand_series(node, std::min(need * 2, memory::max_buffer_size));
         put_char(b->tail_ptr(), unit, cp);
         b->tail += unit;
-        s->w1 = 0;
+        cell::store(*s, s->header, 0, s->w2, s->w3);  // whole: the caller copies it next
         return s;
     }
     stack::Mark mark;
@@ -661,7 +661,7 @@ Cell* append(Cell* s, Cell* value, int32_t part, bool only, int32_t dup, bool ap
                            static_cast<int32_t>(std::min<int64_t>(added, INT32_MAX)));
     }
     if (append_flag) {
-        s->w1 = 0;
+        cell::store(*s, s->header, 0, s->w2, s->w3);  // whole: the caller copies it next
     } else {
         int64_t length = text(*s).length;
         series::set_index(*s, std::min(at + added, length));
