@@ -219,28 +219,27 @@ Cell* pick(Cell* s, int32_t n, Cell*) {
     int64_t p = position_of(*s, n, b->used() >> shift);
     if (p < 0) return &none::make_at(*s);
     uint8_t* at = b->head_ptr() + (uint64_t(p) << shift);
-    // The texts first: a string read by index is the hottest caller. The character is read
-    // here at the buffer's unit, without a call per character.
-    if (t == T_string) {
-        uint32_t cp;
-        switch (unit) {
-        case 1: cp = *at; break;
-        case 2: { uint16_t u; std::memcpy(&u, at, 2); cp = u; break; }
-        default: std::memcpy(&cp, at, 4); break;
+    // string! is tested first: a string read by index is the hottest caller.
+    if (t != T_string) {
+        if (is_cell_series(t) || t == T_map) {
+            *s = *reinterpret_cast<const Cell*>(at);
+            return s;
         }
-        cell::store(*s, T_char_, 0, cp, 0);  // whole: the caller copies it next
-        return s;
+        if (t == T_vector) not_done();  // the element reader belongs to vector!
+        if (t == T_binary) {
+            *s = integer::make(*at);
+            return s;
+        }
     }
-    if (is_cell_series(t) || t == T_map) {
-        *s = *reinterpret_cast<const Cell*>(at);
-        return s;
+    // A text: the character is read here at the buffer's unit, without a call per character,
+    // and written whole, as the caller copies it next.
+    uint32_t cp;
+    switch (unit) {
+    case 1: cp = *at; break;
+    case 2: { uint16_t u; std::memcpy(&u, at, 2); cp = u; break; }
+    default: std::memcpy(&cp, at, 4); break;
     }
-    if (t == T_vector) not_done();  // the element reader belongs to vector!
-    if (t == T_binary) {
-        *s = integer::make(*at);
-        return s;
-    }
-    *s = Cell{T_char_, 0, static_cast<uint32_t>(string::get_char(at, unit)), 0};
+    cell::store(*s, T_char_, 0, cp, 0);
     return s;
 }
 

@@ -8,6 +8,7 @@
 #include "runtime/collector.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/function.h"
+#include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/scalar.h"
 #include "runtime/datatypes/symbol.h"
@@ -179,7 +180,6 @@ Cell types_of(const Cell& types, bool& complete) {
     return typeset::from_block(types);
 }
 
-
 Node build_fetch_spec(const Cell& fn, bool& complete) {
     Cell spec_block{T_block, 0, fn.w2, 0};
     collector::Root keep(spec_block);
@@ -312,6 +312,14 @@ void init() {
 // ---- calling ---------------------------------------------------------------------------------------
 
 namespace {
+// Ends a call made from the code: its frame popped, its result moved down onto the function
+// value's cell (slot), which becomes the caller's next value.
+inline void end_call(Cell* slot) {
+    stack::unwind();
+    slot[0] = slot[1];
+    stack::values.top = slot + 1;
+}
+
 bool fast_value(Node code, uint32_t& pos, uint32_t end, bool no_infix);
 // The built-in operators integer_op does in place (see below).
 bool integer_operator_q(const Cell& fn);
@@ -551,17 +559,13 @@ uint32_t call(const Cell& fn, Node code, uint32_t pos, uint32_t end, const Cell*
             if (!stack::exiting() && !integer_op(fn, slot[1], slot[2])) {
                 right_ready = true;
             } else {
-                stack::unwind();
-                slot[0] = slot[1];
-                stack::values.top = slot + 1;
+                end_call(slot);
                 return pos;
             }
         }
     }
     pos = fetch_and_run(*slot, code, pos, end, &label, path, path_pos, mode, infix, infix ? (right_ready ? 2 : 1) : 0);
-    stack::unwind();
-    slot[0] = slot[1];
-    stack::values.top = slot + 1;
+    end_call(slot);
     return pos;
 }
 
@@ -707,17 +711,25 @@ void eval_range(uint32_t type, Node code, uint32_t pos, uint32_t end, bool keep_
     else stack::unwind();
 }
 
-void eval_body(const Cell& block) {
+namespace {
+// Evaluates the block or paren without a frame of its own; its value is left pushed. The
+// result cell stands where a frame's would; the caller's argument base comes back from this
+// C++ frame, or from the barrier that catches an error.
+[[gnu::always_inline]] inline Cell* eval_frameless(const Cell& block) {
     check_depth();
-    // The result cell stands where a frame's would; the caller's argument base comes back
-    // from this C++ frame, or from the barrier that catches an error.
     Cell* caller_args = stack::values.args;
     Cell* result = stack::reserve();
     stack::values.args = result;
     run_expressions(cell::is(block, T_paren) ? T_paren : T_block, block.w2, block.w1, tail_index(block.w2), result);
     stack::values.args = caller_args;
-    *caller_args = *result;
     stack::values.top = result + 1;
+    return result;
+}
+}  // namespace
+
+void eval_body(const Cell& block) {
+    Cell* result = eval_frameless(block);
+    *stack::values.args = *result;  // the caller's argument base, back in place
 }
 
 void eval_block(const Cell& block, bool keep_last) {
@@ -791,7 +803,7 @@ bool integer_operator_q(const Cell& fn) {
         default:
             return false;
         }
-        cell::store(left, left.header, left.w1, static_cast<uint32_t>(r), left.w3);
+        integer::make_at(left, r);
         return true;
     }
     if (!cell::is(fn, T_native)) return false;
@@ -805,7 +817,7 @@ bool integer_operator_q(const Cell& fn) {
     case natives::index::greater_or_equal_q: answer = a >= b; break;
     default: return false;
     }
-    cell::store(left, T_logic, answer ? 1u : 0u, 0, 0);
+    logic::make_at(left, answer);
     return true;
 }
 
@@ -824,11 +836,10 @@ inline Cell op_function(const Cell& op) {
 // included); on success pos is past the expression. Nothing here allocates, so the code's
 // cells stay where they are throughout.
 bool fast_value(Node code, uint32_t& pos, uint32_t end, bool no_infix) {
-    memory::Buffer* b = memory::buffer(code);
-    uint32_t tail = b->used() / sizeof(Cell);
-    if (end > tail) end = tail;
+    Cursor cur = cursor(code, end);
+    end = cur.limit;
     if (pos >= end) return false;
-    const Cell* cells = reinterpret_cast<const Cell*>(b->head_ptr());
+    const Cell* cells = cur.cells;
     const Cell& c = cells[pos];
     const Cell* first;
     switch (cell::type(c)) {
@@ -896,9 +907,7 @@ uint32_t call_return(const Cell& fn, Node code, uint32_t pos, uint32_t end, cons
                          (stack::frame_at(d - 2).kind & stack::return_target);
         if (!ends_body) stack::throw_return(true, stack::values.args);
     }
-    stack::unwind();
-    slot[0] = slot[1];
-    stack::values.top = slot + 1;
+    end_call(slot);
     return pos;
 }
 
@@ -926,9 +935,7 @@ uint32_t call_conditional(const Cell& fn, Node code, uint32_t pos, uint32_t end,
             pos = fetch_and_run(*slot, code, pos, end, &word, nullptr, 0, mode_code, false, 1);
         }
     }
-    stack::unwind();
-    slot[0] = slot[1];
-    stack::values.top = slot + 1;
+    end_call(slot);
     return pos;
 }
 
@@ -972,20 +979,9 @@ inline uint32_t eval_single(Cell v, Node code, uint32_t pos, uint32_t end, bool 
         stack::push(*value);
         return pos;
     }
-    case T_set_word: {
-        // No frame: error reports name the set-word from the code position (see the error
-        // stamp), and the value is left where the expression put it.
-        end = clip(code, end);
-        if (pos >= end) error::fire(err::script_need_value, v);
-        Cell* result = stack::values.top;
-        pos = eval_expression(code, pos, end, false, true, false);
-        if (!stack::exiting()) {
-            Cell value = *result;
-            if (cell::is(value, T_unset)) error::fire(err::script_need_value, v);
-            context::set(v, value);
-        }
-        return pos;
-    }
+    case T_set_word:
+        // A set-word after another one (a: b: 1): set by its own expression's evaluation.
+        return eval_expression(code, pos - 1, end, false, true, no_call);
     default:
         if (needs_work(cell::type(v))) return eval_other(v, code, pos, end, no_call);
         stack::push(v);
@@ -995,19 +991,9 @@ inline uint32_t eval_single(Cell v, Node code, uint32_t pos, uint32_t end, bool 
 
 uint32_t eval_other(Cell v, Node code, uint32_t pos, uint32_t end, bool no_call) {
     switch (cell::type(v)) {
-    case T_paren: {
-        // No frame: the paren's value is left pushed, in the cell its evaluation uses as its
-        // result; the caller's argument base comes back from here, or from the barrier that
-        // catches an error.
-        check_depth();
-        Cell* caller_args = stack::values.args;
-        Cell* result = stack::reserve();
-        stack::values.args = result;
-        run_expressions(T_paren, v.w2, v.w1, tail_index(v.w2), result);
-        stack::values.args = caller_args;
-        stack::values.top = result + 1;
+    case T_paren:
+        eval_frameless(v);  // no frame: the paren's value is left pushed
         return pos;
-    }
     case T_lit_word:
         cell::set_type(v, T_word);
         stack::push(v);
@@ -1126,7 +1112,7 @@ namespace {
 // stored into the value it was read from, through that value's own path assignment (which
 // tells an object's change hook or a series' owner), and so on back while the holder is such
 // a value too; the first one goes back into the path's word.
-void store_back(Cell* chain, uint32_t changed, Cell& first, const Cell& path) {
+void store_back(Cell* chain, uint32_t changed, Cell& first, Cell& path) {
     for (uint32_t k = changed;; --k) {
         if (!scalar::held_by_value(cell::type(chain[2 * k]))) return;
         if (k == 0) {
@@ -1135,7 +1121,7 @@ void store_back(Cell* chain, uint32_t changed, Cell& first, const Cell& path) {
         }
         Cell* holder = chain + 2 * (k - 1);
         auto fn = actions::lookup<actions::slot::eval_path>(cell::type(*holder));
-        PathStep back{holder + 1, chain + 2 * k, const_cast<Cell*>(&path), nullptr, nullptr,
+        PathStep back{holder + 1, chain + 2 * k, &path, nullptr, nullptr,
                       static_cast<int32_t>(path.w1 + k), false, false, true, false};
         fn(holder, back);
     }
@@ -1222,14 +1208,9 @@ uint32_t eval_path(const Cell& path_in, Node code, uint32_t pos, uint32_t end, b
         Cell r = result ? *result : none::value;
         if (!(set && last)) *parent = holder;
         stack::values.top = el + 1;  // drop what the step pushed
-        if (!last && any_function(cell::type(r))) {
-            // The rest of the path is the function's refinements; its result replaces the
-            // cells pushed here.
-            Cell f = r;
-            stack::values.top = chain;
-            return call(f, code, pos, end, &element, &path, i + 1, mode_code, false);
-        }
-        if (last && !set && !get && any_function(cell::type(r))) {
+        if (any_function(cell::type(r)) && (!last || (!set && !get))) {
+            // A function is called, the rest of the path being its refinements; its result
+            // replaces the cells pushed here.
             Cell f = r;
             stack::values.top = chain;
             return call(f, code, pos, end, &element, &path, i + 1, mode_code, false);
