@@ -217,10 +217,7 @@ TEST_F(BaseCodecs, ReadsOnlyTheCountGiven) {
 TEST_F(BaseCodecs, TextInAMovableSeries) {
     // The decoder allocates its result after reading the text; with the collector on, that
     // allocation may slide the text's buffer down over a series that died just before.
-    struct CollectorOn {
-        CollectorOn() { collector::enable(true); }
-        ~CollectorOn() { collector::enable(false); }
-    } on;
+    CollectorOn on;
     collector::set_stress_interval(1);
     struct Case {
         int base;

@@ -23,14 +23,10 @@ using namespace kov;
 using namespace kov::test;
 
 // The collector runs while each test runs (at every allocation in the gc-stress build).
-struct BlockTest : Runtime {
-    BlockTest() { collector::enable(true); }
-    ~BlockTest() override { collector::enable(false); }
-};
+struct BlockTest : CollectingRuntime {};
 
 namespace {
 
-Cell I(int32_t v) { return integer::make(v); }
 Cell F(double d) {
     Cell c{T_float_, 0, 0, 0};
     cell::set_double(c, d);
@@ -44,11 +40,6 @@ Cell* blk(std::initializer_list<Cell> values) {
     return b;
 }
 
-Cell* ints(std::initializer_list<int32_t> values) {
-    Cell* b = block::push_new(static_cast<int32_t>(values.size()));
-    for (int32_t v : values) block::rs_append(*b, I(v));
-    return b;
-}
 
 Cell* at(const Cell& s, int32_t pos) {
     Cell* c = stack::push(s);

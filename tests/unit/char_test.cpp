@@ -15,7 +15,6 @@ using CharTest = Runtime;
 namespace {
 
 Cell C(int32_t cp) { return char_::make(cp); }
-Cell I(int32_t v) { return integer::make(v); }
 Cell F(double d) { return float_::make(d); }
 
 Cell math(actions::Slot slot, Cell a, Cell b) {

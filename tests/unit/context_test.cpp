@@ -42,11 +42,6 @@ Node object_with(std::initializer_list<const char*> names) {
     return ctx;
 }
 
-struct Collecting {
-    Collecting() { collector::enable(true); }
-    ~Collecting() { collector::enable(false); }
-};
-
 }  // namespace
 
 using ContextTest = Runtime;
@@ -75,7 +70,7 @@ TEST_F(ContextTest, GlobalCaseVariantsShareOneValue) {
 }
 
 TEST_F(ContextTest, BindingWalksBlocksParensAndPaths) {
-    Collecting on;
+    CollectorOn on;
     Node ctx = object_with({"a", "b", "c", "x"});
     collector::RootNode keep_ctx(ctx);
     // y already has a binding of its own (global) that must survive.
@@ -259,7 +254,7 @@ TEST_F(ContextTest, SpecWordsClonesAndLookups) {
 // Many words and values under collection: the word list, its table and the values move and
 // stay consistent; contexts reachable only through bound words stay alive.
 TEST_F(ContextTest, ContextsSurviveCollections) {
-    Collecting on;
+    CollectorOn on;
     Node ctx = context::create(2, false, true, 0, context::object_kind);
     collector::RootNode keep(ctx);
     std::vector<Node> inner;

@@ -23,7 +23,6 @@ const double not_a_number = std::nan("");
 
 Cell F(double d) { return float_::make(d); }
 Cell P(double d) { return percent::make(d); }
-Cell I(int32_t v) { return integer::make(v); }
 Cell time_cell(double seconds) {
     Cell c{T_time, 0, 0, 0};
     cell::set_double(c, seconds);

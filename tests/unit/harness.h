@@ -8,6 +8,8 @@
 #include "boot/start.h"
 #include "runtime/cell.h"
 #include "runtime/collector.h"
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/error.h"
@@ -22,6 +24,26 @@ struct Runtime : ::testing::Test {
     static void SetUpTestSuite() { boot::init_runtime(); }
     Runtime() { boot::init_runtime(); }
 };
+
+// Collections run while the guard lives (at every allocation under gc-stress).
+struct CollectorOn {
+    CollectorOn() { collector::enable(true); }
+    ~CollectorOn() { collector::enable(false); }
+};
+
+// A runtime test during which the collector runs.
+struct CollectingRuntime : Runtime {
+    CollectorOn collecting;
+};
+
+inline Cell I(int32_t v) { return integer::make(v); }
+
+// A block of integers on the value stack.
+inline Cell* ints(std::initializer_list<int32_t> values) {
+    Cell* b = block::push_new(static_cast<int32_t>(values.size()));
+    for (int32_t v : values) block::rs_append(*b, I(v));
+    return b;
+}
 
 // A string on the value stack (so it stays reachable for the test's duration).
 inline Cell* str(const std::string& utf8) {

@@ -22,12 +22,6 @@ namespace ht = kov::hashtable;
 
 namespace {
 
-// Collections run while the guard lives (at every allocation under gc-stress).
-struct Collecting {
-    Collecting() { collector::enable(true); }
-    ~Collecting() { collector::enable(false); }
-};
-
 uint32_t cells(Node b) { return memory::buffer(b)->used() / sizeof(Cell); }
 Cell* at(Node b, uint32_t i) { return reinterpret_cast<Cell*>(memory::buffer(b)->head_ptr()) + i; }
 void append(Node b, const Cell& c) {
@@ -153,7 +147,7 @@ TEST_F(HashTable, SizingOfSmallTables) {
 // The hash! index against a scan of its block: inserts, removals, moves, re-indexing and
 // searches forwards, in reverse and from the last cell, with skips and comparison codes.
 TEST_F(HashTable, HashIndexMatchesLinearScan) {
-    Collecting on;
+    CollectorOn on;
     std::mt19937 rng(7);
     Node block = memory::alloc_cells(8);
     collector::RootNode keep_block(block);
@@ -256,7 +250,7 @@ TEST_F(HashTable, HashIndexMatchesLinearScan) {
 // The map kind against a scan of its pair block: new keys, updates, removals (value header
 // 0), revivals, growth, and searches under equal? and strict-equal?.
 TEST_F(HashTable, MapKindMatchesLinearScan) {
-    Collecting on;
+    CollectorOn on;
     std::mt19937 rng(11);
     Node pairs = memory::alloc_cells(4);
     collector::RootNode keep_pairs(pairs);
@@ -432,7 +426,7 @@ TEST_F(HashTable, RefreshLimit) {
 // Integer keys against std::map, with enough deletions to force compaction, and a re-hash
 // after node ids were declared moved.
 TEST_F(HashTable, IntegerKindMatchesMap) {
-    Collecting on;
+    CollectorOn on;
     std::mt19937 rng(3);
     Node t = ht::make(8, 0, ht::integer, 1);
     ht::Root keep(t);
@@ -470,7 +464,7 @@ TEST_F(HashTable, IntegerKindMatchesMap) {
 }
 
 TEST_F(HashTable, IntegerKindKeepsItsValuesAlive) {
-    Collecting on;
+    CollectorOn on;
     Node t = ht::make(8, 0, ht::integer, 1);
     ht::Root keep(t);
     // A word bound to a context that nothing else reaches.

@@ -12,7 +12,6 @@ using namespace kov::test;
 using IntegerTest = Runtime;
 
 namespace {
-Cell I(int32_t v) { return integer::make(v); }
 Cell F(double d) {
     Cell c{T_float_, 0, 0, 0};
     cell::set_double(c, d);

@@ -29,11 +29,6 @@ void record_report(const Cell& owner, const Cell& word, const Cell& series, cons
     reports.push_back({owner, word, series, action, value, index, part});
 }
 
-struct Collecting {
-    Collecting() { collector::enable(true); }
-    ~Collecting() { collector::enable(false); }
-};
-
 uint32_t entries() { return hashtable::record(owner::table())->size; }
 
 Node block_of(std::initializer_list<Cell> cells) {
@@ -197,7 +192,7 @@ TEST_F(OwnerTest, CaseChangeOfAnOwnedStringIsReported) {
 // The table holds its entries weakly: an owner or a series that only the table reaches is
 // collected and its entry goes.
 TEST_F(OwnerTest, UnreachableOwnerAndSeriesAreReclaimed) {
-    Collecting on;
+    CollectorOn on;
     uint32_t before = entries();
     Node series_node = 0, ctx = 0;
     {
@@ -246,7 +241,7 @@ TEST_F(OwnerTest, UnreachableOwnerAndSeriesAreReclaimed) {
 }
 
 TEST_F(OwnerTest, SlotPool) {
-    Collecting on;
+    CollectorOn on;
     uint32_t cap = slotpool::capacity();
     ASSERT_GE(cap, slotpool::initial_capacity);
     slotpool::remove(0);  // nothing

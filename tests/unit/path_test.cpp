@@ -14,12 +14,9 @@ using namespace kov::test;
 
 namespace {
 
-struct PathTest : Runtime {
-    PathTest() { collector::enable(true); }
-    ~PathTest() override { collector::enable(false); }
-};
+// The collector runs while each test runs (at every allocation in the gc-stress build).
+struct PathTest : CollectingRuntime {};
 
-Cell I(int32_t v) { return integer::make(v); }
 
 // A value of the type holding the cells, on the value stack.
 Cell* of(uint32_t type, std::initializer_list<Cell> values) {

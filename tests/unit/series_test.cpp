@@ -10,21 +10,11 @@ using namespace kov;
 using namespace kov::test;
 
 // The collector runs while each test runs (at every allocation in the gc-stress build).
-struct SeriesTest : Runtime {
-    SeriesTest() { collector::enable(true); }
-    ~SeriesTest() override { collector::enable(false); }
-};
+struct SeriesTest : CollectingRuntime {};
 
 namespace {
 
-Cell I(int32_t v) { return integer::make(v); }
 
-// A block of integers on the value stack.
-Cell* ints(std::initializer_list<int32_t> values) {
-    Cell* b = block::push_new(static_cast<int32_t>(values.size()));
-    for (int32_t v : values) block::rs_append(*b, I(v));
-    return b;
-}
 
 // A series value at a 1-based position, on the value stack.
 Cell* at(const Cell& s, int32_t pos) {
