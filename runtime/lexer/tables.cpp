@@ -232,6 +232,7 @@ constexpr Row rows[scan_state_count] = {
     {s_exponent, "=error",
         "digit,zero,plus,minus>exponent "
         "at>email "
+        "percent=percent "
         "space,line,block_open,block_close,paren_open,paren_close,brace_open,brace_close,quote,colon,slash,"
         "less,comma,semicolon,control,end=float"},
     {s_digits_E, "=float",
