@@ -18,7 +18,9 @@
 //   3+ integer    the byte offset of an entry in the entry block: a key cell (header 2 while
 //                 live, 0 once deleted; the key in word 1) then the value cells. Kind 4 is the
 //                 ownership table, whose entries are weak (see sweep_owners).
-// The heap map at the bottom is the same design on the tracked heap, for the collector.
+// The heap map at the bottom is the same design on the tracked heap, outside the collector.
+// The shared probing core and each kind have a file of their own in runtime/hashtable/
+// (core.h lists them, and each file states what its buckets hold and what it keeps true).
 //
 // Invariants: every live bucket names a key that is in the key block; size counts live keys
 // (distinct keys for kind 0, entries whose value is not removed for kind 1); occupied <

@@ -1,8 +1,10 @@
 // The lexer's tables, built at compile time. The transition table is written the way it is
-// read: one row per state, a default next state and the exceptions ("c,c,c>n" gives next state
-// n for each class c). The builder refuses a row that names a class twice or a state out of
-// range, so a mistyped row does not compile.
+// read: one row per state, a default next state and the exceptions, with the names of
+// tables.def. The builder refuses a row out of order, a name it does not know or a class named
+// twice in a row, so a mistyped row does not compile.
 #include "runtime/lexer/tables.h"
+
+#include "runtime/cell.h"
 
 namespace kov::lexer {
 
@@ -81,119 +83,403 @@ constexpr std::array<uint32_t, 256> build_byte_classes() {
 
 // ---- the transition table -----------------------------------------------------------------------
 
+// The names the rows are written with, in the order of tables.def.
+constexpr const char* class_names[class_count] = {
+#define LEXER_CLASS(name) #name,
+#include "runtime/lexer/tables.def"
+#undef LEXER_CLASS
+};
+constexpr const char* state_names[scan_state_count] = {
+#define LEXER_STATE(name, type) #name,
+#include "runtime/lexer/tables.def"
+#undef LEXER_STATE
+};
+constexpr const char* token_names[token_class_count] = {
+#define LEXER_TOKEN(name, type) #name,
+#include "runtime/lexer/tables.def"
+#undef LEXER_TOKEN
+};
+
+// One row per scan state: the next state for every class not named, then the exceptions.
+// A next state is written as a scan state's name, or as "=" and a token class's name when
+// the token ends there (before the byte that led there). An exception "c,c,c>state" or
+// "c,c,c=token" names classes; exceptions are separated by a space.
 struct Row {
-    uint8_t fallback;
+    StateId state;
+    const char* fallback;
     const char* exceptions;
 };
 
-// One row per state 0-64: the next state for every class not named, then the exceptions.
 constexpr Row rows[scan_state_count] = {
-    /*  0 between tokens */ {52, "0,1,35>0 28>1 10>2 26>6 21>13 11>16 2,3>23 31>36 18,20>40 23>43 32,33>47 "
-                                 "30>49 12,13>51 29>57 25>58 39>66 9,22,36,38>67 4>68 5>69 6>70 7>71 8>72 27>78"},
-    /*  1 line comment */ {1, "38>67 1,39>77"},
-    /*  2 quoted string */ {2, "34>3 1,38,39>67 10>79"},
-    /*  3 after ^ in a quoted string */ {2, "38,39>67"},
-    /*  4 braced string */ {4, "34>5 38,39>67 8>72 9>73"},
-    /*  5 after ^ in a braced string */ {4, "38,39>67"},
-    /*  6 after % */ {7, "10>8 26>9 8>10 13>54 38>67 0,1,4,5,6,7,9,28,29,35,39>80"},
-    /*  7 file name */ {7, "10,38>67 0,1,4,5,6,7,8,9,13,28,29,39>85"},
-    /*  8 quoted file name */ {8, "1,38,39>67 10>85"},
-    /*  9 run of % */ {7, "26>9 8>10 38>67 0,1,4,5,6,7,9,10,22,28,35,39>80"},
-    /* 10 raw string body */ {10, "9>11 38,39>67"},
-    /* 11 } in a raw string */ {10, "9>11 26>12 38,39>67"},
-    /* 12 closing % run */ {67, "26>12 0,1,4,5,6,7,8,10,23,28,35,39>100"},
-    /* 13 after / */ {14, "21>15 13>53 27,38>67 0,1,4,5,6,7,8,9,10,11,28,29,35,39>80"},
-    /* 14 refinement */ {14, "13,27,38>67 0,1,4,5,6,7,8,9,10,21,28,29,35,39>83"},
-    /* 15 word of slashes */ {52, "21>15 26,27,31,38>67 0,1,4,5,6,7,8,9,10,11,28,29,35,39>80"},
-    /* 16 after # */ {22, "8>17 10>19 6>21 0,1,5,7,9,13,23,24,27,38>67 4>74 28,29,35,39>81"},
-    /* 17 binary body */ {67, "0,1,2,3,14,15,16,17,18,19,20,21,25,32,37>17 28>18 9>86"},
-    /* 18 comment in a binary */ {18, "1>17 38,39>67"},
-    /* 19 character literal */ {19, "34>20 38,39>67 10>84"},
-    /* 20 after ^ in a character */ {19, "38,39>67"},
-    /* 21 construction body */ {21, "38,39>67 7>76"},
-    /* 22 issue */ {22, "13,21,38>67 0,1,4,5,6,7,8,9,10,28,29,35,39>81"},
-    /* 23 integer digits */ {82, "11>16 2,3,12>23 30>24 17>26 18>27 15,21,33>30 13>31 14>33 20>39 16>42 29>56 "
-                                 "19,22,24,25,31,32,34,36,37,38>67 26>87"},
-    /* 24 digits and a point */ {67, "2,3,12>25 17,18>26 11>28 14>33 26>87 0,1,4,5,6,7,8,9,10,21,23,27,28,35,39>88"},
-    /* 25 decimal fraction */ {88, "2,3,12>25 17,18>26 30>29 14>33 29>56 11,15,16,19,20,22,24,25,31,32,33,34,36,37,38>67 "
-                                   "26>87"},
-    /* 26 exponent */ {67, "2,3,32,33>26 29>56 0,1,4,5,6,7,8,9,10,13,21,23,27,28,35,39>88"},
-    /* 27 digits and E */ {88, "32,33>26 2,3>27 30>29 18,20>40 16>42 29>56 11,12,14,15,17,19,22,24,25,28,31,34,36,37,38>67 "
-                               "26>87"},
-    /* 28 after .# */ {89, "14,15,16,17,18,19,20,24,25,30,32,33,36,37>28 11,12,13,26,29,31,34,38>67 2>88"},
-    /* 29 tuple */ {67, "2,3,30>29 0,1,4,5,6,7,8,9,10,13,21,23,28,35,39>90"},
-    /* 30 date */ {30, "26,27,29,34,36,38>67 0,1,4,5,6,7,8,9,10,23,28,31,35,39>91"},
-    /* 31 digits and a colon */ {67, "2,3>32"},
-    /* 32 time */ {67, "2,3,13,30>32 0,1,4,5,6,7,8,9,10,21,23,28,35,39>94"},
-    /* 33 number and x */ {67, "2,3,32,33>34 29>56"},
-    /* 34 second coordinate */ {67, "2,3,17,18,30>34 29>56 0,1,4,5,6,7,8,9,10,13,21,23,28,35,39>92"},
-    /* 35 point body */ {67, "0,2,3,5,11,17,18,19,20,27,30,32,33,37>35 7>93"},
-    /* 36 after $ */ {67, "2,3>37"},
-    /* 37 money amount */ {67, "2,3,12>37 30>38 0,1,4,5,6,7,8,9,10,11,13,21,23,28,35,39>95"},
-    /* 38 money fraction */ {67, "2,3,12>38 0,1,4,5,6,7,8,9,10,11,13,21,23,28,35,39>95"},
-    /* 39 digits and hex letters */ {67, "2,3,18,20>39 16>41 29>56"},
-    /* 40 word that may be hex */ {80, "31>37 2,3,18,20>40 16>41 12,14,15,17,19,23,24,25,30,32,33,34,36,37>52 13>53 "
-                                       "29>56 26,27,38>67 21>75"},
-    /* 41 hex digits and h */ {52, "31>37 13>53 29>56 11,26,27,38>67 21>75 0,1,4,5,6,7,8,9,10,22,28,35,39>99"},
-    /* 42 decimal digits and h */ {67, "31>37 29>56 21>75 0,1,4,5,6,7,8,9,10,22,23,28,35,39>99"},
-    /* 43 after < */ {44, "23>43 12>46 24,25,33>52 13>53 38>67 0,1,4,5,6,7,8,9,10,28,35,39>80"},
-    /* 44 tag body */ {44, "10>45 12>46 38,39>67 24>96"},
-    /* 45 "text" in a tag */ {45, "10>44 38,39>67"},
-    /* 46 'text' in a tag */ {46, "12>44 38,39>67"},
-    /* 47 after + or - */ {52, "2,3>23 31>37 30>49 12,26,34,38>67 21>75 0,1,4,5,6,7,8,9,10,11,22,28,35,39>80"},
-    /* 48 + or - after ' or : */ {52, "12,26,31,34,38>67 21>75 0,1,4,5,6,7,8,9,10,11,22,28,35,39>80"},
-    /* 49 after a point */ {52, "2,3,32,33>50 13>53 29>56 26,27,31,38>67 21>75 0,1,4,5,6,7,8,9,10,11,22,28,35,39>80"},
-    /* 50 number after a point */ {67, "14>33 2,3,17,18,32,33>50 29>56 26>87 0,1,4,5,6,7,8,9,10,13,21,23,35,39>88"},
-    /* 51 after ' or : */ {67, "21>13 23>43 32,33>48 14,15,16,17,18,19,20,24,30,34,36,37>52 26>54 25>58"},
-    /* 52 word */ {52, "31>36 13>53 29>56 26,27,38>67 21>75 0,1,4,5,6,7,8,9,10,11,22,23,28,35,39>80"},
-    /* 53 word and a colon */ {55, "23,38>67 0,1,4,5,6,7,8,9,10,22,28,35,39>80"},
-    /* 54 word of % signs */ {67, "26>54 0,1,4,5,6,7,8,9,22,28,35,39>80"},
-    /* 55 URL */ {55, "24,34,38>67 0,1,4,5,6,7,8,9,10,22,23,28,35,39>97"},
-    /* 56 e-mail address */ {98, "2,3,14,15,16,17,18,19,20,26,30,32,33,36,37>56 11,12,13,24,25,27,29,31,34,38>67"},
-    /* 57 ref after @ */ {57, "11,12,22,24,25,27,29,31,34,38>67 0,1,4,5,6,7,8,9,10,23,28,35,39>101"},
-    /* 58 after = */ {52, "11,26,27,29,31,38>67 21>75 13>53 0,1,4,5,6,7,8,9,10,22,28,35,39>80"},
-    /* 59 path element start */ {67, "10>2 31>36 23>43 29>57 2,3>60 12,13>61 14,15,16,17,18,19,20,24,25,30,36,37>62 "
-                                     "11>63 32,33>64 6>70 7>71"},
-    /* 60 integer path element */ {67, "30>24 17,18>26 14>33 29>56 2,3,12>60 0,1,4,5,6,7,8,9,10,13,21,23,28,35,39>82 26>87"},
-    /* 61 ' or : path element */ {67, "14,15,16,17,18,19,20,23,24,25,30,32,33,36,37>62"},
-    /* 62 word path element */ {62, "31>36 29>56 11,26,27,38>67 0,1,4,5,6,7,8,9,10,13,21,22,28,35,39>80"},
-    /* 63 # path element */ {22, "10>19 4>21 0,1,5,6,7,8,9,13,21,23,24,25,27,28,29,35,38,39>67"},
-    /* 64 + or - path element */ {80, "31>36 29>56 2,3>60 14,15,16,17,18,19,20,24,25,30,36,37>62 32,33>64 "
-                                       "11,12,23,26,27,34,38>67"},
+    {s_start, "word",
+        "space,line,control>start "
+        "semicolon>line_comment "
+        "quote>string "
+        "percent>after_percent "
+        "slash>after_slash "
+        "hash>after_hash "
+        "digit,zero>integer "
+        "dollar>after_dollar "
+        "E,hex_upper>maybe_hex "
+        "less>after_less "
+        "plus,minus>after_sign "
+        "dot>after_dot "
+        "apostrophe,colon>after_quote "
+        "at>ref "
+        "equal>after_equal "
+        "end=end "
+        "brace_close,backslash,continuation,bad=error "
+        "block_open=block_open "
+        "block_close=block_close "
+        "paren_open=paren_open "
+        "paren_close=paren_close "
+        "brace_open=brace_open "
+        "comma=comma"},
+    {s_line_comment, "line_comment", "bad=error line,end=comment"},
+    {s_string, "string", "caret>string_escape line,bad,end=error quote=string"},
+    {s_string_escape, "string", "bad,end=error"},
+    {s_braced, "braced", "caret>braced_escape bad,end=error brace_open=brace_open brace_close=brace_close"},
+    {s_braced_escape, "braced", "bad,end=error"},
+    {s_after_percent, "file",
+        "quote>quoted_file "
+        "percent>percent_run "
+        "brace_open>raw_string "
+        "colon>percent_word "
+        "bad=error "
+        "space,line,block_open,block_close,paren_open,paren_close,brace_close,semicolon,at,control,end=word"},
+    {s_file, "file",
+        "quote,bad=error "
+        "space,line,block_open,block_close,paren_open,paren_close,brace_open,brace_close,colon,semicolon,at,"
+        "end=file"},
+    {s_quoted_file, "quoted_file", "line,bad,end=error quote=file"},
+    {s_percent_run, "file",
+        "percent>percent_run "
+        "brace_open>raw_string "
+        "bad=error "
+        "space,line,block_open,block_close,paren_open,paren_close,brace_close,quote,backslash,semicolon,"
+        "control,end=word"},
+    {s_raw_string, "raw_string", "brace_close>raw_brace bad,end=error"},
+    {s_raw_brace, "raw_string", "brace_close>raw_brace percent>raw_close bad,end=error"},
+    {s_raw_close, "=error",
+        "percent>raw_close "
+        "space,line,block_open,block_close,paren_open,paren_close,brace_open,quote,less,semicolon,control,"
+        "end=raw_string"},
+    {s_after_slash, "refinement",
+        "slash>slash_word "
+        "colon>word_colon "
+        "comma,bad=error "
+        "space,line,block_open,block_close,paren_open,paren_close,brace_open,brace_close,quote,hash,"
+        "semicolon,at,control,end=word"},
+    {s_refinement, "refinement",
+        "colon,comma,bad=error "
+        "space,line,block_open,block_close,paren_open,paren_close,brace_open,brace_close,quote,slash,"
+        "semicolon,at,control,end=refinement"},
+    {s_slash_word, "word",
+        "slash>slash_word "
+        "percent,comma,dollar,bad=error "
+        "space,line,block_open,block_close,paren_open,paren_close,brace_open,brace_close,quote,hash,"
+        "semicolon,at,control,end=word"},
+    {s_after_hash, "issue",
+        "brace_open>binary "
+        "quote>char "
+        "paren_open>construct "
+        "space,line,block_close,paren_close,brace_close,colon,less,greater,comma,bad=error "
+        "block_open=map_open "
+        "semicolon,at,control,end=issue"},
+    {s_binary, "=error",
+        "space,line,digit,zero,x,T,h,e,E,hex_lower,hex_upper,slash,equal,plus,word>binary "
+        "semicolon>binary_comment "
+        "brace_close=binary"},
+    {s_binary_comment, "binary_comment", "line>binary bad,end=error"},
+    {s_char, "char", "caret>char_escape bad,end=error quote=char"},
+    {s_char_escape, "char", "bad,end=error"},
+    {s_construct, "construct", "bad,end=error paren_close=construct"},
+    {s_issue, "issue",
+        "colon,slash,bad=error "
+        "space,line,block_open,block_close,paren_open,paren_close,brace_open,brace_close,quote,semicolon,at,"
+        "control,end=issue"},
+    {s_integer, "=integer",
+        "hash>after_hash "
+        "digit,zero,apostrophe>integer "
+        "dot>digits_point "
+        "e>exponent "
+        "E>digits_E "
+        "T,slash,minus>date "
+        "colon>digits_colon "
+        "x>number_x "
+        "hex_upper>hex_digits "
+        "h>decimal_h "
+        "at>email "
+        "hex_lower,backslash,greater,equal,dollar,plus,caret,continuation,word,bad=error "
+        "percent=percent"},
+    {s_digits_point, "=error",
+        "digit,zero,apostrophe>fraction "
+        "e,E>exponent "
+        "hash>point_hash "
+        "x>number_x "
+        "percent=percent "
+        "space,line,block_open,block_close,paren_open,paren_close,brace_open,brace_close,quote,slash,less,"
+        "comma,semicolon,control,end=float"},
+    {s_fraction, "=float",
+        "digit,zero,apostrophe>fraction "
+        "e,E>exponent "
+        "dot>tuple "
+        "x>number_x "
+        "at>email "
+        "hash,T,h,hex_lower,hex_upper,backslash,greater,equal,dollar,plus,minus,caret,continuation,word,"
+        "bad=error "
+        "percent=percent"},
+    {s_exponent, "=error",
+        "digit,zero,plus,minus>exponent "
+        "at>email "
+        "percent=percent "
+        "space,line,block_open,block_close,paren_open,paren_close,brace_open,brace_close,quote,colon,slash,"
+        "less,comma,semicolon,control,end=float"},
+    {s_digits_E, "=float",
+        "plus,minus>exponent "
+        "digit,zero>digits_E "
+        "dot>tuple "
+        "E,hex_upper>maybe_hex "
+        "h>decimal_h "
+        "at>email "
+        "hash,apostrophe,x,T,e,hex_lower,backslash,greater,equal,semicolon,dollar,caret,continuation,word,"
+        "bad=error "
+        "percent=percent"},
+    {s_point_hash, "=float_special",
+        "x,T,h,e,E,hex_lower,hex_upper,greater,equal,dot,plus,minus,continuation,word>point_hash "
+        "hash,apostrophe,colon,percent,at,dollar,caret,bad=error "
+        "digit=float"},
+    {s_tuple, "=error",
+        "digit,zero,dot>tuple "
+        "space,line,block_open,block_close,paren_open,paren_close,brace_open,brace_close,quote,colon,slash,"
+        "less,semicolon,control,end=tuple"},
+    {s_date, "date",
+        "percent,comma,at,caret,continuation,bad=error "
+        "space,line,block_open,block_close,paren_open,paren_close,brace_open,brace_close,quote,less,"
+        "semicolon,dollar,control,end=date"},
+    {s_digits_colon, "=error", "digit,zero>time"},
+    {s_time, "=error",
+        "digit,zero,colon,dot>time "
+        "space,line,block_open,block_close,paren_open,paren_close,brace_open,brace_close,quote,slash,less,"
+        "semicolon,control,end=time"},
+    {s_number_x, "=error", "digit,zero,plus,minus>pair at>email"},
+    {s_pair, "=error",
+        "digit,zero,e,E,dot>pair "
+        "at>email "
+        "space,line,block_open,block_close,paren_open,paren_close,brace_open,brace_close,quote,colon,slash,"
+        "less,semicolon,control,end=pair"},
+    {s_point, "=error",
+        "space,digit,zero,block_close,hash,e,E,hex_lower,hex_upper,comma,dot,plus,minus,word>point "
+        "paren_close=point"},
+    {s_after_dollar, "=error", "digit,zero>money"},
+    {s_money, "=error",
+        "digit,zero,apostrophe>money "
+        "dot>money_fraction "
+        "space,line,block_open,block_close,paren_open,paren_close,brace_open,brace_close,quote,hash,colon,"
+        "slash,less,semicolon,control,end=money"},
+    {s_money_fraction, "=error",
+        "digit,zero,apostrophe>money_fraction "
+        "space,line,block_open,block_close,paren_open,paren_close,brace_open,brace_close,quote,hash,colon,"
+        "slash,less,semicolon,control,end=money"},
+    {s_hex_digits, "=error", "digit,zero,E,hex_upper>hex_digits h>hex_h at>email"},
+    {s_maybe_hex, "=word",
+        "dollar>money "
+        "digit,zero,E,hex_upper>maybe_hex "
+        "h>hex_h "
+        "apostrophe,x,T,e,hex_lower,less,greater,equal,dot,plus,minus,caret,continuation,word>word "
+        "colon>word_colon "
+        "at>email "
+        "percent,comma,bad=error "
+        "slash=path_head"},
+    {s_hex_h, "word",
+        "dollar>money "
+        "colon>word_colon "
+        "at>email "
+        "hash,percent,comma,bad=error "
+        "slash=path_head "
+        "space,line,block_open,block_close,paren_open,paren_close,brace_open,brace_close,quote,backslash,"
+        "semicolon,control,end=hex"},
+    {s_decimal_h, "=error",
+        "dollar>money "
+        "at>email "
+        "slash=path_head "
+        "space,line,block_open,block_close,paren_open,paren_close,brace_open,brace_close,quote,backslash,"
+        "less,semicolon,control,end=hex"},
+    {s_after_less, "tag",
+        "less>after_less "
+        "apostrophe>tag_single "
+        "greater,equal,minus>word "
+        "colon>word_colon "
+        "bad=error "
+        "space,line,block_open,block_close,paren_open,paren_close,brace_open,brace_close,quote,semicolon,"
+        "control,end=word"},
+    {s_tag, "tag", "quote>tag_double apostrophe>tag_single bad,end=error greater=tag"},
+    {s_tag_double, "tag_double", "quote>tag bad,end=error"},
+    {s_tag_single, "tag_single", "apostrophe>tag bad,end=error"},
+    {s_after_sign, "word",
+        "digit,zero>integer "
+        "dollar>money "
+        "dot>after_dot "
+        "apostrophe,percent,caret,bad=error "
+        "slash=path_head "
+        "space,line,block_open,block_close,paren_open,paren_close,brace_open,brace_close,quote,hash,"
+        "backslash,semicolon,control,end=word"},
+    {s_quote_sign, "word",
+        "apostrophe,percent,dollar,caret,bad=error "
+        "slash=path_head "
+        "space,line,block_open,block_close,paren_open,paren_close,brace_open,brace_close,quote,hash,"
+        "backslash,semicolon,control,end=word"},
+    {s_after_dot, "word",
+        "digit,zero,plus,minus>dot_number "
+        "colon>word_colon "
+        "at>email "
+        "percent,comma,dollar,bad=error "
+        "slash=path_head "
+        "space,line,block_open,block_close,paren_open,paren_close,brace_open,brace_close,quote,hash,"
+        "backslash,semicolon,control,end=word"},
+    {s_dot_number, "=error",
+        "x>number_x "
+        "digit,zero,e,E,plus,minus>dot_number "
+        "at>email "
+        "percent=percent "
+        "space,line,block_open,block_close,paren_open,paren_close,brace_open,brace_close,quote,colon,slash,"
+        "less,control,end=float"},
+    {s_after_quote, "=error",
+        "slash>after_slash "
+        "less>after_less "
+        "plus,minus>quote_sign "
+        "x,T,h,e,E,hex_lower,hex_upper,greater,dot,caret,continuation,word>word "
+        "percent>percent_word "
+        "equal>after_equal"},
+    {s_word, "word",
+        "dollar>after_dollar "
+        "colon>word_colon "
+        "at>email "
+        "percent,comma,bad=error "
+        "slash=path_head "
+        "space,line,block_open,block_close,paren_open,paren_close,brace_open,brace_close,quote,hash,"
+        "backslash,less,semicolon,control,end=word"},
+    {s_word_colon, "url",
+        "less,bad=error "
+        "space,line,block_open,block_close,paren_open,paren_close,brace_open,brace_close,quote,backslash,"
+        "semicolon,control,end=word"},
+    {s_percent_word, "=error",
+        "percent>percent_word "
+        "space,line,block_open,block_close,paren_open,paren_close,brace_open,brace_close,backslash,semicolon,"
+        "control,end=word"},
+    {s_url, "url",
+        "greater,caret,bad=error "
+        "space,line,block_open,block_close,paren_open,paren_close,brace_open,brace_close,quote,backslash,"
+        "less,semicolon,control,end=url"},
+    {s_email, "=email",
+        "digit,zero,x,T,h,e,E,hex_lower,hex_upper,percent,dot,plus,minus,continuation,word>email "
+        "hash,apostrophe,colon,greater,equal,comma,at,dollar,caret,bad=error"},
+    {s_ref, "ref",
+        "hash,apostrophe,backslash,greater,equal,comma,at,dollar,caret,bad=error "
+        "space,line,block_open,block_close,paren_open,paren_close,brace_open,brace_close,quote,less,"
+        "semicolon,control,end=ref"},
+    {s_after_equal, "word",
+        "hash,percent,comma,at,dollar,bad=error "
+        "slash=path_head "
+        "colon>word_colon "
+        "space,line,block_open,block_close,paren_open,paren_close,brace_open,brace_close,quote,backslash,"
+        "semicolon,control,end=word"},
+    {s_path, "=error",
+        "quote>string "
+        "dollar>after_dollar "
+        "less>after_less "
+        "at>ref "
+        "digit,zero>path_integer "
+        "apostrophe,colon>path_quote "
+        "x,T,h,e,E,hex_lower,hex_upper,greater,equal,dot,continuation,word>path_word "
+        "hash>path_hash "
+        "plus,minus>path_sign "
+        "paren_open=paren_open "
+        "paren_close=paren_close"},
+    {s_path_integer, "=error",
+        "dot>digits_point "
+        "e,E>exponent "
+        "x>number_x "
+        "at>email "
+        "digit,zero,apostrophe>path_integer "
+        "space,line,block_open,block_close,paren_open,paren_close,brace_open,brace_close,quote,colon,slash,"
+        "less,semicolon,control,end=integer "
+        "percent=percent"},
+    {s_path_quote, "=error",
+        "x,T,h,e,E,hex_lower,hex_upper,less,greater,equal,dot,plus,minus,continuation,word>path_word"},
+    {s_path_word, "path_word",
+        "dollar>after_dollar "
+        "at>email "
+        "hash,percent,comma,bad=error "
+        "space,line,block_open,block_close,paren_open,paren_close,brace_open,brace_close,quote,colon,slash,"
+        "backslash,semicolon,control,end=word"},
+    {s_path_hash, "issue",
+        "quote>char "
+        "block_open>construct "
+        "space,line,block_close,paren_open,paren_close,brace_open,brace_close,colon,slash,less,greater,equal,"
+        "comma,semicolon,at,control,bad,end=error"},
+    {s_path_sign, "=word",
+        "dollar>after_dollar "
+        "at>email "
+        "digit,zero>path_integer "
+        "x,T,h,e,E,hex_lower,hex_upper,greater,equal,dot,continuation,word>path_word "
+        "plus,minus>path_sign "
+        "hash,apostrophe,less,percent,comma,caret,bad=error"},
+
 };
+
+constexpr bool name_is(const char* name, const char* from, const char* to) {
+    for (const char* p = from; p < to; ++p, ++name)
+        if (*name != *p) return false;
+    return *name == 0;
+}
+
+constexpr bool name_char(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+// Reads a name from p; its end is left in p.
+template <uint32_t N>
+constexpr uint32_t read_name(const char*& p, const char* const (&names)[N], const char* missing) {
+    const char* from = p;
+    while (name_char(*p)) ++p;
+    for (uint32_t i = 0; i < N; ++i)
+        if (name_is(names[i], from, p)) return i;
+    throw missing;
+}
+
+// A next state: a scan state's name, or "=" and a token class.
+constexpr uint8_t read_next(const char*& p) {
+    if (*p == '=') {
+        ++p;
+        return uint8_t(first_terminal + read_name(p, token_names, "no such token class"));
+    }
+    return uint8_t(read_name(p, state_names, "no such state"));
+}
 
 constexpr std::array<uint8_t, class_count> build_row(const Row& row) {
     std::array<uint8_t, class_count> out{};
     std::array<bool, class_count> named{};
-    for (auto& e : out) e = row.fallback;
+    const char* f = row.fallback;
+    uint8_t fallback = read_next(f);
+    if (*f) throw "the default is one next state";
+    for (auto& e : out) e = fallback;
     const char* p = row.exceptions;
     while (*p) {
         uint32_t classes[class_count] = {};
         uint32_t n = 0;
-        // c,c,c>next
         for (;;) {
-            uint32_t v = 0;
-            if (*p < '0' || *p > '9') throw "a class number is expected";
-            while (*p >= '0' && *p <= '9') v = v * 10 + uint32_t(*p++ - '0');
-            if (v >= class_count) throw "no such class";
-            classes[n++] = v;
-            if (*p == ',') {
-                ++p;
-                continue;
-            }
-            if (*p != '>') throw "'>' is expected";
+            uint32_t c = read_name(p, class_names, "no such class");
+            if (named[c]) throw "a class is named twice in a row";
+            named[c] = true;
+            classes[n++] = c;
+            if (*p != ',') break;
             ++p;
-            break;
         }
-        uint32_t next = 0;
-        if (*p < '0' || *p > '9') throw "a state number is expected";
-        while (*p >= '0' && *p <= '9') next = next * 10 + uint32_t(*p++ - '0');
-        if (next == 65 || next >= 102) throw "no such next state";
-        for (uint32_t i = 0; i < n; ++i) {
-            if (named[classes[i]]) throw "a class is named twice in a row";
-            named[classes[i]] = true;
-            out[classes[i]] = uint8_t(next);
-        }
+        if (*p == '>') ++p;
+        else if (*p != '=') throw "'>' or '=' is expected after the classes";
+        uint8_t next = read_next(p);
+        for (uint32_t i = 0; i < n; ++i) out[classes[i]] = next;
         if (*p == ' ') ++p;
         else if (*p) throw "' ' is expected between exceptions";
     }
@@ -202,7 +488,10 @@ constexpr std::array<uint8_t, class_count> build_row(const Row& row) {
 
 constexpr std::array<std::array<uint8_t, class_count>, scan_state_count> build_transitions() {
     std::array<std::array<uint8_t, class_count>, scan_state_count> t{};
-    for (uint32_t s = 0; s < scan_state_count; ++s) t[s] = build_row(rows[s]);
+    for (uint32_t s = 0; s < scan_state_count; ++s) {
+        if (rows[s].state != s) throw "the rows are in the order of the states";
+        t[s] = build_row(rows[s]);
+    }
     return t;
 }
 
@@ -212,20 +501,17 @@ constexpr std::array<uint8_t, state_count> build_skip() {
     return t;
 }
 
+// Scan states: the datatype a state is building (0: none); terminal states: the token's.
 constexpr std::array<uint8_t, state_count> build_state_types() {
-    // Scan states: the datatype a state is building (0: none); terminal states: the token's.
-    constexpr uint8_t scanning[scan_state_count] = {
-        0,  0,  7,  7,  7,  7,  8,  8,  8,  8,  7,  7,  7,  15, 19, 15, 20, 41, 0,  10, 10, 0,
-        20, 11, 12, 12, 12, 12, 12, 39, 47, 43, 43, 37, 37, 51, 49, 49, 49, 0,  11, 15, 11, 44,
-        44, 44, 44, 15, 15, 15, 12, 15, 15, 16, 15, 9,  45, 50, 15, 25, 11, 15, 15, 20, 15,
-    };
-    constexpr uint8_t tokens[token_class_count] = {
-        0, 34, 0,  0,  0,  0,  0,  7,  0,  0,  0,  0,  0,  7,  15, 20, 11, 19,
-        10, 8, 41, 38, 12, 12, 39, 47, 37, 51, 43, 49, 44, 9,  45, 11, 7,  50,
-    };
     std::array<uint8_t, state_count> t{};
-    for (uint32_t s = 0; s < scan_state_count; ++s) t[s] = scanning[s];
-    for (uint32_t c = 0; c < token_class_count; ++c) t[first_terminal + c] = tokens[c];
+    uint32_t s = 0;
+#define LEXER_STATE(name, type) t[s++] = type;
+#include "runtime/lexer/tables.def"
+#undef LEXER_STATE
+    s = first_terminal;
+#define LEXER_TOKEN(name, type) t[s++] = type;
+#include "runtime/lexer/tables.def"
+#undef LEXER_TOKEN
     return t;
 }
 
@@ -237,7 +523,9 @@ constexpr std::array<uint8_t, class_count> build_line_table() {
 
 constexpr std::array<uint8_t, class_count> build_path_end() {
     std::array<uint8_t, class_count> t{};
-    for (uint8_t c : {0, 1, 4, 5, 6, 7, 8, 10, 13, 23, 28, 37, 38, 39}) t[c] = 1;
+    for (Class c : {c_space, c_line, c_block_open, c_block_close, c_paren_open, c_paren_close, c_brace_open, c_quote,
+                    c_colon, c_less, c_semicolon, c_word, c_bad, c_end})
+        t[c] = 1;
     return t;
 }
 
@@ -291,11 +579,7 @@ constexpr std::array<uint8_t, (unicode_space_limit + 7) / 8> build_unicode_space
     return t;
 }
 
-// A few entries checked against the rows as the tables describe them.
 constexpr auto built_transitions = build_transitions();
-static_assert(built_transitions[0][c_block_open] == 68 && built_transitions[0][c_end] == 66);
-static_assert(built_transitions[23][c_percent] == 87 && built_transitions[23][c_word] == 67);
-static_assert(built_transitions[64][c_minus] == 64 && built_transitions[64][c_space] == 80);
 static_assert([] {
     for (const auto& row : built_transitions)
         if (row[c_end] < first_terminal) return false;

@@ -1,7 +1,8 @@
 // The lexer's fixed tables: every byte's class and flags, the state machine that finds each
 // token's extent and class, and the small lookup tables of the loaders. They are data, built
-// at compile time from the row descriptions in tables.cpp (whose static_asserts check that
-// every byte and every (state, class) pair is given exactly once), and read-only afterwards.
+// at compile time from the row descriptions in tables.cpp, written with the class, state and
+// token names of tables.def (the builders refuse a byte without a class, a name they do not
+// know and a (state, class) pair given twice), and read-only afterwards.
 //
 // States 0-64 scan; 66-101 are terminal: the token ends before the byte that led there, and
 // its token class is the state minus 66. State 65 is never produced. Nothing here allocates.
@@ -15,16 +16,13 @@ namespace kov::lexer {
 constexpr uint32_t class_count = 40;
 constexpr uint32_t class_mask = 0xFF;
 
-// Character classes that the scanners name.
+// The byte classes, in column order (tables.def lists them).
 enum Class : uint8_t {
-    c_space = 0, c_line = 1, c_digit = 2, c_zero = 3, c_block_open = 4, c_block_close = 5,
-    c_paren_open = 6, c_paren_close = 7, c_brace_open = 8, c_brace_close = 9, c_quote = 10,
-    c_hash = 11, c_apostrophe = 12, c_colon = 13, c_x = 14, c_T = 15, c_h = 16, c_e = 17,
-    c_E = 18, c_hex_lower = 19, c_hex_upper = 20, c_slash = 21, c_backslash = 22, c_less = 23,
-    c_greater = 24, c_equal = 25, c_percent = 26, c_comma = 27, c_semicolon = 28, c_at = 29,
-    c_dot = 30, c_dollar = 31, c_plus = 32, c_minus = 33, c_caret = 34, c_control = 35,
-    c_continuation = 36, c_word = 37, c_bad = 38, c_end = 39,
+#define LEXER_CLASS(name) c_##name,
+#include "runtime/lexer/tables.def"
+#undef LEXER_CLASS
 };
+static_assert(c_end + 1 == class_count);
 
 // Flags ORed over all bytes of a token (the high 24 bits of a class entry).
 constexpr uint32_t f_percent = 0x00040000;
@@ -52,22 +50,25 @@ constexpr uint32_t scan_state_count = 65;   // rows 0-64
 constexpr uint32_t state_count = 104;       // every state id, terminal ones included
 constexpr uint8_t first_terminal = 66;
 
-enum StateId : uint8_t {
-    s_start = 0, s_braced = 4, s_point = 35, s_path = 59,
-    s_end = 66, s_error = 67, s_path_head = 75,
-};
-
-// Token classes: terminal state minus 66.
+// Token classes: terminal state minus first_terminal.
 enum Token : uint8_t {
-    t_end = 0, t_error = 1, t_block_open = 2, t_block_close = 3, t_paren_open = 4,
-    t_paren_close = 5, t_brace_open = 6, t_brace_close = 7, t_map_open = 8, t_path_head = 9,
-    t_construct = 10, t_comment = 11, t_comma = 12, t_string = 13, t_word = 14, t_issue = 15,
-    t_integer = 16, t_refinement = 17, t_char = 18, t_file = 19, t_binary = 20, t_percent = 21,
-    t_float = 22, t_float_special = 23, t_tuple = 24, t_date = 25, t_pair = 26, t_point = 27,
-    t_time = 28, t_money = 29, t_tag = 30, t_url = 31, t_email = 32, t_hex = 33,
-    t_raw_string = 34, t_ref = 35,
+#define LEXER_TOKEN(name, type) t_##name,
+#include "runtime/lexer/tables.def"
+#undef LEXER_TOKEN
 };
 constexpr uint32_t token_class_count = 36;
+static_assert(t_ref + 1 == token_class_count && first_terminal + token_class_count == 102);
+
+// The scan states, in row order, then the terminal states the scanners name.
+enum StateId : uint8_t {
+#define LEXER_STATE(name, type) s_##name,
+#include "runtime/lexer/tables.def"
+#undef LEXER_STATE
+    s_end = first_terminal + t_end,
+    s_error = first_terminal + t_error,
+    s_path_head = first_terminal + t_path_head,
+};
+static_assert(s_path_sign + 1 == scan_state_count);
 
 extern const std::array<std::array<uint8_t, class_count>, scan_state_count> transitions;
 extern const std::array<uint8_t, state_count> skip_table;

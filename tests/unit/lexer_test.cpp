@@ -183,6 +183,29 @@ TEST(LexerTables, SizesAndEntriesArePinned) {
     EXPECT_FALSE(fs(std::string(313, '1').c_str()));
 }
 
+// The rows are written with names: a few cells pinned against the numbers they stand for, so
+// that a reordered name list (which would still compile) is caught.
+TEST(LexerTables, NamedTransitions) {
+    using namespace lexer;
+    struct Cell_ {
+        uint32_t state, cls, next;
+    } cells[] = {
+        {s_start, c_block_open, 68}, {s_start, c_end, 66}, {s_start, c_space, 0}, {s_start, c_digit, 23},
+        {s_integer, c_percent, 87}, {s_integer, c_word, 67}, {s_integer, c_e, 26}, {s_integer, c_E, 27},
+        {s_exponent, c_minus, 26}, {s_exponent, c_space, 88}, {s_exponent, c_percent, 87},
+        {s_digits_E, c_percent, 87}, {s_maybe_hex, c_slash, 75}, {s_word, c_colon, 53},
+        {s_path_sign, c_minus, 64}, {s_path_sign, c_space, 80}, {s_path, c_paren_open, 70},
+        {s_after_hash, c_block_open, 74}, {s_raw_close, c_space, 100}, {s_ref, c_space, 101},
+        {s_point, c_paren_close, 93},
+    };
+    for (auto& c : cells) EXPECT_EQ(transitions[c.state][c.cls], c.next) << c.state << "," << c.cls;
+    EXPECT_EQ(s_path_head, 75);
+    EXPECT_EQ(s_path_sign, 64);
+    EXPECT_EQ(c_caret, 34);
+    EXPECT_EQ(state_types[s_word_colon], T_set_word);
+    EXPECT_EQ(state_types[first_terminal + t_percent], T_percent);
+}
+
 // ---- numbers --------------------------------------------------------------------------------------------
 
 TEST_F(LexerTest, Integers) {
