@@ -198,8 +198,9 @@ Cell* to(Cell*, Cell* spec, uint32_t) {
         Cell s = *spec;
         int32_t count = string::rs_length_q(s);
         const uint8_t* p = string::rs_head(s);
-        int32_t v;
-        if (!tokenizer::scan_integer(p, static_cast<uint32_t>(count), memory::buffer(s.w2)->unit(), v)) bad_to(*spec);
+        int32_t fault;
+        int32_t v = tokenizer::scan_integer(p, count, memory::buffer(s.w2)->unit(), &fault);
+        if (fault) bad_to(*spec);
         *r = make(v);
         break;
     }

@@ -13,10 +13,6 @@
 
 namespace kov::tokenizer {
 
-// An optional sign and decimal digits, all of the range: false when the text is not a
-// decimal integer or overflows 32 bits.
-bool scan_integer(const uint8_t* start, uint32_t count, uint32_t unit, int32_t& out);
-
 // Error codes of the forms below; 0 is success.
 constexpr int32_t bad_text = -1;   // a character that does not belong, or not the number syntax
 constexpr int32_t overflow = -2;
