@@ -89,12 +89,8 @@ int32_t do_math(int32_t a, int32_t b, int32_t op, Cell* result) {
         break;
     case divide:
         if (b == 0) error::fire(err::math_zero_divide);
-        // -2147483648 / -1 does not fit: like any other overflow it gives a float!.
-        if (b == -1 && a == INT32_MIN) {
-            overflow = true;
-            exact = 2147483648.0;
-            break;
-        }
+        // -2147483648 / -1 has no 32-bit quotient (and would trap): refused like absolute.
+        if (b == -1 && a == INT32_MIN) error::fire(err::math_overflow);
         if (result && a % b != 0) {
             overflow = true;
             exact = double(a) / double(b);
@@ -104,7 +100,8 @@ int32_t do_math(int32_t a, int32_t b, int32_t op, Cell* result) {
         break;
     case remainder:
         if (b == 0) error::fire(err::math_zero_divide);
-        r = b == -1 ? 0 : a % b;  // -2147483648 modulo -1 is 0, never a trap
+        if (b == -1 && a == INT32_MIN) error::fire(err::math_overflow);  // as its quotient
+        r = a % b;
         break;
     case or_: r = a | b; break;
     case and_: r = a & b; break;
