@@ -11,6 +11,7 @@
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/point.h"
 #include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/scalar.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/word.h"
@@ -41,7 +42,6 @@ constexpr double epsilon = std::numeric_limits<double>::epsilon();  // 2.2204460
 
 Cell datatype_cell(uint32_t t) { return Cell{T_datatype, t, 0, 0}; }
 // Stands for the word of the running action until call frames can name it.
-Cell action_word() { return Cell{T_word, 0, 0, 0}; }
 
 [[noreturn]] void not_done() { error::fire(err::internal_not_done); }
 [[noreturn]] void bad_to(uint32_t target, const Cell& spec) {
@@ -128,7 +128,7 @@ double do_math(double a, double b, int32_t op) {
         if (b * 0.0 == 0.0) return std::fmod(a, b);  // b finite (fmod by 0 is NaN)
         if (b != b) return quiet_nan;
         return std::isfinite(a) ? a : quiet_nan;
-    default: error::fire(err::script_cannot_use, action_word(), datatype_cell(T_float_));
+    default: error::fire(err::script_cannot_use, scalar::calling_word(), datatype_cell(T_float_));
     }
 }
 
@@ -225,7 +225,7 @@ int32_t compare(Cell* value, Cell* other, int32_t op) {
 Cell* round(Cell* n, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
             bool half_ceiling) {
     if (scale && cell::is(*scale, T_money))
-        error::fire(err::script_not_related, action_word(), datatype_cell(T_money));
+        error::fire(err::script_not_related, scalar::calling_word(), datatype_cell(T_money));
     bool percent = cell::is(*n, T_percent);
     double x = get_value(*n);
     double s = percent ? 0.01 : 1.0;

@@ -89,12 +89,8 @@ int32_t do_math(int32_t a, int32_t b, int32_t op, Cell* result) {
         break;
     case divide:
         if (b == 0) error::fire(err::math_zero_divide);
-        // -2147483648 / -1 does not fit: like any other overflow it gives a float!.
-        if (b == -1 && a == INT32_MIN) {
-            overflow = true;
-            exact = 2147483648.0;
-            break;
-        }
+        // -2147483648 / -1 has no 32-bit quotient (and would trap): refused like absolute.
+        if (b == -1 && a == INT32_MIN) error::fire(err::math_overflow);
         if (result && a % b != 0) {
             overflow = true;
             exact = double(a) / double(b);
@@ -104,7 +100,8 @@ int32_t do_math(int32_t a, int32_t b, int32_t op, Cell* result) {
         break;
     case remainder:
         if (b == 0) error::fire(err::math_zero_divide);
-        r = b == -1 ? 0 : a % b;  // -2147483648 modulo -1 is 0, never a trap
+        if (b == -1 && a == INT32_MIN) error::fire(err::math_overflow);  // as its quotient
+        r = a % b;
         break;
     case or_: r = a | b; break;
     case and_: r = a & b; break;
@@ -198,8 +195,9 @@ Cell* to(Cell*, Cell* spec, uint32_t) {
         Cell s = *spec;
         int32_t count = string::rs_length_q(s);
         const uint8_t* p = string::rs_head(s);
-        int32_t v;
-        if (!tokenizer::scan_integer(p, static_cast<uint32_t>(count), memory::buffer(s.w2)->unit(), v)) bad_to(*spec);
+        int32_t fault;
+        int32_t v = tokenizer::scan_integer(p, count, memory::buffer(s.w2)->unit(), &fault);
+        if (fault) bad_to(*spec);
         *r = make(v);
         break;
     }

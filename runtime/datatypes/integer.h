@@ -1,5 +1,6 @@
 // integer!: the 32-bit signed integer. Its arithmetic never wraps: an add, subtract or
-// multiply that overflows, and a division that does not come out even, give a float!.
+// multiply that overflows, and a division that does not come out even, give a float!;
+// -2147483648 divided by -1, and its remainder by -1, raise math/overflow.
 // `do_math` is the 32-bit worker shared with char!, pair!, tuple! and vector!.
 //
 // Cell: w2 the value.
@@ -32,7 +33,8 @@ enum Op : int32_t { add = 0, subtract = 1, multiply = 2, divide = 3, remainder =
 
 // The 32-bit worker. With a cell, an overflowing add, subtract or multiply, and an uneven
 // division, turn the cell into a float! holding the exact result (and the answer is 0);
-// otherwise the answer is stored in the cell's w2 (its type unchanged).
+// otherwise the answer is stored in the cell's w2 (its type unchanged). A zero divisor raises
+// math/zero-divide, -2147483648 by -1 (divide or remainder) math/overflow.
 int32_t do_math(int32_t a, int32_t b, int32_t op, Cell* result);
 // The arithmetic and bitwise actions with an integer left operand; the result goes into a.
 Cell* math(Cell* a, Cell* b, int32_t op);

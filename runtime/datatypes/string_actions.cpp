@@ -116,8 +116,8 @@ void form_each(const Cell& block, Cell& out) {
 
 // The text a value adds to a string: a plain text's own characters from its cursor, or a new
 // string on the value stack (a char!, a tag! with its delimiters, the values of a block formed
-// and joined, anything else formed).
-Cell source_text(const Cell& value, bool only) {
+// and joined, anything else formed). /only changes nothing here: a text holds no nested block.
+Cell source_text(const Cell& value) {
     uint32_t t = cell::type(value);
     if (plain_text(t)) return value;
     Cell* tmp = push(16, 1);
@@ -127,7 +127,7 @@ Cell source_text(const Cell& value, bool only) {
         concatenate_literal(*tmp, "<");
         concatenate(*tmp, value, -1, 0, true, append_mode);
         concatenate_literal(*tmp, ">");
-    } else if (!only && is_block_like(t)) {
+    } else if (is_block_like(t)) {
         form_each(value, *tmp);
     } else {
         form_value(value, *tmp, nullptr, INT32_MAX);
@@ -606,7 +606,7 @@ Cell* eval_path(Cell* parent, const PathStep& step) {
 
 // ---- actions: changing --------------------------------------------------------------------------
 
-Cell* append(Cell* s, Cell* value, int32_t part, bool only, int32_t dup, bool append_flag) {
+Cell* append(Cell* s, Cell* value, int32_t part, bool /*only*/, int32_t dup, bool append_flag) {
     // The common shape, one character at the tail of a text nobody owns, is stored in place:
     // no source text, no report. It widens and grows as the general path below would.
     if (append_flag && cell::is(*value, T_char_) && part < 0 && dup == 1 &&
@@ -631,7 +631,7 @@ Cell* append(Cell* s, Cell* value, int32_t part, bool only, int32_t dup, bool ap
         return s;
     }
     stack::Mark mark;
-    Cell src = source_text(*value, only);
+    Cell src = source_text(*value);
     collector::Root keep_src(src);
     Cell snapshot = none::value;
     collector::Root keep_snapshot(snapshot);
@@ -669,9 +669,9 @@ Cell* append(Cell* s, Cell* value, int32_t part, bool only, int32_t dup, bool ap
     return s;
 }
 
-Cell* change(Cell* s, Cell* value, int32_t part, bool only, int32_t dup) {
+Cell* change(Cell* s, Cell* value, int32_t part, bool /*only*/, int32_t dup) {
     stack::Mark mark;
-    Cell src = source_text(*value, only);
+    Cell src = source_text(*value);
     collector::Root keep_src(src);
     Cell snapshot = none::value;
     collector::Root keep_snapshot(snapshot);

@@ -797,8 +797,9 @@ bool integer_operator_q(const Cell& fn) {
             if (__builtin_mul_overflow(a, b, &r)) return false;
             break;
         case actions::slot::remainder:
-            if (b == 0) return false;
-            r = b == -1 ? 0 : a % b;
+            // A zero divisor and the -2147483648 by -1 overflow raise: the full call does it.
+            if (b == 0 || b == -1) return false;
+            r = a % b;
             break;
         default:
             return false;

@@ -198,7 +198,9 @@ void throw_error(State& st, const uint8_t* start, const uint8_t* end, int32_t ki
     }
     uint32_t level = static_cast<uint32_t>(st.open_type > 0 ? st.open_type : 0);
     st.open_type = 0;
-    if (path_type_q(level)) kind = k_bad_char;
+    // An error inside an open path is a bad character, except a path closed by what its kind
+    // cannot take (a lit-path or get-path followed by ":"): that stays a missing closer.
+    if (path_type_q(level) && kind != k_missing) kind = k_bad_char;
 
     Cell line = line_text(st.line);
     collector::Root keep_line(line);

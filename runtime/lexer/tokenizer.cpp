@@ -27,27 +27,6 @@ bool digit_q(uint32_t c) { return c >= '0' && c <= '9'; }
 bool letter_q(uint32_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 }  // namespace
 
-bool scan_integer(const uint8_t* start, uint32_t count, uint32_t unit, int32_t& out) {
-    uint32_t i = 0;
-    bool negative = false;
-    if (i < count && (char_at(start, i, unit) == '-' || char_at(start, i, unit) == '+')) {
-        negative = char_at(start, i, unit) == '-';
-        ++i;
-    }
-    if (i >= count) return false;
-    // Accumulate as a negative number, which also holds -2147483648.
-    int64_t n = 0;
-    for (; i < count; ++i) {
-        uint32_t c = char_at(start, i, unit);
-        if (c < '0' || c > '9') return false;
-        n = n * 10 - static_cast<int64_t>(c - '0');
-        if (n < -2147483648LL) return false;
-    }
-    if (!negative && n == -2147483648LL) return false;
-    out = static_cast<int32_t>(negative ? n : -n);
-    return true;
-}
-
 int32_t scan_integer(const uint8_t* text, int64_t count, uint32_t unit, int32_t* error) {
     *error = 0;
     int64_t i = 0;

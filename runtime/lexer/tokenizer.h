@@ -4,8 +4,9 @@
 // point, so a wide character never passes for an ASCII digit or sign. They never read outside
 // the range given and never allocate.
 //
-// The error-code forms accept the number syntax of the lexer's loaders and report failure
-// through an error code, leaving the raising (and its error id) to the caller.
+// They accept the number syntax of the lexer's loaders (apostrophes between digits included)
+// and report failure through an error code, leaving the raising (and its error id) to the
+// caller.
 #pragma once
 #include <cstdint>
 
@@ -13,11 +14,7 @@
 
 namespace kov::tokenizer {
 
-// An optional sign and decimal digits, all of the range: false when the text is not a
-// decimal integer or overflows 32 bits.
-bool scan_integer(const uint8_t* start, uint32_t count, uint32_t unit, int32_t& out);
-
-// Error codes of the forms below; 0 is success.
+// Error codes of the scanners below; 0 is success.
 constexpr int32_t bad_text = -1;   // a character that does not belong, or not the number syntax
 constexpr int32_t overflow = -2;
 

@@ -672,10 +672,11 @@ TEST_F(LexerTest, Paths) {
     EXPECT_EQ(error_text("a/b}"), "invalid: (line 1) path! a/b}");
     EXPECT_EQ(error_text("a//b"), "invalid: (line 1) path! a//b");
     EXPECT_EQ(error_text("x a/ y"), "invalid: (line 1) path! a/ y");
-    // A lit-path cannot become a set-path: the level names a path, so the error is a bad
-    // character rather than a missing one.
-    EXPECT_EQ(error_text("'a/b:"), "bad-char: (line 1) 'a/b:");
-    EXPECT_EQ(error_text(":a/b:"), "bad-char: (line 1) :a/b:");
+    // A lit-path or get-path cannot become a set-path: its closer is missing (no bracket
+    // character names it).
+    EXPECT_EQ(error_text("'a/b:"), "missing: (line 1) NUL 'a/b:");
+    EXPECT_EQ(error_text(":a/b:"), "missing: (line 1) NUL :a/b:");
+    EXPECT_EQ(error_text("[x :a/b/c: y]"), "missing: (line 1) NUL :a/b/c: y]");
 }
 
 // ---- levels, maps, construction -----------------------------------------------------------------------
