@@ -30,9 +30,6 @@ using series::Change;
 
 namespace {
 
-// The complement flag of a bitset's byte buffer: bits past the buffer are members when set.
-constexpr uint32_t bitset_complement = 0x80000;
-
 [[noreturn]] void no_memory() { error::fire(err::internal_no_memory); }
 [[noreturn]] void not_done() { error::fire(err::internal_not_done); }
 Cell datatype_cell(uint32_t t) { return Cell{T_datatype, t, 0, 0}; }
@@ -395,7 +392,7 @@ bool bit_set_q(const Cell& bin, const Cell& bitset) {
     if (length(bin) == 0) return false;
     uint32_t bit = *head_pointer(bin);
     Buffer* b = buffer(bitset.w2);
-    if ((bit >> 3) >= b->used()) return (b->flags & bitset_complement) != 0;
+    if ((bit >> 3) >= b->used()) return (b->flags & memory::bitset_complement) != 0;
     return (b->head_ptr()[bit >> 3] & (0x80u >> (bit & 7))) != 0;
 }
 

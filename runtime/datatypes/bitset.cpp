@@ -26,7 +26,7 @@ using series::Change;
 namespace {
 
 Cell datatype_cell(uint32_t t) { return Cell{T_datatype, t, 0, 0}; }
-inline bool flagged(Node bits) { return (buffer(bits)->flags & complement_flag) != 0; }
+inline bool flagged(Node bits) { return (buffer(bits)->flags & memory::bitset_complement) != 0; }
 inline uint8_t fill_of(Node bits) { return flagged(bits) ? 0xFF : 0x00; }
 inline uint8_t mask_of(int64_t n) { return static_cast<uint8_t>(0x80u >> (n & 7)); }
 
@@ -188,7 +188,7 @@ Cell& make_at(Cell& c, uint64_t bytes, bool complemented) {
     Node n = memory::alloc_bytes_filled(bytes, complemented ? 0xFF : 0x00);
     Buffer* b = buffer(n);
     b->tail = b->head + static_cast<uint32_t>(bytes);
-    if (complemented) b->flags |= complement_flag;
+    if (complemented) b->flags |= memory::bitset_complement;
     c = cell_of(n);
     return c;
 }
@@ -346,7 +346,7 @@ Cell* do_bitwise(Cell* a, Cell* b, int32_t op) {
         }
         out[i] = v;
     }
-    if (flag) buffer(r.w2)->flags |= complement_flag;
+    if (flag) buffer(r.w2)->flags |= memory::bitset_complement;
     *a = r;
     return a;
 }
@@ -432,7 +432,7 @@ int32_t compare(Cell* a, Cell* b, int32_t op) {
     uint32_t s1 = x->used(), s2 = y->used();
     if (s1 != s2) return s1 < s2 ? -1 : 1;
     if (s1 == 0) return 0;
-    bool f1 = (x->flags & complement_flag) != 0, f2 = (y->flags & complement_flag) != 0;
+    bool f1 = (x->flags & memory::bitset_complement) != 0, f2 = (y->flags & memory::bitset_complement) != 0;
     if (f1 != f2) return f1 ? 1 : -1;
     uint32_t i = s1 - 1;
     while (i > 0 && x->head_ptr()[i] == y->head_ptr()[i]) --i;
@@ -441,7 +441,7 @@ int32_t compare(Cell* a, Cell* b, int32_t op) {
 
 Cell* complement(Cell* b) {
     Node n = copy_bits(b->w2);
-    buffer(n)->flags ^= complement_flag;
+    buffer(n)->flags ^= memory::bitset_complement;
     invert(n);
     *b = cell_of(n);
     return b;
@@ -464,7 +464,7 @@ Cell* clear_(Cell* b) {
     changing(b, Change::clear, Change::cleared, none::value, [&] {
         Buffer* buf = buffer(b->w2);
         std::memset(buf->head_ptr(), 0, buf->used());
-        buf->flags &= ~complement_flag;
+        buf->flags &= ~memory::bitset_complement;
     });
     return b;
 }

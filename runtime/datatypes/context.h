@@ -35,10 +35,10 @@ namespace kov::context {
 
 using memory::Node;
 
-constexpr uint32_t stack_flag = cell::stack_context;  // 0x00400000
-constexpr uint32_t self_flag = 0x01000000;
-constexpr uint32_t kind_shift = 11;
-constexpr uint32_t kind_mask = 3u << kind_shift;
+constexpr uint32_t stack_flag = cell::stack_context;
+constexpr uint32_t self_flag = cell::context_self;
+constexpr uint32_t kind_shift = cell::shift_of(cell::context_kind);
+constexpr uint32_t kind_mask = cell::context_kind;
 enum Kind : uint32_t { global_kind = 0, function_kind = 1, object_kind = 2 };
 
 constexpr uint32_t global_capacity = 4000;

@@ -1,6 +1,6 @@
 // function!, routine!, native!, action! and op!: the callable values.
 //
-// function! (24): header flags 0x400 trace, 0x200 no-trace, 0x800 compiled (defined by the
+// function! (24): header flags trace, no-trace and compiled (flags.def; compiled: defined by the
 // boot image: its frames and trace behaviour are those of the system's own functions);
 // w1 the function's context (values on the value stack while it runs), w2 the spec block's
 // node, w3 the node of its "more" block of five cells:
@@ -8,7 +8,7 @@
 //   3 a copy of the function when an op! is made from it, 4 an extra integer or unset!.
 // native! (21) and action! (22): w1 the native index (1..107) or the action slot + 1; w2 the
 // spec block's node; w3 a two-cell more block: 0 none (reserved), 1 the cached fetch spec.
-// op! (23): w1-w3 copied from the value it was made from; header bits 16-23 that value's
+// op! (23): w1-w3 copied from the value it was made from; header field op_wrapped that value's
 // datatype id. routine! (29) shares function!'s layout; its body is a C++ routine.
 #pragma once
 #include <cstdint>
@@ -18,9 +18,9 @@
 
 namespace kov::function {
 
-constexpr uint32_t flag_trace = 0x400;
-constexpr uint32_t flag_no_trace = 0x200;
-constexpr uint32_t flag_compiled = 0x800;
+constexpr uint32_t flag_trace = cell::function_trace;
+constexpr uint32_t flag_no_trace = cell::function_no_trace;
+constexpr uint32_t flag_compiled = cell::function_compiled;
 
 // True while the boot definitions run: every function made then is the system's own and is
 // marked compiled (left out of error call traces, which show the user's code).

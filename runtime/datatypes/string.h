@@ -25,8 +25,9 @@ using memory::Buffer;
 using memory::Node;
 
 // An internal type byte for a string cell that stands for only part of its text: with a
-// non-negative w3, only that many characters count (hashing and comparison use it).
-constexpr uint32_t partial_type = 56;
+// non-negative w3, only that many characters count (hashing and comparison use it). It lies
+// past every datatype id, so no registered type can take it.
+constexpr uint32_t partial_type = actions::partial_string_type;
 
 inline uint32_t shift_of(uint32_t unit) { return unit >> 1; }
 inline bool is_string_type(uint32_t t) {
@@ -112,7 +113,6 @@ bool match_at_q(const Cell& s, const Cell& value, int32_t op);
 bool tag_delimited_q(const Cell& s, const Cell& tag);
 // Bitset membership of a code point (bit n under the mask 128 >> (n & 7) of byte n >> 3); a
 // code point beyond the stored bytes answers the bitset's complement flag.
-constexpr uint32_t bitset_complement = 0x80000;
 bool bitset_has_q(Node bits, int32_t cp);
 // The character at the string's cursor is a member of the bitset (false at the tail).
 bool char_in_bitset_q(const Cell& s, const Cell& bitset);
