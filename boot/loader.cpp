@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "boot/sources.h"
+#include "runtime/cells.h"
 #include "runtime/console_output.h"
 #include "runtime/datatypes/error.h"
 
@@ -26,7 +27,7 @@ namespace kov::boot {
 
 namespace {
 
-inline const Cell& at(memory::Node n, uint32_t i) { return reinterpret_cast<const Cell*>(memory::buffer(n)->head_ptr())[i]; }
+using cells::at;
 
 bool is_word(const Cell& c, const char* spelling) {
     return cell::is(c, T_word) && symbol::resolve(c.w2) == symbol::resolve(symbol::make(spelling));

@@ -60,8 +60,7 @@ inline bool shareable(uint32_t t) {
     return block_family(t) || text_family(t) || word_type(t) || t == T_binary || t == T_map || t == T_object ||
            t == T_error || t == T_function;
 }
-// The type an op! stands for when a path goes through it, else the cell's own type.
-inline uint32_t callable_type(const Cell& c) { return cell::is(c, T_op) ? (c.header >> 16) & 0xFF : cell::type(c); }
+using function::callable_type;
 
 // The catalogue id of an error code, or false.
 bool error_id(uint32_t code, err::Id& id) {
@@ -765,7 +764,7 @@ void Reader::op(const Head& h, const Dest& d) {
     if (!compact_ && ((h.bits >> 16) & 0xFF) != wrapped) fail();
     if (!op::spec_suits_q(Cell{T_block, 0, c.w2, 0})) fail();
     if (wrapped == T_function) cells_of(c.w3)[3] = c;
-    c.header = T_op | wrapped << 16 | (h.new_line ? cell::new_line : 0);
+    c.header = function::op_header(wrapped) | (h.new_line ? cell::new_line : 0);
     put(d, c);
 }
 

@@ -441,7 +441,7 @@ void Writer::native(const Cell& v, bool nl) {
 
 // The wrapped value takes the op's own position.
 void Writer::op(const Cell& v, bool nl) {
-    uint32_t wrapped = (v.header >> 16) & 0xFF;
+    uint32_t wrapped = function::wrapped_type(v);
     if (wrapped != T_native && wrapped != T_action && wrapped != T_function) no_codec(v);
     head(T_op, nl, false, false, wrapped << 16);
     value(Cell{wrapped, v.w1, v.w2, v.w3});

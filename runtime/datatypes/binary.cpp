@@ -32,8 +32,7 @@ namespace {
 
 [[noreturn]] void no_memory() { error::fire(err::internal_no_memory); }
 [[noreturn]] void not_done() { error::fire(err::internal_not_done); }
-Cell datatype_cell(uint32_t t) { return Cell{T_datatype, t, 0, 0}; }
-[[noreturn]] void bad_to(const Cell& value) { error::fire(err::script_bad_to_arg, datatype_cell(T_binary), value); }
+[[noreturn]] void bad_to(const Cell& value) { error::fire(err::script_bad_to_arg, datatype::make(T_binary), value); }
 
 // The index clipped to 0 .. used (not written back).
 uint32_t position(const Cell& c) {

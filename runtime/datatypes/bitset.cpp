@@ -25,7 +25,6 @@ using series::Change;
 
 namespace {
 
-Cell datatype_cell(uint32_t t) { return Cell{T_datatype, t, 0, 0}; }
 inline bool flagged(Node bits) { return (buffer(bits)->flags & memory::bitset_complement) != 0; }
 inline uint8_t fill_of(Node bits) { return flagged(bits) ? 0xFF : 0x00; }
 inline uint8_t mask_of(int64_t n) { return static_cast<uint8_t>(0x80u >> (n & 7)); }
@@ -147,8 +146,8 @@ int64_t process_block(const Cell& blk, Node bits, Op op, Kind kind) {
 }
 
 [[noreturn]] void unsupported(const Cell& v, Kind kind) {
-    if (kind == for_make) error::fire(err::script_bad_make_arg, datatype_cell(T_bitset), v);
-    if (kind == for_to) error::fire(err::script_bad_to_arg, datatype_cell(T_bitset), v);
+    if (kind == for_make) error::fire(err::script_bad_make_arg, datatype::make(T_bitset), v);
+    if (kind == for_to) error::fire(err::script_bad_to_arg, datatype::make(T_bitset), v);
     error::fire(err::script_invalid_arg, v);
 }
 
@@ -277,7 +276,7 @@ Cell* make_from(const Cell& spec_in, Kind kind) {
     }
     case T_integer:
     case T_float_: {
-        if (kind == for_to) error::fire(err::script_bad_to_arg, datatype_cell(T_bitset), spec);
+        if (kind == for_to) error::fire(err::script_bad_to_arg, datatype::make(T_bitset), spec);
         int64_t bits = value::to_int_arg(spec);
         if (bits < 0) error::fire(err::script_out_of_range, spec);
         if (bits & 7) bits = (bits + 8) & ~int64_t(7);
@@ -309,7 +308,7 @@ Cell* make_from(const Cell& spec_in, Kind kind) {
 
 Cell* do_bitwise(Cell* a, Cell* b, int32_t op) {
     if (op == 8) return a;
-    if (!cell::is(*b, T_bitset)) error::fire(err::script_invalid_type, datatype_cell(cell::type(*b)));
+    if (!cell::is(*b, T_bitset)) error::fire(err::script_invalid_type, datatype::make(cell::type(*b)));
     Node n1 = a->w2, n2 = b->w2;
     uint64_t s1 = buffer(n1)->used(), s2 = buffer(n2)->used();
     bool f1 = flagged(n1), f2 = flagged(n2);
@@ -416,7 +415,7 @@ Cell* poke(Cell* b, int32_t index, Cell* data, Cell* boxed) {
 Cell* eval_path(Cell* parent, const PathStep& step) {
     Cell element = *step.element;
     if (!cell::is(element, T_integer) && !cell::is(element, T_char_))
-        error::fire(err::script_invalid_type, datatype_cell(cell::type(element)));
+        error::fire(err::script_invalid_type, datatype::make(cell::type(element)));
     if (step.value) {
         poke(parent, 0, step.value, &element);
         return step.value;

@@ -43,7 +43,6 @@ inline int64_t clipped(const Cell& b) {
 }
 inline int64_t rest_of(const Cell& b) { return count_of(b.w2) - clipped(b); }
 
-Cell datatype_cell(uint32_t t) { return Cell{T_datatype, t, 0, 0}; }
 [[noreturn]] void not_done() { error::fire(err::internal_not_done); }
 [[noreturn]] void no_memory() { error::fire(err::internal_no_memory); }
 [[noreturn]] void bad_refine(const char* word, const Cell& arg) {
@@ -469,7 +468,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
     } else if (st == T_vector) {
         not_done();  // the elements come with vector!
     } else {
-        error::fire(err::script_bad_make_arg, datatype_cell(type), *spec);
+        error::fire(err::script_bad_make_arg, datatype::make(type), *spec);
     }
     (void)proto;
     cell::set_type(*r, type);

@@ -3,6 +3,7 @@
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/datatypes/unit_types.h"
 #include "runtime/error.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/stack.h"
@@ -21,8 +22,7 @@ Cell* push(int32_t cp) { return &make_at(*stack::reserve(), cp); }
 
 namespace {
 
-Cell datatype_cell(uint32_t t) { return Cell{T_datatype, t, 0, 0}; }
-[[noreturn]] void bad_to(const Cell& v) { error::fire(err::script_bad_to_arg, datatype_cell(T_char_), v); }
+[[noreturn]] void bad_to(const Cell& v) { error::fire(err::script_bad_to_arg, datatype::make(T_char_), v); }
 
 bool in_range(int64_t v) { return v >= 0 && v <= max_code_point; }
 
@@ -37,7 +37,7 @@ Cell* math(Cell* a, Cell* b, int32_t op) {
         if (!numeric::to_int32(cell::get_double(*b), n)) error::fire(err::math_overflow);
         break;
     case T_vector: error::fire(err::internal_not_done);  // vector! answers once it exists
-    default: error::fire(err::script_invalid_type, datatype_cell(cell::type(*b)));
+    default: error::fire(err::script_invalid_type, datatype::make(cell::type(*b)));
     }
     // Division goes without a result cell so that it truncates instead of giving a float!.
     Cell scratch = integer::make(0);

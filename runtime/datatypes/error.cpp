@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "runtime/cells.h"
 #include "runtime/collector.h"
 #include "runtime/console_output.h"
 #include "runtime/cycles.h"
@@ -40,7 +41,7 @@ void mark_roots() {
     collector::mark_cell(prototype_cell);
 }
 
-inline const Cell& at(memory::Node n, uint32_t i) { return reinterpret_cast<const Cell*>(memory::buffer(n)->head_ptr())[i]; }
+using cells::at;
 inline uint32_t tail_of(memory::Node n) { return memory::buffer(n)->used() / sizeof(Cell); }
 
 // An object with the given field names, all none, pushed on the value stack.

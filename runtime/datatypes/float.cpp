@@ -14,6 +14,7 @@
 #include "runtime/datatypes/scalar.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/tuple.h"
+#include "runtime/datatypes/unit_types.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
 #include "runtime/interpreter/actions.h"
@@ -40,14 +41,13 @@ namespace {
 constexpr double quiet_nan = std::numeric_limits<double>::quiet_NaN();
 constexpr double epsilon = std::numeric_limits<double>::epsilon();  // 2.220446049250313e-16
 
-Cell datatype_cell(uint32_t t) { return Cell{T_datatype, t, 0, 0}; }
 // Stands for the word of the running action until call frames can name it.
 
 [[noreturn]] void not_done() { error::fire(err::internal_not_done); }
 [[noreturn]] void bad_to(uint32_t target, const Cell& spec) {
-    error::fire(err::script_bad_to_arg, datatype_cell(target), spec);
+    error::fire(err::script_bad_to_arg, datatype::make(target), spec);
 }
-[[noreturn]] void invalid_type(uint32_t t) { error::fire(err::script_invalid_type, datatype_cell(t)); }
+[[noreturn]] void invalid_type(uint32_t t) { error::fire(err::script_invalid_type, datatype::make(t)); }
 
 uint64_t bits_of(double d) { return std::bit_cast<uint64_t>(d); }
 
@@ -128,7 +128,7 @@ double do_math(double a, double b, int32_t op) {
         if (b * 0.0 == 0.0) return std::fmod(a, b);  // b finite (fmod by 0 is NaN)
         if (b != b) return quiet_nan;
         return std::isfinite(a) ? a : quiet_nan;
-    default: error::fire(err::script_cannot_use, scalar::calling_word(), datatype_cell(T_float_));
+    default: error::fire(err::script_cannot_use, scalar::calling_word(), datatype::make(T_float_));
     }
 }
 
@@ -153,7 +153,7 @@ Cell* math(Cell* a, Cell* b, int32_t op) {
             Cell w = op == integer::subtract ? words::loaded::subtract
                    : op == integer::divide   ? words::loaded::divide
                                              : word::load("remainder");
-            error::fire(err::script_not_related, w, datatype_cell(right));
+            error::fire(err::script_not_related, w, datatype::make(right));
         }
         std::swap(*a, *b);
         if (right == T_pair) return pair::math(a, b, op);
@@ -225,7 +225,7 @@ int32_t compare(Cell* value, Cell* other, int32_t op) {
 Cell* round(Cell* n, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
             bool half_ceiling) {
     if (scale && cell::is(*scale, T_money))
-        error::fire(err::script_not_related, scalar::calling_word(), datatype_cell(T_money));
+        error::fire(err::script_not_related, scalar::calling_word(), datatype::make(T_money));
     bool percent = cell::is(*n, T_percent);
     double x = get_value(*n);
     double s = percent ? 0.01 : 1.0;
@@ -268,7 +268,7 @@ Cell* round(Cell* n, Cell* scale, bool even, bool down, bool half_down, bool flo
     }
     if (scale && cell::is(*scale, T_integer)) {
         int32_t v;
-        if (!numeric::to_int32(result, v)) error::fire(err::script_type_limit, datatype_cell(T_integer));
+        if (!numeric::to_int32(result, v)) error::fire(err::script_type_limit, datatype::make(T_integer));
         integer::make_at(*n, v);
         return n;
     }

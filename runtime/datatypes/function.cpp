@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "runtime/cells.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/datatypes/block.h"
@@ -22,9 +23,7 @@ namespace kov {
 
 namespace {
 
-inline const Cell& at(memory::Node n, uint32_t i) {
-    return reinterpret_cast<const Cell*>(memory::buffer(n)->head_ptr())[i];
-}
+using cells::at;
 inline uint32_t tail_of(memory::Node n) { return memory::buffer(n)->used() / sizeof(Cell); }
 inline bool is_word_kind(uint32_t t) { return t == T_word || t == T_lit_word || t == T_get_word; }
 
@@ -50,7 +49,7 @@ void mark_function(const Cell& c) {
 void mark_native(const Cell& c) {
     collector::mark_block(c.w2);
     collector::mark_block(c.w3);
-    uint32_t made_from = (c.header >> 16) & 0xFF;
+    uint32_t made_from = function::wrapped_type(c);
     if (cell::is(c, T_op) && (made_from == T_function || made_from == T_routine)) collector::mark_block(c.w1);
 }
 
@@ -426,7 +425,7 @@ Cell* reflect(Cell* value, uint32_t field) {
     if (same_word(field, words::symbols::spec)) {
         *value = block_of(value->w2);
     } else if (same_word(field, words::symbols::body)) {
-        uint32_t made_from = cell::is(*value, T_op) ? (value->header >> 16) & 0xFF : cell::type(*value);
+        uint32_t made_from = function::callable_type(*value);
         if (made_from == T_function || made_from == T_routine) *value = function::more(*value)[0];
         else *value = Cell{T_integer, 0, value->w1, 0};
     } else {
@@ -446,7 +445,7 @@ int32_t form(Cell* value, Cell* buffer, Cell*, int32_t part) {
 int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part, int32_t indent) {
     Cell spec = block_of(value->w2);
     if (cell::is(*value, T_op)) {
-        bool from_function = ((value->header >> 16) & 0xFF) == T_function;
+        bool from_function = function::wrapped_type(*value) == T_function;
         part = string::emit(*buffer, "make op! ", part);
         part = string::emit(*buffer, from_function ? "func " : "[", part);
         part = block::mold(&spec, buffer, only, all, flat, arg, part, indent);
@@ -508,7 +507,7 @@ Cell* make_value(Cell*, Cell* spec, uint32_t) {
         error::fire(err::script_invalid_type, Cell{T_datatype, t, 0, 0});
     if (!spec_suits_q(block_of(spec->w2))) error::fire(err::script_bad_op_spec);
     Cell* r = stack::push(*spec);
-    r->header = T_op | (t << 16);
+    r->header = function::op_header(t);
     if (t == T_function || t == T_routine) reinterpret_cast<Cell*>(memory::buffer(spec->w3)->head_ptr())[3] = *spec;
     return r;
 }

@@ -27,6 +27,12 @@ constexpr uint32_t flag_compiled = cell::function_compiled;
 extern bool making_compiled;
 inline bool compiled_q(const Cell& fn) { return (fn.header & flag_compiled) != 0; }
 
+// An op!'s header names the datatype of the value it was made from (its wrapped type).
+constexpr uint32_t op_header(uint32_t wrapped) { return T_op | wrapped << cell::shift_of(cell::op_wrapped); }
+inline uint32_t wrapped_type(const Cell& op) { return (op.header & cell::op_wrapped) >> cell::shift_of(cell::op_wrapped); }
+// The type a call or path sees: an op!'s wrapped type, else the cell's own.
+inline uint32_t callable_type(const Cell& c) { return cell::is(c, T_op) ? wrapped_type(c) : cell::type(c); }
+
 // Checks a spec block; gives its attribute flags or raises script/bad-func-def (and
 // invalid-type-spec, dup-vars, no-value for its type blocks and words).
 uint32_t validate(const Cell& spec);

@@ -32,7 +32,6 @@ inline uint32_t count_of(Node n) { return buffer(n)->used() / sizeof(Cell); }
 inline bool removed(const Cell& value) { return value.header == 0; }
 inline bool word_key(uint32_t t) { return t == T_word || t == T_set_word || t == T_lit_word || t == T_get_word; }
 
-Cell datatype_cell(uint32_t t) { return Cell{T_datatype, t, 0, 0}; }
 [[noreturn]] void not_done() { error::fire(err::internal_not_done); }
 
 // The map's table. A map the lexer made from "#[...]" may still lack it: it is built over the
@@ -249,7 +248,7 @@ void normalise_key(Cell& key, const Cell* path) {
     }
     default:
         if (key_type_q(t)) return;
-        error::fire(err::script_invalid_path, path ? *path : none::value, datatype_cell(t));
+        error::fire(err::script_invalid_path, path ? *path : none::value, datatype::make(t));
     }
 }
 
@@ -335,7 +334,7 @@ namespace {
 Cell* copy(Cell* m, Cell* result, Cell* part, bool deep, Cell* types);
 
 Cell* make_from(Cell* spec, bool to) {
-    Cell map_type = datatype_cell(T_map);
+    Cell map_type = datatype::make(T_map);
     switch (cell::type(*spec)) {
     case T_integer:
     case T_float_: {

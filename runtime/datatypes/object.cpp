@@ -2,6 +2,7 @@
 
 #include <initializer_list>
 
+#include "runtime/cells.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/datatypes/block.h"
@@ -26,7 +27,7 @@ namespace {
 
 uint32_t class_counter = 1000000;
 
-inline const Cell& at(Node n, uint32_t i) { return reinterpret_cast<const Cell*>(memory::buffer(n)->head_ptr())[i]; }
+using cells::at;
 inline uint32_t tail_of(Node n) { return memory::buffer(n)->used() / sizeof(Cell); }
 inline Cell* hook_cells(Node record) { return reinterpret_cast<Cell*>(memory::buffer(record)->head_ptr()); }
 

@@ -47,7 +47,6 @@ Span span(const Cell& s) {
     return {b, unit, sh, length, index};
 }
 
-Cell datatype_cell(uint32_t t) { return Cell{T_datatype, t, 0, 0}; }
 
 [[noreturn]] void not_done() { error::fire(err::internal_not_done); }
 
@@ -564,7 +563,7 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
     }
 
     bool o_cells = is_cell_series(ot), t_cells = is_cell_series(tt);
-    if (o_cells != t_cells) error::fire(err::script_move_bad, datatype_cell(ot), datatype_cell(tt));
+    if (o_cells != t_cells) error::fire(err::script_move_bad, datatype::make(ot), datatype::make(tt));
     report(*target, Change::move, *origin, index_of(*target), static_cast<int32_t>(count));
     o = span(*origin);
     Span t = span(*target);
@@ -572,7 +571,7 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
     if (count > o.length - o.index) count = o.length - o.index;
     if (o.unit != t.unit) {
         if (ot == T_binary || ot == T_vector || tt == T_binary || tt == T_vector || ot == T_image || tt == T_image)
-            error::fire(err::script_move_bad, datatype_cell(ot), datatype_cell(tt));
+            error::fire(err::script_move_bad, datatype::make(ot), datatype::make(tt));
         string::move_chars(*origin, static_cast<uint32_t>(uint64_t(count) << o.shift), *target);
         return target;
     }

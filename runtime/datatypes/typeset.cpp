@@ -1,5 +1,6 @@
 #include "runtime/datatypes/typeset.h"
 
+#include "runtime/cells.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/registry.h"
@@ -15,7 +16,7 @@ namespace kov::typeset {
 
 namespace {
 
-inline const Cell& at(memory::Node n, uint32_t i) { return reinterpret_cast<const Cell*>(memory::buffer(n)->head_ptr())[i]; }
+using cells::at;
 inline uint32_t tail_of(memory::Node n) { return memory::buffer(n)->used() / sizeof(Cell); }
 
 Cell typeset_type() { return Cell{T_datatype, T_typeset, 0, 0}; }

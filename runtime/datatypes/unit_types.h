@@ -10,6 +10,9 @@
 #include "runtime/memory.h"
 
 namespace kov::datatype {
+// A datatype! value naming the type: the form every error argument and result takes.
+constexpr Cell make(uint32_t type) { return Cell{T_datatype, type, 0, 0}; }
+inline uint32_t id_of(const Cell& c) { return c.w1; }
 inline Cell& make_at(Cell& c, uint32_t type) { return c = Cell{T_datatype, type, 0, 0}; }
 Cell* make_in(memory::Node block, uint32_t type);
 Cell* push(uint32_t type);

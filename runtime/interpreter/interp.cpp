@@ -5,6 +5,7 @@
 #include <optional>
 #include <vector>
 
+#include "runtime/cells.h"
 #include "runtime/collector.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/function.h"
@@ -34,9 +35,7 @@ namespace {
 
 void mark_current() { collector::mark_cell(current); }
 
-inline const Cell& at(Node code, uint32_t i) {
-    return reinterpret_cast<const Cell*>(memory::buffer(code)->head_ptr())[i];
-}
+using cells::at;
 
 // The code's cells and the end of the evaluation, the smaller of the end known when it
 // started and the tail now; valid until the next allocation or call into Kov code.
@@ -822,10 +821,10 @@ bool integer_operator_q(const Cell& fn) {
     return true;
 }
 
-// An operator value as its function: the op cell keeps the function's type in bits 16-23.
+// An operator value as its function: the op cell keeps the function's type in its header.
 inline Cell op_function(const Cell& op) {
     Cell fn = op;
-    cell::set_type(fn, (fn.header >> 16) & 0xFF);
+    cell::set_type(fn, function::wrapped_type(fn));
     fn.header &= 0xFF;
     return fn;
 }

@@ -1,6 +1,7 @@
 // The parse engine's matching routines (see match.h).
 #include "runtime/parse/match.h"
 
+#include "runtime/cells.h"
 #include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/series.h"
@@ -122,11 +123,9 @@ int64_t length_of(const Cell& s) {
     return static_cast<int64_t>(b->used() / unit);
 }
 
-uint32_t cell_count(Node node) { return memory::buffer(node)->used() / sizeof(Cell); }
-
 Cell value_at(const Cell& input, int64_t index) {
     switch (kind_of(cell::type(input))) {
-    case InputKind::cells: return cell_at(input.w2, static_cast<uint32_t>(index));
+    case InputKind::cells: return cells::at(input.w2, static_cast<uint32_t>(index));
     case InputKind::text: return Cell{T_char_, 0, static_cast<uint32_t>(units_of(input).at(index)), 0};
     default: return Cell{T_integer, 0, static_cast<uint32_t>(units_of(input).at(index)), 0};
     }
@@ -143,7 +142,7 @@ int64_t match_one(const Cell& input, int64_t index, int64_t end, const Cell& rul
     uint32_t t = cell::type(rule);
     if (kind == InputKind::cells) {
         if (index >= end) return -1;
-        Cell v = cell_at(input.w2, static_cast<uint32_t>(index));
+        Cell v = cells::at(input.w2, static_cast<uint32_t>(index));
         return same_value(v, rule, case_) ? 1 : -1;
     }
     Units in = units_of(input);
@@ -217,7 +216,7 @@ int64_t type_match(const Cell& input, int64_t index, int64_t end, const Cell& ru
         return cell::is(rule, T_datatype) ? rule.w1 == t : typeset::contains(rule, t);
     };
     if (index >= end) return -1;
-    if (kind == InputKind::cells) return accepts(cell::type(cell_at(input.w2, static_cast<uint32_t>(index)))) ? 1 : -1;
+    if (kind == InputKind::cells) return accepts(cell::type(cells::at(input.w2, static_cast<uint32_t>(index)))) ? 1 : -1;
     // One value scanned from the bytes at the index; text the lexer refuses matches nothing.
     stack::Mark mark;
     Cell* source = stack::push(input);
@@ -239,7 +238,7 @@ int64_t type_match(const Cell& input, int64_t index, int64_t end, const Cell& ru
 
 int64_t find_bar(Node rules, uint32_t pos, uint32_t tail) {
     for (uint32_t i = pos; i < tail; ++i) {
-        const Cell& c = cell_at(rules, i);
+        const Cell& c = cells::at(rules, i);
         if (cell::is(c, T_word) && c.w2 == words::symbols::bar) return i + 1;
     }
     return -1;

@@ -19,6 +19,7 @@
 
 #include <vector>
 
+#include "runtime/cells.h"
 #include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
@@ -293,8 +294,8 @@ struct Machine {
     // The rule value at a position of the innermost block, or null at its end.
     bool peek(uint32_t pos, Cell& out) {
         Node n = frames[block].a.w2;
-        if (pos >= cell_count(n)) return false;
-        out = cell_at(n, pos);
+        if (pos >= cells::count(n)) return false;
+        out = cells::at(n, pos);
         return true;
     }
     // The next rule value of the innermost block, consumed; parse-end naming the keyword
@@ -348,7 +349,7 @@ struct Machine {
             *rules = frames[block].a;
             rules->w1 = frames[block].pos;
         } else {
-            rules->w1 = cell_count(rules->w2);
+            rules->w1 = cells::count(rules->w2);
         }
         stack::push(at_index(input, index));
         Cell* list = stack::reserve();
@@ -388,12 +389,12 @@ struct Machine {
         Frame& b = frames[block];
         Node rules = b.a.w2;
         uint32_t pos = b.pos;
-        if (pos >= cell_count(rules)) {
-            if (waiting()) error::fire(err::script_parse_end, pos > 0 ? cell_at(rules, pos - 1) : b.a);
+        if (pos >= cells::count(rules)) {
+            if (waiting()) error::fire(err::script_parse_end, pos > 0 ? cells::at(rules, pos - 1) : b.a);
             ok = true;
             return pop_block();
         }
-        rule = cell_at(rules, pos);
+        rule = cells::at(rules, pos);
         b.pos = pos + 1;
         event(words::loaded::fetch);
         return dispatch(rule, true);
@@ -413,7 +414,7 @@ struct Machine {
         Frame& t = top();
         if (t.kind == Kind::block) {
             if (ok) return fetch;
-            int64_t bar = find_bar(t.a.w2, t.pos, cell_count(t.a.w2));
+            int64_t bar = find_bar(t.a.w2, t.pos, cells::count(t.a.w2));
             if (bar < 0) return pop_block();
             index = t.entry;
             clip_index();
@@ -527,12 +528,12 @@ struct Machine {
         Node n = frames[block].a.w2;
         uint32_t values_after = 0;  // the values `change` takes after its rule
         for (;;) {
-            uint32_t tail = cell_count(n);
-            if (pos >= tail) error::fire(err::script_parse_end, pos > 0 ? cell_at(n, pos - 1) : frames[block].a);
-            Cell v = cell_at(n, pos++);
-            auto next_is = [&](Key k) { return pos < tail && keyword_of(cell_at(n, pos)) == k; };
+            uint32_t tail = cells::count(n);
+            if (pos >= tail) error::fire(err::script_parse_end, pos > 0 ? cells::at(n, pos - 1) : frames[block].a);
+            Cell v = cells::at(n, pos++);
+            auto next_is = [&](Key k) { return pos < tail && keyword_of(cells::at(n, pos)) == k; };
             if (cell::is(v, T_integer)) {
-                if (pos < tail && cell::is(cell_at(n, pos), T_integer)) ++pos;
+                if (pos < tail && cell::is(cells::at(n, pos), T_integer)) ++pos;
                 continue;
             }
             switch (keyword_of(v)) {
@@ -554,7 +555,7 @@ struct Machine {
                 continue;
             case Key::insert:
                 if (next_is(Key::only)) ++pos;
-                if (pos + 1 < tail && cell::is(cell_at(n, pos), T_get_word)) ++pos;
+                if (pos + 1 < tail && cell::is(cells::at(n, pos), T_get_word)) ++pos;
                 ++pos;
                 break;
             case Key::quote: case Key::if_:
@@ -566,7 +567,7 @@ struct Machine {
             break;
         }
         pos += values_after;
-        uint32_t tail = cell_count(n);
+        uint32_t tail = cells::count(n);
         return pos > tail ? tail : pos;
     }
 
@@ -614,7 +615,7 @@ struct Machine {
         switch (k) {
         case Key::bar:
             if (waiting()) error::fire(err::script_parse_end, word);
-            frames[block].pos = cell_count(frames[block].a.w2);
+            frames[block].pos = cells::count(frames[block].a.w2);
             return fetch;
         case Key::skip: {
             bool m = index < end_index();
@@ -747,7 +748,7 @@ struct Machine {
         if (cell::is(v, T_word) && keyword_of(v) == Key::none_) word_value(v, rules);
         if (!cell::is(rules, T_block)) error::fire(err::script_parse_end, word);
         if (index >= end_index()) return matched(false);
-        Cell value = cell_at(input.w2, static_cast<uint32_t>(index));
+        Cell value = cells::at(input.w2, static_cast<uint32_t>(index));
         if (kind_of(cell::type(value)) == InputKind::other) return matched(false);
         uint32_t f = push(Kind::into);
         frames[f].a = input;
@@ -859,7 +860,7 @@ struct Machine {
             if ((flags & pick_flag) && block::is_any_block(cell::type(value))) {
                 int64_t n = length_of(value);
                 for (int64_t i = static_cast<int32_t>(value.w1); i < n; ++i) {
-                    keep_value(target, cell_at(value.w2, static_cast<uint32_t>(i)));
+                    keep_value(target, cells::at(value.w2, static_cast<uint32_t>(i)));
                     n = length_of(value);
                 }
             } else {
