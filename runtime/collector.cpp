@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "runtime/cells.h"
 #include "runtime/cycles.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/handles.h"
@@ -45,7 +46,7 @@ void drain() {
         Node n = s.mark_stack.back();
         s.mark_stack.pop_back();
         Buffer* b = memory::buffer(n);
-        auto begin = reinterpret_cast<const Cell*>(b->head_ptr());
+        auto begin = cells::of(b);
         auto end = reinterpret_cast<const Cell*>(b->tail_ptr());
         for (const Cell* c = begin; c < end; ++c) mark_cell(*c);
     }

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "runtime/cells.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/datatypes/context.h"
@@ -31,8 +32,6 @@ void case_changed(const Cell& series, bool upper, uint32_t index, uint32_t count
     check(series, action, nullptr, static_cast<int32_t>(index), static_cast<int32_t>(count));
 }
 
-inline Cell* cells_of(Node n) { return reinterpret_cast<Cell*>(buffer(n)->head_ptr()); }
-inline uint32_t cell_count(Node n) { return buffer(n)->used() / sizeof(Cell); }
 
 bool owned_q(Node n) { return memory::valid_node(n) && (buffer(n)->flags & memory::owned); }
 
@@ -105,8 +104,8 @@ void walk_held(const Cell& value_in, const Cell& word_in, OnSeries& on_series) {
         on_series(value, word);
         if (!block_kind(t) || buffer(n)->unit() != sizeof(Cell) || cycles::find_q(n)) return;
         cycles::Guard guard(n);
-        for (uint32_t i = value.w1; i < cell_count(n); ++i) {
-            Cell c = cells_of(n)[i];
+        for (uint32_t i = value.w1; i < cells::count(n); ++i) {
+            Cell c = cells::of(n)[i];
             walk_held(c, word, on_series);
         }
         return;
@@ -155,7 +154,7 @@ void unset(const Cell& value) {
 void unset_range(const Cell& block, uint32_t index, uint32_t count) {
     Node n = block.w2;
     if (!memory::valid_node(n) || buffer(n)->unit() != sizeof(Cell)) return;
-    for (uint64_t i = index; i < uint64_t(index) + count && i < cell_count(n); ++i) unset(cells_of(n)[i]);
+    for (uint64_t i = index; i < uint64_t(index) + count && i < cells::count(n); ++i) unset(cells::of(n)[i]);
 }
 
 Cell* find(Node series) {
@@ -207,7 +206,7 @@ void init() {
 void link(uint32_t first) {
     Buffer* b = buffer(pool);
     uint32_t cap = b->size / sizeof(Cell);
-    auto cells = reinterpret_cast<Cell*>(b->head_ptr());
+    auto cells = cells::of(b);
     for (uint32_t i = first; i < cap; ++i)
         cells[i] = Cell{T_integer, 0, i + 1 < cap ? i + 1 : static_cast<uint32_t>(-1), 0};
     free_head = first < cap ? static_cast<int32_t>(first) : -1;
@@ -224,7 +223,7 @@ uint32_t add(const Cell& value_in) {
         link(old);
     }
     uint32_t slot = static_cast<uint32_t>(free_head);
-    Cell* c = reinterpret_cast<Cell*>(buffer(pool)->head_ptr()) + slot;
+    Cell* c = cells::of(pool) + slot;
     free_head = static_cast<int32_t>(c->w2);
     *c = value;
     in_use[slot] = true;
@@ -233,7 +232,7 @@ uint32_t add(const Cell& value_in) {
 
 void remove(uint32_t index) {
     if (index == 0 || index > capacity() || !in_use[index - 1]) return;
-    Cell* c = reinterpret_cast<Cell*>(buffer(pool)->head_ptr()) + (index - 1);
+    Cell* c = cells::of(pool) + (index - 1);
     *c = Cell{T_integer, 0, static_cast<uint32_t>(free_head), 0};
     free_head = static_cast<int32_t>(index - 1);
     in_use[index - 1] = false;
@@ -241,7 +240,7 @@ void remove(uint32_t index) {
 
 Cell* at(uint32_t index) {
     if (index == 0 || index > capacity()) return nullptr;
-    return reinterpret_cast<Cell*>(buffer(pool)->head_ptr()) + (index - 1);
+    return cells::of(pool) + (index - 1);
 }
 
 }  // namespace kov::slotpool

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "runtime/cells.h"
 #include "runtime/codecs/kovbin.h"
 #include "runtime/codecs/lz.h"
 #include "runtime/collector.h"
@@ -44,8 +45,6 @@ namespace {
 
 using memory::Node;
 
-inline Cell* cells_of(Node n) { return reinterpret_cast<Cell*>(memory::buffer(n)->head_ptr()); }
-inline uint32_t cell_count(Node n) { return memory::buffer(n)->used() / sizeof(Cell); }
 
 inline bool block_family(uint32_t t) {
     return t == T_block || t == T_paren || t == T_path || t == T_lit_path || t == T_set_path || t == T_get_path ||
@@ -78,9 +77,7 @@ bool same_spec(Node a, Node b, uint32_t depth);
 // Where a record's value goes: cell `index` of the cell series `node`. For a function's spec
 // (spec_of set), only the spec's node is stored, into that cell's w2 (when node is not 0) and
 // into the w2 of the function in the self cell of the context spec_of.
-struct Dest {
-    Node node;
-    uint32_t index;
+struct Dest : cells::View {
     Node spec_of = 0;
 };
 
@@ -120,7 +117,7 @@ public:
     // error offsets count from the blob's start, 8 bytes before `start`.
     Reader(const uint8_t* start, const uint8_t* end, bool compact, Mode mode, Node target)
         : start_(start), p_(start), end_(end), compact_(compact), boot_(mode == Mode::boot), target_(target),
-          base_(cell_count(target)) {}
+          base_(cells::count(target)) {}
     ~Reader() { heap::free(ids_); }
     Reader(const Reader&) = delete;
     Reader& operator=(const Reader&) = delete;
@@ -196,7 +193,7 @@ private:
     }
 
     // ---- destinations -----------------------------------------------------------------------------
-    static Cell* at(const Dest& d) { return cells_of(d.node) + d.index; }
+    static Cell* at(const Dest& d) { return d.cells(); }
     static void put(const Dest& d, const Cell& c) {
         if (d.spec_of) {
             if (d.node) at(d)->w2 = c.w2;
@@ -207,7 +204,7 @@ private:
     }
     // Appends an unset! cell to the block and gives it as a destination.
     static Dest append(Node block) {
-        uint32_t i = cell_count(block);
+        uint32_t i = cells::count(block);
         series::append_cell(block);
         return Dest{block, i};
     }
@@ -304,18 +301,18 @@ Cell Reader::resolve(bool header_read) {
     if (n < 1 || n > max_path || n > left() / (compact_ ? 1 : 4)) fail();
     Node node = target_;
     uint32_t first = base_;
-    uint32_t count = cell_count(target_) - base_;
+    uint32_t count = cells::count(target_) - base_;
     Cell cur{};
     for (uint32_t k = 0;; ++k) {
         uint32_t pos = field();
         if (pos >= count) fail();
-        cur = cells_of(node)[first + pos];
+        cur = cells::of(node)[first + pos];
         if (k + 1 == n) return cur;
         uint32_t t = cell::type(cur);
         if (block_family(t) || t == T_map) {
             node = cur.w2;
             first = 0;
-            count = cell_count(node);
+            count = cells::count(node);
             continue;
         }
         Cell holder = cur;
@@ -335,7 +332,7 @@ Cell Reader::resolve(bool header_read) {
         if (ht == T_native || ht == T_action) {
             node = holder.w2;
             first = 0;
-            count = cell_count(node);
+            count = cells::count(node);
         } else if (ht == T_function) {
             ++k;
             uint32_t which = field();
@@ -347,11 +344,11 @@ Cell Reader::resolve(bool header_read) {
             if (k + 1 == n) return part;
             node = part.w2;
             first = 0;
-            count = cell_count(node);
+            count = cells::count(node);
         } else if (ht == T_object || ht == T_error) {
             Node ctx = holder.w1;
             node = context::record(ctx)->w2;
-            uint32_t values = std::min(context::word_count(ctx), cell_count(node));
+            uint32_t values = std::min(context::word_count(ctx), cells::count(node));
             first = ht == T_error ? 3 : 0;
             if (values < first) fail();
             count = values - first;
@@ -648,8 +645,8 @@ bool Reader::word(const Head& h, const Dest& d) {
         if (root == 0xFFFFFFFFu) {
             global = true;
         } else {
-            if (root >= cell_count(target_) - base_) fail();
-            Node ctx = context_of_holder(cells_of(target_)[base_ + root]);
+            if (root >= cells::count(target_) - base_) fail();
+            Node ctx = context_of_holder(cells::of(target_)[base_ + root]);
             if (index == -1) index = context::find_word(ctx, sym, true);
             if (index < 0) fail();
             check_index(ctx, index);
@@ -763,7 +760,7 @@ void Reader::op(const Head& h, const Dest& d) {
     if (wrapped != T_native && wrapped != T_action && wrapped != T_function) fail();
     if (!compact_ && ((h.bits >> 16) & 0xFF) != wrapped) fail();
     if (!op::spec_suits_q(Cell{T_block, 0, c.w2, 0})) fail();
-    if (wrapped == T_function) cells_of(c.w3)[3] = c;
+    if (wrapped == T_function) cells::of(c.w3)[3] = c;
     c.header = function::op_header(wrapped) | (h.new_line ? cell::new_line : 0);
     put(d, c);
 }
@@ -886,7 +883,7 @@ void Reader::object(const Head& h, const Dest& d, Binding* binding) {
             if (field_index < -1 || field_index >= static_cast<int32_t>(ch.count)) fail();
         }
         record = memory::alloc_cells(2);
-        Cell* cells = cells_of(record);
+        Cell* cells = cells::of(record);
         cells[0] = Cell{T_pair, 0, static_cast<uint32_t>(hooks[0]), 0};
         cells[1] = Cell{T_pair, 0, static_cast<uint32_t>(hooks[1]), 0};
         memory::buffer(record)->tail = memory::buffer(record)->head + 2 * sizeof(Cell);
@@ -922,7 +919,7 @@ void Reader::error_record(const Head& h, const Dest& d, Binding* binding) {
     Cell e = error::create(id, nullptr, 0);
     collector::Root keep(e);
     Node ctx = e.w1;
-    if (context::word_count(ctx) <= error::f_stack || cell_count(context::record(ctx)->w2) <= error::f_stack) fail();
+    if (context::word_count(ctx) <= error::f_stack || cells::count(context::record(ctx)->w2) <= error::f_stack) fail();
     Cell value_cell = e;
     value_cell.header |= h.new_line ? cell::new_line : 0;
     publish(d, binding, value_cell, ctx);
@@ -940,7 +937,7 @@ void Reader::function_record(const Head& h, const Dest& d, Binding* binding) {
     collector::RootNode keep(ctx);
     Node more = memory::alloc_cells_unset(5);
     memory::buffer(more)->tail = memory::buffer(more)->head + 5 * sizeof(Cell);
-    cells_of(more)[0] = none::value;
+    cells::of(more)[0] = none::value;
     // The spec's node is filled in as soon as the spec record makes or finds it.
     Cell fn{T_function, ctx, 0, more};
     *context::self_cell(ctx) = fn;
@@ -956,8 +953,8 @@ void Reader::function_record(const Head& h, const Dest& d, Binding* binding) {
 void Reader::check_function(Node ctx) {
     Node spec = context::self_cell(ctx)->w2;
     uint32_t next = 0;
-    for (uint32_t i = 0; i < cell_count(spec); ++i) {
-        const Cell& c = cells_of(spec)[i];
+    for (uint32_t i = 0; i < cells::count(spec); ++i) {
+        const Cell& c = cells::of(spec)[i];
         uint32_t t = cell::type(c);
         if (t != T_word && t != T_get_word && t != T_lit_word && t != T_refinement) continue;
         int32_t found = context::find_word(ctx, c.w2, true);
@@ -971,10 +968,10 @@ void Reader::check_function(Node ctx) {
 // anything else by its payload.
 bool same_spec(Node a, Node b, uint32_t depth) {
     if (a == b) return true;
-    uint32_t n = cell_count(a);
-    if (n != cell_count(b) || depth > max_depth) return false;
+    uint32_t n = cells::count(a);
+    if (n != cells::count(b) || depth > max_depth) return false;
     for (uint32_t i = 0; i < n; ++i) {
-        Cell x = cells_of(a)[i], y = cells_of(b)[i];
+        Cell x = cells::of(a)[i], y = cells::of(b)[i];
         uint32_t t = cell::type(x);
         if (t != cell::type(y)) return false;
         if (block_family(t)) {
@@ -1036,7 +1033,7 @@ Cell* decode(const Cell& data_in) {
     Cell* result = stack::reserve();
     block::make_at(*result, 1);
     load_blob(static_cast<const uint8_t*>(copy.p), length, result->w2, Mode::codec, data);
-    if (cell_count(result->w2) == 1) *result = cells_of(result->w2)[0];
+    if (cells::count(result->w2) == 1) *result = cells::of(result->w2)[0];
     return result;
 }
 

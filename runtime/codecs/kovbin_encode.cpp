@@ -14,6 +14,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "runtime/cells.h"
 #include "runtime/codecs/kovbin.h"
 #include "runtime/codecs/lz.h"
 #include "runtime/datatypes/binary.h"
@@ -108,8 +109,6 @@ private:
     uint32_t capacity_ = 0;
 };
 
-inline const Cell* cells_of(Node n) { return reinterpret_cast<const Cell*>(memory::buffer(n)->head_ptr()); }
-inline uint32_t cell_count(Node n) { return memory::buffer(n)->used() / sizeof(Cell); }
 
 inline bool block_family(uint32_t t) {
     return t == T_block || t == T_paren || t == T_path || t == T_lit_path || t == T_set_path || t == T_get_path ||
@@ -490,19 +489,19 @@ void Writer::own_fields(const Cell& v, bool nl, bool shared) {
 void Writer::body(const Cell& v) {
     uint32_t t = cell::type(v);
     if (block_family(t)) {
-        uint32_t n = cell_count(v.w2);
+        uint32_t n = cells::count(v.w2);
         field(n);
-        for (uint32_t i = 0; i < n; ++i) value(cells_of(v.w2)[i]);
+        for (uint32_t i = 0; i < n; ++i) value(cells::of(v.w2)[i]);
     } else if (t == T_map) {
         // A removed entry keeps its key and a value cell of header 0: only live pairs count.
-        uint32_t n = cell_count(v.w2) & ~1u, live = 0;
+        uint32_t n = cells::count(v.w2) & ~1u, live = 0;
         for (uint32_t i = 0; i < n; i += 2)
-            if (cells_of(v.w2)[i + 1].header != 0) ++live;
+            if (cells::of(v.w2)[i + 1].header != 0) ++live;
         field(live * 2);
         for (uint32_t i = 0; i < n; i += 2) {
-            if (cells_of(v.w2)[i + 1].header == 0) continue;
-            value(cells_of(v.w2)[i]);
-            value(cells_of(v.w2)[i + 1]);
+            if (cells::of(v.w2)[i + 1].header == 0) continue;
+            value(cells::of(v.w2)[i]);
+            value(cells::of(v.w2)[i + 1]);
         }
     } else if (text_family(t) || t == T_binary) {
         memory::Buffer* b = memory::buffer(v.w2);
@@ -524,7 +523,7 @@ void Writer::body(const Cell& v) {
         signed_field(static_cast<int32_t>(v.w2));
         if (v.w3) {
             // The field index and local count of each hook, as the object keeps them.
-            const Cell* hooks = cells_of(v.w3);
+            const Cell* hooks = cells::of(v.w3);
             signed_field(static_cast<int32_t>(hooks[0].w2));
             signed_field(static_cast<int32_t>(hooks[1].w2));
         }
@@ -540,8 +539,8 @@ void Writer::body(const Cell& v) {
     } else if (t == T_function) {
         const Cell& code = function::more(v)[0];
         bool has_body = block_family(cell::type(code));
-        field(cell_count(v.w2));
-        int64_t length = has_body ? int64_t(cell_count(code.w2)) - int64_t(code.w1) : 0;
+        field(cells::count(v.w2));
+        int64_t length = has_body ? int64_t(cells::count(code.w2)) - int64_t(code.w1) : 0;
         field(length > 0 ? static_cast<uint32_t>(length) : 0);
         context_record(v.w1);
         value(Cell{T_block, 0, v.w2, 0});
@@ -633,9 +632,9 @@ Cell* encode(const Cell& value, bool compact) {
 
 Cell* encode_roots(const Cell& block, bool compact) {
     Writer w(compact);
-    uint32_t n = cell_count(block.w2);
+    uint32_t n = cells::count(block.w2);
     uint32_t roots = 0;
-    for (uint32_t i = block.w1; i < n; ++i, ++roots) w.value(cells_of(block.w2)[i]);
+    for (uint32_t i = block.w1; i < n; ++i, ++roots) w.value(cells::of(block.w2)[i]);
     return w.finish(roots);
 }
 

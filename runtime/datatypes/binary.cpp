@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "runtime/cells.h"
 #include "runtime/codecs/base_codecs.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
@@ -154,7 +155,7 @@ uint64_t convert_block(Sink& out, const Cell& block, int64_t limit, bool only, M
     if (!only) {
         int64_t take = limit < 0 || limit > count ? count : limit;
         for (int64_t i = 0; i < take && start + i < cells_now(); ++i) {
-            Cell item = reinterpret_cast<const Cell*>(buffer(node)->head_ptr())[start + i];
+            Cell item = cells::of(node)[start + i];
             total += convert(out, item, -1, false, mode);
         }
         return total;
@@ -164,7 +165,7 @@ uint64_t convert_block(Sink& out, const Cell& block, int64_t limit, bool only, M
     int64_t budget = limit;
     for (int64_t i = 0; i < count && start + i < cells_now(); ++i) {
         if (budget == 0) break;
-        Cell item = reinterpret_cast<const Cell*>(buffer(node)->head_ptr())[start + i];
+        Cell item = cells::of(node)[start + i];
         uint64_t n = convert(out, item, budget, true, mode);
         total += n;
         if (budget > 0) budget = uint64_t(budget) > n ? budget - static_cast<int64_t>(n) : 0;

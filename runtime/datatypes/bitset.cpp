@@ -1,3 +1,4 @@
+#include "runtime/cells.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/datatypes/bitset.h"
@@ -111,14 +112,13 @@ int64_t process_block(const Cell& blk, Node bits, Op op, Kind kind) {
     int64_t highest = 0;
     Node node = blk.w2;
     auto count = [&] { return int64_t(buffer(node)->used() / sizeof(Cell)); };
-    auto cell_at = [&](int64_t i) { return reinterpret_cast<const Cell*>(buffer(node)->head_ptr())[i]; };
     int64_t i = static_cast<int32_t>(blk.w1) < 0 ? 0 : static_cast<int32_t>(blk.w1);
     for (; i < count(); ++i) {
-        Cell v = cell_at(i);
+        Cell v = cells::at(node, i);
         uint32_t t = cell::type(v);
-        if ((t == T_char_ || t == T_integer) && i + 1 < count() && is_minus(cell_at(i + 1))) {
+        if ((t == T_char_ || t == T_integer) && i + 1 < count() && is_minus(cells::at(node, i + 1))) {
             if (i + 2 >= count()) error::fire(err::script_past_end);
-            Cell end = cell_at(i + 2);
+            Cell end = cells::at(node, i + 2);
             if (cell::type(end) != t) error::fire(err::script_invalid_arg, end);
             int64_t low = index_value(v), high = index_value(end);
             if (high < low) error::fire(err::script_past_end);
@@ -260,7 +260,7 @@ Cell* make_from(const Cell& spec_in, Kind kind) {
     if (cell::is(spec, T_block)) {
         int64_t i = static_cast<int32_t>(spec.w1);
         int64_t n = buffer(spec.w2)->used() / sizeof(Cell);
-        const Cell* cells = reinterpret_cast<const Cell*>(buffer(spec.w2)->head_ptr());
+        const Cell* cells = cells::of(spec.w2);
         if (i >= 0 && i < n && cell::is(cells[i], T_word) &&
             symbol::resolve(cells[i].w2) == symbol::resolve(words::symbols::not_)) {
             negated = true;

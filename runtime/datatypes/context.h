@@ -29,6 +29,7 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/cells.h"
 #include "runtime/memory.h"
 
 namespace kov::context {
@@ -129,7 +130,7 @@ Cell* get_other(const Cell& word);
 inline Cell* global_slot(const Cell& word) {
     memory::Buffer* values = memory::buffer(global_values);
     if (word.w3 >= values->used() / sizeof(Cell)) return nullptr;
-    return reinterpret_cast<Cell*>(values->head_ptr()) + word.w3;
+    return cells::of(values) + word.w3;
 }
 // The function running innermost: its context, the value-stack cell of its first value and
 // its value count. Its words, the next most common, reach their slot from these without

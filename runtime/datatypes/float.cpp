@@ -6,6 +6,7 @@
 #include <limits>
 #include <utility>
 
+#include "runtime/cells.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/money.h"
 #include "runtime/datatypes/pair.h"
@@ -298,7 +299,7 @@ Cell* to(Cell*, Cell* spec, uint32_t type) {
         memory::Buffer* b = memory::buffer(spec->w2);
         int64_t count = int64_t(b->used() / sizeof(Cell)) - int64_t(spec->w1);
         if (count != 2) bad_to(target, *spec);
-        const Cell* items = reinterpret_cast<const Cell*>(b->head_ptr()) + spec->w1;
+        const Cell* items = cells::of(b) + spec->w1;
         for (int i = 0; i < 2; ++i)
             if (!cell::is(items[i], T_integer) && !cell::is(items[i], T_float_)) bad_to(T_float_, *spec);
         double mantissa = number_of(items[0]);

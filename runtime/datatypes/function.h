@@ -14,6 +14,7 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/cells.h"
 #include "runtime/memory.h"
 
 namespace kov::function {
@@ -49,7 +50,7 @@ int32_t count_locals(memory::Node spec, uint32_t start, bool missing_is_error);
 void push_unused_refinement(uint32_t n);
 
 inline const Cell* more(const Cell& fn) {
-    return reinterpret_cast<const Cell*>(memory::buffer(fn.w3)->head_ptr());
+    return cells::of(fn.w3);
 }
 
 void init();

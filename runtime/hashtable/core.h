@@ -22,6 +22,7 @@
 #pragma once
 #include <cstdint>
 
+#include "runtime/cells.h"
 #include "runtime/hashtable.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/runtime.h"
@@ -53,7 +54,7 @@ inline uint64_t flag_bytes(uint32_t buckets) { return (uint64_t(buckets) + 15) /
 void empty_flags(Record* r);
 
 inline uint32_t key_count(const Record* r) { return buffer(r->keys)->used() / sizeof(Cell); }
-inline Cell* key_at(const Record* r, uint32_t i) { return reinterpret_cast<Cell*>(buffer(r->keys)->head_ptr()) + i; }
+inline Cell* key_at(const Record* r, uint32_t i) { return cells::of(r->keys) + i; }
 
 // A power of two of at least 4 buckets for n; no_memory beyond max_buckets.
 uint32_t pow2_for(double n);

@@ -1,5 +1,6 @@
 #include "runtime/interpreter/actions.h"
 
+#include "runtime/cells.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/error.h"
@@ -50,7 +51,7 @@ void fire_expect_arg(const Cell& value, int32_t arg_index) {
     uint32_t t = fn ? cell::type(*fn) : 0;
     if (t == T_native || t == T_action || t == T_op || t == T_function || t == T_routine) {
         memory::Buffer* spec = memory::buffer(fn->w2);
-        const Cell* c = reinterpret_cast<const Cell*>(spec->head_ptr());
+        const Cell* c = cells::of(spec);
         int32_t n = 0;
         for (uint32_t i = 0, count = spec->used() / sizeof(Cell); i < count; ++i) {
             uint32_t ct = cell::type(c[i]);

@@ -46,7 +46,7 @@ struct Cursor {
 inline Cursor cursor(Node code, uint32_t end) {
     memory::Buffer* b = memory::buffer(code);
     uint32_t tail = b->used() / sizeof(Cell);
-    return {reinterpret_cast<const Cell*>(b->head_ptr()), tail < end ? tail : end};
+    return {cells::of(b), tail < end ? tail : end};
 }
 
 // The end of the code: the smaller of the end known when evaluation started and the tail now.
@@ -127,8 +127,7 @@ KeptSpec* kept_spec_of(const Cell& fn) {
 // The spec series, cached in the function value. cached: set when it is kept there (and so
 // reachable through it).
 Node fetch_spec_series(const Cell& fn, bool& cached) {
-    Node more = fn.w3;
-    Cell* cache = reinterpret_cast<Cell*>(memory::buffer(more)->head_ptr()) + 1;
+    cells::View cache{fn.w3, 1};
     cached = true;
     if (cell::is(*cache, T_binary)) return cache->w2;
     bool complete = true;
@@ -137,7 +136,6 @@ Node fetch_spec_series(const Cell& fn, bool& cached) {
     // definitions have made every typeset) is used as it is but not kept.
     cached = complete;
     if (!complete) return spec;
-    cache = reinterpret_cast<Cell*>(memory::buffer(more)->head_ptr()) + 1;
     *cache = Cell{T_binary, 0, spec, 0};
     return spec;
 }
@@ -579,26 +577,25 @@ struct RunningGuard {
 };
 
 void call_function(const Cell& fn, const Cell* name) {
-    Node ctx = fn.w1;
-    Cell& ctx_cell = *reinterpret_cast<Cell*>(memory::buffer(ctx)->head_ptr());
-    uint32_t saved = ctx_cell.w2;
-    ctx_cell.w2 = stack::index_of(stack::values.args) + 1;
+    cells::View ctx_cell{fn.w1};
+    uint32_t saved = ctx_cell->w2;
+    ctx_cell->w2 = stack::index_of(stack::values.args) + 1;
     RunningGuard running_guard;
-    context::running = {ctx, stack::values.args, static_cast<uint32_t>(stack::values.top - stack::values.args)};
+    context::running = {ctx_cell.node, stack::values.args, static_cast<uint32_t>(stack::values.top - stack::values.args)};
     uint32_t depth = stack::depth();
     stack::set_return_flag(true);
-    Cell body = reinterpret_cast<const Cell*>(memory::buffer(fn.w3)->head_ptr())[0];
+    Cell body = cells::of(fn.w3)[0];
     if (cell::is(body, T_block)) {
         try {
             eval_function_body(body);
         } catch (...) {
-            reinterpret_cast<Cell*>(memory::buffer(ctx)->head_ptr())->w2 = saved;
+            ctx_cell->w2 = saved;
             throw;
         }
     } else {
         *stack::values.args = unset::value;
     }
-    reinterpret_cast<Cell*>(memory::buffer(ctx)->head_ptr())->w2 = saved;
+    ctx_cell->w2 = saved;
     stack::set_return_flag(false);
     uint32_t code = stack::consume(depth);
     if (code == stack::exit_return || code == stack::exit_exit) *stack::values.args = stack::pending.value;

@@ -1,6 +1,7 @@
 #include "runtime/interpreter/routines.h"
 
 #include "console/line_editor.h"
+#include "runtime/cells.h"
 #include "runtime/codecs/kovbin.h"
 
 #include <cstring>
@@ -29,7 +30,7 @@ std::vector<Named>& table() {
     return t;
 }
 
-inline Cell* more_of(const Cell& r) { return reinterpret_cast<Cell*>(memory::buffer(r.w3)->head_ptr()); }
+inline Cell* more_of(const Cell& r) { return cells::of(r.w3); }
 
 }  // namespace
 
@@ -73,22 +74,21 @@ Cell* make_from(const Cell& definition) {
     if (!allow_make) error::fire(err::internal_routines);
     if (!cell::is(definition, T_block)) error::fire(err::script_bad_func_def, definition);
     memory::Node n = definition.w2;
-    auto at = [n](uint32_t i) { return reinterpret_cast<const Cell*>(memory::buffer(n)->head_ptr())[i]; };
     uint32_t first = definition.w1;
-    uint32_t count = memory::buffer(n)->used() / sizeof(Cell);
-    if (count < first + 2 || !cell::is(at(first), T_block) || !cell::is(at(first + 1), T_word))
+    uint32_t count = cells::count(n);
+    if (count < first + 2 || !cell::is(cells::at(n, first), T_block) || !cell::is(cells::at(n, first + 1), T_word))
         error::fire(err::script_bad_func_def, definition);
-    symbol::Spelling sp = symbol::spelling(at(first + 1).w2);
+    symbol::Spelling sp = symbol::spelling(cells::at(n, first + 1).w2);
     uint32_t index = find(reinterpret_cast<const char*>(sp.bytes), sp.length);
-    if (!index) error::fire(err::internal_routines, at(first + 1));
+    if (!index) error::fire(err::internal_routines, Cell(cells::at(n, first + 1)));
     Cell data = none::value;
     if (count > first + 2) {
-        data = at(first + 2);
+        data = cells::at(n, first + 2);
         if (cell::is(data, T_word)) data = *context::get(data);
         else if (cell::is(data, T_lit_word)) cell::set_type(data, T_word);
     }
     collector::Root keep(data);
-    Cell spec = at(first);
+    Cell spec = cells::at(n, first);
     return make(spec, index, data);
 }
 

@@ -1,5 +1,6 @@
 #include "runtime/interpreter/stack.h"
 
+#include "runtime/cells.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/error.h"
@@ -26,7 +27,7 @@ uint32_t origin_symbol = 0, origin_context = 0;
 Cell origin_near{T_none, 0, 0, 0};
 
 // The context cell of a context node (its first cell).
-Cell& context_cell(uint32_t node) { return *reinterpret_cast<Cell*>(memory::buffer(node)->head_ptr()); }
+Cell& context_cell(uint32_t node) { return *cells::of(node); }
 
 void mark_stacks() {
     collector::mark_series(value_node);
