@@ -64,6 +64,22 @@ static_assert(header_flags_apart(), "two header flags of one datatype share a bi
 // The shift of a multi-bit header field.
 constexpr uint32_t shift_of(uint32_t field) { return static_cast<uint32_t>(std::countr_zero(field)); }
 
+// Debug builds (the debug and asan presets) check in every typed accessor of a datatype's
+// header that the cell is of that datatype and that the node it gives is alive; a failed
+// check ends the process with the "assertion failed" report. Release builds compile the
+// checks out, so an accessor is the plain load it wraps.
+#ifdef KOV_CELL_CHECKS
+constexpr bool checked = true;
+#else
+constexpr bool checked = false;
+#endif
+[[noreturn]] void wrong_cell();
+inline void expect(bool ok) {
+    if constexpr (checked) {
+        if (!ok) [[unlikely]] wrong_cell();
+    }
+}
+
 inline uint32_t type(const Cell& c) { return c.header & 0xFF; }
 inline bool is(const Cell& c, uint32_t t) { return (c.header & 0xFF) == t; }
 // Replaces only the type byte; every flag stays.

@@ -15,7 +15,10 @@ namespace kov::cells {
 
 // The cells from the buffer's head.
 inline Cell* of(memory::Buffer* b) { return reinterpret_cast<Cell*>(b->head_ptr()); }
-inline Cell* of(memory::Node n) { return of(memory::buffer(n)); }
+inline Cell* of(memory::Node n) {
+    cell::expect(memory::valid_node(n));
+    return of(memory::buffer(n));
+}
 // The cell at index i from the head.
 inline Cell& at(memory::Node n, uint32_t i) { return of(n)[i]; }
 // The count of cells from the head to the tail.

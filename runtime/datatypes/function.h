@@ -49,9 +49,26 @@ Cell* collect_locals(Cell& spec, const Cell& body);
 int32_t count_locals(memory::Node spec, uint32_t start, bool missing_is_error);
 void push_unused_refinement(uint32_t n);
 
-inline const Cell* more(const Cell& fn) {
-    return cells::of(fn.w3);
+// The fields of a callable: function! and routine! keep their context in w1, native! and
+// action! their index; all keep the spec block's node in w2 and the more block's in w3.
+inline bool callable_q(uint32_t t) { return t == T_function || t == T_routine || t == T_native || t == T_action || t == T_op; }
+inline memory::Node context_of(const Cell& fn) {
+    cell::expect(callable_q(cell::type(fn)));
+    return fn.w1;
 }
+inline uint32_t entry_index(const Cell& fn) {
+    cell::expect(callable_q(cell::type(fn)));
+    return fn.w1;
+}
+inline memory::Node spec_of(const Cell& fn) {
+    cell::expect(callable_q(cell::type(fn)));
+    return fn.w2;
+}
+inline memory::Node more_of(const Cell& fn) {
+    cell::expect(callable_q(cell::type(fn)));
+    return fn.w3;
+}
+inline const Cell* more(const Cell& fn) { return cells::of(more_of(fn)); }
 
 void init();
 

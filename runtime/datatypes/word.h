@@ -24,8 +24,19 @@ inline bool any_word_q(uint32_t type) { return type >= T_word && type <= T_issue
 inline Cell cell_of(uint32_t type, uint32_t sym, Node ctx = 0, int32_t index = -1) {
     return Cell{type, ctx, sym, static_cast<uint32_t>(index)};
 }
-inline uint32_t symbol_of(const Cell& w) { return w.w2; }
-inline int32_t index_of(const Cell& w) { return static_cast<int32_t>(w.w3); }
+inline uint32_t symbol_of(const Cell& w) {
+    cell::expect(any_word_q(cell::type(w)));
+    return w.w2;
+}
+inline int32_t index_of(const Cell& w) {
+    cell::expect(any_word_q(cell::type(w)));
+    return static_cast<int32_t>(w.w3);
+}
+// The node of the context the word is bound to, 0 when unbound.
+inline Node context_of(const Cell& w) {
+    cell::expect(any_word_q(cell::type(w)));
+    return w.w1;
+}
 
 // ---- constructors -------------------------------------------------------------------------------
 // The cell becomes a word! of the symbol bound in the global context (added when missing;
