@@ -26,7 +26,7 @@ Cell* make_in(memory::Node block, double d);
 Cell* push(double d);
 Cell* box(double d);
 inline double get_value(const Cell& c) {
-    cell::expect(cell::is(c, T_float_) || cell::is(c, T_percent));
+    cell::expect(cell::is(c, T_float_) || cell::is(c, T_percent) || cell::is(c, T_time));
     return cell::get_double(c);
 }
 

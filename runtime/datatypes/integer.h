@@ -20,8 +20,9 @@ inline Cell make(int32_t v) { return Cell{T_integer, 0, static_cast<uint32_t>(v)
 Cell* make_in(memory::Node block, int32_t v);
 Cell* push(int32_t v);
 Cell* box(int32_t v);
+// char! inherits integer!'s actions and keeps its code point in the same word.
 inline int32_t get(const Cell& c) {
-    cell::expect(cell::is(c, T_integer));
+    cell::expect(cell::is(c, T_integer) || cell::is(c, T_char_));
     return static_cast<int32_t>(c.w2);
 }
 
