@@ -48,6 +48,24 @@ constexpr uint32_t global_capacity = 4000;
 inline uint32_t kind_of(const Cell& c) { return (c.header & kind_mask) >> kind_shift; }
 inline bool on_stack(const Cell& c) { return (c.header & stack_flag) != 0; }
 inline bool binds_self(const Cell& c) { return (c.header & self_flag) != 0; }
+// The context cell's words: the word list's node, the values (a node, or a frame index + 1),
+// the checked word count of a stack context.
+inline Node words_of(const Cell& c) {
+    cell::expect(cell::is(c, T_context));
+    return c.w1;
+}
+inline uint32_t values_of(const Cell& c) {
+    cell::expect(cell::is(c, T_context));
+    return c.w2;
+}
+inline void set_values(Cell& c, uint32_t values) {
+    cell::expect(cell::is(c, T_context));
+    c.w2 = values;
+}
+inline uint32_t checked_count(const Cell& c) {
+    cell::expect(cell::is(c, T_context));
+    return c.w3;
+}
 // True when the node is a context (a cell series whose first cell is a context! cell).
 bool is_context(Node ctx);
 // The context cell and the self cell; valid until the next allocation.

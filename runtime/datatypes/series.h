@@ -37,6 +37,12 @@ inline bool is_positional(uint32_t t) {
 inline uint32_t unit_shift(uint32_t unit) { return 31u - static_cast<uint32_t>(__builtin_clz(unit | 1u)); }
 // The cursor: w1 the index, w2 the buffer's node, w3 the extra word.
 inline int32_t index_of(const Cell& s) { return static_cast<int32_t>(s.w1); }
+// The index as the unsigned word it is stored in, for callers that have clipped it or
+// compare it with a tail.
+inline uint32_t position_of(const Cell& s) {
+    cell::expect(is_positional(cell::type(s)));
+    return s.w1;
+}
 inline memory::Node node_of(const Cell& s) {
     cell::expect(is_positional(cell::type(s)) && memory::valid_node(s.w2));
     return s.w2;
