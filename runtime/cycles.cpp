@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/error.h"
 
@@ -71,7 +72,7 @@ int32_t indent(Cell& out, int32_t level, int32_t part) {
 namespace kov::value {
 
 int32_t to_int_arg(const Cell& v) {
-    if (cell::is(v, T_integer)) return static_cast<int32_t>(v.w2);
+    if (cell::is(v, T_integer)) return integer::get(v);
     double d = cell::get_double(v);
     if (!(d <= 2147483647.0 && d >= -2147483648.0)) error::fire(err::script_out_of_range, v);
     return static_cast<int32_t>(d);

@@ -6,6 +6,7 @@
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/object.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/hashtable.h"
@@ -37,7 +38,7 @@ bool owned_q(Node n) { return memory::valid_node(n) && (buffer(n)->flags & memor
 
 // The context of an object cell, or 0.
 Node object_context(const Cell& v) {
-    return cell::is(v, T_object) && context::is_context(v.w1) ? v.w1 : 0;
+    return cell::is(v, T_object) && context::is_context(object::context_of(v)) ? object::context_of(v) : 0;
 }
 
 void add_entry(const Cell& value, const Cell& owner, const Cell& word) {
@@ -113,14 +114,14 @@ void walk_held(const Cell& value_in, const Cell& word_in, OnSeries& on_series) {
     Node ctx = object_context(value);
     if (!ctx) return;
     Cell* rec = context::record(ctx);
-    Node values = rec->w2;
+    Node values = context::values_of(*rec);
     if ((rec->header & cell::owns_series) || context::on_stack(*rec) || !values || cycles::find_q(values)) return;
     cycles::Guard guard(values);
     for (uint32_t i = 0; i < context::word_count(ctx); ++i) {
         Cell* slot = context::value_cell(ctx, i);
         if (!slot) break;
         Cell field = *slot;
-        if (cell::is(field, T_object) && field.w1 == ctx) continue;  // the object itself
+        if (cell::is(field, T_object) && object::context_of(field) == ctx) continue;  // the object itself
         Cell field_word = *context::slot_at(ctx, i);
         walk_held(field, field_word, on_series);
     }

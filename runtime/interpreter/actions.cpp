@@ -2,7 +2,10 @@
 
 #include "runtime/cells.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/function.h"
+#include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/unit_types.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/error.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/runtime.h"
@@ -50,14 +53,14 @@ void fire_expect_arg(const Cell& value, int32_t arg_index) {
     const Cell* fn = symbol ? context::get_any(symbol, context) : nullptr;
     uint32_t t = fn ? cell::type(*fn) : 0;
     if (t == T_native || t == T_action || t == T_op || t == T_function || t == T_routine) {
-        memory::Buffer* spec = memory::buffer(fn->w2);
+        memory::Buffer* spec = memory::buffer(function::spec_of(*fn));
         const Cell* c = cells::of(spec);
         int32_t n = 0;
         for (uint32_t i = 0, count = spec->used() / sizeof(Cell); i < count; ++i) {
             uint32_t ct = cell::type(c[i]);
             if (ct != T_word && ct != T_lit_word && ct != T_get_word && ct != T_refinement) continue;
             if (n++ == arg_index) {
-                arg = Cell{T_word, 0, c[i].w2, 0xFFFFFFFFu};
+                arg = Cell{T_word, 0, word::symbol_of(c[i]), 0xFFFFFFFFu};
                 break;
             }
         }
@@ -67,8 +70,8 @@ void fire_expect_arg(const Cell& value, int32_t arg_index) {
 
 int32_t comparator_answer(const Cell& r) {
     switch (cell::type(r)) {
-    case T_logic: return r.w1 ? -1 : 1;
-    case T_integer: return sign_of(static_cast<int32_t>(r.w2));
+    case T_logic: return logic::get(r) ? -1 : 1;
+    case T_integer: return sign_of(integer::get(r));
     case T_float_: {
         double d = cell::get_double(r);
         return d < 0 ? -1 : (d == 0 ? 0 : 1);

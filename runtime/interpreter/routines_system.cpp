@@ -10,11 +10,13 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/error.h"
+#include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unit_types.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/error.h"
 #include "runtime/float_text.h"
 #include "runtime/interpreter/natives.h"
@@ -28,7 +30,7 @@ namespace {
 
 bool names(const Cell& word, const char* text) {
     uint32_t t = cell::type(word);
-    return t >= T_word && t <= T_get_word && symbol::resolve(word.w2) == symbol::resolve(symbol::make(text));
+    return t >= T_word && t <= T_get_word && symbol::resolve(word::symbol_of(word)) == symbol::resolve(symbol::make(text));
 }
 
 // The command line as one string, as a shell would have typed it: arguments holding a space
@@ -75,7 +77,7 @@ void boot_value(Cell* args, const Cell&) {
 }
 
 void float_option(Cell* args, const Cell&) {
-    bool on = !cell::is(args[1], T_none) && !(cell::is(args[1], T_logic) && args[1].w1 == 0);
+    bool on = !cell::is(args[1], T_none) && !(cell::is(args[1], T_logic) && logic::get(args[1]) == 0);
     if (names(args[0], "pretty?")) float_::set_pretty(on);
     else if (names(args[0], "full?")) float_::set_full(on);
     args[0] = unset::value;

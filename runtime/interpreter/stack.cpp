@@ -3,6 +3,7 @@
 #include "runtime/cells.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
+#include "runtime/datatypes/context.h"
 #include "runtime/error.h"
 #include "runtime/heap.h"
 #include "runtime/interpreter/interp.h"
@@ -93,7 +94,7 @@ uint32_t push_call_frame(const Cell* word, uint32_t fn_context) {
     uint32_t d = push_frame(call, word);
     Frame& f = top_frame();
     f.fn_context = fn_context;
-    f.saved_values = fn_context ? context_cell(fn_context).w2 : 0;
+    f.saved_values = fn_context ? context::values_of(context_cell(fn_context)) : 0;
     return d;
 }
 
