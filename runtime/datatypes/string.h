@@ -33,6 +33,11 @@ inline uint32_t shift_of(uint32_t unit) { return unit >> 1; }
 inline bool is_string_type(uint32_t t) {
     return t == T_string || t == T_file || t == T_url || t == T_tag || t == T_email || t == T_ref;
 }
+// The node of the conversion cache, 0 when there is none.
+inline Node cache_of(const Cell& s) {
+    cell::expect(is_string_type(cell::type(s)) || cell::is(s, T_binary));
+    return s.w3;
+}
 
 // ---- cells and constructors ---------------------------------------------------------------------
 inline Cell cell_of(Node node, int32_t index = 0, uint32_t type = T_string) {

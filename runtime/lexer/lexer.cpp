@@ -13,6 +13,7 @@
 #include "runtime/collector.h"
 #include "runtime/datatypes/map.h"
 #include "runtime/datatypes/pair.h"
+#include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/error.h"
 #include "runtime/heap.h"
@@ -161,7 +162,7 @@ bool notify(State& st, Event event, int32_t type, const uint8_t* start, const ui
     Cell input = st.input;
     bool series_input = !cell::is(input, T_none);
     if (series_input) input.w1 = st.input_index + static_cast<uint32_t>(char_index(st, input_at));
-    uint32_t sent_index = input.w1;
+    uint32_t sent_index = series_input ? series::position_of(input) : 0;
     Cell type_cell = type > 0 ? Cell{T_datatype, static_cast<uint32_t>(type), 0, 0} : Cell{T_none, 0, 0, 0};
     Cell token = value ? *value
                        : pair::make(static_cast<int32_t>(char_index(st, start) + 1),
@@ -170,8 +171,8 @@ bool notify(State& st, Event event, int32_t type, const uint8_t* start, const ui
     collector::Root keep_token(token);
     bool answer = cb->fn(cb->data, event, input, type_cell, st.line, token);
     if (stack::exiting()) throw Leave{};
-    if (series_input && input.w1 != sent_index) {
-        int64_t index = int64_t(static_cast<int32_t>(input.w1)) - int64_t(st.input_index);
+    if (series_input && series::position_of(input) != sent_index) {
+        int64_t index = int64_t(series::index_of(input)) - int64_t(st.input_index);
         st.reposition = position_of(st, index);
     }
     return answer;
@@ -781,7 +782,7 @@ uint32_t scan(const uint8_t* text, uint64_t length, const Options& options, cons
     st.end = text + length;
     st.callback = options.callback;
     st.input = input;
-    st.input_index = cell::is(input, T_none) ? 0 : input.w1;
+    st.input_index = cell::is(input, T_none) ? 0 : series::position_of(input);
     st.load = options.load && options.wrap;
     bool scan_only = !options.load;
     Link link(st);
@@ -811,12 +812,12 @@ uint32_t scan(const uint8_t* text, uint64_t length, const Options& options, cons
             Cell v = g.cells[st.base];
             if (options.into) {
                 collector::Root keep(v);
-                *series::append_cell(options.into->w2) = v;
+                *series::append_cell(series::node_of(*options.into)) = v;
             } else {
                 out = v;
             }
         } else if (options.into) {
-            memory::Node node = options.into->w2;
+            memory::Node node = series::node_of(*options.into);
             uint8_t* room = series::reserve(node, uint64_t(n) * sizeof(Cell));
             if (n) std::memcpy(room, &g.cells[st.base], size_t(n) * sizeof(Cell));
         } else {
@@ -835,17 +836,17 @@ uint32_t load(Cell& out, const Cell& series, int64_t length, const Options& opti
     uint64_t size = 0;
     uint64_t count = 0;
     bool binary = cell::is(series, T_binary);
-    memory::Buffer* b = memory::buffer(series.w2);
+    memory::Buffer* b = memory::buffer(series::node_of(series));
     uint32_t unit = binary ? 1 : b->unit();
     uint32_t shift = unicode::unit_shift(unit);
     uint64_t total = b->used() >> shift;
-    uint64_t index = series.w1 < total ? series.w1 : total;
+    uint64_t index = series::position_of(series) < total ? series::position_of(series) : total;
     count = total - index;
     if (length >= 0 && uint64_t(length) < count) count = uint64_t(length);
     const uint8_t* from = b->head_ptr() + (index << shift);
     size = binary ? count : uint64_t(unicode::utf8_size(from, from + (count << shift), unit));
     Space space(size + 1);  // the terminating NUL included
-    b = memory::buffer(series.w2);
+    b = memory::buffer(series::node_of(series));
     from = b->head_ptr() + (index << shift);
     if (binary) {
         if (size) std::memcpy(space.p, from, size);
