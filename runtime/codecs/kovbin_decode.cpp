@@ -230,7 +230,9 @@ private:
     void keyed(const Head& h, const Dest& d);
     void block(const Head& h, const Dest& d, uint32_t index);
     void text(const Head& h, const Dest& d, uint32_t index);
-    void bits(const Head& h, const Dest& d);
+    // Kept out of line: inlined, it pushes head() out of value(), which the boot load runs
+    // for every record.
+    [[gnu::noinline]] void bits(const Head& h, const Dest& d);
     ContextHead context_head(uint32_t fixed_header);
     Node make_context(const ContextHead& ch);
     void object(const Head& h, const Dest& d, Binding* binding);
