@@ -53,6 +53,7 @@ constexpr uint32_t max_path = 65536;       // positions in one reference path
 constexpr uint32_t fx_reference = 255;      // a reference path record
 constexpr uint32_t fx_shared = 1u << 19;
 constexpr uint32_t fx_negative = 1u << 22;  // money!
+constexpr uint32_t fx_complement = 1u << 23;  // bitset!: complemented
 constexpr uint32_t fx_hooks = 1u << 24;     // object! with change hooks
 constexpr uint32_t fx_global = 1u << 25;    // word bound to the global context; boot: binding record
 constexpr uint32_t fx_new_line = 1u << 31;

@@ -18,6 +18,7 @@
 #include "runtime/codecs/lz.h"
 #include "runtime/collector.h"
 #include "runtime/datatypes/binary.h"
+#include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/date.h"
@@ -58,7 +59,7 @@ inline bool word_type(uint32_t t) { return t >= T_word && t <= T_refinement; }
 // The types a shared record may have: those written once and then by their path.
 inline bool shareable(uint32_t t) {
     return block_family(t) || text_family(t) || word_type(t) || t == T_binary || t == T_map || t == T_object ||
-           t == T_error || t == T_function;
+           t == T_error || t == T_function || t == T_bitset;
 }
 // The type an op! stands for when a path goes through it, else the cell's own type.
 inline uint32_t callable_type(const Cell& c) { return cell::is(c, T_op) ? (c.header >> 16) & 0xFF : cell::type(c); }
@@ -229,6 +230,9 @@ private:
     void keyed(const Head& h, const Dest& d);
     void block(const Head& h, const Dest& d, uint32_t index);
     void text(const Head& h, const Dest& d, uint32_t index);
+    // Kept out of line: inlined, it pushes head() out of value(), which the boot load runs
+    // for every record.
+    [[gnu::noinline]] void bits(const Head& h, const Dest& d);
     ContextHead context_head(uint32_t fixed_header);
     Node make_context(const ContextHead& ch);
     void object(const Head& h, const Dest& d, Binding* binding);
@@ -375,6 +379,10 @@ Cell Reader::adopt(uint32_t type, const Cell& found, uint32_t index) {
         if (!text_family(ft)) fail();
         return Cell{type, index, found.w2, 0};
     }
+    if (type == T_bitset) {
+        if (ft != type) fail();
+        return Cell{T_bitset, 0, found.w2, 0};
+    }
     if (type == T_binary || type == T_map || type == T_object || type == T_error) {
         if (ft != type) fail();
         return Cell{type, type == T_binary ? index : found.w1, found.w2, found.w3};
@@ -426,7 +434,7 @@ bool Reader::value(const Dest& d, bool top, uint32_t expect) {
         break;
     case T_block: case T_paren: case T_path: case T_lit_path: case T_set_path: case T_get_path: case T_hash:
     case T_map: case T_string: case T_file: case T_url: case T_tag: case T_email: case T_ref: case T_binary:
-    case T_object: case T_error: case T_function:
+    case T_object: case T_error: case T_function: case T_bitset:
         keyed(h, d);
         break;
     case T_context:
@@ -438,9 +446,11 @@ bool Reader::value(const Dest& d, bool top, uint32_t expect) {
         put(d, c);
         break;
     }
-    case T_routine: case T_triple: case T_handle: case T_port: case T_event: case T_bitset: case T_vector:
-    case T_image:
+    case T_routine: case T_triple: case T_handle: case T_port: case T_event:
         error::fire(err::access_no_codec, Cell{T_datatype, h.id, 0, 0});
+    case T_vector: case T_image:
+        // Their datatypes are not built yet: no value of theirs can be made.
+        error::fire(err::internal_not_done);
     default:
         scalar(h, d);
     }
@@ -783,6 +793,7 @@ void Reader::keyed(const Head& h, const Dest& d) {
     }
     if (block_family(t) || t == T_map) block(h, d, index);
     else if (positional) text(h, d, index);
+    else if (t == T_bitset) bits(h, d);
     else if (t == T_object) object(h, d, nullptr);
     else if (t == T_error) error_record(h, d, nullptr);
     else function_record(h, d, nullptr);
@@ -832,6 +843,22 @@ void Reader::text(const Head& h, const Dest& d, uint32_t index) {
     p_ += bytes;
     if (!compact_) skip_padding();
     put(d, Cell{h.id | (h.new_line ? cell::new_line : 0), index, node, 0});
+}
+
+// A bitset: its bytes, and the complement flag from the header. The length in bits must stay
+// an integer!.
+void Reader::bits(const Head& h, const Dest& d) {
+    bool complemented = compact_ ? h.flag : (h.bits & fx_complement) != 0;
+    uint32_t length = field();
+    if (uint64_t(length) * 8 > uint64_t(bitset::max_index) + 1) fail();
+    need(length);
+    Cell c;
+    bitset::make_at(c, length, complemented);
+    if (length) std::memcpy(memory::buffer(c.w2)->head_ptr(), p_, length);
+    p_ += length;
+    if (!compact_) skip_padding();
+    c.header |= h.new_line ? cell::new_line : 0;
+    put(d, c);
 }
 
 // A context's kind, flags and word count; the lead byte (compact) was read, or the fixed

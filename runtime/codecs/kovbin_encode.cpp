@@ -17,6 +17,7 @@
 #include "runtime/codecs/kovbin.h"
 #include "runtime/codecs/lz.h"
 #include "runtime/datatypes/binary.h"
+#include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/date.h"
 #include "runtime/datatypes/error.h"
@@ -355,7 +356,7 @@ void Writer::write(const Cell& v) {
         break;
     case T_block: case T_paren: case T_path: case T_lit_path: case T_set_path: case T_get_path: case T_hash:
     case T_map: case T_string: case T_file: case T_url: case T_tag: case T_email: case T_ref: case T_binary:
-    case T_object: case T_error: case T_function:
+    case T_object: case T_error: case T_function: case T_bitset:
         keyed(v, nl);
         break;
     default:
@@ -448,7 +449,7 @@ void Writer::op(const Cell& v, bool nl) {
     --counter_;
 }
 
-// Series, objects, errors and functions: written in full once, then by their path.
+// Series, bitsets, objects, errors and functions: written in full once, then by their path.
 void Writer::keyed(const Cell& v, bool nl) {
     uint32_t t = cell::type(v);
     Node key = (t == T_object || t == T_error || t == T_function) ? v.w1 : v.w2;
@@ -481,6 +482,9 @@ void Writer::own_fields(const Cell& v, bool nl, bool shared) {
     } else if (t == T_object) {
         bool hooks = !shared && v.w3 != 0;
         head(t, nl, shared, hooks, hooks ? fx_hooks : 0);
+    } else if (t == T_bitset) {
+        bool complemented = bitset::complement_q(v);
+        head(t, nl, shared, complemented, complemented ? fx_complement : 0);
     } else {
         head(t, nl, shared, false);  // map!, error!, function!
     }
@@ -504,6 +508,13 @@ void Writer::body(const Cell& v) {
             value(cells_of(v.w2)[i]);
             value(cells_of(v.w2)[i + 1]);
         }
+    } else if (t == T_bitset) {
+        // The bytes from head to tail; the bits past them follow the complement flag.
+        memory::Buffer* b = memory::buffer(v.w2);
+        uint32_t length = b->used();
+        field(length);
+        out_.bytes(b->head_ptr(), length);
+        if (!compact_) out_.pad_to(4);
     } else if (text_family(t) || t == T_binary) {
         memory::Buffer* b = memory::buffer(v.w2);
         uint32_t unit = t == T_binary ? 1 : b->unit();

@@ -369,6 +369,17 @@ int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* ar
     return string::emit(*buffer, " none", part);
 }
 
+int32_t mold_routine(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part, int32_t indent) {
+    part = string::emit(*buffer, "routine ", part);
+    Cell spec = block_of(value->w2);
+    part = block::mold(&spec, buffer, only, all, flat, arg, part, indent);
+    Cell body = more(*value)[0];
+    if (cell::is(body, T_block)) return block::mold(&body, buffer, only, all, flat, arg, part, indent);
+    part = string::emit(*buffer, " ", part);
+    auto fn = actions::lookup<actions::slot::mold>(cell::type(body));
+    return fn ? fn(&body, buffer, only, all, flat, arg, part, indent) : part;
+}
+
 int32_t compare(Cell* a, Cell* b, int32_t op) {
     if (cell::type(*a) != cell::type(*b)) return actions::not_comparable;
     if (!actions::unit_code(op)) return actions::not_comparable;
@@ -384,7 +395,7 @@ void init() {
                                          .compare = compare}});
     datatype::register_type({.id = T_routine, .parent = T_function, .name = "routine!",
                              .rest = datatype::Rest::empty, .mark = mark_function,
-                             .actions = {.make = make_routine, .reflect = datatype::inherit, .form = form, .mold = mold, .compare = compare}});
+                             .actions = {.make = make_routine, .reflect = datatype::inherit, .form = form, .mold = mold_routine, .compare = compare}});
 }
 
 }  // namespace function

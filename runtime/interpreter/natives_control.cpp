@@ -532,6 +532,11 @@ void try_(const int32_t* refs) {
         stack::unroll_to(before, top, args);
         interp::current = saved_position;
         cycles::reset();
+        // An exit pending when the error was raised targets a frame that is gone now: left
+        // set, every caller after try would return at once, up to the end of the script or
+        // the console, with nothing reported.
+        stack::pending = stack::Pending{};
+        stack::throw_caught();
         // The error value lives in the result cell, where the collector sees it while its
         // stack is captured.
         *A(0) = error::value_of(e);

@@ -443,7 +443,7 @@ struct Machine {
         case T_get_word: {
             Cell pos;
             if (!word_value(v, pos) || !series::is_positional(cell::type(pos)) || pos.w2 != input.w2)
-                error::fire(err::script_parse_invalid_ref, v);
+                error::fire(err::script_parse_invalid_ref);
             index = static_cast<int32_t>(pos.w1);
             clip_index();
             return matched(true);
@@ -575,7 +575,7 @@ struct Machine {
         Cell value;
         if (cell::is(v, T_get_word)) {
             if (!word_value(v, value) || !series::is_positional(cell::type(value)) || value.w2 != input.w2)
-                error::fire(err::script_parse_invalid_ref, v);
+                error::fire(err::script_parse_invalid_ref);
         } else if (cell::is(v, T_word) && keyword_of(v) == Key::none_) {
             if (!word_value(v, value) || !series::is_positional(cell::type(value)) || value.w2 != input.w2)
                 return false;
