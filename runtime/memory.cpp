@@ -58,14 +58,18 @@ void* try_alloc_pages(std::size_t bytes) {
 }
 
 // Called only from inside alloc_buffer, where a collection may run: pages that cannot be had
-// are asked for once more after a collection has given back what garbage held.
-void* alloc_frame(uint64_t size) {
+// are asked for once more after a collection has given back what garbage held. Gives null
+// when they are still refused and the caller has another way (`may_fail`).
+void* alloc_frame(uint64_t size, bool may_fail = false) {
     std::size_t bytes = page_round(size);
     void* p = try_alloc_pages(bytes);
     if (!p) {
         collect_if_enabled();
         p = try_alloc_pages(bytes);
-        if (!p) no_memory();
+        if (!p) {
+            if (may_fail) return nullptr;
+            no_memory();
+        }
     }
     st.frame_pages += bytes;
     return p;
@@ -126,11 +130,12 @@ NodeFrame* new_node_frame() {
 
 // ---- series frames --------------------------------------------------------------------------
 
-SeriesFrame* new_series_frame() {
+SeriesFrame* new_series_frame(bool may_fail) {
     uint64_t area = st.next_series_size;
-    if (st.next_series_size < largest_series_frame) st.next_series_size *= 2;
     uint64_t bytes = page_round(sizeof(SeriesFrame) + area);
-    auto f = static_cast<SeriesFrame*>(alloc_frame(bytes));
+    auto f = static_cast<SeriesFrame*>(alloc_frame(bytes, may_fail));
+    if (!f) return nullptr;
+    if (st.next_series_size < largest_series_frame) st.next_series_size *= 2;
     f->size = bytes;
     f->bump = f->area();
     f->end = f->area() + area;
@@ -270,7 +275,11 @@ Buffer* alloc_buffer(uint64_t n, uint32_t unit, int32_t head_offset) {
             }
             if (!f || static_cast<uint64_t>(f->end - f->bump) < refill_threshold) {
                 if (need >= st.next_series_size) st.next_series_size = largest_series_frame;
-                f = new_series_frame();
+                // When the pages are refused, a frame with less than the threshold left
+                // still serves (found again: the collection may have released it).
+                SeriesFrame* made = new_series_frame(f != nullptr);
+                if (!made && !(made = find_series_frame(need))) no_memory();
+                f = made;
             }
             st.series_current = f;
         }

@@ -23,7 +23,8 @@
 // (the live size left by the last collection, at least `collection_floor`); the allocation
 // that would spend it collects first. Besides, when the series frames are full, and before a
 // big buffer, a collection runs first if at least the live size was taken since the last one;
-// and pages the system refuses are asked for again after a collection before `no-memory`.
+// and pages the system refuses are asked for again after a collection before `no-memory`
+// (a series frame with less than the refill threshold left then still serves).
 #pragma once
 #include <cstddef>
 #include <cstdint>
