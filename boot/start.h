@@ -10,6 +10,13 @@ namespace kov::boot {
 // 64 MiB; on a larger one, the marks a stack-overflow error leaves behind are reported as
 // faults by the next deep evaluation. The sanitized build keeps below that size.
 #if defined(__SANITIZE_ADDRESS__)
+#define KOV_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KOV_ADDRESS_SANITIZER 1
+#endif
+#endif
+#ifdef KOV_ADDRESS_SANITIZER
 constexpr std::size_t stack_size = std::size_t(60) << 20;
 #else
 constexpr std::size_t stack_size = std::size_t(256) << 20;
