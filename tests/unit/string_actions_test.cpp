@@ -65,4 +65,5 @@ TEST_F(StringActionsTest, AppendKeepsARefItsDatatype) {
     string::append(v, tag, -1, false, 1, true);
     EXPECT_TRUE(cell::is(*v, T_ref));
     EXPECT_EQ(text(*v), "a/b.c<x>");
+    EXPECT_EQ(compare_raw(*str("A/B.C<X>"), *v, actions::equal), 0);
 }
