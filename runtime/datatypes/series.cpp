@@ -9,6 +9,8 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/error.h"
+#include "runtime/hashtable.h"
+#include "runtime/interpreter/random.h"
 #include "runtime/heap.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/stack.h"
@@ -594,7 +596,31 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
     return target;
 }
 
-Cell* random(Cell*, bool, bool, bool) { not_done(); }  // the random generator does not exist yet
+// /seed hashes the units from the position; /only picks one of them; otherwise they are
+// shuffled in place, each position in turn swapped with one drawn from those not yet placed.
+Cell* random(Cell* s, bool seed, bool secure, bool only) {
+    Span v = span(*s);
+    int64_t count = v.length - v.index;
+    if (seed) {
+        random::seed(static_cast<int32_t>(hashtable::murmur3(v.at(v.index), uint64_t(count) << v.shift)));
+        return &unset::make_at(*s);
+    }
+    if (only) {
+        if (count <= 0) return &none::make_at(*s);
+        return pick(s, random::integer(secure, static_cast<int32_t>(count)), nullptr);
+    }
+    if (count <= 0) return s;
+    bool owned = report(*s, Change::random, none::value, static_cast<int32_t>(v.index), static_cast<int32_t>(count));
+    // The owner may have changed the series: only what is there now is shuffled.
+    v = span(*s);
+    count = v.length - v.index;
+    for (int64_t r = count, p = v.index; r >= 1; --r, ++p) {
+        int32_t k = random::integer(secure, static_cast<int32_t>(r));
+        if (k > 1) swap_units(v.at(p), v.at(p + k - 1), v.unit);
+    }
+    if (owned) report(*s, Change::randomized, none::value, static_cast<int32_t>(v.index), static_cast<int32_t>(count));
+    return s;
+}
 
 Cell* reflect(Cell* s, uint32_t field) {
     if (!is_owned_field(field)) not_done();

@@ -348,11 +348,6 @@ TEST_F(FloatTest, UnaryActionsAndPower) {
     EXPECT_EQ(show(math(actions::slot::power, P(0.5), I(2))), "percent 0.25");
     EXPECT_EQ(show(math(actions::slot::power, I(2), F(1.5))), "float 2.8284271247461903");
     EXPECT_EQ(error_of([] { math(actions::slot::power, F(2.0), P(0.5)); }), "script/expect-arg");
-    EXPECT_EQ(error_of([] {
-                  Cell c = F(1.0);
-                  actions::lookup<actions::slot::random>(T_float_)(&c, false, false, false);
-              }),
-              "internal/not-done");
 }
 
 TEST_F(FloatTest, MakeAndTo) {
