@@ -1,5 +1,8 @@
 // The entry point of `kov`: the systems-level start, then, on the evaluating thread, the
 // runtime, the boot definitions and the console.
+#include <exception>
+#include <new>
+
 #include "boot/image.h"
 #include "boot/loader.h"
 #include "boot/start.h"
@@ -10,6 +13,22 @@ namespace kov::boot {
 
 namespace {
 
+// Reports what reached the outermost handler and ends the process with status 1. When the
+// report itself cannot be formed (memory is exhausted, say), a fixed line stands for it.
+[[noreturn]] void fail(const char* heading, const Error* e) {
+    try {
+        if (heading) runtime::print_line({heading});
+        if (!e) error::fire(err::internal_no_memory);
+        print_error(*e);
+    } catch (const Error& again) {
+        if (!e) fail(nullptr, &again);
+        runtime::print_line({"*** Error: not enough memory to report the error"});
+    } catch (...) {
+        runtime::print_line({"*** Error: not enough memory to report the error"});
+    }
+    runtime::exit_with(1);
+}
+
 int run_program(void*) {
     os::note_stack_bounds(stack_reserve);
     // The outermost catch frame: whatever reaches it ends the process.
@@ -19,9 +38,9 @@ int run_program(void*) {
     } catch (const runtime::Throw& t) {
         runtime::quit_handler(t.code);
     } catch (const Error& e) {
-        runtime::print_line({"*** Boot Error: the boot definitions failed"});
-        print_error(e);
-        runtime::exit_with(1);
+        fail("*** Boot Error: the boot definitions failed", &e);
+    } catch (const std::bad_alloc&) {
+        fail("*** Boot Error: the boot definitions failed", nullptr);
     }
     // The console catches what its commands raise; what escapes it (an error in the command
     // line's handling, say) is reported and ends the process.
@@ -30,8 +49,9 @@ int run_program(void*) {
     } catch (const runtime::Throw& t) {
         runtime::quit_handler(t.code);
     } catch (const Error& e) {
-        print_error(e);
-        runtime::exit_with(1);
+        fail(nullptr, &e);
+    } catch (const std::bad_alloc&) {
+        fail(nullptr, nullptr);
     }
     runtime::quit(0, 0);
 }

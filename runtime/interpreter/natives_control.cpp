@@ -7,6 +7,8 @@
 // exit makes them pop their frame and return, so it travels on to its own target.
 #include <cmath>
 
+#include <new>
+
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/datatypes/block.h"
@@ -522,13 +524,7 @@ void try_(const int32_t* refs) {
     Cell saved_position = interp::current;
     uint32_t depth = stack::push_frame(all_ ? stack::try_all : stack::try_, nullptr);
     stack::reserve();
-    try {
-        interp::eval_block(block, true);
-        Cell v = *stack::values.args;
-        stack::leave_frame();
-        *A(0) = v;
-        stack::keep();
-    } catch (Error& e) {
+    auto recover = [&](const Error& e) {
         stack::unroll_to(before, top, args);
         interp::current = saved_position;
         cycles::reset();
@@ -542,6 +538,23 @@ void try_(const int32_t* refs) {
         *A(0) = error::value_of(e);
         stack::keep();
         if (keep) error::capture_stack(*A(0), e);
+    };
+    try {
+        interp::eval_block(block, true);
+        Cell v = *stack::values.args;
+        stack::leave_frame();
+        *A(0) = v;
+        stack::keep();
+    } catch (const Error& e) {
+        recover(e);
+        return;
+    } catch (const std::bad_alloc&) {
+        // The C++ heap ran out somewhere below: the language's error, stamped where it was.
+        try {
+            error::fire(err::internal_no_memory);
+        } catch (const Error& e) {
+            recover(e);
+        }
         return;
     }
     if (!stack::exiting()) return;
