@@ -233,7 +233,7 @@ void transcode(const int32_t* refs) {
 
 // The bytes a checksum works on: a binary's from its position, a string's text from its
 // position as UTF-8 (copied out, as the conversion goes through a cache that moves), a file's
-// whole content (read into the argument cell, which then holds a binary).
+// whole content (read into the cell given, which then holds a binary).
 struct Bytes {
     std::string text;
     const Cell* binary = nullptr;
