@@ -563,7 +563,8 @@ bool whitespace_q(int32_t cp) {
 
 void mold_char(Cell& out, int32_t cp, bool all) {
     char text[16] = {'^', 0, 0};
-    if (cp == 30 || (cp >= 128 && cp <= 159) || (cp > 127 && all)) {
+    // A surrogate is escaped too: written as UTF-8 it would be text the lexer refuses.
+    if (cp == 30 || (cp >= 128 && cp <= 159) || (cp > 127 && all) || (cp >= 0xD800 && cp <= 0xDFFF)) {
         char hex[9];
         const char* digits = to_hex(cp, true, hex);
         text[1] = '(';

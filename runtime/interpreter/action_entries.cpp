@@ -167,9 +167,9 @@ bool normalise_part(Cell* series, Cell* value, Cell* part_arg, int32_t& count) {
     }
     if (count == 0 || (count < 0 && value->w1 == 0)) return false;
     if (count < 0) {
-        int32_t back = -count;
+        // Clamped before it is negated: the most negative integer has no positive.
         int32_t index = static_cast<int32_t>(value->w1);
-        if (back > index) back = index;
+        int32_t back = count < -index ? index : -count;
         value->w1 = static_cast<uint32_t>(index - back);
         count = back;
     }
@@ -214,9 +214,8 @@ void change_entry(const int32_t* refs) {
             error::fire(err::script_invalid_refine_arg, Cell{T_word, 0, 0, 0}, *part_arg);
         }
         if (count < 0) {
-            int32_t back = -count;
             int32_t index = static_cast<int32_t>(series->w1);
-            if (back > index) back = index;
+            int32_t back = count < -index ? index : -count;  // clamped before it is negated
             series->w1 = static_cast<uint32_t>(index - back);
             count = back;
         }

@@ -981,7 +981,9 @@ inline uint32_t eval_single(Cell v, Node code, uint32_t pos, uint32_t end, bool 
         return pos;
     }
     case T_set_word:
-        // A set-word after another one (a: b: 1): set by its own expression's evaluation.
+        // A set-word after another one (a: b: 1): set by its own expression's evaluation, one
+        // native level deeper per set-word of the chain, so it is guarded like any nesting.
+        check_depth();
         return eval_expression(code, pos - 1, end, false, true, no_call);
     default:
         if (needs_work(cell::type(v))) return eval_other(v, code, pos, end, no_call);
@@ -1024,6 +1026,7 @@ uint32_t eval_other(Cell v, Node code, uint32_t pos, uint32_t end, bool no_call)
     case T_set_path: {
         // No frame, as for set-words: error reports name the expression `set-path` from the
         // code position. The value is the result, left where the expression put it.
+        check_depth();  // a chain of set-paths nests as deep as it is long
         end = clip(code, end);
         if (pos >= end) error::fire(err::script_need_value, v);
         Cell* value = stack::values.top;

@@ -5,6 +5,7 @@
 // Loops run their body inside a loop frame. After each body evaluation they look at the
 // pending exit: a break or continue aimed at their frame is consumed here; any other pending
 // exit makes them pop their frame and return, so it travels on to its own target.
+#include <algorithm>
 #include <cmath>
 
 #include <new>
@@ -252,16 +253,17 @@ void until(const int32_t*) {
     loop.finish();
 }
 
-int32_t count_of(const Cell& c) {
+// A loop count, truncated toward zero: 64 bits, so that the largest integer count ends and a
+// float count beyond the integer range runs as many times as it says (NaN runs none).
+int64_t count_of(const Cell& c) {
     if (cell::is(c, T_float_)) {
-        double d = cell::get_double(c);
-        return numeric::clamp_to_int32(d);
+        return numeric::clamp_to_int64(cell::get_double(c));
     }
     return integer::get(c);
 }
 
 void loop(const int32_t*) {
-    int32_t n = count_of(*A(0));
+    int64_t n = count_of(*A(0));
     Cell body = *A(1);
     if (n <= 0) {
         none::make_at(*A(0));
@@ -270,7 +272,7 @@ void loop(const int32_t*) {
     stack::keep();
     LoopFrame lp;
     *lp.result = unset::value;
-    for (int32_t i = 0; i < n; ++i) {
+    for (int64_t i = 0; i < n; ++i) {
         Cell r = unset::value;
         Step s = run_body(body, lp.depth, &r);
         *lp.result = r;
@@ -281,7 +283,8 @@ void loop(const int32_t*) {
 
 void repeat(const int32_t*) {
     Cell word = *A(0);
-    int32_t n = count_of(*A(1));
+    // The counter is an integer!: a float count stops at the largest one.
+    int64_t n = std::min<int64_t>(count_of(*A(1)), INT32_MAX);
     Cell body = *A(2);
     if (n <= 0) {
         none::make_at(*A(0));
@@ -290,7 +293,7 @@ void repeat(const int32_t*) {
     stack::keep();
     LoopFrame lp;
     *lp.result = unset::value;
-    for (int32_t i = 1; i <= n; ++i) {
+    for (int64_t i = 1; i <= n; ++i) {
         Cell counter;
         cell::store(counter, T_integer, 0, static_cast<uint32_t>(i), 0);
         context::set(word, counter);

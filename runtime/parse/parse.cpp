@@ -103,10 +103,11 @@ struct Frame {
     uint8_t flags = 0;
     uint32_t owner = 0;     // block: the enclosing block frame; command: the block it was read in
     uint32_t pos = 0;       // block: its next rule; command: the position of its rule
+    uint32_t effects = 0;   // repeat: the side-effect count when the iteration began
     int64_t entry = 0;      // the input index when pushed
     int64_t start = 0;      // repeat: the index the iteration began at; to, thru: the index tried
-    int32_t min = 0, max = 0, count = 0;
-    uint32_t effects = 0;   // repeat: the side-effect count when the iteration began
+    int32_t min = 0, max = 0;
+    int64_t count = 0;      // repeat: iterations matched; `while` may pass any integer's range
     Cell a{T_none, 0, 0, 0};  // block: the rules; copy, set, case: the word; into: the outer
                               // input; collect: the block or series values are kept in
     Cell b{T_none, 0, 0, 0};  // collect set: the word
