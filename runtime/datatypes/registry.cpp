@@ -81,7 +81,7 @@ void init_names() {
 void register_remaining() {
     static const char* const names[] = {
         nullptr,
-#define DATATYPE(id, name, ident) name,
+#define DATATYPE(id, name, ident, families) name,
 #include "runtime/defs/datatypes.def"
 #undef DATATYPE
     };

@@ -377,7 +377,7 @@ void construct(State& st) {
         found = true;
     }
     static const char* const names[] = {
-#define DATATYPE(id, name, ident) name,
+#define DATATYPE(id, name, ident, families) name,
 #include "runtime/defs/datatypes.def"
 #undef DATATYPE
     };
