@@ -15,6 +15,7 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/datatypes/word.h"
+#include "runtime/families.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/interp.h"
 #include "runtime/interpreter/stack.h"
@@ -273,7 +274,7 @@ int32_t mold_for_report(const Cell& value, Cell& out, bool only, int32_t limit, 
     collector::Root keep(v);
     Cell* text = string::push(16, 1);
     try {
-        if (block::is_any_block(cell::type(v))) {
+        if (in(cell::type(v), ANY_BLOCK)) {
             block::mold(&v, text, only, false, true, nullptr, limit, 0);
         } else {
             auto fn = actions::lookup<actions::slot::mold>(cell::type(v));

@@ -11,6 +11,7 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/error.h"
+#include "runtime/families.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/natives.h"
 #include "runtime/interpreter/routines.h"
@@ -160,7 +161,7 @@ void mark_system_code(memory::Node body) {
         b->flags |= memory::system_code;
         const Cell* c = reinterpret_cast<const Cell*>(b->head_ptr());
         for (uint32_t i = 0, count = b->used() / sizeof(Cell); i < count; ++i)
-            if (block::is_any_block(cell::type(c[i]))) pending.push_back(c[i].w2);
+            if (in(cell::type(c[i]), ANY_BLOCK)) pending.push_back(c[i].w2);
     }
 }
 

@@ -13,6 +13,7 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/error.h"
+#include "runtime/families.h"
 #include "runtime/hashtable.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/stack.h"
@@ -30,7 +31,6 @@ inline Cell* cells(Node n) { return reinterpret_cast<Cell*>(buffer(n)->head_ptr(
 inline uint32_t count_of(Node n) { return buffer(n)->used() / sizeof(Cell); }
 // A removed entry: its value cell has a zero header word.
 inline bool removed(const Cell& value) { return value.header == 0; }
-inline bool word_key(uint32_t t) { return t == T_word || t == T_set_word || t == T_lit_word || t == T_get_word; }
 
 Cell datatype_cell(uint32_t t) { return Cell{T_datatype, t, 0, 0}; }
 [[noreturn]] void not_done() { error::fire(err::internal_not_done); }
@@ -286,7 +286,7 @@ bool copy_entries(const Cell& words, Cell& cursor, uint32_t n) {
     if (uint64_t(words.w1) + n > count_of(list)) n = words.w1 < count_of(list) ? count_of(list) - words.w1 : 0;
     for (uint32_t k = 0; k < n; ++k) {
         Cell w = word_at(k);
-        if (!word_key(cell::type(w))) error::fire(err::script_invalid_arg, w);
+        if (!in(cell::type(w), ANY_WORD)) error::fire(err::script_invalid_arg, w);
     }
     uint32_t set = 0;
     uint32_t i = cursor.w1;

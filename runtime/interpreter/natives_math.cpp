@@ -25,6 +25,7 @@
 #include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/error.h"
+#include "runtime/families.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/natives.h"
 #include "runtime/interpreter/stack.h"
@@ -152,7 +153,6 @@ void type_q(const int32_t* refs) {
 
 // ---- max and min ------------------------------------------------------------------------------------
 
-inline bool number_type_q(uint32_t t) { return t == T_integer || t == T_float_ || t == T_percent; }
 inline bool nan_number_q(const Cell& c) {
     return (cell::is(c, T_float_) || cell::is(c, T_percent)) && float_::nan_q(cell::get_double(c));
 }
@@ -248,8 +248,8 @@ void max_min(bool max) {
     Cell* a = A(0);
     Cell* b = A(1);
     uint32_t ta = cell::type(*a), tb = cell::type(*b);
-    if (nan_number_q(*a) && number_type_q(tb)) return;
-    if (nan_number_q(*b) && number_type_q(ta)) {
+    if (nan_number_q(*a) && in(tb, NUMBER)) return;
+    if (nan_number_q(*b) && in(ta, NUMBER)) {
         *a = *b;
         return;
     }
