@@ -456,7 +456,7 @@ void init() {
         stamp = stamp_error;
     }
     datatype::register_type({.id = T_error, .parent = T_object, .name = "error!", .rest = datatype::Rest::inherit,
-                             .mark = nullptr,
+                             .mark = nullptr, .same = datatype::same::payload,
                              .actions = {.make = make, .form = form, .mold = mold, .compare = compare,
                                          .find = datatype::empty}});
 }

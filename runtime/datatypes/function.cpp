@@ -465,7 +465,7 @@ int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* ar
 
 void init() {
     datatype::register_type({.id = T_native, .parent = 0, .name = "native!", .rest = datatype::Rest::empty,
-                             .mark = mark_native,
+                             .mark = mark_native, .same = datatype::same::first_two,
                              .actions = {.make = make_value, .reflect = reflect, .form = form, .mold = mold,
                                          .compare = compare}});
     datatype::register_type({.id = T_action, .parent = T_native, .name = "action!", .rest = datatype::Rest::empty,
@@ -518,7 +518,7 @@ Cell* make_value(Cell*, Cell* spec, uint32_t) {
 
 void init() {
     datatype::register_type({.id = T_op, .parent = T_native, .name = "op!", .rest = datatype::Rest::empty,
-                             .mark = mark_native,
+                             .mark = mark_native, .same = datatype::same::last_two,
                              .actions = {.make = make_value, .reflect = datatype::inherit,
                                          .form = datatype::inherit, .mold = datatype::inherit,
                                          .compare = native::compare}});

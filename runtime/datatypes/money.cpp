@@ -629,11 +629,24 @@ Cell* pick(Cell* value, int32_t index, Cell* boxed) {
     return value;
 }
 
+// Identity: equal amounts, and currencies that agree (either has none, or both the same).
+bool same_q(const Cell& a, const Cell& b) {
+    uint32_t ca = currency(a), cb = currency(b);
+    if (ca && cb && ca != cb) return false;
+    int32_t sa = sign_of(a);
+    if (sa != sign_of(b)) return false;
+    if (sa == 0) return true;
+    uint8_t da[digit_bytes], db[digit_bytes];
+    digits(a, da);
+    digits(b, db);
+    return std::memcmp(da, db, digit_bytes) == 0;
+}
+
 }  // namespace
 
 void init() {
     datatype::register_type({.id = T_money, .parent = 0, .name = "money!", .rest = datatype::Rest::empty,
-                             .mark = nullptr,
+                             .mark = nullptr, .same = same_q,
                              .actions = {.make = make_action, .random = random, .to = to, .form = form,
                                          .mold = mold, .eval_path = eval_path, .compare = compare_a,
                                          .absolute = absolute, .add = add_a, .divide = divide_a,

@@ -359,11 +359,20 @@ Cell* and_a(Cell* a, Cell* b) { return tuple::math(a, b, integer::and_); }
 Cell* or_a(Cell* a, Cell* b) { return tuple::math(a, b, integer::or_); }
 Cell* xor_a(Cell* a, Cell* b) { return tuple::math(a, b, integer::xor_); }
 
+// Identity: the same length and the same bytes.
+bool same_q(const Cell& a, const Cell& b) {
+    uint32_t n = length(a);
+    if (n != length(b)) return false;
+    for (uint32_t i = 0; i < n; ++i)
+        if (byte_at(a, i) != byte_at(b, i)) return false;
+    return true;
+}
+
 }  // namespace
 
 void init() {
     datatype::register_type({.id = T_tuple, .parent = 0, .name = "tuple!", .rest = datatype::Rest::empty,
-                             .mark = nullptr,
+                             .mark = nullptr, .same = same_q,
                              .actions = {.make = to, .random = random, .to = to, .form = form, .mold = mold,
                                          .eval_path = eval_path, .compare = compare, .add = add_a,
                                          .divide = divide_a, .multiply = multiply_a, .remainder = remainder_a,
