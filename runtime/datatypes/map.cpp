@@ -187,18 +187,6 @@ Cell* collect(const Cell& m, bool keys) {
 
 // ---- constructors -------------------------------------------------------------------------------
 
-bool key_type_q(uint32_t t) {
-    switch (t) {
-    case T_string: case T_file: case T_url: case T_char_: case T_integer: case T_float_: case T_word: case T_set_word:
-    case T_lit_word: case T_get_word: case T_refinement: case T_issue: case T_pair: case T_percent: case T_tuple:
-    case T_binary: case T_time: case T_tag: case T_email: case T_date: case T_money: case T_ref: case T_point2d:
-    case T_point3d:
-        return true;
-    default:
-        return false;
-    }
-}
-
 Cell& make_at(Cell& c, Node block, uint32_t hint) {
     uint32_t flags = block ? (c.header & cell::new_line) : 0;
     uint32_t head = block ? c.w1 : 0;

@@ -244,17 +244,6 @@ bool open_level(State& st, uint32_t type, const uint8_t* opening) {
     return true;
 }
 
-bool map_key_type_q(uint32_t t) {
-    switch (t) {
-    case T_string: case T_file: case T_url: case T_char_: case T_integer: case T_float_: case T_word:
-    case T_set_word: case T_lit_word: case T_get_word: case T_refinement: case T_issue: case T_pair:
-    case T_percent: case T_tuple: case T_binary: case T_time: case T_tag: case T_email: case T_date:
-    case T_money: case T_ref: case T_point2d: case T_point3d:
-        return true;
-    default: return false;
-    }
-}
-
 // Closes the innermost level as `expected` (a set-path! close turns a path! into a set-path!; a
 // map closes with "]" as a block). `closer` is the closing byte, or null at the end of a path.
 void close_level(State& st, uint32_t expected, bool internal, const uint8_t* closer) {
@@ -285,7 +274,7 @@ void close_level(State& st, uint32_t expected, bool internal, const uint8_t* clo
     if (closing == T_map && st.load) {
         if (n % 2) throw_error(st, nullptr, error_end, T_map);
         for (uint32_t k = st.head; k < st.tail; k += 2)
-            if (!map_key_type_q(cell::type(g.cells[k]))) throw_error(st, nullptr, error_end, T_map);
+            if (!map::key_type_q(cell::type(g.cells[k]))) throw_error(st, nullptr, error_end, T_map);
     }
     memory::Node node = memory::alloc_cells(n ? n : 1);
     memory::Buffer* b = memory::buffer(node);
