@@ -231,7 +231,7 @@ namespace {
 bool listed(memory::Node list, uint32_t symbol) {
     for (uint32_t i = 0; i < tail_of(list); ++i) {
         const Cell& c = at(list, i);
-        if (cell::type(c) >= T_word && cell::type(c) <= T_refinement && symbol::resolve(c.w2) == symbol::resolve(symbol))
+        if ((in(cell::type(c), ANY_WORD) || cell::is(c, T_refinement)) && symbol::resolve(c.w2) == symbol::resolve(symbol))
             return true;
     }
     return false;
@@ -296,7 +296,7 @@ Cell* collect_locals(Cell& spec, const Cell& body) {
     for (uint32_t i = spec.w1; i < end; ++i) {
         Cell v = at(s, i);
         uint32_t t = cell::type(v);
-        if (t == T_set_word || t == T_lit_word || t == T_get_word || t == T_refinement || t == T_word) {
+        if (in(t, ANY_WORD) || t == T_refinement) {
             cell::set_type(v, T_word);
             *series::append_cell(ignore->w2) = v;
         } else if (extern_at < end && t != T_block && t != T_string) {

@@ -544,8 +544,8 @@ uint32_t call(const Cell& fn, Node code, uint32_t pos, uint32_t end, const Cell*
     } else {
         slot = stack::push(fn);
     }
-    Cell label = name && cell::type(*name) >= T_word && cell::type(*name) <= T_refinement ? *name
-                                                                                         : word_of(stack::anon_symbol());
+    Cell label = name && (in(cell::type(*name), ANY_WORD) || cell::is(*name, T_refinement)) ? *name
+                                                                                            : word_of(stack::anon_symbol());
     stack::push_frame(cell::is(fn, T_function) ? stack::interp_function : stack::interp_native, &label);
     bool right_ready = false;
     if (infix) {
