@@ -223,20 +223,15 @@ uint32_t size(const Cell& m) {
 
 void normalise_key(Cell& key, const Cell* path) {
     uint32_t t = cell::type(key);
-    switch (t) {
-    case T_word: case T_set_word: case T_lit_word: case T_get_word:
+    if (in(t, ANY_WORD)) {
         key.header = T_set_word;
-        return;
-    case T_string: case T_file: case T_url: case T_binary: case T_tag: case T_email: case T_ref: {
+    } else if (in(t, ANY_STRING) || t == T_binary) {
         // A copy of its own, so that later changes to the caller's series do not reach the key.
         stack::Mark mark;
         Cell* k = stack::push(key);
         series::copy(k, k, nullptr, false, nullptr);
         key = *k;
-        return;
-    }
-    default:
-        if (key_type_q(t)) return;
+    } else if (!key_type_q(t)) {
         error::fire(err::script_invalid_path, path ? *path : none::value, datatype_cell(t));
     }
 }
