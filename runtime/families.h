@@ -30,7 +30,6 @@ inline constexpr Info list[] = {
 #include "runtime/defs/families.def"
 #undef FAMILY
 };
-inline constexpr uint32_t count = sizeof list / sizeof list[0];
 
 // A type's direct families and every family containing one of them.
 constexpr uint32_t closure(uint32_t direct) {

@@ -88,7 +88,8 @@ void register_remaining() {
     };
     for (uint32_t id = 1; id < sizeof names / sizeof names[0]; ++id) {
         if (types[id].name) continue;
-        // Whatever the cell refers to is marked from the start, as the collector's table says.
+        // Whatever the cell refers to is marked from the start, as the collector's table says;
+        // the series among them are the same value by buffer and position.
         MarkFn mark = nullptr;
         SameFn same_fn = nullptr;
         switch (id) {

@@ -393,7 +393,7 @@ void forall(const int32_t*) {
     Cell word = *A(0), body = *A(1);
     Cell start = *context::get(word);
     if (cell::is(start, T_unset)) error::fire(err::script_no_value, word);
-    // A map! walks like a series here: its pairs are the elements foreach steps through.
+    // forall walks a map! too: its cells have a position like a series' elements.
     if (!in(cell::type(start), SERIES) && !cell::is(start, T_map)) actions::fire_expect_arg(start, 0);
     stack::keep();
     stack::push(start);
