@@ -505,7 +505,7 @@ Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
 }
 
 Cell* select(Cell* series, Cell* value, const FindArgs&) {
-    if (!in(cell::type(*value), ALL_WORD) || cell::is(*value, T_refinement) || cell::is(*value, T_issue))
+    if (!in(cell::type(*value), ANY_WORD))
         error::fire(err::script_invalid_type, Cell{T_datatype, cell::type(*value), 0, 0});
     *series = *select_word(*series, *value);
     return series;

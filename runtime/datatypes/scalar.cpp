@@ -45,9 +45,6 @@ bool held_by_value(uint32_t type) {
     }
 }
 
-bool selector_word_q(const Cell& c) {
-    uint32_t t = cell::type(c);
-    return in(t, ALL_WORD) && t != T_refinement && t != T_issue;
-}
+bool selector_word_q(const Cell& c) { return in(cell::type(c), ANY_WORD); }
 
 }  // namespace kov::scalar
