@@ -51,10 +51,7 @@ inline uint32_t cell_count(Node n) { return memory::buffer(n)->used() / sizeof(C
 // The types written as word records, with a binding: issue! is written by its symbol alone.
 inline bool word_type(uint32_t t) { return in(t, ALL_WORD) && t != T_issue; }
 // The types a shared record may have: those written once and then by their path.
-inline bool shareable(uint32_t t) {
-    return in(t, ANY_BLOCK | ANY_STRING) || word_type(t) || t == T_binary || t == T_map || t == T_object ||
-           t == T_error || t == T_function;
-}
+inline bool shareable(uint32_t t) { return keyed_type(t) || word_type(t); }
 // The type an op! stands for when a path goes through it, else the cell's own type.
 inline uint32_t callable_type(const Cell& c) { return cell::is(c, T_op) ? (c.header >> 16) & 0xFF : cell::type(c); }
 
@@ -410,6 +407,10 @@ bool Reader::value(const Dest& d, bool top, uint32_t expect) {
     if (expect && h.id != expect) fail();
     if (h.shared && !shareable(h.id)) fail();
     if (h.bind && !(boot_ && top && word_type(h.id))) fail();
+    if (keyed_type(h.id)) {
+        keyed(h, d);
+        return true;
+    }
     switch (h.id) {
     case T_word: case T_set_word: case T_lit_word: case T_get_word: case T_refinement:
         return word(h, d);
@@ -418,11 +419,6 @@ bool Reader::value(const Dest& d, bool top, uint32_t expect) {
         break;
     case T_op:
         op(h, d);
-        break;
-    case T_block: case T_paren: case T_path: case T_lit_path: case T_set_path: case T_get_path: case T_hash:
-    case T_map: case T_string: case T_file: case T_url: case T_tag: case T_email: case T_ref: case T_binary:
-    case T_object: case T_error: case T_function:
-        keyed(h, d);
         break;
     case T_context:
         lone_context(h, d);

@@ -233,6 +233,10 @@ private:
 void Writer::write(const Cell& v) {
     uint32_t t = cell::type(v);
     bool nl = (v.header & cell::new_line) != 0;
+    if (keyed_type(t)) {
+        keyed(v, nl);
+        return;
+    }
     switch (t) {
     case T_unset: case T_none:
         head(t, nl, false, false);
@@ -345,11 +349,6 @@ void Writer::write(const Cell& v) {
         break;
     case T_op:
         op(v, nl);
-        break;
-    case T_block: case T_paren: case T_path: case T_lit_path: case T_set_path: case T_get_path: case T_hash:
-    case T_map: case T_string: case T_file: case T_url: case T_tag: case T_email: case T_ref: case T_binary:
-    case T_object: case T_error: case T_function:
-        keyed(v, nl);
         break;
     default:
         // routine!, triple!, handle!, port!, event!, and the types that have no values to store.
