@@ -407,10 +407,6 @@ bool Reader::value(const Dest& d, bool top, uint32_t expect) {
     if (expect && h.id != expect) fail();
     if (h.shared && !shareable(h.id)) fail();
     if (h.bind && !(boot_ && top && word_type(h.id))) fail();
-    if (keyed_type(h.id)) {
-        keyed(h, d);
-        return true;
-    }
     switch (h.id) {
     case T_word: case T_set_word: case T_lit_word: case T_get_word: case T_refinement:
         return word(h, d);
@@ -433,7 +429,8 @@ bool Reader::value(const Dest& d, bool top, uint32_t expect) {
     case T_image:
         error::fire(err::access_no_codec, Cell{T_datatype, h.id, 0, 0});
     default:
-        scalar(h, d);
+        if (keyed_type(h.id)) keyed(h, d);
+        else scalar(h, d);
     }
     return true;
 }

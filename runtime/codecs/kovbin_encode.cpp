@@ -233,10 +233,6 @@ private:
 void Writer::write(const Cell& v) {
     uint32_t t = cell::type(v);
     bool nl = (v.header & cell::new_line) != 0;
-    if (keyed_type(t)) {
-        keyed(v, nl);
-        return;
-    }
     switch (t) {
     case T_unset: case T_none:
         head(t, nl, false, false);
@@ -351,8 +347,10 @@ void Writer::write(const Cell& v) {
         op(v, nl);
         break;
     default:
-        // routine!, triple!, handle!, port!, event!, and the types that have no values to store.
-        no_codec(v);
+        // The keyed types; past them routine!, triple!, handle!, port!, event!, and the types that
+        // have no values to store.
+        if (keyed_type(t)) keyed(v, nl);
+        else no_codec(v);
     }
 }
 
