@@ -16,22 +16,10 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/families.h"
 #include "runtime/memory.h"
 
 namespace kov::series {
-
-// ---- type families ------------------------------------------------------------------------------
-inline bool is_cell_series(uint32_t t) {
-    return t == T_block || t == T_paren || t == T_path || t == T_lit_path || t == T_set_path || t == T_get_path ||
-           t == T_hash;
-}
-inline bool is_text_series(uint32_t t) {
-    return t == T_string || t == T_file || t == T_url || t == T_tag || t == T_email || t == T_ref;
-}
-// Every type whose value is a cursor into a buffer.
-inline bool is_positional(uint32_t t) {
-    return is_cell_series(t) || is_text_series(t) || t == T_binary || t == T_vector || t == T_image;
-}
 
 // log2 of a unit: 1 → 0, 2 → 1, 4 → 2, 8 → 3, 16 → 4.
 inline uint32_t unit_shift(uint32_t unit) { return 31u - static_cast<uint32_t>(__builtin_clz(unit | 1u)); }
@@ -40,15 +28,15 @@ inline int32_t index_of(const Cell& s) { return static_cast<int32_t>(s.w1); }
 // The index as the unsigned word it is stored in, for callers that have clipped it or
 // compare it with a tail.
 inline uint32_t position_of(const Cell& s) {
-    cell::expect(is_positional(cell::type(s)));
+    cell::expect(in(cell::type(s), SERIES));
     return s.w1;
 }
 inline memory::Node node_of(const Cell& s) {
-    cell::expect(is_positional(cell::type(s)) && memory::valid_node(s.w2));
+    cell::expect(in(cell::type(s), SERIES) && memory::valid_node(s.w2));
     return s.w2;
 }
 inline uint32_t extra_of(const Cell& s) {
-    cell::expect(is_positional(cell::type(s)));
+    cell::expect(in(cell::type(s), SERIES));
     return s.w3;
 }
 inline void set_index(Cell& s, int64_t i) { s.w1 = static_cast<uint32_t>(static_cast<int32_t>(i)); }

@@ -16,6 +16,7 @@
 
 #include "runtime/cell.h"
 #include "runtime/datatypes/registry.h"
+#include "runtime/families.h"
 #include "runtime/memory.h"
 #include "runtime/unicode.h"
 
@@ -30,12 +31,9 @@ using memory::Node;
 constexpr uint32_t partial_type = actions::partial_string_type;
 
 inline uint32_t shift_of(uint32_t unit) { return unit >> 1; }
-inline bool is_string_type(uint32_t t) {
-    return t == T_string || t == T_file || t == T_url || t == T_tag || t == T_email || t == T_ref;
-}
 // The node of the conversion cache, 0 when there is none.
 inline Node cache_of(const Cell& s) {
-    cell::expect(is_string_type(cell::type(s)) || cell::is(s, T_binary));
+    cell::expect(in(cell::type(s), ANY_STRING) || cell::is(s, T_binary));
     return s.w3;
 }
 

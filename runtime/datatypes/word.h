@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/families.h"
 #include "runtime/memory.h"
 
 namespace kov::word {
@@ -19,22 +20,20 @@ namespace kov::word {
 using memory::Node;
 
 // ---- cell helpers -------------------------------------------------------------------------------
-// The ids 15 to 20: the five word types and issue!.
-inline bool any_word_q(uint32_t type) { return type >= T_word && type <= T_issue; }
 inline Cell cell_of(uint32_t type, uint32_t sym, Node ctx = 0, int32_t index = -1) {
     return Cell{type, ctx, sym, static_cast<uint32_t>(index)};
 }
 inline uint32_t symbol_of(const Cell& w) {
-    cell::expect(any_word_q(cell::type(w)));
+    cell::expect(in(cell::type(w), ALL_WORD));
     return w.w2;
 }
 inline int32_t index_of(const Cell& w) {
-    cell::expect(any_word_q(cell::type(w)));
+    cell::expect(in(cell::type(w), ALL_WORD));
     return static_cast<int32_t>(w.w3);
 }
 // The node of the context the word is bound to, 0 when unbound.
 inline Node context_of(const Cell& w) {
-    cell::expect(any_word_q(cell::type(w)));
+    cell::expect(in(cell::type(w), ALL_WORD));
     return w.w1;
 }
 

@@ -18,6 +18,7 @@
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
+#include "runtime/families.h"
 #include "runtime/float_text.h"
 #include "runtime/interpreter/natives.h"
 #include "runtime/interpreter/routines.h"
@@ -30,7 +31,7 @@ namespace {
 
 bool names(const Cell& word, const char* text) {
     uint32_t t = cell::type(word);
-    return t >= T_word && t <= T_get_word && symbol::resolve(word::symbol_of(word)) == symbol::resolve(symbol::make(text));
+    return in(t, ANY_WORD) && symbol::resolve(word::symbol_of(word)) == symbol::resolve(symbol::make(text));
 }
 
 // The command line as one string, as a shell would have typed it: arguments holding a space
