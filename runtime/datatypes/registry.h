@@ -1,8 +1,8 @@
 // The datatype registry: the type table (name, name word, marking, identity and hashing hooks
-// per type id) and the action table (62 implementations per type id). Every datatype module hands one
-// typed registration record to `datatype::register_type` at start-up; the dispatcher finds
-// every action through `actions::lookup`, and `same?` every identity and the hash tables every
-// hash through the type table, never through a switch over types.
+// per type id) and the action table (62 implementations per type id). Every datatype module
+// hands one typed registration record to `datatype::register_type` at start-up; the
+// dispatcher finds every action through `actions::lookup`, `same?` every identity and the
+// hash tables every hash through the type table, never through a switch over types.
 //
 // Inheritance is a snapshot: a slot marked `inherit` copies the parent's entry as it stands
 // when the child registers (an empty parent slot stays empty), so parents register first.
