@@ -28,6 +28,8 @@
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/issue.h"
 #include "runtime/datatypes/money.h"
+#include "runtime/datatypes/object.h"
+#include "runtime/datatypes/series.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/unit_types.h"
@@ -342,8 +344,8 @@ Cell Reader::resolve(bool header_read) {
             first = 0;
             count = cells::count(node);
         } else if (ht == T_object || ht == T_error) {
-            Node ctx = holder.w1;
-            node = context::record(ctx)->w2;
+            Node ctx = object::context_of(holder);
+            node = context::values_of(*context::record(ctx));
             uint32_t values = std::min(context::word_count(ctx), cells::count(node));
             first = ht == T_error ? 3 : 0;
             if (values < first) fail();
@@ -909,7 +911,7 @@ void Reader::object(const Head& h, const Dest& d, Binding* binding) {
     obj.header |= h.new_line ? cell::new_line : 0;
     publish(d, binding, obj, ctx);
     if (!ch.values) return;
-    for (uint32_t i = 0; i < ch.count; ++i) value(Dest{context::record(ctx)->w2, i}, false, 0);
+    for (uint32_t i = 0; i < ch.count; ++i) value(Dest{context::values_of(*context::record(ctx)), i}, false, 0);
 }
 
 // A context record on its own: an object of a new class owns it.
@@ -924,7 +926,7 @@ void Reader::lone_context(const Head& h, const Dest& d) {
     obj.header |= h.new_line ? cell::new_line : 0;
     put(d, obj);
     if (!ch.values) return;
-    for (uint32_t i = 0; i < ch.count; ++i) value(Dest{context::record(ctx)->w2, i}, false, 0);
+    for (uint32_t i = 0; i < ch.count; ++i) value(Dest{context::values_of(*context::record(ctx)), i}, false, 0);
 }
 
 // A new error of the catalogue entry, then its fields arg1 to stack.
@@ -933,12 +935,12 @@ void Reader::error_record(const Head& h, const Dest& d, Binding* binding) {
     if (!error_id(field(), id)) fail();
     Cell e = error::create(id, nullptr, 0);
     collector::Root keep(e);
-    Node ctx = e.w1;
-    if (context::word_count(ctx) <= error::f_stack || cells::count(context::record(ctx)->w2) <= error::f_stack) fail();
+    Node ctx = object::context_of(e);
+    if (context::word_count(ctx) <= error::f_stack || cells::count(context::values_of(*context::record(ctx))) <= error::f_stack) fail();
     Cell value_cell = e;
     value_cell.header |= h.new_line ? cell::new_line : 0;
     publish(d, binding, value_cell, ctx);
-    for (uint32_t f = error::f_arg1; f <= error::f_stack; ++f) value(Dest{context::record(ctx)->w2, f}, false, 0);
+    for (uint32_t f = error::f_arg1; f <= error::f_stack; ++f) value(Dest{context::values_of(*context::record(ctx)), f}, false, 0);
 }
 
 void Reader::function_record(const Head& h, const Dest& d, Binding* binding) {
@@ -966,13 +968,13 @@ void Reader::function_record(const Head& h, const Dest& d, Binding* binding) {
 // A call lays out one frame value per spec word: the context must hold exactly the spec's
 // words (each once, in order), or its words would name values the frame does not have.
 void Reader::check_function(Node ctx) {
-    Node spec = context::self_cell(ctx)->w2;
+    Node spec = function::spec_of(*context::self_cell(ctx));
     uint32_t next = 0;
     for (uint32_t i = 0; i < cells::count(spec); ++i) {
         const Cell& c = cells::of(spec)[i];
         uint32_t t = cell::type(c);
         if (t != T_word && t != T_get_word && t != T_lit_word && t != T_refinement) continue;
-        int32_t found = context::find_word(ctx, c.w2, true);
+        int32_t found = context::find_word(ctx, word::symbol_of(c), true);
         if (found < 0 || static_cast<uint32_t>(found) > next) fail();
         if (static_cast<uint32_t>(found) == next) ++next;
     }
@@ -1047,8 +1049,9 @@ Cell* decode(const Cell& data_in) {
     std::memcpy(copy.p, binary::head_pointer(data), length);
     Cell* result = stack::reserve();
     block::make_at(*result, 1);
-    load_blob(static_cast<const uint8_t*>(copy.p), length, result->w2, Mode::codec, data);
-    if (cells::count(result->w2) == 1) *result = cells::of(result->w2)[0];
+    Node node = series::node_of(*result);
+    load_blob(static_cast<const uint8_t*>(copy.p), length, node, Mode::codec, data);
+    if (cells::count(node) == 1) *result = cells::at(node, 0);
     return result;
 }
 
@@ -1060,7 +1063,7 @@ void load_boot(const uint8_t* blob, std::size_t size, Cell& out) {
     collector::enable(false);
     Cell target{T_none, 0, 0, 0};
     block::make_at(target, 16);
-    load_blob(blob, size, target.w2, Mode::boot, none::value);
+    load_blob(blob, size, series::node_of(target), Mode::boot, none::value);
     out = target;
 }
 
