@@ -74,7 +74,7 @@ void set_datatype_words() {
         if (!t.name || !t.name_symbol) continue;
         Cell w = word::cell_of(T_word, t.name_symbol);
         word::make_at(t.name_symbol, w);
-        context::set(w, Cell{T_datatype, id, 0, 0});
+        context::set(w, datatype::make(id));
     }
 }
 

@@ -160,7 +160,7 @@ bool check(const Cell& series_in, const Cell& action_in, const Cell* new_value, 
     Cell* word = stack::push(values[1]);
     Cell* series = stack::push(series_in);
     Cell* action = stack::push(action_in);
-    Cell* value = stack::push(new_value ? *new_value : Cell{T_none, 0, 0, 0});
+    Cell* value = stack::push(new_value ? *new_value : none::value);
     on_deep_change(*owner, *word, *series, *action, *value, index, part);
     return true;
 }

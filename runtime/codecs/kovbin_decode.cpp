@@ -432,7 +432,7 @@ bool Reader::value(const Dest& d, bool top, uint32_t expect) {
         break;
     }
     case T_routine: case T_triple: case T_handle: case T_port: case T_event:
-        error::fire(err::access_no_codec, Cell{T_datatype, h.id, 0, 0});
+        error::fire(err::access_no_codec, datatype::make(h.id));
     case T_vector: case T_image:
         // Their datatypes are not built yet: no value of theirs can be made.
         error::fire(err::internal_not_done);
@@ -759,7 +759,7 @@ void Reader::op(const Head& h, const Dest& d) {
     uint32_t wrapped = cell::type(c);
     if (wrapped != T_native && wrapped != T_action && wrapped != T_function) fail();
     if (!compact_ && ((h.bits >> 16) & 0xFF) != wrapped) fail();
-    if (!op::spec_suits_q(Cell{T_block, 0, c.w2, 0})) fail();
+    if (!op::spec_suits_q(block::cell_of(function::spec_of(c)))) fail();
     if (wrapped == T_function) cells::of(c.w3)[3] = c;
     c.header = function::op_header(wrapped) | (h.new_line ? cell::new_line : 0);
     put(d, c);

@@ -543,7 +543,7 @@ void Writer::body(const Cell& v) {
         field(static_cast<uint32_t>(integer::get(*code)));
         for (uint32_t f = error::f_arg1; f <= error::f_stack; ++f) {
             const Cell* c = context::value_cell(object::context_of(v), f);
-            value(c ? *c : Cell{T_none, 0, 0, 0});
+            value(c ? *c : none::value);
         }
     } else if (t == T_function) {
         const Cell& code = function::more(v)[0];
@@ -583,7 +583,7 @@ void Writer::context_record(Node ctx) {
     if (!values) return;
     for (uint32_t i = 0; i < n; ++i) {
         const Cell* c = context::value_cell(ctx, i);
-        value(c ? *c : Cell{T_unset, 0, 0, 0});
+        value(c ? *c : unset::value);
     }
 }
 

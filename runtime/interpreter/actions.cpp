@@ -48,7 +48,7 @@ void fire_expect_arg(const Cell& value, int32_t arg_index) {
     // the words, lit-words, get-words and refinements of its spec), or <anon>.
     uint32_t symbol = 0, context = 0;
     stack::caller_word(symbol, context);
-    Cell caller = symbol ? Cell{T_word, context, symbol, 0xFFFFFFFFu} : none::value;
+    Cell caller = symbol ? word::cell_of(T_word, symbol, context) : none::value;
     Cell type{T_datatype, cell::type(value), 0, 0};
     Cell arg{T_word, 0, stack::anon_symbol(), 0xFFFFFFFFu};
     const Cell* fn = symbol ? context::get_any(symbol, context) : nullptr;
@@ -61,7 +61,7 @@ void fire_expect_arg(const Cell& value, int32_t arg_index) {
             uint32_t ct = cell::type(c[i]);
             if (ct != T_word && ct != T_lit_word && ct != T_get_word && ct != T_refinement) continue;
             if (n++ == arg_index) {
-                arg = Cell{T_word, 0, word::symbol_of(c[i]), 0xFFFFFFFFu};
+                arg = word::cell_of(T_word, word::symbol_of(c[i]));
                 break;
             }
         }

@@ -7,6 +7,7 @@
 
 #include "runtime/cells.h"
 #include "runtime/collector.h"
+#include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/function.h"
@@ -60,8 +61,8 @@ inline uint32_t clip(Node code, uint32_t end) {
     return t < end ? t : end;
 }
 
-Cell word_of(uint32_t symbol) { return Cell{T_word, 0, symbol, 0xFFFFFFFFu}; }
-Cell datatype_of(const Cell& v) { return Cell{T_datatype, cell::type(v), 0, 0}; }
+Cell word_of(uint32_t symbol) { return word::cell_of(T_word, symbol); }
+Cell datatype_of(const Cell& v) { return datatype::make(cell::type(v)); }
 
 // What a word or path calls where it stands: every any-function! but op!, which is called
 // only infix (through the look-ahead after an expression).
@@ -141,7 +142,7 @@ Node fetch_spec_series(const Cell& fn, bool& cached) {
     // definitions have made every typeset) is used as it is but not kept.
     cached = complete;
     if (!complete) return spec;
-    *cache = Cell{T_binary, 0, spec, 0};
+    *cache = binary::cell_of(spec);
     return spec;
 }
 

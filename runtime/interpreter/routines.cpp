@@ -66,7 +66,7 @@ Cell* make(const Cell& spec, uint32_t index, const Cell& data) {
     cell::set_type(*fn, T_routine);
     *context::self_cell(function::context_of(*fn)) = *fn;
     Cell* more = more_of(*fn);
-    more[2] = Cell{T_integer, 0, index, 0};
+    more[2] = integer::make(static_cast<int32_t>(index));
     more[4] = d;
     return fn;
 }

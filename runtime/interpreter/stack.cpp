@@ -4,6 +4,7 @@
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/unit_types.h"
 #include "runtime/error.h"
 #include "runtime/heap.h"
 #include "runtime/interpreter/interp.h"
@@ -126,7 +127,7 @@ void throw_loop(bool has_value, const Cell* value, bool is_continue) {
         if ((f.kind & 0x0F) == loop) {
             pending.code = is_continue ? exit_continue : exit_break;
             pending.target = d;
-            pending.value = has_value && value ? *value : Cell{T_unset, 0, 0, 0};
+            pending.value = has_value && value ? *value : unset::value;
             return;
         }
     }
@@ -141,7 +142,7 @@ void throw_return(bool has_value, const Cell* value) {
         if (f.kind & return_target) {
             pending.code = has_value ? exit_return : exit_exit;
             pending.target = d;
-            pending.value = has_value && value ? *value : Cell{T_unset, 0, 0, 0};
+            pending.value = has_value && value ? *value : unset::value;
             return;
         }
     }
@@ -161,7 +162,7 @@ void throw_catch(const Cell& value, const Cell* name) {
             pending.code = exit_throw;
             pending.target = d;
             pending.value = value;
-            pending.name = name ? *name : Cell{T_none, 0, 0, 0};
+            pending.name = name ? *name : none::value;
             return;
         }
     }

@@ -5,6 +5,7 @@
 #include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
+#include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/unit_types.h"
@@ -127,8 +128,8 @@ int64_t length_of(const Cell& s) {
 Cell value_at(const Cell& input, int64_t index) {
     switch (kind_of(cell::type(input))) {
     case InputKind::cells: return cells::at(series::node_of(input), static_cast<uint32_t>(index));
-    case InputKind::text: return Cell{T_char_, 0, static_cast<uint32_t>(units_of(input).at(index)), 0};
-    default: return Cell{T_integer, 0, static_cast<uint32_t>(units_of(input).at(index)), 0};
+    case InputKind::text: return char_::make(static_cast<int32_t>(units_of(input).at(index)));
+    default: return integer::make(static_cast<int32_t>(units_of(input).at(index)));
     }
 }
 

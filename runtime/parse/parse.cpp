@@ -169,7 +169,7 @@ void remove_at(const Cell& series, int64_t index, int64_t count) {
     if (!fn) actions::fire_expect_arg(series, 0);
     stack::Mark mark;
     Cell* s = stack::push(at_index(series, index));
-    Cell* part = stack::push(Cell{T_integer, 0, static_cast<uint32_t>(count), 0});
+    Cell* part = stack::push(integer::make(static_cast<int32_t>(count)));
     fn(s, part, nullptr);
 }
 
@@ -178,7 +178,7 @@ Cell copy_at(const Cell& series, int64_t index, int64_t count) {
     if (!fn) actions::fire_expect_arg(series, 0);
     stack::Mark mark;
     Cell* s = stack::push(at_index(series, index));
-    Cell* part = stack::push(Cell{T_integer, 0, static_cast<uint32_t>(count), 0});
+    Cell* part = stack::push(integer::make(static_cast<int32_t>(count)));
     Cell* scratch = stack::reserve();
     return *fn(s, scratch, part, false, nullptr);
 }
