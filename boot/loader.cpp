@@ -160,7 +160,7 @@ void run_image(const uint8_t* image, std::size_t size) {
 
 const char* family_mismatch() {
     for (const families::Info& f : families::list) {
-        Cell* ts = context::get_any(word::load(f.name).w2, context::global());
+        Cell* ts = context::get_any(word::symbol_of(word::load(f.name)), context::global());
         if (!ts || !cell::is(*ts, T_typeset)) return f.name;
         for (uint32_t t = 1; t <= T_LAST; ++t)
             if (typeset::contains(*ts, t) != in(t, f.bit)) return f.name;

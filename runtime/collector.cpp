@@ -7,6 +7,9 @@
 #include "runtime/cells.h"
 #include "runtime/cycles.h"
 #include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/series.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/datatypes/unit_types.h"
 #include "runtime/handles.h"
 #include "runtime/runtime.h"
 
@@ -157,11 +160,11 @@ void mark_cells(const Cell* begin, const Cell* end) {
     for (const Cell* c = begin; c < end; ++c) mark_cell(*c);
 }
 
-void mark_block_value(const Cell& c) { mark_block(c.w2); }
+void mark_block_value(const Cell& c) { mark_block(series::node_of(c)); }
 
 void mark_string_value(const Cell& c) {
-    mark_series(c.w2);
-    if (c.w3) mark_series(c.w3);
+    mark_series(series::node_of(c));
+    if (Node cache = string::cache_of(c)) mark_series(cache);
 }
 
 void mark_series_value(const Cell& c) { mark_series(c.w2); }

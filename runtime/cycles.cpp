@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/object.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/error.h"
 
@@ -42,7 +43,7 @@ void for_each(void (*fn)(memory::Node)) {
 
 bool detect_q(const Cell& value, Cell& out, int32_t& part, bool mold) {
     uint32_t t = cell::type(value);
-    memory::Node node = t == T_object ? value.w1 : value.w2;
+    memory::Node node = t == T_object ? object::context_of(value) : value.w2;
     if (!find_q(node)) return false;
     const char* text = "...";
     if (mold) {
