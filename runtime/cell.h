@@ -1,7 +1,10 @@
 // The value cell: four 32-bit words. Word 0 is the header (datatype id in the low byte,
-// flags above), words 1-3 the payload whose meaning the datatype fixes. A cell never holds a
-// machine address: series, contexts and symbols are 32-bit ids. This is the only header that
-// knows the bit layout of a value.
+// flags above, every flag assigned in runtime/defs/flags.def), words 1-3 the payload whose
+// meaning the datatype fixes. A cell never holds a machine address: series, contexts and
+// symbols are 32-bit ids. This header knows the bit layout of the header word; each datatype's
+// own header (runtime/datatypes/<type>.h) names its payload words through accessors, and code
+// outside a datatype's files reads a value only through them (scripts/cell-reads lists the
+// reads left).
 #pragma once
 #include <cstdint>
 #include <cstring>
