@@ -315,7 +315,7 @@ Cell Reader::resolve(bool header_read) {
         }
         Cell holder = cur;
         if (word_type(t)) {
-            Node ctx = cur.w1;
+            Node ctx = word::context_of(cur);
             if (!ctx || ctx == context::global() || !context::is_context(ctx)) fail();
             holder = *context::self_cell(ctx);
             uint32_t owner = cell::type(holder);
@@ -328,14 +328,14 @@ Cell Reader::resolve(bool header_read) {
         }
         uint32_t ht = callable_type(holder);
         if (ht == T_native || ht == T_action) {
-            node = holder.w2;
+            node = function::spec_of(holder);
             first = 0;
             count = cells::count(node);
         } else if (ht == T_function) {
             ++k;
             uint32_t which = field();
             Cell part;
-            if (which == 0 && holder.w2) part = Cell{T_block, 0, holder.w2, 0};
+            if (which == 0 && function::spec_of(holder)) part = block::cell_of(function::spec_of(holder));
             else if (which == 1) part = function::more(holder)[0];
             else fail();
             if (!in(cell::type(part), ANY_BLOCK)) fail();
