@@ -11,6 +11,7 @@
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/point.h"
 #include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/datatypes/scalar.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/tuple.h"
@@ -142,7 +143,10 @@ Cell* math(Cell* a, Cell* b, int32_t op) {
         if (left == T_time) break;  // refused below
         return money::math(a, b, op);
     case T_vector:
-        not_done();  // vector! answers mixed arithmetic once it exists
+        if (left == T_time) break;  // refused below
+        // The vector changes in place and is the result.
+        *a = *vector::scalar_math(op, b, *a, true);
+        return a;
     case T_pair:
     case T_point2d:
     case T_point3d:
@@ -170,7 +174,7 @@ Cell* math(Cell* a, Cell* b, int32_t op) {
     else if (left == T_percent) type = T_percent;
     else if (left == T_integer) type = T_float_;
     else type = left;
-    cell::set_type(*a, type);
+    cell::retype(*a, type);
     cell::set_double(*a, r);
     return a;
 }
@@ -272,7 +276,7 @@ Cell* round(Cell* n, Cell* scale, bool even, bool down, bool half_down, bool flo
         integer::make_at(*n, v);
         return n;
     }
-    cell::set_type(*n, scale ? cell::type(*scale) : cell::type(*n));
+    cell::retype(*n, scale ? cell::type(*scale) : cell::type(*n));
     cell::set_double(*n, result);
     return n;
 }
@@ -283,7 +287,7 @@ namespace {
 Cell* to(Cell*, Cell* spec, uint32_t type) {
     uint32_t target = type == T_percent ? T_percent : T_float_;
     Cell* r = stack::reserve();
-    cell::set_type(*r, target);
+    cell::retype(*r, target);
     double d = 0;
     switch (cell::type(*spec)) {
     case T_integer:

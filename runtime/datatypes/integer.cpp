@@ -10,6 +10,7 @@
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/point.h"
 #include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/tuple.h"
@@ -163,7 +164,9 @@ Cell* math(Cell* a, Cell* b, int32_t op) {
     case T_money:
         return money::math(a, b, op);
     case T_vector:
-        not_done();  // vector! answers mixed arithmetic once it exists
+        // The vector changes in place and is the result.
+        *a = *vector::scalar_math(op, b, *a, true);
+        return a;
     default:
         error::fire(err::script_invalid_type, datatype_cell(cell::type(*b)));
     }
