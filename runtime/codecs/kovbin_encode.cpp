@@ -12,6 +12,7 @@
 // valid for the whole walk; the result binary is allocated at the end. Each blob gets a fresh
 // writer, so no path or seen entry survives from one encode into the next, however it ended.
 #include <cmath>
+#include <bit>
 #include <cstring>
 
 #include "runtime/codecs/kovbin.h"
@@ -356,7 +357,7 @@ void Writer::write(const Cell& v) {
         break;
     case T_block: case T_paren: case T_path: case T_lit_path: case T_set_path: case T_get_path: case T_hash:
     case T_map: case T_string: case T_file: case T_url: case T_tag: case T_email: case T_ref: case T_binary:
-    case T_object: case T_error: case T_function: case T_bitset:
+    case T_object: case T_error: case T_function: case T_bitset: case T_vector:
         keyed(v, nl);
         break;
     default:
@@ -469,9 +470,11 @@ void Writer::keyed(const Cell& v, bool nl) {
 // The head of a record and the fields it keeps when shared (a series' head index).
 void Writer::own_fields(const Cell& v, bool nl, bool shared) {
     uint32_t t = cell::type(v);
-    if (block_family(t) || text_family(t) || t == T_binary) {
-        // The fixed header carries the unit width of text; a negative index counts as 0.
-        uint32_t width = text_family(t) ? memory::buffer(v.w2)->unit() << 8 : (t == T_binary ? 1u << 8 : 0);
+    if (block_family(t) || text_family(t) || t == T_binary || t == T_vector) {
+        // The fixed header carries the unit width of text and vectors; a negative index
+        // counts as 0.
+        uint32_t width = text_family(t) || t == T_vector ? memory::buffer(v.w2)->unit() << 8
+                                                         : (t == T_binary ? 1u << 8 : 0);
         uint32_t index = static_cast<int32_t>(v.w1) < 0 ? 0 : v.w1;
         head(t, nl, shared, index != 0, width);
         if (compact_) {
@@ -514,6 +517,21 @@ void Writer::body(const Cell& v) {
         uint32_t length = b->used();
         field(length);
         out_.bytes(b->head_ptr(), length);
+        if (!compact_) out_.pad_to(4);
+    } else if (t == T_vector) {
+        // The whole buffer: its element count, then the element type and width (the compact
+        // encoding packs both into one byte), then the elements as they lie.
+        memory::Buffer* b = memory::buffer(v.w2);
+        uint32_t unit = b->unit();
+        uint32_t length = b->used() / unit;
+        if (compact_) {
+            out_.byte(v.w3 << 2 | static_cast<uint32_t>(std::countr_zero(unit)));
+            out_.varint(length);
+        } else {
+            out_.u32(length);
+            out_.u32(v.w3);
+        }
+        out_.bytes(memory::buffer(v.w2)->head_ptr(), uint64_t(length) * unit);
         if (!compact_) out_.pad_to(4);
     } else if (text_family(t) || t == T_binary) {
         memory::Buffer* b = memory::buffer(v.w2);
