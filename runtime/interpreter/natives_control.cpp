@@ -5,6 +5,7 @@
 // Loops run their body inside a loop frame. After each body evaluation they look at the
 // pending exit: a break or continue aimed at their frame is consumed here; any other pending
 // exit makes them pop their frame and return, so it travels on to its own target.
+#include <algorithm>
 #include <cmath>
 
 #include <new>
@@ -19,6 +20,7 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/error.h"
+#include "runtime/families.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/interp.h"
 #include "runtime/interpreter/natives.h"
@@ -252,16 +254,17 @@ void until(const int32_t*) {
     loop.finish();
 }
 
-int32_t count_of(const Cell& c) {
+// A loop count, truncated toward zero: 64 bits, so that the largest integer count ends and a
+// float count beyond the integer range runs as many times as it says (NaN runs none).
+int64_t count_of(const Cell& c) {
     if (cell::is(c, T_float_)) {
-        double d = cell::get_double(c);
-        return numeric::clamp_to_int32(d);
+        return numeric::clamp_to_int64(cell::get_double(c));
     }
     return integer::get(c);
 }
 
 void loop(const int32_t*) {
-    int32_t n = count_of(*A(0));
+    int64_t n = count_of(*A(0));
     Cell body = *A(1);
     if (n <= 0) {
         none::make_at(*A(0));
@@ -270,7 +273,7 @@ void loop(const int32_t*) {
     stack::keep();
     LoopFrame lp;
     *lp.result = unset::value;
-    for (int32_t i = 0; i < n; ++i) {
+    for (int64_t i = 0; i < n; ++i) {
         Cell r = unset::value;
         Step s = run_body(body, lp.depth, &r);
         *lp.result = r;
@@ -281,7 +284,8 @@ void loop(const int32_t*) {
 
 void repeat(const int32_t*) {
     Cell word = *A(0);
-    int32_t n = count_of(*A(1));
+    // The counter is an integer!: a float count stops at the largest one.
+    int64_t n = std::min<int64_t>(count_of(*A(1)), INT32_MAX);
     Cell body = *A(2);
     if (n <= 0) {
         none::make_at(*A(0));
@@ -290,7 +294,7 @@ void repeat(const int32_t*) {
     stack::keep();
     LoopFrame lp;
     *lp.result = unset::value;
-    for (int32_t i = 1; i <= n; ++i) {
+    for (int64_t i = 1; i <= n; ++i) {
         Cell counter;
         cell::store(counter, T_integer, 0, static_cast<uint32_t>(i), 0);
         context::set(word, counter);
@@ -320,17 +324,6 @@ void forever(const int32_t*) {
 
 // ---- series loops ---------------------------------------------------------------------------------------
 
-bool series_type(uint32_t t) {
-    switch (t) {
-    case T_block: case T_paren: case T_path: case T_lit_path: case T_set_path: case T_get_path: case T_hash:
-    case T_string: case T_file: case T_url: case T_tag: case T_email: case T_ref: case T_binary: case T_vector:
-    case T_map: case T_image:
-        return true;
-    default:
-        return false;
-    }
-}
-
 // Elements left from the position.
 int64_t left_in(const Cell& s) {
     memory::Buffer* b = memory::buffer(s.w2);
@@ -340,7 +333,7 @@ int64_t left_in(const Cell& s) {
 
 // The element at position + k of any series (none past the tail).
 Cell element_at(const Cell& s, uint32_t k) {
-    if (block::is_any_block(cell::type(s))) {
+    if (in(cell::type(s), ANY_BLOCK)) {
         uint32_t i = s.w1 + k;
         return i < interp::tail_index(s.w2) ? at(s.w2, i) : none::value;
     }
@@ -405,7 +398,8 @@ void forall(const int32_t*) {
     Cell word = *A(0), body = *A(1);
     Cell start = *context::get(word);
     if (cell::is(start, T_unset)) error::fire(err::script_no_value, word);
-    if (!series_type(cell::type(start))) actions::fire_expect_arg(start, 0);
+    // forall walks a map! too: its cells have a position like a series' elements.
+    if (!in(cell::type(start), SERIES) && !cell::is(start, T_map)) actions::fire_expect_arg(start, 0);
     stack::keep();
     stack::push(start);
     LoopFrame lp;
