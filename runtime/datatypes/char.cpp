@@ -39,9 +39,7 @@ Cell* math(Cell* a, Cell* b, int32_t op) {
         if (!numeric::to_int32(cell::get_double(*b), n)) error::fire(err::math_overflow);
         break;
     case T_vector:
-        // The vector changes in place and is the result.
-        *a = *vector::scalar_math(op, b, *a, true);
-        return a;
+        return vector::math_scalar_left(a, b, op);  // the vector changes in place
     default: error::fire(err::script_invalid_type, datatype_cell(cell::type(*b)));
     }
     // Division goes without a result cell so that it truncates instead of giving a float!.

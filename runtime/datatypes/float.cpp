@@ -147,9 +147,7 @@ Cell* math(Cell* a, Cell* b, int32_t op) {
         return money::math(a, b, op);
     case T_vector:
         if (left == T_time) break;  // refused below
-        // The vector changes in place and is the result.
-        *a = *vector::scalar_math(op, b, *a, true);
-        return a;
+        return vector::math_scalar_left(a, b, op);  // the vector changes in place
     case T_pair:
     case T_point2d:
     case T_point3d:
@@ -177,7 +175,9 @@ Cell* math(Cell* a, Cell* b, int32_t op) {
     else if (left == T_percent) type = T_percent;
     else if (left == T_integer) type = T_float_;
     else type = left;
-    cell::retype(*a, type);
+    // Both operands are numbers, which carry no private header flags: the type byte alone
+    // changes (a full retype costs a read-modify-write of the header on every float sum).
+    cell::set_type(*a, type);
     cell::set_double(*a, r);
     return a;
 }

@@ -166,9 +166,7 @@ Cell* math(Cell* a, Cell* b, int32_t op) {
     case T_money:
         return money::math(a, b, op);
     case T_vector:
-        // The vector changes in place and is the result.
-        *a = *vector::scalar_math(op, b, *a, true);
-        return a;
+        return vector::math_scalar_left(a, b, op);  // the vector changes in place
     default:
         error::fire(err::script_invalid_type, datatype_cell(cell::type(*b)));
     }

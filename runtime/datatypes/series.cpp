@@ -240,10 +240,7 @@ Cell* pick(Cell* s, int32_t n, Cell*) {
             *s = *reinterpret_cast<const Cell*>(at);
             return s;
         }
-        if (t == T_vector) {
-            *s = vector::element_value(at, unit, s->w3);
-            return s;
-        }
+        if (t == T_vector) return vector::box_into(s, at);
         if (t == T_binary) {
             *s = integer::make(*at);
             return s;

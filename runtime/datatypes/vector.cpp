@@ -209,6 +209,11 @@ Cell element_value(const uint8_t* at, uint32_t w, uint32_t type) {
     return integer::make(static_cast<int32_t>(v));
 }
 
+Cell* box_into(Cell* s, const uint8_t* at) {
+    *s = element_value(at, width(*s), element_type(*s));
+    return s;
+}
+
 void set_element(uint8_t* at, const Cell& value, uint32_t w, uint32_t type) {
     uint32_t vt = cell::type(value);
     double d;
@@ -339,6 +344,11 @@ Cell* scalar_math(int32_t op, Cell* v, const Cell& scalar, bool scalar_left) {
         store_float(at, float_::do_math(element_to_float(at, w), s, op), w);
     }
     return v;
+}
+
+Cell* math_scalar_left(Cell* a, Cell* b, int32_t op) {
+    *a = *scalar_math(op, b, *a, true);
+    return a;
 }
 
 Cell* math(Cell* a, Cell* b, int32_t op) {

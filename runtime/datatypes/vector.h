@@ -51,6 +51,10 @@ double element_to_float(const uint8_t* at, uint32_t width);
 // The element as a value of the element type. A char element past U+10FFFF raises
 // math/overflow.
 Cell element_value(const uint8_t* at, uint32_t width, uint32_t type);
+// The element at `at` of the vector cell s, written over s (its width and element type read
+// first); gives s. Called as a tail call by the shared pick, which keeps its text path free of saved
+// registers.
+Cell* box_into(Cell* s, const uint8_t* at);
 // Stores an integer!, char!, float! or percent! value in an element of the width; any other
 // value raises script/invalid-type with its datatype.
 void set_element(uint8_t* at, const Cell& value, uint32_t width, uint32_t type);
@@ -73,6 +77,10 @@ Cell* to_block(const Cell& v);
 // vector changes in place from its position and is given. With `scalar_left` the scalar was
 // the left operand of the expression; the element stays the left operand of each operation.
 Cell* scalar_math(int32_t op, Cell* v, const Cell& scalar, bool scalar_left);
+// A scalar a (integer!, char! or float!) whose arithmetic meets the vector b on its right:
+// scalar_math with the scalar on the left; the changed vector b is also copied into a, the
+// result. Called as a tail call by the scalar types' math.
+Cell* math_scalar_left(Cell* a, Cell* b, int32_t op);
 // The arithmetic actions: a vector right operand gives a new vector in a; any other operand
 // goes to scalar_math.
 Cell* math(Cell* a, Cell* b, int32_t op);
