@@ -581,6 +581,10 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
     }
 
     bool o_cells = in(ot, ANY_BLOCK), t_cells = in(tt, ANY_BLOCK);
+    // Elements of one vector mean numbers of its element type: copied anywhere else, their
+    // bytes would be read as something else.
+    if ((ot == T_vector || tt == T_vector) && (ot != tt || origin->w3 != target->w3))
+        error::fire(err::script_move_bad, datatype_cell(ot), datatype_cell(tt));
     if (o_cells != t_cells) error::fire(err::script_move_bad, datatype_cell(ot), datatype_cell(tt));
     report(*target, Change::move, *origin, index_of(*target), static_cast<int32_t>(count));
     o = span(*origin);

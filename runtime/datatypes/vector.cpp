@@ -490,7 +490,7 @@ void element_text(const uint8_t* at, uint32_t w, uint32_t type, std::string& out
 
 // The elements from the position, separated by single spaces. With `limited`, the text
 // stops before an element once the budget has fallen below 1. Gives the budget left.
-int32_t form_body(const Cell& v, Cell& out, bool molded, bool limited, int32_t budget) {
+int32_t form_body(const Cell& v, Cell& out, bool molded, bool all, bool limited, int32_t budget) {
     Cell source = v;
     collector::Root keep(source);
     uint32_t from = position(source), type = element_type(source), w = width(source);
@@ -514,7 +514,7 @@ int32_t form_body(const Cell& v, Cell& out, bool molded, bool limited, int32_t b
                 text += ')';
                 string::concatenate_literal_part(out, text.data(), static_cast<uint32_t>(text.size()));
             } else {
-                string::mold_char(out, static_cast<int32_t>(cp), false);
+                string::mold_char(out, static_cast<int32_t>(cp), all);
             }
             if (molded) string::concatenate_literal_part(out, "\"", 1);
             spend(molded ? 4 : 1);
@@ -528,7 +528,7 @@ int32_t form_body(const Cell& v, Cell& out, bool molded, bool limited, int32_t b
     return budget;
 }
 
-int32_t form(Cell* v, Cell* out, Cell* arg, int32_t part) { return form_body(*v, *out, false, arg != nullptr, part); }
+int32_t form(Cell* v, Cell* out, Cell* arg, int32_t part) { return form_body(*v, *out, false, false, arg != nullptr, part); }
 
 const char* type_word(uint32_t type) {
     switch (type) {
@@ -539,7 +539,7 @@ const char* type_word(uint32_t type) {
     }
 }
 
-int32_t mold(Cell* v, Cell* out, bool only, bool, bool, Cell* arg, int32_t part, int32_t) {
+int32_t mold(Cell* v, Cell* out, bool only, bool all, bool, Cell* arg, int32_t part, int32_t) {
     bool limited = arg != nullptr;
     if (!only) part = string::emit(*out, "make vector! [", part);
     uint32_t type = element_type(*v), w = width(*v);
@@ -547,14 +547,14 @@ int32_t mold(Cell* v, Cell* out, bool only, bool, bool, Cell* arg, int32_t part,
     // empty block cannot tell.
     bool short_form = count_of(*v) > 0 && w == default_width(type);
     if (short_form) {
-        part = form_body(*v, *out, true, limited, part);
+        part = form_body(*v, *out, true, all, limited, part);
         if (!only) part = string::emit(*out, "]", part);
         return part;
     }
     char head[32];
     std::snprintf(head, sizeof head, "%s %u [", type_word(type), w * 8);
     part = string::emit(*out, head, part);
-    part = form_body(*v, *out, true, limited, part);
+    part = form_body(*v, *out, true, all, limited, part);
     return only ? part : string::emit(*out, "]]", part);
 }
 
