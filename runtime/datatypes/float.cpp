@@ -47,7 +47,6 @@ constexpr double epsilon = std::numeric_limits<double>::epsilon();  // 2.2204460
 Cell datatype_cell(uint32_t t) { return Cell{T_datatype, t, 0, 0}; }
 // Stands for the word of the running action until call frames can name it.
 
-[[noreturn]] void not_done() { error::fire(err::internal_not_done); }
 [[noreturn]] void bad_to(uint32_t target, const Cell& spec) {
     error::fire(err::script_bad_to_arg, datatype_cell(target), spec);
 }

@@ -64,7 +64,6 @@ void set_float(Cell& c, double d) {
     cell::set_double(c, d);
 }
 
-[[noreturn]] void not_done() { error::fire(err::internal_not_done); }
 
 Cell datatype_cell(uint32_t t) { return Cell{T_datatype, t, 0, 0}; }
 
