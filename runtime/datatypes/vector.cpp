@@ -305,7 +305,7 @@ Cell* to_block(const Cell& v) {
     return r;
 }
 
-Cell* scalar_math(int32_t op, Cell* v, const Cell& scalar, bool scalar_left) {
+Cell* scalar_math(int32_t op, Cell* v, const Cell& scalar) {
     uint32_t type = element_type(*v);
     uint32_t st = cell::type(scalar);
     uint32_t w = width(*v);
@@ -329,7 +329,6 @@ Cell* scalar_math(int32_t op, Cell* v, const Cell& scalar, bool scalar_left) {
             int32_t e = static_cast<int32_t>(element_to_integer(at, w, type));
             store_integer(at, int_math(e, k, op), w);
         }
-        (void)scalar_left;  // the element stays the left operand either way
         return v;
     }
     double s;
@@ -347,12 +346,12 @@ Cell* scalar_math(int32_t op, Cell* v, const Cell& scalar, bool scalar_left) {
 }
 
 Cell* math_scalar_left(Cell* a, Cell* b, int32_t op) {
-    *a = *scalar_math(op, b, *a, true);
+    *a = *scalar_math(op, b, *a);
     return a;
 }
 
 Cell* math(Cell* a, Cell* b, int32_t op) {
-    if (!cell::is(*b, T_vector)) return scalar_math(op, a, *b, false);
+    if (!cell::is(*b, T_vector)) return scalar_math(op, a, *b);
     uint32_t type = element_type(*a);
     if (element_type(*b) != type) error::fire(err::script_not_same_type);
     // and~, or~ and xor~ of floats are refused as float! refuses them, before allocating.

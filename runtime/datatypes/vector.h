@@ -74,12 +74,12 @@ void append_block(Cell& v, const Cell& block);
 // A new block (on the value stack) of one value per element from the position.
 Cell* to_block(const Cell& v);
 // The element-wise arithmetic of a vector and a scalar (operation codes of integer::Op): the
-// vector changes in place from its position and is given. With `scalar_left` the scalar was
-// the left operand of the expression; the element stays the left operand of each operation.
-Cell* scalar_math(int32_t op, Cell* v, const Cell& scalar, bool scalar_left);
-// A scalar a (integer!, char! or float!) whose arithmetic meets the vector b on its right:
-// scalar_math with the scalar on the left; the changed vector b is also copied into a, the
-// result. Called as a tail call by the scalar types' math.
+// vector changes in place from its position and is given. The element is the left operand of
+// each operation, whichever side of the expression the scalar stood on.
+Cell* scalar_math(int32_t op, Cell* v, const Cell& scalar);
+// A scalar a (integer!, char!, float! or percent!) whose arithmetic meets the vector b on its
+// right: scalar_math of b and a; the changed vector b is also copied into a, the result.
+// Called as a tail call by the scalar types' math.
 Cell* math_scalar_left(Cell* a, Cell* b, int32_t op);
 // The arithmetic actions: a vector right operand gives a new vector in a; any other operand
 // goes to scalar_math.
