@@ -19,12 +19,15 @@
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/error.h"
 #include "runtime/float_text.h"
+#include "runtime/heap.h"
 #include "runtime/interpreter/actions.h"
+#include "runtime/interpreter/interp.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/numeric.h"
 #include "runtime/runtime.h"
 #include "runtime/series_buffer.h"
 #include "runtime/sort.h"
+#include "runtime/words.h"
 
 namespace kov::vector {
 
@@ -816,12 +819,56 @@ struct SortSpec {
     int64_t offset;  // the element compared, or the first of the whole record
     bool whole;
     bool reverse;
+    Cell* fn;        // a comparator function, or null
+};
+
+// The comparator function on two records: their first elements as values, or with /all two
+// new vectors of the whole records. The records lie in a copy that never moves.
+int32_t call_comparator(const SortSpec& sp, const uint8_t* x, const uint8_t* y) {
+    if (stack::exiting()) return 0;  // a break or return out of the comparator: finish quickly
+    if (sp.reverse) std::swap(x, y);
+    stack::Mark mark;
+    Cell args[2];
+    const uint8_t* records[2] = {x, y};
+    for (int k = 0; k < 2; ++k) {
+        if (sp.whole) {
+            Cell* r = push(uint64_t(sp.size), sp.type, sp.width);
+            Buffer* rb = buffer(r->w2);
+            std::memcpy(rb->head_ptr(), records[k], uint64_t(sp.size) * sp.width);
+            rb->tail = rb->head + static_cast<uint32_t>(uint64_t(sp.size) * sp.width);
+            args[k] = *r;
+        } else {
+            args[k] = element_value(records[k], sp.width, sp.type);
+        }
+    }
+    return actions::comparator_answer(interp::apply_function(*sp.fn, args, 2, &words::loaded::compare_callback_tag));
+}
+
+// The records sorted with a comparator function lie in a copy on the tracked heap, which
+// never moves while Kov code runs; the copy is written back however the sort ends, as far
+// as the vector still reaches at the same width.
+struct SortCopy {
+    uint8_t* data;
+    uint64_t bytes;
+    uint32_t width;
+    Node node;
+    uint64_t index;
+    ~SortCopy() {
+        Buffer* b = buffer(node);
+        if (b->unit() == width) {
+            uint64_t used = b->used(), from = index * width;
+            uint64_t n = from < used ? std::min(bytes, used - from) : 0;
+            if (n) std::memcpy(b->head_ptr() + from, data, n);
+        }
+        heap::free(data);
+    }
 };
 
 int32_t sort_compare(const void* a, const void* b, uintptr_t option, uintptr_t) {
     const SortSpec& sp = *reinterpret_cast<const SortSpec*>(option);
     auto x = static_cast<const uint8_t*>(a);
     auto y = static_cast<const uint8_t*>(b);
+    if (sp.fn) return call_comparator(sp, x, y);
     int64_t first = sp.whole ? 0 : sp.offset;
     int64_t last = sp.whole ? sp.size : sp.offset + 1;
     for (int64_t k = first; k < last; ++k) {
@@ -864,7 +911,7 @@ Cell* sort(Cell* s, const SortArgs& a) {
     } else if (a.all) {
         error::fire(err::script_bad_refines);
     }
-    SortSpec spec{width(*s), element_type(*s), size, 0, a.all, a.reverse};
+    SortSpec spec{width(*s), element_type(*s), size, 0, a.all, a.reverse, nullptr};
     if (a.compare) {
         if (cell::is(*a.compare, T_integer)) {
             if (!a.skip || a.all) error::fire(err::script_bad_refines);
@@ -872,7 +919,7 @@ Cell* sort(Cell* s, const SortArgs& a) {
             if (offset < 1 || offset > size) error::fire(err::script_out_of_range, *a.compare);
             spec.offset = offset - 1;
         } else if (cell::is(*a.compare, T_function)) {
-            not_done();  // a comparator function over vector elements
+            spec.fn = a.compare;
         } else {
             error::fire(err::script_invalid_refine_arg, series::word_arg("compare"), *a.compare);
         }
@@ -886,11 +933,20 @@ Cell* sort(Cell* s, const SortArgs& a) {
         spec.width = width(*s);
         std::size_t record_bytes = std::size_t(size) * spec.width;
         auto option = reinterpret_cast<uintptr_t>(&spec);
-        // No Kov code runs while the elements are compared: they are sorted where they lie.
-        uint8_t* base = element_at(*s, uint64_t(index));
-        if (a.stable) sort::merge_sort(base, std::size_t(records), record_bytes, option, 0, sort_compare);
-        else sort::quicksort(base, std::size_t(records), record_bytes, option, 0, sort_compare);
+        if (!spec.fn) {
+            // No Kov code runs while the elements are compared: they are sorted where they lie.
+            uint8_t* base = element_at(*s, uint64_t(index));
+            if (a.stable) sort::merge_sort(base, std::size_t(records), record_bytes, option, 0, sort_compare);
+            else sort::quicksort(base, std::size_t(records), record_bytes, option, 0, sort_compare);
+        } else {
+            uint64_t bytes = uint64_t(records) * record_bytes;
+            SortCopy copy{static_cast<uint8_t*>(heap::allocate(bytes)), bytes, spec.width, s->w2, uint64_t(index)};
+            std::memcpy(copy.data, element_at(*s, uint64_t(index)), bytes);
+            if (a.stable) sort::merge_sort(copy.data, std::size_t(records), record_bytes, option, 0, sort_compare);
+            else sort::quicksort(copy.data, std::size_t(records), record_bytes, option, 0, sort_compare);
+        }
     }
+    if (stack::exiting()) return s;
     if (owned) series::report(*s, Change::sorted, none::value, static_cast<int32_t>(index), static_cast<int32_t>(count));
     return s;
 }
