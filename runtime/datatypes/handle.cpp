@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "runtime/datatypes/registry.h"
+#include "runtime/handles.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/stack.h"
@@ -56,6 +57,11 @@ int32_t mold(Cell* h, Cell* out, bool, bool all, bool, Cell*, int32_t part, int3
     return string::emit(*out, "]", part);
 }
 
+// A handle whose word 3 holds a slot of the handle table keeps that slot's resource alive.
+void mark(const Cell& h) {
+    if (static_cast<int32_t>(h.w3) >= 0) handles::mark(static_cast<int32_t>(h.w3));
+}
+
 // The kinds are not compared: a handle is its native value.
 int32_t compare(Cell* a, Cell* b, int32_t) {
     if (!cell::is(*b, T_handle)) return 1;
@@ -69,7 +75,7 @@ int32_t compare(Cell* a, Cell* b, int32_t) {
 
 void init() {
     datatype::register_type({.id = T_handle, .parent = T_integer, .name = "handle!", .rest = datatype::Rest::empty,
-                             .mark = nullptr, .actions = {.form = form, .mold = mold, .compare = compare}});
+                             .mark = mark, .actions = {.form = form, .mold = mold, .compare = compare}});
 }
 
 }  // namespace kov::handle

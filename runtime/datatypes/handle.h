@@ -3,7 +3,8 @@
 // and compared, nothing else.
 //
 // Cell: w1 the kind (0 null, 1 fd, 2 monitor, 3 window, 4 font, 5 rich-text), w2 the native
-// value: a 32-bit handle-table slot or a descriptor, never a machine address; w3 always -1.
+// value: a 32-bit handle-table slot or a descriptor, never a machine address; w3 -1, or a
+// slot of the handle table whose resource the value keeps alive (the collector marks it).
 // Equality looks at the value only: two handles of one value and different kinds are equal.
 //
 // Moving memory: only the constructors that append to a block and form/mold (which append to
