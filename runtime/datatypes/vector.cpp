@@ -19,6 +19,7 @@
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/error.h"
 #include "runtime/float_text.h"
+#include "runtime/hashtable.h"
 #include "runtime/heap.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/interp.h"
@@ -563,9 +564,14 @@ int32_t mold(Cell* v, Cell* out, bool only, bool all, bool, Cell* arg, int32_t p
 int32_t compare(Cell* a, Cell* b, int32_t op) {
     if (!cell::is(*b, T_vector)) return actions::not_comparable;
     uint32_t type = element_type(*a);
-    if (element_type(*b) != type) error::fire(err::script_not_same_type);
     bool eq_code = op == actions::equal || op == actions::not_equal || op == actions::strict_equal ||
                    op == actions::find_equal;
+    // Vectors of two element types are simply unequal: the hash tables and the searches of
+    // blocks ask every key they meet. Only an order between them is refused.
+    if (element_type(*b) != type) {
+        if (eq_code || op == actions::same) return op == actions::same ? -1 : 1;
+        error::fire(err::script_not_same_type);
+    }
     if (a->w2 == b->w2 && position(*a) == position(*b)) {
         if (eq_code || op == actions::same) return 0;
     }
@@ -951,6 +957,25 @@ Cell* sort(Cell* s, const SortArgs& a) {
     return s;
 }
 
+// The hash of the elements from the position, by value: vectors that compare equal (of
+// other widths too) hash alike; -0.0 hashes as 0.0.
+uint32_t hash_elements(const Cell& v, bool) {
+    uint32_t h = 0x9E3779B9u;
+    uint32_t w = width(v), type = element_type(v);
+    for (uint32_t i = position(v), n = count_of(v); i < n; ++i) {
+        const uint8_t* at = element_at(v, i);
+        uint64_t bits;
+        if (float_type(type)) {
+            double d = element_to_float(at, w);
+            bits = std::bit_cast<uint64_t>(d == 0.0 ? 0.0 : d);
+        } else {
+            bits = static_cast<uint64_t>(element_to_integer(at, w, type));
+        }
+        h = hashtable::mix32(h ^ static_cast<uint32_t>(bits) ^ static_cast<uint32_t>(bits >> 32) * 31u);
+    }
+    return h;
+}
+
 }  // namespace
 
 // ---- registration -------------------------------------------------------------------------------
@@ -959,7 +984,7 @@ void init() {
     using datatype::inherit;
     datatype::register_type(
         {.id = T_vector, .parent = T_string, .name = "vector!", .rest = datatype::Rest::empty,
-         .mark = collector::mark_series_value,
+         .mark = collector::mark_series_value, .hash = hash_elements,
          .actions = {.make = make, .random = inherit, .reflect = inherit, .form = form, .mold = mold,
                      .eval_path = eval_path, .compare = compare, .add = add, .divide = divide,
                      .multiply = multiply, .remainder = remainder, .subtract = subtract, .and_t = and_t,
