@@ -174,7 +174,7 @@ void throw_catch(const Cell& value, const Cell* name) {
     bool catcher = false;
     for (uint32_t d = frames.depth; d >= 1 && !catcher; --d) catcher = (frame_at(d).kind & 0x0F) == catch_;
     if (!catcher || exiting()) return exiting();
-    os::clear_interrupt();
+    os::take_interrupt();
     Cell value{T_word, 0, symbol::make("halt-request"), 0xFFFFFFFFu};
     Cell name{T_word, 0, symbol::make("console"), 0xFFFFFFFFu};
     throw_catch(value, &name);

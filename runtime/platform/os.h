@@ -91,7 +91,12 @@ inline bool stack_exhausted() {
 // and by `clear_interrupt`.
 extern volatile int interrupt_flag;
 void install_interrupt_handlers();
-inline void clear_interrupt() { interrupt_flag = 0; }
+// The interpreter has taken the interrupt (the flag is down); the evaluation may still not
+// stop, and a second Ctrl+C within the second still ends the process.
+inline void take_interrupt() { interrupt_flag = 0; }
+// The evaluation has ended, or the interrupt was a key of the line editor: nothing is left
+// of it.
+void clear_interrupt();
 // A file written when the process ends by a signal (a second Ctrl+C, SIGHUP, SIGTERM): the
 // handler can run no Kov code, so the console hands over the bytes to write beforehand.
 // Both are copied; the handler writes them to a neighbour file and renames it over the path.

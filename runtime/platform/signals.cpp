@@ -31,6 +31,8 @@ struct ExitFile {
     std::size_t count = 0;
 };
 ExitFile exit_file;
+// Set with the flag; cleared only when the evaluation is over (clear_interrupt).
+volatile sig_atomic_t outstanding = 0;
 volatile sig_atomic_t first_interrupt_sec = 0;
 volatile long first_interrupt_nsec = 0;
 bool installed = false;
@@ -57,13 +59,14 @@ void write_exit_file() {
 void on_interrupt(int) {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
-    if (interrupt_flag) {
+    if (outstanding) {
         long long ms = (static_cast<long long>(now.tv_sec) - first_interrupt_sec) * 1000 +
                        (now.tv_nsec - first_interrupt_nsec) / 1000000;
         if (ms < 1000) end_quietly();  // the evaluation did not stop in time: the user insists
     }
     first_interrupt_sec = static_cast<sig_atomic_t>(now.tv_sec);
     first_interrupt_nsec = now.tv_nsec;
+    outstanding = 1;
     interrupt_flag = 1;
 }
 
@@ -105,6 +108,11 @@ bool private_folder(const char* path) {
 }
 
 }  // namespace
+
+void clear_interrupt() {
+    interrupt_flag = 0;
+    outstanding = 0;
+}
 
 void install_interrupt_handlers() {
     if (installed) return;
