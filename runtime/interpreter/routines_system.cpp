@@ -4,7 +4,11 @@
 // last-line flag and the interpreted-call test.
 //
 // Moving memory: the entries that build values (strings, objects) allocate.
+#include <cstring>
+#include <initializer_list>
 #include <string>
+
+#include "build_info.h"
 
 #include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
@@ -65,6 +69,13 @@ void boot_value(Cell* args, const Cell&) {
         args[0] = error::catalog();
     } else if (names(which, "error-prototype")) {
         args[0] = error::prototype();
+    } else if (names(which, "build")) {
+        // The build's date, then the commit, its branch and its date (empty outside a checkout).
+        Cell* b = stack::push(Cell{T_none, 0, 0, 0});
+        block::make_at(*b, 4);
+        for (const char* text : {KOV_BUILD_DATE, KOV_GIT_COMMIT, KOV_GIT_BRANCH, KOV_GIT_DATE})
+            string::load_in(b->w2, reinterpret_cast<const uint8_t*>(text), std::strlen(text), 0);
+        args[0] = *b;
     } else if (names(which, "command-line")) {
         std::string line = command_line();
         Cell* s = string::load(reinterpret_cast<const uint8_t*>(line.data()), line.size(), nullptr, 0);
