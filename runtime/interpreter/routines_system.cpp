@@ -35,13 +35,44 @@ bool names(const Cell& word, const char* text) {
     return t >= T_word && t <= T_get_word && symbol::resolve(word.w2) == symbol::resolve(symbol::make(text));
 }
 
+// The argument as UTF-8, each byte that does not belong to a valid sequence (a stray
+// continuation, a cut or overlong sequence, a surrogate, a code point past U+10FFFF)
+// replaced by U+FFFD: a file name in another encoding must not stop the start.
+std::string lenient_utf8(const char* text) {
+    std::string out;
+    auto p = reinterpret_cast<const unsigned char*>(text);
+    std::size_t n = std::strlen(text);
+    for (std::size_t i = 0; i < n;) {
+        unsigned char c = p[i];
+        std::size_t len = c < 0x80 ? 1 : c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+        bool ok = len > 0 && i + len <= n;
+        for (std::size_t k = 1; ok && k < len; ++k) ok = (p[i + k] & 0xC0) == 0x80;
+        if (ok && len == 3) {
+            unsigned char d = p[i + 1];
+            ok = !(c == 0xE0 && d < 0xA0) && !(c == 0xED && d >= 0xA0);
+        }
+        if (ok && len == 4) {
+            unsigned char d = p[i + 1];
+            ok = !(c == 0xF0 && d < 0x90) && !(c == 0xF4 && d >= 0x90);
+        }
+        if (ok) {
+            out.append(text + i, len);
+            i += len;
+        } else {
+            out += "\xEF\xBF\xBD";
+            ++i;
+        }
+    }
+    return out;
+}
+
 // The command line as one string, as a shell would have typed it: arguments holding a space
 // or a tab, and empty ones, are put in double quotes so that splitting it again gives them
 // back whole.
 std::string command_line() {
     std::string line;
     for (int i = 0; i < runtime::record.argc; ++i) {
-        std::string arg = runtime::record.argv[i];
+        std::string arg = lenient_utf8(runtime::record.argv[i]);
         if (i > 0) line += ' ';
         bool quote = arg.empty() || arg.find_first_of(" \t") != std::string::npos;
         if (quote) line += '"';

@@ -101,9 +101,10 @@ void clear_interrupt();
 // handler can run no Kov code, so the console hands over the bytes to write beforehand.
 // Both are copied; the handler writes them to a neighbour file and renames it over the path.
 void set_exit_file(const char* path, std::size_t path_length, const void* bytes, std::size_t count);
-// The per-user folder for settings: "$HOME/.kov/" when HOME names a writable folder other
-// than the root, else a folder under /tmp owned by the user alone (made here), with a slash
-// at its end. Empty when neither can be had.
+// The per-user folder for settings, with a slash at its end: "$HOME/.kov/" when HOME names
+// a folder other than the root where it exists or can be made (it is made here), else a
+// folder under /tmp owned by the user alone (made here too). Nothing else is created: not
+// HOME, not a folder at the root. 0 (nothing written) when neither can be had.
 std::size_t settings_folder(char* buffer, std::size_t size);
 
 // ---- process ------------------------------------------------------------------------------

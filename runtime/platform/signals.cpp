@@ -176,9 +176,10 @@ std::size_t settings_folder(char* buffer, std::size_t size) {
             char kov[4104];
             std::memcpy(kov, dir, n);
             std::memcpy(kov + n, "/.kov", 6);
+            // Made here when HOME is a folder that takes it: trying is the only sure test
+            // (access() answers yes to root on a file system that refuses).
             bool usable = (::stat(kov, &st) == 0 && S_ISDIR(st.st_mode) && ::access(kov, W_OK | X_OK) == 0) ||
-                          (::stat(dir, &st) == 0 && S_ISDIR(st.st_mode) && ::access(dir, W_OK | X_OK) == 0 &&
-                           ::access(kov, F_OK) != 0);
+                          (::stat(dir, &st) == 0 && S_ISDIR(st.st_mode) && ::mkdir(kov, 0700) == 0);
             if (usable) return answer(kov, "/");
         }
     }
