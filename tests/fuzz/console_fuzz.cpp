@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <thread>
 
@@ -82,8 +83,12 @@ constexpr std::size_t piece_count = sizeof pieces / sizeof pieces[0];
 void set_up() {
     // Sessions print a lot; nobody reads it.
     if (!std::freopen("/dev/null", "w", stdout)) std::abort();
-    char dir[] = "/tmp/kov-console-fuzz-XXXXXX";
+    static char dir[] = "/tmp/kov-console-fuzz-XXXXXX";
     if (!mkdtemp(dir) || !os::set_current_dir(dir)) std::abort();
+    std::atexit([] {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir, ignored);
+    });
     os::note_stack_bounds(2 << 20);
     boot::init_runtime();
     boot::run_image(boot::image, boot::image_size);
