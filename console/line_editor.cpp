@@ -121,7 +121,10 @@ Cell* lookup(std::initializer_list<const char*> path) {
 bool tty_enter_raw() { return os::tty::enter_raw(); }
 void tty_leave_raw() { os::tty::leave_raw(); }
 int tty_read(void*, int timeout_ms) { return os::tty::read_byte(timeout_ms); }
-long stdin_read(void* bytes, std::size_t count) { return os::read_some(os::std_in, bytes, count); }
+long stdin_read(void* bytes, std::size_t count) {
+    if (os::interrupt_flag) return -1;  // an interrupt that came before the read began
+    return os::read_some(os::std_in, bytes, count);
+}
 
 // Never destroyed: the process may end in the middle of an edit, after the tracked heap that
 // holds the output buffer is gone.

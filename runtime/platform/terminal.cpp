@@ -190,6 +190,8 @@ void put_back() { put_back_settings(); }
 
 int read_byte(int timeout_ms) {
     for (;;) {
+        // An interrupt that came before the wait began (before raw mode, say) is not lost.
+        if (interrupt_flag) return interrupt_key;
         pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {wake_pipe[0], POLLIN, 0}};
         int n = poll(fds, wake_pipe[0] >= 0 ? 2 : 1, timeout_ms < 0 ? -1 : timeout_ms);
         if (n < 0) {

@@ -16,7 +16,12 @@ cfg="$tmp/.kov/Kov-Console/console-cfg.kov"
 expect() { wait_for "shows '$1'" || fail "expected '$1' on the screen:
 $(screen)"; }
 type_line() { tm send-keys -l "$1"; tm send-keys Enter; }
-prompt_ready() { wait_for "screen | grep -q '^>> \$'" || fail "no prompt:
+# Waits until the last line shown is the prompt (a key sent earlier would reach a terminal
+# not yet in raw mode, where Ctrl+C and Ctrl+D mean other things).
+last_line() { screen | sed '/^ *$/d' | tail -n 1 | grep -qx -- "$1"; }
+prompt_ready() { wait_for "last_line '>> *'" || fail "no prompt:
+$(screen)"; }
+cue_ready() { wait_for "last_line '\[ *'" || fail "no continuation prompt:
 $(screen)"; }
 # Starts the console in the pane, its process id in $tmp/pid, its status shown as "ended=N".
 start() {
@@ -41,8 +46,8 @@ tm new-session -d -x 100 -y 40 "sh"
 start
 type_line "x: 5"
 expect '== 5'
-type_line "forever []"
-sleep 0.3
+type_line 'print "running" forever []'
+wait_for "screen | grep -qx running" || fail "the loop did not start"
 tm send-keys C-c
 expect '(halted)'
 prompt_ready
@@ -51,7 +56,8 @@ expect '55'
 
 # Ctrl+C while a program waits for input stops the program too.
 type_line 'ask "name? " print "not stopped"'
-expect 'name?'
+wait_for "screen | grep -q '^name? *\$'" || fail "no question asked:
+$(screen)"
 tm send-keys C-c
 wait_for "[ \$(screen | grep -c '(halted)') -ge 2 ]" || fail "Ctrl+C in ask did not halt:
 $(screen)"
@@ -59,12 +65,13 @@ screen | grep -qx 'not stopped' && fail "the program went on after Ctrl+C in ask
 
 # --- With lines gathered, Ctrl+C and Ctrl+D abandon them; they do not add a quit to them.
 type_line "f: func [] ["
-expect '[    '
+cue_ready
 tm send-keys C-c
 expect '(escape)'
 type_line "value? 'f"
 expect '== false'
 type_line "g: ["
+cue_ready
 tm send-keys C-d
 wait_for "[ \$(screen | grep -c '(escape)') -ge 2 ]" || fail "Ctrl+D did not abandon the input:
 $(screen)"
@@ -72,6 +79,7 @@ type_line "value? 'g"
 wait_for "[ \$(screen | grep -c '== false') -ge 2 ]" || fail "g was set after Ctrl+D"
 type_line "print 7 * 6"
 expect '42'
+prompt_ready
 
 # --- Ctrl+C at a fresh prompt ends the console as quit does: status 0, history saved.
 tm send-keys C-c
@@ -83,6 +91,8 @@ saved 'print 7 * 6'
 # --- Ctrl+D on an empty first line ends it too.
 start
 type_line "ctrl-d-line: 1"
+expect '== 1'
+prompt_ready
 tm send-keys C-d
 ended 0
 saved 'ctrl-d-line: 1'
@@ -90,8 +100,8 @@ saved 'ctrl-d-line: 1'
 # --- An evaluation that does not stop (its own catch takes every halt): a second Ctrl+C
 # within a second ends the console quietly, with its history.
 start
-type_line "forever [catch [forever []]]"
-sleep 0.3
+type_line 'print "stuck" forever [catch [forever []]]'
+wait_for "screen | grep -qx stuck" || fail "the loop did not start"
 tm send-keys C-c
 sleep 0.3  # two signals sent at once would arrive as one
 tm send-keys C-c
