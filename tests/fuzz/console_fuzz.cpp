@@ -27,9 +27,13 @@
 #include "boot/loader.h"
 #include "boot/start.h"
 #include "console/line_editor.h"
+#include "runtime/collector.h"
+#include "runtime/datatypes/context.h"
 #include "runtime/error.h"
 #include "runtime/interpreter/stack.h"
+#include "runtime/memory.h"
 #include "runtime/platform/os.h"
+#include "runtime/series_buffer.h"
 
 namespace {
 
@@ -45,6 +49,24 @@ long read_session(void* bytes, std::size_t count) {
     std::memcpy(bytes, input.data() + input_pos, n);
     input_pos += n;
     return long(n);
+}
+
+// The global words' values as the set-up left them, put back before every session: one
+// session that redefines `catch` or `print` must not blind all the ones after it.
+Cell saved_globals{T_none, 0, 0, 0};
+uint32_t saved_count = 0;
+void mark_saved() { collector::mark_cell(saved_globals); }
+
+void save_globals() {
+    saved_count = uint32_t(memory::buffer(context::global_values)->used() / sizeof(Cell));
+    saved_globals = Cell{T_block, 0, series::copy_part(context::global_values, 0, saved_count), 0};
+    collector::push_root(mark_saved);
+}
+
+void restore_globals() {
+    auto* from = reinterpret_cast<const Cell*>(memory::buffer(saved_globals.w2)->head_ptr());
+    auto* to = reinterpret_cast<Cell*>(memory::buffer(context::global_values)->head_ptr());
+    std::memcpy(static_cast<void*>(to), from, saved_count * sizeof(Cell));
 }
 
 // A watchdog raises the interrupt once a session has run past its deadline.
@@ -102,7 +124,9 @@ void set_up() {
         "set-env get-env list-env read read-thru load-thru do-thru exists-thru? path-thru] ["
         "  set w func [] [cause-error 'access 'cannot-open [w]]"
         "] "
-        "system/console/size: 80x50");
+        "system/console/size: 80x50 "
+        "fuzz-system: system fuzz-console: system/console fuzz-options: system/options");
+    save_globals();
     terminal::init(nullptr);
     terminal::editor().console_input = false;  // even when the fuzzer runs in a terminal
     terminal::editor().read_input = read_session;
@@ -129,21 +153,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     os::clear_interrupt();
     deadline_ms = now_ms() + 1000;
     uint32_t depth = stack::depth();
+    Cell* top = stack::values.top;
+    Cell* args = stack::values.args;
+    bool raised = false;
     try {
         // A fresh console state, then the loop until the input ends (or the session is
         // interrupted outside any command, which ends it too).
+        restore_globals();
         boot::evaluate(
+            "system/console: fuzz-console system/options: fuzz-options "
             "system/console/mode: 'mono system/console/cue: none "
             "clear system/console/buffer clear system/console/delimiters "
             "system/console/prompt: system/console/def-prompt "
             "system/console/result: system/console/def-result "
             "catch/name [system/console/run/no-banner] 'session-end");
     } catch (const Error&) {
-        // The session overwrote the console itself: what it raised is its own affair.
+        // The session overwrote the console itself: what it raised is its own affair. This
+        // is the session's barrier: it unrolls what the error left, as every barrier does.
+        raised = true;
+        stack::unroll_to(depth, top, args);
     }
     deadline_ms = 0;
     os::clear_interrupt();
     if (stack::exiting()) stack::pending = stack::Pending{};
-    if (stack::depth() != depth) std::abort();  // the frames of the session were not all popped
+    if (!raised && stack::depth() != depth) std::abort();  // the session's frames were not all popped
     return 0;
 }
