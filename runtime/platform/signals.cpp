@@ -120,15 +120,18 @@ void install_interrupt_handlers() {
     struct sigaction sa;
     std::memset(&sa, 0, sizeof sa);
     sigemptyset(&sa.sa_mask);
-    // No SA_RESTART: a blocking read or wait returns, so that it can give up early.
-    sa.sa_handler = on_interrupt;
-    sigaction(SIGINT, &sa, nullptr);
-    sa.sa_handler = on_end;
-    for (int sig : {SIGHUP, SIGTERM}) {
+    // No SA_RESTART: a blocking read or wait returns, so that it can give up early. A signal
+    // ignored from the start stays ignored: a shell ignores SIGINT for the jobs it starts in
+    // the background, nohup ignores SIGHUP.
+    auto take = [&](int sig, void (*handler)(int)) {
         struct sigaction old;
-        if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;  // nohup
+        if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) return;
+        sa.sa_handler = handler;
         sigaction(sig, &sa, nullptr);
-    }
+    };
+    take(SIGINT, on_interrupt);
+    take(SIGHUP, on_end);
+    take(SIGTERM, on_end);
 }
 
 void set_exit_file(const char* path, std::size_t path_length, const void* bytes, std::size_t count) {
