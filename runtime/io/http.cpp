@@ -18,6 +18,8 @@
 #include "runtime/interpreter/stack.h"
 #include "runtime/io/file_io.h"
 #include "runtime/platform/http.h"
+#include "runtime/platform/os.h"
+#include "runtime/datatypes/unit_types.h"
 
 namespace kov::io {
 
@@ -174,8 +176,17 @@ Cell* http_request(Cell* target, const Cell& url, const HttpArgs& args) {
     }
     Cell keep_url = url;
     collector::Root keep(keep_url);
+    req.stop = [] { return os::interrupt_flag != 0; };
     os::http::Response res;
     os::http::Outcome outcome = os::http::request(req, res);
+    if (outcome == os::http::Outcome::stopped) {
+        // Ctrl+C: the evaluation stops as `halt` does, from here rather than at the next poll,
+        // so that no caller goes on with a missing answer. Without a catcher for it the
+        // interrupt stays pending and the request gives no value.
+        *target = unset::value;
+        stack::raise_interrupt();
+        return target;
+    }
     if (outcome != os::http::Outcome::done) error::fire(err::access_no_connect, keep_url);
 
     stack::Mark mark;

@@ -22,7 +22,8 @@ struct HttpArgs {
 };
 
 // The answer is left in `target`. A request that reaches no server (or is refused before an
-// answer) raises access/no-connect with the url; an interrupt stops the transfer.
+// answer) raises access/no-connect with the url. An interrupt (Ctrl+C) stops the transfer and
+// starts the throw of `halt`: the target is then unset and the caller must return at once.
 Cell* http_request(Cell* target, const Cell& url, const HttpArgs& args);
 
 }  // namespace kov::io
