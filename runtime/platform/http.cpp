@@ -108,6 +108,9 @@ Outcome request(const Request& req, Response& out) {
     set(h, CURLOPT_NOSIGNAL, 1L);
     set(h, CURLOPT_FOLLOWLOCATION, 1L);
     set(h, CURLOPT_MAXREDIRS, 20L);
+    // Only the web: neither the URL nor a redirect may reach a file or another protocol.
+    set(h, CURLOPT_PROTOCOLS_STR, "http,https");
+    set(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     set(h, CURLOPT_HTTPHEADER, list);
     set(h, CURLOPT_WRITEFUNCTION, on_body);
     set(h, CURLOPT_WRITEDATA, &t);

@@ -7,6 +7,7 @@ It prints its port on the first line of standard output, then serves until kille
                     then an empty line and the body
   /status/N         status N with the body "status N"
   /redirect         302 to /hello
+  /to-file          302 to a file: URL
   /slow             200 after a pause of the seconds given as ?s= (default 30)
   /script           a Kov script; each fetch counts (see /count)
   /count            how many times /script was fetched
@@ -52,6 +53,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.answer(n, "status %d" % n)
         elif url.path == "/redirect":
             self.answer(302, "moved", [("Location", "/hello")])
+        elif url.path == "/to-file":
+            self.answer(302, "moved", [("Location", "file:///etc/hostname")])
         elif url.path == "/slow":
             seconds = float(urllib.parse.parse_qs(url.query).get("s", ["30"])[0])
             time.sleep(seconds)
