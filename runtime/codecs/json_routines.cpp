@@ -79,6 +79,7 @@ void unescape(Cell& str) {
             default:
                 // Not a JSON escape: kept as written, so that no text is lost.
                 out.push_back('\\');
+                c = e;
                 break;
             }
         }
