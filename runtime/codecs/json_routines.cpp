@@ -11,6 +11,7 @@
 #include "runtime/codecs/json.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/error.h"
+#include "runtime/families.h"
 #include "runtime/interpreter/routines.h"
 #include "runtime/memory.h"
 
@@ -101,7 +102,7 @@ void unescape(Cell& str) {
 namespace {
 
 void unescape_routine(Cell* args, const Cell&) {
-    if (!string::is_string_type(cell::type(args[0]))) error::fire(err::script_invalid_data, args[0]);
+    if (!in(cell::type(args[0]), ANY_STRING)) error::fire(err::script_invalid_data, args[0]);
     unescape(args[0]);
 }
 
