@@ -6,8 +6,8 @@
 // a slash, or is "." or "..", or ends in "/." or "/..", names a directory.
 //
 // Text is read and written as UTF-8 bytes as they are: no line-end conversion, a leading
-// byte-order mark dropped on reading text. Sizes and offsets are 64-bit; a file too large for a
-// series raises internal/no-memory.
+// byte-order mark dropped on reading text. Sizes and offsets are 64-bit; a result too large
+// for a series raises access/cannot-open.
 //
 // Moving memory: reading and writing allocate (results, molded text), so every function here
 // may move series buffers.
@@ -38,15 +38,23 @@ bool dir_path_q(const Cell& file);
 //   plain write truncates. /part limits the data (characters, bytes). Failure:
 //   access/cannot-open with the destination. The result is unset.
 //   delete: removes a file, or an empty directory named as one; false when that fails.
+//   query: the last modification date in UTC (a date! with its time, no zone), or none when
+//   the file cannot be found or a name spelled as a directory names a file.
+//   rename: renames or moves the file; true on success.
+//   /info of read and write changes nothing. A file of 2 GiB or more raises
+//   access/cannot-open on read (unless /part asks for less) and math/overflow from size?.
 Cell* read(Cell* source, const ReadArgs& args);
 Cell* write(Cell* destination, Cell* data, const WriteArgs& args);
 Cell* delete_(Cell* file);
+Cell* query(Cell* file);
+Cell* rename(Cell* from, Cell* to);
 
 // The routines' services.
 bool exists_q(const Cell& file);
 // Raises access/no-create with the file when the directory cannot be made.
 void create_dir(const Cell& file);
-// The file's size in bytes, or -1 when it cannot be opened or measured.
+// The file's size in bytes, or -1 when it cannot be opened or measured; math/overflow when
+// it does not fit integer!.
 int64_t size_q(const Cell& file);
 
 }  // namespace kov::io

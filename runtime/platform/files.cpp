@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -106,6 +107,16 @@ bool is_directory(const char* path) {
     struct stat st;
     return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
 }
+
+bool modified(const char* path, int64_t& seconds, int32_t& nanoseconds) {
+    struct stat st;
+    if (stat(path, &st) != 0) return false;
+    seconds = static_cast<int64_t>(st.st_mtim.tv_sec);
+    nanoseconds = static_cast<int32_t>(st.st_mtim.tv_nsec);
+    return true;
+}
+
+bool rename(const char* from, const char* to) { return ::rename(from, to) == 0; }
 
 bool make_dir(const char* path) { return mkdir(path, 0777) == 0; }
 

@@ -35,6 +35,11 @@ bool write(int fd, const void* bytes, uint64_t count);
 int64_t size_of(const char* path);
 bool exists(const char* path);
 bool is_directory(const char* path);
+// The last modification time of a path, in seconds and nanoseconds since 1970 (UTC); false
+// when it cannot be read.
+bool modified(const char* path, int64_t& seconds, int32_t& nanoseconds);
+// Renames (moves) a file or directory; false on failure.
+bool rename(const char* from, const char* to);
 // Makes one directory (its parent must exist).
 bool make_dir(const char* path);
 // Removes a file, or an empty directory when `directory` is set.
