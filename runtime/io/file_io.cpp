@@ -161,7 +161,7 @@ Cell* read(Cell* source, const ReadArgs& args) {
     std::vector<uint8_t> rest;
     bool sized = size > 0;
     if (!sized) {
-        if (seek > 0 && !files::seek(file.fd, seek)) cannot_open(*source);
+        if (seek > 0 && !files::skip(file.fd, seek)) cannot_open(*source);
         uint64_t limit = part >= 0 ? uint64_t(part) : memory::max_buffer_size + 1;
         if (!files::read_rest(file.fd, rest, limit)) cannot_open(*source);
     } else if (seek >= 0) {

@@ -47,6 +47,22 @@ bool seek(int fd, int64_t offset) {
     return r >= 0;
 }
 
+bool skip(int fd, int64_t count) {
+    if (lseek(fd, static_cast<off_t>(count), SEEK_SET) >= 0) return true;
+    if (errno != ESPIPE) return false;
+    char chunk[65536];
+    while (count > 0) {
+        ssize_t n = ::read(fd, chunk, static_cast<size_t>(std::min<int64_t>(count, sizeof chunk)));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (n == 0) break;
+        count -= n;
+    }
+    return true;
+}
+
 int64_t read(int fd, void* bytes, uint64_t count) {
     auto p = static_cast<char*>(bytes);
     uint64_t done = 0;
