@@ -402,7 +402,7 @@ Cell* random(Cell* value, bool seed, bool secure, bool) {
 
 void init() {
     datatype::register_type({.id = T_integer, .parent = 0, .name = "integer!", .rest = datatype::Rest::empty,
-                             .mark = nullptr,
+                             .mark = nullptr, .same = datatype::same::second,
                              .actions = {.make = make_action, .random = random, .to = to, .form = form, .mold = mold,
                                          .compare = compare, .absolute = absolute, .add = add_a, .divide = divide_a,
                                          .multiply = multiply_a, .negate = negate, .power = power,
