@@ -20,6 +20,7 @@
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
+#include "runtime/families.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/interp.h"
 #include "runtime/interpreter/stack.h"
@@ -60,7 +61,7 @@ const Cell* find_scheme(const Cell& scheme) {
     uint32_t n = b->used() / sizeof(Cell);
     const Cell* cells = reinterpret_cast<const Cell*>(b->head_ptr());
     for (uint32_t i = list->w1; i + 1 < n; ++i) {
-        if (word::any_word_q(cell::type(cells[i])) && symbol::resolve(word::symbol_of(cells[i])) == wanted)
+        if (in(cell::type(cells[i]), ANY_WORD) && symbol::resolve(word::symbol_of(cells[i])) == wanted)
             return &cells[i + 1];
     }
     return nullptr;

@@ -616,7 +616,7 @@ uint32_t seed_hash(const Cell& s) {
     Span v = span(s);
     uint64_t count = uint64_t(v.length - v.index);
     uint32_t t = cell::type(s);
-    if (v.unit == 1 || is_cell_series(t) || t == T_binary || t == T_vector)
+    if (v.unit == 1 || in(t, ANY_BLOCK) || t == T_binary || t == T_vector)
         return hashtable::murmur3(v.at(v.index), count << v.shift);
     uint32_t widest = 0;
     for (uint64_t i = 0; i < count; ++i) widest |= unit_at(v, v.index + int64_t(i));
