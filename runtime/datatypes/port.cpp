@@ -70,14 +70,16 @@ const Cell* find_scheme(const Cell& scheme) {
 // ---- make ------------------------------------------------------------------------------------------
 
 Cell* make(Cell* proto, Cell* spec_arg, uint32_t) {
-    (void)proto;
-    const Cell* standard = named_field(global_value("system"), "standard");
+    // Cells, not addresses, of the system's objects: making the spec runs Kov code, which may
+    // move their buffers.
+    const Cell* found = named_field(global_value("system"), "standard");
+    Cell standard = found ? *found : none::value;
     Cell* spec = stack::reserve();
     if (cell::is(*spec_arg, T_object)) {
         *spec = *spec_arg;
     } else {
         // The spec prototype (system/standard's fifth value) made with the argument.
-        const Cell* url_parts = nth_field(standard, 4);
+        const Cell* url_parts = nth_field(&standard, 4);
         if (!url_parts) error::fire(err::access_no_scheme, *spec_arg);
         Cell base = *url_parts;
         stack::push(base);
@@ -90,7 +92,7 @@ Cell* make(Cell* proto, Cell* spec_arg, uint32_t) {
     Cell scheme_word = *scheme;
 
     // A copy of the port prototype (system/standard's second value), retyped.
-    const Cell* port_proto = nth_field(standard, 1);
+    const Cell* port_proto = nth_field(&standard, 1);
     if (!port_proto || object::field_count(*port_proto) < 3) error::fire(err::access_invalid_port);
     Cell* port = stack::reserve();
     object::clone(*port_proto, *port, false, nullptr, false, false);
