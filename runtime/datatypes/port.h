@@ -5,8 +5,9 @@
 // function, called with the port and then the action's arguments in spec order, each
 // refinement as a logic! followed by its argument (or none when it was not used); /part and
 // /dup of append, insert and change come as integer!s, /part used from 0 and /dup above 1.
-// `read` and `write` are made of the actor's open, copy, insert and close. The runtime does
-// no I/O of its own for ports.
+// `read` and `write` are made of the actor's open, copy, insert and close; `length?` takes
+// the actor's answer, which must be an integer! (script/invalid-arg otherwise). The runtime
+// does no I/O of its own for ports.
 //
 // Cell: an object cell (see object.h) with type id 48.
 //
