@@ -16,8 +16,10 @@
 #include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/datatypes/word.h"
+#include "runtime/error.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/io/file_io.h"
+#include "runtime/memory.h"
 #include "runtime/platform/process.h"
 #include "runtime/unicode.h"
 
@@ -140,8 +142,11 @@ void call(Cell* command, const CallArgs& args) {
     route_output(args.output, launch.output, launch.output_path, args.console);
     route_output(args.error, launch.error, launch.error_path, args.console);
 
+    // What no series can hold is refused whole, the child stopped, rather than cut short.
+    launch.capture_limit = memory::max_buffer_size;
     proc::stop_requested = stop_asked;
     proc::Outcome outcome = proc::run(launch);
+    if (outcome.kind == proc::Outcome::overflowed) error::fire(err::script_too_long);
     if (outcome.kind == proc::Outcome::failed || outcome.kind == proc::Outcome::interrupted) {
         integer::make_at(*command, -1);
         return;

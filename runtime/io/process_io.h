@@ -12,7 +12,8 @@
 // terminal. Redirections and /console force a wait; /wait gives the exit status (128 plus the
 // signal's number for a child ended by a signal), otherwise the result is the process id.
 // The result is -1 when the process cannot be started or an input file cannot be opened.
-// /show is accepted and does nothing. An interrupt while waiting kills the child.
+// /show is accepted and does nothing. An interrupt while waiting kills the child. A capture
+// larger than a series holds (2 GiB) stops the child and raises script/too-long.
 //
 // Moving memory: the results are new series; the captured text is appended to the targets.
 #pragma once

@@ -9,6 +9,7 @@
 #include "runtime/platform/process.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cerrno>
 #include <cstdlib>
 #include <csignal>
@@ -151,8 +152,8 @@ struct NoSigpipe {
 };
 
 // Moves the input in and the output and error out until all three pipes are closed; false
-// when a stop was asked for.
-bool pump(Fds& fds, const std::string& input, Outcome& out) {
+// when a stop was asked for or a capture grew past the limit (then out.kind says which).
+bool pump(Fds& fds, const std::string& input, uint64_t limit, Outcome& out) {
     size_t written = 0;
     if (fds.parent[0] >= 0 && input.empty()) close_fd(fds.parent[0]);
     std::vector<uint8_t>* sinks[3] = {nullptr, &out.output, &out.error};
@@ -168,7 +169,10 @@ bool pump(Fds& fds, const std::string& input, Outcome& out) {
         }
         if (n == 0) return true;
         int r = poll(p, static_cast<nfds_t>(n), poll_ms);
-        if (should_stop()) return false;
+        if (should_stop()) {
+            out.kind = Outcome::interrupted;
+            return false;
+        }
         if (r <= 0) continue;   // a timeout, or EINTR: look again
         for (int k = 0; k < n; ++k) {
             int i = which[k];
@@ -183,6 +187,10 @@ bool pump(Fds& fds, const std::string& input, Outcome& out) {
                 ssize_t got = ::read(fds.parent[i], buffer, sizeof buffer);
                 if (got > 0) sinks[i]->insert(sinks[i]->end(), buffer, buffer + got);
                 else if (got == 0 || (errno != EINTR && errno != EAGAIN)) close_fd(fds.parent[i]);
+                if (sinks[i]->size() > limit) {
+                    out.kind = Outcome::overflowed;
+                    return false;
+                }
             }
         }
     }
@@ -257,11 +265,12 @@ Outcome run(const Launch& launch) {
         return out;
     }
     int status = 0;
-    if (!pump(fds, launch.input_bytes, out) || !wait_for(pid, status)) {
+    bool pumped = pump(fds, launch.input_bytes, launch.capture_limit, out);
+    if (!pumped || !wait_for(pid, status)) {
         kill(own_group ? -pid : pid, SIGKILL);
         kill(pid, SIGKILL);
         while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
-        out.kind = Outcome::interrupted;
+        if (pumped) out.kind = Outcome::interrupted;
         return out;
     }
     out.kind = Outcome::exited;

@@ -30,10 +30,12 @@ struct Launch {
     Route input = Route::quiet, output = Route::quiet, error = Route::quiet;
     std::string input_path, output_path, error_path;
     std::string input_bytes;
+    // Captured output and error beyond this many bytes each stop the child (overflowed).
+    uint64_t capture_limit = UINT64_MAX;
 };
 
 struct Outcome {
-    enum Kind : uint8_t { failed, started, exited, interrupted } kind = failed;
+    enum Kind : uint8_t { failed, started, exited, interrupted, overflowed } kind = failed;
     int value = -1;                  // started: the process id; exited: the exit status
     std::vector<uint8_t> output, error;
 };

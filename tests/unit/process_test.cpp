@@ -1,5 +1,5 @@
-// Child processes: a stop asked for while waiting kills the child (and what its shell
-// started) at once, whichever wait it comes in; command lines split as the console's do.
+// Child processes: a stop asked for while waiting, or a capture past its limit, kills the
+// child (and what its shell started) at once; command lines split as the console's do.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -56,6 +56,16 @@ TEST(Process, NoStopRunsToTheEnd) {
     EXPECT_EQ(o.kind, process::Outcome::exited);
     EXPECT_EQ(o.value, 0);
     EXPECT_EQ(std::string(o.output.begin(), o.output.end()), "abc");
+}
+
+TEST(Process, CaptureBeyondTheLimitStopsTheChild) {
+    process::Launch l;
+    l.command = "cat /dev/zero";   // endless
+    l.output = process::Route::pipe;
+    l.capture_limit = 100000;
+    process::Outcome o = process::run(l);
+    EXPECT_EQ(o.kind, process::Outcome::overflowed);
+    EXPECT_GT(o.output.size(), 100000u);
 }
 
 TEST(Process, CommandLinesSplitAtSpacesOutsideQuotes) {
