@@ -1,7 +1,7 @@
 // The routines the boot definitions bind to words: the type predicates (a datatype test or a
-// typeset test each), the shifts, quiet setters, stack introspection, tuple makers and the
-// collector's statistics. Each entry gets its arguments from the argument base and leaves its
-// result there.
+// typeset test each), the shifts, quiet setters, stack introspection, tuple makers, standard
+// output, the system's facts and the collector's statistics. Each entry gets its arguments
+// from the argument base and leaves its result there.
 #include "runtime/collector.h"
 #include "runtime/console_output.h"
 #include "runtime/datatypes/binary.h"
