@@ -20,6 +20,7 @@
 #include "runtime/interpreter/stack.h"
 #include "runtime/io/file_io.h"
 #include "runtime/memory.h"
+#include "runtime/platform/os.h"
 #include "runtime/platform/process.h"
 #include "runtime/unicode.h"
 
@@ -108,13 +109,7 @@ void store(Cell* target, const std::vector<uint8_t>& bytes) {
     string::concatenate_part(*target, *s, string::rs_length_q(*s), 0, false, string::append_mode);
 }
 
-bool never() { return false; }
-bool (*interrupt_test)() = never;
-bool stop_asked() { return interrupt_test(); }
-
 }  // namespace
-
-void set_interrupt_test(bool (*test)()) { interrupt_test = test ? test : never; }
 
 void call(Cell* command, const CallArgs& args) {
     proc::Launch launch;
@@ -144,11 +139,12 @@ void call(Cell* command, const CallArgs& args) {
 
     // What no series can hold is refused whole, the child stopped, rather than cut short.
     launch.capture_limit = memory::max_buffer_size;
-    proc::stop_requested = stop_asked;
     proc::Outcome outcome = proc::run(launch);
     if (outcome.kind == proc::Outcome::overflowed) error::fire(err::script_too_long);
     if (outcome.kind == proc::Outcome::failed || outcome.kind == proc::Outcome::interrupted) {
         integer::make_at(*command, -1);
+        // Ctrl+C stops the evaluation here, as the interpreter would at its next poll.
+        if (outcome.kind == proc::Outcome::interrupted && os::interrupt_flag) stack::raise_interrupt();
         return;
     }
     store(args.output, outcome.output);

@@ -12,7 +12,8 @@
 // terminal. Redirections and /console force a wait; /wait gives the exit status (128 plus the
 // signal's number for a child ended by a signal), otherwise the result is the process id.
 // The result is -1 when the process cannot be started or an input file cannot be opened.
-// /show is accepted and does nothing. An interrupt while waiting kills the child. A capture
+// /show is accepted and does nothing. An interrupt (Ctrl+C) while waiting kills the child
+// and gives -1; the interpreter then stops the evaluation as `halt` does. A capture
 // larger than a series holds (2 GiB) stops the child and raises script/too-long.
 //
 // Moving memory: the results are new series; the captured text is appended to the targets.
@@ -35,8 +36,5 @@ void list_env(Cell* result);
 
 // An object! [name: string! arch: word! version: tuple! build: integer!] into the cell.
 void os_info(Cell* result);
-
-// The interrupt test the waits of `call` ask (a function of the console's interrupt flag).
-void set_interrupt_test(bool (*test)());
 
 }  // namespace kov::io

@@ -8,6 +8,8 @@
 // child gets every signal back at its default.
 #include "runtime/platform/process.h"
 
+#include "runtime/platform/os.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cerrno>
@@ -33,7 +35,8 @@ namespace {
 constexpr int poll_ms = 50;
 constexpr size_t chunk = 65536;
 
-bool should_stop() { return stop_requested && stop_requested(); }
+// Ctrl+C (the console's interrupt flag), or the caller's own test.
+bool should_stop() { return interrupt_flag != 0 || (stop_requested && stop_requested()); }
 
 void close_fd(int& fd) {
     if (fd >= 0) ::close(fd);

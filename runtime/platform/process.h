@@ -4,9 +4,10 @@
 // deadlocks. Nothing here raises or touches Kov memory; the I/O layer (runtime/io/process_io)
 // turns values into a `Launch` and the captured bytes back into values.
 //
-// Every wait polls `stop_requested` a few times a second: when it answers true the child (and
-// the process group a shell started for it) is killed and reaped, and the launch gives
-// `interrupted`.
+// Every wait looks at the interrupt flag (Ctrl+C, os.h) and asks `stop_requested` a few times
+// a second: when either says stop, the child (and the process group a shell started for it)
+// is killed and reaped, and the launch gives `interrupted`. The flag is left set, so that the
+// interpreter stops the evaluation next.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -40,7 +41,7 @@ struct Outcome {
     std::vector<uint8_t> output, error;
 };
 
-// Asked while waiting; null: never stop.
+// Asked while waiting besides the interrupt flag; null: only the flag.
 extern bool (*stop_requested)();
 
 // Starts the command. A command that names no program found (not found on PATH) is tried
