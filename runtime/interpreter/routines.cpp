@@ -2,6 +2,7 @@
 
 #include "console/line_editor.h"
 #include "runtime/cells.h"
+#include "runtime/codecs/json.h"
 #include "runtime/codecs/kovbin.h"
 
 #include <cstring>
@@ -111,6 +112,7 @@ void init() {
     init_system();
     terminal::register_routines();
     kovbin::register_routines();
+    json::register_routines();
 }
 
 }  // namespace kov::routines
