@@ -987,9 +987,9 @@ void exit_settings_routine(Cell* args, const Cell&) {
     const char* path = unicode::to_utf8_text(args[0], count);
     std::string p(path, std::size_t(count));
     const Cell& bin = args[1];
-    auto* b = memory::buffer(bin.w2);
+    auto* b = memory::buffer(series::node_of(bin));
     uint64_t used = b->used();
-    uint64_t at = bin.w1 < used ? bin.w1 : used;
+    uint64_t at = series::position_of(bin) < used ? series::position_of(bin) : used;
     os::set_exit_file(p.data(), p.size(), b->head_ptr() + at, std::size_t(used - at));
     args[0] = unset::value;
 }

@@ -17,6 +17,7 @@
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/object.h"
+#include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unit_types.h"
@@ -105,10 +106,10 @@ void boot_value(Cell* args, const Cell&) {
         args[0] = error::prototype();
     } else if (names(which, "build")) {
         // The build's date, then the commit, its branch and its date (empty outside a checkout).
-        Cell* b = stack::push(Cell{T_none, 0, 0, 0});
+        Cell* b = stack::push(none::value);
         block::make_at(*b, 4);
         for (const char* text : {KOV_BUILD_DATE, KOV_GIT_COMMIT, KOV_GIT_BRANCH, KOV_GIT_DATE})
-            string::load_in(b->w2, reinterpret_cast<const uint8_t*>(text), std::strlen(text), 0);
+            string::load_in(series::node_of(*b), reinterpret_cast<const uint8_t*>(text), std::strlen(text), 0);
         args[0] = *b;
     } else if (names(which, "command-line")) {
         std::string line = command_line();
