@@ -18,6 +18,7 @@
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/routines.h"
 #include "runtime/interpreter/stack.h"
+#include "runtime/io/clipboard.h"
 #include "runtime/io/file_routines.h"
 #include "runtime/memory.h"
 #include "runtime/numeric.h"
@@ -178,6 +179,8 @@ void init_builtin() {
     add("create-dir", io::create_dir_routine);
     add("get-current-dir", io::get_current_dir_routine);
     add("set-current-dir", io::set_current_dir_routine);
+    add("read-clipboard", io::read_clipboard_routine);
+    add("write-clipboard", io::write_clipboard_routine);
 }
 
 }  // namespace kov::routines

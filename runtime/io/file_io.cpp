@@ -56,7 +56,8 @@ Text text_of(const Cell& s) {
     return Text{unit, index, total - index};
 }
 
-// UTF-8 of at most `limit` characters (all when negative) of a string cell, appended.
+}  // namespace
+
 void append_utf8(const Cell& s, int64_t limit, std::string& out) {
     Text t = text_of(s);
     uint64_t n = limit >= 0 && uint64_t(limit) < t.count ? uint64_t(limit) : t.count;
@@ -67,6 +68,8 @@ void append_utf8(const Cell& s, int64_t limit, std::string& out) {
         out.append(reinterpret_cast<char*>(bytes), size_t(k));
     }
 }
+
+namespace {
 
 // A /part or /seek value as a count: integers as they are, other numbers truncated; a value
 // beyond 32 bits raises script/out-of-range.
@@ -93,8 +96,8 @@ void append_molded(const Cell& value, int64_t limit, std::string& out) {
     append_utf8(*text, limit, out);
 }
 
-// Line strings of bytes: split at line feeds, a carriage return before one dropped; a last
-// line without its line feed counts, an ending line feed makes no empty last line.
+}  // namespace
+
 void split_lines(const uint8_t* bytes, uint64_t n, Cell& block) {
     uint64_t start = 0;
     for (uint64_t i = 0; i <= n; ++i) {
@@ -106,6 +109,8 @@ void split_lines(const uint8_t* bytes, uint64_t n, Cell& block) {
         start = i + 1;
     }
 }
+
+namespace {
 
 Cell* read_dir(Cell* source, const std::string& path) {
     std::vector<files::Entry> entries;

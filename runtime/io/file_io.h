@@ -26,6 +26,13 @@ bool local_path(const Cell& file, std::string& out);
 // True when the file! names a directory by its spelling (see above).
 bool dir_path_q(const Cell& file);
 
+// UTF-8 of at most `limit` characters (all when negative) of a string cell, appended.
+void append_utf8(const Cell& s, int64_t limit, std::string& out);
+// Line strings of bytes appended to the block: split at line feeds, a carriage return before
+// one dropped; a last line without its line feed counts, an ending line feed makes no empty
+// last line.
+void split_lines(const uint8_t* bytes, uint64_t n, Cell& block);
+
 // The actions. `source` and `destination` are the action's first argument cell; the result is
 // left there.
 //   read: a file's text as a string!, its bytes with /binary, a block of line strings with
