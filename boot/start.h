@@ -24,7 +24,9 @@ constexpr std::size_t stack_size = std::size_t(256) << 20;
 constexpr std::size_t stack_reserve = std::size_t(8) << 20;
 
 // The whole program: systems-level start, then the runtime on the evaluating thread.
-int main(int argc, char** argv);
+// `after_boot`, when given, runs once the boot definitions are in place (the test build adds
+// its natives there).
+int main(int argc, char** argv, void (*after_boot)() = nullptr);
 // The language runtime start, in its fixed order (everything below the console).
 void init_runtime();
 

@@ -4,6 +4,7 @@
 #include <memory>
 #include <new>
 
+#include "runtime/interpreter/checksum.h"
 #include "runtime/memory.h"
 #include "runtime/platform/compression.h"
 
@@ -84,7 +85,7 @@ int zlib_compress(uint8_t* out, uint32_t& capacity, const uint8_t* in, uint32_t 
     bool fits = total <= capacity;
     capacity = static_cast<uint32_t>(total);
     if (!fits) return os::codec_short;
-    put_be32(out + 2 + room, os::adler32(1, in, length));
+    put_be32(out + 2 + room, checksum::adler32(in, length));
     return os::codec_done;
 }
 
@@ -97,7 +98,7 @@ int zlib_decompress(uint8_t* out, uint32_t& capacity, const uint8_t* in_given, u
     if ((cmf * 256u + flg) % 31 != 0 || (cmf & 0x0F) != 8 || (cmf & 0x80) || (flg & 0x20)) return os::codec_bad;
     int r = inflate_bounded(out, capacity, in + 2, length - 6, max_output(m_zlib, length));
     if (r != os::codec_done) return r;
-    return os::adler32(1, out, capacity) == be32(in + length - 4) ? os::codec_done : os::codec_bad;
+    return checksum::adler32(out, capacity) == be32(in + length - 4) ? os::codec_done : os::codec_bad;
 }
 
 // ---- gzip container -------------------------------------------------------------------------
@@ -130,7 +131,7 @@ int gzip_compress(uint8_t* out, uint32_t& capacity, const uint8_t* in, uint32_t 
     bool fits = total <= capacity;
     capacity = static_cast<uint32_t>(total);
     if (!fits) return os::codec_short;
-    put_le32(out + 10 + room, os::crc32(0, in, length));
+    put_le32(out + 10 + room, checksum::crc32(in, length));
     put_le32(out + 14 + room, length);
     return os::codec_done;
 }
@@ -157,7 +158,7 @@ int gzip_decompress(uint8_t* out, uint32_t& capacity, const uint8_t* in_given, u
     }
     if (flg & 0x02) {  // FHCRC
         if (pos + 2 > length) return os::codec_bad;
-        if ((os::crc32(0, in, pos) & 0xFFFF) != le16(in + pos)) return os::codec_bad;
+        if ((checksum::crc32(in, pos) & 0xFFFF) != le16(in + pos)) return os::codec_bad;
         pos += 2;
     }
     if (pos > body_end) return os::codec_bad;
@@ -172,7 +173,7 @@ int gzip_decompress(uint8_t* out, uint32_t& capacity, const uint8_t* in_given, u
     uint32_t produced = capacity;
     int r = inflate_bounded(out, produced, in + pos, body_end - pos, isize);
     if (r != os::codec_done || produced != isize) return os::codec_bad;
-    if (os::crc32(0, out, isize) != le32(in + body_end)) return os::codec_bad;
+    if (checksum::crc32(out, isize) != le32(in + body_end)) return os::codec_bad;
     capacity = isize;
     return os::codec_done;
 }

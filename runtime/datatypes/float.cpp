@@ -11,12 +11,14 @@
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/point.h"
 #include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/unit_types.h"
 #include "runtime/datatypes/scalar.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
 #include "runtime/interpreter/actions.h"
+#include "runtime/interpreter/random.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/lexer/lexer.h"
 #include "runtime/lexer/tokenizer.h"
@@ -346,7 +348,15 @@ Cell* to(Cell*, Cell* spec, uint32_t type) {
     return r;
 }
 
-Cell* random(Cell*, bool, bool, bool) { not_done(); }  // the random generator does not exist yet
+// Also percent!'s and time!'s: the value's type is kept.
+Cell* random(Cell* value, bool seed, bool secure, bool) {
+    if (seed) {
+        random::seed(static_cast<int32_t>(value->w2 ^ value->w3));
+        return &unset::make_at(*value);
+    }
+    cell::set_double(*value, random::scaled_float(secure, cell::get_double(*value)));
+    return value;
+}
 
 int32_t form(Cell* value, Cell* buffer, Cell*, int32_t part) {
     FloatText text;

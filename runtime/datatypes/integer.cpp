@@ -10,12 +10,14 @@
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/point.h"
 #include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/unit_types.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
 #include "runtime/interpreter/actions.h"
+#include "runtime/interpreter/random.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/lexer/tokenizer.h"
 #include "runtime/numeric.h"
@@ -385,7 +387,16 @@ Cell* round(Cell* n, Cell* scale, bool even, bool down, bool half_down, bool flo
     return n;
 }
 
-Cell* random(Cell*, bool, bool, bool) { not_done(); }
+// Also char!'s: the value's type is kept, so a character gives a character.
+Cell* random(Cell* value, bool seed, bool secure, bool) {
+    int32_t n = static_cast<int32_t>(value->w2);
+    if (seed) {
+        random::seed(n);
+        return &unset::make_at(*value);
+    }
+    value->w2 = static_cast<uint32_t>(random::integer(secure, n));
+    return value;
+}
 
 }  // namespace
 

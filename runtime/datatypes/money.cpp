@@ -15,6 +15,7 @@
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
+#include "runtime/interpreter/random.h"
 #include "runtime/float_text.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/stack.h"
@@ -540,8 +541,39 @@ Cell* make_action(Cell* proto, Cell* spec, uint32_t type) {
     return to(proto, spec, type);
 }
 
-// The generator does not exist yet.
-Cell* random(Cell*, bool, bool, bool) { error::fire(err::internal_not_done); }
+// An amount of the limit's sign and currency, at most its magnitude, drawn digit by digit
+// over the limit's significant digits. While the digits drawn so far equal the limit's, the
+// next is drawn from 0 to the limit's digit, and a draw equal to it stands only when two more
+// draws agree modulo 1000; once a digit falls below, the rest are drawn from 0 to 9.
+Cell* random(Cell* value, bool seed, bool secure, bool) {
+    if (seed) {
+        random::seed(static_cast<int32_t>(value->w1 ^ value->w2 ^ value->w3 ^ (negative_q(*value) ? 1u : 0u)));
+        return &unset::make_at(*value);
+    }
+    auto draw = [secure] { return secure ? random::secure_next() : random::next(); };
+    auto digit_upto = [secure](uint32_t d) { return static_cast<uint32_t>(random::integer(secure, int32_t(d) + 1) - 1); };
+    Amount m = 0;
+    bool tight = true;
+    for (uint32_t k = digit_count + 1 - significant_digits(*value); k <= digit_count; ++k) {
+        uint32_t v;
+        if (!tight) {
+            v = digit_upto(9);
+        } else {
+            uint32_t d = get_digit(*value, k);
+            for (;;) {
+                v = digit_upto(d);
+                if (v < d) {
+                    tight = false;
+                    break;
+                }
+                if (draw() % 1000 == draw() % 1000) break;
+            }
+        }
+        m = m * 10 + v;
+    }
+    set_magnitude(*value, m);
+    return value;
+}
 
 int32_t form(Cell* value, Cell* out, Cell*, int32_t part) { return format_text(*value, *out, part, false); }
 

@@ -1,6 +1,7 @@
 #include "runtime/datatypes/series.h"
 
 #include <cstring>
+#include <vector>
 
 #include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
@@ -9,6 +10,8 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/error.h"
+#include "runtime/hashtable.h"
+#include "runtime/interpreter/random.h"
 #include "runtime/heap.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/stack.h"
@@ -66,6 +69,16 @@ Node scratch_for(uint32_t unit) {
     b->flags = (b->flags & ~memory::unit_mask) | unit;
     b->head = b->tail = 0;
     return take_scratch;
+}
+
+// The code point of a text unit.
+uint32_t unit_at(const Span& v, int64_t i) {
+    const uint8_t* at = v.at(i);
+    switch (v.unit) {
+    case 1: return *at;
+    case 2: { uint16_t u; std::memcpy(&u, at, 2); return u; }
+    default: { uint32_t u; std::memcpy(&u, at, 4); return u; }
+    }
 }
 
 // Exchanges two units of up to 16 bytes through a scratch area on the machine stack.
@@ -594,7 +607,58 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
     return target;
 }
 
-Cell* random(Cell*, bool, bool, bool) { not_done(); }  // the random generator does not exist yet
+namespace {
+// The hash of the units from the position. A text is hashed at the narrowest unit that holds
+// its characters: a buffer stays wide after its wide characters are gone, and equal texts must
+// seed alike.
+uint32_t seed_hash(const Cell& s) {
+    Span v = span(s);
+    uint64_t count = uint64_t(v.length - v.index);
+    uint32_t t = cell::type(s);
+    if (v.unit == 1 || is_cell_series(t) || t == T_binary || t == T_vector)
+        return hashtable::murmur3(v.at(v.index), count << v.shift);
+    uint32_t widest = 0;
+    for (uint64_t i = 0; i < count; ++i) widest |= unit_at(v, v.index + int64_t(i));
+    uint32_t unit = widest < 0x100 ? 1 : widest < 0x10000 ? 2 : 4;
+    if (unit == v.unit) return hashtable::murmur3(v.at(v.index), count << v.shift);
+    std::vector<uint8_t> narrow(count * unit);
+    for (uint64_t i = 0; i < count; ++i) {
+        uint32_t cp = unit_at(v, v.index + int64_t(i));
+        if (unit == 1) narrow[i] = static_cast<uint8_t>(cp);
+        else {
+            uint16_t u = static_cast<uint16_t>(cp);
+            std::memcpy(&narrow[i * 2], &u, 2);
+        }
+    }
+    return hashtable::murmur3(narrow.data(), narrow.size());
+}
+}  // namespace
+
+// /seed hashes the units from the position; /only picks one of them; otherwise they are
+// shuffled in place, each position in turn swapped with one drawn from those not yet placed.
+Cell* random(Cell* s, bool seed, bool secure, bool only) {
+    Span v = span(*s);
+    int64_t count = v.length - v.index;
+    if (seed) {
+        random::seed(static_cast<int32_t>(seed_hash(*s)));
+        return &unset::make_at(*s);
+    }
+    if (only) {
+        if (count <= 0) return &none::make_at(*s);
+        return pick(s, random::integer(secure, static_cast<int32_t>(count)), nullptr);
+    }
+    if (count <= 0) return s;
+    bool owned = report(*s, Change::random, none::value, static_cast<int32_t>(v.index), static_cast<int32_t>(count));
+    // The owner may have changed the series: only what is there now is shuffled.
+    v = span(*s);
+    count = v.length - v.index;
+    for (int64_t r = count, p = v.index; r >= 1; --r, ++p) {
+        int32_t k = random::integer(secure, static_cast<int32_t>(r));
+        if (k > 1) swap_units(v.at(p), v.at(p + k - 1), v.unit);
+    }
+    if (owned) report(*s, Change::randomized, none::value, static_cast<int32_t>(v.index), static_cast<int32_t>(count));
+    return s;
+}
 
 Cell* reflect(Cell* s, uint32_t field) {
     if (!is_owned_field(field)) not_done();

@@ -14,6 +14,7 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
 #include "runtime/interpreter/actions.h"
+#include "runtime/interpreter/random.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/numeric.h"
 #include "runtime/runtime.h"
@@ -257,7 +258,18 @@ Cell* to(Cell*, Cell* spec, uint32_t) {
     return stack::push(r);
 }
 
-Cell* random(Cell*, bool, bool, bool) { error::fire(err::internal_not_done); }  // no random generator yet
+// Each byte b becomes one of 0..b.
+Cell* random(Cell* value, bool seed, bool secure, bool) {
+    if (seed) {
+        random::seed(static_cast<int32_t>(value->w1 ^ value->w2 ^ value->w3));
+        return &unset::make_at(*value);
+    }
+    uint8_t bytes[max_length];
+    bytes_of(*value, bytes);
+    for (uint32_t i = 0; i < length(*value); ++i)
+        bytes[i] = static_cast<uint8_t>(random::integer(secure, bytes[i] + 1) - 1);
+    return &make_at(*value, bytes, length(*value));
+}
 
 int32_t form(Cell* value, Cell* out, Cell*, int32_t part) {
     char text[12 * 4 + 1];

@@ -155,12 +155,4 @@ int zstd_decompress(uint8_t* out, uint32_t& capacity, const uint8_t* in, uint32_
     return result;
 }
 
-uint32_t crc32(uint32_t crc, const uint8_t* bytes, std::size_t count) {
-    return static_cast<uint32_t>(::crc32_z(crc, bytes, count));
-}
-
-uint32_t adler32(uint32_t adler, const uint8_t* bytes, std::size_t count) {
-    return static_cast<uint32_t>(::adler32_z(adler, bytes, count));
-}
-
 }  // namespace kov::os

@@ -21,8 +21,4 @@ int inflate_raw(uint8_t* out, uint32_t& capacity, const uint8_t* in, uint32_t le
 int zstd_compress(uint8_t* out, uint32_t& capacity, const uint8_t* in, uint32_t length, int level);
 int zstd_decompress(uint8_t* out, uint32_t& capacity, const uint8_t* in, uint32_t length, uint64_t limit);
 
-// Running sums: CRC-32 starts from 0, Adler-32 from 1.
-uint32_t crc32(uint32_t crc, const uint8_t* bytes, std::size_t count);
-uint32_t adler32(uint32_t adler, const uint8_t* bytes, std::size_t count);
-
 }  // namespace kov::os
