@@ -37,6 +37,24 @@ int encode_via_scratch(uint8_t* out, uint32_t& capacity, std::size_t bound, Enco
     return fits ? codec_done : codec_short;
 }
 
+// The sum of the sizes the frames declare, ZSTD_CONTENTSIZE_UNKNOWN when one declares none,
+// ZSTD_CONTENTSIZE_ERROR when the frames do not tile the input.
+unsigned long long declared_size(const uint8_t* in, std::size_t length) {
+    unsigned long long total = 0;
+    std::size_t pos = 0;
+    while (pos < length) {
+        unsigned long long size = ZSTD_getFrameContentSize(in + pos, length - pos);
+        if (size == ZSTD_CONTENTSIZE_ERROR) return size;
+        std::size_t frame = ZSTD_findFrameCompressedSize(in + pos, length - pos);
+        if (ZSTD_isError(frame) || frame == 0) return ZSTD_CONTENTSIZE_ERROR;
+        if (size == ZSTD_CONTENTSIZE_UNKNOWN || total == ZSTD_CONTENTSIZE_UNKNOWN) total = ZSTD_CONTENTSIZE_UNKNOWN;
+        else if (size > (1ull << 62) - total) return ZSTD_CONTENTSIZE_ERROR;
+        else total += size;
+        pos += frame;
+    }
+    return total;
+}
+
 }  // namespace
 
 int deflate_raw(uint8_t* out, uint32_t& capacity, const uint8_t* in, uint32_t length, int level) {
@@ -105,7 +123,7 @@ int zstd_compress(uint8_t* out, uint32_t& capacity, const uint8_t* in, uint32_t 
 
 int zstd_decompress(uint8_t* out, uint32_t& capacity, const uint8_t* in, uint32_t length, uint64_t limit) {
     if (length == 0) return codec_bad;  // not even a frame header
-    unsigned long long declared = ZSTD_findDecompressedSize(in, length);
+    unsigned long long declared = declared_size(in, length);
     if (declared == ZSTD_CONTENTSIZE_ERROR) return codec_bad;
     if (declared != ZSTD_CONTENTSIZE_UNKNOWN) {
         // Every frame declares its size: it is checked against the limit before anything is

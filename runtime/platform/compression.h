@@ -1,5 +1,5 @@
-// The compression engines: raw deflate and inflation (zlib), Zstandard frames (libzstd), and
-// the CRC-32 and Adler-32 sums the containers need. Only compression.cpp sees the libraries.
+// The compression engines: raw deflate and inflation (zlib) and Zstandard frames (libzstd).
+// Only compression.cpp sees the libraries.
 //
 // Every routine follows the codec contract: `capacity` holds the room at `out` in bytes and is
 // replaced by the size produced, or, when the output does not fit, by the size needed.
