@@ -7,14 +7,40 @@
 #include "runtime/cycles.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/handles.h"
+#include "runtime/hashtable.h"
+#include "runtime/platform/native_stack.h"
 #include "runtime/runtime.h"
 
 namespace kov::collector {
 
 using memory::Buffer;
 using memory::Node;
+using memory::NodeFrame;
 
 namespace {
+
+constexpr uint32_t frame_nodes = memory::node_frame_capacity;
+
+// Node-frame evacuation. A node frame that stayed sparse (under half used) with the same used
+// count over the last six collections has its live node records moved into other frames and
+// is released; every reference to a moved node is rewritten to its new id. A reference can be
+// rewritten only where the collector knows its place: a word of a cell that marking reads in
+// a series (`cell` below). A node named from anywhere else (a root, a C++ temporary, a table
+// that stores raw ids, a word on the native stack, or a word of a live buffer that marking
+// did not read as a cell reference) pins its frame, which then stays where it is and waits
+// six more collections.
+struct Evacuation {
+    bool active = false;                 // this collection has candidate frames
+    std::vector<int32_t> ordinal;        // by frame index: the candidate's ordinal, or -1
+    std::vector<NodeFrame*> candidates;
+    std::vector<uint8_t> pinned;         // by ordinal
+    std::vector<Node*> slots;            // cell words that name a candidate's node
+    std::vector<uint32_t> recorded;      // by ordinal × frame_nodes + slot: references in `slots`
+    std::vector<uint32_t> found;         // the same, counted in every live buffer's words
+    std::vector<Node> forward;           // the same index: the new id, or 0
+    const Cell* cell = nullptr;          // the cell whose references marking is reading
+    uint32_t count = 0;                  // collections that evacuated at least one frame
+};
 
 struct State {
     bool collecting = false;
@@ -26,6 +52,8 @@ struct State {
     std::vector<const Node*> spilled_nodes;  // RootNode guards past the fixed array
     std::vector<Node> mark_stack;         // cell series whose values wait to be marked
     std::vector<Buffer*> fixed_marked;    // fixed buffers marked in this collection
+    Evacuation evacuation;
+    bool evacuation_on = true;
 };
 State& st() {
     static State s;
@@ -49,8 +77,175 @@ void drain() {
         Buffer* b = memory::buffer(n);
         auto begin = reinterpret_cast<const Cell*>(b->head_ptr());
         auto end = reinterpret_cast<const Cell*>(b->tail_ptr());
+        if (s.evacuation.active) [[unlikely]] {
+            for (const Cell* c = begin; c < end; ++c) {
+                s.evacuation.cell = c;
+                mark_cell(*c);
+            }
+            s.evacuation.cell = nullptr;
+            continue;
+        }
         for (const Cell* c = begin; c < end; ++c) mark_cell(*c);
     }
+}
+
+// ---- node-frame evacuation ------------------------------------------------------------------------
+
+int32_t candidate_of(const Evacuation& ev, uint64_t id) {
+    uint64_t index = id / frame_nodes;
+    return index < ev.ordinal.size() ? ev.ordinal[index] : -1;
+}
+
+void note_reference(const Node& slot) {
+    Evacuation& ev = st().evacuation;
+    int32_t k = candidate_of(ev, slot);
+    if (k < 0) return;
+    auto at = reinterpret_cast<const uint8_t*>(&slot);
+    auto cell = reinterpret_cast<const uint8_t*>(ev.cell);
+    if (cell && at >= cell + 4 && at + sizeof(Node) <= cell + sizeof(Cell)) {
+        ev.slots.push_back(const_cast<Node*>(&slot));
+        ++ev.recorded[std::size_t(k) * frame_nodes + slot % frame_nodes];
+    } else {
+        ev.pinned[k] = 1;
+    }
+}
+
+// Picks the frames to evacuate in this collection, before marking: stable over the last six
+// collections, under half used, not the frame new nodes come from, while more than a frame's
+// worth of free nodes remain elsewhere.
+void choose_candidates(State& s) {
+    Evacuation& ev = s.evacuation;
+    ev.active = false;
+    if (!s.evacuation_on) return;
+    constexpr uint32_t stable = 63;  // the last six collections
+    std::vector<NodeFrame*> frames;
+    uint64_t free = 0;
+    uint32_t top = 0;
+    for (NodeFrame* f = memory::node_frames(); f; f = f->next) {
+        frames.push_back(f);
+        if (f->free_head && !f->evacuated) free += f->capacity - f->used;
+        if (f->index > top) top = f->index;
+    }
+    ev.candidates.clear();
+    NodeFrame* current = memory::current_node_frame();
+    for (auto it = frames.rbegin(); it != frames.rend(); ++it) {
+        NodeFrame* f = *it;
+        if ((f->history & stable) != stable || f->used >= f->capacity / 2 || free <= frame_nodes || f == current ||
+            f->evacuated)
+            continue;
+        ev.candidates.push_back(f);
+        free -= frame_nodes;
+    }
+    if (ev.candidates.empty()) return;
+    ev.ordinal.assign(top + 1, -1);
+    for (std::size_t k = 0; k < ev.candidates.size(); ++k) ev.ordinal[ev.candidates[k]->index] = int32_t(k);
+    std::size_t n = ev.candidates.size() * frame_nodes;
+    ev.pinned.assign(ev.candidates.size(), 0);
+    ev.recorded.assign(n, 0);
+    ev.found.assign(n, 0);
+    ev.forward.assign(n, 0);
+    ev.slots.clear();
+    ev.active = true;
+}
+
+// A word on the native stack that is, or may be made from, a candidate's node id: the id in
+// either half, the id scaled to a node-table offset, or the address of its node-table slot.
+// The upper halves of user-space addresses (0x5500-0x57FF, 0x7F00-0x7FFF) fall among the ids
+// of frames 2 and 3, so those two frames are in practice never evacuated.
+void pin_stack_word(uint64_t word, void* data) {
+    auto& ev = *static_cast<Evacuation*>(data);
+    auto pin = [&](uint64_t id) {
+        int32_t k = candidate_of(ev, id);
+        if (k >= 0) ev.pinned[k] = 1;
+    };
+    pin(word & 0xFFFFFFFF);
+    pin(word >> 32);
+    if (word % 8 == 0) pin(word / 8);
+    auto table = reinterpret_cast<uintptr_t>(memory::node_table);
+    if (word >= table && (word - table) / 8 < uint64_t(memory::max_node_frames) * frame_nodes) pin((word - table) / 8);
+}
+
+// Counts every word of a live buffer that equals a candidate's node id.
+void count_words(Evacuation& ev, Buffer* b) {
+    auto words = reinterpret_cast<const uint32_t*>(b->data());
+    for (uint32_t i = 0, n = b->size / 4; i < n; ++i) {
+        int32_t k = candidate_of(ev, words[i]);
+        if (k >= 0) ++ev.found[std::size_t(k) * frame_nodes + words[i] % frame_nodes];
+    }
+}
+
+// After marking and the weak sweeps, before compaction: moves the live node records of every
+// candidate that nothing pinned, then rewrites the recorded references.
+void evacuate(State& s) {
+    Evacuation& ev = s.evacuation;
+    ev.active = false;
+    os::scan_native_stack(pin_stack_word, &ev);
+    memory::for_each_buffer([&](Buffer* b) {
+        if (b->flags & memory::marked) count_words(ev, b);
+    });
+    for (Buffer* b : s.fixed_marked) count_words(ev, b);
+    for (std::size_t k = 0; k < ev.candidates.size(); ++k) {
+        if (ev.pinned[k]) continue;
+        std::size_t base = k * frame_nodes;
+        for (uint32_t i = 0; i < frame_nodes; ++i)
+            if (ev.found[base + i] > ev.recorded[base + i]) {
+                ev.pinned[k] = 1;  // a word that marking did not read as a cell reference
+                break;
+            }
+    }
+
+    bool moved = false;
+    NodeFrame* target = memory::node_frames();
+    auto next_target = [&]() {
+        while (target && (!target->free_head || target->evacuated || candidate_of(ev, uint64_t(target->index) * frame_nodes) >= 0))
+            target = target->next;
+        return target;
+    };
+    for (std::size_t k = 0; k < ev.candidates.size(); ++k) {
+        NodeFrame* f = ev.candidates[k];
+        if (ev.pinned[k]) {
+            f->history = 0;
+            continue;
+        }
+        Node first = f->index * frame_nodes;
+        uint32_t live = 0;
+        for (uint32_t i = 0; i < frame_nodes; ++i) {
+            uint64_t slot = memory::node_table[first + i];
+            if (memory::is_used_slot(slot) && (reinterpret_cast<Buffer*>(slot)->flags & memory::marked)) ++live;
+        }
+        uint64_t room = 0;
+        for (NodeFrame* g = memory::node_frames(); g; g = g->next)
+            if (!g->evacuated && candidate_of(ev, uint64_t(g->index) * frame_nodes) < 0) room += g->capacity - g->used;
+        if (room < live) {
+            f->history = 0;
+            continue;
+        }
+        for (uint32_t i = 0; i < frame_nodes; ++i) {
+            Node old = first + i;
+            uint64_t slot = memory::node_table[old];
+            if (!memory::is_used_slot(slot)) continue;
+            auto b = reinterpret_cast<Buffer*>(slot);
+            if (!(b->flags & memory::marked)) continue;  // dead: compaction gives its node back
+            Node fresh = memory::take_node_in(next_target());
+            memory::node_table[fresh] = slot;
+            b->node = fresh;
+            memory::free_node(old);
+            ev.forward[k * frame_nodes + i] = fresh;
+        }
+        f->evacuated = true;
+        moved = true;
+    }
+    if (moved) {
+        for (Node* slot : ev.slots) {
+            int32_t k = candidate_of(ev, *slot);
+            if (k < 0) continue;
+            Node fresh = ev.forward[std::size_t(k) * frame_nodes + *slot % frame_nodes];
+            if (fresh) *slot = fresh;
+        }
+        ++ev.count;
+        hashtable::note_evacuation();
+    }
+    ev.slots.clear();
 }
 
 // Slides every live buffer of the series frames towards the lowest addresses, across frames:
@@ -126,9 +321,13 @@ bool active_q() { return st().collecting; }
 bool enabled() { return memory::collector_enabled; }
 void enable(bool on) { memory::collector_enabled = on; }
 uint32_t collections() { return memory::collection_count(); }
+uint32_t evacuations() { return st().evacuation.count; }
+void set_evacuation(bool on) { st().evacuation_on = on; }
 void set_stress_interval(uint32_t n) { st().stress_interval = n ? n : 1; }
 
-bool mark_series(Node node) {
+bool mark_series(const Node& slot) {
+    if (st().evacuation.active) [[unlikely]] note_reference(slot);
+    Node node = slot;
     if (!memory::valid_node(node)) return false;
     Buffer* b = memory::buffer(node);
     if (b->flags & memory::marked) return false;
@@ -138,11 +337,16 @@ bool mark_series(Node node) {
 }
 
 bool marked_q(Node node) {
+    Evacuation& ev = st().evacuation;
+    if (ev.active) [[unlikely]] {
+        int32_t k = candidate_of(ev, node);
+        if (k >= 0) ev.pinned[k] = 1;
+    }
     return memory::valid_node(node) && (memory::buffer(node)->flags & memory::marked);
 }
 
-void mark_block(Node node) {
-    if (mark_series(node)) st().mark_stack.push_back(node);
+void mark_block(const Node& slot) {
+    if (mark_series(slot)) st().mark_stack.push_back(slot);
 }
 
 void mark_cell(const Cell& c) {
@@ -196,6 +400,7 @@ void unspill_node() { st().spilled_nodes.pop_back(); }
 
 namespace {
 void mark_sweep_compact(State& s) {
+    choose_candidates(s);
     // Mark from the roots.
     for (RootFn fn : s.roots)
         if (fn) {
@@ -217,6 +422,7 @@ void mark_sweep_compact(State& s) {
     // Everything reachable is marked: weak tables and handles let go of the rest.
     for (SweepFn fn : s.weak_sweeps) fn();
     handles::sweep();
+    if (s.evacuation.active) evacuate(s);
 
     compact_series_frames();
     sweep_big_frames();
