@@ -30,7 +30,6 @@ constexpr uint32_t frame_nodes = memory::node_frame_capacity;
 // did not read as a cell reference) pins its frame, which then stays where it is and waits
 // six more collections.
 struct Evacuation {
-    bool active = false;                 // this collection has candidate frames
     std::vector<int32_t> ordinal;        // by frame index: the candidate's ordinal, or -1
     std::vector<NodeFrame*> candidates;
     std::vector<uint8_t> pinned;         // by ordinal
@@ -40,7 +39,14 @@ struct Evacuation {
     std::vector<Node> forward;           // the same index: the new id, or 0
     const Cell* cell = nullptr;          // the cell whose references marking is reading
     uint32_t count = 0;                  // collections that evacuated at least one frame
+    // After an attempt that moved nothing, the collections to let pass before the next one
+    // (doubling up to 384), so that a frame pinned for good costs no heap scan each time.
+    uint32_t wait = 0;
+    uint32_t backoff = 6;
 };
+
+// Set while a collection has candidate frames: marking records and pins references then.
+constinit bool evacuating = false;
 
 struct State {
     bool collecting = false;
@@ -77,7 +83,7 @@ void drain() {
         Buffer* b = memory::buffer(n);
         auto begin = reinterpret_cast<const Cell*>(b->head_ptr());
         auto end = reinterpret_cast<const Cell*>(b->tail_ptr());
-        if (s.evacuation.active) [[unlikely]] {
+        if (evacuating) [[unlikely]] {
             for (const Cell* c = begin; c < end; ++c) {
                 s.evacuation.cell = c;
                 mark_cell(*c);
@@ -113,10 +119,16 @@ void note_reference(const Node& slot) {
 // Picks the frames to evacuate in this collection, before marking: stable over the last six
 // collections, under half used, not the frame new nodes come from, while more than a frame's
 // worth of free nodes remain elsewhere.
+void pin_stack_word(uint64_t word, void* data);
+
 void choose_candidates(State& s) {
     Evacuation& ev = s.evacuation;
-    ev.active = false;
+    evacuating = false;
     if (!s.evacuation_on) return;
+    if (ev.wait) {
+        --ev.wait;
+        return;
+    }
     constexpr uint32_t stable = 63;  // the last six collections
     std::vector<NodeFrame*> frames;
     uint64_t free = 0;
@@ -139,13 +151,27 @@ void choose_candidates(State& s) {
     if (ev.candidates.empty()) return;
     ev.ordinal.assign(top + 1, -1);
     for (std::size_t k = 0; k < ev.candidates.size(); ++k) ev.ordinal[ev.candidates[k]->index] = int32_t(k);
+    ev.pinned.assign(ev.candidates.size(), 0);
+    // The native stack first: it pins for certain (its frames hold ids marking never sees), and
+    // it is cheap to read, unlike the heap.
+    os::scan_native_stack(pin_stack_word, &ev);
+    std::size_t kept = 0;
+    for (std::size_t k = 0; k < ev.candidates.size(); ++k) {
+        NodeFrame* f = ev.candidates[k];
+        ev.ordinal[f->index] = -1;
+        if (ev.pinned[k]) f->history = 0;
+        else ev.candidates[kept++] = f;
+    }
+    ev.candidates.resize(kept);
+    if (ev.candidates.empty()) return;
+    for (std::size_t k = 0; k < ev.candidates.size(); ++k) ev.ordinal[ev.candidates[k]->index] = int32_t(k);
     std::size_t n = ev.candidates.size() * frame_nodes;
     ev.pinned.assign(ev.candidates.size(), 0);
     ev.recorded.assign(n, 0);
     ev.found.assign(n, 0);
     ev.forward.assign(n, 0);
     ev.slots.clear();
-    ev.active = true;
+    evacuating = true;
 }
 
 // A word on the native stack that is, or may be made from, a candidate's node id: the id in
@@ -178,8 +204,7 @@ void count_words(Evacuation& ev, Buffer* b) {
 // candidate that nothing pinned, then rewrites the recorded references.
 void evacuate(State& s) {
     Evacuation& ev = s.evacuation;
-    ev.active = false;
-    os::scan_native_stack(pin_stack_word, &ev);
+    evacuating = false;
     memory::for_each_buffer([&](Buffer* b) {
         if (b->flags & memory::marked) count_words(ev, b);
     });
@@ -244,6 +269,10 @@ void evacuate(State& s) {
         }
         ++ev.count;
         hashtable::note_evacuation();
+        ev.backoff = 6;
+    } else {
+        ev.wait = ev.backoff;
+        if (ev.backoff < 384) ev.backoff *= 2;
     }
     ev.slots.clear();
 }
@@ -326,7 +355,7 @@ void set_evacuation(bool on) { st().evacuation_on = on; }
 void set_stress_interval(uint32_t n) { st().stress_interval = n ? n : 1; }
 
 bool mark_series(const Node& slot) {
-    if (st().evacuation.active) [[unlikely]] note_reference(slot);
+    if (evacuating) [[unlikely]] note_reference(slot);
     Node node = slot;
     if (!memory::valid_node(node)) return false;
     Buffer* b = memory::buffer(node);
@@ -337,8 +366,8 @@ bool mark_series(const Node& slot) {
 }
 
 bool marked_q(Node node) {
-    Evacuation& ev = st().evacuation;
-    if (ev.active) [[unlikely]] {
+    if (evacuating) [[unlikely]] {
+        Evacuation& ev = st().evacuation;
         int32_t k = candidate_of(ev, node);
         if (k >= 0) ev.pinned[k] = 1;
     }
@@ -422,7 +451,7 @@ void mark_sweep_compact(State& s) {
     // Everything reachable is marked: weak tables and handles let go of the rest.
     for (SweepFn fn : s.weak_sweeps) fn();
     handles::sweep();
-    if (s.evacuation.active) evacuate(s);
+    if (evacuating) evacuate(s);
 
     compact_series_frames();
     sweep_big_frames();
