@@ -33,6 +33,7 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/families.h"
 #include "runtime/memory.h"
 
 namespace kov::kovbin {
@@ -77,6 +78,13 @@ constexpr uint8_t cp_long_id = 0x3F;        // the datatype id follows as a vari
 constexpr uint8_t cp_ctx_stack = 0x04;
 constexpr uint8_t cp_ctx_self = 0x08;
 constexpr uint8_t cp_ctx_values = 0x10;
+
+// The types written as keyed records (in full the first time, then by their path): the series
+// with a buffer of their own, map!, and the context holders object!, error! and function!.
+inline bool keyed_type(uint32_t t) {
+    return in(t, ANY_BLOCK | ANY_STRING) || t == T_binary || t == T_map || t == T_object || t == T_error ||
+           t == T_function || t == T_bitset;
+}
 
 // ---- writing ------------------------------------------------------------------------------------
 // The blob of one value, as a new binary! on the value stack. Raises access/no-codec for a

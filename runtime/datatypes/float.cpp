@@ -17,6 +17,7 @@
 #include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
+#include "runtime/families.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/random.h"
 #include "runtime/interpreter/stack.h"
@@ -287,7 +288,8 @@ Cell* to(Cell*, Cell* spec, uint32_t type) {
     Cell* r = stack::reserve();
     cell::set_type(*r, target);
     double d = 0;
-    switch (cell::type(*spec)) {
+    // Every any-string! takes the string! branch.
+    switch (in(cell::type(*spec), ANY_STRING) ? uint32_t(T_string) : cell::type(*spec)) {
     case T_integer:
     case T_char_:
     case T_float_:
@@ -320,7 +322,7 @@ Cell* to(Cell*, Cell* spec, uint32_t type) {
         d = std::bit_cast<double>(pattern);
         break;
     }
-    case T_string: case T_file: case T_url: case T_tag: case T_email: case T_ref: {
+    case T_string: {
         if (target == T_float_) {
             // The lexer's float scanner reads the characters from the index to the tail.
             Cell text = *spec;
@@ -408,7 +410,7 @@ Cell* remainder_a(Cell* a, Cell* b) { return float_::math(a, b, integer::remaind
 
 void init() {
     datatype::register_type({.id = T_float_, .parent = 0, .name = "float!", .rest = datatype::Rest::empty,
-                             .mark = nullptr,
+                             .mark = nullptr, .same = datatype::same::last_two, .hash = datatype::hashing::real,
                              .actions = {.make = to, .random = random, .to = to, .form = form, .mold = mold,
                                          .compare = compare, .absolute = absolute, .add = add_a,
                                          .divide = divide_a, .multiply = multiply_a, .negate = negate,

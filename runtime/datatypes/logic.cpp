@@ -113,7 +113,7 @@ Cell* random(Cell* value, bool seed, bool secure, bool) {
 
 void init() {
     datatype::register_type({.id = T_logic, .parent = 0, .name = "logic!", .rest = datatype::Rest::empty,
-                             .mark = nullptr,
+                             .mark = nullptr, .same = datatype::same::first, .hash = datatype::hashing::first,
                              .actions = {.make = make, .random = random, .to = to, .form = form, .mold = mold,
                                          .compare = compare, .and_t = and_t, .complement = complement,
                                          .or_t = or_t, .xor_t = xor_t}});

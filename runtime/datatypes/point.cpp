@@ -313,6 +313,8 @@ template <int N>
 void register_point(const char* name) {
     datatype::register_type({.id = type_id<N>, .parent = 0, .name = name, .rest = datatype::Rest::empty,
                              .mark = nullptr,
+                             // The same coordinates: words 1-2, or 1-3.
+                             .same = N == 2 ? datatype::same::first_two : datatype::same::payload,
                              .actions = {.make = to<N>, .random = random<N>, .to = to<N>, .form = form<N>,
                                          .mold = mold<N>, .eval_path = eval_path<N>, .compare = compare<N>,
                                          .absolute = absolute<N>, .add = add_a<N>, .divide = divide_a<N>,

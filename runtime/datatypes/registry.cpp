@@ -68,6 +68,8 @@ void register_type(const Registration& r) {
     t.name_length = static_cast<int32_t>(std::strlen(r.name)) - 1;
     t.parent = r.parent;
     t.mark = r.mark ? r.mark : (r.parent ? types[r.parent].mark : nullptr);
+    t.same = r.same ? r.same : (r.parent && types[r.parent].same ? types[r.parent].same : same::payload);
+    t.hash = r.hash ? r.hash : (r.parent && types[r.parent].hash ? types[r.parent].hash : hashing::constant<0>);
 #define ACTION(n, word, ident, ret, params) store(id, r.parent, r.rest, n, r.actions.ident);
 #include "runtime/defs/actions.def"
 #undef ACTION
@@ -81,23 +83,54 @@ void init_names() {
 void register_remaining() {
     static const char* const names[] = {
         nullptr,
-#define DATATYPE(id, name, ident) name,
+#define DATATYPE(id, name, ident, families) name,
 #include "runtime/defs/datatypes.def"
 #undef DATATYPE
     };
     for (uint32_t id = 1; id < sizeof names / sizeof names[0]; ++id) {
         if (types[id].name) continue;
-        // Whatever the cell refers to is marked from the start, as the collector's table says.
+        // Whatever the cell refers to is marked from the start, as the collector's table says;
+        // the series among them are the same value by buffer and position.
         MarkFn mark = nullptr;
+        SameFn same_fn = nullptr;
+        HashFn hash_fn = nullptr;
         switch (id) {
-        case T_bitset: case T_vector: mark = collector::mark_series_value; break;
-        case T_hash: case T_map: mark = mark_keyed_block; break;
-        case T_image: mark = collector::mark_series_value; break;
+        case T_bitset: mark = collector::mark_series_value; same_fn = same::second; break;
+        case T_vector: mark = collector::mark_series_value; same_fn = same::first_two; break;
+        case T_image:
+            mark = collector::mark_series_value;
+            same_fn = same::first_two;
+            hash_fn = hashing::first_two;
+            break;
+        case T_hash: mark = mark_keyed_block; same_fn = same::first_two; hash_fn = hashing::first_two; break;
+        case T_map: mark = mark_keyed_block; hash_fn = hashing::second; break;
+        case T_port: hash_fn = hashing::first; break;
+        case T_handle: case T_event: hash_fn = hashing::second; break;
         default: break;
         }
-        register_type({.id = id, .parent = 0, .name = names[id], .rest = Rest::empty, .mark = mark, .actions = {}});
+        register_type({.id = id, .parent = 0, .name = names[id], .rest = Rest::empty, .mark = mark, .same = same_fn,
+                       .hash = hash_fn, .actions = {}});
     }
 }
+
+namespace hashing {
+uint32_t first(const Cell& v, bool) { return hashtable::mix32(v.w1); }
+uint32_t second(const Cell& v, bool) { return hashtable::mix32(v.w2); }
+uint32_t third(const Cell& v, bool) { return hashtable::mix32(v.w3); }
+uint32_t first_two(const Cell& v, bool) {
+    uint32_t w[2] = {v.w1, v.w2};
+    return hashtable::murmur3(w, sizeof w);
+}
+uint32_t last_two(const Cell& v, bool) {
+    uint32_t w[2] = {v.w2, v.w3};
+    return hashtable::murmur3(w, sizeof w);
+}
+uint32_t real(const Cell& v, bool) {
+    uint32_t w[2] = {v.w2, v.w3};
+    if (cell::get_double(v) == 0.0) w[0] = w[1] = 0;
+    return hashtable::murmur3(w, sizeof w);
+}
+}  // namespace hashing
 
 uint32_t highest_id() { return highest; }
 

@@ -12,6 +12,7 @@
 #include "runtime/error.h"
 #include "runtime/hashtable.h"
 #include "runtime/interpreter/random.h"
+#include "runtime/families.h"
 #include "runtime/heap.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/stack.h"
@@ -234,7 +235,7 @@ Cell* pick(Cell* s, int32_t n, Cell*) {
     uint8_t* at = b->head_ptr() + (uint64_t(p) << shift);
     // string! is tested first: a string read by index is the hottest caller.
     if (t != T_string) {
-        if (is_cell_series(t) || t == T_map) {
+        if (in(t, ANY_BLOCK) || t == T_map) {
             *s = *reinterpret_cast<const Cell*>(at);
             return s;
         }
@@ -261,14 +262,14 @@ Cell* poke(Cell* s, int32_t n, Cell* data, Cell*) {
     int64_t p = position_of(*s, n, span(*s).length);
     if (p < 0) error::fire(err::script_out_of_range, integer::make(n));
     if (t == T_vector) not_done();
-    if (is_text_series(t) && !cell::is(*data, T_char_)) error::fire(err::script_invalid_arg, *data);
+    if (in(t, ANY_STRING) && !cell::is(*data, T_char_)) error::fire(err::script_invalid_arg, *data);
     if (t == T_binary && !cell::is(*data, T_integer) && !cell::is(*data, T_char_))
         error::fire(err::script_invalid_arg, *data);
     bool owned = report(*s, Change::poke, *data, static_cast<int32_t>(p), 1);
     // The owner may have shortened the series: the position must still exist.
     Span v = span(*s);
     if (p >= v.length) error::fire(err::script_out_of_range, integer::make(n));
-    if (is_cell_series(t)) {
+    if (in(t, ANY_BLOCK)) {
         block::index_remove(*s, static_cast<uint32_t>(p));
         *reinterpret_cast<Cell*>(v.at(p)) = *data;
         block::index_enter(*s, static_cast<uint32_t>(p));
@@ -345,7 +346,7 @@ Cell* take(Cell* s, Cell* part, bool, bool last) {
         Span v = span(*r);
         uint32_t t = cell::type(*r);
         if (v.length < 1) *r = none::value;
-        else if (is_cell_series(t)) *r = *reinterpret_cast<const Cell*>(v.at(0));
+        else if (in(t, ANY_BLOCK)) *r = *reinterpret_cast<const Cell*>(v.at(0));
         else if (t == T_vector) not_done();  // the element reader belongs to vector!
         else if (t == T_binary) *r = integer::make(*v.at(0));
         else *r = Cell{T_char_, 0, static_cast<uint32_t>(string::get_char(v.at(0), v.unit)), 0};
@@ -525,7 +526,7 @@ Cell* reverse(Cell* s, Cell* part, Cell* skip_arg) {
 Cell* move(Cell* origin, Cell* target, Cell* part) {
     uint32_t ot = cell::type(*origin);
     uint32_t tt = cell::type(*target);
-    if (!is_positional(tt)) actions::fire_expect_arg(*target, 1);
+    if (!in(tt, SERIES)) actions::fire_expect_arg(*target, 1);
     if (rs_tail_q(*origin)) return target;
     int64_t count = 1;
     if (part) {
@@ -576,7 +577,7 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
         return target;
     }
 
-    bool o_cells = is_cell_series(ot), t_cells = is_cell_series(tt);
+    bool o_cells = in(ot, ANY_BLOCK), t_cells = in(tt, ANY_BLOCK);
     if (o_cells != t_cells) error::fire(err::script_move_bad, datatype_cell(ot), datatype_cell(tt));
     report(*target, Change::move, *origin, index_of(*target), static_cast<int32_t>(count));
     o = span(*origin);
@@ -615,7 +616,7 @@ uint32_t seed_hash(const Cell& s) {
     Span v = span(s);
     uint64_t count = uint64_t(v.length - v.index);
     uint32_t t = cell::type(s);
-    if (v.unit == 1 || is_cell_series(t) || t == T_binary || t == T_vector)
+    if (v.unit == 1 || in(t, ANY_BLOCK) || t == T_binary || t == T_vector)
         return hashtable::murmur3(v.at(v.index), count << v.shift);
     uint32_t widest = 0;
     for (uint64_t i = 0; i < count; ++i) widest |= unit_at(v, v.index + int64_t(i));
@@ -668,7 +669,7 @@ Cell* reflect(Cell* s, uint32_t field) {
 }
 
 Cell* modify(Cell* s, Cell* field, Cell* value, bool) {
-    if (!word::any_word_q(cell::type(*field)) || !is_owned_field(field->w2)) return value;
+    if (!in(cell::type(*field), ALL_WORD) || !is_owned_field(field->w2)) return value;
     if (cell::is(*value, T_none)) {
         owner::unset(*s);
     } else if (cell::is(*value, T_block) && block::rs_length_q(*value) >= 2) {
@@ -686,7 +687,7 @@ Cell* modify(Cell* s, Cell* field, Cell* value, bool) {
 void init() {
     datatype::register_type(
         {.id = T_series, .parent = 0, .name = "series!", .rest = datatype::Rest::empty,
-         .mark = nullptr,
+         .mark = nullptr, .same = datatype::same::first_two,
          .actions = {.random = random, .reflect = reflect, .at = at, .back = back, .clear = clear, .copy = copy,
                      .head = head, .head_q = head_q, .index_q = index_q, .length_q = length_q, .move = move,
                      .next = next, .pick = pick, .poke = poke, .remove = remove, .reverse = reverse, .skip = skip,

@@ -13,6 +13,7 @@
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
+#include "runtime/families.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/random.h"
 #include "runtime/interpreter/stack.h"
@@ -211,15 +212,11 @@ Cell* math(Cell* a, Cell* b, int32_t op) {
 
 namespace {
 
-bool text_type_q(uint32_t t) {
-    return t == T_string || t == T_file || t == T_url || t == T_tag || t == T_email || t == T_ref;
-}
-
 // make and to (one routine).
 Cell* to(Cell*, Cell* spec, uint32_t) {
     Cell r;
     uint32_t t = cell::type(*spec);
-    if (t == T_block || t == T_paren || t == T_hash) {
+    if (in(t, ANY_LIST)) {
         memory::Buffer* buf = memory::buffer(spec->w2);
         int64_t count = int64_t(buf->used() / sizeof(Cell)) - int64_t(spec->w1);
         if (count < 0) count = 0;
@@ -242,7 +239,7 @@ Cell* to(Cell*, Cell* spec, uint32_t) {
         from_binary(*spec, r);
     } else if (t == T_issue) {
         from_hex(*spec, r);
-    } else if (text_type_q(t)) {
+    } else if (in(t, ANY_STRING)) {
         Cell v = scalar::load_one(*spec);
         if (!cell::is(v, T_tuple)) bad_to(*spec);
         uint8_t bytes[12];
@@ -374,11 +371,20 @@ Cell* and_a(Cell* a, Cell* b) { return tuple::math(a, b, integer::and_); }
 Cell* or_a(Cell* a, Cell* b) { return tuple::math(a, b, integer::or_); }
 Cell* xor_a(Cell* a, Cell* b) { return tuple::math(a, b, integer::xor_); }
 
+// Identity: the same length and the same bytes.
+bool same_q(const Cell& a, const Cell& b) {
+    uint32_t n = length(a);
+    if (n != length(b)) return false;
+    for (uint32_t i = 0; i < n; ++i)
+        if (byte_at(a, i) != byte_at(b, i)) return false;
+    return true;
+}
+
 }  // namespace
 
 void init() {
     datatype::register_type({.id = T_tuple, .parent = 0, .name = "tuple!", .rest = datatype::Rest::empty,
-                             .mark = nullptr,
+                             .mark = nullptr, .same = same_q,
                              .actions = {.make = to, .random = random, .to = to, .form = form, .mold = mold,
                                          .eval_path = eval_path, .compare = compare, .add = add_a,
                                          .divide = divide_a, .multiply = multiply_a, .remainder = remainder_a,

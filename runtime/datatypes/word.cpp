@@ -10,6 +10,8 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/error.h"
+#include "runtime/families.h"
+#include "runtime/hashtable.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/lexer/lexer.h"
 #include "runtime/words.h"
@@ -117,7 +119,7 @@ int32_t mold_refinement(Cell* v, Cell* out, bool, bool, bool, Cell*, int32_t par
 
 int32_t compare(Cell* a, Cell* b, int32_t op) {
     uint32_t ta = cell::type(*a), tb = cell::type(*b);
-    if (!any_word_q(tb) || (tb == T_issue && ta != T_issue)) return actions::not_comparable;
+    if (!in(tb, ALL_WORD) || (tb == T_issue && ta != T_issue)) return actions::not_comparable;
     auto differ = [](bool d) { return d ? 1 : 0; };
     switch (op) {
     case actions::equal:
@@ -157,7 +159,7 @@ Cell* index_q(Cell* value) {
 Cell* make_word(Cell*, Cell* spec, uint32_t type) {
     Cell* r = stack::reserve();
     uint32_t t = cell::type(*spec);
-    if (t >= T_word && t <= T_get_word) {
+    if (in(t, ANY_WORD)) {
         *r = *spec;
         r->header = type;
     } else if (t == T_datatype) {
@@ -221,9 +223,16 @@ void mark(const Cell& w) {
     if (memory::valid_node(w.w1) && memory::buffer(w.w1)->unit() == sizeof(Cell)) collector::mark_block(w.w1);
 }
 
+namespace {
+// Every word type: the canonical symbol, so that spellings differing in case meet, as they
+// compare equal.
+uint32_t hash_word(const Cell& w, bool) { return hashtable::mix32(symbol::resolve(w.w2)); }
+}  // namespace
+
 void init() {
     using datatype::Rest;
     datatype::register_type({.id = T_word, .parent = T_symbol, .name = "word!", .rest = Rest::empty, .mark = mark,
+                             .hash = hash_word,
                              .actions = {.make = make_word, .to = make_word, .form = form, .mold = mold_word,
                                          .compare = compare, .index_q = index_q}});
     datatype::register_type({.id = T_lit_word, .parent = T_word, .name = "lit-word!", .rest = Rest::empty,

@@ -15,6 +15,7 @@
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/error.h"
+#include "runtime/families.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/natives.h"
 #include "runtime/interpreter/routines.h"
@@ -59,9 +60,9 @@ inline uint32_t clip(Node code, uint32_t end) {
 Cell word_of(uint32_t symbol) { return Cell{T_word, 0, symbol, 0xFFFFFFFFu}; }
 Cell datatype_of(const Cell& v) { return Cell{T_datatype, cell::type(v), 0, 0}; }
 
-inline bool any_function(uint32_t t) {
-    return t == T_native || t == T_action || t == T_function || t == T_routine;
-}
+// What a word or path calls where it stands: every any-function! but op!, which is called
+// only infix (through the look-ahead after an expression).
+inline bool called_prefix(uint32_t t) { return in(t, ANY_FUNCTION) && t != T_op; }
 
 // The native stack is guarded as well as the value stack: deep recursion of Kov code raises
 // stack-overflow long before the machine stack ends.
@@ -543,8 +544,8 @@ uint32_t call(const Cell& fn, Node code, uint32_t pos, uint32_t end, const Cell*
     } else {
         slot = stack::push(fn);
     }
-    Cell label = name && cell::type(*name) >= T_word && cell::type(*name) <= T_refinement ? *name
-                                                                                         : word_of(stack::anon_symbol());
+    Cell label = name && (in(cell::type(*name), ANY_WORD) || cell::is(*name, T_refinement)) ? *name
+                                                                                            : word_of(stack::anon_symbol());
     stack::push_frame(cell::is(fn, T_function) ? stack::interp_function : stack::interp_native, &label);
     bool right_ready = false;
     if (infix) {
@@ -851,7 +852,7 @@ bool fast_value(Node code, uint32_t& pos, uint32_t end, bool no_infix) {
         first = context::bound_slot(c);
         if (!first) return false;
         uint32_t t = cell::type(*first);
-        if (any_function(t) || t == T_op || t == T_unset) return false;
+        if (in(t, ANY_FUNCTION) || t == T_unset) return false;
         break;
     }
     default:
@@ -962,7 +963,7 @@ inline uint32_t eval_single(Cell v, Node code, uint32_t pos, uint32_t end, bool 
     case T_word: {
         const Cell* value = context::get(v);
         uint32_t t = cell::type(*value);
-        if (any_function(t)) {
+        if (called_prefix(t)) {
             if (no_call) {
                 stack::push(*value);
                 return pos;
@@ -1151,7 +1152,7 @@ bool field_path(const Cell& path, bool set) {
     if (set) {
         if (object.w3) return false;
         *slot = stack::values.top[-1];  // the value being set sits in the caller's frame
-    } else if (cell::is(*slot, T_unset) || any_function(cell::type(*slot))) {
+    } else if (cell::is(*slot, T_unset) || called_prefix(cell::type(*slot))) {
         return false;
     }
     stack::push(*slot);
@@ -1172,7 +1173,7 @@ uint32_t eval_path(const Cell& path_in, Node code, uint32_t pos, uint32_t end, b
     if (!cell::is(first, T_word)) error::fire(err::script_word_first, path);
     Cell value = *context::get(first);
     if (cell::is(value, T_unset)) error::fire(err::script_unset_path, path, first);
-    if (any_function(cell::type(value))) {
+    if (called_prefix(cell::type(value))) {
         if (set) error::fire(err::script_invalid_path_set, path);
         if (get) error::fire(err::script_invalid_path_get, path);
         return call(value, code, pos, end, &first, &path, i + 1, mode_code, false);
@@ -1212,7 +1213,7 @@ uint32_t eval_path(const Cell& path_in, Node code, uint32_t pos, uint32_t end, b
         Cell r = result ? *result : none::value;
         if (!(set && last)) *parent = holder;
         stack::values.top = el + 1;  // drop what the step pushed
-        if (any_function(cell::type(r)) && (!last || (!set && !get))) {
+        if (called_prefix(cell::type(r)) && (!last || (!set && !get))) {
             // A function is called, the rest of the path being its refinements; its result
             // replaces the cells pushed here.
             Cell f = r;

@@ -20,6 +20,7 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/error.h"
+#include "runtime/families.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/interp.h"
 #include "runtime/interpreter/natives.h"
@@ -323,17 +324,6 @@ void forever(const int32_t*) {
 
 // ---- series loops ---------------------------------------------------------------------------------------
 
-bool series_type(uint32_t t) {
-    switch (t) {
-    case T_block: case T_paren: case T_path: case T_lit_path: case T_set_path: case T_get_path: case T_hash:
-    case T_string: case T_file: case T_url: case T_tag: case T_email: case T_ref: case T_binary: case T_vector:
-    case T_map: case T_image:
-        return true;
-    default:
-        return false;
-    }
-}
-
 // Elements left from the position.
 int64_t left_in(const Cell& s) {
     memory::Buffer* b = memory::buffer(s.w2);
@@ -343,7 +333,7 @@ int64_t left_in(const Cell& s) {
 
 // The element at position + k of any series (none past the tail).
 Cell element_at(const Cell& s, uint32_t k) {
-    if (block::is_any_block(cell::type(s))) {
+    if (in(cell::type(s), ANY_BLOCK)) {
         uint32_t i = s.w1 + k;
         return i < interp::tail_index(s.w2) ? at(s.w2, i) : none::value;
     }
@@ -408,7 +398,8 @@ void forall(const int32_t*) {
     Cell word = *A(0), body = *A(1);
     Cell start = *context::get(word);
     if (cell::is(start, T_unset)) error::fire(err::script_no_value, word);
-    if (!series_type(cell::type(start))) actions::fire_expect_arg(start, 0);
+    // forall walks a map! too: its cells have a position like a series' elements.
+    if (!in(cell::type(start), SERIES) && !cell::is(start, T_map)) actions::fire_expect_arg(start, 0);
     stack::keep();
     stack::push(start);
     LoopFrame lp;

@@ -22,6 +22,7 @@
 #include "runtime/error.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/interpreter/checksum.h"
+#include "runtime/families.h"
 #include "runtime/interpreter/interp.h"
 #include "runtime/interpreter/natives.h"
 #include "runtime/interpreter/stack.h"
@@ -46,7 +47,7 @@ inline Cell* A(uint32_t k) { return stack::values.args + k; }
 // UTF-8. False when it holds a NUL, which no variable name can.
 bool variable_name(const Cell& var, std::string& out) {
     out.clear();
-    if (word::any_word_q(cell::type(var))) {
+    if (in(cell::type(var), ALL_WORD)) {
         symbol::Spelling s = symbol::spelling(word::symbol_of(var));
         out.assign(reinterpret_cast<const char*>(s.bytes), s.length);
     } else if (!io::local_path(var, out)) {
@@ -127,7 +128,7 @@ uint32_t event_mask(const Cell& fn) {
     int32_t n = block::rs_length_q(list);
     for (int32_t i = 0; i < n; ++i) {
         const Cell& w = *block::rs_abs_at(list, list.w1 + uint32_t(i));
-        if (!word::any_word_q(cell::type(w))) continue;
+        if (!in(cell::type(w), ALL_WORD)) continue;
         uint32_t sym = symbol::resolve(word::symbol_of(w));
         for (const EventName& e : event_names) {
             if (symbol::resolve(word::symbol_of(*e.word)) == sym) mask |= e.event;
