@@ -124,8 +124,6 @@ void recycle(const int32_t* refs) {
 
 // ---- wait ----------------------------------------------------------------------------------------
 
-// Whether the user asked to stop what is running; the wait polls it between slices.
-bool interrupt_requested() { return false; }
 
 // Sleeps in slices of at most 50 ms, so that an interrupt ends the wait soon.
 void sleep_interruptibly(double seconds) {
@@ -137,7 +135,7 @@ void sleep_interruptibly(double seconds) {
         int64_t left = end - os::monotonic_ns();
         if (left <= 0) break;
         os::sleep(std::min(static_cast<double>(left) / 1e9, 0.05));
-    } while (!interrupt_requested());
+    } while (!(interrupt_pending && interrupt_pending()));
 }
 
 // wait value /all
@@ -285,6 +283,8 @@ void decompress_(const int32_t* refs) {
 }
 
 }  // namespace
+
+bool (*interrupt_pending)() = nullptr;
 
 void init_system() {
     register_entry(index::stats, stats);
