@@ -1,5 +1,6 @@
 #include "runtime/collector.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -7,6 +8,7 @@
 #include "runtime/cycles.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/handles.h"
+#include "runtime/heap.h"
 #include "runtime/hashtable.h"
 #include "runtime/platform/native_stack.h"
 #include "runtime/runtime.h"
@@ -209,6 +211,27 @@ void evacuate(State& s) {
         if (b->flags & memory::marked) count_words(ev, b);
     });
     for (Buffer* b : s.fixed_marked) count_words(ev, b);
+    // Tables and scratch memory of the tracked heap may keep ids of their own: any there pins.
+    // Live fixed buffers (counted above) and the node-frame records (their free-list heads)
+    // are passed over.
+    std::vector<const void*> skip(s.fixed_marked.begin(), s.fixed_marked.end());
+    for (NodeFrame* f = memory::node_frames(); f; f = f->next) skip.push_back(f);
+    std::sort(skip.begin(), skip.end());
+    struct HeapScan {
+        Evacuation* ev;
+        const std::vector<const void*>* skip;
+    } scan{&ev, &skip};
+    heap::for_each(
+        [](void* block, std::size_t size, void* data) {
+            auto& h = *static_cast<HeapScan*>(data);
+            if (std::binary_search(h.skip->begin(), h.skip->end(), static_cast<const void*>(block))) return;
+            auto words = static_cast<const uint32_t*>(block);
+            for (std::size_t i = 0; i < size / 4; ++i) {
+                int32_t k = candidate_of(*h.ev, words[i]);
+                if (k >= 0) h.ev->pinned[k] = 1;
+            }
+        },
+        &scan);
     for (std::size_t k = 0; k < ev.candidates.size(); ++k) {
         if (ev.pinned[k]) continue;
         std::size_t base = k * frame_nodes;
