@@ -33,10 +33,6 @@ extern const char* const words[count + 1];
 // Set by print (true) and prin (false): whether the last console output ended its line.
 extern bool last_line_feed;
 
-// The console's check for an interrupt (Ctrl+C), when it installs one: `wait` sleeps in short
-// slices and stops early once it answers true.
-extern bool (*interrupt_pending)();
-
 void init();
 // Registers the natives of one family (their entries by index).
 void register_entry(uint32_t index, Entry entry);

@@ -125,19 +125,6 @@ void recycle(const int32_t* refs) {
 // ---- wait ----------------------------------------------------------------------------------------
 
 
-// Sleeps in slices of at most 50 ms, so that an interrupt ends the wait soon.
-void sleep_interruptibly(double seconds) {
-    constexpr double longest = 86400.0;
-    if (!(seconds > 0)) seconds = 0;
-    if (seconds > longest) seconds = longest;
-    int64_t end = os::monotonic_ns() + static_cast<int64_t>(seconds * 1e9);
-    do {
-        int64_t left = end - os::monotonic_ns();
-        if (left <= 0) break;
-        os::sleep(std::min(static_cast<double>(left) / 1e9, 0.05));
-    } while (!(interrupt_pending && interrupt_pending()));
-}
-
 // wait value /all
 void wait(const int32_t*) {
     const Cell& v = *A(0);
@@ -147,7 +134,8 @@ void wait(const int32_t*) {
     else if (cell::is(v, T_time)) seconds = time::get(v);
     else error::fire(err::script_invalid_arg, v);
     none::make_at(*A(0));
-    sleep_interruptibly(seconds);
+    // Ctrl+C ends the sleep at once; the interpreter then halts the evaluation.
+    os::sleep(seconds);
 }
 
 // ---- browse --------------------------------------------------------------------------------------
@@ -283,8 +271,6 @@ void decompress_(const int32_t* refs) {
 }
 
 }  // namespace
-
-bool (*interrupt_pending)() = nullptr;
 
 void init_system() {
     register_entry(index::stats, stats);
