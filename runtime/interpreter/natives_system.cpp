@@ -134,8 +134,9 @@ void wait(const int32_t*) {
     else if (cell::is(v, T_time)) seconds = time::get(v);
     else error::fire(err::script_invalid_arg, v);
     none::make_at(*A(0));
-    // Ctrl+C ends the sleep at once; the interpreter then halts the evaluation.
+    // Ctrl+C ends the sleep at once and halts the evaluation from here.
     os::sleep(seconds);
+    if (os::interrupt_flag) stack::raise_interrupt();
 }
 
 // ---- browse --------------------------------------------------------------------------------------
