@@ -62,6 +62,7 @@ struct State {
     std::vector<Buffer*> fixed_marked;    // fixed buffers marked in this collection
     Evacuation evacuation;
     bool evacuation_on = true;
+    os::StackMark stack_mark;             // where the running collection was entered
 };
 State& st() {
     static State s;
@@ -156,7 +157,7 @@ void choose_candidates(State& s) {
     ev.pinned.assign(ev.candidates.size(), 0);
     // The native stack first: it pins for certain (its frames hold ids marking never sees), and
     // it is cheap to read, unlike the heap.
-    os::scan_native_stack(pin_stack_word, &ev);
+    os::scan_native_stack(s.stack_mark, pin_stack_word, &ev);
     std::size_t kept = 0;
     for (std::size_t k = 0; k < ev.candidates.size(); ++k) {
         NodeFrame* f = ev.candidates[k];
@@ -487,6 +488,7 @@ uint32_t collect() {
     State& s = st();
     if (s.collecting) return memory::collection_count();
     s.collecting = true;
+    os::mark_native_stack(s.stack_mark);
     try {
         mark_sweep_compact(s);
     } catch (const std::bad_alloc&) {

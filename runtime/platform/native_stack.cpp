@@ -22,22 +22,29 @@ uintptr_t stack_high() {
     return high;
 }
 
-// Reads stack memory that the sanitizer poisons between frames: those reads are intended.
-[[gnu::noinline, gnu::no_sanitize_address]] void scan_from(uintptr_t from, void (*visit)(uint64_t, void*),
-                                                           void* data) {
-    uintptr_t high = stack_high();
-    if (!high || from >= high) return;
-    for (uintptr_t p = from & ~uintptr_t(7); p + 8 <= high; p += 8) visit(*reinterpret_cast<const uint64_t*>(p), data);
-}
-
 }  // namespace
 
-[[gnu::noinline]] void scan_native_stack(void (*visit)(uint64_t word, void* data), void* data) {
-    // Every callee-saved register is stored in this frame, below the caller's frames.
+// Reads stack memory that the sanitizer poisons between frames: those reads are intended.
+[[gnu::noinline, gnu::no_sanitize_address]] void mark_native_stack(StackMark& mark) {
+    // Every callee-saved register is stored in this frame, between its locals and its return
+    // address; they are copied out before the frame is left.
     __builtin_unwind_init();
     volatile uintptr_t marker = 0;
-    scan_from(reinterpret_cast<uintptr_t>(&marker), visit, data);
+    uintptr_t low = reinterpret_cast<uintptr_t>(&marker) & ~uintptr_t(7);
+    uintptr_t high = reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) + 16;
+    mark.count = 0;
+    for (uintptr_t p = low; p < high && mark.count < 32; p += 8)
+        mark.saved[mark.count++] = *reinterpret_cast<const uint64_t*>(p);
+    mark.from = high;
     (void)marker;
+}
+
+[[gnu::noinline, gnu::no_sanitize_address]] void scan_native_stack(const StackMark& mark,
+                                                                   void (*visit)(uint64_t, void*), void* data) {
+    for (uint32_t i = 0; i < mark.count; ++i) visit(mark.saved[i], data);
+    uintptr_t high = stack_high();
+    if (!high || !mark.from || mark.from >= high) return;
+    for (uintptr_t p = mark.from; p + 8 <= high; p += 8) visit(*reinterpret_cast<const uint64_t*>(p), data);
 }
 
 }  // namespace kov::os
