@@ -119,10 +119,11 @@ void note_reference(const Node& slot) {
     }
 }
 
+void pin_stack_word(uint64_t word, void* data);
+
 // Picks the frames to evacuate in this collection, before marking: stable over the last six
 // collections, under half used, not the frame new nodes come from, while more than a frame's
-// worth of free nodes remain elsewhere.
-void pin_stack_word(uint64_t word, void* data);
+// worth of free nodes remain elsewhere; then lets the native stack pin what it names.
 
 void choose_candidates(State& s) {
     Evacuation& ev = s.evacuation;
@@ -133,21 +134,24 @@ void choose_candidates(State& s) {
         return;
     }
     constexpr uint32_t stable = 63;  // the last six collections
-    std::vector<NodeFrame*> frames;
+    NodeFrame* current = memory::current_node_frame();
+    auto eligible = [&](NodeFrame* f) {
+        return (f->history & stable) == stable && f->used < f->capacity / 2 && f != current && !f->evacuated;
+    };
     uint64_t free = 0;
     uint32_t top = 0;
+    bool any = false;
+    NodeFrame* last = nullptr;
     for (NodeFrame* f = memory::node_frames(); f; f = f->next) {
-        frames.push_back(f);
         if (f->free_head && !f->evacuated) free += f->capacity - f->used;
         if (f->index > top) top = f->index;
+        any = any || eligible(f);
+        last = f;
     }
+    if (!any) return;
     ev.candidates.clear();
-    NodeFrame* current = memory::current_node_frame();
-    for (auto it = frames.rbegin(); it != frames.rend(); ++it) {
-        NodeFrame* f = *it;
-        if ((f->history & stable) != stable || f->used >= f->capacity / 2 || free <= frame_nodes || f == current ||
-            f->evacuated)
-            continue;
+    for (NodeFrame* f = last; f; f = f->prev) {
+        if (!eligible(f) || free <= frame_nodes) continue;
         ev.candidates.push_back(f);
         free -= frame_nodes;
     }

