@@ -70,6 +70,12 @@ void call_function(const Cell& fn, const Cell* name);
 // frame is labelled with the word `name` when given (a callback's internal name).
 Cell apply_function(const Cell& fn, const Cell* args, uint32_t count, const Cell* name = nullptr);
 
+// Calls a function! from C++ with its first `count` slots given in spec order (arguments,
+// refinements as logic! values, refinement arguments), whatever kind each slot is; the slots
+// after them (and the locals) are filled as for unused refinements. The frame is labelled
+// with `name`. Used where a caller fills a function's refinements itself (port actors).
+Cell apply_slots(const Cell& fn, const Cell* slots, uint32_t count, const Cell* name);
+
 // Evaluates a path (get, set or call); the result is pushed.
 uint32_t eval_path(const Cell& path, memory::Node code, uint32_t pos, uint32_t end, bool set, bool get);
 

@@ -1,5 +1,5 @@
-// Natives that reach outside the evaluator: the environment (get-env, set-env), file sizes
-// (size?), the lexer's front end (transcode) and the checksum engine's (checksum).
+// Natives that reach outside the evaluator: the environment (get-env, set-env, list-env),
+// processes (call), file sizes (size?), the lexer's front end (transcode) and the checksum engine's (checksum).
 //
 // transcode checks and converts its arguments and hands the text to the lexer; a language
 // callback given with /trace is called through a C++ hook whose event mask comes from a block
@@ -27,6 +27,7 @@
 #include "runtime/interpreter/natives.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/io/file_io.h"
+#include "runtime/io/process_io.h"
 #include "runtime/lexer/lexer.h"
 #include "runtime/memory.h"
 #include "runtime/platform/os.h"
@@ -94,14 +95,26 @@ void set_env(const int32_t*) {
     *A(0) = *A(1);
 }
 
+// list-env
+void list_env(const int32_t*) { io::list_env(A(0)); }
+
+// ---- processes -----------------------------------------------------------------------------------
+
+// call cmd /wait /show /console /shell /input in /output out /error err
+void call(const int32_t* refs) {
+    auto opt = [&](uint32_t r) { return given(refs, r) ? A(uint32_t(refs[r])) : nullptr; };
+    io::call(A(0), io::CallArgs{.wait = given(refs, 0), .console = given(refs, 2), .shell = given(refs, 3),
+                                .input = opt(4), .output = opt(5), .error = opt(6)});
+    stack::keep();
+}
+
 // ---- files ---------------------------------------------------------------------------------------
 
-// Sizes beyond integer! come back as a float!, the way stats answers large amounts.
+// A size beyond integer! is an error of the I/O layer.
 void size_q(const int32_t*) {
     int64_t size = io::size_q(*A(0));
     if (size < 0) none::make_at(*A(0));
-    else if (size <= 0x7FFFFFFF) integer::make_at(*A(0), static_cast<int32_t>(size));
-    else float_::make_at(*A(0), static_cast<double>(size));
+    else integer::make_at(*A(0), static_cast<int32_t>(size));
 }
 
 // ---- transcode -----------------------------------------------------------------------------------
@@ -313,6 +326,8 @@ void init_io() {
     register_entry(index::get_env, get_env);
     register_entry(index::set_env, set_env);
     register_entry(index::size_q, size_q);
+    register_entry(index::list_env, list_env);
+    register_entry(index::call, call);
     register_entry(index::transcode, transcode);
     register_entry(index::checksum, checksum_);
 }
