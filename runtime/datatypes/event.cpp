@@ -1,5 +1,6 @@
 #include "runtime/datatypes/event.h"
 
+#include "runtime/cells.h"
 #include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
@@ -8,6 +9,7 @@
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/scalar.h"
+#include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unit_types.h"
@@ -63,8 +65,6 @@ const Symbols& symbols() {
 
 Reader reader = nullptr;
 
-bool made(const Cell& e) { return (e.header & cell::event_block) != 0; }
-
 // The field index of a word, 0 when it names no field.
 int32_t field_of(const Cell& word) {
     if (!in(cell::type(word), ALL_WORD)) return 0;
@@ -94,7 +94,7 @@ Cell flags_block(uint32_t flags) {
     const Symbols& s = symbols();
     Cell* b = block::push_new(8);
     for (int i = 0; i < flag_count - 1; ++i)
-        if (flags & flag_bits[i]) word::make_in(s.flags[i], b->w2);
+        if (flags & flag_bits[i]) word::make_in(s.flags[i], series::node_of(*b));
     Cell result = *b;
     stack::pop(1);
     return result;
@@ -104,25 +104,25 @@ Cell flags_block(uint32_t flags) {
 Cell field(const Cell& e, int32_t index) {
     switch (index) {
     case f_type: {
-        uint32_t sym = type_symbol(e.w1);
+        uint32_t sym = type_symbol(type_of(e));
         return sym ? word::cell_of(T_word, sym) : none::value;
     }
-    case f_flags: return flags_block(e.w3);
+    case f_flags: return flags_block(flags_of(e));
     case f_orientation: return none::value;
     default: break;
     }
-    if (index >= f_away_q && index <= f_shift_q) return logic::make((e.w3 & test_bits[index - f_away_q]) != 0);
-    if (!made(e)) return reader ? reader(e.w2, index, e) : none::value;
+    if (index >= f_away_q && index <= f_shift_q) return logic::make((flags_of(e) & test_bits[index - f_away_q]) != 0);
+    if (!made(e)) return reader ? reader(record_of(e), index, e) : none::value;
     if (index == f_key) {
-        uint32_t ch = e.w3 & 0xFFFF;
+        uint32_t ch = flags_of(e) & 0xFFFF;
         return ch ? char_::make(static_cast<int32_t>(ch)) : none::value;
     }
-    if (e.w2 == 0) {
+    if (record_of(e) == 0) {
         if (index == f_offset) return pair::make(0, 0);
         if (index == f_picked) return integer::make(0);
         return none::value;
     }
-    const Cell* record = reinterpret_cast<const Cell*>(memory::buffer(e.w2)->head_ptr());
+    const Cell* record = cells::of(record_of(e));
     return record[index == f_face ? 0 : index == f_window ? 1 : index == f_offset ? 2 : 3];
 }
 
@@ -135,10 +135,9 @@ Cell* make(Cell*, Cell* spec, uint32_t) {
     bool any = false;
     if (in(cell::type(*spec), ANY_BLOCK)) {
         // Nothing below allocates until the record is made, so the items stay in place.
-        memory::Buffer* buf = memory::buffer(spec->w2);
-        const Cell* items = reinterpret_cast<const Cell*>(buf->head_ptr());
-        uint32_t count = buf->used() / sizeof(Cell);
-        for (uint32_t i = spec->w1; i < count; ++i) {
+        const Cell* items = cells::of(series::node_of(*spec));
+        uint32_t count = cells::count(series::node_of(*spec));
+        for (uint32_t i = series::position_of(*spec); i < count; ++i) {
             if (!cell::is(items[i], T_set_word) || i + 1 >= count) continue;
             const Cell& key = items[i];
             Cell v = items[++i];
@@ -150,14 +149,13 @@ Cell* make(Cell*, Cell* spec, uint32_t) {
                 if (cell::is(v, T_word) || cell::is(v, T_lit_word)) e.w1 = checked_type(v);
                 break;
             case f_key:
-                if (cell::is(v, T_char_)) e.w3 |= v.w2 & 0xFFFF;
+                if (cell::is(v, T_char_)) e.w3 |= static_cast<uint32_t>(char_::get(v)) & 0xFFFF;
                 break;
             case f_flags:
                 if (in(cell::type(v), ANY_BLOCK)) {
-                    memory::Buffer* fb = memory::buffer(v.w2);
-                    const Cell* fl = reinterpret_cast<const Cell*>(fb->head_ptr());
-                    uint32_t fc = fb->used() / sizeof(Cell);
-                    for (uint32_t j = v.w1; j < fc; ++j)
+                    const Cell* fl = cells::of(series::node_of(v));
+                    uint32_t fc = cells::count(series::node_of(v));
+                    for (uint32_t j = series::position_of(v); j < fc; ++j)
                         if (cell::is(fl[j], T_word)) e.w3 |= flag_bit(fl[j]);
                 }
                 break;
@@ -187,8 +185,8 @@ Cell* make(Cell*, Cell* spec, uint32_t) {
     if (any) {
         // The record's values are copies: none of them lives in the spec any more.
         Cell* b = block::push_new(4);
-        for (const Cell& c : rec) *series::append_cell(b->w2) = c;
-        e.w2 = b->w2;
+        for (const Cell& c : rec) *series::append_cell(series::node_of(*b)) = c;
+        e.w2 = series::node_of(*b);
         stack::pop(1);
     }
     return stack::push(e);
@@ -209,7 +207,7 @@ Cell* eval_path(Cell* parent, const PathStep& step) {
     }
     if (index != f_type) error::fire(err::script_bad_path_set, path, element);
     if (!cell::is(*step.value, T_word)) error::fire(err::script_bad_path_set, path, *step.value);
-    parent->w1 = checked_type(*step.value);
+    set_type(*parent, checked_type(*step.value));
     return step.value;
 }
 
@@ -232,7 +230,7 @@ int32_t compare(Cell*, Cell* b, int32_t op) {
 }
 
 void mark(const Cell& e) {
-    if (made(e) && e.w2 != 0) collector::mark_block(e.w2);
+    if (made(e) && record_of(e) != 0) collector::mark_block(record_of(e));
 }
 
 }  // namespace
@@ -261,10 +259,9 @@ void find_flag_q_routine(Cell* args, const Cell&) {
     if (cell::is(facet, T_word)) {
         found = scalar::word_is(facet, sym);
     } else if (cell::is(facet, T_block)) {
-        memory::Buffer* buf = memory::buffer(facet.w2);
-        const Cell* items = reinterpret_cast<const Cell*>(buf->head_ptr());
-        uint32_t count = buf->used() / sizeof(Cell);
-        for (uint32_t i = facet.w1; i < count && !found; ++i)
+        const Cell* items = cells::of(series::node_of(facet));
+        uint32_t count = cells::count(series::node_of(facet));
+        for (uint32_t i = series::position_of(facet); i < count && !found; ++i)
             found = (cell::is(items[i], T_word) || cell::is(items[i], T_lit_word)) && scalar::word_is(items[i], sym);
     }
     logic::make_at(args[0], found);

@@ -16,6 +16,7 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/memory.h"
 
 namespace kov::event {
 
@@ -38,6 +39,24 @@ constexpr uint32_t type_count = 38;
 // named by the handle; none when the handle is stale. May allocate.
 using Reader = Cell (*)(uint32_t handle, int32_t field, const Cell& event);
 void set_reader(Reader reader);
+
+// ---- cell helpers -------------------------------------------------------------------------------
+inline uint32_t type_of(const Cell& e) {
+    cell::expect(cell::is(e, T_event));
+    return e.w1;
+}
+inline void set_type(Cell& e, uint32_t type) { e.w1 = type; }
+inline uint32_t flags_of(const Cell& e) {
+    cell::expect(cell::is(e, T_event));
+    return e.w3;
+}
+// Made by `make`: the record is a block (or absent), else the back end's handle.
+inline bool made(const Cell& e) { return (e.header & cell::event_block) != 0; }
+// The record's node of a made event (0: none), or the handle of a back-end event.
+inline uint32_t record_of(const Cell& e) {
+    cell::expect(cell::is(e, T_event) && (!made(e) || e.w2 == 0 || memory::valid_node(e.w2)));
+    return e.w2;
+}
 
 // A back-end event of a type id, handle and flags word.
 inline Cell make_backend(uint32_t type, uint32_t handle, uint32_t flags) { return Cell{T_event, type, handle, flags}; }
