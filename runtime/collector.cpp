@@ -421,11 +421,13 @@ void mark_cells(const Cell* begin, const Cell* end) {
     for (const Cell* c = begin; c < end; ++c) mark_cell(*c);
 }
 
-void mark_block_value(const Cell& c) { mark_block(series::node_of(c)); }
+// These pass the cell's own words, not an accessor's copy: evacuation rewrites the word whose
+// address marking is given, and a copy's address lies on the native stack, which pins.
+void mark_block_value(const Cell& c) { mark_block(c.w2); }
 
 void mark_string_value(const Cell& c) {
-    mark_series(series::node_of(c));
-    if (Node cache = string::cache_of(c)) mark_series(cache);
+    mark_series(c.w2);
+    if (c.w3) mark_series(c.w3);
 }
 
 void mark_series_value(const Cell& c) { mark_series(c.w2); }

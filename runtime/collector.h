@@ -50,6 +50,10 @@ void set_evacuation(bool on);
 bool mark_series(const memory::Node& slot);
 // The series and, later, the values from its head to its tail.
 void mark_block(const memory::Node& slot);
+// A temporary (an accessor's result) has no place to rewrite and would pin every frame it
+// names: pass the stored word, or copy into a named local where pinning is meant.
+bool mark_series(memory::Node&&) = delete;
+void mark_block(memory::Node&&) = delete;
 void mark_cell(const Cell& cell);
 void mark_cells(const Cell* begin, const Cell* end);
 
