@@ -229,8 +229,10 @@ int32_t compare(Cell*, Cell* b, int32_t op) {
     return actions::not_comparable;
 }
 
+// Marks the record through the cell's own word (not an accessor's copy), so that node-frame
+// evacuation can rewrite it.
 void mark(const Cell& e) {
-    if (made(e) && record_of(e) != 0) collector::mark_block(record_of(e));
+    if (made(e) && record_of(e) != 0) collector::mark_block(e.w2);
 }
 
 }  // namespace
