@@ -584,7 +584,7 @@ void set_field(Cell& d, int32_t index, const Cell& v) {
         Cell t = time::make(local);
         Cell element = integer::make(index - 6);
         Cell value = v;
-        PathStep step{&element, &value, nullptr, nullptr, nullptr, 0, false, false, true, false};
+        PathStep step{.element = &element, .value = &value};
         actions::lookup<actions::slot::eval_path>(T_time)(&t, step);
         d.w1 |= time_flag;
         set_time(d, time::get(t), true);

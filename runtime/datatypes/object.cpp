@@ -523,7 +523,7 @@ Cell* select(Cell* series, Cell* value, const FindArgs&) {
 
 Cell* put(Cell* series, Cell* key, Cell* value, bool) {
     if (!cell::is(*key, T_word)) error::fire(err::script_invalid_key_type, Cell{T_datatype, cell::type(*key), 0, 0});
-    PathStep step{key, value, nullptr, nullptr, nullptr, 0, false, false, true, false};
+    PathStep step{.element = key, .value = value};
     eval_path(series, step);
     *series = *value;
     return series;

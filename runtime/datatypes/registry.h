@@ -16,16 +16,12 @@ namespace kov {
 // Arguments of the actions whose refinement lists are long. Absent optional arguments are
 // null pointers; refinements without arguments are flags.
 struct PathStep {
-    Cell* element;      // the path element applied to the parent
-    Cell* value;        // the value to store (set-paths, last element only), else null
-    Cell* path;         // the whole path value, or null for a step made without a path
-    Cell* gparent;      // the parent of the parent, or null
-    Cell* p_item;       // the element before, or null
-    int32_t index;      // the element's position in the path
-    bool case_;
-    bool get;
-    bool tail;          // the last element
-    bool notify;        // report a change to the owner (set-paths of three or more elements)
+    Cell* element;             // the path element applied to the parent
+    Cell* value = nullptr;     // the value to store (set-paths, last element only), else null
+    Cell* path = nullptr;      // the whole path value, or null for a step made without a path
+    bool case_ = false;
+    bool get = false;
+    bool tail = true;          // the last element (a step made without a path is alone)
 };
 
 struct FindArgs {

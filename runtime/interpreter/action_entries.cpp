@@ -114,7 +114,7 @@ void mold_entry(const int32_t* refs) { text_entry(refs, true); }
 // ---- the internal slots ----------------------------------------------------------------------------
 
 void eval_path_entry(const int32_t*) {
-    PathStep step{A(1), nullptr, nullptr, nullptr, nullptr, 0, false, false, true, false};
+    PathStep step{.element = A(1)};
     auto fn = lookup<slot::eval_path>(cell::type(*A(0)));
     if (!fn) error::fire(err::script_bad_path_type2, *A(1), datatype_cell(cell::type(*A(0))));
     result(fn(A(0), step));

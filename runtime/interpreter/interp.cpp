@@ -1122,8 +1122,7 @@ void store_back(Cell* chain, uint32_t changed, Cell& first, Cell& path) {
         }
         Cell* holder = chain + 2 * (k - 1);
         auto fn = actions::lookup<actions::slot::eval_path>(cell::type(*holder));
-        PathStep back{holder + 1, chain + 2 * k, &path, nullptr, nullptr,
-                      static_cast<int32_t>(path.w1 + k), false, false, true, false};
+        PathStep back{.element = holder + 1, .value = chain + 2 * k, .path = &path};
         fn(holder, back);
     }
 }
@@ -1201,8 +1200,7 @@ uint32_t eval_path(const Cell& path_in, Node code, uint32_t pos, uint32_t end, b
             if (cell::type(*parent) == T_none) error::fire(err::script_invalid_path, path, element);
             error::fire(err::script_bad_path_type, path, datatype_of(*parent), element);
         }
-        PathStep step{el, set && last ? to_store : nullptr, &path, nullptr, nullptr, static_cast<int32_t>(i), false, get,
-                      last, false};
+        PathStep step{.element = el, .value = set && last ? to_store : nullptr, .path = &path, .get = get, .tail = last};
         // A step may overwrite its parent cell with the result; a read keeps the holder.
         Cell holder = *parent;
         Cell* result = fn(parent, step);

@@ -117,7 +117,7 @@ TEST_F(PathTest, StepsIntoBlocks) {
     Cell* b = of(T_block, {word::load("a"), I(1), word::load("b"), I(2), I(7), none::value, I(3)});
     auto get = [&](Cell element, bool case_) {
         Cell parent = *b;
-        PathStep step{&element, nullptr, nullptr, nullptr, nullptr, 0, case_, true, true, false};
+        PathStep step{.element = &element, .case_ = case_, .get = true};
         return mold(*block::eval_path(&parent, step));
     };
     EXPECT_EQ(get(word::load("b"), false), "2");
@@ -130,7 +130,7 @@ TEST_F(PathTest, StepsIntoBlocks) {
     auto set = [&](Cell element, Cell value) {
         Cell parent = *b;
         Cell* path = of(T_path, {word::load("x"), element});
-        PathStep step{&element, &value, path, nullptr, nullptr, 1, false, false, true, false};
+        PathStep step{.element = &element, .value = &value, .path = path};
         block::eval_path(&parent, step);
     };
     set(I(2), I(10));
