@@ -17,11 +17,9 @@
 
 namespace kov::actions {
 
-namespace {
+using natives::Args;
 
-inline Cell* A(uint32_t k) { return stack::values.args + k; }
-inline Cell* opt(const int32_t* refs, uint32_t r) { return refs[r] >= 0 ? A(static_cast<uint32_t>(refs[r])) : nullptr; }
-inline bool flag(const int32_t* refs, uint32_t r) { return refs[r] >= 0; }
+namespace {
 
 // The implementation of slot S for the value's datatype; a missing one raises
 // script/expect-arg naming the action, the datatype and the first argument.
@@ -33,8 +31,8 @@ typename Sig<S>::type find_impl(const Cell& value) {
 }
 
 // Copies the cell an implementation returned into the result cell.
-inline void result(Cell* r) {
-    if (r && r != A(0)) *A(0) = *r;
+inline void result(Args& args, Cell* r) {
+    if (r && r != args.cell(0)) *args.cell(0) = *r;
 }
 
 Cell datatype_cell(uint32_t t) { return Cell{T_datatype, t, 0, 0}; }
@@ -61,36 +59,36 @@ int32_t series_length(const Cell& s) {
 
 // make and to dispatch on the datatype a datatype! first argument names.
 template <Slot S>
-void make_like(const int32_t*) {
-    Cell* proto = A(0);
+void make_like(Args& args) {
+    Cell* proto = args.cell(0);
     uint32_t type = cell::is(*proto, T_datatype) ? proto->w1 : cell::type(*proto);
     auto fn = lookup<S>(type);
     if (!fn) fire_expect_arg(*proto, 0);
-    result(fn(proto, A(1), type));
+    result(args, fn(proto, args.cell(1), type));
 }
 
-void make_entry(const int32_t* refs) { make_like<slot::make>(refs); }
-void to_entry(const int32_t* refs) { make_like<slot::to>(refs); }
+void make_entry(Args& args) { make_like<slot::make>(args); }
+void to_entry(Args& args) { make_like<slot::to>(args); }
 
-void random_entry(const int32_t* refs) {
-    result(find_impl<slot::random>(*A(0))(A(0), flag(refs, 0), flag(refs, 1), flag(refs, 2)));
+void random_entry(Args& args) {
+    result(args, find_impl<slot::random>(*args.cell(0))(args.cell(0), args.given(0), args.given(1), args.given(2)));
 }
 
-void reflect_entry(const int32_t*) {
-    Cell* field = A(1);
-    result(find_impl<slot::reflect>(*A(0))(A(0), field->w2));
+void reflect_entry(Args& args) {
+    Cell* field = args.cell(1);
+    result(args, find_impl<slot::reflect>(*args.cell(0))(args.cell(0), field->w2));
 }
 
 // ---- form and mold ---------------------------------------------------------------------------------
 
-void text_entry(const int32_t* refs, bool molding) {
+void text_entry(Args& args, bool molding) {
     uint32_t part_ref = molding ? 3 : 0;
-    Cell* part_arg = opt(refs, part_ref);
+    Cell* part_arg = args.option(part_ref);
     int32_t limit = 0x7FFFFFFF;
     if (part_arg) {
         limit = integer::get(*part_arg);
         if (limit < 1) {
-            string::make_at(*A(0), 0, 1);
+            string::make_at(*args.cell(0), 0, 1);
             stack::keep();
             return;
         }
@@ -99,53 +97,53 @@ void text_entry(const int32_t* refs, bool molding) {
     Cell* out = stack::reserve();
     string::make_at(*out, 16, 1);
     if (molding) {
-        find_impl<slot::mold>(*A(0))(A(0), out, flag(refs, 0), flag(refs, 1), flag(refs, 2), part_arg, limit, 0);
+        find_impl<slot::mold>(*args.cell(0))(args.cell(0), out, args.given(0), args.given(1), args.given(2), part_arg, limit, 0);
     } else {
-        find_impl<slot::form>(*A(0))(A(0), out, part_arg, limit);
+        find_impl<slot::form>(*args.cell(0))(args.cell(0), out, part_arg, limit);
     }
     if (part_arg) string::truncate_at(out->w2, static_cast<uint32_t>(limit));
-    *A(0) = *out;
+    *args.cell(0) = *out;
     stack::keep();
 }
 
-void form_entry(const int32_t* refs) { text_entry(refs, false); }
-void mold_entry(const int32_t* refs) { text_entry(refs, true); }
+void form_entry(Args& args) { text_entry(args, false); }
+void mold_entry(Args& args) { text_entry(args, true); }
 
 // ---- the internal slots ----------------------------------------------------------------------------
 
-void eval_path_entry(const int32_t*) {
-    PathStep step{.element = A(1)};
-    auto fn = lookup<slot::eval_path>(cell::type(*A(0)));
-    if (!fn) error::fire(err::script_bad_path_type2, *A(1), datatype_cell(cell::type(*A(0))));
-    result(fn(A(0), step));
+void eval_path_entry(Args& args) {
+    PathStep step{.element = args.cell(1)};
+    auto fn = lookup<slot::eval_path>(cell::type(*args.cell(0)));
+    if (!fn) error::fire(err::script_bad_path_type2, *args.cell(1), datatype_cell(cell::type(*args.cell(0))));
+    result(args, fn(args.cell(0), step));
 }
 
-void compare_entry(const int32_t*) {
-    bool r = compare(*A(0), *A(1), integer::get(*A(2)));
-    logic::make_at(*A(0), r);
+void compare_entry(Args& args) {
+    bool r = compare(*args.cell(0), *args.cell(1), args.integer(2));
+    logic::make_at(*args.cell(0), r);
 }
 
 // ---- arithmetic --------------------------------------------------------------------------------------
 
 template <Slot S>
-void unary(const int32_t*) {
-    result(find_impl<S>(*A(0))(A(0)));
+void unary(Args& args) {
+    result(args, find_impl<S>(*args.cell(0))(args.cell(0)));
 }
 
 template <Slot S>
-void binary(const int32_t*) {
-    result(find_impl<S>(*A(0))(A(0), A(1)));
+void binary(Args& args) {
+    result(args, find_impl<S>(*args.cell(0))(args.cell(0), args.cell(1)));
 }
 
 template <Slot S>
-void predicate(const int32_t*) {
-    bool r = find_impl<S>(*A(0))(A(0));
-    logic::make_at(*A(0), r);
+void predicate(Args& args) {
+    bool r = find_impl<S>(*args.cell(0))(args.cell(0));
+    logic::make_at(*args.cell(0), r);
 }
 
-void round_entry(const int32_t* refs) {
-    result(find_impl<slot::round>(*A(0))(A(0), opt(refs, 0), flag(refs, 1), flag(refs, 2), flag(refs, 3),
-                                        flag(refs, 4), flag(refs, 5), flag(refs, 6)));
+void round_entry(Args& args) {
+    result(args, find_impl<slot::round>(*args.cell(0))(args.cell(0), args.option(0), args.given(1), args.given(2), args.given(3),
+                                        args.given(4), args.given(5), args.given(6)));
 }
 
 // ---- series ------------------------------------------------------------------------------------------
@@ -178,29 +176,29 @@ bool normalise_part(Cell* series, Cell* value, Cell* part_arg, int32_t& count) {
 }
 
 template <Slot S>
-void add_values(const int32_t* refs) {
-    Cell* series = A(0);
-    Cell* value = A(1);
+void add_values(Args& args) {
+    Cell* series = args.cell(0);
+    Cell* value = args.cell(1);
     // Neither /part nor /dup, the common call: nothing to normalise.
-    if (!flag(refs, 0) && !flag(refs, 2)) {
-        result(find_impl<S>(*series)(series, value, -1, flag(refs, 1), 1, S == slot::append));
+    if (!args.given(0) && !args.given(2)) {
+        result(args, find_impl<S>(*series)(series, value, -1, args.given(1), 1, S == slot::append));
         return;
     }
     int32_t count;
-    if (!normalise_part(series, value, opt(refs, 0), count)) return;
+    if (!normalise_part(series, value, args.option(0), count)) return;
     int32_t dup = 1;
-    if (Cell* d = opt(refs, 2)) {
+    if (Cell* d = args.option(2)) {
         dup = integer::get(*d);
         if (dup < 1) return;
     }
-    result(find_impl<S>(*series)(series, value, count, flag(refs, 1), dup, S == slot::append));
+    result(args, find_impl<S>(*series)(series, value, count, args.given(1), dup, S == slot::append));
 }
 
-void change_entry(const int32_t* refs) {
-    Cell* series = A(0);
-    Cell* value = A(1);
+void change_entry(Args& args) {
+    Cell* series = args.cell(0);
+    Cell* value = args.cell(1);
     int32_t count = -1;
-    if (Cell* part_arg = opt(refs, 0)) {
+    if (Cell* part_arg = args.option(0)) {
         bool positional = !cell::is(*series, T_port) && !cell::is(*series, T_image);
         if (positional) {
             int32_t len = series_length(*series);
@@ -222,48 +220,48 @@ void change_entry(const int32_t* refs) {
         }
     }
     int32_t dup = 1;
-    if (Cell* d = opt(refs, 2)) {
+    if (Cell* d = args.option(2)) {
         dup = integer::get(*d);
         if (dup < 1) return;
     }
-    result(find_impl<slot::change>(*series)(series, value, count, flag(refs, 1), dup));
+    result(args, find_impl<slot::change>(*series)(series, value, count, args.given(1), dup));
 }
 
-void copy_entry(const int32_t* refs) {
-    Cell* types = opt(refs, 2);
+void copy_entry(Args& args) {
+    Cell* types = args.option(2);
     if (types && !cell::is(*types, T_datatype) && !cell::is(*types, T_typeset)) fire_expect_arg(*types, 5);
     Cell* scratch = stack::reserve();
-    result(find_impl<slot::copy>(*A(0))(A(0), scratch, opt(refs, 0), flag(refs, 1), types));
+    result(args, find_impl<slot::copy>(*args.cell(0))(args.cell(0), scratch, args.option(0), args.given(1), types));
 }
 
-FindArgs find_args(const int32_t* refs, bool with_tail) {
+FindArgs find_args(Args& args, bool with_tail) {
     FindArgs f{};
-    f.part = opt(refs, 0);
-    f.only = flag(refs, 1);
-    f.case_ = flag(refs, 2);
-    f.same = flag(refs, 3);
-    f.any = flag(refs, 4);
-    f.with = opt(refs, 5);
-    f.skip = opt(refs, 6);
-    f.last = flag(refs, 7);
-    f.reverse = flag(refs, 8);
+    f.part = args.option(0);
+    f.only = args.given(1);
+    f.case_ = args.given(2);
+    f.same = args.given(3);
+    f.any = args.given(4);
+    f.with = args.option(5);
+    f.skip = args.option(6);
+    f.last = args.given(7);
+    f.reverse = args.given(8);
     if (with_tail) {
-        f.tail = flag(refs, 9);
-        f.match = flag(refs, 10);
+        f.tail = args.given(9);
+        f.match = args.given(10);
     }
     return f;
 }
 
-void find_entry(const int32_t* refs) { result(find_impl<slot::find>(*A(0))(A(0), A(1), find_args(refs, true))); }
-void select_entry(const int32_t* refs) { result(find_impl<slot::select>(*A(0))(A(0), A(1), find_args(refs, false))); }
+void find_entry(Args& args) { result(args, find_impl<slot::find>(*args.cell(0))(args.cell(0), args.cell(1), find_args(args, true))); }
+void select_entry(Args& args) { result(args, find_impl<slot::select>(*args.cell(0))(args.cell(0), args.cell(1), find_args(args, false))); }
 
-void length_entry(const int32_t*) {
-    Cell* r = find_impl<slot::length_q>(*A(0))(A(0));
-    result(r);
-    if (cell::is(*A(0), T_integer) && integer::get(*A(0)) < 0) none::make_at(*A(0));
+void length_entry(Args& args) {
+    Cell* r = find_impl<slot::length_q>(*args.cell(0))(args.cell(0));
+    result(args, r);
+    if (cell::is(*args.cell(0), T_integer) && args.integer(0) < 0) none::make_at(*args.cell(0));
 }
 
-void move_entry(const int32_t* refs) { result(find_impl<slot::move>(*A(0))(A(0), A(1), opt(refs, 0))); }
+void move_entry(Args& args) { result(args, find_impl<slot::move>(*args.cell(0))(args.cell(0), args.cell(1), args.option(0))); }
 
 // pick and poke take their index as an integer: logic! true 1, false 2, char! and integer! their value.
 int32_t index_argument(const Cell& c) {
@@ -275,48 +273,48 @@ int32_t index_argument(const Cell& c) {
     }
 }
 
-void pick_entry(const int32_t*) { result(find_impl<slot::pick>(*A(0))(A(0), index_argument(*A(1)), A(1))); }
+void pick_entry(Args& args) { result(args, find_impl<slot::pick>(*args.cell(0))(args.cell(0), index_argument(*args.cell(1)), args.cell(1))); }
 
-void poke_entry(const int32_t*) {
-    Cell value = *A(2);
-    find_impl<slot::poke>(*A(0))(A(0), index_argument(*A(1)), A(2), A(1));
-    *A(0) = value;
+void poke_entry(Args& args) {
+    Cell value = *args.cell(2);
+    find_impl<slot::poke>(*args.cell(0))(args.cell(0), index_argument(*args.cell(1)), args.cell(2), args.cell(1));
+    *args.cell(0) = value;
 }
 
-void put_entry(const int32_t* refs) { result(find_impl<slot::put>(*A(0))(A(0), A(1), A(2), flag(refs, 0))); }
-void remove_entry(const int32_t* refs) { result(find_impl<slot::remove>(*A(0))(A(0), opt(refs, 0), opt(refs, 1))); }
-void reverse_entry(const int32_t* refs) { result(find_impl<slot::reverse>(*A(0))(A(0), opt(refs, 0), opt(refs, 1))); }
+void put_entry(Args& args) { result(args, find_impl<slot::put>(*args.cell(0))(args.cell(0), args.cell(1), args.cell(2), args.given(0))); }
+void remove_entry(Args& args) { result(args, find_impl<slot::remove>(*args.cell(0))(args.cell(0), args.option(0), args.option(1))); }
+void reverse_entry(Args& args) { result(args, find_impl<slot::reverse>(*args.cell(0))(args.cell(0), args.option(0), args.option(1))); }
 
-void sort_entry(const int32_t* refs) {
-    SortArgs s{flag(refs, 0), opt(refs, 1), opt(refs, 2), opt(refs, 3), flag(refs, 4), flag(refs, 5), flag(refs, 6)};
-    result(find_impl<slot::sort>(*A(0))(A(0), s));
+void sort_entry(Args& args) {
+    SortArgs s{args.given(0), args.option(1), args.option(2), args.option(3), args.given(4), args.given(5), args.given(6)};
+    result(args, find_impl<slot::sort>(*args.cell(0))(args.cell(0), s));
 }
 
-void take_entry(const int32_t* refs) { result(find_impl<slot::take>(*A(0))(A(0), opt(refs, 0), flag(refs, 1), flag(refs, 2))); }
+void take_entry(Args& args) { result(args, find_impl<slot::take>(*args.cell(0))(args.cell(0), args.option(0), args.given(1), args.given(2))); }
 
-void trim_entry(const int32_t* refs) {
-    TrimArgs t{flag(refs, 0), flag(refs, 1), flag(refs, 2), flag(refs, 3), flag(refs, 4), opt(refs, 5)};
-    result(find_impl<slot::trim>(*A(0))(A(0), t));
+void trim_entry(Args& args) {
+    TrimArgs t{args.given(0), args.given(1), args.given(2), args.given(3), args.given(4), args.option(5)};
+    result(args, find_impl<slot::trim>(*args.cell(0))(args.cell(0), t));
 }
 
 // ---- ports -------------------------------------------------------------------------------------------
 
-void modify_entry(const int32_t* refs) { result(find_impl<slot::modify>(*A(0))(A(0), A(1), A(2), flag(refs, 0))); }
+void modify_entry(Args& args) { result(args, find_impl<slot::modify>(*args.cell(0))(args.cell(0), args.cell(1), args.cell(2), args.given(0))); }
 
-void open_entry(const int32_t* refs) {
-    OpenArgs o{flag(refs, 0), flag(refs, 1), flag(refs, 2), flag(refs, 3), opt(refs, 4)};
-    result(find_impl<slot::open>(*A(0))(A(0), o));
+void open_entry(Args& args) {
+    OpenArgs o{args.given(0), args.given(1), args.given(2), args.given(3), args.option(4)};
+    result(args, find_impl<slot::open>(*args.cell(0))(args.cell(0), o));
 }
 
-void read_entry(const int32_t* refs) {
-    ReadArgs r{opt(refs, 0), opt(refs, 1), flag(refs, 2), flag(refs, 3), flag(refs, 4), opt(refs, 5)};
-    result(find_impl<slot::read>(*A(0))(A(0), r));
+void read_entry(Args& args) {
+    ReadArgs r{args.option(0), args.option(1), args.given(2), args.given(3), args.given(4), args.option(5)};
+    result(args, find_impl<slot::read>(*args.cell(0))(args.cell(0), r));
 }
 
-void write_entry(const int32_t* refs) {
-    WriteArgs w{flag(refs, 0), flag(refs, 1), flag(refs, 2), flag(refs, 3), opt(refs, 4), opt(refs, 5), opt(refs, 6),
-                opt(refs, 7)};
-    result(find_impl<slot::write>(*A(0))(A(0), A(1), w));
+void write_entry(Args& args) {
+    WriteArgs w{args.given(0), args.given(1), args.given(2), args.given(3), args.option(4), args.option(5), args.option(6),
+                args.option(7)};
+    result(args, find_impl<slot::write>(*args.cell(0))(args.cell(0), args.cell(1), w));
 }
 
 }  // namespace

@@ -507,13 +507,15 @@ uint32_t fetch_and_run(const Cell& fn_copy, Node code, uint32_t pos, uint32_t en
     case T_native: {
         natives::Entry e = fn_copy.w1 <= natives::capacity ? natives::table[fn_copy.w1] : nullptr;
         if (!e) error::fire(err::internal_not_done);
-        e(refinements);
+        natives::Args args(refinements);
+        e(args);
         break;
     }
     case T_action: {
         natives::Entry e = fn_copy.w1 >= 1 && fn_copy.w1 <= 62 ? actions::entries[fn_copy.w1 - 1] : nullptr;
         if (!e) error::fire(err::internal_not_done);
-        e(refinements);
+        natives::Args args(refinements);
+        e(args);
         break;
     }
     case T_function:
@@ -629,7 +631,8 @@ Cell apply_function(const Cell& fn, const Cell* args, uint32_t count, const Cell
         int32_t refinements[32];
         for (int32_t& r : refinements) r = -1;
         natives::Entry e = cell::is(f, T_native) ? natives::table[f.w1] : actions::entries[f.w1 - 1];
-        e(refinements);
+        natives::Args args(refinements);
+        e(args);
     }
     Cell result = *stack::values.args;
     stack::drop_frame();
@@ -931,7 +934,8 @@ uint32_t call_conditional(const Cell& fn, Node code, uint32_t pos, uint32_t end,
             for (uint32_t k = 0; k < blocks; ++k) stack::push(c.cells[pos + k]);
             pos += blocks;
             int32_t no_refinements[1] = {-1};
-            natives::table[fn.w1](no_refinements);
+            natives::Args args(no_refinements);
+            natives::table[fn.w1](args);
         } else {
             pos = fetch_and_run(*slot, code, pos, end, &word, nullptr, 0, mode_code, false, 1);
         }

@@ -3,17 +3,54 @@
 //
 // A native's arguments lie on the value stack from the argument base: its fixed arguments in
 // spec order, then the arguments of the refinements that were given, in the order the call
-// wrote them. The entry gets one position per refinement of its spec, in spec order: -1 when
-// the refinement was not given, else the index (from the argument base) of its first
-// argument. It leaves its result in the argument-base cell.
+// wrote them. The entry reads them through an Args view, which also knows, for each refinement
+// of the spec in spec order, whether it was given and where its first argument lies. It leaves
+// its result in the argument-base cell.
 #pragma once
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/interpreter/stack.h"
+#include "runtime/memory.h"
 
 namespace kov::natives {
 
-using Entry = void (*)(const int32_t* refinements);
+// The arguments of the running native or action. The cells are read through the argument base
+// each time, exactly as the stack holds them: a native that evaluates code still finds its own
+// arguments there afterwards. The getters for a value of one datatype assume the spec let only
+// that datatype through.
+class Args {
+public:
+    explicit Args(const int32_t* refinements) : refinements_(refinements) {}
+
+    // The argument cell k: fixed arguments in spec order, then those of the refinements given.
+    Cell* cell(uint32_t k) const { return stack::values.args + k; }
+    // Whether refinement r (counted in spec order from 0) was given.
+    bool given(uint32_t r) const { return refinements_[r] >= 0; }
+    // The first argument cell of refinement r, or null when it was not given.
+    Cell* option(uint32_t r) const { return given(r) ? cell(static_cast<uint32_t>(refinements_[r])) : nullptr; }
+
+    int32_t integer(uint32_t k) const { return static_cast<int32_t>(cell(k)->w2); }
+    double decimal(uint32_t k) const { return cell::get_double(*cell(k)); }
+    bool logic(uint32_t k) const { return cell(k)->w1 != 0; }
+    // The node and index of a series argument.
+    memory::Node node(uint32_t k) const { return cell(k)->w2; }
+    uint32_t index(uint32_t k) const { return cell(k)->w1; }
+
+    // script/expect-arg: argument k's datatype is not one this native takes. The argument is
+    // named by its word in the running function's spec, or by `word` when given.
+    [[noreturn]] void wrong_type(uint32_t k, const char* word = nullptr) const;
+    // script/invalid-arg: argument k has a datatype the native takes but a value it cannot use.
+    [[noreturn]] void wrong_value(uint32_t k) const;
+
+private:
+    const int32_t* refinements_;
+};
+
+using Entry = void (*)(Args& args);
+
+// script/expect-arg for `value`, naming the running native and the argument `word`.
+[[noreturn]] void fire_expect_arg(const Cell& value, const char* word);
 
 constexpr uint32_t capacity = 120;
 
@@ -37,9 +74,6 @@ void init();
 // Registers the natives of one family (their entries by index).
 void register_entry(uint32_t index, Entry entry);
 
-// The argument cell k of the running native.
-Cell* arg(uint32_t k);
-inline bool given(const int32_t* refinements, uint32_t r) { return refinements[r] >= 0; }
 
 }  // namespace kov::natives
 

@@ -32,8 +32,6 @@ namespace {
 
 using memory::Node;
 
-inline Cell* A(uint32_t k) { return stack::values.args + k; }
-inline Cell* opt(const int32_t* refs, uint32_t r) { return refs[r] >= 0 ? A(static_cast<uint32_t>(refs[r])) : nullptr; }
 inline const Cell& at(Node n, uint32_t i) { return reinterpret_cast<const Cell*>(memory::buffer(n)->head_ptr())[i]; }
 inline uint32_t tail_of(Node n) { return interp::tail_index(n); }
 inline bool any_word(uint32_t t) { return t == T_word || t == T_set_word || t == T_lit_word || t == T_get_word; }
@@ -52,49 +50,49 @@ void run_body(const Cell& block) {
 
 // ---- function makers ----------------------------------------------------------------------------
 
-void make_function(Cell spec, const Cell& body) {
+void make_function(Args& args, Cell spec, const Cell& body) {
     stack::keep();
     uint32_t n = tail_of(spec.w2);
     if (spec.w1 > n) spec.w1 = n;
     uint32_t flags = function::validate(spec);
     Cell b = body;
     Cell* fn = function::make_at(spec, &b, 0, 0, flags);
-    *A(0) = *fn;
+    *args.cell(0) = *fn;
     stack::keep();
 }
 
-void func(const int32_t*) { make_function(*A(0), *A(1)); }
+void func(Args& args) { make_function(args, *args.cell(0), *args.cell(1)); }
 
-void function_(const int32_t* refs) {
-    Cell spec = *block::clone(*A(0), true, true);
+void function_(Args& args) {
+    Cell spec = *block::clone(*args.cell(0), true, true);
     Cell* s = stack::push(spec);
-    if (refs[0] < 0) {
+    if (!args.given(0)) {
         // Without /extern, nothing stays global but what the spec names.
     }
-    function::collect_locals(*s, *A(1));
-    make_function(*s, *A(1));
+    function::collect_locals(*s, *args.cell(1));
+    make_function(args, *s, *args.cell(1));
 }
 
-void does(const int32_t*) {
+void does(Args& args) {
     Cell* spec = block::push_new(1);
-    make_function(*spec, *A(0));
+    make_function(args, *spec, *args.cell(0));
 }
 
-void has(const int32_t*) {
-    Cell spec = *block::clone(*A(0), false, false);
+void has(Args& args) {
+    Cell spec = *block::clone(*args.cell(0), false, false);
     Cell* s = stack::push(spec);
     block::insert_value(*s, words::refinements::local, false, true);
-    make_function(*s, *A(1));
+    make_function(args, *s, *args.cell(1));
 }
 
 // ---- do, reduce, compose -------------------------------------------------------------------------
 
-void do_(const int32_t* refs) {
-    Cell value = *A(0);
-    Cell next_arg = refs[2] >= 0 ? *opt(refs, 2) : none::value;
-    Cell* next_word = refs[2] >= 0 ? &next_arg : nullptr;
-    if (refs[0] >= 0) error::fire(err::internal_not_done);  // the preprocessor comes with its issue
-    if (refs[3] >= 0) error::fire(err::internal_not_done);  // tracing comes with its issue
+void do_(Args& args) {
+    Cell value = *args.cell(0);
+    Cell next_arg = args.given(2) ? *args.option(2) : none::value;
+    Cell* next_word = args.given(2) ? &next_arg : nullptr;
+    if (args.given(0)) error::fire(err::internal_not_done);  // the preprocessor comes with its issue
+    if (args.given(3)) error::fire(err::internal_not_done);  // tracing comes with its issue
     switch (cell::type(value)) {
     case T_block:
     case T_paren:
@@ -106,7 +104,7 @@ void do_(const int32_t* refs) {
             Cell position = value;
             if (pos >= end) {
                 stack::keep();
-                *A(0) = unset::value;
+                *args.cell(0) = unset::value;
             } else {
                 stack::keep();
                 pos = interp::eval_next(code, pos, end, false);
@@ -137,12 +135,12 @@ void do_(const int32_t* refs) {
         Cell word = context::get_or_add_global(symbol::make("do-file"));
         Cell fn = *context::get(word);
         if (!cell::is(fn, T_function)) error::fire(err::script_no_value, word);
-        Cell args[3] = {value, none::value, refs[1] >= 0 ? *opt(refs, 1) : none::value};
+        Cell call_args[3] = {value, none::value, args.given(1) ? *args.option(1) : none::value};
         collector::Root keep_fn(fn);
-        Cell result = interp::apply_function(fn, args, 3);
+        Cell result = interp::apply_function(fn, call_args, 3);
         if (stack::exiting()) return;
         stack::keep();
-        *A(0) = result;
+        *args.cell(0) = result;
         return;
     }
     case T_path: {
@@ -164,11 +162,11 @@ void do_(const int32_t* refs) {
     }
 }
 
-void reduce(const int32_t* refs) {
-    Cell value = *A(0);
-    Cell into_arg = refs[0] >= 0 ? *opt(refs, 0) : none::value;
+void reduce(Args& args) {
+    Cell value = *args.cell(0);
+    Cell into_arg = args.given(0) ? *args.option(0) : none::value;
     collector::Root keep_into(into_arg);
-    Cell* into = refs[0] >= 0 ? &into_arg : nullptr;
+    Cell* into = args.given(0) ? &into_arg : nullptr;
     if (!cell::is(value, T_block) && !cell::is(value, T_paren) && !cell::is(value, T_hash)) {
         if (any_function(cell::type(value))) return;  // returned as it is
         stack::keep();
@@ -177,10 +175,10 @@ void reduce(const int32_t* refs) {
         block::rs_append(block, value);
         interp::eval_block(block, true);
         if (into && !stack::exiting()) {
-            Cell v = *A(0);
-            *A(0) = *into;
-            auto ins = actions::lookup<actions::slot::insert>(cell::type(*A(0)));
-            *A(0) = *ins(A(0), &v, -1, true, 1, false);
+            Cell v = *args.cell(0);
+            *args.cell(0) = *into;
+            auto ins = actions::lookup<actions::slot::insert>(cell::type(*args.cell(0)));
+            *args.cell(0) = *ins(args.cell(0), &v, -1, true, 1, false);
         }
         return;
     }
@@ -215,7 +213,7 @@ void reduce(const int32_t* refs) {
         }
     }
     stack::leave_frame();
-    *A(0) = *result;
+    *args.cell(0) = *result;
     stack::keep();
 }
 
@@ -261,12 +259,12 @@ void compose_into(const Cell& source, Cell& target, bool deep, bool only, bool i
     }
 }
 
-void compose(const int32_t* refs) {
-    Cell value = *A(0);
-    bool deep = refs[0] >= 0, only = refs[1] >= 0;
-    Cell into_arg = refs[2] >= 0 ? *opt(refs, 2) : none::value;
+void compose(Args& args) {
+    Cell value = *args.cell(0);
+    bool deep = args.given(0), only = args.given(1);
+    Cell into_arg = args.given(2) ? *args.option(2) : none::value;
     collector::Root keep_into(into_arg);
-    Cell* into = refs[2] >= 0 ? &into_arg : nullptr;
+    Cell* into = args.given(2) ? &into_arg : nullptr;
     stack::keep();
     stack::push(value);
     Cell* target;
@@ -279,32 +277,32 @@ void compose(const int32_t* refs) {
     }
     compose_into(value, *target, deep, only, insert);
     if (stack::exiting()) return;
-    *A(0) = into && !insert ? *into : *target;
+    *args.cell(0) = into && !insert ? *into : *target;
     stack::keep();
 }
 
 // ---- words and values -------------------------------------------------------------------------------
 
-void get(const int32_t* refs) {
-    Cell w = *A(0);
-    bool any = refs[0] >= 0;
+void get(Args& args) {
+    Cell w = *args.cell(0);
+    bool any = args.given(0);
     uint32_t t = cell::type(w);
     if (t == T_path || t == T_lit_path || t == T_set_path || t == T_get_path) {
         stack::keep();
         Cell p = w;
         interp::eval_path(p, 0, 0, 0, false, true);
-        *A(0) = stack::values.top[-1];
+        *args.cell(0) = stack::values.top[-1];
         stack::keep();
         return;
     }
     if (t == T_object || t == T_error || t == T_port) {
         auto reflect = actions::lookup<actions::slot::reflect>(t);
-        *A(0) = *reflect(A(0), words::symbols::values);
+        *args.cell(0) = *reflect(args.cell(0), words::symbols::values);
         return;
     }
     Cell v = *context::get(w);
     if (cell::is(v, T_unset) && !any) error::fire(err::script_no_value, w);
-    *A(0) = v;
+    *args.cell(0) = v;
 }
 
 // Sets the words of a block from a value, the way foreach sets its words.
@@ -332,10 +330,10 @@ void set_words(const Cell& words_block, const Cell& value, bool any, bool only, 
     }
 }
 
-void set(const int32_t* refs) {
-    Cell target = *A(0);
-    Cell value = *A(1);
-    bool any = refs[0] >= 0, only = refs[2] >= 0, some = refs[3] >= 0;
+void set(Args& args) {
+    Cell target = *args.cell(0);
+    Cell value = *args.cell(1);
+    bool any = args.given(0), only = args.given(2), some = args.given(3);
     uint32_t t = cell::type(target);
     if (cell::is(value, T_unset) && !any) error::fire(err::script_need_value, target);
     if (any_word(t) || t == T_refinement) {
@@ -353,12 +351,12 @@ void set(const int32_t* refs) {
         set_words(target, value, any, only, some);
         stack::leave_frame();
     }
-    *A(0) = value;
+    *args.cell(0) = value;
     stack::keep();
 }
 
-void unset_(const int32_t*) {
-    Cell target = *A(0);
+void unset_(Args& args) {
+    Cell target = *args.cell(0);
     if (cell::is(target, T_word)) {
         context::set(target, unset::value);
     } else {
@@ -367,11 +365,11 @@ void unset_(const int32_t*) {
             if (cell::is(w, T_word)) context::set(w, unset::value);
         }
     }
-    *A(0) = unset::value;
+    *args.cell(0) = unset::value;
 }
 
-void value_q(const int32_t*) {
-    Cell v = *A(0);
+void value_q(Args& args) {
+    Cell v = *args.cell(0);
     bool r = true;
     if (any_word(cell::type(v))) {
         if (!v.w1 || !context::is_context(v.w1)) {
@@ -385,7 +383,7 @@ void value_q(const int32_t*) {
             r = value && !cell::is(*value, T_unset);
         }
     }
-    logic::make_at(*A(0), r);
+    logic::make_at(*args.cell(0), r);
 }
 
 Node context_of(const Cell& c) {
@@ -402,82 +400,82 @@ Node context_of(const Cell& c) {
     }
 }
 
-void bind(const int32_t* refs) {
-    Node ctx = context_of(*A(1));
-    if (!ctx || !context::is_context(ctx)) error::fire(err::script_not_in_context, *A(1));
-    if (cell::is(*A(0), T_block)) {
-        Cell block = *A(0);
-        if (refs[0] >= 0) {
+void bind(Args& args) {
+    Node ctx = context_of(*args.cell(1));
+    if (!ctx || !context::is_context(ctx)) error::fire(err::script_not_in_context, *args.cell(1));
+    if (cell::is(*args.cell(0), T_block)) {
+        Cell block = *args.cell(0);
+        if (args.given(0)) {
             block = *block::clone(block, true, true);
             stack::pop(1);
         }
         collector::Root keep(block);
-        context::bind(block, ctx, cell::is(*A(1), T_object));
-        *A(0) = block;
+        context::bind(block, ctx, cell::is(*args.cell(1), T_object));
+        *args.cell(0) = block;
     } else {
-        Cell w = *A(0);
+        Cell w = *args.cell(0);
         context::bind_word(ctx, w);
-        *A(0) = w;
+        *args.cell(0) = w;
     }
 }
 
-void in(const int32_t*) {
-    Node ctx = context_of(*A(0));
-    Cell w = *A(1);
+void in(Args& args) {
+    Node ctx = context_of(*args.cell(0));
+    Cell w = *args.cell(1);
     int32_t i = context::find_word(ctx, w.w2, true);
     if (i < 0) {
-        none::make_at(*A(0));
+        none::make_at(*args.cell(0));
         return;
     }
-    *A(0) = word::cell_of(T_word, w.w2, ctx, i);
+    *args.cell(0) = word::cell_of(T_word, w.w2, ctx, i);
 }
 
-void context_q(const int32_t*) {
-    Cell w = *A(0);
+void context_q(Args& args) {
+    Cell w = *args.cell(0);
     if (!w.w1 || !context::is_context(w.w1)) error::fire(err::script_not_defined, w);
-    *A(0) = *context::self_cell(w.w1);
+    *args.cell(0) = *context::self_cell(w.w1);
 }
 
-void construct(const int32_t* refs) {
-    Cell spec = *A(0);
-    Cell proto_arg = refs[0] >= 0 ? *opt(refs, 0) : none::value;
+void construct(Args& args) {
+    Cell spec = *args.cell(0);
+    Cell proto_arg = args.given(0) ? *args.option(0) : none::value;
     collector::Root keep_proto(proto_arg);
-    Cell* proto = refs[0] >= 0 ? &proto_arg : nullptr;
+    Cell* proto = args.given(0) ? &proto_arg : nullptr;
     stack::keep();
     Cell* r = stack::reserve();
-    object::construct(*r, spec, proto, refs[1] >= 0);
-    *A(0) = *r;
+    object::construct(*r, spec, proto, args.given(1));
+    *args.cell(0) = *r;
     stack::keep();
 }
 
-void extend(const int32_t* refs) {
-    if (!cell::is(*A(0), T_map)) error::fire(err::internal_not_done);  // object! extension
-    map::extend(A(0), *A(1), refs[0] >= 0);
+void extend(Args& args) {
+    if (!cell::is(*args.cell(0), T_map)) error::fire(err::internal_not_done);  // object! extension
+    map::extend(args.cell(0), *args.cell(1), args.given(0));
     stack::keep();
 }
 
-void apply(const int32_t* refs) {
-    Cell f = *A(0);
+void apply(Args& args) {
+    Cell f = *args.cell(0);
     if (cell::is(f, T_word)) f = *context::get(f);
     else if (block::is_any_block(cell::type(f))) error::fire(err::internal_not_done);
-    if (!any_function(cell::type(f))) error::fire(err::script_invalid_arg, *A(0));
+    if (!any_function(cell::type(f))) args.wrong_value(0);
     if (cell::is(f, T_op)) {
         cell::set_type(f, (f.header >> 16) & 0xFF);
         f.header &= 0xFF;
     }
-    uint32_t mode = refs[0] >= 0 ? interp::mode_all : interp::mode_args;
-    if (refs[1] >= 0) mode |= interp::mode_safer;
+    uint32_t mode = args.given(0) ? interp::mode_all : interp::mode_args;
+    if (args.given(1)) mode |= interp::mode_safer;
     stack::keep();
     // The arguments are reduced first.
-    Cell args = *A(1);
-    stack::push(args);
+    Cell arg_block = *args.cell(1);
+    stack::push(arg_block);
     Cell* reduced = stack::reserve();
-    Cell* out = block::push_new(static_cast<int32_t>(tail_of(args.w2)));
+    Cell* out = block::push_new(static_cast<int32_t>(tail_of(arg_block.w2)));
     stack::push_frame(stack::interp_native, nullptr);
     stack::reserve();
-    Node code = args.w2;
+    Node code = arg_block.w2;
     uint32_t end = tail_of(code);
-    for (uint32_t pos = args.w1; pos < end; end = std::min(end, tail_of(code))) {
+    for (uint32_t pos = arg_block.w1; pos < end; end = std::min(end, tail_of(code))) {
         pos = interp::eval_expression(code, pos, end, false, true, false);
         if (stack::exiting()) {
             stack::unwind();
@@ -489,10 +487,10 @@ void apply(const int32_t* refs) {
     }
     stack::leave_frame();
     *reduced = *out;
-    Cell word = cell::is(*A(0), T_word) ? *A(0) : Cell{T_word, 0, stack::anon_symbol(), 0xFFFFFFFFu};
+    Cell word = cell::is(*args.cell(0), T_word) ? *args.cell(0) : Cell{T_word, 0, stack::anon_symbol(), 0xFFFFFFFFu};
     interp::call(f, out->w2, out->w1, tail_of(out->w2), &word, nullptr, 0, mode, false);
     if (stack::exiting()) return;
-    *A(0) = stack::values.top[-1];
+    *args.cell(0) = stack::values.top[-1];
     stack::keep();
 }
 
@@ -506,7 +504,8 @@ Cell print_text(const Cell& value) {
         Cell* saved_args = stack::values.args;
         Cell* base = stack::push(v);
         stack::values.args = base;
-        reduce(no_refs);
+        Args reduce_args(no_refs);
+        reduce(reduce_args);
         v = *base;
         stack::values.args = saved_args;
         stack::values.top = base;
@@ -518,18 +517,18 @@ Cell print_text(const Cell& value) {
     return *out;
 }
 
-void print_value(bool line) {
-    Cell text = print_text(*A(0));
+void print_value(Args& args, bool line) {
+    Cell text = print_text(*args.cell(0));
     if (stack::exiting()) return;
     collector::Root keep(text);
     print_hooks::print(text, line);
     last_line_feed = line;
-    *A(0) = unset::value;
+    *args.cell(0) = unset::value;
     stack::keep();
 }
 
-void print(const int32_t*) { print_value(true); }
-void prin(const int32_t*) { print_value(false); }
+void print(Args& args) { print_value(args, true); }
+void prin(Args& args) { print_value(args, false); }
 
 }  // namespace
 

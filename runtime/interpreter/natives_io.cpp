@@ -35,7 +35,6 @@ namespace kov::natives {
 
 namespace {
 
-inline Cell* A(uint32_t k) { return stack::values.args + k; }
 
 // ---- the environment -----------------------------------------------------------------------------
 
@@ -52,52 +51,52 @@ bool variable_name(const Cell& var, std::string& out) {
     return out.find('\0') == std::string::npos;
 }
 
-void get_env(const int32_t*) {
+void get_env(Args& args) {
     std::string name;
-    if (!variable_name(*A(0), name) || name.empty()) {
-        none::make_at(*A(0));
+    if (!variable_name(*args.cell(0), name) || name.empty()) {
+        none::make_at(*args.cell(0));
         return;
     }
     long length = os::get_env(name.c_str(), nullptr, 0);
     if (length < 0) {
-        none::make_at(*A(0));
+        none::make_at(*args.cell(0));
         return;
     }
     std::string value(static_cast<size_t>(length) + 1, '\0');
     length = os::get_env(name.c_str(), value.data(), value.size());
     if (length < 0) {  // removed in between
-        none::make_at(*A(0));
+        none::make_at(*args.cell(0));
         return;
     }
     value.resize(std::min<size_t>(static_cast<size_t>(length), value.size() - 1));
-    string::load(reinterpret_cast<const uint8_t*>(value.data()), value.size(), A(0), 0);
+    string::load(reinterpret_cast<const uint8_t*>(value.data()), value.size(), args.cell(0), 0);
 }
 
 // A name the host refuses (empty, holding "=" or a NUL) raises script/invalid-arg instead of
 // passing as a change that never happened.
-void set_env(const int32_t*) {
+void set_env(Args& args) {
     std::string name;
-    bool ok = variable_name(*A(0), name);
+    bool ok = variable_name(*args.cell(0), name);
     if (ok) {
-        if (cell::is(*A(1), T_none)) {
+        if (cell::is(*args.cell(1), T_none)) {
             ok = os::set_env(name.c_str(), nullptr);
         } else {
             std::string value;
-            ok = io::local_path(*A(1), value) && os::set_env(name.c_str(), value.c_str());
+            ok = io::local_path(*args.cell(1), value) && os::set_env(name.c_str(), value.c_str());
         }
     }
-    if (!ok) error::fire(err::script_invalid_arg, *A(0));
-    *A(0) = *A(1);
+    if (!ok) args.wrong_value(0);
+    *args.cell(0) = *args.cell(1);
 }
 
 // ---- files ---------------------------------------------------------------------------------------
 
 // Sizes beyond integer! come back as a float!, the way stats answers large amounts.
-void size_q(const int32_t*) {
-    int64_t size = io::size_q(*A(0));
-    if (size < 0) none::make_at(*A(0));
-    else if (size <= 0x7FFFFFFF) integer::make_at(*A(0), static_cast<int32_t>(size));
-    else float_::make_at(*A(0), static_cast<double>(size));
+void size_q(Args& args) {
+    int64_t size = io::size_q(*args.cell(0));
+    if (size < 0) none::make_at(*args.cell(0));
+    else if (size <= 0x7FFFFFFF) integer::make_at(*args.cell(0), static_cast<int32_t>(size));
+    else float_::make_at(*args.cell(0), static_cast<double>(size));
 }
 
 // ---- transcode -----------------------------------------------------------------------------------
@@ -173,10 +172,10 @@ int64_t part_length(const Cell& src, const Cell& length) {
     return n < 0 ? 0 : n;
 }
 
-void transcode(const int32_t* refs) {
-    bool next = given(refs, 0), one = given(refs, 1), prescan = given(refs, 2), scan = given(refs, 3);
-    Cell* src = A(0);
-    int64_t length = given(refs, 4) ? part_length(*src, *A(uint32_t(refs[4]))) : -1;
+void transcode(Args& args) {
+    bool next = args.given(0), one = args.given(1), prescan = args.given(2), scan = args.given(3);
+    Cell* src = args.cell(0);
+    int64_t length = args.given(4) ? part_length(*src, *args.option(4)) : -1;
 
     // A byte-order mark at the head of binary text is not part of the text.
     if (cell::is(*src, T_binary)) {
@@ -189,17 +188,17 @@ void transcode(const int32_t* refs) {
     }
 
     lexer::Callback callback;
-    if (given(refs, 6)) {
+    if (args.given(6)) {
         callback.fn = call_back;
         callback.data = &callback;
-        callback.value = *A(uint32_t(refs[6]));
+        callback.value = *args.option(6);
         callback.mask = event_mask(callback.value);
     }
     lexer::Options options;
-    options.callback = given(refs, 6) ? &callback : nullptr;
+    options.callback = args.given(6) ? &callback : nullptr;
     options.one_value = next || one || prescan || scan;
     options.load = !(prescan || scan);
-    if (given(refs, 5) && options.load && !next && !one) options.into = A(uint32_t(refs[5]));
+    if (args.given(5) && options.load && !next && !one) options.into = args.option(5);
 
     Cell* out = stack::reserve();
     int64_t consumed = 0;
@@ -219,9 +218,9 @@ void transcode(const int32_t* refs) {
         Cell* result = block::push_new(2);
         *series::append_cell(result->w2) = *out;
         *series::append_cell(result->w2) = *position;
-        *A(0) = *result;
+        *args.cell(0) = *result;
     } else {
-        *A(0) = *out;
+        *args.cell(0) = *out;
     }
     stack::keep();
 }
