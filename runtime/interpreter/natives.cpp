@@ -13,10 +13,24 @@ bool last_line_feed = true;
 
 const char* const words[count + 1] = {
     nullptr,
-#define NATIVE(n, word, ident) word,
+#define NATIVE(n, word, ident, family) word,
 #include "runtime/defs/natives.def"
 #undef NATIVE
 };
+
+// native! values and the boot image hold a native's index, so the rows of the list must number
+// themselves 1, 2, 3 ... in order: appending is the only change it allows.
+constexpr bool numbered_in_order() {
+    constexpr uint32_t numbers[] = {
+#define NATIVE(n, word, ident, family) n,
+#include "runtime/defs/natives.def"
+#undef NATIVE
+    };
+    for (uint32_t i = 0; i < count; ++i)
+        if (numbers[i] != i + 1) return false;
+    return true;
+}
+static_assert(numbered_in_order(), "natives.def numbers its rows 1, 2, 3 ... in order");
 
 void register_entry(uint32_t index, Entry entry) {
     if (index >= 1 && index <= capacity) table[index] = entry;

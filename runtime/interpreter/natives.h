@@ -1,5 +1,5 @@
-// The native table: the 107 natives by their fixed 1-based index (runtime/defs/natives.def),
-// and the calling convention every native entry follows.
+// The native table: the natives by their fixed 1-based index (runtime/defs/natives.def), and
+// the calling convention every native entry follows.
 //
 // A native's arguments lie on the value stack from the argument base: its fixed arguments in
 // spec order, then the arguments of the refinements that were given, in the order the call
@@ -57,12 +57,17 @@ constexpr uint32_t capacity = 120;
 // Native indexes by name: natives::index::if_ is 1.
 namespace index {
 enum Index : uint32_t {
-#define NATIVE(n, word, ident) ident = n,
+#define NATIVE(n, word, ident, family) ident = n,
 #include "runtime/defs/natives.def"
 #undef NATIVE
 };
 }  // namespace index
-constexpr uint32_t count = 107;
+constexpr uint32_t count = 0
+#define NATIVE(n, word, ident, family) + 1
+#include "runtime/defs/natives.def"
+#undef NATIVE
+    ;
+static_assert(count <= capacity, "the native table has room for every native");
 
 extern Entry table[capacity + 1];  // entry 0 is never used
 extern const char* const words[count + 1];
@@ -71,7 +76,8 @@ extern const char* const words[count + 1];
 extern bool last_line_feed;
 
 void init();
-// Registers the natives of one family (their entries by index).
+// Puts a native's entry in the table (runtime/interpreter/natives_register.h does it for a
+// family's natives).
 void register_entry(uint32_t index, Entry entry);
 
 

@@ -533,25 +533,8 @@ void prin(Args& args) { print_value(args, false); }
 }  // namespace
 
 void init_eval() {
-    register_entry(index::func, func);
-    register_entry(index::function, function_);
-    register_entry(index::does, does);
-    register_entry(index::has, has);
-    register_entry(index::do_, do_);
-    register_entry(index::reduce, reduce);
-    register_entry(index::compose, compose);
-    register_entry(index::get, get);
-    register_entry(index::set, set);
-    register_entry(index::unset, unset_);
-    register_entry(index::value_q, value_q);
-    register_entry(index::bind, bind);
-    register_entry(index::in, in);
-    register_entry(index::context_q, context_q);
-    register_entry(index::construct, construct);
-    register_entry(index::extend, extend);
-    register_entry(index::apply, apply);
-    register_entry(index::print, print);
-    register_entry(index::prin, prin);
+#define NATIVES_eval(index, entry) register_entry(index, entry);
+#include "runtime/interpreter/natives_register.h"
 }
 
 }  // namespace kov::natives

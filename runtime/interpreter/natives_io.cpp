@@ -228,10 +228,8 @@ void transcode(Args& args) {
 }  // namespace
 
 void init_io() {
-    register_entry(index::get_env, get_env);
-    register_entry(index::set_env, set_env);
-    register_entry(index::size_q, size_q);
-    register_entry(index::transcode, transcode);
+#define NATIVES_io(index, entry) register_entry(index, entry);
+#include "runtime/interpreter/natives_register.h"
 }
 
 }  // namespace kov::natives

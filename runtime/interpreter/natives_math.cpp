@@ -384,37 +384,8 @@ void square_root(Args& args) { set_float(args, std::sqrt(number_of(*args.cell(0)
 }  // namespace
 
 void init_math() {
-    register_entry(index::equal_q, equal_q);
-    register_entry(index::not_equal_q, not_equal_q);
-    register_entry(index::strict_equal_q, strict_equal_q);
-    register_entry(index::lesser_q, lesser_q);
-    register_entry(index::greater_q, greater_q);
-    register_entry(index::lesser_or_equal_q, lesser_or_equal_q);
-    register_entry(index::greater_or_equal_q, greater_or_equal_q);
-    register_entry(index::same_q, same_q);
-    register_entry(index::not_, not_);
-    register_entry(index::type_q, type_q);
-    register_entry(index::max, max);
-    register_entry(index::min, min);
-    register_entry(index::negative_q, negative_q);
-    register_entry(index::positive_q, positive_q);
-    register_entry(index::sign_q, sign_q);
-    register_entry(index::zero_q, zero_q);
-    register_entry(index::nan_q, nan_q);
-    register_entry(index::shift, shift);
-    register_entry(index::to_hex, to_hex);
-    register_entry(index::sine, sine);
-    register_entry(index::cosine, cosine);
-    register_entry(index::tangent, tangent);
-    register_entry(index::arcsine, arcsine);
-    register_entry(index::arccosine, arccosine);
-    register_entry(index::arctangent, arctangent);
-    register_entry(index::arctangent2, arctangent2);
-    register_entry(index::log_2, log_2);
-    register_entry(index::log_10, log_10);
-    register_entry(index::log_e, log_e);
-    register_entry(index::exp, exp);
-    register_entry(index::square_root, square_root);
+#define NATIVES_math(index, entry) register_entry(index, entry);
+#include "runtime/interpreter/natives_register.h"
 }
 
 }  // namespace kov::natives

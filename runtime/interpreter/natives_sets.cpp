@@ -89,12 +89,8 @@ void complement_q(Args& args) {
 }  // namespace
 
 void init_sets() {
-    register_entry(index::union_, union_);
-    register_entry(index::intersect, intersect);
-    register_entry(index::unique, unique);
-    register_entry(index::difference, difference);
-    register_entry(index::exclude, exclude);
-    register_entry(index::complement_q, complement_q);
+#define NATIVES_sets(index, entry) register_entry(index, entry);
+#include "runtime/interpreter/natives_register.h"
 }
 
 }  // namespace kov::natives

@@ -299,20 +299,8 @@ void new_line_q(Args& args) {
 }  // namespace
 
 void init_text() {
-    register_entry(index::dehex, dehex);
-    register_entry(index::enhex, enhex);
-    register_entry(index::debase, debase);
-    register_entry(index::enbase, enbase);
-    register_entry(index::uppercase, uppercase);
-    register_entry(index::lowercase, lowercase);
-    register_entry(index::to_local_file, to_local_file);
-    register_entry(index::as, as);
-    register_entry(index::as_pair, as_pair);
-    register_entry(index::as_point2d, as_point2d);
-    register_entry(index::as_point3d, as_point3d);
-    register_entry(index::as_money, as_money);
-    register_entry(index::new_line, new_line);
-    register_entry(index::new_line_q, new_line_q);
+#define NATIVES_text(index, entry) register_entry(index, entry);
+#include "runtime/interpreter/natives_register.h"
 }
 
 }  // namespace kov::natives

@@ -35,6 +35,9 @@ void now(Args& args) {
 
 }  // namespace
 
-void init_time() { register_entry(index::now, now); }
+void init_time() {
+#define NATIVES_time(index, entry) register_entry(index, entry);
+#include "runtime/interpreter/natives_register.h"
+}
 
 }  // namespace kov::natives

@@ -66,7 +66,8 @@ void parse_(Args& args) {
 
 void init_parse() {
     parse::init();
-    register_entry(index::parse, parse_);
+#define NATIVES_parse(index, entry) register_entry(index, entry);
+#include "runtime/interpreter/natives_register.h"
 }
 
 }  // namespace kov::natives
