@@ -13,7 +13,7 @@ namespace kov {
 namespace actions {
 
 const char* const words[slot_count] = {
-#define ACTION(n, word, ident, ret, params) word,
+#define ACTION(n, word, ident, entry, ret, params) word,
 #include "runtime/defs/actions.def"
 #undef ACTION
 };
@@ -68,7 +68,7 @@ void register_type(const Registration& r) {
     t.name_length = static_cast<int32_t>(std::strlen(r.name)) - 1;
     t.parent = r.parent;
     t.mark = r.mark ? r.mark : (r.parent ? types[r.parent].mark : nullptr);
-#define ACTION(n, word, ident, ret, params) store(id, r.parent, r.rest, n, r.actions.ident);
+#define ACTION(n, word, ident, entry, ret, params) store(id, r.parent, r.rest, n, r.actions.ident);
 #include "runtime/defs/actions.def"
 #undef ACTION
     if (context::global()) make_name_word(t);

@@ -1,7 +1,7 @@
 // The datatype registry: the type table (name, name word, marking hook per type id) and the
-// action table (62 implementations per type id). Every datatype module hands one typed
-// registration record to `datatype::register_type` at start-up; the dispatcher finds every
-// action through `actions::lookup`, never through a switch over types.
+// action table (one implementation per action slot and type id). Every datatype module hands
+// one typed registration record to `datatype::register_type` at start-up; the dispatcher finds
+// every action through `actions::lookup`, never through a switch over types.
 //
 // Inheritance is a snapshot: a slot marked `inherit` copies the parent's entry as it stands
 // when the child registers (an empty parent slot stays empty), so parents register first.
@@ -70,18 +70,34 @@ namespace actions {
 // Slot numbers, by name: actions::slot::find is 30.
 namespace slot {
 enum Slot : uint8_t {
-#define ACTION(n, word, ident, ret, params) ident = n,
+#define ACTION(n, word, ident, entry, ret, params) ident = n,
 #include "runtime/defs/actions.def"
 #undef ACTION
 };
 }  // namespace slot
 using slot::Slot;
-constexpr uint32_t slot_count = 62;
-static_assert(slot::write + 1 == slot_count, "the action table has 62 slots");
+constexpr uint32_t slot_count = 0
+#define ACTION(n, word, ident, entry, ret, params) + 1
+#include "runtime/defs/actions.def"
+#undef ACTION
+    ;
+// action! values and the boot image hold a slot number, so the rows of the list must number
+// themselves 0, 1, 2 ... in order: appending is the only change it allows.
+constexpr bool slots_in_order() {
+    constexpr uint32_t numbers[] = {
+#define ACTION(n, word, ident, entry, ret, params) n,
+#include "runtime/defs/actions.def"
+#undef ACTION
+    };
+    for (uint32_t i = 0; i < slot_count; ++i)
+        if (numbers[i] != i) return false;
+    return true;
+}
+static_assert(slots_in_order(), "actions.def numbers its rows 0, 1, 2 ... in order");
 
 template <Slot S>
 struct Sig;
-#define ACTION(n, word, ident, ret, params) \
+#define ACTION(n, word, ident, entry, ret, params) \
     template <>                                \
     struct Sig<slot::ident> {                  \
         using type = ret(*) params;            \
@@ -125,10 +141,10 @@ struct Entry {
     constexpr Entry(Empty) : kind(none) {}
 };
 
-// The 62 slots by name, in slot order: registrations use designated initialisers, so a slot
+// The slots by name, in slot order: registrations use designated initialisers, so a slot
 // named out of order does not compile and no slot can shift another.
 struct ActionSlots {
-#define ACTION(n, word, ident, ret, params) Entry<actions::Sig<actions::slot::ident>::type> ident;
+#define ACTION(n, word, ident, entry, ret, params) Entry<actions::Sig<actions::slot::ident>::type> ident;
 #include "runtime/defs/actions.def"
 #undef ACTION
 };

@@ -255,7 +255,7 @@ FindArgs find_args(Args& args, bool with_tail) {
 void find_entry(Args& args) { result(args, find_impl<slot::find>(*args.cell(0))(args.cell(0), args.cell(1), find_args(args, true))); }
 void select_entry(Args& args) { result(args, find_impl<slot::select>(*args.cell(0))(args.cell(0), args.cell(1), find_args(args, false))); }
 
-void length_entry(Args& args) {
+void length_q_entry(Args& args) {
     Cell* r = find_impl<slot::length_q>(*args.cell(0))(args.cell(0));
     result(args, r);
     if (cell::is(*args.cell(0), T_integer) && args.integer(0) < 0) none::make_at(*args.cell(0));
@@ -319,71 +319,22 @@ void write_entry(Args& args) {
 
 }  // namespace
 
-natives::Entry entries[62] = {
-    make_entry,
-    random_entry,
-    reflect_entry,
-    to_entry,
-    form_entry,
-    mold_entry,
-    eval_path_entry,
-    nullptr,  // set-path: assignment goes through eval-path with a value
-    compare_entry,
-    unary<slot::absolute>,
-    binary<slot::add>,
-    binary<slot::divide>,
-    binary<slot::multiply>,
-    unary<slot::negate>,
-    binary<slot::power>,
-    binary<slot::remainder>,
-    round_entry,
-    binary<slot::subtract>,
-    predicate<slot::even_q>,
-    predicate<slot::odd_q>,
-    binary<slot::and_t>,
-    unary<slot::complement>,
-    binary<slot::or_t>,
-    binary<slot::xor_t>,
-    add_values<slot::append>,
-    binary<slot::at>,
-    unary<slot::back>,
-    change_entry,
-    unary<slot::clear>,
-    copy_entry,
-    find_entry,
-    unary<slot::head>,
-    unary<slot::head_q>,
-    unary<slot::index_q>,
-    add_values<slot::insert>,
-    length_entry,
-    move_entry,
-    unary<slot::next>,
-    pick_entry,
-    poke_entry,
-    put_entry,
-    remove_entry,
-    reverse_entry,
-    select_entry,
-    sort_entry,
-    binary<slot::skip>,
-    binary<slot::swap>,
-    unary<slot::tail>,
-    unary<slot::tail_q>,
-    take_entry,
-    trim_entry,
-    unary<slot::create>,
-    unary<slot::close>,
-    unary<slot::delete_>,
-    modify_entry,
-    open_entry,
-    unary<slot::open_q>,
-    unary<slot::query>,
-    read_entry,
-    binary<slot::rename>,
-    unary<slot::update>,
-    write_entry,
+#define ACTION_ENTRY_own(ident) ident##_entry
+#define ACTION_ENTRY_unary(ident) unary<slot::ident>
+#define ACTION_ENTRY_binary(ident) binary<slot::ident>
+#define ACTION_ENTRY_predicate(ident) predicate<slot::ident>
+#define ACTION_ENTRY_adding(ident) add_values<slot::ident>
+#define ACTION_ENTRY_none(ident) nullptr
+natives::Entry entries[slot_count] = {
+#define ACTION(n, word, ident, entry, ret, params) ACTION_ENTRY_##entry(ident),
+#include "runtime/defs/actions.def"
+#undef ACTION
 };
-
-void init_entries() {}
+#undef ACTION_ENTRY_own
+#undef ACTION_ENTRY_unary
+#undef ACTION_ENTRY_binary
+#undef ACTION_ENTRY_predicate
+#undef ACTION_ENTRY_adding
+#undef ACTION_ENTRY_none
 
 }  // namespace kov::actions

@@ -117,11 +117,11 @@ struct KeptSpec {
     bool ready = false;
 };
 KeptSpec kept_native_specs[natives::capacity + 1];
-KeptSpec kept_action_specs[63];  // by slot + 1
+KeptSpec kept_action_specs[actions::slot_count + 1];  // by slot + 1
 
 KeptSpec* kept_spec_of(const Cell& fn) {
     if (cell::is(fn, T_native)) return fn.w1 <= natives::capacity ? &kept_native_specs[fn.w1] : nullptr;
-    if (cell::is(fn, T_action)) return fn.w1 >= 1 && fn.w1 <= 62 ? &kept_action_specs[fn.w1] : nullptr;
+    if (cell::is(fn, T_action)) return fn.w1 >= 1 && fn.w1 <= actions::slot_count ? &kept_action_specs[fn.w1] : nullptr;
     return nullptr;
 }
 
@@ -512,7 +512,7 @@ uint32_t fetch_and_run(const Cell& fn_copy, Node code, uint32_t pos, uint32_t en
         break;
     }
     case T_action: {
-        natives::Entry e = fn_copy.w1 >= 1 && fn_copy.w1 <= 62 ? actions::entries[fn_copy.w1 - 1] : nullptr;
+        natives::Entry e = fn_copy.w1 >= 1 && fn_copy.w1 <= actions::slot_count ? actions::entries[fn_copy.w1 - 1] : nullptr;
         if (!e) error::fire(err::internal_not_done);
         natives::Args args(refinements);
         e(args);

@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/datatypes/registry.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/memory.h"
 
@@ -84,7 +85,6 @@ void register_entry(uint32_t index, Entry entry);
 }  // namespace kov::natives
 
 namespace kov::actions {
-// The entry function of each action slot (what an action! value runs); slot 7 has none.
-extern natives::Entry entries[62];
-void init_entries();
+// The entry function of each action slot (what an action! value runs), or null.
+extern natives::Entry entries[slot_count];
 }  // namespace kov::actions
