@@ -474,7 +474,7 @@ Cell* to(Cell*, Cell* spec, uint32_t) {
 }
 
 // The generator does not exist yet.
-Cell* random(Cell*, bool, bool, bool) { error::fire(err::internal_not_done); }
+Cell* random(Cell*, const RandomArgs&) { error::fire(err::internal_not_done); }
 
 // The name of a month from system/locale/months, found without allocating.
 const Cell* month_name(uint32_t month) {

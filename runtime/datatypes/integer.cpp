@@ -330,7 +330,7 @@ Cell* power(Cell* base, Cell* exponent) {
     return base;
 }
 
-Cell* round(Cell* n, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling, bool half_ceiling) {
+Cell* round(Cell* n, Cell* scale, const RoundArgs& how) {
     if (scale && cell::is(*scale, T_money)) {
         error::fire(err::script_not_related, Cell{T_word, 0, 0, 0}, datatype_cell(T_money));
     }
@@ -340,7 +340,7 @@ Cell* round(Cell* n, Cell* scale, bool even, bool down, bool half_down, bool flo
     if (scale) {
         if (!cell::is(*scale, T_integer)) {
             float_::make_at(*n, value);
-            return float_::round(n, scale, even, down, half_down, floor, ceiling, half_ceiling);
+            return float_::round(n, scale, how);
         }
         s = abs(get(*scale));
     }
@@ -358,23 +358,23 @@ Cell* round(Cell* n, Cell* scale, bool even, bool down, bool half_down, bool flo
     };
     int64_t chosen;  // a magnitude, the value's sign put back below, unless signed already
     bool signed_result = false;
-    if (down) {
+    if (how.down) {
         chosen = w;
-    } else if (floor) {
+    } else if (how.floor) {
         chosen = negative ? -away() : w;
         signed_result = true;
-    } else if (ceiling) {
+    } else if (how.ceiling) {
         chosen = negative ? -w : away();
         signed_result = true;
     } else if (r < s - r) {
         chosen = w;
     } else if (r > s - r) {
         chosen = away();
-    } else if (even) {
+    } else if (how.even) {
         chosen = (t & 1) ? away() : w;
-    } else if (half_down) {
+    } else if (how.half_down) {
         chosen = w;
-    } else if (half_ceiling) {
+    } else if (how.half_ceiling) {
         chosen = negative ? -w : away();
         signed_result = true;
     } else {
@@ -385,7 +385,7 @@ Cell* round(Cell* n, Cell* scale, bool even, bool down, bool half_down, bool flo
     return n;
 }
 
-Cell* random(Cell*, bool, bool, bool) { not_done(); }
+Cell* random(Cell*, const RandomArgs&) { not_done(); }
 
 }  // namespace
 

@@ -98,7 +98,7 @@ Cell* and_t(Cell* a, Cell* b) { return do_math(a, b, 6); }
 Cell* or_t(Cell* a, Cell* b) { return do_math(a, b, 5); }
 Cell* xor_t(Cell* a, Cell* b) { return do_math(a, b, 7); }
 
-Cell* random(Cell*, bool, bool, bool) { error::fire(err::internal_not_done); }
+Cell* random(Cell*, const RandomArgs&) { error::fire(err::internal_not_done); }
 
 }  // namespace
 

@@ -541,7 +541,7 @@ Cell* make_action(Cell* proto, Cell* spec, uint32_t type) {
 }
 
 // The generator does not exist yet.
-Cell* random(Cell*, bool, bool, bool) { error::fire(err::internal_not_done); }
+Cell* random(Cell*, const RandomArgs&) { error::fire(err::internal_not_done); }
 
 int32_t form(Cell* value, Cell* out, Cell*, int32_t part) { return format_text(*value, *out, part, false); }
 
@@ -570,7 +570,7 @@ Cell* remainder_a(Cell* a, Cell* b) { return money::math(a, b, integer::remainde
 bool even_q(Cell* value) { return get_digit(*value, integer_digits) % 2 == 0; }
 bool odd_q(Cell* value) { return get_digit(*value, integer_digits) % 2 != 0; }
 
-Cell* round(Cell* n, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling, bool half_ceiling) {
+Cell* round(Cell* n, Cell* scale, const RoundArgs& how) {
     if (zero_q(*n)) return n;
     Amount s = unit;
     if (scale) {
@@ -592,12 +592,12 @@ Cell* round(Cell* n, Cell* scale, bool even, bool down, bool half_down, bool flo
     bool tie = 2 * r == s;
     bool up;
     auto half_up = [&] { return r >= s - r; };
-    if (down) up = false;
-    else if (floor) up = negative;
-    else if (ceiling) up = !negative;
-    else if (even) up = tie ? (m / s) % 2 != 0 : half_up();
-    else if (half_down) up = tie ? false : half_up();
-    else if (half_ceiling) up = tie ? !negative : half_up();
+    if (how.down) up = false;
+    else if (how.floor) up = negative;
+    else if (how.ceiling) up = !negative;
+    else if (how.even) up = tie ? (m / s) % 2 != 0 : half_up();
+    else if (how.half_down) up = tie ? false : half_up();
+    else if (how.half_ceiling) up = tie ? !negative : half_up();
     else up = half_up();
     Amount result = up ? upper_ : lower;
     if (result >= limit) type_limit();

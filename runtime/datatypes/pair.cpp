@@ -176,7 +176,7 @@ Cell* to(Cell*, Cell* spec, uint32_t) {
     return stack::push(r);
 }
 
-Cell* random(Cell*, bool, bool, bool) { error::fire(err::internal_not_done); }  // no random generator yet
+Cell* random(Cell*, const RandomArgs&) { error::fire(err::internal_not_done); }  // no random generator yet
 
 int32_t form(Cell* value, Cell* out, Cell*, int32_t part) {
     char text[24];
@@ -231,7 +231,7 @@ Cell* negate(Cell* value) {
     return value;
 }
 
-Cell* round(Cell* n, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling, bool half_ceiling) {
+Cell* round(Cell* n, Cell* scale, const RoundArgs& how) {
     if (scale && cell::is(*scale, T_money))
         error::fire(err::script_not_related, scalar::calling_word(), datatype_of(T_money));
     auto round_integer = actions::lookup<actions::slot::round>(T_integer);
@@ -244,7 +244,7 @@ Cell* round(Cell* n, Cell* scale, bool even, bool down, bool half_down, bool flo
             s = integer::make(i == 0 ? x(*scale) : y(*scale));
             sp = &s;
         }
-        round_integer(&c, sp, even, down, half_down, floor, ceiling, half_ceiling);
+        round_integer(&c, sp, how);
         if (cell::is(c, T_integer)) {
             result[i] = integer::get(c);
         } else if (!numeric::to_int32(cell::get_double(c), result[i])) {

@@ -147,7 +147,7 @@ Cell* to(Cell*, Cell* spec, uint32_t) {
     return stack::push(fresh<N>(p));
 }
 
-Cell* random(Cell*, bool, bool, bool) { error::fire(err::internal_not_done); }  // no random generator yet
+Cell* random(Cell*, const RandomArgs&) { error::fire(err::internal_not_done); }  // no random generator yet
 
 template <int N>
 int32_t form(Cell* value, Cell* out, Cell*, int32_t part) {
@@ -248,7 +248,7 @@ Cell* negate(Cell* value) {
 // coordinate to the scale's matching coordinate (a point2D! scale rounds z of a point3D! with
 // 0.0, which leaves it as it is); a pair! scale does so for a point2D! only.
 template <int N>
-Cell* round(Cell* n, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling, bool half_ceiling) {
+Cell* round(Cell* n, Cell* scale, const RoundArgs& how) {
     if (scale && cell::is(*scale, T_money))
         error::fire(err::script_not_related, scalar::calling_word(), datatype_of(T_money));
     Coords p = coords_of<N>(*n);
@@ -264,7 +264,7 @@ Cell* round(Cell* n, Cell* scale, bool even, bool down, bool half_down, bool flo
             s = integer::make(i == 0 ? pair::x(*scale) : pair::y(*scale));
             sp = &s;
         }
-        float_::round(&c, sp, even, down, half_down, floor, ceiling, half_ceiling);
+        float_::round(&c, sp, how);
         p.v[i] = cell::is(c, T_integer) ? static_cast<float>(integer::get(c)) : narrow(cell::get_double(c));
     }
     put<N>(*n, p);

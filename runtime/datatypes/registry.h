@@ -24,6 +24,16 @@ struct PathStep {
     bool tail = true;          // the last element (a step made without a path is alone)
 };
 
+// The refinements of round: how a value halfway between two results goes (the default is away
+// from zero), or which way every value goes.
+struct RoundArgs {
+    bool even = false, down = false, half_down = false, floor = false, ceiling = false, half_ceiling = false;
+};
+
+struct RandomArgs {
+    bool seed = false, secure = false, only = false;
+};
+
 struct FindArgs {
     Cell* part;
     bool only, case_, same, any;

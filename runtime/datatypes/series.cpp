@@ -594,7 +594,7 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
     return target;
 }
 
-Cell* random(Cell*, bool, bool, bool) { not_done(); }  // the random generator does not exist yet
+Cell* random(Cell*, const RandomArgs&) { not_done(); }  // the random generator does not exist yet
 
 Cell* reflect(Cell* s, uint32_t field) {
     if (!is_owned_field(field)) not_done();

@@ -211,7 +211,7 @@ Cell* divide_a(Cell* a, Cell* b) {
 // float!'s rounding on the seconds; the result is always a time. An integer! scale is
 // passed on as a float! of the same value, so that the rounded seconds are not limited to
 // the 32-bit range.
-Cell* round(Cell* n, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling, bool half_ceiling) {
+Cell* round(Cell* n, Cell* scale, const RoundArgs& how) {
     if (scale && cell::is(*scale, T_money))
         error::fire(err::script_not_related, scalar::calling_word(), datatype_of(T_money));
     Cell float_scale;
@@ -219,7 +219,7 @@ Cell* round(Cell* n, Cell* scale, bool even, bool down, bool half_down, bool flo
         float_scale = float_::make(integer::get(*scale));
         scale = &float_scale;
     }
-    float_::round(n, scale, even, down, half_down, floor, ceiling, half_ceiling);
+    float_::round(n, scale, how);
     make_at(*n, cell::get_double(*n));
     return n;
 }

@@ -257,7 +257,7 @@ Cell* to(Cell*, Cell* spec, uint32_t) {
     return stack::push(r);
 }
 
-Cell* random(Cell*, bool, bool, bool) { error::fire(err::internal_not_done); }  // no random generator yet
+Cell* random(Cell*, const RandomArgs&) { error::fire(err::internal_not_done); }  // no random generator yet
 
 int32_t form(Cell* value, Cell* out, Cell*, int32_t part) {
     char text[12 * 4 + 1];

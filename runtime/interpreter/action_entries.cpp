@@ -71,7 +71,8 @@ void make_entry(Args& args) { make_like<slot::make>(args); }
 void to_entry(Args& args) { make_like<slot::to>(args); }
 
 void random_entry(Args& args) {
-    result(args, find_impl<slot::random>(*args.cell(0))(args.cell(0), args.given(0), args.given(1), args.given(2)));
+    RandomArgs how{.seed = args.given(0), .secure = args.given(1), .only = args.given(2)};
+    result(args, find_impl<slot::random>(*args.cell(0))(args.cell(0), how));
 }
 
 void reflect_entry(Args& args) {
@@ -142,8 +143,9 @@ void predicate(Args& args) {
 }
 
 void round_entry(Args& args) {
-    result(args, find_impl<slot::round>(*args.cell(0))(args.cell(0), args.option(0), args.given(1), args.given(2), args.given(3),
-                                        args.given(4), args.given(5), args.given(6)));
+    RoundArgs how{.even = args.given(1), .down = args.given(2), .half_down = args.given(3), .floor = args.given(4),
+                  .ceiling = args.given(5), .half_ceiling = args.given(6)};
+    result(args, find_impl<slot::round>(*args.cell(0))(args.cell(0), args.option(0), how));
 }
 
 // ---- series ------------------------------------------------------------------------------------------

@@ -66,9 +66,9 @@ Cell to(uint32_t target, const Cell& spec, bool make = false) {
 
 Cell round(Cell n, const Cell* scale, const std::string& how) {
     Cell s = scale ? *scale : Cell{};
-    actions::lookup<actions::slot::round>(cell::type(n))(&n, scale ? &s : nullptr, how == "even", how == "down",
-                                                        how == "half-down", how == "floor", how == "ceiling",
-                                                        how == "half-ceiling");
+    RoundArgs r{.even = how == "even", .down = how == "down", .half_down = how == "half-down",
+                .floor = how == "floor", .ceiling = how == "ceiling", .half_ceiling = how == "half-ceiling"};
+    actions::lookup<actions::slot::round>(cell::type(n))(&n, scale ? &s : nullptr, r);
     return n;
 }
 
@@ -350,7 +350,7 @@ TEST_F(FloatTest, UnaryActionsAndPower) {
     EXPECT_EQ(error_of([] { math(actions::slot::power, F(2.0), P(0.5)); }), "script/expect-arg");
     EXPECT_EQ(error_of([] {
                   Cell c = F(1.0);
-                  actions::lookup<actions::slot::random>(T_float_)(&c, false, false, false);
+                  actions::lookup<actions::slot::random>(T_float_)(&c, RandomArgs{});
               }),
               "internal/not-done");
 }

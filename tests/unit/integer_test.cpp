@@ -92,8 +92,9 @@ TEST_F(IntegerTest, RoundTable) {
     auto round = [](int32_t v, int32_t scale, const char* how) {
         Cell n = I(v), s = I(scale);
         std::string h = how;
-        actions::lookup<actions::slot::round>(T_integer)(&n, &s, h == "even", h == "down", h == "half-down",
-                                                   h == "floor", h == "ceiling", h == "half-ceiling");
+        RoundArgs r{.even = h == "even", .down = h == "down", .half_down = h == "half-down", .floor = h == "floor",
+                    .ceiling = h == "ceiling", .half_ceiling = h == "half-ceiling"};
+        actions::lookup<actions::slot::round>(T_integer)(&n, &s, r);
         return integer::get(n);
     };
     struct Row {
