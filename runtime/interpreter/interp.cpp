@@ -274,14 +274,14 @@ uint32_t fetch_one(Node code, uint32_t pos, uint32_t end, uint32_t kind, uint32_
         return pos + 1;
     }
     if (kind == kind_normal) {
-        return eval_expression(code, pos, end, infix, true, false);
+        return eval_expression(code, pos, end, infix ? Infix::stop : Infix::apply, Result::push);
     }
     Cell v = at(code, pos);
     if (kind == kind_literal) {
         switch (cell::type(v)) {
-        case T_paren: return eval_expression(code, pos, end, true, true, false);  // the paren alone
+        case T_paren: return eval_expression(code, pos, end, Infix::stop, Result::push);  // the paren alone
         case T_get_word: stack::push(*context::get(v)); return pos + 1;
-        case T_get_path: return eval_expression(code, pos, end, true, true, false);
+        case T_get_path: return eval_expression(code, pos, end, Infix::stop, Result::push);
         default: break;
         }
     }
@@ -557,7 +557,7 @@ uint32_t call(const Cell& fn, Node code, uint32_t pos, uint32_t end, const Cell*
         // is an integer too the operator is done in place, without reading the spec (the
         // frame stays, so that errors in the operand name the operator as they would).
         if (mode == mode_code && cell::is(slot[1], T_integer) && integer_operator_q(fn) && pos < clip(code, end)) {
-            pos = eval_expression(code, pos, clip(code, end), true, true, false);
+            pos = eval_expression(code, pos, clip(code, end), Infix::stop, Result::push);
             if (!stack::exiting() && !integer_op(fn, slot[1], slot[2])) {
                 right_ready = true;
             } else {
@@ -682,7 +682,7 @@ struct RestorePosition {
         cell::store(current, type, pos, code, 0);
     }
     while (true) {
-        pos = eval_expression(code, pos, end, false, false, false);
+        pos = eval_expression(code, pos, end, Infix::apply, Result::to_base);
         if (stack::exiting()) break;
         end = clip(code, end);
         if (pos >= end) break;
@@ -744,7 +744,7 @@ void eval_block(const Cell& block, bool keep_last) {
 uint32_t eval_next(Node code, uint32_t pos, uint32_t end, bool push) {
     stack::push_frame(stack::interp_native, nullptr);
     stack::reserve();
-    pos = eval_expression(code, pos, end, false, false, false);
+    pos = eval_expression(code, pos, end, Infix::apply, Result::to_base);
     if (push) stack::unwind();
     else stack::unwind_last();
     return pos;
@@ -903,7 +903,7 @@ uint32_t call_return(const Cell& fn, Node code, uint32_t pos, uint32_t end, cons
     }
     Cell* slot = stack::push(fn);
     stack::push_frame(stack::interp_native, &word);
-    pos = eval_expression(code, pos, end, false, true, false);
+    pos = eval_expression(code, pos, end, Infix::apply, Result::push);
     if (!stack::exiting()) {
         uint32_t d = stack::depth();
         bool ends_body = pos >= clip(code, end) && d >= 3 && stack::frame_at(d - 1).kind == stack::eval &&
@@ -923,7 +923,7 @@ uint32_t call_conditional(const Cell& fn, Node code, uint32_t pos, uint32_t end,
     check_depth();
     Cell* slot = stack::push(fn);
     stack::push_frame(stack::interp_native, &word);
-    pos = eval_expression(code, pos, clip(code, end), false, true, false);
+    pos = eval_expression(code, pos, clip(code, end), Infix::apply, Result::push);
     if (!stack::exiting()) {
         uint32_t blocks = fn.w1 == natives::index::either ? 2 : 1;
         Cursor c = cursor(code, end);
@@ -955,22 +955,18 @@ inline bool needs_work(uint32_t t) {
     }
 }
 
-[[gnu::noinline]] uint32_t eval_other(Cell v, Node code, uint32_t pos, uint32_t end, bool no_call);
+[[gnu::noinline]] uint32_t eval_other(Cell v, Node code, uint32_t pos, uint32_t end);
 
 // Evaluates the single value at pos (no infix); pushes the result; gives the next position.
 // Words, set-words and values that stand for themselves are done here; the rest, rarer,
 // out of line, which keeps this path short.
-inline uint32_t eval_single(Cell v, Node code, uint32_t pos, uint32_t end, bool no_call) {
+inline uint32_t eval_single(Cell v, Node code, uint32_t pos, uint32_t end) {
     ++pos;
     switch (cell::type(v)) {
     case T_word: {
         const Cell* value = context::get(v);
         uint32_t t = cell::type(*value);
         if (any_function(t)) {
-            if (no_call) {
-                stack::push(*value);
-                return pos;
-            }
             Cell f = *value;
             if (cell::is(f, T_native) && pos < clip(code, end)) {
                 if (f.w1 == natives::index::return_) return call_return(f, code, pos, end, v);
@@ -986,15 +982,15 @@ inline uint32_t eval_single(Cell v, Node code, uint32_t pos, uint32_t end, bool 
     }
     case T_set_word:
         // A set-word after another one (a: b: 1): set by its own expression's evaluation.
-        return eval_expression(code, pos - 1, end, false, true, no_call);
+        return eval_expression(code, pos - 1, end, Infix::apply, Result::push);
     default:
-        if (needs_work(cell::type(v))) return eval_other(v, code, pos, end, no_call);
+        if (needs_work(cell::type(v))) return eval_other(v, code, pos, end);
         stack::push(v);
         return pos;
     }
 }
 
-uint32_t eval_other(Cell v, Node code, uint32_t pos, uint32_t end, bool no_call) {
+uint32_t eval_other(Cell v, Node code, uint32_t pos, uint32_t end) {
     switch (cell::type(v)) {
     case T_paren:
         eval_frameless(v);  // no frame: the paren's value is left pushed
@@ -1010,31 +1006,27 @@ uint32_t eval_other(Cell v, Node code, uint32_t pos, uint32_t end, bool no_call)
     case T_action:
     case T_function:
     case T_routine:
-        if (no_call) {
-            stack::push(v);
-            return pos;
-        }
         return call(v, code, pos, end, nullptr, nullptr, 0, mode_code, false);
     case T_op:
         error::fire(err::internal_not_done);
     case T_path:
-        return eval_path(v, code, pos, end, false, false);
+        return eval_path(v, code, pos, end, PathMode::evaluate);
     case T_lit_path:
         cell::set_type(v, T_path);
         stack::push(v);
         return pos;
     case T_get_path:
-        return eval_path(v, code, pos, end, false, true);
+        return eval_path(v, code, pos, end, PathMode::get);
     case T_set_path: {
         // No frame, as for set-words: error reports name the expression `set-path` from the
         // code position. The value is the result, left where the expression put it.
         end = clip(code, end);
         if (pos >= end) error::fire(err::script_need_value, v);
         Cell* value = stack::values.top;
-        pos = eval_expression(code, pos, end, false, true, false);
+        pos = eval_expression(code, pos, end, Infix::apply, Result::push);
         if (!stack::exiting()) {
             stack::values.top = value + 1;
-            eval_path(v, code, pos, end, true, false);
+            eval_path(v, code, pos, end, PathMode::set);
             stack::values.top = value + 1;
         }
         return pos;
@@ -1056,7 +1048,7 @@ uint32_t eval_other(Cell v, Node code, uint32_t pos, uint32_t end, bool no_call)
 
 }  // namespace
 
-uint32_t eval_expression(Node code, uint32_t pos, uint32_t end, bool no_infix, bool push, bool no_call) {
+uint32_t eval_expression(Node code, uint32_t pos, uint32_t end, Infix infix, Result result) {
     Cell* start = stack::values.top;
     // The code's cells are read through one look-up, made again after anything that may
     // move them (evaluating a value, calling an operator).
@@ -1072,10 +1064,10 @@ uint32_t eval_expression(Node code, uint32_t pos, uint32_t end, bool no_infix, b
         end = c.limit;
         if (++pos >= end) error::fire(err::script_need_value, target);
         v = c.cells[pos];
-        no_infix = false;
+        infix = Infix::apply;
     }
-    pos = eval_single(v, code, pos, end, no_call);
-    while (!no_infix && !stack::exiting()) {
+    pos = eval_single(v, code, pos, end);
+    while (infix == Infix::apply && !stack::exiting()) {
         c = cursor(code, end);
         end = c.limit;
         Cell fn;
@@ -1100,7 +1092,7 @@ done:
         if (cell::is(value, T_unset)) error::fire(err::script_need_value, target);
         context::set(target, value);
     }
-    if (!push) {
+    if (result == Result::to_base) {
         *stack::values.args = *start;
         stack::values.top = start;
     }
@@ -1160,7 +1152,8 @@ bool field_path(const Cell& path, bool set) {
 
 }  // namespace
 
-uint32_t eval_path(const Cell& path_in, Node code, uint32_t pos, uint32_t end, bool set, bool get) {
+uint32_t eval_path(const Cell& path_in, Node code, uint32_t pos, uint32_t end, PathMode mode) {
+    bool set = mode == PathMode::set, get = mode == PathMode::get;
     if (field_path(path_in, set)) return pos;
     Cell path = path_in;
     collector::Root keep(path);

@@ -46,9 +46,13 @@ void eval_body(const Cell& block);
 // The same for a block given by node and index range.
 void eval_range(uint32_t type, memory::Node code, uint32_t pos, uint32_t end, bool keep_last);
 
-// One expression (with the infix operators that follow it unless no_infix) from pos; gives
-// the index after it.
-uint32_t eval_expression(memory::Node code, uint32_t pos, uint32_t end, bool no_infix, bool push, bool no_call);
+// Whether an expression takes the infix operators that follow its first value (an operand of
+// an infix operator does not: operators apply strictly left to right).
+enum class Infix : bool { apply, stop };
+// Where an expression's value goes: into the argument-base cell, or a new cell on the stack.
+enum class Result : bool { to_base, push };
+// One expression from pos; gives the index after it.
+uint32_t eval_expression(memory::Node code, uint32_t pos, uint32_t end, Infix infix, Result result);
 // One expression inside a frame labelled `<body>`; gives the index after it.
 uint32_t eval_next(memory::Node code, uint32_t pos, uint32_t end, bool push);
 
@@ -70,8 +74,11 @@ void call_function(const Cell& fn, const Cell* name);
 // frame is labelled with the word `name` when given (a callback's internal name).
 Cell apply_function(const Cell& fn, const Cell* args, uint32_t count, const Cell* name = nullptr);
 
-// Evaluates a path (get, set or call); the result is pushed.
-uint32_t eval_path(const Cell& path, memory::Node code, uint32_t pos, uint32_t end, bool set, bool get);
+// What a path is evaluated for: its value, calling a function it reaches (evaluate), its value
+// without calling (a get-path), or storing the value on top of the stack (a set-path).
+enum class PathMode : uint8_t { evaluate, get, set };
+// Evaluates a path; the result is pushed.
+uint32_t eval_path(const Cell& path, memory::Node code, uint32_t pos, uint32_t end, PathMode mode);
 
 // The index one past the last cell of a series.
 uint32_t tail_index(memory::Node code);

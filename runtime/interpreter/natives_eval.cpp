@@ -195,7 +195,7 @@ void reduce(Args& args) {
     Node code = source->w2;
     uint32_t end = tail_of(code);
     for (uint32_t pos = source->w1; pos < end; end = std::min(end, tail_of(code))) {
-        pos = interp::eval_expression(code, pos, end, false, true, false);
+        pos = interp::eval_expression(code, pos, end, interp::Infix::apply, interp::Result::push);
         if (stack::exiting()) {
             stack::unwind();
             return;
@@ -290,7 +290,7 @@ void get(Args& args) {
     if (t == T_path || t == T_lit_path || t == T_set_path || t == T_get_path) {
         stack::keep();
         Cell p = w;
-        interp::eval_path(p, 0, 0, 0, false, true);
+        interp::eval_path(p, 0, 0, 0, interp::PathMode::get);
         *args.cell(0) = stack::values.top[-1];
         stack::keep();
         return;
@@ -341,7 +341,7 @@ void set(Args& args) {
     } else if (t == T_path || t == T_lit_path || t == T_set_path || t == T_get_path) {
         stack::keep();
         stack::push(value);
-        interp::eval_path(target, 0, 0, 0, true, false);
+        interp::eval_path(target, 0, 0, 0, interp::PathMode::set);
     } else if (t == T_object) {
         object::set_many(target, value, any, only, some);
     } else if (t == T_block) {
@@ -476,7 +476,7 @@ void apply(Args& args) {
     Node code = arg_block.w2;
     uint32_t end = tail_of(code);
     for (uint32_t pos = arg_block.w1; pos < end; end = std::min(end, tail_of(code))) {
-        pos = interp::eval_expression(code, pos, end, false, true, false);
+        pos = interp::eval_expression(code, pos, end, interp::Infix::apply, interp::Result::push);
         if (stack::exiting()) {
             stack::unwind();
             return;
