@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "runtime/collector.h"
@@ -331,10 +332,11 @@ namespace {
 // The refinements of a call written in its path, or given to apply: each one's flag (functions)
 // or position (natives), then its arguments fetched from the code. Kept apart from
 // fetch_and_run, whose common calls have none. A pending exit stops it early.
-[[gnu::noinline]] uint32_t fetch_refinements(const Spec& spec, bool is_function, int32_t* refinements,
-                                             uint32_t ref_count, Node code, uint32_t pos, uint32_t end,
-                                             const Cell* name, const Cell* path, uint32_t path_pos, uint32_t mode,
-                                             bool infix) {
+[[gnu::noinline]] uint32_t fetch_refinements(const Spec& spec, bool is_function, std::span<int32_t> refinements,
+                                             Node code, uint32_t pos, uint32_t end, const Cell* name,
+                                             const CallHow& how) {
+    uint32_t mode = how.mode;
+    bool infix = how.infix;
     // Uses the refinement at item `found`: its flag (functions) or position (natives), then its
     // arguments fetched from the code.
     auto use_refinement = [&](uint32_t found, bool use, const Cell& element) -> bool {
@@ -351,7 +353,7 @@ namespace {
             *slot = logic::make(use);
         } else {
             uint32_t r = ref.kind - 1;
-            if (r >= ref_count || refinements[r] != -1) error::fire(err::script_dup_refine, element);
+            if (r >= refinements.size() || refinements[r] != -1) error::fire(err::script_dup_refine, element);
         }
         for (uint32_t a = 1; a <= nargs; ++a) {
             SpecItem item = spec.item(found + a);
@@ -400,10 +402,10 @@ namespace {
     };
 
     // Refinements written in the path, in the order written.
-    if (path) {
-        Node pnode = path->w2;
+    if (how.path) {
+        Node pnode = how.path->w2;
         uint32_t pend = tail_index(pnode);
-        for (uint32_t k = path_pos; k < pend; ++k) {
+        for (uint32_t k = how.path_pos; k < pend; ++k) {
             Cell element = at(pnode, k);
             bool use = true;
             if (cell::is(element, T_get_word)) {
@@ -441,8 +443,10 @@ namespace {
 // already pushed; the argument base is its first argument cell.
 // fn lies on the value stack, below the argument base, for the whole call: it stays reachable
 // and so does its cached spec.
-uint32_t fetch_and_run(const Cell& fn_copy, Node code, uint32_t pos, uint32_t end, const Cell* name, const Cell* path,
-                       uint32_t path_pos, uint32_t mode, bool infix, uint32_t ready = 0) {
+uint32_t fetch_and_run(const Cell& fn_copy, Node code, uint32_t pos, uint32_t end, const Cell* name, const CallHow& how,
+                       uint32_t ready = 0) {
+    uint32_t mode = how.mode;
+    bool infix = how.infix;
     bool cached;
     Spec spec = fetch_spec(fn_copy, cached);
     std::optional<collector::RootNode> keep_spec;
@@ -496,9 +500,8 @@ uint32_t fetch_and_run(const Cell& fn_copy, Node code, uint32_t pos, uint32_t en
     }
 
     // Refinements written in a path, or given to apply.
-    if (path || mode != mode_code) {
-        pos = fetch_refinements(spec, is_function, refinements, ref_count, code, pos, end, name, path, path_pos,
-                                mode, infix);
+    if (how.path || mode != mode_code) {
+        pos = fetch_refinements(spec, is_function, std::span(refinements, ref_count), code, pos, end, name, how);
         if (stack::exiting()) return pos;
     }
 
@@ -532,9 +535,9 @@ uint32_t fetch_and_run(const Cell& fn_copy, Node code, uint32_t pos, uint32_t en
 
 }  // namespace
 
-uint32_t call(const Cell& fn, Node code, uint32_t pos, uint32_t end, const Cell* name, const Cell* path,
-              uint32_t path_pos, uint32_t mode, bool infix) {
+uint32_t call(const Cell& fn, Node code, uint32_t pos, uint32_t end, const Cell* name, const CallHow& how) {
     check_depth();
+    bool infix = how.infix;
     // The function value stays on the stack while the call runs. An infix operator's left
     // operand, produced just below, moves up one cell to make room for it.
     Cell* slot;
@@ -556,7 +559,7 @@ uint32_t call(const Cell& fn, Node code, uint32_t pos, uint32_t end, const Cell*
         // An integer operator on an integer: the right operand is fetched here, and when it
         // is an integer too the operator is done in place, without reading the spec (the
         // frame stays, so that errors in the operand name the operator as they would).
-        if (mode == mode_code && cell::is(slot[1], T_integer) && integer_operator_q(fn) && pos < clip(code, end)) {
+        if (how.mode == mode_code && cell::is(slot[1], T_integer) && integer_operator_q(fn) && pos < clip(code, end)) {
             pos = eval_expression(code, pos, clip(code, end), Infix::stop, Result::push);
             if (!stack::exiting() && !integer_op(fn, slot[1], slot[2])) {
                 right_ready = true;
@@ -566,7 +569,7 @@ uint32_t call(const Cell& fn, Node code, uint32_t pos, uint32_t end, const Cell*
             }
         }
     }
-    pos = fetch_and_run(*slot, code, pos, end, &label, path, path_pos, mode, infix, infix ? (right_ready ? 2 : 1) : 0);
+    pos = fetch_and_run(*slot, code, pos, end, &label, how, infix ? (right_ready ? 2 : 1) : 0);
     end_call(slot);
     return pos;
 }
@@ -937,7 +940,7 @@ uint32_t call_conditional(const Cell& fn, Node code, uint32_t pos, uint32_t end,
             natives::Args args(no_refinements);
             natives::table[fn.w1](args);
         } else {
-            pos = fetch_and_run(*slot, code, pos, end, &word, nullptr, 0, mode_code, false, 1);
+            pos = fetch_and_run(*slot, code, pos, end, &word, CallHow{}, 1);
         }
     }
     end_call(slot);
@@ -973,7 +976,7 @@ inline uint32_t eval_single(Cell v, Node code, uint32_t pos, uint32_t end) {
                 if (f.w1 == natives::index::if_ || f.w1 == natives::index::unless || f.w1 == natives::index::either)
                     return call_conditional(f, code, pos, end, v);
             }
-            return call(f, code, pos, end, &v, nullptr, 0, mode_code, false);
+            return call(f, code, pos, end, &v);
         }
         if (t == T_unset) error::fire(err::script_no_value, v);
         if (t == T_op) error::fire(err::script_no_op_arg, v);
@@ -1006,7 +1009,7 @@ uint32_t eval_other(Cell v, Node code, uint32_t pos, uint32_t end) {
     case T_action:
     case T_function:
     case T_routine:
-        return call(v, code, pos, end, nullptr, nullptr, 0, mode_code, false);
+        return call(v, code, pos, end, nullptr);
     case T_op:
         error::fire(err::internal_not_done);
     case T_path:
@@ -1084,7 +1087,7 @@ uint32_t eval_expression(Node code, uint32_t pos, uint32_t end, Infix infix, Res
             pos += 2;
         }
         Cell name = *op_word;
-        pos = call(fn, code, pos + 1, end, &name, nullptr, 0, mode_code, true);
+        pos = call(fn, code, pos + 1, end, &name, CallHow{.infix = true});
     }
 done:
     if (setting && !stack::exiting()) {
@@ -1168,7 +1171,7 @@ uint32_t eval_path(const Cell& path_in, Node code, uint32_t pos, uint32_t end, P
     if (any_function(cell::type(value))) {
         if (set) error::fire(err::script_invalid_path_set, path);
         if (get) error::fire(err::script_invalid_path_get, path);
-        return call(value, code, pos, end, &first, &path, i + 1, mode_code, false);
+        return call(value, code, pos, end, &first, CallHow{.path = &path, .path_pos = i + 1});
     }
     // Every value reached lives on the stack, each followed by the element applied to it:
     // they stay reachable, and an assignment to a field of a value held in its cell (a date's
@@ -1209,7 +1212,7 @@ uint32_t eval_path(const Cell& path_in, Node code, uint32_t pos, uint32_t end, P
             // replaces the cells pushed here.
             Cell f = r;
             stack::values.top = chain;
-            return call(f, code, pos, end, &element, &path, i + 1, mode_code, false);
+            return call(f, code, pos, end, &element, CallHow{.path = &path, .path_pos = i + 1});
         }
         if (set && last) {
             store_back(chain, steps, first, path);

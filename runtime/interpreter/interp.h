@@ -59,10 +59,20 @@ uint32_t eval_next(memory::Node code, uint32_t pos, uint32_t end, bool push);
 // Call modes of `apply`.
 enum Mode : uint32_t { mode_code = 0, mode_all = 1, mode_args = 2, mode_safer = 4 };
 
-// Calls a native!, action!, function! or routine! with arguments fetched from the code at pos
-// (refinements from the path after path_pos when a path is given). The result is pushed.
+// How a call takes what is not in the code after it: the refinements written in the path it
+// was reached through (from the element at path_pos), apply's mode, or, for an infix operator,
+// its first argument, the value just before it on the stack.
+struct CallHow {
+    const Cell* path = nullptr;
+    uint32_t path_pos = 0;
+    uint32_t mode = mode_code;
+    bool infix = false;
+};
+
+// Calls a native!, action!, function! or routine! with arguments fetched from the code at pos.
+// The result is pushed.
 uint32_t call(const Cell& fn, memory::Node code, uint32_t pos, uint32_t end, const Cell* name,
-              const Cell* path, uint32_t path_pos, uint32_t mode, bool infix);
+              const CallHow& how = CallHow{});
 
 // Runs a function!'s body with its arguments already in place from the argument base; the
 // result is left in the argument-base cell. Return and exit aimed at it end here.

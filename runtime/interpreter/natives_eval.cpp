@@ -488,7 +488,7 @@ void apply(Args& args) {
     stack::leave_frame();
     *reduced = *out;
     Cell word = cell::is(*args.cell(0), T_word) ? *args.cell(0) : Cell{T_word, 0, stack::anon_symbol(), 0xFFFFFFFFu};
-    interp::call(f, out->w2, out->w1, tail_of(out->w2), &word, nullptr, 0, mode, false);
+    interp::call(f, out->w2, out->w1, tail_of(out->w2), &word, interp::CallHow{.mode = mode});
     if (stack::exiting()) return;
     *args.cell(0) = stack::values.top[-1];
     stack::keep();
