@@ -497,7 +497,7 @@ const Cell* month_name(uint32_t month) {
     return cell::is(*name, T_string) ? name : nullptr;
 }
 
-int32_t mold(Cell* value, Cell* out, bool, bool, bool, Cell*, int32_t part, int32_t) {
+int32_t mold(Cell* value, Cell* out, const MoldArgs&, int32_t part) {
     Cell d = *value;
     uint32_t packed = packed_of(d);
     int32_t year = year_of(packed);
@@ -529,7 +529,7 @@ int32_t mold(Cell* value, Cell* out, bool, bool, bool, Cell*, int32_t part, int3
 }
 
 int32_t form(Cell* value, Cell* out, Cell* arg, int32_t part) {
-    return mold(value, out, false, false, false, arg, part, 0);
+    return mold(value, out, MoldArgs{.arg = arg}, part);
 }
 
 [[noreturn]] void invalid_path(const PathStep& step) {

@@ -352,7 +352,7 @@ int32_t form(Cell* value, Cell* buffer, Cell*, int32_t part) {
     return string::emit(*buffer, text.text, part);
 }
 
-int32_t mold(Cell* value, Cell* buffer, bool, bool, bool, Cell*, int32_t part, int32_t) {
+int32_t mold(Cell* value, Cell* buffer, const MoldArgs&, int32_t part) {
     FloatText text;
     form_mold(get_value(*value), 0, true, text);
     return string::emit(*buffer, text.text, part);

@@ -68,8 +68,8 @@ int32_t form(Cell* value, Cell* buffer, Cell*, int32_t part) {
     return string::emit(*buffer, value->w1 ? "true" : "false", part);
 }
 
-int32_t mold(Cell* value, Cell* buffer, bool, bool all, bool, Cell*, int32_t part, int32_t) {
-    if (!all) return form(value, buffer, nullptr, part);
+int32_t mold(Cell* value, Cell* buffer, const MoldArgs& how, int32_t part) {
+    if (!how.all) return form(value, buffer, nullptr, part);
     return string::emit(*buffer, value->w1 ? "#(true)" : "#(false)", part);
 }
 

@@ -545,8 +545,8 @@ Cell* random(Cell*, const RandomArgs&) { error::fire(err::internal_not_done); }
 
 int32_t form(Cell* value, Cell* out, Cell*, int32_t part) { return format_text(*value, *out, part, false); }
 
-int32_t mold(Cell* value, Cell* out, bool, bool all, bool, Cell*, int32_t part, int32_t) {
-    return format_text(*value, *out, part, all);
+int32_t mold(Cell* value, Cell* out, const MoldArgs& how, int32_t part) {
+    return format_text(*value, *out, part, how.all);
 }
 
 int32_t compare_a(Cell* value, Cell* other, int32_t op) { return compare(value, other, op); }

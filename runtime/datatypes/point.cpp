@@ -162,8 +162,8 @@ int32_t form(Cell* value, Cell* out, Cell*, int32_t part) {
 }
 
 template <int N>
-int32_t mold(Cell* value, Cell* out, bool, bool, bool, Cell* arg, int32_t part, int32_t) {
-    return form<N>(value, out, arg, part);
+int32_t mold(Cell* value, Cell* out, const MoldArgs& how, int32_t part) {
+    return form<N>(value, out, how.arg, part);
 }
 
 template <int N>

@@ -24,6 +24,22 @@ struct PathStep {
     bool tail = true;          // the last element (a step made without a path is alone)
 };
 
+// How mold writes a value (the running count of characters left goes beside it, as for form).
+struct MoldArgs {
+    bool only = false;      // a block's values without its own brackets
+    bool all = false;       // construction syntax for the values that have a shorter form
+    bool flat = false;      // no line breaks or indentation
+    Cell* arg = nullptr;    // the /part argument, or null (then the count limits nothing)
+    int32_t indent = 0;     // the nesting depth the value is written at
+
+    // The same, for a value written at another depth (the values inside this one).
+    MoldArgs at_depth(int32_t depth) const {
+        MoldArgs m = *this;
+        m.indent = depth;
+        return m;
+    }
+};
+
 // The refinements of round: how a value halfway between two results goes (the default is away
 // from zero), or which way every value goes.
 struct RoundArgs {

@@ -270,8 +270,8 @@ int32_t form(Cell* value, Cell* out, Cell*, int32_t part) {
     return string::emit(*out, text, part);
 }
 
-int32_t mold(Cell* value, Cell* out, bool, bool, bool, Cell* arg, int32_t part, int32_t) {
-    return form(value, out, arg, part);
+int32_t mold(Cell* value, Cell* out, const MoldArgs& how, int32_t part) {
+    return form(value, out, how.arg, part);
 }
 
 Cell* pick(Cell* value, int32_t index, Cell*) {

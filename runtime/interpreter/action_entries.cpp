@@ -98,7 +98,8 @@ void text_entry(Args& args, bool molding) {
     Cell* out = stack::reserve();
     string::make_at(*out, 16, 1);
     if (molding) {
-        find_impl<slot::mold>(*args.cell(0))(args.cell(0), out, args.given(0), args.given(1), args.given(2), part_arg, limit, 0);
+        MoldArgs how{.only = args.given(0), .all = args.given(1), .flat = args.given(2), .arg = part_arg};
+        find_impl<slot::mold>(*args.cell(0))(args.cell(0), out, how, limit);
     } else {
         find_impl<slot::form>(*args.cell(0))(args.cell(0), out, part_arg, limit);
     }
