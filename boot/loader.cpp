@@ -13,9 +13,11 @@
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
+#include "runtime/families.h"
 #include "runtime/interpreter/interp.h"
 #include "runtime/interpreter/routines.h"
 #include "runtime/interpreter/stack.h"
@@ -145,6 +147,22 @@ void run_image(const uint8_t* image, std::size_t size) {
             run_block(script, "boot image");
         }
     });
+#ifndef NDEBUG
+    if (const char* name = family_mismatch()) {
+        runtime::print_line({"*** Boot Error: the typeset ", name, " differs from the type families"});
+        runtime::exit_with(1);
+    }
+#endif
+}
+
+const char* family_mismatch() {
+    for (const families::Info& f : families::list) {
+        Cell* ts = context::get_any(word::load(f.name).w2, context::global());
+        if (!ts || !cell::is(*ts, T_typeset)) return f.name;
+        for (uint32_t t = 1; t <= T_LAST; ++t)
+            if (typeset::contains(*ts, t) != in(t, f.bit)) return f.name;
+    }
+    return nullptr;
 }
 
 void run_definitions(const Source* sources, std::size_t count) {

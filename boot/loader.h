@@ -24,6 +24,9 @@ struct Source;  // boot/sources.h
 // definition on. From source texts (test programs), or from the boot image (`kov`).
 void run_definitions(const Source* sources, std::size_t count);
 void run_image(const uint8_t* image, std::size_t size);
+// The first typeset of the boot definitions whose members differ from its type family in
+// runtime/families.h, or null when all agree. Debug builds check it after the boot image.
+const char* family_mismatch();
 // Evaluates source text in the global context; gives nothing (the result is dropped).
 void evaluate(const char* text);
 // Prints the report of a caught error as the console does.

@@ -1,49 +1,5 @@
-// The entry point of `kov`: the systems-level start, then, on the evaluating thread, the
-// runtime, the boot definitions and the console.
-#include "boot/image.h"
-#include "boot/loader.h"
+// The entry point of `kov`.
 #include "boot/start.h"
-#include "runtime/platform/os.h"
-#include "runtime/runtime.h"
-
-namespace kov::boot {
-
-namespace {
-
-int run_program(void*) {
-    os::note_stack_bounds(stack_reserve);
-    // The outermost catch frame: whatever reaches it ends the process.
-    try {
-        init_runtime();
-        run_image(image, image_size);
-    } catch (const runtime::Throw& t) {
-        runtime::quit_handler(t.code);
-    } catch (const Error& e) {
-        runtime::print_line({"*** Boot Error: the boot definitions failed"});
-        print_error(e);
-        runtime::exit_with(1);
-    }
-    // The console catches what its commands raise; what escapes it (an error in the command
-    // line's handling, say) is reported and ends the process.
-    try {
-        evaluate("cli-console-ctx/launch");
-    } catch (const runtime::Throw& t) {
-        runtime::quit_handler(t.code);
-    } catch (const Error& e) {
-        print_error(e);
-        runtime::exit_with(1);
-    }
-    runtime::quit(0, 0);
-}
-
-}  // namespace
-
-int main(int argc, char** argv) {
-    runtime::init_process(argc, argv);
-    return os::run_on_large_stack(stack_size, run_program, nullptr);
-}
-
-}  // namespace kov::boot
 
 int main(int argc, char** argv) {
     return kov::boot::main(argc, argv);

@@ -38,8 +38,10 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
 #include "runtime/handles.h"
+#include "runtime/interpreter/checksum.h"
 #include "runtime/interpreter/interp.h"
 #include "runtime/interpreter/natives.h"
+#include "runtime/interpreter/random.h"
 #include "runtime/interpreter/routines.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/lexer/lexer.h"
@@ -109,6 +111,7 @@ void init_runtime() {
     done = true;
     console::init_output();
     print_hooks::init();
+    random::init();
     memory::init();
     handles::init();
     register_datatypes();
@@ -127,6 +130,7 @@ void init_runtime() {
     stack::init();
     stack::set_hidden_symbols(words::loaded::body_tag.w2, words::loaded::anon_tag.w2);
     natives::init();
+    checksum::init();
     routines::init();
     interp::init();
     lexer::init_tables();

@@ -23,6 +23,7 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/error.h"
+#include "runtime/families.h"
 #include "runtime/heap.h"
 #include "runtime/interpreter/interp.h"
 #include "runtime/interpreter/routines.h"
@@ -41,7 +42,7 @@ constexpr uint32_t replacement = 0xFFFD;
 
 // ---- string access (none of these allocate) ------------------------------------------------------
 
-bool is_text(const Cell& c) { return string::is_string_type(cell::type(c)) && c.w2 != 0; }
+bool is_text(const Cell& c) { return in(cell::type(c), ANY_STRING) && c.w2 != 0; }
 
 uint32_t length(const Cell& s) {
     memory::Buffer* b = memory::buffer(s.w2);

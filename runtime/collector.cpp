@@ -1,11 +1,13 @@
 #include "runtime/collector.h"
 
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "runtime/cycles.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/handles.h"
+#include "runtime/runtime.h"
 
 namespace kov::collector {
 
@@ -192,11 +194,8 @@ void spill_node(const Node* node) { st().spilled_nodes.push_back(node); }
 void unspill_node() { st().spilled_nodes.pop_back(); }
 }  // namespace detail
 
-uint32_t collect() {
-    State& s = st();
-    if (s.collecting) return memory::collection_count();
-    s.collecting = true;
-
+namespace {
+void mark_sweep_compact(State& s) {
     // Mark from the roots.
     for (RootFn fn : s.roots)
         if (fn) {
@@ -223,6 +222,20 @@ uint32_t collect() {
     sweep_big_frames();
     for (Buffer* b : s.fixed_marked) b->flags &= ~memory::marked;
     s.fixed_marked.clear();
+}
+}  // namespace
+
+uint32_t collect() {
+    State& s = st();
+    if (s.collecting) return memory::collection_count();
+    s.collecting = true;
+    try {
+        mark_sweep_compact(s);
+    } catch (const std::bad_alloc&) {
+        // The mark stack could not grow. A collection cannot stop halfway (marks would be
+        // left set and dead nodes unqueued), so this ends the process like an exhausted heap.
+        runtime::quit(94, KOV_CALLER_ADDRESS());
+    }
 
     uint32_t count = memory::collection_count() + 1;
     memory::set_collection_count(count);

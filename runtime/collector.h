@@ -13,8 +13,9 @@
 // is swept, series frames are compacted (live buffers slid down, across frames too), dead
 // big buffers are released, and the nodes of dead series return to their frames.
 //
-// Collections happen only inside an allocation (when the frames are full, before every big
-// buffer, and at every allocation under the gc-stress build) and on explicit request.
+// Collections happen only inside a buffer allocation (when the allocation budget is spent,
+// when the frames are full, before a big buffer, before pages are refused, and at every
+// allocation under the gc-stress build; memory.h has the rules) and on explicit request.
 #pragma once
 #include <cstdint>
 

@@ -31,6 +31,13 @@ struct State {
     uint64_t frame_pages = 0;         // bytes of pages held by series and big frames
     uint32_t collections = 0;
     CollectFn collector = nullptr;
+    // The collection budget: bytes of buffers and nodes taken since the last collection,
+    // against the live size it left (never below the floor), so that collections cost in
+    // proportion to what is allocated whatever the live size.
+    uint64_t taken = 0;
+    uint64_t live = 0;
+    uint64_t budget = collection_floor;
+    uint64_t frame_limit = UINT64_MAX;  // tests: page bytes beyond this count as unavailable
     NodeFrame** frame_by_index = nullptr;  // heap array, max_node_frames entries
 };
 State st;
@@ -45,10 +52,25 @@ std::size_t page_round(uint64_t v) {
     return static_cast<std::size_t>(round_up(v, os::page_size()));
 }
 
-void* alloc_frame(uint64_t size) {
+void* try_alloc_pages(std::size_t bytes) {
+    if (st.frame_pages + bytes > st.frame_limit) return nullptr;
+    return os::alloc_pages(bytes);
+}
+
+// Called only from inside alloc_buffer, where a collection may run: pages that cannot be had
+// are asked for once more after a collection has given back what garbage held. Gives null
+// when they are still refused and the caller has another way (`may_fail`).
+void* alloc_frame(uint64_t size, bool may_fail = false) {
     std::size_t bytes = page_round(size);
-    void* p = os::alloc_pages(bytes);
-    if (!p) no_memory();
+    void* p = try_alloc_pages(bytes);
+    if (!p) {
+        collect_if_enabled();
+        p = try_alloc_pages(bytes);
+        if (!p) {
+            if (may_fail) return nullptr;
+            no_memory();
+        }
+    }
     st.frame_pages += bytes;
     return p;
 }
@@ -108,11 +130,12 @@ NodeFrame* new_node_frame() {
 
 // ---- series frames --------------------------------------------------------------------------
 
-SeriesFrame* new_series_frame() {
+SeriesFrame* new_series_frame(bool may_fail) {
     uint64_t area = st.next_series_size;
-    if (st.next_series_size < largest_series_frame) st.next_series_size *= 2;
     uint64_t bytes = page_round(sizeof(SeriesFrame) + area);
-    auto f = static_cast<SeriesFrame*>(alloc_frame(bytes));
+    auto f = static_cast<SeriesFrame*>(alloc_frame(bytes, may_fail));
+    if (!f) return nullptr;
+    if (st.next_series_size < largest_series_frame) st.next_series_size *= 2;
     f->size = bytes;
     f->bump = f->area();
     f->end = f->area() + area;
@@ -226,26 +249,37 @@ Buffer* alloc_buffer(uint64_t n, uint32_t unit, int32_t head_offset) {
     uint64_t need = size + sizeof(Buffer);
     uint32_t bigflag = 0;
     uint8_t* at;
+    // Every call is a point where a collection may run (the gc-stress build collects at each).
 #ifdef KOV_GC_STRESS
     collect_if_enabled();
+#else
+    if (st.taken + need >= st.budget) [[unlikely]] collect_if_enabled();
 #endif
+    st.taken += need;
     if (need >= largest_series_frame) {
-#ifndef KOV_GC_STRESS
-        collect_if_enabled();
-#endif
+        // A big buffer collects first unless that would cost more than what was taken since
+        // the last collection (a large live heap would make it quadratic).
+        if (st.taken >= st.live) collect_if_enabled();
         at = reinterpret_cast<uint8_t*>(alloc_big_buffer(need));
         bigflag = big;
     } else {
         SeriesFrame* f = st.series_current;
         if (!f || f->bump + need >= f->end) {
+            // A frame with less than the refill threshold left does not count as room: the
+            // frames are full, and a collection comes before a new frame, under the same
+            // proportionality rule as big buffers.
             f = find_series_frame(need);
-            if (!f) {
+            if ((!f || static_cast<uint64_t>(f->end - f->bump) < refill_threshold) && st.taken >= st.live) {
                 collect_if_enabled();
                 f = find_series_frame(need);
             }
             if (!f || static_cast<uint64_t>(f->end - f->bump) < refill_threshold) {
                 if (need >= st.next_series_size) st.next_series_size = largest_series_frame;
-                f = new_series_frame();
+                // When the pages are refused, a frame with less than the threshold left
+                // still serves (found again: the collection may have released it).
+                SeriesFrame* made = new_series_frame(f != nullptr);
+                if (!made && !(made = find_series_frame(need))) no_memory();
+                f = made;
             }
             st.series_current = f;
         }
@@ -283,6 +317,7 @@ Node alloc_node() {
     f->free_head = static_cast<Node>(node_table[n] >> 1);
     node_table[n] = 0;
     ++f->used;
+    st.taken += node_bytes;
     return n;
 }
 
@@ -301,7 +336,13 @@ void free_node(Node node) {
 
 Node alloc_series(uint64_t n, uint32_t unit, int32_t head_offset) {
     Buffer* b = alloc_buffer(n, unit, head_offset);
-    Node node = alloc_node();  // takes no series memory, so b stays where it is
+    Node node;
+    try {
+        node = alloc_node();  // never collects, so b stays where it is
+    } catch (...) {
+        b->flags &= ~in_use;  // no node to be had: the buffer is left for compaction
+        throw;
+    }
     b->node = node;
     node_table[node] = reinterpret_cast<uint64_t>(b);
     return node;
@@ -311,6 +352,7 @@ Node alloc_fixed_series(uint64_t n, uint32_t unit, int32_t head_offset) {
     if (unit == 0 || n > max_buffer_size / unit) no_memory();
     uint64_t size = round16(n * unit);
     auto b = static_cast<Buffer*>(heap::allocate(sizeof(Buffer) + size));
+    st.taken += sizeof(Buffer) + size;
     b->flags = unit | in_use | allocated | fixed;
     b->size = static_cast<uint32_t>(size);
     b->spare = 0;
@@ -450,7 +492,14 @@ void update_node_frames(uint32_t collection_count) {
         f = next;
     }
     (void)collection_count;
+    st.live = static_cast<uint64_t>(bytes_in_use());
+    st.budget = st.live > collection_floor ? st.live : collection_floor;
+    st.taken = 0;
 }
+
+uint64_t taken_since_collection() { return st.taken; }
+uint64_t collection_budget() { return st.budget; }
+void set_frame_limit(uint64_t bytes) { st.frame_limit = bytes; }
 
 // ---- statistics ---------------------------------------------------------------------------------
 

@@ -17,6 +17,14 @@
 // Rooting rule: anything that allocates may run a collection, which moves buffers. Never keep
 // a Buffer* or a data pointer across such a call: keep the node (and an index) and fetch the
 // buffer again with `memory::buffer(node)` afterwards.
+//
+// When collections run: only inside `alloc_buffer` (so inside everything built on it), never
+// in `alloc_node` or `alloc_fixed_series`. Every buffer and node taken counts against a budget
+// (the live size left by the last collection, at least `collection_floor`); the allocation
+// that would spend it collects first. Besides, when the series frames are full, and before a
+// big buffer, a collection runs first if at least the live size was taken since the last one;
+// and pages the system refuses are asked for again after a collection before `no-memory`
+// (a series frame with less than the refill threshold left then still serves).
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -57,6 +65,8 @@ constexpr uint32_t node_frame_capacity = 10000;
 constexpr uint32_t initial_series_frame = 0x100000;  // 1 MiB
 constexpr uint32_t largest_series_frame = 0x200000;  // 2 MiB: a need this large is big
 constexpr uint32_t refill_threshold = 0xCCCC;        // a frame with less room is not reused
+constexpr uint64_t collection_floor = 4u << 20;  // the smallest collection budget
+constexpr uint32_t node_bytes = 8;               // what one node counts against the budget
 // The largest buffer a series may have; larger requests raise internal no-memory.
 constexpr uint64_t max_buffer_size = 0x7FFFFF00;
 
@@ -105,6 +115,12 @@ using CollectFn = void (*)();
 void set_collector(CollectFn fn);
 extern bool collector_enabled;
 void collect_if_enabled();
+// Bytes counted against the budget since the last collection, and the budget itself.
+uint64_t taken_since_collection();
+uint64_t collection_budget();
+// For tests: frame pages beyond this many bytes in all are refused as the system would refuse
+// them (free_all lifts the limit).
+void set_frame_limit(uint64_t bytes);
 
 // Frames as the collector walks them.
 struct NodeFrame {

@@ -7,6 +7,7 @@
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/unit_types.h"
+#include "runtime/families.h"
 #include "runtime/hashtable.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/unicode.h"
@@ -44,7 +45,7 @@ Node object_context(const Cell& v) {
 void add_entry(const Cell& value, const Cell& owner, const Cell& word) {
     Cell series = value;
     // The conversion cache of a string belongs to the cell it was made for, not to the entry.
-    if (string::is_string_type(cell::type(series))) series.w3 = 0;
+    if (in(cell::type(series), ANY_STRING)) series.w3 = 0;
     Node n = series.w2;
     buffer(n)->flags |= memory::owned;
     Cell* values = hashtable::put_int_key(owner_table, n);
@@ -62,21 +63,6 @@ void drop_entry(Node n) {
 }
 
 }  // namespace
-
-bool series_kind(uint32_t t) {
-    switch (t) {
-    case T_block: case T_paren: case T_hash: case T_path: case T_lit_path: case T_set_path: case T_get_path:
-    case T_string: case T_file: case T_url: case T_tag: case T_email: case T_ref: case T_binary: case T_vector:
-    case T_image:
-        return true;
-    default:
-        return false;
-    }
-}
-
-bool block_kind(uint32_t t) {
-    return t == T_block || t == T_paren || t == T_hash || (t >= T_path && t <= T_get_path);
-}
 
 void init() {
     if (owner_table) return;
@@ -99,11 +85,11 @@ void walk_held(const Cell& value_in, const Cell& word_in, OnSeries& on_series) {
     Cell value = value_in, word = word_in;
     collector::Root keep_value(value), keep_word(word);
     uint32_t t = cell::type(value);
-    if (series_kind(t) || t == T_bitset) {
+    if (in(t, SERIES) || t == T_bitset) {
         Node n = value.w2;
         if (!memory::valid_node(n)) return;
         on_series(value, word);
-        if (!block_kind(t) || buffer(n)->unit() != sizeof(Cell) || cycles::find_q(n)) return;
+        if (!in(t, ANY_BLOCK) || buffer(n)->unit() != sizeof(Cell) || cycles::find_q(n)) return;
         cycles::Guard guard(n);
         for (uint32_t i = value.w1; i < cell_count(n); ++i) {
             Cell c = cells_of(n)[i];

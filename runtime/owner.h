@@ -24,10 +24,6 @@ namespace kov::owner {
 constexpr uint32_t initial_entries = 1000;
 constexpr uint32_t values_per_entry = 3;
 
-// The datatypes whose series can be owned, and those whose cells are walked.
-bool series_kind(uint32_t type);
-bool block_kind(uint32_t type);
-
 void init();
 memory::Node table();
 

@@ -371,8 +371,9 @@ int32_t decode_utf8_bounded(const uint8_t* pos, int64_t& budget) {
     if (need == 2) {
         cp = (b - 0xC0) << 6 | (pos[1] - 0x80);
     } else if (need == 3) {
+        // Surrogates are accepted like the rest of the range: the encoder writes the lone
+        // surrogates a text may hold, and what it writes must load back.
         cp = (b - 0xE0) << 12 | uint32_t(pos[1] - 0x80) << 6 | (pos[2] - 0x80);
-        if (cp >= 0xDC00 && cp <= 0xDCFF) goto invalid;
     } else {
         cp = (b - 0xF0) << 18 | uint32_t(pos[1] - 0x80) << 12 | uint32_t(pos[2] - 0x80) << 6 | (pos[3] - 0x80);
         if (cp > 0x10FFFF) goto invalid;

@@ -116,6 +116,8 @@ struct ByteSource {
 // The checking decoder: budget is the bytes left (in) and the sequence length (out, on
 // success). Gives -1 when the budget is smaller than the sequence needs; raises
 // access/invalid-utf8 with the (up to 4) bytes from the lead byte when it is invalid.
+// Every code point up to 0x10FFFF is valid, surrogates included (text written with lone
+// surrogates reads back).
 int32_t decode_utf8_bounded(const uint8_t* pos, int64_t& budget);
 // Loads count bytes of UTF-8 from the head of the target buffer (a new one when target is 0)
 // at the narrowest unit, skipping a leading byte-order mark; with crlf, CR LF and lone CR

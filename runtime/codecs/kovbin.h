@@ -33,6 +33,7 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/families.h"
 #include "runtime/memory.h"
 
 namespace kov::kovbin {
@@ -53,6 +54,7 @@ constexpr uint32_t max_path = 65536;       // positions in one reference path
 constexpr uint32_t fx_reference = 255;      // a reference path record
 constexpr uint32_t fx_shared = 1u << 19;
 constexpr uint32_t fx_negative = 1u << 22;  // money!
+constexpr uint32_t fx_complement = 1u << 23;  // bitset!: complemented
 constexpr uint32_t fx_hooks = 1u << 24;     // object! with change hooks
 constexpr uint32_t fx_global = 1u << 25;    // word bound to the global context; boot: binding record
 constexpr uint32_t fx_new_line = 1u << 31;
@@ -76,6 +78,13 @@ constexpr uint8_t cp_long_id = 0x3F;        // the datatype id follows as a vari
 constexpr uint8_t cp_ctx_stack = 0x04;
 constexpr uint8_t cp_ctx_self = 0x08;
 constexpr uint8_t cp_ctx_values = 0x10;
+
+// The types written as keyed records (in full the first time, then by their path): the series
+// with a buffer of their own, map!, and the context holders object!, error! and function!.
+inline bool keyed_type(uint32_t t) {
+    return in(t, ANY_BLOCK | ANY_STRING) || t == T_binary || t == T_map || t == T_object || t == T_error ||
+           t == T_function || t == T_bitset;
+}
 
 // ---- writing ------------------------------------------------------------------------------------
 // The blob of one value, as a new binary! on the value stack. Raises access/no-codec for a

@@ -18,6 +18,7 @@
 #include "runtime/codecs/lz.h"
 #include "runtime/collector.h"
 #include "runtime/datatypes/binary.h"
+#include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/date.h"
@@ -31,6 +32,7 @@
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
+#include "runtime/families.h"
 #include "runtime/hashtable.h"
 #include "runtime/heap.h"
 #include "runtime/interpreter/natives.h"
@@ -47,19 +49,10 @@ using memory::Node;
 inline Cell* cells_of(Node n) { return reinterpret_cast<Cell*>(memory::buffer(n)->head_ptr()); }
 inline uint32_t cell_count(Node n) { return memory::buffer(n)->used() / sizeof(Cell); }
 
-inline bool block_family(uint32_t t) {
-    return t == T_block || t == T_paren || t == T_path || t == T_lit_path || t == T_set_path || t == T_get_path ||
-           t == T_hash;
-}
-inline bool text_family(uint32_t t) {
-    return t == T_string || t == T_file || t == T_url || t == T_tag || t == T_email || t == T_ref;
-}
-inline bool word_type(uint32_t t) { return t >= T_word && t <= T_refinement; }
+// The types written as word records, with a binding: issue! is written by its symbol alone.
+inline bool word_type(uint32_t t) { return in(t, ALL_WORD) && t != T_issue; }
 // The types a shared record may have: those written once and then by their path.
-inline bool shareable(uint32_t t) {
-    return block_family(t) || text_family(t) || word_type(t) || t == T_binary || t == T_map || t == T_object ||
-           t == T_error || t == T_function;
-}
+inline bool shareable(uint32_t t) { return keyed_type(t) || word_type(t); }
 // The type an op! stands for when a path goes through it, else the cell's own type.
 inline uint32_t callable_type(const Cell& c) { return cell::is(c, T_op) ? (c.header >> 16) & 0xFF : cell::type(c); }
 
@@ -229,6 +222,9 @@ private:
     void keyed(const Head& h, const Dest& d);
     void block(const Head& h, const Dest& d, uint32_t index);
     void text(const Head& h, const Dest& d, uint32_t index);
+    // Kept out of line: inlined, it pushes head() out of value(), which the boot load runs
+    // for every record.
+    [[gnu::noinline]] void bits(const Head& h, const Dest& d);
     ContextHead context_head(uint32_t fixed_header);
     Node make_context(const ContextHead& ch);
     void object(const Head& h, const Dest& d, Binding* binding);
@@ -313,7 +309,7 @@ Cell Reader::resolve(bool header_read) {
         cur = cells_of(node)[first + pos];
         if (k + 1 == n) return cur;
         uint32_t t = cell::type(cur);
-        if (block_family(t) || t == T_map) {
+        if (in(t, ANY_BLOCK) || t == T_map) {
             node = cur.w2;
             first = 0;
             count = cell_count(node);
@@ -344,7 +340,7 @@ Cell Reader::resolve(bool header_read) {
             if (which == 0 && holder.w2) part = Cell{T_block, 0, holder.w2, 0};
             else if (which == 1) part = function::more(holder)[0];
             else fail();
-            if (!block_family(cell::type(part))) fail();
+            if (!in(cell::type(part), ANY_BLOCK)) fail();
             if (k + 1 == n) return part;
             node = part.w2;
             first = 0;
@@ -367,13 +363,17 @@ Cell Reader::resolve(bool header_read) {
 Cell Reader::adopt(uint32_t type, const Cell& found, uint32_t index) {
     uint32_t ft = cell::type(found);
     uint32_t ct = callable_type(found);
-    if (block_family(type)) {
-        if (!(block_family(ft) || ct == T_native || ct == T_action)) fail();
+    if (in(type, ANY_BLOCK)) {
+        if (!(in(ft, ANY_BLOCK) || ct == T_native || ct == T_action)) fail();
         return Cell{type, index, found.w2, type == T_hash && ft == T_hash ? found.w3 : 0};
     }
-    if (text_family(type)) {
-        if (!text_family(ft)) fail();
+    if (in(type, ANY_STRING)) {
+        if (!in(ft, ANY_STRING)) fail();
         return Cell{type, index, found.w2, 0};
+    }
+    if (type == T_bitset) {
+        if (ft != type) fail();
+        return Cell{T_bitset, 0, found.w2, 0};
     }
     if (type == T_binary || type == T_map || type == T_object || type == T_error) {
         if (ft != type) fail();
@@ -424,11 +424,6 @@ bool Reader::value(const Dest& d, bool top, uint32_t expect) {
     case T_op:
         op(h, d);
         break;
-    case T_block: case T_paren: case T_path: case T_lit_path: case T_set_path: case T_get_path: case T_hash:
-    case T_map: case T_string: case T_file: case T_url: case T_tag: case T_email: case T_ref: case T_binary:
-    case T_object: case T_error: case T_function:
-        keyed(h, d);
-        break;
     case T_context:
         lone_context(h, d);
         break;
@@ -438,11 +433,14 @@ bool Reader::value(const Dest& d, bool top, uint32_t expect) {
         put(d, c);
         break;
     }
-    case T_routine: case T_triple: case T_handle: case T_port: case T_event: case T_bitset: case T_vector:
-    case T_image:
+    case T_routine: case T_triple: case T_handle: case T_port: case T_event:
         error::fire(err::access_no_codec, Cell{T_datatype, h.id, 0, 0});
+    case T_vector: case T_image:
+        // Their datatypes are not built yet: no value of theirs can be made.
+        error::fire(err::internal_not_done);
     default:
-        scalar(h, d);
+        if (keyed_type(h.id)) keyed(h, d);
+        else scalar(h, d);
     }
     return true;
 }
@@ -773,7 +771,7 @@ void Reader::op(const Head& h, const Dest& d) {
 
 void Reader::keyed(const Head& h, const Dest& d) {
     uint32_t t = h.id;
-    bool positional = block_family(t) || text_family(t) || t == T_binary;
+    bool positional = in(t, ANY_BLOCK | ANY_STRING) || t == T_binary;
     uint32_t index = positional ? head_index(h) : 0;
     if (h.shared) {
         Cell c = adopt(t, resolve(), index);
@@ -781,8 +779,9 @@ void Reader::keyed(const Head& h, const Dest& d) {
         put(d, c);
         return;
     }
-    if (block_family(t) || t == T_map) block(h, d, index);
+    if (in(t, ANY_BLOCK) || t == T_map) block(h, d, index);
     else if (positional) text(h, d, index);
+    else if (t == T_bitset) bits(h, d);
     else if (t == T_object) object(h, d, nullptr);
     else if (t == T_error) error_record(h, d, nullptr);
     else function_record(h, d, nullptr);
@@ -832,6 +831,22 @@ void Reader::text(const Head& h, const Dest& d, uint32_t index) {
     p_ += bytes;
     if (!compact_) skip_padding();
     put(d, Cell{h.id | (h.new_line ? cell::new_line : 0), index, node, 0});
+}
+
+// A bitset: its bytes, and the complement flag from the header. The length in bits must stay
+// an integer!.
+void Reader::bits(const Head& h, const Dest& d) {
+    bool complemented = compact_ ? h.flag : (h.bits & fx_complement) != 0;
+    uint32_t length = field();
+    if (uint64_t(length) * 8 > uint64_t(bitset::max_index) + 1) fail();
+    need(length);
+    Cell c;
+    bitset::make_at(c, length, complemented);
+    if (length) std::memcpy(memory::buffer(c.w2)->head_ptr(), p_, length);
+    p_ += length;
+    if (!compact_) skip_padding();
+    c.header |= h.new_line ? cell::new_line : 0;
+    put(d, c);
 }
 
 // A context's kind, flags and word count; the lead byte (compact) was read, or the fixed
@@ -978,9 +993,9 @@ bool same_spec(Node a, Node b, uint32_t depth) {
         Cell x = cells_of(a)[i], y = cells_of(b)[i];
         uint32_t t = cell::type(x);
         if (t != cell::type(y)) return false;
-        if (block_family(t)) {
+        if (in(t, ANY_BLOCK)) {
             if (x.w1 != y.w1 || !same_spec(x.w2, y.w2, depth + 1)) return false;
-        } else if (text_family(t)) {
+        } else if (in(t, ANY_STRING)) {
             memory::Buffer* bx = memory::buffer(x.w2);
             memory::Buffer* by = memory::buffer(y.w2);
             uint32_t ux = bx->unit(), uy = by->unit();

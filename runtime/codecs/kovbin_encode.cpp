@@ -17,6 +17,7 @@
 #include "runtime/codecs/kovbin.h"
 #include "runtime/codecs/lz.h"
 #include "runtime/datatypes/binary.h"
+#include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/date.h"
 #include "runtime/datatypes/error.h"
@@ -25,6 +26,7 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/tuple.h"
 #include "runtime/error.h"
+#include "runtime/families.h"
 #include "runtime/hashtable.h"
 #include "runtime/heap.h"
 
@@ -110,14 +112,6 @@ private:
 
 inline const Cell* cells_of(Node n) { return reinterpret_cast<const Cell*>(memory::buffer(n)->head_ptr()); }
 inline uint32_t cell_count(Node n) { return memory::buffer(n)->used() / sizeof(Cell); }
-
-inline bool block_family(uint32_t t) {
-    return t == T_block || t == T_paren || t == T_path || t == T_lit_path || t == T_set_path || t == T_get_path ||
-           t == T_hash;
-}
-inline bool text_family(uint32_t t) {
-    return t == T_string || t == T_file || t == T_url || t == T_tag || t == T_email || t == T_ref;
-}
 
 [[noreturn]] void no_codec(const Cell& value) { error::fire(err::access_no_codec, value); }
 
@@ -353,14 +347,11 @@ void Writer::write(const Cell& v) {
     case T_op:
         op(v, nl);
         break;
-    case T_block: case T_paren: case T_path: case T_lit_path: case T_set_path: case T_get_path: case T_hash:
-    case T_map: case T_string: case T_file: case T_url: case T_tag: case T_email: case T_ref: case T_binary:
-    case T_object: case T_error: case T_function:
-        keyed(v, nl);
-        break;
     default:
-        // routine!, triple!, handle!, port!, event!, and the types that have no values to store.
-        no_codec(v);
+        // The keyed types; past them routine!, triple!, handle!, port!, event!, and the types that
+        // have no values to store.
+        if (keyed_type(t)) keyed(v, nl);
+        else no_codec(v);
     }
 }
 
@@ -448,7 +439,7 @@ void Writer::op(const Cell& v, bool nl) {
     --counter_;
 }
 
-// Series, objects, errors and functions: written in full once, then by their path.
+// Series, bitsets, objects, errors and functions: written in full once, then by their path.
 void Writer::keyed(const Cell& v, bool nl) {
     uint32_t t = cell::type(v);
     Node key = (t == T_object || t == T_error || t == T_function) ? v.w1 : v.w2;
@@ -468,9 +459,9 @@ void Writer::keyed(const Cell& v, bool nl) {
 // The head of a record and the fields it keeps when shared (a series' head index).
 void Writer::own_fields(const Cell& v, bool nl, bool shared) {
     uint32_t t = cell::type(v);
-    if (block_family(t) || text_family(t) || t == T_binary) {
+    if (in(t, ANY_BLOCK | ANY_STRING) || t == T_binary) {
         // The fixed header carries the unit width of text; a negative index counts as 0.
-        uint32_t width = text_family(t) ? memory::buffer(v.w2)->unit() << 8 : (t == T_binary ? 1u << 8 : 0);
+        uint32_t width = in(t, ANY_STRING) ? memory::buffer(v.w2)->unit() << 8 : (t == T_binary ? 1u << 8 : 0);
         uint32_t index = static_cast<int32_t>(v.w1) < 0 ? 0 : v.w1;
         head(t, nl, shared, index != 0, width);
         if (compact_) {
@@ -481,6 +472,9 @@ void Writer::own_fields(const Cell& v, bool nl, bool shared) {
     } else if (t == T_object) {
         bool hooks = !shared && v.w3 != 0;
         head(t, nl, shared, hooks, hooks ? fx_hooks : 0);
+    } else if (t == T_bitset) {
+        bool complemented = bitset::complement_q(v);
+        head(t, nl, shared, complemented, complemented ? fx_complement : 0);
     } else {
         head(t, nl, shared, false);  // map!, error!, function!
     }
@@ -489,7 +483,7 @@ void Writer::own_fields(const Cell& v, bool nl, bool shared) {
 // What a record holds when written in full.
 void Writer::body(const Cell& v) {
     uint32_t t = cell::type(v);
-    if (block_family(t)) {
+    if (in(t, ANY_BLOCK)) {
         uint32_t n = cell_count(v.w2);
         field(n);
         for (uint32_t i = 0; i < n; ++i) value(cells_of(v.w2)[i]);
@@ -504,7 +498,14 @@ void Writer::body(const Cell& v) {
             value(cells_of(v.w2)[i]);
             value(cells_of(v.w2)[i + 1]);
         }
-    } else if (text_family(t) || t == T_binary) {
+    } else if (t == T_bitset) {
+        // The bytes from head to tail; the bits past them follow the complement flag.
+        memory::Buffer* b = memory::buffer(v.w2);
+        uint32_t length = b->used();
+        field(length);
+        out_.bytes(b->head_ptr(), length);
+        if (!compact_) out_.pad_to(4);
+    } else if (in(t, ANY_STRING) || t == T_binary) {
         memory::Buffer* b = memory::buffer(v.w2);
         uint32_t unit = t == T_binary ? 1 : b->unit();
         uint32_t length = b->used() / unit;
@@ -539,7 +540,7 @@ void Writer::body(const Cell& v) {
         }
     } else if (t == T_function) {
         const Cell& code = function::more(v)[0];
-        bool has_body = block_family(cell::type(code));
+        bool has_body = in(cell::type(code), ANY_BLOCK);
         field(cell_count(v.w2));
         int64_t length = has_body ? int64_t(cell_count(code.w2)) - int64_t(code.w1) : 0;
         field(length > 0 ? static_cast<uint32_t>(length) : 0);

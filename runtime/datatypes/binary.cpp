@@ -16,6 +16,7 @@
 #include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/error.h"
+#include "runtime/families.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/series_buffer.h"
@@ -220,7 +221,7 @@ uint64_t convert(Sink& out, const Cell& value, int64_t limit, bool only, Mode mo
     default:
         break;
     }
-    if (string::is_string_type(t)) return convert_text(out, value, limit);
+    if (in(t, ANY_STRING)) return convert_text(out, value, limit);
     if (mode != change_mode) bad_to(value);
     stack::Mark mark;
     Cell* s = form_new(value);
@@ -352,7 +353,7 @@ uint64_t insert_value(const Target* target, const Cell& value, int64_t limit, bo
 
 int32_t compare_bytes(const Cell& left, const Cell& right, int32_t op, bool prefix) {
     uint32_t rt = cell::type(right);
-    bool text = string::is_string_type(rt);
+    bool text = in(rt, ANY_STRING);
     if (rt != T_binary && !text) return actions::not_comparable;
     bool eq_code = op == actions::equal || op == actions::not_equal || op == actions::strict_equal ||
                    op == actions::find_equal;
@@ -386,7 +387,7 @@ int32_t compare_bytes(const Cell& left, const Cell& right, int32_t op, bool pref
 
 bool equal_or_char_q(const Cell& bin, const Cell& value, int32_t op) {
     uint32_t t = cell::type(value);
-    if (t == T_binary || string::is_string_type(t)) return compare_bytes(bin, value, op, true) == 0;
+    if (t == T_binary || in(t, ANY_STRING)) return compare_bytes(bin, value, op, true) == 0;
     if (t == T_char_) return length(bin) > 0 && *head_pointer(bin) == value.w2;
     return false;
 }
@@ -494,7 +495,7 @@ Cell* to(Cell*, Cell* spec, uint32_t) {
     case T_tuple:
         break;
     default:
-        if (!string::is_string_type(cell::type(*spec))) bad_to(*spec);
+        if (!in(cell::type(*spec), ANY_STRING)) bad_to(*spec);
         break;
     }
     uint64_t n = insert_value(nullptr, *spec, -1, false, measure_mode);
@@ -653,7 +654,7 @@ Cell* trim(Cell* s, const TrimArgs& a) {
         } else if (t == T_binary) {
             const uint8_t* p = head_pointer(w);
             for (uint32_t i = 0, n = length(w); i < n; ++i) marked[p[i]] = true;
-        } else if (string::is_string_type(t)) {
+        } else if (in(t, ANY_STRING)) {
             Chars c = chars_of(w);
             for (int64_t i = 0; i < c.count; ++i) {
                 uint32_t cp = unicode::char_at(c.p + (uint64_t(i) << c.shift), c.unit);

@@ -504,7 +504,7 @@ Cell* modify(Cell* b, Cell* field, Cell* value, bool case_) { return series::mod
 void init() {
     datatype::register_type(
         {.id = T_bitset, .parent = 0, .name = "bitset!", .rest = datatype::Rest::empty,
-         .mark = collector::mark_series_value,
+         .mark = collector::mark_series_value, .same = datatype::same::second,
          .actions = {.make = make, .reflect = reflect, .to = to, .form = form, .mold = mold, .eval_path = eval_path,
                      .compare = compare, .negate = complement, .and_t = and_t, .complement = complement,
                      .or_t = or_t, .xor_t = xor_t, .append = append, .clear = clear_, .copy = copy, .find = find,

@@ -15,6 +15,7 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
+#include "runtime/families.h"
 #include "runtime/hashtable.h"
 #include "runtime/heap.h"
 #include "runtime/interpreter/actions.h"
@@ -49,9 +50,6 @@ Cell datatype_cell(uint32_t t) { return Cell{T_datatype, t, 0, 0}; }
 [[noreturn]] void bad_refine(const char* word, const Cell& arg) {
     error::fire(err::script_invalid_refine_arg, series::word_arg(word), arg);
 }
-
-inline bool is_any_word(uint32_t t) { return t >= T_word && t <= T_issue; }
-inline bool is_number(uint32_t t) { return t == T_integer || t == T_float_ || t == T_percent; }
 
 // Makes sure the block's buffer holds `needed` used bytes; grows to `grow_to` bytes when not.
 void ensure_room(Node node, uint64_t needed, uint64_t grow_to) {
@@ -315,9 +313,8 @@ Cell* clone(const Cell& b, bool deep, bool any_block) {
         for (int64_t i = 0; i < n; ++i) {
             Cell nested = cells(node)[i];
             uint32_t t = cell::type(nested);
-            bool wanted = t == T_block ||
-                          (any_block && (t == T_paren || t == T_path || t == T_lit_path || t == T_set_path ||
-                                         t == T_get_path));
+            // hash! is not cloned: it stays shared, as do maps and the other series.
+            bool wanted = t == T_block || (any_block && (t == T_paren || in(t, ANY_PATH)));
             if (!wanted) continue;
             Cell* copy = clone(nested, true, any_block);
             Cell& slot = cells(node)[i];
@@ -337,7 +334,7 @@ void copy_nested(Node node, uint32_t first, uint32_t end, uint32_t step, bool de
         uint32_t t = cell::type(cells(node)[i]);
         bool wanted = cell::is(wanted_types, T_typeset) ? typeset::contains(wanted_types, t) : wanted_types.w1 == t;
         if (!wanted) continue;
-        if (!(series::is_positional(t) || t == T_map || t == T_bitset || t == T_object || t == T_error)) continue;
+        if (!(in(t, SERIES) || t == T_map || t == T_bitset || t == T_object || t == T_error)) continue;
         copy_cell_in_place(node, i, deep, deep ? &wanted_types : nullptr);
     }
 }
@@ -392,7 +389,7 @@ int32_t compare_each(const Cell& a, const Cell& b, int32_t op) {
         Cell x = cells(a.w2)[i1 + k];
         Cell y = cells(b.w2)[i2 + k];
         uint32_t tx = cell::type(x), ty = cell::type(y);
-        bool comparable = tx == ty || (is_any_word(tx) && is_any_word(ty)) || (is_number(tx) && is_number(ty));
+        bool comparable = tx == ty || (in(tx, ALL_WORD) && in(ty, ALL_WORD)) || (in(tx, NUMBER) && in(ty, NUMBER));
         if (!comparable) return tx < ty ? -1 : 1;
         int32_t r = actions::compare_direct(x, y, op);
         if (r != 0) return r;
@@ -463,7 +460,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
     if (st == T_integer || st == T_float_) {
         int32_t n = value::to_int_arg(*spec);
         r = push_new(n < 1 ? 1 : n);
-    } else if (is_any_block(st)) {
+    } else if (in(st, ANY_BLOCK)) {
         r = clone(*spec, false, false);
     } else if (st == T_object || st == T_map) {
         r = body_of(*spec);
@@ -480,7 +477,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
 Cell* to(Cell* proto, Cell* spec, uint32_t type) {
     uint32_t st = cell::type(*spec);
     Cell* r;
-    if (is_any_block(st)) {
+    if (in(st, ANY_BLOCK)) {
         r = clone(*spec, false, false);
     } else if (st == T_object || st == T_map) {
         r = body_of(*spec);
@@ -558,7 +555,7 @@ Target target_of(const Cell& value, const FindArgs& f) {
     int32_t op = f.same ? actions::same : (f.case_ ? actions::strict_equal : actions::find_equal);
     if (!f.only && t == T_datatype) return {Target::by_type, value, op, 1};
     if (!f.only && t == T_typeset) return {Target::by_typeset, value, op, 1};
-    if (!f.only && is_any_block(t)) return {Target::run, value, op, rest_of(value)};
+    if (!f.only && in(t, ANY_BLOCK)) return {Target::run, value, op, rest_of(value)};
     return {Target::single, value, op, 1};
 }
 
@@ -613,7 +610,7 @@ int64_t search(Cell* series, Cell* value, const FindArgs& f, Target& target) {
     int64_t end = has_limit ? limit + 1 : n;
     uint32_t vt = cell::type(*value);
     if (indexed(*series) && !f.reverse && !f.last && !f.match && target.kind == Target::single &&
-        (!is_any_block(vt) || (f.same && f.only)) && (vt != T_object || f.same)) {
+        (!in(vt, ANY_BLOCK) || (f.same && f.only)) && (vt != T_object || f.same)) {
         // A hash! answers forward searches for one value from its table.
         int32_t p = hashtable::search(series->w3, *value, static_cast<int32_t>(index), static_cast<int32_t>(step),
                                       target.op, false, false);
@@ -773,7 +770,7 @@ void place(Node node, int64_t at, const Source& src, int64_t count, int64_t dup)
 }  // namespace
 
 Cell* append(Cell* s, Cell* value, int32_t part, bool only, int32_t dup, bool append_flag) {
-    bool spread = !only && is_any_block(cell::type(*value));
+    bool spread = !only && in(cell::type(*value), ANY_BLOCK);
     // The common shape, one value at the tail of a block nobody owns, is stored in place: no
     // source, no report. It grows as the general path below would.
     if (append_flag && !spread && part < 0 && dup == 1 && !(buffer(s->w2)->flags & memory::owned)) {
@@ -839,7 +836,7 @@ Cell* append(Cell* s, Cell* value, int32_t part, bool only, int32_t dup, bool ap
 }
 
 Cell* change(Cell* s, Cell* value, int32_t part, bool only, int32_t dup) {
-    bool spread = !only && is_any_block(cell::type(*value));
+    bool spread = !only && in(cell::type(*value), ANY_BLOCK);
     series::clip_index(*s, false);
     int64_t index = clipped(*s);
     int64_t remaining = count_of(s->w2) - index;
@@ -883,13 +880,13 @@ Cell* take(Cell* s, Cell* part, bool deep, bool last) {
             // The single cell leaves the shared scratch buffer at once.
             Buffer* sb = buffer(r->w2);
             *r = sb->used() >= 16 ? cells(sb)[0] : none::value;
-            if (deep && series::is_positional(cell::type(*r))) {
+            if (deep && in(cell::type(*r), SERIES)) {
                 auto fn = actions::lookup<actions::slot::copy>(cell::type(*r));
                 if (fn) fn(r, r, nullptr, true, nullptr);
             }
         } else if (deep) {
             for (int64_t i = 0; i < count_of(r->w2); ++i)
-                if (series::is_positional(cell::type(cells(r->w2)[i]))) copy_cell_in_place(r->w2, i, true, nullptr);
+                if (in(cell::type(cells(r->w2)[i]), SERIES)) copy_cell_in_place(r->w2, i, true, nullptr);
         }
     }
     series::finish_take(s, owned);
@@ -897,7 +894,7 @@ Cell* take(Cell* s, Cell* part, bool deep, bool last) {
 }
 
 Cell* swap(Cell* s1, Cell* s2) {
-    if (!series::is_cell_series(cell::type(*s2))) error::fire(err::script_invalid_arg, *s2);
+    if (!in(cell::type(*s2), ANY_BLOCK)) error::fire(err::script_invalid_arg, *s2);
     if (series::rs_tail_q(*s1) || series::rs_tail_q(*s2)) return s1;
     int32_t i1 = static_cast<int32_t>(s1->w1), i2 = static_cast<int32_t>(s2->w1);
     bool owned1 = series::report(*s1, Change::swap, *s2, i1, 1);
@@ -954,7 +951,7 @@ Cell* copy(Cell* s, Cell* result, Cell* part, bool deep, Cell* types) {
         return result;
     }
     for (int64_t i = 0; i < count_of(node); ++i)
-        if (series::is_positional(cell::type(cells(node)[i]))) copy_cell_in_place(node, i, true, nullptr);
+        if (in(cell::type(cells(node)[i]), SERIES)) copy_cell_in_place(node, i, true, nullptr);
     return result;
 }
 
@@ -1158,7 +1155,7 @@ struct Lookup {
     int64_t start = 0;
     Node table = 0;
     bool holds(const Cell& value, int64_t step, bool case_) const {
-        if (is_any_block(cell::type(value))) return scan_holds(block, start, step, value);
+        if (in(cell::type(value), ANY_BLOCK)) return scan_holds(block, start, step, value);
         int32_t op = case_ ? actions::strict_equal : actions::equal;
         return hashtable::search(table, value, static_cast<int32_t>(start), static_cast<int32_t>(step), op, false,
                                  false) >= 0;

@@ -25,11 +25,6 @@ namespace kov::block {
 
 using memory::Node;
 
-// block!, paren!, the path types and hash!.
-inline bool is_any_block(uint32_t t) {
-    return t == T_block || t == T_paren || t == T_path || t == T_lit_path || t == T_set_path || t == T_get_path ||
-           t == T_hash;
-}
 inline Cell cell_of(Node node, int32_t index = 0, uint32_t type = T_block) {
     return Cell{type, static_cast<uint32_t>(index), node, 0};
 }

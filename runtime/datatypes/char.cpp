@@ -4,6 +4,7 @@
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/error.h"
+#include "runtime/families.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/numeric.h"
@@ -55,8 +56,9 @@ namespace {
 Cell* to(Cell*, Cell* spec, uint32_t) {
     Cell* r = stack::reserve();
     int64_t cp = 0;
-    switch (cell::type(*spec)) {
-    case T_string: case T_file: case T_url: case T_tag: case T_email: case T_ref: {
+    // Every any-string! takes the string! branch.
+    switch (in(cell::type(*spec), ANY_STRING) ? uint32_t(T_string) : cell::type(*spec)) {
+    case T_string: {
         Cell s = *spec;
         if (string::rs_length_q(s) <= 0) bad_to(*spec);
         cp = string::get_char(string::rs_head(s), memory::buffer(s.w2)->unit());

@@ -6,6 +6,7 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
+#include "runtime/families.h"
 #include "runtime/hashtable.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/root.h"
@@ -30,11 +31,6 @@ void mark_global() { collector::mark_block(global_node); }
 
 inline Cell* cells_of(Node n) { return reinterpret_cast<Cell*>(buffer(n)->head_ptr()); }
 inline uint32_t cell_count(Node n) { return buffer(n)->used() / sizeof(Cell); }
-
-bool block_type(uint32_t t) {
-    return t == T_block || t == T_paren || t == T_hash || t == T_path || t == T_lit_path || t == T_set_path ||
-           t == T_get_path;
-}
 
 // The context a word is bound to; 0 when unbound (or bound to something that is no context).
 Node context_of(const Cell& word) { return is_context(word.w1) ? word.w1 : 0; }
@@ -364,14 +360,14 @@ void bind(const Cell& block, Node ctx, bool self) {
     for (uint32_t i = block.w1; i < cell_count(series); ++i) {
         Cell& c = cells_of(series)[i];
         uint32_t t = cell::type(c);
-        if (word::any_word_q(t) && t != T_issue) {
+        if (in(t, ALL_WORD) && t != T_issue) {
             if (self && t == T_word && self_sym && c.w2 == self_sym) {
                 c.w1 = ctx;
                 c.w3 = static_cast<uint32_t>(-1);
             } else {
                 bind_word(ctx, c);
             }
-        } else if (block_type(t)) {
+        } else if (in(t, ANY_BLOCK)) {
             Cell inner = c;
             bind(inner, ctx, self);
         }

@@ -19,6 +19,7 @@
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
+#include "runtime/interpreter/random.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/numeric.h"
@@ -473,8 +474,36 @@ Cell* to(Cell*, Cell* spec, uint32_t) {
     }
 }
 
-// The generator does not exist yet.
-Cell* random(Cell*, const RandomArgs&) { error::fire(err::internal_not_done); }
+// A day before the date's own (counted from 1 March of year 0, so a date before that draws
+// from the days between it and that day); a date with a time also gets a random zone and a
+// random time of day in whole multiples of 24 seconds.
+Cell* random(Cell* value, const RandomArgs& how) {
+    bool seed = how.seed, secure = how.secure;
+    uint32_t packed = packed_of(*value);
+    if (seed) {
+        random::seed(static_cast<int32_t>(packed + static_cast<uint32_t>(numeric::clamp_to_int32(time_of(*value)))));
+        return &unset::make_at(*value);
+    }
+    // The earliest day a date can hold: the one draw that would step before it stays on it.
+    static const int32_t first_day = to_days(pack(min_year, 1, 1, 0, false));
+    int32_t days = random::integer(secure, to_days(packed)) - 1;
+    if (days < first_day) days = first_day;
+    bool timed = has_time_q(packed);
+    make_at(*value, from_days(days, zone_bits_of(packed), timed), timed ? time_of(*value) : 0.0);
+    if (!timed) return value;
+    auto draw = [secure] { return secure ? random::secure_next() : random::next(); };
+    value->w1 = (value->w1 & ~zone_mask) | (static_cast<uint32_t>(draw()) & zone_mask);
+    double t;
+    if (secure) {
+        double u1 = draw();
+        double u2 = draw();
+        t = (u1 / 2147483647.0 + u2) * 3600.0 / 2147483648.0;
+    } else {
+        t = draw() / 2147483647.0 * 3600.0;
+    }
+    set_time(*value, std::floor(t) * 24.0, true);
+    return value;
+}
 
 // The name of a month from system/locale/months, found without allocating.
 const Cell* month_name(uint32_t month) {

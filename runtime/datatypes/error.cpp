@@ -15,6 +15,7 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/datatypes/word.h"
+#include "runtime/families.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/interp.h"
 #include "runtime/interpreter/stack.h"
@@ -273,7 +274,7 @@ int32_t mold_for_report(const Cell& value, Cell& out, bool only, int32_t limit, 
     collector::Root keep(v);
     Cell* text = string::push(16, 1);
     try {
-        if (block::is_any_block(cell::type(v))) {
+        if (in(cell::type(v), ANY_BLOCK)) {
             block::mold(&v, text, MoldArgs{.only = only, .flat = true}, limit);
         } else {
             auto fn = actions::lookup<actions::slot::mold>(cell::type(v));
@@ -455,7 +456,7 @@ void init() {
         stamp = stamp_error;
     }
     datatype::register_type({.id = T_error, .parent = T_object, .name = "error!", .rest = datatype::Rest::inherit,
-                             .mark = nullptr,
+                             .mark = nullptr, .same = datatype::same::payload,
                              .actions = {.make = make, .form = form, .mold = mold, .compare = compare,
                                          .find = datatype::empty}});
 }

@@ -11,12 +11,15 @@
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/point.h"
 #include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/unit_types.h"
 #include "runtime/datatypes/scalar.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
+#include "runtime/families.h"
 #include "runtime/interpreter/actions.h"
+#include "runtime/interpreter/random.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/lexer/lexer.h"
 #include "runtime/lexer/tokenizer.h"
@@ -283,7 +286,8 @@ Cell* to(Cell*, Cell* spec, uint32_t type) {
     Cell* r = stack::reserve();
     cell::set_type(*r, target);
     double d = 0;
-    switch (cell::type(*spec)) {
+    // Every any-string! takes the string! branch.
+    switch (in(cell::type(*spec), ANY_STRING) ? uint32_t(T_string) : cell::type(*spec)) {
     case T_integer:
     case T_char_:
     case T_float_:
@@ -316,7 +320,7 @@ Cell* to(Cell*, Cell* spec, uint32_t type) {
         d = std::bit_cast<double>(pattern);
         break;
     }
-    case T_string: case T_file: case T_url: case T_tag: case T_email: case T_ref: {
+    case T_string: {
         if (target == T_float_) {
             // The lexer's float scanner reads the characters from the index to the tail.
             Cell text = *spec;
@@ -344,7 +348,16 @@ Cell* to(Cell*, Cell* spec, uint32_t type) {
     return r;
 }
 
-Cell* random(Cell*, const RandomArgs&) { not_done(); }  // the random generator does not exist yet
+// Also percent!'s and time!'s: the value's type is kept.
+Cell* random(Cell* value, const RandomArgs& how) {
+    bool seed = how.seed, secure = how.secure;
+    if (seed) {
+        random::seed(static_cast<int32_t>(value->w2 ^ value->w3));
+        return &unset::make_at(*value);
+    }
+    cell::set_double(*value, random::scaled_float(secure, cell::get_double(*value)));
+    return value;
+}
 
 int32_t form(Cell* value, Cell* buffer, Cell*, int32_t part) {
     FloatText text;
@@ -396,7 +409,7 @@ Cell* remainder_a(Cell* a, Cell* b) { return float_::math(a, b, integer::remaind
 
 void init() {
     datatype::register_type({.id = T_float_, .parent = 0, .name = "float!", .rest = datatype::Rest::empty,
-                             .mark = nullptr,
+                             .mark = nullptr, .same = datatype::same::last_two,
                              .actions = {.make = to, .random = random, .to = to, .form = form, .mold = mold,
                                          .compare = compare, .absolute = absolute, .add = add_a,
                                          .divide = divide_a, .multiply = multiply_a, .negate = negate,

@@ -11,6 +11,7 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/error.h"
+#include "runtime/families.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/natives.h"
 #include "runtime/interpreter/routines.h"
@@ -160,7 +161,7 @@ void mark_system_code(memory::Node body) {
         b->flags |= memory::system_code;
         const Cell* c = reinterpret_cast<const Cell*>(b->head_ptr());
         for (uint32_t i = 0, count = b->used() / sizeof(Cell); i < count; ++i)
-            if (block::is_any_block(cell::type(c[i]))) pending.push_back(c[i].w2);
+            if (in(cell::type(c[i]), ANY_BLOCK)) pending.push_back(c[i].w2);
     }
 }
 
@@ -230,7 +231,7 @@ namespace {
 bool listed(memory::Node list, uint32_t symbol) {
     for (uint32_t i = 0; i < tail_of(list); ++i) {
         const Cell& c = at(list, i);
-        if (cell::type(c) >= T_word && cell::type(c) <= T_refinement && symbol::resolve(c.w2) == symbol::resolve(symbol))
+        if ((in(cell::type(c), ANY_WORD) || cell::is(c, T_refinement)) && symbol::resolve(c.w2) == symbol::resolve(symbol))
             return true;
     }
     return false;
@@ -295,7 +296,7 @@ Cell* collect_locals(Cell& spec, const Cell& body) {
     for (uint32_t i = spec.w1; i < end; ++i) {
         Cell v = at(s, i);
         uint32_t t = cell::type(v);
-        if (t == T_set_word || t == T_lit_word || t == T_get_word || t == T_refinement || t == T_word) {
+        if (in(t, ANY_WORD) || t == T_refinement) {
             cell::set_type(v, T_word);
             *series::append_cell(ignore->w2) = v;
         } else if (extern_at < end && t != T_block && t != T_string) {
@@ -369,6 +370,17 @@ int32_t mold(Cell* value, Cell* buffer, const MoldArgs& how, int32_t part) {
     return string::emit(*buffer, " none", part);
 }
 
+int32_t mold_routine(Cell* value, Cell* buffer, const MoldArgs& how, int32_t part) {
+    part = string::emit(*buffer, "routine ", part);
+    Cell spec = block_of(value->w2);
+    part = block::mold(&spec, buffer, how, part);
+    Cell body = more(*value)[0];
+    if (cell::is(body, T_block)) return block::mold(&body, buffer, how, part);
+    part = string::emit(*buffer, " ", part);
+    auto fn = actions::lookup<actions::slot::mold>(cell::type(body));
+    return fn ? fn(&body, buffer, how, part) : part;
+}
+
 int32_t compare(Cell* a, Cell* b, int32_t op) {
     if (cell::type(*a) != cell::type(*b)) return actions::not_comparable;
     if (!actions::unit_code(op)) return actions::not_comparable;
@@ -384,7 +396,7 @@ void init() {
                                          .compare = compare}});
     datatype::register_type({.id = T_routine, .parent = T_function, .name = "routine!",
                              .rest = datatype::Rest::empty, .mark = mark_function,
-                             .actions = {.make = make_routine, .reflect = datatype::inherit, .form = form, .mold = mold, .compare = compare}});
+                             .actions = {.make = make_routine, .reflect = datatype::inherit, .form = form, .mold = mold_routine, .compare = compare}});
 }
 
 }  // namespace function
@@ -464,7 +476,7 @@ int32_t mold(Cell* value, Cell* buffer, const MoldArgs& how, int32_t part) {
 
 void init() {
     datatype::register_type({.id = T_native, .parent = 0, .name = "native!", .rest = datatype::Rest::empty,
-                             .mark = mark_native,
+                             .mark = mark_native, .same = datatype::same::first_two,
                              .actions = {.make = make_value, .reflect = reflect, .form = form, .mold = mold,
                                          .compare = compare}});
     datatype::register_type({.id = T_action, .parent = T_native, .name = "action!", .rest = datatype::Rest::empty,
@@ -517,7 +529,7 @@ Cell* make_value(Cell*, Cell* spec, uint32_t) {
 
 void init() {
     datatype::register_type({.id = T_op, .parent = T_native, .name = "op!", .rest = datatype::Rest::empty,
-                             .mark = mark_native,
+                             .mark = mark_native, .same = datatype::same::last_two,
                              .actions = {.make = make_value, .reflect = datatype::inherit,
                                          .form = datatype::inherit, .mold = datatype::inherit,
                                          .compare = native::compare}});

@@ -10,12 +10,14 @@
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/point.h"
 #include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/unit_types.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
 #include "runtime/interpreter/actions.h"
+#include "runtime/interpreter/random.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/lexer/tokenizer.h"
 #include "runtime/numeric.h"
@@ -385,13 +387,23 @@ Cell* round(Cell* n, Cell* scale, const RoundArgs& how) {
     return n;
 }
 
-Cell* random(Cell*, const RandomArgs&) { not_done(); }
+// Also char!'s: the value's type is kept, so a character gives a character.
+Cell* random(Cell* value, const RandomArgs& how) {
+    bool seed = how.seed, secure = how.secure;
+    int32_t n = static_cast<int32_t>(value->w2);
+    if (seed) {
+        random::seed(n);
+        return &unset::make_at(*value);
+    }
+    value->w2 = static_cast<uint32_t>(random::integer(secure, n));
+    return value;
+}
 
 }  // namespace
 
 void init() {
     datatype::register_type({.id = T_integer, .parent = 0, .name = "integer!", .rest = datatype::Rest::empty,
-                             .mark = nullptr,
+                             .mark = nullptr, .same = datatype::same::second,
                              .actions = {.make = make_action, .random = random, .to = to, .form = form, .mold = mold,
                                          .compare = compare, .absolute = absolute, .add = add_a, .divide = divide_a,
                                          .multiply = multiply_a, .negate = negate, .power = power,

@@ -7,6 +7,7 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
+#include "runtime/families.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/root.h"
@@ -40,14 +41,14 @@ Cell* load(const char* text) {
 Cell* make_action(Cell* proto, Cell* spec, uint32_t) {
     uint32_t t = cell::type(*spec);
     uint32_t sym;
-    if (string::is_string_type(t)) {
+    if (in(t, ANY_STRING)) {
         sym = symbol::find_string(*spec, -1);
     } else if (t == T_char_) {
         Cell* s = string::push(1, 1);
         string::append_char(s->w2, static_cast<int32_t>(spec->w2));
         sym = symbol::find_string(*s, -1);
         stack::pop(1);
-    } else if (word::any_word_q(t)) {
+    } else if (in(t, ALL_WORD)) {
         sym = spec->w2;
     } else {
         auto fn = actions::lookup<actions::slot::make>(T_word);

@@ -4,6 +4,7 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/error.h"
 #include "runtime/interpreter/actions.h"
+#include "runtime/interpreter/random.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/runtime.h"
 #include "runtime/series_buffer.h"
@@ -98,13 +99,22 @@ Cell* and_t(Cell* a, Cell* b) { return do_math(a, b, 6); }
 Cell* or_t(Cell* a, Cell* b) { return do_math(a, b, 5); }
 Cell* xor_t(Cell* a, Cell* b) { return do_math(a, b, 7); }
 
-Cell* random(Cell*, const RandomArgs&) { error::fire(err::internal_not_done); }
+Cell* random(Cell* value, const RandomArgs& how) {
+    bool seed = how.seed, secure = how.secure;
+    if (seed) {
+        random::seed(static_cast<int32_t>(value->w1));
+        return &unset::make_at(*value);
+    }
+    int32_t r = secure ? random::secure_next() : random::next();
+    value->w1 = r > 0x3FFFFFFF ? 1 : 0;
+    return value;
+}
 
 }  // namespace
 
 void init() {
     datatype::register_type({.id = T_logic, .parent = 0, .name = "logic!", .rest = datatype::Rest::empty,
-                             .mark = nullptr,
+                             .mark = nullptr, .same = datatype::same::first,
                              .actions = {.make = make, .random = random, .to = to, .form = form, .mold = mold,
                                          .compare = compare, .and_t = and_t, .complement = complement,
                                          .or_t = or_t, .xor_t = xor_t}});

@@ -13,6 +13,7 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/error.h"
+#include "runtime/families.h"
 #include "runtime/hashtable.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/stack.h"
@@ -30,7 +31,6 @@ inline Cell* cells(Node n) { return reinterpret_cast<Cell*>(buffer(n)->head_ptr(
 inline uint32_t count_of(Node n) { return buffer(n)->used() / sizeof(Cell); }
 // A removed entry: its value cell has a zero header word.
 inline bool removed(const Cell& value) { return value.header == 0; }
-inline bool word_key(uint32_t t) { return t == T_word || t == T_set_word || t == T_lit_word || t == T_get_word; }
 
 Cell datatype_cell(uint32_t t) { return Cell{T_datatype, t, 0, 0}; }
 [[noreturn]] void not_done() { error::fire(err::internal_not_done); }
@@ -186,18 +186,6 @@ Cell* collect(const Cell& m, bool keys) {
 
 // ---- constructors -------------------------------------------------------------------------------
 
-bool key_type_q(uint32_t t) {
-    switch (t) {
-    case T_string: case T_file: case T_url: case T_char_: case T_integer: case T_float_: case T_word: case T_set_word:
-    case T_lit_word: case T_get_word: case T_refinement: case T_issue: case T_pair: case T_percent: case T_tuple:
-    case T_binary: case T_time: case T_tag: case T_email: case T_date: case T_money: case T_ref: case T_point2d:
-    case T_point3d:
-        return true;
-    default:
-        return false;
-    }
-}
-
 Cell& make_at(Cell& c, Node block, uint32_t hint) {
     uint32_t flags = block ? (c.header & cell::new_line) : 0;
     uint32_t head = block ? c.w1 : 0;
@@ -234,20 +222,15 @@ uint32_t size(const Cell& m) {
 
 void normalise_key(Cell& key, const Cell* path) {
     uint32_t t = cell::type(key);
-    switch (t) {
-    case T_word: case T_set_word: case T_lit_word: case T_get_word:
+    if (in(t, ANY_WORD)) {
         key.header = T_set_word;
-        return;
-    case T_string: case T_file: case T_url: case T_binary: case T_tag: case T_email: case T_ref: {
+    } else if (in(t, ANY_STRING) || t == T_binary) {
         // A copy of its own, so that later changes to the caller's series do not reach the key.
         stack::Mark mark;
         Cell* k = stack::push(key);
         series::copy(k, k, nullptr, false, nullptr);
         key = *k;
-        return;
-    }
-    default:
-        if (key_type_q(t)) return;
+    } else if (!key_type_q(t)) {
         error::fire(err::script_invalid_path, path ? *path : none::value, datatype_cell(t));
     }
 }
@@ -285,7 +268,7 @@ bool copy_entries(const Cell& words, Cell& cursor, uint32_t n) {
     if (uint64_t(words.w1) + n > count_of(list)) n = words.w1 < count_of(list) ? count_of(list) - words.w1 : 0;
     for (uint32_t k = 0; k < n; ++k) {
         Cell w = word_at(k);
-        if (!word_key(cell::type(w))) error::fire(err::script_invalid_arg, w);
+        if (!in(cell::type(w), ANY_WORD)) error::fire(err::script_invalid_arg, w);
     }
     uint32_t set = 0;
     uint32_t i = cursor.w1;

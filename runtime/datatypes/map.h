@@ -21,14 +21,15 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/families.h"
 #include "runtime/memory.h"
 
 namespace kov::map {
 
 using memory::Node;
 
-// The datatypes accepted as keys.
-bool key_type_q(uint32_t type);
+// The datatypes accepted as keys: the texts, the words and the scalars, and binary!.
+inline bool key_type_q(uint32_t type) { return in(type, ANY_STRING | ALL_WORD | SCALAR) || type == T_binary; }
 
 // ---- constructors -------------------------------------------------------------------------------
 // Makes the cell a map over the pair block (its keys normalised in place, a later pair whose

@@ -15,6 +15,8 @@
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
+#include "runtime/interpreter/random.h"
+#include "runtime/families.h"
 #include "runtime/float_text.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/stack.h"
@@ -150,7 +152,7 @@ int32_t currency_index(const uint8_t* code, uint32_t length) {
         uint32_t count;
         const Cell* cells = list_cells(*list, count);
         for (uint32_t i = 0; i < count; ++i) {
-            if (!word::any_word_q(cell::type(cells[i]))) continue;
+            if (!in(cell::type(cells[i]), ALL_WORD)) continue;
             symbol::Spelling sp = symbol::spelling(word::symbol_of(cells[i]));
             if (sp.length == 3 && upper(sp.bytes[0]) == upper(code[0]) && upper(sp.bytes[1]) == upper(code[1]) &&
                 upper(sp.bytes[2]) == upper(code[2]))
@@ -179,7 +181,7 @@ const char* currency_code(uint32_t index) {
     if (const Cell* list = live_list()) {
         uint32_t count;
         const Cell* cells = list_cells(*list, count);
-        if (index < 1 || index > count || !word::any_word_q(cell::type(cells[index - 1]))) return nullptr;
+        if (index < 1 || index > count || !in(cell::type(cells[index - 1]), ALL_WORD)) return nullptr;
         return reinterpret_cast<const char*>(symbol::spelling(word::symbol_of(cells[index - 1])).bytes);
     }
     return index >= 1 && index <= currency_total ? currencies[index - 1] : nullptr;
@@ -191,7 +193,7 @@ Cell currency_value(const Cell& c) {
     if (const Cell* list = live_list()) {
         uint32_t count;
         const Cell* cells = list_cells(*list, count);
-        if (index <= count && word::any_word_q(cell::type(cells[index - 1])))
+        if (index <= count && in(cell::type(cells[index - 1]), ALL_WORD))
             return word::cell_of(T_word, word::symbol_of(cells[index - 1]));
         return none::value;
     }
@@ -471,10 +473,6 @@ namespace {
 [[noreturn]] void bad_make(const Cell& spec) { error::fire(err::script_bad_make_arg, datatype_of(T_money), spec); }
 [[noreturn]] void bad_to(const Cell& spec) { error::fire(err::script_bad_to_arg, datatype_of(T_money), spec); }
 
-bool text_type_q(uint32_t t) {
-    return t == T_string || t == T_file || t == T_url || t == T_tag || t == T_email || t == T_ref;
-}
-
 int32_t word_currency(const Cell& w) {
     symbol::Spelling sp = symbol::spelling(word::symbol_of(w));
     return currency_index(sp.bytes, sp.length);
@@ -488,7 +486,7 @@ Cell* to(Cell*, Cell* spec, uint32_t) {
     case T_float_: return stack::push(from_float(cell::get_double(*spec), true));
     default: break;
     }
-    if (!text_type_q(t)) bad_to(*spec);
+    if (!in(t, ANY_STRING)) bad_to(*spec);
     Cell text = *spec;
     int32_t count = string::rs_length_q(text);
     Cell result{T_none, 0, 0, 0};
@@ -540,8 +538,40 @@ Cell* make_action(Cell* proto, Cell* spec, uint32_t type) {
     return to(proto, spec, type);
 }
 
-// The generator does not exist yet.
-Cell* random(Cell*, const RandomArgs&) { error::fire(err::internal_not_done); }
+// An amount of the limit's sign and currency, at most its magnitude, drawn digit by digit
+// over the limit's significant digits. While the digits drawn so far equal the limit's, the
+// next is drawn from 0 to the limit's digit, and a draw equal to it stands only when two more
+// draws agree modulo 1000; once a digit falls below, the rest are drawn from 0 to 9.
+Cell* random(Cell* value, const RandomArgs& how) {
+    bool seed = how.seed, secure = how.secure;
+    if (seed) {
+        random::seed(static_cast<int32_t>(value->w1 ^ value->w2 ^ value->w3 ^ (negative_q(*value) ? 1u : 0u)));
+        return &unset::make_at(*value);
+    }
+    auto draw = [secure] { return secure ? random::secure_next() : random::next(); };
+    auto digit_upto = [secure](uint32_t d) { return static_cast<uint32_t>(random::integer(secure, int32_t(d) + 1) - 1); };
+    Amount m = 0;
+    bool tight = true;
+    for (uint32_t k = digit_count + 1 - significant_digits(*value); k <= digit_count; ++k) {
+        uint32_t v;
+        if (!tight) {
+            v = digit_upto(9);
+        } else {
+            uint32_t d = get_digit(*value, k);
+            for (;;) {
+                v = digit_upto(d);
+                if (v < d) {
+                    tight = false;
+                    break;
+                }
+                if (draw() % 1000 == draw() % 1000) break;
+            }
+        }
+        m = m * 10 + v;
+    }
+    set_magnitude(*value, m);
+    return value;
+}
 
 int32_t form(Cell* value, Cell* out, Cell*, int32_t part) { return format_text(*value, *out, part, false); }
 
@@ -632,11 +662,24 @@ Cell* pick(Cell* value, int32_t index, Cell* boxed) {
     return value;
 }
 
+// Identity: equal amounts, and currencies that agree (either has none, or both the same).
+bool same_q(const Cell& a, const Cell& b) {
+    uint32_t ca = currency(a), cb = currency(b);
+    if (ca && cb && ca != cb) return false;
+    int32_t sa = sign_of(a);
+    if (sa != sign_of(b)) return false;
+    if (sa == 0) return true;
+    uint8_t da[digit_bytes], db[digit_bytes];
+    digits(a, da);
+    digits(b, db);
+    return std::memcmp(da, db, digit_bytes) == 0;
+}
+
 }  // namespace
 
 void init() {
     datatype::register_type({.id = T_money, .parent = 0, .name = "money!", .rest = datatype::Rest::empty,
-                             .mark = nullptr,
+                             .mark = nullptr, .same = same_q,
                              .actions = {.make = make_action, .random = random, .to = to, .form = form,
                                          .mold = mold, .eval_path = eval_path, .compare = compare_a,
                                          .absolute = absolute, .add = add_a, .divide = divide_a,

@@ -13,6 +13,7 @@
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
+#include "runtime/families.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/interp.h"
 #include "runtime/interpreter/stack.h"
@@ -29,18 +30,6 @@ uint32_t class_counter = 1000000;
 inline const Cell& at(Node n, uint32_t i) { return reinterpret_cast<const Cell*>(memory::buffer(n)->head_ptr())[i]; }
 inline uint32_t tail_of(Node n) { return memory::buffer(n)->used() / sizeof(Cell); }
 inline Cell* hook_cells(Node record) { return reinterpret_cast<Cell*>(memory::buffer(record)->head_ptr()); }
-
-bool is_series_value(uint32_t t) {
-    switch (t) {
-    case T_string: case T_file: case T_url: case T_tag: case T_email: case T_ref:
-    case T_block: case T_paren: case T_path: case T_lit_path: case T_set_path: case T_get_path:
-        return true;
-    default:
-        return false;
-    }
-}
-
-inline bool any_object(uint32_t t) { return t == T_object || t == T_error || t == T_port; }
 
 void mark(const Cell& c) {
     collector::mark_block(c.w1);
@@ -111,7 +100,7 @@ void install_hooks(Cell& obj) {
         Node list = context::word_list(obj.w1);
         for (uint32_t i = 0; i < tail_of(list); ++i) {
             const Cell* v = context::value_cell(obj.w1, i);
-            if (v && owner::series_kind(cell::type(*v))) {
+            if (v && in(cell::type(*v), SERIES)) {
                 Cell value = *v, word = at(list, i);
                 owner::set(value, obj, word);
             }
@@ -169,7 +158,7 @@ void set_many(const Cell& obj_in, const Cell& value_in, bool any, bool only, boo
     uint32_t n = field_count(obj);
     int32_t change = hook_index(obj.w3, 0), deep = hook_index(obj.w3, 1);
     bool block = cell::is(value, T_block) && !only;
-    bool source_object = any_object(cell::type(value)) && !only;
+    bool source_object = in(cell::type(value), ANY_OBJECT) && !only;
     if ((block || source_object) && !some && !any) {
         for (uint32_t i = 0; i < n; ++i) {
             const Cell* v = nullptr;
@@ -287,10 +276,11 @@ void clone(const Cell& source_in, Cell& dest, bool deep, const Cell* types, bool
     for (uint32_t i = 0; i < n; ++i) *context::value_cell(ctx, i) = *context::value_cell(source.w1, i);
     for (uint32_t i = 0; i < n; ++i) {
         Cell v = *context::value_cell(ctx, i);
-        if (from_make && is_series_value(cell::type(v))) {
+        // hash! stays shared: the clone below makes a block!, which would lose its type and index.
+        if (from_make && in(cell::type(v), ANY_BLOCK | ANY_STRING) && !cell::is(v, T_hash)) {
             collector::Root kv(v);
             Cell copy{};
-            if (block::is_any_block(cell::type(v))) {
+            if (in(cell::type(v), ANY_BLOCK)) {
                 copy = *block::clone(v, true, true);
                 stack::pop(1);
                 collector::Root kcopy(copy);
@@ -359,7 +349,7 @@ namespace {
 
 Cell* make(Cell* proto, Cell* spec, uint32_t) {
     Cell* result = stack::reserve();
-    bool from_object = any_object(cell::type(*proto));
+    bool from_object = in(cell::type(*proto), ANY_OBJECT);
     if (from_object) clone(*proto, *result, true, nullptr, false, true);
     else make_empty_at(*result, 4);
     uint32_t before = field_count(*result);
@@ -375,7 +365,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t) {
         stack::unwind();
         stack::values.top = result + 1;
         if (stack::exiting()) return result;
-    } else if (any_object(cell::type(*spec))) {
+    } else if (in(cell::type(*spec), ANY_OBJECT)) {
         uint32_t n = field_count(*spec);
         for (uint32_t i = 0; i < n; ++i) {
             Cell w = *context::slot_at(spec->w1, i);
@@ -482,7 +472,7 @@ Cell* eval_path(Cell* parent, const PathStep& step) {
 }
 
 int32_t compare(Cell* a, Cell* b, int32_t op) {
-    if (!any_object(cell::type(*b))) return actions::not_comparable;
+    if (!in(cell::type(*b), ANY_OBJECT)) return actions::not_comparable;
     if (a->w1 == b->w1) return 0;
     if (op == actions::same) return -1;
     if (cycles::find_q(a->w1)) return cycles::find_q(b->w1) ? 0 : -1;
@@ -496,8 +486,8 @@ int32_t compare(Cell* a, Cell* b, int32_t op) {
         if (sa != sb) return sa < sb ? -1 : 1;
         Cell va = *context::value_cell(a->w1, i), vb = *context::value_cell(b->w1, i);
         uint32_t ta = cell::type(va), tb = cell::type(vb);
-        bool numbers = (ta == T_integer || ta == T_float_ || ta == T_percent) && (tb == T_integer || tb == T_float_ || tb == T_percent);
-        bool words_ = word::any_word_q(ta) && word::any_word_q(tb);
+        bool numbers = in(ta, NUMBER) && in(tb, NUMBER);
+        bool words_ = in(ta, ALL_WORD) && in(tb, ALL_WORD);
         if (ta != tb && !numbers && !words_) return ta < tb ? -1 : 1;
         int32_t r = actions::compare_direct(va, vb, op);
         if (r != 0) return r;
@@ -514,7 +504,7 @@ Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
 }
 
 Cell* select(Cell* series, Cell* value, const FindArgs&) {
-    if (!word::any_word_q(cell::type(*value)) || cell::is(*value, T_refinement) || cell::is(*value, T_issue))
+    if (!in(cell::type(*value), ANY_WORD))
         error::fire(err::script_invalid_type, Cell{T_datatype, cell::type(*value), 0, 0});
     *series = *select_word(*series, *value);
     return series;
@@ -532,7 +522,7 @@ Cell* put(Cell* series, Cell* key, Cell* value, bool) {
 
 void init() {
     datatype::register_type({.id = T_object, .parent = 0, .name = "object!", .rest = datatype::Rest::empty,
-                             .mark = mark,
+                             .mark = mark, .same = datatype::same::first,
                              .actions = {.make = make, .reflect = reflect, .form = form, .mold = mold,
                                          .eval_path = eval_path, .compare = compare, .copy = copy, .put = put,
                                          .select = select}});

@@ -8,11 +8,13 @@
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/point.h"
 #include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/unit_types.h"
 #include "runtime/datatypes/scalar.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
 #include "runtime/interpreter/actions.h"
+#include "runtime/interpreter/random.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/numeric.h"
 #include "runtime/series_buffer.h"
@@ -176,7 +178,16 @@ Cell* to(Cell*, Cell* spec, uint32_t) {
     return stack::push(r);
 }
 
-Cell* random(Cell*, const RandomArgs&) { error::fire(err::internal_not_done); }  // no random generator yet
+Cell* random(Cell* value, const RandomArgs& how) {
+    bool seed = how.seed, secure = how.secure;
+    if (seed) {
+        random::seed(x(*value) ^ y(*value));
+        return &unset::make_at(*value);
+    }
+    value->w2 = static_cast<uint32_t>(random::integer(secure, x(*value)));
+    value->w3 = static_cast<uint32_t>(random::integer(secure, y(*value)));
+    return value;
+}
 
 int32_t form(Cell* value, Cell* out, Cell*, int32_t part) {
     char text[24];
@@ -280,6 +291,7 @@ Cell* xor_a(Cell* a, Cell* b) { return pair::math(a, b, integer::xor_); }
 
 void init() {
     datatype::register_type({.id = T_pair, .parent = 0, .name = "pair!", .rest = datatype::Rest::empty, .mark = nullptr,
+                             .same = datatype::same::last_two,
                              .actions = {.make = to, .random = random, .to = to, .form = form, .mold = mold,
                                          .eval_path = eval_path, .compare = compare, .absolute = absolute,
                                          .add = add_a, .divide = divide_a, .multiply = multiply_a, .negate = negate,

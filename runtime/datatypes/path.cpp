@@ -5,6 +5,7 @@
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/error.h"
+#include "runtime/families.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/memory.h"
@@ -63,10 +64,10 @@ Cell* push(Cell& c) { return retype_push(c, T_path); }
 Cell* make(Cell* proto, Cell* spec, uint32_t type) {
     uint32_t st = cell::type(*spec);
     Cell* r;
-    if (st == T_integer || st == T_float_ || st == T_percent) {
+    if (in(st, NUMBER)) {
         int32_t n = st == T_integer ? static_cast<int32_t>(spec->w2) : numeric::clamp_to_int32(cell::get_double(*spec));
         r = &make_at(*stack::reserve(), n < 1 ? 1 : n);
-    } else if (block::is_any_block(st)) {
+    } else if (in(st, ANY_BLOCK)) {
         r = block::to(proto, spec, type);
     } else {
         error::fire(err::script_bad_make_arg, Cell{T_datatype, type, 0, 0}, *spec);

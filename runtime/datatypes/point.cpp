@@ -8,12 +8,15 @@
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/unit_types.h"
 #include "runtime/datatypes/scalar.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
 #include "runtime/float_text.h"
+#include "runtime/hashtable.h"
 #include "runtime/interpreter/actions.h"
+#include "runtime/interpreter/random.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/series_buffer.h"
 #include "runtime/words.h"
@@ -147,7 +150,20 @@ Cell* to(Cell*, Cell* spec, uint32_t) {
     return stack::push(fresh<N>(p));
 }
 
-Cell* random(Cell*, const RandomArgs&) { error::fire(err::internal_not_done); }  // no random generator yet
+// Each coordinate c that is not 0 becomes a float from 0 to c, as float! draws it.
+template <int N>
+Cell* random(Cell* value, const RandomArgs& how) {
+    bool seed = how.seed, secure = how.secure;
+    if (seed) {
+        uint32_t words[3] = {value->w1, value->w2, value->w3};
+        random::seed(static_cast<int32_t>(hashtable::murmur3(words, N * 4)));
+        return &unset::make_at(*value);
+    }
+    Coords p = coords_of<N>(*value);
+    for (int i = 0; i < N; ++i)
+        if (p.v[i] != 0.0f) p.v[i] = point2d::narrow(random::scaled_float(secure, p.v[i]));
+    return &put<N>(*value, p);
+}
 
 template <int N>
 int32_t form(Cell* value, Cell* out, Cell*, int32_t part) {
@@ -298,7 +314,9 @@ template <int N>
 void register_point(const char* name) {
     datatype::register_type({.id = type_id<N>, .parent = 0, .name = name, .rest = datatype::Rest::empty,
                              .mark = nullptr,
-                             .actions = {.make = to<N>, .random = random, .to = to<N>, .form = form<N>,
+                             // The same coordinates: words 1-2, or 1-3.
+                             .same = N == 2 ? datatype::same::first_two : datatype::same::payload,
+                             .actions = {.make = to<N>, .random = random<N>, .to = to<N>, .form = form<N>,
                                          .mold = mold<N>, .eval_path = eval_path<N>, .compare = compare<N>,
                                          .absolute = absolute<N>, .add = add_a<N>, .divide = divide_a<N>,
                                          .multiply = multiply_a<N>, .negate = negate<N>,

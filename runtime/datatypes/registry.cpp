@@ -68,6 +68,7 @@ void register_type(const Registration& r) {
     t.name_length = static_cast<int32_t>(std::strlen(r.name)) - 1;
     t.parent = r.parent;
     t.mark = r.mark ? r.mark : (r.parent ? types[r.parent].mark : nullptr);
+    t.same = r.same ? r.same : (r.parent && types[r.parent].same ? types[r.parent].same : same::payload);
 #define ACTION(n, word, ident, entry, ret, params) store(id, r.parent, r.rest, n, r.actions.ident);
 #include "runtime/defs/actions.def"
 #undef ACTION
@@ -81,21 +82,25 @@ void init_names() {
 void register_remaining() {
     static const char* const names[] = {
         nullptr,
-#define DATATYPE(id, name, ident) name,
+#define DATATYPE(id, name, ident, families) name,
 #include "runtime/defs/datatypes.def"
 #undef DATATYPE
     };
     for (uint32_t id = 1; id < sizeof names / sizeof names[0]; ++id) {
         if (types[id].name) continue;
-        // Whatever the cell refers to is marked from the start, as the collector's table says.
+        // Whatever the cell refers to is marked from the start, as the collector's table says;
+        // the series among them are the same value by buffer and position.
         MarkFn mark = nullptr;
+        SameFn same_fn = nullptr;
         switch (id) {
-        case T_bitset: case T_vector: mark = collector::mark_series_value; break;
-        case T_hash: case T_map: mark = mark_keyed_block; break;
-        case T_image: mark = collector::mark_series_value; break;
+        case T_bitset: mark = collector::mark_series_value; same_fn = same::second; break;
+        case T_vector: case T_image: mark = collector::mark_series_value; same_fn = same::first_two; break;
+        case T_hash: mark = mark_keyed_block; same_fn = same::first_two; break;
+        case T_map: mark = mark_keyed_block; break;
         default: break;
         }
-        register_type({.id = id, .parent = 0, .name = names[id], .rest = Rest::empty, .mark = mark, .actions = {}});
+        register_type({.id = id, .parent = 0, .name = names[id], .rest = Rest::empty, .mark = mark, .same = same_fn,
+                       .actions = {}});
     }
 }
 

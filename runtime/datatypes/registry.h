@@ -1,7 +1,8 @@
-// The datatype registry: the type table (name, name word, marking hook per type id) and the
-// action table (one implementation per action slot and type id). Every datatype module hands
-// one typed registration record to `datatype::register_type` at start-up; the dispatcher finds
-// every action through `actions::lookup`, never through a switch over types.
+// The datatype registry: the type table (name, name word, marking and identity hooks per type
+// id) and the action table (one implementation per action slot and type id). Every datatype
+// module hands one typed registration record to `datatype::register_type` at start-up; the
+// dispatcher finds every action through `actions::lookup`, and `same?` every identity through
+// the type table, never through a switch over types.
 //
 // Inheritance is a snapshot: a slot marked `inherit` copies the parent's entry as it stands
 // when the child registers (an empty parent slot stays empty), so parents register first.
@@ -179,6 +180,23 @@ struct ActionSlots {
 // Marks what a cell of the type refers to (collector hook); null: the type refers to nothing.
 using MarkFn = void (*)(const Cell& cell);
 
+// Identity (`same?`) of two cells of the type: which payload words make them the same value.
+// Null with a parent: the parent's hook; without one: all three payload words.
+using SameFn = bool (*)(const Cell& a, const Cell& b);
+namespace same {
+// datatype!, logic!, object!: the type id, truth value or context.
+inline bool first(const Cell& a, const Cell& b) { return a.w1 == b.w1; }
+// char!, integer!, bitset!: the value or the series node.
+inline bool second(const Cell& a, const Cell& b) { return a.w2 == b.w2; }
+// Every series (the same buffer at the same position), native!, action!, point2D!.
+inline bool first_two(const Cell& a, const Cell& b) { return a.w1 == b.w1 && a.w2 == b.w2; }
+// float!, percent!, pair!, time! (the 64 payload bits), op!.
+inline bool last_two(const Cell& a, const Cell& b) { return a.w2 == b.w2 && a.w3 == b.w3; }
+inline bool payload(const Cell& a, const Cell& b) { return a.w1 == b.w1 && a.w2 == b.w2 && a.w3 == b.w3; }
+// none!, unset!: one value each.
+inline bool always(const Cell&, const Cell&) { return true; }
+}  // namespace same
+
 enum class Rest : uint8_t { empty, inherit };
 
 struct Registration {
@@ -187,6 +205,7 @@ struct Registration {
     const char* name;       // static text ending in "!"
     Rest rest;              // what the slots not mentioned get
     MarkFn mark;            // null with a parent: the parent's hook
+    SameFn same;            // null with a parent: the parent's hook
     ActionSlots actions;
 };
 
@@ -196,6 +215,7 @@ struct TypeEntry {
     uint32_t name_symbol;   // the symbol of the name word; 0 until the words exist
     uint32_t parent;
     MarkFn mark;
+    SameFn same;            // never null once registered
 };
 extern TypeEntry types[actions::max_types];
 
@@ -210,6 +230,13 @@ void init_names();
 uint32_t highest_id();
 // The name of a type id ("integer!"), or null for an id nothing registered.
 const char* name_of(uint32_t id);
+// Whether two cells are the same value (`same?`): one datatype and the type's identity hook.
+inline bool same_q(const Cell& a, const Cell& b) {
+    uint32_t t = cell::type(a);
+    if (t != cell::type(b)) return false;
+    SameFn f = t < actions::max_types ? types[t].same : nullptr;
+    return f ? f(a, b) : same::payload(a, b);
+}
 
 }  // namespace datatype
 

@@ -6,6 +6,7 @@
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
+#include "runtime/families.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/lexer/lexer.h"
 
@@ -32,7 +33,7 @@ Cell load_one(const Cell& text_in) {
 }
 
 bool word_is(const Cell& word, uint32_t sym) {
-    return word::any_word_q(cell::type(word)) && symbol::resolve(word::symbol_of(word)) == symbol::resolve(sym);
+    return in(cell::type(word), ALL_WORD) && symbol::resolve(word::symbol_of(word)) == symbol::resolve(sym);
 }
 
 bool held_by_value(uint32_t type) {
@@ -44,9 +45,6 @@ bool held_by_value(uint32_t type) {
     }
 }
 
-bool selector_word_q(const Cell& c) {
-    uint32_t t = cell::type(c);
-    return word::any_word_q(t) && t != T_refinement && t != T_issue;
-}
+bool selector_word_q(const Cell& c) { return in(cell::type(c), ANY_WORD); }
 
 }  // namespace kov::scalar

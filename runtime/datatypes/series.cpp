@@ -1,6 +1,7 @@
 #include "runtime/datatypes/series.h"
 
 #include <cstring>
+#include <vector>
 
 #include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
@@ -9,6 +10,9 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/error.h"
+#include "runtime/hashtable.h"
+#include "runtime/interpreter/random.h"
+#include "runtime/families.h"
 #include "runtime/heap.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/stack.h"
@@ -66,6 +70,16 @@ Node scratch_for(uint32_t unit) {
     b->flags = (b->flags & ~memory::unit_mask) | unit;
     b->head = b->tail = 0;
     return take_scratch;
+}
+
+// The code point of a text unit.
+uint32_t unit_at(const Span& v, int64_t i) {
+    const uint8_t* at = v.at(i);
+    switch (v.unit) {
+    case 1: return *at;
+    case 2: { uint16_t u; std::memcpy(&u, at, 2); return u; }
+    default: { uint32_t u; std::memcpy(&u, at, 4); return u; }
+    }
 }
 
 // Exchanges two units of up to 16 bytes through a scratch area on the machine stack.
@@ -221,7 +235,7 @@ Cell* pick(Cell* s, int32_t n, Cell*) {
     uint8_t* at = b->head_ptr() + (uint64_t(p) << shift);
     // string! is tested first: a string read by index is the hottest caller.
     if (t != T_string) {
-        if (is_cell_series(t) || t == T_map) {
+        if (in(t, ANY_BLOCK) || t == T_map) {
             *s = *reinterpret_cast<const Cell*>(at);
             return s;
         }
@@ -248,14 +262,14 @@ Cell* poke(Cell* s, int32_t n, Cell* data, Cell*) {
     int64_t p = position_of(*s, n, span(*s).length);
     if (p < 0) error::fire(err::script_out_of_range, integer::make(n));
     if (t == T_vector) not_done();
-    if (is_text_series(t) && !cell::is(*data, T_char_)) error::fire(err::script_invalid_arg, *data);
+    if (in(t, ANY_STRING) && !cell::is(*data, T_char_)) error::fire(err::script_invalid_arg, *data);
     if (t == T_binary && !cell::is(*data, T_integer) && !cell::is(*data, T_char_))
         error::fire(err::script_invalid_arg, *data);
     bool owned = report(*s, Change::poke, *data, static_cast<int32_t>(p), 1);
     // The owner may have shortened the series: the position must still exist.
     Span v = span(*s);
     if (p >= v.length) error::fire(err::script_out_of_range, integer::make(n));
-    if (is_cell_series(t)) {
+    if (in(t, ANY_BLOCK)) {
         block::index_remove(*s, static_cast<uint32_t>(p));
         *reinterpret_cast<Cell*>(v.at(p)) = *data;
         block::index_enter(*s, static_cast<uint32_t>(p));
@@ -332,7 +346,7 @@ Cell* take(Cell* s, Cell* part, bool, bool last) {
         Span v = span(*r);
         uint32_t t = cell::type(*r);
         if (v.length < 1) *r = none::value;
-        else if (is_cell_series(t)) *r = *reinterpret_cast<const Cell*>(v.at(0));
+        else if (in(t, ANY_BLOCK)) *r = *reinterpret_cast<const Cell*>(v.at(0));
         else if (t == T_vector) not_done();  // the element reader belongs to vector!
         else if (t == T_binary) *r = integer::make(*v.at(0));
         else *r = Cell{T_char_, 0, static_cast<uint32_t>(string::get_char(v.at(0), v.unit)), 0};
@@ -512,7 +526,7 @@ Cell* reverse(Cell* s, Cell* part, Cell* skip_arg) {
 Cell* move(Cell* origin, Cell* target, Cell* part) {
     uint32_t ot = cell::type(*origin);
     uint32_t tt = cell::type(*target);
-    if (!is_positional(tt)) actions::fire_expect_arg(*target, 1);
+    if (!in(tt, SERIES)) actions::fire_expect_arg(*target, 1);
     if (rs_tail_q(*origin)) return target;
     int64_t count = 1;
     if (part) {
@@ -563,7 +577,7 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
         return target;
     }
 
-    bool o_cells = is_cell_series(ot), t_cells = is_cell_series(tt);
+    bool o_cells = in(ot, ANY_BLOCK), t_cells = in(tt, ANY_BLOCK);
     if (o_cells != t_cells) error::fire(err::script_move_bad, datatype_cell(ot), datatype_cell(tt));
     report(*target, Change::move, *origin, index_of(*target), static_cast<int32_t>(count));
     o = span(*origin);
@@ -594,7 +608,59 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
     return target;
 }
 
-Cell* random(Cell*, const RandomArgs&) { not_done(); }  // the random generator does not exist yet
+namespace {
+// The hash of the units from the position. A text is hashed at the narrowest unit that holds
+// its characters: a buffer stays wide after its wide characters are gone, and equal texts must
+// seed alike.
+uint32_t seed_hash(const Cell& s) {
+    Span v = span(s);
+    uint64_t count = uint64_t(v.length - v.index);
+    uint32_t t = cell::type(s);
+    if (v.unit == 1 || in(t, ANY_BLOCK) || t == T_binary || t == T_vector)
+        return hashtable::murmur3(v.at(v.index), count << v.shift);
+    uint32_t widest = 0;
+    for (uint64_t i = 0; i < count; ++i) widest |= unit_at(v, v.index + int64_t(i));
+    uint32_t unit = widest < 0x100 ? 1 : widest < 0x10000 ? 2 : 4;
+    if (unit == v.unit) return hashtable::murmur3(v.at(v.index), count << v.shift);
+    std::vector<uint8_t> narrow(count * unit);
+    for (uint64_t i = 0; i < count; ++i) {
+        uint32_t cp = unit_at(v, v.index + int64_t(i));
+        if (unit == 1) narrow[i] = static_cast<uint8_t>(cp);
+        else {
+            uint16_t u = static_cast<uint16_t>(cp);
+            std::memcpy(&narrow[i * 2], &u, 2);
+        }
+    }
+    return hashtable::murmur3(narrow.data(), narrow.size());
+}
+}  // namespace
+
+// /seed hashes the units from the position; /only picks one of them; otherwise they are
+// shuffled in place, each position in turn swapped with one drawn from those not yet placed.
+Cell* random(Cell* s, const RandomArgs& how) {
+    bool seed = how.seed, secure = how.secure, only = how.only;
+    Span v = span(*s);
+    int64_t count = v.length - v.index;
+    if (seed) {
+        random::seed(static_cast<int32_t>(seed_hash(*s)));
+        return &unset::make_at(*s);
+    }
+    if (only) {
+        if (count <= 0) return &none::make_at(*s);
+        return pick(s, random::integer(secure, static_cast<int32_t>(count)), nullptr);
+    }
+    if (count <= 0) return s;
+    bool owned = report(*s, Change::random, none::value, static_cast<int32_t>(v.index), static_cast<int32_t>(count));
+    // The owner may have changed the series: only what is there now is shuffled.
+    v = span(*s);
+    count = v.length - v.index;
+    for (int64_t r = count, p = v.index; r >= 1; --r, ++p) {
+        int32_t k = random::integer(secure, static_cast<int32_t>(r));
+        if (k > 1) swap_units(v.at(p), v.at(p + k - 1), v.unit);
+    }
+    if (owned) report(*s, Change::randomized, none::value, static_cast<int32_t>(v.index), static_cast<int32_t>(count));
+    return s;
+}
 
 Cell* reflect(Cell* s, uint32_t field) {
     if (!is_owned_field(field)) not_done();
@@ -604,7 +670,7 @@ Cell* reflect(Cell* s, uint32_t field) {
 }
 
 Cell* modify(Cell* s, Cell* field, Cell* value, bool) {
-    if (!word::any_word_q(cell::type(*field)) || !is_owned_field(field->w2)) return value;
+    if (!in(cell::type(*field), ALL_WORD) || !is_owned_field(field->w2)) return value;
     if (cell::is(*value, T_none)) {
         owner::unset(*s);
     } else if (cell::is(*value, T_block) && block::rs_length_q(*value) >= 2) {
@@ -622,7 +688,7 @@ Cell* modify(Cell* s, Cell* field, Cell* value, bool) {
 void init() {
     datatype::register_type(
         {.id = T_series, .parent = 0, .name = "series!", .rest = datatype::Rest::empty,
-         .mark = nullptr,
+         .mark = nullptr, .same = datatype::same::first_two,
          .actions = {.random = random, .reflect = reflect, .at = at, .back = back, .clear = clear, .copy = copy,
                      .head = head, .head_q = head_q, .index_q = index_q, .length_q = length_q, .move = move,
                      .next = next, .pick = pick, .poke = poke, .remove = remove, .reverse = reverse, .skip = skip,

@@ -21,19 +21,6 @@
 
 namespace kov::series {
 
-// ---- type families ------------------------------------------------------------------------------
-inline bool is_cell_series(uint32_t t) {
-    return t == T_block || t == T_paren || t == T_path || t == T_lit_path || t == T_set_path || t == T_get_path ||
-           t == T_hash;
-}
-inline bool is_text_series(uint32_t t) {
-    return t == T_string || t == T_file || t == T_url || t == T_tag || t == T_email || t == T_ref;
-}
-// Every type whose value is a cursor into a buffer.
-inline bool is_positional(uint32_t t) {
-    return is_cell_series(t) || is_text_series(t) || t == T_binary || t == T_vector || t == T_image;
-}
-
 // log2 of a unit: 1 → 0, 2 → 1, 4 → 2, 8 → 3, 16 → 4.
 inline uint32_t unit_shift(uint32_t unit) { return 31u - static_cast<uint32_t>(__builtin_clz(unit | 1u)); }
 inline int32_t index_of(const Cell& s) { return static_cast<int32_t>(s.w1); }

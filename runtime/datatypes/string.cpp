@@ -7,6 +7,7 @@
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/error.h"
+#include "runtime/families.h"
 #include "runtime/float_text.h"
 #include "runtime/heap.h"
 #include "runtime/interpreter/stack.h"
@@ -517,7 +518,8 @@ bool tag_delimited_q(const Cell& s, const Cell& tag) {
 
 bool match_at_q(const Cell& s, const Cell& value, int32_t op) {
     uint32_t t = cell::type(value);
-    if (t == T_string || t == T_file || t == T_url || t == T_email || t == T_ref)
+    // A tag! matches with its delimiters, below.
+    if (in(t, ANY_STRING) && t != T_tag)
         return compare_values(s, value, op, true) == 0;
     if (t == T_char_) {
         View v = view(s);
@@ -563,7 +565,8 @@ bool whitespace_q(int32_t cp) {
 
 void mold_char(Cell& out, int32_t cp, bool all) {
     char text[16] = {'^', 0, 0};
-    if (cp == 30 || (cp >= 128 && cp <= 159) || (cp > 127 && all)) {
+    // A surrogate is escaped too: written as UTF-8 it would be text the lexer refuses.
+    if (cp == 30 || (cp >= 128 && cp <= 159) || (cp > 127 && all) || (cp >= 0xD800 && cp <= 0xDFFF)) {
         char hex[9];
         const char* digits = to_hex(cp, true, hex);
         text[1] = '(';

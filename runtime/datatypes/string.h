@@ -29,9 +29,6 @@ using memory::Node;
 constexpr uint32_t partial_type = 56;
 
 inline uint32_t shift_of(uint32_t unit) { return unit >> 1; }
-inline bool is_string_type(uint32_t t) {
-    return t == T_string || t == T_file || t == T_url || t == T_tag || t == T_email || t == T_ref;
-}
 
 // ---- cells and constructors ---------------------------------------------------------------------
 inline Cell cell_of(Node node, int32_t index = 0, uint32_t type = T_string) {

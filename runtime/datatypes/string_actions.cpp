@@ -24,6 +24,7 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/error.h"
+#include "runtime/families.h"
 #include "runtime/heap.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/interp.h"
@@ -48,8 +49,7 @@ Cell datatype_cell(uint32_t t) { return Cell{T_datatype, t, 0, 0}; }
 }
 
 // Texts that add, and are searched as, their own characters (a tag! brings its delimiters).
-inline bool plain_text(uint32_t t) { return t == T_string || t == T_file || t == T_url || t == T_email || t == T_ref; }
-inline bool is_block_like(uint32_t t) { return t == T_block || t == T_paren || t == T_hash; }
+inline bool plain_text(uint32_t t) { return in(t, ANY_STRING) && t != T_tag; }
 
 // A read-only view of a text or binary series.
 struct Text {
@@ -127,7 +127,7 @@ Cell source_text(const Cell& value) {
         concatenate_literal(*tmp, "<");
         concatenate(*tmp, value, -1, 0, true, append_mode);
         concatenate_literal(*tmp, ">");
-    } else if (is_block_like(t)) {
+    } else if (in(t, ANY_LIST)) {
         form_each(value, *tmp);
     } else {
         form_value(value, *tmp, nullptr, INT32_MAX);
@@ -217,10 +217,10 @@ Cell* to(Cell*, Cell* spec, uint32_t type) {
     Cell* r;
     if (st == T_none) {
         error::fire(err::script_bad_to_arg, datatype_cell(type), *spec);
-    } else if (is_block_like(st)) {
+    } else if (in(st, ANY_LIST)) {
         r = push(16, 1);
         form_each(*spec, *r);
-    } else if (is_string_type(st)) {
+    } else if (in(st, ANY_STRING)) {
         r = stack::reserve();
         series::copy(spec, r, nullptr, false, nullptr);
     } else if (st == T_refinement) {
@@ -319,7 +319,7 @@ int32_t mold(Cell* value, Cell* out, const MoldArgs& how, int32_t part) {
 
 int32_t compare(Cell* value1, Cell* value2, int32_t op) {
     if (cell::type(*value1) != cell::type(*value2) &&
-        (!is_string_type(cell::type(*value2)) || (op != actions::equal && op != actions::not_equal)))
+        (!in(cell::type(*value2), ANY_STRING) || (op != actions::equal && op != actions::not_equal)))
         return actions::not_comparable;
     return compare_values(*value1, *value2, op, false);
 }
@@ -438,7 +438,7 @@ Found locate(const Cell& series, const Cell& value, const FindArgs& f) {
     bool fold = !f.case_ && !f.same;
     bool wild = kind == run && (f.any || f.with);
     int32_t star = '*', one = '?';
-    if (f.with && is_string_type(cell::type(*f.with))) {
+    if (f.with && in(cell::type(*f.with), ANY_STRING)) {
         Text w = text(*f.with);
         if (w.rest() >= 1) star = w.at(w.index);
         if (w.rest() >= 2) one = w.at(w.index + 1);
@@ -708,7 +708,7 @@ Cell* take(Cell* s, Cell* part, bool deep, bool last) { return series::take(s, p
 
 Cell* swap(Cell* s1, Cell* s2) {
     uint32_t t2 = cell::type(*s2);
-    if (!is_string_type(t2) && t2 != T_binary) error::fire(err::script_invalid_arg, *s2);
+    if (!in(t2, ANY_STRING) && t2 != T_binary) error::fire(err::script_invalid_arg, *s2);
     if (series::rs_tail_q(*s1) || series::rs_tail_q(*s2)) return s1;
     int32_t i1 = static_cast<int32_t>(text(*s1).index), i2 = static_cast<int32_t>(text(*s2).index);
     // Two positions in one text are one change: its owner hears of it once.
@@ -779,9 +779,9 @@ Cell* trim(Cell* s, const TrimArgs& a) {
     if (a.auto_) not_done();
     if (a.with) {
         uint32_t t = cell::type(*a.with);
-        if (t != T_char_ && t != T_integer && !is_string_type(t) && t != T_binary)
+        if (t != T_char_ && t != T_integer && !in(t, ANY_STRING) && t != T_binary)
             error::fire(err::script_invalid_arg, *a.with);
-        if ((is_string_type(t) || t == T_binary) && text(*a.with).rest() <= 0) return s;
+        if ((in(t, ANY_STRING) || t == T_binary) && text(*a.with).rest() <= 0) return s;
     }
     series::clip_index(*s, false);
     bool owned = series::report(*s, Change::trim, none::value, static_cast<int32_t>(text(*s).index), 0);
@@ -1048,7 +1048,7 @@ Cell* do_set_op(Cell* set1, Cell* set2, bool case_, Cell* skip, int32_t op) {
     }
     if (op < op_unique || op > op_difference) not_done();
     bool two = op != op_unique;
-    auto texty = [](const Cell* c) { return c && (is_string_type(cell::type(*c)) || cell::is(*c, T_binary)); };
+    auto texty = [](const Cell* c) { return c && (in(cell::type(*c), ANY_STRING) || cell::is(*c, T_binary)); };
     if (!texty(set1)) error::fire(err::script_invalid_arg, *set1);
     if (two && !texty(set2)) error::fire(err::script_invalid_arg, set2 ? *set2 : none::value);
     series::clip_index(*set1, false);

@@ -12,6 +12,7 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
+#include "runtime/families.h"
 #include "runtime/float_text.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/stack.h"
@@ -33,10 +34,6 @@ namespace {
 using scalar::datatype_of;
 
 [[noreturn]] void bad_to(const Cell& spec) { error::fire(err::script_bad_to_arg, datatype_of(T_time), spec); }
-
-bool text_type_q(uint32_t t) {
-    return t == T_string || t == T_file || t == T_url || t == T_tag || t == T_email || t == T_ref;
-}
 
 // 1 hour, 2 minute, 3 second, letter case ignored. Another word raises script/cannot-use
 // against the time (pick), or script/invalid-path in the path (a path step).
@@ -96,7 +93,7 @@ Cell* to(Cell*, Cell* spec, uint32_t) {
         break;
     }
     default: {
-        if (!text_type_q(t)) bad_to(*spec);
+        if (!in(t, ANY_STRING)) bad_to(*spec);
         Cell v = scalar::load_one(*spec);
         if (!cell::is(v, T_time)) bad_to(*spec);
         seconds = get(v);

@@ -13,7 +13,9 @@
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
+#include "runtime/families.h"
 #include "runtime/interpreter/actions.h"
+#include "runtime/interpreter/random.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/numeric.h"
 #include "runtime/runtime.h"
@@ -210,15 +212,11 @@ Cell* math(Cell* a, Cell* b, int32_t op) {
 
 namespace {
 
-bool text_type_q(uint32_t t) {
-    return t == T_string || t == T_file || t == T_url || t == T_tag || t == T_email || t == T_ref;
-}
-
 // make and to (one routine).
 Cell* to(Cell*, Cell* spec, uint32_t) {
     Cell r;
     uint32_t t = cell::type(*spec);
-    if (t == T_block || t == T_paren || t == T_hash) {
+    if (in(t, ANY_LIST)) {
         memory::Buffer* buf = memory::buffer(spec->w2);
         int64_t count = int64_t(buf->used() / sizeof(Cell)) - int64_t(spec->w1);
         if (count < 0) count = 0;
@@ -241,7 +239,7 @@ Cell* to(Cell*, Cell* spec, uint32_t) {
         from_binary(*spec, r);
     } else if (t == T_issue) {
         from_hex(*spec, r);
-    } else if (text_type_q(t)) {
+    } else if (in(t, ANY_STRING)) {
         Cell v = scalar::load_one(*spec);
         if (!cell::is(v, T_tuple)) bad_to(*spec);
         uint8_t bytes[12];
@@ -257,7 +255,19 @@ Cell* to(Cell*, Cell* spec, uint32_t) {
     return stack::push(r);
 }
 
-Cell* random(Cell*, const RandomArgs&) { error::fire(err::internal_not_done); }  // no random generator yet
+// Each byte b becomes one of 0..b.
+Cell* random(Cell* value, const RandomArgs& how) {
+    bool seed = how.seed, secure = how.secure;
+    if (seed) {
+        random::seed(static_cast<int32_t>(value->w1 ^ value->w2 ^ value->w3));
+        return &unset::make_at(*value);
+    }
+    uint8_t bytes[max_length];
+    bytes_of(*value, bytes);
+    for (uint32_t i = 0; i < length(*value); ++i)
+        bytes[i] = static_cast<uint8_t>(random::integer(secure, bytes[i] + 1) - 1);
+    return &make_at(*value, bytes, length(*value));
+}
 
 int32_t form(Cell* value, Cell* out, Cell*, int32_t part) {
     char text[12 * 4 + 1];
@@ -362,11 +372,20 @@ Cell* and_a(Cell* a, Cell* b) { return tuple::math(a, b, integer::and_); }
 Cell* or_a(Cell* a, Cell* b) { return tuple::math(a, b, integer::or_); }
 Cell* xor_a(Cell* a, Cell* b) { return tuple::math(a, b, integer::xor_); }
 
+// Identity: the same length and the same bytes.
+bool same_q(const Cell& a, const Cell& b) {
+    uint32_t n = length(a);
+    if (n != length(b)) return false;
+    for (uint32_t i = 0; i < n; ++i)
+        if (byte_at(a, i) != byte_at(b, i)) return false;
+    return true;
+}
+
 }  // namespace
 
 void init() {
     datatype::register_type({.id = T_tuple, .parent = 0, .name = "tuple!", .rest = datatype::Rest::empty,
-                             .mark = nullptr,
+                             .mark = nullptr, .same = same_q,
                              .actions = {.make = to, .random = random, .to = to, .form = form, .mold = mold,
                                          .eval_path = eval_path, .compare = compare, .add = add_a,
                                          .divide = divide_a, .multiply = multiply_a, .remainder = remainder_a,

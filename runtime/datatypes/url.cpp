@@ -7,6 +7,7 @@
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/error.h"
+#include "runtime/families.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/unicode.h"
@@ -59,8 +60,6 @@ int32_t form_into(const Cell& value, Cell& out, int32_t part) {
     Cell* v = stack::push(value);
     return fn(v, &out, nullptr, part);
 }
-
-bool is_block_spec(const Cell& c) { return cell::is(c, T_block) || cell::is(c, T_paren) || cell::is(c, T_hash); }
 
 // The last character of the whole text, or -1 when empty.
 int32_t last_char(const Cell& s) {
@@ -168,7 +167,7 @@ void decode(const Cell& value, Cell& out) {
 // ---- actions ------------------------------------------------------------------------------------
 
 Cell* to(Cell* proto, Cell* spec, uint32_t type) {
-    if (type != T_url || !is_block_spec(*spec)) return string::to(proto, spec, type);
+    if (type != T_url || !in(cell::type(*spec), ANY_LIST)) return string::to(proto, spec, type);
     memory::Node node = spec->w2;
     int64_t start = static_cast<int32_t>(spec->w1);
     if (start < 0) start = 0;
@@ -198,7 +197,7 @@ Cell* to(Cell* proto, Cell* spec, uint32_t type) {
 }
 
 Cell* make(Cell* proto, Cell* spec, uint32_t type) {
-    if (type == T_url && is_block_spec(*spec)) return to(proto, spec, type);
+    if (type == T_url && in(cell::type(*spec), ANY_LIST)) return to(proto, spec, type);
     return string::make(proto, spec, type);
 }
 

@@ -10,6 +10,7 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/error.h"
+#include "runtime/families.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/lexer/lexer.h"
 #include "runtime/words.h"
@@ -117,7 +118,7 @@ int32_t mold_refinement(Cell* v, Cell* out, const MoldArgs&, int32_t part) { ret
 
 int32_t compare(Cell* a, Cell* b, int32_t op) {
     uint32_t ta = cell::type(*a), tb = cell::type(*b);
-    if (!any_word_q(tb) || (tb == T_issue && ta != T_issue)) return actions::not_comparable;
+    if (!in(tb, ALL_WORD) || (tb == T_issue && ta != T_issue)) return actions::not_comparable;
     auto differ = [](bool d) { return d ? 1 : 0; };
     switch (op) {
     case actions::equal:
@@ -157,7 +158,7 @@ Cell* index_q(Cell* value) {
 Cell* make_word(Cell*, Cell* spec, uint32_t type) {
     Cell* r = stack::reserve();
     uint32_t t = cell::type(*spec);
-    if (t >= T_word && t <= T_get_word) {
+    if (in(t, ANY_WORD)) {
         *r = *spec;
         r->header = type;
     } else if (t == T_datatype) {

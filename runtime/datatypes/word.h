@@ -19,8 +19,6 @@ namespace kov::word {
 using memory::Node;
 
 // ---- cell helpers -------------------------------------------------------------------------------
-// The ids 15 to 20: the five word types and issue!.
-inline bool any_word_q(uint32_t type) { return type >= T_word && type <= T_issue; }
 inline Cell cell_of(uint32_t type, uint32_t sym, Node ctx = 0, int32_t index = -1) {
     return Cell{type, ctx, sym, static_cast<uint32_t>(index)};
 }

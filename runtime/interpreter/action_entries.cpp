@@ -11,6 +11,7 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/error.h"
+#include "runtime/families.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/natives.h"
 #include "runtime/interpreter/stack.h"
@@ -36,17 +37,6 @@ inline void result(Args& args, Cell* r) {
 }
 
 Cell datatype_cell(uint32_t t) { return Cell{T_datatype, t, 0, 0}; }
-
-inline bool is_series_type(uint32_t t) {
-    switch (t) {
-    case T_block: case T_paren: case T_path: case T_lit_path: case T_set_path: case T_get_path: case T_hash:
-    case T_string: case T_file: case T_url: case T_tag: case T_email: case T_ref: case T_binary: case T_vector:
-    case T_image: case T_map:
-        return true;
-    default:
-        return false;
-    }
-}
 
 // Characters, cells or bytes from the buffer head to the tail of a series value.
 int32_t series_length(const Cell& s) {
@@ -156,7 +146,8 @@ void round_entry(Args& args) {
 bool normalise_part(Cell* series, Cell* value, Cell* part_arg, int32_t& count) {
     count = -1;
     if (!part_arg) return true;
-    if (!is_series_type(cell::type(*value))) error::fire(err::script_invalid_part, *part_arg);
+    // A map!'s cells are a buffer with a position too, so /part can count them.
+    if (!in(cell::type(*value), SERIES) && !cell::is(*value, T_map)) error::fire(err::script_invalid_part, *part_arg);
     int32_t vlen = series_length(*value);
     if (static_cast<int32_t>(value->w1) > vlen) value->w1 = static_cast<uint32_t>(vlen);
     if (cell::is(*part_arg, T_integer)) {
@@ -168,9 +159,9 @@ bool normalise_part(Cell* series, Cell* value, Cell* part_arg, int32_t& count) {
     }
     if (count == 0 || (count < 0 && value->w1 == 0)) return false;
     if (count < 0) {
-        int32_t back = -count;
+        // Clamped before it is negated: the most negative integer has no positive.
         int32_t index = static_cast<int32_t>(value->w1);
-        if (back > index) back = index;
+        int32_t back = count < -index ? index : -count;
         value->w1 = static_cast<uint32_t>(index - back);
         count = back;
     }
@@ -215,9 +206,8 @@ void change_entry(Args& args) {
             error::fire(err::script_invalid_refine_arg, Cell{T_word, 0, 0, 0}, *part_arg);
         }
         if (count < 0) {
-            int32_t back = -count;
             int32_t index = static_cast<int32_t>(series->w1);
-            if (back > index) back = index;
+            int32_t back = count < -index ? index : -count;  // clamped before it is negated
             series->w1 = static_cast<uint32_t>(index - back);
             count = back;
         }

@@ -3,6 +3,7 @@
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/error.h"
+#include "runtime/families.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/runtime.h"
 

@@ -16,6 +16,7 @@
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/error.h"
+#include "runtime/families.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/natives.h"
 #include "runtime/interpreter/routines.h"
@@ -60,9 +61,9 @@ inline uint32_t clip(Node code, uint32_t end) {
 Cell word_of(uint32_t symbol) { return Cell{T_word, 0, symbol, 0xFFFFFFFFu}; }
 Cell datatype_of(const Cell& v) { return Cell{T_datatype, cell::type(v), 0, 0}; }
 
-inline bool any_function(uint32_t t) {
-    return t == T_native || t == T_action || t == T_function || t == T_routine;
-}
+// What a word or path calls where it stands: every any-function! but op!, which is called
+// only infix (through the look-ahead after an expression).
+inline bool called_prefix(uint32_t t) { return in(t, ANY_FUNCTION) && t != T_op; }
 
 // The native stack is guarded as well as the value stack: deep recursion of Kov code raises
 // stack-overflow long before the machine stack ends.
@@ -548,8 +549,8 @@ uint32_t call(const Cell& fn, Node code, uint32_t pos, uint32_t end, const Cell*
     } else {
         slot = stack::push(fn);
     }
-    Cell label = name && cell::type(*name) >= T_word && cell::type(*name) <= T_refinement ? *name
-                                                                                         : word_of(stack::anon_symbol());
+    Cell label = name && (in(cell::type(*name), ANY_WORD) || cell::is(*name, T_refinement)) ? *name
+                                                                                            : word_of(stack::anon_symbol());
     stack::push_frame(cell::is(fn, T_function) ? stack::interp_function : stack::interp_native, &label);
     bool right_ready = false;
     if (infix) {
@@ -857,7 +858,7 @@ bool fast_value(Node code, uint32_t& pos, uint32_t end, bool no_infix) {
         first = context::bound_slot(c);
         if (!first) return false;
         uint32_t t = cell::type(*first);
-        if (any_function(t) || t == T_op || t == T_unset) return false;
+        if (in(t, ANY_FUNCTION) || t == T_unset) return false;
         break;
     }
     default:
@@ -969,7 +970,7 @@ inline uint32_t eval_single(Cell v, Node code, uint32_t pos, uint32_t end) {
     case T_word: {
         const Cell* value = context::get(v);
         uint32_t t = cell::type(*value);
-        if (any_function(t)) {
+        if (called_prefix(t)) {
             Cell f = *value;
             if (cell::is(f, T_native) && pos < clip(code, end)) {
                 if (f.w1 == natives::index::return_) return call_return(f, code, pos, end, v);
@@ -984,7 +985,9 @@ inline uint32_t eval_single(Cell v, Node code, uint32_t pos, uint32_t end) {
         return pos;
     }
     case T_set_word:
-        // A set-word after another one (a: b: 1): set by its own expression's evaluation.
+        // A set-word after another one (a: b: 1): set by its own expression's evaluation, one
+        // native level deeper per set-word of the chain, so it is guarded like any nesting.
+        check_depth();
         return eval_expression(code, pos - 1, end, Infix::apply, Result::push);
     default:
         if (needs_work(cell::type(v))) return eval_other(v, code, pos, end);
@@ -1023,6 +1026,7 @@ uint32_t eval_other(Cell v, Node code, uint32_t pos, uint32_t end) {
     case T_set_path: {
         // No frame, as for set-words: error reports name the expression `set-path` from the
         // code position. The value is the result, left where the expression put it.
+        check_depth();  // a chain of set-paths nests as deep as it is long
         end = clip(code, end);
         if (pos >= end) error::fire(err::script_need_value, v);
         Cell* value = stack::values.top;
@@ -1146,7 +1150,7 @@ bool field_path(const Cell& path, bool set) {
     if (set) {
         if (object.w3) return false;
         *slot = stack::values.top[-1];  // the value being set sits in the caller's frame
-    } else if (cell::is(*slot, T_unset) || any_function(cell::type(*slot))) {
+    } else if (cell::is(*slot, T_unset) || called_prefix(cell::type(*slot))) {
         return false;
     }
     stack::push(*slot);
@@ -1168,7 +1172,7 @@ uint32_t eval_path(const Cell& path_in, Node code, uint32_t pos, uint32_t end, P
     if (!cell::is(first, T_word)) error::fire(err::script_word_first, path);
     Cell value = *context::get(first);
     if (cell::is(value, T_unset)) error::fire(err::script_unset_path, path, first);
-    if (any_function(cell::type(value))) {
+    if (called_prefix(cell::type(value))) {
         if (set) error::fire(err::script_invalid_path_set, path);
         if (get) error::fire(err::script_invalid_path_get, path);
         return call(value, code, pos, end, &first, CallHow{.path = &path, .path_pos = i + 1});
@@ -1207,7 +1211,7 @@ uint32_t eval_path(const Cell& path_in, Node code, uint32_t pos, uint32_t end, P
         Cell r = result ? *result : none::value;
         if (!(set && last)) *parent = holder;
         stack::values.top = el + 1;  // drop what the step pushed
-        if (any_function(cell::type(r)) && (!last || (!set && !get))) {
+        if (called_prefix(cell::type(r)) && (!last || (!set && !get))) {
             // A function is called, the rest of the path being its refinements; its result
             // replaces the cells pushed here.
             Cell f = r;

@@ -4,6 +4,7 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/error.h"
+#include "runtime/families.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/stack.h"
 
@@ -69,7 +70,7 @@ void fire_expect_arg(const Cell& value, int32_t arg_index) {
     Cell arg{T_word, 0, stack::anon_symbol(), 0xFFFFFFFFu};
     const Cell* fn = symbol ? context::get_any(symbol, context) : nullptr;
     uint32_t t = fn ? cell::type(*fn) : 0;
-    if (t == T_native || t == T_action || t == T_op || t == T_function || t == T_routine) {
+    if (in(t, ANY_FUNCTION)) {
         memory::Buffer* spec = memory::buffer(fn->w2);
         const Cell* c = reinterpret_cast<const Cell*>(spec->head_ptr());
         int32_t n = 0;

@@ -5,7 +5,10 @@
 // Loops run their body inside a loop frame. After each body evaluation they look at the
 // pending exit: a break or continue aimed at their frame is consumed here; any other pending
 // exit makes them pop their frame and return, so it travels on to its own target.
+#include <algorithm>
 #include <cmath>
+
+#include <new>
 
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
@@ -17,6 +20,7 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/error.h"
+#include "runtime/families.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/interp.h"
 #include "runtime/interpreter/natives.h"
@@ -249,16 +253,17 @@ void until(Args& args) {
     loop.finish();
 }
 
-int32_t count_of(const Cell& c) {
+// A loop count, truncated toward zero: 64 bits, so that the largest integer count ends and a
+// float count beyond the integer range runs as many times as it says (NaN runs none).
+int64_t count_of(const Cell& c) {
     if (cell::is(c, T_float_)) {
-        double d = cell::get_double(c);
-        return numeric::clamp_to_int32(d);
+        return numeric::clamp_to_int64(cell::get_double(c));
     }
     return integer::get(c);
 }
 
 void loop(Args& args) {
-    int32_t n = count_of(*args.cell(0));
+    int64_t n = count_of(*args.cell(0));
     Cell body = *args.cell(1);
     if (n <= 0) {
         none::make_at(*args.cell(0));
@@ -267,7 +272,7 @@ void loop(Args& args) {
     stack::keep();
     LoopFrame lp;
     *lp.result = unset::value;
-    for (int32_t i = 0; i < n; ++i) {
+    for (int64_t i = 0; i < n; ++i) {
         Cell r = unset::value;
         Step s = run_body(body, lp.depth, &r);
         *lp.result = r;
@@ -278,7 +283,8 @@ void loop(Args& args) {
 
 void repeat(Args& args) {
     Cell word = *args.cell(0);
-    int32_t n = count_of(*args.cell(1));
+    // The counter is an integer!: a float count stops at the largest one.
+    int64_t n = std::min<int64_t>(count_of(*args.cell(1)), INT32_MAX);
     Cell body = *args.cell(2);
     if (n <= 0) {
         none::make_at(*args.cell(0));
@@ -287,7 +293,7 @@ void repeat(Args& args) {
     stack::keep();
     LoopFrame lp;
     *lp.result = unset::value;
-    for (int32_t i = 1; i <= n; ++i) {
+    for (int64_t i = 1; i <= n; ++i) {
         Cell counter;
         cell::store(counter, T_integer, 0, static_cast<uint32_t>(i), 0);
         context::set(word, counter);
@@ -317,17 +323,6 @@ void forever(Args& args) {
 
 // ---- series loops ---------------------------------------------------------------------------------------
 
-bool series_type(uint32_t t) {
-    switch (t) {
-    case T_block: case T_paren: case T_path: case T_lit_path: case T_set_path: case T_get_path: case T_hash:
-    case T_string: case T_file: case T_url: case T_tag: case T_email: case T_ref: case T_binary: case T_vector:
-    case T_map: case T_image:
-        return true;
-    default:
-        return false;
-    }
-}
-
 // Elements left from the position.
 int64_t left_in(const Cell& s) {
     memory::Buffer* b = memory::buffer(s.w2);
@@ -337,7 +332,7 @@ int64_t left_in(const Cell& s) {
 
 // The element at position + k of any series (none past the tail).
 Cell element_at(const Cell& s, uint32_t k) {
-    if (block::is_any_block(cell::type(s))) {
+    if (in(cell::type(s), ANY_BLOCK)) {
         uint32_t i = s.w1 + k;
         return i < interp::tail_index(s.w2) ? at(s.w2, i) : none::value;
     }
@@ -402,7 +397,8 @@ void forall(Args& args) {
     Cell word = *args.cell(0), body = *args.cell(1);
     Cell start = *context::get(word);
     if (cell::is(start, T_unset)) error::fire(err::script_no_value, word);
-    if (!series_type(cell::type(start))) actions::fire_expect_arg(start, 0);
+    // forall walks a map! too: its cells have a position like a series' elements.
+    if (!in(cell::type(start), SERIES) && !cell::is(start, T_map)) actions::fire_expect_arg(start, 0);
     stack::keep();
     stack::push(start);
     LoopFrame lp;
@@ -521,21 +517,37 @@ void try_(Args& args) {
     Cell saved_position = interp::current;
     uint32_t depth = stack::push_frame(all_ ? stack::try_all : stack::try_, nullptr);
     stack::reserve();
+    auto recover = [&](const Error& e) {
+        stack::unroll_to(before, top, base);
+        interp::current = saved_position;
+        cycles::reset();
+        // An exit pending when the error was raised targets a frame that is gone now: left
+        // set, every caller after try would return at once, up to the end of the script or
+        // the console, with nothing reported.
+        stack::pending = stack::Pending{};
+        stack::throw_caught();
+        // The error value lives in the result cell, where the collector sees it while its
+        // stack is captured.
+        *args.cell(0) = error::value_of(e);
+        stack::keep();
+        if (keep) error::capture_stack(*args.cell(0), e);
+    };
     try {
         interp::eval_block(block, true);
         Cell v = *stack::values.args;
         stack::leave_frame();
         *args.cell(0) = v;
         stack::keep();
-    } catch (Error& e) {
-        stack::unroll_to(before, top, base);
-        interp::current = saved_position;
-        cycles::reset();
-        // The error value lives in the result cell, where the collector sees it while its
-        // stack is captured.
-        *args.cell(0) = error::value_of(e);
-        stack::keep();
-        if (keep) error::capture_stack(*args.cell(0), e);
+    } catch (const Error& e) {
+        recover(e);
+        return;
+    } catch (const std::bad_alloc&) {
+        // The C++ heap ran out somewhere below: the language's error, stamped where it was.
+        try {
+            error::fire(err::internal_no_memory);
+        } catch (const Error& e) {
+            recover(e);
+        }
         return;
     }
     if (!stack::exiting()) return;

@@ -17,6 +17,7 @@
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
+#include "runtime/families.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/interp.h"
 #include "runtime/interpreter/natives.h"
@@ -34,10 +35,6 @@ using memory::Node;
 
 inline const Cell& at(Node n, uint32_t i) { return reinterpret_cast<const Cell*>(memory::buffer(n)->head_ptr())[i]; }
 inline uint32_t tail_of(Node n) { return interp::tail_index(n); }
-inline bool any_word(uint32_t t) { return t == T_word || t == T_set_word || t == T_lit_word || t == T_get_word; }
-inline bool any_function(uint32_t t) {
-    return t == T_native || t == T_action || t == T_function || t == T_routine || t == T_op;
-}
 
 // Evaluates a block and leaves its last value as the native's result.
 void run_body(const Cell& block) {
@@ -168,7 +165,7 @@ void reduce(Args& args) {
     collector::Root keep_into(into_arg);
     Cell* into = args.given(0) ? &into_arg : nullptr;
     if (!cell::is(value, T_block) && !cell::is(value, T_paren) && !cell::is(value, T_hash)) {
-        if (any_function(cell::type(value))) return;  // returned as it is
+        if (in(cell::type(value), ANY_FUNCTION)) return;  // returned as it is
         stack::keep();
         Cell block{T_block, 0, memory::alloc_cells(1), 0};
         collector::Root keep(block);
@@ -287,7 +284,7 @@ void get(Args& args) {
     Cell w = *args.cell(0);
     bool any = args.given(0);
     uint32_t t = cell::type(w);
-    if (t == T_path || t == T_lit_path || t == T_set_path || t == T_get_path) {
+    if (in(t, ANY_PATH)) {
         stack::keep();
         Cell p = w;
         interp::eval_path(p, 0, 0, 0, interp::PathMode::get);
@@ -295,7 +292,7 @@ void get(Args& args) {
         stack::keep();
         return;
     }
-    if (t == T_object || t == T_error || t == T_port) {
+    if (in(t, ANY_OBJECT)) {
         auto reflect = actions::lookup<actions::slot::reflect>(t);
         *args.cell(0) = *reflect(args.cell(0), words::symbols::values);
         return;
@@ -309,10 +306,10 @@ void get(Args& args) {
 void set_words(const Cell& words_block, const Cell& value, bool any, bool only, bool some) {
     Node n = words_block.w2;
     uint32_t end = tail_of(n);
-    bool spread = block::is_any_block(cell::type(value)) && !only;
+    bool spread = in(cell::type(value), ANY_BLOCK) && !only;
     for (uint32_t i = words_block.w1; i < end; ++i) {
         const Cell& w = at(n, i);
-        if (!any_word(cell::type(w))) error::fire(err::script_invalid_arg, w);
+        if (!in(cell::type(w), ANY_WORD)) error::fire(err::script_invalid_arg, w);
         if (spread && !any) {
             uint32_t k = value.w1 + (i - words_block.w1);
             if (k < tail_of(value.w2) && cell::is(at(value.w2, k), T_unset)) error::fire(err::script_need_value, w);
@@ -336,9 +333,9 @@ void set(Args& args) {
     bool any = args.given(0), only = args.given(2), some = args.given(3);
     uint32_t t = cell::type(target);
     if (cell::is(value, T_unset) && !any) error::fire(err::script_need_value, target);
-    if (any_word(t) || t == T_refinement) {
+    if (in(t, ANY_WORD) || t == T_refinement) {
         context::set(target, value);
-    } else if (t == T_path || t == T_lit_path || t == T_set_path || t == T_get_path) {
+    } else if (in(t, ANY_PATH)) {
         stack::keep();
         stack::push(value);
         interp::eval_path(target, 0, 0, 0, interp::PathMode::set);
@@ -371,7 +368,7 @@ void unset_(Args& args) {
 void value_q(Args& args) {
     Cell v = *args.cell(0);
     bool r = true;
-    if (any_word(cell::type(v))) {
+    if (in(cell::type(v), ANY_WORD)) {
         if (!v.w1 || !context::is_context(v.w1)) {
             r = false;
         } else {
@@ -395,7 +392,7 @@ Node context_of(const Cell& c) {
     case T_port:
         return c.w1;
     default:
-        if (any_word(cell::type(c)) || cell::is(c, T_refinement)) return c.w1;
+        if (in(cell::type(c), ANY_WORD) || cell::is(c, T_refinement)) return c.w1;
         return 0;
     }
 }
@@ -457,8 +454,8 @@ void extend(Args& args) {
 void apply(Args& args) {
     Cell f = *args.cell(0);
     if (cell::is(f, T_word)) f = *context::get(f);
-    else if (block::is_any_block(cell::type(f))) error::fire(err::internal_not_done);
-    if (!any_function(cell::type(f))) args.wrong_value(0);
+    else if (in(cell::type(f), ANY_BLOCK)) error::fire(err::internal_not_done);
+    if (!in(cell::type(f), ANY_FUNCTION)) args.wrong_value(0);
     if (cell::is(f, T_op)) {
         cell::set_type(f, (f.header >> 16) & 0xFF);
         f.header &= 0xFF;

@@ -1,5 +1,5 @@
 // Natives that reach outside the evaluator: the environment (get-env, set-env), file sizes
-// (size?) and the lexer's front end (transcode).
+// (size?), the lexer's front end (transcode) and the checksum engine's (checksum).
 //
 // transcode checks and converts its arguments and hands the text to the lexer; a language
 // callback given with /trace is called through a C++ hook whose event mask comes from a block
@@ -21,6 +21,8 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
 #include "runtime/datatypes/float.h"
+#include "runtime/interpreter/checksum.h"
+#include "runtime/families.h"
 #include "runtime/interpreter/interp.h"
 #include "runtime/interpreter/natives.h"
 #include "runtime/interpreter/stack.h"
@@ -28,7 +30,9 @@
 #include "runtime/lexer/lexer.h"
 #include "runtime/memory.h"
 #include "runtime/platform/os.h"
+#include "runtime/runtime.h"
 #include "runtime/series_buffer.h"
+#include "runtime/unicode.h"
 #include "runtime/words.h"
 
 namespace kov::natives {
@@ -42,7 +46,7 @@ namespace {
 // UTF-8. False when it holds a NUL, which no variable name can.
 bool variable_name(const Cell& var, std::string& out) {
     out.clear();
-    if (word::any_word_q(cell::type(var))) {
+    if (in(cell::type(var), ALL_WORD)) {
         symbol::Spelling s = symbol::spelling(word::symbol_of(var));
         out.assign(reinterpret_cast<const char*>(s.bytes), s.length);
     } else if (!io::local_path(var, out)) {
@@ -123,7 +127,7 @@ uint32_t event_mask(const Cell& fn) {
     int32_t n = block::rs_length_q(list);
     for (int32_t i = 0; i < n; ++i) {
         const Cell& w = *block::rs_abs_at(list, list.w1 + uint32_t(i));
-        if (!word::any_word_q(cell::type(w))) continue;
+        if (!in(cell::type(w), ALL_WORD)) continue;
         uint32_t sym = symbol::resolve(word::symbol_of(w));
         for (const EventName& e : event_names) {
             if (symbol::resolve(word::symbol_of(*e.word)) == sym) mask |= e.event;
@@ -222,6 +226,83 @@ void transcode(Args& args) {
     } else {
         *args.cell(0) = *out;
     }
+    stack::keep();
+}
+
+// ---- checksum ------------------------------------------------------------------------------------
+
+// The bytes a checksum works on: a binary's from its position, a string's text from its
+// position as UTF-8 (copied out, as the conversion goes through a cache that moves), a file's
+// whole content (read into the cell given, which then holds a binary).
+struct Bytes {
+    std::string text;
+    const Cell* binary = nullptr;
+    // Valid until the next allocation.
+    const uint8_t* data() const {
+        return binary ? binary::head_pointer(*binary) : reinterpret_cast<const uint8_t*>(text.data());
+    }
+    std::size_t size() const { return binary ? binary::length(*binary) : text.size(); }
+};
+
+void bytes_of(Cell* value, Bytes& out) {
+    if (cell::is(*value, T_file)) {
+        if (io::dir_path_q(*value)) error::fire(err::script_invalid_arg, *value);
+        io::read(value, ReadArgs{.part = nullptr, .seek = nullptr, .binary = true, .lines = false, .info = false,
+                                 .as = nullptr});
+    }
+    if (cell::is(*value, T_binary)) {
+        out.binary = value;
+    } else if (cell::is(*value, T_string)) {
+        int64_t count = -1;
+        const char* text = unicode::to_utf8_buffer(*value, count, false);
+        out.text.assign(text, std::size_t(count));
+    } else {
+        error::fire(err::script_invalid_arg, *value);
+    }
+}
+
+// checksum data method /with spec
+void checksum_(Args& args) {
+    using checksum::Method;
+    Cell* method_arg = args.cell(1);
+    Method m = checksum::method_of(word::symbol_of(*method_arg));
+    if (m == Method::none) error::fire(err::script_invalid_arg, *method_arg);
+    Cell* spec = args.given(0) ? args.option(0) : nullptr;
+    bool integer_method = m == Method::crc32 || m == Method::tcp || m == Method::adler32;
+    if (spec && integer_method) error::fire(err::script_invalid_refine_arg, words::refinements::with, *spec);
+    if (!spec && m == Method::hash) error::fire(err::script_invalid_refine_arg, words::refinements::with, none::value);
+    if (spec && m == Method::hash && !cell::is(*spec, T_integer)) error::fire(err::script_invalid_arg, *spec);
+    if (spec && m != Method::hash && !cell::is(*spec, T_string) && !cell::is(*spec, T_binary))
+        error::fire(err::script_invalid_arg, *spec);
+
+    // A file is read into a copy of its cell, so that error reports still name the file.
+    Cell* data_cell = cell::is(*args.cell(0), T_file) ? stack::push(*args.cell(0)) : args.cell(0);
+    Bytes data;
+    bytes_of(data_cell, data);
+
+    if (m == Method::hash) {
+        // The hash of a table size has no algorithm yet: it says so and gives 0.
+        runtime::print_line({"** /hash support not yet implemented; algorithm TBD."});
+        *args.cell(0) = integer::make(0);
+        return;
+    }
+    if (integer_method) {
+        uint32_t sum = m == Method::crc32 ? checksum::crc32(data.data(), data.size())
+                       : m == Method::tcp ? checksum::tcp(data.data(), data.size())
+                                          : checksum::adler32(data.data(), data.size());
+        *args.cell(0) = integer::make(static_cast<int32_t>(sum));
+        return;
+    }
+    uint8_t digest[checksum::max_digest_length];
+    std::size_t length;
+    if (spec) {
+        Bytes key;
+        bytes_of(spec, key);
+        length = checksum::hmac(m, key.data(), key.size(), data.data(), data.size(), digest);
+    } else {
+        length = checksum::digest(m, data.data(), data.size(), digest);
+    }
+    *args.cell(0) = *binary::load(digest, length);
     stack::keep();
 }
 

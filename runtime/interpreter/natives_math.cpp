@@ -25,6 +25,7 @@
 #include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/error.h"
+#include "runtime/families.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/natives.h"
 #include "runtime/interpreter/stack.h"
@@ -42,34 +43,6 @@ constexpr double e_constant = 2.718281828459045;
 
 inline Cell datatype_cell(uint32_t t) { return Cell{T_datatype, t, 0, 0}; }
 
-// ---- money sign and equality (from the digits, which the cell holds in full) -----------------------
-
-bool money_zero_q(const Cell& m) {
-    uint8_t d[money::digit_bytes];
-    money::digits(m, d);
-    for (uint8_t b : d)
-        if (b) return false;
-    return true;
-}
-
-int32_t money_sign(const Cell& m) {
-    if (money_zero_q(m)) return 0;
-    return money::negative_q(m) ? -1 : 1;
-}
-
-// Equal amounts, and currencies that agree (either has none, or both the same).
-bool money_equal_q(const Cell& a, const Cell& b) {
-    uint32_t ca = money::currency(a), cb = money::currency(b);
-    if (ca && cb && ca != cb) return false;
-    int32_t sa = money_sign(a);
-    if (sa != money_sign(b)) return false;
-    if (sa == 0) return true;
-    uint8_t da[money::digit_bytes], db[money::digit_bytes];
-    money::digits(a, da);
-    money::digits(b, db);
-    return std::memcmp(da, db, money::digit_bytes) == 0;
-}
-
 // ---- comparisons ------------------------------------------------------------------------------------
 
 void compare_with(Args& args, int32_t code) { logic::make_at(*args.cell(0), actions::compare(*args.cell(0), *args.cell(1), code)); }
@@ -82,45 +55,7 @@ void greater_q(Args& args) { compare_with(args, actions::greater); }
 void lesser_or_equal_q(Args& args) { compare_with(args, actions::lesser_or_equal); }
 void greater_or_equal_q(Args& args) { compare_with(args, actions::greater_or_equal); }
 
-bool tuples_same_q(const Cell& a, const Cell& b) {
-    uint32_t n = tuple::length(a);
-    if (n != tuple::length(b)) return false;
-    for (uint32_t i = 0; i < n; ++i)
-        if (tuple::byte_at(a, i) != tuple::byte_at(b, i)) return false;
-    return true;
-}
-
-// Identity: which payload words make two values of one datatype the same value.
-bool same_values_q(const Cell& a, const Cell& b) {
-    uint32_t t = cell::type(a);
-    if (t != cell::type(b)) return false;
-    switch (t) {
-    case T_datatype: case T_logic: case T_object:
-        return a.w1 == b.w1;
-    case T_char_: case T_integer: case T_bitset:
-        return a.w2 == b.w2;
-    case T_block: case T_paren: case T_path: case T_lit_path: case T_set_path: case T_get_path: case T_hash:
-    case T_string: case T_file: case T_url: case T_tag: case T_email: case T_ref:
-    case T_binary: case T_vector: case T_image:
-        return a.w1 == b.w1 && a.w2 == b.w2;
-    case T_float_: case T_percent: case T_pair: case T_time:
-        return a.w2 == b.w2 && a.w3 == b.w3;
-    case T_tuple:
-        return tuples_same_q(a, b);
-    case T_none: case T_unset:
-        return true;
-    case T_money:
-        return money_equal_q(a, b);
-    case T_native: case T_action: case T_point2d:
-        return a.w1 == b.w1 && a.w2 == b.w2;
-    case T_op:
-        return a.w2 == b.w2 && a.w3 == b.w3;
-    default:
-        return a.w1 == b.w1 && a.w2 == b.w2 && a.w3 == b.w3;
-    }
-}
-
-void same_q(Args& args) { logic::make_at(*args.cell(0), same_values_q(*args.cell(0), *args.cell(1))); }
+void same_q(Args& args) { logic::make_at(*args.cell(0), datatype::same_q(*args.cell(0), *args.cell(1))); }
 
 void not_(Args& args) {
     const Cell& v = *args.cell(0);
@@ -140,7 +75,6 @@ void type_q(Args& args) {
 
 // ---- max and min ------------------------------------------------------------------------------------
 
-inline bool number_type_q(uint32_t t) { return t == T_integer || t == T_float_ || t == T_percent; }
 inline bool nan_number_q(const Cell& c) {
     return (cell::is(c, T_float_) || cell::is(c, T_percent)) && float_::nan_q(cell::get_double(c));
 }
@@ -236,8 +170,8 @@ void max_min(Args& args, bool max) {
     Cell* a = args.cell(0);
     Cell* b = args.cell(1);
     uint32_t ta = cell::type(*a), tb = cell::type(*b);
-    if (nan_number_q(*a) && number_type_q(tb)) return;
-    if (nan_number_q(*b) && number_type_q(ta)) {
+    if (nan_number_q(*a) && in(tb, NUMBER)) return;
+    if (nan_number_q(*b) && in(ta, NUMBER)) {
         *a = *b;
         return;
     }
@@ -268,7 +202,7 @@ int32_t number_sign(const Cell& v) {
     switch (cell::type(v)) {
     case T_integer: return integer::sign(integer::get(v));
     case T_float_: case T_percent: case T_time: return double_sign(cell::get_double(v));
-    case T_money: return money_sign(v);
+    case T_money: return money::sign_of(v);
     default: fire_expect_arg(v, "number");
     }
 }
@@ -279,7 +213,7 @@ void sign_q(Args& args) { integer::make_at(*args.cell(0), number_sign(*args.cell
 
 bool zero_value_q(const Cell& v) {
     switch (cell::type(v)) {
-    case T_money: return money_zero_q(v);
+    case T_money: return money::zero_q(v);
     case T_char_: case T_integer: return v.w2 == 0;
     case T_float_: case T_percent: case T_time: return cell::get_double(v) == 0.0;
     case T_pair: return pair::x(v) == 0 && pair::y(v) == 0;

@@ -13,6 +13,7 @@
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
+#include "runtime/families.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/routines.h"
 #include "runtime/interpreter/stack.h"
@@ -66,7 +67,8 @@ void set_quiet(Cell* args, const Cell&) {
 
 void set_slot_quiet(Cell* args, const Cell&) {
     uint32_t t = cell::type(args[0]);
-    bool block_like = t == T_block || t == T_paren || t == T_path || t == T_lit_path || t == T_set_path || t == T_get_path;
+    // hash! is left out: a cell written behind its back would leave its index stale.
+    bool block_like = in(t, ANY_BLOCK) && t != T_hash;
     if (!block_like) actions::fire_expect_arg(args[0], 0);
     Cell s = args[0];
     if (block::rs_length_q(s) > 0) *block::rs_head(s) = args[1];

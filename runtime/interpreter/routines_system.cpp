@@ -16,6 +16,7 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/error.h"
+#include "runtime/families.h"
 #include "runtime/float_text.h"
 #include "runtime/interpreter/natives.h"
 #include "runtime/interpreter/routines.h"
@@ -28,7 +29,7 @@ namespace {
 
 bool names(const Cell& word, const char* text) {
     uint32_t t = cell::type(word);
-    return t >= T_word && t <= T_get_word && symbol::resolve(word.w2) == symbol::resolve(symbol::make(text));
+    return in(t, ANY_WORD) && symbol::resolve(word.w2) == symbol::resolve(symbol::make(text));
 }
 
 // The command line as one string, as a shell would have typed it: arguments holding a space

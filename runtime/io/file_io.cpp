@@ -155,12 +155,14 @@ Cell* read(Cell* source, const ReadArgs& args) {
     int64_t size = files::size(file.fd);
     if (size < 0) cannot_open(*source);
 
-    // A file that reports no size (a device, a pipe, a kernel file) is read to its end first.
+    // A file that reports no size (a device, a pipe, a kernel file) is read to its end, or as
+    // far as /part asks, first; one that would not fit a series is out of memory.
     std::vector<uint8_t> rest;
     bool sized = size > 0;
     if (!sized) {
         if (seek > 0 && !files::seek(file.fd, seek)) cannot_open(*source);
-        if (!files::read_rest(file.fd, rest, memory::max_buffer_size)) cannot_open(*source);
+        uint64_t limit = part >= 0 ? uint64_t(part) : memory::max_buffer_size + 1;
+        if (!files::read_rest(file.fd, rest, limit)) cannot_open(*source);
     } else if (seek >= 0) {
         if (!files::seek(file.fd, seek)) cannot_open(*source);
         size = seek < size ? size - seek : 0;

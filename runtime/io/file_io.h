@@ -29,7 +29,8 @@ bool dir_path_q(const Cell& file);
 // The actions. `source` and `destination` are the action's first argument cell; the result is
 // left there.
 //   read: a file's text as a string!, its bytes with /binary, a block of line strings with
-//   /lines; /seek and /part count bytes. A directory gives a block of file! names, those of
+//   /lines; /seek and /part count bytes. A device or pipe (a file reporting no size) is read
+//   in chunks up to its end or as far as /part asks, never further. A directory gives a block of file! names, those of
 //   directories ending in a slash. Failure: access/cannot-open with the file.
 //   write: a string's UTF-8, a binary's bytes, any other value molded; with /lines a block's
 //   values (strings as they are, others molded) each followed by a line feed, or one value

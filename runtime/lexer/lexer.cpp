@@ -15,6 +15,7 @@
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/error.h"
+#include "runtime/families.h"
 #include "runtime/heap.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/lexer/scan_state.h"
@@ -51,13 +52,12 @@ void mark() {
 
 bool is_marker(const Cell& c) { return cell::is(c, marker_type); }
 uint32_t level_of(const Cell& marker) { return marker.w2 & 0xFFFF; }
-bool path_type_q(uint32_t t) { return t >= T_path && t <= T_get_path; }
 
 [[noreturn]] void no_memory() { error::fire(err::internal_no_memory); }
 
 // ---- character indexes for the callback -------------------------------------------------------------
 
-bool counts_characters(const State& st) { return string::is_string_type(cell::type(st.input)); }
+bool counts_characters(const State& st) { return in(cell::type(st.input), ANY_STRING); }
 
 int64_t char_index(State& st, const uint8_t* p) {
     if (p < st.start) p = st.start;
@@ -200,7 +200,7 @@ void throw_error(State& st, const uint8_t* start, const uint8_t* end, int32_t ki
     st.open_type = 0;
     // An error inside an open path is a bad character, except a path closed by what its kind
     // cannot take (a lit-path or get-path followed by ":"): that stays a missing closer.
-    if (path_type_q(level) && kind != k_missing) kind = k_bad_char;
+    if (in(level, ANY_PATH) && kind != k_missing) kind = k_bad_char;
 
     Cell line = line_text(st.line);
     collector::Root keep_line(line);
@@ -246,17 +246,6 @@ bool open_level(State& st, uint32_t type, const uint8_t* opening) {
     return true;
 }
 
-bool map_key_type_q(uint32_t t) {
-    switch (t) {
-    case T_string: case T_file: case T_url: case T_char_: case T_integer: case T_float_: case T_word:
-    case T_set_word: case T_lit_word: case T_get_word: case T_refinement: case T_issue: case T_pair:
-    case T_percent: case T_tuple: case T_binary: case T_time: case T_tag: case T_email: case T_date:
-    case T_money: case T_ref: case T_point2d: case T_point3d:
-        return true;
-    default: return false;
-    }
-}
-
 // Closes the innermost level as `expected` (a set-path! close turns a path! into a set-path!; a
 // map closes with "]" as a block). `closer` is the closing byte, or null at the end of a path.
 void close_level(State& st, uint32_t expected, bool internal, const uint8_t* closer) {
@@ -287,7 +276,7 @@ void close_level(State& st, uint32_t expected, bool internal, const uint8_t* clo
     if (closing == T_map && st.load) {
         if (n % 2) throw_error(st, nullptr, error_end, T_map);
         for (uint32_t k = st.head; k < st.tail; k += 2)
-            if (!map_key_type_q(cell::type(g.cells[k]))) throw_error(st, nullptr, error_end, T_map);
+            if (!map::key_type_q(cell::type(g.cells[k]))) throw_error(st, nullptr, error_end, T_map);
     }
     memory::Node node = memory::alloc_cells(n ? n : 1);
     memory::Buffer* b = memory::buffer(node);
@@ -307,7 +296,7 @@ void close_level(State& st, uint32_t expected, bool internal, const uint8_t* clo
     st.head = m - back;
     st.tail = m + 1;
     st.type = static_cast<int32_t>(closing);
-    st.start_state = path_type_q(innermost_level(st)) ? s_path : s_start;
+    st.start_state = in(innermost_level(st), ANY_PATH) ? s_path : s_start;
 }
 
 // After an element of a path: the next byte closes the path or separates the next element.
@@ -379,7 +368,7 @@ void construct(State& st) {
         found = true;
     }
     static const char* const names[] = {
-#define DATATYPE(id, name, ident) name,
+#define DATATYPE(id, name, ident, families) name,
 #include "runtime/defs/datatypes.def"
 #undef DATATYPE
     };
@@ -479,7 +468,7 @@ void comma(State& st) {
     // The offending byte is passed over, so that a scan going on after a refused error moves.
     st.pos = st.token_end < st.end ? st.token_end + 1 : st.end;
     if (kind == 0) kind = k_bad_char;
-    else if (path_type_q(uint32_t(kind)) || kind == T_block || kind == T_paren) start = nullptr;
+    else if (in(uint32_t(kind), ANY_PATH) || kind == T_block || kind == T_paren) start = nullptr;
     if (st.brace_depth > 0) start = st.brace_start;
     throw_error(st, start, st.pos, kind);
 }
@@ -674,7 +663,7 @@ void scan_loop(State& st, bool one_value, bool scan_only) {
 
         // A point literal is one token: the scan goes on as it was before its "(".
         if (token_state == s_point && st.start_state == s_point)
-            st.start_state = path_type_q(innermost_level(st)) ? s_path : s_start;
+            st.start_state = in(innermost_level(st), ANY_PATH) ? s_path : s_start;
 
         if (st.start_state == s_path && state != s_path_head && state != s_error) {
             try {

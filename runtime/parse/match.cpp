@@ -7,6 +7,7 @@
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/error.h"
+#include "runtime/families.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/lexer/lexer.h"
@@ -36,9 +37,7 @@ Units units_of(const Cell& s) {
     return Units{b->head_ptr(), unit, static_cast<int64_t>(b->used() / unit)};
 }
 
-bool text_rule_q(uint32_t t) {
-    return t == T_string || t == T_file || t == T_url || t == T_email || t == T_ref || t == T_tag || t == T_binary;
-}
+bool text_rule_q(uint32_t t) { return in(t, ANY_STRING) || t == T_binary; }
 
 // The rule's text from its index: characters of a string (a tag's between its "<" and ">"),
 // bytes of a binary.
@@ -110,8 +109,8 @@ bool same_value(const Cell& value, const Cell& rule, bool case_) {
 }  // namespace
 
 InputKind kind_of(uint32_t t) {
-    if (block::is_any_block(t)) return InputKind::cells;
-    if (series::is_text_series(t)) return InputKind::text;
+    if (in(t, ANY_BLOCK)) return InputKind::cells;
+    if (in(t, ANY_STRING)) return InputKind::text;
     if (t == T_binary) return InputKind::bytes;
     return InputKind::other;
 }

@@ -27,6 +27,7 @@
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
+#include "runtime/families.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/interp.h"
 #include "runtime/interpreter/stack.h"
@@ -103,10 +104,11 @@ struct Frame {
     uint8_t flags = 0;
     uint32_t owner = 0;     // block: the enclosing block frame; command: the block it was read in
     uint32_t pos = 0;       // block: its next rule; command: the position of its rule
+    uint32_t effects = 0;   // repeat: the side-effect count when the iteration began
     int64_t entry = 0;      // the input index when pushed
     int64_t start = 0;      // repeat: the index the iteration began at; to, thru: the index tried
-    int32_t min = 0, max = 0, count = 0;
-    uint32_t effects = 0;   // repeat: the side-effect count when the iteration began
+    int32_t min = 0, max = 0;
+    int64_t count = 0;      // repeat: iterations matched; `while` may pass any integer's range
     Cell a{T_none, 0, 0, 0};  // block: the rules; copy, set, case: the word; into: the outer
                               // input; collect: the block or series values are kept in
     Cell b{T_none, 0, 0, 0};  // collect set: the word
@@ -442,8 +444,8 @@ struct Machine {
             return matched(true);
         case T_get_word: {
             Cell pos;
-            if (!word_value(v, pos) || !series::is_positional(cell::type(pos)) || pos.w2 != input.w2)
-                error::fire(err::script_parse_invalid_ref, v);
+            if (!word_value(v, pos) || !in(cell::type(pos), SERIES) || pos.w2 != input.w2)
+                error::fire(err::script_parse_invalid_ref);
             index = static_cast<int32_t>(pos.w1);
             clip_index();
             return matched(true);
@@ -574,10 +576,10 @@ struct Machine {
     bool position_rule(const Cell& v, int64_t& at) {
         Cell value;
         if (cell::is(v, T_get_word)) {
-            if (!word_value(v, value) || !series::is_positional(cell::type(value)) || value.w2 != input.w2)
-                error::fire(err::script_parse_invalid_ref, v);
+            if (!word_value(v, value) || !in(cell::type(value), SERIES) || value.w2 != input.w2)
+                error::fire(err::script_parse_invalid_ref);
         } else if (cell::is(v, T_word) && keyword_of(v) == Key::none_) {
-            if (!word_value(v, value) || !series::is_positional(cell::type(value)) || value.w2 != input.w2)
+            if (!word_value(v, value) || !in(cell::type(value), SERIES) || value.w2 != input.w2)
                 return false;
         } else {
             return false;
@@ -601,7 +603,7 @@ struct Machine {
         temp = value;
         Frame& f = frames[k];
         Cell target = f.a;
-        bool cells = block::is_any_block(cell::type(target));
+        bool cells = in(cell::type(target), ANY_BLOCK);
         if (f.flags == collect_into) {
             int64_t added = insert_at(target, static_cast<int32_t>(target.w1), temp, cells, false);
             frames[k].a.w1 = static_cast<uint32_t>(static_cast<int32_t>(frames[k].a.w1) + added);
@@ -813,11 +815,11 @@ struct Machine {
         if (option == Key::set || option == Key::into || option == Key::after) {
             ++frames[block].pos;
             name = take_next(v);
-            if (!word::any_word_q(cell::type(name))) error::fire(err::script_parse_rule, name);
+            if (!in(cell::type(name), ALL_WORD)) error::fire(err::script_parse_rule, name);
             mode = option == Key::set ? collect_set : option == Key::into ? collect_into : collect_after;
         }
         if (mode == collect_into || mode == collect_after) {
-            if (!word_value(name, target) || !series::is_positional(cell::type(target)) ||
+            if (!word_value(name, target) || !in(cell::type(target), SERIES) ||
                 target.w2 == input.w2)
                 error::fire(err::script_parse_into_bad);
             InputKind tk = kind_of(cell::type(target));
@@ -856,7 +858,7 @@ struct Machine {
             Cell value = eval_paren(v);
             target = collect_frame();
             if (target == no_block) error::fire(err::script_parse_keep);
-            if ((flags & pick_flag) && block::is_any_block(cell::type(value))) {
+            if ((flags & pick_flag) && in(cell::type(value), ANY_BLOCK)) {
                 int64_t n = length_of(value);
                 for (int64_t i = static_cast<int32_t>(value.w1); i < n; ++i) {
                     keep_value(target, cell_at(value.w2, static_cast<uint32_t>(i)));

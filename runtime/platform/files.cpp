@@ -64,16 +64,17 @@ int64_t read(int fd, void* bytes, uint64_t count) {
 
 bool read_rest(int fd, std::vector<uint8_t>& out, uint64_t limit) {
     uint8_t chunk[65536];
-    for (;;) {
-        ssize_t n = ::read(fd, chunk, sizeof chunk);
+    while (out.size() < limit) {
+        uint64_t want = std::min<uint64_t>(sizeof chunk, limit - out.size());
+        ssize_t n = ::read(fd, chunk, want);
         if (n < 0) {
             if (errno == EINTR) continue;
             return false;
         }
-        if (n == 0) return true;
-        if (out.size() + static_cast<uint64_t>(n) > limit) return false;
+        if (n == 0) break;
         out.insert(out.end(), chunk, chunk + n);
     }
+    return true;
 }
 
 bool write(int fd, const void* bytes, uint64_t count) {

@@ -24,8 +24,9 @@ int64_t size(int fd);
 bool seek(int fd, int64_t offset);
 // Reads until count bytes or the end of the file: the bytes read, or -1.
 int64_t read(int fd, void* bytes, uint64_t count);
-// Reads everything from the current position on (for files that report no size); false on
-// failure or when more than `limit` bytes come (an endless device).
+// Reads from the current position on (for files that report no size: devices, pipes, kernel
+// files) in chunks, until the end or until `out` holds `limit` bytes, never more, so that an
+// endless device is read only as far as asked; false on failure.
 bool read_rest(int fd, std::vector<uint8_t>& out, uint64_t limit);
 // Writes every byte; false on failure.
 bool write(int fd, const void* bytes, uint64_t count);

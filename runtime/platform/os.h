@@ -61,6 +61,19 @@ bool set_env(const char* name, const char* value);
 long get_current_dir(char* buffer, std::size_t size);
 bool set_current_dir(const char* path);
 
+// ---- secure random bytes and digests (crypto.cpp) ------------------------------------------
+// Fills the buffer from the kernel's cryptographic generator; false when it cannot.
+bool secure_random(void* buffer, std::size_t size);
+// The digests the runtime computes, by the length of their result.
+enum class Digest : int { md5, sha1, sha256, sha384, sha512 };
+constexpr std::size_t max_digest_length = 64;
+std::size_t digest_length(Digest kind);
+// The digest of the bytes into out (digest_length bytes); false when the library fails, in
+// which case out holds nothing meaningful.
+bool digest(Digest kind, const void* data, std::size_t size, uint8_t* out);
+// HMAC (RFC 2104) of the bytes with the key, on the digest; the same contract as `digest`.
+bool hmac(Digest kind, const void* key, std::size_t key_size, const void* data, std::size_t size, uint8_t* out);
+
 // ---- faults and the native stack (faults.cpp, thread.cpp) ---------------------------------
 // Installs the handler that turns processor faults into numbered runtime errors: the
 // reporter gets the code and the faulting instruction's address, must be async-signal-safe,

@@ -28,8 +28,6 @@ std::string hex_of(int from, int to) {
     return s;
 }
 
-Cell issue_cell(const char* name) { return issue::make(symbol::make(name)); }
-
 Cell* bytes(std::initializer_list<uint8_t> b) {
     std::vector<uint8_t> v(b);
     return binary::load(v.data(), v.size());
@@ -66,28 +64,6 @@ TEST_F(BinaryTest, TextFormOptions) {
 
 TEST_F(BinaryTest, CompareBytes) {
     using namespace kov::actions;
-    Cell* a = bytes({1});
-    Cell* b = bytes({1, 0});
-    Cell* c = bytes({2});
-    Cell* d = bytes({0, 1, 0});
-    Cell* e = bytes({});
-    Cell* f = bytes({});
-    Cell d1 = *d;
-    d1.w1 = 1;  // next d: the same bytes as b
-    EXPECT_EQ(compare_raw(*a, *b, lesser), -1);
-    EXPECT_EQ(compare_raw(*c, *b, lesser), 1);
-    EXPECT_EQ(compare_raw(*a, *b, equal), 1);
-    EXPECT_EQ(compare_raw(d1, *b, equal), 0);
-    EXPECT_EQ(compare_raw(d1, *b, strict_equal), 0);
-    EXPECT_EQ(compare_raw(d1, *b, same), -1);
-    EXPECT_EQ(compare_raw(*b, *b, same), 0);
-    EXPECT_EQ(compare_raw(*e, *f, equal), 0);
-    EXPECT_EQ(compare_raw(*e, *a, lesser), -1);
-    Cell ff = *bytes({0xFF});
-    EXPECT_EQ(compare_raw(ff, *c, greater), 1);  // unsigned
-    EXPECT_EQ(compare_raw(*a, integer::make(1), equal), not_comparable);
-    EXPECT_EQ(compare_raw(*a, *str("a"), equal), not_comparable);
-
     // The routine itself compares any-string values by their UTF-8 bytes.
     Cell* ab = bytes({0xC3, 0xA9, 'x'});
     EXPECT_EQ(binary::compare_bytes(*ab, *str("\u00e9x"), equal, false), 0);
@@ -161,13 +137,5 @@ TEST_F(BinaryTest, ByteBufferRoutines) {
     EXPECT_EQ(mold(*out), "#{68C3A9}");
     EXPECT_EQ(error_of([&] { binary::insert_value(nullptr, Cell{T_float_, 0, 0, 0}, -1, false, binary::measure_mode); }),
               "script/bad-to-arg");
-}
-
-TEST_F(BinaryTest, HexLiteralOfAnIssue) {
-    Cell out{T_none, 0, 0, 0};
-    collector::Root keep(out);
-    binary::from_hex_literal(issue_cell("00ff10"), out);
-    EXPECT_EQ(mold(out), "#{00FF10}");
-    EXPECT_EQ(error_of([&] { binary::from_hex_literal(issue_cell("0g"), out); }), "script/invalid-data");
 }
 

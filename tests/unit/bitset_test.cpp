@@ -14,19 +14,6 @@ using namespace kov::test;
 using BitsetTest = Kov;
 
 
-TEST_F(BitsetTest, Ownership) {
-    eval("o: make object! [x: 1] b: make bitset! 8 spec: reduce [o 'x]");
-    Cell b = global("b");
-    Cell field = word::load("owned");
-    Cell spec = global("spec");
-    Cell* r = actions::lookup<actions::slot::modify>(T_bitset)(&b, &field, &spec, false);
-    EXPECT_EQ(r, &spec);
-    EXPECT_EQ(eval("object? reflect b 'owned"), "true");
-    Cell none_value = none::value;
-    actions::lookup<actions::slot::modify>(T_bitset)(&b, &field, &none_value, false);
-    EXPECT_EQ(eval("reflect b 'owned"), "none");
-}
-
 namespace {
 Cell bits(const char* spec) {
     eval(std::string("t: make bitset! ") + spec);
@@ -48,9 +35,3 @@ TEST_F(BitsetTest, SetOperationCodes) {
     EXPECT_EQ(error_of([&] { bitset::do_set_op(x, n, 9); }), "script/invalid-type");
 }
 
-// The bits survive a collection between making and reading.
-TEST_F(BitsetTest, SurvivesCollections) {
-    eval("t: make bitset! [1 - 9] u: complement t");
-    collector::collect();
-    check({{"reduce [pick t 9 pick u 9 pick u 10 length? u]", "[true false true 16]"}});
-}

@@ -1,5 +1,4 @@
-// issue!: an issue is never bound, and compares only with issues. The cases written in Kov
-// are in tests/kov/issues-tags.kov.
+// issue!: an issue is never bound. The cases written in Kov are in tests/kov/issues-tags.kov.
 #include <string>
 
 #include "runtime/datatypes/issue.h"
@@ -19,17 +18,3 @@ TEST_F(IssueTagTest, IssueIsNeverBound) {
     EXPECT_EQ(static_cast<int32_t>(made->w3), -1);
     EXPECT_EQ(mold(*made), "#q");
 }
-
-TEST_F(IssueTagTest, IssueComparesOnlyWithIssues) {
-    using namespace kov::actions;
-    Cell a = issue::make(symbol::make("abc"));
-    Cell b = issue::make(symbol::make("ABC"));
-    Cell w = Cell{T_word, 0, a.w2, 0xFFFFFFFFu};
-    EXPECT_EQ(compare_raw(a, b, equal), 0);
-    EXPECT_NE(compare_raw(a, b, strict_equal), 0);
-    EXPECT_EQ(compare_raw(a, w, equal), not_comparable);
-    EXPECT_EQ(compare_raw(a, *str("abc"), equal), not_comparable);
-    // A word does not equal an issue either.
-    EXPECT_EQ(compare_raw(w, a, equal), not_comparable);
-}
-

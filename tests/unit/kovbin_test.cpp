@@ -179,6 +179,9 @@ TEST_F(Kovbin, CompactRecordsHaveTheirExactBytes) {
         {"b: [1] reduce [b b]", true, {0x05, 0x02, 0x05, 0x01, 0x81, 0xC1, 0x05, 0x02, 0x00, 0x00}},
         {"b: \"x\" reduce [b next b]", true, {0x05, 0x02, 0x07, 0x04, 0x78, 0xC1, 0x47, 0x01, 0x02, 0x00, 0x00}},
         {"[\n1]", false, {0x05, 0x01, 0xC0, 0x81}},
+        // A bitset: its bytes (membership, whatever the flag); bit 6 when complemented.
+        {"make bitset! \"a\"", true, {0x1E, 0x0D, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x40}},
+        {"complement make bitset! \"^(01)\"", true, {0x5E, 0x01, 0xBF}},
     };
     for (const Case& c : cases) {
         stack::Mark mark;
@@ -212,6 +215,9 @@ TEST_F(Kovbin, FixedRecordsHaveTheirExactBytes) {
     blob = encoded(word, false);
     EXPECT_EQ(blob[7], 4);
     EXPECT_EQ(payload_of(blob), concat({le32(15 | 1u << 25), le32(0), le32(word.w3)}));
+    // A complemented bitset: bit 23, no head index, the byte count, the bytes padded to 4.
+    EXPECT_EQ(payload_of(encoded(*evaluate("complement make bitset! \"^(09)\""), false)),
+              concat({le32(30 | 1u << 23), le32(2), {0xFF, 0xBF, 0, 0}}));
 }
 
 // ---- round trips ------------------------------------------------------------------------------------
@@ -262,6 +268,7 @@ TEST_F(Kovbin, EvaluatedDatatypesRoundTrip) {
         {"o: make object! [a: 1] in o 'a", true},
         {"f: func [x] [x + 1] body-of :f", false},
         {"make object! [a: 1 b: self]", true},
+        {"reduce [make bitset! \"ab\" complement make bitset! \"a\" make bitset! 0 complement make bitset! 0]", false},
     };
     for (const Case& c : cases) {
         stack::Mark mark;
@@ -308,7 +315,8 @@ TEST_F(Kovbin, SharedSeriesStayShared) {
     Cell* v = evaluate(
         "b: [1 2] s: \"text\" self-ref: copy [x] append/only self-ref self-ref "
         "o: make object! [a: 1] f: func [] [1] "
-        "reduce [b next b s skip s 2 self-ref o o :f :f]");
+        "cs: make bitset! \"xy\" "
+        "reduce [b next b s skip s 2 self-ref o o :f :f cs cs]");
     for (bool compact : {true, false}) {
         stack::Mark inner;
         Cell d = *decoded(encoded(*v, compact));
@@ -321,6 +329,7 @@ TEST_F(Kovbin, SharedSeriesStayShared) {
         EXPECT_EQ(block::rs_abs_at(self_ref, 1)->w2, self_ref.w2);  // contains itself
         EXPECT_EQ(at(5).w1, at(6).w1);                              // one context
         EXPECT_EQ(at(7).w1, at(8).w1);
+        EXPECT_EQ(at(9).w2, at(10).w2);                             // one bitset
         EXPECT_NE(at(0).w2, block::rs_abs_at(*v, 0)->w2);           // new series, not the originals
     }
 }
@@ -420,6 +429,10 @@ TEST_F(Kovbin, CorruptBlobsRaise) {
         {"owner record of a block", compact_blob({0x4F, 0x00, 0x00, 0x05, 0x00}, {"a"}), kb},
         // `if` (native 1) with a spec that lets any value through as its block.
         {"native with another spec", compact_blob({0x15, 0x01, 0x05, 0x02, 0x0F, 0x00, 0x0F, 0x01}, {"cond", "then-blk"}), kb},
+        {"bitset longer than the data", compact_blob({0x1E, 0x03, 0x01, 0x02}), kb},
+        {"bitset past the largest index", compact_blob({0x1E, 0x81, 0x80, 0x80, 0x80, 0x01}), kb},
+        {"bitset shared with a string", compact_blob({0x05, 0x02, 0x07, 0x00, 0xC1, 0x1E, 0x01, 0x00}), kb},
+        {"vector!, not built yet", compact_blob({0x23}), "internal/not-done"},
         {"routine!", compact_blob({0x1D}), "access/no-codec"},
         {"port!", compact_blob({0x30}), "access/no-codec"},
     };
@@ -430,7 +443,7 @@ TEST_F(Kovbin, EveryCutOfABlobRaises) {
     stack::Mark mark;
     Cell* v = evaluate(
         "o: make object! [a: 1 f: func [x] [a + x]] "
-        "reduce [o [1 2.5 \"s\" #{01}] make error! 302 1-Jan-2000/10:00 $1.25 #[a 1]]");
+        "reduce [o [1 2.5 \"s\" #{01}] make error! 302 1-Jan-2000/10:00 $1.25 #[a 1] make bitset! \"ab\"]");
     for (bool compact : {true, false}) {
         Bytes blob = encoded(*v, compact);
         for (size_t n = 0; n < blob.size(); ++n) {

@@ -18,21 +18,6 @@ const Cell* pairs(const Cell& m) { return reinterpret_cast<const Cell*>(memory::
 
 }  // namespace
 
-TEST_F(MapTest, Compare) {
-    eval("p: make map! [a 1 b 2] q: copy p r: make map! [A 1 b 2] s: make map! [b 2 a 1]");
-    Cell p = global("p"), q = global("q"), r = global("r"), s = global("s");
-    EXPECT_EQ(compare_raw(p, q, actions::equal), 0);
-    EXPECT_EQ(compare_raw(p, s, actions::strict_equal), 0);
-    EXPECT_EQ(compare_raw(p, r, actions::equal), 0);
-    EXPECT_NE(compare_raw(p, r, actions::strict_equal), 0);
-    EXPECT_NE(compare_raw(p, q, actions::same), 0);
-    EXPECT_EQ(compare_raw(p, p, actions::same), 0);
-    EXPECT_EQ(compare_raw(p, integer::make(1), actions::equal), actions::not_comparable);
-    EXPECT_EQ(compare_raw(p, q, actions::lesser), actions::not_comparable);
-    EXPECT_EQ(compare_raw(p, q, actions::sort_order), -compare_raw(q, p, actions::sort_order));
-    EXPECT_NE(compare_raw(p, q, actions::sort_order), 0);
-}
-
 // Keys are normalised when stored: word keys become set-words, series keys are copies.
 TEST_F(MapTest, KeyNormalisation) {
     eval("s: next \"xab\" m: make map! [] put m s 1 put m 'w 2 put m quote :g 3");
@@ -53,9 +38,3 @@ TEST_F(MapTest, KeyNormalisation) {
     EXPECT_EQ(error_of([&] { map::normalise_key(key, nullptr); }), "script/invalid-path");
 }
 
-// The keys, values and table survive a collection between making and reading.
-TEST_F(MapTest, SurvivesCollections) {
-    eval("m: make map! [] repeat i 50 [put m i reduce [i]] remove/key m 7 t: copy m");
-    collector::collect();
-    check({{"n: 0 foreach [k v] t [n: n + first v] reduce [length? m select m 8 select m 7 n]", "[49 [8] none 1268]"}});
-}

@@ -236,6 +236,24 @@ TEST_F(MemoryTest, RandomSeriesStress) {
     EXPECT_EQ(verify(), nullptr);
 }
 
+TEST_F(MemoryTest, RefusedPagesFallBackToAFrameWithLittleRoom) {
+    alloc_bytes(16);
+    SeriesFrame* f = series_frames();
+    alloc_bytes(static_cast<uint64_t>(f->end - f->bump) - sizeof(Buffer) - 10000);  // ~10000 left
+    ASSERT_LT(static_cast<uint64_t>(f->end - f->bump), refill_threshold);
+    set_frame_limit(frame_bytes());  // no more pages
+    Node small = alloc_bytes(100);   // a new frame is refused: the little room left serves
+    EXPECT_EQ(series_frame_count(), 1u);
+    EXPECT_TRUE(valid_node(small));
+    try {
+        alloc_bytes(20000);
+        ADD_FAILURE() << "an allocation larger than any room succeeded";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.id, err::internal_no_memory);
+    }
+    EXPECT_EQ(verify(), nullptr);
+}
+
 TEST_F(MemoryTest, VerifierFindsBrokenBackLink) {
     Node n = alloc_bytes(16);
     buffer(n)->node = n + 1;
