@@ -279,14 +279,16 @@ void remove_entry(Args& args) { result(args, find_impl<slot::remove>(*args.cell(
 void reverse_entry(Args& args) { result(args, find_impl<slot::reverse>(*args.cell(0))(args.cell(0), args.option(0), args.option(1))); }
 
 void sort_entry(Args& args) {
-    SortArgs s{args.given(0), args.option(1), args.option(2), args.option(3), args.given(4), args.given(5), args.given(6)};
+    SortArgs s{.case_ = args.given(0), .skip = args.option(1), .compare = args.option(2), .part = args.option(3),
+               .all = args.given(4), .reverse = args.given(5), .stable = args.given(6)};
     result(args, find_impl<slot::sort>(*args.cell(0))(args.cell(0), s));
 }
 
 void take_entry(Args& args) { result(args, find_impl<slot::take>(*args.cell(0))(args.cell(0), args.option(0), args.given(1), args.given(2))); }
 
 void trim_entry(Args& args) {
-    TrimArgs t{args.given(0), args.given(1), args.given(2), args.given(3), args.given(4), args.option(5)};
+    TrimArgs t{.head = args.given(0), .tail = args.given(1), .auto_ = args.given(2), .lines = args.given(3),
+               .all = args.given(4), .with = args.option(5)};
     result(args, find_impl<slot::trim>(*args.cell(0))(args.cell(0), t));
 }
 
@@ -295,18 +297,20 @@ void trim_entry(Args& args) {
 void modify_entry(Args& args) { result(args, find_impl<slot::modify>(*args.cell(0))(args.cell(0), args.cell(1), args.cell(2), args.given(0))); }
 
 void open_entry(Args& args) {
-    OpenArgs o{args.given(0), args.given(1), args.given(2), args.given(3), args.option(4)};
+    OpenArgs o{.new_ = args.given(0), .read = args.given(1), .write = args.given(2), .seek = args.given(3),
+               .allow = args.option(4)};
     result(args, find_impl<slot::open>(*args.cell(0))(args.cell(0), o));
 }
 
 void read_entry(Args& args) {
-    ReadArgs r{args.option(0), args.option(1), args.given(2), args.given(3), args.given(4), args.option(5)};
+    ReadArgs r{.part = args.option(0), .seek = args.option(1), .binary = args.given(2), .lines = args.given(3),
+               .info = args.given(4), .as = args.option(5)};
     result(args, find_impl<slot::read>(*args.cell(0))(args.cell(0), r));
 }
 
 void write_entry(Args& args) {
-    WriteArgs w{args.given(0), args.given(1), args.given(2), args.given(3), args.option(4), args.option(5), args.option(6),
-                args.option(7)};
+    WriteArgs w{.binary = args.given(0), .lines = args.given(1), .info = args.given(2), .append = args.given(3),
+                .part = args.option(4), .seek = args.option(5), .allow = args.option(6), .as = args.option(7)};
     result(args, find_impl<slot::write>(*args.cell(0))(args.cell(0), args.cell(1), w));
 }
 
