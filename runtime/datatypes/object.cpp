@@ -234,7 +234,8 @@ int32_t form_fields(const Cell& obj, Cell& out, const MoldArgs& how, int32_t par
         Cell v = *slot;
         if (cell::is(v, T_word)) part = string::emit(out, "'", part);
         auto fn = actions::lookup<actions::slot::mold>(cell::type(v));
-        if (fn) part = fn(&v, &out, MoldArgs{.all = how.all, .flat = how.flat, .arg = how.arg, .indent = how.indent}, part);
+        MoldArgs value_how{.all = how.all, .flat = how.flat, .arg = how.arg, .indent = how.indent};
+        if (fn) part = fn(&v, &out, value_how, part);
         if (indent) part = string::emit(out, separator, part);
     }
     return part;

@@ -245,8 +245,12 @@ FindArgs find_args(Args& args, bool with_tail) {
     return f;
 }
 
-void find_entry(Args& args) { result(args, find_impl<slot::find>(*args.cell(0))(args.cell(0), args.cell(1), find_args(args, true))); }
-void select_entry(Args& args) { result(args, find_impl<slot::select>(*args.cell(0))(args.cell(0), args.cell(1), find_args(args, false))); }
+void find_entry(Args& args) {
+    result(args, find_impl<slot::find>(*args.cell(0))(args.cell(0), args.cell(1), find_args(args, true)));
+}
+void select_entry(Args& args) {
+    result(args, find_impl<slot::select>(*args.cell(0))(args.cell(0), args.cell(1), find_args(args, false)));
+}
 
 void length_q_entry(Args& args) {
     Cell* r = find_impl<slot::length_q>(*args.cell(0))(args.cell(0));
@@ -254,7 +258,9 @@ void length_q_entry(Args& args) {
     if (cell::is(*args.cell(0), T_integer) && args.integer(0) < 0) none::make_at(*args.cell(0));
 }
 
-void move_entry(Args& args) { result(args, find_impl<slot::move>(*args.cell(0))(args.cell(0), args.cell(1), args.option(0))); }
+void move_entry(Args& args) {
+    result(args, find_impl<slot::move>(*args.cell(0))(args.cell(0), args.cell(1), args.option(0)));
+}
 
 // pick and poke take their index as an integer: logic! true 1, false 2, char! and integer! their value.
 int32_t index_argument(const Cell& c) {
@@ -266,7 +272,9 @@ int32_t index_argument(const Cell& c) {
     }
 }
 
-void pick_entry(Args& args) { result(args, find_impl<slot::pick>(*args.cell(0))(args.cell(0), index_argument(*args.cell(1)), args.cell(1))); }
+void pick_entry(Args& args) {
+    result(args, find_impl<slot::pick>(*args.cell(0))(args.cell(0), index_argument(*args.cell(1)), args.cell(1)));
+}
 
 void poke_entry(Args& args) {
     Cell value = *args.cell(2);
@@ -274,9 +282,15 @@ void poke_entry(Args& args) {
     *args.cell(0) = value;
 }
 
-void put_entry(Args& args) { result(args, find_impl<slot::put>(*args.cell(0))(args.cell(0), args.cell(1), args.cell(2), args.given(0))); }
-void remove_entry(Args& args) { result(args, find_impl<slot::remove>(*args.cell(0))(args.cell(0), args.option(0), args.option(1))); }
-void reverse_entry(Args& args) { result(args, find_impl<slot::reverse>(*args.cell(0))(args.cell(0), args.option(0), args.option(1))); }
+void put_entry(Args& args) {
+    result(args, find_impl<slot::put>(*args.cell(0))(args.cell(0), args.cell(1), args.cell(2), args.given(0)));
+}
+void remove_entry(Args& args) {
+    result(args, find_impl<slot::remove>(*args.cell(0))(args.cell(0), args.option(0), args.option(1)));
+}
+void reverse_entry(Args& args) {
+    result(args, find_impl<slot::reverse>(*args.cell(0))(args.cell(0), args.option(0), args.option(1)));
+}
 
 void sort_entry(Args& args) {
     SortArgs s{.case_ = args.given(0), .skip = args.option(1), .compare = args.option(2), .part = args.option(3),
@@ -284,7 +298,9 @@ void sort_entry(Args& args) {
     result(args, find_impl<slot::sort>(*args.cell(0))(args.cell(0), s));
 }
 
-void take_entry(Args& args) { result(args, find_impl<slot::take>(*args.cell(0))(args.cell(0), args.option(0), args.given(1), args.given(2))); }
+void take_entry(Args& args) {
+    result(args, find_impl<slot::take>(*args.cell(0))(args.cell(0), args.option(0), args.given(1), args.given(2)));
+}
 
 void trim_entry(Args& args) {
     TrimArgs t{.head = args.given(0), .tail = args.given(1), .auto_ = args.given(2), .lines = args.given(3),
@@ -294,7 +310,9 @@ void trim_entry(Args& args) {
 
 // ---- ports -------------------------------------------------------------------------------------------
 
-void modify_entry(Args& args) { result(args, find_impl<slot::modify>(*args.cell(0))(args.cell(0), args.cell(1), args.cell(2), args.given(0))); }
+void modify_entry(Args& args) {
+    result(args, find_impl<slot::modify>(*args.cell(0))(args.cell(0), args.cell(1), args.cell(2), args.given(0)));
+}
 
 void open_entry(Args& args) {
     OpenArgs o{.new_ = args.given(0), .read = args.given(1), .write = args.given(2), .seek = args.given(3),

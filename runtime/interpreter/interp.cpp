@@ -516,7 +516,8 @@ uint32_t fetch_and_run(const Cell& fn_copy, Node code, uint32_t pos, uint32_t en
         break;
     }
     case T_action: {
-        natives::Entry e = fn_copy.w1 >= 1 && fn_copy.w1 <= actions::slot_count ? actions::entries[fn_copy.w1 - 1] : nullptr;
+        natives::Entry e =
+            fn_copy.w1 >= 1 && fn_copy.w1 <= actions::slot_count ? actions::entries[fn_copy.w1 - 1] : nullptr;
         if (!e) error::fire(err::internal_not_done);
         natives::Args args(refinements);
         e(args);
@@ -1204,7 +1205,8 @@ uint32_t eval_path(const Cell& path_in, Node code, uint32_t pos, uint32_t end, P
             if (cell::type(*parent) == T_none) error::fire(err::script_invalid_path, path, element);
             error::fire(err::script_bad_path_type, path, datatype_of(*parent), element);
         }
-        PathStep step{.element = el, .value = set && last ? to_store : nullptr, .path = &path, .get = get, .tail = last};
+        PathStep step{
+            .element = el, .value = set && last ? to_store : nullptr, .path = &path, .get = get, .tail = last};
         // A step may overwrite its parent cell with the result; a read keeps the holder.
         Cell holder = *parent;
         Cell* result = fn(parent, step);

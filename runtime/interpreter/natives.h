@@ -81,7 +81,6 @@ void init();
 // family's natives).
 void register_entry(uint32_t index, Entry entry);
 
-
 }  // namespace kov::natives
 
 namespace kov::actions {

@@ -45,7 +45,9 @@ inline Cell datatype_cell(uint32_t t) { return Cell{T_datatype, t, 0, 0}; }
 
 // ---- comparisons ------------------------------------------------------------------------------------
 
-void compare_with(Args& args, int32_t code) { logic::make_at(*args.cell(0), actions::compare(*args.cell(0), *args.cell(1), code)); }
+void compare_with(Args& args, int32_t code) {
+    logic::make_at(*args.cell(0), actions::compare(*args.cell(0), *args.cell(1), code));
+}
 
 void equal_q(Args& args) { compare_with(args, actions::equal); }
 void not_equal_q(Args& args) { compare_with(args, actions::not_equal); }
