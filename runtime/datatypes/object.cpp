@@ -152,14 +152,14 @@ void call_on_deep_change(const Cell& owner_obj, const Cell& word, const Cell& se
     run_hook(fn, args, 7);
 }
 
-void set_many(const Cell& obj_in, const Cell& value_in, bool any, bool only, bool some) {
+void set_many(const Cell& obj_in, const Cell& value_in, const SetArgs& how) {
     Cell obj = obj_in, value = value_in;
     collector::Root k1(obj), k2(value);
     uint32_t n = field_count(obj);
     int32_t change = hook_index(obj.w3, 0), deep = hook_index(obj.w3, 1);
-    bool block = cell::is(value, T_block) && !only;
-    bool source_object = in(cell::type(value), ANY_OBJECT) && !only;
-    if ((block || source_object) && !some && !any) {
+    bool block = cell::is(value, T_block) && !how.only;
+    bool source_object = in(cell::type(value), ANY_OBJECT) && !how.only;
+    if ((block || source_object) && !how.some && !how.any) {
         for (uint32_t i = 0; i < n; ++i) {
             const Cell* v = nullptr;
             if (block) {
@@ -185,7 +185,7 @@ void set_many(const Cell& obj_in, const Cell& value_in, bool any, bool only, boo
         } else {
             v = value;
         }
-        if (some && cell::is(v, T_none)) continue;
+        if (how.some && cell::is(v, T_none)) continue;
         Cell* slot = context::value_cell(obj.w1, i);
         Cell old = *slot;
         *slot = v;

@@ -303,14 +303,14 @@ void get(Args& args) {
 }
 
 // Sets the words of a block from a value, the way foreach sets its words.
-void set_words(const Cell& words_block, const Cell& value, bool any, bool only, bool some) {
+void set_words(const Cell& words_block, const Cell& value, const object::SetArgs& how) {
     Node n = words_block.w2;
     uint32_t end = tail_of(n);
-    bool spread = in(cell::type(value), ANY_BLOCK) && !only;
+    bool spread = in(cell::type(value), ANY_BLOCK) && !how.only;
     for (uint32_t i = words_block.w1; i < end; ++i) {
         const Cell& w = at(n, i);
         if (!in(cell::type(w), ANY_WORD)) error::fire(err::script_invalid_arg, w);
-        if (spread && !any) {
+        if (spread && !how.any) {
             uint32_t k = value.w1 + (i - words_block.w1);
             if (k < tail_of(value.w2) && cell::is(at(value.w2, k), T_unset)) error::fire(err::script_need_value, w);
         }
@@ -322,7 +322,7 @@ void set_words(const Cell& words_block, const Cell& value, bool any, bool only, 
             uint32_t k = value.w1 + (i - words_block.w1);
             v = k < tail_of(value.w2) ? at(value.w2, k) : none::value;
         }
-        if (some && cell::is(v, T_none)) continue;
+        if (how.some && cell::is(v, T_none)) continue;
         context::set(w, v);
     }
 }
@@ -330,9 +330,9 @@ void set_words(const Cell& words_block, const Cell& value, bool any, bool only, 
 void set(Args& args) {
     Cell target = *args.cell(0);
     Cell value = *args.cell(1);
-    bool any = args.given(0), only = args.given(2), some = args.given(3);
+    object::SetArgs how{.any = args.given(0), .only = args.given(2), .some = args.given(3)};
     uint32_t t = cell::type(target);
-    if (cell::is(value, T_unset) && !any) error::fire(err::script_need_value, target);
+    if (cell::is(value, T_unset) && !how.any) error::fire(err::script_need_value, target);
     if (in(t, ANY_WORD) || t == T_refinement) {
         context::set(target, value);
     } else if (in(t, ANY_PATH)) {
@@ -340,12 +340,12 @@ void set(Args& args) {
         stack::push(value);
         interp::eval_path(target, 0, 0, 0, interp::PathMode::set);
     } else if (t == T_object) {
-        object::set_many(target, value, any, only, some);
+        object::set_many(target, value, how);
     } else if (t == T_block) {
         stack::keep();
         stack::push_frame(stack::interp_native, nullptr);
         stack::reserve();
-        set_words(target, value, any, only, some);
+        set_words(target, value, how);
         stack::leave_frame();
     }
     *args.cell(0) = value;
