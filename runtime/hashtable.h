@@ -81,11 +81,21 @@ inline Record* record(Node table) { return reinterpret_cast<Record*>(memory::buf
 uint32_t murmur3(const void* data, std::size_t length, uint32_t with_seed = seed);
 // MurmurHash3 of the bytes with A-Z taken as a-z (every other byte as it is).
 uint32_t murmur3_lower(const void* data, std::size_t length);
-uint32_t mix32(uint32_t k);
+// MurmurHash3's finaliser: the hash of one 32-bit word. Inline, since the hashing hooks of
+// the types call it once per key through a pointer.
+inline uint32_t mix32(uint32_t h) {
+    h ^= h >> 16;
+    h *= 0x85ebca6bu;
+    h ^= h >> 13;
+    h *= 0xc2b2ae35u;
+    h ^= h >> 16;
+    return h;
+}
 // The characters from the value's index to its tail, one 32-bit block each, folded to one
 // case unless case_sensitive.
 uint32_t hash_string(const Cell& s, bool case_sensitive);
-// The hash of a value by its datatype: equal values of one datatype hash alike.
+// The hash of a value by its datatype's hook (datatype::HashFn): equal values of one datatype
+// hash alike.
 uint32_t hash_value(const Cell& v, bool case_sensitive);
 // The smallest power of two >= n (1 for 0).
 uint32_t round_pow2(uint32_t n);

@@ -17,6 +17,7 @@
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/error.h"
 #include "runtime/families.h"
+#include "runtime/hashtable.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/series_buffer.h"
@@ -723,11 +724,20 @@ Cell* bitwise(Cell* a, Cell* b, int32_t op) {
 
 // ---- registration -------------------------------------------------------------------------------
 
+namespace {
+// The bytes from the position, as they are (no case folding: bytes are not text).
+uint32_t hash_bytes(const Cell& v, bool) {
+    Buffer* b = buffer(v.w2);
+    uint32_t index = v.w1 < b->used() ? v.w1 : b->used();
+    return hashtable::murmur3(b->head_ptr() + index, b->used() - index);
+}
+}  // namespace
+
 void init() {
     using datatype::inherit;
     datatype::register_type(
         {.id = T_binary, .parent = T_string, .name = "binary!", .rest = datatype::Rest::empty,
-         .mark = collector::mark_series_value,
+         .mark = collector::mark_series_value, .hash = hash_bytes,
          .actions = {.make = inherit, .random = inherit, .reflect = inherit, .to = to, .form = form, .mold = mold,
                      .eval_path = inherit, .compare = compare, .and_t = and_t, .complement = complement,
                      .or_t = or_t, .xor_t = xor_t, .append = append, .at = inherit, .back = inherit,

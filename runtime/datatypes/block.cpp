@@ -1247,7 +1247,7 @@ void init() {
     using datatype::inherit;
     datatype::register_type(
         {.id = T_block, .parent = T_series, .name = "block!", .rest = datatype::Rest::empty,
-         .mark = collector::mark_block_value,
+         .mark = collector::mark_block_value, .hash = datatype::hashing::first_two,
          .actions = {.make = make, .random = inherit, .reflect = inherit, .to = to, .form = form, .mold = mold,
                      .eval_path = eval_path, .compare = compare, .append = append, .at = inherit, .back = inherit,
                      .change = change, .clear = inherit, .copy = copy, .find = find, .head = inherit,

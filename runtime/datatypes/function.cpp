@@ -476,7 +476,7 @@ int32_t mold(Cell* value, Cell* buffer, const MoldArgs& how, int32_t part) {
 
 void init() {
     datatype::register_type({.id = T_native, .parent = 0, .name = "native!", .rest = datatype::Rest::empty,
-                             .mark = mark_native, .same = datatype::same::first_two,
+                             .mark = mark_native, .same = datatype::same::first_two, .hash = datatype::hashing::third,
                              .actions = {.make = make_value, .reflect = reflect, .form = form, .mold = mold,
                                          .compare = compare}});
     datatype::register_type({.id = T_action, .parent = T_native, .name = "action!", .rest = datatype::Rest::empty,
@@ -530,6 +530,9 @@ Cell* make_value(Cell*, Cell* spec, uint32_t) {
 void init() {
     datatype::register_type({.id = T_op, .parent = T_native, .name = "op!", .rest = datatype::Rest::empty,
                              .mark = mark_native, .same = datatype::same::last_two,
+                             // Not native!'s hash: an op wraps any function type, whose payload words
+                             // mean different things; ops keep the shared hash of types without one.
+                             .hash = datatype::hashing::constant<0>,
                              .actions = {.make = make_value, .reflect = datatype::inherit,
                                          .form = datatype::inherit, .mold = datatype::inherit,
                                          .compare = native::compare}});

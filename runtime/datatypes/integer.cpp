@@ -16,6 +16,7 @@
 #include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
+#include "runtime/families.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/random.h"
 #include "runtime/interpreter/stack.h"
@@ -177,7 +178,7 @@ namespace {
 
 Cell* to(Cell*, Cell* spec, uint32_t) {
     Cell* r = stack::reserve();
-    switch (cell::type(*spec)) {
+    switch (in(cell::type(*spec), ANY_STRING) ? uint32_t(T_string) : cell::type(*spec)) {
     case T_integer: *r = make(get(*spec)); break;
     case T_char_: *r = make(static_cast<int32_t>(spec->w2)); break;
     case T_float_:
@@ -193,7 +194,7 @@ Cell* to(Cell*, Cell* spec, uint32_t) {
         *r = make(v);
         break;
     }
-    case T_string: case T_file: case T_url: case T_tag: case T_email: case T_ref: {
+    case T_string: {
         Cell s = *spec;
         int32_t count = string::rs_length_q(s);
         const uint8_t* p = string::rs_head(s);
@@ -403,7 +404,7 @@ Cell* random(Cell* value, const RandomArgs& how) {
 
 void init() {
     datatype::register_type({.id = T_integer, .parent = 0, .name = "integer!", .rest = datatype::Rest::empty,
-                             .mark = nullptr, .same = datatype::same::second,
+                             .mark = nullptr, .same = datatype::same::second, .hash = datatype::hashing::second,
                              .actions = {.make = make_action, .random = random, .to = to, .form = form, .mold = mold,
                                          .compare = compare, .absolute = absolute, .add = add_a, .divide = divide_a,
                                          .multiply = multiply_a, .negate = negate, .power = power,

@@ -114,7 +114,7 @@ Cell* random(Cell* value, const RandomArgs& how) {
 
 void init() {
     datatype::register_type({.id = T_logic, .parent = 0, .name = "logic!", .rest = datatype::Rest::empty,
-                             .mark = nullptr, .same = datatype::same::first,
+                             .mark = nullptr, .same = datatype::same::first, .hash = datatype::hashing::first,
                              .actions = {.make = make, .random = random, .to = to, .form = form, .mold = mold,
                                          .compare = compare, .and_t = and_t, .complement = complement,
                                          .or_t = or_t, .xor_t = xor_t}});

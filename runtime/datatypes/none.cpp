@@ -44,6 +44,7 @@ Cell* length(Cell* series) { return answer_none(series); }
 void init() {
     datatype::register_type({.id = T_none, .parent = 0, .name = "none!", .rest = datatype::Rest::empty,
                              .mark = nullptr, .same = datatype::same::always,
+                             .hash = datatype::hashing::constant<0xFFFFFFFFu>,
                              .actions = {.make = make, .to = make, .form = form, .mold = mold, .compare = compare,
                                          .clear = answer_none, .find = find, .length_q = length, .remove = remove,
                                          .select = find, .take = take}});

@@ -291,7 +291,7 @@ Cell* xor_a(Cell* a, Cell* b) { return pair::math(a, b, integer::xor_); }
 
 void init() {
     datatype::register_type({.id = T_pair, .parent = 0, .name = "pair!", .rest = datatype::Rest::empty, .mark = nullptr,
-                             .same = datatype::same::last_two,
+                             .same = datatype::same::last_two, .hash = datatype::hashing::last_two,
                              .actions = {.make = to, .random = random, .to = to, .form = form, .mold = mold,
                                          .eval_path = eval_path, .compare = compare, .absolute = absolute,
                                          .add = add_a, .divide = divide_a, .multiply = multiply_a, .negate = negate,

@@ -69,6 +69,7 @@ void register_type(const Registration& r) {
     t.parent = r.parent;
     t.mark = r.mark ? r.mark : (r.parent ? types[r.parent].mark : nullptr);
     t.same = r.same ? r.same : (r.parent && types[r.parent].same ? types[r.parent].same : same::payload);
+    t.hash = r.hash ? r.hash : (r.parent && types[r.parent].hash ? types[r.parent].hash : hashing::constant<0>);
 #define ACTION(n, word, ident, entry, ret, params) store(id, r.parent, r.rest, n, r.actions.ident);
 #include "runtime/defs/actions.def"
 #undef ACTION
@@ -92,17 +93,44 @@ void register_remaining() {
         // the series among them are the same value by buffer and position.
         MarkFn mark = nullptr;
         SameFn same_fn = nullptr;
+        HashFn hash_fn = nullptr;
         switch (id) {
         case T_bitset: mark = collector::mark_series_value; same_fn = same::second; break;
-        case T_vector: case T_image: mark = collector::mark_series_value; same_fn = same::first_two; break;
-        case T_hash: mark = mark_keyed_block; same_fn = same::first_two; break;
-        case T_map: mark = mark_keyed_block; break;
+        case T_vector: mark = collector::mark_series_value; same_fn = same::first_two; break;
+        case T_image:
+            mark = collector::mark_series_value;
+            same_fn = same::first_two;
+            hash_fn = hashing::first_two;
+            break;
+        case T_hash: mark = mark_keyed_block; same_fn = same::first_two; hash_fn = hashing::first_two; break;
+        case T_map: mark = mark_keyed_block; hash_fn = hashing::second; break;
+        case T_port: hash_fn = hashing::first; break;
+        case T_handle: case T_event: hash_fn = hashing::second; break;
         default: break;
         }
         register_type({.id = id, .parent = 0, .name = names[id], .rest = Rest::empty, .mark = mark, .same = same_fn,
-                       .actions = {}});
+                       .hash = hash_fn, .actions = {}});
     }
 }
+
+namespace hashing {
+uint32_t first(const Cell& v, bool) { return hashtable::mix32(v.w1); }
+uint32_t second(const Cell& v, bool) { return hashtable::mix32(v.w2); }
+uint32_t third(const Cell& v, bool) { return hashtable::mix32(v.w3); }
+uint32_t first_two(const Cell& v, bool) {
+    uint32_t w[2] = {v.w1, v.w2};
+    return hashtable::murmur3(w, sizeof w);
+}
+uint32_t last_two(const Cell& v, bool) {
+    uint32_t w[2] = {v.w2, v.w3};
+    return hashtable::murmur3(w, sizeof w);
+}
+uint32_t real(const Cell& v, bool) {
+    uint32_t w[2] = {v.w2, v.w3};
+    if (cell::get_double(v) == 0.0) w[0] = w[1] = 0;
+    return hashtable::murmur3(w, sizeof w);
+}
+}  // namespace hashing
 
 uint32_t highest_id() { return highest; }
 

@@ -1,8 +1,9 @@
-// The datatype registry: the type table (name, name word, marking and identity hooks per type
-// id) and the action table (one implementation per action slot and type id). Every datatype
-// module hands one typed registration record to `datatype::register_type` at start-up; the
-// dispatcher finds every action through `actions::lookup`, and `same?` every identity through
-// the type table, never through a switch over types.
+// The datatype registry: the type table (name, name word, marking, identity and hashing hooks
+// per type id) and the action table (one implementation per action slot and type id). Every
+// datatype module hands one typed registration record to `datatype::register_type` at
+// start-up; the dispatcher finds every action through `actions::lookup`, `same?` every
+// identity and the hash tables every hash through the type table, never through a switch over
+// types.
 //
 // Inheritance is a snapshot: a slot marked `inherit` copies the parent's entry as it stands
 // when the child registers (an empty parent slot stays empty), so parents register first.
@@ -197,6 +198,31 @@ inline bool payload(const Cell& a, const Cell& b) { return a.w1 == b.w1 && a.w2 
 inline bool always(const Cell&, const Cell&) { return true; }
 }  // namespace same
 
+// The hash of a cell of the type in the hash tables (maps, hash!, symbol tables): cells the
+// tables' comparisons find equal hash alike, so equal keys meet on one probe. case_sensitive:
+// texts hash as written instead of case folded. Hashes are behaviour (they decide the order
+// of buckets a program may see): a new hook must not change those of the other types. Null
+// with a parent: the parent's hook; without one: `hashing::constant<0>`.
+using HashFn = uint32_t (*)(const Cell& v, bool case_sensitive);
+namespace hashing {
+// none!, unset!: one value each; 0 for types without a hash of their own, which share one
+// probe sequence (correct, only slower).
+template <uint32_t N>
+uint32_t constant(const Cell&, bool) { return N; }
+// datatype!, logic!, object!, port!: the type id, truth value or context.
+uint32_t first(const Cell& v, bool case_sensitive);
+// char!, integer!, map!, handle!, event!: the value or the node.
+uint32_t second(const Cell& v, bool case_sensitive);
+// native!, action!.
+uint32_t third(const Cell& v, bool case_sensitive);
+// The block types, hash!, image!: the buffer and the position.
+uint32_t first_two(const Cell& v, bool case_sensitive);
+// pair!: both coordinates.
+uint32_t last_two(const Cell& v, bool case_sensitive);
+// float!, percent!, time!: the 64 payload bits, -0.0 hashed as +0.0 since the two are equal.
+uint32_t real(const Cell& v, bool case_sensitive);
+}  // namespace hashing
+
 enum class Rest : uint8_t { empty, inherit };
 
 struct Registration {
@@ -206,6 +232,7 @@ struct Registration {
     Rest rest;              // what the slots not mentioned get
     MarkFn mark;            // null with a parent: the parent's hook
     SameFn same;            // null with a parent: the parent's hook
+    HashFn hash;            // null with a parent: the parent's hook
     ActionSlots actions;
 };
 
@@ -216,6 +243,7 @@ struct TypeEntry {
     uint32_t parent;
     MarkFn mark;
     SameFn same;            // never null once registered
+    HashFn hash;            // never null once registered
 };
 extern TypeEntry types[actions::max_types];
 

@@ -25,6 +25,7 @@
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/error.h"
 #include "runtime/families.h"
+#include "runtime/hashtable.h"
 #include "runtime/heap.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/interp.h"
@@ -1085,7 +1086,7 @@ void init() {
     using datatype::inherit;
     datatype::register_type(
         {.id = T_string, .parent = T_series, .name = "string!", .rest = datatype::Rest::empty,
-         .mark = collector::mark_string_value,
+         .mark = collector::mark_string_value, .hash = hashtable::hash_string,
          .actions = {.make = make, .random = inherit, .reflect = inherit, .to = to, .form = form, .mold = mold,
                      .eval_path = eval_path, .compare = compare, .append = append, .at = inherit, .back = inherit,
                      .change = change, .clear = inherit, .copy = inherit, .find = find, .head = inherit,

@@ -152,9 +152,17 @@ void mark(const Cell& r) {
     collector::mark_series(r.w3);
 }
 
+namespace {
+// The spelling, case folded as the comparison folds it.
+uint32_t hash_symbol(const Cell& s, bool) {
+    memory::Buffer* b = memory::buffer(s.w3);
+    return hashtable::murmur3_lower(b->head_ptr(), b->used());
+}
+}  // namespace
+
 void init() {
     datatype::register_type({.id = T_symbol, .parent = 0, .name = "symbol!", .rest = datatype::Rest::empty,
-                             .mark = mark, .actions = {.compare = compare}});
+                             .mark = mark, .hash = hash_symbol, .actions = {.compare = compare}});
 }
 
 }  // namespace kov::symbol

@@ -11,6 +11,7 @@
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/error.h"
 #include "runtime/families.h"
+#include "runtime/hashtable.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/lexer/lexer.h"
 #include "runtime/words.h"
@@ -222,9 +223,16 @@ void mark(const Cell& w) {
     if (memory::valid_node(w.w1) && memory::buffer(w.w1)->unit() == sizeof(Cell)) collector::mark_block(w.w1);
 }
 
+namespace {
+// Every word type: the canonical symbol, so that spellings differing in case meet, as they
+// compare equal.
+uint32_t hash_word(const Cell& w, bool) { return hashtable::mix32(symbol::resolve(w.w2)); }
+}  // namespace
+
 void init() {
     using datatype::Rest;
     datatype::register_type({.id = T_word, .parent = T_symbol, .name = "word!", .rest = Rest::empty, .mark = mark,
+                             .hash = hash_word,
                              .actions = {.make = make_word, .to = make_word, .form = form, .mold = mold_word,
                                          .compare = compare, .index_q = index_q}});
     datatype::register_type({.id = T_lit_word, .parent = T_word, .name = "lit-word!", .rest = Rest::empty,

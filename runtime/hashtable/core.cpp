@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "runtime/collector.h"
+#include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/datatypes/symbol.h"
 #include "runtime/error.h"
 #include "runtime/unicode.h"
 
@@ -83,15 +83,6 @@ uint32_t murmur3(const void* data, std::size_t length, uint32_t with_seed) {
 }
 uint32_t murmur3_lower(const void* data, std::size_t length) { return murmur<lower_byte>(data, length, seed); }
 
-uint32_t mix32(uint32_t h) {
-    h ^= h >> 16;
-    h *= 0x85ebca6bu;
-    h ^= h >> 13;
-    h *= 0xc2b2ae35u;
-    h ^= h >> 16;
-    return h;
-}
-
 uint32_t round_pow2(uint32_t n) {
     if (n <= 1) return 1;
     --n;
@@ -125,45 +116,12 @@ uint32_t hash_string(const Cell& s, bool case_sensitive) {
 
 uint32_t hash_value(const Cell& v, bool case_sensitive) {
     uint32_t t = cell::type(v);
-    switch (t) {
-    case T_unset: return static_cast<uint32_t>(-2);
-    case T_none: return static_cast<uint32_t>(-1);
-    case T_datatype: case T_logic: return mix32(v.w1);
-    case T_char_: case T_integer: case T_map: case T_handle: case T_event: return mix32(v.w2);
-    case T_native: case T_action: return mix32(v.w3);
-    case T_object: case T_error: case T_port: return mix32(v.w1);
-    case T_word: case T_set_word: case T_lit_word: case T_get_word: case T_refinement: case T_issue:
-        return mix32(symbol::resolve(v.w2));
-    case T_symbol: {
-        Buffer* b = buffer(v.w3);
-        return murmur3_lower(b->head_ptr(), b->used());
+    if (t < actions::max_types) {
+        if (datatype::HashFn f = datatype::types[t].hash) return f(v, case_sensitive);
     }
-    case T_string: case T_file: case T_url: case T_tag: case T_email: case T_ref: case string::partial_type:
-        return hash_string(v, case_sensitive);
-    case T_block: case T_paren: case T_path: case T_lit_path: case T_set_path: case T_get_path: case T_hash:
-    case T_image: {
-        uint32_t w[2] = {v.w1, v.w2};
-        return murmur3(w, sizeof w);
-    }
-    case T_float_: case T_percent: case T_time: {
-        // -0.0 equals +0.0: both hash as +0.0.
-        uint32_t w[2] = {v.w2, v.w3};
-        if (cell::get_double(v) == 0.0) w[0] = w[1] = 0;
-        return murmur3(w, sizeof w);
-    }
-    case T_pair: {
-        uint32_t w[2] = {v.w2, v.w3};
-        return murmur3(w, sizeof w);
-    }
-    case T_binary: {
-        Buffer* b = buffer(v.w2);
-        uint32_t index = v.w1 < b->used() ? v.w1 : b->used();
-        return murmur3(b->head_ptr() + index, b->used() - index);
-    }
-    default:
-        // Datatypes without a hash of their own share one probe sequence (correct, only slower).
-        return 0;
-    }
+    // A partial text is no datatype of its own: it hashes as the characters it stands for.
+    if (t == string::partial_type) return hash_string(v, case_sensitive);
+    return 0;
 }
 
 // ---- the shared core ------------------------------------------------------------------------------

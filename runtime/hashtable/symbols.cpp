@@ -15,6 +15,7 @@
 
 #include "runtime/collector.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/families.h"
 #include "runtime/heap.h"
 #include "runtime/hashtable/core.h"
 #include "runtime/series_buffer.h"
@@ -45,8 +46,6 @@ bool ascii_equal_nocase(const uint8_t* a, const uint8_t* b, uint32_t n) {
     return true;
 }
 
-inline bool any_word(uint32_t t) { return t >= T_word && t <= T_issue; }
-
 // Probes for a spelling; gives the 0-based position of the match or -1, and the empty bucket
 // that ended the probe.
 int64_t probe_symbol(Node table, const uint8_t* text, uint32_t length, uint32_t hash, bool nocase, uint32_t& free_at) {
@@ -73,7 +72,7 @@ int64_t probe_symbol(Node table, const uint8_t* text, uint32_t length, uint32_t 
 // The same symbol for word keys, the same spelling for symbols.
 bool SymbolKeys::same(const Cell& stored, const Cell& key) {
     if (cell::type(stored) != cell::type(key)) return false;
-    if (any_word(cell::type(key))) return stored.w2 == key.w2;
+    if (in(cell::type(key), ALL_WORD)) return stored.w2 == key.w2;
     if (cell::is(key, T_symbol)) {
         Buffer* a = buffer(stored.w3);
         Buffer* b = buffer(key.w3);
