@@ -14,6 +14,7 @@
 #include "runtime/datatypes/file.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
+#include "runtime/datatypes/handle.h"
 #include "runtime/datatypes/hash.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/issue.h"
@@ -31,10 +32,12 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/tag.h"
 #include "runtime/datatypes/time.h"
+#include "runtime/datatypes/triple.h"
 #include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/datatypes/url.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
 #include "runtime/handles.h"
@@ -85,9 +88,11 @@ void register_datatypes() {
     file::init();
     object::init();
     bitset::init();
+    triple::init();
     float_::init();
     typeset::init();
     error::init();
+    vector::init();
     map::init();
     hash::init();
     pair::init();
@@ -96,6 +101,7 @@ void register_datatypes() {
     time::init();
     tag::init();
     email::init();
+    handle::init();
     date::init();
     money::init();
     ref::init();

@@ -10,6 +10,7 @@
 #include "console/line_editor.h"
 
 #include <cstring>
+#include <string>
 #include <initializer_list>
 
 #include "runtime/collector.h"
@@ -37,6 +38,9 @@
 namespace kov::terminal {
 
 namespace {
+
+enum : int32_t { break_none = 0, break_interrupt = 1, break_end = 2 };
+int32_t input_break = break_none;
 
 constexpr uint32_t replacement = 0xFFFD;
 
@@ -118,7 +122,10 @@ Cell* lookup(std::initializer_list<const char*> path) {
 bool tty_enter_raw() { return os::tty::enter_raw(); }
 void tty_leave_raw() { os::tty::leave_raw(); }
 int tty_read(void*, int timeout_ms) { return os::tty::read_byte(timeout_ms); }
-long stdin_read(void* bytes, std::size_t count) { return os::read_some(os::std_in, bytes, count); }
+long stdin_read(void* bytes, std::size_t count) {
+    if (os::interrupt_flag) return -1;  // an interrupt that came before the read began
+    return os::read_some(os::std_in, bytes, count);
+}
 
 // Never destroyed: the process may end in the middle of an edit, after the tracked heap that
 // holds the output buffer is gone.
@@ -151,6 +158,9 @@ void init_globals() {
 
 // One byte kept back when it could not continue a UTF-8 sequence.
 int pushed_byte = -1;
+// Whether the next character read is the first of the input (a byte-order mark there is
+// dropped, as files drop it).
+bool first_char = true;
 
 int read_stdin_byte() {
     if (pushed_byte >= 0) {
@@ -449,6 +459,7 @@ bool edit_line() {
                 string::remove_char(e.line, cursor);
                 refresh();
             } else if (n == 0) {
+                input_break = break_end;
                 replace_line("q");
                 finish_line();
                 return true;
@@ -461,6 +472,8 @@ bool edit_line() {
             }
             break;
         case 3:
+            input_break = break_interrupt;
+            os::clear_interrupt();
             replace_line("q");
             finish_line();
             return true;
@@ -522,6 +535,7 @@ int32_t KeyDecoder::next() {
     int b = byte(-1);
     if (b == os::tty::end_of_input) return key_failed;
     if (b == os::tty::interrupted) return key_redraw;
+    if (b == os::tty::interrupt_key) return 3;  // a SIGINT sent while the editor waits
     if (b < 0) return key_none;
     if (b == 27) return escape();
     if (b < 0x80) return b;
@@ -844,6 +858,7 @@ void setup(const Cell& line, const Cell& history) {
 
 bool edit(const Cell& prompt, bool hidden) {
     init_globals();
+    input_break = break_none;
     Editor& e = state();
     if (!is_text(e.line)) error::fire(err::script_invalid_arg, e.line);
     if (!e.console_input) {
@@ -872,7 +887,19 @@ bool stdin_readline(Cell& str) {
     bool any = false;
     for (;;) {
         int32_t c = read_utf8_char();
-        if (c < 0) return any;
+        if (c < 0) {
+            // A read given up for an interrupt reads as Ctrl+C; the input goes on after it.
+            if (os::interrupt_flag) {
+                input_break = break_interrupt;
+                os::clear_interrupt();
+                return true;
+            }
+            return any;
+        }
+        if (first_char) {
+            first_char = false;
+            if (c == 0xFEFF) continue;
+        }
         any = true;
         if (c == '\n') return true;
         string::append_char(str.w2, c);
@@ -942,6 +969,51 @@ void read_input_routine(Cell* args, const Cell&) {
 
 void terminate_console_routine(Cell* args, const Cell&) { args[0] = unset::value; }
 
+// How the last edit ended besides Enter: 0 normally, 1 Ctrl+C (or an interrupt), 2 Ctrl+D on
+// an empty line. The line itself reads "q" after both, as the console's short quit.
+void input_break_routine(Cell* args, const Cell&) { integer::make_at(args[0], input_break); }
+
+// An interrupt that came after the evaluation's last poll belongs to that evaluation.
+void clear_interrupt_routine(Cell* args, const Cell&) {
+    os::clear_interrupt();
+    args[0] = unset::value;
+}
+
+// The console's settings as they stand, for the handlers of the signals that end the process.
+void exit_settings_routine(Cell* args, const Cell&) {
+    int64_t count = -1;
+    const char* path = unicode::to_utf8_text(args[0], count);
+    std::string p(path, std::size_t(count));
+    const Cell& bin = args[1];
+    auto* b = memory::buffer(bin.w2);
+    uint64_t used = b->used();
+    uint64_t at = bin.w1 < used ? bin.w1 : used;
+    os::set_exit_file(p.data(), p.size(), b->head_ptr() + at, std::size_t(used - at));
+    args[0] = unset::value;
+}
+
+// A report on standard error, for scripts whose output is data.
+void report_routine(Cell* args, const Cell&) {
+    int64_t count = -1;
+    const char* text = unicode::to_utf8_text(args[0], count);
+    std::string line(text, std::size_t(count));
+    line += '\n';
+    os::write_all(os::std_err, line.data(), line.size());
+    args[0] = unset::value;
+}
+
+// The folder for the console's settings, or none.
+void settings_folder_routine(Cell* args, const Cell&) {
+    char buffer[4200];
+    std::size_t n = os::settings_folder(buffer, sizeof buffer);
+    if (n == 0) {
+        args[0] = none::value;
+        return;
+    }
+    Cell* s = string::load(reinterpret_cast<const uint8_t*>(buffer), n, nullptr, 0);
+    args[0] = *s;
+}
+
 void input_stdin_routine(Cell* args, const Cell&) {
     string::make_at(args[0], 256, 1);
     if (!stdin_readline(args[0])) args[0] = none::value;
@@ -972,6 +1044,7 @@ void read_stdin_routine(Cell* args, const Cell&) {
 }
 
 void console_init_routine(Cell* args, const Cell&) {
+    os::install_interrupt_handlers();
     init(&args[0]);
     args[0] = unset::value;
 }
@@ -988,6 +1061,11 @@ void register_routines() {
     routines::add("input-stdin", input_stdin_routine);
     routines::add("read-stdin", read_stdin_routine);
     routines::add("console-init", console_init_routine);
+    routines::add("_input-break", input_break_routine);
+    routines::add("_clear-interrupt", clear_interrupt_routine);
+    routines::add("_exit-settings", exit_settings_routine);
+    routines::add("_report", report_routine);
+    routines::add("_settings-folder", settings_folder_routine);
 }
 
 }  // namespace kov::terminal

@@ -162,8 +162,9 @@ void setup(const Cell& line, const Cell& history);
 // character of it was read.
 bool edit(const Cell& prompt, bool hidden);
 // Reads characters of standard input up to a line feed (not stored) or the end of input and
-// appends them to the string; a carriage return stays. Invalid UTF-8 reads as U+FFFD. False
-// when the input had ended before anything was read.
+// appends them to the string; a carriage return stays. Invalid UTF-8 reads as U+FFFD; a
+// byte-order mark as the input's first character is dropped. False when the input had ended
+// before anything was read. A read given up for an interrupt ends the line as Ctrl+C does.
 bool stdin_readline(Cell& str);
 
 // Tab: calls `kov-complete-ctx/complete-input` with a copy of the line positioned at the
@@ -178,7 +179,10 @@ Positions measure();
 void refresh();
 
 // The routines the language reaches: _set-buffer-history, _read-input, _terminate-console,
-// input-stdin, read-stdin, and console-init (the `init` routine of system/console).
+// input-stdin, read-stdin, console-init (the `init` routine of system/console, which also
+// installs the Ctrl+C and ending-signal handlers), _input-break (how the last edit ended:
+// Ctrl+C, Ctrl+D), _clear-interrupt, _exit-settings (the bytes written when a signal ends the
+// process), _report (a line on standard error) and _settings-folder.
 void register_routines();
 
 }  // namespace kov::terminal

@@ -55,7 +55,22 @@ constexpr uint32_t event_block = 0x00001000;     // on an event! cell: word 2 ho
 
 inline uint32_t type(const Cell& c) { return c.header & 0xFF; }
 inline bool is(const Cell& c, uint32_t t) { return (c.header & 0xFF) == t; }
-// Replaces only the type byte; every flag stays.
+// The flags every datatype may carry. The other header bits are private to one type (tuple
+// length, money sign, op!'s wrapped type, context kind...) and mean nothing, or something
+// else, to another type.
+constexpr uint32_t generic_flags = new_line;
+
+// The header of a cell that changes type: the new type byte and only the generic flags, so
+// that no type's private flags survive into another. Every routine that turns a cell of one
+// type into a value of another type uses it.
+inline uint32_t retyped(uint32_t header, uint32_t t) { return (header & generic_flags) | (t & 0xFF); }
+inline Cell& retype(Cell& c, uint32_t t) {
+    c.header = retyped(c.header, t);
+    return c;
+}
+
+// Replaces only the type byte; every flag stays. For a change within one family whose flags
+// mean the same in both types (the word types, the path types, op!'s wrapped function).
 inline Cell& set_type(Cell& c, uint32_t t) {
     c.header = (c.header & ~0xFFu) | (t & 0xFF);
     return c;
@@ -91,14 +106,14 @@ inline void store(Cell& to, uint32_t header, uint32_t w1, uint32_t w2, uint32_t 
 }
 
 // A value with a 64-bit payload (float!, percent!, time!): made, or written in place with its
-// type byte set and its header flags kept, in one store.
+// type byte set and its generic header flags kept, in one store.
 inline Cell with_double(uint32_t type, double d) {
     uint64_t bits = std::bit_cast<uint64_t>(d);
     return Cell{type, 0, static_cast<uint32_t>(bits), static_cast<uint32_t>(bits >> 32)};
 }
 inline Cell& store_double(Cell& c, uint32_t type, uint32_t w1, double d) {
     uint64_t bits = std::bit_cast<uint64_t>(d);
-    store(c, (c.header & ~0xFFu) | (type & 0xFF), w1, static_cast<uint32_t>(bits), static_cast<uint32_t>(bits >> 32));
+    store(c, retyped(c.header, type), w1, static_cast<uint32_t>(bits), static_cast<uint32_t>(bits >> 32));
     return c;
 }
 

@@ -222,6 +222,7 @@ private:
     void keyed(const Head& h, const Dest& d);
     void block(const Head& h, const Dest& d, uint32_t index);
     void text(const Head& h, const Dest& d, uint32_t index);
+    void elements(const Head& h, const Dest& d, uint32_t index);
     // Kept out of line: inlined, it pushes head() out of value(), which the boot load runs
     // for every record.
     [[gnu::noinline]] void bits(const Head& h, const Dest& d);
@@ -375,6 +376,10 @@ Cell Reader::adopt(uint32_t type, const Cell& found, uint32_t index) {
         if (ft != type) fail();
         return Cell{T_bitset, 0, found.w2, 0};
     }
+    if (type == T_vector) {
+        if (ft != type) fail();
+        return Cell{T_vector, index, found.w2, found.w3};
+    }
     if (type == T_binary || type == T_map || type == T_object || type == T_error) {
         if (ft != type) fail();
         return Cell{type, type == T_binary ? index : found.w1, found.w2, found.w3};
@@ -435,8 +440,8 @@ bool Reader::value(const Dest& d, bool top, uint32_t expect) {
     }
     case T_routine: case T_triple: case T_handle: case T_port: case T_event:
         error::fire(err::access_no_codec, Cell{T_datatype, h.id, 0, 0});
-    case T_vector: case T_image:
-        // Their datatypes are not built yet: no value of theirs can be made.
+    case T_image:
+        // Its datatype is not built yet: no value of its can be made.
         error::fire(err::internal_not_done);
     default:
         if (keyed_type(h.id)) keyed(h, d);
@@ -771,7 +776,7 @@ void Reader::op(const Head& h, const Dest& d) {
 
 void Reader::keyed(const Head& h, const Dest& d) {
     uint32_t t = h.id;
-    bool positional = in(t, ANY_BLOCK | ANY_STRING) || t == T_binary;
+    bool positional = in(t, ANY_BLOCK | ANY_STRING) || t == T_binary || t == T_vector;
     uint32_t index = positional ? head_index(h) : 0;
     if (h.shared) {
         Cell c = adopt(t, resolve(), index);
@@ -780,6 +785,7 @@ void Reader::keyed(const Head& h, const Dest& d) {
         return;
     }
     if (in(t, ANY_BLOCK) || t == T_map) block(h, d, index);
+    else if (t == T_vector) elements(h, d, index);
     else if (positional) text(h, d, index);
     else if (t == T_bitset) bits(h, d);
     else if (t == T_object) object(h, d, nullptr);
@@ -831,6 +837,33 @@ void Reader::text(const Head& h, const Dest& d, uint32_t index) {
     p_ += bytes;
     if (!compact_) skip_padding();
     put(d, Cell{h.id | (h.new_line ? cell::new_line : 0), index, node, 0});
+}
+
+// A vector: its element type and width, its element count and the elements as they lie.
+void Reader::elements(const Head& h, const Dest& d, uint32_t index) {
+    uint32_t type, unit, length;
+    if (compact_) {
+        uint8_t b = byte();
+        type = b >> 2;
+        unit = 1u << (b & 3);
+        length = varint();
+    } else {
+        unit = (h.bits >> 8) & 0xFF;
+        length = u32();
+        type = u32();
+    }
+    bool integral = type == T_integer || type == T_char_;
+    bool floating = type == T_float_ || type == T_percent;
+    if (!(integral && (unit == 1 || unit == 2 || unit == 4)) && !(floating && (unit == 4 || unit == 8))) fail();
+    uint64_t bytes = uint64_t(length) * unit;
+    need(bytes);
+    Node node = memory::alloc_series(length ? length : 1, unit, 0);
+    memory::Buffer* b = memory::buffer(node);
+    if (bytes) std::memcpy(b->head_ptr(), p_, bytes);
+    b->tail = b->head + static_cast<uint32_t>(bytes);
+    p_ += bytes;
+    if (!compact_) skip_padding();
+    put(d, Cell{T_vector | (h.new_line ? cell::new_line : 0), index, node, type});
 }
 
 // A bitset: its bytes, and the complement flag from the header. The length in bits must stay

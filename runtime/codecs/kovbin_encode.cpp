@@ -12,6 +12,7 @@
 // valid for the whole walk; the result binary is allocated at the end. Each blob gets a fresh
 // writer, so no path or seen entry survives from one encode into the next, however it ended.
 #include <cmath>
+#include <bit>
 #include <cstring>
 
 #include "runtime/codecs/kovbin.h"
@@ -459,9 +460,11 @@ void Writer::keyed(const Cell& v, bool nl) {
 // The head of a record and the fields it keeps when shared (a series' head index).
 void Writer::own_fields(const Cell& v, bool nl, bool shared) {
     uint32_t t = cell::type(v);
-    if (in(t, ANY_BLOCK | ANY_STRING) || t == T_binary) {
-        // The fixed header carries the unit width of text; a negative index counts as 0.
-        uint32_t width = in(t, ANY_STRING) ? memory::buffer(v.w2)->unit() << 8 : (t == T_binary ? 1u << 8 : 0);
+    if (in(t, ANY_BLOCK | ANY_STRING) || t == T_binary || t == T_vector) {
+        // The fixed header carries the unit width of text and vectors; a negative index
+        // counts as 0.
+        uint32_t width = in(t, ANY_STRING) || t == T_vector ? memory::buffer(v.w2)->unit() << 8
+                                                            : (t == T_binary ? 1u << 8 : 0);
         uint32_t index = static_cast<int32_t>(v.w1) < 0 ? 0 : v.w1;
         head(t, nl, shared, index != 0, width);
         if (compact_) {
@@ -504,6 +507,21 @@ void Writer::body(const Cell& v) {
         uint32_t length = b->used();
         field(length);
         out_.bytes(b->head_ptr(), length);
+        if (!compact_) out_.pad_to(4);
+    } else if (t == T_vector) {
+        // The whole buffer: its element count, then the element type and width (the compact
+        // encoding packs both into one byte), then the elements as they lie.
+        memory::Buffer* b = memory::buffer(v.w2);
+        uint32_t unit = b->unit();
+        uint32_t length = b->used() / unit;
+        if (compact_) {
+            out_.byte(v.w3 << 2 | static_cast<uint32_t>(std::countr_zero(unit)));
+            out_.varint(length);
+        } else {
+            out_.u32(length);
+            out_.u32(v.w3);
+        }
+        out_.bytes(memory::buffer(v.w2)->head_ptr(), uint64_t(length) * unit);
         if (!compact_) out_.pad_to(4);
     } else if (in(t, ANY_STRING) || t == T_binary) {
         memory::Buffer* b = memory::buffer(v.w2);

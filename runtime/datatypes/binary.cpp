@@ -268,7 +268,7 @@ uint8_t byte_at(const Cell& c, uint32_t offset) { return memory::buffer(c.w2)->h
 
 Cell& make_at(Cell& c, uint64_t capacity) {
     memory::Node node = memory::alloc_bytes(capacity);
-    c.header = (c.header & ~0xFFu) | T_binary;
+    c.header = cell::retyped(c.header, T_binary);
     c.w1 = 0;
     c.w2 = node;
     c.w3 = 0;

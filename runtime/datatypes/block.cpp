@@ -11,6 +11,7 @@
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/typeset.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
@@ -465,7 +466,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
     } else if (st == T_object || st == T_map) {
         r = body_of(*spec);
     } else if (st == T_vector) {
-        not_done();  // the elements come with vector!
+        r = vector::to_block(*spec);
     } else {
         error::fire(err::script_bad_make_arg, datatype_cell(type), *spec);
     }
@@ -482,7 +483,7 @@ Cell* to(Cell* proto, Cell* spec, uint32_t type) {
     } else if (st == T_object || st == T_map) {
         r = body_of(*spec);
     } else if (st == T_vector) {
-        not_done();  // the elements come with vector!
+        r = vector::to_block(*spec);
     } else if (st == T_string) {
         r = stack::reserve();
         lexer::load(*r, *spec, -1, lexer::Options{}, nullptr);

@@ -2,6 +2,7 @@
 
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/error.h"
 #include "runtime/families.h"
@@ -37,7 +38,8 @@ Cell* math(Cell* a, Cell* b, int32_t op) {
     case T_float_:
         if (!numeric::to_int32(cell::get_double(*b), n)) error::fire(err::math_overflow);
         break;
-    case T_vector: error::fire(err::internal_not_done);  // vector! answers once it exists
+    case T_vector:
+        return vector::math_scalar_left(a, b, op);  // the vector changes in place
     default: error::fire(err::script_invalid_type, datatype_cell(cell::type(*b)));
     }
     // Division goes without a result cell so that it truncates instead of giving a float!.

@@ -17,7 +17,7 @@ namespace kov::char_ {
 constexpr int32_t max_code_point = 0x10FFFF;
 
 inline Cell& make_at(Cell& c, int32_t cp) {
-    cell::set_type(c, T_char_);
+    cell::retype(c, T_char_);
     c.w2 = static_cast<uint32_t>(cp);
     return c;
 }

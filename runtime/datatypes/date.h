@@ -104,9 +104,9 @@ Cell get_field(const Cell& c, int32_t index);
 Cell* math(Cell* a, Cell* b, int32_t op);
 
 // ---- constructors -------------------------------------------------------------------------------
-// The cell becomes a date!, its header flags kept.
+// The cell becomes a date!, its generic header flags kept.
 inline Cell& make_at(Cell& c, uint32_t packed, double time) {
-    cell::set_type(c, T_date);
+    cell::retype(c, T_date);
     c.w1 = packed;
     cell::set_double(c, time);
     return c;

@@ -11,6 +11,7 @@
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/point.h"
 #include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/datatypes/scalar.h"
 #include "runtime/datatypes/string.h"
@@ -46,7 +47,6 @@ constexpr double epsilon = std::numeric_limits<double>::epsilon();  // 2.2204460
 Cell datatype_cell(uint32_t t) { return Cell{T_datatype, t, 0, 0}; }
 // Stands for the word of the running action until call frames can name it.
 
-[[noreturn]] void not_done() { error::fire(err::internal_not_done); }
 [[noreturn]] void bad_to(uint32_t target, const Cell& spec) {
     error::fire(err::script_bad_to_arg, datatype_cell(target), spec);
 }
@@ -145,7 +145,8 @@ Cell* math(Cell* a, Cell* b, int32_t op) {
         if (left == T_time) break;  // refused below
         return money::math(a, b, op);
     case T_vector:
-        not_done();  // vector! answers mixed arithmetic once it exists
+        if (left == T_time) break;  // refused below
+        return vector::math_scalar_left(a, b, op);  // the vector changes in place
     case T_pair:
     case T_point2d:
     case T_point3d:
@@ -173,6 +174,8 @@ Cell* math(Cell* a, Cell* b, int32_t op) {
     else if (left == T_percent) type = T_percent;
     else if (left == T_integer) type = T_float_;
     else type = left;
+    // Both operands are numbers, which carry no private header flags: the type byte alone
+    // changes (a full retype costs a read-modify-write of the header on every float sum).
     cell::set_type(*a, type);
     cell::set_double(*a, r);
     return a;
@@ -273,7 +276,7 @@ Cell* round(Cell* n, Cell* scale, const RoundArgs& how) {
         integer::make_at(*n, v);
         return n;
     }
-    cell::set_type(*n, scale ? cell::type(*scale) : cell::type(*n));
+    cell::retype(*n, scale ? cell::type(*scale) : cell::type(*n));
     cell::set_double(*n, result);
     return n;
 }
@@ -284,7 +287,7 @@ namespace {
 Cell* to(Cell*, Cell* spec, uint32_t type) {
     uint32_t target = type == T_percent ? T_percent : T_float_;
     Cell* r = stack::reserve();
-    cell::set_type(*r, target);
+    cell::retype(*r, target);
     double d = 0;
     // Every any-string! takes the string! branch.
     switch (in(cell::type(*spec), ANY_STRING) ? uint32_t(T_string) : cell::type(*spec)) {

@@ -10,6 +10,7 @@
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/point.h"
 #include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
@@ -64,7 +65,6 @@ void set_float(Cell& c, double d) {
     cell::set_double(c, d);
 }
 
-[[noreturn]] void not_done() { error::fire(err::internal_not_done); }
 
 Cell datatype_cell(uint32_t t) { return Cell{T_datatype, t, 0, 0}; }
 
@@ -166,7 +166,7 @@ Cell* math(Cell* a, Cell* b, int32_t op) {
     case T_money:
         return money::math(a, b, op);
     case T_vector:
-        not_done();  // vector! answers mixed arithmetic once it exists
+        return vector::math_scalar_left(a, b, op);  // the vector changes in place
     default:
         error::fire(err::script_invalid_type, datatype_cell(cell::type(*b)));
     }

@@ -13,7 +13,7 @@
 namespace kov::integer {
 
 inline Cell& make_at(Cell& c, int32_t v) {
-    cell::store(c, (c.header & ~0xFFu) | T_integer, c.w1, static_cast<uint32_t>(v), c.w3);
+    cell::store(c, cell::retyped(c.header, T_integer), c.w1, static_cast<uint32_t>(v), c.w3);
     return c;
 }
 inline Cell make(int32_t v) { return Cell{T_integer, 0, static_cast<uint32_t>(v), 0}; }

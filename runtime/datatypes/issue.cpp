@@ -21,7 +21,7 @@ Cell make(uint32_t symbol) { return Cell{T_issue, context::global(), symbol, 0xF
 
 Cell& make_at(Cell& c, uint32_t symbol) {
     Cell v = make(symbol);
-    v.header = (c.header & ~0xFFu) | T_issue;
+    v.header = cell::retyped(c.header, T_issue);
     return c = v;
 }
 

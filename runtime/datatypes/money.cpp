@@ -204,7 +204,7 @@ Cell currency_value(const Cell& c) {
 // ---- constructors -------------------------------------------------------------------------------
 
 Cell& make_at(Cell& c, bool negative, uint32_t currency_index, const uint8_t* digit_bytes) {
-    c.header = (c.header & ~(0xFFu | sign_bit)) | T_money | (negative ? sign_bit : 0);
+    c.header = cell::retyped(c.header, T_money) | (negative ? sign_bit : 0);
     auto bytes = reinterpret_cast<uint8_t*>(&c);
     bytes[4] = static_cast<uint8_t>(currency_index);
     std::memcpy(bytes + 5, digit_bytes, money::digit_bytes);

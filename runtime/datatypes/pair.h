@@ -21,9 +21,9 @@ inline int32_t x(const Cell& c) { return static_cast<int32_t>(c.w2); }
 inline int32_t y(const Cell& c) { return static_cast<int32_t>(c.w3); }
 
 // ---- constructors -------------------------------------------------------------------------------
-// The cell's type becomes pair!, its header flags kept.
+// The cell's type becomes pair!, its generic header flags kept.
 inline Cell& make_at(Cell& c, int32_t x, int32_t y) {
-    cell::set_type(c, T_pair);
+    cell::retype(c, T_pair);
     c.w1 = 0;
     c.w2 = static_cast<uint32_t>(x);
     c.w3 = static_cast<uint32_t>(y);

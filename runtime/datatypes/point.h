@@ -36,9 +36,9 @@ inline float x(const Cell& c) { return std::bit_cast<float>(c.w1); }
 inline float y(const Cell& c) { return std::bit_cast<float>(c.w2); }
 
 // ---- constructors -------------------------------------------------------------------------------
-// The cell's type becomes point2D!, its header flags kept.
+// The cell's type becomes point2D!, its generic header flags kept.
 inline Cell& make_at(Cell& c, float x, float y) {
-    cell::set_type(c, T_point2d);
+    cell::retype(c, T_point2d);
     c.w1 = std::bit_cast<uint32_t>(x);
     c.w2 = std::bit_cast<uint32_t>(y);
     c.w3 = 0;
@@ -72,9 +72,9 @@ inline float y(const Cell& c) { return std::bit_cast<float>(c.w2); }
 inline float z(const Cell& c) { return std::bit_cast<float>(c.w3); }
 
 // ---- constructors -------------------------------------------------------------------------------
-// The cell's type becomes point3D!, its header flags kept.
+// The cell's type becomes point3D!, its generic header flags kept.
 inline Cell& make_at(Cell& c, float x, float y, float z) {
-    cell::set_type(c, T_point3d);
+    cell::retype(c, T_point3d);
     c.w1 = std::bit_cast<uint32_t>(x);
     c.w2 = std::bit_cast<uint32_t>(y);
     c.w3 = std::bit_cast<uint32_t>(z);

@@ -9,6 +9,7 @@
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/unit_types.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/error.h"
 #include "runtime/hashtable.h"
 #include "runtime/interpreter/random.h"
@@ -239,7 +240,7 @@ Cell* pick(Cell* s, int32_t n, Cell*) {
             *s = *reinterpret_cast<const Cell*>(at);
             return s;
         }
-        if (t == T_vector) not_done();  // the element reader belongs to vector!
+        if (t == T_vector) return vector::box_into(s, at);
         if (t == T_binary) {
             *s = integer::make(*at);
             return s;
@@ -261,7 +262,7 @@ Cell* poke(Cell* s, int32_t n, Cell* data, Cell*) {
     uint32_t t = cell::type(*s);
     int64_t p = position_of(*s, n, span(*s).length);
     if (p < 0) error::fire(err::script_out_of_range, integer::make(n));
-    if (t == T_vector) not_done();
+    if (t == T_vector && cell::type(*data) != s->w3) error::fire(err::script_invalid_arg, *data);
     if (in(t, ANY_STRING) && !cell::is(*data, T_char_)) error::fire(err::script_invalid_arg, *data);
     if (t == T_binary && !cell::is(*data, T_integer) && !cell::is(*data, T_char_))
         error::fire(err::script_invalid_arg, *data);
@@ -275,6 +276,8 @@ Cell* poke(Cell* s, int32_t n, Cell* data, Cell*) {
         block::index_enter(*s, static_cast<uint32_t>(p));
     } else if (t == T_binary) {
         *v.at(p) = static_cast<uint8_t>(data->w2);
+    } else if (t == T_vector) {
+        vector::set_element(v.at(p), *data, v.unit, s->w3);
     } else {
         string::set_char_at(s->w2, static_cast<uint32_t>(p), static_cast<int32_t>(data->w2));
     }
@@ -347,7 +350,7 @@ Cell* take(Cell* s, Cell* part, bool, bool last) {
         uint32_t t = cell::type(*r);
         if (v.length < 1) *r = none::value;
         else if (in(t, ANY_BLOCK)) *r = *reinterpret_cast<const Cell*>(v.at(0));
-        else if (t == T_vector) not_done();  // the element reader belongs to vector!
+        else if (t == T_vector) *r = vector::element_value(v.at(0), v.unit, r->w3);
         else if (t == T_binary) *r = integer::make(*v.at(0));
         else *r = Cell{T_char_, 0, static_cast<uint32_t>(string::get_char(v.at(0), v.unit)), 0};
     }
@@ -578,6 +581,10 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
     }
 
     bool o_cells = in(ot, ANY_BLOCK), t_cells = in(tt, ANY_BLOCK);
+    // Elements of one vector mean numbers of its element type: copied anywhere else, their
+    // bytes would be read as something else.
+    if ((ot == T_vector || tt == T_vector) && (ot != tt || origin->w3 != target->w3))
+        error::fire(err::script_move_bad, datatype_cell(ot), datatype_cell(tt));
     if (o_cells != t_cells) error::fire(err::script_move_bad, datatype_cell(ot), datatype_cell(tt));
     report(*target, Change::move, *origin, index_of(*target), static_cast<int32_t>(count));
     o = span(*origin);

@@ -201,7 +201,7 @@ Cell* multiply_a(Cell* a, Cell* b) {
 Cell* divide_a(Cell* a, Cell* b) {
     bool ratio = cell::is(*b, T_time);
     float_::math(a, b, integer::divide);
-    if (ratio) cell::set_type(*a, T_float_);
+    if (ratio) cell::retype(*a, T_float_);
     return a;
 }
 

@@ -30,7 +30,7 @@ Cell& make_at(Cell& c, const uint8_t* bytes, uint32_t count) {
     uint8_t payload[12] = {};
     if (count > max_length) count = max_length;
     std::memcpy(payload, bytes, count);
-    c.header = (c.header & ~(0xFFu | length_bits)) | T_tuple | (count << length_shift);
+    c.header = cell::retyped(c.header, T_tuple) | (count << length_shift);
     std::memcpy(&c.w1, payload, 4);
     std::memcpy(&c.w2, payload + 4, 4);
     std::memcpy(&c.w3, payload + 8, 4);

@@ -674,6 +674,11 @@ struct RestorePosition {
 // the user's code moves the error position, the system's own does not.
 [[gnu::always_inline]] inline void run_expressions(uint32_t type, Node code, uint32_t pos, uint32_t end,
                                                    Cell* result) {
+    // Ctrl+C: the one poll of the interpreter, met by every loop body and function call.
+    if (__builtin_expect(os::interrupt_flag != 0, 0) && stack::raise_interrupt()) {
+        *result = unset::value;
+        return;
+    }
     bool user_code = !(memory::buffer(code)->flags & memory::system_code);
     RestorePosition restore(user_code);
     if (pos >= end) {

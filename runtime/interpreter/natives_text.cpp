@@ -192,7 +192,7 @@ void as(Args& args) {
     Class c = class_of(cell::type(spec));
     if (c == no_class || class_of(target) != c)
         error::fire(err::script_not_same_class, datatype_cell(cell::type(spec)), datatype_cell(target));
-    cell::set_type(spec, target);
+    cell::retype(spec, target);
     // The conversion cache stays with the original cell; the new one makes its own.
     if (c == string_class) spec.w3 = 0;
     *args.cell(0) = spec;

@@ -6,6 +6,7 @@
 #include "runtime/console_output.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/handle.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/tuple.h"
@@ -140,6 +141,9 @@ void gc_active_q(Cell* args, const Cell&) { logic::make_at(args[0], collector::e
 void gc_series_cycles(Cell* args, const Cell&) { integer::make_at(args[0], static_cast<int32_t>(collector::collections())); }
 void gc_nodes_cycles(Cell* args, const Cell&) { integer::make_at(args[0], 0); }
 
+// The null handle! (value 0, kind null).
+void make_null_handle(Cell* args, const Cell&) { handle::make_at(args[0], 0, handle::null); }
+
 // Not available yet: the I/O, OS and clipboard routines raise internal/not-done.
 void not_done(Cell*, const Cell&) { error::fire(err::internal_not_done); }
 
@@ -151,6 +155,7 @@ void init_builtin() {
     done = true;
     add("type-test", type_test);
     add("typeset-test", typeset_test);
+    add("make-null-handle", make_null_handle);
     add("shift-right", shift_right);
     add("shift-left", shift_left);
     add("shift-logical", shift_logical);

@@ -4,7 +4,11 @@
 // last-line flag and the interpreted-call test.
 //
 // Moving memory: the entries that build values (strings, objects) allocate.
+#include <cstring>
+#include <initializer_list>
 #include <string>
+
+#include "build_info.h"
 
 #include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
@@ -32,13 +36,44 @@ bool names(const Cell& word, const char* text) {
     return in(t, ANY_WORD) && symbol::resolve(word.w2) == symbol::resolve(symbol::make(text));
 }
 
+// The argument as UTF-8, each byte that does not belong to a valid sequence (a stray
+// continuation, a cut or overlong sequence, a surrogate, a code point past U+10FFFF)
+// replaced by U+FFFD: a file name in another encoding must not stop the start.
+std::string lenient_utf8(const char* text) {
+    std::string out;
+    auto p = reinterpret_cast<const unsigned char*>(text);
+    std::size_t n = std::strlen(text);
+    for (std::size_t i = 0; i < n;) {
+        unsigned char c = p[i];
+        std::size_t len = c < 0x80 ? 1 : c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+        bool ok = len > 0 && i + len <= n;
+        for (std::size_t k = 1; ok && k < len; ++k) ok = (p[i + k] & 0xC0) == 0x80;
+        if (ok && len == 3) {
+            unsigned char d = p[i + 1];
+            ok = !(c == 0xE0 && d < 0xA0) && !(c == 0xED && d >= 0xA0);
+        }
+        if (ok && len == 4) {
+            unsigned char d = p[i + 1];
+            ok = !(c == 0xF0 && d < 0x90) && !(c == 0xF4 && d >= 0x90);
+        }
+        if (ok) {
+            out.append(text + i, len);
+            i += len;
+        } else {
+            out += "\xEF\xBF\xBD";
+            ++i;
+        }
+    }
+    return out;
+}
+
 // The command line as one string, as a shell would have typed it: arguments holding a space
 // or a tab, and empty ones, are put in double quotes so that splitting it again gives them
 // back whole.
 std::string command_line() {
     std::string line;
     for (int i = 0; i < runtime::record.argc; ++i) {
-        std::string arg = runtime::record.argv[i];
+        std::string arg = lenient_utf8(runtime::record.argv[i]);
         if (i > 0) line += ' ';
         bool quote = arg.empty() || arg.find_first_of(" \t") != std::string::npos;
         if (quote) line += '"';
@@ -66,6 +101,13 @@ void boot_value(Cell* args, const Cell&) {
         args[0] = error::catalog();
     } else if (names(which, "error-prototype")) {
         args[0] = error::prototype();
+    } else if (names(which, "build")) {
+        // The build's date, then the commit, its branch and its date (empty outside a checkout).
+        Cell* b = stack::push(Cell{T_none, 0, 0, 0});
+        block::make_at(*b, 4);
+        for (const char* text : {KOV_BUILD_DATE, KOV_GIT_COMMIT, KOV_GIT_BRANCH, KOV_GIT_DATE})
+            string::load_in(b->w2, reinterpret_cast<const uint8_t*>(text), std::strlen(text), 0);
+        args[0] = *b;
     } else if (names(which, "command-line")) {
         std::string line = command_line();
         Cell* s = string::load(reinterpret_cast<const uint8_t*>(line.data()), line.size(), nullptr, 0);

@@ -1,5 +1,8 @@
 #include "runtime/interpreter/stack.h"
 
+#include "runtime/datatypes/symbol.h"
+#include "runtime/platform/os.h"
+
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/error.h"
@@ -165,6 +168,17 @@ void throw_catch(const Cell& value, const Cell* name) {
     }
     Cell v = value;
     error::fire(err::throw_throw, v);
+}
+
+[[gnu::cold, gnu::noinline]] bool raise_interrupt() {
+    bool catcher = false;
+    for (uint32_t d = frames.depth; d >= 1 && !catcher; --d) catcher = (frame_at(d).kind & 0x0F) == catch_;
+    if (!catcher || exiting()) return exiting();
+    os::take_interrupt();
+    Cell value{T_word, 0, symbol::make("halt-request"), 0xFFFFFFFFu};
+    Cell name{T_word, 0, symbol::make("console"), 0xFFFFFFFFu};
+    throw_catch(value, &name);
+    return true;
 }
 
 // A caught throw is over: a later error must not be reported from where it was thrown.

@@ -239,6 +239,10 @@ void throw_loop(bool has_value, const Cell* value, bool is_continue);
 void throw_return(bool has_value, const Cell* value);
 // throw: the innermost catch frame; otherwise throw/throw with the value.
 void throw_catch(const Cell& value, const Cell* name);
+// An interrupt (Ctrl+C) seen by the interpreter: the throw `halt` makes, started here, when
+// a catch frame can take it (the console's barrier); false, and the interrupt left pending,
+// when none can (the console's own code between two commands).
+bool raise_interrupt();
 // A catch has stopped the throw (the frame it came from no longer names later errors).
 void throw_caught();
 // Whether a throw has left its origin for the next error report, and the code it was

@@ -64,7 +64,7 @@ void sleep(double seconds) {
     if (ms > longest * 1000.0) ms = longest * 1000.0;
     long long whole_ms = static_cast<long long>(ms);
     timespec ts{static_cast<time_t>(whole_ms / 1000), static_cast<long>(whole_ms % 1000) * 1000000L};
-    while (clock_nanosleep(CLOCK_MONOTONIC, 0, &ts, &ts) == EINTR) {
+    while (clock_nanosleep(CLOCK_MONOTONIC, 0, &ts, &ts) == EINTR && !interrupt_flag) {
     }
 }
 

@@ -96,6 +96,30 @@ inline bool stack_exhausted() {
     return reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) < stack_limit;
 }
 
+// ---- interrupts and ending signals (signals.cpp) ------------------------------------------
+// Set by Ctrl+C (SIGINT) once `install_interrupt_handlers` has run. The interpreter polls it
+// at loop and call boundaries and stops the evaluation as `halt` does; blocking waits return
+// early while it is set. A second Ctrl+C within a second, while it is still set, ends the
+// process quietly with status 0. Plain int: one aligned load, written only by the handler
+// and by `clear_interrupt`.
+extern volatile int interrupt_flag;
+void install_interrupt_handlers();
+// The interpreter has taken the interrupt (the flag is down); the evaluation may still not
+// stop, and a second Ctrl+C within the second still ends the process.
+inline void take_interrupt() { interrupt_flag = 0; }
+// The evaluation has ended, or the interrupt was a key of the line editor: nothing is left
+// of it.
+void clear_interrupt();
+// A file written when the process ends by a signal (a second Ctrl+C, SIGHUP, SIGTERM): the
+// handler can run no Kov code, so the console hands over the bytes to write beforehand.
+// Both are copied; the handler writes them to a neighbour file and renames it over the path.
+void set_exit_file(const char* path, std::size_t path_length, const void* bytes, std::size_t count);
+// The per-user folder for settings, with a slash at its end: "$HOME/.kov/" when HOME names
+// a folder other than the root where it exists or can be made (it is made here), else a
+// folder under /tmp owned by the user alone (made here too). Nothing else is created: not
+// HOME, not a folder at the root. 0 (nothing written) when neither can be had.
+std::size_t settings_folder(char* buffer, std::size_t size);
+
 // ---- process ------------------------------------------------------------------------------
 [[noreturn]] void exit_process(int status);   // flushes nothing; the caller has
 [[noreturn]] void exit_now(int status);       // async-signal-safe

@@ -25,7 +25,8 @@ bool write_all(int fd, const void* bytes, std::size_t count) {
 long read_some(int fd, void* bytes, std::size_t count) {
     for (;;) {
         ssize_t n = ::read(fd, bytes, count);
-        if (n < 0 && errno == EINTR) continue;
+        // An interrupt gives up the read: the evaluation waiting on it is to stop.
+        if (n < 0 && errno == EINTR && !interrupt_flag) continue;
         return static_cast<long>(n);
     }
 }

@@ -186,12 +186,19 @@ void leave_raw() {
 
 bool raw_q() { return raw_on != 0; }
 
+void put_back() { put_back_settings(); }
+
 int read_byte(int timeout_ms) {
     for (;;) {
+        // An interrupt that came before the wait began (before raw mode, say) is not lost.
+        if (interrupt_flag) return interrupt_key;
         pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {wake_pipe[0], POLLIN, 0}};
         int n = poll(fds, wake_pipe[0] >= 0 ? 2 : 1, timeout_ms < 0 ? -1 : timeout_ms);
         if (n < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR) {
+                if (interrupt_flag) return interrupt_key;
+                continue;
+            }
             return end_of_input;
         }
         if (n == 0) return no_byte;
@@ -203,6 +210,7 @@ int read_byte(int timeout_ms) {
         unsigned char b;
         ssize_t got = ::read(STDIN_FILENO, &b, 1);
         if (got == 1) return b;
+        if (got < 0 && errno == EINTR && interrupt_flag) return interrupt_key;
         if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
         return end_of_input;
     }

@@ -24,12 +24,16 @@ bool interactive();
 bool enter_raw();
 void leave_raw();
 bool raw_q();
+// Puts the terminal's settings back when raw mode is on; async-signal-safe, for the handlers
+// that end the process.
+void put_back();
 
 // What `read_byte` answers besides a byte 0-255.
 enum : int {
     no_byte = -1,       // nothing arrived within the timeout
     end_of_input = -2,  // end of input, or a read error: nothing more will come
     interrupted = -3,   // the window changed size or the process was continued: redraw
+    interrupt_key = -4, // an interrupt (os::interrupt_flag) arrived while waiting: as Ctrl+C
 };
 // One byte of standard input, waiting at most timeout_ms milliseconds (negative: no limit).
 // Reads one byte per call, so that nothing is taken from standard input beyond what the

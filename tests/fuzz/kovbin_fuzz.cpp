@@ -53,7 +53,8 @@ const char* const sample_source =
     "reduce [o :o/f b next b s skip s 2 c make error! 302 make op! func [a b] [a - b] "
     "func [x] [x] [1 -5 2.5 -0.0 50% 10:30 #\"x\" \"h\xC3\xA9\" \"\xE4\xB8\xAD\" %f http://x <t> a@b.c "
     "@r #{DEADBEEF} #iss w s: :g 'l /r a/b 'a/b a/b: :a/b (1) 1.2.3.4 $1.25 1-Jan-2000/10:00+2:00 "
-    "3x4 (1, 2) (1, 2, 3) #[a 1] make typeset! [integer!]] in o 'a]";
+    "3x4 (1, 2) (1, 2, 3) #[a 1] make typeset! [integer!] make vector! [integer! 16 [1 -2 3]] "
+    "make vector! [float! 32 [1.5]] make vector! [char! 8 [#\"a\"]]] in o 'a]";
 
 void set_up() {
     boot::init_runtime();

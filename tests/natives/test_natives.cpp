@@ -3,12 +3,16 @@
 //
 //   collect-now    runs a full collection now, whether the collector is on or not
 //   verify-heap    none when every node and buffer of the heap is sound, else the fault found
+//   make-handle    a handle! of a value and a kind (the platform layer makes them in `kov`)
+//   make-triple    a triple! of three integers (no routine of the runtime makes one)
 #include <cstring>
 
 #include "boot/loader.h"
 #include "boot/start.h"
 #include "runtime/collector.h"
+#include "runtime/datatypes/handle.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/datatypes/triple.h"
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/interpreter/routines.h"
 #include "runtime/memory.h"
@@ -33,10 +37,21 @@ void verify_heap(Cell* args, const Cell&) {
     args[0] = *text;
 }
 
+void make_handle(Cell* args, const Cell&) {
+    handle::make_at(args[0], static_cast<int32_t>(args[0].w2), args[1].w2);
+}
+
+void make_triple(Cell* args, const Cell&) {
+    triple::make_at(args[0], static_cast<int32_t>(args[0].w2), static_cast<int32_t>(args[1].w2),
+                    static_cast<int32_t>(args[2].w2));
+}
+
 // Registered by name, then bound to words as the boot definitions bind the runtime's own.
 void install() {
     routines::add("collect-now", collect_now);
     routines::add("verify-heap", verify_heap);
+    routines::add("make-handle", make_handle);
+    routines::add("make-triple", make_triple);
     routines::allow_make = true;
     struct Done {
         ~Done() { routines::allow_make = false; }
@@ -48,6 +63,14 @@ collect-now: make routine! [[
 verify-heap: make routine! [[
 		"None when the heap is sound, else the fault found (test build only)"
 	] verify-heap]
+make-handle: make routine! [[
+		"A handle! of a native value and a kind: 0 null, 1 fd, 2 monitor, 3 window, 4 font, 5 rich-text (test build only)"
+		value [integer!] kind [integer!]
+	] make-handle]
+make-triple: make routine! [[
+		"A triple! of three integers (test build only)"
+		a [integer!] b [integer!] c [integer!]
+	] make-triple]
 )kov");
 }
 

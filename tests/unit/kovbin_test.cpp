@@ -182,6 +182,9 @@ TEST_F(Kovbin, CompactRecordsHaveTheirExactBytes) {
         // A bitset: its bytes (membership, whatever the flag); bit 6 when complemented.
         {"make bitset! \"a\"", true, {0x1E, 0x0D, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x40}},
         {"complement make bitset! \"^(01)\"", true, {0x5E, 0x01, 0xBF}},
+        // A vector: the element type and unit code in one byte, the count, the elements.
+        {"make vector! [integer! 16 [1 -2]]", true, {0x23, 11 << 2 | 1, 0x02, 0x01, 0x00, 0xFE, 0xFF}},
+        {"next make vector! [#\"a\"]", true, {0x63, 0x01, 10 << 2 | 2, 0x01, 0x61, 0, 0, 0}},
     };
     for (const Case& c : cases) {
         stack::Mark mark;
@@ -218,6 +221,10 @@ TEST_F(Kovbin, FixedRecordsHaveTheirExactBytes) {
     // A complemented bitset: bit 23, no head index, the byte count, the bytes padded to 4.
     EXPECT_EQ(payload_of(encoded(*evaluate("complement make bitset! \"^(09)\""), false)),
               concat({le32(30 | 1u << 23), le32(2), {0xFF, 0xBF, 0, 0}}));
+    // A vector: the width in bits 8-15, the head index, the count, the element type, the
+    // elements padded to 4.
+    EXPECT_EQ(payload_of(encoded(*evaluate("make vector! [integer! 8 [1 -1 3]]"), false)),
+              concat({le32(35 | 1u << 8), le32(0), le32(3), le32(11), {0x01, 0xFF, 0x03, 0}}));
 }
 
 // ---- round trips ------------------------------------------------------------------------------------
@@ -269,6 +276,8 @@ TEST_F(Kovbin, EvaluatedDatatypesRoundTrip) {
         {"f: func [x] [x + 1] body-of :f", false},
         {"make object! [a: 1 b: self]", true},
         {"reduce [make bitset! \"ab\" complement make bitset! \"a\" make bitset! 0 complement make bitset! 0]", false},
+        {"reduce [make vector! [integer! 8 [1 -2]] make vector! [char! 16 [#\"x\"]] make vector! [float! 32 [1.5]] "
+         "make vector! [percent! [5%]] next make vector! [1 2 3] make vector! [integer! 8 []]]", false},
     };
     for (const Case& c : cases) {
         stack::Mark mark;
@@ -315,8 +324,8 @@ TEST_F(Kovbin, SharedSeriesStayShared) {
     Cell* v = evaluate(
         "b: [1 2] s: \"text\" self-ref: copy [x] append/only self-ref self-ref "
         "o: make object! [a: 1] f: func [] [1] "
-        "cs: make bitset! \"xy\" "
-        "reduce [b next b s skip s 2 self-ref o o :f :f cs cs]");
+        "cs: make bitset! \"xy\" vs: make vector! [1 2 3] "
+        "reduce [b next b s skip s 2 self-ref o o :f :f cs cs vs next vs]");
     for (bool compact : {true, false}) {
         stack::Mark inner;
         Cell d = *decoded(encoded(*v, compact));
@@ -330,6 +339,9 @@ TEST_F(Kovbin, SharedSeriesStayShared) {
         EXPECT_EQ(at(5).w1, at(6).w1);                              // one context
         EXPECT_EQ(at(7).w1, at(8).w1);
         EXPECT_EQ(at(9).w2, at(10).w2);                             // one bitset
+        EXPECT_EQ(at(11).w2, at(12).w2);                            // one vector, two positions
+        EXPECT_EQ(at(12).w1, 1u);
+        EXPECT_EQ(at(12).w3, uint32_t(T_integer));
         EXPECT_NE(at(0).w2, block::rs_abs_at(*v, 0)->w2);           // new series, not the originals
     }
 }
@@ -432,7 +444,13 @@ TEST_F(Kovbin, CorruptBlobsRaise) {
         {"bitset longer than the data", compact_blob({0x1E, 0x03, 0x01, 0x02}), kb},
         {"bitset past the largest index", compact_blob({0x1E, 0x81, 0x80, 0x80, 0x80, 0x01}), kb},
         {"bitset shared with a string", compact_blob({0x05, 0x02, 0x07, 0x00, 0xC1, 0x1E, 0x01, 0x00}), kb},
-        {"vector!, not built yet", compact_blob({0x23}), "internal/not-done"},
+        {"vector cut before its element type", compact_blob({0x23}), kb},
+        {"vector of strings", compact_blob({0x23, 7 << 2, 0x01, 0x41}), kb},
+        {"vector of 8-byte integers", compact_blob({0x23, 11 << 2 | 3, 0x01, 0, 0, 0, 0, 0, 0, 0, 0}), kb},
+        {"vector of 1-byte floats", compact_blob({0x23, 12 << 2, 0x01, 0}), kb},
+        {"vector longer than the data", compact_blob({0x23, 11 << 2 | 2, 0x05, 1, 2, 3, 4}), kb},
+        {"vector with a huge count", compact_blob({0x23, 12 << 2 | 3, 0xFF, 0xFF, 0xFF, 0xFF, 0x0F}), kb},
+        {"vector shared with a string", compact_blob({0x05, 0x02, 0x07, 0x00, 0xC1, 0x23, 0x01, 0x00}), kb},
         {"routine!", compact_blob({0x1D}), "access/no-codec"},
         {"port!", compact_blob({0x30}), "access/no-codec"},
     };
@@ -443,7 +461,8 @@ TEST_F(Kovbin, EveryCutOfABlobRaises) {
     stack::Mark mark;
     Cell* v = evaluate(
         "o: make object! [a: 1 f: func [x] [a + x]] "
-        "reduce [o [1 2.5 \"s\" #{01}] make error! 302 1-Jan-2000/10:00 $1.25 #[a 1] make bitset! \"ab\"]");
+        "reduce [o [1 2.5 \"s\" #{01}] make error! 302 1-Jan-2000/10:00 $1.25 #[a 1] make bitset! \"ab\" "
+        "make vector! [integer! 16 [1 2 3]]]");
     for (bool compact : {true, false}) {
         Bytes blob = encoded(*v, compact);
         for (size_t n = 0; n < blob.size(); ++n) {
