@@ -25,6 +25,7 @@
 #include "runtime/datatypes/paren.h"
 #include "runtime/datatypes/path.h"
 #include "runtime/datatypes/point.h"
+#include "runtime/datatypes/port.h"
 #include "runtime/datatypes/ref.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/series.h"
@@ -107,6 +108,7 @@ void register_datatypes() {
     ref::init();
     point2d::init();
     point3d::init();
+    port::init();
     datatype::register_remaining();
 }
 }  // namespace

@@ -245,6 +245,8 @@ void print_number(std::size_t length) {
 
 void set_sink(Sink s) { sink = s; }
 
+void write_bytes(const uint8_t* bytes, std::size_t count) { write_raw(reinterpret_cast<const char*>(bytes), count); }
+
 void init_output() {
     ensure_buffers();
     pending = 0;

@@ -27,6 +27,9 @@ namespace kov::console {
 using Sink = void (*)(const uint8_t* bytes, std::size_t count);
 void set_sink(Sink sink);
 
+// Bytes as they are (a binary written to standard output), after what is pending.
+void write_bytes(const uint8_t* bytes, std::size_t count);
+
 // Allocates the output and number buffers, decides whether fd 1 is a terminal, and makes the
 // runtime's typed print go through `print_cstring`.
 void init_output();

@@ -44,14 +44,11 @@ int32_t mold(Cell* value, Cell* out, const MoldArgs& how, int32_t part) {
 
 namespace {
 
-// Files are read, written, renamed, deleted and queried through the I/O layer, which does
-// not exist yet.
-[[noreturn]] void not_done() { error::fire(err::internal_not_done); }
-
+// Files are read, written, renamed, deleted and queried through the I/O layer.
 Cell* delete_(Cell* file) { return io::delete_(file); }
-Cell* query(Cell*) { not_done(); }
+Cell* query(Cell* file) { return io::query(file); }
 Cell* read(Cell* source, const ReadArgs& args) { return io::read(source, args); }
-Cell* rename(Cell*, Cell*) { not_done(); }
+Cell* rename(Cell* from, Cell* to) { return io::rename(from, to); }
 Cell* write(Cell* destination, Cell* data, const WriteArgs& args) { return io::write(destination, data, args); }
 
 }  // namespace

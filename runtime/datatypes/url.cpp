@@ -10,6 +10,9 @@
 #include "runtime/families.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/stack.h"
+#include "runtime/io/http.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/words.h"
 #include "runtime/unicode.h"
 
 namespace kov::url {
@@ -235,8 +238,7 @@ Cell* eval_path(Cell* parent, const PathStep& step) {
     return parent;
 }
 
-// The port machinery and the HTTP client do not exist yet: everything that needs them is
-// refused as not done.
+// The port machinery does not exist yet: everything that needs it is refused as not done.
 Cell* to_port(Cell*, bool) { not_done(); }
 
 bool http_q(const Cell& u) { return string::starts_with_literal_q(u, "http"); }
@@ -246,7 +248,8 @@ Cell* open(Cell* u, const OpenArgs&) { return to_port(u, true); }
 Cell* read(Cell* u, const ReadArgs& a) {
     if (http_q(*u)) {
         if (a.part || a.seek || a.as) not_done();
-        not_done();  // the HTTP request
+        return io::http_request(u, *u, {.method = words::symbols::get, .headers = nullptr, .body = nullptr,
+                                        .binary = a.binary, .lines = a.lines, .info = a.info});
     }
     return to_port(u, false);
 }
@@ -257,6 +260,10 @@ Cell* write(Cell* u, Cell* value, const WriteArgs& a) {
     if (!http_q(*u)) return to_port(u, false);
     if (a.seek || a.allow || a.as) not_done();
     // [method headers data]: checked before any request is made.
+    io::HttpArgs http{.method = words::symbols::post, .headers = nullptr, .body = value,
+                      .binary = a.binary, .lines = a.lines, .info = a.info};
+    Cell method{T_none, 0, 0, 0}, headers{T_none, 0, 0, 0}, data{T_none, 0, 0, 0};
+    collector::Root keep_headers(headers), keep_data(data);
     if (cell::is(*value, T_block)) {
         memory::Node node = value->w2;
         int64_t start = static_cast<int32_t>(value->w1);
@@ -264,15 +271,24 @@ Cell* write(Cell* u, Cell* value, const WriteArgs& a) {
         int64_t n = static_cast<int64_t>(buffer(node)->used() / sizeof(Cell)) - start;
         auto item = [&](int64_t i) { return reinterpret_cast<const Cell*>(buffer(node)->head_ptr())[start + i]; };
         if (n > 0) {
-            Cell method = item(0);
+            method = item(0);
             if (!cell::is(method, T_word)) error::fire(err::script_invalid_arg, method);
             if (n > 1 && !cell::is(item(1), T_block)) error::fire(err::script_invalid_arg, item(1));
             if (n > 2 && !data_kind_q(item(2))) error::fire(err::script_invalid_arg, item(2));
+            http.method = word::symbol_of(method);
+            if (n > 1) {
+                headers = item(1);
+                http.headers = &headers;
+            }
+            data = n > 2 ? item(2) : Cell{T_none, 0, 0, 0};
+            http.body = &data;
+        } else {
+            http.method = words::symbols::get;
         }
     } else if (!data_kind_q(*value)) {
         error::fire(err::script_invalid_arg, *value);
     }
-    not_done();  // the HTTP request
+    return io::http_request(u, *u, http);
 }
 
 }  // namespace

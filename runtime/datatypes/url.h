@@ -1,8 +1,9 @@
 // url!: a uniform resource locator held as text. It is a string in every positional respect;
 // what it adds is percent-encoding (molding, `enhex`) and percent-decoding (literals,
 // `dehex`), construction from a block of parts, path access that joins segments with "/",
-// and the port actions open, read and write. file! is a child of url! and inherits its path
-// access and construction.
+// and the port actions open, read and write (http and https URLs talk HTTP through
+// runtime/io/http.h; the others need ports, not built yet). file! is a child of url! and
+// inherits its path access and construction.
 //
 // Cell: a string cell (see string.h) whose type is url!.
 //

@@ -645,6 +645,30 @@ Cell apply_function(const Cell& fn, const Cell* args, uint32_t count, const Cell
     return result;
 }
 
+Cell apply_slots(const Cell& fn, const Cell* slots, uint32_t count, const Cell* name) {
+    Cell f = fn;
+    collector::Root keep(f);
+    Cell* base = stack::values.top;
+    stack::push_call_frame(name, 0);
+    bool cached;
+    Spec spec = fetch_spec(f, cached);
+    collector::RootNode keep_spec(spec.node);
+    uint32_t given = 0;
+    for (uint32_t i = 0; i < spec.h.items; ++i) {
+        SpecItem item = spec.item(i);
+        if (item.tag != tag_local && given < count) stack::push(slots[given++]);
+        else if (item.tag == tag_refinement) stack::push(logic::false_value);
+        else if (item.tag == tag_local && item.kind == 0xFFFFFFFFu) stack::push(logic::false_value);
+        else stack::push(none::value);
+    }
+    if (stack::values.top == stack::values.args) stack::reserve();
+    call_function(f, nullptr);
+    Cell result = *stack::values.args;
+    stack::drop_frame();
+    stack::values.top = base;
+    return result;
+}
+
 // ---- evaluation ------------------------------------------------------------------------------------
 
 namespace {

@@ -84,6 +84,12 @@ void call_function(const Cell& fn, const Cell* name);
 // frame is labelled with the word `name` when given (a callback's internal name).
 Cell apply_function(const Cell& fn, const Cell* args, uint32_t count, const Cell* name = nullptr);
 
+// Calls a function! from C++ with its first `count` slots given in spec order (arguments,
+// refinements as logic! values, refinement arguments), whatever kind each slot is; the slots
+// after them (and the locals) are filled as for unused refinements. The frame is labelled
+// with `name`. Used where a caller fills a function's refinements itself (port actors).
+Cell apply_slots(const Cell& fn, const Cell* slots, uint32_t count, const Cell* name);
+
 // What a path is evaluated for: its value, calling a function it reaches (evaluate), its value
 // without calling (a get-path), or storing the value on top of the stack (a set-path).
 enum class PathMode : uint8_t { evaluate, get, set };

@@ -1,5 +1,5 @@
-// Natives that reach outside the evaluator: the environment (get-env, set-env), file sizes
-// (size?), the lexer's front end (transcode) and the checksum engine's (checksum).
+// Natives that reach outside the evaluator: the environment (get-env, set-env, list-env),
+// processes (call), file sizes (size?), the lexer's front end (transcode) and the checksum engine's (checksum).
 //
 // transcode checks and converts its arguments and hands the text to the lexer; a language
 // callback given with /trace is called through a C++ hook whose event mask comes from a block
@@ -27,6 +27,7 @@
 #include "runtime/interpreter/natives.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/io/file_io.h"
+#include "runtime/io/process_io.h"
 #include "runtime/lexer/lexer.h"
 #include "runtime/memory.h"
 #include "runtime/platform/os.h"
@@ -93,14 +94,25 @@ void set_env(Args& args) {
     *args.cell(0) = *args.cell(1);
 }
 
+// list-env
+void list_env(Args& args) { io::list_env(args.cell(0)); }
+
+// ---- processes -----------------------------------------------------------------------------------
+
+// call cmd /wait /show /console /shell /input in /output out /error err
+void call(Args& args) {
+    io::call(args.cell(0), io::CallArgs{.wait = args.given(0), .console = args.given(2), .shell = args.given(3),
+                                        .input = args.option(4), .output = args.option(5), .error = args.option(6)});
+    stack::keep();
+}
+
 // ---- files ---------------------------------------------------------------------------------------
 
-// Sizes beyond integer! come back as a float!, the way stats answers large amounts.
+// A size beyond integer! is an error of the I/O layer.
 void size_q(Args& args) {
     int64_t size = io::size_q(*args.cell(0));
     if (size < 0) none::make_at(*args.cell(0));
-    else if (size <= 0x7FFFFFFF) integer::make_at(*args.cell(0), static_cast<int32_t>(size));
-    else float_::make_at(*args.cell(0), static_cast<double>(size));
+    else integer::make_at(*args.cell(0), static_cast<int32_t>(size));
 }
 
 // ---- transcode -----------------------------------------------------------------------------------

@@ -1,6 +1,7 @@
 #include "runtime/interpreter/routines.h"
 
 #include "console/line_editor.h"
+#include "runtime/codecs/json.h"
 #include "runtime/codecs/kovbin.h"
 
 #include <cstring>
@@ -108,6 +109,7 @@ void init() {
     init_system();
     terminal::register_routines();
     kovbin::register_routines();
+    json::register_routines();
 }
 
 }  // namespace kov::routines

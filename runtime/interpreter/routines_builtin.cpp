@@ -1,9 +1,10 @@
 // The routines the boot definitions bind to words: the type predicates (a datatype test or a
-// typeset test each), the shifts, quiet setters, stack introspection, tuple makers and the
-// collector's statistics. Each entry gets its arguments from the argument base and leaves its
-// result there.
+// typeset test each), the shifts, quiet setters, stack introspection, tuple makers, standard
+// output, the system's facts and the collector's statistics. Each entry gets its arguments
+// from the argument base and leaves its result there.
 #include "runtime/collector.h"
 #include "runtime/console_output.h"
+#include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/handle.h"
@@ -18,7 +19,9 @@
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/routines.h"
 #include "runtime/interpreter/stack.h"
+#include "runtime/io/clipboard.h"
 #include "runtime/io/file_routines.h"
+#include "runtime/io/process_io.h"
 #include "runtime/memory.h"
 #include "runtime/numeric.h"
 #include "runtime/platform/os.h"
@@ -97,12 +100,26 @@ void frame_index_q(Cell* args, const Cell&) {
 
 void tracing_q(Cell* args, const Cell&) { logic::make_at(args[0], false); }
 
+// Standard output as the file writer gives it: a string's text, a binary's bytes as they
+// are, any other value molded.
 void write_stdout(Cell* args, const Cell&) {
     Cell v = args[0];
-    if (cell::is(v, T_string)) print_hooks::print(v, false);
-    else error::fire(err::internal_not_done);
+    if (cell::is(v, T_binary)) {
+        console::write_bytes(binary::head_pointer(v), binary::length(v));
+    } else {
+        if (!cell::is(v, T_string)) {
+            Cell* text = string::push(16, 1);
+            auto fn = actions::lookup<actions::slot::mold>(cell::type(v));
+            if (!fn) error::fire(err::script_invalid_arg, v);
+            fn(&v, text, MoldArgs{}, 0x7FFFFFFF);
+            v = *text;
+        }
+        print_hooks::print(v, false);
+    }
     args[0] = unset::value;
 }
+
+void os_info(Cell* args, const Cell&) { io::os_info(&args[0]); }
 
 // ---- tuples --------------------------------------------------------------------------------------
 
@@ -167,6 +184,7 @@ void init_builtin() {
     add("frame-index?", frame_index_q);
     add("tracing?", tracing_q);
     add("write-stdout", write_stdout);
+    add("os-info", os_info);
     add("as-color", as_color);
     add("as-ipv4", as_ipv4);
     add("count-chars", count_chars);
@@ -178,6 +196,8 @@ void init_builtin() {
     add("create-dir", io::create_dir_routine);
     add("get-current-dir", io::get_current_dir_routine);
     add("set-current-dir", io::set_current_dir_routine);
+    add("read-clipboard", io::read_clipboard_routine);
+    add("write-clipboard", io::write_clipboard_routine);
 }
 
 }  // namespace kov::routines

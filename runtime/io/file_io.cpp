@@ -12,6 +12,7 @@
 #include "runtime/collector.h"
 #include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/date.h"
 #include "runtime/datatypes/file.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/string.h"
@@ -56,7 +57,8 @@ Text text_of(const Cell& s) {
     return Text{unit, index, total - index};
 }
 
-// UTF-8 of at most `limit` characters (all when negative) of a string cell, appended.
+}  // namespace
+
 void append_utf8(const Cell& s, int64_t limit, std::string& out) {
     Text t = text_of(s);
     uint64_t n = limit >= 0 && uint64_t(limit) < t.count ? uint64_t(limit) : t.count;
@@ -67,6 +69,8 @@ void append_utf8(const Cell& s, int64_t limit, std::string& out) {
         out.append(reinterpret_cast<char*>(bytes), size_t(k));
     }
 }
+
+namespace {
 
 // A /part or /seek value as a count: integers as they are, other numbers truncated; a value
 // beyond 32 bits raises script/out-of-range.
@@ -93,8 +97,8 @@ void append_molded(const Cell& value, int64_t limit, std::string& out) {
     append_utf8(*text, limit, out);
 }
 
-// Line strings of bytes: split at line feeds, a carriage return before one dropped; a last
-// line without its line feed counts, an ending line feed makes no empty last line.
+}  // namespace
+
 void split_lines(const uint8_t* bytes, uint64_t n, Cell& block) {
     uint64_t start = 0;
     for (uint64_t i = 0; i <= n; ++i) {
@@ -106,6 +110,8 @@ void split_lines(const uint8_t* bytes, uint64_t n, Cell& block) {
         start = i + 1;
     }
 }
+
+namespace {
 
 Cell* read_dir(Cell* source, const std::string& path) {
     std::vector<files::Entry> entries;
@@ -143,7 +149,7 @@ bool dir_path_q(const Cell& file) {
 // ---- read -----------------------------------------------------------------------------------------
 
 Cell* read(Cell* source, const ReadArgs& args) {
-    if (args.info || args.as) error::fire(err::internal_not_done);
+    if (args.as) error::fire(err::internal_not_done);
     std::string path;
     if (!local_path(*source, path)) cannot_open(*source);
     if (dir_path_q(*source)) return read_dir(source, path);
@@ -160,7 +166,7 @@ Cell* read(Cell* source, const ReadArgs& args) {
     std::vector<uint8_t> rest;
     bool sized = size > 0;
     if (!sized) {
-        if (seek > 0 && !files::seek(file.fd, seek)) cannot_open(*source);
+        if (seek > 0 && !files::skip(file.fd, seek)) cannot_open(*source);
         uint64_t limit = part >= 0 ? uint64_t(part) : memory::max_buffer_size + 1;
         if (!files::read_rest(file.fd, rest, limit)) cannot_open(*source);
     } else if (seek >= 0) {
@@ -169,7 +175,8 @@ Cell* read(Cell* source, const ReadArgs& args) {
     }
     uint64_t n = sized ? uint64_t(size) : rest.size();
     if (part >= 0 && uint64_t(part) < n) n = uint64_t(part);
-    if (n > memory::max_buffer_size) error::fire(err::internal_no_memory);
+    // More than a series holds (2 GiB) is refused whole rather than cut short.
+    if (n > memory::max_buffer_size) cannot_open(*source);
 
     if (args.binary) {
         Cell* out = binary::push(n);
@@ -211,7 +218,7 @@ Cell* read(Cell* source, const ReadArgs& args) {
 // ---- write ----------------------------------------------------------------------------------------
 
 Cell* write(Cell* destination, Cell* data, const WriteArgs& args) {
-    if (args.info || args.as || args.allow) error::fire(err::internal_not_done);
+    if (args.as || args.allow) error::fire(err::internal_not_done);
     std::string path;
     if (!local_path(*destination, path)) cannot_open(*destination);
     int64_t part = -1;
@@ -282,6 +289,44 @@ Cell* delete_(Cell* file) {
     return file;
 }
 
+// ---- query and rename -----------------------------------------------------------------------------
+
+Cell* query(Cell* file) {
+    std::string path;
+    int64_t seconds;
+    int32_t nanoseconds;
+    // A name spelled as a directory must name one.
+    bool ok = local_path(*file, path) && !path.empty() && files::modified(path.c_str(), seconds, nanoseconds) &&
+              (path.back() != '/' || files::is_directory(path.c_str()));
+    if (!ok) {
+        *file = none::value;
+        return file;
+    }
+    int64_t days = seconds / 86400, rest = seconds % 86400;
+    if (rest < 0) {
+        rest += 86400;
+        --days;
+    }
+    // 1970-01-01 is day 719468 of the calendar; the time is kept to the millisecond.
+    int64_t day = days + 719468;
+    if (day < date::to_days(date::pack(date::min_year, 1, 1, 0, false)) ||
+        day > date::to_days(date::pack(date::max_year, 12, 31, 0, false))) {
+        *file = none::value;
+        return file;
+    }
+    double time = double(rest) + double(nanoseconds / 1000000) / 1000.0;
+    date::make_at(*file, date::from_days(int32_t(day), 0, true), time);
+    return file;
+}
+
+Cell* rename(Cell* from, Cell* to) {
+    std::string old_path, new_path;
+    bool ok = local_path(*from, old_path) && local_path(*to, new_path) && !old_path.empty() && !new_path.empty() &&
+              files::rename(old_path.c_str(), new_path.c_str());
+    logic::make_at(*from, ok);
+    return from;
+}
+
 // ---- services of the routines ---------------------------------------------------------------------
 
 bool exists_q(const Cell& file) {
@@ -297,9 +342,12 @@ void create_dir(const Cell& file) {
 }
 
 int64_t size_q(const Cell& file) {
+    // 2 GiB or more does not fit integer!: an error, not a wrong figure.
     std::string path;
     if (!local_path(file, path)) return -1;
-    return files::size_of(path.c_str());
+    int64_t size = files::size_of(path.c_str());
+    if (size > 0x7FFFFFFF) error::fire(err::math_overflow);
+    return size;
 }
 
 }  // namespace kov::io

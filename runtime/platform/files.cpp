@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -44,6 +45,22 @@ int64_t size(int fd) {
 bool seek(int fd, int64_t offset) {
     off_t r = offset < 0 ? lseek(fd, 0, SEEK_END) : lseek(fd, static_cast<off_t>(offset), SEEK_SET);
     return r >= 0;
+}
+
+bool skip(int fd, int64_t count) {
+    if (lseek(fd, static_cast<off_t>(count), SEEK_SET) >= 0) return true;
+    if (errno != ESPIPE) return false;
+    char chunk[65536];
+    while (count > 0) {
+        ssize_t n = ::read(fd, chunk, static_cast<size_t>(std::min<int64_t>(count, sizeof chunk)));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (n == 0) break;
+        count -= n;
+    }
+    return true;
 }
 
 int64_t read(int fd, void* bytes, uint64_t count) {
@@ -106,6 +123,16 @@ bool is_directory(const char* path) {
     struct stat st;
     return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
 }
+
+bool modified(const char* path, int64_t& seconds, int32_t& nanoseconds) {
+    struct stat st;
+    if (stat(path, &st) != 0) return false;
+    seconds = static_cast<int64_t>(st.st_mtim.tv_sec);
+    nanoseconds = static_cast<int32_t>(st.st_mtim.tv_nsec);
+    return true;
+}
+
+bool rename(const char* from, const char* to) { return ::rename(from, to) == 0; }
 
 bool make_dir(const char* path) { return mkdir(path, 0777) == 0; }
 

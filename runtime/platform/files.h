@@ -22,6 +22,9 @@ void close(int fd);
 int64_t size(int fd);
 // Moves to an offset from the start (or to the end when offset < 0); false on failure.
 bool seek(int fd, int64_t offset);
+// Moves count bytes on from the start of a file that reports no size: a device seeks, a
+// pipe is read and what is read dropped (up to its end); false on failure.
+bool skip(int fd, int64_t count);
 // Reads until count bytes or the end of the file: the bytes read, or -1.
 int64_t read(int fd, void* bytes, uint64_t count);
 // Reads from the current position on (for files that report no size: devices, pipes, kernel
@@ -35,6 +38,11 @@ bool write(int fd, const void* bytes, uint64_t count);
 int64_t size_of(const char* path);
 bool exists(const char* path);
 bool is_directory(const char* path);
+// The last modification time of a path, in seconds and nanoseconds since 1970 (UTC); false
+// when it cannot be read.
+bool modified(const char* path, int64_t& seconds, int32_t& nanoseconds);
+// Renames (moves) a file or directory; false on failure.
+bool rename(const char* from, const char* to);
 // Makes one directory (its parent must exist).
 bool make_dir(const char* path);
 // Removes a file, or an empty directory when `directory` is set.

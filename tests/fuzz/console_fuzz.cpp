@@ -23,9 +23,7 @@
 #include <string>
 #include <thread>
 
-#include "boot/image.h"
 #include "boot/loader.h"
-#include "boot/start.h"
 #include "console/line_editor.h"
 #include "runtime/collector.h"
 #include "runtime/datatypes/context.h"
@@ -34,6 +32,7 @@
 #include "runtime/memory.h"
 #include "runtime/platform/os.h"
 #include "runtime/series_buffer.h"
+#include "tests/fuzz/boot_harness.h"
 
 namespace {
 
@@ -103,17 +102,14 @@ const char* const pieces[] = {
 constexpr std::size_t piece_count = sizeof pieces / sizeof pieces[0];
 
 void set_up() {
-    // Sessions print a lot; nobody reads it.
-    if (!std::freopen("/dev/null", "w", stdout)) std::abort();
+    fuzz::quiet_output();
     static char dir[] = "/tmp/kov-console-fuzz-XXXXXX";
     if (!mkdtemp(dir) || !os::set_current_dir(dir)) std::abort();
     std::atexit([] {
         std::error_code ignored;
         std::filesystem::remove_all(dir, ignored);
     });
-    os::note_stack_bounds(2 << 20);
-    boot::init_runtime();
-    boot::run_image(boot::image, boot::image_size);
+    fuzz::boot_program();
     // The session's end, and the words with effects outside the process, made harmless.
     boot::evaluate(
         "system/options/cache: none "

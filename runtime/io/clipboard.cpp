@@ -1,0 +1,72 @@
+#include "runtime/io/clipboard.h"
+
+#include <string>
+
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/datatypes/unit_types.h"
+#include "runtime/error.h"
+#include "runtime/families.h"
+#include "runtime/interpreter/stack.h"
+#include "runtime/io/file_io.h"
+#include "runtime/memory.h"
+#include "runtime/platform/clipboard.h"
+#include "runtime/series_buffer.h"
+
+namespace kov::io {
+
+namespace clip = os::clipboard;
+
+void read_clipboard_routine(Cell* args, const Cell&) {
+    clip::Content content;
+    if (!clip::read(content)) {
+        logic::make_at(args[0], false);
+        return;
+    }
+    switch (content.kind) {
+    case clip::Content::Kind::empty:
+        none::make_at(args[0]);
+        return;
+    case clip::Content::Kind::text:
+        string::load(reinterpret_cast<const uint8_t*>(content.text.data()), content.text.size(), &args[0], 0);
+        return;
+    case clip::Content::Kind::files: {
+        stack::Mark mark;
+        Cell* out = block::push_new(int32_t(content.files.size() < 0x7FFFFFF ? content.files.size() : 0x7FFFFFF));
+        for (const std::string& name : content.files) {
+            Cell* f = string::load_in(out->w2, reinterpret_cast<const uint8_t*>(name.data()), name.size(), 0);
+            cell::set_type(*f, T_file);
+        }
+        args[0] = *out;
+        return;
+    }
+    }
+}
+
+void write_clipboard_routine(Cell* args, const Cell&) {
+    clip::Content content;
+    const Cell& value = args[0];
+    if (cell::is(value, T_string)) {
+        content.kind = clip::Content::Kind::text;
+        append_utf8(value, -1, content.text);
+    } else if (cell::is(value, T_block)) {
+        content.kind = clip::Content::Kind::files;
+        memory::Node node = value.w2;
+        int64_t start = static_cast<int32_t>(value.w1);
+        if (start < 0) start = 0;
+        int64_t n = static_cast<int64_t>(memory::buffer(node)->used() / sizeof(Cell)) - start;
+        for (int64_t i = 0; i < n; ++i) {
+            const Cell& f = reinterpret_cast<const Cell*>(memory::buffer(node)->head_ptr())[start + i];
+            std::string path;
+            if (!in(cell::type(f), ANY_STRING) || !local_path(f, path)) error::fire(err::script_invalid_arg, f);
+            content.files.push_back(std::move(path));
+        }
+    } else if (cell::is(value, T_image)) {
+        error::fire(err::internal_not_done);
+    } else if (!cell::is(value, T_none)) {
+        error::fire(err::script_invalid_arg, value);
+    }
+    logic::make_at(args[0], clip::write(content));
+}
+
+}  // namespace kov::io

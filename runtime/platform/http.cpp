@@ -1,0 +1,146 @@
+// HTTP requests through libcurl's easy interface: one handle per request, redirects followed,
+// TLS checked against the system's certificate store (libcurl's default), the transfer polled
+// for a stop request through the progress callback.
+//
+// libcurl is opened on the first request, not linked: it brings libssl, libcrypto and a dozen
+// other libraries whose relocations and initialisers cost every start-up about 13 million
+// instructions (more than half of one), while most programs never make a request. The
+// functions are typed from the library's own header, so a signature change fails to compile.
+// CURL_DISABLE_TYPECHECK: the header's checking macro for curl_easy_setopt would otherwise
+// swallow calls through the function pointer of the same name.
+#define CURL_DISABLE_TYPECHECK 1
+#include "runtime/platform/http.h"
+
+#include <dlfcn.h>
+#include <strings.h>
+
+#include <string_view>
+
+#include <curl/curl.h>
+
+namespace kov::os::http {
+
+namespace {
+
+#define KOV_CURL_FUNCTIONS(X)                                                                 \
+    X(curl_global_init) X(curl_easy_init) X(curl_easy_cleanup) X(curl_easy_setopt)            \
+    X(curl_easy_perform) X(curl_easy_getinfo) X(curl_slist_append) X(curl_slist_free_all)
+
+struct Library {
+#define X(name) decltype(&::name) name = nullptr;
+    KOV_CURL_FUNCTIONS(X)
+#undef X
+    bool ready = false;
+};
+
+// The library's functions, or null when it cannot be opened or lacks one of them (asked once).
+const Library* library() {
+    static Library lib;
+    static bool tried = false;
+    if (tried) return lib.ready ? &lib : nullptr;
+    tried = true;
+    void* handle = dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
+    if (!handle) return nullptr;
+    bool all = true;
+#define X(name)                                                                      \
+    lib.name = reinterpret_cast<decltype(&::name)>(dlsym(handle, #name));            \
+    all = all && lib.name != nullptr;
+    KOV_CURL_FUNCTIONS(X)
+#undef X
+    if (all && lib.curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) all = false;
+    lib.ready = all;
+    return all ? &lib : nullptr;
+}
+
+struct Transfer {
+    Response* out;
+    bool (*stop)();
+    bool stopped = false;
+};
+
+size_t on_body(char* data, size_t size, size_t count, void* user) {
+    auto* t = static_cast<Transfer*>(user);
+    t->out->body.append(data, size * count);
+    return size * count;
+}
+
+// Every answer of a redirect chain sends its own header block, each opened by a status line:
+// only the last block is kept.
+size_t on_header(char* data, size_t size, size_t count, void* user) {
+    auto* t = static_cast<Transfer*>(user);
+    size_t n = size * count;
+    if (n >= 5 && std::string_view(data, 5) == "HTTP/") t->out->header_text.clear();
+    t->out->header_text.append(data, n);
+    return n;
+}
+
+int on_progress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    auto* t = static_cast<Transfer*>(user);
+    if (t->stop && t->stop()) {
+        t->stopped = true;
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+Outcome request(const Request& req, Response& out) {
+    out = Response{};
+    const Library* lib = library();
+    if (!lib) return Outcome::no_library;
+    CURL* h = lib->curl_easy_init();
+    if (!h) return Outcome::no_connect;
+    Transfer t{&out, req.stop};
+    curl_slist* list = nullptr;
+    bool has_accept = false, has_type = false;
+    for (const auto& [name, value] : req.headers) {
+        // "Name;" is how libcurl sends a header whose value is empty.
+        std::string line = value.empty() ? name + ";" : name + ": " + value;
+        list = lib->curl_slist_append(list, line.c_str());
+        if (strcasecmp(name.c_str(), "Accept") == 0) has_accept = true;
+        if (strcasecmp(name.c_str(), "Content-Type") == 0) has_type = true;
+    }
+    // No header the caller did not ask for, beyond what HTTP itself needs (Host, the length).
+    if (!has_accept) list = lib->curl_slist_append(list, "Accept:");
+    if (!has_type) list = lib->curl_slist_append(list, "Content-Type:");
+    list = lib->curl_slist_append(list, "Expect:");
+
+    auto set = lib->curl_easy_setopt;
+    set(h, CURLOPT_URL, req.url.c_str());
+    set(h, CURLOPT_NOSIGNAL, 1L);
+    set(h, CURLOPT_FOLLOWLOCATION, 1L);
+    set(h, CURLOPT_MAXREDIRS, 20L);
+    // Only the web: neither the URL nor a redirect may reach a file or another protocol.
+    set(h, CURLOPT_PROTOCOLS_STR, "http,https");
+    set(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    set(h, CURLOPT_HTTPHEADER, list);
+    set(h, CURLOPT_WRITEFUNCTION, on_body);
+    set(h, CURLOPT_WRITEDATA, &t);
+    set(h, CURLOPT_HEADERFUNCTION, on_header);
+    set(h, CURLOPT_HEADERDATA, &t);
+    set(h, CURLOPT_NOPROGRESS, 0L);
+    set(h, CURLOPT_XFERINFOFUNCTION, on_progress);
+    set(h, CURLOPT_XFERINFODATA, &t);
+    if (req.verb == "GET") {
+        set(h, CURLOPT_HTTPGET, 1L);
+    } else if (req.verb == "HEAD") {
+        set(h, CURLOPT_NOBODY, 1L);
+    } else {
+        if (req.verb == "POST" || req.has_body) {
+            set(h, CURLOPT_POST, 1L);
+            set(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(req.body.size()));
+            set(h, CURLOPT_POSTFIELDS, req.body.data());
+        }
+        // Kept for every verb after a redirect too, as the caller named it.
+        if (req.verb != "POST") set(h, CURLOPT_CUSTOMREQUEST, req.verb.c_str());
+    }
+    CURLcode rc = lib->curl_easy_perform(h);
+    if (rc == CURLE_OK) lib->curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &out.status);
+    lib->curl_easy_cleanup(h);
+    lib->curl_slist_free_all(list);
+    if (t.stopped) return Outcome::stopped;
+    return rc == CURLE_OK ? Outcome::done : Outcome::no_connect;
+}
+
+}  // namespace kov::os::http

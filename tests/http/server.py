@@ -1,0 +1,79 @@
+#!/usr/bin/env python3
+"""A small HTTP server for the Kov HTTP tests, on 127.0.0.1 only.
+
+It prints its port on the first line of standard output, then serves until killed:
+  /hello            200, "hello", two Set-Cookie headers
+  /echo             200, the request as text: the verb, then each header "Name: value",
+                    then an empty line and the body
+  /status/N         status N with the body "status N"
+  /redirect         302 to /hello
+  /to-file          302 to a file: URL
+  /slow             200 after a pause of the seconds given as ?s= (default 30)
+  /script           a Kov script; each fetch counts (see /count)
+  /count            how many times /script was fetched
+"""
+import http.server
+import sys
+import time
+import urllib.parse
+
+fetches = {"script": 0}
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, *args):
+        pass
+
+    def answer(self, status, body, headers=()):
+        data = body.encode() if isinstance(body, str) else body
+        self.send_response(status)
+        for name, value in headers:
+            if name == "X-Tight":  # no space after the colon, as some servers send
+                self._headers_buffer.append(("%s:%s\r\n" % (name, value)).encode())
+            else:
+                self.send_header(name, value)
+        self.send_header("Content-Length", str(len(data)))
+        self.end_headers()
+        if self.command != "HEAD":
+            self.wfile.write(data)
+
+    def handle_any(self):
+        url = urllib.parse.urlparse(self.path)
+        length = int(self.headers.get("Content-Length") or 0)
+        body = self.rfile.read(length) if length else b""
+        if url.path == "/hello":
+            self.answer(200, "hello", [("Set-Cookie", "a=1"), ("Set-Cookie", "b=2"), ("X-Tight", "v")])
+        elif url.path == "/echo":
+            lines = [self.command] + ["%s: %s" % (k, v) for k, v in self.headers.items()]
+            self.answer(200, "\n".join(lines).encode() + b"\n\n" + body)
+        elif url.path.startswith("/status/"):
+            n = int(url.path.split("/")[2])
+            self.answer(n, "status %d" % n)
+        elif url.path == "/redirect":
+            self.answer(302, "moved", [("Location", "/hello")])
+        elif url.path == "/to-file":
+            self.answer(302, "moved", [("Location", "file:///etc/hostname")])
+        elif url.path == "/slow":
+            seconds = float(urllib.parse.parse_qs(url.query).get("s", ["30"])[0])
+            time.sleep(seconds)
+            self.answer(200, "late")
+        elif url.path == "/script":
+            fetches["script"] += 1
+            self.answer(200, "Kov [] 1 + %d" % fetches["script"])
+        elif url.path == "/count":
+            self.answer(200, str(fetches["script"]))
+        else:
+            self.answer(404, "not found")
+
+    do_GET = do_HEAD = do_POST = do_PUT = do_DELETE = handle_any
+
+
+class Server(http.server.ThreadingHTTPServer):
+    daemon_threads = True
+
+
+server = Server(("127.0.0.1", 0), Handler)
+print(server.server_address[1], flush=True)
+server.serve_forever()
