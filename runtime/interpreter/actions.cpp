@@ -1,7 +1,11 @@
 #include "runtime/interpreter/actions.h"
 
+#include "runtime/cells.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/function.h"
+#include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/unit_types.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/error.h"
 #include "runtime/families.h"
 #include "runtime/interpreter/stack.h"
@@ -41,8 +45,8 @@ bool compare(const Cell& a, const Cell& b, int32_t op) {
 
 int32_t comparator_answer(const Cell& r) {
     switch (cell::type(r)) {
-    case T_logic: return r.w1 ? -1 : 1;
-    case T_integer: return sign_of(static_cast<int32_t>(r.w2));
+    case T_logic: return logic::get(r) ? -1 : 1;
+    case T_integer: return sign_of(integer::get(r));
     case T_float_: {
         double d = cell::get_double(r);
         return d < 0 ? -1 : (d == 0 ? 0 : 1);

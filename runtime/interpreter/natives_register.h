@@ -23,6 +23,9 @@
 #ifndef NATIVES_time
 #define NATIVES_time(index, entry)
 #endif
+#ifndef NATIVES_system
+#define NATIVES_system(index, entry)
+#endif
 #ifndef NATIVES_parse
 #define NATIVES_parse(index, entry)
 #endif
@@ -40,5 +43,6 @@
 #undef NATIVES_text
 #undef NATIVES_io
 #undef NATIVES_time
+#undef NATIVES_system
 #undef NATIVES_parse
 #undef NATIVES_later
