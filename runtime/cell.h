@@ -27,8 +27,26 @@ enum TypeId : uint8_t {
 #define DATATYPE(id, name, ident, families) T_##ident = id,
 #include "runtime/defs/datatypes.def"
 #undef DATATYPE
-    T_LAST = 54,
+    // The highest id: the number of rows of the list.
+    T_LAST = 0
+#define DATATYPE(id, ...) + 1
+#include "runtime/defs/datatypes.def"
+#undef DATATYPE
 };
+
+// Kovbin files and the boot image hold type ids, so the rows of the list must number themselves
+// 1, 2, 3 ... in order: appending is the only change it allows.
+constexpr bool type_ids_in_order() {
+    constexpr uint32_t ids[] = {
+#define DATATYPE(id, ...) id,
+#include "runtime/defs/datatypes.def"
+#undef DATATYPE
+    };
+    for (uint32_t i = 0; i < T_LAST; ++i)
+        if (ids[i] != i + 1) return false;
+    return true;
+}
+static_assert(type_ids_in_order(), "datatypes.def numbers its rows 1, 2, 3 ... in order");
 
 namespace cell {
 

@@ -512,8 +512,8 @@ int32_t form(Cell* value, Cell* out, Cell* arg, int32_t part) {
     return form_hex(*value, *out, false, false, arg != nullptr, part, 0);
 }
 
-int32_t mold(Cell* value, Cell* out, bool only, bool, bool flat, Cell* arg, int32_t part, int32_t indent) {
-    return form_hex(*value, *out, only, flat, arg != nullptr, part, indent);
+int32_t mold(Cell* value, Cell* out, const MoldArgs& how, int32_t part) {
+    return form_hex(*value, *out, how.only, how.flat, how.arg != nullptr, part, how.indent);
 }
 
 int32_t compare(Cell* a, Cell* b, int32_t op) {

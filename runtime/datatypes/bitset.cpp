@@ -389,8 +389,8 @@ Cell* to(Cell*, Cell* spec, uint32_t) { return make_from(*spec, for_to); }
 Cell* reflect(Cell* b, uint32_t field) { return series::reflect(b, field); }
 
 int32_t form(Cell* b, Cell* out, Cell* arg, int32_t part) { return form_bytes(*b, *out, arg, part); }
-int32_t mold(Cell* b, Cell* out, bool, bool, bool, Cell* arg, int32_t part, int32_t) {
-    return form_bytes(*b, *out, arg, part);
+int32_t mold(Cell* b, Cell* out, const MoldArgs& how, int32_t part) {
+    return form_bytes(*b, *out, how.arg, part);
 }
 
 // Membership of a spec value, as pick answers it.

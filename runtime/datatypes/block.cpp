@@ -61,10 +61,10 @@ void ensure_room(Node node, uint64_t needed, uint64_t grow_to) {
 }
 
 // The mold and form actions of a cell's datatype; a type without one is the dispatcher's error.
-int32_t mold_value(Cell& value, Cell& out, bool all, bool flat, Cell* arg, int32_t part, int32_t indent) {
+int32_t mold_value(Cell& value, Cell& out, const MoldArgs& how, int32_t part) {
     auto fn = actions::lookup<actions::slot::mold>(cell::type(value));
     if (!fn) actions::fire_expect_arg(value, 0);
-    return fn(&value, &out, false, all, flat, arg, part, indent);
+    return fn(&value, &out, MoldArgs{.all = how.all, .flat = how.flat, .arg = how.arg, .indent = how.indent}, part);
 }
 
 int32_t form_value(Cell& value, Cell& out, Cell* arg, int32_t part) {
@@ -340,25 +340,26 @@ void copy_nested(Node node, uint32_t first, uint32_t end, uint32_t step, bool de
 
 // ---- molding and comparing ----------------------------------------------------------------------
 
-int32_t mold_each(const Cell& b, Cell& out, bool only, bool all, bool flat, Cell* arg, int32_t part, int32_t indent) {
+int32_t mold_each(const Cell& b, Cell& out, const MoldArgs& how, int32_t part) {
+    int32_t indent = how.indent;
     Node node = b.w2;
     cycles::Guard guard(node);
     int64_t first = clipped(b);
     bool opened = false;
     for (int64_t i = first; i < count_of(node); ++i) {
-        if (arg && part < 1) return part;
+        if (how.arg && part < 1) return part;
         Cell value = cells::of(node)[i];
-        if (!flat && (value.header & cell::new_line)) {
-            if (i == first && !only) {
+        if (!how.flat && (value.header & cell::new_line)) {
+            if (i == first && !how.only) {
                 opened = true;
                 ++indent;
             }
-            if (!(i == first && only)) part = string::emit(out, "\n", part);
+            if (!(i == first && how.only)) part = string::emit(out, "\n", part);
             part = mold::indent(out, indent, part);
         } else if (i != first) {
             part = string::emit(out, " ", part);
         }
-        part = mold_value(value, out, all, flat, arg, part, indent);
+        part = mold_value(value, out, how.at_depth(indent), part);
     }
     if (opened) {
         --indent;
@@ -519,11 +520,11 @@ int32_t form(Cell* b, Cell* out, Cell* arg, int32_t part) {
     return part;
 }
 
-int32_t mold(Cell* b, Cell* out, bool only, bool all, bool flat, Cell* arg, int32_t part, int32_t indent) {
+int32_t mold(Cell* b, Cell* out, const MoldArgs& how, int32_t part) {
     if (cycles::detect_q(*b, *out, part, true)) return part;
-    if (!only) part = string::emit(*out, "[", part);
-    part = mold_each(*b, *out, only, all, flat, arg, part, indent);
-    if (!only) part = string::emit(*out, "]", part);
+    if (!how.only) part = string::emit(*out, "[", part);
+    part = mold_each(*b, *out, how, part);
+    if (!how.only) part = string::emit(*out, "]", part);
     return part;
 }
 

@@ -83,7 +83,7 @@ Cell* clone(const Cell& b, bool deep, bool any_block);
 // Replaces, in place, the series among cells [first, end) of the block (stepping by `step`)
 // whose type `types` names (a typeset! or datatype!) by their copies.
 void copy_nested(Node node, uint32_t first, uint32_t end, uint32_t step, bool deep, const Cell& types);
-int32_t mold_each(const Cell& b, Cell& out, bool only, bool all, bool flat, Cell* arg, int32_t part, int32_t indent);
+int32_t mold_each(const Cell& b, Cell& out, const MoldArgs& how, int32_t part);
 int32_t compare_each(const Cell& a, const Cell& b, int32_t op);
 
 // ---- hash! index upkeep -------------------------------------------------------------------------
@@ -105,7 +105,7 @@ void index_make(Cell& b);
 Cell* make(Cell* proto, Cell* spec, uint32_t type);
 Cell* to(Cell* proto, Cell* spec, uint32_t type);
 int32_t form(Cell* b, Cell* out, Cell* arg, int32_t part);
-int32_t mold(Cell* b, Cell* out, bool only, bool all, bool flat, Cell* arg, int32_t part, int32_t indent);
+int32_t mold(Cell* b, Cell* out, const MoldArgs& how, int32_t part);
 int32_t compare(Cell* a, Cell* b, int32_t op);
 Cell* eval_path(Cell* parent, const PathStep& step);
 Cell* find(Cell* series, Cell* value, const FindArgs& args);

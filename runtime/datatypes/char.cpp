@@ -100,9 +100,9 @@ int32_t form(Cell* value, Cell* buffer, Cell*, int32_t part) {
     return part - 1;
 }
 
-int32_t mold(Cell* value, Cell* buffer, bool, bool all, bool, Cell*, int32_t part, int32_t) {
+int32_t mold(Cell* value, Cell* buffer, const MoldArgs& how, int32_t part) {
     string::concatenate_literal(*buffer, "#\"");
-    string::mold_char(*buffer, get(*value), all);
+    string::mold_char(*buffer, get(*value), how.all);
     string::concatenate_literal(*buffer, "\"");
     return part - 4;
 }

@@ -24,12 +24,12 @@ int32_t form(Cell* value, Cell* buffer, Cell*, int32_t part) {
     return part - t.name_length;
 }
 
-int32_t mold(Cell* value, Cell* buffer, bool, bool all, bool, Cell*, int32_t part, int32_t) {
+int32_t mold(Cell* value, Cell* buffer, const MoldArgs& how, int32_t part) {
     const char* name = name_of(value->w1);
     if (!name) name = "";
-    if (all) part = string::emit(*buffer, "#(", part);
+    if (how.all) part = string::emit(*buffer, "#(", part);
     part = string::emit(*buffer, name, part);
-    if (all) part = string::emit(*buffer, ")", part);
+    if (how.all) part = string::emit(*buffer, ")", part);
     return part;
 }
 

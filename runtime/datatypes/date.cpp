@@ -478,7 +478,8 @@ Cell* to(Cell*, Cell* spec, uint32_t) {
 // A day before the date's own (counted from 1 March of year 0, so a date before that draws
 // from the days between it and that day); a date with a time also gets a random zone and a
 // random time of day in whole multiples of 24 seconds.
-Cell* random(Cell* value, bool seed, bool secure, bool) {
+Cell* random(Cell* value, const RandomArgs& how) {
+    bool seed = how.seed, secure = how.secure;
     uint32_t packed = packed_of(*value);
     if (seed) {
         random::seed(static_cast<int32_t>(packed + static_cast<uint32_t>(numeric::clamp_to_int32(time_of(*value)))));
@@ -526,7 +527,7 @@ const Cell* month_name(uint32_t month) {
     return cell::is(*name, T_string) ? name : nullptr;
 }
 
-int32_t mold(Cell* value, Cell* out, bool, bool, bool, Cell*, int32_t part, int32_t) {
+int32_t mold(Cell* value, Cell* out, const MoldArgs&, int32_t part) {
     Cell d = *value;
     uint32_t packed = packed_of(d);
     int32_t year = year_of(packed);
@@ -558,7 +559,7 @@ int32_t mold(Cell* value, Cell* out, bool, bool, bool, Cell*, int32_t part, int3
 }
 
 int32_t form(Cell* value, Cell* out, Cell* arg, int32_t part) {
-    return mold(value, out, false, false, false, arg, part, 0);
+    return mold(value, out, MoldArgs{.arg = arg}, part);
 }
 
 [[noreturn]] void invalid_path(const PathStep& step) {
@@ -613,7 +614,7 @@ void set_field(Cell& d, int32_t index, const Cell& v) {
         Cell t = time::make(local);
         Cell element = integer::make(index - 6);
         Cell value = v;
-        PathStep step{&element, &value, nullptr, nullptr, nullptr, 0, false, false, true, false};
+        PathStep step{.element = &element, .value = &value};
         actions::lookup<actions::slot::eval_path>(T_time)(&t, step);
         d.w1 |= time_flag;
         set_time(d, time::get(t), true);

@@ -23,8 +23,8 @@ Cell* push(const Cell& value) { return stack::push(value); }
 
 namespace {
 
-int32_t mold(Cell* value, Cell* out, bool, bool, bool, Cell* arg, int32_t part, int32_t) {
-    return string::form(value, out, arg, part);
+int32_t mold(Cell* value, Cell* out, const MoldArgs& how, int32_t part) {
+    return string::form(value, out, how.arg, part);
 }
 
 bool same_word_q(uint32_t sym, uint32_t wanted) { return symbol::resolve(sym) == symbol::resolve(wanted); }

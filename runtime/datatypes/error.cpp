@@ -275,11 +275,11 @@ int32_t mold_for_report(const Cell& value, Cell& out, bool only, int32_t limit, 
     Cell* text = string::push(16, 1);
     try {
         if (in(cell::type(v), ANY_BLOCK)) {
-            block::mold(&v, text, only, false, true, nullptr, limit, 0);
+            block::mold(&v, text, MoldArgs{.only = only, .flat = true}, limit);
         } else {
             auto fn = actions::lookup<actions::slot::mold>(cell::type(v));
             if (!fn) throw Error(err::internal_not_done);
-            fn(&v, text, only, false, true, nullptr, limit, 0);
+            fn(&v, text, MoldArgs{.only = only, .flat = true}, limit);
         }
     } catch (const Error&) {
         string::remove_chars(*text, 0, static_cast<uint32_t>(string::rs_length_q(*text)));
@@ -367,16 +367,16 @@ int32_t form(Cell* value, Cell* out, Cell*, int32_t part) {
     Cell files = *field(err, f_files);
     if (cell::is(files, T_block)) {
         part = string::emit(*out, "\n*** Files: ", part);
-        part = block::mold(&files, out, true, false, true, nullptr, 40, 0);
+        part = block::mold(&files, out, MoldArgs{.only = true, .flat = true}, 40);
     }
     return part;
 }
 
-int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* arg, int32_t part, int32_t indent) {
-    if (!only) part = string::emit(*out, "make error! [", part);
-    part = object::form_fields(*value, *out, only, all, flat, arg, part, true, indent + 1, true);
-    if (!flat && indent > 0 && !only) part = kov::mold::indent(*out, indent, part);
-    if (!only) part = string::emit(*out, "]", part);
+int32_t mold(Cell* value, Cell* out, const MoldArgs& how, int32_t part) {
+    if (!how.only) part = string::emit(*out, "make error! [", part);
+    part = object::form_fields(*value, *out, how.at_depth(how.indent + 1), part, true, true);
+    if (!how.flat && how.indent > 0 && !how.only) part = kov::mold::indent(*out, how.indent, part);
+    if (!how.only) part = string::emit(*out, "]", part);
     return part;
 }
 

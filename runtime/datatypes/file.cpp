@@ -21,10 +21,10 @@ Cell* push(const Cell& value) { return stack::push(value); }
 
 // ---- actions ------------------------------------------------------------------------------------
 
-int32_t mold(Cell* value, Cell* out, bool, bool, bool, Cell* arg, int32_t part, int32_t) {
+int32_t mold(Cell* value, Cell* out, const MoldArgs& how, int32_t part) {
     int32_t count = string::rs_length_q(*value);
     string::rs_head(*value);  // an index past the tail is clipped, in the cell too
-    if (arg && count > part) count = part < 0 ? 0 : part;
+    if (how.arg && count > part) count = part < 0 ? 0 : part;
     // A name holding a character that a bare file literal cannot hold is written in quotes;
     // nothing is escaped either way.
     bool quoted = count == 0;

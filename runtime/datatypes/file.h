@@ -13,6 +13,7 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/datatypes/registry.h"
 #include "runtime/memory.h"
 
 namespace kov::file {
@@ -31,7 +32,7 @@ Cell* push(uint32_t n, uint32_t unit);
 Cell* push(const Cell& value);
 
 // ---- actions ------------------------------------------------------------------------------------
-int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* arg, int32_t part, int32_t indent);
+int32_t mold(Cell* value, Cell* out, const MoldArgs& how, int32_t part);
 
 void init();
 

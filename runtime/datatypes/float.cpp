@@ -74,18 +74,18 @@ double number_of(const Cell& c) {
 
 // Rounds y to a whole number by the refinements, tested in the order down, floor, ceiling,
 // then the half rules even, half-down, half-ceiling; without any, half away from zero.
-double round_whole(double y, bool even, bool down, bool half_down, bool floor, bool ceiling, bool half_ceiling) {
+double round_whole(double y, const RoundArgs& how) {
     double a = std::fabs(y);
     auto signed_ = [y](double v) { return y < 0 ? -v : v; };
-    if (down) return signed_(std::floor(a));
-    if (floor) return std::floor(y);
-    if (ceiling) return std::ceil(y);
+    if (how.down) return signed_(std::floor(a));
+    if (how.floor) return std::floor(y);
+    if (how.ceiling) return std::ceil(y);
     double half = std::floor(a) + 0.5;
     if (a > half) return signed_(std::ceil(a));
     if (a < half) return signed_(std::floor(a));
-    if (even) return signed_(std::fmod(a, 2.0) >= 1.0 ? std::ceil(a) : std::floor(a));
-    if (half_down) return signed_(std::floor(a));
-    if (half_ceiling) return std::ceil(y);
+    if (how.even) return signed_(std::fmod(a, 2.0) >= 1.0 ? std::ceil(a) : std::floor(a));
+    if (how.half_down) return signed_(std::floor(a));
+    if (how.half_ceiling) return std::ceil(y);
     return signed_(std::ceil(a));
 }
 
@@ -229,8 +229,7 @@ int32_t compare(Cell* value, Cell* other, int32_t op) {
     return a < b ? -1 : (a > b ? 1 : 0);
 }
 
-Cell* round(Cell* n, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
-            bool half_ceiling) {
+Cell* round(Cell* n, Cell* scale, const RoundArgs& how) {
     if (scale && cell::is(*scale, T_money))
         error::fire(err::script_not_related, scalar::calling_word(), datatype::make(T_money));
     bool percent = cell::is(*n, T_percent);
@@ -258,18 +257,17 @@ Cell* round(Cell* n, Cell* scale, bool even, bool down, bool half_down, bool flo
         double mantissa = std::frexp(s, &exponent);
         if (exponent < -1021) {
             // 1 / s would overflow: work with the scale's mantissa on x scaled up alike.
-            double r = round_whole(std::ldexp(x, -exponent) * (1.0 / mantissa), even, down, half_down, floor,
-                                   ceiling, half_ceiling);
+            double r = round_whole(std::ldexp(x, -exponent) * (1.0 / mantissa), how);
             result = std::ldexp(r / (1.0 / mantissa), exponent);
         } else if (s >= 1.0) {
-            double r = round_whole(x / s, even, down, half_down, floor, ceiling, half_ceiling);
+            double r = round_whole(x / s, how);
             result = r * s;
             // A finite value never rounds to an infinity.
             if (std::fabs(result) == DBL_MAX || (std::isinf(result) && std::isfinite(x)))
                 error::fire(err::math_overflow);
         } else {
             double inverse = 1.0 / s;
-            double r = round_whole(x * inverse, even, down, half_down, floor, ceiling, half_ceiling);
+            double r = round_whole(x * inverse, how);
             result = r / inverse;
         }
     }
@@ -355,7 +353,8 @@ Cell* to(Cell*, Cell* spec, uint32_t type) {
 }
 
 // Also percent!'s and time!'s: the value's type is kept.
-Cell* random(Cell* value, bool seed, bool secure, bool) {
+Cell* random(Cell* value, const RandomArgs& how) {
+    bool seed = how.seed, secure = how.secure;
     if (seed) {
         random::seed(static_cast<int32_t>(value->w2 ^ value->w3));
         return &unset::make_at(*value);
@@ -370,7 +369,7 @@ int32_t form(Cell* value, Cell* buffer, Cell*, int32_t part) {
     return string::emit(*buffer, text.text, part);
 }
 
-int32_t mold(Cell* value, Cell* buffer, bool, bool, bool, Cell*, int32_t part, int32_t) {
+int32_t mold(Cell* value, Cell* buffer, const MoldArgs&, int32_t part) {
     FloatText text;
     form_mold(get_value(*value), 0, true, text);
     return string::emit(*buffer, text.text, part);

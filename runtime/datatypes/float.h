@@ -15,6 +15,7 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/datatypes/registry.h"
 #include "runtime/float_text.h"
 #include "runtime/memory.h"
 
@@ -55,8 +56,7 @@ Cell* math(Cell* a, Cell* b, int32_t op);
 // ---- actions other types reach directly ---------------------------------------------------------
 // value is a float!, percent! or time! cell (integer! converts its value first).
 int32_t compare(Cell* value, Cell* other, int32_t op);
-Cell* round(Cell* n, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
-            bool half_ceiling);
+Cell* round(Cell* n, Cell* scale, const RoundArgs& how);
 
 void init();
 

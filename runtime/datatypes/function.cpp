@@ -360,24 +360,24 @@ int32_t form(Cell* value, Cell* buffer, Cell*, int32_t part) {
     return string::emit(*buffer, cell::is(*value, T_routine) ? "?routine?" : "?function?", part);
 }
 
-int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part, int32_t indent) {
+int32_t mold(Cell* value, Cell* buffer, const MoldArgs& how, int32_t part) {
     part = string::emit(*buffer, "func ", part);
     Cell spec = block_of(value->w2);
-    part = block::mold(&spec, buffer, only, all, flat, arg, part, indent);
+    part = block::mold(&spec, buffer, how, part);
     Cell body = more(*value)[0];
-    if (cell::is(body, T_block)) return block::mold(&body, buffer, only, all, flat, arg, part, indent);
+    if (cell::is(body, T_block)) return block::mold(&body, buffer, how, part);
     return string::emit(*buffer, " none", part);
 }
 
-int32_t mold_routine(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part, int32_t indent) {
+int32_t mold_routine(Cell* value, Cell* buffer, const MoldArgs& how, int32_t part) {
     part = string::emit(*buffer, "routine ", part);
     Cell spec = block_of(value->w2);
-    part = block::mold(&spec, buffer, only, all, flat, arg, part, indent);
+    part = block::mold(&spec, buffer, how, part);
     Cell body = more(*value)[0];
-    if (cell::is(body, T_block)) return block::mold(&body, buffer, only, all, flat, arg, part, indent);
+    if (cell::is(body, T_block)) return block::mold(&body, buffer, how, part);
     part = string::emit(*buffer, " ", part);
     auto fn = actions::lookup<actions::slot::mold>(cell::type(body));
-    return fn ? fn(&body, buffer, only, all, flat, arg, part, indent) : part;
+    return fn ? fn(&body, buffer, how, part) : part;
 }
 
 int32_t compare(Cell* a, Cell* b, int32_t op) {
@@ -454,20 +454,20 @@ int32_t form(Cell* value, Cell* buffer, Cell*, int32_t part) {
     }
 }
 
-int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part, int32_t indent) {
+int32_t mold(Cell* value, Cell* buffer, const MoldArgs& how, int32_t part) {
     Cell spec = block_of(value->w2);
     if (cell::is(*value, T_op)) {
         bool from_function = function::wrapped_type(*value) == T_function;
         part = string::emit(*buffer, "make op! ", part);
         part = string::emit(*buffer, from_function ? "func " : "[", part);
-        part = block::mold(&spec, buffer, only, all, flat, arg, part, indent);
+        part = block::mold(&spec, buffer, how, part);
         if (!from_function) return string::emit(*buffer, "]", part);
         Cell body = function::more(*value)[0];
-        if (cell::is(body, T_block)) part = block::mold(&body, buffer, only, all, flat, arg, part, indent);
+        if (cell::is(body, T_block)) part = block::mold(&body, buffer, how, part);
         return part;
     }
     part = string::emit(*buffer, cell::is(*value, T_native) ? "make native! [" : "make action! [", part);
-    part = block::mold(&spec, buffer, only, all, flat, arg, part, indent);
+    part = block::mold(&spec, buffer, how, part);
     return string::emit(*buffer, "]", part);
 }
 

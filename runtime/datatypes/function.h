@@ -6,7 +6,7 @@
 // node, w3 the node of its "more" block of five cells:
 //   0 the body (a deep copy of the body block) or none, 1 the cached fetch spec, 2 unset!,
 //   3 a copy of the function when an op! is made from it, 4 an extra integer or unset!.
-// native! (21) and action! (22): w1 the native index (1..107) or the action slot + 1; w2 the
+// native! (21) and action! (22): w1 the native index (from 1) or the action slot + 1; w2 the
 // spec block's node; w3 a two-cell more block: 0 none (reserved), 1 the cached fetch spec.
 // op! (23): w1-w3 copied from the value it was made from; header field op_wrapped that value's
 // datatype id. routine! (29) shares function!'s layout; its body is a C++ routine.

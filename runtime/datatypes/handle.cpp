@@ -43,8 +43,8 @@ int32_t form(Cell* h, Cell* out, Cell*, int32_t part) {
 }
 
 // The native value is only shown under /all, in the construction syntax.
-int32_t mold(Cell* h, Cell* out, bool, bool all, bool, Cell*, int32_t part, int32_t) {
-    if (!all) return string::emit(*out, "handle!", part);
+int32_t mold(Cell* h, Cell* out, const MoldArgs& how, int32_t part) {
+    if (!how.all) return string::emit(*out, "handle!", part);
     part = string::emit(*out, "#[handle! ", part);
     char text[10];
     hex_text(*h, text);

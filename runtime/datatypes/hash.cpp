@@ -50,11 +50,11 @@ Cell* to(Cell* proto, Cell* spec, uint32_t) {
     return &make_in_place(*block::to(proto, spec, T_block));
 }
 
-int32_t mold(Cell* h, Cell* out, bool only, bool all, bool flat, Cell* arg, int32_t part, int32_t indent) {
+int32_t mold(Cell* h, Cell* out, const MoldArgs& how, int32_t part) {
     // A hash! inside itself shows as the block marker alone.
     if (cycles::detect_q(*h, *out, part, true)) return part;
-    if (!only) part = string::emit(*out, "make hash! ", part);
-    return block::mold(h, out, only, all, flat, arg, part, indent);
+    if (!how.only) part = string::emit(*out, "make hash! ", part);
+    return block::mold(h, out, how, part);
 }
 
 Cell* copy(Cell* h, Cell* result, Cell* part, bool deep, Cell* types) {

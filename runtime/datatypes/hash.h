@@ -15,6 +15,7 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/datatypes/registry.h"
 #include "runtime/memory.h"
 
 namespace kov::hash {
@@ -25,7 +26,7 @@ Cell& make_in_place(Cell& b);
 // The hash! actions of their own; the rest are block!'s.
 Cell* make(Cell* proto, Cell* spec, uint32_t type);
 Cell* to(Cell* proto, Cell* spec, uint32_t type);
-int32_t mold(Cell* h, Cell* out, bool only, bool all, bool flat, Cell* arg, int32_t part, int32_t indent);
+int32_t mold(Cell* h, Cell* out, const MoldArgs& how, int32_t part);
 Cell* copy(Cell* h, Cell* result, Cell* part, bool deep, Cell* types);
 void init();
 

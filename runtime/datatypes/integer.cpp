@@ -255,8 +255,8 @@ int32_t form(Cell* value, Cell* buffer, Cell*, int32_t part) {
     return string::emit(*buffer, text, part);
 }
 
-int32_t mold(Cell* value, Cell* buffer, bool, bool, bool, Cell* arg, int32_t part, int32_t) {
-    return form(value, buffer, arg, part);
+int32_t mold(Cell* value, Cell* buffer, const MoldArgs& how, int32_t part) {
+    return form(value, buffer, how.arg, part);
 }
 
 int32_t compare(Cell* value, Cell* other, int32_t op) {
@@ -333,7 +333,7 @@ Cell* power(Cell* base, Cell* exponent) {
     return base;
 }
 
-Cell* round(Cell* n, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling, bool half_ceiling) {
+Cell* round(Cell* n, Cell* scale, const RoundArgs& how) {
     if (scale && cell::is(*scale, T_money)) {
         error::fire(err::script_not_related, Cell{T_word, 0, 0, 0}, datatype::make(T_money));
     }
@@ -343,7 +343,7 @@ Cell* round(Cell* n, Cell* scale, bool even, bool down, bool half_down, bool flo
     if (scale) {
         if (!cell::is(*scale, T_integer)) {
             float_::make_at(*n, value);
-            return float_::round(n, scale, even, down, half_down, floor, ceiling, half_ceiling);
+            return float_::round(n, scale, how);
         }
         s = abs(get(*scale));
     }
@@ -361,23 +361,23 @@ Cell* round(Cell* n, Cell* scale, bool even, bool down, bool half_down, bool flo
     };
     int64_t chosen;  // a magnitude, the value's sign put back below, unless signed already
     bool signed_result = false;
-    if (down) {
+    if (how.down) {
         chosen = w;
-    } else if (floor) {
+    } else if (how.floor) {
         chosen = negative ? -away() : w;
         signed_result = true;
-    } else if (ceiling) {
+    } else if (how.ceiling) {
         chosen = negative ? -w : away();
         signed_result = true;
     } else if (r < s - r) {
         chosen = w;
     } else if (r > s - r) {
         chosen = away();
-    } else if (even) {
+    } else if (how.even) {
         chosen = (t & 1) ? away() : w;
-    } else if (half_down) {
+    } else if (how.half_down) {
         chosen = w;
-    } else if (half_ceiling) {
+    } else if (how.half_ceiling) {
         chosen = negative ? -w : away();
         signed_result = true;
     } else {
@@ -389,7 +389,8 @@ Cell* round(Cell* n, Cell* scale, bool even, bool down, bool half_down, bool flo
 }
 
 // Also char!'s: the value's type is kept, so a character gives a character.
-Cell* random(Cell* value, bool seed, bool secure, bool) {
+Cell* random(Cell* value, const RandomArgs& how) {
+    bool seed = how.seed, secure = how.secure;
     int32_t n = static_cast<int32_t>(value->w2);
     if (seed) {
         random::seed(n);

@@ -60,9 +60,9 @@ Cell* make_action(Cell* proto, Cell* spec, uint32_t) {
 
 namespace {
 
-int32_t mold(Cell* value, Cell* out, bool, bool, bool, Cell* arg, int32_t part, int32_t) {
+int32_t mold(Cell* value, Cell* out, const MoldArgs& how, int32_t part) {
     part = string::emit(*out, "#", part);
-    return word::form(value, out, arg, part);
+    return word::form(value, out, how.arg, part);
 }
 
 int32_t compare(Cell* a, Cell* b, int32_t op) {

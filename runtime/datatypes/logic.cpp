@@ -69,8 +69,8 @@ int32_t form(Cell* value, Cell* buffer, Cell*, int32_t part) {
     return string::emit(*buffer, value->w1 ? "true" : "false", part);
 }
 
-int32_t mold(Cell* value, Cell* buffer, bool, bool all, bool, Cell*, int32_t part, int32_t) {
-    if (!all) return form(value, buffer, nullptr, part);
+int32_t mold(Cell* value, Cell* buffer, const MoldArgs& how, int32_t part) {
+    if (!how.all) return form(value, buffer, nullptr, part);
     return string::emit(*buffer, value->w1 ? "#(true)" : "#(false)", part);
 }
 
@@ -99,7 +99,8 @@ Cell* and_t(Cell* a, Cell* b) { return do_math(a, b, 6); }
 Cell* or_t(Cell* a, Cell* b) { return do_math(a, b, 5); }
 Cell* xor_t(Cell* a, Cell* b) { return do_math(a, b, 7); }
 
-Cell* random(Cell* value, bool seed, bool secure, bool) {
+Cell* random(Cell* value, const RandomArgs& how) {
+    bool seed = how.seed, secure = how.secure;
     if (seed) {
         random::seed(static_cast<int32_t>(value->w1));
         return &unset::make_at(*value);

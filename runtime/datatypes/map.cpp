@@ -88,23 +88,22 @@ void store(Cell& m, const Cell& key_in, const Cell& value_in, int32_t op, const 
 }
 
 // The mold and form actions of a cell's datatype; a type without mold is the dispatcher's error.
-int32_t mold_value(Cell& value, Cell& out, bool all, bool flat, Cell* arg, int32_t part, int32_t level) {
+int32_t mold_value(Cell& value, Cell& out, const MoldArgs& how, int32_t part) {
     auto fn = actions::lookup<actions::slot::mold>(cell::type(value));
     if (!fn) actions::fire_expect_arg(value, 0);
-    return fn(&value, &out, false, all, flat, arg, part, level);
+    return fn(&value, &out, MoldArgs{.all = how.all, .flat = how.flat, .arg = how.arg, .indent = how.indent}, part);
 }
 
 // The entries as text. Nested keys and values are molded whole (with their own delimiters)
 // whatever /only says: /only leaves out the map's own brackets, not theirs.
-int32_t mold_entries(const Cell& m, Cell& out, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                     bool indentation, int32_t level, bool molding) {
+int32_t mold_entries(const Cell& m, Cell& out, const MoldArgs& how, int32_t part, bool indentation, bool molding) {
     uint32_t n = size(m);
     if (n == 0) return part;
     const char* separator = "\n";
-    if (flat) {
+    if (how.flat) {
         separator = " ";
         indentation = false;
-    } else if (molding && !only) {
+    } else if (molding && !how.only) {
         part = string::emit(out, "\n", part);
     } else if (molding) {
         indentation = false;
@@ -115,14 +114,14 @@ int32_t mold_entries(const Cell& m, Cell& out, bool only, bool all, bool flat, C
     for (uint32_t i = m.w1; i + 1 < cells::count(node) && seen < n; i += 2) {
         if (removed(cells::of(node)[i + 1])) continue;
         ++seen;
-        if (indentation) part = mold::indent(out, level, part);
+        if (indentation) part = mold::indent(out, how.indent, part);
         Cell key = cells::of(node)[i];
-        part = mold_value(key, out, all, flat, arg, part, level);
+        part = mold_value(key, out, how, part);
         part = string::emit(out, " ", part);
         Cell value = cells::of(node)[i + 1];
-        part = mold_value(value, out, all, flat, arg, part, level);
+        part = mold_value(value, out, how, part);
         if (indentation || seen < n) part = string::emit(out, separator, part);
-        if (arg && part <= 0) break;
+        if (how.arg && part <= 0) break;
     }
     return part;
 }
@@ -363,18 +362,18 @@ Cell* reflect(Cell* m, uint32_t field) {
 int32_t form(Cell* m, Cell* out, Cell* arg, int32_t part) {
     if (cycles::detect_q(*m, *out, part, false)) return part;
     table_of(*m);
-    return mold_entries(*m, *out, false, false, false, arg, part, false, 0, false);
+    return mold_entries(*m, *out, MoldArgs{.arg = arg}, part, false, false);
 }
 
-int32_t mold(Cell* m, Cell* out, bool only, bool all, bool flat, Cell* arg, int32_t part, int32_t indent) {
+int32_t mold(Cell* m, Cell* out, const MoldArgs& how, int32_t part) {
     if (cycles::detect_q(*m, *out, part, true)) return part;
     table_of(*m);
-    if (!only) part = string::emit(*out, "#[", part);
+    if (!how.only) part = string::emit(*out, "#[", part);
     bool any = size(*m) > 0;
-    part = mold_entries(*m, *out, only, all, flat, arg, part, true, indent + 1, true);
-    if (only) return part;
+    part = mold_entries(*m, *out, how.at_depth(how.indent + 1), part, true, true);
+    if (how.only) return part;
     // The closing bracket lines up with the map's own line, except on a single line.
-    if (any && indent > 0 && !flat) part = mold::indent(*out, indent, part);
+    if (any && how.indent > 0 && !how.flat) part = mold::indent(*out, how.indent, part);
     return string::emit(*out, "]", part);
 }
 

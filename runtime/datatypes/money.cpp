@@ -543,7 +543,8 @@ Cell* make_action(Cell* proto, Cell* spec, uint32_t type) {
 // over the limit's significant digits. While the digits drawn so far equal the limit's, the
 // next is drawn from 0 to the limit's digit, and a draw equal to it stands only when two more
 // draws agree modulo 1000; once a digit falls below, the rest are drawn from 0 to 9.
-Cell* random(Cell* value, bool seed, bool secure, bool) {
+Cell* random(Cell* value, const RandomArgs& how) {
+    bool seed = how.seed, secure = how.secure;
     if (seed) {
         random::seed(static_cast<int32_t>(value->w1 ^ value->w2 ^ value->w3 ^ (negative_q(*value) ? 1u : 0u)));
         return &unset::make_at(*value);
@@ -575,8 +576,8 @@ Cell* random(Cell* value, bool seed, bool secure, bool) {
 
 int32_t form(Cell* value, Cell* out, Cell*, int32_t part) { return format_text(*value, *out, part, false); }
 
-int32_t mold(Cell* value, Cell* out, bool, bool all, bool, Cell*, int32_t part, int32_t) {
-    return format_text(*value, *out, part, all);
+int32_t mold(Cell* value, Cell* out, const MoldArgs& how, int32_t part) {
+    return format_text(*value, *out, part, how.all);
 }
 
 int32_t compare_a(Cell* value, Cell* other, int32_t op) { return compare(value, other, op); }
@@ -600,7 +601,7 @@ Cell* remainder_a(Cell* a, Cell* b) { return money::math(a, b, integer::remainde
 bool even_q(Cell* value) { return get_digit(*value, integer_digits) % 2 == 0; }
 bool odd_q(Cell* value) { return get_digit(*value, integer_digits) % 2 != 0; }
 
-Cell* round(Cell* n, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling, bool half_ceiling) {
+Cell* round(Cell* n, Cell* scale, const RoundArgs& how) {
     if (zero_q(*n)) return n;
     Amount s = unit;
     if (scale) {
@@ -622,12 +623,12 @@ Cell* round(Cell* n, Cell* scale, bool even, bool down, bool half_down, bool flo
     bool tie = 2 * r == s;
     bool up;
     auto half_up = [&] { return r >= s - r; };
-    if (down) up = false;
-    else if (floor) up = negative;
-    else if (ceiling) up = !negative;
-    else if (even) up = tie ? (m / s) % 2 != 0 : half_up();
-    else if (half_down) up = tie ? false : half_up();
-    else if (half_ceiling) up = tie ? !negative : half_up();
+    if (how.down) up = false;
+    else if (how.floor) up = negative;
+    else if (how.ceiling) up = !negative;
+    else if (how.even) up = tie ? (m / s) % 2 != 0 : half_up();
+    else if (how.half_down) up = tie ? false : half_up();
+    else if (how.half_ceiling) up = tie ? !negative : half_up();
     else up = half_up();
     Amount result = up ? upper_ : lower;
     if (result >= limit) type_limit();

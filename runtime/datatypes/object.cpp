@@ -155,14 +155,14 @@ void call_on_deep_change(const Cell& owner_obj, const Cell& word, const Cell& se
     run_hook(fn, args, 7);
 }
 
-void set_many(const Cell& obj_in, const Cell& value_in, bool any, bool only, bool some) {
+void set_many(const Cell& obj_in, const Cell& value_in, const SetArgs& how) {
     Cell obj = obj_in, value = value_in;
     collector::Root k1(obj), k2(value);
     uint32_t n = field_count(obj);
     int32_t change = hook_index(obj.w3, 0), deep = hook_index(obj.w3, 1);
-    bool block = cell::is(value, T_block) && !only;
-    bool source_object = in(cell::type(value), ANY_OBJECT) && !only;
-    if ((block || source_object) && !some && !any) {
+    bool block = cell::is(value, T_block) && !how.only;
+    bool source_object = in(cell::type(value), ANY_OBJECT) && !how.only;
+    if ((block || source_object) && !how.some && !how.any) {
         for (uint32_t i = 0; i < n; ++i) {
             const Cell* v = nullptr;
             if (block) {
@@ -188,7 +188,7 @@ void set_many(const Cell& obj_in, const Cell& value_in, bool any, bool only, boo
         } else {
             v = value;
         }
-        if (some && cell::is(v, T_none)) continue;
+        if (how.some && cell::is(v, T_none)) continue;
         Cell* slot = context::value_cell(obj.w1, i);
         Cell old = *slot;
         *slot = v;
@@ -200,27 +200,26 @@ void set_many(const Cell& obj_in, const Cell& value_in, bool any, bool only, boo
     }
 }
 
-int32_t form_fields(const Cell& obj, Cell& out, bool only, bool all, bool flat, Cell* arg, int32_t part, bool indent,
-                    int32_t level, bool mold) {
+int32_t form_fields(const Cell& obj, Cell& out, const MoldArgs& how, int32_t part, bool indent, bool mold) {
     uint32_t n = field_count(obj);
     if (n == 0) return part;
     const char* separator = "\n";
-    if (flat) {
+    if (how.flat) {
         indent = false;
         separator = " ";
     } else {
-        if (mold && !only) part = string::emit(out, "\n", part);
-        if (only) indent = false;
+        if (mold && !how.only) part = string::emit(out, "\n", part);
+        if (how.only) indent = false;
     }
     int32_t change = hook_index(obj.w3, 0), deep = hook_index(obj.w3, 1);
     cycles::Guard g(obj.w1);
     bool first = true;
     for (uint32_t i = 0; i < n; ++i) {
         if (part < 1) break;
-        if (!all && (static_cast<int32_t>(i) == change || static_cast<int32_t>(i) == deep)) continue;
+        if (!how.all && (static_cast<int32_t>(i) == change || static_cast<int32_t>(i) == deep)) continue;
         // Names of the hook fields are found by symbol when the object has no record.
         Cell w = *context::slot_at(obj.w1, i);
-        if (!all && !obj.w3) {
+        if (!how.all && !obj.w3) {
             uint32_t sym = symbol::resolve(w.w2);
             if (sym == symbol::resolve(words::loaded::on_change_x.w2) ||
                 sym == symbol::resolve(words::loaded::on_deep_change_x.w2))
@@ -228,17 +227,18 @@ int32_t form_fields(const Cell& obj, Cell& out, bool only, bool all, bool flat, 
         }
         if (!indent && !first) part = string::emit(out, separator, part);
         first = false;
-        if (indent) part = mold::indent(out, level, part);
+        if (indent) part = mold::indent(out, how.indent, part);
         cell::set_type(w, T_word);
         w.header &= 0xFF;
-        part = actions::lookup<actions::slot::mold>(T_word)(&w, &out, false, false, false, nullptr, part, level);
+        part = actions::lookup<actions::slot::mold>(T_word)(&w, &out, MoldArgs{.indent = how.indent}, part);
         part = string::emit(out, ": ", part);
         Cell* slot = context::value_cell(obj.w1, i);
         if (slot->header == 0) *slot = unset::value;
         Cell v = *slot;
         if (cell::is(v, T_word)) part = string::emit(out, "'", part);
         auto fn = actions::lookup<actions::slot::mold>(cell::type(v));
-        if (fn) part = fn(&v, &out, false, all, flat, arg, part, level);
+        MoldArgs value_how{.all = how.all, .flat = how.flat, .arg = how.arg, .indent = how.indent};
+        if (fn) part = fn(&v, &out, value_how, part);
         if (indent) part = string::emit(out, separator, part);
     }
     return part;
@@ -439,15 +439,15 @@ Cell* reflect(Cell* value, uint32_t field) {
 
 int32_t form(Cell* value, Cell* out, Cell* arg, int32_t part) {
     if (cycles::detect_q(*value, *out, part, false)) return part;
-    return form_fields(*value, *out, false, false, false, arg, part, false, 0, false);
+    return form_fields(*value, *out, MoldArgs{.arg = arg}, part, false, false);
 }
 
-int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* arg, int32_t part, int32_t indent) {
+int32_t mold(Cell* value, Cell* out, const MoldArgs& how, int32_t part) {
     if (cycles::detect_q(*value, *out, part, true)) return part;
-    if (!only) part = string::emit(*out, "make object! [", part);
-    part = form_fields(*value, *out, only, all, flat, arg, part, true, indent + 1, true);
-    if (!flat && indent > 0 && !only) part = kov::mold::indent(*out, indent, part);
-    if (!only) part = string::emit(*out, "]", part);
+    if (!how.only) part = string::emit(*out, "make object! [", part);
+    part = form_fields(*value, *out, how.at_depth(how.indent + 1), part, true, true);
+    if (!how.flat && how.indent > 0 && !how.only) part = kov::mold::indent(*out, how.indent, part);
+    if (!how.only) part = string::emit(*out, "]", part);
     return part;
 }
 
@@ -557,7 +557,7 @@ Cell* select(Cell* series, Cell* value, const FindArgs&) {
 
 Cell* put(Cell* series, Cell* key, Cell* value, bool) {
     if (!cell::is(*key, T_word)) error::fire(err::script_invalid_key_type, Cell{T_datatype, cell::type(*key), 0, 0});
-    PathStep step{key, value, nullptr, nullptr, nullptr, 0, false, false, true, false};
+    PathStep step{.element = key, .value = value};
     eval_path(series, step);
     *series = *value;
     return series;

@@ -13,6 +13,7 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/datatypes/registry.h"
 #include "runtime/memory.h"
 
 namespace kov::object {
@@ -56,10 +57,14 @@ void call_on_deep_change(const Cell& owner, const Cell& word, const Cell& series
                          const Cell& new_value, int32_t index, int32_t part);
 
 // The `set` native on an object.
-void set_many(const Cell& obj, const Cell& value, bool any, bool only, bool some);
+// The refinements of set: unset! values allowed (any), a block or object value set whole to each
+// word (only), none! values skipped (some).
+struct SetArgs {
+    bool any = false, only = false, some = false;
+};
+void set_many(const Cell& obj, const Cell& value, const SetArgs& how);
 // Appends the fields as "word: value" lines; gives the remaining part.
-int32_t form_fields(const Cell& obj, Cell& out, bool only, bool all, bool flat, Cell* arg, int32_t part,
-                    bool indent, int32_t level, bool mold);
+int32_t form_fields(const Cell& obj, Cell& out, const MoldArgs& how, int32_t part, bool indent, bool mold);
 // A copy of the source object into dest (deep: series values copied too).
 void clone(const Cell& source, Cell& dest, bool deep, const Cell* types, bool reset_hooks, bool from_make);
 // `construct`: an object from set-words and the values after them, not evaluated.

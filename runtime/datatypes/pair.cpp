@@ -179,7 +179,8 @@ Cell* to(Cell*, Cell* spec, uint32_t) {
     return stack::push(r);
 }
 
-Cell* random(Cell* value, bool seed, bool secure, bool) {
+Cell* random(Cell* value, const RandomArgs& how) {
+    bool seed = how.seed, secure = how.secure;
     if (seed) {
         random::seed(x(*value) ^ y(*value));
         return &unset::make_at(*value);
@@ -197,8 +198,8 @@ int32_t form(Cell* value, Cell* out, Cell*, int32_t part) {
     return string::emit(*out, text, part);
 }
 
-int32_t mold(Cell* value, Cell* out, bool, bool, bool, Cell* arg, int32_t part, int32_t) {
-    return form(value, out, arg, part);
+int32_t mold(Cell* value, Cell* out, const MoldArgs& how, int32_t part) {
+    return form(value, out, how.arg, part);
 }
 
 Cell* eval_path(Cell* parent, const PathStep& step) {
@@ -242,7 +243,7 @@ Cell* negate(Cell* value) {
     return value;
 }
 
-Cell* round(Cell* n, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling, bool half_ceiling) {
+Cell* round(Cell* n, Cell* scale, const RoundArgs& how) {
     if (scale && cell::is(*scale, T_money))
         error::fire(err::script_not_related, scalar::calling_word(), datatype_of(T_money));
     auto round_integer = actions::lookup<actions::slot::round>(T_integer);
@@ -255,7 +256,7 @@ Cell* round(Cell* n, Cell* scale, bool even, bool down, bool half_down, bool flo
             s = integer::make(i == 0 ? x(*scale) : y(*scale));
             sp = &s;
         }
-        round_integer(&c, sp, even, down, half_down, floor, ceiling, half_ceiling);
+        round_integer(&c, sp, how);
         if (cell::is(c, T_integer)) {
             result[i] = integer::get(c);
         } else if (!numeric::to_int32(cell::get_double(c), result[i])) {

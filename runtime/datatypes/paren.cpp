@@ -13,12 +13,12 @@ Cell* push(Cell& c) {
     return stack::push(c);
 }
 
-int32_t mold(Cell* p, Cell* out, bool only, bool all, bool flat, Cell* arg, int32_t part, int32_t indent) {
+int32_t mold(Cell* p, Cell* out, const MoldArgs& how, int32_t part) {
     // A paren that holds itself writes "(...)" at the repeat, as a block writes "[...]".
     if (cycles::detect_q(*p, *out, part, true)) return part;
-    if (!only) part = string::emit(*out, "(", part);
-    part = block::mold_each(*p, *out, only, all, flat, arg, part, indent);
-    if (!only) part = string::emit(*out, ")", part);
+    if (!how.only) part = string::emit(*out, "(", part);
+    part = block::mold_each(*p, *out, how, part);
+    if (!how.only) part = string::emit(*out, ")", part);
     return part;
 }
 

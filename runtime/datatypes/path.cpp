@@ -28,21 +28,21 @@ Cell* retype_push(Cell& c, uint32_t type) {
 }
 
 // The elements from the index, "/" between them; `molding` picks each element's mold or form.
-int32_t walk(Cell* p, Cell* out, bool molding, bool only, bool all, bool flat, Cell* arg, int32_t part) {
+int32_t walk(Cell* p, Cell* out, bool molding, const MoldArgs& how, int32_t part) {
     if (cycles::detect_q(*p, *out, part, molding)) return part;
     memory::Node node = p->w2;
     cycles::Guard guard(node);
     for (int64_t i = first_of(*p); i < count_of(node); ++i) {
-        if (arg && part < 1) break;
+        if (how.arg && part < 1) break;
         Cell element = cells::at(node, static_cast<uint32_t>(i));
         if (molding) {
             auto fn = actions::lookup<actions::slot::mold>(cell::type(element));
             if (!fn) actions::fire_expect_arg(element, 0);
-            part = fn(&element, out, only, all, flat, arg, part, 0);
+            part = fn(&element, out, how.at_depth(0), part);
         } else {
             auto fn = actions::lookup<actions::slot::form>(cell::type(element));
             if (!fn) actions::fire_expect_arg(element, 0);
-            part = fn(&element, out, arg, part);
+            part = fn(&element, out, how.arg, part);
         }
         if (i + 1 < count_of(node)) part = string::emit(*out, "/", part);
     }
@@ -87,10 +87,10 @@ Cell* to(Cell* proto, Cell* spec, uint32_t type) {
     return r;
 }
 
-int32_t form(Cell* p, Cell* out, Cell* arg, int32_t part) { return walk(p, out, false, false, false, false, arg, part); }
+int32_t form(Cell* p, Cell* out, Cell* arg, int32_t part) { return walk(p, out, false, MoldArgs{.arg = arg}, part); }
 
-int32_t mold(Cell* p, Cell* out, bool only, bool all, bool flat, Cell* arg, int32_t part, int32_t) {
-    return walk(p, out, true, only, all, flat, arg, part);
+int32_t mold(Cell* p, Cell* out, const MoldArgs& how, int32_t part) {
+    return walk(p, out, true, how, part);
 }
 
 Cell* copy(Cell* p, Cell* result, Cell* part, bool deep, Cell* types) { return block::copy(p, result, part, deep, types); }
@@ -114,7 +114,7 @@ namespace kov {
 
 namespace {
 void register_path_child(uint32_t id, const char* name,
-                         int32_t (*mold)(Cell*, Cell*, bool, bool, bool, Cell*, int32_t, int32_t)) {
+                         int32_t (*mold)(Cell*, Cell*, const MoldArgs&, int32_t)) {
     datatype::register_type({.id = id, .parent = T_path, .name = name, .rest = datatype::Rest::inherit,
                              .mark = nullptr, .actions = {.mold = mold}});
 }
@@ -125,9 +125,9 @@ Cell* push(Cell& c) {
     cell::set_type(c, T_lit_path);
     return stack::push(c);
 }
-int32_t mold(Cell* p, Cell* out, bool only, bool all, bool flat, Cell* arg, int32_t part, int32_t indent) {
+int32_t mold(Cell* p, Cell* out, const MoldArgs& how, int32_t part) {
     part = string::emit(*out, "'", part);
-    return path::mold(p, out, only, all, flat, arg, part, indent);
+    return path::mold(p, out, how, part);
 }
 void init() { register_path_child(T_lit_path, "lit-path!", mold); }
 }  // namespace lit_path
@@ -137,8 +137,8 @@ Cell* push(Cell& c) {
     cell::set_type(c, T_set_path);
     return stack::push(c);
 }
-int32_t mold(Cell* p, Cell* out, bool only, bool all, bool flat, Cell* arg, int32_t part, int32_t indent) {
-    part = path::mold(p, out, only, all, flat, arg, part, indent);
+int32_t mold(Cell* p, Cell* out, const MoldArgs& how, int32_t part) {
+    part = path::mold(p, out, how, part);
     return string::emit(*out, ":", part);
 }
 void init() { register_path_child(T_set_path, "set-path!", mold); }
@@ -149,9 +149,9 @@ Cell* push(Cell& c) {
     cell::set_type(c, T_get_path);
     return stack::push(c);
 }
-int32_t mold(Cell* p, Cell* out, bool only, bool all, bool flat, Cell* arg, int32_t part, int32_t indent) {
+int32_t mold(Cell* p, Cell* out, const MoldArgs& how, int32_t part) {
     part = string::emit(*out, ":", part);
-    return path::mold(p, out, only, all, flat, arg, part, indent);
+    return path::mold(p, out, how, part);
 }
 void init() { register_path_child(T_get_path, "get-path!", mold); }
 }  // namespace get_path

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/datatypes/registry.h"
 
 namespace kov::path {
 
@@ -17,7 +18,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type);
 Cell* to(Cell* proto, Cell* spec, uint32_t type);
 int32_t form(Cell* p, Cell* out, Cell* arg, int32_t part);
 // The elements molded with "/" between them, without any leading or trailing character.
-int32_t mold(Cell* p, Cell* out, bool only, bool all, bool flat, Cell* arg, int32_t part, int32_t indent);
+int32_t mold(Cell* p, Cell* out, const MoldArgs& how, int32_t part);
 Cell* copy(Cell* p, Cell* result, Cell* part, bool deep, Cell* types);
 void init();
 
@@ -25,18 +26,18 @@ void init();
 
 namespace kov::lit_path {
 Cell* push(Cell& c);
-int32_t mold(Cell* p, Cell* out, bool only, bool all, bool flat, Cell* arg, int32_t part, int32_t indent);
+int32_t mold(Cell* p, Cell* out, const MoldArgs& how, int32_t part);
 void init();
 }  // namespace kov::lit_path
 
 namespace kov::set_path {
 Cell* push(Cell& c);
-int32_t mold(Cell* p, Cell* out, bool only, bool all, bool flat, Cell* arg, int32_t part, int32_t indent);
+int32_t mold(Cell* p, Cell* out, const MoldArgs& how, int32_t part);
 void init();
 }  // namespace kov::set_path
 
 namespace kov::get_path {
 Cell* push(Cell& c);
-int32_t mold(Cell* p, Cell* out, bool only, bool all, bool flat, Cell* arg, int32_t part, int32_t indent);
+int32_t mold(Cell* p, Cell* out, const MoldArgs& how, int32_t part);
 void init();
 }  // namespace kov::get_path

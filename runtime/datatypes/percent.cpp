@@ -26,8 +26,8 @@ int32_t form(Cell* value, Cell* buffer, Cell*, int32_t part) {
     return string::emit(*buffer, text.text, part);
 }
 
-int32_t mold(Cell* value, Cell* buffer, bool, bool, bool, Cell* arg, int32_t part, int32_t) {
-    return form(value, buffer, arg, part);
+int32_t mold(Cell* value, Cell* buffer, const MoldArgs& how, int32_t part) {
+    return form(value, buffer, how.arg, part);
 }
 
 }  // namespace

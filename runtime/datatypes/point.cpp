@@ -153,7 +153,8 @@ Cell* to(Cell*, Cell* spec, uint32_t) {
 
 // Each coordinate c that is not 0 becomes a float from 0 to c, as float! draws it.
 template <int N>
-Cell* random(Cell* value, bool seed, bool secure, bool) {
+Cell* random(Cell* value, const RandomArgs& how) {
+    bool seed = how.seed, secure = how.secure;
     if (seed) {
         uint32_t words[3] = {value->w1, value->w2, value->w3};
         random::seed(static_cast<int32_t>(hashtable::murmur3(words, N * 4)));
@@ -178,8 +179,8 @@ int32_t form(Cell* value, Cell* out, Cell*, int32_t part) {
 }
 
 template <int N>
-int32_t mold(Cell* value, Cell* out, bool, bool, bool, Cell* arg, int32_t part, int32_t) {
-    return form<N>(value, out, arg, part);
+int32_t mold(Cell* value, Cell* out, const MoldArgs& how, int32_t part) {
+    return form<N>(value, out, how.arg, part);
 }
 
 template <int N>
@@ -264,7 +265,7 @@ Cell* negate(Cell* value) {
 // coordinate to the scale's matching coordinate (a point2D! scale rounds z of a point3D! with
 // 0.0, which leaves it as it is); a pair! scale does so for a point2D! only.
 template <int N>
-Cell* round(Cell* n, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling, bool half_ceiling) {
+Cell* round(Cell* n, Cell* scale, const RoundArgs& how) {
     if (scale && cell::is(*scale, T_money))
         error::fire(err::script_not_related, scalar::calling_word(), datatype_of(T_money));
     Coords p = coords_of<N>(*n);
@@ -280,7 +281,7 @@ Cell* round(Cell* n, Cell* scale, bool even, bool down, bool half_down, bool flo
             s = integer::make(i == 0 ? pair::x(*scale) : pair::y(*scale));
             sp = &s;
         }
-        float_::round(&c, sp, even, down, half_down, floor, ceiling, half_ceiling);
+        float_::round(&c, sp, how);
         p.v[i] = cell::is(c, T_integer) ? static_cast<float>(integer::get(c)) : narrow(cell::get_double(c));
     }
     put<N>(*n, p);

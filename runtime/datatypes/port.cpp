@@ -265,16 +265,16 @@ Cell* write(Cell* p, Cell* data, const WriteArgs& a) {
 
 // ---- text -------------------------------------------------------------------------------------------
 
-int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* arg, int32_t part, int32_t indent) {
+int32_t mold(Cell* value, Cell* out, const MoldArgs& how, int32_t part) {
     if (cycles::detect_q(*value, *out, part, true)) return part;
     part = string::emit(*out, "make port! [", part);
-    part = object::form_fields(*value, *out, only, all, flat, arg, part, true, indent + 1, true);
-    if (!flat && indent > 0) part = kov::mold::indent(*out, indent, part);
+    part = object::form_fields(*value, *out, how.at_depth(how.indent + 1), part, true, true);
+    if (!how.flat && how.indent > 0) part = kov::mold::indent(*out, how.indent, part);
     return string::emit(*out, "]", part);
 }
 
 int32_t form(Cell* value, Cell* out, Cell* arg, int32_t part) {
-    return mold(value, out, false, false, false, arg, part, 0);
+    return mold(value, out, MoldArgs{.arg = arg}, part);
 }
 
 }  // namespace

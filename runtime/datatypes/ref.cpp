@@ -20,9 +20,9 @@ Cell* push(const Cell& value) { return stack::push(value); }
 
 namespace {
 
-int32_t mold(Cell* value, Cell* out, bool, bool, bool, Cell* arg, int32_t part, int32_t) {
+int32_t mold(Cell* value, Cell* out, const MoldArgs& how, int32_t part) {
     part = string::emit(*out, "@", part);
-    return string::form(value, out, arg, part);
+    return string::form(value, out, how.arg, part);
 }
 
 }  // namespace

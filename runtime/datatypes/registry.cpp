@@ -13,7 +13,7 @@ namespace kov {
 namespace actions {
 
 const char* const words[slot_count] = {
-#define ACTION(n, word, ident, ret, params) word,
+#define ACTION(n, word, ident, entry, ret, params) word,
 #include "runtime/defs/actions.def"
 #undef ACTION
 };
@@ -70,7 +70,7 @@ void register_type(const Registration& r) {
     t.mark = r.mark ? r.mark : (r.parent ? types[r.parent].mark : nullptr);
     t.same = r.same ? r.same : (r.parent && types[r.parent].same ? types[r.parent].same : same::payload);
     t.hash = r.hash ? r.hash : (r.parent && types[r.parent].hash ? types[r.parent].hash : hashing::constant<0>);
-#define ACTION(n, word, ident, ret, params) store(id, r.parent, r.rest, n, r.actions.ident);
+#define ACTION(n, word, ident, entry, ret, params) store(id, r.parent, r.rest, n, r.actions.ident);
 #include "runtime/defs/actions.def"
 #undef ACTION
     if (context::global()) make_name_word(t);

@@ -1,8 +1,9 @@
 // The datatype registry: the type table (name, name word, marking, identity and hashing hooks
-// per type id) and the action table (62 implementations per type id). Every datatype module
-// hands one typed registration record to `datatype::register_type` at start-up; the
-// dispatcher finds every action through `actions::lookup`, `same?` every identity and the
-// hash tables every hash through the type table, never through a switch over types.
+// per type id) and the action table (one implementation per action slot and type id). Every
+// datatype module hands one typed registration record to `datatype::register_type` at
+// start-up; the dispatcher finds every action through `actions::lookup`, `same?` every
+// identity and the hash tables every hash through the type table, never through a switch over
+// types.
 //
 // Inheritance is a snapshot: a slot marked `inherit` copies the parent's entry as it stands
 // when the child registers (an empty parent slot stays empty), so parents register first.
@@ -17,16 +18,38 @@ namespace kov {
 // Arguments of the actions whose refinement lists are long. Absent optional arguments are
 // null pointers; refinements without arguments are flags.
 struct PathStep {
-    Cell* element;      // the path element applied to the parent
-    Cell* value;        // the value to store (set-paths, last element only), else null
-    Cell* path;         // the whole path value, or null for a step made without a path
-    Cell* gparent;      // the parent of the parent, or null
-    Cell* p_item;       // the element before, or null
-    int32_t index;      // the element's position in the path
-    bool case_;
-    bool get;
-    bool tail;          // the last element
-    bool notify;        // report a change to the owner (set-paths of three or more elements)
+    Cell* element;             // the path element applied to the parent
+    Cell* value = nullptr;     // the value to store (set-paths, last element only), else null
+    Cell* path = nullptr;      // the whole path value, or null for a step made without a path
+    bool case_ = false;
+    bool get = false;
+    bool tail = true;          // the last element (a step made without a path is alone)
+};
+
+// How mold writes a value (the running count of characters left goes beside it, as for form).
+struct MoldArgs {
+    bool only = false;      // a block's values without its own brackets
+    bool all = false;       // construction syntax for the values that have a shorter form
+    bool flat = false;      // no line breaks or indentation
+    Cell* arg = nullptr;    // the /part argument, or null (then the count limits nothing)
+    int32_t indent = 0;     // the nesting depth the value is written at
+
+    // The same, for a value written at another depth (the values inside this one).
+    MoldArgs at_depth(int32_t depth) const {
+        MoldArgs m = *this;
+        m.indent = depth;
+        return m;
+    }
+};
+
+// The refinements of round: how a value halfway between two results goes (the default is away
+// from zero), or which way every value goes.
+struct RoundArgs {
+    bool even = false, down = false, half_down = false, floor = false, ceiling = false, half_ceiling = false;
+};
+
+struct RandomArgs {
+    bool seed = false, secure = false, only = false;
 };
 
 struct FindArgs {
@@ -75,18 +98,34 @@ namespace actions {
 // Slot numbers, by name: actions::slot::find is 30.
 namespace slot {
 enum Slot : uint8_t {
-#define ACTION(n, word, ident, ret, params) ident = n,
+#define ACTION(n, word, ident, entry, ret, params) ident = n,
 #include "runtime/defs/actions.def"
 #undef ACTION
 };
 }  // namespace slot
 using slot::Slot;
-constexpr uint32_t slot_count = 62;
-static_assert(slot::write + 1 == slot_count, "the action table has 62 slots");
+constexpr uint32_t slot_count = 0
+#define ACTION(n, word, ident, entry, ret, params) + 1
+#include "runtime/defs/actions.def"
+#undef ACTION
+    ;
+// action! values and the boot image hold a slot number, so the rows of the list must number
+// themselves 0, 1, 2 ... in order: appending is the only change it allows.
+constexpr bool slots_in_order() {
+    constexpr uint32_t numbers[] = {
+#define ACTION(n, word, ident, entry, ret, params) n,
+#include "runtime/defs/actions.def"
+#undef ACTION
+    };
+    for (uint32_t i = 0; i < slot_count; ++i)
+        if (numbers[i] != i) return false;
+    return true;
+}
+static_assert(slots_in_order(), "actions.def numbers its rows 0, 1, 2 ... in order");
 
 template <Slot S>
 struct Sig;
-#define ACTION(n, word, ident, ret, params) \
+#define ACTION(n, word, ident, entry, ret, params) \
     template <>                                \
     struct Sig<slot::ident> {                  \
         using type = ret(*) params;            \
@@ -97,8 +136,9 @@ struct Sig;
 // Action words in slot order.
 extern const char* const words[slot_count];
 
-// Room for ids 0 to 56; entry 0 is never used.
-constexpr uint32_t max_types = 57;
+// Room for every id of the list and two spare ones (the registry's tests register types
+// there); entry 0 is never used.
+constexpr uint32_t max_types = T_LAST + 3;
 // Type bytes from max_types on are no datatype's: the runtime's internal markers, which no
 // value of the language carries. They sit at the top of the byte, away from the ids the
 // list may still take; every lookup gives them entry 0's empty slots.
@@ -135,10 +175,10 @@ struct Entry {
     constexpr Entry(Empty) : kind(none) {}
 };
 
-// The 62 slots by name, in slot order: registrations use designated initialisers, so a slot
+// The slots by name, in slot order: registrations use designated initialisers, so a slot
 // named out of order does not compile and no slot can shift another.
 struct ActionSlots {
-#define ACTION(n, word, ident, ret, params) Entry<actions::Sig<actions::slot::ident>::type> ident;
+#define ACTION(n, word, ident, entry, ret, params) Entry<actions::Sig<actions::slot::ident>::type> ident;
 #include "runtime/defs/actions.def"
 #undef ACTION
 };

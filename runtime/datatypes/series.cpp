@@ -643,7 +643,8 @@ uint32_t seed_hash(const Cell& s) {
 
 // /seed hashes the units from the position; /only picks one of them; otherwise they are
 // shuffled in place, each position in turn swapped with one drawn from those not yet placed.
-Cell* random(Cell* s, bool seed, bool secure, bool only) {
+Cell* random(Cell* s, const RandomArgs& how) {
+    bool seed = how.seed, secure = how.secure, only = how.only;
     Span v = span(*s);
     int64_t count = v.length - v.index;
     if (seed) {

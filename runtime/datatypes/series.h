@@ -16,6 +16,7 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/datatypes/registry.h"
 #include "runtime/families.h"
 #include "runtime/memory.h"
 
@@ -99,7 +100,7 @@ Cell* remove(Cell* series, Cell* part, Cell* key);
 Cell* reverse(Cell* series, Cell* part, Cell* skip);
 Cell* take(Cell* series, Cell* part, bool deep, bool last);
 Cell* move(Cell* origin, Cell* target, Cell* part);
-Cell* random(Cell* series, bool seed, bool secure, bool only);
+Cell* random(Cell* series, const RandomArgs& how);
 Cell* reflect(Cell* series, uint32_t field);
 Cell* modify(Cell* series, Cell* field, Cell* value, bool case_);
 

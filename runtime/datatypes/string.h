@@ -136,7 +136,7 @@ void mold_char(Cell& out, int32_t cp, bool all);
 Cell* make(Cell* proto, Cell* spec, uint32_t type);
 Cell* to(Cell* proto, Cell* spec, uint32_t type);
 int32_t form(Cell* value, Cell* out, Cell* arg, int32_t part);
-int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* arg, int32_t part, int32_t indent);
+int32_t mold(Cell* value, Cell* out, const MoldArgs& how, int32_t part);
 Cell* eval_path(Cell* parent, const PathStep& step);
 int32_t compare(Cell* value1, Cell* value2, int32_t op);
 // append and insert in one routine, told apart by the flag.

@@ -233,7 +233,7 @@ Cell* to(Cell*, Cell* spec, uint32_t type) {
         } else {
             auto fn = actions::lookup<actions::slot::mold>(T_refinement);
             if (!fn) actions::fire_expect_arg(*v, 0);
-            fn(v, r, false, false, false, nullptr, INT32_MAX, 0);
+            fn(v, r, MoldArgs{}, INT32_MAX);
         }
         stack::pop(1);
     } else if (st == T_binary) {
@@ -255,12 +255,12 @@ int32_t form(Cell* value, Cell* out, Cell* arg, int32_t part) {
     return part - length;
 }
 
-int32_t mold(Cell* value, Cell* out, bool, bool all, bool, Cell* arg, int32_t part, int32_t) {
+int32_t mold(Cell* value, Cell* out, const MoldArgs& how, int32_t part) {
     memory::Node node = value->w2;
     Text t = text(*value);
     int64_t from = t.index;
     int64_t end = t.length;
-    if (arg && part < t.rest()) end = from + (part < 0 ? 0 : part);
+    if (how.arg && part < t.rest()) end = from + (part < 0 ? 0 : part);
     // Braces for a text with a double quote, three line feeds or more, or 50 characters.
     int64_t quotes = 0, feeds = 0, balance = 0;
     for (int64_t i = from; i < end; ++i) {
@@ -292,7 +292,7 @@ int32_t mold(Cell* value, Cell* out, bool, bool all, bool, Cell* arg, int32_t pa
         Buffer* b = buffer(node);  // fetched again: every append may move it
         int32_t c = get_char(b->head_ptr() + (uint64_t(i) << t.shift), t.unit);
         if (!braces) {
-            mold_char(*out, c, all);
+            mold_char(*out, c, how.all);
         } else if (c == '{') {
             if (i < first_open) {
                 append_char(out->w2, c);
@@ -310,7 +310,7 @@ int32_t mold(Cell* value, Cell* out, bool, bool all, bool, Cell* arg, int32_t pa
         } else if (c == '"') {
             append_char(out->w2, c);
         } else {
-            mold_char(*out, c, all);
+            mold_char(*out, c, how.all);
         }
     }
     concatenate_literal(*out, braces ? "}" : "\"");

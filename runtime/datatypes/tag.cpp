@@ -29,8 +29,8 @@ int32_t form(Cell* value, Cell* out, Cell* arg, int32_t part) {
     return left - 1;
 }
 
-int32_t mold(Cell* value, Cell* out, bool, bool, bool, Cell* arg, int32_t part, int32_t) {
-    return form(value, out, arg, part);
+int32_t mold(Cell* value, Cell* out, const MoldArgs& how, int32_t part) {
+    return form(value, out, how.arg, part);
 }
 
 }  // namespace

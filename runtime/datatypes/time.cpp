@@ -140,8 +140,8 @@ int32_t form(Cell* value, Cell* out, Cell*, int32_t part) {
     return string::emit(*out, ft.text, part);
 }
 
-int32_t mold(Cell* value, Cell* out, bool, bool, bool, Cell* arg, int32_t part, int32_t) {
-    return form(value, out, arg, part);
+int32_t mold(Cell* value, Cell* out, const MoldArgs& how, int32_t part) {
+    return form(value, out, how.arg, part);
 }
 
 Cell* eval_path(Cell* parent, const PathStep& step) {
@@ -209,7 +209,7 @@ Cell* divide_a(Cell* a, Cell* b) {
 // float!'s rounding on the seconds; the result is always a time. An integer! scale is
 // passed on as a float! of the same value, so that the rounded seconds are not limited to
 // the 32-bit range.
-Cell* round(Cell* n, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling, bool half_ceiling) {
+Cell* round(Cell* n, Cell* scale, const RoundArgs& how) {
     if (scale && cell::is(*scale, T_money))
         error::fire(err::script_not_related, scalar::calling_word(), datatype_of(T_money));
     Cell float_scale;
@@ -217,7 +217,7 @@ Cell* round(Cell* n, Cell* scale, bool even, bool down, bool half_down, bool flo
         float_scale = float_::make(integer::get(*scale));
         scale = &float_scale;
     }
-    float_::round(n, scale, even, down, half_down, floor, ceiling, half_ceiling);
+    float_::round(n, scale, how);
     make_at(*n, cell::get_double(*n));
     return n;
 }

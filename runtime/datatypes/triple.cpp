@@ -32,7 +32,7 @@ int32_t form(Cell* t, Cell* out, Cell*, int32_t part) {
     return string::emit(*out, text, part);
 }
 
-int32_t mold(Cell* t, Cell* out, bool, bool, bool, Cell* arg, int32_t part, int32_t) { return form(t, out, arg, part); }
+int32_t mold(Cell* t, Cell* out, const MoldArgs& how, int32_t part) { return form(t, out, how.arg, part); }
 
 }  // namespace
 

@@ -257,7 +257,8 @@ Cell* to(Cell*, Cell* spec, uint32_t) {
 }
 
 // Each byte b becomes one of 0..b.
-Cell* random(Cell* value, bool seed, bool secure, bool) {
+Cell* random(Cell* value, const RandomArgs& how) {
+    bool seed = how.seed, secure = how.secure;
     if (seed) {
         random::seed(static_cast<int32_t>(value->w1 ^ value->w2 ^ value->w3));
         return &unset::make_at(*value);
@@ -280,8 +281,8 @@ int32_t form(Cell* value, Cell* out, Cell*, int32_t part) {
     return string::emit(*out, text, part);
 }
 
-int32_t mold(Cell* value, Cell* out, bool, bool, bool, Cell* arg, int32_t part, int32_t) {
-    return form(value, out, arg, part);
+int32_t mold(Cell* value, Cell* out, const MoldArgs& how, int32_t part) {
+    return form(value, out, how.arg, part);
 }
 
 Cell* pick(Cell* value, int32_t index, Cell*) {

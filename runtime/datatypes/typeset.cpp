@@ -86,8 +86,8 @@ int32_t form_body(const Cell& ts, Cell& out, bool only, Cell* part_arg, int32_t 
 
 int32_t form(Cell* value, Cell* out, Cell* arg, int32_t part) { return form_body(*value, *out, false, arg, part); }
 
-int32_t mold(Cell* value, Cell* out, bool only, bool, bool, Cell* arg, int32_t part, int32_t) {
-    return form_body(*value, *out, only, arg, part);
+int32_t mold(Cell* value, Cell* out, const MoldArgs& how, int32_t part) {
+    return form_body(*value, *out, how.only, how.arg, part);
 }
 
 int32_t compare(Cell* a, Cell* b, int32_t op) {

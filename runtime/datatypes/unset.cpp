@@ -23,8 +23,8 @@ namespace {
 Cell* make(Cell*, Cell*, uint32_t) { return push(); }
 int32_t form(Cell*, Cell*, Cell*, int32_t part) { return part; }
 
-int32_t mold(Cell*, Cell* buffer, bool, bool all, bool, Cell*, int32_t part, int32_t) {
-    return string::emit(*buffer, all ? "#(unset)" : "unset", part);
+int32_t mold(Cell*, Cell* buffer, const MoldArgs& how, int32_t part) {
+    return string::emit(*buffer, how.all ? "#(unset)" : "unset", part);
 }
 
 int32_t compare(Cell*, Cell* other, int32_t op) {

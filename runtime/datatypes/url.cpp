@@ -207,7 +207,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
 
 namespace {
 
-int32_t mold(Cell* value, Cell* out, bool, bool, bool, Cell* arg, int32_t part, int32_t) {
+int32_t mold(Cell* value, Cell* out, const MoldArgs& how, int32_t part) {
     std::vector<uint8_t> bytes = utf8_of(*value);
     std::string text;
     text.reserve(bytes.size());
@@ -216,7 +216,7 @@ int32_t mold(Cell* value, Cell* out, bool, bool, bool, Cell* arg, int32_t part, 
         text.append(e, static_cast<std::size_t>(encode_byte(url_table, b, e)));
     }
     uint64_t n = text.size();
-    if (arg && n > uint64_t(part < 0 ? 0 : part)) n = part < 0 ? 0 : uint64_t(part);
+    if (how.arg && n > uint64_t(part < 0 ? 0 : part)) n = part < 0 ? 0 : uint64_t(part);
     if (n) string::concatenate_literal_part(*out, text.data(), static_cast<uint32_t>(n));
     return static_cast<int32_t>(int64_t(part) - int64_t(n) < INT32_MIN ? INT32_MIN : int64_t(part) - int64_t(n));
 }

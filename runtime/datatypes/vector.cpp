@@ -541,23 +541,23 @@ const char* type_word(uint32_t type) {
     }
 }
 
-int32_t mold(Cell* v, Cell* out, bool only, bool all, bool, Cell* arg, int32_t part, int32_t) {
-    bool limited = arg != nullptr;
-    if (!only) part = string::emit(*out, "make vector! [", part);
+int32_t mold(Cell* v, Cell* out, const MoldArgs& how, int32_t part) {
+    bool limited = how.arg != nullptr;
+    if (!how.only) part = string::emit(*out, "make vector! [", part);
     uint32_t type = element_type(*v), w = width(*v);
     // The short form only when the type alone gives the width back, which the reader of an
     // empty block cannot tell.
     bool short_form = count_of(*v) > 0 && w == default_width(type);
     if (short_form) {
-        part = form_body(*v, *out, true, all, limited, part);
-        if (!only) part = string::emit(*out, "]", part);
+        part = form_body(*v, *out, true, how.all, limited, part);
+        if (!how.only) part = string::emit(*out, "]", part);
         return part;
     }
     char head[32];
     std::snprintf(head, sizeof head, "%s %u [", type_word(type), w * 8);
     part = string::emit(*out, head, part);
-    part = form_body(*v, *out, true, all, limited, part);
-    return only ? part : string::emit(*out, "]]", part);
+    part = form_body(*v, *out, true, how.all, limited, part);
+    return how.only ? part : string::emit(*out, "]]", part);
 }
 
 int32_t compare(Cell* a, Cell* b, int32_t op) {

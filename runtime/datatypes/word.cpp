@@ -109,11 +109,11 @@ int32_t mold_with(Cell* value, Cell* out, const char* prefix, const char* suffix
     return part;
 }
 
-int32_t mold_word(Cell* v, Cell* out, bool, bool, bool, Cell*, int32_t part, int32_t) { return mold_with(v, out, nullptr, nullptr, part); }
-int32_t mold_set_word(Cell* v, Cell* out, bool, bool, bool, Cell*, int32_t part, int32_t) { return mold_with(v, out, nullptr, ":", part); }
-int32_t mold_lit_word(Cell* v, Cell* out, bool, bool, bool, Cell*, int32_t part, int32_t) { return mold_with(v, out, "'", nullptr, part); }
-int32_t mold_get_word(Cell* v, Cell* out, bool, bool, bool, Cell*, int32_t part, int32_t) { return mold_with(v, out, ":", nullptr, part); }
-int32_t mold_refinement(Cell* v, Cell* out, bool, bool, bool, Cell*, int32_t part, int32_t) { return mold_with(v, out, "/", nullptr, part); }
+int32_t mold_word(Cell* v, Cell* out, const MoldArgs&, int32_t part) { return mold_with(v, out, nullptr, nullptr, part); }
+int32_t mold_set_word(Cell* v, Cell* out, const MoldArgs&, int32_t part) { return mold_with(v, out, nullptr, ":", part); }
+int32_t mold_lit_word(Cell* v, Cell* out, const MoldArgs&, int32_t part) { return mold_with(v, out, "'", nullptr, part); }
+int32_t mold_get_word(Cell* v, Cell* out, const MoldArgs&, int32_t part) { return mold_with(v, out, ":", nullptr, part); }
+int32_t mold_refinement(Cell* v, Cell* out, const MoldArgs&, int32_t part) { return mold_with(v, out, "/", nullptr, part); }
 
 }  // namespace
 

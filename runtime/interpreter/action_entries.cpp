@@ -18,11 +18,9 @@
 
 namespace kov::actions {
 
-namespace {
+using natives::Args;
 
-inline Cell* A(uint32_t k) { return stack::values.args + k; }
-inline Cell* opt(const int32_t* refs, uint32_t r) { return refs[r] >= 0 ? A(static_cast<uint32_t>(refs[r])) : nullptr; }
-inline bool flag(const int32_t* refs, uint32_t r) { return refs[r] >= 0; }
+namespace {
 
 // The implementation of slot S for the value's datatype; a missing one raises
 // script/expect-arg naming the action, the datatype and the first argument.
@@ -34,8 +32,8 @@ typename Sig<S>::type find_impl(const Cell& value) {
 }
 
 // Copies the cell an implementation returned into the result cell.
-inline void result(Cell* r) {
-    if (r && r != A(0)) *A(0) = *r;
+inline void result(Args& args, Cell* r) {
+    if (r && r != args.cell(0)) *args.cell(0) = *r;
 }
 
 Cell datatype_cell(uint32_t t) { return Cell{T_datatype, t, 0, 0}; }
@@ -51,36 +49,37 @@ int32_t series_length(const Cell& s) {
 
 // make and to dispatch on the datatype a datatype! first argument names.
 template <Slot S>
-void make_like(const int32_t*) {
-    Cell* proto = A(0);
+void make_like(Args& args) {
+    Cell* proto = args.cell(0);
     uint32_t type = cell::is(*proto, T_datatype) ? proto->w1 : cell::type(*proto);
     auto fn = lookup<S>(type);
     if (!fn) fire_expect_arg(*proto, 0);
-    result(fn(proto, A(1), type));
+    result(args, fn(proto, args.cell(1), type));
 }
 
-void make_entry(const int32_t* refs) { make_like<slot::make>(refs); }
-void to_entry(const int32_t* refs) { make_like<slot::to>(refs); }
+void make_entry(Args& args) { make_like<slot::make>(args); }
+void to_entry(Args& args) { make_like<slot::to>(args); }
 
-void random_entry(const int32_t* refs) {
-    result(find_impl<slot::random>(*A(0))(A(0), flag(refs, 0), flag(refs, 1), flag(refs, 2)));
+void random_entry(Args& args) {
+    RandomArgs how{.seed = args.given(0), .secure = args.given(1), .only = args.given(2)};
+    result(args, find_impl<slot::random>(*args.cell(0))(args.cell(0), how));
 }
 
-void reflect_entry(const int32_t*) {
-    Cell* field = A(1);
-    result(find_impl<slot::reflect>(*A(0))(A(0), field->w2));
+void reflect_entry(Args& args) {
+    Cell* field = args.cell(1);
+    result(args, find_impl<slot::reflect>(*args.cell(0))(args.cell(0), field->w2));
 }
 
 // ---- form and mold ---------------------------------------------------------------------------------
 
-void text_entry(const int32_t* refs, bool molding) {
+void text_entry(Args& args, bool molding) {
     uint32_t part_ref = molding ? 3 : 0;
-    Cell* part_arg = opt(refs, part_ref);
+    Cell* part_arg = args.option(part_ref);
     int32_t limit = 0x7FFFFFFF;
     if (part_arg) {
         limit = integer::get(*part_arg);
         if (limit < 1) {
-            string::make_at(*A(0), 0, 1);
+            string::make_at(*args.cell(0), 0, 1);
             stack::keep();
             return;
         }
@@ -89,53 +88,55 @@ void text_entry(const int32_t* refs, bool molding) {
     Cell* out = stack::reserve();
     string::make_at(*out, 16, 1);
     if (molding) {
-        find_impl<slot::mold>(*A(0))(A(0), out, flag(refs, 0), flag(refs, 1), flag(refs, 2), part_arg, limit, 0);
+        MoldArgs how{.only = args.given(0), .all = args.given(1), .flat = args.given(2), .arg = part_arg};
+        find_impl<slot::mold>(*args.cell(0))(args.cell(0), out, how, limit);
     } else {
-        find_impl<slot::form>(*A(0))(A(0), out, part_arg, limit);
+        find_impl<slot::form>(*args.cell(0))(args.cell(0), out, part_arg, limit);
     }
     if (part_arg) string::truncate_at(out->w2, static_cast<uint32_t>(limit));
-    *A(0) = *out;
+    *args.cell(0) = *out;
     stack::keep();
 }
 
-void form_entry(const int32_t* refs) { text_entry(refs, false); }
-void mold_entry(const int32_t* refs) { text_entry(refs, true); }
+void form_entry(Args& args) { text_entry(args, false); }
+void mold_entry(Args& args) { text_entry(args, true); }
 
 // ---- the internal slots ----------------------------------------------------------------------------
 
-void eval_path_entry(const int32_t*) {
-    PathStep step{A(1), nullptr, nullptr, nullptr, nullptr, 0, false, false, true, false};
-    auto fn = lookup<slot::eval_path>(cell::type(*A(0)));
-    if (!fn) error::fire(err::script_bad_path_type2, *A(1), datatype_cell(cell::type(*A(0))));
-    result(fn(A(0), step));
+void eval_path_entry(Args& args) {
+    PathStep step{.element = args.cell(1)};
+    auto fn = lookup<slot::eval_path>(cell::type(*args.cell(0)));
+    if (!fn) error::fire(err::script_bad_path_type2, *args.cell(1), datatype_cell(cell::type(*args.cell(0))));
+    result(args, fn(args.cell(0), step));
 }
 
-void compare_entry(const int32_t*) {
-    bool r = compare(*A(0), *A(1), integer::get(*A(2)));
-    logic::make_at(*A(0), r);
+void compare_entry(Args& args) {
+    bool r = compare(*args.cell(0), *args.cell(1), args.integer(2));
+    logic::make_at(*args.cell(0), r);
 }
 
 // ---- arithmetic --------------------------------------------------------------------------------------
 
 template <Slot S>
-void unary(const int32_t*) {
-    result(find_impl<S>(*A(0))(A(0)));
+void unary(Args& args) {
+    result(args, find_impl<S>(*args.cell(0))(args.cell(0)));
 }
 
 template <Slot S>
-void binary(const int32_t*) {
-    result(find_impl<S>(*A(0))(A(0), A(1)));
+void binary(Args& args) {
+    result(args, find_impl<S>(*args.cell(0))(args.cell(0), args.cell(1)));
 }
 
 template <Slot S>
-void predicate(const int32_t*) {
-    bool r = find_impl<S>(*A(0))(A(0));
-    logic::make_at(*A(0), r);
+void predicate(Args& args) {
+    bool r = find_impl<S>(*args.cell(0))(args.cell(0));
+    logic::make_at(*args.cell(0), r);
 }
 
-void round_entry(const int32_t* refs) {
-    result(find_impl<slot::round>(*A(0))(A(0), opt(refs, 0), flag(refs, 1), flag(refs, 2), flag(refs, 3),
-                                        flag(refs, 4), flag(refs, 5), flag(refs, 6)));
+void round_entry(Args& args) {
+    RoundArgs how{.even = args.given(1), .down = args.given(2), .half_down = args.given(3), .floor = args.given(4),
+                  .ceiling = args.given(5), .half_ceiling = args.given(6)};
+    result(args, find_impl<slot::round>(*args.cell(0))(args.cell(0), args.option(0), how));
 }
 
 // ---- series ------------------------------------------------------------------------------------------
@@ -169,29 +170,29 @@ bool normalise_part(Cell* series, Cell* value, Cell* part_arg, int32_t& count) {
 }
 
 template <Slot S>
-void add_values(const int32_t* refs) {
-    Cell* series = A(0);
-    Cell* value = A(1);
+void add_values(Args& args) {
+    Cell* series = args.cell(0);
+    Cell* value = args.cell(1);
     // Neither /part nor /dup, the common call: nothing to normalise.
-    if (!flag(refs, 0) && !flag(refs, 2)) {
-        result(find_impl<S>(*series)(series, value, -1, flag(refs, 1), 1, S == slot::append));
+    if (!args.given(0) && !args.given(2)) {
+        result(args, find_impl<S>(*series)(series, value, -1, args.given(1), 1, S == slot::append));
         return;
     }
     int32_t count;
-    if (!normalise_part(series, value, opt(refs, 0), count)) return;
+    if (!normalise_part(series, value, args.option(0), count)) return;
     int32_t dup = 1;
-    if (Cell* d = opt(refs, 2)) {
+    if (Cell* d = args.option(2)) {
         dup = integer::get(*d);
         if (dup < 1) return;
     }
-    result(find_impl<S>(*series)(series, value, count, flag(refs, 1), dup, S == slot::append));
+    result(args, find_impl<S>(*series)(series, value, count, args.given(1), dup, S == slot::append));
 }
 
-void change_entry(const int32_t* refs) {
-    Cell* series = A(0);
-    Cell* value = A(1);
+void change_entry(Args& args) {
+    Cell* series = args.cell(0);
+    Cell* value = args.cell(1);
     int32_t count = -1;
-    if (Cell* part_arg = opt(refs, 0)) {
+    if (Cell* part_arg = args.option(0)) {
         bool positional = !cell::is(*series, T_port) && !cell::is(*series, T_image);
         if (positional) {
             int32_t len = series_length(*series);
@@ -212,48 +213,54 @@ void change_entry(const int32_t* refs) {
         }
     }
     int32_t dup = 1;
-    if (Cell* d = opt(refs, 2)) {
+    if (Cell* d = args.option(2)) {
         dup = integer::get(*d);
         if (dup < 1) return;
     }
-    result(find_impl<slot::change>(*series)(series, value, count, flag(refs, 1), dup));
+    result(args, find_impl<slot::change>(*series)(series, value, count, args.given(1), dup));
 }
 
-void copy_entry(const int32_t* refs) {
-    Cell* types = opt(refs, 2);
+void copy_entry(Args& args) {
+    Cell* types = args.option(2);
     if (types && !cell::is(*types, T_datatype) && !cell::is(*types, T_typeset)) fire_expect_arg(*types, 5);
     Cell* scratch = stack::reserve();
-    result(find_impl<slot::copy>(*A(0))(A(0), scratch, opt(refs, 0), flag(refs, 1), types));
+    result(args, find_impl<slot::copy>(*args.cell(0))(args.cell(0), scratch, args.option(0), args.given(1), types));
 }
 
-FindArgs find_args(const int32_t* refs, bool with_tail) {
+FindArgs find_args(Args& args, bool with_tail) {
     FindArgs f{};
-    f.part = opt(refs, 0);
-    f.only = flag(refs, 1);
-    f.case_ = flag(refs, 2);
-    f.same = flag(refs, 3);
-    f.any = flag(refs, 4);
-    f.with = opt(refs, 5);
-    f.skip = opt(refs, 6);
-    f.last = flag(refs, 7);
-    f.reverse = flag(refs, 8);
+    f.part = args.option(0);
+    f.only = args.given(1);
+    f.case_ = args.given(2);
+    f.same = args.given(3);
+    f.any = args.given(4);
+    f.with = args.option(5);
+    f.skip = args.option(6);
+    f.last = args.given(7);
+    f.reverse = args.given(8);
     if (with_tail) {
-        f.tail = flag(refs, 9);
-        f.match = flag(refs, 10);
+        f.tail = args.given(9);
+        f.match = args.given(10);
     }
     return f;
 }
 
-void find_entry(const int32_t* refs) { result(find_impl<slot::find>(*A(0))(A(0), A(1), find_args(refs, true))); }
-void select_entry(const int32_t* refs) { result(find_impl<slot::select>(*A(0))(A(0), A(1), find_args(refs, false))); }
-
-void length_entry(const int32_t*) {
-    Cell* r = find_impl<slot::length_q>(*A(0))(A(0));
-    result(r);
-    if (cell::is(*A(0), T_integer) && integer::get(*A(0)) < 0) none::make_at(*A(0));
+void find_entry(Args& args) {
+    result(args, find_impl<slot::find>(*args.cell(0))(args.cell(0), args.cell(1), find_args(args, true)));
+}
+void select_entry(Args& args) {
+    result(args, find_impl<slot::select>(*args.cell(0))(args.cell(0), args.cell(1), find_args(args, false)));
 }
 
-void move_entry(const int32_t* refs) { result(find_impl<slot::move>(*A(0))(A(0), A(1), opt(refs, 0))); }
+void length_q_entry(Args& args) {
+    Cell* r = find_impl<slot::length_q>(*args.cell(0))(args.cell(0));
+    result(args, r);
+    if (cell::is(*args.cell(0), T_integer) && args.integer(0) < 0) none::make_at(*args.cell(0));
+}
+
+void move_entry(Args& args) {
+    result(args, find_impl<slot::move>(*args.cell(0))(args.cell(0), args.cell(1), args.option(0)));
+}
 
 // pick and poke take their index as an integer: logic! true 1, false 2, char! and integer! their value.
 int32_t index_argument(const Cell& c) {
@@ -265,117 +272,84 @@ int32_t index_argument(const Cell& c) {
     }
 }
 
-void pick_entry(const int32_t*) { result(find_impl<slot::pick>(*A(0))(A(0), index_argument(*A(1)), A(1))); }
-
-void poke_entry(const int32_t*) {
-    Cell value = *A(2);
-    find_impl<slot::poke>(*A(0))(A(0), index_argument(*A(1)), A(2), A(1));
-    *A(0) = value;
+void pick_entry(Args& args) {
+    result(args, find_impl<slot::pick>(*args.cell(0))(args.cell(0), index_argument(*args.cell(1)), args.cell(1)));
 }
 
-void put_entry(const int32_t* refs) { result(find_impl<slot::put>(*A(0))(A(0), A(1), A(2), flag(refs, 0))); }
-void remove_entry(const int32_t* refs) { result(find_impl<slot::remove>(*A(0))(A(0), opt(refs, 0), opt(refs, 1))); }
-void reverse_entry(const int32_t* refs) { result(find_impl<slot::reverse>(*A(0))(A(0), opt(refs, 0), opt(refs, 1))); }
-
-void sort_entry(const int32_t* refs) {
-    SortArgs s{flag(refs, 0), opt(refs, 1), opt(refs, 2), opt(refs, 3), flag(refs, 4), flag(refs, 5), flag(refs, 6)};
-    result(find_impl<slot::sort>(*A(0))(A(0), s));
+void poke_entry(Args& args) {
+    Cell value = *args.cell(2);
+    find_impl<slot::poke>(*args.cell(0))(args.cell(0), index_argument(*args.cell(1)), args.cell(2), args.cell(1));
+    *args.cell(0) = value;
 }
 
-void take_entry(const int32_t* refs) { result(find_impl<slot::take>(*A(0))(A(0), opt(refs, 0), flag(refs, 1), flag(refs, 2))); }
+void put_entry(Args& args) {
+    result(args, find_impl<slot::put>(*args.cell(0))(args.cell(0), args.cell(1), args.cell(2), args.given(0)));
+}
+void remove_entry(Args& args) {
+    result(args, find_impl<slot::remove>(*args.cell(0))(args.cell(0), args.option(0), args.option(1)));
+}
+void reverse_entry(Args& args) {
+    result(args, find_impl<slot::reverse>(*args.cell(0))(args.cell(0), args.option(0), args.option(1)));
+}
 
-void trim_entry(const int32_t* refs) {
-    TrimArgs t{flag(refs, 0), flag(refs, 1), flag(refs, 2), flag(refs, 3), flag(refs, 4), opt(refs, 5)};
-    result(find_impl<slot::trim>(*A(0))(A(0), t));
+void sort_entry(Args& args) {
+    SortArgs s{.case_ = args.given(0), .skip = args.option(1), .compare = args.option(2), .part = args.option(3),
+               .all = args.given(4), .reverse = args.given(5), .stable = args.given(6)};
+    result(args, find_impl<slot::sort>(*args.cell(0))(args.cell(0), s));
+}
+
+void take_entry(Args& args) {
+    result(args, find_impl<slot::take>(*args.cell(0))(args.cell(0), args.option(0), args.given(1), args.given(2)));
+}
+
+void trim_entry(Args& args) {
+    TrimArgs t{.head = args.given(0), .tail = args.given(1), .auto_ = args.given(2), .lines = args.given(3),
+               .all = args.given(4), .with = args.option(5)};
+    result(args, find_impl<slot::trim>(*args.cell(0))(args.cell(0), t));
 }
 
 // ---- ports -------------------------------------------------------------------------------------------
 
-void modify_entry(const int32_t* refs) { result(find_impl<slot::modify>(*A(0))(A(0), A(1), A(2), flag(refs, 0))); }
-
-void open_entry(const int32_t* refs) {
-    OpenArgs o{flag(refs, 0), flag(refs, 1), flag(refs, 2), flag(refs, 3), opt(refs, 4)};
-    result(find_impl<slot::open>(*A(0))(A(0), o));
+void modify_entry(Args& args) {
+    result(args, find_impl<slot::modify>(*args.cell(0))(args.cell(0), args.cell(1), args.cell(2), args.given(0)));
 }
 
-void read_entry(const int32_t* refs) {
-    ReadArgs r{opt(refs, 0), opt(refs, 1), flag(refs, 2), flag(refs, 3), flag(refs, 4), opt(refs, 5)};
-    result(find_impl<slot::read>(*A(0))(A(0), r));
+void open_entry(Args& args) {
+    OpenArgs o{.new_ = args.given(0), .read = args.given(1), .write = args.given(2), .seek = args.given(3),
+               .allow = args.option(4)};
+    result(args, find_impl<slot::open>(*args.cell(0))(args.cell(0), o));
 }
 
-void write_entry(const int32_t* refs) {
-    WriteArgs w{flag(refs, 0), flag(refs, 1), flag(refs, 2), flag(refs, 3), opt(refs, 4), opt(refs, 5), opt(refs, 6),
-                opt(refs, 7)};
-    result(find_impl<slot::write>(*A(0))(A(0), A(1), w));
+void read_entry(Args& args) {
+    ReadArgs r{.part = args.option(0), .seek = args.option(1), .binary = args.given(2), .lines = args.given(3),
+               .info = args.given(4), .as = args.option(5)};
+    result(args, find_impl<slot::read>(*args.cell(0))(args.cell(0), r));
+}
+
+void write_entry(Args& args) {
+    WriteArgs w{.binary = args.given(0), .lines = args.given(1), .info = args.given(2), .append = args.given(3),
+                .part = args.option(4), .seek = args.option(5), .allow = args.option(6), .as = args.option(7)};
+    result(args, find_impl<slot::write>(*args.cell(0))(args.cell(0), args.cell(1), w));
 }
 
 }  // namespace
 
-natives::Entry entries[62] = {
-    make_entry,
-    random_entry,
-    reflect_entry,
-    to_entry,
-    form_entry,
-    mold_entry,
-    eval_path_entry,
-    nullptr,  // set-path: assignment goes through eval-path with a value
-    compare_entry,
-    unary<slot::absolute>,
-    binary<slot::add>,
-    binary<slot::divide>,
-    binary<slot::multiply>,
-    unary<slot::negate>,
-    binary<slot::power>,
-    binary<slot::remainder>,
-    round_entry,
-    binary<slot::subtract>,
-    predicate<slot::even_q>,
-    predicate<slot::odd_q>,
-    binary<slot::and_t>,
-    unary<slot::complement>,
-    binary<slot::or_t>,
-    binary<slot::xor_t>,
-    add_values<slot::append>,
-    binary<slot::at>,
-    unary<slot::back>,
-    change_entry,
-    unary<slot::clear>,
-    copy_entry,
-    find_entry,
-    unary<slot::head>,
-    unary<slot::head_q>,
-    unary<slot::index_q>,
-    add_values<slot::insert>,
-    length_entry,
-    move_entry,
-    unary<slot::next>,
-    pick_entry,
-    poke_entry,
-    put_entry,
-    remove_entry,
-    reverse_entry,
-    select_entry,
-    sort_entry,
-    binary<slot::skip>,
-    binary<slot::swap>,
-    unary<slot::tail>,
-    unary<slot::tail_q>,
-    take_entry,
-    trim_entry,
-    unary<slot::create>,
-    unary<slot::close>,
-    unary<slot::delete_>,
-    modify_entry,
-    open_entry,
-    unary<slot::open_q>,
-    unary<slot::query>,
-    read_entry,
-    binary<slot::rename>,
-    unary<slot::update>,
-    write_entry,
+#define ACTION_ENTRY_own(ident) ident##_entry
+#define ACTION_ENTRY_unary(ident) unary<slot::ident>
+#define ACTION_ENTRY_binary(ident) binary<slot::ident>
+#define ACTION_ENTRY_predicate(ident) predicate<slot::ident>
+#define ACTION_ENTRY_adding(ident) add_values<slot::ident>
+#define ACTION_ENTRY_none(ident) nullptr
+natives::Entry entries[slot_count] = {
+#define ACTION(n, word, ident, entry, ret, params) ACTION_ENTRY_##entry(ident),
+#include "runtime/defs/actions.def"
+#undef ACTION
 };
-
-void init_entries() {}
+#undef ACTION_ENTRY_own
+#undef ACTION_ENTRY_unary
+#undef ACTION_ENTRY_binary
+#undef ACTION_ENTRY_predicate
+#undef ACTION_ENTRY_adding
+#undef ACTION_ENTRY_none
 
 }  // namespace kov::actions

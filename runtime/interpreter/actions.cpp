@@ -43,32 +43,6 @@ bool compare(const Cell& a, const Cell& b, int32_t op) {
     }
 }
 
-void fire_expect_arg(const Cell& value, int32_t arg_index) {
-    // The calling function's word, and the word naming its argument at that index (counting
-    // the words, lit-words, get-words and refinements of its spec), or <anon>.
-    uint32_t symbol = 0, context = 0;
-    stack::caller_word(symbol, context);
-    Cell caller = symbol ? word::cell_of(T_word, symbol, context) : none::value;
-    Cell type{T_datatype, cell::type(value), 0, 0};
-    Cell arg{T_word, 0, stack::anon_symbol(), 0xFFFFFFFFu};
-    const Cell* fn = symbol ? context::get_any(symbol, context) : nullptr;
-    uint32_t t = fn ? cell::type(*fn) : 0;
-    if (in(t, ANY_FUNCTION)) {
-        memory::Buffer* spec = memory::buffer(function::spec_of(*fn));
-        const Cell* c = cells::of(spec);
-        int32_t n = 0;
-        for (uint32_t i = 0, count = spec->used() / sizeof(Cell); i < count; ++i) {
-            uint32_t ct = cell::type(c[i]);
-            if (ct != T_word && ct != T_lit_word && ct != T_get_word && ct != T_refinement) continue;
-            if (n++ == arg_index) {
-                arg = word::cell_of(T_word, word::symbol_of(c[i]));
-                break;
-            }
-        }
-    }
-    error::fire(err::script_expect_arg, caller, type, arg);
-}
-
 int32_t comparator_answer(const Cell& r) {
     switch (cell::type(r)) {
     case T_logic: return logic::get(r) ? -1 : 1;

@@ -35,6 +35,7 @@ int32_t comparator_answer(const Cell& answer);
 
 // script/expect-arg for a value given to an action that does not take its datatype: the
 // calling function's word, the value's datatype and the argument's word.
+// Defined in natives.cpp, beside the natives' own argument errors.
 [[noreturn]] void fire_expect_arg(const Cell& value, int32_t arg_index);
 
 }  // namespace kov::actions

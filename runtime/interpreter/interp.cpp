@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "runtime/cells.h"
@@ -122,11 +123,15 @@ struct KeptSpec {
     bool ready = false;
 };
 KeptSpec kept_native_specs[natives::capacity + 1];
-KeptSpec kept_action_specs[63];  // by slot + 1
+KeptSpec kept_action_specs[actions::slot_count + 1];  // by slot + 1
 
 KeptSpec* kept_spec_of(const Cell& fn) {
-    if (cell::is(fn, T_native)) return function::entry_index(fn) <= natives::capacity ? &kept_native_specs[function::entry_index(fn)] : nullptr;
-    if (cell::is(fn, T_action)) return function::entry_index(fn) >= 1 && function::entry_index(fn) <= 62 ? &kept_action_specs[function::entry_index(fn)] : nullptr;
+    if (cell::is(fn, T_native))
+        return function::entry_index(fn) <= natives::capacity ? &kept_native_specs[function::entry_index(fn)] : nullptr;
+    if (cell::is(fn, T_action)) {
+        uint32_t slot = function::entry_index(fn);
+        return slot >= 1 && slot <= actions::slot_count ? &kept_action_specs[slot] : nullptr;
+    }
     return nullptr;
 }
 
@@ -277,14 +282,14 @@ uint32_t fetch_one(Node code, uint32_t pos, uint32_t end, uint32_t kind, uint32_
         return pos + 1;
     }
     if (kind == kind_normal) {
-        return eval_expression(code, pos, end, infix, true, false);
+        return eval_expression(code, pos, end, infix ? Infix::stop : Infix::apply, Result::push);
     }
     Cell v = at(code, pos);
     if (kind == kind_literal) {
         switch (cell::type(v)) {
-        case T_paren: return eval_expression(code, pos, end, true, true, false);  // the paren alone
+        case T_paren: return eval_expression(code, pos, end, Infix::stop, Result::push);  // the paren alone
         case T_get_word: stack::push(*context::get(v)); return pos + 1;
-        case T_get_path: return eval_expression(code, pos, end, true, true, false);
+        case T_get_path: return eval_expression(code, pos, end, Infix::stop, Result::push);
         default: break;
         }
     }
@@ -334,10 +339,11 @@ namespace {
 // The refinements of a call written in its path, or given to apply: each one's flag (functions)
 // or position (natives), then its arguments fetched from the code. Kept apart from
 // fetch_and_run, whose common calls have none. A pending exit stops it early.
-[[gnu::noinline]] uint32_t fetch_refinements(const Spec& spec, bool is_function, int32_t* refinements,
-                                             uint32_t ref_count, Node code, uint32_t pos, uint32_t end,
-                                             const Cell* name, const Cell* path, uint32_t path_pos, uint32_t mode,
-                                             bool infix) {
+[[gnu::noinline]] uint32_t fetch_refinements(const Spec& spec, bool is_function, std::span<int32_t> refinements,
+                                             Node code, uint32_t pos, uint32_t end, const Cell* name,
+                                             const CallHow& how) {
+    uint32_t mode = how.mode;
+    bool infix = how.infix;
     // Uses the refinement at item `found`: its flag (functions) or position (natives), then its
     // arguments fetched from the code.
     auto use_refinement = [&](uint32_t found, bool use, const Cell& element) -> bool {
@@ -354,7 +360,7 @@ namespace {
             *slot = logic::make(use);
         } else {
             uint32_t r = ref.kind - 1;
-            if (r >= ref_count || refinements[r] != -1) error::fire(err::script_dup_refine, element);
+            if (r >= refinements.size() || refinements[r] != -1) error::fire(err::script_dup_refine, element);
         }
         for (uint32_t a = 1; a <= nargs; ++a) {
             SpecItem item = spec.item(found + a);
@@ -403,10 +409,10 @@ namespace {
     };
 
     // Refinements written in the path, in the order written.
-    if (path) {
-        Node pnode = series::node_of(*path);
+    if (how.path) {
+        Node pnode = series::node_of(*how.path);
         uint32_t pend = tail_index(pnode);
-        for (uint32_t k = path_pos; k < pend; ++k) {
+        for (uint32_t k = how.path_pos; k < pend; ++k) {
             Cell element = at(pnode, k);
             bool use = true;
             if (cell::is(element, T_get_word)) {
@@ -444,8 +450,10 @@ namespace {
 // already pushed; the argument base is its first argument cell.
 // fn lies on the value stack, below the argument base, for the whole call: it stays reachable
 // and so does its cached spec.
-uint32_t fetch_and_run(const Cell& fn_copy, Node code, uint32_t pos, uint32_t end, const Cell* name, const Cell* path,
-                       uint32_t path_pos, uint32_t mode, bool infix, uint32_t ready = 0) {
+uint32_t fetch_and_run(const Cell& fn_copy, Node code, uint32_t pos, uint32_t end, const Cell* name, const CallHow& how,
+                       uint32_t ready = 0) {
+    uint32_t mode = how.mode;
+    bool infix = how.infix;
     bool cached;
     Spec spec = fetch_spec(fn_copy, cached);
     std::optional<collector::RootNode> keep_spec;
@@ -499,9 +507,8 @@ uint32_t fetch_and_run(const Cell& fn_copy, Node code, uint32_t pos, uint32_t en
     }
 
     // Refinements written in a path, or given to apply.
-    if (path || mode != mode_code) {
-        pos = fetch_refinements(spec, is_function, refinements, ref_count, code, pos, end, name, path, path_pos,
-                                mode, infix);
+    if (how.path || mode != mode_code) {
+        pos = fetch_refinements(spec, is_function, std::span(refinements, ref_count), code, pos, end, name, how);
         if (stack::exiting()) return pos;
     }
 
@@ -510,13 +517,16 @@ uint32_t fetch_and_run(const Cell& fn_copy, Node code, uint32_t pos, uint32_t en
     case T_native: {
         natives::Entry e = function::entry_index(fn_copy) <= natives::capacity ? natives::table[function::entry_index(fn_copy)] : nullptr;
         if (!e) error::fire(err::internal_not_done);
-        e(refinements);
+        natives::Args args(refinements);
+        e(args);
         break;
     }
     case T_action: {
-        natives::Entry e = function::entry_index(fn_copy) >= 1 && function::entry_index(fn_copy) <= 62 ? actions::entries[function::entry_index(fn_copy) - 1] : nullptr;
+        uint32_t slot = function::entry_index(fn_copy);
+        natives::Entry e = slot >= 1 && slot <= actions::slot_count ? actions::entries[slot - 1] : nullptr;
         if (!e) error::fire(err::internal_not_done);
-        e(refinements);
+        natives::Args args(refinements);
+        e(args);
         break;
     }
     case T_function:
@@ -533,9 +543,9 @@ uint32_t fetch_and_run(const Cell& fn_copy, Node code, uint32_t pos, uint32_t en
 
 }  // namespace
 
-uint32_t call(const Cell& fn, Node code, uint32_t pos, uint32_t end, const Cell* name, const Cell* path,
-              uint32_t path_pos, uint32_t mode, bool infix) {
+uint32_t call(const Cell& fn, Node code, uint32_t pos, uint32_t end, const Cell* name, const CallHow& how) {
     check_depth();
+    bool infix = how.infix;
     // The function value stays on the stack while the call runs. An infix operator's left
     // operand, produced just below, moves up one cell to make room for it.
     Cell* slot;
@@ -557,8 +567,8 @@ uint32_t call(const Cell& fn, Node code, uint32_t pos, uint32_t end, const Cell*
         // An integer operator on an integer: the right operand is fetched here, and when it
         // is an integer too the operator is done in place, without reading the spec (the
         // frame stays, so that errors in the operand name the operator as they would).
-        if (mode == mode_code && cell::is(slot[1], T_integer) && integer_operator_q(fn) && pos < clip(code, end)) {
-            pos = eval_expression(code, pos, clip(code, end), true, true, false);
+        if (how.mode == mode_code && cell::is(slot[1], T_integer) && integer_operator_q(fn) && pos < clip(code, end)) {
+            pos = eval_expression(code, pos, clip(code, end), Infix::stop, Result::push);
             if (!stack::exiting() && !integer_op(fn, slot[1], slot[2])) {
                 right_ready = true;
             } else {
@@ -567,7 +577,7 @@ uint32_t call(const Cell& fn, Node code, uint32_t pos, uint32_t end, const Cell*
             }
         }
     }
-    pos = fetch_and_run(*slot, code, pos, end, &label, path, path_pos, mode, infix, infix ? (right_ready ? 2 : 1) : 0);
+    pos = fetch_and_run(*slot, code, pos, end, &label, how, infix ? (right_ready ? 2 : 1) : 0);
     end_call(slot);
     return pos;
 }
@@ -630,8 +640,10 @@ Cell apply_function(const Cell& fn, const Cell* args, uint32_t count, const Cell
     } else {
         int32_t refinements[32];
         for (int32_t& r : refinements) r = -1;
-        natives::Entry e = cell::is(f, T_native) ? natives::table[function::entry_index(f)] : actions::entries[function::entry_index(f) - 1];
-        e(refinements);
+        natives::Entry e = cell::is(f, T_native) ? natives::table[function::entry_index(f)]
+                                                 : actions::entries[function::entry_index(f) - 1];
+        natives::Args args(refinements);
+        e(args);
     }
     Cell result = *stack::values.args;
     stack::drop_frame();
@@ -710,7 +722,7 @@ struct RestorePosition {
         cell::store(current, type, pos, code, 0);
     }
     while (true) {
-        pos = eval_expression(code, pos, end, false, false, false);
+        pos = eval_expression(code, pos, end, Infix::apply, Result::to_base);
         if (stack::exiting()) break;
         end = clip(code, end);
         if (pos >= end) break;
@@ -772,7 +784,7 @@ void eval_block(const Cell& block, bool keep_last) {
 uint32_t eval_next(Node code, uint32_t pos, uint32_t end, bool push) {
     stack::push_frame(stack::interp_native, nullptr);
     stack::reserve();
-    pos = eval_expression(code, pos, end, false, false, false);
+    pos = eval_expression(code, pos, end, Infix::apply, Result::to_base);
     if (push) stack::unwind();
     else stack::unwind_last();
     return pos;
@@ -931,7 +943,7 @@ uint32_t call_return(const Cell& fn, Node code, uint32_t pos, uint32_t end, cons
     }
     Cell* slot = stack::push(fn);
     stack::push_frame(stack::interp_native, &word);
-    pos = eval_expression(code, pos, end, false, true, false);
+    pos = eval_expression(code, pos, end, Infix::apply, Result::push);
     if (!stack::exiting()) {
         uint32_t d = stack::depth();
         bool ends_body = pos >= clip(code, end) && d >= 3 && stack::frame_at(d - 1).kind == stack::eval &&
@@ -951,7 +963,7 @@ uint32_t call_conditional(const Cell& fn, Node code, uint32_t pos, uint32_t end,
     check_depth();
     Cell* slot = stack::push(fn);
     stack::push_frame(stack::interp_native, &word);
-    pos = eval_expression(code, pos, clip(code, end), false, true, false);
+    pos = eval_expression(code, pos, clip(code, end), Infix::apply, Result::push);
     if (!stack::exiting()) {
         uint32_t blocks = function::entry_index(fn) == natives::index::either ? 2 : 1;
         Cursor c = cursor(code, end);
@@ -962,9 +974,10 @@ uint32_t call_conditional(const Cell& fn, Node code, uint32_t pos, uint32_t end,
             for (uint32_t k = 0; k < blocks; ++k) stack::push(c.cells[pos + k]);
             pos += blocks;
             int32_t no_refinements[1] = {-1};
-            natives::table[function::entry_index(fn)](no_refinements);
+            natives::Args args(no_refinements);
+            natives::table[function::entry_index(fn)](args);
         } else {
-            pos = fetch_and_run(*slot, code, pos, end, &word, nullptr, 0, mode_code, false, 1);
+            pos = fetch_and_run(*slot, code, pos, end, &word, CallHow{}, 1);
         }
     }
     end_call(slot);
@@ -982,29 +995,25 @@ inline bool needs_work(uint32_t t) {
     }
 }
 
-[[gnu::noinline]] uint32_t eval_other(Cell v, Node code, uint32_t pos, uint32_t end, bool no_call);
+[[gnu::noinline]] uint32_t eval_other(Cell v, Node code, uint32_t pos, uint32_t end);
 
 // Evaluates the single value at pos (no infix); pushes the result; gives the next position.
 // Words, set-words and values that stand for themselves are done here; the rest, rarer,
 // out of line, which keeps this path short.
-inline uint32_t eval_single(Cell v, Node code, uint32_t pos, uint32_t end, bool no_call) {
+inline uint32_t eval_single(Cell v, Node code, uint32_t pos, uint32_t end) {
     ++pos;
     switch (cell::type(v)) {
     case T_word: {
         const Cell* value = context::get(v);
         uint32_t t = cell::type(*value);
         if (called_prefix(t)) {
-            if (no_call) {
-                stack::push(*value);
-                return pos;
-            }
             Cell f = *value;
             if (cell::is(f, T_native) && pos < clip(code, end)) {
                 if (function::entry_index(f) == natives::index::return_) return call_return(f, code, pos, end, v);
                 if (uint32_t k = function::entry_index(f); k == natives::index::if_ || k == natives::index::unless || k == natives::index::either)
                     return call_conditional(f, code, pos, end, v);
             }
-            return call(f, code, pos, end, &v, nullptr, 0, mode_code, false);
+            return call(f, code, pos, end, &v);
         }
         if (t == T_unset) error::fire(err::script_no_value, v);
         if (t == T_op) error::fire(err::script_no_op_arg, v);
@@ -1015,15 +1024,15 @@ inline uint32_t eval_single(Cell v, Node code, uint32_t pos, uint32_t end, bool 
         // A set-word after another one (a: b: 1): set by its own expression's evaluation, one
         // native level deeper per set-word of the chain, so it is guarded like any nesting.
         check_depth();
-        return eval_expression(code, pos - 1, end, false, true, no_call);
+        return eval_expression(code, pos - 1, end, Infix::apply, Result::push);
     default:
-        if (needs_work(cell::type(v))) return eval_other(v, code, pos, end, no_call);
+        if (needs_work(cell::type(v))) return eval_other(v, code, pos, end);
         stack::push(v);
         return pos;
     }
 }
 
-uint32_t eval_other(Cell v, Node code, uint32_t pos, uint32_t end, bool no_call) {
+uint32_t eval_other(Cell v, Node code, uint32_t pos, uint32_t end) {
     switch (cell::type(v)) {
     case T_paren:
         eval_frameless(v);  // no frame: the paren's value is left pushed
@@ -1039,21 +1048,17 @@ uint32_t eval_other(Cell v, Node code, uint32_t pos, uint32_t end, bool no_call)
     case T_action:
     case T_function:
     case T_routine:
-        if (no_call) {
-            stack::push(v);
-            return pos;
-        }
-        return call(v, code, pos, end, nullptr, nullptr, 0, mode_code, false);
+        return call(v, code, pos, end, nullptr);
     case T_op:
         error::fire(err::internal_not_done);
     case T_path:
-        return eval_path(v, code, pos, end, false, false);
+        return eval_path(v, code, pos, end, PathMode::evaluate);
     case T_lit_path:
         cell::set_type(v, T_path);
         stack::push(v);
         return pos;
     case T_get_path:
-        return eval_path(v, code, pos, end, false, true);
+        return eval_path(v, code, pos, end, PathMode::get);
     case T_set_path: {
         // No frame, as for set-words: error reports name the expression `set-path` from the
         // code position. The value is the result, left where the expression put it.
@@ -1061,10 +1066,10 @@ uint32_t eval_other(Cell v, Node code, uint32_t pos, uint32_t end, bool no_call)
         end = clip(code, end);
         if (pos >= end) error::fire(err::script_need_value, v);
         Cell* value = stack::values.top;
-        pos = eval_expression(code, pos, end, false, true, false);
+        pos = eval_expression(code, pos, end, Infix::apply, Result::push);
         if (!stack::exiting()) {
             stack::values.top = value + 1;
-            eval_path(v, code, pos, end, true, false);
+            eval_path(v, code, pos, end, PathMode::set);
             stack::values.top = value + 1;
         }
         return pos;
@@ -1086,7 +1091,7 @@ uint32_t eval_other(Cell v, Node code, uint32_t pos, uint32_t end, bool no_call)
 
 }  // namespace
 
-uint32_t eval_expression(Node code, uint32_t pos, uint32_t end, bool no_infix, bool push, bool no_call) {
+uint32_t eval_expression(Node code, uint32_t pos, uint32_t end, Infix infix, Result result) {
     Cell* start = stack::values.top;
     // The code's cells are read through one look-up, made again after anything that may
     // move them (evaluating a value, calling an operator).
@@ -1102,10 +1107,10 @@ uint32_t eval_expression(Node code, uint32_t pos, uint32_t end, bool no_infix, b
         end = c.limit;
         if (++pos >= end) error::fire(err::script_need_value, target);
         v = c.cells[pos];
-        no_infix = false;
+        infix = Infix::apply;
     }
-    pos = eval_single(v, code, pos, end, no_call);
-    while (!no_infix && !stack::exiting()) {
+    pos = eval_single(v, code, pos, end);
+    while (infix == Infix::apply && !stack::exiting()) {
         c = cursor(code, end);
         end = c.limit;
         Cell fn;
@@ -1122,7 +1127,7 @@ uint32_t eval_expression(Node code, uint32_t pos, uint32_t end, bool no_infix, b
             pos += 2;
         }
         Cell name = *op_word;
-        pos = call(fn, code, pos + 1, end, &name, nullptr, 0, mode_code, true);
+        pos = call(fn, code, pos + 1, end, &name, CallHow{.infix = true});
     }
 done:
     if (setting && !stack::exiting()) {
@@ -1130,7 +1135,7 @@ done:
         if (cell::is(value, T_unset)) error::fire(err::script_need_value, target);
         context::set(target, value);
     }
-    if (!push) {
+    if (result == Result::to_base) {
         *stack::values.args = *start;
         stack::values.top = start;
     }
@@ -1156,8 +1161,7 @@ void store_back(Cell* chain, uint32_t changed, Cell& first, Cell& path) {
         }
         Cell* holder = chain + 2 * (k - 1);
         auto fn = actions::lookup<actions::slot::eval_path>(cell::type(*holder));
-        PathStep back{holder + 1, chain + 2 * k, &path, nullptr, nullptr,
-                      static_cast<int32_t>(series::position_of(path) + k), false, false, true, false};
+        PathStep back{.element = holder + 1, .value = chain + 2 * k, .path = &path};
         fn(holder, back);
     }
 }
@@ -1191,7 +1195,8 @@ bool field_path(const Cell& path, bool set) {
 
 }  // namespace
 
-uint32_t eval_path(const Cell& path_in, Node code, uint32_t pos, uint32_t end, bool set, bool get) {
+uint32_t eval_path(const Cell& path_in, Node code, uint32_t pos, uint32_t end, PathMode mode) {
+    bool set = mode == PathMode::set, get = mode == PathMode::get;
     if (field_path(path_in, set)) return pos;
     Cell path = path_in;
     collector::Root keep(path);
@@ -1206,7 +1211,7 @@ uint32_t eval_path(const Cell& path_in, Node code, uint32_t pos, uint32_t end, b
     if (called_prefix(cell::type(value))) {
         if (set) error::fire(err::script_invalid_path_set, path);
         if (get) error::fire(err::script_invalid_path_get, path);
-        return call(value, code, pos, end, &first, &path, i + 1, mode_code, false);
+        return call(value, code, pos, end, &first, CallHow{.path = &path, .path_pos = i + 1});
     }
     // Every value reached lives on the stack, each followed by the element applied to it:
     // they stay reachable, and an assignment to a field of a value held in its cell (a date's
@@ -1235,8 +1240,8 @@ uint32_t eval_path(const Cell& path_in, Node code, uint32_t pos, uint32_t end, b
             if (cell::type(*parent) == T_none) error::fire(err::script_invalid_path, path, element);
             error::fire(err::script_bad_path_type, path, datatype_of(*parent), element);
         }
-        PathStep step{el, set && last ? to_store : nullptr, &path, nullptr, nullptr, static_cast<int32_t>(i), false, get,
-                      last, false};
+        PathStep step{
+            .element = el, .value = set && last ? to_store : nullptr, .path = &path, .get = get, .tail = last};
         // A step may overwrite its parent cell with the result; a read keeps the holder.
         Cell holder = *parent;
         Cell* result = fn(parent, step);
@@ -1248,7 +1253,7 @@ uint32_t eval_path(const Cell& path_in, Node code, uint32_t pos, uint32_t end, b
             // replaces the cells pushed here.
             Cell f = r;
             stack::values.top = chain;
-            return call(f, code, pos, end, &element, &path, i + 1, mode_code, false);
+            return call(f, code, pos, end, &element, CallHow{.path = &path, .path_pos = i + 1});
         }
         if (set && last) {
             store_back(chain, steps, first, path);

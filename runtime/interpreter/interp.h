@@ -46,19 +46,33 @@ void eval_body(const Cell& block);
 // The same for a block given by node and index range.
 void eval_range(uint32_t type, memory::Node code, uint32_t pos, uint32_t end, bool keep_last);
 
-// One expression (with the infix operators that follow it unless no_infix) from pos; gives
-// the index after it.
-uint32_t eval_expression(memory::Node code, uint32_t pos, uint32_t end, bool no_infix, bool push, bool no_call);
+// Whether an expression takes the infix operators that follow its first value (an operand of
+// an infix operator does not: operators apply strictly left to right).
+enum class Infix : bool { apply, stop };
+// Where an expression's value goes: into the argument-base cell, or a new cell on the stack.
+enum class Result : bool { to_base, push };
+// One expression from pos; gives the index after it.
+uint32_t eval_expression(memory::Node code, uint32_t pos, uint32_t end, Infix infix, Result result);
 // One expression inside a frame labelled `<body>`; gives the index after it.
 uint32_t eval_next(memory::Node code, uint32_t pos, uint32_t end, bool push);
 
 // Call modes of `apply`.
 enum Mode : uint32_t { mode_code = 0, mode_all = 1, mode_args = 2, mode_safer = 4 };
 
-// Calls a native!, action!, function! or routine! with arguments fetched from the code at pos
-// (refinements from the path after path_pos when a path is given). The result is pushed.
+// How a call takes what is not in the code after it: the refinements written in the path it
+// was reached through (from the element at path_pos), apply's mode, or, for an infix operator,
+// its first argument, the value just before it on the stack.
+struct CallHow {
+    const Cell* path = nullptr;
+    uint32_t path_pos = 0;
+    uint32_t mode = mode_code;
+    bool infix = false;
+};
+
+// Calls a native!, action!, function! or routine! with arguments fetched from the code at pos.
+// The result is pushed.
 uint32_t call(const Cell& fn, memory::Node code, uint32_t pos, uint32_t end, const Cell* name,
-              const Cell* path, uint32_t path_pos, uint32_t mode, bool infix);
+              const CallHow& how = CallHow{});
 
 // Runs a function!'s body with its arguments already in place from the argument base; the
 // result is left in the argument-base cell. Return and exit aimed at it end here.
@@ -76,8 +90,11 @@ Cell apply_function(const Cell& fn, const Cell* args, uint32_t count, const Cell
 // with `name`. Used where a caller fills a function's refinements itself (port actors).
 Cell apply_slots(const Cell& fn, const Cell* slots, uint32_t count, const Cell* name);
 
-// Evaluates a path (get, set or call); the result is pushed.
-uint32_t eval_path(const Cell& path, memory::Node code, uint32_t pos, uint32_t end, bool set, bool get);
+// What a path is evaluated for: its value, calling a function it reaches (evaluate), its value
+// without calling (a get-path), or storing the value on top of the stack (a set-path).
+enum class PathMode : uint8_t { evaluate, get, set };
+// Evaluates a path; the result is pushed.
+uint32_t eval_path(const Cell& path, memory::Node code, uint32_t pos, uint32_t end, PathMode mode);
 
 // The index one past the last cell of a series.
 uint32_t tail_index(memory::Node code);

@@ -1,31 +1,74 @@
-// The native table: the 107 natives by their fixed 1-based index (runtime/defs/natives.def),
-// and the calling convention every native entry follows.
+// The native table: the natives by their fixed 1-based index (runtime/defs/natives.def), and
+// the calling convention every native entry follows.
 //
 // A native's arguments lie on the value stack from the argument base: its fixed arguments in
 // spec order, then the arguments of the refinements that were given, in the order the call
-// wrote them. The entry gets one position per refinement of its spec, in spec order: -1 when
-// the refinement was not given, else the index (from the argument base) of its first
-// argument. It leaves its result in the argument-base cell.
+// wrote them. The entry reads them through an Args view, which also knows, for each refinement
+// of the spec in spec order, whether it was given and where its first argument lies. It leaves
+// its result in the argument-base cell.
 #pragma once
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/datatypes/registry.h"
+#include "runtime/interpreter/stack.h"
+#include "runtime/memory.h"
 
 namespace kov::natives {
 
-using Entry = void (*)(const int32_t* refinements);
+// The arguments of the running native or action. The cells are read through the argument base
+// each time, exactly as the stack holds them: a native that evaluates code still finds its own
+// arguments there afterwards. The getters for a value of one datatype assume the spec let only
+// that datatype through.
+class Args {
+public:
+    explicit Args(const int32_t* refinements) : refinements_(refinements) {}
+
+    // The argument cell k: fixed arguments in spec order, then those of the refinements given.
+    Cell* cell(uint32_t k) const { return stack::values.args + k; }
+    // Whether refinement r (counted in spec order from 0) was given.
+    bool given(uint32_t r) const { return refinements_[r] >= 0; }
+    // The first argument cell of refinement r, or null when it was not given.
+    Cell* option(uint32_t r) const { return given(r) ? cell(static_cast<uint32_t>(refinements_[r])) : nullptr; }
+
+    int32_t integer(uint32_t k) const { return static_cast<int32_t>(cell(k)->w2); }
+    double decimal(uint32_t k) const { return cell::get_double(*cell(k)); }
+    bool logic(uint32_t k) const { return cell(k)->w1 != 0; }
+    // The node and index of a series argument.
+    memory::Node node(uint32_t k) const { return cell(k)->w2; }
+    uint32_t index(uint32_t k) const { return cell(k)->w1; }
+
+    // script/expect-arg: argument k's datatype is not one this native takes. The argument is
+    // named by its word in the running function's spec, or by `word` when given.
+    [[noreturn]] void wrong_type(uint32_t k, const char* word = nullptr) const;
+    // script/invalid-arg: argument k has a datatype the native takes but a value it cannot use.
+    [[noreturn]] void wrong_value(uint32_t k) const;
+
+private:
+    const int32_t* refinements_;
+};
+
+using Entry = void (*)(Args& args);
+
+// script/expect-arg for `value`, naming the running native and the argument `word`.
+[[noreturn]] void fire_expect_arg(const Cell& value, const char* word);
 
 constexpr uint32_t capacity = 120;
 
 // Native indexes by name: natives::index::if_ is 1.
 namespace index {
 enum Index : uint32_t {
-#define NATIVE(n, word, ident) ident = n,
+#define NATIVE(n, word, ident, family) ident = n,
 #include "runtime/defs/natives.def"
 #undef NATIVE
 };
 }  // namespace index
-constexpr uint32_t count = 107;
+constexpr uint32_t count = 0
+#define NATIVE(n, word, ident, family) + 1
+#include "runtime/defs/natives.def"
+#undef NATIVE
+    ;
+static_assert(count <= capacity, "the native table has room for every native");
 
 extern Entry table[capacity + 1];  // entry 0 is never used
 extern const char* const words[count + 1];
@@ -34,17 +77,13 @@ extern const char* const words[count + 1];
 extern bool last_line_feed;
 
 void init();
-// Registers the natives of one family (their entries by index).
+// Puts a native's entry in the table (runtime/interpreter/natives_register.h does it for a
+// family's natives).
 void register_entry(uint32_t index, Entry entry);
-
-// The argument cell k of the running native.
-Cell* arg(uint32_t k);
-inline bool given(const int32_t* refinements, uint32_t r) { return refinements[r] >= 0; }
 
 }  // namespace kov::natives
 
 namespace kov::actions {
-// The entry function of each action slot (what an action! value runs); slot 7 has none.
-extern natives::Entry entries[62];
-void init_entries();
+// The entry function of each action slot (what an action! value runs), or null.
+extern natives::Entry entries[slot_count];
 }  // namespace kov::actions

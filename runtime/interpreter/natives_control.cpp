@@ -34,7 +34,6 @@ namespace {
 
 using memory::Node;
 
-inline Cell* A(uint32_t k) { return stack::values.args + k; }
 inline const Cell& at(Node n, uint32_t i) { return reinterpret_cast<const Cell*>(memory::buffer(n)->head_ptr())[i]; }
 
 inline bool falsy(const Cell& v) { return cell::is(v, T_none) || (cell::is(v, T_logic) && v.w1 == 0); }
@@ -52,51 +51,51 @@ inline void do_block(const Cell& block) {
 
 // ---- conditionals ------------------------------------------------------------------------------------
 
-void if_(const int32_t*) {
-    if (falsy(*A(0))) none::make_at(*A(0));
-    else do_block(*A(1));
+void if_(Args& args) {
+    if (falsy(*args.cell(0))) none::make_at(*args.cell(0));
+    else do_block(*args.cell(1));
 }
 
-void unless(const int32_t*) {
-    if (falsy(*A(0))) do_block(*A(1));
-    else none::make_at(*A(0));
+void unless(Args& args) {
+    if (falsy(*args.cell(0))) do_block(*args.cell(1));
+    else none::make_at(*args.cell(0));
 }
 
-void either(const int32_t*) { do_block(truthy(*A(0)) ? *A(1) : *A(2)); }
+void either(Args& args) { do_block(truthy(*args.cell(0)) ? *args.cell(1) : *args.cell(2)); }
 
-void any_all(bool any) {
-    Cell block = *A(0);
+void any_all(Args& args, bool any) {
+    Cell block = *args.cell(0);
     Node code = block.w2;
     uint32_t pos = block.w1;
     uint32_t end = interp::tail_index(code);
     stack::keep();
     Cell* keep = stack::push(block);  // the block stays reachable while it runs
     if (pos >= end) {
-        none::make_at(*A(0));
+        none::make_at(*args.cell(0));
         return;
     }
     while (pos < end) {
         pos = interp::eval_next(code, pos, end, false);
         if (stack::exiting()) return;
-        bool f = falsy(*A(0));
+        bool f = falsy(*args.cell(0));
         if (any && !f) return;
         if (!any && f) {
-            none::make_at(*A(0));
+            none::make_at(*args.cell(0));
             return;
         }
         uint32_t t = interp::tail_index(code);
         if (t < end) end = t;
     }
-    if (any) none::make_at(*A(0));
+    if (any) none::make_at(*args.cell(0));
     (void)keep;
 }
 
-void any(const int32_t*) { any_all(true); }
-void all(const int32_t*) { any_all(false); }
+void any(Args& args) { any_all(args, true); }
+void all(Args& args) { any_all(args, false); }
 
-void switch_(const int32_t* refs) {
-    Cell value = *A(0);
-    Cell cases = *A(1);
+void switch_(Args& args) {
+    Cell value = *args.cell(0);
+    Cell cases = *args.cell(1);
     if (!cell::is(value, T_block)) {
         Node n = cases.w2;
         uint32_t end = interp::tail_index(n);
@@ -110,22 +109,22 @@ void switch_(const int32_t* refs) {
                     return;
                 }
             }
-            none::make_at(*A(0));
+            none::make_at(*args.cell(0));
             return;
         }
     }
-    if (refs[0] >= 0) do_block(*A(static_cast<uint32_t>(refs[0])));
-    else none::make_at(*A(0));
+    if (args.given(0)) do_block(*args.option(0));
+    else none::make_at(*args.cell(0));
 }
 
-void case_(const int32_t* refs) {
-    Cell block = *A(0);
+void case_(Args& args) {
+    Cell block = *args.cell(0);
     Node code = block.w2;
     uint32_t pos = block.w1;
     uint32_t end = interp::tail_index(code);
-    bool all_ = refs[0] >= 0;
+    bool all_ = args.given(0);
     if (pos >= end) {
-        none::make_at(*A(0));
+        none::make_at(*args.cell(0));
         return;
     }
     stack::keep();
@@ -139,7 +138,7 @@ void case_(const int32_t* refs) {
         if (stack::exiting()) return;
         end = std::min(end, interp::tail_index(code));
         if (pos >= end) error::fire(err::script_need_value, Cell{T_word, 0, words::symbols::case_, 0xFFFFFFFFu});
-        if (truthy(*A(0))) {
+        if (truthy(*args.cell(0))) {
             if (cell::is(at(code, pos), T_block)) {
                 Cell body = at(code, pos);
                 ++pos;
@@ -153,10 +152,10 @@ void case_(const int32_t* refs) {
             } else {
                 pos = interp::eval_next(code, pos, end, false);
                 if (stack::exiting()) return;
-                last = *A(0);
+                last = *args.cell(0);
             }
             if (!all_) {
-                *A(0) = last;
+                *args.cell(0) = last;
                 return;
             }
             matched = true;
@@ -165,8 +164,8 @@ void case_(const int32_t* refs) {
         }
         end = std::min(end, interp::tail_index(code));
     }
-    if (matched) *A(0) = last;
-    else none::make_at(*A(0));
+    if (matched) *args.cell(0) = last;
+    else none::make_at(*args.cell(0));
 }
 
 // ---- loops ---------------------------------------------------------------------------------------------
@@ -208,8 +207,8 @@ struct LoopFrame {
     void finish() { stack::unwind_last(); }
 };
 
-void while_(const int32_t*) {
-    Cell cond = *A(0), body = *A(1);
+void while_(Args& args) {
+    Cell cond = *args.cell(0), body = *args.cell(1);
     stack::keep();
     stack::push(cond);
     stack::push(body);
@@ -240,8 +239,8 @@ void while_(const int32_t*) {
     loop.finish();
 }
 
-void until(const int32_t*) {
-    Cell body = *A(0);
+void until(Args& args) {
+    Cell body = *args.cell(0);
     stack::keep();
     LoopFrame loop;
     for (;;) {
@@ -263,11 +262,11 @@ int64_t count_of(const Cell& c) {
     return integer::get(c);
 }
 
-void loop(const int32_t*) {
-    int64_t n = count_of(*A(0));
-    Cell body = *A(1);
+void loop(Args& args) {
+    int64_t n = count_of(*args.cell(0));
+    Cell body = *args.cell(1);
     if (n <= 0) {
-        none::make_at(*A(0));
+        none::make_at(*args.cell(0));
         return;
     }
     stack::keep();
@@ -282,13 +281,13 @@ void loop(const int32_t*) {
     lp.finish();
 }
 
-void repeat(const int32_t*) {
-    Cell word = *A(0);
+void repeat(Args& args) {
+    Cell word = *args.cell(0);
     // The counter is an integer!: a float count stops at the largest one.
-    int64_t n = std::min<int64_t>(count_of(*A(1)), INT32_MAX);
-    Cell body = *A(2);
+    int64_t n = std::min<int64_t>(count_of(*args.cell(1)), INT32_MAX);
+    Cell body = *args.cell(2);
     if (n <= 0) {
-        none::make_at(*A(0));
+        none::make_at(*args.cell(0));
         return;
     }
     stack::keep();
@@ -306,8 +305,8 @@ void repeat(const int32_t*) {
     lp.finish();
 }
 
-void forever(const int32_t*) {
-    Cell body = *A(0);
+void forever(Args& args) {
+    Cell body = *args.cell(0);
     stack::keep();
     LoopFrame lp;
     *lp.result = unset::value;
@@ -376,8 +375,8 @@ bool next_step(Cell& series, const Cell& words) {
     return true;
 }
 
-void foreach(const int32_t*) {
-    Cell words = *A(0), data = *A(1), body = *A(2);
+void foreach(Args& args) {
+    Cell words = *args.cell(0), data = *args.cell(1), body = *args.cell(2);
     if (cell::is(words, T_block) && interp::tail_index(words.w2) <= words.w1) error::fire(err::script_invalid_arg, words);
     if (!cell::is(words, T_block) && cell::is(data, T_map)) error::fire(err::script_invalid_arg, words);
     stack::keep();
@@ -394,8 +393,8 @@ void foreach(const int32_t*) {
     lp.finish();
 }
 
-void forall(const int32_t*) {
-    Cell word = *A(0), body = *A(1);
+void forall(Args& args) {
+    Cell word = *args.cell(0), body = *args.cell(1);
     Cell start = *context::get(word);
     if (cell::is(start, T_unset)) error::fire(err::script_no_value, word);
     // forall walks a map! too: its cells have a position like a series' elements.
@@ -423,8 +422,8 @@ void forall(const int32_t*) {
     lp.finish();
 }
 
-void remove_each(const int32_t*) {
-    Cell words = *A(0), data = *A(1), body = *A(2);
+void remove_each(Args& args) {
+    Cell words = *args.cell(0), data = *args.cell(1), body = *args.cell(2);
     uint32_t n = cell::is(words, T_block) ? interp::tail_index(words.w2) - words.w1 : 1;
     if (n == 0) error::fire(err::script_invalid_arg, words);
     stack::keep();
@@ -454,21 +453,21 @@ void remove_each(const int32_t*) {
 
 // ---- exits ---------------------------------------------------------------------------------------------
 
-void break_(const int32_t* refs) { stack::throw_loop(refs[0] >= 0, refs[0] >= 0 ? A(static_cast<uint32_t>(refs[0])) : nullptr, false); }
-void continue_(const int32_t*) { stack::throw_loop(false, nullptr, true); }
-void exit_(const int32_t*) { stack::throw_return(false, nullptr); }
-void return_(const int32_t*) { stack::throw_return(true, A(0)); }
+void break_(Args& args) { stack::throw_loop(args.given(0), args.given(0) ? args.option(0) : nullptr, false); }
+void continue_(Args& args) { stack::throw_loop(false, nullptr, true); }
+void exit_(Args& args) { stack::throw_return(false, nullptr); }
+void return_(Args& args) { stack::throw_return(true, args.cell(0)); }
 
-void throw_(const int32_t* refs) {
-    Cell name = refs[0] >= 0 ? *A(static_cast<uint32_t>(refs[0])) : unset::value;
-    stack::throw_catch(*A(0), &name);
+void throw_(Args& args) {
+    Cell name = args.given(0) ? *args.option(0) : unset::value;
+    stack::throw_catch(*args.cell(0), &name);
 }
 
-void catch_(const int32_t* refs) {
-    Cell block = *A(0);
+void catch_(Args& args) {
+    Cell block = *args.cell(0);
     // The name argument is copied out: the stack above the result cell is reused below.
-    Cell name_arg = refs[0] >= 0 ? *A(static_cast<uint32_t>(refs[0])) : none::value;
-    Cell* names = refs[0] >= 0 ? &name_arg : nullptr;
+    Cell name_arg = args.given(0) ? *args.option(0) : none::value;
+    Cell* names = args.given(0) ? &name_arg : nullptr;
     collector::Root keep_names(name_arg);
     stack::keep();
     uint32_t depth = stack::push_frame(stack::catch_, nullptr);
@@ -476,7 +475,7 @@ void catch_(const int32_t* refs) {
     interp::eval_block(block, true);
     Cell v = *stack::values.args;
     stack::leave_frame();
-    *A(0) = v;
+    *args.cell(0) = v;
     stack::keep();
     if (!stack::exiting() || stack::pending.target != depth || stack::pending.code != stack::exit_throw) return;
     const Cell& thrown_name = stack::pending.name;
@@ -502,24 +501,24 @@ void catch_(const int32_t* refs) {
         stack::throw_catch(value, &name);
         return;
     }
-    *A(0) = stack::pending.value;
+    *args.cell(0) = stack::pending.value;
     stack::pending.code = stack::no_exit;
     stack::throw_caught();
 }
 
-void try_(const int32_t* refs) {
-    Cell block = *A(0);
-    bool all_ = refs[0] >= 0;
-    bool keep = refs[1] >= 0;
+void try_(Args& args) {
+    Cell block = *args.cell(0);
+    bool all_ = args.given(0);
+    bool keep = args.given(1);
     stack::keep();
     uint32_t before = stack::depth();
     Cell* top = stack::values.top;
-    Cell* args = stack::values.args;
+    Cell* base = stack::values.args;
     Cell saved_position = interp::current;
     uint32_t depth = stack::push_frame(all_ ? stack::try_all : stack::try_, nullptr);
     stack::reserve();
     auto recover = [&](const Error& e) {
-        stack::unroll_to(before, top, args);
+        stack::unroll_to(before, top, base);
         interp::current = saved_position;
         cycles::reset();
         // An exit pending when the error was raised targets a frame that is gone now: left
@@ -529,15 +528,15 @@ void try_(const int32_t* refs) {
         stack::throw_caught();
         // The error value lives in the result cell, where the collector sees it while its
         // stack is captured.
-        *A(0) = error::value_of(e);
+        *args.cell(0) = error::value_of(e);
         stack::keep();
-        if (keep) error::capture_stack(*A(0), e);
+        if (keep) error::capture_stack(*args.cell(0), e);
     };
     try {
         interp::eval_block(block, true);
         Cell v = *stack::values.args;
         stack::leave_frame();
-        *A(0) = v;
+        *args.cell(0) = v;
         stack::keep();
     } catch (const Error& e) {
         recover(e);
@@ -578,28 +577,8 @@ void init() {
     if (done) return;
     done = true;
     init_eval();
-    register_entry(index::if_, if_);
-    register_entry(index::unless, unless);
-    register_entry(index::either, either);
-    register_entry(index::any, any);
-    register_entry(index::all, all);
-    register_entry(index::while_, while_);
-    register_entry(index::until, until);
-    register_entry(index::loop, loop);
-    register_entry(index::repeat, repeat);
-    register_entry(index::forever, forever);
-    register_entry(index::foreach, foreach);
-    register_entry(index::forall, forall);
-    register_entry(index::remove_each, remove_each);
-    register_entry(index::switch_, switch_);
-    register_entry(index::case_, case_);
-    register_entry(index::break_, break_);
-    register_entry(index::continue_, continue_);
-    register_entry(index::exit, exit_);
-    register_entry(index::return_, return_);
-    register_entry(index::throw_, throw_);
-    register_entry(index::catch_, catch_);
-    register_entry(index::try_, try_);
+#define NATIVES_control(index, entry) register_entry(index, entry);
+#include "runtime/interpreter/natives_register.h"
     init_math(); init_sets(); init_text();
     init_io();
     init_time();

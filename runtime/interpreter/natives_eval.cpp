@@ -33,8 +33,6 @@ namespace {
 
 using memory::Node;
 
-inline Cell* A(uint32_t k) { return stack::values.args + k; }
-inline Cell* opt(const int32_t* refs, uint32_t r) { return refs[r] >= 0 ? A(static_cast<uint32_t>(refs[r])) : nullptr; }
 inline const Cell& at(Node n, uint32_t i) { return reinterpret_cast<const Cell*>(memory::buffer(n)->head_ptr())[i]; }
 inline uint32_t tail_of(Node n) { return interp::tail_index(n); }
 
@@ -49,39 +47,39 @@ void run_body(const Cell& block) {
 
 // ---- function makers ----------------------------------------------------------------------------
 
-void make_function(Cell spec, const Cell& body) {
+void make_function(Args& args, Cell spec, const Cell& body) {
     stack::keep();
     uint32_t n = tail_of(spec.w2);
     if (spec.w1 > n) spec.w1 = n;
     uint32_t flags = function::validate(spec);
     Cell b = body;
     Cell* fn = function::make_at(spec, &b, 0, 0, flags);
-    *A(0) = *fn;
+    *args.cell(0) = *fn;
     stack::keep();
 }
 
-void func(const int32_t*) { make_function(*A(0), *A(1)); }
+void func(Args& args) { make_function(args, *args.cell(0), *args.cell(1)); }
 
-void function_(const int32_t* refs) {
-    Cell spec = *block::clone(*A(0), true, true);
+void function_(Args& args) {
+    Cell spec = *block::clone(*args.cell(0), true, true);
     Cell* s = stack::push(spec);
-    if (refs[0] < 0) {
+    if (!args.given(0)) {
         // Without /extern, nothing stays global but what the spec names.
     }
-    function::collect_locals(*s, *A(1));
-    make_function(*s, *A(1));
+    function::collect_locals(*s, *args.cell(1));
+    make_function(args, *s, *args.cell(1));
 }
 
-void does(const int32_t*) {
+void does(Args& args) {
     Cell* spec = block::push_new(1);
-    make_function(*spec, *A(0));
+    make_function(args, *spec, *args.cell(0));
 }
 
-void has(const int32_t*) {
-    Cell spec = *block::clone(*A(0), false, false);
+void has(Args& args) {
+    Cell spec = *block::clone(*args.cell(0), false, false);
     Cell* s = stack::push(spec);
     block::insert_value(*s, words::refinements::local, false, true);
-    make_function(*s, *A(1));
+    make_function(args, *s, *args.cell(1));
 }
 
 // ---- do, reduce, compose -------------------------------------------------------------------------
@@ -106,16 +104,16 @@ void expand(const Cell& code) {
     interp::apply_function(fn, args, 2);
 }
 
-void do_(const int32_t* refs) {
-    Cell value = *A(0);
-    Cell next_arg = refs[2] >= 0 ? *opt(refs, 2) : none::value;
-    Cell* next_word = refs[2] >= 0 ? &next_arg : nullptr;
-    if (refs[3] >= 0) error::fire(err::internal_not_done);  // tracing comes with its issue
+void do_(Args& args) {
+    Cell value = *args.cell(0);
+    Cell next_arg = args.given(2) ? *args.option(2) : none::value;
+    Cell* next_word = args.given(2) ? &next_arg : nullptr;
+    if (args.given(3)) error::fire(err::internal_not_done);  // tracing comes with its issue
     switch (cell::type(value)) {
     case T_block:
     case T_paren:
     case T_hash: {
-        if (refs[0] >= 0 && !cell::is(value, T_hash)) {
+        if (args.given(0) && !cell::is(value, T_hash)) {
             collector::Root keep_value(value);
             expand(value);
             if (stack::exiting()) return;
@@ -127,7 +125,7 @@ void do_(const int32_t* refs) {
             Cell position = value;
             if (pos >= end) {
                 stack::keep();
-                *A(0) = unset::value;
+                *args.cell(0) = unset::value;
             } else {
                 stack::keep();
                 pos = interp::eval_next(code, pos, end, false);
@@ -146,7 +144,7 @@ void do_(const int32_t* refs) {
         collector::Root keep(code);
         lexer::Options options;
         lexer::load(code, value, -1, options, nullptr);
-        if (refs[0] >= 0) {
+        if (args.given(0)) {
             expand(code);
             if (stack::exiting()) return;
         }
@@ -162,12 +160,12 @@ void do_(const int32_t* refs) {
         Cell word = context::get_or_add_global(symbol::make("do-file"));
         Cell fn = *context::get(word);
         if (!cell::is(fn, T_function)) error::fire(err::script_no_value, word);
-        Cell args[3] = {value, none::value, refs[1] >= 0 ? *opt(refs, 1) : none::value};
+        Cell call_args[3] = {value, none::value, args.given(1) ? *args.option(1) : none::value};
         collector::Root keep_fn(fn);
-        Cell result = interp::apply_function(fn, args, 3);
+        Cell result = interp::apply_function(fn, call_args, 3);
         if (stack::exiting()) return;
         stack::keep();
-        *A(0) = result;
+        *args.cell(0) = result;
         return;
     }
     case T_path: {
@@ -189,11 +187,11 @@ void do_(const int32_t* refs) {
     }
 }
 
-void reduce(const int32_t* refs) {
-    Cell value = *A(0);
-    Cell into_arg = refs[0] >= 0 ? *opt(refs, 0) : none::value;
+void reduce(Args& args) {
+    Cell value = *args.cell(0);
+    Cell into_arg = args.given(0) ? *args.option(0) : none::value;
     collector::Root keep_into(into_arg);
-    Cell* into = refs[0] >= 0 ? &into_arg : nullptr;
+    Cell* into = args.given(0) ? &into_arg : nullptr;
     if (!cell::is(value, T_block) && !cell::is(value, T_paren) && !cell::is(value, T_hash)) {
         if (in(cell::type(value), ANY_FUNCTION)) return;  // returned as it is
         stack::keep();
@@ -202,10 +200,10 @@ void reduce(const int32_t* refs) {
         block::rs_append(block, value);
         interp::eval_block(block, true);
         if (into && !stack::exiting()) {
-            Cell v = *A(0);
-            *A(0) = *into;
-            auto ins = actions::lookup<actions::slot::insert>(cell::type(*A(0)));
-            *A(0) = *ins(A(0), &v, -1, true, 1, false);
+            Cell v = *args.cell(0);
+            *args.cell(0) = *into;
+            auto ins = actions::lookup<actions::slot::insert>(cell::type(*args.cell(0)));
+            *args.cell(0) = *ins(args.cell(0), &v, -1, true, 1, false);
         }
         return;
     }
@@ -222,7 +220,7 @@ void reduce(const int32_t* refs) {
     Node code = source->w2;
     uint32_t end = tail_of(code);
     for (uint32_t pos = source->w1; pos < end; end = std::min(end, tail_of(code))) {
-        pos = interp::eval_expression(code, pos, end, false, true, false);
+        pos = interp::eval_expression(code, pos, end, interp::Infix::apply, interp::Result::push);
         if (stack::exiting()) {
             stack::unwind();
             return;
@@ -240,7 +238,7 @@ void reduce(const int32_t* refs) {
         }
     }
     stack::leave_frame();
-    *A(0) = *result;
+    *args.cell(0) = *result;
     stack::keep();
 }
 
@@ -286,12 +284,12 @@ void compose_into(const Cell& source, Cell& target, bool deep, bool only, bool i
     }
 }
 
-void compose(const int32_t* refs) {
-    Cell value = *A(0);
-    bool deep = refs[0] >= 0, only = refs[1] >= 0;
-    Cell into_arg = refs[2] >= 0 ? *opt(refs, 2) : none::value;
+void compose(Args& args) {
+    Cell value = *args.cell(0);
+    bool deep = args.given(0), only = args.given(1);
+    Cell into_arg = args.given(2) ? *args.option(2) : none::value;
     collector::Root keep_into(into_arg);
-    Cell* into = refs[2] >= 0 ? &into_arg : nullptr;
+    Cell* into = args.given(2) ? &into_arg : nullptr;
     stack::keep();
     stack::push(value);
     Cell* target;
@@ -304,43 +302,43 @@ void compose(const int32_t* refs) {
     }
     compose_into(value, *target, deep, only, insert);
     if (stack::exiting()) return;
-    *A(0) = into && !insert ? *into : *target;
+    *args.cell(0) = into && !insert ? *into : *target;
     stack::keep();
 }
 
 // ---- words and values -------------------------------------------------------------------------------
 
-void get(const int32_t* refs) {
-    Cell w = *A(0);
-    bool any = refs[0] >= 0;
+void get(Args& args) {
+    Cell w = *args.cell(0);
+    bool any = args.given(0);
     uint32_t t = cell::type(w);
     if (in(t, ANY_PATH)) {
         stack::keep();
         Cell p = w;
-        interp::eval_path(p, 0, 0, 0, false, true);
-        *A(0) = stack::values.top[-1];
+        interp::eval_path(p, 0, 0, 0, interp::PathMode::get);
+        *args.cell(0) = stack::values.top[-1];
         stack::keep();
         return;
     }
     if (in(t, ANY_OBJECT)) {
         auto reflect = actions::lookup<actions::slot::reflect>(t);
-        *A(0) = *reflect(A(0), words::symbols::values);
+        *args.cell(0) = *reflect(args.cell(0), words::symbols::values);
         return;
     }
     Cell v = *context::get(w);
     if (cell::is(v, T_unset) && !any) error::fire(err::script_no_value, w);
-    *A(0) = v;
+    *args.cell(0) = v;
 }
 
 // Sets the words of a block from a value, the way foreach sets its words.
-void set_words(const Cell& words_block, const Cell& value, bool any, bool only, bool some) {
+void set_words(const Cell& words_block, const Cell& value, const object::SetArgs& how) {
     Node n = words_block.w2;
     uint32_t end = tail_of(n);
-    bool spread = in(cell::type(value), ANY_BLOCK) && !only;
+    bool spread = in(cell::type(value), ANY_BLOCK) && !how.only;
     for (uint32_t i = words_block.w1; i < end; ++i) {
         const Cell& w = at(n, i);
         if (!in(cell::type(w), ANY_WORD)) error::fire(err::script_invalid_arg, w);
-        if (spread && !any) {
+        if (spread && !how.any) {
             uint32_t k = value.w1 + (i - words_block.w1);
             if (k < tail_of(value.w2) && cell::is(at(value.w2, k), T_unset)) error::fire(err::script_need_value, w);
         }
@@ -352,38 +350,38 @@ void set_words(const Cell& words_block, const Cell& value, bool any, bool only, 
             uint32_t k = value.w1 + (i - words_block.w1);
             v = k < tail_of(value.w2) ? at(value.w2, k) : none::value;
         }
-        if (some && cell::is(v, T_none)) continue;
+        if (how.some && cell::is(v, T_none)) continue;
         context::set(w, v);
     }
 }
 
-void set(const int32_t* refs) {
-    Cell target = *A(0);
-    Cell value = *A(1);
-    bool any = refs[0] >= 0, only = refs[2] >= 0, some = refs[3] >= 0;
+void set(Args& args) {
+    Cell target = *args.cell(0);
+    Cell value = *args.cell(1);
+    object::SetArgs how{.any = args.given(0), .only = args.given(2), .some = args.given(3)};
     uint32_t t = cell::type(target);
-    if (cell::is(value, T_unset) && !any) error::fire(err::script_need_value, target);
+    if (cell::is(value, T_unset) && !how.any) error::fire(err::script_need_value, target);
     if (in(t, ANY_WORD) || t == T_refinement) {
         context::set(target, value);
     } else if (in(t, ANY_PATH)) {
         stack::keep();
         stack::push(value);
-        interp::eval_path(target, 0, 0, 0, true, false);
+        interp::eval_path(target, 0, 0, 0, interp::PathMode::set);
     } else if (t == T_object) {
-        object::set_many(target, value, any, only, some);
+        object::set_many(target, value, how);
     } else if (t == T_block) {
         stack::keep();
         stack::push_frame(stack::interp_native, nullptr);
         stack::reserve();
-        set_words(target, value, any, only, some);
+        set_words(target, value, how);
         stack::leave_frame();
     }
-    *A(0) = value;
+    *args.cell(0) = value;
     stack::keep();
 }
 
-void unset_(const int32_t*) {
-    Cell target = *A(0);
+void unset_(Args& args) {
+    Cell target = *args.cell(0);
     if (cell::is(target, T_word)) {
         context::set(target, unset::value);
     } else {
@@ -392,11 +390,11 @@ void unset_(const int32_t*) {
             if (cell::is(w, T_word)) context::set(w, unset::value);
         }
     }
-    *A(0) = unset::value;
+    *args.cell(0) = unset::value;
 }
 
-void value_q(const int32_t*) {
-    Cell v = *A(0);
+void value_q(Args& args) {
+    Cell v = *args.cell(0);
     bool r = true;
     if (in(cell::type(v), ANY_WORD)) {
         if (!v.w1 || !context::is_context(v.w1)) {
@@ -410,7 +408,7 @@ void value_q(const int32_t*) {
             r = value && !cell::is(*value, T_unset);
         }
     }
-    logic::make_at(*A(0), r);
+    logic::make_at(*args.cell(0), r);
 }
 
 Node context_of(const Cell& c) {
@@ -427,83 +425,83 @@ Node context_of(const Cell& c) {
     }
 }
 
-void bind(const int32_t* refs) {
-    Node ctx = context_of(*A(1));
-    if (!ctx || !context::is_context(ctx)) error::fire(err::script_not_in_context, *A(1));
-    if (cell::is(*A(0), T_block)) {
-        Cell block = *A(0);
-        if (refs[0] >= 0) {
+void bind(Args& args) {
+    Node ctx = context_of(*args.cell(1));
+    if (!ctx || !context::is_context(ctx)) error::fire(err::script_not_in_context, *args.cell(1));
+    if (cell::is(*args.cell(0), T_block)) {
+        Cell block = *args.cell(0);
+        if (args.given(0)) {
             block = *block::clone(block, true, true);
             stack::pop(1);
         }
         collector::Root keep(block);
-        context::bind(block, ctx, cell::is(*A(1), T_object));
-        *A(0) = block;
+        context::bind(block, ctx, cell::is(*args.cell(1), T_object));
+        *args.cell(0) = block;
     } else {
-        Cell w = *A(0);
+        Cell w = *args.cell(0);
         context::bind_word(ctx, w);
-        *A(0) = w;
+        *args.cell(0) = w;
     }
 }
 
-void in(const int32_t*) {
-    Node ctx = context_of(*A(0));
-    Cell w = *A(1);
+void in(Args& args) {
+    Node ctx = context_of(*args.cell(0));
+    Cell w = *args.cell(1);
     int32_t i = context::find_word(ctx, w.w2, true);
     if (i < 0) {
-        none::make_at(*A(0));
+        none::make_at(*args.cell(0));
         return;
     }
-    *A(0) = word::cell_of(T_word, w.w2, ctx, i);
+    *args.cell(0) = word::cell_of(T_word, w.w2, ctx, i);
 }
 
-void context_q(const int32_t*) {
-    Cell w = *A(0);
+void context_q(Args& args) {
+    Cell w = *args.cell(0);
     if (!w.w1 || !context::is_context(w.w1)) error::fire(err::script_not_defined, w);
-    *A(0) = *context::self_cell(w.w1);
+    *args.cell(0) = *context::self_cell(w.w1);
 }
 
-void construct(const int32_t* refs) {
-    Cell spec = *A(0);
-    Cell proto_arg = refs[0] >= 0 ? *opt(refs, 0) : none::value;
+void construct(Args& args) {
+    Cell spec = *args.cell(0);
+    Cell proto_arg = args.given(0) ? *args.option(0) : none::value;
     collector::Root keep_proto(proto_arg);
-    Cell* proto = refs[0] >= 0 ? &proto_arg : nullptr;
+    Cell* proto = args.given(0) ? &proto_arg : nullptr;
     stack::keep();
     Cell* r = stack::reserve();
-    object::construct(*r, spec, proto, refs[1] >= 0);
-    *A(0) = *r;
+    object::construct(*r, spec, proto, args.given(1));
+    *args.cell(0) = *r;
     stack::keep();
 }
 
-void extend(const int32_t* refs) {
-    if (!cell::is(*A(0), T_map)) error::fire(err::internal_not_done);  // object! extension
-    map::extend(A(0), *A(1), refs[0] >= 0);
+void extend(Args& args) {
+    if (!cell::is(*args.cell(0), T_map)) error::fire(err::internal_not_done);  // object! extension
+    map::extend(args.cell(0), *args.cell(1), args.given(0));
     stack::keep();
 }
 
-void apply(const int32_t* refs) {
-    Cell f = *A(0);
+void apply(Args& args) {
+    Cell f = *args.cell(0);
     if (cell::is(f, T_word)) f = *context::get(f);
     else if (in(cell::type(f), ANY_BLOCK)) error::fire(err::internal_not_done);
-    if (!in(cell::type(f), ANY_FUNCTION)) error::fire(err::script_invalid_arg, *A(0));
+    if (!in(cell::type(f), ANY_FUNCTION)) args.wrong_value(0);
     if (cell::is(f, T_op)) {
         cell::set_type(f, (f.header >> 16) & 0xFF);
         f.header &= 0xFF;
     }
-    uint32_t mode = refs[0] >= 0 ? interp::mode_all : interp::mode_args;
-    if (refs[1] >= 0) mode |= interp::mode_safer;
+    uint32_t mode = args.given(0) ? interp::mode_all : interp::mode_args;
+    if (args.given(1)) mode |= interp::mode_safer;
     stack::keep();
     // The arguments are reduced first.
-    Cell args = *A(1);
-    stack::push(args);
+    Cell arg_block = *args.cell(1);
+    stack::push(arg_block);
     Cell* reduced = stack::reserve();
-    Cell* out = block::push_new(static_cast<int32_t>(tail_of(args.w2)));
+    Cell* out = block::push_new(static_cast<int32_t>(tail_of(arg_block.w2)));
     stack::push_frame(stack::interp_native, nullptr);
     stack::reserve();
-    Node code = args.w2;
+    Node code = arg_block.w2;
     uint32_t end = tail_of(code);
-    for (uint32_t pos = args.w1; pos < end; end = std::min(end, tail_of(code))) {
-        pos = interp::eval_expression(code, pos, end, false, true, false);
+    for (uint32_t pos = arg_block.w1; pos < end; end = std::min(end, tail_of(code))) {
+        pos = interp::eval_expression(code, pos, end, interp::Infix::apply, interp::Result::push);
         if (stack::exiting()) {
             stack::unwind();
             return;
@@ -514,10 +512,10 @@ void apply(const int32_t* refs) {
     }
     stack::leave_frame();
     *reduced = *out;
-    Cell word = cell::is(*A(0), T_word) ? *A(0) : Cell{T_word, 0, stack::anon_symbol(), 0xFFFFFFFFu};
-    interp::call(f, out->w2, out->w1, tail_of(out->w2), &word, nullptr, 0, mode, false);
+    Cell word = cell::is(*args.cell(0), T_word) ? *args.cell(0) : Cell{T_word, 0, stack::anon_symbol(), 0xFFFFFFFFu};
+    interp::call(f, out->w2, out->w1, tail_of(out->w2), &word, interp::CallHow{.mode = mode});
     if (stack::exiting()) return;
-    *A(0) = stack::values.top[-1];
+    *args.cell(0) = stack::values.top[-1];
     stack::keep();
 }
 
@@ -531,7 +529,8 @@ Cell print_text(const Cell& value) {
         Cell* saved_args = stack::values.args;
         Cell* base = stack::push(v);
         stack::values.args = base;
-        reduce(no_refs);
+        Args reduce_args(no_refs);
+        reduce(reduce_args);
         v = *base;
         stack::values.args = saved_args;
         stack::values.top = base;
@@ -543,41 +542,24 @@ Cell print_text(const Cell& value) {
     return *out;
 }
 
-void print_value(bool line) {
-    Cell text = print_text(*A(0));
+void print_value(Args& args, bool line) {
+    Cell text = print_text(*args.cell(0));
     if (stack::exiting()) return;
     collector::Root keep(text);
     print_hooks::print(text, line);
     last_line_feed = line;
-    *A(0) = unset::value;
+    *args.cell(0) = unset::value;
     stack::keep();
 }
 
-void print(const int32_t*) { print_value(true); }
-void prin(const int32_t*) { print_value(false); }
+void print(Args& args) { print_value(args, true); }
+void prin(Args& args) { print_value(args, false); }
 
 }  // namespace
 
 void init_eval() {
-    register_entry(index::func, func);
-    register_entry(index::function, function_);
-    register_entry(index::does, does);
-    register_entry(index::has, has);
-    register_entry(index::do_, do_);
-    register_entry(index::reduce, reduce);
-    register_entry(index::compose, compose);
-    register_entry(index::get, get);
-    register_entry(index::set, set);
-    register_entry(index::unset, unset_);
-    register_entry(index::value_q, value_q);
-    register_entry(index::bind, bind);
-    register_entry(index::in, in);
-    register_entry(index::context_q, context_q);
-    register_entry(index::construct, construct);
-    register_entry(index::extend, extend);
-    register_entry(index::apply, apply);
-    register_entry(index::print, print);
-    register_entry(index::prin, prin);
+#define NATIVES_eval(index, entry) register_entry(index, entry);
+#include "runtime/interpreter/natives_register.h"
 }
 
 }  // namespace kov::natives

@@ -40,7 +40,6 @@ namespace kov::natives {
 
 namespace {
 
-inline Cell* A(uint32_t k) { return stack::values.args + k; }
 
 // ---- the environment -----------------------------------------------------------------------------
 
@@ -57,64 +56,63 @@ bool variable_name(const Cell& var, std::string& out) {
     return out.find('\0') == std::string::npos;
 }
 
-void get_env(const int32_t*) {
+void get_env(Args& args) {
     std::string name;
-    if (!variable_name(*A(0), name) || name.empty()) {
-        none::make_at(*A(0));
+    if (!variable_name(*args.cell(0), name) || name.empty()) {
+        none::make_at(*args.cell(0));
         return;
     }
     long length = os::get_env(name.c_str(), nullptr, 0);
     if (length < 0) {
-        none::make_at(*A(0));
+        none::make_at(*args.cell(0));
         return;
     }
     std::string value(static_cast<size_t>(length) + 1, '\0');
     length = os::get_env(name.c_str(), value.data(), value.size());
     if (length < 0) {  // removed in between
-        none::make_at(*A(0));
+        none::make_at(*args.cell(0));
         return;
     }
     value.resize(std::min<size_t>(static_cast<size_t>(length), value.size() - 1));
-    string::load(reinterpret_cast<const uint8_t*>(value.data()), value.size(), A(0), 0);
+    string::load(reinterpret_cast<const uint8_t*>(value.data()), value.size(), args.cell(0), 0);
 }
 
 // A name the host refuses (empty, holding "=" or a NUL) raises script/invalid-arg instead of
 // passing as a change that never happened.
-void set_env(const int32_t*) {
+void set_env(Args& args) {
     std::string name;
-    bool ok = variable_name(*A(0), name);
+    bool ok = variable_name(*args.cell(0), name);
     if (ok) {
-        if (cell::is(*A(1), T_none)) {
+        if (cell::is(*args.cell(1), T_none)) {
             ok = os::set_env(name.c_str(), nullptr);
         } else {
             std::string value;
-            ok = io::local_path(*A(1), value) && os::set_env(name.c_str(), value.c_str());
+            ok = io::local_path(*args.cell(1), value) && os::set_env(name.c_str(), value.c_str());
         }
     }
-    if (!ok) error::fire(err::script_invalid_arg, *A(0));
-    *A(0) = *A(1);
+    if (!ok) args.wrong_value(0);
+    *args.cell(0) = *args.cell(1);
 }
 
 // list-env
-void list_env(const int32_t*) { io::list_env(A(0)); }
+void list_env(Args& args) { io::list_env(args.cell(0)); }
 
 // ---- processes -----------------------------------------------------------------------------------
 
 // call cmd /wait /show /console /shell /input in /output out /error err
-void call(const int32_t* refs) {
-    auto opt = [&](uint32_t r) { return given(refs, r) ? A(uint32_t(refs[r])) : nullptr; };
-    io::call(A(0), io::CallArgs{.wait = given(refs, 0), .console = given(refs, 2), .shell = given(refs, 3),
-                                .input = opt(4), .output = opt(5), .error = opt(6)});
+void call(Args& args) {
+    io::call(args.cell(0), io::CallArgs{.wait = args.given(0), .console = args.given(2), .shell = args.given(3),
+                                        .input = args.option(4), .output = args.option(5), .error = args.option(6)});
     stack::keep();
 }
 
 // ---- files ---------------------------------------------------------------------------------------
 
 // A size beyond integer! is an error of the I/O layer.
-void size_q(const int32_t*) {
-    int64_t size = io::size_q(*A(0));
-    if (size < 0) none::make_at(*A(0));
-    else integer::make_at(*A(0), static_cast<int32_t>(size));
+void size_q(Args& args) {
+    int64_t size = io::size_q(*args.cell(0));
+    if (size < 0) none::make_at(*args.cell(0));
+    else integer::make_at(*args.cell(0), static_cast<int32_t>(size));
 }
 
 // ---- transcode -----------------------------------------------------------------------------------
@@ -190,10 +188,10 @@ int64_t part_length(const Cell& src, const Cell& length) {
     return n < 0 ? 0 : n;
 }
 
-void transcode(const int32_t* refs) {
-    bool next = given(refs, 0), one = given(refs, 1), prescan = given(refs, 2), scan = given(refs, 3);
-    Cell* src = A(0);
-    int64_t length = given(refs, 4) ? part_length(*src, *A(uint32_t(refs[4]))) : -1;
+void transcode(Args& args) {
+    bool next = args.given(0), one = args.given(1), prescan = args.given(2), scan = args.given(3);
+    Cell* src = args.cell(0);
+    int64_t length = args.given(4) ? part_length(*src, *args.option(4)) : -1;
 
     // A byte-order mark at the head of binary text is not part of the text.
     if (cell::is(*src, T_binary)) {
@@ -206,17 +204,17 @@ void transcode(const int32_t* refs) {
     }
 
     lexer::Callback callback;
-    if (given(refs, 6)) {
+    if (args.given(6)) {
         callback.fn = call_back;
         callback.data = &callback;
-        callback.value = *A(uint32_t(refs[6]));
+        callback.value = *args.option(6);
         callback.mask = event_mask(callback.value);
     }
     lexer::Options options;
-    options.callback = given(refs, 6) ? &callback : nullptr;
+    options.callback = args.given(6) ? &callback : nullptr;
     options.one_value = next || one || prescan || scan;
     options.load = !(prescan || scan);
-    if (given(refs, 5) && options.load && !next && !one) options.into = A(uint32_t(refs[5]));
+    if (args.given(5) && options.load && !next && !one) options.into = args.option(5);
 
     Cell* out = stack::reserve();
     int64_t consumed = 0;
@@ -236,9 +234,9 @@ void transcode(const int32_t* refs) {
         Cell* result = block::push_new(2);
         *series::append_cell(result->w2) = *out;
         *series::append_cell(result->w2) = *position;
-        *A(0) = *result;
+        *args.cell(0) = *result;
     } else {
-        *A(0) = *out;
+        *args.cell(0) = *out;
     }
     stack::keep();
 }
@@ -276,12 +274,12 @@ void bytes_of(Cell* value, Bytes& out) {
 }
 
 // checksum data method /with spec
-void checksum_(const int32_t* refs) {
+void checksum_(Args& args) {
     using checksum::Method;
-    Cell* method_arg = A(1);
+    Cell* method_arg = args.cell(1);
     Method m = checksum::method_of(word::symbol_of(*method_arg));
     if (m == Method::none) error::fire(err::script_invalid_arg, *method_arg);
-    Cell* spec = given(refs, 0) ? A(uint32_t(refs[0])) : nullptr;
+    Cell* spec = args.given(0) ? args.option(0) : nullptr;
     bool integer_method = m == Method::crc32 || m == Method::tcp || m == Method::adler32;
     if (spec && integer_method) error::fire(err::script_invalid_refine_arg, words::refinements::with, *spec);
     if (!spec && m == Method::hash) error::fire(err::script_invalid_refine_arg, words::refinements::with, none::value);
@@ -290,21 +288,21 @@ void checksum_(const int32_t* refs) {
         error::fire(err::script_invalid_arg, *spec);
 
     // A file is read into a copy of its cell, so that error reports still name the file.
-    Cell* data_cell = cell::is(*A(0), T_file) ? stack::push(*A(0)) : A(0);
+    Cell* data_cell = cell::is(*args.cell(0), T_file) ? stack::push(*args.cell(0)) : args.cell(0);
     Bytes data;
     bytes_of(data_cell, data);
 
     if (m == Method::hash) {
         // The hash of a table size has no algorithm yet: it says so and gives 0.
         runtime::print_line({"** /hash support not yet implemented; algorithm TBD."});
-        *A(0) = integer::make(0);
+        *args.cell(0) = integer::make(0);
         return;
     }
     if (integer_method) {
         uint32_t sum = m == Method::crc32 ? checksum::crc32(data.data(), data.size())
                        : m == Method::tcp ? checksum::tcp(data.data(), data.size())
                                           : checksum::adler32(data.data(), data.size());
-        *A(0) = integer::make(static_cast<int32_t>(sum));
+        *args.cell(0) = integer::make(static_cast<int32_t>(sum));
         return;
     }
     uint8_t digest[checksum::max_digest_length];
@@ -316,20 +314,15 @@ void checksum_(const int32_t* refs) {
     } else {
         length = checksum::digest(m, data.data(), data.size(), digest);
     }
-    *A(0) = *binary::load(digest, length);
+    *args.cell(0) = *binary::load(digest, length);
     stack::keep();
 }
 
 }  // namespace
 
 void init_io() {
-    register_entry(index::get_env, get_env);
-    register_entry(index::set_env, set_env);
-    register_entry(index::size_q, size_q);
-    register_entry(index::list_env, list_env);
-    register_entry(index::call, call);
-    register_entry(index::transcode, transcode);
-    register_entry(index::checksum, checksum_);
+#define NATIVES_io(index, entry) register_entry(index, entry);
+#include "runtime/interpreter/natives_register.h"
 }
 
 }  // namespace kov::natives

@@ -34,17 +34,6 @@
 
 namespace kov::natives {
 
-// script/expect-arg naming the running native, the value's datatype and the argument (the
-// natives of the other families raise it through this one too).
-[[noreturn]] void fire_expect_arg(const Cell& value, const char* argument) {
-    uint32_t symbol = 0, context = 0;
-    stack::caller_word(symbol, context);
-    Cell caller = symbol ? Cell{T_word, 0, symbol, 0xFFFFFFFFu} : none::value;
-    Cell type{T_datatype, cell::type(value), 0, 0};
-    Cell arg{T_word, 0, symbol::make(argument), 0xFFFFFFFFu};
-    error::fire(err::script_expect_arg, caller, type, arg);
-}
-
 namespace {
 
 constexpr double epsilon = 2.220446049250313e-16;
@@ -52,36 +41,37 @@ constexpr double pi = 3.141592653589793;
 constexpr double ln_2 = 0.6931471805599453;
 constexpr double e_constant = 2.718281828459045;
 
-inline Cell* A(uint32_t k) { return stack::values.args + k; }
 inline Cell datatype_cell(uint32_t t) { return Cell{T_datatype, t, 0, 0}; }
 
 // ---- comparisons ------------------------------------------------------------------------------------
 
-void compare_with(int32_t code) { logic::make_at(*A(0), actions::compare(*A(0), *A(1), code)); }
-
-void equal_q(const int32_t*) { compare_with(actions::equal); }
-void not_equal_q(const int32_t*) { compare_with(actions::not_equal); }
-void strict_equal_q(const int32_t*) { compare_with(actions::strict_equal); }
-void lesser_q(const int32_t*) { compare_with(actions::lesser); }
-void greater_q(const int32_t*) { compare_with(actions::greater); }
-void lesser_or_equal_q(const int32_t*) { compare_with(actions::lesser_or_equal); }
-void greater_or_equal_q(const int32_t*) { compare_with(actions::greater_or_equal); }
-
-void same_q(const int32_t*) { logic::make_at(*A(0), datatype::same_q(*A(0), *A(1))); }
-
-void not_(const int32_t*) {
-    const Cell& v = *A(0);
-    logic::make_at(*A(0), cell::is(v, T_none) || (cell::is(v, T_logic) && v.w1 == 0));
+void compare_with(Args& args, int32_t code) {
+    logic::make_at(*args.cell(0), actions::compare(*args.cell(0), *args.cell(1), code));
 }
 
-void type_q(const int32_t* refs) {
-    uint32_t t = cell::type(*A(0));
-    if (given(refs, 0)) {
+void equal_q(Args& args) { compare_with(args, actions::equal); }
+void not_equal_q(Args& args) { compare_with(args, actions::not_equal); }
+void strict_equal_q(Args& args) { compare_with(args, actions::strict_equal); }
+void lesser_q(Args& args) { compare_with(args, actions::lesser); }
+void greater_q(Args& args) { compare_with(args, actions::greater); }
+void lesser_or_equal_q(Args& args) { compare_with(args, actions::lesser_or_equal); }
+void greater_or_equal_q(Args& args) { compare_with(args, actions::greater_or_equal); }
+
+void same_q(Args& args) { logic::make_at(*args.cell(0), datatype::same_q(*args.cell(0), *args.cell(1))); }
+
+void not_(Args& args) {
+    const Cell& v = *args.cell(0);
+    logic::make_at(*args.cell(0), cell::is(v, T_none) || (cell::is(v, T_logic) && v.w1 == 0));
+}
+
+void type_q(Args& args) {
+    uint32_t t = cell::type(*args.cell(0));
+    if (args.given(0)) {
         uint32_t name = t < actions::max_types ? datatype::types[t].name_symbol : 0;
         if (!name) error::fire(err::internal_not_done);
-        *A(0) = context::get_or_add_global(name);
+        *args.cell(0) = context::get_or_add_global(name);
     } else {
-        datatype::make_at(*A(0), t);
+        datatype::make_at(*args.cell(0), t);
     }
 }
 
@@ -178,9 +168,9 @@ bool tuple_with(Cell& t, const Cell& other, bool max) {
     return true;
 }
 
-void max_min(bool max) {
-    Cell* a = A(0);
-    Cell* b = A(1);
+void max_min(Args& args, bool max) {
+    Cell* a = args.cell(0);
+    Cell* b = args.cell(1);
     uint32_t ta = cell::type(*a), tb = cell::type(*b);
     if (nan_number_q(*a) && in(tb, NUMBER)) return;
     if (nan_number_q(*b) && in(ta, NUMBER)) {
@@ -203,8 +193,8 @@ void max_min(bool max) {
     if (max ? lesser : !lesser) *a = *b;
 }
 
-void max(const int32_t*) { max_min(true); }
-void min(const int32_t*) { max_min(false); }
+void max(Args& args) { max_min(args, true); }
+void min(Args& args) { max_min(args, false); }
 
 // ---- sign tests -------------------------------------------------------------------------------------
 
@@ -219,9 +209,9 @@ int32_t number_sign(const Cell& v) {
     }
 }
 
-void negative_q(const int32_t*) { logic::make_at(*A(0), number_sign(*A(0)) < 0); }
-void positive_q(const int32_t*) { logic::make_at(*A(0), number_sign(*A(0)) > 0); }
-void sign_q(const int32_t*) { integer::make_at(*A(0), number_sign(*A(0))); }
+void negative_q(Args& args) { logic::make_at(*args.cell(0), number_sign(*args.cell(0)) < 0); }
+void positive_q(Args& args) { logic::make_at(*args.cell(0), number_sign(*args.cell(0)) > 0); }
+void sign_q(Args& args) { integer::make_at(*args.cell(0), number_sign(*args.cell(0))); }
 
 bool zero_value_q(const Cell& v) {
     switch (cell::type(v)) {
@@ -239,39 +229,39 @@ bool zero_value_q(const Cell& v) {
     }
 }
 
-void zero_q(const int32_t*) { logic::make_at(*A(0), zero_value_q(*A(0))); }
+void zero_q(Args& args) { logic::make_at(*args.cell(0), zero_value_q(*args.cell(0))); }
 
-void nan_q(const int32_t*) {
-    const Cell& v = *A(0);
+void nan_q(Args& args) {
+    const Cell& v = *args.cell(0);
     bool nan = (cell::is(v, T_float_) || cell::is(v, T_percent)) && float_::nan_q(cell::get_double(v));
-    logic::make_at(*A(0), nan);
+    logic::make_at(*args.cell(0), nan);
 }
 
 // ---- bits -------------------------------------------------------------------------------------------
 
-void shift(const int32_t* refs) {
-    int32_t data = integer::get(*A(0));
-    int32_t bits = integer::get(*A(1));
+void shift(Args& args) {
+    int32_t data = args.integer(0);
+    int32_t bits = args.integer(1);
     uint32_t n = bits < 0 ? 0 : static_cast<uint32_t>(bits);
     int32_t r;
-    if (given(refs, 0)) r = static_cast<int32_t>(numeric::shift_left(static_cast<uint32_t>(data), n));
-    else if (given(refs, 1)) r = static_cast<int32_t>(numeric::shift_right(static_cast<uint32_t>(data), n));
+    if (args.given(0)) r = static_cast<int32_t>(numeric::shift_left(static_cast<uint32_t>(data), n));
+    else if (args.given(1)) r = static_cast<int32_t>(numeric::shift_right(static_cast<uint32_t>(data), n));
     else r = numeric::shift_right_signed(data, n);
-    integer::make_at(*A(0), r);
+    integer::make_at(*args.cell(0), r);
 }
 
-void to_hex(const int32_t* refs) {
+void to_hex(Args& args) {
     char digits[9];
-    string::to_hex(integer::get(*A(0)), false, digits);
+    string::to_hex(args.integer(0), false, digits);
     uint32_t keep = 8;
-    if (given(refs, 0)) {
-        const Cell& size = *A(static_cast<uint32_t>(refs[0]));
+    if (args.given(0)) {
+        const Cell& size = *args.option(0);
         int32_t length = integer::get(size);
         if (length <= 0) error::fire(err::script_invalid_arg, size);
         if (length < 8) keep = static_cast<uint32_t>(length);
     }
     uint32_t symbol = symbol::search(reinterpret_cast<const uint8_t*>(digits + 8 - keep), keep);
-    issue::make_at(*A(0), symbol);
+    issue::make_at(*args.cell(0), symbol);
 }
 
 // ---- trigonometry and logarithms --------------------------------------------------------------------
@@ -281,86 +271,57 @@ double number_of(const Cell& c) {
     return cell::is(c, T_integer) ? static_cast<double>(integer::get(c)) : cell::get_double(c);
 }
 
-void set_float(double d) { float_::make_at(*A(0), d); }
+void set_float(Args& args, double d) { float_::make_at(*args.cell(0), d); }
 
 // The angle argument in radians; in degrees it is reduced for the function's kind first.
-double angle_argument(const int32_t* refs, int kind) {
-    double a = number_of(*A(0));
-    return given(refs, 0) ? a : math::normalize_degrees(a, kind);
+double angle_argument(Args& args, int kind) {
+    double a = number_of(*args.cell(0));
+    return args.given(0) ? a : math::normalize_degrees(a, kind);
 }
 
-void sine(const int32_t* refs) {
-    double r = std::sin(angle_argument(refs, 2));
-    set_float(std::fabs(r) < epsilon ? 0.0 : r);
+void sine(Args& args) {
+    double r = std::sin(angle_argument(args, 2));
+    set_float(args, std::fabs(r) < epsilon ? 0.0 : r);
 }
 
-void cosine(const int32_t* refs) {
-    double r = std::cos(angle_argument(refs, 1));
-    set_float(std::fabs(r) < epsilon ? 0.0 : r);
+void cosine(Args& args) {
+    double r = std::cos(angle_argument(args, 1));
+    set_float(args, std::fabs(r) < epsilon ? 0.0 : r);
 }
 
-void tangent(const int32_t* refs) {
-    double a = angle_argument(refs, 0);
-    if (a == pi / 2.0) set_float(HUGE_VAL);
-    else if (a == pi / -2.0) set_float(-HUGE_VAL);
-    else set_float(std::tan(a));
+void tangent(Args& args) {
+    double a = angle_argument(args, 0);
+    if (a == pi / 2.0) set_float(args, HUGE_VAL);
+    else if (a == pi / -2.0) set_float(args, -HUGE_VAL);
+    else set_float(args, std::tan(a));
 }
 
-void arc_function(const int32_t* refs, int kind) {
-    double x = number_of(*A(0));
+void arc_function(Args& args, int kind) {
+    double x = number_of(*args.cell(0));
     double r = kind == 0 ? std::atan(x) : kind == 1 ? std::acos(x) : std::asin(x);
-    set_float(given(refs, 0) ? r : r * 180.0 / pi);
+    set_float(args, args.given(0) ? r : r * 180.0 / pi);
 }
 
-void arcsine(const int32_t* refs) { arc_function(refs, 2); }
-void arccosine(const int32_t* refs) { arc_function(refs, 1); }
-void arctangent(const int32_t* refs) { arc_function(refs, 0); }
+void arcsine(Args& args) { arc_function(args, 2); }
+void arccosine(Args& args) { arc_function(args, 1); }
+void arctangent(Args& args) { arc_function(args, 0); }
 
-void arctangent2(const int32_t* refs) {
-    double r = std::atan2(number_of(*A(0)), number_of(*A(1)));
-    set_float(given(refs, 0) ? r : r * (180.0 / pi));
+void arctangent2(Args& args) {
+    double r = std::atan2(number_of(*args.cell(0)), number_of(*args.cell(1)));
+    set_float(args, args.given(0) ? r : r * (180.0 / pi));
 }
 
-void log_2(const int32_t*) { set_float(std::log(number_of(*A(0))) / ln_2); }
-void log_10(const int32_t*) { set_float(std::log10(number_of(*A(0)))); }
-void log_e(const int32_t*) { set_float(std::log(number_of(*A(0)))); }
-void exp(const int32_t*) { set_float(std::pow(e_constant, number_of(*A(0)))); }
-void square_root(const int32_t*) { set_float(std::sqrt(number_of(*A(0)))); }
+void log_2(Args& args) { set_float(args, std::log(number_of(*args.cell(0))) / ln_2); }
+void log_10(Args& args) { set_float(args, std::log10(number_of(*args.cell(0)))); }
+void log_e(Args& args) { set_float(args, std::log(number_of(*args.cell(0)))); }
+void exp(Args& args) { set_float(args, std::pow(e_constant, number_of(*args.cell(0)))); }
+void square_root(Args& args) { set_float(args, std::sqrt(number_of(*args.cell(0)))); }
 
 }  // namespace
 
 void init_math() {
-    register_entry(index::equal_q, equal_q);
-    register_entry(index::not_equal_q, not_equal_q);
-    register_entry(index::strict_equal_q, strict_equal_q);
-    register_entry(index::lesser_q, lesser_q);
-    register_entry(index::greater_q, greater_q);
-    register_entry(index::lesser_or_equal_q, lesser_or_equal_q);
-    register_entry(index::greater_or_equal_q, greater_or_equal_q);
-    register_entry(index::same_q, same_q);
-    register_entry(index::not_, not_);
-    register_entry(index::type_q, type_q);
-    register_entry(index::max, max);
-    register_entry(index::min, min);
-    register_entry(index::negative_q, negative_q);
-    register_entry(index::positive_q, positive_q);
-    register_entry(index::sign_q, sign_q);
-    register_entry(index::zero_q, zero_q);
-    register_entry(index::nan_q, nan_q);
-    register_entry(index::shift, shift);
-    register_entry(index::to_hex, to_hex);
-    register_entry(index::sine, sine);
-    register_entry(index::cosine, cosine);
-    register_entry(index::tangent, tangent);
-    register_entry(index::arcsine, arcsine);
-    register_entry(index::arccosine, arccosine);
-    register_entry(index::arctangent, arctangent);
-    register_entry(index::arctangent2, arctangent2);
-    register_entry(index::log_2, log_2);
-    register_entry(index::log_10, log_10);
-    register_entry(index::log_e, log_e);
-    register_entry(index::exp, exp);
-    register_entry(index::square_root, square_root);
+#define NATIVES_math(index, entry) register_entry(index, entry);
+#include "runtime/interpreter/natives_register.h"
 }
 
 }  // namespace kov::natives

@@ -20,11 +20,9 @@
 
 namespace kov::natives {
 
-[[noreturn]] void fire_expect_arg(const Cell& value, const char* argument);  // natives_math.cpp
 
 namespace {
 
-inline Cell* A(uint32_t k) { return stack::values.args + k; }
 inline Cell datatype_cell(uint32_t t) { return Cell{T_datatype, t, 0, 0}; }
 
 inline bool block_set_q(uint32_t t) { return t == T_block || t == T_hash; }
@@ -36,67 +34,63 @@ double date_difference(const Cell& a, const Cell& b) {
 }
 
 // The shared step of the five set natives; refinement 0 is /case, 1 is /skip.
-void set_operation(const int32_t* refs, int32_t op) {
+void set_operation(Args& args, int32_t op) {
     bool unique = op == block::op_unique;
     const char* first_arg = unique ? "set" : "set1";
-    uint32_t t1 = cell::type(*A(0));
+    uint32_t t1 = cell::type(*args.cell(0));
     if (!unique) {
-        uint32_t t2 = cell::type(*A(1));
+        uint32_t t2 = cell::type(*args.cell(1));
         if (block_set_q(t1) ? !block_set_q(t2) : t1 != t2)
             error::fire(err::script_expect_val, datatype_cell(t1), datatype_cell(t2));
     }
-    bool case_ = given(refs, 0);
-    Cell* skip = given(refs, 1) ? A(static_cast<uint32_t>(refs[1])) : nullptr;
+    bool case_ = args.given(0);
+    Cell* skip = args.given(1) ? args.option(1) : nullptr;
     switch (t1) {
     case T_block:
     case T_hash: {
-        Cell* result = block::do_set_op(A(0), unique ? nullptr : A(1), case_, skip, op);
-        *A(0) = *result;
+        Cell* result = block::do_set_op(args.cell(0), unique ? nullptr : args.cell(1), case_, skip, op);
+        *args.cell(0) = *result;
         stack::keep();
         return;
     }
     case T_typeset:
-        if (unique) fire_expect_arg(*A(0), first_arg);
-        *A(0) = *typeset::set_op(A(0), A(1), op);
+        if (unique) args.wrong_type(0, first_arg);
+        *args.cell(0) = *typeset::set_op(args.cell(0), args.cell(1), op);
         return;
     case T_date:
-        if (op != block::op_difference) fire_expect_arg(*A(0), first_arg);
-        time::make_at(*A(0), date_difference(*A(0), *A(1)));
+        if (op != block::op_difference) args.wrong_type(0, first_arg);
+        time::make_at(*args.cell(0), date_difference(*args.cell(0), *args.cell(1)));
         return;
     case T_string: {
-        Cell* result = string::do_set_op(A(0), unique ? nullptr : A(1), case_, skip, op);
-        *A(0) = *result;
+        Cell* result = string::do_set_op(args.cell(0), unique ? nullptr : args.cell(1), case_, skip, op);
+        *args.cell(0) = *result;
         stack::keep();
         return;
     }
     case T_bitset:
-        *A(0) = *bitset::do_set_op(A(0), unique ? A(0) : A(1), op);
+        *args.cell(0) = *bitset::do_set_op(args.cell(0), unique ? args.cell(0) : args.cell(1), op);
         return;
     default:
-        fire_expect_arg(*A(0), first_arg);
+        args.wrong_type(0, first_arg);
     }
 }
 
-void union_(const int32_t* refs) { set_operation(refs, block::op_union); }
-void intersect(const int32_t* refs) { set_operation(refs, block::op_intersect); }
-void unique(const int32_t* refs) { set_operation(refs, block::op_unique); }
-void difference(const int32_t* refs) { set_operation(refs, block::op_difference); }
-void exclude(const int32_t* refs) { set_operation(refs, block::op_exclude); }
+void union_(Args& args) { set_operation(args, block::op_union); }
+void intersect(Args& args) { set_operation(args, block::op_intersect); }
+void unique(Args& args) { set_operation(args, block::op_unique); }
+void difference(Args& args) { set_operation(args, block::op_difference); }
+void exclude(Args& args) { set_operation(args, block::op_exclude); }
 
-void complement_q(const int32_t*) {
-    if (!cell::is(*A(0), T_bitset)) fire_expect_arg(*A(0), "bits");
-    logic::make_at(*A(0), bitset::complement_q(*A(0)));
+void complement_q(Args& args) {
+    if (!cell::is(*args.cell(0), T_bitset)) args.wrong_type(0, "bits");
+    logic::make_at(*args.cell(0), bitset::complement_q(*args.cell(0)));
 }
 
 }  // namespace
 
 void init_sets() {
-    register_entry(index::union_, union_);
-    register_entry(index::intersect, intersect);
-    register_entry(index::unique, unique);
-    register_entry(index::difference, difference);
-    register_entry(index::exclude, exclude);
-    register_entry(index::complement_q, complement_q);
+#define NATIVES_sets(index, entry) register_entry(index, entry);
+#include "runtime/interpreter/natives_register.h"
 }
 
 }  // namespace kov::natives

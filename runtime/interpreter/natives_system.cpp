@@ -42,7 +42,6 @@ namespace kov::natives {
 
 namespace {
 
-inline Cell* A(uint32_t k) { return stack::values.args + k; }
 
 // Amounts past integer! come back as a float!.
 void amount_at(Cell& c, double v) {
@@ -101,39 +100,39 @@ void detailed_stats(Cell& out) {
 }
 
 // stats /show /info
-void stats(const int32_t* refs) {
-    if (given(refs, 0)) error::fire(err::internal_not_done);  // needs the library's show-memory-stats
-    if (given(refs, 1)) {
-        detailed_stats(*A(0));
+void stats(Args& args) {
+    if (args.given(0)) error::fire(err::internal_not_done);  // needs the library's show-memory-stats
+    if (args.given(1)) {
+        detailed_stats(*args.cell(0));
         stack::keep();
         return;
     }
-    amount_at(*A(0), memory::bytes_in_use());
+    amount_at(*args.cell(0), memory::bytes_in_use());
 }
 
 // recycle /on /off
-void recycle(const int32_t* refs) {
-    if (given(refs, 0) || given(refs, 1)) {
-        collector::enable(given(refs, 0));
-        unset::make_at(*A(0));
+void recycle(Args& args) {
+    if (args.given(0) || args.given(1)) {
+        collector::enable(args.given(0));
+        unset::make_at(*args.cell(0));
         return;
     }
     collector::collect();
-    amount_at(*A(0), memory::bytes_in_use());
+    amount_at(*args.cell(0), memory::bytes_in_use());
 }
 
 // ---- wait ----------------------------------------------------------------------------------------
 
 
 // wait value /all
-void wait(const int32_t*) {
-    const Cell& v = *A(0);
+void wait(Args& args) {
+    const Cell& v = *args.cell(0);
     double seconds;
     if (cell::is(v, T_integer)) seconds = integer::get(v);
     else if (cell::is(v, T_float_)) seconds = float_::get_value(v);
     else if (cell::is(v, T_time)) seconds = time::get(v);
     else error::fire(err::script_invalid_arg, v);
-    none::make_at(*A(0));
+    none::make_at(*args.cell(0));
     // Ctrl+C ends the sleep at once and halts the evaluation from here.
     os::sleep(seconds);
     if (os::interrupt_flag) stack::raise_interrupt();
@@ -141,13 +140,13 @@ void wait(const int32_t*) {
 
 // ---- browse --------------------------------------------------------------------------------------
 
-void browse(const int32_t*) {
+void browse(Args& args) {
     std::string target;
-    if (cell::is(*A(0), T_file)) {
-        if (!io::local_path(*A(0), target)) error::fire(err::access_cannot_open, *A(0));
+    if (cell::is(*args.cell(0), T_file)) {
+        if (!io::local_path(*args.cell(0), target)) error::fire(err::access_cannot_open, *args.cell(0));
     } else {
         int64_t count = -1;
-        const char* text = unicode::to_utf8_buffer(*A(0), count, false);
+        const char* text = unicode::to_utf8_buffer(*args.cell(0), count, false);
         target.assign(text, static_cast<std::size_t>(count));
     }
     int r = os::open_in_browser(target.c_str());
@@ -157,8 +156,8 @@ void browse(const int32_t*) {
         string::load(reinterpret_cast<const uint8_t*>(why.data()), why.size(), text, 0);
         error::fire(err::access_cannot_open, *text);
     }
-    if (r != os::browse_started) error::fire(err::access_cannot_open, *A(0));
-    unset::make_at(*A(0));
+    if (r != os::browse_started) error::fire(err::access_cannot_open, *args.cell(0));
+    unset::make_at(*args.cell(0));
 }
 
 // ---- compress and decompress ---------------------------------------------------------------------
@@ -183,44 +182,44 @@ std::vector<uint8_t> input_bytes(Cell& data) {
 }
 
 // A new binary with room for `capacity` bytes in the result cell; its data address.
-uint8_t* output_binary(uint32_t capacity, bool data_fault, const Cell& method) {
+uint8_t* output_binary(Args& args, uint32_t capacity, bool data_fault, const Cell& method) {
     try {
-        binary::make_at(*A(0), capacity);
+        binary::make_at(*args.cell(0), capacity);
     } catch (const Error& e) {
         if (!data_fault || e.id != err::internal_no_memory) throw;
         error::fire(err::script_invalid_data, method);
     }
-    return memory::buffer(A(0)->w2)->data();
+    return memory::buffer(args.cell(0)->w2)->data();
 }
 
-void finish_binary(uint32_t produced) {
-    memory::Buffer* b = memory::buffer(A(0)->w2);
+void finish_binary(Args& args, uint32_t produced) {
+    memory::Buffer* b = memory::buffer(args.cell(0)->w2);
     b->head = 0;
     b->tail = produced;
-    A(0)->w1 = 0;
+    args.cell(0)->w1 = 0;
 }
 
 // compress data method /level lvl
-void compress_(const int32_t* refs) {
-    Cell method = *A(1);
+void compress_(Args& args) {
+    Cell method = *args.cell(1);
     compress::Method m = method_of(method);
     int level = -1;
-    if (given(refs, 0)) {
-        const Cell& lvl = *A(uint32_t(refs[0]));
+    if (args.given(0)) {
+        const Cell& lvl = *args.option(0);
         int32_t most = m == compress::m_zstd ? 19 : 9;
         if (integer::get(lvl) < 1 || integer::get(lvl) > most) error::fire(err::script_out_of_range, lvl);
         level = integer::get(lvl);
     }
-    std::vector<uint8_t> in = input_bytes(*A(0));
+    std::vector<uint8_t> in = input_bytes(*args.cell(0));
     if (in.size() > memory::max_buffer_size) error::fire(err::internal_no_memory);
     uint32_t length = static_cast<uint32_t>(in.size());
     uint32_t capacity = length + length / 2048 + 32;
     for (int attempt = 0; attempt < 2; ++attempt) {
         uint32_t room = capacity;
-        uint8_t* out = output_binary(room, false, method);
+        uint8_t* out = output_binary(args, room, false, method);
         int r = compress::encode(m, out, room, in.data(), length, level);
         if (r == os::codec_done) {
-            finish_binary(room);
+            finish_binary(args, room);
             return;
         }
         if (r != os::codec_short) break;
@@ -230,16 +229,16 @@ void compress_(const int32_t* refs) {
 }
 
 // decompress data method /size sz
-void decompress_(const int32_t* refs) {
-    Cell method = *A(1);
+void decompress_(Args& args) {
+    Cell method = *args.cell(1);
     compress::Method m = method_of(method);
     int64_t hint = -1;
-    if (given(refs, 0)) {
-        const Cell& sz = *A(uint32_t(refs[0]));
+    if (args.given(0)) {
+        const Cell& sz = *args.option(0);
         if (integer::get(sz) < 0) error::fire(err::script_invalid_arg, sz);
         if (m != compress::m_gzip) hint = integer::get(sz);
     }
-    std::vector<uint8_t> in = input_bytes(*A(0));
+    std::vector<uint8_t> in = input_bytes(*args.cell(0));
     uint32_t length = static_cast<uint32_t>(in.size());
     uint64_t limit = compress::max_output(m, length);
 
@@ -250,8 +249,8 @@ void decompress_(const int32_t* refs) {
         capacity = 0;
         int r = compress::decode(m, nullptr, capacity, in.data(), length);
         if (r == os::codec_done) {
-            output_binary(0, true, method);
-            finish_binary(0);
+            output_binary(args, 0, true, method);
+            finish_binary(args, 0);
             return;
         }
         if (r != os::codec_short) error::fire(err::script_invalid_data, method);
@@ -259,10 +258,10 @@ void decompress_(const int32_t* refs) {
     for (int attempt = 0; attempt < 2; ++attempt) {
         if (capacity > limit) break;
         uint32_t room = capacity;
-        uint8_t* out = output_binary(room, true, method);
+        uint8_t* out = output_binary(args, room, true, method);
         int r = compress::decode(m, out, room, in.data(), length);
         if (r == os::codec_done) {
-            finish_binary(room);
+            finish_binary(args, room);
             return;
         }
         if (r != os::codec_short) break;
@@ -274,12 +273,8 @@ void decompress_(const int32_t* refs) {
 }  // namespace
 
 void init_system() {
-    register_entry(index::stats, stats);
-    register_entry(index::recycle, recycle);
-    register_entry(index::wait, wait);
-    register_entry(index::browse, browse);
-    register_entry(index::compress, compress_);
-    register_entry(index::decompress, decompress_);
+#define NATIVES_system(index, entry) register_entry(index, entry);
+#include "runtime/interpreter/natives_register.h"
 }
 
 }  // namespace kov::natives

@@ -33,11 +33,9 @@
 
 namespace kov::natives {
 
-[[noreturn]] void fire_expect_arg(const Cell& value, const char* argument);  // natives_math.cpp
 
 namespace {
 
-inline Cell* A(uint32_t k) { return stack::values.args + k; }
 inline Cell datatype_cell(uint32_t t) { return Cell{T_datatype, t, 0, 0}; }
 inline Cell word_cell(const char* text) { return Cell{T_word, 0, symbol::make(text), 0xFFFFFFFFu}; }
 
@@ -63,21 +61,21 @@ uint64_t utf8_of(const Cell& s, std::unique_ptr<Scratch>& out) {
 
 // ---- percent codec ----------------------------------------------------------------------------------
 
-void dehex(const int32_t*) {
+void dehex(Args& args) {
     std::unique_ptr<Scratch> text;
-    uint64_t n = utf8_of(*A(0), text);
-    Cell* out = string::push(static_cast<uint32_t>(string::rs_length_q(*A(0))), 1);
+    uint64_t n = utf8_of(*args.cell(0), text);
+    Cell* out = string::push(static_cast<uint32_t>(string::rs_length_q(*args.cell(0))), 1);
     // The text came from code points, so only a lone surrogate can make it invalid UTF-8.
-    if (!url::decode_bytes(text->bytes, n, out->w2)) error::fire(err::script_invalid_arg, *A(0));
-    *A(0) = *out;
+    if (!url::decode_bytes(text->bytes, n, out->w2)) args.wrong_value(0);
+    *args.cell(0) = *out;
     stack::keep();
 }
 
 // A string keeps only the unreserved characters; the other text types keep what a URL may hold.
-void enhex(const int32_t*) {
-    Cell* out = string::push(static_cast<uint32_t>(string::rs_length_q(*A(0))), 1);
-    url::enhex_string(*A(0), *out, cell::is(*A(0), T_string) ? url::strict_table : url::url_table);
-    *A(0) = *out;
+void enhex(Args& args) {
+    Cell* out = string::push(static_cast<uint32_t>(string::rs_length_q(*args.cell(0))), 1);
+    url::enhex_string(*args.cell(0), *out, cell::is(*args.cell(0), T_string) ? url::strict_table : url::url_table);
+    *args.cell(0) = *out;
     stack::keep();
 }
 
@@ -90,31 +88,31 @@ struct Codec {
 };
 
 // The codec of the /base refinement (64 when absent); other bases raise script/invalid-arg.
-Codec codec_of(const int32_t* refs) {
+Codec codec_of(Args& args) {
     int32_t base = 64;
-    if (given(refs, 0)) base = integer::get(*A(static_cast<uint32_t>(refs[0])));
+    if (args.given(0)) base = integer::get(*args.option(0));
     switch (base) {
     case 64: return {base64::encoded_size, base64::encode, base64::decode};
     case 58: return {base58::encoded_size, base58::encode, base58::decode};
     case 16: return {base16::encoded_size, base16::encode, base16::decode};
     case 2: return {base2::encoded_size, base2::encode, base2::decode};
-    default: error::fire(err::script_invalid_arg, *A(static_cast<uint32_t>(refs[0])));
+    default: error::fire(err::script_invalid_arg, *args.option(0));
     }
 }
 
-void debase(const int32_t* refs) {
-    Codec codec = codec_of(refs);
-    Cell v = *A(0);
+void debase(Args& args) {
+    Codec codec = codec_of(args);
+    Cell v = *args.cell(0);
     const uint8_t* text = string::rs_head(v);
     uint64_t count = static_cast<uint64_t>(string::rs_length_q(v));
     memory::Node node = codec.decode(text, count, memory::buffer(v.w2)->unit());
-    if (node) *A(0) = binary::cell_of(node);
-    else none::make_at(*A(0));
+    if (node) *args.cell(0) = binary::cell_of(node);
+    else none::make_at(*args.cell(0));
 }
 
-void enbase(const int32_t* refs) {
-    Codec codec = codec_of(refs);
-    Cell v = *A(0);
+void enbase(Args& args) {
+    Codec codec = codec_of(args);
+    Cell v = *args.cell(0);
     std::unique_ptr<Scratch> utf8;
     uint64_t length = cell::is(v, T_binary) ? binary::length(v) : utf8_of(v, utf8);
     uint64_t size = codec.encoded_size(length);
@@ -125,23 +123,23 @@ void enbase(const int32_t* refs) {
     memory::Buffer* b = memory::buffer(out->w2);
     uint8_t* end = codec.encode(b->head_ptr(), data, length);
     b->tail = b->head + static_cast<uint32_t>(end - b->head_ptr());
-    *A(0) = *out;
+    *args.cell(0) = *out;
     stack::keep();
 }
 
 // ---- case ----------------------------------------------------------------------------------------
 
-void change_case(const int32_t* refs, bool upper) {
-    Cell* value = A(0);
-    Cell* part = given(refs, 0) ? A(static_cast<uint32_t>(refs[0])) : nullptr;
+void change_case(Args& args, bool upper) {
+    Cell* value = args.cell(0);
+    Cell* part = args.given(0) ? args.option(0) : nullptr;
     if (cell::is(*value, T_char_)) part = nullptr;
     if (part && !cell::is(*part, T_integer) && !(cell::type(*part) == cell::type(*value) && part->w2 == value->w2))
         error::fire(err::script_invalid_refine_arg, word_cell("part"), *part);
     unicode::change_case(*value, part, upper);
 }
 
-void uppercase(const int32_t* refs) { change_case(refs, true); }
-void lowercase(const int32_t* refs) { change_case(refs, false); }
+void uppercase(Args& args) { change_case(args, true); }
+void lowercase(Args& args) { change_case(args, false); }
 
 // ---- local file names ---------------------------------------------------------------------------
 
@@ -159,20 +157,20 @@ Cell* push_current_dir() {
 
 // Local names are POSIX paths, the language's own notation: the characters are copied as they
 // are; /full puts the current directory before a relative name.
-void to_local_file(const int32_t* refs) {
-    Cell path = *A(0);
+void to_local_file(Args& args) {
+    Cell path = *args.cell(0);
     const uint8_t* head = string::rs_head(path);
     bool relative = string::rs_length_q(path) == 0 || string::get_char(head, memory::buffer(path.w2)->unit()) != '/';
     Cell* out;
-    if (given(refs, 0) && relative) {
+    if (args.given(0) && relative) {
         out = push_current_dir();
         int32_t n = string::rs_full_length_q(*out);
         if (n == 0 || string::rs_abs_char(*out, n - 1) != '/') string::concatenate_literal(*out, "/");
     } else {
         out = string::push(static_cast<uint32_t>(string::rs_length_q(path)), 1);
     }
-    string::concatenate(*out, *A(0), -1, 0, false, string::append_mode);
-    *A(0) = *out;
+    string::concatenate(*out, *args.cell(0), -1, 0, false, string::append_mode);
+    *args.cell(0) = *out;
     stack::keep();
 }
 
@@ -187,17 +185,17 @@ Class class_of(uint32_t t) {
     return no_class;
 }
 
-void as(const int32_t*) {
-    const Cell& type = *A(0);
+void as(Args& args) {
+    const Cell& type = *args.cell(0);
     uint32_t target = cell::is(type, T_datatype) ? type.w1 : cell::type(type);
-    Cell spec = *A(1);
+    Cell spec = *args.cell(1);
     Class c = class_of(cell::type(spec));
     if (c == no_class || class_of(target) != c)
         error::fire(err::script_not_same_class, datatype_cell(cell::type(spec)), datatype_cell(target));
     cell::retype(spec, target);
     // The conversion cache stays with the original cell; the new one makes its own.
     if (c == string_class) spec.w3 = 0;
-    *A(0) = spec;
+    *args.cell(0) = spec;
 }
 
 // ---- pairs, points, money -----------------------------------------------------------------------
@@ -215,34 +213,34 @@ float point_coordinate(const Cell& c) {
     return static_cast<float>(cell::get_double(c));
 }
 
-void as_pair(const int32_t*) {
-    int32_t x = pair_coordinate(*A(0));
-    int32_t y = pair_coordinate(*A(1));
-    pair::make_at(*A(0), x, y);
+void as_pair(Args& args) {
+    int32_t x = pair_coordinate(*args.cell(0));
+    int32_t y = pair_coordinate(*args.cell(1));
+    pair::make_at(*args.cell(0), x, y);
 }
 
-void as_point2d(const int32_t*) {
-    float x = point_coordinate(*A(0));
-    float y = point_coordinate(*A(1));
-    point2d::make_at(*A(0), x, y);
+void as_point2d(Args& args) {
+    float x = point_coordinate(*args.cell(0));
+    float y = point_coordinate(*args.cell(1));
+    point2d::make_at(*args.cell(0), x, y);
 }
 
-void as_point3d(const int32_t*) {
-    float x = point_coordinate(*A(0));
-    float y = point_coordinate(*A(1));
-    float z = point_coordinate(*A(2));
-    point3d::make_at(*A(0), x, y, z);
+void as_point3d(Args& args) {
+    float x = point_coordinate(*args.cell(0));
+    float y = point_coordinate(*args.cell(1));
+    float z = point_coordinate(*args.cell(2));
+    point3d::make_at(*args.cell(0), x, y, z);
 }
 
-void as_money(const int32_t*) {
-    symbol::Spelling name = symbol::spelling(A(0)->w2);
+void as_money(Args& args) {
+    symbol::Spelling name = symbol::spelling(args.cell(0)->w2);
     int32_t currency = money::currency_index(name.bytes, name.length);
-    if (currency < 0) error::fire(err::script_bad_denom, *A(0));
-    const Cell& amount = *A(1);
+    if (currency < 0) error::fire(err::script_bad_denom, *args.cell(0));
+    const Cell& amount = *args.cell(1);
     if (!cell::is(amount, T_integer)) {
         Cell m = money::from_float(cell::get_double(amount), false);
         money::set_currency(m, static_cast<uint32_t>(currency));
-        *A(0) = m;
+        *args.cell(0) = m;
         return;
     }
     int32_t n = integer::get(amount);
@@ -252,7 +250,7 @@ void as_money(const int32_t*) {
     Cell m = none::value;
     money::from_digits(m, n < 0, static_cast<uint32_t>(currency), start, reinterpret_cast<const uint8_t*>(digits) + length,
                        nullptr, nullptr);
-    *A(0) = m;
+    *args.cell(0) = m;
 }
 
 // ---- new-line markers ---------------------------------------------------------------------------
@@ -262,15 +260,15 @@ void set_marker(Cell& c, bool on) {
     else cell::clear_new_line(c);
 }
 
-void new_line(const int32_t* refs) {
-    Cell position = *A(0);
-    bool value = A(1)->w1 != 0;
+void new_line(Args& args) {
+    Cell position = *args.cell(0);
+    bool value = args.logic(1);
     uint64_t step = 0;
-    if (given(refs, 1)) {
-        const Cell& size = *A(static_cast<uint32_t>(refs[1]));
+    if (args.given(1)) {
+        const Cell& size = *args.option(1);
         if (integer::get(size) < 1) error::fire(err::script_out_of_range, size);
         step = static_cast<uint64_t>(integer::get(size));
-    } else if (given(refs, 0)) {
+    } else if (args.given(0)) {
         step = 1;
     }
     memory::Buffer* b = memory::buffer(position.w2);
@@ -287,31 +285,19 @@ void new_line(const int32_t* refs) {
     }
 }
 
-void new_line_q(const int32_t*) {
-    Cell position = *A(0);
+void new_line_q(Args& args) {
+    Cell position = *args.cell(0);
     memory::Buffer* b = memory::buffer(position.w2);
     uint64_t tail = b->used() / sizeof(Cell);
     bool marked = position.w1 < tail && (reinterpret_cast<Cell*>(b->head_ptr())[position.w1].header & cell::new_line);
-    logic::make_at(*A(0), marked);
+    logic::make_at(*args.cell(0), marked);
 }
 
 }  // namespace
 
 void init_text() {
-    register_entry(index::dehex, dehex);
-    register_entry(index::enhex, enhex);
-    register_entry(index::debase, debase);
-    register_entry(index::enbase, enbase);
-    register_entry(index::uppercase, uppercase);
-    register_entry(index::lowercase, lowercase);
-    register_entry(index::to_local_file, to_local_file);
-    register_entry(index::as, as);
-    register_entry(index::as_pair, as_pair);
-    register_entry(index::as_point2d, as_point2d);
-    register_entry(index::as_point3d, as_point3d);
-    register_entry(index::as_money, as_money);
-    register_entry(index::new_line, new_line);
-    register_entry(index::new_line_q, new_line_q);
+#define NATIVES_text(index, entry) register_entry(index, entry);
+#include "runtime/interpreter/natives_register.h"
 }
 
 }  // namespace kov::natives

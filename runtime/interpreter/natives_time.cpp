@@ -16,17 +16,17 @@ namespace {
 // The refinements in spec order: the eight fields, then /precise and /utc.
 enum NowRefinement : uint32_t { r_year, r_month, r_day, r_time, r_zone, r_date, r_weekday, r_yearday, r_precise, r_utc };
 
-void now(const int32_t* refs) {
+void now(Args& args) {
     // The accessor index of each field refinement.
     constexpr int32_t fields[] = {2, 3, 4, 6, 5, 1, 10, 11};
     int32_t field = 0;
     for (uint32_t r = r_year; r <= r_yearday; ++r) {
-        if (!given(refs, r)) continue;
+        if (!args.given(r)) continue;
         if (field) error::fire(err::script_bad_refines);
         field = fields[r];
     }
-    bool utc = given(refs, r_utc);
-    os::ClockReading now = os::read_clock(utc, given(refs, r_precise));
+    bool utc = args.given(r_utc);
+    os::ClockReading now = os::read_clock(utc, args.given(r_precise));
     Cell d{};
     date::from_os_time(d, now.year, now.month, now.day, now.seconds, now.offset_minutes / 60, now.offset_minutes % 60,
                        true);
@@ -35,6 +35,9 @@ void now(const int32_t* refs) {
 
 }  // namespace
 
-void init_time() { register_entry(index::now, now); }
+void init_time() {
+#define NATIVES_time(index, entry) register_entry(index, entry);
+#include "runtime/interpreter/natives_register.h"
+}
 
 }  // namespace kov::natives

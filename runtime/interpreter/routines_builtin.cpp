@@ -113,7 +113,7 @@ void write_stdout(Cell* args, const Cell&) {
             Cell* text = string::push(16, 1);
             auto fn = actions::lookup<actions::slot::mold>(cell::type(v));
             if (!fn) error::fire(err::script_invalid_arg, v);
-            fn(&v, text, false, false, false, nullptr, 0x7FFFFFFF, 0);
+            fn(&v, text, MoldArgs{}, 0x7FFFFFFF);
             v = *text;
         }
         print_hooks::print(v, false);

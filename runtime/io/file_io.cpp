@@ -103,7 +103,7 @@ void append_molded(const Cell& value, int64_t limit, std::string& out) {
     collector::Root keep(copy);
     auto fn = actions::lookup<actions::slot::mold>(cell::type(copy));
     if (!fn) error::fire(err::script_invalid_arg, copy);
-    fn(&copy, text, false, false, false, nullptr, 0x7FFFFFFF, 0);
+    fn(&copy, text, MoldArgs{}, 0x7FFFFFFF);
     append_utf8(*text, limit, out);
 }
 

@@ -22,7 +22,6 @@ namespace kov::natives {
 
 namespace {
 
-inline Cell* A(uint32_t k) { return stack::values.args + k; }
 
 // The part limit as an absolute index: a count from the input's position, or a position in
 // the same series.
@@ -38,26 +37,26 @@ int64_t part_limit(const Cell& input, const Cell& length) {
     return series::index_of(length);
 }
 
-void parse_(const int32_t* refs) {
-    Cell input = *A(0);
-    Cell rules = *A(1);
-    bool case_ = given(refs, 0);
+void parse_(Args& args) {
+    Cell input = *args.cell(0);
+    Cell rules = *args.cell(1);
+    bool case_ = args.given(0);
     int64_t limit = -1;
-    if (given(refs, 1)) {
-        limit = part_limit(input, *A(static_cast<uint32_t>(refs[1])));
+    if (args.given(1)) {
+        limit = part_limit(input, *args.option(1));
         int64_t from = series::index_of(input);
         if (from < 0) from = 0;
         if (limit - from < 1) {
-            logic::make_at(*A(0), from >= parse::length_of(input));
+            logic::make_at(*args.cell(0), from >= parse::length_of(input));
             stack::keep();
             return;
         }
     }
-    Cell callback = given(refs, 2) ? *A(static_cast<uint32_t>(refs[2])) : none::value;
+    Cell callback = args.given(2) ? *args.option(2) : none::value;
     stack::keep();
     uint32_t before = stack::depth();
     Cell result = parse::process(input, rules, case_, limit, callback);
-    *A(0) = result;
+    *args.cell(0) = result;
     stack::keep();
     if (!stack::exiting() || stack::pending.code == stack::exit_throw) return;
     if (stack::frame_barrier_q(before + 1, true) || before == 0) return;
@@ -68,7 +67,8 @@ void parse_(const int32_t* refs) {
 
 void init_parse() {
     parse::init();
-    register_entry(index::parse, parse_);
+#define NATIVES_parse(index, entry) register_entry(index, entry);
+#include "runtime/interpreter/natives_register.h"
 }
 
 }  // namespace kov::natives

@@ -94,7 +94,7 @@ void exercise(const Cell& value) {
         Cell* out = string::push(64, 1);
         if (auto mold = actions::lookup<actions::slot::mold>(cell::type(v))) {
             Cell copy = v;
-            mold(&copy, out, false, true, false, nullptr, 100000, 0);
+            mold(&copy, out, MoldArgs{.all = true}, 100000);
         }
         if (auto form = actions::lookup<actions::slot::form>(cell::type(v))) {
             Cell copy = v;

@@ -32,7 +32,7 @@ TEST_F(CharTest, ActionsItHasNot) {
 TEST_F(CharTest, PartLimitOfMoldAndForm) {
     Cell* out = string::push(8, 1);
     Cell v = C(30);
-    EXPECT_EQ(actions::lookup<actions::slot::mold>(T_char_)(&v, out, false, false, false, nullptr, 10, 0), 6);
+    EXPECT_EQ(actions::lookup<actions::slot::mold>(T_char_)(&v, out, MoldArgs{}, 10), 6);
     EXPECT_EQ(actions::lookup<actions::slot::form>(T_char_)(&v, out, nullptr, 10), 9);
 }
 

@@ -88,9 +88,9 @@ TEST_F(FloatTest, FormAndMoldLowerThePartLimit) {
     Cell* out = string::push(16, 1);
     Cell v = F(12.5);
     EXPECT_EQ(actions::lookup<actions::slot::form>(T_float_)(&v, out, nullptr, 10), 6);
-    EXPECT_EQ(actions::lookup<actions::slot::mold>(T_float_)(&v, out, false, false, false, nullptr, 10, 0), 6);
+    EXPECT_EQ(actions::lookup<actions::slot::mold>(T_float_)(&v, out, MoldArgs{}, 10), 6);
     Cell p = P(0.125);
-    EXPECT_EQ(actions::lookup<actions::slot::mold>(T_percent)(&p, out, false, false, false, nullptr, 10, 0), 5);
+    EXPECT_EQ(actions::lookup<actions::slot::mold>(T_percent)(&p, out, MoldArgs{}, 10), 5);
     EXPECT_EQ(text(*out), "12.512.512.5%");
 }
 
@@ -103,7 +103,7 @@ TEST_F(FloatTest, MoldReadsBackAsTheSameDouble) {
         double x = std::bit_cast<double>(rng());
         string::truncate_at(out->w2, 0);
         Cell v = F(x);
-        mold_fn(&v, out, false, false, false, nullptr, 0x7FFFFFFF, 0);
+        mold_fn(&v, out, MoldArgs{}, 0x7FFFFFFF);
         std::string t = text(*out);
         std::size_t left = 99;
         double back = dtoa::parse(t.data(), t.data() + t.size(), 0, left);

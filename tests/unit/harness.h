@@ -81,7 +81,7 @@ inline std::string mold(const Cell& v, bool all = false) {
     auto fn = actions::lookup<actions::slot::mold>(cell::type(v));
     if (!fn) return "<no mold>";
     Cell copy = v;
-    fn(&copy, out, false, all, false, nullptr, 0x7FFFFFFF, 0);
+    fn(&copy, out, MoldArgs{.all = all}, 0x7FFFFFFF);
     return text(*out);
 }
 

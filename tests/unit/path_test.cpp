@@ -56,7 +56,7 @@ TEST_F(PathTest, StepsIntoBlocksWithCase) {
     Cell* b = of(T_block, {word::load("a"), I(1), word::load("b"), I(2)});
     auto get = [&](Cell element, bool case_) {
         Cell parent = *b;
-        PathStep step{&element, nullptr, nullptr, nullptr, nullptr, 0, case_, true, true, false};
+        PathStep step{.element = &element, .case_ = case_, .get = true};
         return mold(*block::eval_path(&parent, step));
     };
     EXPECT_EQ(get(word::load("B"), false), "2");

@@ -49,7 +49,7 @@ TEST_F(UrlFileTest, UrlMoldWithPart) {
     Cell u = *str("a b");
     cell::set_type(u, T_url);
     auto mold_fn = actions::lookup<actions::slot::mold>(T_url);
-    int32_t left = mold_fn(&u, out, false, false, false, &u, 3, 0);
+    int32_t left = mold_fn(&u, out, MoldArgs{.arg = &u}, 3);
     EXPECT_EQ(text(*out), "a%2");
     EXPECT_EQ(left, 0);
 }
@@ -59,13 +59,13 @@ TEST_F(UrlFileTest, FileMoldWithPart) {
     Cell f = *str("abcd");
     cell::set_type(f, T_file);
     Cell* out = string::push(16, 1);
-    int32_t left = file::mold(&f, out, false, false, false, &f, 3, 0);
+    int32_t left = file::mold(&f, out, MoldArgs{.arg = &f}, 3);
     EXPECT_EQ(text(*out), "%abc");
     EXPECT_EQ(left, -1);
     Cell g = *str("a b");
     cell::set_type(g, T_file);
     out = string::push(16, 1);
-    left = file::mold(&g, out, false, false, false, nullptr, 100, 0);
+    left = file::mold(&g, out, MoldArgs{}, 100);
     EXPECT_EQ(text(*out), "%\"a b\"");
     EXPECT_EQ(left, 94);
 }
