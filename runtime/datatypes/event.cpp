@@ -193,7 +193,7 @@ Cell* make(Cell*, Cell* spec, uint32_t) {
 }
 
 int32_t form(Cell*, Cell* out, Cell*, int32_t part) { return string::emit(*out, "event", part); }
-int32_t mold(Cell*, Cell* out, bool, bool, bool, Cell*, int32_t part, int32_t) {
+int32_t mold(Cell*, Cell* out, const MoldArgs&, int32_t part) {
     return string::emit(*out, "event", part);
 }
 
