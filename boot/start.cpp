@@ -38,6 +38,7 @@
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/datatypes/url.h"
+#include "runtime/datatypes/image.h"
 #include "runtime/datatypes/vector.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
@@ -109,6 +110,7 @@ void register_datatypes() {
     point2d::init();
     point3d::init();
     port::init();
+    image::init();
     datatype::register_remaining();
 }
 }  // namespace
