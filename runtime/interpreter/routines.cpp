@@ -3,6 +3,7 @@
 #include "console/line_editor.h"
 #include "runtime/codecs/json.h"
 #include "runtime/codecs/kovbin.h"
+#include "runtime/codecs/image_codecs.h"
 
 #include <cstring>
 #include <vector>
@@ -109,6 +110,7 @@ void init() {
     init_system();
     terminal::register_routines();
     kovbin::register_routines();
+    image_codecs::register_routines();
     json::register_routines();
 }
 
