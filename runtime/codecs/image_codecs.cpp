@@ -55,7 +55,11 @@ Cell* load_binary(const uint8_t* bytes, std::size_t size) {
     os::ImageStatus status;
     if (starts(bytes, size, "\x89PNG", 4)) status = os::decode_png(bytes, size, memory::max_buffer_size, d);
     else if (starts(bytes, size, "BM", 2)) status = decode_bmp(bytes, size, memory::max_buffer_size, d);
-    else if (image::encoded_q(bytes, size)) error::fire(err::internal_not_done);
+    else if (starts(bytes, size, "\xFF\xD8\xFF", 3)) status = os::decode_jpeg(bytes, size, memory::max_buffer_size, d);
+    else if (starts(bytes, size, "GIF87a", 6) || starts(bytes, size, "GIF89a", 6))
+        status = os::decode_gif(bytes, size, memory::max_buffer_size, d);
+    else if (starts(bytes, size, "II\x2A\x00", 4) || starts(bytes, size, "MM\x00\x2A", 4))
+        status = os::decode_tiff(bytes, size, memory::max_buffer_size, d);
     else return none::push();
     if (status != os::ImageStatus::ok) bad_media();
     return adopt(d);
@@ -103,6 +107,9 @@ Cell* encode(const Cell& img, uint32_t format) {
     switch (format) {
     case png: status = os::encode_png(image::pixels(img), w, h, e); break;
     case bmp: status = encode_bmp(image::pixels(img), w, h, e); break;
+    case jpeg: status = os::encode_jpeg(image::pixels(img), w, h, e); break;
+    case gif: status = os::encode_gif(image::pixels(img), w, h, e); break;
+    case tiff: status = os::encode_tiff(image::pixels(img), w, h, e); break;
     default: error::fire(err::internal_not_done);
     }
     if (status != os::ImageStatus::ok) bad_media();

@@ -1,4 +1,4 @@
-// The image codec layer: encoded images (PNG, BMP; JPEG, GIF and TIFF are not done yet) to and
+// The image codec layer: encoded images (PNG, JPEG, BMP, GIF, TIFF) to and
 // from image! values, and the `encode` and `decode` routines of the image codec objects of
 // `system/codecs`. The format of data to decode is told by its signature, whatever the codec.
 //

@@ -32,5 +32,12 @@ void free_image_bytes(void* bytes);
 ImageStatus decode_png(const uint8_t* data, std::size_t size, uint64_t max_bytes, DecodedImage& out);
 // pixels: width × height × 4 bytes as above; width and height at least 1.
 ImageStatus encode_png(const uint8_t* pixels, uint32_t width, uint32_t height, EncodedImage& out);
+// JPEG has no transparency: decoded pixels are opaque, and the encoder drops the opacity.
+ImageStatus decode_jpeg(const uint8_t* data, std::size_t size, uint64_t max_bytes, DecodedImage& out);
+ImageStatus encode_jpeg(const uint8_t* pixels, uint32_t width, uint32_t height, EncodedImage& out);
+ImageStatus decode_gif(const uint8_t* data, std::size_t size, uint64_t max_bytes, DecodedImage& out);
+ImageStatus encode_gif(const uint8_t* pixels, uint32_t width, uint32_t height, EncodedImage& out);
+ImageStatus decode_tiff(const uint8_t* data, std::size_t size, uint64_t max_bytes, DecodedImage& out);
+ImageStatus encode_tiff(const uint8_t* pixels, uint32_t width, uint32_t height, EncodedImage& out);
 
 }  // namespace kov::os

@@ -18,6 +18,11 @@ for i in range(15):
 open('rgba.raw','wb').write(out)
 gray = bytes([0, 17, 34, 255, 128, 1, 2, 3, 250, 251, 60, 70, 80, 90, 100])
 open('gray.raw','wb').write(gray)
+# opacities of 0 or 255 only, the transparent pixels black, for the formats without degrees
+out = bytearray()
+for i in range(15):
+    out += bytes(4) if alpha[i] < 128 else rgb[i*3:i*3+3] + bytes([255])
+open('binary-alpha.raw','wb').write(out)
 PY
 R="-size 5x3 -depth 8"
 $C $R rgba:rgba.raw PNG32:rgba.png
@@ -33,4 +38,19 @@ $C $R rgb:rgb.raw -type palette BMP3:palette8.bmp
 $C $R rgb:rgb.raw -type palette -compress RLE BMP3:rle8.bmp
 $C $R rgb:rgb.raw -threshold 50% -type bilevel BMP3:bilevel.bmp
 $C $R rgb:rgb.raw -define bmp:subtype=RGB565 BMP:rgb565.bmp
-rm -f rgb.raw rgba.raw gray.raw
+$C $R rgb:rgb.raw -quality 100 -sampling-factor 1x1 JPEG:rgb.jpg
+$C $R rgb:rgb.raw -quality 100 -sampling-factor 1x1 -interlace JPEG progressive.jpg
+$C $R gray:gray.raw -quality 100 JPEG:gray.jpg
+$C $R rgb:rgb.raw GIF:rgb.gif
+$C $R rgb:rgb.raw -sample 500%x500% -interlace GIF GIF:interlaced.gif
+$C $R rgb:rgb.raw -sample 500%x500% GIF:tall.gif
+$C $R rgba:binary-alpha.raw GIF:alpha.gif
+$C $R rgb:rgb.raw -compress none TIFF:rgb.tif
+$C $R rgba:binary-alpha.raw -compress lzw TIFF:alpha.tif
+$C $R rgba:rgba.raw -compress zip TIFF:rgba.tif
+$C $R rgb:rgb.raw -depth 16 TIFF:rgb16.tif
+$C $R rgb:rgb.raw -type palette TIFF:palette.tif
+$C $R gray:gray.raw TIFF:gray.tif
+$C $R rgb:rgb.raw -define tiff:tile-geometry=16x16 TIFF:tiled.tif
+$C $R rgb:rgb.raw -define tiff:endian=msb TIFF:big-endian.tif
+rm -f rgb.raw rgba.raw gray.raw binary-alpha.raw
