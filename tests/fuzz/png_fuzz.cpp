@@ -9,7 +9,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return kov::fuzz::run_with_input("fuzz-input:", data, size, R"~(
         fuzz-signature: #{89504E470D0A1A0A}
-        unless find/match fuzz-input fuzz-signature [insert fuzz-input fuzz-signature]
+        unless fuzz-signature == copy/part fuzz-input length? fuzz-signature [insert fuzz-input fuzz-signature]
         fuzz-value: try [system/codecs/png/decode fuzz-input]
         either error? :fuzz-value [
             unless fuzz-value/id = 'bad-media [do fuzz-value]
