@@ -9,6 +9,7 @@
 #include "runtime/cycles.h"
 #include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/image_geometry.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/registry.h"
@@ -114,11 +115,8 @@ Cell* copy_rect(const Cell& src, int64_t x, int64_t y, int64_t rw, int64_t rh) {
     Cell source = src;
     collector::Root keep(source);
     Cell* r = push(rw, rh, 0);
-    const uint8_t* from = pixels(source);
-    uint8_t* to = pixels(*r);
-    uint64_t w = width(source);
-    for (int64_t row = 0; row < rh; ++row)
-        std::memcpy(to + uint64_t(row) * rw * 4, from + ((uint64_t(y + row) * w) + x) * 4, uint64_t(rw) * 4);
+    geometry::copy_rect_pixels(pixels(source), int32_t(width(source)), int32_t(height(source)), int32_t(x),
+                               int32_t(y), int32_t(rw), int32_t(rh), pixels(*r));
     return r;
 }
 
