@@ -77,8 +77,11 @@ Node table() { return owner_table; }
 namespace {
 
 // Calls on_series(value, word) for the series (or bitset) value and for every series held in
-// it: in the cells of a block, in the fields of an object (then with the field's word), a
-// block or an object that holds itself walked once. on_series may allocate.
+// it: in the cells of a block, in the fields of an object, a block or an object that holds
+// itself walked once. The word stays the owner's field word however deep the series lies: the
+// owner is told which of its own fields changed, not a field of an object nested in it. An
+// object walked with none for word (an object made owner of its own series) gives each field
+// its own word. on_series may allocate.
 template <class OnSeries>
 void walk_held(const Cell& value_in, const Cell& word_in, OnSeries& on_series) {
     // Copies: the arguments may lie in buffers that an allocation moves.
@@ -108,8 +111,8 @@ void walk_held(const Cell& value_in, const Cell& word_in, OnSeries& on_series) {
         if (!slot) break;
         Cell field = *slot;
         if (cell::is(field, T_object) && field.w1 == ctx) continue;  // the object itself
-        Cell field_word = *context::slot_at(ctx, i);
-        walk_held(field, field_word, on_series);
+        if (cell::is(word, T_none)) walk_held(field, *context::slot_at(ctx, i), on_series);
+        else walk_held(field, word, on_series);
     }
 }
 

@@ -27,8 +27,9 @@ constexpr uint32_t values_per_entry = 3;
 void init();
 memory::Node table();
 
-// Makes the value's series owned by the owner object through the field word; blocks are
-// walked (their nested series too), an object's fields are walked with their own words.
+// Makes the value's series owned by the owner object through the field word; blocks and the
+// fields of objects are walked (their nested series too), all through that same word; with
+// none for the word, an object's fields are owned through their own words.
 void set(const Cell& value, const Cell& owner, const Cell& word);
 // set, then marks the owner's context as owning all its field values.
 void set_all(const Cell& value, const Cell& owner, const Cell& word);

@@ -91,21 +91,25 @@ Node make_hooks(Node ctx) {
     return record;
 }
 
+// Makes the object the owner of the series held in its fields, each through its field's word,
+// and marks its context as owning them (an outer owner then passes it by).
+void own_fields(const Cell& obj_in) {
+    Cell obj = obj_in;
+    collector::Root keep(obj);
+    for (uint32_t i = 0; i < context::word_count(obj.w1); ++i) {
+        const Cell* v = context::value_cell(obj.w1, i);
+        if (!v || (cell::is(*v, T_object) && v->w1 == obj.w1)) continue;
+        Cell value = *v, word = *context::slot_at(obj.w1, i);
+        owner::set(value, obj, word);
+    }
+    context::record(obj.w1)->header |= cell::owns_series;
+}
+
 void install_hooks(Cell& obj) {
     Node record = make_hooks(obj.w1);
     obj.w3 = record;
     *context::self_cell(obj.w1) = obj;
-    if (record && hook_index(record, 1) >= 0) {
-        // The object owns the series held in its fields.
-        Node list = context::word_list(obj.w1);
-        for (uint32_t i = 0; i < tail_of(list); ++i) {
-            const Cell* v = context::value_cell(obj.w1, i);
-            if (v && in(cell::type(*v), SERIES)) {
-                Cell value = *v, word = at(list, i);
-                owner::set(value, obj, word);
-            }
-        }
-    }
+    if (record && hook_index(record, 1) >= 0) own_fields(obj);
 }
 
 bool has_deep_hook_q(const Cell& obj) { return obj.w3 && hook_index(obj.w3, 1) >= 0; }
@@ -402,7 +406,7 @@ Cell* reflect(Cell* value, uint32_t field) {
         return value;
     }
     if (is(words::symbols::owner)) {
-        *value = logic::make((memory::buffer(ctx)->flags & memory::owned) != 0);
+        *value = logic::make((context::record(ctx)->header & cell::owns_series) != 0);
         return value;
     }
     block::make_at(out, static_cast<int32_t>(n ? n : 1));
@@ -504,6 +508,47 @@ Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
     return result;
 }
 
+// `changed` clears the changed flags (the value must be none); `owner` makes the object own
+// the series of its fields; `owned` with none hands the series of its fields back from any
+// outer owner (the object keeps them only when it has its own on-deep-change*), with a block
+// [owner word] gives them to that owner through that word.
+Cell* modify(Cell* target, Cell* field, Cell* value, bool) {
+    uint32_t t = cell::type(*field);
+    if (t != T_word && t != T_lit_word) error::fire(err::script_invalid_arg, *field);
+    Cell obj = *target, v = *value;
+    collector::Root keep_obj(obj), keep_value(v);
+    uint32_t sym = symbol::resolve(field->w2);
+    if (sym == symbol::resolve(words::loaded::changed.w2)) {
+        if (!cell::is(v, T_none)) error::fire(err::script_invalid_arg, v);
+        Node list = context::word_list(obj.w1);
+        for (uint32_t i = 0; i < tail_of(list); ++i)
+            reinterpret_cast<Cell*>(memory::buffer(list)->head_ptr())[i].header &= ~cell::field_changed;
+    } else if (sym == symbol::resolve(words::symbols::owner)) {
+        own_fields(obj);
+    } else if (sym == symbol::resolve(words::symbols::owned)) {
+        if (cell::is(v, T_none)) {
+            context::record(obj.w1)->header &= ~cell::owns_series;
+            for (uint32_t i = 0; i < context::word_count(obj.w1); ++i) {
+                const Cell* f = context::value_cell(obj.w1, i);
+                if (!f || (cell::is(*f, T_object) && f->w1 == obj.w1)) continue;
+                Cell held = *f;
+                owner::unset(held);
+            }
+            if (has_deep_hook_q(obj)) own_fields(obj);
+        } else if (cell::is(v, T_block) && block::rs_length_q(v) >= 2) {
+            Cell owner_cell = *block::rs_abs_at(v, v.w1), word = *block::rs_abs_at(v, v.w1 + 1);
+            collector::Root keep_owner(owner_cell), keep_word(word);
+            owner::set_all(obj, owner_cell, word);
+        } else {
+            error::fire(err::script_invalid_arg, v);
+        }
+    } else {
+        error::fire(err::script_invalid_arg, *field);
+    }
+    *target = v;
+    return target;
+}
+
 Cell* select(Cell* series, Cell* value, const FindArgs&) {
     if (!in(cell::type(*value), ANY_WORD))
         error::fire(err::script_invalid_type, Cell{T_datatype, cell::type(*value), 0, 0});
@@ -526,7 +571,7 @@ void init() {
                              .mark = mark, .same = datatype::same::first, .hash = datatype::hashing::first,
                              .actions = {.make = make, .reflect = reflect, .form = form, .mold = mold,
                                          .eval_path = eval_path, .compare = compare, .copy = copy, .put = put,
-                                         .select = select}});
+                                         .select = select, .modify = modify}});
     context::fire_on_change = fire_on_change;
     owner::on_deep_change = call_on_deep_change;
 }

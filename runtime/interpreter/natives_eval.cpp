@@ -86,16 +86,40 @@ void has(const int32_t*) {
 
 // ---- do, reduce, compose -------------------------------------------------------------------------
 
+Cell word_named(const char* name) { return Cell{T_word, 0, symbol::make(name), 0xFFFFFFFFu}; }
+
+// A field of an object held by a global word, or none.
+Cell global_field(const char* object_name, const char* field) {
+    Cell obj = *context::get(context::get_or_add_global(symbol::make(object_name)));
+    if (!cell::is(obj, T_object)) return none::value;
+    return *object::select_word(obj, word_named(field));
+}
+
+// The library's preprocessor pass over code, in place, with the build configuration as its job.
+void expand(const Cell& code) {
+    Cell fn = global_field("preprocessor", "expand");
+    if (!cell::is(fn, T_function)) error::fire(err::internal_not_done);
+    collector::Root keep_fn(fn);
+    Cell build = global_field("system", "build");
+    Cell job = cell::is(build, T_object) ? *object::select_word(build, word_named("config")) : none::value;
+    Cell args[2] = {code, job};
+    interp::apply_function(fn, args, 2);
+}
+
 void do_(const int32_t* refs) {
     Cell value = *A(0);
     Cell next_arg = refs[2] >= 0 ? *opt(refs, 2) : none::value;
     Cell* next_word = refs[2] >= 0 ? &next_arg : nullptr;
-    if (refs[0] >= 0) error::fire(err::internal_not_done);  // the preprocessor comes with its issue
     if (refs[3] >= 0) error::fire(err::internal_not_done);  // tracing comes with its issue
     switch (cell::type(value)) {
     case T_block:
     case T_paren:
     case T_hash: {
+        if (refs[0] >= 0 && !cell::is(value, T_hash)) {
+            collector::Root keep_value(value);
+            expand(value);
+            if (stack::exiting()) return;
+        }
         if (next_word) {
             Node code = value.w2;
             uint32_t end = tail_of(code);
@@ -122,6 +146,10 @@ void do_(const int32_t* refs) {
         collector::Root keep(code);
         lexer::Options options;
         lexer::load(code, value, -1, options, nullptr);
+        if (refs[0] >= 0) {
+            expand(code);
+            if (stack::exiting()) return;
+        }
         run_body(code);
         return;
     }
