@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
@@ -498,11 +499,15 @@ Cell* change(Cell* s, Cell* value, int32_t part, bool, int32_t dup) {
     bool owned = tell(img, Change::change, *value, p, uint32_t(cw * ch));
     // The owner may have replaced the pixels: nothing is written past them.
     if (!img.w2 || pixel_count(img) != uint32_t(w * h) || !src.w2) error::fire(err::script_out_of_range, integer::make(int32_t(p + 1)));
-    const uint8_t* from = pixels(src);
-    uint8_t* to = pixels(img);
     int64_t sw = width(src);
+    // An image changed with itself would read rows already written: its pixels are copied
+    // out first.
+    std::vector<uint8_t> own;
+    if (src.w2 == img.w2) own.assign(pixels(src), pixels(src) + uint64_t(pixel_count(src)) * 4);
+    const uint8_t* from = own.empty() ? pixels(src) : own.data();
+    uint8_t* to = pixels(img);
     for (int64_t row = 0; row < ch; ++row)
-        std::memmove(to + uint64_t((y + row) * w + x) * 4, from + uint64_t(row * sw) * 4, uint64_t(cw) * 4);
+        std::memcpy(to + uint64_t((y + row) * w + x) * 4, from + uint64_t(row * sw) * 4, uint64_t(cw) * 4);
     if (owned) tell(img, Change::changed, *value, p, uint32_t(cw * ch));
     s->w1 = static_cast<uint32_t>((y + ch - 1) * w + x + cw);
     return s;
