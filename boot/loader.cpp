@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "boot/sources.h"
+#include "runtime/cells.h"
 #include "runtime/console_output.h"
 #include "runtime/datatypes/error.h"
 
@@ -11,7 +12,9 @@
 #include "runtime/collector.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/function.h"
+#include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/series.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/unit_types.h"
@@ -28,10 +31,10 @@ namespace kov::boot {
 
 namespace {
 
-inline const Cell& at(memory::Node n, uint32_t i) { return reinterpret_cast<const Cell*>(memory::buffer(n)->head_ptr())[i]; }
+using cells::at;
 
 bool is_word(const Cell& c, const char* spelling) {
-    return cell::is(c, T_word) && symbol::resolve(c.w2) == symbol::resolve(symbol::make(spelling));
+    return cell::is(c, T_word) && symbol::resolve(word::symbol_of(c)) == symbol::resolve(symbol::make(spelling));
 }
 
 // `name: make routine! [spec entry-name data]`.
@@ -52,10 +55,10 @@ bool builtin_definition(memory::Node code, uint32_t i, uint32_t end) {
     if (is_word(kind, "routine!")) return routine_definition(code, i, spec);
     uint32_t type = is_word(kind, "native!") ? T_native : (is_word(kind, "action!") ? T_action : 0);
     if (!type) return false;
-    memory::Node n = spec.w2;
+    memory::Node n = series::node_of(spec);
     if (interp::tail_index(n) != 2 || !cell::is(at(n, 0), T_block) || !cell::is(at(n, 1), T_integer)) return false;
     Cell spec_block = at(n, 0);
-    uint32_t index = at(n, 1).w2;
+    uint32_t index = static_cast<uint32_t>(integer::get(at(n, 1)));
     stack::Mark mark;
     Cell* value = native::make(spec_block, index, type);
     Cell name = at(code, i);
@@ -71,7 +74,7 @@ void set_datatype_words() {
         if (!t.name || !t.name_symbol) continue;
         Cell w = word::cell_of(T_word, t.name_symbol);
         word::make_at(t.name_symbol, w);
-        context::set(w, Cell{T_datatype, id, 0, 0});
+        context::set(w, datatype::make(id));
     }
 }
 
@@ -80,8 +83,8 @@ void run_block(const Cell& code_in, const char* name) {
     stack::Mark mark;
     Cell code = code_in;
     collector::Root keep(code);
-    memory::Node n = code.w2;
-    uint32_t i = code.w1;
+    memory::Node n = series::node_of(code);
+    uint32_t i = series::position_of(code);
     uint32_t end = interp::tail_index(n);
     // A script starts with the word Kov and its header block.
     if (i + 1 < end && is_word(at(n, i), "Kov") && cell::is(at(n, i + 1), T_block)) i += 2;
@@ -141,8 +144,8 @@ void run_image(const uint8_t* image, std::size_t size) {
     kovbin::load_boot(image, size, files);
     defining([&] {
         // Name and script block pairs, in the order the manifest gives.
-        for (uint32_t i = files.w1; i + 1 < interp::tail_index(files.w2); i += 2) {
-            Cell script = at(files.w2, i + 1);
+        for (uint32_t i = series::position_of(files); i + 1 < interp::tail_index(series::node_of(files)); i += 2) {
+            Cell script = at(series::node_of(files), i + 1);
             if (!cell::is(script, T_block)) error::fire(err::script_invalid_data, script);
             run_block(script, "boot image");
         }
@@ -157,7 +160,7 @@ void run_image(const uint8_t* image, std::size_t size) {
 
 const char* family_mismatch() {
     for (const families::Info& f : families::list) {
-        Cell* ts = context::get_any(word::load(f.name).w2, context::global());
+        Cell* ts = context::get_any(word::symbol_of(word::load(f.name)), context::global());
         if (!ts || !cell::is(*ts, T_typeset)) return f.name;
         for (uint32_t t = 1; t <= T_LAST; ++t)
             if (typeset::contains(*ts, t) != in(t, f.bit)) return f.name;
@@ -179,7 +182,7 @@ void evaluate(const char* text) {
     lexer::Options options;
     lexer::scan(reinterpret_cast<const uint8_t*>(text), n, options, none::value, code);
     // The system's own code: errors it raises are not reported as the user's.
-    memory::buffer(code.w2)->flags |= memory::system_code;
+    memory::buffer(series::node_of(code))->flags |= memory::system_code;
     run_block(code, "evaluate");
 }
 

@@ -138,7 +138,7 @@ void init_runtime() {
     context::boot_flag = false;
     owner::init();
     stack::init();
-    stack::set_hidden_symbols(words::loaded::body_tag.w2, words::loaded::anon_tag.w2);
+    stack::set_hidden_symbols(word::symbol_of(words::loaded::body_tag), word::symbol_of(words::loaded::anon_tag));
     natives::init();
     checksum::init();
     routines::init();

@@ -19,7 +19,9 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/object.h"
 #include "runtime/datatypes/pair.h"
+#include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unit_types.h"
@@ -49,18 +51,18 @@ constexpr uint32_t replacement = 0xFFFD;
 bool is_text(const Cell& c) { return in(cell::type(c), ANY_STRING) && c.w2 != 0; }
 
 uint32_t length(const Cell& s) {
-    memory::Buffer* b = memory::buffer(s.w2);
+    memory::Buffer* b = memory::buffer(series::node_of(s));
     return b->used() >> unicode::unit_shift(b->unit());
 }
 
 uint32_t char_at(const Cell& s, uint32_t i) {
-    memory::Buffer* b = memory::buffer(s.w2);
+    memory::Buffer* b = memory::buffer(series::node_of(s));
     return unicode::char_at(b->head_ptr() + (uint64_t(i) << unicode::unit_shift(b->unit())), b->unit());
 }
 
 // The cell's index, clipped to its text.
 uint32_t index_of(const Cell& s) {
-    int32_t i = static_cast<int32_t>(s.w1);
+    int32_t i = series::index_of(s);
     if (i < 0) return 0;
     uint32_t n = length(s);
     return uint32_t(i) < n ? uint32_t(i) : n;
@@ -78,7 +80,7 @@ int32_t cell_width(uint32_t c, bool hidden) {
 // ---- string changes (these allocate) -------------------------------------------------------------
 
 void clear_text(Cell& s) {
-    string::truncate_at(s.w2, 0);
+    string::truncate_at(series::node_of(s), 0);
     s.w1 = 0;
 }
 
@@ -94,7 +96,7 @@ void append_text(Cell& to, const Cell& from) {
 }
 
 void append_ascii(Cell& to, const char* text) {
-    for (const char* p = text; *p; ++p) string::append_char(to.w2, static_cast<uint8_t>(*p));
+    for (const char* p = text; *p; ++p) string::append_char(series::node_of(to), static_cast<uint8_t>(*p));
 }
 
 // ---- lookups in the language's objects ------------------------------------------------------------
@@ -107,7 +109,7 @@ Cell* lookup(std::initializer_list<const char*> path) {
     for (const char* name : path) {
         if (value) {
             if (!cell::is(*value, T_object)) return nullptr;
-            ctx = value->w1;
+            ctx = object::context_of(*value);
         }
         uint32_t sym = symbol::find(reinterpret_cast<const uint8_t*>(name), uint32_t(std::strlen(name)));
         if (!sym) return nullptr;
@@ -209,14 +211,14 @@ void update_size() {
     }
     if (size && cell::is(*size, T_pair)) {
         e.columns = pair::x(*size);
-        e.rows = static_cast<int32_t>(size->w3);
+        e.rows = pair::y(*size);
     } else if (console::is_console()) {
         e.columns = console::state().width;
         e.rows = console::state().height;
     }
     if (e.columns <= 0) {
         e.columns = 80;
-        if (size && cell::is(*size, T_pair)) pair::make_at(*size, 80, static_cast<int32_t>(size->w3));
+        if (size && cell::is(*size, T_pair)) pair::make_at(*size, 80, pair::y(*size));
     }
     if (e.rows <= 0) e.rows = 50;
 }
@@ -281,7 +283,7 @@ void history_recall(int32_t pos) {
     Editor& e = state();
     clear_text(e.line);
     if (pos >= 0 && pos < history_count()) {
-        Cell entry = *block::rs_abs_at(e.history, e.history.w1 + uint32_t(pos));
+        Cell entry = *block::rs_abs_at(e.history, series::position_of(e.history) + uint32_t(pos));
         if (is_text(entry)) append_text(e.line, entry);
     }
     e.line.w1 = length(e.line);
@@ -305,7 +307,7 @@ void history_add() {
         if (is_text(newest) && same_text(newest, e.line)) return;
     }
     // A copy: the caller keeps the line it was given and may change it.
-    Cell entry{T_string, 0, series::copy_part(e.line.w2, 0, length(e.line)), 0};
+    Cell entry{T_string, 0, series::copy_part(series::node_of(e.line), 0, length(e.line)), 0};
     collector::Root keep(entry);
     block::insert_value(e.history, entry, false, true);
 }
@@ -320,14 +322,14 @@ void insert_key(int32_t c) {
     if (cursor == length(e.line)) {
         // At the end: the character alone is written, then the cursor follows it.
         Positions before = layout(nullptr);
-        string::append_char(e.line.w2, c);
+        string::append_char(series::node_of(e.line), c);
         set_cursor(cursor + 1);
         Flow f{&e.out, e.columns, false};
         int64_t end = before.pos + segment(f, e.line, cursor, cursor + 1, e.columns - before.pos % e.columns, false, e.hidden);
         e.cursor_row = f.pending ? end / e.columns - 1 : end / e.columns;
         e.full_redraw = false;
     } else {
-        string::insert_char(e.line.w2, cursor, c);
+        string::insert_char(series::node_of(e.line), cursor, c);
         set_cursor(cursor + 1);
     }
     refresh();
@@ -467,7 +469,7 @@ bool edit_line() {
             break;
         case 11:
             if (cursor < n) {
-                string::truncate_at(e.line.w2, cursor);
+                string::truncate_at(series::node_of(e.line), cursor);
                 refresh();
             }
             break;
@@ -480,7 +482,7 @@ bool edit_line() {
         case 27:
             finish_line();
             clear_text(e.saved_line);
-            string::append_char(e.line.w2, 27);
+            string::append_char(series::node_of(e.line), 27);
             return true;
         case 9:
             if (!e.hidden) {  // a hidden line is never shown, so neither are completions of it
@@ -846,7 +848,7 @@ void init(const Cell* title) {
     e.console_input = os::tty::interactive();
     if (e.console_input) update_size();
     Cell* size = lookup({"system", "console", "size"});
-    if (size && cell::is(*size, T_pair) && (pair::x(*size) == 0 || size->w3 == 0)) pair::make_at(*size, 80, 50);
+    if (size && cell::is(*size, T_pair) && (pair::x(*size) == 0 || pair::y(*size) == 0)) pair::make_at(*size, 80, 50);
 }
 
 void setup(const Cell& line, const Cell& history) {
@@ -902,7 +904,7 @@ bool stdin_readline(Cell& str) {
         }
         any = true;
         if (c == '\n') return true;
-        string::append_char(str.w2, c);
+        string::append_char(series::node_of(str), c);
     }
 }
 
@@ -913,7 +915,7 @@ int32_t complete() {
     Cell fn = *found;
     collector::Root keep_fn(fn);
     uint32_t cursor = index_of(e.line);
-    Cell copy{T_string, cursor, series::copy_part(e.line.w2, 0, length(e.line)), 0};
+    Cell copy{T_string, cursor, series::copy_part(series::node_of(e.line), 0, length(e.line)), 0};
     collector::Root keep_copy(copy);
     Cell args[2] = {copy, logic::make(true)};
     Cell result = interp::apply_function(fn, args, 2);
@@ -925,7 +927,7 @@ int32_t complete() {
     if (!cell::is(result, T_block)) return 0;
     int32_t n = block::rs_length_q(result);
     if (n <= 0) return 0;
-    Cell first = *block::rs_abs_at(result, result.w1);
+    Cell first = *block::rs_abs_at(result, series::position_of(result));
     if (!is_text(first)) return 0;
     // The line as it stood, to come back after the candidates were shown.
     clear_text(e.saved_line);
@@ -942,10 +944,10 @@ int32_t complete() {
     append_text(e.saved_line, first);
     e.saved_line.w1 = index_of(first);
     for (int32_t k = 1; k < n; ++k) {
-        Cell item = *block::rs_abs_at(result, result.w1 + uint32_t(k));
+        Cell item = *block::rs_abs_at(result, series::position_of(result) + uint32_t(k));
         if (!is_text(item)) continue;
         append_text(e.line, item);
-        string::append_char(e.line.w2, ' ');
+        string::append_char(series::node_of(e.line), ' ');
     }
     set_cursor(length(e.line));
     refresh();
@@ -985,9 +987,9 @@ void exit_settings_routine(Cell* args, const Cell&) {
     const char* path = unicode::to_utf8_text(args[0], count);
     std::string p(path, std::size_t(count));
     const Cell& bin = args[1];
-    auto* b = memory::buffer(bin.w2);
+    auto* b = memory::buffer(series::node_of(bin));
     uint64_t used = b->used();
-    uint64_t at = bin.w1 < used ? bin.w1 : used;
+    uint64_t at = series::position_of(bin) < used ? series::position_of(bin) : used;
     os::set_exit_file(p.data(), p.size(), b->head_ptr() + at, std::size_t(used - at));
     args[0] = unset::value;
 }
@@ -1034,11 +1036,11 @@ void read_stdin_routine(Cell* args, const Cell&) {
     long n = count ? state().read_input(scratch.bytes, count) : 0;
     int32_t got = n > 0 ? int32_t(n) : 0;
     if (got > 0) {
-        uint64_t used = memory::buffer(bin.w2)->used();
-        uint64_t at = static_cast<int32_t>(bin.w1) < 0 ? 0 : bin.w1;
+        uint64_t used = memory::buffer(series::node_of(bin))->used();
+        uint64_t at = series::index_of(bin) < 0 ? 0 : series::position_of(bin);
         if (at > used) at = used;
-        if (at + uint64_t(got) > used) series::reserve(bin.w2, at + uint64_t(got) - used);
-        std::memcpy(memory::buffer(bin.w2)->head_ptr() + at, scratch.bytes, std::size_t(got));
+        if (at + uint64_t(got) > used) series::reserve(series::node_of(bin), at + uint64_t(got) - used);
+        std::memcpy(memory::buffer(series::node_of(bin))->head_ptr() + at, scratch.bytes, std::size_t(got));
     }
     integer::make_at(args[0], got);
 }

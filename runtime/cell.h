@@ -1,11 +1,15 @@
 // The value cell: four 32-bit words. Word 0 is the header (datatype id in the low byte,
-// flags above), words 1-3 the payload whose meaning the datatype fixes. A cell never holds a
-// machine address: series, contexts and symbols are 32-bit ids. This is the only header that
-// knows the bit layout of a value.
+// flags above, every flag assigned in runtime/defs/flags.def), words 1-3 the payload whose
+// meaning the datatype fixes. A cell never holds a machine address: series, contexts and
+// symbols are 32-bit ids. This header knows the bit layout of the header word; each datatype's
+// own header (runtime/datatypes/<type>.h) names its payload words through accessors, and code
+// outside a datatype's files reads a value only through them (scripts/cell-reads lists the
+// reads left).
 #pragma once
 #include <cstdint>
 #include <cstring>
 #include <bit>
+#include <initializer_list>
 
 namespace kov {
 
@@ -28,12 +32,56 @@ enum TypeId : uint8_t {
 
 namespace cell {
 
-// Header flags shared by several datatypes.
-constexpr uint32_t new_line = 0x40000000;        // the value starts a new line when molded
-constexpr uint32_t stack_context = 0x00400000;   // context values live on the value stack
-constexpr uint32_t field_changed = 0x00002000;   // on a word of an object's word list
-constexpr uint32_t owns_series = 0x00010000;     // on an object's context cell, an image! cell
-constexpr uint32_t event_block = 0x00001000;     // on an event! cell: word 2 holds a block
+// Header flags, from the one list in runtime/defs/flags.def.
+#define ANY ~0ull
+#define ON(...) carriers({__VA_ARGS__})
+constexpr uint64_t carriers(std::initializer_list<uint32_t> types) {
+    uint64_t m = 0;
+    for (uint32_t t : types) m |= 1ull << t;
+    return m;
+}
+#define HEADER_FLAG(name, bits, on) constexpr uint32_t name = bits;
+#include "runtime/defs/flags.def"
+struct HeaderFlag {
+    uint32_t bits;
+    uint64_t carriers;
+};
+constexpr HeaderFlag header_flags[] = {
+#define HEADER_FLAG(name, bits, on) {bits, on},
+#include "runtime/defs/flags.def"
+};
+#undef ANY
+#undef ON
+// No flag touches the type byte, and no two flags that may sit on the same cell share a bit.
+constexpr bool header_flags_apart() {
+    constexpr uint32_t n = sizeof header_flags / sizeof header_flags[0];
+    for (uint32_t i = 0; i < n; ++i) {
+        if (header_flags[i].bits & 0xFF) return false;
+        for (uint32_t j = i + 1; j < n; ++j)
+            if ((header_flags[i].bits & header_flags[j].bits) && (header_flags[i].carriers & header_flags[j].carriers))
+                return false;
+    }
+    return true;
+}
+static_assert(header_flags_apart(), "two header flags of one datatype share a bit (runtime/defs/flags.def)");
+// The shift of a multi-bit header field.
+constexpr uint32_t shift_of(uint32_t field) { return static_cast<uint32_t>(std::countr_zero(field)); }
+
+// Debug builds (the debug and asan presets) check in every typed accessor of a datatype's
+// header that the cell is of that datatype and that the node it gives is alive; a failed
+// check ends the process with the "assertion failed" report. Release builds compile the
+// checks out, so an accessor is the plain load it wraps.
+#ifdef KOV_CELL_CHECKS
+constexpr bool checked = true;
+#else
+constexpr bool checked = false;
+#endif
+[[noreturn]] void wrong_cell();
+inline void expect(bool ok) {
+    if constexpr (checked) {
+        if (!ok) [[unlikely]] wrong_cell();
+    }
+}
 
 inline uint32_t type(const Cell& c) { return c.header & 0xFF; }
 inline bool is(const Cell& c, uint32_t t) { return (c.header & 0xFF) == t; }

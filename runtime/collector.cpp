@@ -4,8 +4,12 @@
 #include <new>
 #include <vector>
 
+#include "runtime/cells.h"
 #include "runtime/cycles.h"
 #include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/series.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/datatypes/unit_types.h"
 #include "runtime/handles.h"
 #include "runtime/runtime.h"
 
@@ -47,7 +51,7 @@ void drain() {
         Node n = s.mark_stack.back();
         s.mark_stack.pop_back();
         Buffer* b = memory::buffer(n);
-        auto begin = reinterpret_cast<const Cell*>(b->head_ptr());
+        auto begin = cells::of(b);
         auto end = reinterpret_cast<const Cell*>(b->tail_ptr());
         for (const Cell* c = begin; c < end; ++c) mark_cell(*c);
     }
@@ -156,11 +160,11 @@ void mark_cells(const Cell* begin, const Cell* end) {
     for (const Cell* c = begin; c < end; ++c) mark_cell(*c);
 }
 
-void mark_block_value(const Cell& c) { mark_block(c.w2); }
+void mark_block_value(const Cell& c) { mark_block(series::node_of(c)); }
 
 void mark_string_value(const Cell& c) {
-    mark_series(c.w2);
-    if (c.w3) mark_series(c.w3);
+    mark_series(series::node_of(c));
+    if (Node cache = string::cache_of(c)) mark_series(cache);
 }
 
 void mark_series_value(const Cell& c) { mark_series(c.w2); }

@@ -13,6 +13,7 @@
 
 #include <cstring>
 
+#include "runtime/datatypes/series.h"
 #include "runtime/heap.h"
 #include "runtime/memory.h"
 #include "runtime/platform/os.h"
@@ -576,7 +577,7 @@ void print_line(const char* text, std::size_t length, int zero) {
 
 void console_writer(const Cell& str, bool new_line) {
     Suspended suspended;
-    memory::Buffer* b = memory::buffer(str.w2);
+    memory::Buffer* b = memory::buffer(series::node_of(str));
     uint32_t unit = b->unit();
     if (unit != 1 && unit != 2 && unit != 4) {
         runtime::print_line({"Error: unknown string encoding: ", int(unit)});
@@ -584,7 +585,7 @@ void console_writer(const Cell& str, bool new_line) {
     }
     uint32_t shift = unicode::unit_shift(unit);
     uint64_t chars = b->used() >> shift;
-    uint64_t index = str.w1 < chars ? str.w1 : chars;
+    uint64_t index = series::position_of(str) < chars ? series::position_of(str) : chars;
     const uint8_t* text = b->head_ptr() + (index << shift);
     uint64_t bytes = (chars - index) << shift;
     switch (unit) {

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/object.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/error.h"
 
@@ -41,7 +43,7 @@ void for_each(void (*fn)(memory::Node)) {
 
 bool detect_q(const Cell& value, Cell& out, int32_t& part, bool mold) {
     uint32_t t = cell::type(value);
-    memory::Node node = t == T_object ? value.w1 : value.w2;
+    memory::Node node = t == T_object ? object::context_of(value) : value.w2;
     if (!find_q(node)) return false;
     const char* text = "...";
     if (mold) {
@@ -71,7 +73,7 @@ int32_t indent(Cell& out, int32_t level, int32_t part) {
 namespace kov::value {
 
 int32_t to_int_arg(const Cell& v) {
-    if (cell::is(v, T_integer)) return static_cast<int32_t>(v.w2);
+    if (cell::is(v, T_integer)) return integer::get(v);
     double d = cell::get_double(v);
     if (!(d <= 2147483647.0 && d >= -2147483648.0)) error::fire(err::script_out_of_range, v);
     return static_cast<int32_t>(d);

@@ -33,16 +33,22 @@ namespace kov::memory {
 
 using Node = uint32_t;
 
-// Buffer flags. Bits 0-4 hold the unit size; bits not named here belong to the datatypes.
-constexpr uint32_t unit_mask = 0x1F;
-constexpr uint32_t in_use = 0x80000000;
-constexpr uint32_t allocated = 0x20000000;  // set on every buffer the allocator makes
-constexpr uint32_t middle = 0x10000000;     // the head was placed in the middle of the data
-constexpr uint32_t marked = 0x08000000;     // collector mark
-constexpr uint32_t big = 0x01000000;        // lives in a big frame of its own
-constexpr uint32_t fixed = 0x00100000;      // lives in the tracked heap, never moves
-constexpr uint32_t owned = 0x00020000;      // the series is owned by an object
-constexpr uint32_t system_code = 0x00200000;  // a block of the system's own function bodies
+// Buffer flags, from the one list in runtime/defs/flags.def (bits 0-4 hold the unit size).
+#define BUFFER_FLAG(name, bits) constexpr uint32_t name = bits;
+#include "runtime/defs/flags.def"
+constexpr uint32_t buffer_flags[] = {
+#define BUFFER_FLAG(name, bits) bits,
+#include "runtime/defs/flags.def"
+};
+constexpr bool buffer_flags_apart() {
+    uint32_t seen = 0;
+    for (uint32_t bits : buffer_flags) {
+        if (seen & bits) return false;
+        seen |= bits;
+    }
+    return true;
+}
+static_assert(buffer_flags_apart(), "two buffer flags share a bit (runtime/defs/flags.def)");
 
 struct Buffer {
     uint32_t flags;

@@ -2,9 +2,11 @@
 
 #include <vector>
 
+#include "runtime/cells.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/object.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/families.h"
@@ -32,14 +34,12 @@ void case_changed(const Cell& series, bool upper, uint32_t index, uint32_t count
     check(series, action, nullptr, static_cast<int32_t>(index), static_cast<int32_t>(count));
 }
 
-inline Cell* cells_of(Node n) { return reinterpret_cast<Cell*>(buffer(n)->head_ptr()); }
-inline uint32_t cell_count(Node n) { return buffer(n)->used() / sizeof(Cell); }
 
 bool owned_q(Node n) { return memory::valid_node(n) && (buffer(n)->flags & memory::owned); }
 
 // The context of an object cell, or 0.
 Node object_context(const Cell& v) {
-    return cell::is(v, T_object) && context::is_context(v.w1) ? v.w1 : 0;
+    return cell::is(v, T_object) && context::is_context(object::context_of(v)) ? object::context_of(v) : 0;
 }
 
 void add_entry(const Cell& value, const Cell& owner, const Cell& word) {
@@ -94,8 +94,8 @@ void walk_held(const Cell& value_in, const Cell& word_in, OnSeries& on_series) {
         on_series(value, word);
         if (!in(t, ANY_BLOCK) || buffer(n)->unit() != sizeof(Cell) || cycles::find_q(n)) return;
         cycles::Guard guard(n);
-        for (uint32_t i = value.w1; i < cell_count(n); ++i) {
-            Cell c = cells_of(n)[i];
+        for (uint32_t i = value.w1; i < cells::count(n); ++i) {
+            Cell c = cells::of(n)[i];
             walk_held(c, word, on_series);
         }
         return;
@@ -103,14 +103,14 @@ void walk_held(const Cell& value_in, const Cell& word_in, OnSeries& on_series) {
     Node ctx = object_context(value);
     if (!ctx) return;
     Cell* rec = context::record(ctx);
-    Node values = rec->w2;
+    Node values = context::values_of(*rec);
     if ((rec->header & cell::owns_series) || context::on_stack(*rec) || !values || cycles::find_q(values)) return;
     cycles::Guard guard(values);
     for (uint32_t i = 0; i < context::word_count(ctx); ++i) {
         Cell* slot = context::value_cell(ctx, i);
         if (!slot) break;
         Cell field = *slot;
-        if (cell::is(field, T_object) && field.w1 == ctx) continue;  // the object itself
+        if (cell::is(field, T_object) && object::context_of(field) == ctx) continue;  // the object itself
         if (cell::is(word, T_none)) walk_held(field, *context::slot_at(ctx, i), on_series);
         else walk_held(field, word, on_series);
     }
@@ -144,7 +144,7 @@ void unset(const Cell& value) {
 void unset_range(const Cell& block, uint32_t index, uint32_t count) {
     Node n = block.w2;
     if (!memory::valid_node(n) || buffer(n)->unit() != sizeof(Cell)) return;
-    for (uint64_t i = index; i < uint64_t(index) + count && i < cell_count(n); ++i) unset(cells_of(n)[i]);
+    for (uint64_t i = index; i < uint64_t(index) + count && i < cells::count(n); ++i) unset(cells::of(n)[i]);
 }
 
 Cell* find(Node series) {
@@ -163,7 +163,7 @@ bool check(const Cell& series_in, const Cell& action_in, const Cell* new_value, 
     Cell* word = stack::push(values[1]);
     Cell* series = stack::push(series_in);
     Cell* action = stack::push(action_in);
-    Cell* value = stack::push(new_value ? *new_value : Cell{T_none, 0, 0, 0});
+    Cell* value = stack::push(new_value ? *new_value : none::value);
     on_deep_change(*owner, *word, *series, *action, *value, index, part);
     return true;
 }
@@ -196,7 +196,7 @@ void init() {
 void link(uint32_t first) {
     Buffer* b = buffer(pool);
     uint32_t cap = b->size / sizeof(Cell);
-    auto cells = reinterpret_cast<Cell*>(b->head_ptr());
+    auto cells = cells::of(b);
     for (uint32_t i = first; i < cap; ++i)
         cells[i] = Cell{T_integer, 0, i + 1 < cap ? i + 1 : static_cast<uint32_t>(-1), 0};
     free_head = first < cap ? static_cast<int32_t>(first) : -1;
@@ -213,7 +213,7 @@ uint32_t add(const Cell& value_in) {
         link(old);
     }
     uint32_t slot = static_cast<uint32_t>(free_head);
-    Cell* c = reinterpret_cast<Cell*>(buffer(pool)->head_ptr()) + slot;
+    Cell* c = cells::of(pool) + slot;
     free_head = static_cast<int32_t>(c->w2);
     *c = value;
     in_use[slot] = true;
@@ -222,7 +222,7 @@ uint32_t add(const Cell& value_in) {
 
 void remove(uint32_t index) {
     if (index == 0 || index > capacity() || !in_use[index - 1]) return;
-    Cell* c = reinterpret_cast<Cell*>(buffer(pool)->head_ptr()) + (index - 1);
+    Cell* c = cells::of(pool) + (index - 1);
     *c = Cell{T_integer, 0, static_cast<uint32_t>(free_head), 0};
     free_head = static_cast<int32_t>(index - 1);
     in_use[index - 1] = false;
@@ -230,7 +230,7 @@ void remove(uint32_t index) {
 
 Cell* at(uint32_t index) {
     if (index == 0 || index > capacity()) return nullptr;
-    return reinterpret_cast<Cell*>(buffer(pool)->head_ptr()) + (index - 1);
+    return cells::of(pool) + (index - 1);
 }
 
 }  // namespace kov::slotpool

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "runtime/cell.h"
 #include "runtime/heap.h"
 #include "runtime/platform/os.h"
 
@@ -162,6 +163,13 @@ void print_line(std::initializer_list<PrintItem> items) {
 }
 
 }  // namespace kov::runtime
+
+namespace kov::cell {
+
+// A typed accessor met a cell of another datatype, or a node no longer alive.
+void wrong_cell() { runtime::quit(98, KOV_CALLER_ADDRESS()); }
+
+}  // namespace kov::cell
 
 namespace kov::math {
 

@@ -8,6 +8,9 @@
 
 #include "runtime/collector.h"
 
+#include "runtime/datatypes/char.h"
+#include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 
 #include <cstring>
@@ -85,12 +88,12 @@ struct Text {
 
 Text text_of(const Cell& str) {
     Text t;
-    t.node = str.w2;
+    t.node = series::node_of(str);
     Buffer* b = memory::buffer(t.node);
     t.unit = b->unit();
     t.shift = unit_shift(t.unit);
     uint64_t total = b->used() >> t.shift;
-    t.index = str.w1 < total ? str.w1 : total;
+    t.index = series::position_of(str) < total ? series::position_of(str) : total;
     t.count = total - t.index;
     return t;
 }
@@ -306,9 +309,9 @@ Node utf8_into_cache(Cell& str, int64_t& count, bool crlf) {
     }
     *o = 0;
     count = o - out;
-    Buffer* cache = memory::buffer(str.w3);
+    Buffer* cache = memory::buffer(string::cache_of(str));
     cache->tail = static_cast<uint32_t>(count + 1);
-    return str.w3;
+    return string::cache_of(str);
 }
 
 const char* to_utf8_text(Cell& str, int64_t& count) {
@@ -340,7 +343,7 @@ const uint8_t* to_utf16_text(Cell& str, int64_t& count, bool crlf) {
     }
     put16(o, 0);
     count = (o - out) / 2 - 1;
-    memory::buffer(str.w3)->tail = static_cast<uint32_t>(o - out);
+    memory::buffer(string::cache_of(str))->tail = static_cast<uint32_t>(o - out);
     return out;
 }
 
@@ -446,7 +449,7 @@ Node load_utf8(ByteSource bytes, int64_t count, Node target, int64_t* remaining,
 }
 
 void load_utf8_into(ByteSource bytes, int64_t count, Cell& str, int64_t* remaining) {
-    load_utf8(bytes, count, str.w2, remaining, false);
+    load_utf8(bytes, count, series::node_of(str), remaining, false);
 }
 
 Node load_utf8_new(ByteSource bytes, int64_t count) {
@@ -471,9 +474,9 @@ Node load_utf16le(ByteSource bytes, int64_t count, Cell* target, bool cr) {
     if (count < 0) count = 0;
     if (bytes.empty()) {
         // The text lies in the target's conversion cache; never read past that buffer.
-        if (target && target->w3) {
-            bytes = ByteSource::in_series(target->w3, 0);
-            uint64_t units = memory::buffer(target->w3)->size / 2;
+        if (target && string::cache_of(*target)) {
+            bytes = ByteSource::in_series(string::cache_of(*target), 0);
+            uint64_t units = memory::buffer(string::cache_of(*target))->size / 2;
             if (uint64_t(count) > units) count = int64_t(units);
         } else {
             count = 0;
@@ -482,7 +485,7 @@ Node load_utf16le(ByteSource bytes, int64_t count, Cell* target, bool cr) {
     uint32_t u = utf16_unit_width(bytes, count);
     Node node;
     if (target) {
-        node = target->w2;
+        node = series::node_of(*target);
         uint64_t need = uint64_t(count) << unit_shift(u);
         Buffer* b = memory::buffer(node);
         // The unit is set first: growing sizes the new buffer in whole units of the old one.
@@ -578,16 +581,16 @@ uint32_t case_map(uint32_t cp, bool upper) {
 
 Cell& change_case(Cell& value, const Cell* part, bool upper) {
     if (cell::is(value, T_char_)) {
-        value.w2 = case_map(value.w2, upper);
+        value.w2 = case_map(char_::get(value), upper);
         return value;
     }
     Text t = text_of(value);
     int64_t n = int64_t(t.count);
     if (part) {
         if (cell::is(*part, T_integer)) {
-            n = static_cast<int32_t>(part->w2);
-        } else if (cell::type(*part) == cell::type(value) && part->w2 == value.w2) {
-            n = int64_t(part->w1) - int64_t(t.index);
+            n = integer::get(*part);
+        } else if (cell::type(*part) == cell::type(value) && series::node_of(*part) == series::node_of(value)) {
+            n = int64_t(series::position_of(*part)) - int64_t(t.index);
         } else {
             // The first argument should be the word `part`; words are not available here.
             error::fire(err::script_invalid_refine_arg, cell::make(T_none), *part);
@@ -634,7 +637,7 @@ int32_t char_width(uint32_t cp) {
 namespace kov::string {
 
 uint8_t* cache_buffer(Cell& str, uint64_t size) {
-    memory::Node cache = str.w3;
+    memory::Node cache = string::cache_of(str);
     if (!cache) {
         cache = memory::alloc_bytes(size);
         str.w3 = cache;

@@ -18,6 +18,7 @@
 #include "boot/start.h"
 #include "runtime/codecs/kovbin.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/error.h"
@@ -100,7 +101,7 @@ int main(int argc, char** argv) {
         }
         current.clear();
         Cell* blob = kovbin::encode_roots(*files, true);
-        memory::Buffer* b = memory::buffer(blob->w2);
+        memory::Buffer* b = memory::buffer(series::node_of(*blob));
         std::vector<uint8_t> bytes(b->head_ptr(), b->tail_ptr());
         std::vector<uint8_t> packed(bytes.size());
         uint64_t n = kovbin::compress_blob(bytes.data(), bytes.size(), packed.data());

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "runtime/cells.h"
 #include "runtime/codecs/kovbin.h"
 #include "runtime/codecs/lz.h"
 #include "runtime/collector.h"
@@ -28,6 +29,8 @@
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/issue.h"
 #include "runtime/datatypes/money.h"
+#include "runtime/datatypes/object.h"
+#include "runtime/datatypes/series.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/unit_types.h"
@@ -47,15 +50,12 @@ namespace {
 
 using memory::Node;
 
-inline Cell* cells_of(Node n) { return reinterpret_cast<Cell*>(memory::buffer(n)->head_ptr()); }
-inline uint32_t cell_count(Node n) { return memory::buffer(n)->used() / sizeof(Cell); }
 
 // The types written as word records, with a binding: issue! is written by its symbol alone.
 inline bool word_type(uint32_t t) { return in(t, ALL_WORD) && t != T_issue; }
 // The types a shared record may have: those written once and then by their path.
 inline bool shareable(uint32_t t) { return keyed_type(t) || word_type(t); }
-// The type an op! stands for when a path goes through it, else the cell's own type.
-inline uint32_t callable_type(const Cell& c) { return cell::is(c, T_op) ? (c.header >> 16) & 0xFF : cell::type(c); }
+using function::callable_type;
 
 // The catalogue id of an error code, or false.
 bool error_id(uint32_t code, err::Id& id) {
@@ -73,9 +73,7 @@ bool same_spec(Node a, Node b, uint32_t depth);
 // Where a record's value goes: cell `index` of the cell series `node`. For a function's spec
 // (spec_of set), only the spec's node is stored, into that cell's w2 (when node is not 0) and
 // into the w2 of the function in the self cell of the context spec_of.
-struct Dest {
-    Node node;
-    uint32_t index;
+struct Dest : cells::View {
     Node spec_of = 0;
 };
 
@@ -115,7 +113,7 @@ public:
     // error offsets count from the blob's start, 8 bytes before `start`.
     Reader(const uint8_t* start, const uint8_t* end, bool compact, Mode mode, Node target)
         : start_(start), p_(start), end_(end), compact_(compact), boot_(mode == Mode::boot), target_(target),
-          base_(cell_count(target)) {}
+          base_(cells::count(target)) {}
     ~Reader() { heap::free(ids_); }
     Reader(const Reader&) = delete;
     Reader& operator=(const Reader&) = delete;
@@ -191,7 +189,7 @@ private:
     }
 
     // ---- destinations -----------------------------------------------------------------------------
-    static Cell* at(const Dest& d) { return cells_of(d.node) + d.index; }
+    static Cell* at(const Dest& d) { return d.cells(); }
     static void put(const Dest& d, const Cell& c) {
         if (d.spec_of) {
             if (d.node) at(d)->w2 = c.w2;
@@ -202,7 +200,7 @@ private:
     }
     // Appends an unset! cell to the block and gives it as a destination.
     static Dest append(Node block) {
-        uint32_t i = cell_count(block);
+        uint32_t i = cells::count(block);
         series::append_cell(block);
         return Dest{block, i};
     }
@@ -304,23 +302,23 @@ Cell Reader::resolve(bool header_read) {
     if (n < 1 || n > max_path || n > left() / (compact_ ? 1 : 4)) fail();
     Node node = target_;
     uint32_t first = base_;
-    uint32_t count = cell_count(target_) - base_;
+    uint32_t count = cells::count(target_) - base_;
     Cell cur{};
     for (uint32_t k = 0;; ++k) {
         uint32_t pos = field();
         if (pos >= count) fail();
-        cur = cells_of(node)[first + pos];
+        cur = cells::of(node)[first + pos];
         if (k + 1 == n) return cur;
         uint32_t t = cell::type(cur);
         if (in(t, ANY_BLOCK) || t == T_map) {
             node = cur.w2;
             first = 0;
-            count = cell_count(node);
+            count = cells::count(node);
             continue;
         }
         Cell holder = cur;
         if (word_type(t)) {
-            Node ctx = cur.w1;
+            Node ctx = word::context_of(cur);
             if (!ctx || ctx == context::global() || !context::is_context(ctx)) fail();
             holder = *context::self_cell(ctx);
             uint32_t owner = cell::type(holder);
@@ -333,25 +331,25 @@ Cell Reader::resolve(bool header_read) {
         }
         uint32_t ht = callable_type(holder);
         if (ht == T_native || ht == T_action) {
-            node = holder.w2;
+            node = function::spec_of(holder);
             first = 0;
-            count = cell_count(node);
+            count = cells::count(node);
         } else if (ht == T_function) {
             ++k;
             uint32_t which = field();
             Cell part;
-            if (which == 0 && holder.w2) part = Cell{T_block, 0, holder.w2, 0};
+            if (which == 0 && function::spec_of(holder)) part = block::cell_of(function::spec_of(holder));
             else if (which == 1) part = function::more(holder)[0];
             else fail();
             if (!in(cell::type(part), ANY_BLOCK)) fail();
             if (k + 1 == n) return part;
             node = part.w2;
             first = 0;
-            count = cell_count(node);
+            count = cells::count(node);
         } else if (ht == T_object || ht == T_error) {
-            Node ctx = holder.w1;
-            node = context::record(ctx)->w2;
-            uint32_t values = std::min(context::word_count(ctx), cell_count(node));
+            Node ctx = object::context_of(holder);
+            node = context::values_of(*context::record(ctx));
+            uint32_t values = std::min(context::word_count(ctx), cells::count(node));
             first = ht == T_error ? 3 : 0;
             if (values < first) fail();
             count = values - first;
@@ -445,7 +443,7 @@ bool Reader::value(const Dest& d, bool top, uint32_t expect) {
         break;
     }
     case T_routine: case T_triple: case T_handle: case T_port: case T_event:
-        error::fire(err::access_no_codec, Cell{T_datatype, h.id, 0, 0});
+        error::fire(err::access_no_codec, datatype::make(h.id));
     default:
         if (keyed_type(h.id)) keyed(h, d);
         else scalar(h, d);
@@ -655,8 +653,8 @@ bool Reader::word(const Head& h, const Dest& d) {
         if (root == 0xFFFFFFFFu) {
             global = true;
         } else {
-            if (root >= cell_count(target_) - base_) fail();
-            Node ctx = context_of_holder(cells_of(target_)[base_ + root]);
+            if (root >= cells::count(target_) - base_) fail();
+            Node ctx = context_of_holder(cells::of(target_)[base_ + root]);
             if (index == -1) index = context::find_word(ctx, sym, true);
             if (index < 0) fail();
             check_index(ctx, index);
@@ -769,9 +767,9 @@ void Reader::op(const Head& h, const Dest& d) {
     uint32_t wrapped = cell::type(c);
     if (wrapped != T_native && wrapped != T_action && wrapped != T_function) fail();
     if (!compact_ && ((h.bits >> 16) & 0xFF) != wrapped) fail();
-    if (!op::spec_suits_q(Cell{T_block, 0, c.w2, 0})) fail();
-    if (wrapped == T_function) cells_of(c.w3)[3] = c;
-    c.header = T_op | wrapped << 16 | (h.new_line ? cell::new_line : 0);
+    if (!op::spec_suits_q(block::cell_of(function::spec_of(c)))) fail();
+    if (wrapped == T_function) cells::of(c.w3)[3] = c;
+    c.header = function::op_header(wrapped) | (h.new_line ? cell::new_line : 0);
     put(d, c);
 }
 
@@ -962,7 +960,7 @@ void Reader::object(const Head& h, const Dest& d, Binding* binding) {
             if (field_index < -1 || field_index >= static_cast<int32_t>(ch.count)) fail();
         }
         record = memory::alloc_cells(2);
-        Cell* cells = cells_of(record);
+        Cell* cells = cells::of(record);
         cells[0] = Cell{T_pair, 0, static_cast<uint32_t>(hooks[0]), 0};
         cells[1] = Cell{T_pair, 0, static_cast<uint32_t>(hooks[1]), 0};
         memory::buffer(record)->tail = memory::buffer(record)->head + 2 * sizeof(Cell);
@@ -973,7 +971,7 @@ void Reader::object(const Head& h, const Dest& d, Binding* binding) {
     obj.header |= h.new_line ? cell::new_line : 0;
     publish(d, binding, obj, ctx);
     if (!ch.values) return;
-    for (uint32_t i = 0; i < ch.count; ++i) value(Dest{context::record(ctx)->w2, i}, false, 0);
+    for (uint32_t i = 0; i < ch.count; ++i) value(Dest{context::values_of(*context::record(ctx)), i}, false, 0);
 }
 
 // A context record on its own: an object of a new class owns it.
@@ -988,7 +986,7 @@ void Reader::lone_context(const Head& h, const Dest& d) {
     obj.header |= h.new_line ? cell::new_line : 0;
     put(d, obj);
     if (!ch.values) return;
-    for (uint32_t i = 0; i < ch.count; ++i) value(Dest{context::record(ctx)->w2, i}, false, 0);
+    for (uint32_t i = 0; i < ch.count; ++i) value(Dest{context::values_of(*context::record(ctx)), i}, false, 0);
 }
 
 // A new error of the catalogue entry, then its fields arg1 to stack.
@@ -997,12 +995,12 @@ void Reader::error_record(const Head& h, const Dest& d, Binding* binding) {
     if (!error_id(field(), id)) fail();
     Cell e = error::create(id, nullptr, 0);
     collector::Root keep(e);
-    Node ctx = e.w1;
-    if (context::word_count(ctx) <= error::f_stack || cell_count(context::record(ctx)->w2) <= error::f_stack) fail();
+    Node ctx = object::context_of(e);
+    if (context::word_count(ctx) <= error::f_stack || cells::count(context::values_of(*context::record(ctx))) <= error::f_stack) fail();
     Cell value_cell = e;
     value_cell.header |= h.new_line ? cell::new_line : 0;
     publish(d, binding, value_cell, ctx);
-    for (uint32_t f = error::f_arg1; f <= error::f_stack; ++f) value(Dest{context::record(ctx)->w2, f}, false, 0);
+    for (uint32_t f = error::f_arg1; f <= error::f_stack; ++f) value(Dest{context::values_of(*context::record(ctx)), f}, false, 0);
 }
 
 void Reader::function_record(const Head& h, const Dest& d, Binding* binding) {
@@ -1016,7 +1014,7 @@ void Reader::function_record(const Head& h, const Dest& d, Binding* binding) {
     collector::RootNode keep(ctx);
     Node more = memory::alloc_cells_unset(5);
     memory::buffer(more)->tail = memory::buffer(more)->head + 5 * sizeof(Cell);
-    cells_of(more)[0] = none::value;
+    cells::of(more)[0] = none::value;
     // The spec's node is filled in as soon as the spec record makes or finds it.
     Cell fn{T_function, ctx, 0, more};
     *context::self_cell(ctx) = fn;
@@ -1030,13 +1028,13 @@ void Reader::function_record(const Head& h, const Dest& d, Binding* binding) {
 // A call lays out one frame value per spec word: the context must hold exactly the spec's
 // words (each once, in order), or its words would name values the frame does not have.
 void Reader::check_function(Node ctx) {
-    Node spec = context::self_cell(ctx)->w2;
+    Node spec = function::spec_of(*context::self_cell(ctx));
     uint32_t next = 0;
-    for (uint32_t i = 0; i < cell_count(spec); ++i) {
-        const Cell& c = cells_of(spec)[i];
+    for (uint32_t i = 0; i < cells::count(spec); ++i) {
+        const Cell& c = cells::of(spec)[i];
         uint32_t t = cell::type(c);
         if (t != T_word && t != T_get_word && t != T_lit_word && t != T_refinement) continue;
-        int32_t found = context::find_word(ctx, c.w2, true);
+        int32_t found = context::find_word(ctx, word::symbol_of(c), true);
         if (found < 0 || static_cast<uint32_t>(found) > next) fail();
         if (static_cast<uint32_t>(found) == next) ++next;
     }
@@ -1047,10 +1045,10 @@ void Reader::check_function(Node ctx) {
 // anything else by its payload.
 bool same_spec(Node a, Node b, uint32_t depth) {
     if (a == b) return true;
-    uint32_t n = cell_count(a);
-    if (n != cell_count(b) || depth > max_depth) return false;
+    uint32_t n = cells::count(a);
+    if (n != cells::count(b) || depth > max_depth) return false;
     for (uint32_t i = 0; i < n; ++i) {
-        Cell x = cells_of(a)[i], y = cells_of(b)[i];
+        Cell x = cells::of(a)[i], y = cells::of(b)[i];
         uint32_t t = cell::type(x);
         if (t != cell::type(y)) return false;
         if (in(t, ANY_BLOCK)) {
@@ -1111,8 +1109,9 @@ Cell* decode(const Cell& data_in) {
     std::memcpy(copy.p, binary::head_pointer(data), length);
     Cell* result = stack::reserve();
     block::make_at(*result, 1);
-    load_blob(static_cast<const uint8_t*>(copy.p), length, result->w2, Mode::codec, data);
-    if (cell_count(result->w2) == 1) *result = cells_of(result->w2)[0];
+    Node node = series::node_of(*result);
+    load_blob(static_cast<const uint8_t*>(copy.p), length, node, Mode::codec, data);
+    if (cells::count(node) == 1) *result = cells::at(node, 0);
     return result;
 }
 
@@ -1124,7 +1123,7 @@ void load_boot(const uint8_t* blob, std::size_t size, Cell& out) {
     collector::enable(false);
     Cell target{T_none, 0, 0, 0};
     block::make_at(target, 16);
-    load_blob(blob, size, target.w2, Mode::boot, none::value);
+    load_blob(blob, size, series::node_of(target), Mode::boot, none::value);
     out = target;
 }
 

@@ -15,18 +15,26 @@
 #include <bit>
 #include <cstring>
 
+#include "runtime/cells.h"
 #include "runtime/codecs/kovbin.h"
 #include "runtime/codecs/lz.h"
 #include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/bitset.h"
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/char.h"
 #include "runtime/datatypes/image.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/date.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/function.h"
+#include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/money.h"
+#include "runtime/datatypes/object.h"
+#include "runtime/datatypes/series.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/tuple.h"
+#include "runtime/datatypes/unit_types.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/error.h"
 #include "runtime/families.h"
 #include "runtime/hashtable.h"
@@ -112,15 +120,13 @@ private:
     uint32_t capacity_ = 0;
 };
 
-inline const Cell* cells_of(Node n) { return reinterpret_cast<const Cell*>(memory::buffer(n)->head_ptr()); }
-inline uint32_t cell_count(Node n) { return memory::buffer(n)->used() / sizeof(Cell); }
 
 [[noreturn]] void no_codec(const Cell& value) { error::fire(err::access_no_codec, value); }
 
 // A word whose context is the global one, or no context, or one owned by none!, unset! or
 // block!, is written by its symbol alone.
 bool global_binding(const Cell& word) {
-    Node ctx = word.w1;
+    Node ctx = word::context_of(word);
     if (!ctx || ctx == context::global() || !context::is_context(ctx)) return true;
     uint32_t owner = cell::type(*context::self_cell(ctx));
     return owner == T_none || owner == T_unset || owner == T_block;
@@ -243,22 +249,22 @@ void Writer::write(const Cell& v) {
     case T_logic:
         if (compact_) {
             if (nl) out_.byte(cp_new_line);
-            out_.byte(v.w1 ? cp_true : cp_false);
+            out_.byte(logic::get(v) ? cp_true : cp_false);
         } else {
             head(t, nl, false, false);
-            out_.u32(v.w1 ? 1 : 0);
+            out_.u32(logic::get(v) ? 1 : 0);
         }
         break;
     case T_datatype:
         head(t, nl, false, false);
-        field(v.w1);
+        field(datatype::id_of(v));
         break;
     case T_char_:
         head(t, nl, false, false);
-        field(v.w2);
+        field(static_cast<uint32_t>(char_::get(v)));
         break;
     case T_integer: {
-        int32_t n = static_cast<int32_t>(v.w2);
+        int32_t n = integer::get(v);
         if (compact_ && n >= 0 && n <= 63) {
             if (nl) out_.byte(cp_new_line);
             out_.byte(cp_small_int + static_cast<uint32_t>(n));
@@ -338,7 +344,7 @@ void Writer::write(const Cell& v) {
     }
     case T_issue:
         head(t, nl, false, false);
-        field(symbol_index(v.w2));
+        field(symbol_index(word::symbol_of(v)));
         break;
     case T_word: case T_set_word: case T_lit_word: case T_get_word: case T_refinement:
         word(v, nl);
@@ -393,14 +399,14 @@ void Writer::number(const Cell& v, bool nl) {
 
 void Writer::word(const Cell& v, bool nl) {
     uint32_t t = cell::type(v);
-    uint32_t sym = symbol_index(v.w2);
+    uint32_t sym = symbol_index(word::symbol_of(v));
     if (global_binding(v)) {
         head(t, nl, false, false, fx_global);
         field(sym);
-        if (!compact_) out_.u32(v.w3);
+        if (!compact_) out_.u32(static_cast<uint32_t>(word::index_of(v)));
         return;
     }
-    Node ctx = v.w1;
+    Node ctx = word::context_of(v);
     Cell owner = *context::self_cell(ctx);
     uint32_t ot = cell::type(owner);
     bool stack = context::on_stack(*context::record(ctx));
@@ -410,7 +416,7 @@ void Writer::word(const Cell& v, bool nl) {
     int64_t seen = find_seen(ctx);
     head(t, nl, seen >= 0, true);
     field(sym);
-    signed_field(static_cast<int32_t>(v.w3));
+    signed_field(word::index_of(v));
     if (seen >= 0) {
         write_path(static_cast<uint32_t>(seen));
         return;
@@ -427,14 +433,14 @@ void Writer::word(const Cell& v, bool nl) {
 // The spec block takes the native's own position.
 void Writer::native(const Cell& v, bool nl) {
     head(cell::type(v), nl, false, false);
-    field(v.w1);
-    value(Cell{T_block, 0, v.w2, 0});
+    field(function::entry_index(v));
+    value(block::cell_of(function::spec_of(v)));
     --counter_;
 }
 
 // The wrapped value takes the op's own position.
 void Writer::op(const Cell& v, bool nl) {
-    uint32_t wrapped = (v.header >> 16) & 0xFF;
+    uint32_t wrapped = function::wrapped_type(v);
     if (wrapped != T_native && wrapped != T_action && wrapped != T_function) no_codec(v);
     head(T_op, nl, false, false, wrapped << 16);
     value(Cell{wrapped, v.w1, v.w2, v.w3});
@@ -465,9 +471,9 @@ void Writer::own_fields(const Cell& v, bool nl, bool shared) {
     if (in(t, ANY_BLOCK | ANY_STRING) || t == T_binary || t == T_vector || t == T_image) {
         // The fixed header carries the unit width of text and vectors; a negative index
         // counts as 0.
-        uint32_t width = in(t, ANY_STRING) || t == T_vector ? memory::buffer(v.w2)->unit() << 8
+        uint32_t width = in(t, ANY_STRING) || t == T_vector ? memory::buffer(series::node_of(v))->unit() << 8
                                                             : (t == T_binary ? 1u << 8 : 0);
-        uint32_t index = static_cast<int32_t>(v.w1) < 0 ? 0 : v.w1;
+        uint32_t index = series::index_of(v) < 0 ? 0 : series::position_of(v);
         head(t, nl, shared, index != 0, width);
         if (compact_) {
             if (index) out_.varint(index);
@@ -475,7 +481,7 @@ void Writer::own_fields(const Cell& v, bool nl, bool shared) {
             out_.u32(index);
         }
     } else if (t == T_object) {
-        bool hooks = !shared && v.w3 != 0;
+        bool hooks = !shared && object::hooks_of(v) != 0;
         head(t, nl, shared, hooks, hooks ? fx_hooks : 0);
     } else if (t == T_bitset) {
         bool complemented = bitset::complement_q(v);
@@ -489,23 +495,24 @@ void Writer::own_fields(const Cell& v, bool nl, bool shared) {
 void Writer::body(const Cell& v) {
     uint32_t t = cell::type(v);
     if (in(t, ANY_BLOCK)) {
-        uint32_t n = cell_count(v.w2);
+        Node node = series::node_of(v);
+        uint32_t n = cells::count(node);
         field(n);
-        for (uint32_t i = 0; i < n; ++i) value(cells_of(v.w2)[i]);
+        for (uint32_t i = 0; i < n; ++i) value(cells::at(node, i));
     } else if (t == T_map) {
         // A removed entry keeps its key and a value cell of header 0: only live pairs count.
-        uint32_t n = cell_count(v.w2) & ~1u, live = 0;
+        uint32_t n = cells::count(v.w2) & ~1u, live = 0;
         for (uint32_t i = 0; i < n; i += 2)
-            if (cells_of(v.w2)[i + 1].header != 0) ++live;
+            if (cells::of(v.w2)[i + 1].header != 0) ++live;
         field(live * 2);
         for (uint32_t i = 0; i < n; i += 2) {
-            if (cells_of(v.w2)[i + 1].header == 0) continue;
-            value(cells_of(v.w2)[i]);
-            value(cells_of(v.w2)[i + 1]);
+            if (cells::of(v.w2)[i + 1].header == 0) continue;
+            value(cells::of(v.w2)[i]);
+            value(cells::of(v.w2)[i + 1]);
         }
     } else if (t == T_bitset) {
         // The bytes from head to tail; the bits past them follow the complement flag.
-        memory::Buffer* b = memory::buffer(v.w2);
+        memory::Buffer* b = memory::buffer(bitset::node_of(v));
         uint32_t length = b->used();
         field(length);
         out_.bytes(b->head_ptr(), length);
@@ -536,7 +543,7 @@ void Writer::body(const Cell& v) {
         out_.bytes(memory::buffer(v.w2)->head_ptr(), uint64_t(length) * unit);
         if (!compact_) out_.pad_to(4);
     } else if (in(t, ANY_STRING) || t == T_binary) {
-        memory::Buffer* b = memory::buffer(v.w2);
+        memory::Buffer* b = memory::buffer(series::node_of(v));
         uint32_t unit = t == T_binary ? 1 : b->unit();
         uint32_t length = b->used() / unit;
         if (compact_) {
@@ -549,34 +556,34 @@ void Writer::body(const Cell& v) {
         } else {
             out_.u32(length);
         }
-        out_.bytes(memory::buffer(v.w2)->head_ptr(), uint64_t(length) * unit);
+        out_.bytes(memory::buffer(series::node_of(v))->head_ptr(), uint64_t(length) * unit);
         if (!compact_) out_.pad_to(4);
     } else if (t == T_object) {
-        signed_field(static_cast<int32_t>(v.w2));
-        if (v.w3) {
+        signed_field(static_cast<int32_t>(object::class_of(v)));
+        if (object::hooks_of(v)) {
             // The field index and local count of each hook, as the object keeps them.
-            const Cell* hooks = cells_of(v.w3);
+            const Cell* hooks = cells::of(object::hooks_of(v));
             signed_field(static_cast<int32_t>(hooks[0].w2));
             signed_field(static_cast<int32_t>(hooks[1].w2));
         }
-        context_record(v.w1);
+        context_record(object::context_of(v));
     } else if (t == T_error) {
-        const Cell* code = context::value_cell(v.w1, error::f_code);
+        const Cell* code = context::value_cell(object::context_of(v), error::f_code);
         if (!code || !cell::is(*code, T_integer)) no_codec(v);
-        field(code->w2);
+        field(static_cast<uint32_t>(integer::get(*code)));
         for (uint32_t f = error::f_arg1; f <= error::f_stack; ++f) {
-            const Cell* c = context::value_cell(v.w1, f);
-            value(c ? *c : Cell{T_none, 0, 0, 0});
+            const Cell* c = context::value_cell(object::context_of(v), f);
+            value(c ? *c : none::value);
         }
     } else if (t == T_function) {
         const Cell& code = function::more(v)[0];
         bool has_body = in(cell::type(code), ANY_BLOCK);
-        field(cell_count(v.w2));
-        int64_t length = has_body ? int64_t(cell_count(code.w2)) - int64_t(code.w1) : 0;
+        field(cells::count(function::spec_of(v)));
+        int64_t length = has_body ? int64_t(cells::count(series::node_of(code))) - int64_t(series::position_of(code)) : 0;
         field(length > 0 ? static_cast<uint32_t>(length) : 0);
-        context_record(v.w1);
-        value(Cell{T_block, 0, v.w2, 0});
-        if (has_body) value(Cell{T_block, code.w1, code.w2, 0});
+        context_record(function::context_of(v));
+        value(block::cell_of(function::spec_of(v)));
+        if (has_body) value(block::cell_of(series::node_of(code), series::index_of(code)));
         else empty_block();
     }
 }
@@ -602,11 +609,11 @@ void Writer::context_record(Node ctx) {
                  (values ? fx_ctx_values : 0));
     }
     field(n);
-    for (uint32_t i = 0; i < n; ++i) field(symbol_index(context::slot_at(ctx, i)->w2));
+    for (uint32_t i = 0; i < n; ++i) field(symbol_index(word::symbol_of(*context::slot_at(ctx, i))));
     if (!values) return;
     for (uint32_t i = 0; i < n; ++i) {
         const Cell* c = context::value_cell(ctx, i);
-        value(c ? *c : Cell{T_unset, 0, 0, 0});
+        value(c ? *c : unset::value);
     }
 }
 
@@ -648,7 +655,7 @@ Cell* Writer::finish(uint32_t roots) {
     }
     blob.bytes(out_.data(), out_.size());
     Cell* result = binary::push(blob.size());
-    memory::Buffer* b = memory::buffer(result->w2);
+    memory::Buffer* b = memory::buffer(series::node_of(*result));
     std::memcpy(b->head_ptr(), blob.data(), blob.size());
     b->tail = b->head + static_cast<uint32_t>(blob.size());
     return result;
@@ -664,9 +671,10 @@ Cell* encode(const Cell& value, bool compact) {
 
 Cell* encode_roots(const Cell& block, bool compact) {
     Writer w(compact);
-    uint32_t n = cell_count(block.w2);
+    Node node = series::node_of(block);
+    uint32_t n = cells::count(node);
     uint32_t roots = 0;
-    for (uint32_t i = block.w1; i < n; ++i, ++roots) w.value(cells_of(block.w2)[i]);
+    for (uint32_t i = series::position_of(block); i < n; ++i, ++roots) w.value(cells::at(node, i));
     return w.finish(roots);
 }
 

@@ -17,7 +17,7 @@ namespace {
 
 void encode_x(Cell* args, const Cell&) {
     stack::Mark mark;
-    bool compact = !(cell::is(args[1], T_logic) && args[1].w1 == 0) && !cell::is(args[1], T_none);
+    bool compact = !(cell::is(args[1], T_logic) && logic::get(args[1]) == 0) && !cell::is(args[1], T_none);
     args[0] = *encode(args[0], compact);
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "runtime/cells.h"
 #include "runtime/codecs/base_codecs.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
@@ -33,13 +34,9 @@ using series::Change;
 
 namespace {
 
-// The complement flag of a bitset's byte buffer: bits past the buffer are members when set.
-constexpr uint32_t bitset_complement = 0x80000;
-
 [[noreturn]] void no_memory() { error::fire(err::internal_no_memory); }
 [[noreturn]] void not_done() { error::fire(err::internal_not_done); }
-Cell datatype_cell(uint32_t t) { return Cell{T_datatype, t, 0, 0}; }
-[[noreturn]] void bad_to(const Cell& value) { error::fire(err::script_bad_to_arg, datatype_cell(T_binary), value); }
+[[noreturn]] void bad_to(const Cell& value) { error::fire(err::script_bad_to_arg, datatype::make(T_binary), value); }
 
 // The index clipped to 0 .. used (not written back).
 uint32_t position(const Cell& c) {
@@ -161,7 +158,7 @@ uint64_t convert_block(Sink& out, const Cell& block, int64_t limit, bool only, M
     if (!only) {
         int64_t take = limit < 0 || limit > count ? count : limit;
         for (int64_t i = 0; i < take && start + i < cells_now(); ++i) {
-            Cell item = reinterpret_cast<const Cell*>(buffer(node)->head_ptr())[start + i];
+            Cell item = cells::of(node)[start + i];
             total += convert(out, item, -1, false, mode);
         }
         return total;
@@ -171,7 +168,7 @@ uint64_t convert_block(Sink& out, const Cell& block, int64_t limit, bool only, M
     int64_t budget = limit;
     for (int64_t i = 0; i < count && start + i < cells_now(); ++i) {
         if (budget == 0) break;
-        Cell item = reinterpret_cast<const Cell*>(buffer(node)->head_ptr())[start + i];
+        Cell item = cells::of(node)[start + i];
         uint64_t n = convert(out, item, budget, true, mode);
         total += n;
         if (budget > 0) budget = uint64_t(budget) > n ? budget - static_cast<int64_t>(n) : 0;
@@ -398,7 +395,7 @@ bool bit_set_q(const Cell& bin, const Cell& bitset) {
     if (length(bin) == 0) return false;
     uint32_t bit = *head_pointer(bin);
     Buffer* b = buffer(bitset.w2);
-    if ((bit >> 3) >= b->used()) return (b->flags & bitset_complement) != 0;
+    if ((bit >> 3) >= b->used()) return (b->flags & memory::bitset_complement) != 0;
     return (b->head_ptr()[bit >> 3] & (0x80u >> (bit & 7))) != 0;
 }
 

@@ -1,3 +1,4 @@
+#include "runtime/cells.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/datatypes/bitset.h"
@@ -25,8 +26,7 @@ using series::Change;
 
 namespace {
 
-Cell datatype_cell(uint32_t t) { return Cell{T_datatype, t, 0, 0}; }
-inline bool flagged(Node bits) { return (buffer(bits)->flags & complement_flag) != 0; }
+inline bool flagged(Node bits) { return (buffer(bits)->flags & memory::bitset_complement) != 0; }
 inline uint8_t fill_of(Node bits) { return flagged(bits) ? 0xFF : 0x00; }
 inline uint8_t mask_of(int64_t n) { return static_cast<uint8_t>(0x80u >> (n & 7)); }
 
@@ -112,14 +112,13 @@ int64_t process_block(const Cell& blk, Node bits, Op op, Kind kind) {
     int64_t highest = 0;
     Node node = blk.w2;
     auto count = [&] { return int64_t(buffer(node)->used() / sizeof(Cell)); };
-    auto cell_at = [&](int64_t i) { return reinterpret_cast<const Cell*>(buffer(node)->head_ptr())[i]; };
     int64_t i = static_cast<int32_t>(blk.w1) < 0 ? 0 : static_cast<int32_t>(blk.w1);
     for (; i < count(); ++i) {
-        Cell v = cell_at(i);
+        Cell v = cells::at(node, i);
         uint32_t t = cell::type(v);
-        if ((t == T_char_ || t == T_integer) && i + 1 < count() && is_minus(cell_at(i + 1))) {
+        if ((t == T_char_ || t == T_integer) && i + 1 < count() && is_minus(cells::at(node, i + 1))) {
             if (i + 2 >= count()) error::fire(err::script_past_end);
-            Cell end = cell_at(i + 2);
+            Cell end = cells::at(node, i + 2);
             if (cell::type(end) != t) error::fire(err::script_invalid_arg, end);
             int64_t low = index_value(v), high = index_value(end);
             if (high < low) error::fire(err::script_past_end);
@@ -147,8 +146,8 @@ int64_t process_block(const Cell& blk, Node bits, Op op, Kind kind) {
 }
 
 [[noreturn]] void unsupported(const Cell& v, Kind kind) {
-    if (kind == for_make) error::fire(err::script_bad_make_arg, datatype_cell(T_bitset), v);
-    if (kind == for_to) error::fire(err::script_bad_to_arg, datatype_cell(T_bitset), v);
+    if (kind == for_make) error::fire(err::script_bad_make_arg, datatype::make(T_bitset), v);
+    if (kind == for_to) error::fire(err::script_bad_to_arg, datatype::make(T_bitset), v);
     error::fire(err::script_invalid_arg, v);
 }
 
@@ -188,7 +187,7 @@ Cell& make_at(Cell& c, uint64_t bytes, bool complemented) {
     Node n = memory::alloc_bytes_filled(bytes, complemented ? 0xFF : 0x00);
     Buffer* b = buffer(n);
     b->tail = b->head + static_cast<uint32_t>(bytes);
-    if (complemented) b->flags |= complement_flag;
+    if (complemented) b->flags |= memory::bitset_complement;
     c = cell_of(n);
     return c;
 }
@@ -261,7 +260,7 @@ Cell* make_from(const Cell& spec_in, Kind kind) {
     if (cell::is(spec, T_block)) {
         int64_t i = static_cast<int32_t>(spec.w1);
         int64_t n = buffer(spec.w2)->used() / sizeof(Cell);
-        const Cell* cells = reinterpret_cast<const Cell*>(buffer(spec.w2)->head_ptr());
+        const Cell* cells = cells::of(spec.w2);
         if (i >= 0 && i < n && cell::is(cells[i], T_word) &&
             symbol::resolve(cells[i].w2) == symbol::resolve(words::symbols::not_)) {
             negated = true;
@@ -277,7 +276,7 @@ Cell* make_from(const Cell& spec_in, Kind kind) {
     }
     case T_integer:
     case T_float_: {
-        if (kind == for_to) error::fire(err::script_bad_to_arg, datatype_cell(T_bitset), spec);
+        if (kind == for_to) error::fire(err::script_bad_to_arg, datatype::make(T_bitset), spec);
         int64_t bits = value::to_int_arg(spec);
         if (bits < 0) error::fire(err::script_out_of_range, spec);
         if (bits & 7) bits = (bits + 8) & ~int64_t(7);
@@ -309,7 +308,7 @@ Cell* make_from(const Cell& spec_in, Kind kind) {
 
 Cell* do_bitwise(Cell* a, Cell* b, int32_t op) {
     if (op == 8) return a;
-    if (!cell::is(*b, T_bitset)) error::fire(err::script_invalid_type, datatype_cell(cell::type(*b)));
+    if (!cell::is(*b, T_bitset)) error::fire(err::script_invalid_type, datatype::make(cell::type(*b)));
     Node n1 = a->w2, n2 = b->w2;
     uint64_t s1 = buffer(n1)->used(), s2 = buffer(n2)->used();
     bool f1 = flagged(n1), f2 = flagged(n2);
@@ -346,7 +345,7 @@ Cell* do_bitwise(Cell* a, Cell* b, int32_t op) {
         }
         out[i] = v;
     }
-    if (flag) buffer(r.w2)->flags |= complement_flag;
+    if (flag) buffer(r.w2)->flags |= memory::bitset_complement;
     *a = r;
     return a;
 }
@@ -416,7 +415,7 @@ Cell* poke(Cell* b, int32_t index, Cell* data, Cell* boxed) {
 Cell* eval_path(Cell* parent, const PathStep& step) {
     Cell element = *step.element;
     if (!cell::is(element, T_integer) && !cell::is(element, T_char_))
-        error::fire(err::script_invalid_type, datatype_cell(cell::type(element)));
+        error::fire(err::script_invalid_type, datatype::make(cell::type(element)));
     if (step.value) {
         poke(parent, 0, step.value, &element);
         return step.value;
@@ -432,7 +431,7 @@ int32_t compare(Cell* a, Cell* b, int32_t op) {
     uint32_t s1 = x->used(), s2 = y->used();
     if (s1 != s2) return s1 < s2 ? -1 : 1;
     if (s1 == 0) return 0;
-    bool f1 = (x->flags & complement_flag) != 0, f2 = (y->flags & complement_flag) != 0;
+    bool f1 = (x->flags & memory::bitset_complement) != 0, f2 = (y->flags & memory::bitset_complement) != 0;
     if (f1 != f2) return f1 ? 1 : -1;
     uint32_t i = s1 - 1;
     while (i > 0 && x->head_ptr()[i] == y->head_ptr()[i]) --i;
@@ -441,7 +440,7 @@ int32_t compare(Cell* a, Cell* b, int32_t op) {
 
 Cell* complement(Cell* b) {
     Node n = copy_bits(b->w2);
-    buffer(n)->flags ^= complement_flag;
+    buffer(n)->flags ^= memory::bitset_complement;
     invert(n);
     *b = cell_of(n);
     return b;
@@ -464,7 +463,7 @@ Cell* clear_(Cell* b) {
     changing(b, Change::clear, Change::cleared, none::value, [&] {
         Buffer* buf = buffer(b->w2);
         std::memset(buf->head_ptr(), 0, buf->used());
-        buf->flags &= ~complement_flag;
+        buf->flags &= ~memory::bitset_complement;
     });
     return b;
 }

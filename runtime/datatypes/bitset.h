@@ -23,13 +23,16 @@ namespace kov::bitset {
 
 using memory::Node;
 
-// The complement flag, a bit of the series-buffer flags word.
-constexpr uint32_t complement_flag = 0x80000;
 // The highest bit index a set may hold: its length in bits must stay an integer!.
 constexpr int64_t max_index = 0x7FFFFFF7;
 
 inline Cell cell_of(Node node) { return Cell{T_bitset, 0, node, 0}; }
-inline bool complement_q(const Cell& b) { return (memory::buffer(b.w2)->flags & complement_flag) != 0; }
+// The node of the bytes.
+inline Node node_of(const Cell& b) {
+    cell::expect(cell::is(b, T_bitset) && memory::valid_node(b.w2));
+    return b.w2;
+}
+inline bool complement_q(const Cell& b) { return (memory::buffer(b.w2)->flags & memory::bitset_complement) != 0; }
 // The address of the first byte; valid until the next allocation.
 inline uint8_t* rs_head(const Cell& b) { return memory::buffer(b.w2)->head_ptr(); }
 // The length in bits.

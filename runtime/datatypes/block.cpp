@@ -4,6 +4,7 @@
 #include <cstring>
 #include <optional>
 
+#include "runtime/cells.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/datatypes/integer.h"
@@ -34,8 +35,6 @@ using series::Change;
 
 namespace {
 
-inline Cell* cells(Buffer* b) { return reinterpret_cast<Cell*>(b->head_ptr()); }
-inline Cell* cells(Node n) { return cells(buffer(n)); }
 inline int64_t count_of(Node n) { return buffer(n)->used() >> 4; }
 // The index clipped to 0 .. the cell count (nothing written back).
 inline int64_t clipped(const Cell& b) {
@@ -45,7 +44,6 @@ inline int64_t clipped(const Cell& b) {
 }
 inline int64_t rest_of(const Cell& b) { return count_of(b.w2) - clipped(b); }
 
-Cell datatype_cell(uint32_t t) { return Cell{T_datatype, t, 0, 0}; }
 [[noreturn]] void not_done() { error::fire(err::internal_not_done); }
 [[noreturn]] void no_memory() { error::fire(err::internal_no_memory); }
 [[noreturn]] void bad_refine(const char* word, const Cell& arg) {
@@ -78,13 +76,13 @@ int32_t form_value(Cell& value, Cell& out, Cell* arg, int32_t part) {
 // Replaces the cell at index i of the block by a copy of itself made by its datatype's copy
 // action (deep as asked), keeping the cell's new-line flag. A type without copy stays shared.
 void copy_cell_in_place(Node node, int64_t i, bool deep, Cell* types) {
-    Cell* c = stack::push(cells(node)[i]);
+    Cell* c = stack::push(cells::of(node)[i]);
     auto fn = actions::lookup<actions::slot::copy>(cell::type(*c));
     if (fn) {
         uint32_t flags = c->header & cell::new_line;
         fn(c, c, nullptr, deep, types);
         c->header = (c->header & ~cell::new_line) | flags;
-        if (i < count_of(node)) cells(node)[i] = *c;
+        if (i < count_of(node)) cells::of(node)[i] = *c;
     }
     stack::pop(1);
 }
@@ -107,12 +105,12 @@ bool rs_next(Cell& b) {
 Cell* rs_head(Cell& b) {
     int64_t n = count_of(b.w2);
     if (static_cast<int32_t>(b.w1) > n) b.w1 = static_cast<uint32_t>(n);
-    return cells(b.w2) + clipped(b);
+    return cells::of(b.w2) + clipped(b);
 }
 
 Cell* rs_tail(const Cell& b) { return reinterpret_cast<Cell*>(buffer(b.w2)->tail_ptr()); }
 bool rs_tail_q(const Cell& b) { return static_cast<int32_t>(b.w1) == count_of(b.w2); }
-Cell* rs_abs_at(const Cell& b, uint32_t n) { return cells(b.w2) + n; }
+Cell* rs_abs_at(const Cell& b, uint32_t n) { return cells::of(b.w2) + n; }
 
 void rs_clear(const Cell& b) { set_tail(b, static_cast<uint32_t>(clipped(b))); }
 
@@ -187,7 +185,7 @@ Cell& rs_append_block(Cell& target, const Cell& source) {
     uint64_t used = buffer(to)->used();
     ensure_room(to, used + uint64_t(n) * 16, (used + uint64_t(n) * 16) * 2);
     Buffer* tb = buffer(to);
-    std::memmove(tb->tail_ptr(), cells(from) + start, uint64_t(n) * 16);
+    std::memmove(tb->tail_ptr(), cells::of(from) + start, uint64_t(n) * 16);
     tb->tail += static_cast<uint32_t>(n * 16);
     return target;
 }
@@ -200,7 +198,7 @@ Cell& insert_value(Cell& b, const Cell& value, bool advance, bool at_head) {
     Buffer* buf = buffer(node);
     int64_t n = count_of(node);
     int64_t at = at_head ? 0 : clipped(b);
-    Cell* base = cells(buf);
+    Cell* base = cells::of(buf);
     if (at < n) std::memmove(base + at + 1, base + at, uint64_t(n - at) * 16);
     buf->tail += 16;
     base[at] = copy;
@@ -222,7 +220,7 @@ void insert_each(Cell& target, const Cell& source) {
         from = snapshot;
         start = 0;
     }
-    for (int64_t k = 0; k < n; ++k) insert_value(target, cells(from)[start + k], true, false);
+    for (int64_t k = 0; k < n; ++k) insert_value(target, cells::of(from)[start + k], true, false);
 }
 
 Cell* insert_from_stack() {
@@ -260,7 +258,7 @@ bool same_word(const Cell& a, const Cell& b, bool case_) {
 
 const Cell* find_word(const Cell& b, const Cell& word, bool case_) {
     int64_t n = count_of(b.w2);
-    Cell* base = cells(b.w2);
+    Cell* base = cells::of(b.w2);
     for (int64_t i = clipped(b); i < n; ++i) {
         uint32_t t = cell::type(base[i]);
         if (t < T_word || t > T_get_word) continue;
@@ -272,8 +270,8 @@ const Cell* find_word(const Cell& b, const Cell& word, bool case_) {
 const Cell* select_equal(const Cell& b, const Cell& value) {
     int64_t n = count_of(b.w2);
     for (int64_t i = clipped(b); i < n; ++i) {
-        if (actions::compare_direct(value, cells(b.w2)[i], actions::find_equal) == 0)
-            return i + 1 < n ? cells(b.w2) + i + 1 : nullptr;
+        if (actions::compare_direct(value, cells::of(b.w2)[i], actions::find_equal) == 0)
+            return i + 1 < n ? cells::of(b.w2) + i + 1 : nullptr;
     }
     return nullptr;
 }
@@ -282,9 +280,9 @@ bool remove_equal(const Cell& b, const Cell& value, bool from_start) {
     int64_t n = count_of(b.w2);
     int64_t index = clipped(b);
     for (int64_t i = from_start ? 0 : index; i < n; ++i) {
-        if (actions::compare_direct(value, cells(b.w2)[i], actions::find_equal) != 0) continue;
+        if (actions::compare_direct(value, cells::of(b.w2)[i], actions::find_equal) != 0) continue;
         Buffer* buf = buffer(b.w2);
-        std::memmove(cells(buf) + i, cells(buf) + i + 1, uint64_t(n - i - 1) * 16);
+        std::memmove(cells::of(buf) + i, cells::of(buf) + i + 1, uint64_t(n - i - 1) * 16);
         buf->tail -= 16;
         index_shift(b, -1, static_cast<uint32_t>(i + 1), static_cast<uint32_t>(n - i - 1));
         return i <= index;
@@ -302,7 +300,7 @@ Cell* clone(const Cell& b, bool deep, bool any_block) {
     Node node = memory::alloc_cells(n < 1 ? 1 : uint64_t(n));
     *r = cell_of(node);
     Buffer* nb = buffer(node);
-    std::memcpy(nb->head_ptr(), cells(from) + start, uint64_t(n) * 16);
+    std::memcpy(nb->head_ptr(), cells::of(from) + start, uint64_t(n) * 16);
     nb->tail = nb->head + static_cast<uint32_t>(n * 16);
     if (deep) {
         // A block met again inside itself would be cloned for ever.
@@ -312,13 +310,13 @@ Cell* clone(const Cell& b, bool deep, bool any_block) {
         }
         cycles::Guard guard(from);
         for (int64_t i = 0; i < n; ++i) {
-            Cell nested = cells(node)[i];
+            Cell nested = cells::of(node)[i];
             uint32_t t = cell::type(nested);
             // hash! is not cloned: it stays shared, as do maps and the other series.
             bool wanted = t == T_block || (any_block && (t == T_paren || in(t, ANY_PATH)));
             if (!wanted) continue;
             Cell* copy = clone(nested, true, any_block);
-            Cell& slot = cells(node)[i];
+            Cell& slot = cells::of(node)[i];
             slot.w1 = copy->w1;
             slot.w2 = copy->w2;
             stack::pop(1);
@@ -332,7 +330,7 @@ void copy_nested(Node node, uint32_t first, uint32_t end, uint32_t step, bool de
     if (step < 1) step = 1;
     Cell wanted_types = types;
     for (int64_t i = first; i < end && i < count_of(node); i += step) {
-        uint32_t t = cell::type(cells(node)[i]);
+        uint32_t t = cell::type(cells::of(node)[i]);
         bool wanted = cell::is(wanted_types, T_typeset) ? typeset::contains(wanted_types, t) : wanted_types.w1 == t;
         if (!wanted) continue;
         if (!(in(t, SERIES) || t == T_map || t == T_bitset || t == T_object || t == T_error)) continue;
@@ -349,7 +347,7 @@ int32_t mold_each(const Cell& b, Cell& out, bool only, bool all, bool flat, Cell
     bool opened = false;
     for (int64_t i = first; i < count_of(node); ++i) {
         if (arg && part < 1) return part;
-        Cell value = cells(node)[i];
+        Cell value = cells::of(node)[i];
         if (!flat && (value.header & cell::new_line)) {
             if (i == first && !only) {
                 opened = true;
@@ -386,8 +384,8 @@ int32_t compare_each(const Cell& a, const Cell& b, int32_t op) {
     for (int64_t k = 0; k < n; ++k) {
         // The cells are read afresh at every step; comparing allocates nothing.
         if (i1 + k >= count_of(a.w2) || i2 + k >= count_of(b.w2)) break;
-        Cell x = cells(a.w2)[i1 + k];
-        Cell y = cells(b.w2)[i2 + k];
+        Cell x = cells::of(a.w2)[i1 + k];
+        Cell y = cells::of(b.w2)[i2 + k];
         uint32_t tx = cell::type(x), ty = cell::type(y);
         bool comparable = tx == ty || (in(tx, ALL_WORD) && in(ty, ALL_WORD)) || (in(tx, NUMBER) && in(ty, NUMBER));
         if (!comparable) return tx < ty ? -1 : 1;
@@ -467,7 +465,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
     } else if (st == T_vector) {
         r = vector::to_block(*spec);
     } else {
-        error::fire(err::script_bad_make_arg, datatype_cell(type), *spec);
+        error::fire(err::script_bad_make_arg, datatype::make(type), *spec);
     }
     (void)proto;
     cell::set_type(*r, type);
@@ -510,7 +508,7 @@ int32_t form(Cell* b, Cell* out, Cell* arg, int32_t part) {
     cycles::Guard guard(node);
     for (int64_t i = clipped(*b); i < count_of(node); ++i) {
         if (arg && part < 1) break;
-        Cell value = cells(node)[i];
+        Cell value = cells::of(node)[i];
         part = form_value(value, *out, arg, part);
         if (i + 1 < count_of(node)) {
             Buffer* ob = buffer(out->w2);
@@ -562,14 +560,14 @@ Target target_of(const Cell& value, const FindArgs& f) {
 bool matches_at(Node node, int64_t p, int64_t end, const Target& t) {
     if (p < 0 || p + t.count > end) return false;
     switch (t.kind) {
-    case Target::by_type: return cell::type(cells(node)[p]) == t.value.w1;
-    case Target::by_typeset: return typeset::contains(t.value, cell::type(cells(node)[p]));
-    case Target::single: return actions::compare_direct(cells(node)[p], t.value, t.op) == 0;
+    case Target::by_type: return cell::type(cells::of(node)[p]) == t.value.w1;
+    case Target::by_typeset: return typeset::contains(t.value, cell::type(cells::of(node)[p]));
+    case Target::single: return actions::compare_direct(cells::of(node)[p], t.value, t.op) == 0;
     case Target::run: {
         int64_t from = clipped(t.value);
         for (int64_t k = 0; k < t.count; ++k) {
             if (from + k >= count_of(t.value.w2)) return false;
-            if (actions::compare_direct(cells(node)[p + k], cells(t.value.w2)[from + k], t.op) != 0) return false;
+            if (actions::compare_direct(cells::of(node)[p + k], cells::of(t.value.w2)[from + k], t.op) != 0) return false;
         }
         return true;
     }
@@ -659,7 +657,7 @@ Cell* select(Cell* series, Cell* value, const FindArgs& f) {
     // Every any-block value searched as a run selects the cell after the whole run.
     p += target.kind == Target::run ? target.count : 1;
     if (p >= count_of(series->w2)) return none::push();
-    return stack::push(cells(series->w2)[p]);
+    return stack::push(cells::of(series->w2)[p]);
 }
 
 Cell* put(Cell* series, Cell* key, Cell* value, bool case_) {
@@ -679,9 +677,9 @@ Cell* put(Cell* series, Cell* key, Cell* value, bool case_) {
         rs_append(*series, *value);
         index_enter(*series, static_cast<uint32_t>(count_of(series->w2) - 1));
     } else if (p + 1 < n) {
-        if (actions::compare_direct(cells(series->w2)[p + 1], *value, actions::find_equal) != 0) {
+        if (actions::compare_direct(cells::of(series->w2)[p + 1], *value, actions::find_equal) != 0) {
             index_remove(*series, static_cast<uint32_t>(p + 1));
-            cells(series->w2)[p + 1] = *value;
+            cells::of(series->w2)[p + 1] = *value;
             index_enter(*series, static_cast<uint32_t>(p + 1));
         }
     } else {
@@ -760,8 +758,8 @@ void take_source(Source& src, const Cell& value, bool spread, int64_t count, Nod
 
 // Copies count cells of the source to cell `at` of the block, then repeats the run `dup` times.
 void place(Node node, int64_t at, const Source& src, int64_t count, int64_t dup) {
-    Cell* base = cells(node);
-    if (src.node) std::memmove(base + at, cells(src.node) + src.index, uint64_t(count) * 16);
+    Cell* base = cells::of(node);
+    if (src.node) std::memmove(base + at, cells::of(src.node) + src.index, uint64_t(count) * 16);
     else base[at] = src.one;
     if (dup > 1) memory::fill_pattern(reinterpret_cast<uint8_t*>(base + at), static_cast<uint32_t>(count * 16),
                                       static_cast<uint32_t>(dup));
@@ -817,7 +815,7 @@ Cell* append(Cell* s, Cell* value, int32_t part, bool only, int32_t dup, bool ap
 
     Buffer* b = buffer(s->w2);
     int64_t at = appending ? n : index;
-    if (!appending) std::memmove(cells(b) + at + cells_added, cells(b) + at, uint64_t(n - at) * 16);
+    if (!appending) std::memmove(cells::of(b) + at + cells_added, cells::of(b) + at, uint64_t(n - at) * 16);
     place(s->w2, at, src, take, dup);
     b->tail += static_cast<uint32_t>(cells_added * 16);
     index_insert(*s, static_cast<uint32_t>(at), static_cast<uint32_t>(cells_added), static_cast<uint32_t>(n - at));
@@ -861,7 +859,7 @@ Cell* change(Cell* s, Cell* value, int32_t part, bool only, int32_t dup) {
     ensure_room(s->w2, uint64_t(new_length) * 16, uint64_t(new_length) * 16);
     Buffer* b = buffer(s->w2);
     if (added != replaced) {
-        std::memmove(cells(b) + index + added, cells(b) + index + replaced, uint64_t(n - index - replaced) * 16);
+        std::memmove(cells::of(b) + index + added, cells::of(b) + index + replaced, uint64_t(n - index - replaced) * 16);
     }
     if (count > 0 && added > 0) place(s->w2, index, src, count, dup);
     b->tail = b->head + static_cast<uint32_t>(new_length * 16);
@@ -879,14 +877,14 @@ Cell* take(Cell* s, Cell* part, bool deep, bool last) {
         if (!part) {
             // The single cell leaves the shared scratch buffer at once.
             Buffer* sb = buffer(r->w2);
-            *r = sb->used() >= 16 ? cells(sb)[0] : none::value;
+            *r = sb->used() >= 16 ? cells::of(sb)[0] : none::value;
             if (deep && in(cell::type(*r), SERIES)) {
                 auto fn = actions::lookup<actions::slot::copy>(cell::type(*r));
                 if (fn) fn(r, r, nullptr, true, nullptr);
             }
         } else if (deep) {
             for (int64_t i = 0; i < count_of(r->w2); ++i)
-                if (in(cell::type(cells(r->w2)[i]), SERIES)) copy_cell_in_place(r->w2, i, true, nullptr);
+                if (in(cell::type(cells::of(r->w2)[i]), SERIES)) copy_cell_in_place(r->w2, i, true, nullptr);
         }
     }
     series::finish_take(s, owned);
@@ -904,9 +902,9 @@ Cell* swap(Cell* s1, Cell* s2) {
     i2 = static_cast<int32_t>(clipped(*s2));
     index_remove(*s1, static_cast<uint32_t>(i1));
     index_remove(*s2, static_cast<uint32_t>(i2));
-    Cell tmp = cells(s1->w2)[i1];
-    cells(s1->w2)[i1] = cells(s2->w2)[i2];
-    cells(s2->w2)[i2] = tmp;
+    Cell tmp = cells::of(s1->w2)[i1];
+    cells::of(s1->w2)[i1] = cells::of(s2->w2)[i2];
+    cells::of(s2->w2)[i2] = tmp;
     index_enter(*s1, static_cast<uint32_t>(i1));
     index_enter(*s2, static_cast<uint32_t>(i2));
     if (owned1) series::report(*s1, Change::swaped, *s2, i1, 1);
@@ -920,7 +918,7 @@ Cell* trim(Cell* s, const TrimArgs&) {
     index = clipped(*s);
     Buffer* b = buffer(s->w2);
     int64_t n = count_of(s->w2);
-    Cell* base = cells(b);
+    Cell* base = cells::of(b);
     int64_t kept = index;
     for (int64_t i = index; i < n; ++i)
         if (!cell::is(base[i], T_none)) base[kept++] = base[i];
@@ -951,7 +949,7 @@ Cell* copy(Cell* s, Cell* result, Cell* part, bool deep, Cell* types) {
         return result;
     }
     for (int64_t i = 0; i < count_of(node); ++i)
-        if (in(cell::type(cells(node)[i]), SERIES)) copy_cell_in_place(node, i, true, nullptr);
+        if (in(cell::type(cells::of(node)[i]), SERIES)) copy_cell_in_place(node, i, true, nullptr);
     return result;
 }
 
@@ -1045,7 +1043,7 @@ void sort_records(const Cell& b, uint32_t records, uint32_t size, bool stable, u
     if (index + int64_t(n) > count_of(node)) return;
     // The copy lives on the tracked heap: it never moves while the comparator runs.
     SortCopy copy{static_cast<Cell*>(heap::allocate(n * sizeof(Cell))), n, sorts_in_progress};
-    std::memcpy(copy.cells, cells(node) + index, n * sizeof(Cell));
+    std::memcpy(copy.cells, cells::of(node) + index, n * sizeof(Cell));
     sorts_in_progress = &copy;
     // Written back however the sort ends, as far as the block still reaches.
     struct WriteBack {
@@ -1056,7 +1054,7 @@ void sort_records(const Cell& b, uint32_t records, uint32_t size, bool stable, u
             int64_t room = count_of(node) - index;
             if (room > 0) {
                 std::size_t k = std::size_t(room) < copy.count ? std::size_t(room) : copy.count;
-                std::memcpy(cells(node) + index, copy.cells, k * sizeof(Cell));
+                std::memcpy(cells::of(node) + index, copy.cells, k * sizeof(Cell));
             }
             sorts_in_progress = copy.outer;
             heap::free(copy.cells);
@@ -1144,7 +1142,7 @@ namespace {
 // hashes are their identities, are found this way.
 bool scan_holds(Node node, int64_t from, int64_t step, const Cell& value) {
     for (int64_t i = from; i < count_of(node); i += step)
-        if (actions::compare_direct(value, cells(node)[i], actions::find_equal) == 0) return true;
+        if (actions::compare_direct(value, cells::of(node)[i], actions::find_equal) == 0) return true;
     return false;
 }
 
@@ -1175,14 +1173,14 @@ void set_pass(Cell& result, const Lookup& found, const Cell& set, const Lookup* 
               bool case_) {
     Node node = set.w2;
     for (int64_t i = clipped(set); i < count_of(node); i += size) {
-        Cell first = cells(node)[i];
+        Cell first = cells::of(node)[i];
         if (other && other->holds(first, size, case_) != keep_found) continue;
         if (found.holds(first, size, case_)) continue;
         int64_t k = count_of(node) - i < size ? count_of(node) - i : size;
         uint64_t used = buffer(result.w2)->used();
         ensure_room(result.w2, used + uint64_t(k) * 16, (used + uint64_t(k) * 16) * 2);
         Buffer* rb = buffer(result.w2);
-        std::memcpy(rb->tail_ptr(), cells(node) + i, uint64_t(k) * 16);
+        std::memcpy(rb->tail_ptr(), cells::of(node) + i, uint64_t(k) * 16);
         rb->tail += static_cast<uint32_t>(k * 16);
         hashtable::enter(found.table, static_cast<uint32_t>(used / 16));
     }

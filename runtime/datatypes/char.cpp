@@ -4,6 +4,7 @@
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/vector.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/datatypes/unit_types.h"
 #include "runtime/error.h"
 #include "runtime/families.h"
 #include "runtime/interpreter/actions.h"
@@ -23,8 +24,7 @@ Cell* push(int32_t cp) { return &make_at(*stack::reserve(), cp); }
 
 namespace {
 
-Cell datatype_cell(uint32_t t) { return Cell{T_datatype, t, 0, 0}; }
-[[noreturn]] void bad_to(const Cell& v) { error::fire(err::script_bad_to_arg, datatype_cell(T_char_), v); }
+[[noreturn]] void bad_to(const Cell& v) { error::fire(err::script_bad_to_arg, datatype::make(T_char_), v); }
 
 bool in_range(int64_t v) { return v >= 0 && v <= max_code_point; }
 
@@ -40,7 +40,7 @@ Cell* math(Cell* a, Cell* b, int32_t op) {
         break;
     case T_vector:
         return vector::math_scalar_left(a, b, op);  // the vector changes in place
-    default: error::fire(err::script_invalid_type, datatype_cell(cell::type(*b)));
+    default: error::fire(err::script_invalid_type, datatype::make(cell::type(*b)));
     }
     // Division goes without a result cell so that it truncates instead of giving a float!.
     Cell scratch = integer::make(0);

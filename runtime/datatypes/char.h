@@ -24,7 +24,10 @@ inline Cell& make_at(Cell& c, int32_t cp) {
 inline Cell make(int32_t cp) { return Cell{T_char_, 0, static_cast<uint32_t>(cp), 0}; }
 Cell* make_in(memory::Node block, int32_t cp);
 Cell* push(int32_t cp);
-inline int32_t get(const Cell& c) { return static_cast<int32_t>(c.w2); }
+inline int32_t get(const Cell& c) {
+    cell::expect(cell::is(c, T_char_));
+    return static_cast<int32_t>(c.w2);
+}
 
 // The arithmetic and bitwise actions with a char! left operand; the result goes into a.
 Cell* math(Cell* a, Cell* b, int32_t op);

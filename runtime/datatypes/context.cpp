@@ -1,5 +1,6 @@
 #include "runtime/datatypes/context.h"
 
+#include "runtime/cells.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/datatypes/registry.h"
@@ -29,8 +30,6 @@ namespace {
 
 void mark_global() { collector::mark_block(global_node); }
 
-inline Cell* cells_of(Node n) { return reinterpret_cast<Cell*>(buffer(n)->head_ptr()); }
-inline uint32_t cell_count(Node n) { return buffer(n)->used() / sizeof(Cell); }
 
 // The context a word is bound to; 0 when unbound (or bound to something that is no context).
 Node context_of(const Cell& word) { return is_context(word.w1) ? word.w1 : 0; }
@@ -42,14 +41,14 @@ Node context_of(const Cell& word) { return is_context(word.w1) ? word.w1 : 0; }
 bool is_context(Node ctx) {
     if (!ctx || !memory::valid_node(ctx)) return false;
     Buffer* b = buffer(ctx);
-    return b->unit() == sizeof(Cell) && b->used() >= 2 * sizeof(Cell) && cell::is(*cells_of(ctx), T_context);
+    return b->unit() == sizeof(Cell) && b->used() >= 2 * sizeof(Cell) && cell::is(*cells::of(ctx), T_context);
 }
 
-Cell* record(Node ctx) { return cells_of(ctx); }
-Cell* self_cell(Node ctx) { return cells_of(ctx) + 1; }
+Cell* record(Node ctx) { return cells::of(ctx); }
+Cell* self_cell(Node ctx) { return cells::of(ctx) + 1; }
 Node words_table(Node ctx) { return record(ctx)->w1; }
 Node word_list(Node ctx) { return hashtable::record(words_table(ctx))->keys; }
-uint32_t word_count(Node ctx) { return cell_count(word_list(ctx)); }
+uint32_t word_count(Node ctx) { return cells::count(word_list(ctx)); }
 
 Cell* value_cell(Node ctx, uint32_t index) {
     const Cell* rec = record(ctx);
@@ -59,8 +58,8 @@ Cell* value_cell(Node ctx, uint32_t index) {
         Cell* at = stack::values.begin + (uint64_t(rec->w2) - 1) + index;
         return at < stack::values.end ? at : nullptr;
     }
-    if (index >= cell_count(rec->w2)) return nullptr;
-    return cells_of(rec->w2) + index;
+    if (index >= cells::count(rec->w2)) return nullptr;
+    return cells::of(rec->w2) + index;
 }
 
 // ---- making -------------------------------------------------------------------------------------
@@ -69,7 +68,7 @@ Node create(uint32_t n, bool stack, bool self, Node copy_from, uint32_t kind) {
     if (n == 0) n = 1;
     Node node = memory::alloc_cells(2);
     Buffer* b = buffer(node);
-    cells_of(node)[0] = cells_of(node)[1] = Cell{T_unset, 0, 0, 0};
+    cells::of(node)[0] = cells::of(node)[1] = Cell{T_unset, 0, 0, 0};
     b->tail = b->head + 2 * sizeof(Cell);
     collector::RootNode keep(node);
 
@@ -77,8 +76,8 @@ Node create(uint32_t n, bool stack, bool self, Node copy_from, uint32_t kind) {
     uint32_t copied = 0;
     if (copy_from) {
         Node keys = memory::copy_series(word_list(copy_from));
-        copied = cell_count(keys);
-        for (uint32_t i = 0; i < copied; ++i) cells_of(keys)[i].w1 = node;
+        copied = cells::count(keys);
+        for (uint32_t i = 0; i < copied; ++i) cells::of(keys)[i].w1 = node;
         table = hashtable::copy(words_table(copy_from), keys);
     } else {
         table = hashtable::make(n, 0, hashtable::symbols, 0);
@@ -96,12 +95,12 @@ Node create(uint32_t n, bool stack, bool self, Node copy_from, uint32_t kind) {
 Node add_spec_words(const Cell& spec_in, bool stack, bool self, uint32_t kind) {
     Cell spec = spec_in;
     collector::RootNode keep_spec(spec.w2);
-    uint32_t total = cell_count(spec.w2);
+    uint32_t total = cells::count(spec.w2);
     uint32_t from = spec.w1 < total ? spec.w1 : total;
     Node node = create(total - from, stack, self, 0, kind);
     collector::RootNode keep(node);
-    for (uint32_t i = from; i < cell_count(spec.w2); ++i) {
-        Cell c = cells_of(spec.w2)[i];
+    for (uint32_t i = from; i < cells::count(spec.w2); ++i) {
+        Cell c = cells::of(spec.w2)[i];
         uint32_t t = cell::type(c);
         if (t != T_word && t != T_get_word && t != T_lit_word && t != T_refinement) continue;
         int32_t index;
@@ -156,8 +155,8 @@ int32_t find_word(Node ctx, uint32_t sym, bool case_insensitive) {
     FindMemo& m = find_memo[(ctx * 0x9E3779B1u ^ sym) >> 24];
     if (m.ctx == ctx && m.symbol == sym) {
         Node list = word_list(ctx);
-        if (static_cast<uint32_t>(m.position) < cell_count(list)) {
-            const Cell& entry = cells_of(list)[m.position];
+        if (static_cast<uint32_t>(m.position) < cells::count(list)) {
+            const Cell& entry = cells::of(list)[m.position];
             if (entry.w2 == sym && static_cast<int32_t>(entry.w3) == m.index) return m.index;
         }
     }
@@ -202,8 +201,8 @@ bool add_set_words(Node ctx, const Cell& block_in) {
     Cell block = block_in;
     collector::RootNode keep(block.w2);
     uint32_t before = word_count(ctx);
-    for (uint32_t i = block.w1; i < cell_count(block.w2); ++i) {
-        Cell c = cells_of(block.w2)[i];
+    for (uint32_t i = block.w1; i < cells::count(block.w2); ++i) {
+        Cell c = cells::of(block.w2)[i];
         if (cell::is(c, T_set_word)) add_word(ctx, c);
     }
     return word_count(ctx) > before;
@@ -220,7 +219,7 @@ Cell add_global(uint32_t sym, bool case_insensitive, bool rename) {
     int32_t position;
     int32_t found = hashtable::put_symbol(words_table(g), sym, case_insensitive, 0, nullptr, &position);
     if (found >= 0) {
-        Cell entry = cells_of(word_list(g))[position];
+        Cell entry = cells::of(word_list(g))[position];
         if (case_insensitive && rename && entry.w2 != sym) entry.w2 = sym;  // the variant asked for
         return entry;
     }
@@ -230,7 +229,7 @@ Cell add_global(uint32_t sym, bool case_insensitive, bool rename) {
     int32_t index;
     hashtable::put_symbol(words_table(g), sym, case_insensitive, g, &index, &position);
     series::append_cell(record(g)->w2);
-    Cell* entry = cells_of(word_list(g)) + position;
+    Cell* entry = cells::of(word_list(g)) + position;
     if (shared >= 0) entry->w3 = static_cast<uint32_t>(shared);
     return *entry;
 }
@@ -285,14 +284,14 @@ Cell* bound_slot_other(const Cell& word) {
     if (!ctx || !memory::valid_node(ctx)) return nullptr;
     Buffer* b = buffer(ctx);
     if (b->unit() != sizeof(Cell) || b->used() < 2 * sizeof(Cell)) return nullptr;
-    const Cell& rec = *reinterpret_cast<const Cell*>(b->head_ptr());
+    const Cell& rec = *cells::of(b);
     if (!cell::is(rec, T_context) || !rec.w2) return nullptr;
     uint32_t index = word.w3;
     if (on_stack(rec)) {
         // The context cell's w3 remembers a word count already checked: word lists only grow,
         // so an index below it needs no look at the list.
         if (index >= rec.w3) {
-            uint32_t count = cell_count(hashtable::record(rec.w1)->keys);
+            uint32_t count = cells::count(hashtable::record(rec.w1)->keys);
             if (index >= count) return nullptr;
             const_cast<Cell&>(rec).w3 = count;
         }
@@ -301,7 +300,7 @@ Cell* bound_slot_other(const Cell& word) {
     }
     Buffer* values = buffer(rec.w2);
     if (index >= values->used() / sizeof(Cell)) return nullptr;
-    return reinterpret_cast<Cell*>(values->head_ptr()) + index;
+    return cells::of(values) + index;
 }
 
 Cell* set_other(Cell& word, const Cell& value) {
@@ -357,8 +356,8 @@ void bind(const Cell& block, Node ctx, bool self) {
     if (cycles::find_q(series)) return;
     cycles::Guard guard(series);
     uint32_t self_sym = words::symbols::self_;
-    for (uint32_t i = block.w1; i < cell_count(series); ++i) {
-        Cell& c = cells_of(series)[i];
+    for (uint32_t i = block.w1; i < cells::count(series); ++i) {
+        Cell& c = cells::of(series)[i];
         uint32_t t = cell::type(c);
         if (in(t, ALL_WORD) && t != T_issue) {
             if (self && t == T_word && self_sym && c.w2 == self_sym) {
@@ -386,7 +385,7 @@ void leave_frame(Node ctx) { record(ctx)->w2 = 0; }
 
 Cell* slot_at(Node ctx, uint32_t index) {
     Node list = word_list(ctx);
-    return index < cell_count(list) ? cells_of(list) + index : nullptr;
+    return index < cells::count(list) ? cells::of(list) + index : nullptr;
 }
 
 memory::Buffer* values(Node ctx) { return buffer(word_list(ctx)); }

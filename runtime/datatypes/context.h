@@ -29,16 +29,17 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/cells.h"
 #include "runtime/memory.h"
 
 namespace kov::context {
 
 using memory::Node;
 
-constexpr uint32_t stack_flag = cell::stack_context;  // 0x00400000
-constexpr uint32_t self_flag = 0x01000000;
-constexpr uint32_t kind_shift = 11;
-constexpr uint32_t kind_mask = 3u << kind_shift;
+constexpr uint32_t stack_flag = cell::stack_context;
+constexpr uint32_t self_flag = cell::context_self;
+constexpr uint32_t kind_shift = cell::shift_of(cell::context_kind);
+constexpr uint32_t kind_mask = cell::context_kind;
 enum Kind : uint32_t { global_kind = 0, function_kind = 1, object_kind = 2 };
 
 constexpr uint32_t global_capacity = 4000;
@@ -47,6 +48,24 @@ constexpr uint32_t global_capacity = 4000;
 inline uint32_t kind_of(const Cell& c) { return (c.header & kind_mask) >> kind_shift; }
 inline bool on_stack(const Cell& c) { return (c.header & stack_flag) != 0; }
 inline bool binds_self(const Cell& c) { return (c.header & self_flag) != 0; }
+// The context cell's words: the word list's node, the values (a node, or a frame index + 1),
+// the checked word count of a stack context.
+inline Node words_of(const Cell& c) {
+    cell::expect(cell::is(c, T_context));
+    return c.w1;
+}
+inline uint32_t values_of(const Cell& c) {
+    cell::expect(cell::is(c, T_context));
+    return c.w2;
+}
+inline void set_values(Cell& c, uint32_t values) {
+    cell::expect(cell::is(c, T_context));
+    c.w2 = values;
+}
+inline uint32_t checked_count(const Cell& c) {
+    cell::expect(cell::is(c, T_context));
+    return c.w3;
+}
 // True when the node is a context (a cell series whose first cell is a context! cell).
 bool is_context(Node ctx);
 // The context cell and the self cell; valid until the next allocation.
@@ -129,7 +148,7 @@ Cell* get_other(const Cell& word);
 inline Cell* global_slot(const Cell& word) {
     memory::Buffer* values = memory::buffer(global_values);
     if (word.w3 >= values->used() / sizeof(Cell)) return nullptr;
-    return reinterpret_cast<Cell*>(values->head_ptr()) + word.w3;
+    return cells::of(values) + word.w3;
 }
 // The function running innermost: its context, the value-stack cell of its first value and
 // its value count. Its words, the next most common, reach their slot from these without

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <utility>
 
+#include "runtime/cells.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/float.h"
@@ -368,7 +369,7 @@ void make_from(Cell& c, const Cell& spec, bool check) {
     memory::Buffer* buf = memory::buffer(spec.w2);
     int64_t count = int64_t(buf->used() / sizeof(Cell)) - int64_t(spec.w1);
     if (count < 3) bad_spec(spec);
-    const Cell* items = reinterpret_cast<const Cell*>(buf->head_ptr()) + spec.w1;
+    const Cell* items = cells::of(buf) + spec.w1;
     double slots[s_count] = {};
     bool given[s_count] = {};
     int32_t state = 0;
@@ -521,7 +522,7 @@ const Cell* month_name(uint32_t month) {
     memory::Buffer* buf = memory::buffer(months->w2);
     uint64_t at = uint64_t(months->w1) + month - 1;
     if (at >= buf->used() / sizeof(Cell)) return nullptr;
-    const Cell* name = reinterpret_cast<const Cell*>(buf->head_ptr()) + at;
+    const Cell* name = cells::of(buf) + at;
     return cell::is(*name, T_string) ? name : nullptr;
 }
 

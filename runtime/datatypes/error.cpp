@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "runtime/cells.h"
 #include "runtime/collector.h"
 #include "runtime/console_output.h"
 #include "runtime/cycles.h"
@@ -41,8 +42,7 @@ void mark_roots() {
     collector::mark_cell(prototype_cell);
 }
 
-inline const Cell& at(memory::Node n, uint32_t i) { return reinterpret_cast<const Cell*>(memory::buffer(n)->head_ptr())[i]; }
-inline uint32_t tail_of(memory::Node n) { return memory::buffer(n)->used() / sizeof(Cell); }
+using cells::at;
 
 // An object with the given field names, all none, pushed on the value stack.
 Cell* make_object(const char* const* names, uint32_t count, uint32_t class_id) {
@@ -63,7 +63,7 @@ Cell load_message(const char* source) {
     collector::Root keep(out);
     lexer::Options options;
     lexer::scan(reinterpret_cast<const uint8_t*>(source), std::strlen(source), options, none::value, out);
-    if (cell::is(out, T_block) && tail_of(out.w2) > out.w1) return at(out.w2, out.w1);
+    if (cell::is(out, T_block) && cells::count(out.w2) > out.w1) return at(out.w2, out.w1);
     return none::value;
 }
 
@@ -296,7 +296,7 @@ int32_t fill_message(const Cell& message, Cell& out, const Cell& err, int32_t pa
     memory::Node n = message.w2;
     bool syntax = cell::is(*field(err, f_type), T_word) &&
                   symbol::resolve(field(err, f_type)->w2) == symbol::resolve(symbol::make("syntax"));
-    uint32_t end = tail_of(n);
+    uint32_t end = cells::count(n);
     for (uint32_t i = message.w1; i < end; ++i) {
         Cell v = at(n, i);
         if (cell::is(v, T_string)) {
@@ -393,7 +393,7 @@ Cell* make(Cell*, Cell* spec, uint32_t) {
     }
     case T_block: {
         memory::Node n = spec->w2;
-        uint32_t i = spec->w1, end = tail_of(n);
+        uint32_t i = spec->w1, end = cells::count(n);
         if (i < end && cell::is(at(n, i), T_word)) {
             Cell type = at(n, i);
             if (i + 1 >= end) error::fire(err::script_invalid_spec_field, type);

@@ -6,6 +6,7 @@
 #include <limits>
 #include <utility>
 
+#include "runtime/cells.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/money.h"
 #include "runtime/datatypes/pair.h"
@@ -16,6 +17,7 @@
 #include "runtime/datatypes/scalar.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/tuple.h"
+#include "runtime/datatypes/unit_types.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
 #include "runtime/families.h"
@@ -44,13 +46,12 @@ namespace {
 constexpr double quiet_nan = std::numeric_limits<double>::quiet_NaN();
 constexpr double epsilon = std::numeric_limits<double>::epsilon();  // 2.220446049250313e-16
 
-Cell datatype_cell(uint32_t t) { return Cell{T_datatype, t, 0, 0}; }
 // Stands for the word of the running action until call frames can name it.
 
 [[noreturn]] void bad_to(uint32_t target, const Cell& spec) {
-    error::fire(err::script_bad_to_arg, datatype_cell(target), spec);
+    error::fire(err::script_bad_to_arg, datatype::make(target), spec);
 }
-[[noreturn]] void invalid_type(uint32_t t) { error::fire(err::script_invalid_type, datatype_cell(t)); }
+[[noreturn]] void invalid_type(uint32_t t) { error::fire(err::script_invalid_type, datatype::make(t)); }
 
 uint64_t bits_of(double d) { return std::bit_cast<uint64_t>(d); }
 
@@ -131,7 +132,7 @@ double do_math(double a, double b, int32_t op) {
         if (b * 0.0 == 0.0) return std::fmod(a, b);  // b finite (fmod by 0 is NaN)
         if (b != b) return quiet_nan;
         return std::isfinite(a) ? a : quiet_nan;
-    default: error::fire(err::script_cannot_use, scalar::calling_word(), datatype_cell(T_float_));
+    default: error::fire(err::script_cannot_use, scalar::calling_word(), datatype::make(T_float_));
     }
 }
 
@@ -157,7 +158,7 @@ Cell* math(Cell* a, Cell* b, int32_t op) {
             Cell w = op == integer::subtract ? words::loaded::subtract
                    : op == integer::divide   ? words::loaded::divide
                                              : word::load("remainder");
-            error::fire(err::script_not_related, w, datatype_cell(right));
+            error::fire(err::script_not_related, w, datatype::make(right));
         }
         std::swap(*a, *b);
         if (right == T_pair) return pair::math(a, b, op);
@@ -231,7 +232,7 @@ int32_t compare(Cell* value, Cell* other, int32_t op) {
 Cell* round(Cell* n, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
             bool half_ceiling) {
     if (scale && cell::is(*scale, T_money))
-        error::fire(err::script_not_related, scalar::calling_word(), datatype_cell(T_money));
+        error::fire(err::script_not_related, scalar::calling_word(), datatype::make(T_money));
     bool percent = cell::is(*n, T_percent);
     double x = get_value(*n);
     double s = percent ? 0.01 : 1.0;
@@ -274,7 +275,7 @@ Cell* round(Cell* n, Cell* scale, bool even, bool down, bool half_down, bool flo
     }
     if (scale && cell::is(*scale, T_integer)) {
         int32_t v;
-        if (!numeric::to_int32(result, v)) error::fire(err::script_type_limit, datatype_cell(T_integer));
+        if (!numeric::to_int32(result, v)) error::fire(err::script_type_limit, datatype::make(T_integer));
         integer::make_at(*n, v);
         return n;
     }
@@ -305,7 +306,7 @@ Cell* to(Cell*, Cell* spec, uint32_t type) {
         memory::Buffer* b = memory::buffer(spec->w2);
         int64_t count = int64_t(b->used() / sizeof(Cell)) - int64_t(spec->w1);
         if (count != 2) bad_to(target, *spec);
-        const Cell* items = reinterpret_cast<const Cell*>(b->head_ptr()) + spec->w1;
+        const Cell* items = cells::of(b) + spec->w1;
         for (int i = 0; i < 2; ++i)
             if (!cell::is(items[i], T_integer) && !cell::is(items[i], T_float_)) bad_to(T_float_, *spec);
         double mantissa = number_of(items[0]);

@@ -25,7 +25,10 @@ inline Cell make(double d) { return cell::with_double(T_float_, d); }
 Cell* make_in(memory::Node block, double d);
 Cell* push(double d);
 Cell* box(double d);
-inline double get_value(const Cell& c) { return cell::get_double(c); }
+inline double get_value(const Cell& c) {
+    cell::expect(cell::is(c, T_float_) || cell::is(c, T_percent) || cell::is(c, T_time));
+    return cell::get_double(c);
+}
 
 // ---- number predicates on raw values ------------------------------------------------------------
 bool nan_q(double d);

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "runtime/cells.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/datatypes/block.h"
@@ -23,10 +24,7 @@ namespace kov {
 
 namespace {
 
-inline const Cell& at(memory::Node n, uint32_t i) {
-    return reinterpret_cast<const Cell*>(memory::buffer(n)->head_ptr())[i];
-}
-inline uint32_t tail_of(memory::Node n) { return memory::buffer(n)->used() / sizeof(Cell); }
+using cells::at;
 inline bool is_word_kind(uint32_t t) { return t == T_word || t == T_lit_word || t == T_get_word; }
 
 Cell block_of(memory::Node n, uint32_t index = 0) { return Cell{T_block, index, n, 0}; }
@@ -51,7 +49,7 @@ void mark_function(const Cell& c) {
 void mark_native(const Cell& c) {
     collector::mark_block(c.w2);
     collector::mark_block(c.w3);
-    uint32_t made_from = (c.header >> 16) & 0xFF;
+    uint32_t made_from = function::wrapped_type(c);
     if (cell::is(c, T_op) && (made_from == T_function || made_from == T_routine)) collector::mark_block(c.w1);
 }
 
@@ -67,7 +65,7 @@ namespace {
 
 void check_type_block(const Cell& types) {
     memory::Node n = types.w2;
-    for (uint32_t i = types.w1; i < tail_of(n); ++i) {
+    for (uint32_t i = types.w1; i < cells::count(n); ++i) {
         Cell v = at(n, i);
         if (cell::is(v, T_word)) {
             const Cell* value = context::get(v);
@@ -83,12 +81,12 @@ void check_type_block(const Cell& types) {
 
 uint32_t validate(const Cell& spec) {
     memory::Node n = spec.w2;
-    uint32_t end = tail_of(n);
+    uint32_t end = cells::count(n);
     uint32_t i = spec.w1;
     uint32_t flags = 0;
     if (i < end && cell::is(at(n, i), T_block)) {
         Cell attrs = at(n, i);
-        for (uint32_t k = attrs.w1; k < tail_of(attrs.w2); ++k) {
+        for (uint32_t k = attrs.w1; k < cells::count(attrs.w2); ++k) {
             const Cell& a = at(attrs.w2, k);
             if (!cell::is(a, T_word)) bad(spec);
             if (same_word(a.w2, words::symbols::trace)) flags |= flag_trace;
@@ -159,7 +157,7 @@ void mark_system_code(memory::Node body) {
         memory::Buffer* b = memory::buffer(n);
         if (b->flags & memory::system_code) continue;
         b->flags |= memory::system_code;
-        const Cell* c = reinterpret_cast<const Cell*>(b->head_ptr());
+        const Cell* c = cells::of(b);
         for (uint32_t i = 0, count = b->used() / sizeof(Cell); i < count; ++i)
             if (in(cell::type(c[i]), ANY_BLOCK)) pending.push_back(c[i].w2);
     }
@@ -188,21 +186,22 @@ Cell* make_at(const Cell& spec_in, const Cell* body_in, memory::Node context, ui
     collector::RootNode keep_context(context);
     Cell* fn = stack::push(Cell{T_function | flags, context, spec.w2, more});
     *context::self_cell(context) = *fn;
+    cells::View more_cells{more};
     if (body_in && cell::is(body, T_block)) {
         Cell copy = *block::clone(body, true, true);
         stack::pop(1);
         if (flags & flag_compiled) mark_system_code(copy.w2);
-        reinterpret_cast<Cell*>(memory::buffer(more)->head_ptr())[0] = copy;
+        more_cells[0] = copy;
         if (made_context) context::bind(copy, context, false);
     } else {
-        reinterpret_cast<Cell*>(memory::buffer(more)->head_ptr())[0] = none::value;
+        more_cells[0] = none::value;
     }
-    if (extra) reinterpret_cast<Cell*>(memory::buffer(more)->head_ptr())[4] = Cell{T_integer, 0, extra, 0};
+    if (extra) more_cells[4] = Cell{T_integer, 0, extra, 0};
     return fn;
 }
 
 int32_t count_locals(memory::Node spec, uint32_t start, bool missing_is_error) {
-    uint32_t end = tail_of(spec);
+    uint32_t end = cells::count(spec);
     int32_t count = 0;
     bool found = false;
     for (uint32_t i = start; i < end; ++i) {
@@ -229,7 +228,7 @@ namespace {
 
 // Is the word (by symbol) among the cells of the block?
 bool listed(memory::Node list, uint32_t symbol) {
-    for (uint32_t i = 0; i < tail_of(list); ++i) {
+    for (uint32_t i = 0; i < cells::count(list); ++i) {
         const Cell& c = at(list, i);
         if ((in(cell::type(c), ANY_WORD) || cell::is(c, T_refinement)) && symbol::resolve(c.w2) == symbol::resolve(symbol))
             return true;
@@ -246,17 +245,17 @@ void collect(memory::Node result, memory::Node ignore, uint32_t symbol) {
 
 void collect_body(memory::Node result, memory::Node ignore, const Cell& body) {
     memory::Node n = body.w2;
-    for (uint32_t i = body.w1; i < tail_of(n); ++i) {
+    for (uint32_t i = body.w1; i < cells::count(n); ++i) {
         Cell v = at(n, i);
         uint32_t t = cell::type(v);
         if (t == T_set_word) {
             collect(result, ignore, v.w2);
-        } else if (t == T_word && i + 1 < tail_of(n)) {
+        } else if (t == T_word && i + 1 < cells::count(n)) {
             bool each = same_word(v.w2, words::symbols::foreach) || same_word(v.w2, words::symbols::remove_each);
             bool rep = same_word(v.w2, words::symbols::repeat);
             Cell next = at(n, i + 1);
             if (each && cell::is(next, T_block)) {
-                for (uint32_t k = next.w1; k < tail_of(next.w2); ++k) {
+                for (uint32_t k = next.w1; k < cells::count(next.w2); ++k) {
                     Cell w = at(next.w2, k);
                     if (is_word_kind(cell::type(w))) collect(result, ignore, w.w2);
                 }
@@ -277,7 +276,7 @@ Cell* collect_locals(Cell& spec, const Cell& body) {
     Cell* result = stack::push(block_of(memory::alloc_cells(4)));
     Cell* ignore = stack::push(block_of(memory::alloc_cells(8)));
     memory::Node s = spec.w2;
-    uint32_t end = tail_of(s);
+    uint32_t end = cells::count(s);
     uint32_t extern_at = end;
     for (uint32_t i = spec.w1; i < end; ++i) {
         const Cell& v = at(s, i);
@@ -307,19 +306,19 @@ Cell* collect_locals(Cell& spec, const Cell& body) {
     collect_body(result->w2, ignore->w2, body);
     // `local` itself is never a local word.
     memory::Node r = result->w2;
-    for (uint32_t i = 0; i < tail_of(r); ++i) {
+    for (uint32_t i = 0; i < cells::count(r); ++i) {
         if (same_word(at(r, i).w2, words::loaded::local.w2)) {
             memory::Buffer* b = memory::buffer(r);
-            Cell* cells = reinterpret_cast<Cell*>(b->head_ptr());
-            for (uint32_t k = i; k + 1 < tail_of(r); ++k) cells[k] = cells[k + 1];
+            Cell* cells = cells::of(b);
+            for (uint32_t k = i; k + 1 < cells::count(r); ++k) cells[k] = cells[k + 1];
             b->tail -= sizeof(Cell);
             break;
         }
     }
-    if (tail_of(r) > 0) {
+    if (cells::count(r) > 0) {
         if (count_locals(s, spec.w1, true) < 0)
             *series::append_cell(s) = Cell{T_refinement, 0, words::loaded::local.w2, 0xFFFFFFFFu};
-        for (uint32_t i = 0; i < tail_of(r); ++i) {
+        for (uint32_t i = 0; i < cells::count(r); ++i) {
             Cell w = at(r, i);
             *series::append_cell(s) = w;
         }
@@ -331,7 +330,7 @@ Cell* collect_locals(Cell& spec, const Cell& body) {
 namespace {
 
 Cell* make_action(Cell*, Cell* spec, uint32_t) {
-    if (!cell::is(*spec, T_block) || tail_of(spec->w2) < spec->w1 + 2) error::fire(err::script_bad_func_def, *spec);
+    if (!cell::is(*spec, T_block) || cells::count(spec->w2) < spec->w1 + 2) error::fire(err::script_bad_func_def, *spec);
     Cell s = at(spec->w2, spec->w1);
     Cell b = at(spec->w2, spec->w1 + 1);
     if (!cell::is(s, T_block) || !cell::is(b, T_block)) error::fire(err::script_bad_func_def, *spec);
@@ -413,7 +412,7 @@ int32_t compare(Cell* a, Cell* b, int32_t op) {
 Cell* make(const Cell& spec_block, uint32_t index, uint32_t type) {
     memory::Node more = make_more(2);
     collector::RootNode keep(more);
-    reinterpret_cast<Cell*>(memory::buffer(more)->head_ptr())[0] = none::value;
+    cells::at(more, 0) = none::value;
     return stack::push(Cell{type, index, spec_block.w2, more});
 }
 
@@ -422,7 +421,7 @@ namespace {
 Cell* make_value(Cell* proto, Cell* spec, uint32_t type) {
     uint32_t limit = type == T_native ? natives::capacity : actions::slot_count;
     auto arg_error = [&] { error::fire(err::script_bad_make_arg, Cell{T_datatype, type, 0, 0}, *spec); };
-    if (!cell::is(*spec, T_block) || tail_of(spec->w2) != 2) arg_error();
+    if (!cell::is(*spec, T_block) || cells::count(spec->w2) != 2) arg_error();
     Cell s = at(spec->w2, 0);
     Cell n = at(spec->w2, 1);
     if (!cell::is(s, T_block) || !cell::is(n, T_integer)) arg_error();
@@ -438,7 +437,7 @@ Cell* reflect(Cell* value, uint32_t field) {
     if (same_word(field, words::symbols::spec)) {
         *value = block_of(value->w2);
     } else if (same_word(field, words::symbols::body)) {
-        uint32_t made_from = cell::is(*value, T_op) ? (value->header >> 16) & 0xFF : cell::type(*value);
+        uint32_t made_from = function::callable_type(*value);
         if (made_from == T_function || made_from == T_routine) *value = function::more(*value)[0];
         else *value = Cell{T_integer, 0, value->w1, 0};
     } else {
@@ -458,7 +457,7 @@ int32_t form(Cell* value, Cell* buffer, Cell*, int32_t part) {
 int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part, int32_t indent) {
     Cell spec = block_of(value->w2);
     if (cell::is(*value, T_op)) {
-        bool from_function = ((value->header >> 16) & 0xFF) == T_function;
+        bool from_function = function::wrapped_type(*value) == T_function;
         part = string::emit(*buffer, "make op! ", part);
         part = string::emit(*buffer, from_function ? "func " : "[", part);
         part = block::mold(&spec, buffer, only, all, flat, arg, part, indent);
@@ -494,7 +493,7 @@ namespace op {
 bool spec_suits_q(const Cell& spec) {
     memory::Node n = spec.w2;
     uint32_t count = 0;
-    for (uint32_t i = 0; i < tail_of(n); ++i) {
+    for (uint32_t i = 0; i < cells::count(n); ++i) {
         const Cell& v = at(n, i);
         uint32_t t = cell::type(v);
         if (t == T_word) {
@@ -520,8 +519,8 @@ Cell* make_value(Cell*, Cell* spec, uint32_t) {
         error::fire(err::script_invalid_type, Cell{T_datatype, t, 0, 0});
     if (!spec_suits_q(block_of(spec->w2))) error::fire(err::script_bad_op_spec);
     Cell* r = stack::push(*spec);
-    r->header = T_op | (t << 16);
-    if (t == T_function || t == T_routine) reinterpret_cast<Cell*>(memory::buffer(spec->w3)->head_ptr())[3] = *spec;
+    r->header = function::op_header(t);
+    if (t == T_function || t == T_routine) cells::of(spec->w3)[3] = *spec;
     return r;
 }
 

@@ -1,6 +1,6 @@
 // function!, routine!, native!, action! and op!: the callable values.
 //
-// function! (24): header flags 0x400 trace, 0x200 no-trace, 0x800 compiled (defined by the
+// function! (24): header flags trace, no-trace and compiled (flags.def; compiled: defined by the
 // boot image: its frames and trace behaviour are those of the system's own functions);
 // w1 the function's context (values on the value stack while it runs), w2 the spec block's
 // node, w3 the node of its "more" block of five cells:
@@ -8,24 +8,31 @@
 //   3 a copy of the function when an op! is made from it, 4 an extra integer or unset!.
 // native! (21) and action! (22): w1 the native index (1..107) or the action slot + 1; w2 the
 // spec block's node; w3 a two-cell more block: 0 none (reserved), 1 the cached fetch spec.
-// op! (23): w1-w3 copied from the value it was made from; header bits 16-23 that value's
+// op! (23): w1-w3 copied from the value it was made from; header field op_wrapped that value's
 // datatype id. routine! (29) shares function!'s layout; its body is a C++ routine.
 #pragma once
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/cells.h"
 #include "runtime/memory.h"
 
 namespace kov::function {
 
-constexpr uint32_t flag_trace = 0x400;
-constexpr uint32_t flag_no_trace = 0x200;
-constexpr uint32_t flag_compiled = 0x800;
+constexpr uint32_t flag_trace = cell::function_trace;
+constexpr uint32_t flag_no_trace = cell::function_no_trace;
+constexpr uint32_t flag_compiled = cell::function_compiled;
 
 // True while the boot definitions run: every function made then is the system's own and is
 // marked compiled (left out of error call traces, which show the user's code).
 extern bool making_compiled;
 inline bool compiled_q(const Cell& fn) { return (fn.header & flag_compiled) != 0; }
+
+// An op!'s header names the datatype of the value it was made from (its wrapped type).
+constexpr uint32_t op_header(uint32_t wrapped) { return T_op | wrapped << cell::shift_of(cell::op_wrapped); }
+inline uint32_t wrapped_type(const Cell& op) { return (op.header & cell::op_wrapped) >> cell::shift_of(cell::op_wrapped); }
+// The type a call or path sees: an op!'s wrapped type, else the cell's own.
+inline uint32_t callable_type(const Cell& c) { return cell::is(c, T_op) ? wrapped_type(c) : cell::type(c); }
 
 // Checks a spec block; gives its attribute flags or raises script/bad-func-def (and
 // invalid-type-spec, dup-vars, no-value for its type blocks and words).
@@ -42,9 +49,26 @@ Cell* collect_locals(Cell& spec, const Cell& body);
 int32_t count_locals(memory::Node spec, uint32_t start, bool missing_is_error);
 void push_unused_refinement(uint32_t n);
 
-inline const Cell* more(const Cell& fn) {
-    return reinterpret_cast<const Cell*>(memory::buffer(fn.w3)->head_ptr());
+// The fields of a callable: function! and routine! keep their context in w1, native! and
+// action! their index; all keep the spec block's node in w2 and the more block's in w3.
+inline bool callable_q(uint32_t t) { return t == T_function || t == T_routine || t == T_native || t == T_action || t == T_op; }
+inline memory::Node context_of(const Cell& fn) {
+    cell::expect(callable_q(cell::type(fn)));
+    return fn.w1;
 }
+inline uint32_t entry_index(const Cell& fn) {
+    cell::expect(callable_q(cell::type(fn)));
+    return fn.w1;
+}
+inline memory::Node spec_of(const Cell& fn) {
+    cell::expect(callable_q(cell::type(fn)));
+    return fn.w2;
+}
+inline memory::Node more_of(const Cell& fn) {
+    cell::expect(callable_q(cell::type(fn)));
+    return fn.w3;
+}
+inline const Cell* more(const Cell& fn) { return cells::of(more_of(fn)); }
 
 void init();
 

@@ -37,7 +37,6 @@ constexpr uint32_t opaque_white = 0xFFFFFFFFu;
 
 [[noreturn]] void no_memory() { error::fire(err::internal_no_memory); }
 [[noreturn]] void not_done() { error::fire(err::internal_not_done); }
-Cell datatype_cell(uint32_t t) { return Cell{T_datatype, t, 0, 0}; }
 Cell empty_image() { return Cell{T_image, 0, 0, 0}; }
 
 inline uint32_t load_pixel(const uint8_t* p) {
@@ -245,7 +244,7 @@ Cell* copy_whole(const Cell& c) { return copy_rect(c, 0, 0, width(c), height(c))
 
 Cell* to(Cell*, Cell* spec, uint32_t) {
     if (cell::is(*spec, T_image)) return copy_whole(*spec);
-    error::fire(err::script_bad_to_arg, datatype_cell(T_image), *spec);
+    error::fire(err::script_bad_to_arg, datatype::make(T_image), *spec);
 }
 
 // make image! 2x3, make image! [2x3 #{rgb...} #{alpha...}], make image! [2x3 255.0.0]
@@ -269,7 +268,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
     if (!cell::is(colours, T_none) && !cell::is(colours, T_binary) && !cell::is(colours, T_tuple))
         error::fire(err::script_invalid_arg, colours);
     if (!cell::is(alphas, T_none) && !cell::is(alphas, T_binary))
-        error::fire(err::script_invalid_type, datatype_cell(cell::type(alphas)));
+        error::fire(err::script_invalid_type, datatype::make(cell::type(alphas)));
     Cell* r = push(static_cast<int32_t>(size.w2), static_cast<int32_t>(size.w3),
                    cell::is(colours, T_tuple) ? tuple_pixel(colours) : opaque_white);
     if (cell::is(colours, T_tuple) || !r->w2) return r;
@@ -487,7 +486,7 @@ Cell* change(Cell* s, Cell* value, int32_t part, bool, int32_t dup) {
         s->w1 = p + 1;
         return s;
     }
-    if (!cell::is(*value, T_image)) error::fire(err::script_invalid_type, datatype_cell(cell::type(*value)));
+    if (!cell::is(*value, T_image)) error::fire(err::script_invalid_type, datatype::make(cell::type(*value)));
     uint32_t p = position(*s);
     if (p >= pixel_count(*s)) return s;
     Cell img = *s, src = *value;

@@ -15,6 +15,7 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/tuple.h"
+#include "runtime/datatypes/unit_types.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
 #include "runtime/families.h"
@@ -66,10 +67,9 @@ void set_float(Cell& c, double d) {
 }
 
 
-Cell datatype_cell(uint32_t t) { return Cell{T_datatype, t, 0, 0}; }
 
-[[noreturn]] void type_limit() { error::fire(err::script_type_limit, datatype_cell(T_integer)); }
-[[noreturn]] void bad_to(const Cell& v) { error::fire(err::script_bad_to_arg, datatype_cell(T_integer), v); }
+[[noreturn]] void type_limit() { error::fire(err::script_type_limit, datatype::make(T_integer)); }
+[[noreturn]] void bad_to(const Cell& v) { error::fire(err::script_bad_to_arg, datatype::make(T_integer), v); }
 
 }  // namespace
 
@@ -136,7 +136,7 @@ Cell* math(Cell* a, Cell* b, int32_t op) {
         // taking a remainder by it, does not commute and is refused.
         if (op == divide || op == remainder) {
             error::fire(err::script_not_related, op == divide ? words::loaded::divide : word::load("remainder"),
-                        datatype_cell(T_integer));
+                        datatype::make(T_integer));
         }
         std::swap(*a, *b);
         uint32_t t = cell::type(*a);
@@ -158,7 +158,7 @@ Cell* math(Cell* a, Cell* b, int32_t op) {
                    : op == multiply ? words::loaded::multiply
                    : op == divide   ? words::loaded::divide
                                     : word::load(op == remainder ? "remainder" : op == or_ ? "or~" : op == and_ ? "and~" : "xor~");
-            error::fire(err::script_not_related, w, datatype_cell(T_integer));
+            error::fire(err::script_not_related, w, datatype::make(T_integer));
         }
         std::swap(*a, *b);
         return date::math(a, b, add);
@@ -168,7 +168,7 @@ Cell* math(Cell* a, Cell* b, int32_t op) {
     case T_vector:
         return vector::math_scalar_left(a, b, op);  // the vector changes in place
     default:
-        error::fire(err::script_invalid_type, datatype_cell(cell::type(*b)));
+        error::fire(err::script_invalid_type, datatype::make(cell::type(*b)));
     }
 }
 
@@ -335,7 +335,7 @@ Cell* power(Cell* base, Cell* exponent) {
 
 Cell* round(Cell* n, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling, bool half_ceiling) {
     if (scale && cell::is(*scale, T_money)) {
-        error::fire(err::script_not_related, Cell{T_word, 0, 0, 0}, datatype_cell(T_money));
+        error::fire(err::script_not_related, Cell{T_word, 0, 0, 0}, datatype::make(T_money));
     }
     int32_t value = get(*n);
     if (value == INT32_MIN) return n;

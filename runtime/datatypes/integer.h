@@ -20,7 +20,11 @@ inline Cell make(int32_t v) { return Cell{T_integer, 0, static_cast<uint32_t>(v)
 Cell* make_in(memory::Node block, int32_t v);
 Cell* push(int32_t v);
 Cell* box(int32_t v);
-inline int32_t get(const Cell& c) { return static_cast<int32_t>(c.w2); }
+// char! inherits integer!'s actions and keeps its code point in the same word.
+inline int32_t get(const Cell& c) {
+    cell::expect(cell::is(c, T_integer) || cell::is(c, T_char_));
+    return static_cast<int32_t>(c.w2);
+}
 
 inline int32_t sign(int32_t n) { return n < 0 ? -1 : (n > 0 ? 1 : 0); }
 // |n|; -2147483648 raises math/overflow.

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "runtime/cells.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/datatypes/block.h"
@@ -27,18 +28,15 @@ using memory::buffer;
 
 namespace {
 
-inline Cell* cells(Node n) { return reinterpret_cast<Cell*>(buffer(n)->head_ptr()); }
-inline uint32_t count_of(Node n) { return buffer(n)->used() / sizeof(Cell); }
 // A removed entry: its value cell has a zero header word.
 inline bool removed(const Cell& value) { return value.header == 0; }
 
-Cell datatype_cell(uint32_t t) { return Cell{T_datatype, t, 0, 0}; }
 [[noreturn]] void not_done() { error::fire(err::internal_not_done); }
 
 // The map's table. A map the lexer made from "#[...]" may still lack it: it is built over the
 // pair block at first use, as making the map would have.
 Node table_of(Cell& m) {
-    if (!m.w3) make_at(m, m.w2, count_of(m.w2));
+    if (!m.w3) make_at(m, m.w2, cells::count(m.w2));
     return m.w3;
 }
 
@@ -51,8 +49,8 @@ int32_t lookup(Cell& m, const Cell& key, int32_t op) {
 
 // The live value of the entry at key index `at`, or null.
 const Cell* live_value(const Cell& m, int32_t at) {
-    if (at < 0 || uint32_t(at) + 1 >= count_of(m.w2)) return nullptr;
-    const Cell* v = cells(m.w2) + at + 1;
+    if (at < 0 || uint32_t(at) + 1 >= cells::count(m.w2)) return nullptr;
+    const Cell* v = cells::of(m.w2) + at + 1;
     return removed(*v) ? nullptr : v;
 }
 
@@ -73,7 +71,7 @@ void store(Cell& m, const Cell& key_in, const Cell& value_in, int32_t op, const 
     int32_t at = hashtable::search(table, key, 0, 1, op, false, false);
     if (at < 0) {
         normalise_key(key, path);
-        uint32_t index = count_of(m.w2);
+        uint32_t index = cells::count(m.w2);
         auto pair = reinterpret_cast<Cell*>(series::reserve(m.w2, 2 * sizeof(Cell)));
         pair[0] = key;
         pair[1] = Cell{T_unset, 0, 0, 0};
@@ -81,12 +79,12 @@ void store(Cell& m, const Cell& key_in, const Cell& value_in, int32_t op, const 
         if (at != int32_t(index)) {
             // A strictly equal key was there after all: the new pair goes again.
             buffer(m.w2)->tail -= 2 * sizeof(Cell);
-            if (removed(cells(m.w2)[at + 1])) ++hashtable::record(m.w3)->size;
+            if (removed(cells::of(m.w2)[at + 1])) ++hashtable::record(m.w3)->size;
         }
-    } else if (removed(cells(m.w2)[at + 1])) {
+    } else if (removed(cells::of(m.w2)[at + 1])) {
         ++hashtable::record(m.w3)->size;
     }
-    cells(m.w2)[at + 1] = value;
+    cells::of(m.w2)[at + 1] = value;
 }
 
 // The mold and form actions of a cell's datatype; a type without mold is the dispatcher's error.
@@ -114,14 +112,14 @@ int32_t mold_entries(const Cell& m, Cell& out, bool only, bool all, bool flat, C
     Node node = m.w2;
     cycles::Guard guard(node);
     uint32_t seen = 0;
-    for (uint32_t i = m.w1; i + 1 < count_of(node) && seen < n; i += 2) {
-        if (removed(cells(node)[i + 1])) continue;
+    for (uint32_t i = m.w1; i + 1 < cells::count(node) && seen < n; i += 2) {
+        if (removed(cells::of(node)[i + 1])) continue;
         ++seen;
         if (indentation) part = mold::indent(out, level, part);
-        Cell key = cells(node)[i];
+        Cell key = cells::of(node)[i];
         part = mold_value(key, out, all, flat, arg, part, level);
         part = string::emit(out, " ", part);
-        Cell value = cells(node)[i + 1];
+        Cell value = cells::of(node)[i + 1];
         part = mold_value(value, out, all, flat, arg, part, level);
         if (indentation || seen < n) part = string::emit(out, separator, part);
         if (arg && part <= 0) break;
@@ -144,11 +142,11 @@ int32_t compare_entries(Cell& a, Cell& b, int32_t op) {
     cycles::Guard gb(b.w2);
     int32_t r = 0;
     uint32_t seen = 0;
-    for (uint32_t i = a.w1; i + 1 < count_of(a.w2) && seen < n; i += 2) {
-        Cell v1 = cells(a.w2)[i + 1];
+    for (uint32_t i = a.w1; i + 1 < cells::count(a.w2) && seen < n; i += 2) {
+        Cell v1 = cells::of(a.w2)[i + 1];
         if (removed(v1)) continue;
         ++seen;
-        Cell key = cells(a.w2)[i];
+        Cell key = cells::of(a.w2)[i];
         if (op == actions::strict_equal) {
             const Cell* v2 = live_value(b, hashtable::search(tb, key, 0, 1, actions::strict_equal, false, false));
             r = v2 ? actions::compare_direct(v1, Cell(*v2), actions::strict_equal) : 1;
@@ -174,10 +172,10 @@ Cell* collect(const Cell& m, bool keys) {
     Cell* r = block::push_new(static_cast<int32_t>(n < 1 ? 1 : n));
     Node node = m.w2;
     uint32_t seen = 0;
-    for (uint32_t i = 0; i + 1 < count_of(node) && seen < n; i += 2) {
-        if (removed(cells(node)[i + 1])) continue;
+    for (uint32_t i = 0; i + 1 < cells::count(node) && seen < n; i += 2) {
+        if (removed(cells::of(node)[i + 1])) continue;
         ++seen;
-        Cell c = keys ? as_word(cells(node)[i]) : cells(node)[i + 1];
+        Cell c = keys ? as_word(cells::of(node)[i]) : cells::of(node)[i + 1];
         block::rs_append(*r, c);
     }
     return r;
@@ -196,10 +194,10 @@ Cell& make_at(Cell& c, Node block, uint32_t hint) {
     }
     // A block while the keys are normalised and the table is built: the collector sees the pairs.
     c = Cell{T_block | flags, head, block, 0};
-    for (uint32_t i = 0; i + 1 < count_of(block); i += 2) {
-        Cell key = cells(block)[i];
+    for (uint32_t i = 0; i + 1 < cells::count(block); i += 2) {
+        Cell key = cells::of(block)[i];
         normalise_key(key, nullptr);
-        cells(block)[i] = key;
+        cells::of(block)[i] = key;
     }
     uint32_t keys = hint / 2;
     Node table = hashtable::make(keys < 1 ? 1 : keys, block, hashtable::map, 0);
@@ -216,8 +214,8 @@ uint32_t size(const Cell& m) {
     if (m.w3) return hashtable::record(m.w3)->size;
     // A map not yet indexed: its pairs as they stand.
     uint32_t n = 0;
-    for (uint32_t i = 0; i + 1 < count_of(m.w2); i += 2)
-        if (!removed(cells(m.w2)[i + 1])) ++n;
+    for (uint32_t i = 0; i + 1 < cells::count(m.w2); i += 2)
+        if (!removed(cells::of(m.w2)[i + 1])) ++n;
     return n;
 }
 
@@ -232,7 +230,7 @@ void normalise_key(Cell& key, const Cell* path) {
         series::copy(k, k, nullptr, false, nullptr);
         key = *k;
     } else if (!key_type_q(t)) {
-        error::fire(err::script_invalid_path, path ? *path : none::value, datatype_cell(t));
+        error::fire(err::script_invalid_path, path ? *path : none::value, datatype::make(t));
     }
 }
 
@@ -244,7 +242,7 @@ Cell* extend(Cell* m, const Cell& spec, bool case_) {
     if (!cell::is(spec, T_map)) {
         int64_t index = static_cast<int32_t>(spec.w1);
         if (index < 0) index = 0;
-        int64_t n = int64_t(count_of(from)) - index;
+        int64_t n = int64_t(cells::count(from)) - index;
         if (n < 0) n = 0;
         if (n % 2) error::fire(err::script_invalid_arg, spec);
         first = static_cast<uint32_t>(index);
@@ -254,10 +252,10 @@ Cell* extend(Cell* m, const Cell& spec, bool case_) {
         if (buffer(m->w2)->head + needed > buffer(m->w2)->size) memory::expand_series(m->w2, needed);
     }
     bool from_map = cell::is(spec, T_map);
-    for (uint32_t i = first; i + 1 < count_of(from); i += 2) {
-        Cell value = cells(from)[i + 1];
+    for (uint32_t i = first; i + 1 < cells::count(from); i += 2) {
+        Cell value = cells::of(from)[i + 1];
         if (from_map && removed(value)) continue;
-        Cell key = cells(from)[i];
+        Cell key = cells::of(from)[i];
         store(*m, key, value, op, nullptr);
     }
     return m;
@@ -265,21 +263,21 @@ Cell* extend(Cell* m, const Cell& spec, bool case_) {
 
 bool copy_entries(const Cell& words, Cell& cursor, uint32_t n) {
     Node list = words.w2;
-    auto word_at = [&](uint32_t k) { return cells(list)[words.w1 + k]; };
-    if (uint64_t(words.w1) + n > count_of(list)) n = words.w1 < count_of(list) ? count_of(list) - words.w1 : 0;
+    auto word_at = [&](uint32_t k) { return cells::of(list)[words.w1 + k]; };
+    if (uint64_t(words.w1) + n > cells::count(list)) n = words.w1 < cells::count(list) ? cells::count(list) - words.w1 : 0;
     for (uint32_t k = 0; k < n; ++k) {
         Cell w = word_at(k);
         if (!in(cell::type(w), ANY_WORD)) error::fire(err::script_invalid_arg, w);
     }
     uint32_t set = 0;
     uint32_t i = cursor.w1;
-    while (set < n && i < count_of(cursor.w2)) {
-        if ((i & 1) == 0 && (i + 1 >= count_of(cursor.w2) || removed(cells(cursor.w2)[i + 1]))) {
+    while (set < n && i < cells::count(cursor.w2)) {
+        if ((i & 1) == 0 && (i + 1 >= cells::count(cursor.w2) || removed(cells::of(cursor.w2)[i + 1]))) {
             i += 2;
             cursor.w1 += 2;
             continue;
         }
-        Cell value = as_word(cells(cursor.w2)[i]);
+        Cell value = as_word(cells::of(cursor.w2)[i]);
         Cell w = word_at(set);
         context::set(w, value);
         ++set;
@@ -299,13 +297,13 @@ Cell* body(const Cell& m) {
     Cell* r = block::push_new(static_cast<int32_t>(room < 1 ? 1 : (room > INT32_MAX ? INT32_MAX : room)));
     Node node = m.w2;
     uint32_t seen = 0;
-    for (uint32_t i = 0; i + 1 < count_of(node) && seen < n; i += 2) {
-        if (removed(cells(node)[i + 1])) continue;
+    for (uint32_t i = 0; i + 1 < cells::count(node) && seen < n; i += 2) {
+        if (removed(cells::of(node)[i + 1])) continue;
         ++seen;
-        Cell key = cells(node)[i];
+        Cell key = cells::of(node)[i];
         key.header |= cell::new_line;
         block::rs_append(*r, key);
-        Cell value = cells(node)[i + 1];
+        Cell value = cells::of(node)[i + 1];
         block::rs_append(*r, value);
     }
     return r;
@@ -318,7 +316,7 @@ namespace {
 Cell* copy(Cell* m, Cell* result, Cell* part, bool deep, Cell* types);
 
 Cell* make_from(Cell* spec, bool to) {
-    Cell map_type = datatype_cell(T_map);
+    Cell map_type = datatype::make(T_map);
     switch (cell::type(*spec)) {
     case T_integer:
     case T_float_: {
@@ -337,7 +335,7 @@ Cell* make_from(Cell* spec, bool to) {
         if (n < 0) n = 0;
         if (n % 2) error::fire(err::script_invalid_arg, *spec);
         Cell* c = block::clone(*spec, false, false);
-        for (uint32_t i = 0; i < count_of(c->w2); ++i) cell::clear_new_line(cells(c->w2)[i]);
+        for (uint32_t i = 0; i < cells::count(c->w2); ++i) cell::clear_new_line(cells::of(c->w2)[i]);
         return &make_at(*c, c->w2, static_cast<uint32_t>(n < 2 ? 2 : n));
     }
     case T_map:
@@ -425,7 +423,7 @@ Cell* copy(Cell* m, Cell* result, Cell*, bool deep, Cell* types) {
     Cell* pairs = block::clone(block::cell_of(m->w2), deep && !types, false);
     Node copied = hashtable::copy(table, pairs->w2);
     *result = Cell{T_map, 0, pairs->w2, copied};
-    if (types) block::copy_nested(pairs->w2, 1, count_of(pairs->w2), 2, deep, *types);
+    if (types) block::copy_nested(pairs->w2, 1, cells::count(pairs->w2), 2, deep, *types);
     return result;
 }
 
@@ -433,7 +431,7 @@ Cell* find(Cell* m, Cell* value, const FindArgs& f) {
     int32_t op = f.same ? actions::same : (f.case_ ? actions::strict_equal : actions::equal);
     int32_t at = lookup(*m, *value, op);
     if (!live_value(*m, at)) return &none::make_at(*m);
-    *m = as_word(cells(m->w2)[at]);
+    *m = as_word(cells::of(m->w2)[at]);
     return m;
 }
 

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "runtime/cells.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/float.h"
@@ -91,7 +92,7 @@ const Cell* list_cells(const Cell& list, uint32_t& count) {
     memory::Buffer* buf = memory::buffer(list.w2);
     uint64_t used = buf->used() / sizeof(Cell);
     count = used > list.w1 ? uint32_t(std::min<uint64_t>(used - list.w1, 255)) : 0;
-    return reinterpret_cast<const Cell*>(buf->head_ptr()) + list.w1;
+    return cells::of(buf) + list.w1;
 }
 
 // The number of decimals form and mold write.
@@ -501,7 +502,7 @@ Cell make_from_block(const Cell& spec) {
     memory::Buffer* buf = memory::buffer(spec.w2);
     int64_t count = int64_t(buf->used() / sizeof(Cell)) - int64_t(spec.w1);
     if (count < 1 || count > 3) bad_make(spec);
-    const Cell* items = reinterpret_cast<const Cell*>(buf->head_ptr()) + spec.w1;
+    const Cell* items = cells::of(buf) + spec.w1;
     int64_t i = 0;
     int32_t cur = 0;
     if (cell::is(items[0], T_word)) {

@@ -29,7 +29,7 @@
 
 namespace kov::money {
 
-constexpr uint32_t sign_bit = 0x4000;
+constexpr uint32_t sign_bit = cell::money_negative;
 constexpr uint32_t digit_count = 22;
 constexpr uint32_t integer_digits = 17;
 constexpr uint32_t fraction_digits = 5;

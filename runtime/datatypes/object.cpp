@@ -2,6 +2,7 @@
 
 #include <initializer_list>
 
+#include "runtime/cells.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/datatypes/block.h"
@@ -27,9 +28,7 @@ namespace {
 
 uint32_t class_counter = 1000000;
 
-inline const Cell& at(Node n, uint32_t i) { return reinterpret_cast<const Cell*>(memory::buffer(n)->head_ptr())[i]; }
-inline uint32_t tail_of(Node n) { return memory::buffer(n)->used() / sizeof(Cell); }
-inline Cell* hook_cells(Node record) { return reinterpret_cast<Cell*>(memory::buffer(record)->head_ptr()); }
+using cells::at;
 
 void mark(const Cell& c) {
     collector::mark_block(c.w1);
@@ -41,7 +40,7 @@ Cell word_cell(uint32_t sym, Node ctx, int32_t index) { return Cell{T_word, ctx,
 // The hook description of one hook: its field index (or -1) and local count.
 int32_t hook_index(Node record, uint32_t which) {
     if (!record) return -1;
-    return static_cast<int32_t>(hook_cells(record)[which].w2) >> 16;
+    return static_cast<int32_t>(cells::of(record)[which].w2) >> 16;
 }
 
 // Runs a hook function with its arguments, inside a frame labelled with the hook's name.
@@ -71,7 +70,7 @@ Cell* push(Node ctx, Node hooks, uint32_t class_id) {
 Node make_hooks(Node ctx) {
     int32_t change = -1, deep = -1;
     Node list = context::word_list(ctx);
-    for (uint32_t i = 0; i < tail_of(list); ++i) {
+    for (uint32_t i = 0; i < cells::count(list); ++i) {
         uint32_t sym = symbol::resolve(at(list, i).w2);
         if (sym == symbol::resolve(words::loaded::on_change_x.w2)) change = static_cast<int32_t>(i);
         else if (sym == symbol::resolve(words::loaded::on_deep_change_x.w2)) deep = static_cast<int32_t>(i);
@@ -84,7 +83,7 @@ Node make_hooks(Node ctx) {
             error::fire(err::script_bad_field_set, at(list, static_cast<uint32_t>(idx)), Cell{T_datatype, cell::type(*v), 0, 0});
     }
     Node record = memory::alloc_cells(2);
-    Cell* cells = hook_cells(record);
+    Cell* cells = cells::of(record);
     cells[0] = Cell{T_pair, 0, static_cast<uint32_t>(change) << 16, 0};
     cells[1] = Cell{T_pair, 0, static_cast<uint32_t>(deep) << 16, 0};
     memory::buffer(record)->tail = 2 * sizeof(Cell);
@@ -167,7 +166,7 @@ void set_many(const Cell& obj_in, const Cell& value_in, bool any, bool only, boo
         for (uint32_t i = 0; i < n; ++i) {
             const Cell* v = nullptr;
             if (block) {
-                if (value.w1 + i >= tail_of(value.w2)) break;
+                if (value.w1 + i >= cells::count(value.w2)) break;
                 v = &at(value.w2, value.w1 + i);
             } else {
                 Cell w = *context::slot_at(obj.w1, i);
@@ -180,7 +179,7 @@ void set_many(const Cell& obj_in, const Cell& value_in, bool any, bool only, boo
         if (static_cast<int32_t>(i) == change || static_cast<int32_t>(i) == deep) continue;
         Cell v;
         if (block) {
-            v = value.w1 + i < tail_of(value.w2) ? at(value.w2, value.w1 + i) : none::value;
+            v = value.w1 + i < cells::count(value.w2) ? at(value.w2, value.w1 + i) : none::value;
         } else if (source_object) {
             Cell w = *context::slot_at(obj.w1, i);
             int32_t k = field_index(value, w);
@@ -263,7 +262,7 @@ void rebind_function(Cell& fn, Node object_ctx) {
     context::bind(copy, ctx, false);
     Cell spec{T_block, 0, fn.w2, 0};
     Cell* made = function::make_at(spec, nullptr, ctx, 0, fn.header & ~0xFFu & ~function::flag_compiled);
-    reinterpret_cast<Cell*>(memory::buffer(made->w3)->head_ptr())[0] = copy;
+    cells::of(made->w3)[0] = copy;
     fn = *made;
     stack::pop(1);
 }
@@ -305,7 +304,7 @@ void clone(const Cell& source_in, Cell& dest, bool deep, const Cell* types, bool
         if (cycles::find_q(source.w1)) error::fire(err::internal_no_cycle);
         cycles::Guard g(source.w1);
         Node values = context::record(ctx)->w2;
-        block::copy_nested(values, 0, tail_of(values), 1, true, types ? *types : none::value);
+        block::copy_nested(values, 0, cells::count(values), 1, true, types ? *types : none::value);
     }
     if (reset_hooks) install_hooks(dest);
 }
@@ -323,7 +322,7 @@ bool construct(Cell& result, const Cell& spec_in, const Cell* proto, bool only) 
     collector::Root kr(result);
     uint32_t before = field_count(result);
     Node s = spec.w2;
-    uint32_t end = tail_of(s);
+    uint32_t end = cells::count(s);
     for (uint32_t i = spec.w1; i < end;) {
         if (!cell::is(at(s, i), T_set_word)) {
             ++i;
@@ -382,8 +381,8 @@ Cell* make(Cell* proto, Cell* spec, uint32_t) {
     }
     // Changed flags and new-line flags start clear.
     Node list = context::word_list(result->w1);
-    for (uint32_t i = 0; i < tail_of(list); ++i)
-        reinterpret_cast<Cell*>(memory::buffer(list)->head_ptr())[i].header &= ~cell::field_changed;
+    for (uint32_t i = 0; i < cells::count(list); ++i)
+        cells::of(list)[i].header &= ~cell::field_changed;
     bool added = field_count(*result) > before;
     if (added || !from_object) result->w2 = new_class_id();
     else result->w2 = proto->w2;
@@ -521,8 +520,8 @@ Cell* modify(Cell* target, Cell* field, Cell* value, bool) {
     if (sym == symbol::resolve(words::loaded::changed.w2)) {
         if (!cell::is(v, T_none)) error::fire(err::script_invalid_arg, v);
         Node list = context::word_list(obj.w1);
-        for (uint32_t i = 0; i < tail_of(list); ++i)
-            reinterpret_cast<Cell*>(memory::buffer(list)->head_ptr())[i].header &= ~cell::field_changed;
+        for (uint32_t i = 0; i < cells::count(list); ++i)
+            cells::at(list, i).header &= ~cell::field_changed;
     } else if (sym == symbol::resolve(words::symbols::owner)) {
         own_fields(obj);
     } else if (sym == symbol::resolve(words::symbols::owned)) {

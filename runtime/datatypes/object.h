@@ -19,6 +19,21 @@ namespace kov::object {
 
 using memory::Node;
 
+// The fields of an object!, error! or port! cell.
+inline bool object_q(uint32_t t) { return t == T_object || t == T_error || t == T_port; }
+inline Node context_of(const Cell& obj) {
+    cell::expect(object_q(cell::type(obj)));
+    return obj.w1;
+}
+inline uint32_t class_of(const Cell& obj) {
+    cell::expect(object_q(cell::type(obj)));
+    return obj.w2;
+}
+inline Node hooks_of(const Cell& obj) {
+    cell::expect(object_q(cell::type(obj)));
+    return obj.w3;
+}
+
 uint32_t new_class_id();
 // An object with a new empty context for n fields, class 0, no hooks.
 Cell& make_empty_at(Cell& c, uint32_t n);

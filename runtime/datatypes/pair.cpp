@@ -4,6 +4,7 @@
 #include <cstring>
 #include <utility>
 
+#include "runtime/cells.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/point.h"
@@ -155,7 +156,7 @@ Cell* to(Cell*, Cell* spec, uint32_t) {
         int64_t count = int64_t(buf->used() / sizeof(Cell)) - int64_t(spec->w1);
         if (count < 2) error::fire(err::syntax_malconstruct, *spec);
         Cell items[2];
-        std::memcpy(items, reinterpret_cast<const Cell*>(buf->head_ptr()) + spec->w1, sizeof items);
+        std::memcpy(items, cells::of(buf) + spec->w1, sizeof items);
         for (const Cell& c : items)
             if (!cell::is(c, T_integer) && !cell::is(c, T_float_)) error::fire(err::syntax_malconstruct, *spec);
         r = make(get_int(items[0]), get_int(items[1]));

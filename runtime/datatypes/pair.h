@@ -17,8 +17,14 @@
 namespace kov::pair {
 
 // ---- cell helpers -------------------------------------------------------------------------------
-inline int32_t x(const Cell& c) { return static_cast<int32_t>(c.w2); }
-inline int32_t y(const Cell& c) { return static_cast<int32_t>(c.w3); }
+inline int32_t x(const Cell& c) {
+    cell::expect(cell::is(c, T_pair));
+    return static_cast<int32_t>(c.w2);
+}
+inline int32_t y(const Cell& c) {
+    cell::expect(cell::is(c, T_pair));
+    return static_cast<int32_t>(c.w3);
+}
 
 // ---- constructors -------------------------------------------------------------------------------
 // The cell's type becomes pair!, its generic header flags kept.

@@ -1,5 +1,6 @@
 #include "runtime/datatypes/path.h"
 
+#include "runtime/cells.h"
 #include "runtime/cycles.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/registry.h"
@@ -16,9 +17,6 @@ namespace kov::path {
 namespace {
 
 inline int64_t count_of(memory::Node n) { return memory::buffer(n)->used() >> 4; }
-inline Cell cell_at(memory::Node n, int64_t i) {
-    return reinterpret_cast<const Cell*>(memory::buffer(n)->head_ptr())[i];
-}
 inline int64_t first_of(const Cell& p) {
     int64_t i = static_cast<int32_t>(p.w1);
     return i < 0 ? 0 : i;
@@ -36,7 +34,7 @@ int32_t walk(Cell* p, Cell* out, bool molding, bool only, bool all, bool flat, C
     cycles::Guard guard(node);
     for (int64_t i = first_of(*p); i < count_of(node); ++i) {
         if (arg && part < 1) break;
-        Cell element = cell_at(node, i);
+        Cell element = cells::at(node, static_cast<uint32_t>(i));
         if (molding) {
             auto fn = actions::lookup<actions::slot::mold>(cell::type(element));
             if (!fn) actions::fire_expect_arg(element, 0);

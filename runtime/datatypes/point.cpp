@@ -4,6 +4,7 @@
 #include <cstring>
 #include <utility>
 
+#include "runtime/cells.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/pair.h"
@@ -119,7 +120,7 @@ Cell* to(Cell*, Cell* spec, uint32_t) {
         int64_t count = int64_t(buf->used() / sizeof(Cell)) - int64_t(spec->w1);
         if (count < N) error::fire(err::syntax_malconstruct, *spec);
         Cell items[N];
-        std::memcpy(items, reinterpret_cast<const Cell*>(buf->head_ptr()) + spec->w1, sizeof items);
+        std::memcpy(items, cells::of(buf) + spec->w1, sizeof items);
         for (int i = 0; i < N; ++i) {
             if (!cell::is(items[i], T_integer) && !cell::is(items[i], T_float_))
                 error::fire(err::syntax_malconstruct, *spec);

@@ -99,6 +99,11 @@ extern const char* const words[slot_count];
 
 // Room for ids 0 to 56; entry 0 is never used.
 constexpr uint32_t max_types = 57;
+// Type bytes from max_types on are no datatype's: the runtime's internal markers, which no
+// value of the language carries. They sit at the top of the byte, away from the ids the
+// list may still take; every lookup gives them entry 0's empty slots.
+constexpr uint32_t partial_string_type = 0xFE;  // string.h
+static_assert(partial_string_type >= max_types && partial_string_type < 256, "a marker lies past every datatype id");
 using Raw = void (*)();
 extern Raw table[max_types][slot_count];
 

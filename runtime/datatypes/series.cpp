@@ -52,7 +52,6 @@ Span span(const Cell& s) {
     return {b, unit, sh, length, index};
 }
 
-Cell datatype_cell(uint32_t t) { return Cell{T_datatype, t, 0, 0}; }
 
 [[noreturn]] void not_done() { error::fire(err::internal_not_done); }
 
@@ -531,7 +530,7 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
     uint32_t tt = cell::type(*target);
     if (!in(tt, SERIES)) actions::fire_expect_arg(*target, 1);
     // Pixels have a fixed count and are no text: nothing moves into or out of an image.
-    if (ot == T_image || tt == T_image) error::fire(err::script_move_bad, datatype_cell(ot), datatype_cell(tt));
+    if (ot == T_image || tt == T_image) error::fire(err::script_move_bad, datatype::make(ot), datatype::make(tt));
     if (rs_tail_q(*origin)) return target;
     int64_t count = 1;
     if (part) {
@@ -586,8 +585,8 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
     // Elements of one vector mean numbers of its element type: copied anywhere else, their
     // bytes would be read as something else.
     if ((ot == T_vector || tt == T_vector) && (ot != tt || origin->w3 != target->w3))
-        error::fire(err::script_move_bad, datatype_cell(ot), datatype_cell(tt));
-    if (o_cells != t_cells) error::fire(err::script_move_bad, datatype_cell(ot), datatype_cell(tt));
+        error::fire(err::script_move_bad, datatype::make(ot), datatype::make(tt));
+    if (o_cells != t_cells) error::fire(err::script_move_bad, datatype::make(ot), datatype::make(tt));
     report(*target, Change::move, *origin, index_of(*target), static_cast<int32_t>(count));
     o = span(*origin);
     Span t = span(*target);
@@ -595,7 +594,7 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
     if (count > o.length - o.index) count = o.length - o.index;
     if (o.unit != t.unit) {
         if (ot == T_binary || ot == T_vector || tt == T_binary || tt == T_vector || ot == T_image || tt == T_image)
-            error::fire(err::script_move_bad, datatype_cell(ot), datatype_cell(tt));
+            error::fire(err::script_move_bad, datatype::make(ot), datatype::make(tt));
         string::move_chars(*origin, static_cast<uint32_t>(uint64_t(count) << o.shift), *target);
         return target;
     }

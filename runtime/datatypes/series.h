@@ -16,13 +16,29 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/families.h"
 #include "runtime/memory.h"
 
 namespace kov::series {
 
 // log2 of a unit: 1 → 0, 2 → 1, 4 → 2, 8 → 3, 16 → 4.
 inline uint32_t unit_shift(uint32_t unit) { return 31u - static_cast<uint32_t>(__builtin_clz(unit | 1u)); }
+// The cursor: w1 the index, w2 the buffer's node, w3 the extra word.
 inline int32_t index_of(const Cell& s) { return static_cast<int32_t>(s.w1); }
+// The index as the unsigned word it is stored in, for callers that have clipped it or
+// compare it with a tail.
+inline uint32_t position_of(const Cell& s) {
+    cell::expect(in(cell::type(s), SERIES));
+    return s.w1;
+}
+inline memory::Node node_of(const Cell& s) {
+    cell::expect(in(cell::type(s), SERIES) && memory::valid_node(s.w2));
+    return s.w2;
+}
+inline uint32_t extra_of(const Cell& s) {
+    cell::expect(in(cell::type(s), SERIES));
+    return s.w3;
+}
 inline void set_index(Cell& s, int64_t i) { s.w1 = static_cast<uint32_t>(static_cast<int32_t>(i)); }
 
 // ---- cursor routines ----------------------------------------------------------------------------

@@ -544,7 +544,7 @@ bool bitset_has_q(Node bits, int32_t cp) {
     if (cp < 0) return false;
     Buffer* b = buffer(bits);
     uint64_t byte = static_cast<uint64_t>(cp) >> 3;
-    if (byte >= b->used()) return (b->flags & bitset_complement) != 0;
+    if (byte >= b->used()) return (b->flags & memory::bitset_complement) != 0;
     return (b->head_ptr()[byte] & (0x80u >> (cp & 7))) != 0;
 }
 

@@ -16,6 +16,7 @@
 
 #include "runtime/cell.h"
 #include "runtime/datatypes/registry.h"
+#include "runtime/families.h"
 #include "runtime/memory.h"
 #include "runtime/unicode.h"
 
@@ -25,10 +26,16 @@ using memory::Buffer;
 using memory::Node;
 
 // An internal type byte for a string cell that stands for only part of its text: with a
-// non-negative w3, only that many characters count (hashing and comparison use it).
-constexpr uint32_t partial_type = 56;
+// non-negative w3, only that many characters count (hashing and comparison use it). It lies
+// past every datatype id, so no registered type can take it.
+constexpr uint32_t partial_type = actions::partial_string_type;
 
 inline uint32_t shift_of(uint32_t unit) { return unit >> 1; }
+// The node of the conversion cache, 0 when there is none.
+inline Node cache_of(const Cell& s) {
+    cell::expect(in(cell::type(s), ANY_STRING) || cell::is(s, T_binary));
+    return s.w3;
+}
 
 // ---- cells and constructors ---------------------------------------------------------------------
 inline Cell cell_of(Node node, int32_t index = 0, uint32_t type = T_string) {
@@ -109,7 +116,6 @@ bool match_at_q(const Cell& s, const Cell& value, int32_t op);
 bool tag_delimited_q(const Cell& s, const Cell& tag);
 // Bitset membership of a code point (bit n under the mask 128 >> (n & 7) of byte n >> 3); a
 // code point beyond the stored bytes answers the bitset's complement flag.
-constexpr uint32_t bitset_complement = 0x80000;
 bool bitset_has_q(Node bits, int32_t cp);
 // The character at the string's cursor is a member of the bitset (false at the tail).
 bool char_in_bitset_q(const Cell& s, const Cell& bitset);

@@ -42,7 +42,6 @@ using series::Change;
 
 namespace {
 
-Cell datatype_cell(uint32_t t) { return Cell{T_datatype, t, 0, 0}; }
 [[noreturn]] void not_done() { error::fire(err::internal_not_done); }
 [[noreturn]] void no_memory() { error::fire(err::internal_no_memory); }
 [[noreturn]] void bad_refine(const char* word, const Cell& arg) {
@@ -205,7 +204,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
         return r;
     }
     if (type == T_binary) {
-        if (st == T_money) error::fire(err::script_bad_make_arg, datatype_cell(T_binary), *spec);
+        if (st == T_money) error::fire(err::script_bad_make_arg, datatype::make(T_binary), *spec);
         auto fn = actions::lookup<actions::slot::to>(T_binary);
         if (!fn || fn == to) not_done();  // binary! converts with its own `to`
         return fn(proto, spec, type);
@@ -217,7 +216,7 @@ Cell* to(Cell*, Cell* spec, uint32_t type) {
     uint32_t st = cell::type(*spec);
     Cell* r;
     if (st == T_none) {
-        error::fire(err::script_bad_to_arg, datatype_cell(type), *spec);
+        error::fire(err::script_bad_to_arg, datatype::make(type), *spec);
     } else if (in(st, ANY_LIST)) {
         r = push(16, 1);
         form_each(*spec, *r);

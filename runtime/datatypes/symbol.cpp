@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "runtime/cells.h"
 #include "runtime/collector.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
@@ -91,7 +92,7 @@ uint32_t find_string(const Cell& s, int32_t limit) {
 
 Cell* record(uint32_t id) {
     if (id == 0 || id > count()) return nullptr;
-    return reinterpret_cast<Cell*>(buffer(symbol_series)->head_ptr()) + (id - 1);
+    return cells::of(symbol_series) + (id - 1);
 }
 
 uint32_t resolve(uint32_t id) {

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <utility>
 
+#include "runtime/cells.h"
 #include "runtime/datatypes/date.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
@@ -78,7 +79,7 @@ Cell* to(Cell*, Cell* spec, uint32_t) {
         memory::Buffer* buf = memory::buffer(spec->w2);
         int64_t count = int64_t(buf->used() / sizeof(Cell)) - int64_t(spec->w1);
         if (count > 3) bad_to(*spec);
-        const Cell* items = reinterpret_cast<const Cell*>(buf->head_ptr()) + spec->w1;
+        const Cell* items = cells::of(buf) + spec->w1;
         double parts[3] = {0, 0, 0};
         for (int64_t i = 0; i < count; ++i) {
             const Cell& c = items[i];

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <utility>
 
+#include "runtime/cells.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/registry.h"
@@ -221,7 +222,7 @@ Cell* to(Cell*, Cell* spec, uint32_t) {
         int64_t count = int64_t(buf->used() / sizeof(Cell)) - int64_t(spec->w1);
         if (count < 0) count = 0;
         if (count > int64_t(max_length)) bad_to(*spec);
-        const Cell* items = reinterpret_cast<const Cell*>(buf->head_ptr()) + spec->w1;
+        const Cell* items = cells::of(buf) + spec->w1;
         uint8_t bytes[12] = {};
         for (int64_t i = 0; i < count; ++i) {
             const Cell& c = items[i];

@@ -20,8 +20,8 @@ namespace kov::tuple {
 
 constexpr uint32_t min_length = 3;
 constexpr uint32_t max_length = 12;
-constexpr uint32_t length_shift = 19;
-constexpr uint32_t length_bits = 0xFu << length_shift;
+constexpr uint32_t length_shift = cell::shift_of(cell::tuple_length);
+constexpr uint32_t length_bits = cell::tuple_length;
 
 // ---- cell helpers -------------------------------------------------------------------------------
 inline uint32_t length(const Cell& c) { return (c.header >> length_shift) & 0xF; }

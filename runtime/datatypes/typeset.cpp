@@ -1,5 +1,6 @@
 #include "runtime/datatypes/typeset.h"
 
+#include "runtime/cells.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/registry.h"
@@ -15,8 +16,7 @@ namespace kov::typeset {
 
 namespace {
 
-inline const Cell& at(memory::Node n, uint32_t i) { return reinterpret_cast<const Cell*>(memory::buffer(n)->head_ptr())[i]; }
-inline uint32_t tail_of(memory::Node n) { return memory::buffer(n)->used() / sizeof(Cell); }
+using cells::at;
 
 Cell typeset_type() { return Cell{T_datatype, T_typeset, 0, 0}; }
 
@@ -41,7 +41,7 @@ void add_type(Cell& ts, const Cell& value_in) {
 Cell from_block(const Cell& block) {
     Cell ts = empty();
     memory::Node n = block.w2;
-    for (uint32_t i = 0; i < tail_of(n); ++i) {
+    for (uint32_t i = 0; i < cells::count(n); ++i) {
         Cell v = at(n, i);
         if (cell::is(v, T_word)) v = *context::get(v);
         switch (cell::type(v)) {
@@ -62,7 +62,7 @@ Cell* make(Cell*, Cell* spec, uint32_t) {
     if (!cell::is(*spec, T_block)) error::fire(err::script_bad_to_arg, typeset_type(), *spec);
     Cell* r = stack::push(empty());
     Cell s = *spec;
-    for (uint32_t i = s.w1; i < tail_of(s.w2); ++i) {
+    for (uint32_t i = s.w1; i < cells::count(s.w2); ++i) {
         Cell v = at(s.w2, i);
         add_type(*r, v);
     }

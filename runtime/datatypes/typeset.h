@@ -32,6 +32,12 @@ inline void merge(Cell& ts, const Cell& other) {
     ts.w3 |= other.w3;
 }
 
+// The three 32-bit words of the set (k 0 to 2), as compiled specs keep them.
+inline uint32_t bits(const Cell& ts, uint32_t k) {
+    cell::expect(cell::is(ts, T_typeset) && k < 3);
+    return k == 0 ? ts.w1 : (k == 1 ? ts.w2 : ts.w3);
+}
+
 inline Cell empty() { return Cell{T_typeset, 0, 0, 0}; }
 
 // Every type but unset!: what an argument without a type block accepts.

@@ -10,6 +10,12 @@
 #include "runtime/memory.h"
 
 namespace kov::datatype {
+// A datatype! value naming the type: the form every error argument and result takes.
+constexpr Cell make(uint32_t type) { return Cell{T_datatype, type, 0, 0}; }
+inline uint32_t id_of(const Cell& c) {
+    cell::expect(cell::is(c, T_datatype));
+    return c.w1;
+}
 inline Cell& make_at(Cell& c, uint32_t type) { return c = Cell{T_datatype, type, 0, 0}; }
 Cell* make_in(memory::Node block, uint32_t type);
 Cell* push(uint32_t type);
@@ -45,7 +51,10 @@ inline Cell make(bool v) { return Cell{T_logic, v ? 1u : 0u, 0, 0}; }
 Cell* make_in(memory::Node block, bool v);
 Cell* push(bool v);
 Cell* box(bool v);
-inline uint32_t get(const Cell& c) { return c.w1; }
+inline uint32_t get(const Cell& c) {
+    cell::expect(cell::is(c, T_logic));
+    return c.w1;
+}
 
 // none! and false are false, every other value true; with check_unset an unset! value raises
 // script/no-value with the given argument.

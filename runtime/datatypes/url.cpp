@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "runtime/cells.h"
 #include "runtime/collector.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
@@ -175,7 +176,7 @@ Cell* to(Cell* proto, Cell* spec, uint32_t type) {
     int64_t start = static_cast<int32_t>(spec->w1);
     if (start < 0) start = 0;
     auto count = [&] { return static_cast<int64_t>(buffer(node)->used() / sizeof(Cell)) - start; };
-    auto item = [&](int64_t i) { return reinterpret_cast<const Cell*>(buffer(node)->head_ptr())[start + i]; };
+    auto item = [&](int64_t i) { return cells::of(node)[start + i]; };
     if (count() <= 0) error::fire(err::script_bad_to_arg, Cell{T_datatype, T_url, 0, 0}, *spec);
     Cell* r = push(16, 1);
     const int32_t all = 0x7FFFFFFF;
@@ -269,7 +270,7 @@ Cell* write(Cell* u, Cell* value, const WriteArgs& a) {
         int64_t start = static_cast<int32_t>(value->w1);
         if (start < 0) start = 0;
         int64_t n = static_cast<int64_t>(buffer(node)->used() / sizeof(Cell)) - start;
-        auto item = [&](int64_t i) { return reinterpret_cast<const Cell*>(buffer(node)->head_ptr())[start + i]; };
+        auto item = [&](int64_t i) { return cells::of(node)[start + i]; };
         if (n > 0) {
             method = item(0);
             if (!cell::is(method, T_word)) error::fire(err::script_invalid_arg, method);

@@ -41,7 +41,6 @@ namespace {
 
 [[noreturn]] void no_memory() { error::fire(err::internal_no_memory); }
 [[noreturn]] void not_done() { error::fire(err::internal_not_done); }
-Cell datatype_cell(uint32_t t) { return Cell{T_datatype, t, 0, 0}; }
 
 bool element_type_q(uint32_t t) { return t == T_char_ || t == T_integer || t == T_float_ || t == T_percent; }
 
@@ -231,7 +230,7 @@ void set_element(uint8_t* at, const Cell& value, uint32_t w, uint32_t type) {
         d = cell::get_double(value);
         i = numeric::clamp_to_int32(d);
         break;
-    default: error::fire(err::script_invalid_type, datatype_cell(vt));
+    default: error::fire(err::script_invalid_type, datatype::make(vt));
     }
     if (float_type(type)) store_float(at, d, w);
     else store_integer(at, i, w);
@@ -389,7 +388,7 @@ Cell* math(Cell* a, Cell* b, int32_t op) {
 
 namespace {
 
-Cell vector_datatype() { return datatype_cell(T_vector); }
+Cell vector_datatype() { return datatype::make(T_vector); }
 [[noreturn]] void bad_make(const Cell& spec) { error::fire(err::script_bad_make_arg, vector_datatype(), spec); }
 [[noreturn]] void bad_field(const Cell& spec) { error::fire(err::script_invalid_spec_field, spec); }
 
@@ -461,7 +460,7 @@ Cell* make(Cell*, Cell* spec, uint32_t) {
         }
     } else {
         type = cell::type(first);
-        if (!element_type_q(type)) error::fire(err::script_invalid_type, datatype_cell(type));
+        if (!element_type_q(type)) error::fire(err::script_invalid_type, datatype::make(type));
         w = default_width(type);
         init = blk;
     }

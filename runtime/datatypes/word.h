@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/families.h"
 #include "runtime/memory.h"
 
 namespace kov::word {
@@ -22,8 +23,19 @@ using memory::Node;
 inline Cell cell_of(uint32_t type, uint32_t sym, Node ctx = 0, int32_t index = -1) {
     return Cell{type, ctx, sym, static_cast<uint32_t>(index)};
 }
-inline uint32_t symbol_of(const Cell& w) { return w.w2; }
-inline int32_t index_of(const Cell& w) { return static_cast<int32_t>(w.w3); }
+inline uint32_t symbol_of(const Cell& w) {
+    cell::expect(in(cell::type(w), ALL_WORD));
+    return w.w2;
+}
+inline int32_t index_of(const Cell& w) {
+    cell::expect(in(cell::type(w), ALL_WORD));
+    return static_cast<int32_t>(w.w3);
+}
+// The node of the context the word is bound to, 0 when unbound.
+inline Node context_of(const Cell& w) {
+    cell::expect(in(cell::type(w), ALL_WORD));
+    return w.w1;
+}
 
 // ---- constructors -------------------------------------------------------------------------------
 // The cell becomes a word! of the symbol bound in the global context (added when missing;

@@ -6,8 +6,10 @@
 #include <vector>
 
 #include "runtime/collector.h"
+#include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/datatypes/unit_types.h"
 #include "runtime/error.h"
 #include "runtime/unicode.h"
 
@@ -183,7 +185,7 @@ void attach_keys(Node table, uint64_t n, Node source, uint32_t step) {
 int32_t search_cells(Node table, const Cell& key, int32_t op) {
     if (cell::type(key) == T_integer && value_equality(op)) {
         uint32_t slot;
-        return probe_integer(record(table), key.w2, slot);
+        return probe_integer(record(table), static_cast<uint32_t>(integer::get(key)), slot);
     }
     int32_t found = -1;
     probe(table, hash_value(key, false), [&](uint32_t i, uint32_t s) {

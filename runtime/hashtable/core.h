@@ -22,6 +22,8 @@
 #pragma once
 #include <cstdint>
 
+#include "runtime/cells.h"
+#include "runtime/datatypes/integer.h"
 #include "runtime/hashtable.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/runtime.h"
@@ -53,7 +55,7 @@ inline uint64_t flag_bytes(uint32_t buckets) { return (uint64_t(buckets) + 15) /
 void empty_flags(Record* r);
 
 inline uint32_t key_count(const Record* r) { return buffer(r->keys)->used() / sizeof(Cell); }
-inline Cell* key_at(const Record* r, uint32_t i) { return reinterpret_cast<Cell*>(buffer(r->keys)->head_ptr()) + i; }
+inline Cell* key_at(const Record* r, uint32_t i) { return cells::of(r->keys) + i; }
 
 // A power of two of at least 4 buckets for n; no_memory beyond max_buckets.
 uint32_t pow2_for(double n);
@@ -145,7 +147,7 @@ inline int32_t probe_integer(const Record* r, uint32_t value, uint32_t& slot) {
             if (first_deleted == no_cell) first_deleted = i;
         } else {
             int32_t v = buckets[i];
-            if (v >= 0 && uint32_t(v) < count && cell::type(keys[v]) == T_integer && keys[v].w2 == value) {
+            if (v >= 0 && uint32_t(v) < count && cell::type(keys[v]) == T_integer && static_cast<uint32_t>(integer::get(keys[v])) == value) {
                 slot = i;
                 return v;
             }
@@ -187,7 +189,7 @@ void place_cells(Node table) {
     uint32_t mask = r->bucket_count - 1;
     for (uint32_t i = 0; i + (step - 1) < n; i += step) {
         const Cell& key = keys[i];
-        uint32_t at = (cell::type(key) == T_integer ? mix32(key.w2) : hash_value(key, false)) & mask;
+        uint32_t at = (cell::type(key) == T_integer ? mix32(static_cast<uint32_t>(integer::get(key))) : hash_value(key, false)) & mask;
         for (uint32_t k = 1; state(f, at) == live; ++k) {
             if (k > mask) runtime::no_switch_matched();  // an empty bucket always exists
             at = (at + k) & mask;
@@ -221,7 +223,7 @@ int32_t get_cell(Node table, uint32_t index) {
     if (cell::type(key) == T_integer) {
         // The cell itself, if indexed already, holds an equal integer: the probe finds it too.
         uint32_t slot;
-        int32_t v = probe_integer(record(table), key.w2, slot);
+        int32_t v = probe_integer(record(table), static_cast<uint32_t>(integer::get(key)), slot);
         if (v >= 0) return v;
         if (slot == no_cell) runtime::no_switch_matched();
         r = record(table);

@@ -14,7 +14,9 @@
 #include <cstring>
 
 #include "runtime/collector.h"
+#include "runtime/datatypes/series.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/families.h"
 #include "runtime/heap.h"
 #include "runtime/hashtable/core.h"
@@ -72,7 +74,7 @@ int64_t probe_symbol(Node table, const uint8_t* text, uint32_t length, uint32_t 
 // The same symbol for word keys, the same spelling for symbols.
 bool SymbolKeys::same(const Cell& stored, const Cell& key) {
     if (cell::type(stored) != cell::type(key)) return false;
-    if (in(cell::type(key), ALL_WORD)) return stored.w2 == key.w2;
+    if (in(cell::type(key), ALL_WORD)) return word::symbol_of(stored) == word::symbol_of(key);
     if (cell::is(key, T_symbol)) {
         Buffer* a = buffer(stored.w3);
         Buffer* b = buffer(key.w3);
@@ -154,9 +156,9 @@ int32_t put_symbol(Node table, uint32_t sym, bool case_insensitive, Node context
         int32_t v = buckets_of(r)[i];
         if (v < 0 || uint32_t(v) >= key_count(r)) return false;
         const Cell* e = key_at(r, static_cast<uint32_t>(v));
-        bool same = case_insensitive ? symbol::resolve(e->w2) == folded : e->w2 == sym;
+        bool same = case_insensitive ? symbol::resolve(word::symbol_of(*e)) == folded : word::symbol_of(*e) == sym;
         if (same) {
-            found = static_cast<int32_t>(e->w3);
+            found = word::index_of(*e);
             if (position) *position = v;
         }
         return same;

@@ -1,7 +1,11 @@
 #include "runtime/interpreter/actions.h"
 
+#include "runtime/cells.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/function.h"
+#include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/unit_types.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/error.h"
 #include "runtime/families.h"
 #include "runtime/interpreter/stack.h"
@@ -44,20 +48,20 @@ void fire_expect_arg(const Cell& value, int32_t arg_index) {
     // the words, lit-words, get-words and refinements of its spec), or <anon>.
     uint32_t symbol = 0, context = 0;
     stack::caller_word(symbol, context);
-    Cell caller = symbol ? Cell{T_word, context, symbol, 0xFFFFFFFFu} : none::value;
+    Cell caller = symbol ? word::cell_of(T_word, symbol, context) : none::value;
     Cell type{T_datatype, cell::type(value), 0, 0};
     Cell arg{T_word, 0, stack::anon_symbol(), 0xFFFFFFFFu};
     const Cell* fn = symbol ? context::get_any(symbol, context) : nullptr;
     uint32_t t = fn ? cell::type(*fn) : 0;
     if (in(t, ANY_FUNCTION)) {
-        memory::Buffer* spec = memory::buffer(fn->w2);
-        const Cell* c = reinterpret_cast<const Cell*>(spec->head_ptr());
+        memory::Buffer* spec = memory::buffer(function::spec_of(*fn));
+        const Cell* c = cells::of(spec);
         int32_t n = 0;
         for (uint32_t i = 0, count = spec->used() / sizeof(Cell); i < count; ++i) {
             uint32_t ct = cell::type(c[i]);
             if (ct != T_word && ct != T_lit_word && ct != T_get_word && ct != T_refinement) continue;
             if (n++ == arg_index) {
-                arg = Cell{T_word, 0, c[i].w2, 0xFFFFFFFFu};
+                arg = word::cell_of(T_word, word::symbol_of(c[i]));
                 break;
             }
         }
@@ -67,8 +71,8 @@ void fire_expect_arg(const Cell& value, int32_t arg_index) {
 
 int32_t comparator_answer(const Cell& r) {
     switch (cell::type(r)) {
-    case T_logic: return r.w1 ? -1 : 1;
-    case T_integer: return sign_of(static_cast<int32_t>(r.w2));
+    case T_logic: return logic::get(r) ? -1 : 1;
+    case T_integer: return sign_of(integer::get(r));
     case T_float_: {
         double d = cell::get_double(r);
         return d < 0 ? -1 : (d == 0 ? 0 : 1);

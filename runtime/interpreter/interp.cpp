@@ -5,15 +5,21 @@
 #include <optional>
 #include <vector>
 
+#include "runtime/cells.h"
 #include "runtime/collector.h"
+#include "runtime/datatypes/binary.h"
+#include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/object.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/scalar.h"
+#include "runtime/datatypes/series.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/unit_types.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/error.h"
 #include "runtime/families.h"
 #include "runtime/interpreter/actions.h"
@@ -35,9 +41,7 @@ namespace {
 
 void mark_current() { collector::mark_cell(current); }
 
-inline const Cell& at(Node code, uint32_t i) {
-    return reinterpret_cast<const Cell*>(memory::buffer(code)->head_ptr())[i];
-}
+using cells::at;
 
 // The code's cells and the end of the evaluation, the smaller of the end known when it
 // started and the tail now; valid until the next allocation or call into Kov code.
@@ -48,7 +52,7 @@ struct Cursor {
 inline Cursor cursor(Node code, uint32_t end) {
     memory::Buffer* b = memory::buffer(code);
     uint32_t tail = b->used() / sizeof(Cell);
-    return {reinterpret_cast<const Cell*>(b->head_ptr()), tail < end ? tail : end};
+    return {cells::of(b), tail < end ? tail : end};
 }
 
 // The end of the code: the smaller of the end known when evaluation started and the tail now.
@@ -57,8 +61,8 @@ inline uint32_t clip(Node code, uint32_t end) {
     return t < end ? t : end;
 }
 
-Cell word_of(uint32_t symbol) { return Cell{T_word, 0, symbol, 0xFFFFFFFFu}; }
-Cell datatype_of(const Cell& v) { return Cell{T_datatype, cell::type(v), 0, 0}; }
+Cell word_of(uint32_t symbol) { return word::cell_of(T_word, symbol); }
+Cell datatype_of(const Cell& v) { return datatype::make(cell::type(v)); }
 
 // What a word or path calls where it stands: every any-function! but op!, which is called
 // only infix (through the look-ahead after an expression).
@@ -121,26 +125,24 @@ KeptSpec kept_native_specs[natives::capacity + 1];
 KeptSpec kept_action_specs[63];  // by slot + 1
 
 KeptSpec* kept_spec_of(const Cell& fn) {
-    if (cell::is(fn, T_native)) return fn.w1 <= natives::capacity ? &kept_native_specs[fn.w1] : nullptr;
-    if (cell::is(fn, T_action)) return fn.w1 >= 1 && fn.w1 <= 62 ? &kept_action_specs[fn.w1] : nullptr;
+    if (cell::is(fn, T_native)) return function::entry_index(fn) <= natives::capacity ? &kept_native_specs[function::entry_index(fn)] : nullptr;
+    if (cell::is(fn, T_action)) return function::entry_index(fn) >= 1 && function::entry_index(fn) <= 62 ? &kept_action_specs[function::entry_index(fn)] : nullptr;
     return nullptr;
 }
 
 // The spec series, cached in the function value. cached: set when it is kept there (and so
 // reachable through it).
 Node fetch_spec_series(const Cell& fn, bool& cached) {
-    Node more = fn.w3;
-    Cell* cache = reinterpret_cast<Cell*>(memory::buffer(more)->head_ptr()) + 1;
+    cells::View cache{function::more_of(fn), 1};
     cached = true;
-    if (cell::is(*cache, T_binary)) return cache->w2;
+    if (cell::is(*cache, T_binary)) return series::node_of(*cache);
     bool complete = true;
     Node spec = build_fetch_spec(fn, complete);
     // A spec naming a type word that has no value yet (the built-ins run before the boot
     // definitions have made every typeset) is used as it is but not kept.
     cached = complete;
     if (!complete) return spec;
-    cache = reinterpret_cast<Cell*>(memory::buffer(more)->head_ptr()) + 1;
-    *cache = Cell{T_binary, 0, spec, 0};
+    *cache = binary::cell_of(spec);
     return spec;
 }
 
@@ -170,8 +172,8 @@ Spec fetch_spec(const Cell& fn, bool& cached) {
 // The typeset of a spec type block; a word without a value counts as every type and marks
 // the spec incomplete.
 Cell types_of(const Cell& types, bool& complete) {
-    Node n = types.w2;
-    for (uint32_t i = types.w1; i < tail_index(n); ++i) {
+    Node n = series::node_of(types);
+    for (uint32_t i = series::position_of(types); i < tail_index(n); ++i) {
         const Cell& v = at(n, i);
         if (cell::is(v, T_word) && cell::is(*context::get(v), T_unset)) {
             complete = false;
@@ -182,7 +184,7 @@ Cell types_of(const Cell& types, bool& complete) {
 }
 
 Node build_fetch_spec(const Cell& fn, bool& complete) {
-    Cell spec_block{T_block, 0, fn.w2, 0};
+    Cell spec_block = block::cell_of(function::spec_of(fn));
     collector::Root keep(spec_block);
     Node out = memory::alloc_series(16, 4, 0);
     collector::RootNode keep_out(out);
@@ -192,7 +194,7 @@ Node build_fetch_spec(const Cell& fn, bool& complete) {
         std::memcpy(p, &item, sizeof item);
     };
     std::memset(series::reserve(out, sizeof h), 0, sizeof h);
-    Node s = spec_block.w2;
+    Node s = series::node_of(spec_block);
     uint32_t end = tail_index(s);
     bool in_refinement = false, in_local = false;
     SpecItem* last_refinement = nullptr;
@@ -203,18 +205,18 @@ Node build_fetch_spec(const Cell& fn, bool& complete) {
         if (i == 0 && t == T_block) continue;  // the attribute block
         if (t == T_word || t == T_get_word || t == T_lit_word) {
             SpecItem item{};
-            item.symbol = v.w2;
+            item.symbol = word::symbol_of(v);
             item.kind = t == T_word ? kind_normal : (t == T_get_word ? kind_get : kind_literal);
             item.tag = in_local ? tag_local : (in_refinement ? tag_refinement_arg : tag_arg);
             Cell ts = typeset::any_but_unset();
             if (i + 1 < end && cell::is(at(s, i + 1), T_block)) {
                 Cell types = at(s, i + 1);
-                if (tail_index(types.w2) > types.w1) ts = types_of(types, complete);
+                if (tail_index(series::node_of(types)) > series::position_of(types)) ts = types_of(types, complete);
                 ++i;
             }
-            item.ts1 = ts.w1;
-            item.ts2 = ts.w2;
-            item.ts3 = ts.w3;
+            item.ts1 = typeset::bits(ts, 0);
+            item.ts2 = typeset::bits(ts, 1);
+            item.ts3 = typeset::bits(ts, 2);
             append(item);
             if (item.tag == tag_arg) ++h.fixed;
             else if (item.tag == tag_local) ++h.locals;
@@ -224,21 +226,21 @@ Node build_fetch_spec(const Cell& fn, bool& complete) {
                 items[last_refinement_at].ts1++;
             }
         } else if (t == T_refinement) {
-            if (v.w2 == words::loaded::local.w2) {
+            if (word::symbol_of(v) == word::symbol_of(words::loaded::local)) {
                 in_local = true;
                 h.has_local = 1;
-                SpecItem item{tag_refinement, 0, 0, 0, 0, v.w2};
+                SpecItem item{tag_refinement, 0, 0, 0, 0, word::symbol_of(v)};
                 item.tag = tag_local;
                 item.kind = 0xFFFFFFFFu;  // the /local flag itself
                 append(item);
                 continue;
             }
             in_refinement = true;
-            SpecItem item{tag_refinement, ++h.refinements, 0, 0, 0, v.w2};
+            SpecItem item{tag_refinement, ++h.refinements, 0, 0, 0, word::symbol_of(v)};
             last_refinement_at = (memory::buffer(out)->used() - sizeof(SpecHeader)) / sizeof(SpecItem);
             append(item);
         } else if (t == T_set_word) {
-            if (v.w2 != words::symbols::return_) error::fire(err::script_bad_func_def, v);
+            if (word::symbol_of(v) != words::symbols::return_) error::fire(err::script_bad_func_def, v);
             if (i + 1 < end && cell::is(at(s, i + 1), T_block)) ++i;
         } else if (t == T_string) {
             continue;
@@ -348,7 +350,7 @@ namespace {
             // Its arguments are fetched above the whole frame (evaluating one may call other
             // functions, whose frames must not overwrite the later slots), then moved in.
             Cell* slot = stack::values.args + found;
-            if (!cell::is(*slot, T_logic) || slot->w1) error::fire(err::script_dup_refine, element);
+            if (!cell::is(*slot, T_logic) || logic::get(*slot)) error::fire(err::script_dup_refine, element);
             *slot = logic::make(use);
         } else {
             uint32_t r = ref.kind - 1;
@@ -390,9 +392,9 @@ namespace {
         // The spelling of the spec first; then any spelling that differs only in case.
         for (uint32_t i = spec.h.fixed; i < spec.h.items; ++i) {
             const SpecItem& item = spec.item(i);
-            if (item.tag == tag_refinement && item.symbol == element.w2) return i;
+            if (item.tag == tag_refinement && item.symbol == word::symbol_of(element)) return i;
         }
-        uint32_t wanted = symbol::resolve(element.w2);
+        uint32_t wanted = symbol::resolve(word::symbol_of(element));
         for (uint32_t i = spec.h.fixed; i < spec.h.items; ++i) {
             const SpecItem& item = spec.item(i);
             if (item.tag == tag_refinement && symbol::resolve(item.symbol) == wanted) return i;
@@ -402,7 +404,7 @@ namespace {
 
     // Refinements written in the path, in the order written.
     if (path) {
-        Node pnode = path->w2;
+        Node pnode = series::node_of(*path);
         uint32_t pend = tail_index(pnode);
         for (uint32_t k = path_pos; k < pend; ++k) {
             Cell element = at(pnode, k);
@@ -506,13 +508,13 @@ uint32_t fetch_and_run(const Cell& fn_copy, Node code, uint32_t pos, uint32_t en
     if (stack::values.top == stack::values.args) stack::reserve();  // the result cell
     switch (cell::type(fn_copy)) {
     case T_native: {
-        natives::Entry e = fn_copy.w1 <= natives::capacity ? natives::table[fn_copy.w1] : nullptr;
+        natives::Entry e = function::entry_index(fn_copy) <= natives::capacity ? natives::table[function::entry_index(fn_copy)] : nullptr;
         if (!e) error::fire(err::internal_not_done);
         e(refinements);
         break;
     }
     case T_action: {
-        natives::Entry e = fn_copy.w1 >= 1 && fn_copy.w1 <= 62 ? actions::entries[fn_copy.w1 - 1] : nullptr;
+        natives::Entry e = function::entry_index(fn_copy) >= 1 && function::entry_index(fn_copy) <= 62 ? actions::entries[function::entry_index(fn_copy) - 1] : nullptr;
         if (!e) error::fire(err::internal_not_done);
         e(refinements);
         break;
@@ -581,26 +583,25 @@ struct RunningGuard {
 };
 
 void call_function(const Cell& fn, const Cell* name) {
-    Node ctx = fn.w1;
-    Cell& ctx_cell = *reinterpret_cast<Cell*>(memory::buffer(ctx)->head_ptr());
-    uint32_t saved = ctx_cell.w2;
-    ctx_cell.w2 = stack::index_of(stack::values.args) + 1;
+    cells::View ctx_cell{function::context_of(fn)};
+    uint32_t saved = context::values_of(*ctx_cell);
+    context::set_values(*ctx_cell, stack::index_of(stack::values.args) + 1);
     RunningGuard running_guard;
-    context::running = {ctx, stack::values.args, static_cast<uint32_t>(stack::values.top - stack::values.args)};
+    context::running = {ctx_cell.node, stack::values.args, static_cast<uint32_t>(stack::values.top - stack::values.args)};
     uint32_t depth = stack::depth();
     stack::set_return_flag(true);
-    Cell body = reinterpret_cast<const Cell*>(memory::buffer(fn.w3)->head_ptr())[0];
+    Cell body = function::more(fn)[0];
     if (cell::is(body, T_block)) {
         try {
             eval_function_body(body);
         } catch (...) {
-            reinterpret_cast<Cell*>(memory::buffer(ctx)->head_ptr())->w2 = saved;
+            context::set_values(*ctx_cell, saved);
             throw;
         }
     } else {
         *stack::values.args = unset::value;
     }
-    reinterpret_cast<Cell*>(memory::buffer(ctx)->head_ptr())->w2 = saved;
+    context::set_values(*ctx_cell, saved);
     stack::set_return_flag(false);
     uint32_t code = stack::consume(depth);
     if (code == stack::exit_return || code == stack::exit_exit) *stack::values.args = stack::pending.value;
@@ -629,7 +630,7 @@ Cell apply_function(const Cell& fn, const Cell* args, uint32_t count, const Cell
     } else {
         int32_t refinements[32];
         for (int32_t& r : refinements) r = -1;
-        natives::Entry e = cell::is(f, T_native) ? natives::table[f.w1] : actions::entries[f.w1 - 1];
+        natives::Entry e = cell::is(f, T_native) ? natives::table[function::entry_index(f)] : actions::entries[function::entry_index(f) - 1];
         e(refinements);
     }
     Cell result = *stack::values.args;
@@ -724,9 +725,9 @@ struct RestorePosition {
 void eval_function_body(const Cell& body) {
     check_depth();
     stack::push_frame(stack::eval, nullptr);
-    stack::top_frame().saved_values = body.w2;
+    stack::top_frame().saved_values = series::node_of(body);
     stack::reserve();  // the result cell
-    run_expressions(T_block, body.w2, body.w1, tail_index(body.w2), stack::values.args);
+    run_expressions(T_block, series::node_of(body), series::position_of(body), tail_index(series::node_of(body)), stack::values.args);
     stack::unwind_last();
 }
 
@@ -750,7 +751,7 @@ namespace {
     Cell* caller_args = stack::values.args;
     Cell* result = stack::reserve();
     stack::values.args = result;
-    run_expressions(cell::is(block, T_paren) ? T_paren : T_block, block.w2, block.w1, tail_index(block.w2), result);
+    run_expressions(cell::is(block, T_paren) ? T_paren : T_block, series::node_of(block), series::position_of(block), tail_index(series::node_of(block)), result);
     stack::values.args = caller_args;
     stack::values.top = result + 1;
     return result;
@@ -763,9 +764,9 @@ void eval_body(const Cell& block) {
 }
 
 void eval_block(const Cell& block, bool keep_last) {
-    Node code = block.w2;
+    Node code = series::node_of(block);
     uint32_t end = tail_index(code);
-    eval_range(cell::is(block, T_paren) ? T_paren : T_block, code, block.w1, end, keep_last);
+    eval_range(cell::is(block, T_paren) ? T_paren : T_block, code, series::position_of(block), end, keep_last);
 }
 
 uint32_t eval_next(Node code, uint32_t pos, uint32_t end, bool push) {
@@ -787,7 +788,7 @@ namespace {
 // same answers and raises the errors.
 bool integer_operator_q(const Cell& fn) {
     if (cell::is(fn, T_action)) {
-        switch (fn.w1 - 1) {
+        switch (function::entry_index(fn) - 1) {
         case actions::slot::add: case actions::slot::subtract: case actions::slot::multiply:
         case actions::slot::remainder:
             return true;
@@ -796,7 +797,7 @@ bool integer_operator_q(const Cell& fn) {
         }
     }
     if (!cell::is(fn, T_native)) return false;
-    switch (fn.w1) {
+    switch (function::entry_index(fn)) {
     case natives::index::equal_q: case natives::index::strict_equal_q: case natives::index::not_equal_q:
     case natives::index::lesser_q: case natives::index::greater_q: case natives::index::lesser_or_equal_q:
     case natives::index::greater_or_equal_q:
@@ -814,9 +815,9 @@ bool integer_operator_q(const Cell& fn) {
         if (!right) return false;
     }
     if (!cell::is(*right, T_integer)) return false;
-    int32_t a = static_cast<int32_t>(left.w2), b = static_cast<int32_t>(right->w2), r;
+    int32_t a = integer::get(left), b = integer::get(*right), r;
     if (cell::is(fn, T_action)) {
-        switch (fn.w1 - 1) {  // an action value holds its slot + 1
+        switch (function::entry_index(fn) - 1) {  // an action value holds its slot + 1
         case actions::slot::add:
             if (__builtin_add_overflow(a, b, &r)) return false;
             break;
@@ -839,7 +840,7 @@ bool integer_operator_q(const Cell& fn) {
     }
     if (!cell::is(fn, T_native)) return false;
     bool answer;
-    switch (fn.w1) {
+    switch (function::entry_index(fn)) {
     case natives::index::equal_q: case natives::index::strict_equal_q: answer = a == b; break;
     case natives::index::not_equal_q: answer = a != b; break;
     case natives::index::lesser_q: answer = a < b; break;
@@ -852,10 +853,10 @@ bool integer_operator_q(const Cell& fn) {
     return true;
 }
 
-// An operator value as its function: the op cell keeps the function's type in bits 16-23.
+// An operator value as its function: the op cell keeps the function's type in its header.
 inline Cell op_function(const Cell& op) {
     Cell fn = op;
-    cell::set_type(fn, (fn.header >> 16) & 0xFF);
+    cell::set_type(fn, function::wrapped_type(fn));
     fn.header &= 0xFF;
     return fn;
 }
@@ -892,7 +893,7 @@ bool fast_value(Node code, uint32_t& pos, uint32_t end, bool no_infix) {
     if (!no_infix) {
         while (p < end) {
             const Cell& next = cells[p];
-            if (!cell::is(next, T_word) || next.w1 == 0) break;
+            if (!cell::is(next, T_word) || word::context_of(next) == 0) break;
             const Cell* op = bound_value(next);
             if (!op || !cell::is(*op, T_op)) break;
             if (p + 1 >= end || !integer_op(op_function(*op), *out, cells[p + 1])) {
@@ -952,7 +953,7 @@ uint32_t call_conditional(const Cell& fn, Node code, uint32_t pos, uint32_t end,
     stack::push_frame(stack::interp_native, &word);
     pos = eval_expression(code, pos, clip(code, end), false, true, false);
     if (!stack::exiting()) {
-        uint32_t blocks = fn.w1 == natives::index::either ? 2 : 1;
+        uint32_t blocks = function::entry_index(fn) == natives::index::either ? 2 : 1;
         Cursor c = cursor(code, end);
         // A block that an operator may follow is an expression: call's way decides.
         bool plain = pos + blocks <= c.limit && (pos + blocks == c.limit || !cell::is(c.cells[pos + blocks], T_word));
@@ -961,7 +962,7 @@ uint32_t call_conditional(const Cell& fn, Node code, uint32_t pos, uint32_t end,
             for (uint32_t k = 0; k < blocks; ++k) stack::push(c.cells[pos + k]);
             pos += blocks;
             int32_t no_refinements[1] = {-1};
-            natives::table[fn.w1](no_refinements);
+            natives::table[function::entry_index(fn)](no_refinements);
         } else {
             pos = fetch_and_run(*slot, code, pos, end, &word, nullptr, 0, mode_code, false, 1);
         }
@@ -999,8 +1000,8 @@ inline uint32_t eval_single(Cell v, Node code, uint32_t pos, uint32_t end, bool 
             }
             Cell f = *value;
             if (cell::is(f, T_native) && pos < clip(code, end)) {
-                if (f.w1 == natives::index::return_) return call_return(f, code, pos, end, v);
-                if (f.w1 == natives::index::if_ || f.w1 == natives::index::unless || f.w1 == natives::index::either)
+                if (function::entry_index(f) == natives::index::return_) return call_return(f, code, pos, end, v);
+                if (uint32_t k = function::entry_index(f); k == natives::index::if_ || k == natives::index::unless || k == natives::index::either)
                     return call_conditional(f, code, pos, end, v);
             }
             return call(f, code, pos, end, &v, nullptr, 0, mode_code, false);
@@ -1071,8 +1072,8 @@ uint32_t eval_other(Cell v, Node code, uint32_t pos, uint32_t end, bool no_call)
     case T_issue:
         // #system and #system-global before a block mark code meant for compilation.
         if (pos < clip(code, end) && cell::is(at(code, pos), T_block) &&
-            (symbol::resolve(v.w2) == symbol::resolve(words::symbols::system) ||
-             symbol::resolve(v.w2) == symbol::resolve(words::symbols::system_global)))
+            (symbol::resolve(word::symbol_of(v)) == symbol::resolve(words::symbols::system) ||
+             symbol::resolve(word::symbol_of(v)) == symbol::resolve(words::symbols::system_global)))
             error::fire(err::internal_kov_system);
         stack::push(v);
         return pos;
@@ -1112,7 +1113,7 @@ uint32_t eval_expression(Node code, uint32_t pos, uint32_t end, bool no_infix, b
         for (;;) {
             if (pos >= end) goto done;
             op_word = &c.cells[pos];
-            if (!cell::is(*op_word, T_word) || op_word->w1 == 0) goto done;
+            if (!cell::is(*op_word, T_word) || word::context_of(*op_word) == 0) goto done;
             const Cell* value = bound_value(*op_word);
             if (!value || !cell::is(*value, T_op)) goto done;
             fn = op_function(*value);
@@ -1156,7 +1157,7 @@ void store_back(Cell* chain, uint32_t changed, Cell& first, Cell& path) {
         Cell* holder = chain + 2 * (k - 1);
         auto fn = actions::lookup<actions::slot::eval_path>(cell::type(*holder));
         PathStep back{holder + 1, chain + 2 * k, &path, nullptr, nullptr,
-                      static_cast<int32_t>(path.w1 + k), false, false, true, false};
+                      static_cast<int32_t>(series::position_of(path) + k), false, false, true, false};
         fn(holder, back);
     }
 }
@@ -1166,8 +1167,8 @@ void store_back(Cell* chain, uint32_t changed, Cell& first, Cell& path) {
 // error to raise), and gives true; otherwise false, having done nothing. Nothing here
 // allocates.
 bool field_path(const Cell& path, bool set) {
-    Cursor pc = cursor(path.w2, 0xFFFFFFFFu);
-    uint32_t i = path.w1;
+    Cursor pc = cursor(series::node_of(path), 0xFFFFFFFFu);
+    uint32_t i = series::position_of(path);
     if (i + 2 != pc.limit) return false;
     const Cell& first = pc.cells[i];
     const Cell& field = pc.cells[i + 1];
@@ -1175,11 +1176,11 @@ bool field_path(const Cell& path, bool set) {
     const Cell* holder = context::bound_slot(first);
     if (!holder || !cell::is(*holder, T_object)) return false;
     Cell object = *holder;
-    int32_t k = context::find_word(object.w1, field.w2, true);
-    Cell* slot = k >= 0 ? context::value_cell(object.w1, static_cast<uint32_t>(k)) : nullptr;
+    int32_t k = context::find_word(object::context_of(object), word::symbol_of(field), true);
+    Cell* slot = k >= 0 ? context::value_cell(object::context_of(object), static_cast<uint32_t>(k)) : nullptr;
     if (!slot) return false;
     if (set) {
-        if (object.w3) return false;
+        if (object::hooks_of(object)) return false;
         *slot = stack::values.top[-1];  // the value being set sits in the caller's frame
     } else if (cell::is(*slot, T_unset) || called_prefix(cell::type(*slot))) {
         return false;
@@ -1194,9 +1195,9 @@ uint32_t eval_path(const Cell& path_in, Node code, uint32_t pos, uint32_t end, b
     if (field_path(path_in, set)) return pos;
     Cell path = path_in;
     collector::Root keep(path);
-    Node p = path.w2;
+    Node p = series::node_of(path);
     uint32_t pend = tail_index(p);
-    uint32_t i = path.w1;
+    uint32_t i = series::position_of(path);
     if (i >= pend) error::fire(err::script_empty_path);
     Cell first = at(p, i);
     if (!cell::is(first, T_word)) error::fire(err::script_word_first, path);

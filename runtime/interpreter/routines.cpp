@@ -1,6 +1,7 @@
 #include "runtime/interpreter/routines.h"
 
 #include "console/line_editor.h"
+#include "runtime/cells.h"
 #include "runtime/codecs/json.h"
 #include "runtime/codecs/kovbin.h"
 #include "runtime/codecs/image_codecs.h"
@@ -11,9 +12,12 @@
 #include "runtime/collector.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/function.h"
+#include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unit_types.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/error.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/series_buffer.h"
@@ -31,7 +35,7 @@ std::vector<Named>& table() {
     return t;
 }
 
-inline Cell* more_of(const Cell& r) { return reinterpret_cast<Cell*>(memory::buffer(r.w3)->head_ptr()); }
+inline Cell* more_of(const Cell& r) { return cells::of(function::more_of(r)); }
 
 }  // namespace
 
@@ -62,9 +66,9 @@ Cell* make(const Cell& spec, uint32_t index, const Cell& data) {
     *series::append_cell(block) = note;
     Cell* fn = function::make_at(spec, &b, 0, 0, 0);
     cell::set_type(*fn, T_routine);
-    *context::self_cell(fn->w1) = *fn;
+    *context::self_cell(function::context_of(*fn)) = *fn;
     Cell* more = more_of(*fn);
-    more[2] = Cell{T_integer, 0, index, 0};
+    more[2] = integer::make(static_cast<int32_t>(index));
     more[4] = d;
     return fn;
 }
@@ -74,29 +78,28 @@ bool allow_make = false;
 Cell* make_from(const Cell& definition) {
     if (!allow_make) error::fire(err::internal_routines);
     if (!cell::is(definition, T_block)) error::fire(err::script_bad_func_def, definition);
-    memory::Node n = definition.w2;
-    auto at = [n](uint32_t i) { return reinterpret_cast<const Cell*>(memory::buffer(n)->head_ptr())[i]; };
-    uint32_t first = definition.w1;
-    uint32_t count = memory::buffer(n)->used() / sizeof(Cell);
-    if (count < first + 2 || !cell::is(at(first), T_block) || !cell::is(at(first + 1), T_word))
+    memory::Node n = series::node_of(definition);
+    uint32_t first = series::position_of(definition);
+    uint32_t count = cells::count(n);
+    if (count < first + 2 || !cell::is(cells::at(n, first), T_block) || !cell::is(cells::at(n, first + 1), T_word))
         error::fire(err::script_bad_func_def, definition);
-    symbol::Spelling sp = symbol::spelling(at(first + 1).w2);
+    symbol::Spelling sp = symbol::spelling(word::symbol_of(cells::at(n, first + 1)));
     uint32_t index = find(reinterpret_cast<const char*>(sp.bytes), sp.length);
-    if (!index) error::fire(err::internal_routines, at(first + 1));
+    if (!index) error::fire(err::internal_routines, Cell(cells::at(n, first + 1)));
     Cell data = none::value;
     if (count > first + 2) {
-        data = at(first + 2);
+        data = cells::at(n, first + 2);
         if (cell::is(data, T_word)) data = *context::get(data);
         else if (cell::is(data, T_lit_word)) cell::set_type(data, T_word);
     }
     collector::Root keep(data);
-    Cell spec = at(first);
+    Cell spec = cells::at(n, first);
     return make(spec, index, data);
 }
 
 void call(const Cell& routine) {
     const Cell* more = more_of(routine);
-    Entry e = entry(cell::is(more[2], T_integer) ? more[2].w2 : 0);
+    Entry e = entry(cell::is(more[2], T_integer) ? static_cast<uint32_t>(integer::get(more[2])) : 0);
     if (!e) error::fire(err::internal_routines);
     Cell data = more[4];
     e(stack::values.args, data);

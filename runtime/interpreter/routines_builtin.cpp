@@ -9,6 +9,7 @@
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/handle.h"
 #include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/typeset.h"
@@ -35,7 +36,7 @@ namespace {
 // ---- type predicates --------------------------------------------------------------------------------
 
 // `data` is the datatype! the routine tests for.
-void type_test(Cell* args, const Cell& data) { logic::make_at(args[0], cell::type(args[0]) == data.w1); }
+void type_test(Cell* args, const Cell& data) { logic::make_at(args[0], cell::type(args[0]) == datatype::id_of(data)); }
 
 // `data` is the typeset word: its value is read at every call, so redefining it changes the test.
 void typeset_test(Cell* args, const Cell& data) {
@@ -52,10 +53,10 @@ void shift_right(Cell* args, const Cell&) {
     integer::make_at(args[0], numeric::shift_right_signed(integer::get(args[0]), static_cast<uint32_t>(bits_of(args[1]))));
 }
 void shift_left(Cell* args, const Cell&) {
-    integer::make_at(args[0], static_cast<int32_t>(numeric::shift_left(args[0].w2, static_cast<uint32_t>(bits_of(args[1])))));
+    integer::make_at(args[0], static_cast<int32_t>(numeric::shift_left(static_cast<uint32_t>(integer::get(args[0])), static_cast<uint32_t>(bits_of(args[1])))));
 }
 void shift_logical(Cell* args, const Cell&) {
-    integer::make_at(args[0], static_cast<int32_t>(numeric::shift_right(args[0].w2, static_cast<uint32_t>(bits_of(args[1])))));
+    integer::make_at(args[0], static_cast<int32_t>(numeric::shift_right(static_cast<uint32_t>(integer::get(args[0])), static_cast<uint32_t>(bits_of(args[1])))));
 }
 
 // ---- quiet setters ----------------------------------------------------------------------------------
@@ -64,8 +65,8 @@ void set_quiet(Cell* args, const Cell&) {
     uint32_t t = cell::type(args[0]);
     if (t != T_word && t != T_set_word && t != T_lit_word && t != T_get_word) actions::fire_expect_arg(args[0], 0);
     Cell w = args[0];
-    if (!w.w1 || !context::is_context(w.w1)) error::fire(err::script_not_defined, w);
-    context::set_in(w, args[1], w.w1, false);
+    if (!word::context_of(w) || !context::is_context(word::context_of(w))) error::fire(err::script_not_defined, w);
+    context::set_in(w, args[1], word::context_of(w), false);
     args[0] = args[1];
 }
 
@@ -126,23 +127,25 @@ void os_info(Cell* args, const Cell&) { io::os_info(&args[0]); }
 void as_color(Cell* args, const Cell&) {
     for (int i = 0; i < 3; ++i)
         if (integer::get(args[i]) < 0) error::fire(err::script_invalid_arg, args[i]);
-    uint8_t bytes[3] = {static_cast<uint8_t>(args[0].w2), static_cast<uint8_t>(args[1].w2), static_cast<uint8_t>(args[2].w2)};
+    uint8_t bytes[3] = {static_cast<uint8_t>(integer::get(args[0])), static_cast<uint8_t>(integer::get(args[1])), static_cast<uint8_t>(integer::get(args[2]))};
     tuple::make_at(args[0], bytes, 3);
 }
 
 void as_ipv4(Cell* args, const Cell&) {
     for (int i = 0; i < 4; ++i)
         if (integer::get(args[i]) < 0) error::fire(err::script_invalid_arg, args[i]);
-    uint32_t word = args[0].w2 | (args[1].w2 << 8) | (args[2].w2 << 16) | (args[3].w2 << 24);
+    auto byte = [&](int i) { return static_cast<uint32_t>(integer::get(args[i])); };
+    uint32_t word = byte(0) | (byte(1) << 8) | (byte(2) << 16) | (byte(3) << 24);
     uint8_t bytes[4] = {static_cast<uint8_t>(word), static_cast<uint8_t>(word >> 8), static_cast<uint8_t>(word >> 16),
                         static_cast<uint8_t>(word >> 24)};
     tuple::make_at(args[0], bytes, 4);
 }
 
 void count_chars(Cell* args, const Cell&) {
-    memory::Buffer* b = memory::buffer(args[0].w2);
-    const uint8_t* p = b->head_ptr() + args[0].w1;
-    const uint8_t* tail = b->head_ptr() + (args[1].w1 < b->used() ? args[1].w1 : b->used());
+    memory::Buffer* b = memory::buffer(series::node_of(args[0]));
+    const uint8_t* p = b->head_ptr() + series::position_of(args[0]);
+    uint32_t end = series::position_of(args[1]);
+    const uint8_t* tail = b->head_ptr() + (end < b->used() ? end : b->used());
     int32_t n = 0;
     while (p < tail) {
         int32_t cp;

@@ -14,11 +14,14 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/error.h"
+#include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/object.h"
+#include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unit_types.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/error.h"
 #include "runtime/families.h"
 #include "runtime/float_text.h"
@@ -33,7 +36,7 @@ namespace {
 
 bool names(const Cell& word, const char* text) {
     uint32_t t = cell::type(word);
-    return in(t, ANY_WORD) && symbol::resolve(word.w2) == symbol::resolve(symbol::make(text));
+    return in(t, ANY_WORD) && symbol::resolve(word::symbol_of(word)) == symbol::resolve(symbol::make(text));
 }
 
 // The argument as UTF-8, each byte that does not belong to a valid sequence (a stray
@@ -103,10 +106,10 @@ void boot_value(Cell* args, const Cell&) {
         args[0] = error::prototype();
     } else if (names(which, "build")) {
         // The build's date, then the commit, its branch and its date (empty outside a checkout).
-        Cell* b = stack::push(Cell{T_none, 0, 0, 0});
+        Cell* b = stack::push(none::value);
         block::make_at(*b, 4);
         for (const char* text : {KOV_BUILD_DATE, KOV_GIT_COMMIT, KOV_GIT_BRANCH, KOV_GIT_DATE})
-            string::load_in(b->w2, reinterpret_cast<const uint8_t*>(text), std::strlen(text), 0);
+            string::load_in(series::node_of(*b), reinterpret_cast<const uint8_t*>(text), std::strlen(text), 0);
         args[0] = *b;
     } else if (names(which, "command-line")) {
         std::string line = command_line();
@@ -118,7 +121,7 @@ void boot_value(Cell* args, const Cell&) {
 }
 
 void float_option(Cell* args, const Cell&) {
-    bool on = !cell::is(args[1], T_none) && !(cell::is(args[1], T_logic) && args[1].w1 == 0);
+    bool on = !cell::is(args[1], T_none) && !(cell::is(args[1], T_logic) && logic::get(args[1]) == 0);
     if (names(args[0], "pretty?")) float_::set_pretty(on);
     else if (names(args[0], "full?")) float_::set_full(on);
     args[0] = unset::value;

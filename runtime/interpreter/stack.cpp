@@ -1,14 +1,16 @@
 #include "runtime/interpreter/stack.h"
 
-#include "runtime/datatypes/symbol.h"
-#include "runtime/platform/os.h"
-
+#include "runtime/cells.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/unit_types.h"
 #include "runtime/error.h"
 #include "runtime/heap.h"
 #include "runtime/interpreter/interp.h"
 #include "runtime/memory.h"
+#include "runtime/platform/os.h"
 
 namespace kov::stack {
 
@@ -29,7 +31,7 @@ uint32_t origin_symbol = 0, origin_context = 0;
 Cell origin_near{T_none, 0, 0, 0};
 
 // The context cell of a context node (its first cell).
-Cell& context_cell(uint32_t node) { return *reinterpret_cast<Cell*>(memory::buffer(node)->head_ptr()); }
+Cell& context_cell(uint32_t node) { return *cells::of(node); }
 
 void mark_stacks() {
     collector::mark_series(value_node);
@@ -95,7 +97,7 @@ uint32_t push_call_frame(const Cell* word, uint32_t fn_context) {
     uint32_t d = push_frame(call, word);
     Frame& f = top_frame();
     f.fn_context = fn_context;
-    f.saved_values = fn_context ? context_cell(fn_context).w2 : 0;
+    f.saved_values = fn_context ? context::values_of(context_cell(fn_context)) : 0;
     return d;
 }
 
@@ -127,7 +129,7 @@ void throw_loop(bool has_value, const Cell* value, bool is_continue) {
         if ((f.kind & 0x0F) == loop) {
             pending.code = is_continue ? exit_continue : exit_break;
             pending.target = d;
-            pending.value = has_value && value ? *value : Cell{T_unset, 0, 0, 0};
+            pending.value = has_value && value ? *value : unset::value;
             return;
         }
     }
@@ -142,7 +144,7 @@ void throw_return(bool has_value, const Cell* value) {
         if (f.kind & return_target) {
             pending.code = has_value ? exit_return : exit_exit;
             pending.target = d;
-            pending.value = has_value && value ? *value : Cell{T_unset, 0, 0, 0};
+            pending.value = has_value && value ? *value : unset::value;
             return;
         }
     }
@@ -162,7 +164,7 @@ void throw_catch(const Cell& value, const Cell* name) {
             pending.code = exit_throw;
             pending.target = d;
             pending.value = value;
-            pending.name = name ? *name : Cell{T_none, 0, 0, 0};
+            pending.name = name ? *name : none::value;
             return;
         }
     }

@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/datatypes/word.h"
 
 namespace kov::stack {
 
@@ -160,8 +161,8 @@ inline uint32_t push_frame(Kind kind, const Cell* word) {
     if (frames.depth >= frame_capacity) frame_overflow();
     Frame& f = frames.base[frames.depth++];
     f.kind = kind;
-    f.symbol = word ? word->w2 : hidden_body_symbol;
-    f.word_context = word ? word->w1 : 0;
+    f.symbol = word ? word::symbol_of(*word) : hidden_body_symbol;
+    f.word_context = word ? word::context_of(*word) : 0;
     f.args = index_of(values.args);
     f.fn_context = 0;
     f.saved_values = 0;

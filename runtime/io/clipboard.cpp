@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "runtime/cells.h"
 #include "runtime/codecs/image_codecs.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/string.h"
@@ -68,7 +69,7 @@ void write_clipboard_routine(Cell* args, const Cell&) {
         if (start < 0) start = 0;
         int64_t n = static_cast<int64_t>(memory::buffer(node)->used() / sizeof(Cell)) - start;
         for (int64_t i = 0; i < n; ++i) {
-            const Cell& f = reinterpret_cast<const Cell*>(memory::buffer(node)->head_ptr())[start + i];
+            const Cell& f = cells::at(node, static_cast<uint32_t>(start + i));
             std::string path;
             if (!in(cell::type(f), ANY_STRING) || !local_path(f, path)) error::fire(err::script_invalid_arg, f);
             content.files.push_back(std::move(path));

@@ -15,6 +15,7 @@
 #include "runtime/datatypes/date.h"
 #include "runtime/datatypes/file.h"
 #include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/datatypes/word.h"
@@ -50,10 +51,10 @@ struct Text {
     uint64_t index, count;
 };
 Text text_of(const Cell& s) {
-    memory::Buffer* b = memory::buffer(s.w2);
+    memory::Buffer* b = memory::buffer(series::node_of(s));
     uint32_t unit = b->unit() ? b->unit() : 1;
     uint64_t total = b->used() >> string::shift_of(unit);
-    uint64_t index = s.w1 < total ? s.w1 : total;
+    uint64_t index = series::position_of(s) < total ? series::position_of(s) : total;
     return Text{unit, index, total - index};
 }
 
@@ -62,7 +63,7 @@ Text text_of(const Cell& s) {
 void append_utf8(const Cell& s, int64_t limit, std::string& out) {
     Text t = text_of(s);
     uint64_t n = limit >= 0 && uint64_t(limit) < t.count ? uint64_t(limit) : t.count;
-    const uint8_t* p = memory::buffer(s.w2)->head_ptr() + (t.index << string::shift_of(t.unit));
+    const uint8_t* p = memory::buffer(series::node_of(s))->head_ptr() + (t.index << string::shift_of(t.unit));
     uint8_t bytes[4];
     for (uint64_t i = 0; i < n; ++i) {
         int32_t k = unicode::encode_utf8(uint32_t(string::get_char(p + (i << string::shift_of(t.unit)), t.unit)), bytes);
@@ -106,7 +107,7 @@ void split_lines(const uint8_t* bytes, uint64_t n, Cell& block) {
         if (i == n && start == n) break;
         uint64_t end = i;
         if (i < n && end > start && bytes[end - 1] == '\r') --end;
-        string::load_in(block.w2, bytes + start, end - start, 0);
+        string::load_in(series::node_of(block), bytes + start, end - start, 0);
         start = i + 1;
     }
 }
@@ -120,7 +121,7 @@ Cell* read_dir(Cell* source, const std::string& path) {
     block::make_at(*out, int32_t(entries.size() < 0x7FFFFFF ? entries.size() : 0x7FFFFFF));
     for (const files::Entry& e : entries) {
         std::string name = e.directory ? e.name + "/" : e.name;
-        Cell* s = string::load_in(out->w2, reinterpret_cast<const uint8_t*>(name.data()), name.size(), 0);
+        Cell* s = string::load_in(series::node_of(*out), reinterpret_cast<const uint8_t*>(name.data()), name.size(), 0);
         cell::set_type(*s, T_file);
     }
     *source = *out;
@@ -182,14 +183,14 @@ Cell* read(Cell* source, const ReadArgs& args) {
         Cell* out = binary::push(n);
         if (n) {
             if (sized) {
-                int64_t got = files::read(file.fd, memory::buffer(out->w2)->head_ptr(), n);
+                int64_t got = files::read(file.fd, memory::buffer(series::node_of(*out))->head_ptr(), n);
                 if (got < 0) cannot_open(*source);
                 n = uint64_t(got);
             } else {
-                std::memcpy(memory::buffer(out->w2)->head_ptr(), rest.data(), n);
+                std::memcpy(memory::buffer(series::node_of(*out))->head_ptr(), rest.data(), n);
             }
         }
-        memory::Buffer* b = memory::buffer(out->w2);
+        memory::Buffer* b = memory::buffer(series::node_of(*out));
         b->tail = b->head + uint32_t(n);
         *source = *out;
         return source;
@@ -243,7 +244,7 @@ Cell* write(Cell* destination, Cell* data, const WriteArgs& args) {
         Cell block = *data;
         int32_t count = block::rs_length_q(block);
         for (int32_t i = 0; i < count; ++i) {
-            Cell v = *block::rs_abs_at(block, block.w1 + uint32_t(i));
+            Cell v = *block::rs_abs_at(block, series::position_of(block) + uint32_t(i));
             if (cell::is(v, T_string)) append_utf8(v, -1, bytes);
             else append_molded(v, -1, bytes);
             bytes += '\n';

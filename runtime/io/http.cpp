@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "runtime/cells.h"
 #include "runtime/collector.h"
 #include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/block.h"
@@ -65,7 +66,7 @@ void header_pairs(const Cell& block, std::vector<std::pair<std::string, std::str
     if (start < 0) start = 0;
     // Cells are copied one at a time: forming a value may move the block's buffer.
     auto item = [&](int64_t i) {
-        return reinterpret_cast<const Cell*>(memory::buffer(node)->head_ptr())[start + i];
+        return cells::at(node, static_cast<uint32_t>(start + i));
     };
     int64_t n = static_cast<int64_t>(memory::buffer(node)->used() / sizeof(Cell)) - start;
     // A last name without a value sends nothing.

@@ -11,9 +11,13 @@
 #include <cstring>
 
 #include "runtime/collector.h"
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/char.h"
 #include "runtime/datatypes/map.h"
 #include "runtime/datatypes/pair.h"
+#include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/datatypes/unit_types.h"
 #include "runtime/error.h"
 #include "runtime/families.h"
 #include "runtime/heap.h"
@@ -161,8 +165,8 @@ bool notify(State& st, Event event, int32_t type, const uint8_t* start, const ui
     Cell input = st.input;
     bool series_input = !cell::is(input, T_none);
     if (series_input) input.w1 = st.input_index + static_cast<uint32_t>(char_index(st, input_at));
-    uint32_t sent_index = input.w1;
-    Cell type_cell = type > 0 ? Cell{T_datatype, static_cast<uint32_t>(type), 0, 0} : Cell{T_none, 0, 0, 0};
+    uint32_t sent_index = series_input ? series::position_of(input) : 0;
+    Cell type_cell = type > 0 ? datatype::make(static_cast<uint32_t>(type)) : none::value;
     Cell token = value ? *value
                        : pair::make(static_cast<int32_t>(char_index(st, start) + 1),
                                     static_cast<int32_t>(char_index(st, end) + 1));
@@ -170,8 +174,8 @@ bool notify(State& st, Event event, int32_t type, const uint8_t* start, const ui
     collector::Root keep_token(token);
     bool answer = cb->fn(cb->data, event, input, type_cell, st.line, token);
     if (stack::exiting()) throw Leave{};
-    if (series_input && input.w1 != sent_index) {
-        int64_t index = int64_t(static_cast<int32_t>(input.w1)) - int64_t(st.input_index);
+    if (series_input && series::position_of(input) != sent_index) {
+        int64_t index = int64_t(series::index_of(input)) - int64_t(st.input_index);
         st.reposition = position_of(st, index);
     }
     return answer;
@@ -215,9 +219,9 @@ void throw_error(State& st, const uint8_t* start, const uint8_t* end, int32_t ki
         bool at_closer = kind == k_missing && missing_at && missing_at < st.end;
         if (level == T_block || level == T_map) ch = at_closer && *missing_at == ']' ? '[' : ']';
         else if (level == T_paren || level == T_point2d) ch = at_closer && *missing_at == ')' ? '(' : ')';
-        error::fire(err::syntax_missing, line, Cell{T_char_, 0, static_cast<uint32_t>(ch), 0}, text);
+        error::fire(err::syntax_missing, line, char_::make(static_cast<int32_t>(ch)), text);
     }
-    default: error::fire(err::syntax_invalid, line, Cell{T_datatype, static_cast<uint32_t>(kind), 0, 0}, text);
+    default: error::fire(err::syntax_invalid, line, datatype::make(static_cast<uint32_t>(kind)), text);
     }
 }
 
@@ -361,10 +365,10 @@ void construct(State& st) {
         if (n == 0 || n > len || !ascii_prefix_q(text, n, constants[k])) continue;
         // A shortened name is refused rather than taken for a datatype.
         if (n != len) throw_error(st, st.token_start, st.pos, k_malconstruct);
-        value = k == 0 ? Cell{T_logic, 1, 0, 0}
-              : k == 1 ? Cell{T_logic, 0, 0, 0}
-              : k == 2 ? Cell{T_none, 0, 0, 0}
-                       : Cell{T_unset, 0, 0, 0};
+        value = k == 0 ? logic::make(true)
+              : k == 1 ? logic::make(false)
+              : k == 2 ? none::value
+                       : unset::value;
         found = true;
     }
     static const char* const names[] = {
@@ -374,7 +378,7 @@ void construct(State& st) {
     };
     for (uint32_t id = 1; id <= sizeof names / sizeof names[0] && !found && n; ++id) {
         if (n <= std::strlen(names[id - 1]) && ascii_prefix_q(text, n, names[id - 1])) {
-            value = Cell{T_datatype, id, 0, 0};
+            value = datatype::make(id);
             found = true;
         }
     }
@@ -770,7 +774,7 @@ uint32_t scan(const uint8_t* text, uint64_t length, const Options& options, cons
     st.end = text + length;
     st.callback = options.callback;
     st.input = input;
-    st.input_index = cell::is(input, T_none) ? 0 : input.w1;
+    st.input_index = cell::is(input, T_none) ? 0 : series::position_of(input);
     st.load = options.load && options.wrap;
     bool scan_only = !options.load;
     Link link(st);
@@ -789,7 +793,7 @@ uint32_t scan(const uint8_t* text, uint64_t length, const Options& options, cons
         // Without the load flag the scan answers error!; with it, the callback refused an
         // error at the end, and nothing is loaded.
         if (!st.load) return T_error;
-        if (options.wrap && !options.into) out = Cell{T_none, 0, 0, 0};
+        if (options.wrap && !options.into) out = none::value;
         return uint32_t(st.type > 0 ? st.type : 0);
     }
     if (scan_only && st.start_state == s_path) st.type = static_cast<int32_t>(innermost_level(st));
@@ -800,12 +804,12 @@ uint32_t scan(const uint8_t* text, uint64_t length, const Options& options, cons
             Cell v = g.cells[st.base];
             if (options.into) {
                 collector::Root keep(v);
-                *series::append_cell(options.into->w2) = v;
+                *series::append_cell(series::node_of(*options.into)) = v;
             } else {
                 out = v;
             }
         } else if (options.into) {
-            memory::Node node = options.into->w2;
+            memory::Node node = series::node_of(*options.into);
             uint8_t* room = series::reserve(node, uint64_t(n) * sizeof(Cell));
             if (n) std::memcpy(room, &g.cells[st.base], size_t(n) * sizeof(Cell));
         } else {
@@ -813,7 +817,7 @@ uint32_t scan(const uint8_t* text, uint64_t length, const Options& options, cons
             memory::Buffer* b = memory::buffer(node);
             if (n) std::memcpy(b->head_ptr(), &g.cells[st.base], size_t(n) * sizeof(Cell));
             b->tail = b->head + n * uint32_t(sizeof(Cell));
-            out = Cell{T_block, 0, node, 0};
+            out = block::cell_of(node);
         }
     }
     return uint32_t(st.type > 0 ? st.type : st.last_type > 0 ? st.last_type : 0);
@@ -824,17 +828,17 @@ uint32_t load(Cell& out, const Cell& series, int64_t length, const Options& opti
     uint64_t size = 0;
     uint64_t count = 0;
     bool binary = cell::is(series, T_binary);
-    memory::Buffer* b = memory::buffer(series.w2);
+    memory::Buffer* b = memory::buffer(series::node_of(series));
     uint32_t unit = binary ? 1 : b->unit();
     uint32_t shift = unicode::unit_shift(unit);
     uint64_t total = b->used() >> shift;
-    uint64_t index = series.w1 < total ? series.w1 : total;
+    uint64_t index = series::position_of(series) < total ? series::position_of(series) : total;
     count = total - index;
     if (length >= 0 && uint64_t(length) < count) count = uint64_t(length);
     const uint8_t* from = b->head_ptr() + (index << shift);
     size = binary ? count : uint64_t(unicode::utf8_size(from, from + (count << shift), unit));
     Space space(size + 1);  // the terminating NUL included
-    b = memory::buffer(series.w2);
+    b = memory::buffer(series::node_of(series));
     from = b->head_ptr() + (index << shift);
     if (binary) {
         if (size) std::memcpy(space.p, from, size);

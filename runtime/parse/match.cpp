@@ -1,11 +1,15 @@
 // The parse engine's matching routines (see match.h).
 #include "runtime/parse/match.h"
 
+#include "runtime/cells.h"
 #include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/char.h"
+#include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/unit_types.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/error.h"
 #include "runtime/families.h"
 #include "runtime/interpreter/actions.h"
@@ -32,7 +36,7 @@ struct Units {
 };
 
 Units units_of(const Cell& s) {
-    Buffer* b = memory::buffer(s.w2);
+    Buffer* b = memory::buffer(series::node_of(s));
     uint32_t unit = b->unit() ? b->unit() : 1;
     return Units{b->head_ptr(), unit, static_cast<int64_t>(b->used() / unit)};
 }
@@ -50,7 +54,7 @@ struct RuleText {
 
 RuleText rule_text(const Cell& rule) {
     Units u = units_of(rule);
-    int64_t from = static_cast<int32_t>(rule.w1);
+    int64_t from = series::index_of(rule);
     if (from < 0) from = 0;
     if (from > u.length) from = u.length;
     return RuleText{u, from, u.length - from, cell::is(rule, T_tag)};
@@ -94,7 +98,7 @@ bool bitset_has(Node bits, int32_t cp) {
     if (cp < 0) return false;
     Buffer* b = memory::buffer(bits);
     uint64_t byte = static_cast<uint64_t>(cp) >> 3;
-    if (byte >= b->used()) return (b->flags & bitset::complement_flag) != 0;
+    if (byte >= b->used()) return (b->flags & memory::bitset_complement) != 0;
     return (b->head_ptr()[byte] & (0x80u >> (cp & 7))) != 0;
 }
 
@@ -116,18 +120,16 @@ InputKind kind_of(uint32_t t) {
 }
 
 int64_t length_of(const Cell& s) {
-    Buffer* b = memory::buffer(s.w2);
+    Buffer* b = memory::buffer(series::node_of(s));
     uint32_t unit = b->unit() ? b->unit() : 1;
     return static_cast<int64_t>(b->used() / unit);
 }
 
-uint32_t cell_count(Node node) { return memory::buffer(node)->used() / sizeof(Cell); }
-
 Cell value_at(const Cell& input, int64_t index) {
     switch (kind_of(cell::type(input))) {
-    case InputKind::cells: return cell_at(input.w2, static_cast<uint32_t>(index));
-    case InputKind::text: return Cell{T_char_, 0, static_cast<uint32_t>(units_of(input).at(index)), 0};
-    default: return Cell{T_integer, 0, static_cast<uint32_t>(units_of(input).at(index)), 0};
+    case InputKind::cells: return cells::at(series::node_of(input), static_cast<uint32_t>(index));
+    case InputKind::text: return char_::make(static_cast<int32_t>(units_of(input).at(index)));
+    default: return integer::make(static_cast<int32_t>(units_of(input).at(index)));
     }
 }
 
@@ -142,7 +144,7 @@ int64_t match_one(const Cell& input, int64_t index, int64_t end, const Cell& rul
     uint32_t t = cell::type(rule);
     if (kind == InputKind::cells) {
         if (index >= end) return -1;
-        Cell v = cell_at(input.w2, static_cast<uint32_t>(index));
+        Cell v = cells::at(series::node_of(input), static_cast<uint32_t>(index));
         return same_value(v, rule, case_) ? 1 : -1;
     }
     Units in = units_of(input);
@@ -161,11 +163,11 @@ int64_t match_one(const Cell& input, int64_t index, int64_t end, const Cell& rul
     if (index >= end) return -1;
     int32_t c = in.at(index);
     if (t == T_char_) {
-        int32_t w = static_cast<int32_t>(rule.w2);
+        int32_t w = char_::get(rule);
         if (c == w) return 1;
         return kind == InputKind::text && !case_ && fold(c) == fold(w) ? 1 : -1;
     }
-    if (t == T_bitset) return bitset_has(rule.w2, c) ? 1 : -1;
+    if (t == T_bitset) return bitset_has(bitset::node_of(rule), c) ? 1 : -1;
     return -1;
 }
 
@@ -213,10 +215,10 @@ int64_t type_match(const Cell& input, int64_t index, int64_t end, const Cell& ru
     InputKind kind = kind_of(cell::type(input));
     if (kind == InputKind::text) error::fire(err::script_parse_unsupported);
     auto accepts = [&](uint32_t t) {
-        return cell::is(rule, T_datatype) ? rule.w1 == t : typeset::contains(rule, t);
+        return cell::is(rule, T_datatype) ? datatype::id_of(rule) == t : typeset::contains(rule, t);
     };
     if (index >= end) return -1;
-    if (kind == InputKind::cells) return accepts(cell::type(cell_at(input.w2, static_cast<uint32_t>(index)))) ? 1 : -1;
+    if (kind == InputKind::cells) return accepts(cell::type(cells::at(series::node_of(input), static_cast<uint32_t>(index)))) ? 1 : -1;
     // One value scanned from the bytes at the index; text the lexer refuses matches nothing.
     stack::Mark mark;
     Cell* source = stack::push(input);
@@ -238,8 +240,8 @@ int64_t type_match(const Cell& input, int64_t index, int64_t end, const Cell& ru
 
 int64_t find_bar(Node rules, uint32_t pos, uint32_t tail) {
     for (uint32_t i = pos; i < tail; ++i) {
-        const Cell& c = cell_at(rules, i);
-        if (cell::is(c, T_word) && c.w2 == words::symbols::bar) return i + 1;
+        const Cell& c = cells::at(rules, i);
+        if (cell::is(c, T_word) && word::symbol_of(c) == words::symbols::bar) return i + 1;
     }
     return -1;
 }

@@ -57,10 +57,5 @@ int64_t type_match(const Cell& input, int64_t index, int64_t end, const Cell& ru
 // The position after the next word `|` in the rules from pos, or -1.
 int64_t find_bar(memory::Node rules, uint32_t pos, uint32_t tail);
 
-// Cells of a block from its buffer head.
-uint32_t cell_count(memory::Node node);
-inline const Cell& cell_at(memory::Node node, uint32_t i) {
-    return reinterpret_cast<const Cell*>(memory::buffer(node)->head_ptr())[i];
-}
 
 }  // namespace kov::parse

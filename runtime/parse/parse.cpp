@@ -19,9 +19,11 @@
 
 #include <vector>
 
+#include "runtime/cells.h"
 #include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unit_types.h"
@@ -75,14 +77,14 @@ uint32_t key_symbols[key_count];
 bool keys_ready = false;
 
 void resolve_keys() {
-    for (uint32_t i = 0; i < key_count; ++i) key_symbols[i] = symbol::resolve(key_names[i].symbol ? *key_names[i].symbol : words::loaded::change.w2);
+    for (uint32_t i = 0; i < key_count; ++i) key_symbols[i] = symbol::resolve(key_names[i].symbol ? *key_names[i].symbol : word::symbol_of(words::loaded::change));
     keys_ready = true;
 }
 
 // The keyword a word names (compared by symbol, letter case ignored), or none_.
 Key keyword_of(const Cell& w) {
     if (!cell::is(w, T_word)) return Key::none_;
-    uint32_t sym = symbol::resolve(w.w2);
+    uint32_t sym = symbol::resolve(word::symbol_of(w));
     for (uint32_t i = 0; i < key_count; ++i)
         if (key_symbols[i] == sym) return key_names[i].key;
     return Key::none_;
@@ -167,7 +169,7 @@ void remove_at(const Cell& series, int64_t index, int64_t count) {
     if (!fn) actions::fire_expect_arg(series, 0);
     stack::Mark mark;
     Cell* s = stack::push(at_index(series, index));
-    Cell* part = stack::push(Cell{T_integer, 0, static_cast<uint32_t>(count), 0});
+    Cell* part = stack::push(integer::make(static_cast<int32_t>(count)));
     fn(s, part, nullptr);
 }
 
@@ -176,7 +178,7 @@ Cell copy_at(const Cell& series, int64_t index, int64_t count) {
     if (!fn) actions::fire_expect_arg(series, 0);
     stack::Mark mark;
     Cell* s = stack::push(at_index(series, index));
-    Cell* part = stack::push(Cell{T_integer, 0, static_cast<uint32_t>(count), 0});
+    Cell* part = stack::push(integer::make(static_cast<int32_t>(count)));
     Cell* scratch = stack::reserve();
     return *fn(s, scratch, part, false, nullptr);
 }
@@ -202,7 +204,7 @@ bool word_value(const Cell& word, Cell& out) {
     return !cell::is(out, T_unset);
 }
 
-bool truthy(const Cell& v) { return !(cell::is(v, T_none) || (cell::is(v, T_logic) && v.w1 == 0)); }
+bool truthy(const Cell& v) { return !(cell::is(v, T_none) || (cell::is(v, T_logic) && logic::get(v) == 0)); }
 
 // ---- the machine --------------------------------------------------------------------------------
 
@@ -269,7 +271,7 @@ struct Machine {
     void push_block(const Cell& rules) {
         uint32_t k = push(Kind::block);
         frames[k].a = rules;
-        frames[k].pos = rules.w1;
+        frames[k].pos = series::position_of(rules);
         block = k;
         event(words::loaded::push);
     }
@@ -294,9 +296,9 @@ struct Machine {
 
     // The rule value at a position of the innermost block, or null at its end.
     bool peek(uint32_t pos, Cell& out) {
-        Node n = frames[block].a.w2;
-        if (pos >= cell_count(n)) return false;
-        out = cell_at(n, pos);
+        Node n = series::node_of(frames[block].a);
+        if (pos >= cells::count(n)) return false;
+        out = cells::at(n, pos);
         return true;
     }
     // The next rule value of the innermost block, consumed; parse-end naming the keyword
@@ -350,7 +352,7 @@ struct Machine {
             *rules = frames[block].a;
             rules->w1 = frames[block].pos;
         } else {
-            rules->w1 = cell_count(rules->w2);
+            rules->w1 = cells::count(series::node_of(*rules));
         }
         stack::push(at_index(input, index));
         Cell* list = stack::reserve();
@@ -388,14 +390,14 @@ struct Machine {
 
     Next fetch_step() {
         Frame& b = frames[block];
-        Node rules = b.a.w2;
+        Node rules = series::node_of(b.a);
         uint32_t pos = b.pos;
-        if (pos >= cell_count(rules)) {
-            if (waiting()) error::fire(err::script_parse_end, pos > 0 ? cell_at(rules, pos - 1) : b.a);
+        if (pos >= cells::count(rules)) {
+            if (waiting()) error::fire(err::script_parse_end, pos > 0 ? cells::at(rules, pos - 1) : b.a);
             ok = true;
             return pop_block();
         }
-        rule = cell_at(rules, pos);
+        rule = cells::at(rules, pos);
         b.pos = pos + 1;
         event(words::loaded::fetch);
         return dispatch(rule, true);
@@ -415,7 +417,7 @@ struct Machine {
         Frame& t = top();
         if (t.kind == Kind::block) {
             if (ok) return fetch;
-            int64_t bar = find_bar(t.a.w2, t.pos, cell_count(t.a.w2));
+            int64_t bar = find_bar(series::node_of(t.a), t.pos, cells::count(series::node_of(t.a)));
             if (bar < 0) return pop_block();
             index = t.entry;
             clip_index();
@@ -444,9 +446,9 @@ struct Machine {
             return matched(true);
         case T_get_word: {
             Cell pos;
-            if (!word_value(v, pos) || !in(cell::type(pos), SERIES) || pos.w2 != input.w2)
+            if (!word_value(v, pos) || !in(cell::type(pos), SERIES) || series::node_of(pos) != series::node_of(input))
                 error::fire(err::script_parse_invalid_ref);
-            index = static_cast<int32_t>(pos.w1);
+            index = series::index_of(pos);
             clip_index();
             return matched(true);
         }
@@ -505,13 +507,13 @@ struct Machine {
     }
 
     Next count(const Cell& v) {
-        int32_t min = static_cast<int32_t>(v.w2);
+        int32_t min = integer::get(v);
         if (min < 0) error::fire(err::script_out_of_range, v);
         Cell next;
         if (!peek(frames[block].pos, next)) error::fire(err::script_parse_rule, v);
         int32_t max = min;
         if (cell::is(next, T_integer)) {
-            max = static_cast<int32_t>(next.w2);
+            max = integer::get(next);
             if (max < min) error::fire(err::script_parse_rule, next);
             ++frames[block].pos;
             Cell sub;
@@ -526,15 +528,15 @@ struct Machine {
 
     // The position after the rule that starts at pos, with every argument its keywords take.
     uint32_t skip_rule(uint32_t pos) {
-        Node n = frames[block].a.w2;
+        Node n = series::node_of(frames[block].a);
         uint32_t values_after = 0;  // the values `change` takes after its rule
         for (;;) {
-            uint32_t tail = cell_count(n);
-            if (pos >= tail) error::fire(err::script_parse_end, pos > 0 ? cell_at(n, pos - 1) : frames[block].a);
-            Cell v = cell_at(n, pos++);
-            auto next_is = [&](Key k) { return pos < tail && keyword_of(cell_at(n, pos)) == k; };
+            uint32_t tail = cells::count(n);
+            if (pos >= tail) error::fire(err::script_parse_end, pos > 0 ? cells::at(n, pos - 1) : frames[block].a);
+            Cell v = cells::at(n, pos++);
+            auto next_is = [&](Key k) { return pos < tail && keyword_of(cells::at(n, pos)) == k; };
             if (cell::is(v, T_integer)) {
-                if (pos < tail && cell::is(cell_at(n, pos), T_integer)) ++pos;
+                if (pos < tail && cell::is(cells::at(n, pos), T_integer)) ++pos;
                 continue;
             }
             switch (keyword_of(v)) {
@@ -556,7 +558,7 @@ struct Machine {
                 continue;
             case Key::insert:
                 if (next_is(Key::only)) ++pos;
-                if (pos + 1 < tail && cell::is(cell_at(n, pos), T_get_word)) ++pos;
+                if (pos + 1 < tail && cell::is(cells::at(n, pos), T_get_word)) ++pos;
                 ++pos;
                 break;
             case Key::quote: case Key::if_:
@@ -568,7 +570,7 @@ struct Machine {
             break;
         }
         pos += values_after;
-        uint32_t tail = cell_count(n);
+        uint32_t tail = cells::count(n);
         return pos > tail ? tail : pos;
     }
 
@@ -576,15 +578,15 @@ struct Machine {
     bool position_rule(const Cell& v, int64_t& at) {
         Cell value;
         if (cell::is(v, T_get_word)) {
-            if (!word_value(v, value) || !in(cell::type(value), SERIES) || value.w2 != input.w2)
+            if (!word_value(v, value) || !in(cell::type(value), SERIES) || series::node_of(value) != series::node_of(input))
                 error::fire(err::script_parse_invalid_ref);
         } else if (cell::is(v, T_word) && keyword_of(v) == Key::none_) {
-            if (!word_value(v, value) || !in(cell::type(value), SERIES) || value.w2 != input.w2)
+            if (!word_value(v, value) || !in(cell::type(value), SERIES) || series::node_of(value) != series::node_of(input))
                 return false;
         } else {
             return false;
         }
-        at = static_cast<int32_t>(value.w1);
+        at = series::index_of(value);
         int64_t n = length_of(input);
         if (at > n) at = n;
         if (at < 0) at = 0;
@@ -605,8 +607,8 @@ struct Machine {
         Cell target = f.a;
         bool cells = in(cell::type(target), ANY_BLOCK);
         if (f.flags == collect_into) {
-            int64_t added = insert_at(target, static_cast<int32_t>(target.w1), temp, cells, false);
-            frames[k].a.w1 = static_cast<uint32_t>(static_cast<int32_t>(frames[k].a.w1) + added);
+            int64_t added = insert_at(target, series::index_of(target), temp, cells, false);
+            series::set_index(frames[k].a, series::index_of(frames[k].a) + added);
         } else {
             insert_at(target, 0, temp, cells, true);
         }
@@ -616,7 +618,7 @@ struct Machine {
         switch (k) {
         case Key::bar:
             if (waiting()) error::fire(err::script_parse_end, word);
-            frames[block].pos = cell_count(frames[block].a.w2);
+            frames[block].pos = cells::count(series::node_of(frames[block].a));
             return fetch;
         case Key::skip: {
             bool m = index < end_index();
@@ -749,13 +751,13 @@ struct Machine {
         if (cell::is(v, T_word) && keyword_of(v) == Key::none_) word_value(v, rules);
         if (!cell::is(rules, T_block)) error::fire(err::script_parse_end, word);
         if (index >= end_index()) return matched(false);
-        Cell value = cell_at(input.w2, static_cast<uint32_t>(index));
+        Cell value = cells::at(series::node_of(input), static_cast<uint32_t>(index));
         if (kind_of(cell::type(value)) == InputKind::other) return matched(false);
         uint32_t f = push(Kind::into);
         frames[f].a = input;
         temp = rules;
         input = value;
-        index = static_cast<int32_t>(value.w1);
+        index = series::index_of(value);
         clip_index();
         ++nesting;
         push_block(temp);
@@ -820,7 +822,7 @@ struct Machine {
         }
         if (mode == collect_into || mode == collect_after) {
             if (!word_value(name, target) || !in(cell::type(target), SERIES) ||
-                target.w2 == input.w2)
+                series::node_of(target) == series::node_of(input))
                 error::fire(err::script_parse_into_bad);
             InputKind tk = kind_of(cell::type(target));
             if (tk == InputKind::other || (tk != InputKind::cells && kind() == InputKind::cells))
@@ -860,8 +862,8 @@ struct Machine {
             if (target == no_block) error::fire(err::script_parse_keep);
             if ((flags & pick_flag) && in(cell::type(value), ANY_BLOCK)) {
                 int64_t n = length_of(value);
-                for (int64_t i = static_cast<int32_t>(value.w1); i < n; ++i) {
-                    keep_value(target, cell_at(value.w2, static_cast<uint32_t>(i)));
+                for (int64_t i = series::index_of(value); i < n; ++i) {
+                    keep_value(target, cells::at(series::node_of(value), static_cast<uint32_t>(i)));
                     n = length_of(value);
                 }
             } else {
@@ -1063,7 +1065,7 @@ Cell process(const Cell& input, const Cell& rules, bool case_, int64_t limit, co
     init();
     if (!keys_ready) resolve_keys();
     Machine m(input, case_, limit, callback);
-    m.index = static_cast<int32_t>(input.w1);
+    m.index = series::index_of(input);
     m.clip_index();
     try {
         return m.run(rules);

@@ -8,6 +8,7 @@
 // which never moves.
 #include <cmath>
 
+#include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/error.h"
@@ -26,15 +27,15 @@ inline Cell* A(uint32_t k) { return stack::values.args + k; }
 // The part limit as an absolute index: a count from the input's position, or a position in
 // the same series.
 int64_t part_limit(const Cell& input, const Cell& length) {
-    int64_t from = static_cast<int32_t>(input.w1);
-    if (cell::is(length, T_integer)) return from + static_cast<int32_t>(length.w2);
+    int64_t from = series::index_of(input);
+    if (cell::is(length, T_integer)) return from + integer::get(length);
     if (cell::is(length, T_float_) || cell::is(length, T_percent)) {
         double d = cell::get_double(length);
         return from + numeric::clamp_to_int32(std::trunc(d));
     }
-    if (cell::type(length) != cell::type(input) || length.w2 != input.w2)
+    if (cell::type(length) != cell::type(input) || series::node_of(length) != series::node_of(input))
         error::fire(err::script_invalid_refine_arg, series::word_arg("part"), length);
-    return static_cast<int32_t>(length.w1);
+    return series::index_of(length);
 }
 
 void parse_(const int32_t* refs) {
@@ -44,7 +45,7 @@ void parse_(const int32_t* refs) {
     int64_t limit = -1;
     if (given(refs, 1)) {
         limit = part_limit(input, *A(static_cast<uint32_t>(refs[1])));
-        int64_t from = static_cast<int32_t>(input.w1);
+        int64_t from = series::index_of(input);
         if (from < 0) from = 0;
         if (limit - from < 1) {
             logic::make_at(*A(0), from >= parse::length_of(input));

@@ -8,6 +8,7 @@
 #include <set>
 #include <vector>
 
+#include "runtime/cells.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/symbol.h"
@@ -24,8 +25,7 @@ namespace ht = kov::hashtable;
 
 namespace {
 
-uint32_t cells(Node b) { return memory::buffer(b)->used() / sizeof(Cell); }
-Cell* at(Node b, uint32_t i) { return reinterpret_cast<Cell*>(memory::buffer(b)->head_ptr()) + i; }
+Cell* at(Node b, uint32_t i) { return cells::of(b) + i; }
 void append(Node b, const Cell& c) {
     Cell copy = c;
     *series::append_cell(b) = copy;
@@ -53,7 +53,7 @@ bool matches(const Cell& c, const Cell& key, int32_t op) {
 
 // The answer of the hash! search, computed by walking the block.
 int32_t scan(Node b, const Cell& key, int32_t start, int32_t skip, int32_t op, bool backwards) {
-    int64_t n = cells(b);
+    int64_t n = cells::count(b);
     if (!backwards) {
         for (int64_t i = start; i < n; i += skip)
             if (matches(*at(b, static_cast<uint32_t>(i)), key, op)) return static_cast<int32_t>(i);
@@ -214,10 +214,10 @@ TEST_F(HashTable, HashIndexMatchesLinearScan) {
     collector::RootNode keep_keys(keys);
     for (const char* k : {"k1", "K1", "k2", "K2", "kk", "x"}) append(keys, sym(k));
     for (int i = 0; i < 6; ++i) append(keys, integer::make(i));
-    auto random_key = [&] { return *at(keys, rng() % cells(keys)); };
+    auto random_key = [&] { return *at(keys, rng() % cells::count(keys)); };
 
     for (int i = 0; i < 10; ++i) append(block, random_key());
-    Node t = ht::make(cells(block), block, ht::hash_index, 0);
+    Node t = ht::make(cells::count(block), block, ht::hash_index, 0);
     ht::Root keep_table(t);
 
     auto index_new = [&](uint32_t from, uint32_t to) {
@@ -229,7 +229,7 @@ TEST_F(HashTable, HashIndexMatchesLinearScan) {
     };
     const int ops = 1200;
     for (int op = 0; op < ops; ++op) {
-        uint32_t n = cells(block);
+        uint32_t n = cells::count(block);
         switch (rng() % 7) {
         case 0: case 1: {  // append
             uint32_t k = 1 + rng() % 3;
@@ -284,12 +284,12 @@ TEST_F(HashTable, HashIndexMatchesLinearScan) {
         ASSERT_EQ(live_buckets(t), ht::record(t)->size) << "op " << op;
         for (int s = 0; s < 4; ++s) {
             Cell key = random_key();
-            int32_t start = static_cast<int32_t>(rng() % (cells(block) + 2));
+            int32_t start = static_cast<int32_t>(rng() % (cells::count(block) + 2));
             int32_t skip = 1 + static_cast<int32_t>(rng() % 3);
             int32_t codes[] = {actions::equal, actions::strict_equal, actions::find_equal};
             int32_t code = codes[rng() % 3];
             bool reverse = rng() % 3 == 0, last = !reverse && rng() % 3 == 0;
-            if (last) start = static_cast<int32_t>(cells(block));
+            if (last) start = static_cast<int32_t>(cells::count(block));
             int32_t want = scan(block, key, start, skip, code, reverse || last);
             ASSERT_EQ(ht::search(t, key, start, skip, code, reverse, last), want)
                 << "op " << op << " start " << start << " skip " << skip << " code " << code << " reverse " << reverse
@@ -298,7 +298,7 @@ TEST_F(HashTable, HashIndexMatchesLinearScan) {
     }
     // Removing every cell leaves an empty table of the same size.
     uint32_t buckets = ht::record(t)->bucket_count;
-    ht::remove_range(t, 0, cells(block));
+    ht::remove_range(t, 0, cells::count(block));
     EXPECT_EQ(ht::record(t)->size, 0u);
     EXPECT_EQ(ht::record(t)->occupied, 0u);
     EXPECT_EQ(ht::record(t)->bucket_count, buckets);
@@ -322,18 +322,18 @@ TEST_F(HashTable, MapKindMatchesLinearScan) {
         append(keys, sym(s));
     }
     for (int i = 0; i < 20; ++i) append(keys, integer::make(i * 7));
-    auto random_key = [&] { return *at(keys, rng() % cells(keys)); };
+    auto random_key = [&] { return *at(keys, rng() % cells::count(keys)); };
     Node t = ht::make(2, pairs, ht::map, 0);
     ht::Root keep_table(t);
 
     auto scan_map = [&](const Cell& key, int32_t op) {
-        for (uint32_t i = 0; i + 1 < cells(pairs); i += 2)
+        for (uint32_t i = 0; i + 1 < cells::count(pairs); i += 2)
             if (matches(*at(pairs, i), key, op)) return static_cast<int32_t>(i);
         return -1;
     };
     auto live = [&] {
         uint32_t n = 0;
-        for (uint32_t i = 1; i < cells(pairs); i += 2) n += at(pairs, i)->header != 0;
+        for (uint32_t i = 1; i < cells::count(pairs); i += 2) n += at(pairs, i)->header != 0;
         return n;
     };
     for (int op = 0; op < 1500; ++op) {
@@ -347,7 +347,7 @@ TEST_F(HashTable, MapKindMatchesLinearScan) {
             } else {
                 append(pairs, key);
                 append(pairs, value);
-                ASSERT_EQ(ht::enter(t, cells(pairs) - 2), static_cast<int32_t>(cells(pairs) - 2));
+                ASSERT_EQ(ht::enter(t, cells::count(pairs) - 2), static_cast<int32_t>(cells::count(pairs) - 2));
             }
         } else {  // remove
             int32_t found = ht::search(t, key, 0, 1, actions::strict_equal, false, false);
@@ -361,7 +361,7 @@ TEST_F(HashTable, MapKindMatchesLinearScan) {
         std::set<int32_t> got, want;
         ht::Probe state;
         for (int32_t i; (i = ht::find_next(t, probe, state)) >= 0;) ASSERT_TRUE(got.insert(i).second);
-        for (uint32_t i = 0; i + 1 < cells(pairs); i += 2)
+        for (uint32_t i = 0; i + 1 < cells::count(pairs); i += 2)
             if (matches(*at(pairs, i), probe, actions::equal)) want.insert(static_cast<int32_t>(i));
         ASSERT_EQ(got, want) << "op " << op;
     }
@@ -381,7 +381,7 @@ TEST_F(HashTable, MapBuiltFromBlockKeepsLastValueOfRepeatedKey) {
     append(pairs, sym("A"));  // only equal, not strictly: a separate entry
     append(pairs, integer::make(4));
     Node t = ht::make(4, pairs, ht::map, 0);
-    ASSERT_EQ(cells(pairs), 6u);
+    ASSERT_EQ(cells::count(pairs), 6u);
     EXPECT_EQ(ht::record(t)->size, 3u);
     EXPECT_EQ(spelling(*at(pairs, 0)), "a");
     EXPECT_EQ(integer::get(*at(pairs, 1)), 3);
@@ -408,7 +408,7 @@ TEST_F(HashTable, CopyOfIndexIsIndependent) {
     EXPECT_EQ(ht::search(t2, integer::make(1), 0, 1, actions::equal, false, false), 0);
     ht::clear(t2);
     EXPECT_EQ(ht::record(t2)->size, 0u);
-    EXPECT_EQ(cells(block2), 0u);
+    EXPECT_EQ(cells::count(block2), 0u);
     EXPECT_EQ(ht::search(t, integer::make(3), 0, 1, actions::equal, false, false), 3);
 }
 
