@@ -540,8 +540,9 @@ Cell* eval_path(Cell* parent, const PathStep& step) {
     Cell* element = step.element;
     auto bad = [&]() { error::fire(err::script_invalid_path, step.path ? *step.path : none::value, *element); };
     if (cell::is(*element, T_integer) || cell::is(*element, T_pair)) {
-        if (!step.value) return pick(parent, integer::get(*element), element);
-        poke(parent, integer::get(*element), step.value, element);
+        int32_t n = cell::is(*element, T_integer) ? integer::get(*element) : 0;  // a pair is used as it is
+        if (!step.value) return pick(parent, n, element);
+        poke(parent, n, step.value, element);
         return step.value;
     }
     if (!cell::is(*element, T_word)) bad();
