@@ -11,6 +11,7 @@
 #include "runtime/datatypes/date.h"
 #include "runtime/datatypes/email.h"
 #include "runtime/datatypes/error.h"
+#include "runtime/datatypes/event.h"
 #include "runtime/datatypes/file.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
@@ -110,6 +111,7 @@ void register_datatypes() {
     point2d::init();
     point3d::init();
     port::init();
+    event::init();
     image::init();
     datatype::register_remaining();
 }

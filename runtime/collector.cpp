@@ -1,5 +1,6 @@
 #include "runtime/collector.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -11,14 +12,47 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/handles.h"
+#include "runtime/heap.h"
+#include "runtime/hashtable.h"
+#include "runtime/platform/native_stack.h"
 #include "runtime/runtime.h"
 
 namespace kov::collector {
 
 using memory::Buffer;
 using memory::Node;
+using memory::NodeFrame;
 
 namespace {
+
+constexpr uint32_t frame_nodes = memory::node_frame_capacity;
+
+// Node-frame evacuation. A node frame that stayed sparse (under half used) with the same used
+// count over the last six collections has its live node records moved into other frames and
+// is released; every reference to a moved node is rewritten to its new id. A reference can be
+// rewritten only where the collector knows its place: a word of a cell that marking reads in
+// a series (`cell` below). A node named from anywhere else (a root, a C++ temporary, a table
+// that stores raw ids, a word on the native stack, or a word of a live buffer that marking
+// did not read as a cell reference) pins its frame, which then stays where it is and waits
+// six more collections.
+struct Evacuation {
+    std::vector<int32_t> ordinal;        // by frame index: the candidate's ordinal, or -1
+    std::vector<NodeFrame*> candidates;
+    std::vector<uint8_t> pinned;         // by ordinal
+    std::vector<Node*> slots;            // cell words that name a candidate's node
+    std::vector<uint32_t> recorded;      // by ordinal × frame_nodes + slot: references in `slots`
+    std::vector<uint32_t> found;         // the same, counted in every live buffer's words
+    std::vector<Node> forward;           // the same index: the new id, or 0
+    const Cell* cell = nullptr;          // the cell whose references marking is reading
+    uint32_t count = 0;                  // collections that evacuated at least one frame
+    // After an attempt that moved nothing, the collections to let pass before the next one
+    // (doubling up to 384), so that a frame pinned for good costs no heap scan each time.
+    uint32_t wait = 0;
+    uint32_t backoff = 6;
+};
+
+// Set while a collection has candidate frames: marking records and pins references then.
+constinit bool evacuating = false;
 
 struct State {
     bool collecting = false;
@@ -30,6 +64,9 @@ struct State {
     std::vector<const Node*> spilled_nodes;  // RootNode guards past the fixed array
     std::vector<Node> mark_stack;         // cell series whose values wait to be marked
     std::vector<Buffer*> fixed_marked;    // fixed buffers marked in this collection
+    Evacuation evacuation;
+    bool evacuation_on = true;
+    os::StackMark stack_mark;             // where the running collection was entered
 };
 State& st() {
     static State s;
@@ -53,8 +90,223 @@ void drain() {
         Buffer* b = memory::buffer(n);
         auto begin = cells::of(b);
         auto end = reinterpret_cast<const Cell*>(b->tail_ptr());
+        if (evacuating) [[unlikely]] {
+            for (const Cell* c = begin; c < end; ++c) {
+                s.evacuation.cell = c;
+                mark_cell(*c);
+            }
+            s.evacuation.cell = nullptr;
+            continue;
+        }
         for (const Cell* c = begin; c < end; ++c) mark_cell(*c);
     }
+}
+
+// ---- node-frame evacuation ------------------------------------------------------------------------
+
+int32_t candidate_of(const Evacuation& ev, uint64_t id) {
+    uint64_t index = id / frame_nodes;
+    return index < ev.ordinal.size() ? ev.ordinal[index] : -1;
+}
+
+void note_reference(const Node& slot) {
+    Evacuation& ev = st().evacuation;
+    int32_t k = candidate_of(ev, slot);
+    if (k < 0) return;
+    auto at = reinterpret_cast<const uint8_t*>(&slot);
+    auto cell = reinterpret_cast<const uint8_t*>(ev.cell);
+    if (cell && at >= cell + 4 && at + sizeof(Node) <= cell + sizeof(Cell)) {
+        ev.slots.push_back(const_cast<Node*>(&slot));
+        ++ev.recorded[std::size_t(k) * frame_nodes + slot % frame_nodes];
+    } else {
+        ev.pinned[k] = 1;
+    }
+}
+
+void pin_stack_word(uint64_t word, void* data);
+
+// Picks the frames to evacuate in this collection, before marking: stable over the last six
+// collections, under half used, not the frame new nodes come from, while more than a frame's
+// worth of free nodes remain elsewhere; then lets the native stack pin what it names.
+
+void choose_candidates(State& s) {
+    Evacuation& ev = s.evacuation;
+    evacuating = false;
+    if (!s.evacuation_on) return;
+    if (ev.wait) {
+        --ev.wait;
+        return;
+    }
+    constexpr uint32_t stable = 63;  // the last six collections
+    NodeFrame* current = memory::current_node_frame();
+    auto eligible = [&](NodeFrame* f) {
+        return (f->history & stable) == stable && f->used < f->capacity / 2 && f != current && !f->evacuated;
+    };
+    uint64_t free = 0;
+    uint32_t top = 0;
+    bool any = false;
+    NodeFrame* last = nullptr;
+    for (NodeFrame* f = memory::node_frames(); f; f = f->next) {
+        if (f->free_head && !f->evacuated) free += f->capacity - f->used;
+        if (f->index > top) top = f->index;
+        any = any || eligible(f);
+        last = f;
+    }
+    if (!any) return;
+    ev.candidates.clear();
+    for (NodeFrame* f = last; f; f = f->prev) {
+        if (!eligible(f) || free <= frame_nodes) continue;
+        ev.candidates.push_back(f);
+        free -= frame_nodes;
+    }
+    if (ev.candidates.empty()) return;
+    ev.ordinal.assign(top + 1, -1);
+    for (std::size_t k = 0; k < ev.candidates.size(); ++k) ev.ordinal[ev.candidates[k]->index] = int32_t(k);
+    ev.pinned.assign(ev.candidates.size(), 0);
+    // The native stack first: it pins for certain (its frames hold ids marking never sees), and
+    // it is cheap to read, unlike the heap.
+    os::scan_native_stack(s.stack_mark, pin_stack_word, &ev);
+    std::size_t kept = 0;
+    for (std::size_t k = 0; k < ev.candidates.size(); ++k) {
+        NodeFrame* f = ev.candidates[k];
+        ev.ordinal[f->index] = -1;
+        if (ev.pinned[k]) f->history = 0;
+        else ev.candidates[kept++] = f;
+    }
+    ev.candidates.resize(kept);
+    if (ev.candidates.empty()) return;
+    for (std::size_t k = 0; k < ev.candidates.size(); ++k) ev.ordinal[ev.candidates[k]->index] = int32_t(k);
+    std::size_t n = ev.candidates.size() * frame_nodes;
+    ev.pinned.assign(ev.candidates.size(), 0);
+    ev.recorded.assign(n, 0);
+    ev.found.assign(n, 0);
+    ev.forward.assign(n, 0);
+    ev.slots.clear();
+    evacuating = true;
+}
+
+// A word on the native stack that is, or may be made from, a candidate's node id: the id in
+// either half, the id scaled to a node-table offset, or the address of its node-table slot.
+// The upper halves of user-space addresses (0x5500-0x57FF, 0x7F00-0x7FFF) fall among the ids
+// of frames 2 and 3, so those two frames are in practice never evacuated.
+void pin_stack_word(uint64_t word, void* data) {
+    auto& ev = *static_cast<Evacuation*>(data);
+    auto pin = [&](uint64_t id) {
+        int32_t k = candidate_of(ev, id);
+        if (k >= 0) ev.pinned[k] = 1;
+    };
+    pin(word & 0xFFFFFFFF);
+    pin(word >> 32);
+    if (word % 8 == 0) pin(word / 8);
+    auto table = reinterpret_cast<uintptr_t>(memory::node_table);
+    if (word >= table && (word - table) / 8 < uint64_t(memory::max_node_frames) * frame_nodes) pin((word - table) / 8);
+}
+
+// Counts every word of a live buffer that equals a candidate's node id.
+void count_words(Evacuation& ev, Buffer* b) {
+    auto words = reinterpret_cast<const uint32_t*>(b->data());
+    for (uint32_t i = 0, n = b->size / 4; i < n; ++i) {
+        int32_t k = candidate_of(ev, words[i]);
+        if (k >= 0) ++ev.found[std::size_t(k) * frame_nodes + words[i] % frame_nodes];
+    }
+}
+
+// After marking and the weak sweeps, before compaction: moves the live node records of every
+// candidate that nothing pinned, then rewrites the recorded references.
+void evacuate(State& s) {
+    Evacuation& ev = s.evacuation;
+    evacuating = false;
+    memory::for_each_buffer([&](Buffer* b) {
+        if (b->flags & memory::marked) count_words(ev, b);
+    });
+    for (Buffer* b : s.fixed_marked) count_words(ev, b);
+    // Tables and scratch memory of the tracked heap may keep ids of their own: any there pins.
+    // Live fixed buffers (counted above) and the node-frame records (their free-list heads)
+    // are passed over.
+    std::vector<const void*> skip(s.fixed_marked.begin(), s.fixed_marked.end());
+    for (NodeFrame* f = memory::node_frames(); f; f = f->next) skip.push_back(f);
+    std::sort(skip.begin(), skip.end());
+    struct HeapScan {
+        Evacuation* ev;
+        const std::vector<const void*>* skip;
+    } scan{&ev, &skip};
+    heap::for_each(
+        [](void* block, std::size_t size, void* data) {
+            auto& h = *static_cast<HeapScan*>(data);
+            if (std::binary_search(h.skip->begin(), h.skip->end(), static_cast<const void*>(block))) return;
+            auto words = static_cast<const uint32_t*>(block);
+            for (std::size_t i = 0; i < size / 4; ++i) {
+                int32_t k = candidate_of(*h.ev, words[i]);
+                if (k >= 0) h.ev->pinned[k] = 1;
+            }
+        },
+        &scan);
+    for (std::size_t k = 0; k < ev.candidates.size(); ++k) {
+        if (ev.pinned[k]) continue;
+        std::size_t base = k * frame_nodes;
+        for (uint32_t i = 0; i < frame_nodes; ++i)
+            if (ev.found[base + i] > ev.recorded[base + i]) {
+                ev.pinned[k] = 1;  // a word that marking did not read as a cell reference
+                break;
+            }
+    }
+
+    bool moved = false;
+    NodeFrame* target = memory::node_frames();
+    auto next_target = [&]() {
+        while (target && (!target->free_head || target->evacuated || candidate_of(ev, uint64_t(target->index) * frame_nodes) >= 0))
+            target = target->next;
+        return target;
+    };
+    for (std::size_t k = 0; k < ev.candidates.size(); ++k) {
+        NodeFrame* f = ev.candidates[k];
+        if (ev.pinned[k]) {
+            f->history = 0;
+            continue;
+        }
+        Node first = f->index * frame_nodes;
+        uint32_t live = 0;
+        for (uint32_t i = 0; i < frame_nodes; ++i) {
+            uint64_t slot = memory::node_table[first + i];
+            if (memory::is_used_slot(slot) && (reinterpret_cast<Buffer*>(slot)->flags & memory::marked)) ++live;
+        }
+        uint64_t room = 0;
+        for (NodeFrame* g = memory::node_frames(); g; g = g->next)
+            if (!g->evacuated && candidate_of(ev, uint64_t(g->index) * frame_nodes) < 0) room += g->capacity - g->used;
+        if (room < live) {
+            f->history = 0;
+            continue;
+        }
+        for (uint32_t i = 0; i < frame_nodes; ++i) {
+            Node old = first + i;
+            uint64_t slot = memory::node_table[old];
+            if (!memory::is_used_slot(slot)) continue;
+            auto b = reinterpret_cast<Buffer*>(slot);
+            if (!(b->flags & memory::marked)) continue;  // dead: compaction gives its node back
+            Node fresh = memory::take_node_in(next_target());
+            memory::node_table[fresh] = slot;
+            b->node = fresh;
+            memory::free_node(old);
+            ev.forward[k * frame_nodes + i] = fresh;
+        }
+        f->evacuated = true;
+        moved = true;
+    }
+    if (moved) {
+        for (Node* slot : ev.slots) {
+            int32_t k = candidate_of(ev, *slot);
+            if (k < 0) continue;
+            Node fresh = ev.forward[std::size_t(k) * frame_nodes + *slot % frame_nodes];
+            if (fresh) *slot = fresh;
+        }
+        ++ev.count;
+        hashtable::note_evacuation();
+        ev.backoff = 6;
+    } else {
+        ev.wait = ev.backoff;
+        if (ev.backoff < 384) ev.backoff *= 2;
+    }
+    ev.slots.clear();
 }
 
 // Slides every live buffer of the series frames towards the lowest addresses, across frames:
@@ -130,9 +382,13 @@ bool active_q() { return st().collecting; }
 bool enabled() { return memory::collector_enabled; }
 void enable(bool on) { memory::collector_enabled = on; }
 uint32_t collections() { return memory::collection_count(); }
+uint32_t evacuations() { return st().evacuation.count; }
+void set_evacuation(bool on) { st().evacuation_on = on; }
 void set_stress_interval(uint32_t n) { st().stress_interval = n ? n : 1; }
 
-bool mark_series(Node node) {
+bool mark_series(const Node& slot) {
+    if (evacuating) [[unlikely]] note_reference(slot);
+    Node node = slot;
     if (!memory::valid_node(node)) return false;
     Buffer* b = memory::buffer(node);
     if (b->flags & memory::marked) return false;
@@ -142,11 +398,16 @@ bool mark_series(Node node) {
 }
 
 bool marked_q(Node node) {
+    if (evacuating) [[unlikely]] {
+        Evacuation& ev = st().evacuation;
+        int32_t k = candidate_of(ev, node);
+        if (k >= 0) ev.pinned[k] = 1;
+    }
     return memory::valid_node(node) && (memory::buffer(node)->flags & memory::marked);
 }
 
-void mark_block(Node node) {
-    if (mark_series(node)) st().mark_stack.push_back(node);
+void mark_block(const Node& slot) {
+    if (mark_series(slot)) st().mark_stack.push_back(slot);
 }
 
 void mark_cell(const Cell& c) {
@@ -200,6 +461,7 @@ void unspill_node() { st().spilled_nodes.pop_back(); }
 
 namespace {
 void mark_sweep_compact(State& s) {
+    choose_candidates(s);
     // Mark from the roots.
     for (RootFn fn : s.roots)
         if (fn) {
@@ -221,6 +483,7 @@ void mark_sweep_compact(State& s) {
     // Everything reachable is marked: weak tables and handles let go of the rest.
     for (SweepFn fn : s.weak_sweeps) fn();
     handles::sweep();
+    if (evacuating) evacuate(s);
 
     compact_series_frames();
     sweep_big_frames();
@@ -233,6 +496,7 @@ uint32_t collect() {
     State& s = st();
     if (s.collecting) return memory::collection_count();
     s.collecting = true;
+    os::mark_native_stack(s.stack_mark);
     try {
         mark_sweep_compact(s);
     } catch (const std::bad_alloc&) {

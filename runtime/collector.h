@@ -3,9 +3,17 @@
 // Marking is precise. The roots are the root series registered here (the root block, the
 // stacks, the symbol and ownership tables, the global context...), the entries of the
 // external root stack (marking callbacks), the C++ temporaries held by `Root` guards, the
-// cycle stack and the handle table. The native stack is never scanned: C++ code keeps the
+// cycle stack and the handle table. The native stack is never marked from: C++ code keeps the
 // values it still needs reachable from a root, and never keeps a buffer address across an
 // allocation (see memory.h).
+//
+// Node-frame evacuation: a node frame that stayed sparse and unchanged over six collections
+// has its live node records moved into other frames (new ids) and is released. C++ code may
+// hold node ids across an allocation, so a node is moved only when every reference to it is
+// one that marking rewrites: a word of a cell read in a series. The native stack and every
+// live buffer are looked through for the candidate ids, and any other occurrence (a copy in a
+// C++ frame, a root, a table of raw ids, a coincidental integer) pins the frame for six more
+// collections. Tables keyed by node id re-hash themselves afterwards (hashtable.h).
 //
 // Marking uses an explicit growable stack, not recursion, so any nesting depth is collected.
 // What a cell refers to is marked by its datatype's hook in the registry; the hooks call the
@@ -30,12 +38,18 @@ bool active_q();
 bool enabled();
 void enable(bool on);
 uint32_t collections();
+// Collections that evacuated node frames; evacuation is on unless switched off.
+uint32_t evacuations();
+void set_evacuation(bool on);
 
 // ---- marking (for datatype hooks and root callbacks) --------------------------------------------
 // The series only (no values); gives true when it was unmarked. Ignores 0 and invalid ids.
-bool mark_series(memory::Node node);
+// The node is passed where it is stored: when a collection moves node records, a reference
+// in a word of a cell that marking reads in a series is rewritten there; a node named from
+// anywhere else (a copy, a root, a table of raw ids) is never moved in that collection.
+bool mark_series(const memory::Node& slot);
 // The series and, later, the values from its head to its tail.
-void mark_block(memory::Node node);
+void mark_block(const memory::Node& slot);
 void mark_cell(const Cell& cell);
 void mark_cells(const Cell* begin, const Cell* end);
 

@@ -33,10 +33,10 @@
 // marks it, or a hashtable::Root guard) across every call that allocates.
 //
 // Tables keyed by node identity (integer kinds; hash! indexes holding series, functions or
-// objects) carry a stamp: 1 + the number of node-frame evacuations when they were built. Node
-// ids do not move in this runtime (node-frame evacuation is off), so the stamp never goes
-// stale today; the check stays wired so that the collector only has to call
-// `note_evacuation` once it starts moving nodes.
+// objects) carry a stamp: 1 + the number of node-frame evacuations when they were built. A
+// collection that moves node records (collector.h) calls `note_evacuation`, and a table whose
+// stamp is stale re-hashes itself before its next use. The raw node ids such tables store
+// themselves pin their nodes, so only keys held in cells ever change.
 #pragma once
 #include <cstddef>
 #include <cstdint>

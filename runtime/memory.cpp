@@ -321,6 +321,16 @@ Node alloc_node() {
     return n;
 }
 
+NodeFrame* current_node_frame() { return st.node_current; }
+
+Node take_node_in(NodeFrame* f) {
+    Node n = f->free_head;
+    f->free_head = static_cast<Node>(node_table[n] >> 1);
+    node_table[n] = 0;
+    ++f->used;
+    return n;
+}
+
 NodeFrame* node_frame_of(Node node) {
     uint32_t index = node / node_frame_capacity;
     return index < max_node_frames ? st.frame_by_index[index] : nullptr;

@@ -171,6 +171,10 @@ void update_node_frames(uint32_t collection_count);
 uint32_t collection_count();
 void set_collection_count(uint32_t n);
 NodeFrame* node_frame_of(Node node);
+// The frame new nodes are taken from.
+NodeFrame* current_node_frame();
+// A free node of the frame (which has one), counted as used; for moving node records.
+Node take_node_in(NodeFrame* frame);
 // The node frames by their index (node id / node_frame_capacity); null where none exists.
 constexpr uint32_t max_node_frames = 26000;  // about 260 million nodes, 2 GiB of address space
 extern NodeFrame** frames_by_index;

@@ -38,7 +38,7 @@ bool word_is(const Cell& word, uint32_t sym) {
 
 bool held_by_value(uint32_t type) {
     switch (type) {
-    case T_date: case T_time: case T_pair: case T_tuple: case T_point2d: case T_point3d:
+    case T_date: case T_time: case T_pair: case T_tuple: case T_point2d: case T_point3d: case T_event:
         return true;
     default:
         return false;

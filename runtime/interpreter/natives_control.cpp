@@ -570,6 +570,7 @@ void init_math();
 void init_sets();
 void init_text();
 void init_time();  // natives_time.cpp
+void init_system();  // natives_system.cpp
 void init_parse();
 
 void init() {
@@ -602,6 +603,7 @@ void init() {
     init_math(); init_sets(); init_text();
     init_io();
     init_time();
+    init_system();
     init_parse();
 }
 

@@ -7,6 +7,7 @@
 #include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/event.h"
 #include "runtime/datatypes/handle.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/series.h"
@@ -195,6 +196,9 @@ void init_builtin() {
     add("gc-series-cycles", gc_series_cycles);
     add("gc-nodes-cycles", gc_nodes_cycles);
     add("not-done", not_done);
+    add("event?", event::event_q_routine);
+    add("find-flag?", event::find_flag_q_routine);
+    add("send-event-os", event::send_event_os_routine);
     add("exists?", io::exists_q_routine);
     add("create-dir", io::create_dir_routine);
     add("get-current-dir", io::get_current_dir_routine);

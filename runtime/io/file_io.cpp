@@ -45,6 +45,15 @@ struct Descriptor {
 
 [[noreturn]] void cannot_open(const Cell& file) { error::fire(err::access_cannot_open, file); }
 
+// A failed open, read or write of `slot`'s file: when Ctrl+C gave it up (a FIFO with no
+// writer, a silent device), the evaluation stops as `halt` stops it and the native returns
+// at once; otherwise, or when nothing can take the halt, the file could not be used.
+Cell* given_up(Cell* slot) {
+    if (!files::interrupted() || !stack::raise_interrupt()) cannot_open(*slot);
+    *slot = unset::value;
+    return slot;
+}
+
 // Characters of a string cell from its cursor (clipped to the tail).
 struct Text {
     uint32_t unit;
@@ -158,7 +167,7 @@ Cell* read(Cell* source, const ReadArgs& args) {
     int64_t part = args.part ? count_of(*args.part) : -1;
     int64_t seek = args.seek ? count_of(*args.seek) : -1;
     Descriptor file(files::open(path.c_str(), files::for_read));
-    if (file.fd < 0) cannot_open(*source);
+    if (file.fd < 0) return given_up(source);
     int64_t size = files::size(file.fd);
     if (size < 0) cannot_open(*source);
 
@@ -169,7 +178,7 @@ Cell* read(Cell* source, const ReadArgs& args) {
     if (!sized) {
         if (seek > 0 && !files::skip(file.fd, seek)) cannot_open(*source);
         uint64_t limit = part >= 0 ? uint64_t(part) : memory::max_buffer_size + 1;
-        if (!files::read_rest(file.fd, rest, limit)) cannot_open(*source);
+        if (!files::read_rest(file.fd, rest, limit)) return given_up(source);
     } else if (seek >= 0) {
         if (!files::seek(file.fd, seek)) cannot_open(*source);
         size = seek < size ? size - seek : 0;
@@ -184,7 +193,7 @@ Cell* read(Cell* source, const ReadArgs& args) {
         if (n) {
             if (sized) {
                 int64_t got = files::read(file.fd, memory::buffer(series::node_of(*out))->head_ptr(), n);
-                if (got < 0) cannot_open(*source);
+                if (got < 0) return given_up(source);
                 n = uint64_t(got);
             } else {
                 std::memcpy(memory::buffer(series::node_of(*out))->head_ptr(), rest.data(), n);
@@ -199,7 +208,7 @@ Cell* read(Cell* source, const ReadArgs& args) {
     if (sized) {
         rest.resize(n);
         int64_t got = n ? files::read(file.fd, rest.data(), n) : 0;
-        if (got < 0) cannot_open(*source);
+        if (got < 0) return given_up(source);
         rest.resize(uint64_t(got));
         n = rest.size();
     }
@@ -261,7 +270,7 @@ Cell* write(Cell* destination, Cell* data, const WriteArgs& args) {
     uint32_t mode = files::for_write;
     if (args.append || seek >= 0) mode |= files::keep_contents;
     Descriptor file(files::open(path.c_str(), mode));
-    if (file.fd < 0) cannot_open(*destination);
+    if (file.fd < 0) return given_up(destination);
     if (args.append) {
         if (!files::seek(file.fd, -1)) cannot_open(*destination);
     } else if (seek > 0) {
@@ -276,7 +285,7 @@ Cell* write(Cell* destination, Cell* data, const WriteArgs& args) {
     } else {
         ok = files::write(file.fd, bytes.data(), bytes.size());
     }
-    if (!ok) cannot_open(*destination);
+    if (!ok) return given_up(destination);
     *destination = unset::value;
     return destination;
 }

@@ -63,8 +63,28 @@ void sleep(double seconds) {
     if (!(ms >= 1.0)) ms = 1.0;
     if (ms > longest * 1000.0) ms = longest * 1000.0;
     long long whole_ms = static_cast<long long>(ms);
-    timespec ts{static_cast<time_t>(whole_ms / 1000), static_cast<long>(whole_ms % 1000) * 1000000L};
-    while (clock_nanosleep(CLOCK_MONOTONIC, 0, &ts, &ts) == EINTR && !interrupt_flag) {
+    // Ctrl+C may be delivered to another thread than the sleeping one, so the sleep goes in
+    // slices of at most 50 ms towards a fixed end and stops once the interrupt flag is up.
+    timespec end{};
+    clock_gettime(CLOCK_MONOTONIC, &end);
+    end.tv_sec += static_cast<time_t>(whole_ms / 1000);
+    end.tv_nsec += static_cast<long>(whole_ms % 1000) * 1000000L;
+    if (end.tv_nsec >= 1000000000L) {
+        end.tv_nsec -= 1000000000L;
+        ++end.tv_sec;
+    }
+    while (!interrupt_flag) {
+        timespec now{};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        if (now.tv_sec > end.tv_sec || (now.tv_sec == end.tv_sec && now.tv_nsec >= end.tv_nsec)) break;
+        timespec slice = now;
+        slice.tv_nsec += 50000000L;
+        if (slice.tv_nsec >= 1000000000L) {
+            slice.tv_nsec -= 1000000000L;
+            ++slice.tv_sec;
+        }
+        if (slice.tv_sec > end.tv_sec || (slice.tv_sec == end.tv_sec && slice.tv_nsec > end.tv_nsec)) slice = end;
+        clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &slice, nullptr);
     }
 }
 

@@ -1,5 +1,7 @@
 // Files and directories through POSIX: open/read/write/lseek on descriptors, stat, mkdir,
-// unlink, rmdir, opendir. Interrupted calls are retried; nothing is buffered.
+// unlink, rmdir, opendir. A call interrupted by a signal is retried, unless Ctrl+C raised the
+// interrupt flag: then it gives up (see `interrupted`), so that opening a FIFO with no writer
+// or reading a silent device can be stopped. Nothing is buffered.
 #include "runtime/platform/files.h"
 
 #include <algorithm>
@@ -11,15 +13,34 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "runtime/platform/os.h"
+
 namespace kov::os::files {
+
+namespace {
+bool gave_up = false;
+
+// After a call failed with EINTR: true to try again; false, noted for `interrupted`, when the
+// evaluation is to stop.
+bool retry_after_signal() {
+    if (interrupt_flag) {
+        gave_up = true;
+        return false;
+    }
+    return true;
+}
+}  // namespace
+
+bool interrupted() { return gave_up; }
 
 int open(const char* path, uint32_t mode) {
     int flags = O_CLOEXEC;
     if (mode & for_read) flags |= O_RDONLY;
     else flags |= O_WRONLY | O_CREAT | ((mode & keep_contents) ? 0 : O_TRUNC);
+    gave_up = false;
     for (;;) {
         int fd = ::open(path, flags, 0666);
-        if (fd < 0 && errno == EINTR) continue;
+        if (fd < 0 && errno == EINTR && retry_after_signal()) continue;
         if (fd >= 0 && (mode & for_read)) {
             // A directory opens for reading on Linux, but it has no bytes to give.
             struct stat st;
@@ -66,11 +87,12 @@ bool skip(int fd, int64_t count) {
 int64_t read(int fd, void* bytes, uint64_t count) {
     auto p = static_cast<char*>(bytes);
     uint64_t done = 0;
+    gave_up = false;
     while (done < count) {
         uint64_t chunk = std::min<uint64_t>(count - done, 1u << 30);
         ssize_t n = ::read(fd, p + done, chunk);
         if (n < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR && retry_after_signal()) continue;
             return -1;
         }
         if (n == 0) break;
@@ -81,11 +103,12 @@ int64_t read(int fd, void* bytes, uint64_t count) {
 
 bool read_rest(int fd, std::vector<uint8_t>& out, uint64_t limit) {
     uint8_t chunk[65536];
+    gave_up = false;
     while (out.size() < limit) {
         uint64_t want = std::min<uint64_t>(sizeof chunk, limit - out.size());
         ssize_t n = ::read(fd, chunk, want);
         if (n < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR && retry_after_signal()) continue;
             return false;
         }
         if (n == 0) break;
@@ -96,10 +119,11 @@ bool read_rest(int fd, std::vector<uint8_t>& out, uint64_t limit) {
 
 bool write(int fd, const void* bytes, uint64_t count) {
     auto p = static_cast<const char*>(bytes);
+    gave_up = false;
     while (count > 0) {
         ssize_t n = ::write(fd, p, std::min<uint64_t>(count, 1u << 30));
         if (n < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR && retry_after_signal()) continue;
             return false;
         }
         p += n;

@@ -33,6 +33,9 @@ int64_t read(int fd, void* bytes, uint64_t count);
 bool read_rest(int fd, std::vector<uint8_t>& out, uint64_t limit);
 // Writes every byte; false on failure.
 bool write(int fd, const void* bytes, uint64_t count);
+// Whether the last open, read, read_rest or write failed because Ctrl+C interrupted it (a
+// blocking FIFO, pipe or device given up), rather than for a fault of the file.
+bool interrupted();
 
 // Size of the file at a path, or -1 when it cannot be opened or measured.
 int64_t size_of(const char* path);

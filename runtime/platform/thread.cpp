@@ -1,8 +1,14 @@
 // The evaluating thread and its native-stack bounds. Kov code runs on a thread with a large
 // reserved stack; a depth check against `stack_limit` raises the stack-overflow error long
 // before the stack really ends.
+//
+// Signals sent to the process go to the evaluating thread: the starting thread, which only
+// waits for it, blocks them all. A Ctrl+C must interrupt the evaluator's own blocking call (an
+// open of a FIFO, a read of a silent device) to stop it; taken by the waiting thread, it would
+// only raise the flag.
 #include "runtime/platform/os.h"
 
+#include <csignal>
 #include <pthread.h>
 #include <cstdlib>
 
@@ -15,10 +21,12 @@ struct Start {
     int (*body)(void*);
     void* arg;
     int result;
+    sigset_t mask;   // the starting thread's own, before it blocked every signal
 };
 
 void* thread_main(void* p) {
     auto s = static_cast<Start*>(p);
+    pthread_sigmask(SIG_SETMASK, &s->mask, nullptr);
     enter_thread();
     s->result = s->body(s->arg);
     return nullptr;
@@ -26,7 +34,10 @@ void* thread_main(void* p) {
 }  // namespace
 
 int run_on_large_stack(std::size_t stack_size, int (*body)(void*), void* arg) {
-    Start s{body, arg, 0};
+    Start s{body, arg, 0, {}};
+    sigset_t all;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, &s.mask);
     pthread_attr_t attr;
     pthread_attr_init(&attr);
     pthread_t thread;
@@ -34,10 +45,12 @@ int run_on_large_stack(std::size_t stack_size, int (*body)(void*), void* arg) {
     if (pthread_attr_setstacksize(&attr, stack_size) != 0 ||
         pthread_create(&thread, &attr, thread_main, &s) != 0) {
         pthread_attr_destroy(&attr);
+        pthread_sigmask(SIG_SETMASK, &s.mask, nullptr);
         return body(arg);  // no thread: run on the current stack, still guarded by its bounds
     }
     pthread_attr_destroy(&attr);
     pthread_join(thread, nullptr);
+    pthread_sigmask(SIG_SETMASK, &s.mask, nullptr);
     return s.result;
 }
 

@@ -63,6 +63,28 @@ wait_for "[ \$(screen | grep -c '(halted)') -ge 2 ]" || fail "Ctrl+C in ask did 
 $(screen)"
 screen | grep -qx 'not stopped' && fail "the program went on after Ctrl+C in ask"
 
+# Ctrl+C while opening or reading a FIFO nobody writes to: one interrupt stops the read.
+mkfifo "$tmp/silent"
+type_line "read %silent print \"read ended\""
+sleep 0.3
+tm send-keys C-c
+wait_for "[ \$(screen | grep -c '(halted)') -ge 3 ]" || fail "Ctrl+C did not stop a FIFO read:
+$(screen)"
+type_line "print 6 * 7 + 1"
+expect '43'
+screen | grep -qx 'read ended' && fail "the program went on after Ctrl+C in a FIFO read"
+# And a FIFO that has a writer but gives no bytes: the read itself is given up.
+type_line "read %silent print \"read ended\""
+sleep 0.3
+exec 9<>"$tmp/silent"  # read-write: never blocks
+tm send-keys C-c
+wait_for "[ \$(screen | grep -c '(halted)') -ge 4 ]" || fail "Ctrl+C did not stop a FIFO read with a writer:
+$(screen)"
+exec 9>&-
+type_line "print 6 * 7 + 2"
+expect '44'
+screen | grep -qx 'read ended' && fail "the program went on after Ctrl+C in a FIFO read"
+
 # --- With lines gathered, Ctrl+C and Ctrl+D abandon them; they do not add a quit to them.
 type_line "f: func [] ["
 cue_ready

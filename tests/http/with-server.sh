@@ -1,7 +1,8 @@
 #!/bin/sh
 # Runs a command with the test HTTP server (server.py) listening on a free port of 127.0.0.1,
 # its address in KOV_TEST_HTTP (http://127.0.0.1:PORT), and stops the server afterwards.
-# A port that was free but now closed is given as KOV_TEST_CLOSED_PORT.
+# A port that was free but now closed is given as KOV_TEST_CLOSED_PORT. The command may run
+# for KOV_TEST_SECONDS (300 by default).
 set -u
 here=$(dirname "$0")
 fifo=$(mktemp -u)
@@ -12,4 +13,4 @@ trap 'kill $server 2>/dev/null; rm -f "$fifo"' EXIT INT TERM
 read -r port <"$fifo"
 [ -n "$port" ] || { echo "with-server: the server did not start" >&2; exit 1; }
 closed=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1]); s.close()')
-KOV_TEST_HTTP="http://127.0.0.1:$port" KOV_TEST_CLOSED_PORT="$closed" timeout 300 "$@"
+KOV_TEST_HTTP="http://127.0.0.1:$port" KOV_TEST_CLOSED_PORT="$closed" timeout "${KOV_TEST_SECONDS:-300}" "$@"

@@ -50,5 +50,14 @@ esac
 out=$(printf 'print 1 + 2\n' | HOME=/proc "$kov" 2>&1 | tail -n 1)
 [ "$out" = 3 ] || { echo "FAIL: the console did not run: $out"; failures=$((failures + 1)); }
 
+# The history is saved when the console ends, even after the user overwrote the words that
+# lead to the console and its settings (piped lines are not history: one is put there).
+for overwrite in "system/console: none" "system: none" "cli-console-ctx: none"; do
+    rm -rf "$dir/.kov"
+    printf 'insert system/console/history "marker-line: 1"\n%s\n' "$overwrite" | HOME=$dir "$kov" >/dev/null 2>&1
+    grep -qF 'marker-line: 1' "$dir/.kov/Kov-Console/console-cfg.kov" 2>/dev/null ||
+        { echo "FAIL: the history was not saved after '$overwrite'"; failures=$((failures + 1)); }
+done
+
 [ $failures -eq 0 ] || exit 1
 echo "settings folder: ok"

@@ -1,0 +1,285 @@
+// System natives: memory statistics (stats), the collector on demand (recycle), sleeping
+// (wait), the desktop's browser (browse), and the compression front ends (compress,
+// decompress).
+//
+// compress and decompress check and convert their arguments and call the method's codec
+// (runtime/codecs/compress.h) at most twice: the second time with the size the first call
+// asked for. Decompression sizes its output from what the data can expand to, never from a
+// size the data declares: a declared size beyond that, a hint beyond it (clipped), or an output
+// that cannot be allocated is the data's fault and raises script/invalid-data.
+//
+// Moving memory: the input bytes are copied out of their series before the output binary is
+// allocated (which may move every buffer); the output's data address is fetched after its
+// allocation and used before anything else allocates.
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "runtime/codecs/compress.h"
+#include "runtime/collector.h"
+#include "runtime/datatypes/binary.h"
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/float.h"
+#include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/time.h"
+#include "runtime/datatypes/unit_types.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/error.h"
+#include "runtime/heap.h"
+#include "runtime/interpreter/natives.h"
+#include "runtime/interpreter/stack.h"
+#include "runtime/io/file_io.h"
+#include "runtime/memory.h"
+#include "runtime/platform/browser.h"
+#include "runtime/platform/compression.h"
+#include "runtime/platform/os.h"
+#include "runtime/series_buffer.h"
+#include "runtime/unicode.h"
+
+namespace kov::natives {
+
+namespace {
+
+inline Cell* A(uint32_t k) { return stack::values.args + k; }
+
+// Amounts past integer! come back as a float!.
+void amount_at(Cell& c, double v) {
+    if (v <= 2147483647.0) integer::make_at(c, static_cast<int32_t>(v));
+    else float_::make_at(c, v);
+}
+
+// ---- stats and recycle ---------------------------------------------------------------------------
+
+// A new block on the value stack, appended to `into` (when given) flagged to start a line.
+Cell* append_block(const Cell* into, uint32_t size, bool new_line) {
+    Cell* b = block::push_new(static_cast<int32_t>(size));
+    if (into) {
+        Cell* slot = series::append_cell(into->w2);
+        *slot = *b;
+        if (new_line) slot->header |= cell::new_line;
+    }
+    return b;
+}
+
+void append_amount(const Cell& into, double v, bool new_line) {
+    Cell* slot = series::append_cell(into.w2);
+    amount_at(*slot, v);
+    if (new_line) slot->header |= cell::new_line;
+}
+
+// [[free used total] per node frame] [[free used total] per series frame] [size per big
+// frame] total heap: node counts, then bytes. The figures are read before the block is made,
+// since making it may run a collection.
+void detailed_stats(Cell& out) {
+    uint32_t frames = memory::node_frame_count() + memory::series_frame_count() + memory::big_frame_count();
+    std::vector<memory::FrameFigures> nodes(frames + 1), series(frames + 1);
+    std::vector<uint64_t> bigs(frames + 1);
+    uint32_t node_count, series_count, big_count;
+    memory::frame_figures(nodes.data(), node_count, series.data(), series_count, bigs.data(), big_count, frames + 1);
+    double heap_figure = static_cast<double>(heap::figure());
+    double total = static_cast<double>(memory::frame_bytes()) + heap_figure;
+
+    Cell* result = append_block(nullptr, 5, false);
+    auto frame_list = [&](const std::vector<memory::FrameFigures>& list, uint32_t count) {
+        Cell* b = append_block(result, count, false);
+        for (uint32_t i = 0; i < count; ++i) {
+            Cell* e = append_block(b, 3, true);
+            append_amount(*e, static_cast<double>(list[i].free), false);
+            append_amount(*e, static_cast<double>(list[i].used), false);
+            append_amount(*e, static_cast<double>(list[i].total), false);
+        }
+    };
+    frame_list(nodes, node_count);
+    frame_list(series, series_count);
+    Cell* b = append_block(result, big_count, false);
+    for (uint32_t i = 0; i < big_count; ++i) append_amount(*b, static_cast<double>(bigs[i]), true);
+    append_amount(*result, total, false);
+    append_amount(*result, heap_figure, false);
+    out = *result;
+}
+
+// stats /show /info
+void stats(const int32_t* refs) {
+    if (given(refs, 0)) error::fire(err::internal_not_done);  // needs the library's show-memory-stats
+    if (given(refs, 1)) {
+        detailed_stats(*A(0));
+        stack::keep();
+        return;
+    }
+    amount_at(*A(0), memory::bytes_in_use());
+}
+
+// recycle /on /off
+void recycle(const int32_t* refs) {
+    if (given(refs, 0) || given(refs, 1)) {
+        collector::enable(given(refs, 0));
+        unset::make_at(*A(0));
+        return;
+    }
+    collector::collect();
+    amount_at(*A(0), memory::bytes_in_use());
+}
+
+// ---- wait ----------------------------------------------------------------------------------------
+
+
+// wait value /all
+void wait(const int32_t*) {
+    const Cell& v = *A(0);
+    double seconds;
+    if (cell::is(v, T_integer)) seconds = integer::get(v);
+    else if (cell::is(v, T_float_)) seconds = float_::get_value(v);
+    else if (cell::is(v, T_time)) seconds = time::get(v);
+    else error::fire(err::script_invalid_arg, v);
+    none::make_at(*A(0));
+    // Ctrl+C ends the sleep at once and halts the evaluation from here.
+    os::sleep(seconds);
+    if (os::interrupt_flag) stack::raise_interrupt();
+}
+
+// ---- browse --------------------------------------------------------------------------------------
+
+void browse(const int32_t*) {
+    std::string target;
+    if (cell::is(*A(0), T_file)) {
+        if (!io::local_path(*A(0), target)) error::fire(err::access_cannot_open, *A(0));
+    } else {
+        int64_t count = -1;
+        const char* text = unicode::to_utf8_buffer(*A(0), count, false);
+        target.assign(text, static_cast<std::size_t>(count));
+    }
+    int r = os::open_in_browser(target.c_str());
+    if (r == os::browse_no_browser) {
+        std::string why = target + " (no browser: $BROWSER is unset and xdg-open is not installed)";
+        Cell* text = stack::reserve();
+        string::load(reinterpret_cast<const uint8_t*>(why.data()), why.size(), text, 0);
+        error::fire(err::access_cannot_open, *text);
+    }
+    if (r != os::browse_started) error::fire(err::access_cannot_open, *A(0));
+    unset::make_at(*A(0));
+}
+
+// ---- compress and decompress ---------------------------------------------------------------------
+
+compress::Method method_of(const Cell& word) {
+    symbol::Spelling s = symbol::spelling(word::symbol_of(word));
+    compress::Method m = compress::method_of(s.bytes, s.length);
+    if (m == compress::m_none) error::fire(err::script_invalid_arg, word);
+    return m;
+}
+
+// The bytes to work on, copied out of their series: a binary's from its position, a string's
+// text as UTF-8.
+std::vector<uint8_t> input_bytes(Cell& data) {
+    if (cell::is(data, T_binary)) {
+        const uint8_t* p = binary::head_pointer(data);
+        return std::vector<uint8_t>(p, p + binary::length(data));
+    }
+    int64_t count = -1;
+    auto text = reinterpret_cast<const uint8_t*>(unicode::to_utf8_buffer(data, count, false));
+    return std::vector<uint8_t>(text, text + count);
+}
+
+// A new binary with room for `capacity` bytes in the result cell; its data address.
+uint8_t* output_binary(uint32_t capacity, bool data_fault, const Cell& method) {
+    try {
+        binary::make_at(*A(0), capacity);
+    } catch (const Error& e) {
+        if (!data_fault || e.id != err::internal_no_memory) throw;
+        error::fire(err::script_invalid_data, method);
+    }
+    return memory::buffer(A(0)->w2)->data();
+}
+
+void finish_binary(uint32_t produced) {
+    memory::Buffer* b = memory::buffer(A(0)->w2);
+    b->head = 0;
+    b->tail = produced;
+    A(0)->w1 = 0;
+}
+
+// compress data method /level lvl
+void compress_(const int32_t* refs) {
+    Cell method = *A(1);
+    compress::Method m = method_of(method);
+    int level = -1;
+    if (given(refs, 0)) {
+        const Cell& lvl = *A(uint32_t(refs[0]));
+        int32_t most = m == compress::m_zstd ? 19 : 9;
+        if (integer::get(lvl) < 1 || integer::get(lvl) > most) error::fire(err::script_out_of_range, lvl);
+        level = integer::get(lvl);
+    }
+    std::vector<uint8_t> in = input_bytes(*A(0));
+    if (in.size() > memory::max_buffer_size) error::fire(err::internal_no_memory);
+    uint32_t length = static_cast<uint32_t>(in.size());
+    uint32_t capacity = length + length / 2048 + 32;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        uint32_t room = capacity;
+        uint8_t* out = output_binary(room, false, method);
+        int r = compress::encode(m, out, room, in.data(), length, level);
+        if (r == os::codec_done) {
+            finish_binary(room);
+            return;
+        }
+        if (r != os::codec_short) break;
+        capacity = room;
+    }
+    error::fire(err::script_invalid_data, method);
+}
+
+// decompress data method /size sz
+void decompress_(const int32_t* refs) {
+    Cell method = *A(1);
+    compress::Method m = method_of(method);
+    int64_t hint = -1;
+    if (given(refs, 0)) {
+        const Cell& sz = *A(uint32_t(refs[0]));
+        if (integer::get(sz) < 0) error::fire(err::script_invalid_arg, sz);
+        if (m != compress::m_gzip) hint = integer::get(sz);
+    }
+    std::vector<uint8_t> in = input_bytes(*A(0));
+    uint32_t length = static_cast<uint32_t>(in.size());
+    uint64_t limit = compress::max_output(m, length);
+
+    // Without a usable hint the codec is asked for the size first.
+    bool ask = hint < 0 || ((m == compress::m_zlib || m == compress::m_deflate) && hint <= int64_t(length));
+    uint32_t capacity = static_cast<uint32_t>(std::min<uint64_t>(hint < 0 ? 0 : uint64_t(hint), limit));
+    if (ask) {
+        capacity = 0;
+        int r = compress::decode(m, nullptr, capacity, in.data(), length);
+        if (r == os::codec_done) {
+            output_binary(0, true, method);
+            finish_binary(0);
+            return;
+        }
+        if (r != os::codec_short) error::fire(err::script_invalid_data, method);
+    }
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (capacity > limit) break;
+        uint32_t room = capacity;
+        uint8_t* out = output_binary(room, true, method);
+        int r = compress::decode(m, out, room, in.data(), length);
+        if (r == os::codec_done) {
+            finish_binary(room);
+            return;
+        }
+        if (r != os::codec_short) break;
+        capacity = room;
+    }
+    error::fire(err::script_invalid_data, method);
+}
+
+}  // namespace
+
+void init_system() {
+    register_entry(index::stats, stats);
+    register_entry(index::recycle, recycle);
+    register_entry(index::wait, wait);
+    register_entry(index::browse, browse);
+    register_entry(index::compress, compress_);
+    register_entry(index::decompress, decompress_);
+}
+
+}  // namespace kov::natives
