@@ -39,6 +39,7 @@
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/datatypes/url.h"
+#include "runtime/datatypes/image.h"
 #include "runtime/datatypes/vector.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
@@ -111,6 +112,7 @@ void register_datatypes() {
     point3d::init();
     port::init();
     event::init();
+    image::init();
     datatype::register_remaining();
 }
 }  // namespace

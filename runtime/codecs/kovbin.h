@@ -83,7 +83,7 @@ constexpr uint8_t cp_ctx_values = 0x10;
 // with a buffer of their own, map!, and the context holders object!, error! and function!.
 inline bool keyed_type(uint32_t t) {
     return in(t, ANY_BLOCK | ANY_STRING) || t == T_binary || t == T_map || t == T_object || t == T_error ||
-           t == T_function || t == T_bitset || t == T_vector;
+           t == T_function || t == T_bitset || t == T_vector || t == T_image;
 }
 
 // ---- writing ------------------------------------------------------------------------------------

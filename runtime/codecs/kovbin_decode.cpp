@@ -20,6 +20,7 @@
 #include "runtime/collector.h"
 #include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/bitset.h"
+#include "runtime/datatypes/image.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/date.h"
@@ -221,6 +222,7 @@ private:
     void block(const Head& h, const Dest& d, uint32_t index);
     void text(const Head& h, const Dest& d, uint32_t index);
     void elements(const Head& h, const Dest& d, uint32_t index);
+    void pixels(const Head& h, const Dest& d, uint32_t index);
     // Kept out of line: inlined, it pushes head() out of value(), which the boot load runs
     // for every record.
     [[gnu::noinline]] void bits(const Head& h, const Dest& d);
@@ -378,6 +380,10 @@ Cell Reader::adopt(uint32_t type, const Cell& found, uint32_t index) {
         if (ft != type) fail();
         return Cell{T_vector, index, found.w2, found.w3};
     }
+    if (type == T_image) {
+        if (ft != type) fail();
+        return Cell{T_image, index, found.w2, found.w3};
+    }
     if (type == T_binary || type == T_map || type == T_object || type == T_error) {
         if (ft != type) fail();
         return Cell{type, type == T_binary ? index : found.w1, found.w2, found.w3};
@@ -438,9 +444,6 @@ bool Reader::value(const Dest& d, bool top, uint32_t expect) {
     }
     case T_routine: case T_triple: case T_handle: case T_port: case T_event:
         error::fire(err::access_no_codec, datatype::make(h.id));
-    case T_image:
-        // Its datatype is not built yet: no value of its can be made.
-        error::fire(err::internal_not_done);
     default:
         if (keyed_type(h.id)) keyed(h, d);
         else scalar(h, d);
@@ -774,7 +777,7 @@ void Reader::op(const Head& h, const Dest& d) {
 
 void Reader::keyed(const Head& h, const Dest& d) {
     uint32_t t = h.id;
-    bool positional = in(t, ANY_BLOCK | ANY_STRING) || t == T_binary || t == T_vector;
+    bool positional = in(t, ANY_BLOCK | ANY_STRING) || t == T_binary || t == T_vector || t == T_image;
     uint32_t index = positional ? head_index(h) : 0;
     if (h.shared) {
         Cell c = adopt(t, resolve(), index);
@@ -784,6 +787,7 @@ void Reader::keyed(const Head& h, const Dest& d) {
     }
     if (in(t, ANY_BLOCK) || t == T_map) block(h, d, index);
     else if (t == T_vector) elements(h, d, index);
+    else if (t == T_image) pixels(h, d, index);
     else if (positional) text(h, d, index);
     else if (t == T_bitset) bits(h, d);
     else if (t == T_object) object(h, d, nullptr);
@@ -862,6 +866,29 @@ void Reader::elements(const Head& h, const Dest& d, uint32_t index) {
     p_ += bytes;
     if (!compact_) skip_padding();
     put(d, Cell{T_vector | (h.new_line ? cell::new_line : 0), index, node, type});
+}
+
+// An image: its size, checked before anything is allocated, then its pixels.
+void Reader::pixels(const Head& h, const Dest& d, uint32_t index) {
+    uint32_t w, ht;
+    if (compact_) {
+        w = varint();
+        ht = varint();
+    } else {
+        uint32_t size = u32();
+        w = size & 0xFFFF;
+        ht = size >> 16;
+    }
+    if (w > image::max_side || ht > image::max_side) fail();
+    uint64_t bytes = uint64_t(w) * ht * 4;
+    need(bytes);
+    Cell c;
+    image::make_at(c, w, ht, 0);
+    if (bytes) std::memcpy(image::pixels(c), p_, bytes);
+    p_ += bytes;
+    c.w1 = index;
+    c.header |= h.new_line ? cell::new_line : 0;
+    put(d, c);
 }
 
 // A bitset: its bytes, and the complement flag from the header. The length in bits must stay

@@ -22,6 +22,7 @@
 #include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
+#include "runtime/datatypes/image.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/date.h"
 #include "runtime/datatypes/error.h"
@@ -457,7 +458,8 @@ void Writer::keyed(const Cell& v, bool nl) {
         return;
     }
     push_path();
-    record_seen(key);
+    // Every image without pixels has node 0: each is written in full, none is shared.
+    if (key) record_seen(key);
     own_fields(v, nl, false);
     body(v);
     pop_path();
@@ -466,7 +468,7 @@ void Writer::keyed(const Cell& v, bool nl) {
 // The head of a record and the fields it keeps when shared (a series' head index).
 void Writer::own_fields(const Cell& v, bool nl, bool shared) {
     uint32_t t = cell::type(v);
-    if (in(t, ANY_BLOCK | ANY_STRING) || t == T_binary || t == T_vector) {
+    if (in(t, ANY_BLOCK | ANY_STRING) || t == T_binary || t == T_vector || t == T_image) {
         // The fixed header carries the unit width of text and vectors; a negative index
         // counts as 0.
         uint32_t width = in(t, ANY_STRING) || t == T_vector ? memory::buffer(series::node_of(v))->unit() << 8
@@ -515,6 +517,16 @@ void Writer::body(const Cell& v) {
         field(length);
         out_.bytes(b->head_ptr(), length);
         if (!compact_) out_.pad_to(4);
+    } else if (t == T_image) {
+        // The size, then every pixel as it lies in memory (B, G, R, opacity).
+        uint32_t w = image::width(v), h = image::height(v);
+        if (compact_) {
+            out_.varint(w);
+            out_.varint(h);
+        } else {
+            out_.u32(v.w3);
+        }
+        if (v.w2) out_.bytes(image::pixels(v), uint64_t(w) * h * 4);
     } else if (t == T_vector) {
         // The whole buffer: its element count, then the element type and width (the compact
         // encoding packs both into one byte), then the elements as they lie.

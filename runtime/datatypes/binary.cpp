@@ -1,4 +1,5 @@
 #include "runtime/datatypes/binary.h"
+#include "runtime/datatypes/image.h"
 
 #include <algorithm>
 #include <cstring>
@@ -487,8 +488,12 @@ Cell* to(Cell*, Cell* spec, uint32_t) {
     }
     case T_binary:
         return series::copy(spec, r, nullptr, false, nullptr);
-    case T_image:
-        not_done();  // image! pixels come with the image datatype
+    case T_image: {
+        Cell* bytes = image::to_binary(*spec, image::argb);
+        *r = *bytes;
+        stack::pop(1);
+        return r;
+    }
     case T_char_:
     case T_tuple:
         break;

@@ -529,6 +529,8 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
     uint32_t ot = cell::type(*origin);
     uint32_t tt = cell::type(*target);
     if (!in(tt, SERIES)) actions::fire_expect_arg(*target, 1);
+    // Pixels have a fixed count and are no text: nothing moves into or out of an image.
+    if (ot == T_image || tt == T_image) error::fire(err::script_move_bad, datatype::make(ot), datatype::make(tt));
     if (rs_tail_q(*origin)) return target;
     int64_t count = 1;
     if (part) {

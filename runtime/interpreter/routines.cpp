@@ -4,6 +4,7 @@
 #include "runtime/cells.h"
 #include "runtime/codecs/json.h"
 #include "runtime/codecs/kovbin.h"
+#include "runtime/codecs/image_codecs.h"
 
 #include <cstring>
 #include <vector>
@@ -112,6 +113,7 @@ void init() {
     init_system();
     terminal::register_routines();
     kovbin::register_routines();
+    image_codecs::register_routines();
     json::register_routines();
 }
 

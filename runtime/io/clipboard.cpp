@@ -3,6 +3,7 @@
 #include <string>
 
 #include "runtime/cells.h"
+#include "runtime/codecs/image_codecs.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/unit_types.h"
@@ -31,6 +32,17 @@ void read_clipboard_routine(Cell* args, const Cell&) {
     case clip::Content::Kind::text:
         string::load(reinterpret_cast<const uint8_t*>(content.text.data()), content.text.size(), &args[0], 0);
         return;
+    case clip::Content::Kind::image: {
+        // A picture that does not decode is nothing usable.
+        stack::Mark mark;
+        try {
+            args[0] = *image_codecs::load_binary(reinterpret_cast<const uint8_t*>(content.text.data()), content.text.size());
+        } catch (const Error& e) {
+            if (e.id != err::access_bad_media) throw;
+            none::make_at(args[0]);
+        }
+        return;
+    }
     case clip::Content::Kind::files: {
         stack::Mark mark;
         Cell* out = block::push_new(int32_t(content.files.size() < 0x7FFFFFF ? content.files.size() : 0x7FFFFFF));
@@ -63,7 +75,11 @@ void write_clipboard_routine(Cell* args, const Cell&) {
             content.files.push_back(std::move(path));
         }
     } else if (cell::is(value, T_image)) {
-        error::fire(err::internal_not_done);
+        stack::Mark mark;
+        Cell* png = image_codecs::encode(value, image_codecs::png);
+        content.kind = clip::Content::Kind::image;
+        memory::Buffer* b = memory::buffer(png->w2);
+        content.text.assign(reinterpret_cast<const char*>(b->head_ptr()), b->used());
     } else if (!cell::is(value, T_none)) {
         error::fire(err::script_invalid_arg, value);
     }

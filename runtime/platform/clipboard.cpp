@@ -160,6 +160,9 @@ bool read(Content& out) {
         if (!fetch("text/uri-list", data)) return false;
         out.files = from_uri_list(data);
         out.kind = Content::Kind::files;
+    } else if (has_type(types, "image/png")) {
+        if (!fetch("image/png", out.text)) return false;
+        out.kind = Content::Kind::image;
     }
     return true;
 }
@@ -174,7 +177,10 @@ bool write(const Content& in) {
         return t == Tool::wayland ? run_writing("wl-copy --clear", "") : run_writing("xclip -selection clipboard -i", "");
     }
     bool files = in.kind == Content::Kind::files;
-    std::string type = files ? "text/uri-list" : t == Tool::wayland ? "text/plain;charset=utf-8" : "UTF8_STRING";
+    std::string type = files                                 ? "text/uri-list"
+                       : in.kind == Content::Kind::image    ? "image/png"
+                       : t == Tool::wayland                 ? "text/plain;charset=utf-8"
+                                                            : "UTF8_STRING";
     std::string cmd = t == Tool::wayland ? "wl-copy --type '" + type + "'" : "xclip -selection clipboard -i -t '" + type + "'";
     return run_writing(cmd, files ? to_uri_list(in.files) : in.text);
 }
