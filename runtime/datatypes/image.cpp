@@ -356,8 +356,8 @@ int32_t text(const Cell& v, Cell& out, bool only, bool flat, bool limited, int32
 
 int32_t form(Cell* v, Cell* out, Cell* arg, int32_t part) { return text(*v, *out, false, false, arg != nullptr, part, 0); }
 
-int32_t mold(Cell* v, Cell* out, bool only, bool, bool flat, Cell* arg, int32_t part, int32_t indent) {
-    return text(*v, *out, only, flat, arg != nullptr, part, indent + 1);
+int32_t mold(Cell* v, Cell* out, const MoldArgs& how, int32_t part) {
+    return text(*v, *out, how.only, how.flat, how.arg != nullptr, part, how.indent + 1);
 }
 
 Cell* pick(Cell* s, int32_t n, Cell* boxed) {
