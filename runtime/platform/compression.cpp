@@ -6,8 +6,8 @@
 // should not pay. The functions are typed from the libraries' own headers. When a library
 // cannot be opened, its routines answer bad data (2).
 #include "runtime/platform/compression.h"
+#include "runtime/platform/shared_library.h"
 
-#include <dlfcn.h>
 #include <zlib.h>
 #include <zstd.h>
 
@@ -27,56 +27,17 @@ namespace {
     X(ZSTD_findFrameCompressedSize) X(ZSTD_decompress) X(ZSTD_createDCtx) X(ZSTD_freeDCtx)          \
     X(ZSTD_decompressStream)
 
-struct Zlib {
-#define X(name) decltype(&::name) name = nullptr;
-    KOV_ZLIB_FUNCTIONS(X)
-#undef X
-};
-struct Zstd {
-#define X(name) decltype(&::name) name = nullptr;
-    KOV_ZSTD_FUNCTIONS(X)
-#undef X
-};
-
-// The library's functions, or null when it cannot be opened or lacks one (asked once).
-template <class Library>
-const Library* open_library(const char* soname, Library& lib, bool (*fill)(void*, Library&)) {
-    void* handle = dlopen(soname, RTLD_NOW | RTLD_LOCAL);
-    if (!handle) return nullptr;
-    if (!fill(handle, lib)) {
-        dlclose(handle);
-        return nullptr;
-    }
-    return &lib;
+namespace zlib_library {
+KOV_LAZY_LIBRARY("libz.so.1", KOV_ZLIB_FUNCTIONS)
 }
-
-const Zlib* zlib() {
-    static Zlib lib;
-    static const Zlib* opened = open_library<Zlib>("libz.so.1", lib, [](void* handle, Zlib& l) {
-        bool all = true;
-#define X(name)                                                          \
-    l.name = reinterpret_cast<decltype(&::name)>(dlsym(handle, #name)); \
-    all = all && l.name != nullptr;
-        KOV_ZLIB_FUNCTIONS(X)
-#undef X
-        return all;
-    });
-    return opened;
+namespace zstd_library {
+KOV_LAZY_LIBRARY("libzstd.so.1", KOV_ZSTD_FUNCTIONS)
 }
-
-const Zstd* zstd() {
-    static Zstd lib;
-    static const Zstd* opened = open_library<Zstd>("libzstd.so.1", lib, [](void* handle, Zstd& l) {
-        bool all = true;
-#define X(name)                                                          \
-    l.name = reinterpret_cast<decltype(&::name)>(dlsym(handle, #name)); \
-    all = all && l.name != nullptr;
-        KOV_ZSTD_FUNCTIONS(X)
-#undef X
-        return all;
-    });
-    return opened;
-}
+using Zlib = zlib_library::Library;
+using Zstd = zstd_library::Library;
+// The libraries' functions, or null when one cannot be opened or lacks one (asked once).
+const Zlib* zlib() { return zlib_library::library(); }
+const Zstd* zstd() { return zstd_library::library(); }
 
 constexpr std::size_t scratch_size = 64 * 1024;
 

@@ -8,10 +8,11 @@
 #include "runtime/platform/os.h"
 
 #include <cerrno>
-#include <dlfcn.h>
 #include <sys/random.h>
 
 #include <openssl/evp.h>
+
+#include "runtime/platform/shared_library.h"
 
 namespace kov::os {
 
@@ -35,30 +36,8 @@ namespace {
     X(EVP_MD_CTX_new) X(EVP_MD_CTX_free) X(EVP_DigestInit_ex) X(EVP_DigestUpdate) X(EVP_DigestFinal_ex)  \
     X(EVP_md5) X(EVP_sha1) X(EVP_sha256) X(EVP_sha384) X(EVP_sha512) X(EVP_Q_mac)
 
-struct Library {
-#define X(name) decltype(&::name) name = nullptr;
-    KOV_CRYPTO_FUNCTIONS(X)
-#undef X
-    bool ready = false;
-};
-
 // The library's functions, or null when it cannot be opened or lacks one of them (asked once).
-const Library* library() {
-    static Library lib;
-    static bool tried = false;
-    if (tried) return lib.ready ? &lib : nullptr;
-    tried = true;
-    void* handle = dlopen(KOV_LIBCRYPTO_SONAME, RTLD_NOW | RTLD_LOCAL);
-    if (!handle) return nullptr;
-    bool all = true;
-#define X(name)                                                                      \
-    lib.name = reinterpret_cast<decltype(&::name)>(dlsym(handle, #name));            \
-    all = all && lib.name != nullptr;
-    KOV_CRYPTO_FUNCTIONS(X)
-#undef X
-    lib.ready = all;
-    return all ? &lib : nullptr;
-}
+KOV_LAZY_LIBRARY(KOV_LIBCRYPTO_SONAME, KOV_CRYPTO_FUNCTIONS)
 
 const EVP_MD* method(const Library& lib, Digest kind) {
     switch (kind) {

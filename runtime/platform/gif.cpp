@@ -8,11 +8,12 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <dlfcn.h>
 #include <unordered_map>
 #include <vector>
 
 #include <gif_lib.h>
+
+#include "runtime/platform/shared_library.h"
 
 namespace kov::os {
 
@@ -24,29 +25,8 @@ namespace {
     X(EGifPutScreenDesc) X(EGifPutImageDesc) X(EGifPutLine) X(EGifPutExtension) X(GifMakeMapObject)      \
     X(GifFreeMapObject) X(GifQuantizeBuffer)
 
-struct Library {
-#define X(name) decltype(&::name) name = nullptr;
-    KOV_GIF_FUNCTIONS(X)
-#undef X
-    bool ready = false;
-};
-
-const Library* library() {
-    static Library lib;
-    static bool tried = false;
-    if (tried) return lib.ready ? &lib : nullptr;
-    tried = true;
-    void* handle = dlopen("libgif.so.7", RTLD_NOW | RTLD_LOCAL);
-    if (!handle) return nullptr;
-    bool all = true;
-#define X(name)                                                                      \
-    lib.name = reinterpret_cast<decltype(&::name)>(dlsym(handle, #name));            \
-    all = all && lib.name != nullptr;
-    KOV_GIF_FUNCTIONS(X)
-#undef X
-    lib.ready = all;
-    return all ? &lib : nullptr;
-}
+// The library's functions, or null when it cannot be opened or lacks one of them (asked once).
+KOV_LAZY_LIBRARY("libgif.so.7", KOV_GIF_FUNCTIONS)
 
 struct Source {
     const uint8_t* data;

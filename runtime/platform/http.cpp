@@ -11,12 +11,13 @@
 #define CURL_DISABLE_TYPECHECK 1
 #include "runtime/platform/http.h"
 
-#include <dlfcn.h>
 #include <strings.h>
 
 #include <string_view>
 
 #include <curl/curl.h>
+
+#include "runtime/platform/shared_library.h"
 
 namespace kov::os::http {
 
@@ -26,31 +27,10 @@ namespace {
     X(curl_global_init) X(curl_easy_init) X(curl_easy_cleanup) X(curl_easy_setopt)            \
     X(curl_easy_perform) X(curl_easy_getinfo) X(curl_slist_append) X(curl_slist_free_all)
 
-struct Library {
-#define X(name) decltype(&::name) name = nullptr;
-    KOV_CURL_FUNCTIONS(X)
-#undef X
-    bool ready = false;
-};
-
-// The library's functions, or null when it cannot be opened or lacks one of them (asked once).
-const Library* library() {
-    static Library lib;
-    static bool tried = false;
-    if (tried) return lib.ready ? &lib : nullptr;
-    tried = true;
-    void* handle = dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
-    if (!handle) return nullptr;
-    bool all = true;
-#define X(name)                                                                      \
-    lib.name = reinterpret_cast<decltype(&::name)>(dlsym(handle, #name));            \
-    all = all && lib.name != nullptr;
-    KOV_CURL_FUNCTIONS(X)
-#undef X
-    if (all && lib.curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) all = false;
-    lib.ready = all;
-    return all ? &lib : nullptr;
-}
+// The library's functions, or null when it cannot be opened, lacks one of them or does not
+// start (asked once).
+KOV_LAZY_LIBRARY_PREPARED("libcurl.so.4", KOV_CURL_FUNCTIONS, start_curl)
+bool start_curl(Library& lib) { return lib.curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK; }
 
 struct Transfer {
     Response* out;

@@ -8,9 +8,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dlfcn.h>
 
 #include <jpeglib.h>
+
+#include "runtime/platform/shared_library.h"
 
 namespace kov::os {
 
@@ -22,29 +23,8 @@ namespace {
     X(jpeg_start_decompress) X(jpeg_read_scanlines) X(jpeg_set_defaults) X(jpeg_set_quality)            \
     X(jpeg_start_compress) X(jpeg_write_scanlines) X(jpeg_finish_compress)
 
-struct Library {
-#define X(name) decltype(&::name) name = nullptr;
-    KOV_JPEG_FUNCTIONS(X)
-#undef X
-    bool ready = false;
-};
-
-const Library* library() {
-    static Library lib;
-    static bool tried = false;
-    if (tried) return lib.ready ? &lib : nullptr;
-    tried = true;
-    void* handle = dlopen("libjpeg.so.62", RTLD_NOW | RTLD_LOCAL);
-    if (!handle) return nullptr;
-    bool all = true;
-#define X(name)                                                                      \
-    lib.name = reinterpret_cast<decltype(&::name)>(dlsym(handle, #name));            \
-    all = all && lib.name != nullptr;
-    KOV_JPEG_FUNCTIONS(X)
-#undef X
-    lib.ready = all;
-    return all ? &lib : nullptr;
-}
+// The library's functions, or null when it cannot be opened or lacks one of them (asked once).
+KOV_LAZY_LIBRARY("libjpeg.so.62", KOV_JPEG_FUNCTIONS)
 
 struct Errors {
     jpeg_error_mgr manager;  // first: the library's pointer to it is a pointer to this

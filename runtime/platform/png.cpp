@@ -6,9 +6,10 @@
 #include <csetjmp>
 #include <cstdlib>
 #include <cstring>
-#include <dlfcn.h>
 
 #include <png.h>
+
+#include "runtime/platform/shared_library.h"
 
 namespace kov::os {
 
@@ -26,29 +27,8 @@ namespace {
     X(png_set_interlace_handling) X(png_read_update_info) X(png_get_rowbytes) X(png_read_image)         \
     X(png_set_IHDR) X(png_write_info) X(png_write_image) X(png_write_end)
 
-struct Library {
-#define X(name) decltype(&::name) name = nullptr;
-    KOV_PNG_FUNCTIONS(X)
-#undef X
-    bool ready = false;
-};
-
-const Library* library() {
-    static Library lib;
-    static bool tried = false;
-    if (tried) return lib.ready ? &lib : nullptr;
-    tried = true;
-    void* handle = dlopen("libpng16.so.16", RTLD_NOW | RTLD_LOCAL);
-    if (!handle) return nullptr;
-    bool all = true;
-#define X(name)                                                                      \
-    lib.name = reinterpret_cast<decltype(&::name)>(dlsym(handle, #name));            \
-    all = all && lib.name != nullptr;
-    KOV_PNG_FUNCTIONS(X)
-#undef X
-    lib.ready = all;
-    return all ? &lib : nullptr;
-}
+// The library's functions, or null when it cannot be opened or lacks one of them (asked once).
+KOV_LAZY_LIBRARY("libpng16.so.16", KOV_PNG_FUNCTIONS)
 
 // Errors jump back without printing; warnings are dropped.
 void on_error(png_structp png, png_const_charp) { library()->png_longjmp(png, 1); }

@@ -7,10 +7,11 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <dlfcn.h>
 #include <vector>
 
 #include <tiffio.h>
+
+#include "runtime/platform/shared_library.h"
 
 namespace kov::os {
 
@@ -21,32 +22,12 @@ namespace {
     X(TIFFReadRGBAImageOriented) X(TIFFReadScanline) X(TIFFWriteScanline) X(TIFFScanlineSize)            \
     X(TIFFIsTiled) X(TIFFDefaultStripSize) X(TIFFSetErrorHandler) X(TIFFSetWarningHandler)
 
-struct Library {
-#define X(name) decltype(&::name) name = nullptr;
-    KOV_TIFF_FUNCTIONS(X)
-#undef X
-    bool ready = false;
-};
-
-const Library* library() {
-    static Library lib;
-    static bool tried = false;
-    if (tried) return lib.ready ? &lib : nullptr;
-    tried = true;
-    void* handle = dlopen("libtiff.so.6", RTLD_NOW | RTLD_LOCAL);
-    if (!handle) return nullptr;
-    bool all = true;
-#define X(name)                                                                      \
-    lib.name = reinterpret_cast<decltype(&::name)>(dlsym(handle, #name));            \
-    all = all && lib.name != nullptr;
-    KOV_TIFF_FUNCTIONS(X)
-#undef X
-    lib.ready = all;
-    if (all) {
-        lib.TIFFSetErrorHandler(nullptr);
-        lib.TIFFSetWarningHandler(nullptr);
-    }
-    return all ? &lib : nullptr;
+// Errors and warnings are not printed: a failed call answers for itself.
+KOV_LAZY_LIBRARY_PREPARED("libtiff.so.6", KOV_TIFF_FUNCTIONS, quiet_tiff)
+bool quiet_tiff(Library& lib) {
+    lib.TIFFSetErrorHandler(nullptr);
+    lib.TIFFSetWarningHandler(nullptr);
+    return true;
 }
 
 // A file in memory: read from the caller's bytes, or written into a growing vector.
