@@ -1,5 +1,5 @@
 // image!: scaling an image value to a size, which no Kov word reaches yet. The pixel mapping
-// itself is tested in image_geometry_test.cpp; the rest of image! in tests/kov/images.kov.
+// itself is tested in image_geometry_test.cpp; the rest of image! in tests/kov/image.kov.
 #include <string>
 
 #include "runtime/datatypes/image.h"
