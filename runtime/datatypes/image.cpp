@@ -159,6 +159,16 @@ Cell& make_at(Cell& c, int64_t w, int64_t h, uint32_t fill) {
 
 Cell* push(int64_t w, int64_t h, uint32_t fill) { return &make_at(*stack::reserve(), w, h, fill); }
 
+Cell* push(const Cell& img, int64_t w, int64_t h) {
+    Cell source = img;
+    collector::Root keep(source);
+    Cell* r = push(w, h, 0);
+    if (r->w2 && source.w2)
+        geometry::scale_pixels(pixels(source), int32_t(width(source)), int32_t(height(source)), int32_t(width(*r)),
+                               int32_t(height(*r)), pixels(*r));
+    return r;
+}
+
 uint8_t* pixels(const Cell& c) { return c.w2 ? buffer(c.w2)->head_ptr() : nullptr; }
 
 // ---- channels -----------------------------------------------------------------------------------

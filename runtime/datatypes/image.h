@@ -12,7 +12,7 @@
 // Sizes are checked before anything is allocated: a side above 65535 or a pixel count whose
 // bytes do not fit a buffer raises internal/no-memory.
 //
-// Moving memory: the constructors, copy, to-binary and form/mold allocate; poke, change and
+// Moving memory: the constructors (scaling too), copy, to-binary and form/mold allocate; poke, change and
 // the channel setters report to the owner, which may run Kov code. Pixel pointers are taken
 // after the last such call and used before the next.
 #pragma once
@@ -39,6 +39,10 @@ inline Cell cell_of(memory::Node node, uint32_t w, uint32_t h, uint32_t index = 
 // Raises internal/no-memory for a side above 65535 or a size no buffer can hold.
 Cell& make_at(Cell& c, int64_t w, int64_t h, uint32_t fill);
 Cell* push(int64_t w, int64_t h, uint32_t fill);
+// Pushes a new image of w × h pixels made by scaling the image by nearest neighbour (sizes
+// below 0 count as 0, and their limits are those of make_at). An image without pixels scales
+// to pixels with every byte 0.
+Cell* push(const Cell& img, int64_t w, int64_t h);
 // The image's pixel memory (B, G, R, A per pixel); null without pixels. Valid until the next
 // allocation.
 uint8_t* pixels(const Cell& c);

@@ -50,6 +50,21 @@ bool copy_rect_pixels(const uint8_t* source, int32_t source_width, int32_t sourc
     return true;
 }
 
+void scale_pixels(const uint8_t* source, int32_t source_width, int32_t source_height, int32_t width,
+                  int32_t height, uint8_t* destination) {
+    if (source_width < 1 || source_height < 1 || width < 1 || height < 1) return;
+    for (int64_t y = 0; y < height; ++y) {
+        // The centre of row y, (y + 1/2) / height of the way down, falls in this source row.
+        int64_t sy = ((2 * y + 1) * source_height) / (2 * int64_t(height));
+        const uint8_t* row = source + sy * int64_t(source_width) * 4;
+        uint8_t* out = destination + y * int64_t(width) * 4;
+        for (int64_t x = 0; x < width; ++x) {
+            int64_t sx = ((2 * x + 1) * source_width) / (2 * int64_t(width));
+            std::memcpy(out + x * 4, row + sx * 4, 4);
+        }
+    }
+}
+
 uint8_t* transform(const uint8_t* source, int32_t source_width, int32_t source_height, const Quad& q, int32_t& out_x,
                    int32_t& out_y, int32_t& out_width, int32_t& out_height) {
     if (source_width < 1 || source_height < 1) return nullptr;

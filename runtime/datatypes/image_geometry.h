@@ -42,6 +42,12 @@ void mirror_quad_y(Quad& q, float a);
 bool copy_rect_pixels(const uint8_t* source, int32_t source_width, int32_t source_height, int32_t x, int32_t y,
                       int32_t width, int32_t height, uint8_t* destination);
 
+// The source scaled to width × height pixels into the destination by nearest neighbour: each
+// destination pixel takes the source pixel under its centre. Nothing is written when a side
+// of either is not positive.
+void scale_pixels(const uint8_t* source, int32_t source_width, int32_t source_height, int32_t width,
+                  int32_t height, uint8_t* destination);
+
 // The source mapped into the quadrilateral: a new buffer of the quadrilateral's bounding box
 // (its origin and size truncated toward zero, given in out_*), pixels outside the
 // quadrilateral all bytes 0. Null when the source has no pixels, when a corner is not finite,

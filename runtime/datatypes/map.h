@@ -30,6 +30,15 @@ using memory::Node;
 
 // The datatypes accepted as keys: the texts, the words and the scalars, and binary!.
 inline bool key_type_q(uint32_t type) { return in(type, ANY_STRING | ALL_WORD | SCALAR) || type == T_binary; }
+// The cell's words: the head index of the pair block and the pair block's node.
+inline uint32_t position_of(const Cell& m) {
+    cell::expect(cell::is(m, T_map));
+    return m.w1;
+}
+inline Node pairs_of(const Cell& m) {
+    cell::expect(cell::is(m, T_map) && memory::valid_node(m.w2));
+    return m.w2;
+}
 
 // ---- constructors -------------------------------------------------------------------------------
 // Makes the cell a map over the pair block (its keys normalised in place, a later pair whose

@@ -36,6 +36,12 @@ inline memory::Node node_of(const Cell& s) {
     cell::expect(in(cell::type(s), SERIES) && memory::valid_node(s.w2));
     return s.w2;
 }
+// The node word as it is stored, unchecked for liveness: for callers that test it with
+// memory::valid_node before they use it (a cell kept from an earlier evaluation).
+inline memory::Node stored_node_of(const Cell& s) {
+    cell::expect(in(cell::type(s), SERIES));
+    return s.w2;
+}
 inline uint32_t extra_of(const Cell& s) {
     cell::expect(in(cell::type(s), SERIES));
     return s.w3;

@@ -1,11 +1,17 @@
 #include "runtime/datatypes/url.h"
 
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "runtime/cells.h"
 #include "runtime/collector.h"
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/object.h"
 #include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/unit_types.h"
+#include "runtime/interpreter/interp.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/error.h"
 #include "runtime/families.h"
@@ -239,12 +245,50 @@ Cell* eval_path(Cell* parent, const PathStep& step) {
     return parent;
 }
 
-// The port machinery does not exist yet: everything that needs it is refused as not done.
-Cell* to_port(Cell*, bool) { not_done(); }
+// The global object or function named `name`, or null.
+const Cell* global_named(const char* name) {
+    uint32_t sym = symbol::find(reinterpret_cast<const uint8_t*>(name), uint32_t(std::strlen(name)));
+    return sym ? context::get_any(sym, context::global()) : nullptr;
+}
+
+// The url as a port: the url parser's object for a copy of it made into a port!, opened with
+// `how` when given. The port replaces the url in its cell. Returns false when a Kov exit is
+// pending (the url cell then holds what the interrupted call left).
+bool to_port(Cell* u, const OpenArgs* how) {
+    stack::Mark mark;
+    Cell* copied = stack::reserve();
+    actions::lookup<actions::slot::copy>(T_url)(stack::push(*u), copied, nullptr, false, nullptr);
+    const Cell* parser = global_named("url-parser");
+    uint32_t sym = symbol::find(reinterpret_cast<const uint8_t*>("parse-url"), 9);
+    const Cell* fn = parser && sym && cell::is(*parser, T_object)
+                         ? object::select_word(*parser, word::cell_of(T_word, sym))
+                         : nullptr;
+    if (!fn || !cell::is(*fn, T_function)) error::fire(err::script_invalid_arg, *u);
+    Cell name = word::cell_of(T_word, sym);
+    Cell slots[2] = {*copied, logic::false_value};  // without /throw-error
+    Cell* spec = stack::push(interp::apply_slots(*fn, slots, 2, &name));
+    if (stack::exiting()) return false;
+    if (!cell::is(*spec, T_object)) error::fire(err::script_invalid_arg, *u);
+    Cell* port = stack::reserve();
+    actions::lookup<actions::slot::make>(T_port)(port, spec, T_port);
+    if (stack::exiting()) return false;
+    if (how) {
+        Cell* opened = stack::push(*port);
+        actions::lookup<actions::slot::open>(T_port)(opened, *how);
+        if (stack::exiting()) return false;
+        *u = *opened;
+    } else {
+        *u = *port;
+    }
+    return true;
+}
 
 bool http_q(const Cell& u) { return string::starts_with_literal_q(u, "http"); }
 
-Cell* open(Cell* u, const OpenArgs&) { return to_port(u, true); }
+Cell* open(Cell* u, const OpenArgs& a) {
+    to_port(u, &a);
+    return u;
+}
 
 Cell* read(Cell* u, const ReadArgs& a) {
     if (http_q(*u)) {
@@ -252,13 +296,17 @@ Cell* read(Cell* u, const ReadArgs& a) {
         return io::http_request(u, *u, {.method = words::symbols::get, .headers = nullptr, .body = nullptr,
                                         .binary = a.binary, .lines = a.lines, .info = a.info});
     }
-    return to_port(u, false);
+    if (!to_port(u, nullptr)) return u;
+    return actions::lookup<actions::slot::read>(T_port)(u, a);
 }
 
 bool data_kind_q(const Cell& c) { return cell::is(c, T_block) || cell::is(c, T_string) || cell::is(c, T_binary); }
 
 Cell* write(Cell* u, Cell* value, const WriteArgs& a) {
-    if (!http_q(*u)) return to_port(u, false);
+    if (!http_q(*u)) {
+        if (!to_port(u, nullptr)) return u;
+        return actions::lookup<actions::slot::write>(T_port)(u, value, a);
+    }
     if (a.seek || a.allow || a.as) not_done();
     // [method headers data]: checked before any request is made.
     io::HttpArgs http{.method = words::symbols::post, .headers = nullptr, .body = value,

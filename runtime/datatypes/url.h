@@ -2,8 +2,9 @@
 // what it adds is percent-encoding (molding, `enhex`) and percent-decoding (literals,
 // `dehex`), construction from a block of parts, path access that joins segments with "/",
 // and the port actions open, read and write (http and https URLs talk HTTP through
-// runtime/io/http.h; the others need ports, not built yet). file! is a child of url! and
-// inherits its path access and construction.
+// runtime/io/http.h; any other url is parsed by the url parser written in Kov, made into a
+// port! of its scheme and handed to port!'s action). file! is a child of url! and inherits
+// its path access and construction.
 //
 // Cell: a string cell (see string.h) whose type is url!.
 //
@@ -11,7 +12,8 @@
 // keeps is written as it is, every other byte as "%" and two upper-case hex digits.
 //
 // Moving memory: the constructors and every routine that appends to a string allocate, so
-// they may move any buffer; a cell they fill must not itself lie in a series buffer.
+// they may move any buffer; a cell they fill must not itself lie in a series buffer. open, and
+// read and write of a url that is not http(s), run Kov code (the parser and the actor).
 #pragma once
 #include <cstdint>
 

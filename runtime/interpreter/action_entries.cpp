@@ -8,7 +8,9 @@
 
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/error.h"
 #include "runtime/families.h"
@@ -40,7 +42,7 @@ Cell datatype_cell(uint32_t t) { return Cell{T_datatype, t, 0, 0}; }
 
 // Characters, cells or bytes from the buffer head to the tail of a series value.
 int32_t series_length(const Cell& s) {
-    memory::Buffer* b = memory::buffer(s.w2);
+    memory::Buffer* b = memory::buffer(natives::cursor_node(s));
     uint32_t unit = b->unit() ? b->unit() : 1;
     return static_cast<int32_t>(b->used() / unit);
 }
@@ -51,7 +53,7 @@ int32_t series_length(const Cell& s) {
 template <Slot S>
 void make_like(Args& args) {
     Cell* proto = args.cell(0);
-    uint32_t type = cell::is(*proto, T_datatype) ? proto->w1 : cell::type(*proto);
+    uint32_t type = cell::is(*proto, T_datatype) ? datatype::id_of(*proto) : cell::type(*proto);
     auto fn = lookup<S>(type);
     if (!fn) fire_expect_arg(*proto, 0);
     result(args, fn(proto, args.cell(1), type));
@@ -67,7 +69,7 @@ void random_entry(Args& args) {
 
 void reflect_entry(Args& args) {
     Cell* field = args.cell(1);
-    result(args, find_impl<slot::reflect>(*args.cell(0))(args.cell(0), field->w2));
+    result(args, find_impl<slot::reflect>(*args.cell(0))(args.cell(0), word::symbol_of(*field)));
 }
 
 // ---- form and mold ---------------------------------------------------------------------------------
@@ -93,7 +95,7 @@ void text_entry(Args& args, bool molding) {
     } else {
         find_impl<slot::form>(*args.cell(0))(args.cell(0), out, part_arg, limit);
     }
-    if (part_arg) string::truncate_at(out->w2, static_cast<uint32_t>(limit));
+    if (part_arg) string::truncate_at(series::node_of(*out), static_cast<uint32_t>(limit));
     *args.cell(0) = *out;
     stack::keep();
 }
@@ -149,18 +151,18 @@ bool normalise_part(Cell* series, Cell* value, Cell* part_arg, int32_t& count) {
     // A map!'s cells are a buffer with a position too, so /part can count them.
     if (!in(cell::type(*value), SERIES) && !cell::is(*value, T_map)) error::fire(err::script_invalid_part, *part_arg);
     int32_t vlen = series_length(*value);
-    if (static_cast<int32_t>(value->w1) > vlen) value->w1 = static_cast<uint32_t>(vlen);
+    if (static_cast<int32_t>(natives::cursor_index(*value)) > vlen) value->w1 = static_cast<uint32_t>(vlen);
     if (cell::is(*part_arg, T_integer)) {
         count = integer::get(*part_arg);
-    } else if (cell::type(*part_arg) == cell::type(*value) && part_arg->w2 == value->w2 && !cell::is(*value, T_port)) {
-        count = static_cast<int32_t>(part_arg->w1) - static_cast<int32_t>(value->w1);
+    } else if (cell::type(*part_arg) == cell::type(*value) && natives::cursor_node(*part_arg) == natives::cursor_node(*value) && !cell::is(*value, T_port)) {
+        count = static_cast<int32_t>(natives::cursor_index(*part_arg)) - static_cast<int32_t>(natives::cursor_index(*value));
     } else {
         error::fire(err::script_invalid_refine_arg, Cell{T_word, 0, 0, 0}, *part_arg);
     }
-    if (count == 0 || (count < 0 && value->w1 == 0)) return false;
+    if (count == 0 || (count < 0 && natives::cursor_index(*value) == 0)) return false;
     if (count < 0) {
         // Clamped before it is negated: the most negative integer has no positive.
-        int32_t index = static_cast<int32_t>(value->w1);
+        int32_t index = static_cast<int32_t>(natives::cursor_index(*value));
         int32_t back = count < -index ? index : -count;
         value->w1 = static_cast<uint32_t>(index - back);
         count = back;
@@ -196,17 +198,17 @@ void change_entry(Args& args) {
         bool positional = !cell::is(*series, T_port) && !cell::is(*series, T_image);
         if (positional) {
             int32_t len = series_length(*series);
-            if (static_cast<int32_t>(series->w1) > len) series->w1 = static_cast<uint32_t>(len);
+            if (static_cast<int32_t>(natives::cursor_index(*series)) > len) series->w1 = static_cast<uint32_t>(len);
         }
         if (cell::is(*part_arg, T_integer)) {
             count = integer::get(*part_arg);
-        } else if (cell::type(*part_arg) == cell::type(*series) && part_arg->w2 == series->w2) {
-            count = static_cast<int32_t>(part_arg->w1) - static_cast<int32_t>(series->w1);
+        } else if (cell::type(*part_arg) == cell::type(*series) && natives::cursor_node(*part_arg) == natives::cursor_node(*series)) {
+            count = static_cast<int32_t>(natives::cursor_index(*part_arg)) - static_cast<int32_t>(natives::cursor_index(*series));
         } else {
             error::fire(err::script_invalid_refine_arg, Cell{T_word, 0, 0, 0}, *part_arg);
         }
         if (count < 0) {
-            int32_t index = static_cast<int32_t>(series->w1);
+            int32_t index = static_cast<int32_t>(natives::cursor_index(*series));
             int32_t back = count < -index ? index : -count;  // clamped before it is negated
             series->w1 = static_cast<uint32_t>(index - back);
             count = back;
@@ -265,9 +267,9 @@ void move_entry(Args& args) {
 // pick and poke take their index as an integer: logic! true 1, false 2, char! and integer! their value.
 int32_t index_argument(const Cell& c) {
     switch (cell::type(c)) {
-    case T_logic: return c.w1 ? 1 : 2;
+    case T_logic: return logic::get(c) ? 1 : 2;
     case T_char_:
-    case T_integer: return static_cast<int32_t>(c.w2);
+    case T_integer: return integer::get(c);
     default: return 0;
     }
 }

@@ -300,9 +300,12 @@ uint32_t fetch_one(Node code, uint32_t pos, uint32_t end, uint32_t kind, uint32_
 }  // namespace
 
 const Cell* current_cell() {
-    if (!(cell::is(current, T_block) || cell::is(current, T_paren)) || !memory::valid_node(current.w2)) return nullptr;
-    if (memory::buffer(current.w2)->unit() != sizeof(Cell) || current.w1 >= tail_index(current.w2)) return nullptr;
-    return &at(current.w2, current.w1);
+    if (!(cell::is(current, T_block) || cell::is(current, T_paren)) || !memory::valid_node(series::stored_node_of(current)))
+        return nullptr;
+    Node code = series::node_of(current);
+    uint32_t pos = series::position_of(current);
+    if (memory::buffer(code)->unit() != sizeof(Cell) || pos >= tail_index(code)) return nullptr;
+    return &at(code, pos);
 }
 
 uint32_t tail_index(Node code) {

@@ -10,11 +10,20 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/series.h"
+#include "runtime/datatypes/unit_types.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/memory.h"
 
 namespace kov::natives {
+
+// The buffer and head index of a value with a position: a series, or a map! (its pair block
+// has a position too, which foreach, forall and /part use).
+inline memory::Node cursor_node(const Cell& s) { return cell::is(s, T_map) ? map::pairs_of(s) : series::node_of(s); }
+inline uint32_t cursor_index(const Cell& s) { return cell::is(s, T_map) ? map::position_of(s) : series::position_of(s); }
 
 // The arguments of the running native or action. The cells are read through the argument base
 // each time, exactly as the stack holds them: a native that evaluates code still finds its own
@@ -31,12 +40,12 @@ public:
     // The first argument cell of refinement r, or null when it was not given.
     Cell* option(uint32_t r) const { return given(r) ? cell(static_cast<uint32_t>(refinements_[r])) : nullptr; }
 
-    int32_t integer(uint32_t k) const { return static_cast<int32_t>(cell(k)->w2); }
+    int32_t integer(uint32_t k) const { return kov::integer::get(*cell(k)); }
     double decimal(uint32_t k) const { return cell::get_double(*cell(k)); }
-    bool logic(uint32_t k) const { return cell(k)->w1 != 0; }
+    bool logic(uint32_t k) const { return kov::logic::get(*cell(k)) != 0; }
     // The node and index of a series argument.
-    memory::Node node(uint32_t k) const { return cell(k)->w2; }
-    uint32_t index(uint32_t k) const { return cell(k)->w1; }
+    memory::Node node(uint32_t k) const { return kov::series::node_of(*cell(k)); }
+    uint32_t index(uint32_t k) const { return kov::series::position_of(*cell(k)); }
 
     // script/expect-arg: argument k's datatype is not one this native takes. The argument is
     // named by its word in the running function's spec, or by `word` when given.

@@ -17,8 +17,10 @@
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/map.h"
+#include "runtime/datatypes/series.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unit_types.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/error.h"
 #include "runtime/families.h"
 #include "runtime/interpreter/actions.h"
@@ -36,7 +38,7 @@ using memory::Node;
 
 inline const Cell& at(Node n, uint32_t i) { return reinterpret_cast<const Cell*>(memory::buffer(n)->head_ptr())[i]; }
 
-inline bool falsy(const Cell& v) { return cell::is(v, T_none) || (cell::is(v, T_logic) && v.w1 == 0); }
+inline bool falsy(const Cell& v) { return cell::is(v, T_none) || (cell::is(v, T_logic) && logic::get(v) == 0); }
 inline bool truthy(const Cell& v) {
     if (cell::is(v, T_unset)) error::fire(err::script_no_return);
     return !falsy(v);
@@ -65,8 +67,8 @@ void either(Args& args) { do_block(truthy(*args.cell(0)) ? *args.cell(1) : *args
 
 void any_all(Args& args, bool any) {
     Cell block = *args.cell(0);
-    Node code = block.w2;
-    uint32_t pos = block.w1;
+    Node code = series::node_of(block);
+    uint32_t pos = series::position_of(block);
     uint32_t end = interp::tail_index(code);
     stack::keep();
     Cell* keep = stack::push(block);  // the block stays reachable while it runs
@@ -97,9 +99,9 @@ void switch_(Args& args) {
     Cell value = *args.cell(0);
     Cell cases = *args.cell(1);
     if (!cell::is(value, T_block)) {
-        Node n = cases.w2;
+        Node n = series::node_of(cases);
         uint32_t end = interp::tail_index(n);
-        for (uint32_t i = cases.w1; i < end; ++i) {
+        for (uint32_t i = series::position_of(cases); i < end; ++i) {
             const Cell& c = at(n, i);
             if (cell::type(c) != cell::type(value) || !actions::compare(c, value, actions::equal)) continue;
             for (uint32_t k = i + 1; k < end; ++k) {
@@ -119,8 +121,8 @@ void switch_(Args& args) {
 
 void case_(Args& args) {
     Cell block = *args.cell(0);
-    Node code = block.w2;
-    uint32_t pos = block.w1;
+    Node code = series::node_of(block);
+    uint32_t pos = series::position_of(block);
     uint32_t end = interp::tail_index(code);
     bool all_ = args.given(0);
     if (pos >= end) {
@@ -325,16 +327,17 @@ void forever(Args& args) {
 
 // Elements left from the position.
 int64_t left_in(const Cell& s) {
-    memory::Buffer* b = memory::buffer(s.w2);
+    memory::Buffer* b = memory::buffer(cursor_node(s));
     uint32_t unit = b->unit() ? b->unit() : 1;
-    return int64_t(b->used() / unit) - int64_t(s.w1);
+    return int64_t(b->used() / unit) - int64_t(cursor_index(s));
 }
 
 // The element at position + k of any series (none past the tail).
 Cell element_at(const Cell& s, uint32_t k) {
     if (in(cell::type(s), ANY_BLOCK)) {
-        uint32_t i = s.w1 + k;
-        return i < interp::tail_index(s.w2) ? at(s.w2, i) : none::value;
+        Node n = series::node_of(s);
+        uint32_t i = series::position_of(s) + k;
+        return i < interp::tail_index(n) ? at(n, i) : none::value;
     }
     Cell copy = s;
     auto pick = actions::lookup<actions::slot::pick>(cell::type(s));
@@ -347,37 +350,39 @@ Cell element_at(const Cell& s, uint32_t k) {
 bool next_step(Cell& series, const Cell& words) {
     if (left_in(series) <= 0) return false;
     if (cell::is(words, T_block)) {
-        uint32_t n = interp::tail_index(words.w2) - words.w1;
+        Node list = series::node_of(words);
+        uint32_t first = series::position_of(words);
+        uint32_t n = interp::tail_index(list) - first;
         if (cell::is(series, T_map)) {
             // The map's own step sets the key and value of the next live entry.
             if (n != 2) error::fire(err::script_invalid_arg, words);
             bool found = map::copy_entries(words, series, 2);
-            series.w1 += 2;
+            series.w1 = cursor_index(series) + 2;
             return found;
         }
         for (uint32_t i = 0; i < n; ++i) {
-            Cell w = at(words.w2, words.w1 + i);
+            Cell w = at(list, first + i);
             uint32_t t = cell::type(w);
             if (t != T_word && t != T_set_word && t != T_lit_word && t != T_get_word) error::fire(err::script_invalid_arg, w);
         }
         for (uint32_t i = 0; i < n; ++i) {
-            Cell w = at(words.w2, words.w1 + i);
+            Cell w = at(list, first + i);
             Cell v = element_at(series, i);
             if (cell::is(v, T_unset) && n > 1) error::fire(err::script_need_value, w);
             context::set(w, v);
         }
-        series.w1 += n;
+        series.w1 = cursor_index(series) + n;
         return true;
     }
     Cell w = words;
     context::set(w, element_at(series, 0));
-    series.w1 += 1;
+    series.w1 = cursor_index(series) + 1;
     return true;
 }
 
 void foreach(Args& args) {
     Cell words = *args.cell(0), data = *args.cell(1), body = *args.cell(2);
-    if (cell::is(words, T_block) && interp::tail_index(words.w2) <= words.w1) error::fire(err::script_invalid_arg, words);
+    if (cell::is(words, T_block) && interp::tail_index(series::node_of(words)) <= series::position_of(words)) error::fire(err::script_invalid_arg, words);
     if (!cell::is(words, T_block) && cell::is(data, T_map)) error::fire(err::script_invalid_arg, words);
     stack::keep();
     Cell* series = stack::push(data);
@@ -414,8 +419,8 @@ void forall(Args& args) {
         }
         if (s == stop_exit) break;
         Cell now = *context::get(word);
-        if (now.w2 != start.w2 || cell::type(now) != cell::type(start)) error::fire(err::script_bad_loop_series, now);
-        now.w1 += 1;
+        if (cell::type(now) != cell::type(start) || cursor_node(now) != cursor_node(start)) error::fire(err::script_bad_loop_series, now);
+        now.w1 = cursor_index(now) + 1;
         context::set(word, now);
     }
     if (!broke && !stack::exiting()) context::set(word, start);
@@ -424,7 +429,7 @@ void forall(Args& args) {
 
 void remove_each(Args& args) {
     Cell words = *args.cell(0), data = *args.cell(1), body = *args.cell(2);
-    uint32_t n = cell::is(words, T_block) ? interp::tail_index(words.w2) - words.w1 : 1;
+    uint32_t n = cell::is(words, T_block) ? interp::tail_index(series::node_of(words)) - series::position_of(words) : 1;
     if (n == 0) error::fire(err::script_invalid_arg, words);
     stack::keep();
     Cell* series = stack::push(data);
@@ -434,13 +439,13 @@ void remove_each(Args& args) {
     auto remove = actions::lookup<actions::slot::remove>(cell::type(data));
     if (!remove) actions::fire_expect_arg(data, 1);
     while (true) {
-        uint32_t before = series->w1;
+        uint32_t before = cursor_index(*series);
         if (!next_step(*series, words)) break;
         Cell r = unset::value;
         Step s = run_body(body, lp.depth, &r);
         if (s == stop_break || s == stop_exit) break;
         if (s == go_on && !falsy(r) && !cell::is(r, T_unset)) {
-            uint32_t taken = series->w1 - before;
+            uint32_t taken = cursor_index(*series) - before;
             series->w1 = before;
             Cell part = Cell{T_integer, 0, taken, 0};
             Cell* r2 = remove(series, taken == 1 ? nullptr : &part, nullptr);
@@ -481,16 +486,16 @@ void catch_(Args& args) {
     const Cell& thrown_name = stack::pending.name;
     bool caught = !names;
     if (names && cell::is(thrown_name, T_word)) {
-        uint32_t alias = symbol::resolve(thrown_name.w2);
+        uint32_t alias = symbol::resolve(word::symbol_of(thrown_name));
         if (cell::is(*names, T_word)) {
-            caught = symbol::resolve(names->w2) == alias;
+            caught = symbol::resolve(word::symbol_of(*names)) == alias;
         } else {
-            Node n = names->w2;
-            for (uint32_t i = names->w1; i < interp::tail_index(n) && !caught; ++i) {
+            Node n = series::node_of(*names);
+            for (uint32_t i = series::position_of(*names); i < interp::tail_index(n) && !caught; ++i) {
                 const Cell& w = at(n, i);
                 if (!cell::is(w, T_word))
-                    error::fire(err::script_invalid_refine_arg, Cell{T_word, 0, words::loaded::name.w2, 0xFFFFFFFFu}, *names);
-                caught = symbol::resolve(w.w2) == alias;
+                    error::fire(err::script_invalid_refine_arg, Cell{T_word, 0, word::symbol_of(words::loaded::name), 0xFFFFFFFFu}, *names);
+                caught = symbol::resolve(word::symbol_of(w)) == alias;
             }
         }
     }

@@ -12,6 +12,7 @@
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/map.h"
 #include "runtime/datatypes/object.h"
+#include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unit_types.h"
@@ -39,8 +40,8 @@ inline uint32_t tail_of(Node n) { return interp::tail_index(n); }
 // Evaluates a block and leaves its last value as the native's result.
 void run_body(const Cell& block) {
     Cell b = block;
-    uint32_t n = tail_of(b.w2);
-    if (b.w1 > n) b.w1 = n;
+    uint32_t n = tail_of(series::node_of(b));
+    if (series::position_of(b) > n) b.w1 = n;
     stack::keep();
     interp::eval_block(b, true);
 }
@@ -49,8 +50,8 @@ void run_body(const Cell& block) {
 
 void make_function(Args& args, Cell spec, const Cell& body) {
     stack::keep();
-    uint32_t n = tail_of(spec.w2);
-    if (spec.w1 > n) spec.w1 = n;
+    uint32_t n = tail_of(series::node_of(spec));
+    if (series::position_of(spec) > n) spec.w1 = n;
     uint32_t flags = function::validate(spec);
     Cell b = body;
     Cell* fn = function::make_at(spec, &b, 0, 0, flags);
@@ -119,9 +120,9 @@ void do_(Args& args) {
             if (stack::exiting()) return;
         }
         if (next_word) {
-            Node code = value.w2;
+            Node code = series::node_of(value);
             uint32_t end = tail_of(code);
-            uint32_t pos = value.w1 < end ? value.w1 : end;
+            uint32_t pos = std::min(series::position_of(value), end);
             Cell position = value;
             if (pos >= end) {
                 stack::keep();
@@ -213,13 +214,13 @@ void reduce(Args& args) {
     if (into) {
         result = stack::push(*into);
     } else {
-        result = block::push_new(static_cast<int32_t>(tail_of(value.w2) - value.w1));
+        result = block::push_new(static_cast<int32_t>(tail_of(series::node_of(value)) - series::position_of(value)));
     }
     stack::push_frame(stack::interp_native, nullptr);
     stack::reserve();
-    Node code = source->w2;
+    Node code = series::node_of(*source);
     uint32_t end = tail_of(code);
-    for (uint32_t pos = source->w1; pos < end; end = std::min(end, tail_of(code))) {
+    for (uint32_t pos = series::position_of(*source); pos < end; end = std::min(end, tail_of(code))) {
         pos = interp::eval_expression(code, pos, end, interp::Infix::apply, interp::Result::push);
         if (stack::exiting()) {
             stack::unwind();
@@ -243,7 +244,7 @@ void reduce(Args& args) {
 }
 
 void compose_into(const Cell& source, Cell& target, bool deep, bool only, bool insert) {
-    Node code = source.w2;
+    Node code = series::node_of(source);
     uint32_t end = tail_of(code);
     auto add = [&](const Cell& v) {
         if (insert) {
@@ -254,17 +255,17 @@ void compose_into(const Cell& source, Cell& target, bool deep, bool only, bool i
             block::rs_append(target, v);
         }
     };
-    for (uint32_t i = source.w1; i < std::min(end, tail_of(code)); ++i) {
+    for (uint32_t i = series::position_of(source); i < std::min(end, tail_of(code)); ++i) {
         Cell v = at(code, i);
         collector::Root keep(v);
         if (cell::is(v, T_block) && deep) {
-            Cell* nested = block::push_new(static_cast<int32_t>(tail_of(v.w2)));
+            Cell* nested = block::push_new(static_cast<int32_t>(tail_of(series::node_of(v))));
             nested->header = v.header;
             compose_into(v, *nested, deep, only, false);
             add(*nested);
             stack::pop(1);
         } else if (cell::is(v, T_paren)) {
-            if (tail_of(v.w2) <= v.w1) continue;
+            if (tail_of(series::node_of(v)) <= series::position_of(v)) continue;
             stack::push_frame(stack::interp_native, nullptr);
             stack::reserve();
             interp::eval_block(v, true);
@@ -274,7 +275,7 @@ void compose_into(const Cell& source, Cell& target, bool deep, bool only, bool i
             collector::Root kr(r);
             if (cell::is(r, T_unset)) continue;
             if (cell::is(r, T_block) && !only) {
-                for (uint32_t k = r.w1; k < tail_of(r.w2); ++k) add(at(r.w2, k));
+                for (uint32_t k = series::position_of(r); k < tail_of(series::node_of(r)); ++k) add(at(series::node_of(r), k));
             } else {
                 add(r);
             }
@@ -298,7 +299,7 @@ void compose(Args& args) {
         target = stack::push(*into);
         insert = block::rs_length_q(*target) > 0;
     } else {
-        target = block::push_new(static_cast<int32_t>(tail_of(value.w2)));
+        target = block::push_new(static_cast<int32_t>(tail_of(series::node_of(value))));
     }
     compose_into(value, *target, deep, only, insert);
     if (stack::exiting()) return;
@@ -332,23 +333,26 @@ void get(Args& args) {
 
 // Sets the words of a block from a value, the way foreach sets its words.
 void set_words(const Cell& words_block, const Cell& value, const object::SetArgs& how) {
-    Node n = words_block.w2;
+    Node n = series::node_of(words_block);
+    uint32_t first = series::position_of(words_block);
     uint32_t end = tail_of(n);
     bool spread = in(cell::type(value), ANY_BLOCK) && !how.only;
-    for (uint32_t i = words_block.w1; i < end; ++i) {
+    for (uint32_t i = first; i < end; ++i) {
         const Cell& w = at(n, i);
         if (!in(cell::type(w), ANY_WORD)) error::fire(err::script_invalid_arg, w);
         if (spread && !how.any) {
-            uint32_t k = value.w1 + (i - words_block.w1);
-            if (k < tail_of(value.w2) && cell::is(at(value.w2, k), T_unset)) error::fire(err::script_need_value, w);
+            Node from = series::node_of(value);
+            uint32_t k = series::position_of(value) + (i - first);
+            if (k < tail_of(from) && cell::is(at(from, k), T_unset)) error::fire(err::script_need_value, w);
         }
     }
-    for (uint32_t i = words_block.w1; i < end; ++i) {
+    for (uint32_t i = first; i < end; ++i) {
         Cell w = at(n, i);
         Cell v = value;
         if (spread) {
-            uint32_t k = value.w1 + (i - words_block.w1);
-            v = k < tail_of(value.w2) ? at(value.w2, k) : none::value;
+            Node from = series::node_of(value);
+            uint32_t k = series::position_of(value) + (i - first);
+            v = k < tail_of(from) ? at(from, k) : none::value;
         }
         if (how.some && cell::is(v, T_none)) continue;
         context::set(w, v);
@@ -385,8 +389,8 @@ void unset_(Args& args) {
     if (cell::is(target, T_word)) {
         context::set(target, unset::value);
     } else {
-        for (uint32_t i = target.w1; i < tail_of(target.w2); ++i) {
-            Cell w = at(target.w2, i);
+        for (uint32_t i = series::position_of(target); i < tail_of(series::node_of(target)); ++i) {
+            Cell w = at(series::node_of(target), i);
             if (cell::is(w, T_word)) context::set(w, unset::value);
         }
     }
@@ -397,13 +401,15 @@ void value_q(Args& args) {
     Cell v = *args.cell(0);
     bool r = true;
     if (in(cell::type(v), ANY_WORD)) {
-        if (!v.w1 || !context::is_context(v.w1)) {
+        Node ctx = word::context_of(v);
+        if (!ctx || !context::is_context(ctx)) {
             r = false;
         } else {
-            const Cell* value = static_cast<int32_t>(v.w3) < 0 ? nullptr : context::value_cell(v.w1, v.w3);
+            int32_t index = word::index_of(v);
+            const Cell* value = index < 0 ? nullptr : context::value_cell(ctx, static_cast<uint32_t>(index));
             if (!value) {
-                int32_t i = context::find_word(v.w1, v.w2, true);
-                value = i >= 0 ? context::value_cell(v.w1, static_cast<uint32_t>(i)) : nullptr;
+                int32_t i = context::find_word(ctx, word::symbol_of(v), true);
+                value = i >= 0 ? context::value_cell(ctx, static_cast<uint32_t>(i)) : nullptr;
             }
             r = value && !cell::is(*value, T_unset);
         }
@@ -415,12 +421,12 @@ Node context_of(const Cell& c) {
     switch (cell::type(c)) {
     case T_function:
     case T_routine:
+        return function::context_of(c);
     case T_object:
     case T_error:
-    case T_port:
-        return c.w1;
+        return object::context_of(c);
     default:
-        if (in(cell::type(c), ANY_WORD) || cell::is(c, T_refinement)) return c.w1;
+        if (in(cell::type(c), ANY_WORD) || cell::is(c, T_refinement)) return word::context_of(c);
         return 0;
     }
 }
@@ -447,18 +453,19 @@ void bind(Args& args) {
 void in(Args& args) {
     Node ctx = context_of(*args.cell(0));
     Cell w = *args.cell(1);
-    int32_t i = context::find_word(ctx, w.w2, true);
+    int32_t i = context::find_word(ctx, word::symbol_of(w), true);
     if (i < 0) {
         none::make_at(*args.cell(0));
         return;
     }
-    *args.cell(0) = word::cell_of(T_word, w.w2, ctx, i);
+    *args.cell(0) = word::cell_of(T_word, word::symbol_of(w), ctx, i);
 }
 
 void context_q(Args& args) {
     Cell w = *args.cell(0);
-    if (!w.w1 || !context::is_context(w.w1)) error::fire(err::script_not_defined, w);
-    *args.cell(0) = *context::self_cell(w.w1);
+    Node ctx = word::context_of(w);
+    if (!ctx || !context::is_context(ctx)) error::fire(err::script_not_defined, w);
+    *args.cell(0) = *context::self_cell(ctx);
 }
 
 void construct(Args& args) {
@@ -495,12 +502,12 @@ void apply(Args& args) {
     Cell arg_block = *args.cell(1);
     stack::push(arg_block);
     Cell* reduced = stack::reserve();
-    Cell* out = block::push_new(static_cast<int32_t>(tail_of(arg_block.w2)));
+    Cell* out = block::push_new(static_cast<int32_t>(tail_of(series::node_of(arg_block))));
     stack::push_frame(stack::interp_native, nullptr);
     stack::reserve();
-    Node code = arg_block.w2;
+    Node code = series::node_of(arg_block);
     uint32_t end = tail_of(code);
-    for (uint32_t pos = arg_block.w1; pos < end; end = std::min(end, tail_of(code))) {
+    for (uint32_t pos = series::position_of(arg_block); pos < end; end = std::min(end, tail_of(code))) {
         pos = interp::eval_expression(code, pos, end, interp::Infix::apply, interp::Result::push);
         if (stack::exiting()) {
             stack::unwind();
@@ -513,7 +520,7 @@ void apply(Args& args) {
     stack::leave_frame();
     *reduced = *out;
     Cell word = cell::is(*args.cell(0), T_word) ? *args.cell(0) : Cell{T_word, 0, stack::anon_symbol(), 0xFFFFFFFFu};
-    interp::call(f, out->w2, out->w1, tail_of(out->w2), &word, interp::CallHow{.mode = mode});
+    interp::call(f, series::node_of(*out), series::position_of(*out), tail_of(series::node_of(*out)), &word, interp::CallHow{.mode = mode});
     if (stack::exiting()) return;
     *args.cell(0) = stack::values.top[-1];
     stack::keep();

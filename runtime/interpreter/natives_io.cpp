@@ -15,6 +15,7 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unit_types.h"
@@ -138,7 +139,7 @@ uint32_t event_mask(const Cell& fn) {
     uint32_t mask = 0;
     int32_t n = block::rs_length_q(list);
     for (int32_t i = 0; i < n; ++i) {
-        const Cell& w = *block::rs_abs_at(list, list.w1 + uint32_t(i));
+        const Cell& w = *block::rs_abs_at(list, series::position_of(list) + uint32_t(i));
         if (!in(cell::type(w), ALL_WORD)) continue;
         uint32_t sym = symbol::resolve(word::symbol_of(w));
         for (const EventName& e : event_names) {
@@ -172,8 +173,9 @@ bool call_back(void* data, lexer::Event event, Cell& input, const Cell& type, in
     Cell* frame = stack::values.top;
     Cell answer = interp::apply_function(cb->value, args, 5, &words::loaded::lexer_callback_tag);
     if (stack::exiting()) return true;
-    if (cell::type(frame[1]) == cell::type(input) && frame[1].w2 == input.w2) input.w1 = frame[1].w1;
-    return !(cell::is(answer, T_none) || (cell::is(answer, T_logic) && answer.w1 == 0));
+    if (cell::type(frame[1]) == cell::type(input) && series::node_of(frame[1]) == series::node_of(input))
+        input.w1 = series::position_of(frame[1]);
+    return !(cell::is(answer, T_none) || (cell::is(answer, T_logic) && logic::get(answer) == 0));
 }
 
 // /part as a count from the source's position: an integer as it is, or a position in a
@@ -184,7 +186,7 @@ int64_t part_length(const Cell& src, const Cell& length) {
         return n < 0 ? 0 : n;
     }
     if (cell::type(length) != cell::type(src)) error::fire(err::script_not_same_type);
-    int64_t n = int64_t(length.w1) - int64_t(src.w1);
+    int64_t n = int64_t(series::position_of(length)) - int64_t(series::position_of(src));
     return n < 0 ? 0 : n;
 }
 
@@ -198,7 +200,7 @@ void transcode(Args& args) {
         uint32_t n = binary::length(*src);
         const uint8_t* p = binary::head_pointer(*src);
         if (n >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF && (length < 0 || length >= 3)) {
-            src->w1 += 3;
+            src->w1 = series::position_of(*src) + 3;
             if (length > 0) length -= 3;
         }
     }
@@ -229,11 +231,11 @@ void transcode(Args& args) {
     }
     if (next) {
         Cell after = *src;
-        after.w1 = static_cast<uint32_t>(int64_t(src->w1) + consumed);
+        after.w1 = static_cast<uint32_t>(int64_t(series::position_of(*src)) + consumed);
         Cell* position = stack::push(after);
         Cell* result = block::push_new(2);
-        *series::append_cell(result->w2) = *out;
-        *series::append_cell(result->w2) = *position;
+        *series::append_cell(series::node_of(*result)) = *out;
+        *series::append_cell(series::node_of(*result)) = *position;
         *args.cell(0) = *result;
     } else {
         *args.cell(0) = *out;

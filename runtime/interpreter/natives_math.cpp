@@ -61,7 +61,7 @@ void same_q(Args& args) { logic::make_at(*args.cell(0), datatype::same_q(*args.c
 
 void not_(Args& args) {
     const Cell& v = *args.cell(0);
-    logic::make_at(*args.cell(0), cell::is(v, T_none) || (cell::is(v, T_logic) && v.w1 == 0));
+    logic::make_at(*args.cell(0), cell::is(v, T_none) || (cell::is(v, T_logic) && logic::get(v) == 0));
 }
 
 void type_q(Args& args) {
@@ -216,7 +216,7 @@ void sign_q(Args& args) { integer::make_at(*args.cell(0), number_sign(*args.cell
 bool zero_value_q(const Cell& v) {
     switch (cell::type(v)) {
     case T_money: return money::zero_q(v);
-    case T_char_: case T_integer: return v.w2 == 0;
+    case T_char_: case T_integer: return integer::get(v) == 0;
     case T_float_: case T_percent: case T_time: return cell::get_double(v) == 0.0;
     case T_pair: return pair::x(v) == 0 && pair::y(v) == 0;
     case T_point2d: return point2d::x(v) == 0.0f && point2d::y(v) == 0.0f;

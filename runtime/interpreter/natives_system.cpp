@@ -21,6 +21,7 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/time.h"
@@ -55,7 +56,7 @@ void amount_at(Cell& c, double v) {
 Cell* append_block(const Cell* into, uint32_t size, bool new_line) {
     Cell* b = block::push_new(static_cast<int32_t>(size));
     if (into) {
-        Cell* slot = series::append_cell(into->w2);
+        Cell* slot = series::append_cell(series::node_of(*into));
         *slot = *b;
         if (new_line) slot->header |= cell::new_line;
     }
@@ -63,7 +64,7 @@ Cell* append_block(const Cell* into, uint32_t size, bool new_line) {
 }
 
 void append_amount(const Cell& into, double v, bool new_line) {
-    Cell* slot = series::append_cell(into.w2);
+    Cell* slot = series::append_cell(series::node_of(into));
     amount_at(*slot, v);
     if (new_line) slot->header |= cell::new_line;
 }
@@ -189,11 +190,11 @@ uint8_t* output_binary(Args& args, uint32_t capacity, bool data_fault, const Cel
         if (!data_fault || e.id != err::internal_no_memory) throw;
         error::fire(err::script_invalid_data, method);
     }
-    return memory::buffer(args.cell(0)->w2)->data();
+    return memory::buffer(args.node(0))->data();
 }
 
 void finish_binary(Args& args, uint32_t produced) {
-    memory::Buffer* b = memory::buffer(args.cell(0)->w2);
+    memory::Buffer* b = memory::buffer(args.node(0));
     b->head = 0;
     b->tail = produced;
     args.cell(0)->w1 = 0;

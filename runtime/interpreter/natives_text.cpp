@@ -17,9 +17,11 @@
 #include "runtime/datatypes/money.h"
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/point.h"
+#include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unit_types.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/datatypes/url.h"
 #include "runtime/error.h"
 #include "runtime/families.h"
@@ -54,7 +56,7 @@ uint64_t utf8_of(const Cell& s, std::unique_ptr<Scratch>& out) {
     Cell v = s;
     const uint8_t* start = string::rs_head(v);
     const uint8_t* end = string::rs_tail(v);
-    uint64_t size = static_cast<uint64_t>(unicode::utf8_size(start, end, memory::buffer(v.w2)->unit()));
+    uint64_t size = static_cast<uint64_t>(unicode::utf8_size(start, end, memory::buffer(series::node_of(v))->unit()));
     out = std::make_unique<Scratch>(size);
     return static_cast<uint64_t>(unicode::write_utf8(v, out->bytes, -1, false));
 }
@@ -66,7 +68,7 @@ void dehex(Args& args) {
     uint64_t n = utf8_of(*args.cell(0), text);
     Cell* out = string::push(static_cast<uint32_t>(string::rs_length_q(*args.cell(0))), 1);
     // The text came from code points, so only a lone surrogate can make it invalid UTF-8.
-    if (!url::decode_bytes(text->bytes, n, out->w2)) args.wrong_value(0);
+    if (!url::decode_bytes(text->bytes, n, series::node_of(*out))) args.wrong_value(0);
     *args.cell(0) = *out;
     stack::keep();
 }
@@ -105,7 +107,7 @@ void debase(Args& args) {
     Cell v = *args.cell(0);
     const uint8_t* text = string::rs_head(v);
     uint64_t count = static_cast<uint64_t>(string::rs_length_q(v));
-    memory::Node node = codec.decode(text, count, memory::buffer(v.w2)->unit());
+    memory::Node node = codec.decode(text, count, memory::buffer(series::node_of(v))->unit());
     if (node) *args.cell(0) = binary::cell_of(node);
     else none::make_at(*args.cell(0));
 }
@@ -120,7 +122,7 @@ void enbase(Args& args) {
     Cell* out = string::push(static_cast<uint32_t>(size), 1);
     // Fetched after the allocation: a binary's bytes may have moved.
     const uint8_t* data = utf8 ? utf8->bytes : binary::head_pointer(v);
-    memory::Buffer* b = memory::buffer(out->w2);
+    memory::Buffer* b = memory::buffer(series::node_of(*out));
     uint8_t* end = codec.encode(b->head_ptr(), data, length);
     b->tail = b->head + static_cast<uint32_t>(end - b->head_ptr());
     *args.cell(0) = *out;
@@ -133,7 +135,7 @@ void change_case(Args& args, bool upper) {
     Cell* value = args.cell(0);
     Cell* part = args.given(0) ? args.option(0) : nullptr;
     if (cell::is(*value, T_char_)) part = nullptr;
-    if (part && !cell::is(*part, T_integer) && !(cell::type(*part) == cell::type(*value) && part->w2 == value->w2))
+    if (part && !cell::is(*part, T_integer) && !(cell::type(*part) == cell::type(*value) && series::node_of(*part) == series::node_of(*value)))
         error::fire(err::script_invalid_refine_arg, word_cell("part"), *part);
     unicode::change_case(*value, part, upper);
 }
@@ -160,7 +162,7 @@ Cell* push_current_dir() {
 void to_local_file(Args& args) {
     Cell path = *args.cell(0);
     const uint8_t* head = string::rs_head(path);
-    bool relative = string::rs_length_q(path) == 0 || string::get_char(head, memory::buffer(path.w2)->unit()) != '/';
+    bool relative = string::rs_length_q(path) == 0 || string::get_char(head, memory::buffer(series::node_of(path))->unit()) != '/';
     Cell* out;
     if (args.given(0) && relative) {
         out = push_current_dir();
@@ -187,7 +189,7 @@ Class class_of(uint32_t t) {
 
 void as(Args& args) {
     const Cell& type = *args.cell(0);
-    uint32_t target = cell::is(type, T_datatype) ? type.w1 : cell::type(type);
+    uint32_t target = cell::is(type, T_datatype) ? datatype::id_of(type) : cell::type(type);
     Cell spec = *args.cell(1);
     Class c = class_of(cell::type(spec));
     if (c == no_class || class_of(target) != c)
@@ -233,7 +235,7 @@ void as_point3d(Args& args) {
 }
 
 void as_money(Args& args) {
-    symbol::Spelling name = symbol::spelling(args.cell(0)->w2);
+    symbol::Spelling name = symbol::spelling(word::symbol_of(*args.cell(0)));
     int32_t currency = money::currency_index(name.bytes, name.length);
     if (currency < 0) error::fire(err::script_bad_denom, *args.cell(0));
     const Cell& amount = *args.cell(1);
@@ -271,10 +273,10 @@ void new_line(Args& args) {
     } else if (args.given(0)) {
         step = 1;
     }
-    memory::Buffer* b = memory::buffer(position.w2);
+    memory::Buffer* b = memory::buffer(series::node_of(position));
     auto cells = reinterpret_cast<Cell*>(b->head_ptr());
     uint64_t tail = b->used() / sizeof(Cell);
-    uint64_t at = position.w1;
+    uint64_t at = series::position_of(position);
     if (step == 0) {
         if (at < tail) set_marker(cells[at], value);
         return;
@@ -287,9 +289,10 @@ void new_line(Args& args) {
 
 void new_line_q(Args& args) {
     Cell position = *args.cell(0);
-    memory::Buffer* b = memory::buffer(position.w2);
+    memory::Buffer* b = memory::buffer(series::node_of(position));
     uint64_t tail = b->used() / sizeof(Cell);
-    bool marked = position.w1 < tail && (reinterpret_cast<Cell*>(b->head_ptr())[position.w1].header & cell::new_line);
+    uint32_t at = series::position_of(position);
+    bool marked = at < tail && (reinterpret_cast<Cell*>(b->head_ptr())[at].header & cell::new_line);
     logic::make_at(*args.cell(0), marked);
 }
 

@@ -5,6 +5,7 @@
 #include "runtime/cells.h"
 #include "runtime/codecs/image_codecs.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/error.h"
@@ -47,7 +48,7 @@ void read_clipboard_routine(Cell* args, const Cell&) {
         stack::Mark mark;
         Cell* out = block::push_new(int32_t(content.files.size() < 0x7FFFFFF ? content.files.size() : 0x7FFFFFF));
         for (const std::string& name : content.files) {
-            Cell* f = string::load_in(out->w2, reinterpret_cast<const uint8_t*>(name.data()), name.size(), 0);
+            Cell* f = string::load_in(series::node_of(*out), reinterpret_cast<const uint8_t*>(name.data()), name.size(), 0);
             cell::set_type(*f, T_file);
         }
         args[0] = *out;
@@ -64,8 +65,8 @@ void write_clipboard_routine(Cell* args, const Cell&) {
         append_utf8(value, -1, content.text);
     } else if (cell::is(value, T_block)) {
         content.kind = clip::Content::Kind::files;
-        memory::Node node = value.w2;
-        int64_t start = static_cast<int32_t>(value.w1);
+        memory::Node node = series::node_of(value);
+        int64_t start = series::index_of(value);
         if (start < 0) start = 0;
         int64_t n = static_cast<int64_t>(memory::buffer(node)->used() / sizeof(Cell)) - start;
         for (int64_t i = 0; i < n; ++i) {
@@ -78,7 +79,7 @@ void write_clipboard_routine(Cell* args, const Cell&) {
         stack::Mark mark;
         Cell* png = image_codecs::encode(value, image_codecs::png);
         content.kind = clip::Content::Kind::image;
-        memory::Buffer* b = memory::buffer(png->w2);
+        memory::Buffer* b = memory::buffer(series::node_of(*png));
         content.text.assign(reinterpret_cast<const char*>(b->head_ptr()), b->used());
     } else if (!cell::is(value, T_none)) {
         error::fire(err::script_invalid_arg, value);

@@ -10,6 +10,7 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/map.h"
+#include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
@@ -61,8 +62,8 @@ std::string header_value(const Cell& c) {
 }
 
 void header_pairs(const Cell& block, std::vector<std::pair<std::string, std::string>>& out) {
-    memory::Node node = block.w2;
-    int64_t start = static_cast<int32_t>(block.w1);
+    memory::Node node = series::node_of(block);
+    int64_t start = series::index_of(block);
     if (start < 0) start = 0;
     // Cells are copied one at a time: forming a value may move the block's buffer.
     auto item = [&](int64_t i) {
@@ -115,9 +116,9 @@ void make_header_map(Cell& target, const std::string& text) {
     Cell* pairs = block::push_new(int32_t(headers.size() * 2 + 2));
     for (const auto& [name, joined] : headers) {
         uint32_t sym = symbol::make(name.c_str());
-        word::make_in(sym, pairs->w2);
+        word::make_in(sym, series::node_of(*pairs));
         if (joined.find('\n') == std::string::npos) {
-            string::load_in(pairs->w2, reinterpret_cast<const uint8_t*>(joined.data()), joined.size(), 0);
+            string::load_in(series::node_of(*pairs), reinterpret_cast<const uint8_t*>(joined.data()), joined.size(), 0);
             continue;
         }
         Cell* all = block::make_in(pairs, 4);
@@ -127,12 +128,12 @@ void make_header_map(Cell& target, const std::string& text) {
         while (true) {
             size_t end = joined.find('\n', at);
             size_t stop = end == std::string::npos ? joined.size() : end;
-            string::load_in(each.w2, reinterpret_cast<const uint8_t*>(joined.data() + at), stop - at, 0);
+            string::load_in(series::node_of(each), reinterpret_cast<const uint8_t*>(joined.data() + at), stop - at, 0);
             if (end == std::string::npos) break;
             at = end + 1;
         }
     }
-    map::make_at(target, pairs->w2, 0);
+    map::make_at(target, series::node_of(*pairs), 0);
 }
 
 // The body as the caller asked for it, into the cell.

@@ -12,6 +12,7 @@
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/map.h"
 #include "runtime/datatypes/object.h"
+#include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/unit_types.h"
@@ -157,11 +158,11 @@ void list_env(Cell* result) {
     stack::Mark mark;
     Cell* pairs = block::push_new(int32_t(vars.size() * 2 + 1));
     for (const auto& [name, value] : vars) {
-        string::load_in(pairs->w2, reinterpret_cast<const uint8_t*>(name.data()), name.size(), 0);
-        string::load_in(pairs->w2, reinterpret_cast<const uint8_t*>(value.data()), value.size(), 0);
+        string::load_in(series::node_of(*pairs), reinterpret_cast<const uint8_t*>(name.data()), name.size(), 0);
+        string::load_in(series::node_of(*pairs), reinterpret_cast<const uint8_t*>(value.data()), value.size(), 0);
     }
     Cell block = *pairs;
-    map::make_at(*result, block.w2, 0);
+    map::make_at(*result, series::node_of(block), 0);
 }
 
 namespace {
@@ -195,7 +196,7 @@ void os_info(Cell* result) {
     stack::Mark mark;
     Cell* obj = stack::reserve();
     object::make_empty_at(*obj, 4);
-    memory::Node ctx = obj->w1;
+    memory::Node ctx = object::context_of(*obj);
     Cell text = *string::load(reinterpret_cast<const uint8_t*>(name.data()), name.size(), nullptr, 0);
     context::put_value(ctx, word::load("name"), text);
     context::put_value(ctx, word::load("arch"), word::load(arch_name(info.machine)));

@@ -80,6 +80,37 @@ TEST(ImageGeometry, RectangleCopyClipsAndPacks) {
     EXPECT_EQ(dst, untouched);
 }
 
+TEST(ImageGeometry, NearestNeighbourScaling) {
+    std::vector<uint8_t> src = picture(4, 3);
+    // Each output pixel takes the source pixel under its centre: (x, y) as source columns and
+    // rows, for growing, shrinking and mixed scales.
+    struct Case {
+        int w, h;
+        std::vector<int> columns, rows;
+    };
+    for (const Case& c : std::vector<Case>{{8, 6, {0, 0, 1, 1, 2, 2, 3, 3}, {0, 0, 1, 1, 2, 2}},
+                                           {2, 1, {1, 3}, {1}},
+                                           {3, 2, {0, 2, 3}, {0, 2}},
+                                           {4, 3, {0, 1, 2, 3}, {0, 1, 2}},
+                                           {1, 7, {2}, {0, 0, 1, 1, 1, 2, 2}}}) {
+        std::vector<uint8_t> dst(size_t(c.w) * c.h * 4, 0xEE);
+        scale_pixels(src.data(), 4, 3, c.w, c.h, dst.data());
+        for (int y = 0; y < c.h; ++y)
+            for (int x = 0; x < c.w; ++x) {
+                const uint8_t* q = &dst[(size_t(y) * c.w + x) * 4];
+                EXPECT_EQ(q[0], c.columns[x] * 10) << c.w << "x" << c.h << " at " << x << "," << y;
+                EXPECT_EQ(q[1], c.rows[y] * 10) << c.w << "x" << c.h << " at " << x << "," << y;
+                EXPECT_EQ(q[2], 7);
+                EXPECT_EQ(q[3], 255);
+            }
+    }
+    // Sides that are not positive write nothing.
+    std::vector<uint8_t> dst(16, 0xEE), untouched(dst);
+    for (auto [sw, sh, w, h] : std::vector<std::array<int, 4>>{{0, 3, 2, 2}, {4, -1, 2, 2}, {4, 3, 0, 2}, {4, 3, 2, -1}})
+        scale_pixels(src.data(), sw, sh, w, h, dst.data());
+    EXPECT_EQ(dst, untouched);
+}
+
 TEST(ImageGeometry, TransformOntoTheSourceRectangleReproducesIt) {
     std::vector<uint8_t> src = picture(6, 4);
     int32_t x, y, w, h;
