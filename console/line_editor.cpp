@@ -48,7 +48,8 @@ constexpr uint32_t replacement = 0xFFFD;
 
 // ---- string access (none of these allocate) ------------------------------------------------------
 
-bool is_text(const Cell& c) { return in(cell::type(c), ANY_STRING) && c.w2 != 0; }
+// Tests the node itself, so it reads the word unchecked.
+bool is_text(const Cell& c) { return in(cell::type(c), ANY_STRING) && cell::word<2>(c) != 0; }
 
 uint32_t length(const Cell& s) {
     memory::Buffer* b = memory::buffer(series::node_of(s));

@@ -129,6 +129,32 @@ inline Cell& copy(const Cell& from, Cell& to) {
     return to;
 }
 
+// Payload word k (1-3) as stored, with no check of the type or of a node the word names.
+// Only for code that handles payload words as data rather than as a datatype's fields:
+// Kovbin, whose payload is the cell's payload word for word (the reader validates untrusted
+// words before any typed accessor may see them, and the writer copies them whole); the
+// collector, tables and the lexer's own bookkeeping cells; and code that tests a node's
+// liveness itself before use. Everywhere else a value is read through its datatype's accessors.
+template <unsigned K>
+inline uint32_t word(const Cell& c) {
+    static_assert(K >= 1 && K <= 3, "payload words are 1-3");
+    if constexpr (K == 1) return c.w1;
+    else if constexpr (K == 2) return c.w2;
+    else return c.w3;
+}
+// The stored word itself, for code that rewrites it in place (the collector's marking, which
+// may move a node and rewrite the id where it is stored).
+template <unsigned K>
+inline uint32_t& word_ref(Cell& c) {
+    static_assert(K >= 1 && K <= 3, "payload words are 1-3");
+    if constexpr (K == 1) return c.w1;
+    else if constexpr (K == 2) return c.w2;
+    else return c.w3;
+}
+// The 12 payload bytes (words 1-3 in order), for copying them whole.
+inline const void* payload(const Cell& c) { return &c.w1; }
+inline void* payload(Cell& c) { return &c.w1; }
+
 // 64-bit payloads (doubles, 64-bit integers) sit in words 2-3.
 inline double get_double(const Cell& c) {
     uint64_t bits = static_cast<uint64_t>(c.w3) << 32 | c.w2;

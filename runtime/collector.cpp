@@ -421,16 +421,17 @@ void mark_cells(const Cell* begin, const Cell* end) {
     for (const Cell* c = begin; c < end; ++c) mark_cell(*c);
 }
 
-// These pass the cell's own words, not an accessor's copy: evacuation rewrites the word whose
-// address marking is given, and a copy's address lies on the native stack, which pins.
-void mark_block_value(const Cell& c) { mark_block(c.w2); }
+// These pass the cell's own words (the _ref accessors), never a copy: evacuation rewrites
+// the word whose address marking is given, and a copy's address lies on the native stack,
+// which pins.
+void mark_block_value(const Cell& c) { mark_block(series::node_ref(c)); }
 
 void mark_string_value(const Cell& c) {
-    mark_series(c.w2);
-    if (c.w3) mark_series(c.w3);
+    mark_series(series::node_ref(c));
+    if (string::cache_ref(c)) mark_series(string::cache_ref(c));
 }
 
-void mark_series_value(const Cell& c) { mark_series(c.w2); }
+void mark_series_value(const Cell& c) { mark_series(series::node_ref(c)); }
 
 uint32_t push_root(RootFn fn) {
     auto& roots = st().roots;

@@ -43,7 +43,8 @@ void for_each(void (*fn)(memory::Node)) {
 
 bool detect_q(const Cell& value, Cell& out, int32_t& part, bool mold) {
     uint32_t t = cell::type(value);
-    memory::Node node = t == T_object ? object::context_of(value) : value.w2;
+    // Any series or bitset; the node is only compared, never followed.
+    memory::Node node = t == T_object ? object::context_of(value) : cell::word<2>(value);
     if (!find_q(node)) return false;
     const char* text = "...";
     if (mold) {

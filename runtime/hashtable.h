@@ -243,7 +243,7 @@ void for_each_int(Node table, Fn&& fn) {
     uint32_t step = r->aux;
     for (uint32_t off = 0; off + step <= b->used(); off += step) {
         auto key = reinterpret_cast<Cell*>(b->head_ptr() + off);
-        if (key->header == T_unset) fn(key->w1, key + 1);
+        if (key->header == T_unset) fn(cell::word<1>(*key), key + 1);
     }
 }
 

@@ -7,6 +7,7 @@
 #include "runtime/cycles.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/object.h"
+#include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/families.h"
@@ -46,7 +47,7 @@ void add_entry(const Cell& value, const Cell& owner, const Cell& word) {
     Cell series = value;
     // The conversion cache of a string belongs to the cell it was made for, not to the entry.
     if (in(cell::type(series), ANY_STRING)) series.w3 = 0;
-    Node n = series.w2;
+    Node n = cell::word<2>(series);
     buffer(n)->flags |= memory::owned;
     Cell* values = hashtable::put_int_key(owner_table, n);
     values[0] = series;
@@ -89,12 +90,15 @@ void walk_held(const Cell& value_in, const Cell& word_in, OnSeries& on_series) {
     collector::Root keep_value(value), keep_word(word);
     uint32_t t = cell::type(value);
     if (in(t, SERIES) || t == T_bitset) {
-        Node n = value.w2;
+        // The node is read unchecked and tested here before use: the walk takes bitsets, which
+        // no series accessor takes, and a series cell may name no buffer (an image without
+        // pixels holds node 0). Every node handed on below has passed this test.
+        Node n = cell::word<2>(value);
         if (!memory::valid_node(n)) return;
         on_series(value, word);
         if (!in(t, ANY_BLOCK) || buffer(n)->unit() != sizeof(Cell) || cycles::find_q(n)) return;
         cycles::Guard guard(n);
-        for (uint32_t i = value.w1; i < cells::count(n); ++i) {
+        for (uint32_t i = series::position_of(value); i < cells::count(n); ++i) {
             Cell c = cells::of(n)[i];
             walk_held(c, word, on_series);
         }
@@ -123,7 +127,7 @@ void set(const Cell& value, const Cell& owner_in, const Cell& word) {
     collector::Root keep_owner(owner);
     auto take = [&](const Cell& series, const Cell& series_word) {
         // The flag alone is not trusted: a copy of an owned series carries it without an entry.
-        Node n = series.w2;
+        Node n = cell::word<2>(series);
         if (!(buffer(n)->flags & memory::owned) || !hashtable::get_int_key(owner_table, n))
             add_entry(series, owner, series_word);
     };
@@ -137,12 +141,12 @@ void set_all(const Cell& value, const Cell& owner_in, const Cell& word) {
 }
 
 void unset(const Cell& value) {
-    auto release = [](const Cell& series, const Cell&) { drop_entry(series.w2); };
+    auto release = [](const Cell& series, const Cell&) { drop_entry(cell::word<2>(series)); };
     walk_held(value, none::value, release);
 }
 
 void unset_range(const Cell& block, uint32_t index, uint32_t count) {
-    Node n = block.w2;
+    Node n = cell::word<2>(block);  // tested below
     if (!memory::valid_node(n) || buffer(n)->unit() != sizeof(Cell)) return;
     for (uint64_t i = index; i < uint64_t(index) + count && i < cells::count(n); ++i) unset(cells::of(n)[i]);
 }
@@ -154,9 +158,10 @@ Cell* find(Node series) {
 }
 
 bool check(const Cell& series_in, const Cell& action_in, const Cell* new_value, int32_t index, int32_t part) {
-    Node key = cell::is(series_in, T_object) ? series_in.w1 : series_in.w2;
+    // Any series or a bitset; find tests the node before use.
+    Node key = cell::is(series_in, T_object) ? object::context_of(series_in) : cell::word<2>(series_in);
     Cell* values = find(key);
-    if (!values || values[0].w3 == 0 || !on_deep_change) return false;
+    if (!values || object::hooks_of(values[0]) == 0 || !on_deep_change) return false;
     // Everything the hook gets sits on the value stack: it may run Kov code.
     stack::Mark mark;
     Cell* owner = stack::push(values[0]);
@@ -214,7 +219,7 @@ uint32_t add(const Cell& value_in) {
     }
     uint32_t slot = static_cast<uint32_t>(free_head);
     Cell* c = cells::of(pool) + slot;
-    free_head = static_cast<int32_t>(c->w2);
+    free_head = static_cast<int32_t>(cell::word<2>(*c));  // a free slot's link
     *c = value;
     in_use[slot] = true;
     return slot + 1;

@@ -5,6 +5,7 @@
 
 #include "runtime/collector.h"
 #include "runtime/datatypes/image.h"
+#include "runtime/datatypes/series.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/error.h"
@@ -33,14 +34,14 @@ Cell* adopt(os::DecodedImage& d) {
         ~Release() { os::free_image_bytes(p); }
     } release{d.pixels};
     Cell* r = image::push(d.width, d.height, 0);
-    if (r->w2) std::memcpy(image::pixels(*r), d.pixels, uint64_t(d.width) * d.height * 4);
+    if (image::has_pixels(*r)) std::memcpy(image::pixels(*r), d.pixels, uint64_t(d.width) * d.height * 4);
     return r;
 }
 
 // The bytes of a binary from its position; valid until the next allocation.
 const uint8_t* bytes_of(const Cell& bin, std::size_t& n) {
-    memory::Buffer* b = memory::buffer(bin.w2);
-    int64_t i = static_cast<int32_t>(bin.w1);
+    memory::Buffer* b = memory::buffer(series::node_of(bin));
+    int64_t i = series::index_of(bin);
     int64_t used = b->used();
     if (i < 0) i = 0;
     if (i > used) i = used;
@@ -100,7 +101,7 @@ Cell* decode(const Cell& data) {
 }
 
 Cell* encode(const Cell& img, uint32_t format) {
-    if (!img.w2) bad_media();
+    if (!image::has_pixels(img)) bad_media();
     os::EncodedImage e;
     os::ImageStatus status;
     uint32_t w = image::width(img), h = image::height(img);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "runtime/codecs/json.h"
+#include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/error.h"
 #include "runtime/families.h"
@@ -29,11 +30,11 @@ int32_t hex_value(int32_t c) {
 }  // namespace
 
 void unescape(Cell& str) {
-    memory::Buffer* b = memory::buffer(str.w2);
+    memory::Buffer* b = memory::buffer(series::node_of(str));
     uint32_t unit = b->unit();
     uint32_t sh = string::shift_of(unit);
     int64_t length = b->used() >> sh;
-    int64_t index = static_cast<int32_t>(str.w1);
+    int64_t index = series::index_of(str);
     if (index < 0) index = 0;
     if (index > length) index = length;
 
@@ -90,7 +91,7 @@ void unescape(Cell& str) {
 
     uint32_t wanted = widest > 0xFFFF ? 4 : widest > 0xFF ? 2 : 1;
     if (wanted > unit) {
-        b = string::widen_to(str.w2, unit, wanted);
+        b = string::widen_to(series::node_of(str), unit, wanted);
         unit = wanted;
         sh = string::shift_of(unit);
     }

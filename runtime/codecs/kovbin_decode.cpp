@@ -192,8 +192,8 @@ private:
     static Cell* at(const Dest& d) { return d.cells(); }
     static void put(const Dest& d, const Cell& c) {
         if (d.spec_of) {
-            if (d.node) at(d)->w2 = c.w2;
-            context::self_cell(d.spec_of)->w2 = c.w2;
+            if (d.node) at(d)->w2 = cell::word<2>(c);
+            context::self_cell(d.spec_of)->w2 = cell::word<2>(c);
             return;
         }
         *at(d) = c;
@@ -311,7 +311,7 @@ Cell Reader::resolve(bool header_read) {
         if (k + 1 == n) return cur;
         uint32_t t = cell::type(cur);
         if (in(t, ANY_BLOCK) || t == T_map) {
-            node = cur.w2;
+            node = cell::word<2>(cur);
             first = 0;
             count = cells::count(node);
             continue;
@@ -343,7 +343,7 @@ Cell Reader::resolve(bool header_read) {
             else fail();
             if (!in(cell::type(part), ANY_BLOCK)) fail();
             if (k + 1 == n) return part;
-            node = part.w2;
+            node = cell::word<2>(part);
             first = 0;
             count = cells::count(node);
         } else if (ht == T_object || ht == T_error) {
@@ -366,31 +366,31 @@ Cell Reader::adopt(uint32_t type, const Cell& found, uint32_t index) {
     uint32_t ct = callable_type(found);
     if (in(type, ANY_BLOCK)) {
         if (!(in(ft, ANY_BLOCK) || ct == T_native || ct == T_action)) fail();
-        return Cell{type, index, found.w2, type == T_hash && ft == T_hash ? found.w3 : 0};
+        return Cell{type, index, cell::word<2>(found), type == T_hash && ft == T_hash ? cell::word<3>(found) : 0};
     }
     if (in(type, ANY_STRING)) {
         if (!in(ft, ANY_STRING)) fail();
-        return Cell{type, index, found.w2, 0};
+        return Cell{type, index, cell::word<2>(found), 0};
     }
     if (type == T_bitset) {
         if (ft != type) fail();
-        return Cell{T_bitset, 0, found.w2, 0};
+        return Cell{T_bitset, 0, cell::word<2>(found), 0};
     }
     if (type == T_vector) {
         if (ft != type) fail();
-        return Cell{T_vector, index, found.w2, found.w3};
+        return Cell{T_vector, index, cell::word<2>(found), cell::word<3>(found)};
     }
     if (type == T_image) {
         if (ft != type) fail();
-        return Cell{T_image, index, found.w2, found.w3};
+        return Cell{T_image, index, cell::word<2>(found), cell::word<3>(found)};
     }
     if (type == T_binary || type == T_map || type == T_object || type == T_error) {
         if (ft != type) fail();
-        return Cell{type, type == T_binary ? index : found.w1, found.w2, found.w3};
+        return Cell{type, type == T_binary ? index : cell::word<1>(found), cell::word<2>(found), cell::word<3>(found)};
     }
     if (type == T_function) {
-        if (ct != T_function || !found.w2) fail();
-        return Cell{T_function, found.w1, found.w2, found.w3};
+        if (ct != T_function || !cell::word<2>(found)) fail();
+        return Cell{T_function, cell::word<1>(found), cell::word<2>(found), cell::word<3>(found)};
     }
     fail();
 }
@@ -400,7 +400,7 @@ Cell Reader::adopt(uint32_t type, const Cell& found, uint32_t index) {
 Node Reader::context_of_holder(const Cell& holder) {
     uint32_t t = callable_type(holder);
     Node ctx = 0;
-    if (word_type(cell::type(holder)) || t == T_object || t == T_error || t == T_function) ctx = holder.w1;
+    if (word_type(cell::type(holder)) || t == T_object || t == T_error || t == T_function) ctx = cell::word<1>(holder);
     if (!ctx || ctx == context::global() || !context::is_context(ctx)) fail();
     return ctx;
 }
@@ -504,7 +504,7 @@ void Reader::scalar(const Head& h, const Dest& d) {
         break;
     case T_datatype:
         c.w1 = field();
-        if (c.w1 < 1 || c.w1 > T_LAST) fail();
+        if (cell::word<1>(c) < 1 || cell::word<1>(c) > T_LAST) fail();
         break;
     case T_logic:
         if (compact_) {
@@ -512,12 +512,12 @@ void Reader::scalar(const Head& h, const Dest& d) {
             c.w1 = h.bits == cp_true;
         } else {
             c.w1 = u32();
-            if (c.w1 > 1) fail();
+            if (cell::word<1>(c) > 1) fail();
         }
         break;
     case T_char_:
         c.w2 = field();
-        if (c.w2 > 0x10FFFF) fail();
+        if (cell::word<2>(c) > 0x10FFFF) fail();
         break;
     case T_integer:
         c.w2 = compact_ && h.bits >= cp_small_int ? h.bits - cp_small_int : static_cast<uint32_t>(signed_field());
@@ -555,7 +555,7 @@ void Reader::scalar(const Head& h, const Dest& d) {
             need(n);
             std::memcpy(bytes, p_, n);
             p_ += n;
-            std::memcpy(&c.w1, bytes, 12);
+            std::memcpy(cell::payload(c), bytes, 12);
         } else {
             c.w1 = u32();
             c.w2 = u32();
@@ -597,7 +597,7 @@ void Reader::scalar(const Head& h, const Dest& d) {
     }
     case T_date: {
         c.w1 = u32();
-        bool timed = date::has_time_q(c.w1);
+        bool timed = date::has_time_q(cell::word<1>(c));
         if (compact_) {
             if (timed != h.flag) fail();
             if (timed) {
@@ -608,13 +608,13 @@ void Reader::scalar(const Head& h, const Dest& d) {
             c.w3 = u32();
             c.w2 = u32();
         }
-        uint32_t month = date::month_of(c.w1);
-        uint32_t day = date::day_of(c.w1);
-        if (month < 1 || month > 12 || day < 1 || day > date::month_length(date::year_of(c.w1), month)) fail();
+        uint32_t month = date::month_of(cell::word<1>(c));
+        uint32_t day = date::day_of(cell::word<1>(c));
+        if (month < 1 || month > 12 || day < 1 || day > date::month_length(date::year_of(cell::word<1>(c)), month)) fail();
         double t = date::time_of(c);
         // A date without a time has neither a zone nor a time; a time of day stays within a
         // day of its zone's offset.
-        if (!timed && (date::zone_bits_of(c.w1) || c.w2 || c.w3)) fail();
+        if (!timed && (date::zone_bits_of(cell::word<1>(c)) || cell::word<2>(c) || cell::word<3>(c))) fail();
         if (!(t > -86400.0 && t < 2 * 86400.0)) fail();
         break;
     }
@@ -692,7 +692,7 @@ bool Reader::word(const Head& h, const Dest& d) {
         value(d, false, 0);
         Cell v = *at(d);
         collector::Root keep(v);
-        Node ctx = w.w1;
+        Node ctx = cell::word<1>(w);
         context::set_in(w, v, ctx, false);
         return false;
     }
@@ -728,7 +728,7 @@ void Reader::owner(const Dest& d, Binding& binding) {
 // Stores the new value (or, after a word, the word bound to its context) into d.
 void Reader::publish(const Dest& d, Binding* binding, const Cell& value, Node ctx) {
     if (binding) {
-        check_index(ctx, static_cast<int32_t>(binding->word.w3));
+        check_index(ctx, static_cast<int32_t>(cell::word<3>(binding->word)));
         Cell w = binding->word;
         w.w1 = ctx;
         put(d, w);
@@ -752,8 +752,8 @@ void Reader::native(const Head& h, const Dest& d) {
         const char* name = h.id == T_native ? natives::words[index] : actions::words[index - 1];
         uint32_t sym = name ? symbol::find(reinterpret_cast<const uint8_t*>(name), uint32_t(std::strlen(name))) : 0;
         const Cell* live = sym ? context::get_any(sym, context::global()) : nullptr;
-        if (!live || !cell::is(*live, h.id) || live->w1 != index) fail();
-        if (!same_spec(spec.w2, live->w2, 0)) fail();
+        if (!live || !cell::is(*live, h.id) || cell::word<1>(*live) != index) fail();
+        if (!same_spec(cell::word<2>(spec), cell::word<2>(*live), 0)) fail();
     }
     stack::Mark mark;
     Cell c = *native::make(spec, index, h.id);
@@ -768,7 +768,7 @@ void Reader::op(const Head& h, const Dest& d) {
     if (wrapped != T_native && wrapped != T_action && wrapped != T_function) fail();
     if (!compact_ && ((h.bits >> 16) & 0xFF) != wrapped) fail();
     if (!op::spec_suits_q(block::cell_of(function::spec_of(c)))) fail();
-    if (wrapped == T_function) cells::of(c.w3)[3] = c;
+    if (wrapped == T_function) cells::of(cell::word<3>(c))[3] = c;
     c.header = function::op_header(wrapped) | (h.new_line ? cell::new_line : 0);
     put(d, c);
 }
@@ -900,7 +900,7 @@ void Reader::bits(const Head& h, const Dest& d) {
     need(length);
     Cell c;
     bitset::make_at(c, length, complemented);
-    if (length) std::memcpy(memory::buffer(c.w2)->head_ptr(), p_, length);
+    if (length) std::memcpy(memory::buffer(cell::word<2>(c))->head_ptr(), p_, length);
     p_ += length;
     if (!compact_) skip_padding();
     c.header |= h.new_line ? cell::new_line : 0;
@@ -1052,19 +1052,19 @@ bool same_spec(Node a, Node b, uint32_t depth) {
         uint32_t t = cell::type(x);
         if (t != cell::type(y)) return false;
         if (in(t, ANY_BLOCK)) {
-            if (x.w1 != y.w1 || !same_spec(x.w2, y.w2, depth + 1)) return false;
+            if (cell::word<1>(x) != cell::word<1>(y) || !same_spec(cell::word<2>(x), cell::word<2>(y), depth + 1)) return false;
         } else if (in(t, ANY_STRING)) {
-            memory::Buffer* bx = memory::buffer(x.w2);
-            memory::Buffer* by = memory::buffer(y.w2);
+            memory::Buffer* bx = memory::buffer(cell::word<2>(x));
+            memory::Buffer* by = memory::buffer(cell::word<2>(y));
             uint32_t ux = bx->unit(), uy = by->unit();
             uint32_t length = bx->used() / ux;
-            if (x.w1 != y.w1 || length != by->used() / uy) return false;
+            if (cell::word<1>(x) != cell::word<1>(y) || length != by->used() / uy) return false;
             for (uint32_t k = 0; k < length; ++k)
                 if (unicode::char_at(bx->head_ptr() + k * ux, ux) != unicode::char_at(by->head_ptr() + k * uy, uy))
                     return false;
         } else if (word_type(t) || t == T_issue) {
-            if (x.w2 != y.w2) return false;
-        } else if (x.w1 != y.w1 || x.w2 != y.w2 || x.w3 != y.w3) {
+            if (cell::word<2>(x) != cell::word<2>(y)) return false;
+        } else if (cell::word<1>(x) != cell::word<1>(y) || cell::word<2>(x) != cell::word<2>(y) || cell::word<3>(x) != cell::word<3>(y)) {
             return false;
         }
     }

@@ -279,28 +279,28 @@ void Writer::write(const Cell& v) {
         break;
     case T_pair:
         head(t, nl, false, false);
-        signed_field(static_cast<int32_t>(v.w2));
-        signed_field(static_cast<int32_t>(v.w3));
+        signed_field(static_cast<int32_t>(cell::word<2>(v)));
+        signed_field(static_cast<int32_t>(cell::word<3>(v)));
         break;
     case T_point2d: case T_point3d:
         head(t, nl, false, false);
-        out_.u32(v.w1);
-        out_.u32(v.w2);
-        if (t == T_point3d) out_.u32(v.w3);
+        out_.u32(cell::word<1>(v));
+        out_.u32(cell::word<2>(v));
+        if (t == T_point3d) out_.u32(cell::word<3>(v));
         break;
     case T_typeset:
         head(t, nl, false, false);
         if (compact_) {
             uint8_t bytes[12];
-            std::memcpy(bytes, &v.w1, 12);
+            std::memcpy(bytes, cell::payload(v), 12);
             uint32_t n = 12;
             while (n > 0 && bytes[n - 1] == 0) --n;
             out_.byte(n);
             out_.bytes(bytes, n);
         } else {
-            out_.u32(v.w1);
-            out_.u32(v.w2);
-            out_.u32(v.w3);
+            out_.u32(cell::word<1>(v));
+            out_.u32(cell::word<2>(v));
+            out_.u32(cell::word<3>(v));
         }
         break;
     case T_tuple: {
@@ -309,36 +309,36 @@ void Writer::write(const Cell& v) {
             head(t, nl, false, length != 3);
             if (length != 3) out_.byte(length);
             uint8_t bytes[12];
-            std::memcpy(bytes, &v.w1, 12);
+            std::memcpy(bytes, cell::payload(v), 12);
             out_.bytes(bytes, length <= 12 ? length : 12);
         } else {
             head(t, nl, false, false, length << 8);
-            out_.u32(v.w1);
-            out_.u32(v.w2);
-            out_.u32(v.w3);
+            out_.u32(cell::word<1>(v));
+            out_.u32(cell::word<2>(v));
+            out_.u32(cell::word<3>(v));
         }
         break;
     }
     case T_money: {
         bool negative = money::negative_q(v);
         head(t, nl, false, negative, negative ? fx_negative : 0);
-        out_.u32(v.w1);
-        out_.u32(v.w2);
-        out_.u32(v.w3);
+        out_.u32(cell::word<1>(v));
+        out_.u32(cell::word<2>(v));
+        out_.u32(cell::word<3>(v));
         break;
     }
     case T_date: {
-        bool timed = date::has_time_q(v.w1);
+        bool timed = date::has_time_q(cell::word<1>(v));
         head(t, nl, false, timed);
-        out_.u32(v.w1);
+        out_.u32(cell::word<1>(v));
         if (compact_) {
             if (timed) {
-                out_.u32(v.w2);
-                out_.u32(v.w3);
+                out_.u32(cell::word<2>(v));
+                out_.u32(cell::word<3>(v));
             }
         } else {
-            out_.u32(v.w3);
-            out_.u32(v.w2);
+            out_.u32(cell::word<3>(v));
+            out_.u32(cell::word<2>(v));
         }
         break;
     }
@@ -370,8 +370,8 @@ void Writer::number(const Cell& v, bool nl) {
     if (!compact_) {
         if (out_.size() % 8) out_.u32(0);  // the header starts on a multiple of 8
         head(t, nl, false, false);
-        out_.u32(v.w3);
-        out_.u32(v.w2);
+        out_.u32(cell::word<3>(v));
+        out_.u32(cell::word<2>(v));
         return;
     }
     double d = cell::get_double(v);
@@ -393,8 +393,8 @@ void Writer::number(const Cell& v, bool nl) {
         }
     }
     head(t, nl, false, false);
-    out_.u32(v.w2);
-    out_.u32(v.w3);
+    out_.u32(cell::word<2>(v));
+    out_.u32(cell::word<3>(v));
 }
 
 void Writer::word(const Cell& v, bool nl) {
@@ -443,14 +443,14 @@ void Writer::op(const Cell& v, bool nl) {
     uint32_t wrapped = function::wrapped_type(v);
     if (wrapped != T_native && wrapped != T_action && wrapped != T_function) no_codec(v);
     head(T_op, nl, false, false, wrapped << 16);
-    value(Cell{wrapped, v.w1, v.w2, v.w3});
+    value(Cell{wrapped, cell::word<1>(v), cell::word<2>(v), cell::word<3>(v)});
     --counter_;
 }
 
 // Series, bitsets, objects, errors and functions: written in full once, then by their path.
 void Writer::keyed(const Cell& v, bool nl) {
     uint32_t t = cell::type(v);
-    Node key = (t == T_object || t == T_error || t == T_function) ? v.w1 : v.w2;
+    Node key = (t == T_object || t == T_error || t == T_function) ? cell::word<1>(v) : cell::word<2>(v);
     int64_t seen = find_seen(key);
     if (seen >= 0) {
         own_fields(v, nl, true);
@@ -501,14 +501,14 @@ void Writer::body(const Cell& v) {
         for (uint32_t i = 0; i < n; ++i) value(cells::at(node, i));
     } else if (t == T_map) {
         // A removed entry keeps its key and a value cell of header 0: only live pairs count.
-        uint32_t n = cells::count(v.w2) & ~1u, live = 0;
+        uint32_t n = cells::count(cell::word<2>(v)) & ~1u, live = 0;
         for (uint32_t i = 0; i < n; i += 2)
-            if (cells::of(v.w2)[i + 1].header != 0) ++live;
+            if (cells::of(cell::word<2>(v))[i + 1].header != 0) ++live;
         field(live * 2);
         for (uint32_t i = 0; i < n; i += 2) {
-            if (cells::of(v.w2)[i + 1].header == 0) continue;
-            value(cells::of(v.w2)[i]);
-            value(cells::of(v.w2)[i + 1]);
+            if (cells::of(cell::word<2>(v))[i + 1].header == 0) continue;
+            value(cells::of(cell::word<2>(v))[i]);
+            value(cells::of(cell::word<2>(v))[i + 1]);
         }
     } else if (t == T_bitset) {
         // The bytes from head to tail; the bits past them follow the complement flag.
@@ -524,23 +524,23 @@ void Writer::body(const Cell& v) {
             out_.varint(w);
             out_.varint(h);
         } else {
-            out_.u32(v.w3);
+            out_.u32(cell::word<3>(v));
         }
-        if (v.w2) out_.bytes(image::pixels(v), uint64_t(w) * h * 4);
+        if (cell::word<2>(v)) out_.bytes(image::pixels(v), uint64_t(w) * h * 4);
     } else if (t == T_vector) {
         // The whole buffer: its element count, then the element type and width (the compact
         // encoding packs both into one byte), then the elements as they lie.
-        memory::Buffer* b = memory::buffer(v.w2);
+        memory::Buffer* b = memory::buffer(cell::word<2>(v));
         uint32_t unit = b->unit();
         uint32_t length = b->used() / unit;
         if (compact_) {
-            out_.byte(v.w3 << 2 | static_cast<uint32_t>(std::countr_zero(unit)));
+            out_.byte(cell::word<3>(v) << 2 | static_cast<uint32_t>(std::countr_zero(unit)));
             out_.varint(length);
         } else {
             out_.u32(length);
-            out_.u32(v.w3);
+            out_.u32(cell::word<3>(v));
         }
-        out_.bytes(memory::buffer(v.w2)->head_ptr(), uint64_t(length) * unit);
+        out_.bytes(memory::buffer(cell::word<2>(v))->head_ptr(), uint64_t(length) * unit);
         if (!compact_) out_.pad_to(4);
     } else if (in(t, ANY_STRING) || t == T_binary) {
         memory::Buffer* b = memory::buffer(series::node_of(v));
@@ -563,8 +563,8 @@ void Writer::body(const Cell& v) {
         if (object::hooks_of(v)) {
             // The field index and local count of each hook, as the object keeps them.
             const Cell* hooks = cells::of(object::hooks_of(v));
-            signed_field(static_cast<int32_t>(hooks[0].w2));
-            signed_field(static_cast<int32_t>(hooks[1].w2));
+            signed_field(static_cast<int32_t>(cell::word<2>(hooks[0])));
+            signed_field(static_cast<int32_t>(cell::word<2>(hooks[1])));
         }
         context_record(object::context_of(v));
     } else if (t == T_error) {

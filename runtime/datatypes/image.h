@@ -29,6 +29,8 @@ enum Channel : uint32_t { alpha = 0, rgb = 1, argb = 2 };
 inline uint32_t width(const Cell& c) { return c.w3 & 0xFFFF; }
 inline uint32_t height(const Cell& c) { return c.w3 >> 16; }
 inline uint32_t pixel_count(const Cell& c) { return width(c) * height(c); }
+// An image of width or height 0 has no pixel buffer (node 0).
+inline bool has_pixels(const Cell& c) { return c.w2 != 0; }
 inline Cell cell_of(memory::Node node, uint32_t w, uint32_t h, uint32_t index = 0) {
     return Cell{T_image, index, node, (w & 0xFFFF) | (h << 16)};
 }

@@ -46,6 +46,14 @@ inline uint32_t extra_of(const Cell& s) {
     cell::expect(in(cell::type(s), SERIES));
     return s.w3;
 }
+// The stored node word itself, for the collector's marking: evacuation rewrites the id in
+// place where it is stored, so marking is given the cell's own word, never a copy. Bitsets
+// keep their node in the same word. No liveness check: the word may be 0 (an image without
+// pixels), and marking tests it.
+inline const memory::Node& node_ref(const Cell& s) {
+    cell::expect(in(cell::type(s), SERIES) || cell::is(s, T_bitset));
+    return s.w2;
+}
 inline void set_index(Cell& s, int64_t i) { s.w1 = static_cast<uint32_t>(static_cast<int32_t>(i)); }
 
 // ---- cursor routines ----------------------------------------------------------------------------

@@ -36,6 +36,22 @@ inline Node cache_of(const Cell& s) {
     cell::expect(in(cell::type(s), ANY_STRING) || cell::is(s, T_binary));
     return s.w3;
 }
+// The stored cache word itself (0: none), for the collector's marking (see series::node_ref).
+inline const Node& cache_ref(const Cell& s) {
+    cell::expect(in(cell::type(s), ANY_STRING) || cell::is(s, T_binary));
+    return s.w3;
+}
+// For the routines that also take a partial cell (hashing, comparison): the node and the
+// index of the text, and a partial cell's character limit (negative: none).
+inline Node text_node_of(const Cell& s) {
+    cell::expect((in(cell::type(s), SERIES) || cell::is(s, partial_type)) && memory::valid_node(s.w2));
+    return s.w2;
+}
+inline int32_t text_index_of(const Cell& s) { return static_cast<int32_t>(s.w1); }
+inline int32_t partial_limit_of(const Cell& s) {
+    cell::expect(cell::is(s, partial_type));
+    return static_cast<int32_t>(s.w3);
+}
 
 // ---- cells and constructors ---------------------------------------------------------------------
 inline Cell cell_of(Node node, int32_t index = 0, uint32_t type = T_string) {

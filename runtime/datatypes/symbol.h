@@ -29,6 +29,11 @@ constexpr uint32_t initial_capacity = 4000;
 
 // ---- cell helpers -------------------------------------------------------------------------------
 inline int32_t alias_of(const Cell& record) { return static_cast<int32_t>(record.w1); }
+// The node of the byte series holding the UTF-8 spelling.
+inline Node spelling_node_of(const Cell& record) {
+    cell::expect(cell::is(record, T_symbol) && memory::valid_node(record.w3));
+    return record.w3;
+}
 
 // ---- the table ----------------------------------------------------------------------------------
 // Makes the symbol series and its table; the series goes into the root block.

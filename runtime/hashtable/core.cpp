@@ -97,13 +97,17 @@ uint32_t round_pow2(uint32_t n) {
 }
 
 uint32_t hash_string(const Cell& s, bool case_sensitive) {
-    Buffer* b = buffer(s.w2);
+    Buffer* b = buffer(string::text_node_of(s));
     uint32_t unit = b->unit();
     if (unit != 1 && unit != 2 && unit != 4) runtime::no_switch_matched();
     uint32_t total = b->used() / unit;
-    uint32_t index = static_cast<int32_t>(s.w1) < 0 ? 0 : s.w1;
+    int32_t at = string::text_index_of(s);
+    uint32_t index = at < 0 ? 0 : static_cast<uint32_t>(at);
     uint32_t count = index < total ? total - index : 0;
-    if (cell::type(s) == string::partial_type && static_cast<int32_t>(s.w3) >= 0 && s.w3 < count) count = s.w3;
+    if (cell::type(s) == string::partial_type) {
+        int32_t limit = string::partial_limit_of(s);
+        if (limit >= 0 && static_cast<uint32_t>(limit) < count) count = static_cast<uint32_t>(limit);
+    }
     const uint8_t* p = b->head_ptr() + uint64_t(index) * unit;
     uint32_t h = seed;
     for (uint32_t i = 0; i < count; ++i, p += unit) {

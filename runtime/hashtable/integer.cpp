@@ -42,7 +42,7 @@ uint32_t find_int(Node table, uint32_t key, uint32_t* first_deleted, uint32_t* f
             if (first_deleted && *first_deleted == no_cell) *first_deleted = i;
         } else {
             auto c = reinterpret_cast<const Cell*>(entries->head_ptr() + bk[i]);
-            if (c->header == T_unset && c->w1 == key) return i;
+            if (c->header == T_unset && cell::word<1>(*c) == key) return i;
         }
         i = (i + k) & mask;
         if (i == start) return no_cell;
@@ -60,7 +60,7 @@ void reset_values(const Record* r, Cell* values) {
 
 uint32_t entry_hash(const Record* r, uint32_t offset) {
     auto key = reinterpret_cast<const Cell*>(buffer(r->keys)->head_ptr() + offset);
-    return mix32(key->w1);
+    return mix32(cell::word<1>(*key));
 }
 
 // Places every live entry into the fresh arrays; the entry block stays where it is.
@@ -70,7 +70,7 @@ void place_entries(Node table) {
     uint32_t step = r->aux;
     for (uint32_t off = 0; off + step <= b->used(); off += step) {
         auto key = reinterpret_cast<const Cell*>(b->head_ptr() + off);
-        if (key->header == T_unset) raw_insert(table, mix32(key->w1), static_cast<int32_t>(off));
+        if (key->header == T_unset) raw_insert(table, mix32(cell::word<1>(*key)), static_cast<int32_t>(off));
     }
 }
 
@@ -200,7 +200,7 @@ void sweep_owners(Node table) {
     std::vector<uint32_t> dead;
     for_each_int(table, [&](uint32_t key, Cell* values) {
         bool series_alive = collector::marked_q(key);
-        bool owner_alive = collector::marked_q(values[1].w1);
+        bool owner_alive = collector::marked_q(cell::word<1>(values[1]));
         if (series_alive && owner_alive) return;
         if (series_alive) buffer(key)->flags &= ~memory::owned;
         dead.push_back(key);

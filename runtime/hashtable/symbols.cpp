@@ -58,7 +58,7 @@ int64_t probe_symbol(Node table, const uint8_t* text, uint32_t length, uint32_t 
         Record* r = record(table);
         int32_t v = buckets_of(r)[i];
         if (v < 0 || uint32_t(v) >= key_count(r)) return false;
-        Buffer* b = buffer(key_at(r, static_cast<uint32_t>(v))->w3);
+        Buffer* b = buffer(symbol::spelling_node_of(*key_at(r, static_cast<uint32_t>(v))));
         if (b->used() != length) return false;
         bool same = nocase ? ascii_equal_nocase(b->head_ptr(), text, length)
                            : std::memcmp(b->head_ptr(), text, length) == 0;
@@ -76,8 +76,8 @@ bool SymbolKeys::same(const Cell& stored, const Cell& key) {
     if (cell::type(stored) != cell::type(key)) return false;
     if (in(cell::type(key), ALL_WORD)) return word::symbol_of(stored) == word::symbol_of(key);
     if (cell::is(key, T_symbol)) {
-        Buffer* a = buffer(stored.w3);
-        Buffer* b = buffer(key.w3);
+        Buffer* a = buffer(symbol::spelling_node_of(stored));
+        Buffer* b = buffer(symbol::spelling_node_of(key));
         return a->used() == b->used() && std::memcmp(a->head_ptr(), b->head_ptr(), a->used()) == 0;
     }
     return actions::compare(stored, key, actions::strict_equal);

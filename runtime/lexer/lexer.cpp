@@ -55,7 +55,8 @@ void mark() {
 }
 
 bool is_marker(const Cell& c) { return cell::is(c, marker_type); }
-uint32_t level_of(const Cell& marker) { return marker.w2 & 0xFFFF; }
+// A marker is the lexer's own record, not a value: its words are read as stored.
+uint32_t level_of(const Cell& marker) { return cell::word<2>(marker) & 0xFFFF; }
 
 [[noreturn]] void no_memory() { error::fire(err::internal_no_memory); }
 
@@ -187,7 +188,7 @@ void throw_error(State& st, const uint8_t* start, const uint8_t* end, int32_t ki
         st.open_type = 0;
         throw Abort{};
     }
-    if (!start) start = st.head > st.base ? st.start + g.cells[st.head - 1].w3 : st.start;
+    if (!start) start = st.head > st.base ? st.start + cell::word<3>(g.cells[st.head - 1]) : st.start;
     if (!end || end < start) end = start;
     if (st.callback) {
         int32_t t = kind > 0                ? kind
@@ -287,7 +288,7 @@ void close_level(State& st, uint32_t expected, bool internal, const uint8_t* clo
     if (n) std::memcpy(b->head_ptr(), &g.cells[st.head], size_t(n) * sizeof(Cell));
     b->tail = b->head + n * uint32_t(sizeof(Cell));
     Cell& marker = g.cells[m];
-    uint32_t back = marker.w1;
+    uint32_t back = cell::word<1>(marker);
     marker = Cell{(marker.header & cell::new_line) | closing, 0, node, 0};
     if (closing == T_map && st.load) {
         // A map gets its key table once, here, rather than at every use.
@@ -461,7 +462,7 @@ void comma(State& st) {
     uint32_t level = innermost_level(st);
     Cell* marker = st.head > st.base ? &g.cells[st.head - 1] : nullptr;
     if (level == T_paren) marker->w2 = T_point2d | 1u << 16;
-    else if (level == T_point2d) marker->w2 += 1u << 16;
+    else if (level == T_point2d) cell::word_ref<2>(*marker) += 1u << 16;
     else throw_error(st, c, c + 1, T_point2d);
 }
 
