@@ -621,7 +621,15 @@ void call_function(const Cell& fn, const Cell* name) {
     (void)name;
 }
 
-Cell apply_function(const Cell& fn, const Cell* args, uint32_t count, const Cell* name) {
+namespace {
+
+// What the given values fill: the arguments alone (the rest as for a call without
+// refinements), or every slot before the locals in spec order.
+enum class Fill { arguments, slots };
+
+// A template, so that each caller gets its own loop (comparators call it per comparison).
+template <Fill fill>
+Cell apply_values(const Cell& fn, const Cell* values, uint32_t count, const Cell* name) {
     Cell f = fn;
     collector::Root keep(f);
     Cell* base = stack::values.top;
@@ -632,7 +640,10 @@ Cell apply_function(const Cell& fn, const Cell* args, uint32_t count, const Cell
     uint32_t given = 0;
     for (uint32_t i = 0; i < spec.h.items; ++i) {
         SpecItem item = spec.item(i);
-        if (item.tag == tag_arg) stack::push(given < count ? args[given++] : none::value);
+        bool takes;
+        if constexpr (fill == Fill::slots) takes = item.tag != tag_local && given < count;
+        else takes = item.tag == tag_arg;
+        if (takes) stack::push(given < count ? values[given++] : none::value);
         else if (item.tag == tag_refinement) stack::push(logic::false_value);
         else if (item.tag == tag_local && item.kind == 0xFFFFFFFFu) stack::push(logic::false_value);
         else stack::push(none::value);
@@ -654,28 +665,14 @@ Cell apply_function(const Cell& fn, const Cell* args, uint32_t count, const Cell
     return result;
 }
 
+}  // namespace
+
+Cell apply_function(const Cell& fn, const Cell* args, uint32_t count, const Cell* name) {
+    return apply_values<Fill::arguments>(fn, args, count, name);
+}
+
 Cell apply_slots(const Cell& fn, const Cell* slots, uint32_t count, const Cell* name) {
-    Cell f = fn;
-    collector::Root keep(f);
-    Cell* base = stack::values.top;
-    stack::push_call_frame(name, 0);
-    bool cached;
-    Spec spec = fetch_spec(f, cached);
-    collector::RootNode keep_spec(spec.node);
-    uint32_t given = 0;
-    for (uint32_t i = 0; i < spec.h.items; ++i) {
-        SpecItem item = spec.item(i);
-        if (item.tag != tag_local && given < count) stack::push(slots[given++]);
-        else if (item.tag == tag_refinement) stack::push(logic::false_value);
-        else if (item.tag == tag_local && item.kind == 0xFFFFFFFFu) stack::push(logic::false_value);
-        else stack::push(none::value);
-    }
-    if (stack::values.top == stack::values.args) stack::reserve();
-    call_function(f, nullptr);
-    Cell result = *stack::values.args;
-    stack::drop_frame();
-    stack::values.top = base;
-    return result;
+    return apply_values<Fill::slots>(fn, slots, count, name);
 }
 
 // ---- evaluation ------------------------------------------------------------------------------------
