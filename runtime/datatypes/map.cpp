@@ -87,6 +87,22 @@ void store(Cell& m, const Cell& key_in, const Cell& value_in, int32_t op, const 
     cells::of(m.w2)[at + 1] = value;
 }
 
+// forall moves a map's position one cell at a time, so it may stand on a value cell. Walks
+// over the entries start at the next whole pair, never taking a value (or a removal mark) for
+// a key.
+uint32_t first_pair(uint32_t index) {
+    return index + (index & 1);
+}
+
+// Whether a live entry follows the pair at i. The live count alone cannot tell once the
+// position is past the first pairs.
+bool live_after(Node node, uint32_t i) {
+    for (uint32_t j = i + 2; j + 1 < cells::count(node); j += 2) {
+        if (!removed(cells::of(node)[j + 1])) return true;
+    }
+    return false;
+}
+
 // The mold and form actions of a cell's datatype; a type without mold is the dispatcher's error.
 int32_t mold_value(Cell& value, Cell& out, const MoldArgs& how, int32_t part) {
     auto fn = actions::lookup<actions::slot::mold>(cell::type(value));
@@ -111,7 +127,7 @@ int32_t mold_entries(const Cell& m, Cell& out, const MoldArgs& how, int32_t part
     Node node = m.w2;
     cycles::Guard guard(node);
     uint32_t seen = 0;
-    for (uint32_t i = m.w1; i + 1 < cells::count(node) && seen < n; i += 2) {
+    for (uint32_t i = first_pair(m.w1); i + 1 < cells::count(node) && seen < n; i += 2) {
         if (removed(cells::of(node)[i + 1])) continue;
         ++seen;
         if (indentation) part = mold::indent(out, how.indent, part);
@@ -120,7 +136,7 @@ int32_t mold_entries(const Cell& m, Cell& out, const MoldArgs& how, int32_t part
         part = string::emit(out, " ", part);
         Cell value = cells::of(node)[i + 1];
         part = mold_value(value, out, how, part);
-        if (indentation || seen < n) part = string::emit(out, separator, part);
+        if (indentation || (seen < n && live_after(node, i))) part = string::emit(out, separator, part);
         if (how.arg && part <= 0) break;
     }
     return part;
@@ -141,7 +157,7 @@ int32_t compare_entries(Cell& a, Cell& b, int32_t op) {
     cycles::Guard gb(b.w2);
     int32_t r = 0;
     uint32_t seen = 0;
-    for (uint32_t i = a.w1; i + 1 < cells::count(a.w2) && seen < n; i += 2) {
+    for (uint32_t i = first_pair(a.w1); i + 1 < cells::count(a.w2) && seen < n; i += 2) {
         Cell v1 = cells::of(a.w2)[i + 1];
         if (removed(v1)) continue;
         ++seen;
@@ -269,6 +285,7 @@ bool copy_entries(const Cell& words, Cell& cursor, uint32_t n) {
         if (!in(cell::type(w), ANY_WORD)) error::fire(err::script_invalid_arg, w);
     }
     uint32_t set = 0;
+    cursor.w1 = first_pair(cursor.w1);
     uint32_t i = cursor.w1;
     while (set < n && i < cells::count(cursor.w2)) {
         if ((i & 1) == 0 && (i + 1 >= cells::count(cursor.w2) || removed(cells::of(cursor.w2)[i + 1]))) {
