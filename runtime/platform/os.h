@@ -120,6 +120,11 @@ void set_exit_file(const char* path, std::size_t path_length, const void* bytes,
 // HOME, not a folder at the root. 0 (nothing written) when neither can be had.
 std::size_t settings_folder(char* buffer, std::size_t size);
 
+// Gives a signal its default action and raises it again, unblocked: a handler that has put
+// things back uses it to end the process as the signal would have (a fault signal returns
+// and faults again). Safe in a signal handler.
+void raise_with_default_action(int sig);
+
 // ---- process ------------------------------------------------------------------------------
 [[noreturn]] void exit_process(int status);   // flushes nothing; the caller has
 [[noreturn]] void exit_now(int status);       // async-signal-safe

@@ -22,6 +22,19 @@ namespace kov::os {
 
 volatile int interrupt_flag = 0;
 
+void raise_with_default_action(int sig) {
+    struct sigaction dfl;
+    std::memset(&dfl, 0, sizeof dfl);
+    dfl.sa_handler = SIG_DFL;
+    sigemptyset(&dfl.sa_mask);
+    sigaction(sig, &dfl, nullptr);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, sig);
+    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+    raise(sig);
+}
+
 namespace {
 
 struct ExitFile {
@@ -76,16 +89,7 @@ void on_end(int sig) {
     int saved_errno = errno;
     write_exit_file();
     tty::put_back();
-    struct sigaction dfl;
-    std::memset(&dfl, 0, sizeof dfl);
-    dfl.sa_handler = SIG_DFL;
-    sigemptyset(&dfl.sa_mask);
-    sigaction(sig, &dfl, nullptr);
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, sig);
-    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
-    raise(sig);
+    raise_with_default_action(sig);
     errno = saved_errno;
 }
 

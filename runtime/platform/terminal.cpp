@@ -63,16 +63,7 @@ void on_terminate(int sig, siginfo_t* info, void* context) {
     } else if (prev.sa_handler != SIG_DFL && prev.sa_handler != SIG_IGN) {
         prev.sa_handler(sig);
     } else {
-        struct sigaction dfl;
-        std::memset(&dfl, 0, sizeof dfl);
-        dfl.sa_handler = SIG_DFL;
-        sigemptyset(&dfl.sa_mask);
-        sigaction(sig, &dfl, nullptr);
-        sigset_t set;
-        sigemptyset(&set);
-        sigaddset(&set, sig);
-        pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
-        raise(sig);
+        raise_with_default_action(sig);
         // A fault signal returns here and faults again, now with the default action.
     }
     // The earlier handler let the process go on: so does the editor.
