@@ -313,10 +313,22 @@ uint32_t tail_index(Node code) {
     return b->used() / sizeof(Cell);
 }
 
+bool walker_only = false;
+bool check_forms = false;
+
+namespace {
+bool env_flag(const char* name) {
+    char value[8];
+    return os::get_env(name, value, sizeof value) > 0 && value[0] != '0';
+}
+}  // namespace
+
 void init() {
     static bool done = false;
     if (done) return;
     done = true;
+    walker_only = env_flag("KOV_WALKER_ONLY");
+    check_forms = env_flag("KOV_CHECK_FORMS");
     collector::push_root(mark_current);
 }
 
