@@ -27,6 +27,7 @@
 #include "runtime/interpreter/natives.h"
 #include "runtime/interpreter/routines.h"
 #include "runtime/interpreter/stack.h"
+#include "runtime/interpreter/trace.h"
 #include "runtime/platform/os.h"
 #include "runtime/series_buffer.h"
 #include "runtime/words.h"
@@ -294,6 +295,7 @@ uint32_t fetch_one(Node code, uint32_t pos, uint32_t end, uint32_t kind, uint32_
         }
     }
     stack::push(v);
+    if (trace::active) [[unlikely]] trace::taken(code, pos);
     return pos + 1;
 }
 
@@ -504,6 +506,7 @@ uint32_t fetch_and_run(const Cell& fn_copy, Node code, uint32_t pos, uint32_t en
             // kind: the bodies and branches given to loops and conditionals.
             stack::push(c);
             ++pos;
+            if (trace::active) [[unlikely]] trace::taken(code, pos - 1);
         } else if (item.kind != kind_normal || mode != mode_code || !fast_value(code, pos, end, infix)) {
             pos = fetch_one(code, pos, end, item.kind, mode, infix);
             if (stack::exiting()) return pos;
@@ -528,6 +531,7 @@ uint32_t fetch_and_run(const Cell& fn_copy, Node code, uint32_t pos, uint32_t en
     }
 
     if (stack::values.top == stack::values.args) stack::reserve();  // the result cell
+    if (trace::active) [[unlikely]] trace::fire(trace::ev_call, code, T_block, pos, &fn_copy, name);
     switch (cell::type(fn_copy)) {
     case T_native: {
         natives::Entry e = function::entry_index(fn_copy) <= natives::capacity ? natives::table[function::entry_index(fn_copy)] : nullptr;
@@ -574,6 +578,7 @@ uint32_t call(const Cell& fn, Node code, uint32_t pos, uint32_t end, const Cell*
     Cell label = name && (in(cell::type(*name), ANY_WORD) || cell::is(*name, T_refinement)) ? *name
                                                                                             : word_of(stack::anon_symbol());
     stack::push_frame(cell::is(fn, T_function) ? stack::interp_function : stack::interp_native, &label);
+    if (trace::active) [[unlikely]] trace::fire(trace::ev_open, code, T_block, pos, how.path ? how.path : &label, nullptr);
     bool right_ready = false;
     if (infix) {
         // The left operand becomes the first argument.
@@ -593,6 +598,7 @@ uint32_t call(const Cell& fn, Node code, uint32_t pos, uint32_t end, const Cell*
         }
     }
     pos = fetch_and_run(*slot, code, pos, end, &label, how, infix ? (right_ready ? 2 : 1) : 0);
+    if (trace::active) [[unlikely]] trace::fire(trace::ev_return, code, T_block, pos, stack::values.args, how.path ? how.path : &label);
     end_call(slot);
     return pos;
 }
@@ -616,9 +622,12 @@ void call_function(const Cell& fn, const Cell* name) {
     uint32_t depth = stack::depth();
     stack::set_return_flag(true);
     Cell body = function::more(fn)[0];
+    std::optional<trace::Body> traced;  // only while a trace runs
     if (cell::is(body, T_block)) {
         try {
+            if (trace::requested) [[unlikely]] traced.emplace(fn, name, body);
             eval_function_body(body);
+            if (traced) [[unlikely]] traced->epilog(*stack::values.args);
         } catch (...) {
             context::set_values(*ctx_cell, saved);
             throw;
@@ -630,7 +639,6 @@ void call_function(const Cell& fn, const Cell* name) {
     stack::set_return_flag(false);
     uint32_t code = stack::consume(depth);
     if (code == stack::exit_return || code == stack::exit_exit) *stack::values.args = stack::pending.value;
-    (void)name;
 }
 
 namespace {
@@ -723,8 +731,10 @@ struct RestorePosition {
     }
     bool user_code = !(memory::buffer(code)->flags & memory::system_code);
     RestorePosition restore(user_code);
+    if (trace::active) [[unlikely]] trace::fire(trace::ev_enter, code, type, pos, nullptr, nullptr);
     if (pos >= end) {
         *result = unset::value;
+        if (trace::active) [[unlikely]] trace::fire(trace::ev_exit, code, type, end, result, nullptr);
         return;
     }
     // `current` is written whole each time: a nested evaluation copies it soon after, which
@@ -736,11 +746,13 @@ struct RestorePosition {
     while (true) {
         pos = eval_expression(code, pos, end, Infix::apply, Result::to_base);
         if (stack::exiting()) break;
+        if (trace::active) [[unlikely]] trace::fire(trace::ev_expr, code, type, pos, result, nullptr);
         end = clip(code, end);
         if (pos >= end) break;
         stack::values.top = result + 1;
         if (user_code) cell::store(current, type, pos, code, 0);
     }
+    if (trace::active) [[unlikely]] trace::fire(trace::ev_exit, code, type, pos, result, nullptr);
 }
 
 // A function's body runs in an evaluation frame that names its code: a return that ends the
@@ -832,7 +844,7 @@ bool integer_operator_q(const Cell& fn) {
 }
 
 [[gnu::always_inline]] inline bool integer_op(const Cell& fn, Cell& left, const Cell& right_code) {
-    if (!cell::is(left, T_integer)) return false;
+    if (!cell::is(left, T_integer) || trace::active) return false;
     const Cell* right = &right_code;
     if (cell::is(*right, T_word)) {
         right = context::bound_slot(*right);
@@ -892,6 +904,7 @@ inline Cell op_function(const Cell& op) {
 // included); on success pos is past the expression. Nothing here allocates, so the code's
 // cells stay where they are throughout.
 bool fast_value(Node code, uint32_t& pos, uint32_t end, bool no_infix) {
+    if (trace::active) [[unlikely]] return false;  // every value is fetched and pushed in sight
     Cursor cur = cursor(code, end);
     end = cur.limit;
     if (pos >= end) return false;
@@ -1020,7 +1033,7 @@ inline uint32_t eval_single(Cell v, Node code, uint32_t pos, uint32_t end) {
         uint32_t t = cell::type(*value);
         if (called_prefix(t)) {
             Cell f = *value;
-            if (cell::is(f, T_native) && pos < clip(code, end)) {
+            if (cell::is(f, T_native) && pos < clip(code, end) && !trace::active) {
                 if (function::entry_index(f) == natives::index::return_) return call_return(f, code, pos, end, v);
                 if (uint32_t k = function::entry_index(f); k == natives::index::if_ || k == natives::index::unless || k == natives::index::either)
                     return call_conditional(f, code, pos, end, v);
@@ -1083,6 +1096,7 @@ uint32_t eval_other(Cell v, Node code, uint32_t pos, uint32_t end) {
             stack::values.top = value + 1;
             eval_path(v, code, pos, end, PathMode::set);
             stack::values.top = value + 1;
+            if (trace::active) [[unlikely]] trace::fire(trace::ev_set, code, T_block, pos, value, &v);
         }
         return pos;
     }
@@ -1105,6 +1119,7 @@ uint32_t eval_other(Cell v, Node code, uint32_t pos, uint32_t end) {
 
 uint32_t eval_expression(Node code, uint32_t pos, uint32_t end, Infix infix, Result result) {
     Cell* start = stack::values.top;
+    if (trace::active) [[unlikely]] trace::fetch(code, pos);
     // The code's cells are read through one look-up, made again after anything that may
     // move them (evaluating a value, calling an operator).
     Cursor c = cursor(code, end);
@@ -1120,6 +1135,7 @@ uint32_t eval_expression(Node code, uint32_t pos, uint32_t end, Infix infix, Res
         if (++pos >= end) error::fire(err::script_need_value, target);
         v = c.cells[pos];
         infix = Infix::apply;
+        if (trace::active) [[unlikely]] trace::fetch(code, pos);
     }
     pos = eval_single(v, code, pos, end);
     while (infix == Infix::apply && !stack::exiting()) {
@@ -1139,6 +1155,7 @@ uint32_t eval_expression(Node code, uint32_t pos, uint32_t end, Infix infix, Res
             pos += 2;
         }
         Cell name = *op_word;
+        if (trace::active) [[unlikely]] trace::operator_found(code, pos, start);
         pos = call(fn, code, pos + 1, end, &name, CallHow{.infix = true});
     }
 done:
@@ -1147,6 +1164,7 @@ done:
         if (cell::is(value, T_unset)) error::fire(err::script_need_value, target);
         context::set(target, value);
     }
+    if (trace::active) [[unlikely]] trace::produced(code, pos, start, setting ? &target : nullptr, result == Result::push);
     if (result == Result::to_base) {
         *stack::values.args = *start;
         stack::values.top = start;
