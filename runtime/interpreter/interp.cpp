@@ -578,7 +578,7 @@ uint32_t call(const Cell& fn, Node code, uint32_t pos, uint32_t end, const Cell*
     Cell label = name && (in(cell::type(*name), ANY_WORD) || cell::is(*name, T_refinement)) ? *name
                                                                                             : word_of(stack::anon_symbol());
     stack::push_frame(cell::is(fn, T_function) ? stack::interp_function : stack::interp_native, &label);
-    if (trace::active) [[unlikely]] trace::fire(trace::ev_open, code, T_block, pos, how.path ? how.path : &label, nullptr);
+    if (trace::active) [[unlikely]] trace::fire(trace::ev_open, code, T_block, pos, how.path ? how.path : name ? &label : slot, nullptr);
     bool right_ready = false;
     if (infix) {
         // The left operand becomes the first argument.
@@ -598,7 +598,7 @@ uint32_t call(const Cell& fn, Node code, uint32_t pos, uint32_t end, const Cell*
         }
     }
     pos = fetch_and_run(*slot, code, pos, end, &label, how, infix ? (right_ready ? 2 : 1) : 0);
-    if (trace::active) [[unlikely]] trace::fire(trace::ev_return, code, T_block, pos, stack::values.args, how.path ? how.path : &label);
+    if (trace::active) [[unlikely]] trace::fire(trace::ev_return, code, T_block, pos, stack::values.args, how.path ? how.path : name ? &label : slot);
     end_call(slot);
     return pos;
 }
@@ -1043,6 +1043,7 @@ inline uint32_t eval_single(Cell v, Node code, uint32_t pos, uint32_t end) {
         if (t == T_unset) error::fire(err::script_no_value, v);
         if (t == T_op) error::fire(err::script_no_op_arg, v);
         stack::push(*value);
+        if (trace::active) [[unlikely]] trace::pushed(code, pos, stack::values.top - 1);
         return pos;
     }
     case T_set_word:
@@ -1053,6 +1054,7 @@ inline uint32_t eval_single(Cell v, Node code, uint32_t pos, uint32_t end) {
     default:
         if (needs_work(cell::type(v))) return eval_other(v, code, pos, end);
         stack::push(v);
+        if (trace::active) [[unlikely]] trace::pushed(code, pos, stack::values.top - 1);
         return pos;
     }
 }
@@ -1065,9 +1067,11 @@ uint32_t eval_other(Cell v, Node code, uint32_t pos, uint32_t end) {
     case T_lit_word:
         cell::set_type(v, T_word);
         stack::push(v);
+        if (trace::active) [[unlikely]] trace::pushed(code, pos, stack::values.top - 1);
         return pos;
     case T_get_word:
         stack::push(*context::get(v));
+        if (trace::active) [[unlikely]] trace::pushed(code, pos, stack::values.top - 1);
         return pos;
     case T_native:
     case T_action:
@@ -1081,6 +1085,7 @@ uint32_t eval_other(Cell v, Node code, uint32_t pos, uint32_t end) {
     case T_lit_path:
         cell::set_type(v, T_path);
         stack::push(v);
+        if (trace::active) [[unlikely]] trace::pushed(code, pos, stack::values.top - 1);
         return pos;
     case T_get_path:
         return eval_path(v, code, pos, end, PathMode::get);
@@ -1155,7 +1160,7 @@ uint32_t eval_expression(Node code, uint32_t pos, uint32_t end, Infix infix, Res
             pos += 2;
         }
         Cell name = *op_word;
-        if (trace::active) [[unlikely]] trace::operator_found(code, pos, start);
+        if (trace::active) [[unlikely]] trace::operator_found(code, pos);
         pos = call(fn, code, pos + 1, end, &name, CallHow{.infix = true});
     }
 done:
@@ -1164,7 +1169,7 @@ done:
         if (cell::is(value, T_unset)) error::fire(err::script_need_value, target);
         context::set(target, value);
     }
-    if (trace::active) [[unlikely]] trace::produced(code, pos, start, setting ? &target : nullptr, result == Result::push);
+    if (trace::active && setting) [[unlikely]] trace::set(code, pos, start, target);
     if (result == Result::to_base) {
         *stack::values.args = *start;
         stack::values.top = start;

@@ -117,6 +117,8 @@ void fire(Event e, Node code, uint32_t type, int32_t pos, const Cell* value, con
     args[3] = value && !cell::is(*value, T_unset) ? *value : none::value;
     constexpr uint32_t with_ref = ev_set | ev_epilog | ev_prolog | ev_return | ev_call;
     args[4] = ref && (e & with_ref) ? *ref : none::value;
+    // A call made without a name (a function value in the code) is named by the function.
+    if (value && cell::is(args[4], T_word) && word::symbol_of(args[4]) == stack::anon_symbol()) args[4] = *value;
     args[5] = pair::make(static_cast<int32_t>(stack::values.args - stack::values.begin),
                          static_cast<int32_t>(stack::values.top - stack::values.begin));
     collector::Root r0(args[0]), r1(args[1]), r3(args[3]), r4(args[4]);
@@ -138,14 +140,16 @@ void fetch(Node code, uint32_t pos) {
     fire(ev_fetch, code, T_block, static_cast<int32_t>(pos), &v, nullptr);
 }
 
-void produced(Node code, uint32_t pos, const Cell* value, const Cell* target, bool pushed) {
+void pushed(Node code, uint32_t pos, const Cell* value) {
     Cell v = *value;
     collector::Root keep(v);
-    if (target) {
-        Cell t = *target;
-        fire(ev_set, code, T_block, static_cast<int32_t>(pos), &v, &t);
-    }
-    if (pushed) fire(ev_push, code, T_block, static_cast<int32_t>(pos), &v, nullptr);
+    fire(ev_push, code, T_block, static_cast<int32_t>(pos), &v, nullptr);
+}
+
+void set(Node code, uint32_t pos, const Cell* value, const Cell& target) {
+    Cell v = *value, t = target;
+    collector::Root keep(v), keep_target(t);
+    fire(ev_set, code, T_block, static_cast<int32_t>(pos), &v, &t);
 }
 
 void taken(Node code, uint32_t pos) {
@@ -156,12 +160,7 @@ void taken(Node code, uint32_t pos) {
     fire(ev_push, code, T_block, static_cast<int32_t>(pos + 1), &v, nullptr);
 }
 
-void operator_found(Node code, uint32_t pos, const Cell* left) {
-    Cell v = *left;
-    collector::Root keep(v);
-    fire(ev_push, code, T_block, static_cast<int32_t>(pos), &v, nullptr);
-    fetch(code, pos);
-}
+void operator_found(Node code, uint32_t pos) { fetch(code, pos); }
 
 void run(const Cell& block, const Cell& cb) {
     init_once();

@@ -42,15 +42,16 @@ uint32_t mask_of(const Cell& callback);
 // value and ref may be null (none).
 void fire(Event e, memory::Node code, uint32_t type, int32_t pos, const Cell* value, const Cell* ref);
 
-// The walker's events of one expression: the value at pos is fetched (fetch); the expression
-// from there has left its value at `value`, set into `target` when it is a set-word (set) and
-// pushed when `pushed` (push).
+// The walker's events of one expression: the value at pos is fetched; a value that no call
+// produced is pushed (pos: after it); the value of an expression is set into a set-word.
 void fetch(memory::Node code, uint32_t pos);
+void pushed(memory::Node code, uint32_t pos, const Cell* value);
+void set(memory::Node code, uint32_t pos, const Cell* value, const Cell& target);
+
 // An argument taken as it stands from pos: fetched and pushed.
 void taken(memory::Node code, uint32_t pos);
-// An infix operator found after the value at `left`: the left operand is pushed, the
-// operator's word at pos fetched.
-void operator_found(memory::Node code, uint32_t pos, const Cell* left);
+// An infix operator's word found at pos by the look-ahead: fetched.
+void operator_found(memory::Node code, uint32_t pos);
 void produced(memory::Node code, uint32_t pos, const Cell* value, const Cell* target, bool pushed);
 
 // Runs the block under the callback (the native `do` with /trace); its last value goes into the
