@@ -531,7 +531,7 @@ uint32_t fetch_and_run(const Cell& fn_copy, Node code, uint32_t pos, uint32_t en
     }
 
     if (stack::values.top == stack::values.args) stack::reserve();  // the result cell
-    if (trace::active) [[unlikely]] trace::fire(trace::ev_call, code, T_block, pos, &fn_copy, name);
+    if (trace::active) [[unlikely]] trace::fire(trace::ev_call, code, T_block, pos, &fn_copy, how.path ? how.path : name);
     switch (cell::type(fn_copy)) {
     case T_native: {
         natives::Entry e = function::entry_index(fn_copy) <= natives::capacity ? natives::table[function::entry_index(fn_copy)] : nullptr;
@@ -1140,7 +1140,7 @@ uint32_t eval_expression(Node code, uint32_t pos, uint32_t end, Infix infix, Res
         if (++pos >= end) error::fire(err::script_need_value, target);
         v = c.cells[pos];
         infix = Infix::apply;
-        if (trace::active) [[unlikely]] trace::fetch(code, pos);
+        if (trace::active) [[unlikely]] trace::set_word(code, pos);
     }
     pos = eval_single(v, code, pos, end);
     while (infix == Infix::apply && !stack::exiting()) {

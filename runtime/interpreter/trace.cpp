@@ -27,6 +27,9 @@ using memory::Node;
 
 Cell callback{T_none, 0, 0, 0};
 uint32_t mask = 0;
+// The number of the system's own function bodies running: their insides fire no events but
+// errors (user code they run included), while tracing? still answers the switch.
+uint32_t quiet = 0;
 void (*plain_stamp)(Error&) = nullptr;  // the stamp in force outside trace runs
 
 const char* const event_names[16] = {"init",   "end",    "prolog", "epilog", "enter", "exit",  "open",  "return",
@@ -101,7 +104,7 @@ uint32_t mask_of(const Cell& fn) {
 }
 
 void fire(Event e, Node code, uint32_t type, int32_t pos, const Cell* value, const Cell* ref) {
-    if (!(mask & e) || stack::exiting()) return;
+    if (!(mask & e) || (quiet && e != ev_error) || stack::exiting()) return;
     if (code && (memory::buffer(code)->flags & memory::system_code)) return;
     int k = __builtin_ctz(e);
     Cell args[6];
@@ -152,6 +155,13 @@ void set(Node code, uint32_t pos, const Cell* value, const Cell& target) {
     fire(ev_set, code, T_block, static_cast<int32_t>(pos), &v, &t);
 }
 
+void set_word(Node code, uint32_t pos) {
+    Cell target = at(code, pos - 1);
+    collector::Root keep(target);
+    fire(ev_push, code, T_block, static_cast<int32_t>(pos), &target, nullptr);
+    fetch(code, pos);
+}
+
 void taken(Node code, uint32_t pos) {
     if (pos >= interp::tail_index(code)) return;
     Cell v = at(code, pos);
@@ -169,9 +179,10 @@ void run(const Cell& block, const Cell& cb) {
     struct Saved {
         bool active_ = active, requested_ = requested;
         Cell callback_ = callback;
-        uint32_t mask_ = mask;
+        uint32_t mask_ = mask, quiet_ = quiet;
         void (*stamp_)(Error&) = error::stamp;
         ~Saved() {
+            quiet = quiet_;
             active = active_;
             requested = requested_;
             callback = callback_;
@@ -184,6 +195,7 @@ void run(const Cell& block, const Cell& cb) {
     error::stamp = stamp_and_report;
     callback = cb;
     mask = mask_of(cb);
+    quiet = 0;
     requested = active = true;
     fire(ev_init, 0, 0, -1, nullptr, nullptr);
     if (stack::exiting()) return;
@@ -203,17 +215,22 @@ void run(const Cell& block, const Cell& cb) {
 }
 
 Body::Body(const Cell& fn, const Cell* name, const Cell& body)
-    : saved_(active), fn_(fn), name_(name ? *name : none::value), body_(series::node_of(body)) {
-    if (fn.header & (function::flag_no_trace | function::flag_compiled)) active = false;
+    : saved_(active), quieted_((fn.header & function::flag_compiled) != 0), fn_(fn),
+      name_(name ? *name : none::value), body_(series::node_of(body)) {
+    if (fn.header & function::flag_no_trace) active = false;
     else if (fn.header & function::flag_trace) active = requested;
-    if (active) fire(ev_prolog, body_, T_block, 0, &fn_, &name_);
+    if (quieted_) ++quiet;
+    else if (active) fire(ev_prolog, body_, T_block, 0, &fn_, &name_);
 }
 
-Body::~Body() { active = saved_; }
+Body::~Body() {
+    active = saved_;
+    if (quieted_) --quiet;
+}
 
 void Body::epilog(const Cell& result) {
     (void)result;
-    if (active) fire(ev_epilog, body_, T_block, static_cast<int32_t>(interp::tail_index(body_)), &fn_, &name_);
+    if (!quieted_ && active) fire(ev_epilog, body_, T_block, static_cast<int32_t>(interp::tail_index(body_)), &fn_, &name_);
 }
 
 }  // namespace kov::trace

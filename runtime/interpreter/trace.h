@@ -47,6 +47,8 @@ void fire(Event e, memory::Node code, uint32_t type, int32_t pos, const Cell* va
 void fetch(memory::Node code, uint32_t pos);
 void pushed(memory::Node code, uint32_t pos, const Cell* value);
 void set(memory::Node code, uint32_t pos, const Cell* value, const Cell& target);
+// A set-word starting an expression, before pos: pushed, then the value at pos fetched.
+void set_word(memory::Node code, uint32_t pos);
 
 // An argument taken as it stands from pos: fetched and pushed.
 void taken(memory::Node code, uint32_t pos);
@@ -58,8 +60,8 @@ void produced(memory::Node code, uint32_t pos, const Cell* value, const Cell* ta
 // caller's argument-base cell.
 void run(const Cell& block, const Cell& callback);
 
-// A function body entered while a trace run is on: its attribute sets the switch (the system's
-// own functions run untraced, as `no-trace` ones do), prolog fires;
+// A function body entered while a trace run is on: its attribute sets the switch, prolog fires
+// (the system's own functions fire nothing from inside, errors apart);
 // the destructor puts the switch back.
 class Body {
 public:
@@ -67,7 +69,7 @@ public:
     ~Body();
     void epilog(const Cell& result);
 private:
-    bool saved_;
+    bool saved_, quieted_;
     Cell fn_, name_;
     memory::Node body_;
 };
