@@ -587,7 +587,8 @@ uint32_t call(const Cell& fn, Node code, uint32_t pos, uint32_t end, const Cell*
         // An integer operator on an integer: the right operand is fetched here, and when it
         // is an integer too the operator is done in place, without reading the spec (the
         // frame stays, so that errors in the operand name the operator as they would).
-        if (how.mode == mode_code && cell::is(slot[1], T_integer) && integer_operator_q(fn) && pos < clip(code, end)) {
+        if (how.mode == mode_code && cell::is(slot[1], T_integer) && !trace::active && integer_operator_q(fn) &&
+            pos < clip(code, end)) {
             pos = eval_expression(code, pos, clip(code, end), Infix::stop, Result::push);
             if (!stack::exiting() && !integer_op(fn, slot[1], slot[2])) {
                 right_ready = true;
@@ -721,9 +722,11 @@ struct RestorePosition {
 };
 
 // Evaluates the expressions of the code from pos into the result cell (the argument base);
-// the user's code moves the error position, the system's own does not.
-[[gnu::always_inline]] inline void run_expressions(uint32_t type, Node code, uint32_t pos, uint32_t end,
-                                                   Cell* result) {
+// the user's code moves the error position, the system's own does not. The traced instance
+// fires the block's events; the other has none to test.
+template <bool traced>
+[[gnu::always_inline]] inline void run_expressions_as(uint32_t type, Node code, uint32_t pos, uint32_t end,
+                                                      Cell* result) {
     // Ctrl+C: the one poll of the interpreter, met by every loop body and function call.
     if (__builtin_expect(os::interrupt_flag != 0, 0) && stack::raise_interrupt()) {
         *result = unset::value;
@@ -731,10 +734,10 @@ struct RestorePosition {
     }
     bool user_code = !(memory::buffer(code)->flags & memory::system_code);
     RestorePosition restore(user_code);
-    if (trace::active) [[unlikely]] trace::fire(trace::ev_enter, code, type, pos, nullptr, nullptr);
+    if constexpr (traced) trace::fire(trace::ev_enter, code, type, pos, nullptr, nullptr);
     if (pos >= end) {
         *result = unset::value;
-        if (trace::active) [[unlikely]] trace::fire(trace::ev_exit, code, type, end, result, nullptr);
+        if constexpr (traced) trace::fire(trace::ev_exit, code, type, end, result, nullptr);
         return;
     }
     // `current` is written whole each time: a nested evaluation copies it soon after, which
@@ -746,13 +749,23 @@ struct RestorePosition {
     while (true) {
         pos = eval_expression(code, pos, end, Infix::apply, Result::to_base);
         if (stack::exiting()) break;
-        if (trace::active) [[unlikely]] trace::fire(trace::ev_expr, code, type, pos, result, nullptr);
+        if constexpr (traced) trace::fire(trace::ev_expr, code, type, pos, result, nullptr);
         end = clip(code, end);
         if (pos >= end) break;
         stack::values.top = result + 1;
         if (user_code) cell::store(current, type, pos, code, 0);
     }
-    if (trace::active) [[unlikely]] trace::fire(trace::ev_exit, code, type, pos, result, nullptr);
+    if constexpr (traced) trace::fire(trace::ev_exit, code, type, pos, result, nullptr);
+}
+
+[[gnu::noinline]] void run_expressions_traced(uint32_t type, Node code, uint32_t pos, uint32_t end, Cell* result) {
+    run_expressions_as<true>(type, code, pos, end, result);
+}
+
+[[gnu::always_inline]] inline void run_expressions(uint32_t type, Node code, uint32_t pos, uint32_t end,
+                                                   Cell* result) {
+    if (trace::active) [[unlikely]] return run_expressions_traced(type, code, pos, end, result);
+    run_expressions_as<false>(type, code, pos, end, result);
 }
 
 // A function's body runs in an evaluation frame that names its code: a return that ends the
@@ -844,7 +857,7 @@ bool integer_operator_q(const Cell& fn) {
 }
 
 [[gnu::always_inline]] inline bool integer_op(const Cell& fn, Cell& left, const Cell& right_code) {
-    if (!cell::is(left, T_integer) || trace::active) return false;
+    if (!cell::is(left, T_integer)) return false;
     const Cell* right = &right_code;
     if (cell::is(*right, T_word)) {
         right = context::bound_slot(*right);
@@ -1025,6 +1038,7 @@ inline bool needs_work(uint32_t t) {
 // Evaluates the single value at pos (no infix); pushes the result; gives the next position.
 // Words, set-words and values that stand for themselves are done here; the rest, rarer,
 // out of line, which keeps this path short.
+template <bool traced>
 inline uint32_t eval_single(Cell v, Node code, uint32_t pos, uint32_t end) {
     ++pos;
     switch (cell::type(v)) {
@@ -1033,7 +1047,7 @@ inline uint32_t eval_single(Cell v, Node code, uint32_t pos, uint32_t end) {
         uint32_t t = cell::type(*value);
         if (called_prefix(t)) {
             Cell f = *value;
-            if (cell::is(f, T_native) && pos < clip(code, end) && !trace::active) {
+            if (!traced && cell::is(f, T_native) && pos < clip(code, end)) {
                 if (function::entry_index(f) == natives::index::return_) return call_return(f, code, pos, end, v);
                 if (uint32_t k = function::entry_index(f); k == natives::index::if_ || k == natives::index::unless || k == natives::index::either)
                     return call_conditional(f, code, pos, end, v);
@@ -1043,7 +1057,7 @@ inline uint32_t eval_single(Cell v, Node code, uint32_t pos, uint32_t end) {
         if (t == T_unset) error::fire(err::script_no_value, v);
         if (t == T_op) error::fire(err::script_no_op_arg, v);
         stack::push(*value);
-        if (trace::active) [[unlikely]] trace::pushed(code, pos, stack::values.top - 1);
+        if constexpr (traced) trace::pushed(code, pos, stack::values.top - 1);
         return pos;
     }
     case T_set_word:
@@ -1054,7 +1068,7 @@ inline uint32_t eval_single(Cell v, Node code, uint32_t pos, uint32_t end) {
     default:
         if (needs_work(cell::type(v))) return eval_other(v, code, pos, end);
         stack::push(v);
-        if (trace::active) [[unlikely]] trace::pushed(code, pos, stack::values.top - 1);
+        if constexpr (traced) trace::pushed(code, pos, stack::values.top - 1);
         return pos;
     }
 }
@@ -1122,9 +1136,12 @@ uint32_t eval_other(Cell v, Node code, uint32_t pos, uint32_t end) {
 
 }  // namespace
 
-uint32_t eval_expression(Node code, uint32_t pos, uint32_t end, Infix infix, Result result) {
+namespace {
+// One expression; the traced instance fires its events, the other has none to test.
+template <bool traced>
+uint32_t expression(Node code, uint32_t pos, uint32_t end, Infix infix, Result result) {
     Cell* start = stack::values.top;
-    if (trace::active) [[unlikely]] trace::fetch(code, pos);
+    if constexpr (traced) trace::fetch(code, pos);
     // The code's cells are read through one look-up, made again after anything that may
     // move them (evaluating a value, calling an operator).
     Cursor c = cursor(code, end);
@@ -1140,9 +1157,9 @@ uint32_t eval_expression(Node code, uint32_t pos, uint32_t end, Infix infix, Res
         if (++pos >= end) error::fire(err::script_need_value, target);
         v = c.cells[pos];
         infix = Infix::apply;
-        if (trace::active) [[unlikely]] trace::set_word(code, pos);
+        if constexpr (traced) trace::set_word(code, pos);
     }
-    pos = eval_single(v, code, pos, end);
+    pos = eval_single<traced>(v, code, pos, end);
     while (infix == Infix::apply && !stack::exiting()) {
         c = cursor(code, end);
         end = c.limit;
@@ -1156,11 +1173,11 @@ uint32_t eval_expression(Node code, uint32_t pos, uint32_t end, Infix infix, Res
             if (!value || !cell::is(*value, T_op)) goto done;
             fn = op_function(*value);
             stack::values.top = start + 1;  // the value just produced is the left operand
-            if (pos + 1 >= end || !integer_op(fn, *start, c.cells[pos + 1])) break;
+            if (traced || pos + 1 >= end || !integer_op(fn, *start, c.cells[pos + 1])) break;
             pos += 2;
         }
         Cell name = *op_word;
-        if (trace::active) [[unlikely]] trace::operator_found(code, pos);
+        if constexpr (traced) trace::operator_found(code, pos);
         pos = call(fn, code, pos + 1, end, &name, CallHow{.infix = true});
     }
 done:
@@ -1169,12 +1186,18 @@ done:
         if (cell::is(value, T_unset)) error::fire(err::script_need_value, target);
         context::set(target, value);
     }
-    if (trace::active && setting) [[unlikely]] trace::set(code, pos, start, target);
+    if constexpr (traced) if (setting) trace::set(code, pos, start, target);
     if (result == Result::to_base) {
         *stack::values.args = *start;
         stack::values.top = start;
     }
     return pos;
+}
+}  // namespace
+
+uint32_t eval_expression(Node code, uint32_t pos, uint32_t end, Infix infix, Result result) {
+    if (trace::active) [[unlikely]] return expression<true>(code, pos, end, infix, result);
+    return expression<false>(code, pos, end, infix, result);
 }
 
 // ---- paths -----------------------------------------------------------------------------------------

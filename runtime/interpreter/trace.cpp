@@ -104,7 +104,7 @@ uint32_t mask_of(const Cell& fn) {
 }
 
 void fire(Event e, Node code, uint32_t type, int32_t pos, const Cell* value, const Cell* ref) {
-    if (!(mask & e) || (quiet && e != ev_error) || stack::exiting()) return;
+    if (!active || !(mask & e) || (quiet && e != ev_error) || stack::exiting()) return;
     if (code && (memory::buffer(code)->flags & memory::system_code)) return;
     int k = __builtin_ctz(e);
     Cell args[6];
