@@ -215,8 +215,9 @@ void run(const Cell& block, const Cell& cb) {
 }
 
 Body::Body(const Cell& fn, const Cell* name, const Cell& body)
-    : saved_(active), quieted_((fn.header & function::flag_compiled) != 0), fn_(fn),
-      name_(name ? *name : none::value), body_(series::node_of(body)) {
+    : saved_(active), switched_((fn.header & (function::flag_no_trace | function::flag_trace)) != 0),
+      quieted_((fn.header & function::flag_compiled) != 0), fn_(fn), name_(name ? *name : none::value),
+      body_(series::node_of(body)) {
     if (fn.header & function::flag_no_trace) active = false;
     else if (fn.header & function::flag_trace) active = requested;
     if (quieted_) ++quiet;
@@ -224,7 +225,8 @@ Body::Body(const Cell& fn, const Cell* name, const Cell& body)
 }
 
 Body::~Body() {
-    active = saved_;
+    // Only an attribute's switch is undone: `trace false` inside a body holds after it.
+    if (switched_) active = saved_;
     if (quieted_) --quiet;
 }
 

@@ -62,14 +62,14 @@ void run(const Cell& block, const Cell& callback);
 
 // A function body entered while a trace run is on: its attribute sets the switch, prolog fires
 // (the system's own functions fire nothing from inside, errors apart);
-// the destructor puts the switch back.
+// the destructor puts back a switch that the attribute changed.
 class Body {
 public:
     Body(const Cell& fn, const Cell* name, const Cell& body);
     ~Body();
     void epilog(const Cell& result);
 private:
-    bool saved_, quieted_;
+    bool saved_, switched_, quieted_;
     Cell fn_, name_;
     memory::Node body_;
 };
