@@ -110,9 +110,9 @@ void do_(Args& args) {
     Cell value = *args.cell(0);
     Cell next_arg = args.given(2) ? *args.option(2) : none::value;
     Cell* next_word = args.given(2) ? &next_arg : nullptr;
-    if (args.given(3)) {
+    if (args.given(3) && !cell::is(value, T_file) && !cell::is(value, T_url)) {
         // Traced: a block or paren as it stands, a string loaded first, any other value as
-        // the one value of a block.
+        // the one value of a block. A script is traced by do-file.
         Cell callback = *args.option(3);
         collector::Root keep_callback(callback), keep_value(value);
         Cell code = value;
@@ -181,7 +181,8 @@ void do_(Args& args) {
         Cell word = context::get_or_add_global(symbol::make("do-file"));
         Cell fn = *context::get(word);
         if (!cell::is(fn, T_function)) error::fire(err::script_no_value, word);
-        Cell call_args[3] = {value, none::value, args.given(1) ? *args.option(1) : none::value};
+        Cell call_args[3] = {value, args.given(3) ? *args.option(3) : none::value,
+                             args.given(1) ? *args.option(1) : none::value};
         collector::Root keep_fn(fn);
         Cell result = interp::apply_function(fn, call_args, 3);
         if (stack::exiting()) return;
