@@ -1255,7 +1255,11 @@ bool field_path(const Cell& path, bool set) {
 
 uint32_t eval_path(const Cell& path_in, Node code, uint32_t pos, uint32_t end, PathMode mode) {
     bool set = mode == PathMode::set, get = mode == PathMode::get;
-    if (field_path(path_in, set)) return pos;
+    if (trace::active) [[unlikely]] trace::path(path_in);
+    if (field_path(path_in, set)) {
+        if (trace::active && !set) [[unlikely]] trace::pushed(code, pos, stack::values.top - 1);
+        return pos;
+    }
     Cell path = path_in;
     collector::Root keep(path);
     Node p = series::node_of(path);
@@ -1321,6 +1325,7 @@ uint32_t eval_path(const Cell& path_in, Node code, uint32_t pos, uint32_t end, P
             // The result replaces the cells pushed here.
             stack::values.top = chain;
             stack::push(r);
+            if (trace::active && !set) [[unlikely]] trace::pushed(code, pos, stack::values.top - 1);
             return pos;
         }
         stack::push(r);

@@ -162,6 +162,18 @@ void set_word(Node code, uint32_t pos) {
     fetch(code, pos);
 }
 
+void path(const Cell& path) {
+    Node p = series::node_of(path);
+    uint32_t type = cell::type(path);
+    collector::RootNode keep(p);
+    uint32_t start = series::position_of(path);
+    fire(ev_enter, p, type, static_cast<int32_t>(start), nullptr, nullptr);
+    for (uint32_t i = start; i < interp::tail_index(p); ++i) {
+        Cell step = at(p, i);
+        fire(ev_fetch, p, type, static_cast<int32_t>(i), &step, nullptr);
+    }
+}
+
 void taken(Node code, uint32_t pos) {
     if (pos >= interp::tail_index(code)) return;
     Cell v = at(code, pos);

@@ -50,6 +50,8 @@ void set(memory::Node code, uint32_t pos, const Cell* value, const Cell& target)
 // A set-word starting an expression, before pos: pushed, then the value at pos fetched.
 void set_word(memory::Node code, uint32_t pos);
 
+// A path about to be evaluated: entered, then each of its steps fetched.
+void path(const Cell& path);
 // An argument taken as it stands from pos: fetched and pushed.
 void taken(memory::Node code, uint32_t pos);
 // An infix operator's word found at pos by the look-ahead: fetched.
