@@ -388,7 +388,7 @@ namespace {
             } else if (!use && (mode & mode_safer)) {
                 stack::push(none::value);  // an unused refinement's arguments are skipped
                 ++pos;
-            } else if (item.kind != kind_normal || mode != mode_code || !fast_value(code, pos, end, infix)) {
+            } else if (item.kind != kind_normal || mode != mode_code || trace::active || !fast_value(code, pos, end, infix)) {
                 pos = fetch_one(code, pos, end, item.kind, mode, infix);
                 if (stack::exiting()) {
                     if (is_function) stack::values.top = saved_top;
@@ -467,6 +467,8 @@ namespace {
 // already pushed; the argument base is its first argument cell.
 // fn lies on the value stack, below the argument base, for the whole call: it stays reachable
 // and so does its cached spec.
+// The traced instance fires the call event and lets no argument past the events.
+template <bool traced>
 uint32_t fetch_and_run(const Cell& fn_copy, Node code, uint32_t pos, uint32_t end, const Cell* name, const CallHow& how,
                        uint32_t ready = 0) {
     uint32_t mode = how.mode;
@@ -506,8 +508,8 @@ uint32_t fetch_and_run(const Cell& fn_copy, Node code, uint32_t pos, uint32_t en
             // kind: the bodies and branches given to loops and conditionals.
             stack::push(c);
             ++pos;
-            if (trace::active) [[unlikely]] trace::taken(code, pos - 1);
-        } else if (item.kind != kind_normal || mode != mode_code || !fast_value(code, pos, end, infix)) {
+            if constexpr (traced) trace::taken(code, pos - 1);
+        } else if (traced || item.kind != kind_normal || mode != mode_code || !fast_value(code, pos, end, infix)) {
             pos = fetch_one(code, pos, end, item.kind, mode, infix);
             if (stack::exiting()) return pos;
         }
@@ -531,7 +533,7 @@ uint32_t fetch_and_run(const Cell& fn_copy, Node code, uint32_t pos, uint32_t en
     }
 
     if (stack::values.top == stack::values.args) stack::reserve();  // the result cell
-    if (trace::active) [[unlikely]] trace::fire(trace::ev_call, code, T_block, pos, &fn_copy, how.path ? how.path : name);
+    if constexpr (traced) trace::fire(trace::ev_call, code, T_block, pos, &fn_copy, how.path ? how.path : name);
     switch (cell::type(fn_copy)) {
     case T_native: {
         natives::Entry e = function::entry_index(fn_copy) <= natives::capacity ? natives::table[function::entry_index(fn_copy)] : nullptr;
@@ -562,7 +564,16 @@ uint32_t fetch_and_run(const Cell& fn_copy, Node code, uint32_t pos, uint32_t en
 
 }  // namespace
 
-uint32_t call(const Cell& fn, Node code, uint32_t pos, uint32_t end, const Cell* name, const CallHow& how) {
+namespace {
+[[gnu::noinline]] uint32_t call_traced(const Cell& fn, Node code, uint32_t pos, uint32_t end, const Cell* name,
+                                       const CallHow& how);
+
+// A call; the traced instance fires open and return, the other tests the switch once, on
+// which it hands the call to the traced one.
+template <bool traced>
+uint32_t call_as(const Cell& fn, Node code, uint32_t pos, uint32_t end, const Cell* name, const CallHow& how) {
+    if constexpr (!traced)
+        if (trace::active) [[unlikely]] return call_traced(fn, code, pos, end, name, how);
     check_depth();
     bool infix = how.infix;
     // The function value stays on the stack while the call runs. An infix operator's left
@@ -578,7 +589,7 @@ uint32_t call(const Cell& fn, Node code, uint32_t pos, uint32_t end, const Cell*
     Cell label = name && (in(cell::type(*name), ANY_WORD) || cell::is(*name, T_refinement)) ? *name
                                                                                             : word_of(stack::anon_symbol());
     stack::push_frame(cell::is(fn, T_function) ? stack::interp_function : stack::interp_native, &label);
-    if (trace::active) [[unlikely]] trace::fire(trace::ev_open, code, T_block, pos, how.path ? how.path : name ? &label : slot, nullptr);
+    if constexpr (traced) trace::fire(trace::ev_open, code, T_block, pos, how.path ? how.path : name ? &label : slot, nullptr);
     bool right_ready = false;
     if (infix) {
         // The left operand becomes the first argument.
@@ -587,7 +598,7 @@ uint32_t call(const Cell& fn, Node code, uint32_t pos, uint32_t end, const Cell*
         // An integer operator on an integer: the right operand is fetched here, and when it
         // is an integer too the operator is done in place, without reading the spec (the
         // frame stays, so that errors in the operand name the operator as they would).
-        if (how.mode == mode_code && cell::is(slot[1], T_integer) && !trace::active && integer_operator_q(fn) &&
+        if (!traced && how.mode == mode_code && cell::is(slot[1], T_integer) && integer_operator_q(fn) &&
             pos < clip(code, end)) {
             pos = eval_expression(code, pos, clip(code, end), Infix::stop, Result::push);
             if (!stack::exiting() && !integer_op(fn, slot[1], slot[2])) {
@@ -598,10 +609,19 @@ uint32_t call(const Cell& fn, Node code, uint32_t pos, uint32_t end, const Cell*
             }
         }
     }
-    pos = fetch_and_run(*slot, code, pos, end, &label, how, infix ? (right_ready ? 2 : 1) : 0);
-    if (trace::active) [[unlikely]] trace::fire(trace::ev_return, code, T_block, pos, stack::values.args, how.path ? how.path : name ? &label : slot);
+    pos = fetch_and_run<traced>(*slot, code, pos, end, &label, how, infix ? (right_ready ? 2 : 1) : 0);
+    if constexpr (traced) trace::fire(trace::ev_return, code, T_block, pos, stack::values.args, how.path ? how.path : name ? &label : slot);
     end_call(slot);
     return pos;
+}
+
+uint32_t call_traced(const Cell& fn, Node code, uint32_t pos, uint32_t end, const Cell* name, const CallHow& how) {
+    return call_as<true>(fn, code, pos, end, name, how);
+}
+}  // namespace
+
+uint32_t call(const Cell& fn, Node code, uint32_t pos, uint32_t end, const Cell* name, const CallHow& how) {
+    return call_as<false>(fn, code, pos, end, name, how);
 }
 
 namespace {
@@ -623,12 +643,10 @@ void call_function(const Cell& fn, const Cell* name) {
     uint32_t depth = stack::depth();
     stack::set_return_flag(true);
     Cell body = function::more(fn)[0];
-    std::optional<trace::Body> traced;  // only while a trace runs
     if (cell::is(body, T_block)) {
         try {
-            if (trace::requested) [[unlikely]] traced.emplace(fn, name, body);
-            eval_function_body(body);
-            if (traced) [[unlikely]] traced->epilog(*stack::values.args);
+            if (trace::requested) [[unlikely]] trace::run_body(fn, name, body, eval_function_body);
+            else eval_function_body(body);
         } catch (...) {
             context::set_values(*ctx_cell, saved);
             throw;
@@ -725,6 +743,9 @@ struct RestorePosition {
 // the user's code moves the error position, the system's own does not. The traced instance
 // fires the block's events; the other has none to test.
 template <bool traced>
+uint32_t expression(Node code, uint32_t pos, uint32_t end, Infix infix, Result result);
+
+template <bool traced>
 [[gnu::always_inline]] inline void run_expressions_as(uint32_t type, Node code, uint32_t pos, uint32_t end,
                                                       Cell* result) {
     // Ctrl+C: the one poll of the interpreter, met by every loop body and function call.
@@ -746,8 +767,10 @@ template <bool traced>
         current_depth = stack::depth();
         cell::store(current, type, pos, code, 0);
     }
+    // The block's expressions take its instance: a trace started or resumed inside one of
+    // them shows from the next block run on.
     while (true) {
-        pos = eval_expression(code, pos, end, Infix::apply, Result::to_base);
+        pos = expression<traced>(code, pos, end, Infix::apply, Result::to_base);
         if (stack::exiting()) break;
         if constexpr (traced) trace::fire(trace::ev_expr, code, type, pos, result, nullptr);
         end = clip(code, end);
@@ -758,7 +781,7 @@ template <bool traced>
     if constexpr (traced) trace::fire(trace::ev_exit, code, type, pos, result, nullptr);
 }
 
-[[gnu::noinline]] void run_expressions_traced(uint32_t type, Node code, uint32_t pos, uint32_t end, Cell* result) {
+[[gnu::cold, gnu::noinline]] void run_expressions_traced(uint32_t type, Node code, uint32_t pos, uint32_t end, Cell* result) {
     run_expressions_as<true>(type, code, pos, end, result);
 }
 
@@ -917,7 +940,6 @@ inline Cell op_function(const Cell& op) {
 // included); on success pos is past the expression. Nothing here allocates, so the code's
 // cells stay where they are throughout.
 bool fast_value(Node code, uint32_t& pos, uint32_t end, bool no_infix) {
-    if (trace::active) [[unlikely]] return false;  // every value is fetched and pushed in sight
     Cursor cur = cursor(code, end);
     end = cur.limit;
     if (pos >= end) return false;
@@ -1015,7 +1037,7 @@ uint32_t call_conditional(const Cell& fn, Node code, uint32_t pos, uint32_t end,
             natives::Args args(no_refinements);
             natives::table[function::entry_index(fn)](args);
         } else {
-            pos = fetch_and_run(*slot, code, pos, end, &word, CallHow{}, 1);
+            pos = fetch_and_run<false>(*slot, code, pos, end, &word, CallHow{}, 1);
         }
     }
     end_call(slot);
@@ -1137,9 +1159,14 @@ uint32_t eval_other(Cell v, Node code, uint32_t pos, uint32_t end) {
 }  // namespace
 
 namespace {
-// One expression; the traced instance fires its events, the other has none to test.
+[[gnu::noinline]] uint32_t expression_traced(Node code, uint32_t pos, uint32_t end, Infix infix, Result result);
+
+// One expression; the traced instance fires its events, the other has none to test but the
+// switch, on which it hands the expression to the traced one.
 template <bool traced>
 uint32_t expression(Node code, uint32_t pos, uint32_t end, Infix infix, Result result) {
+    if constexpr (!traced)
+        if (trace::active) [[unlikely]] return expression_traced(code, pos, end, infix, result);
     Cell* start = stack::values.top;
     if constexpr (traced) trace::fetch(code, pos);
     // The code's cells are read through one look-up, made again after anything that may
@@ -1193,10 +1220,13 @@ done:
     }
     return pos;
 }
+
+uint32_t expression_traced(Node code, uint32_t pos, uint32_t end, Infix infix, Result result) {
+    return expression<true>(code, pos, end, infix, result);
+}
 }  // namespace
 
 uint32_t eval_expression(Node code, uint32_t pos, uint32_t end, Infix infix, Result result) {
-    if (trace::active) [[unlikely]] return expression<true>(code, pos, end, infix, result);
     return expression<false>(code, pos, end, infix, result);
 }
 

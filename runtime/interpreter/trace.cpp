@@ -226,6 +226,12 @@ void run(const Cell& block, const Cell& cb) {
     *stack::values.args = result;
 }
 
+void run_body(const Cell& fn, const Cell* name, const Cell& body, void (*run)(const Cell& body)) {
+    Body traced(fn, name, body);
+    run(body);
+    traced.epilog(*stack::values.args);
+}
+
 Body::Body(const Cell& fn, const Cell* name, const Cell& body)
     : saved_(active), switched_((fn.header & (function::flag_no_trace | function::flag_trace)) != 0),
       quieted_((fn.header & function::flag_compiled) != 0), fn_(fn), name_(name ? *name : none::value),

@@ -62,6 +62,9 @@ void produced(memory::Node code, uint32_t pos, const Cell* value, const Cell* ta
 // caller's argument-base cell.
 void run(const Cell& block, const Cell& callback);
 
+// Runs a function's body (with `run`) while a trace run is on, as a Body below.
+void run_body(const Cell& fn, const Cell* name, const Cell& body, void (*run)(const Cell& body));
+
 // A function body entered while a trace run is on: its attribute sets the switch, prolog fires
 // (the system's own functions fire nothing from inside, errors apart);
 // the destructor puts back a switch that the attribute changed.
