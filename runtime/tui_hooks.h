@@ -1,6 +1,5 @@
 // The bracket that console output puts around every print, so that the terminal GUI back end
-// can put its own drawing aside first and restore it after. Until that back end exists the
-// bracket does nothing.
+// can put its own drawing aside first and draw it again after.
 #pragma once
 
 namespace kov::tui {
