@@ -8,6 +8,7 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/event.h"
 #include "runtime/datatypes/float.h"
+#include "runtime/datatypes/handle.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/point.h"
@@ -416,6 +417,12 @@ void contents_routine(Cell* args, const Cell&) {
     stack::pop(1);
 }
 
+// tui-handle id: the handle! a widget is known by; tui-handle-id handle: its id.
+void handle_routine(Cell* args, const Cell&) { handle::make_at(args[0], int_of(args[0]), handle::window); }
+void handle_id_routine(Cell* args, const Cell&) {
+    integer::make_at(args[0], cell::is(args[0], T_handle) ? handle::value(args[0]) : 0);
+}
+
 }  // namespace
 
 bool ui_active() { return active; }
@@ -473,6 +480,8 @@ void register_routines() {
     routines::add("tui-event", event_routine);
     routines::add("tui-event-done", event_done_routine);
     routines::add("tui-contents", contents_routine);
+    routines::add("tui-handle", handle_routine);
+    routines::add("tui-handle-id", handle_id_routine);
 }
 
 }  // namespace kov::tui
