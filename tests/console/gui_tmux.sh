@@ -1,0 +1,42 @@
+#!/bin/sh
+# A window of faces in a real terminal: typing into a field, a check box and a text list
+# clicked with SGR mouse reports, an arrow key, a button that closes the window; afterwards
+# the terminal's settings must be exactly what they were.
+# Usage: gui_tmux.sh KOV WINDOW.KOV
+kov=$1
+script=$2
+command -v tmux >/dev/null 2>&1 || exit 77
+dir=$(mktemp -d)
+session=kov-gui-$$
+trap 'tmux kill-session -t $session 2>/dev/null; rm -rf "$dir"' EXIT
+tmux new-session -d -s $session -x 60 -y 15 \
+  "stty -g >$dir/before; $kov $script; echo \$? >$dir/status; stty -g >$dir/after; sleep 30" || exit 77
+wait_for() {  # text in the pane
+  i=0
+  while ! tmux capture-pane -p -t $session | grep -q "$1"; do
+    i=$((i + 1)); [ $i -gt 100 ] && { echo "never showed: $1"; tmux capture-pane -p -t $session; exit 1; }
+    sleep 0.1
+  done
+}
+key() { tmux send-keys -t $session -l "$1"; sleep 0.2; }
+wait_for "opt"
+tmux send-keys -t $session h i; sleep 0.3
+wait_for " hi "
+key "$(printf '\033[<0;3;6M')"; key "$(printf '\033[<0;3;6m')"
+wait_for "🞕 opt"
+key "$(printf '\033[<0;17;3M')"; key "$(printf '\033[<0;17;3m')"
+tmux send-keys -t $session Down; sleep 0.3
+key "$(printf '\033[<0;4;4M')"; key "$(printf '\033[<0;4;4m')"
+i=0
+while [ ! -f $dir/after ]; do
+  i=$((i + 1)); [ $i -gt 100 ] && { echo "the window never closed"; tmux capture-pane -p -t $session; exit 1; }
+  sleep 0.1
+done
+fail=0
+expected='field: "hi" check: true list: 3 log: ["clicked"]'
+tmux capture-pane -p -t $session >$dir/out
+grep -qF "$expected" $dir/out || { echo "wrong result:"; cat $dir/out; fail=1; }
+[ "$(cat $dir/status)" = 0 ] || { echo "exit status $(cat $dir/status)"; fail=1; }
+cmp -s $dir/before $dir/after || { echo "terminal settings not restored"; fail=1; }
+[ $fail = 0 ] && echo "1 passed, 0 failed" || echo "0 passed, 1 failed"
+exit $fail
