@@ -20,6 +20,7 @@
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
+#include "runtime/interpreter/interp.h"
 #include "runtime/interpreter/routines.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/memory.h"
@@ -64,6 +65,7 @@ bool suspended = false;
 int columns = 80, rows = 24;
 uint32_t generation = 0;
 uint32_t records_slot = 0;  // index in the root block of the records block, 0: not made
+uint32_t wait_hook_slot = 0;  // index in the root block of the single-pass function, 0: none
 
 // The modes that must be undone if the process ends while they are on.
 void update_exit_sequence() {
@@ -423,7 +425,27 @@ void handle_id_routine(Cell* args, const Cell&) {
     integer::make_at(args[0], cell::is(args[0], T_handle) ? handle::value(args[0]) : 0);
 }
 
+// tui-set-wait-hook fn: the function `wait` runs (with true) after its sleep while the user
+// interface is up.
+void set_wait_hook_routine(Cell* args, const Cell&) {
+    if (wait_hook_slot == 0) {
+        root::append(args[0]);
+        wait_hook_slot = cells::count(root::block()) - 1;
+    } else {
+        cells::at(root::block(), wait_hook_slot) = args[0];
+    }
+    args[0] = none::value;
+}
+
 }  // namespace
+
+void wait_events() {
+    if (!active || wait_hook_slot == 0) return;
+    Cell fn = cells::at(root::block(), wait_hook_slot);
+    if (!cell::is(fn, T_function)) return;
+    Cell arg = logic::make(true);
+    interp::apply_function(fn, &arg, 1);
+}
 
 bool ui_active() { return active; }
 
@@ -482,6 +504,7 @@ void register_routines() {
     routines::add("tui-contents", contents_routine);
     routines::add("tui-handle", handle_routine);
     routines::add("tui-handle-id", handle_id_routine);
+    routines::add("tui-set-wait-hook", set_wait_hook_routine);
 }
 
 }  // namespace kov::tui

@@ -16,6 +16,9 @@ void register_routines();
 // True while the user interface holds the terminal.
 bool ui_active();
 void suspend_output();
+// Called by `wait` after its sleep: while the user interface is up, one pass of the event
+// loop (timers, input, redraw). Runs Kov code.
+void wait_events();
 void resume_output();
 
 }  // namespace kov::tui
