@@ -419,6 +419,17 @@ void contents_routine(Cell* args, const Cell&) {
     stack::pop(1);
 }
 
+// tui-cell x y: [code foreground background attributes] of a cell of the grid, for tests.
+void cell_routine(Cell* args, const Cell&) {
+    const ScreenCell* c = screen.at(int_of(args[0]), int_of(args[1]));
+    ScreenCell v = c ? *c : ScreenCell{};
+    Cell* b = block::push_new(4);
+    for (uint32_t x : {v.code, v.foreground, v.background, v.attributes})
+        *series::append_cell(series::node_of(*b)) = integer::make(static_cast<int32_t>(x));
+    args[0] = *b;
+    stack::pop(1);
+}
+
 // tui-handle id: the handle! a widget is known by; tui-handle-id handle: its id.
 void handle_routine(Cell* args, const Cell&) { handle::make_at(args[0], int_of(args[0]), handle::window); }
 void handle_id_routine(Cell* args, const Cell&) {
@@ -503,6 +514,7 @@ void register_routines() {
     routines::add("tui-event-done", event_done_routine);
     routines::add("tui-contents", contents_routine);
     routines::add("tui-handle", handle_routine);
+    routines::add("tui-cell", cell_routine);
     routines::add("tui-handle-id", handle_id_routine);
     routines::add("tui-set-wait-hook", set_wait_hook_routine);
 }
