@@ -337,6 +337,11 @@ void feed_routine(Cell* args, const Cell&) {
     args[0] = none::value;
 }
 
+void clear_input_routine(Cell* args, const Cell&) {
+    decoder.clear();
+    args[0] = none::value;
+}
+
 void area_routine(Cell* args, const Cell&) { pair::make_at(args[0], decoder.area_column, decoder.area_row); }
 void set_area_row_routine(Cell* args, const Cell&) {
     decoder.area_row = int_of(args[0]);
@@ -500,6 +505,7 @@ void register_routines() {
     routines::add("tui-decode", decode_routine);
     routines::add("tui-feed", feed_routine);
     routines::add("tui-area", area_routine);
+    routines::add("tui-clear-input", clear_input_routine);
     routines::add("tui-set-area-row", set_area_row_routine);
     routines::add("tui-timer-add", timer_add_routine);
     routines::add("tui-timer-remove", timer_remove_routine);

@@ -32,6 +32,13 @@ def pump(seconds):
             stream.feed(data)
 
 
+def pump_until(done, seconds=60):
+    """Reads output until done() holds (slow builds take their time) or the time is up."""
+    end = time.time() + seconds
+    while time.time() < end and not done():
+        pump(0.1)
+
+
 failures = []
 
 
@@ -40,8 +47,8 @@ def check(what, got, want):
         failures.append(f"{what}: got {got!r}, want {want!r}")
 
 
-pump(1.5)
 row = lambda y: "".join(screen.buffer[y][x].data for x in range(60))
+pump_until(lambda: "opt" in row(5) and "aa" in row(1))
 check("button text", row(3)[3:5], "OK")
 check("check box", row(5)[1:6], "\u2610 opt")
 wide = screen.buffer[5][15]
@@ -53,14 +60,14 @@ check("field background", screen.buffer[1][1].bg, "000087")
 check("list row", row(1)[15:17], "aa")
 check("list not reversed", screen.buffer[1][15].reverse, False)
 os.write(fd, b"ab")
-pump(0.5)
+pump_until(lambda: row(1)[1:3] == "ab", 30)
 check("typed", row(1)[1:3], "ab")
 os.write(fd, b"\x1b[<0;17;2M\x1b[<0;17;2m")
-pump(0.5)
+pump_until(lambda: screen.buffer[1][15].reverse, 30)
 check("selected row reversed", screen.buffer[1][15].reverse, True)
 check("other row plain", screen.buffer[2][15].reverse, False)
 os.write(fd, b"\x1b[<0;4;4M\x1b[<0;4;4m")
-pump(1.0)
+pump(60)  # until the program ends and the pty closes
 _, status = os.waitpid(pid, 0)
 check("exit status", os.waitstatus_to_exitcode(status), 0)
 for f in failures:

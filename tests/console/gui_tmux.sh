@@ -14,7 +14,7 @@ tmux new-session -d -s $session -x 60 -y 15 \
 wait_for() {  # text in the pane
   i=0
   while ! tmux capture-pane -p -t $session | grep -q "$1"; do
-    i=$((i + 1)); [ $i -gt 100 ] && { echo "never showed: $1"; tmux capture-pane -p -t $session; exit 1; }
+    i=$((i + 1)); [ $i -gt 300 ] && { echo "never showed: $1"; tmux capture-pane -p -t $session; exit 1; }
     sleep 0.1
   done
 }
@@ -29,7 +29,7 @@ tmux send-keys -t $session Down; sleep 0.3
 key "$(printf '\033[<0;4;4M')"; key "$(printf '\033[<0;4;4m')"
 i=0
 while [ ! -f $dir/after ]; do
-  i=$((i + 1)); [ $i -gt 100 ] && { echo "the window never closed"; tmux capture-pane -p -t $session; exit 1; }
+  i=$((i + 1)); [ $i -gt 300 ] && { echo "the window never closed"; tmux capture-pane -p -t $session; exit 1; }
   sleep 0.1
 done
 fail=0
