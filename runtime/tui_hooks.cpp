@@ -1,12 +1,9 @@
-// The bracket around console output: while the terminal GUI is up, its inline area is put
-// aside before a print and drawn again below the printed text after it.
+// The flag of the bracket around console output; the bracket itself is the terminal back
+// end's (runtime/tui/routines.cpp).
 #include "runtime/tui_hooks.h"
-
-#include "runtime/tui/routines.h"
 
 namespace kov::tui {
 
-void suspend_for_output() { suspend_output(); }
-void resume_after_output() { resume_output(); }
+bool output_bracketed = false;
 
 }  // namespace kov::tui

@@ -30,6 +30,7 @@
 #include "runtime/series_buffer.h"
 #include "runtime/tui/input.h"
 #include "runtime/tui/screen.h"
+#include "runtime/tui_hooks.h"
 #include "runtime/unicode.h"
 
 namespace kov::tui {
@@ -168,6 +169,7 @@ void enter(Cell* args, const Cell&) {
             return;
         }
         active = true;
+        output_bracketed = true;
         read_size();
         decoder.clear();
         pacer.reset();
@@ -203,6 +205,7 @@ void leave(Cell* args, const Cell&) {
         os::tty::set_exit_sequence("", 0);
         os::tty::leave_raw();
         active = false;
+        output_bracketed = false;
         frame_state = FrameState{};
     }
     decoder.clear();
@@ -478,15 +481,13 @@ void suspend_output() {
     os::tty::leave_raw();
 }
 
-void resume_after() {
+void resume_output() {
     if (!active || !suspended) return;
     suspended = false;
     os::tty::enter_raw();
     if (!alternate_on) out += "\x1b[6n";
     flush();
 }
-
-void resume_output() { resume_after(); }
 
 void register_routines() {
     event::set_reader(read_event);

@@ -15,6 +15,7 @@ namespace kov::tui {
 void register_routines();
 // True while the user interface holds the terminal.
 bool ui_active();
+// The bracket around console output (runtime/tui_hooks.h calls them while it is set).
 void suspend_output();
 // Called by `wait` after its sleep: while the user interface is up, one pass of the event
 // loop (timers, input, redraw). Runs Kov code.
