@@ -38,5 +38,24 @@ tmux capture-pane -p -t $session >$dir/out
 grep -qF "$expected" $dir/out || { echo "wrong result:"; cat $dir/out; fail=1; }
 [ "$(cat $dir/status)" = 0 ] || { echo "exit status $(cat $dir/status)"; fail=1; }
 cmp -s $dir/before $dir/after || { echo "terminal settings not restored"; fail=1; }
+
+# Ended by a signal while the window is up: the mouse modes, the cursor and the settings come
+# back all the same.
+tmux kill-session -t $session 2>/dev/null
+rm -f $dir/after
+tmux new-session -d -s $session -x 60 -y 15 \
+  "stty -g >$dir/before; $kov $script; stty -g >$dir/after; sleep 30" || exit 77
+wait_for "opt"
+[ "$(tmux display -p -t $session '#{mouse_sgr_flag}')" = 1 ] || { echo "mouse reporting was not on"; fail=1; }
+shell=$(tmux display -p -t $session '#{pane_pid}')
+kill -TERM $(ps -o pid= --ppid $shell)
+i=0
+while [ ! -f $dir/after ]; do
+  i=$((i + 1)); [ $i -gt 300 ] && { echo "the program did not end"; exit 1; }
+  sleep 0.1
+done
+[ "$(tmux display -p -t $session '#{mouse_any_flag}#{mouse_sgr_flag}#{cursor_flag}')" = 001 ] \
+  || { echo "screen modes left on after SIGTERM"; fail=1; }
+cmp -s $dir/before $dir/after || { echo "terminal settings not restored after SIGTERM"; fail=1; }
 [ $fail = 0 ] && echo "1 passed, 0 failed" || echo "0 passed, 1 failed"
 exit $fail
