@@ -488,8 +488,16 @@ void extend(Args& args) {
 
 void apply(Args& args) {
     Cell f = *args.cell(0);
-    if (cell::is(f, T_word)) f = *context::get(f);
-    else if (in(cell::type(f), ANY_BLOCK)) error::fire(err::internal_not_done);
+    if (cell::is(f, T_word)) {
+        f = *context::get(f);
+    } else if (in(cell::type(f), ANY_PATH)) {
+        // A path names the function by its first word; the rest of it is not looked at.
+        uint32_t i = series::position_of(f);
+        if (i >= tail_of(series::node_of(f))) args.wrong_value(0);
+        Cell first = *block::rs_abs_at(f, i);
+        if (!cell::is(first, T_word)) args.wrong_value(0);
+        f = *context::get(first);
+    }
     if (!in(cell::type(f), ANY_FUNCTION)) args.wrong_value(0);
     if (cell::is(f, T_op)) {
         cell::set_type(f, (f.header >> 16) & 0xFF);
