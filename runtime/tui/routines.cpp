@@ -150,6 +150,33 @@ Cell read_event(uint32_t handle, int32_t field, const Cell&) {
     return none::value;
 }
 
+// The terminal answers with the cursor's position, which the decoder reads as the inline
+// area's row.
+void ask_cursor() {
+    out += "\x1b[6n";
+    decoder.cursor_reported = false;
+}
+
+// Before the terminal is given back: an answer still on its way is waited for (a little),
+// and whatever input is pending is dropped, so that neither reaches the shell as text.
+void drain_input() {
+    unsigned char bytes[256];
+    double until = clock.now_ms() + 200;
+    std::vector<Input> ignored;
+    while (!decoder.cursor_reported) {
+        double left = until - clock.now_ms();
+        if (left <= 0) break;
+        int got = os::tty::read_some(bytes, sizeof bytes, static_cast<int>(left) + 1);
+        if (got <= 0) break;
+        decoder.feed(bytes, static_cast<size_t>(got));
+        decoder.decode(ignored, false);
+        ignored.clear();
+    }
+    while (os::tty::read_some(bytes, sizeof bytes, 0) > 0) {
+    }
+    decoder.clear();
+}
+
 void set_private(int n, bool on) { out += "\x1b[?" + std::to_string(n) + (on ? "h" : "l"); }
 
 void mouse_modes(bool on) {
@@ -172,11 +199,12 @@ void enter(Cell* args, const Cell&) {
         output_bracketed = true;
         read_size();
         decoder.clear();
+        decoder.cursor_reported = true;  // no question asked yet
         pacer.reset();
         clicks.reset();
         frame_state = FrameState{};
         frame_state.full_screen = full;
-        if (!full) out += "\x1b[6n";
+        if (!full) ask_cursor();
     }
     if (full && !alternate_on) {
         out += "\x1b[?1049h\x1b[2J";
@@ -202,6 +230,7 @@ void leave(Cell* args, const Cell&) {
         out += "\x1b[?25h";
         cursor_hidden = false;
         flush();
+        drain_input();
         os::tty::set_exit_sequence("", 0);
         os::tty::leave_raw();
         active = false;
@@ -485,7 +514,7 @@ void resume_output() {
     if (!active || !suspended) return;
     suspended = false;
     os::tty::enter_raw();
-    if (!alternate_on) out += "\x1b[6n";
+    if (!alternate_on) ask_cursor();
     flush();
 }
 
