@@ -36,6 +36,8 @@ fail=0
 expected='field: "hi" check: true list: 3 log: ["clicked"]'
 tmux capture-pane -p -t $session >$dir/out
 grep -qF "$expected" $dir/out || { echo "wrong result:"; cat $dir/out; fail=1; }
+# printed text goes above the window's area, on a line of its own
+grep -qx "a line printed while the window is up" $dir/out || { echo "the print was garbled:"; cat $dir/out; fail=1; }
 [ "$(cat $dir/status)" = 0 ] || { echo "exit status $(cat $dir/status)"; fail=1; }
 cmp -s $dir/before $dir/after || { echo "terminal settings not restored"; fail=1; }
 
