@@ -59,5 +59,19 @@ done
 [ "$(tmux display -p -t $session '#{mouse_any_flag}#{mouse_sgr_flag}#{cursor_flag}')" = 001 ] \
   || { echo "screen modes left on after SIGTERM"; fail=1; }
 cmp -s $dir/before $dir/after || { echo "terminal settings not restored after SIGTERM"; fail=1; }
+
+# Interrupted at the console while the window is up: "(halted)", the modes off, and the
+# console reads the next line.
+tmux kill-session -t $session 2>/dev/null
+tmux new-session -d -s $session -x 60 -y 15 "$kov; sleep 30" || exit 77
+wait_for ">>"
+tmux send-keys -t $session "do %$script" Enter
+wait_for "opt"
+shell=$(tmux display -p -t $session '#{pane_pid}')
+kill -INT $(ps -o pid= --ppid $shell)
+wait_for "(halted)"
+[ "$(tmux display -p -t $session '#{mouse_any_flag}#{cursor_flag}')" = 01 ] || { echo "screen modes left on after a halt"; fail=1; }
+tmux send-keys -t $session "print 6 * 7" Enter
+wait_for "^42"
 [ $fail = 0 ] && echo "1 passed, 0 failed" || echo "0 passed, 1 failed"
 exit $fail
