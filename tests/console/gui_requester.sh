@@ -6,30 +6,32 @@
 kov=$1
 script=$2
 command -v tmux >/dev/null 2>&1 || exit 77
+# A server of its own: no other session is touched, and none can race with this one.
+t() { tmux -L kov-gui-$$ "$@"; }
 dir=$(mktemp -d)
 session=kov-req-$$
-trap 'tmux kill-session -t $session 2>/dev/null; rm -rf "$dir"' EXIT
+trap 't kill-server 2>/dev/null; rm -rf "$dir"' EXIT
 mkdir -p "$dir/tree/sub1" "$dir/tree/sub2"
 touch "$dir/tree/sub1/a.txt" "$dir/tree/sub1/b.kov" "$dir/tree/top.kov"
-tmux new-session -d -s $session -x 70 -y 32 \
+t new-session -d -s $session -x 70 -y 32 \
   "KOV_REQUEST_DIR=$dir/tree $kov $script; echo \$? >$dir/status; sleep 30" || exit 77
 wait_for() {
   i=0
-  while ! tmux capture-pane -p -t $session | grep -q "$1"; do
-    i=$((i + 1)); [ $i -gt 300 ] && { echo "never showed: $1"; tmux capture-pane -p -t $session; exit 1; }
+  while ! t capture-pane -p -t $session | grep -q "$1"; do
+    i=$((i + 1)); [ $i -gt 300 ] && { echo "never showed: $1"; t capture-pane -p -t $session; exit 1; }
     sleep 0.1
   done
 }
 wait_for "top.kov"
-tmux send-keys -t $session Down Enter
+t send-keys -t $session Down Enter
 wait_for "tree/sub1/"
-tmux send-keys -t $session Right Enter
+t send-keys -t $session Right Enter
 wait_for "Selected: b.kov"
-tmux send-keys -t $session -l "$(printf '\033[<0;4;28M\033[<0;4;28m')"
+t send-keys -t $session -l "$(printf '\033[<0;4;28M\033[<0;4;28m')"
 wait_for "picked:"
 fail=0
-tmux capture-pane -p -t $session | grep -qF "picked: %$dir/tree/sub1/b.kov" || { echo "wrong pick:"; tmux capture-pane -p -t $session; fail=1; }
-tmux capture-pane -p -t $session | grep -q "a.txt" && { echo "the filter let a.txt through"; fail=1; }
+t capture-pane -p -t $session | grep -qF "picked: %$dir/tree/sub1/b.kov" || { echo "wrong pick:"; t capture-pane -p -t $session; fail=1; }
+t capture-pane -p -t $session | grep -q "a.txt" && { echo "the filter let a.txt through"; fail=1; }
 i=0
 while [ ! -f $dir/status ]; do i=$((i + 1)); [ $i -gt 300 ] && break; sleep 0.1; done
 [ "$(cat $dir/status 2>/dev/null)" = 0 ] || { echo "exit status $(cat $dir/status 2>/dev/null)"; fail=1; }
