@@ -8,6 +8,7 @@ namespace {
 
 constexpr unsigned char esc = 27;
 constexpr uint32_t number_limit = 0x7FFFFFFF;
+constexpr size_t max_sequence = 64;
 
 int32_t key_of_csi(unsigned char first, unsigned char second, unsigned char final_byte) {
     if (final_byte == '~') {
@@ -129,6 +130,9 @@ size_t Decoder::escape(size_t at, std::vector<Input>& out, bool pointer) {
     int count = 0;
     bool digits = false, sgr = false;
     for (size_t i = at + 2; i < n; ++i) {
+        // No sequence the terminal sends is this long: an Alt+[ and text, not a sequence to
+        // wait for without end.
+        if (i - at > max_sequence) return 2;
         unsigned char c = byte(i);
         if (c == esc) return i - at;  // abandoned: the ESC starts the next item
         if (c >= '0' && c <= '9') {

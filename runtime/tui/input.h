@@ -6,8 +6,9 @@
 // The decoder keeps the bytes of an item that ends inside a character or a sequence and
 // decodes it whole once the rest has arrived. String sequences (OSC, DCS) end at BEL or at
 // ESC \; one not finished in the bytes at hand, or cut by another ESC, is dropped as an Alt
-// key, so that Alt+] cannot swallow the keys after it nor grow the buffer without bound.
-// Numbers saturate rather than overflow.
+// key, so that Alt+] cannot swallow the keys after it nor grow the buffer without bound; so
+// is a control sequence still unfinished after 64 bytes. Numbers saturate rather than
+// overflow.
 //
 // The clock and the byte source are handed in, so that tests never sleep. Nothing here
 // allocates series memory or runs Kov code.

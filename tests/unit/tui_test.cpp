@@ -208,6 +208,18 @@ TEST(TuiInput, StringSequencesEndOrAreDropped) {
     EXPECT_EQ(alt.d.pending(), 0u);
 }
 
+TEST(TuiInput, EndlessSequenceIsNotWaitedFor) {
+    Items it;
+    it.feed("\x1b[" + std::string(100, '1'));
+    EXPECT_EQ(it.out.size(), 100u);  // an Alt+[ (no event), then the digits as typed
+    EXPECT_EQ(it.d.pending(), 0u);
+    Items split;
+    split.feed("\x1b[" + std::string(30, '1'));
+    EXPECT_TRUE(split.out.empty());  // still a sequence that may end
+    split.feed(std::string(40, '1'));
+    EXPECT_EQ(split.d.pending(), 0u);
+}
+
 TEST(TuiInput, MouseReportsAndCursorReport) {
     Items it;
     it.feed("\x1b[3;1R");
