@@ -205,6 +205,7 @@ Buffer* move_keep(Node node, uint64_t new_size, Buffer** old_out) {
     b->node = 0;
     b->flags &= ~in_use;
     *old_out = b;
+    if ((nb->flags & fixed) && fixed_moved) fixed_moved(b, nb);
     return nb;
 }
 
@@ -357,6 +358,8 @@ Node alloc_series(uint64_t n, uint32_t unit, int32_t head_offset) {
     node_table[node] = reinterpret_cast<uint64_t>(b);
     return node;
 }
+
+void (*fixed_moved)(Buffer*, Buffer*) = nullptr;
 
 Node alloc_fixed_series(uint64_t n, uint32_t unit, int32_t head_offset) {
     if (unit == 0 || n > max_buffer_size / unit) no_memory();

@@ -24,6 +24,7 @@ void (*fire_on_change)(const Cell&, const Cell&, const Cell&, const Cell&) = nul
 
 Node global_node = 0;
 Node global_values = 0;
+memory::Buffer* global_buffer = nullptr;
 Running running;
 
 namespace {
@@ -126,7 +127,18 @@ Node clone(Cell& value, uint32_t kind) {
 void init_global() {
     if (global_node) return;
     global_node = create(global_capacity, false, false, 0, global_kind);
-    global_values = record(global_node)->w2;
+    collector::RootNode keep(global_node);
+    // The values in a fixed buffer, in place of the block create made (unreachable from now).
+    Node values = memory::alloc_fixed_series(global_capacity, sizeof(Cell), 0);
+    Buffer* b = buffer(values);
+    Cell* cells = reinterpret_cast<Cell*>(b->data());
+    for (uint32_t i = 0; i < b->size / sizeof(Cell); ++i) cells[i] = Cell{T_unset, 0, 0, 0};
+    record(global_node)->w2 = values;
+    global_values = values;
+    global_buffer = b;
+    memory::fixed_moved = [](Buffer* old_buffer, Buffer* new_buffer) {
+        if (old_buffer == global_buffer) global_buffer = new_buffer;
+    };
     collector::push_root(mark_global);
 }
 
