@@ -1,6 +1,7 @@
 #include "runtime/datatypes/context.h"
 
 #include "runtime/cells.h"
+#include "runtime/code_cache.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/datatypes/registry.h"
@@ -367,6 +368,7 @@ void bind(const Cell& block, Node ctx, bool self) {
     if (!memory::valid_node(series) || buffer(series)->unit() != sizeof(Cell)) return;
     if (cycles::find_q(series)) return;
     cycles::Guard guard(series);
+    code_cache::changed(series);  // a compiled form holds the words' old binding
     uint32_t self_sym = words::symbols::self_;
     for (uint32_t i = block.w1; i < cells::count(series); ++i) {
         Cell& c = cells::of(series)[i];

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "runtime/cells.h"
+#include "runtime/code_cache.h"
 #include "runtime/collector.h"
 #include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/block.h"
@@ -328,7 +329,12 @@ void init() {
     if (done) return;
     done = true;
     walker_only = env_flag("KOV_WALKER_ONLY");
+#ifdef KOV_CHECK_FORMS
+    check_forms = true;
+#else
     check_forms = env_flag("KOV_CHECK_FORMS");
+#endif
+    code_cache::init();
     collector::push_root(mark_current);
 }
 
@@ -721,7 +727,10 @@ struct RestorePosition {
         *result = unset::value;
         return;
     }
-    bool user_code = !(memory::buffer(code)->flags & memory::system_code);
+    uint32_t flags = memory::buffer(code)->flags;
+    bool user_code = !(flags & memory::system_code);
+    // A block with its form in place costs this test alone (unless checking).
+    if (!(flags & memory::has_form) || check_forms) [[unlikely]] code_cache::note_run(code);
     RestorePosition restore(user_code);
     if (pos >= end) {
         *result = unset::value;
