@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """A small HTTP server for the Kov HTTP tests, on 127.0.0.1 only.
 
-It prints its port on the first line of standard output, then serves until killed:
+It listens on the port given as its argument, or on a free one, prints its port on the first
+line of standard output, then serves until killed:
   /hello            200, "hello", two Set-Cookie headers
   /echo             200, the request as text: the verb, then each header "Name: value",
                     then an empty line and the body
@@ -74,6 +75,6 @@ class Server(http.server.ThreadingHTTPServer):
     daemon_threads = True
 
 
-server = Server(("127.0.0.1", 0), Handler)
+server = Server(("127.0.0.1", int(sys.argv[1]) if len(sys.argv) > 1 else 0), Handler)
 print(server.server_address[1], flush=True)
 server.serve_forever()
