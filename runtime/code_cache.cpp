@@ -14,21 +14,14 @@ namespace kov::code_cache {
 using memory::Buffer;
 using memory::Node;
 
+std::vector<Form> forms(first_form);
+uint32_t epoch = 0;
+
 namespace {
 
-struct Form {
-    Node node = 0;          // the block; 0 for a free entry
-    uint32_t next_free = 0;  // free entries: the next free number (0 ends the list)
-    uint32_t evacuations = 0;  // the collector's evacuation count when the hash was taken
-    uint64_t hash = 0;       // of the block's cells, kept while checking
-    bool hashed = false;
-};
-
-// Form numbers start at 2: spare 0 and 1 mean "never run" and "run once". Entries 0 and 1
-// are never used.
-std::vector<Form> forms(2);
 uint32_t free_head = 0;
 std::size_t alive = 0;
+std::size_t form_bytes = 0;  // at the last sweep
 
 // The block's cells from its head to its tail: content, binding and cell flags alike.
 uint64_t hash_of(Node code) {
@@ -48,6 +41,7 @@ bool linked(Node node, uint32_t k) {
 }
 
 void release(uint32_t k) {
+    ++epoch;
     forms[k] = Form{};
     forms[k].next_free = free_head;
     free_head = k;
@@ -55,6 +49,7 @@ void release(uint32_t k) {
 }
 
 void make_form(Node code) {
+    ++epoch;
     uint32_t k;
     if (free_head) {
         k = free_head;
@@ -66,6 +61,7 @@ void make_form(Node code) {
     forms[k] = Form{.node = code};
     ++alive;
     Buffer* b = memory::buffer(code);
+    forms[k].at.resize(b->used() / sizeof(Cell));
     b->flags |= memory::has_form;
     b->spare = k;
 }
@@ -92,28 +88,31 @@ void check(Form& f, Node code) {
     f.evacuations = evacuations;
 }
 
-// After marking: forms of dead blocks and stale links go; over the budget, every form goes
-// (forms are rebuilt at their block's next run; a form keeps no run count that would tell
-// the cold ones apart, which would cost every run a store).
+// After marking: forms of dead blocks and stale links go; when the rest pass the budget,
+// every form goes (forms are rebuilt at their block's next run; a form keeps no run count
+// that would tell the cold ones apart, which would cost every run a store).
 void sweep() {
-    bool over = bytes() > budget;
-    for (uint32_t k = 2; k < forms.size(); ++k) {
+    form_bytes = 0;
+    for (uint32_t k = first_form; k < forms.size(); ++k) {
         Form& f = forms[k];
         if (!f.node) continue;
-        if (!collector::marked_q(f.node) || !linked(f.node, k)) {
-            release(k);
-        } else if (over) {
-            Buffer* b = memory::buffer(f.node);
-            b->flags &= ~memory::has_form;
-            b->spare = ran_once;
-            release(k);
-        }
+        if (!collector::marked_q(f.node) || !linked(f.node, k)) release(k);
+        else form_bytes += f.at.capacity() * sizeof(uint32_t) + f.statements.capacity() * sizeof(Statement) +
+                           f.steps.capacity() * sizeof(Step);
     }
-    if (over) {
-        forms.assign(2, Form{});
-        forms.shrink_to_fit();
-        free_head = 0;
+    if (bytes() <= budget) return;
+    for (uint32_t k = first_form; k < forms.size(); ++k) {
+        if (!forms[k].node) continue;
+        Buffer* b = memory::buffer(forms[k].node);
+        b->flags &= ~memory::has_form;
+        b->spare = ran_once;
     }
+    ++epoch;
+    forms.assign(first_form, Form{});
+    forms.shrink_to_fit();
+    free_head = 0;
+    alive = 0;
+    form_bytes = 0;
 }
 
 }  // namespace
@@ -142,8 +141,17 @@ void note_run(Node code) {
         b->spare = ran_once;
         return;
     }
+    if (b->spare != ran_once) return;  // walked only
     make_form(code);
     if (interp::check_forms) check(forms[b->spare], code);
+}
+
+void walk_only(Node code) {
+    Buffer* b = memory::buffer(code);
+    uint32_t k = b->spare;
+    b->flags &= ~memory::has_form;
+    b->spare = walked_only;
+    if (k < forms.size() && forms[k].node == code) release(k);
 }
 
 void drop(Node code) {
@@ -155,6 +163,6 @@ void drop(Node code) {
 }
 
 std::size_t form_count() { return alive; }
-std::size_t bytes() { return forms.capacity() * sizeof(Form); }
+std::size_t bytes() { return forms.capacity() * sizeof(Form) + form_bytes; }
 
 }  // namespace kov::code_cache

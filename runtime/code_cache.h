@@ -4,6 +4,7 @@
 // A block's buffer says where it stands in its `spare` word and the `has_form` flag:
 //   - flag clear, spare 0: never run (every new buffer, every copy);
 //   - flag clear, spare 1: run once;
+//   - flag clear, spare 2: walked only (a body whose first statement the walker takes);
 //   - flag set: spare is the number of its form in the table below.
 // A block gets a form when it runs a second time. The header, spare word included, moves with
 // the buffer; the routines that copy a series clear the flag and the word.
@@ -29,15 +30,74 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
+#include "runtime/cell.h"
 #include "runtime/memory.h"
 
 namespace kov::code_cache {
 
-// The spare word of a block run once and without a form.
+// The spare word of a block run once and without a form, and of one left to the walker.
 constexpr uint32_t ran_once = 1;
+constexpr uint32_t walked_only = 2;
+// Form numbers start here.
+constexpr uint32_t first_form = 3;
 // The forms' memory beyond which forms are evicted at collection.
 constexpr std::size_t budget = 8u << 20;
+
+// ---- compiled statements ------------------------------------------------------------------------
+// A statement is compiled at its first run through a form, from the cells and the words'
+// values at that moment, into one of these shapes; the interpreter runs it (interp.cpp) and
+// checks, where the walker would read a word, that the word still means what it meant then.
+enum class Shape : uint8_t {
+    unknown,  // not compiled yet
+    walker,   // the walker evaluates it
+    value,    // [set-word] operand {operator operand}: no code runs, nothing allocates
+};
+// How an operand is read: its own cell (a constant), a global word's slot, or any other word
+// through its binding.
+enum class Read : uint8_t { constant, global, word };
+// An integer operator applied in place: the operator word, the op! value it held, the
+// operation (interp's numbering), and the right operand (an integer or a word).
+struct Step {
+    Cell word, op, right;
+    uint8_t operation = 0;
+    Read right_read = Read::constant;
+};
+struct Statement {
+    uint32_t next = 0;  // the position after the statement
+    Shape shape = Shape::unknown;
+    bool sets = false;        // a set-word starts it (target)
+    bool lookahead = false;   // a word follows it (after), which must not hold an operator
+    uint8_t misses = 0;       // runs that left it to the walker since it was compiled
+    uint8_t compiles = 0;
+    uint32_t first_step = 0, steps = 0;  // its steps in the form's list
+    Read first_read = Read::constant;
+    Cell target, first, after;  // first: a constant, or a word read through its binding
+};
+// A form's compiled statements, by the position they start at.
+struct Form {
+    memory::Node node = 0;     // the block; 0 for a free entry
+    uint32_t next_free = 0;    // free entries: the next free number (0 ends the list)
+    uint32_t evacuations = 0;  // the collector's evacuation count when the hash was taken
+    bool hashed = false;
+    uint64_t hash = 0;  // of the block's cells, kept while checking
+    std::vector<uint32_t> at;  // by position: 1 + the statement starting there, 0 for none yet,
+                               // walker_statement for one the walker takes
+    std::vector<Statement> statements;
+    std::vector<Step> steps;
+};
+constexpr uint32_t walker_statement = 0xFFFFFFFFu;
+// The table of forms, by number (from first_form).
+extern std::vector<Form> forms;
+// Changes whenever a form is made or released: a Form* taken at the same count is still valid
+// and still its block's.
+extern uint32_t epoch;
+// Form k (the spare word of a block whose flag is set) when it is still the block's. The
+// address is valid until the next form is made: no Kov code and no allocation in between.
+inline Form* linked_form(memory::Node code, uint32_t k) {
+    return k < forms.size() && forms[k].node == code ? &forms[k] : nullptr;
+}
 
 void init();
 
@@ -46,6 +106,9 @@ void init();
 // second one and, when checking, compares the form's hash; does nothing while
 // interp::walker_only is set.
 void note_run(memory::Node code);
+
+// Leaves the block to the walker from now on (its form goes).
+void walk_only(memory::Node code);
 
 // Drops the form of a block whose cells are about to change (or have changed).
 void drop(memory::Node code);

@@ -350,6 +350,33 @@ inline void end_call(Cell* slot) {
 }
 
 bool fast_value(Node code, uint32_t& pos, uint32_t end, bool no_infix);
+// Runs the statement at pos of a block with form f (see code_cache.h), compiling it first if
+// needed: gives true with next set when it ran compiled, false (having done nothing) when the
+// walker must evaluate it.
+bool run_compiled(code_cache::Form& f, Node code, uint32_t pos, uint32_t end, uint32_t& next);
+bool run_value(const code_cache::Form& f, const code_cache::Statement& s, uint32_t end);
+
+// The block's form, or null.
+inline code_cache::Form* form_of(Node code) {
+    memory::Buffer* b = memory::buffer(code);
+    return b->flags & memory::has_form ? code_cache::linked_form(code, b->spare) : nullptr;
+}
+
+// run_compiled's common case inline: a value statement compiled already that runs.
+[[gnu::always_inline]] inline bool run_statement(code_cache::Form& f, Node code, uint32_t pos, uint32_t end,
+                                                 uint32_t& next) {
+    if (pos >= f.at.size()) return false;
+    uint32_t n = f.at[pos];
+    if (n == code_cache::walker_statement) return false;
+    if (n) {
+        const code_cache::Statement& s = f.statements[n - 1];
+        if (s.shape == code_cache::Shape::value && s.next <= end && run_value(f, s, end)) {
+            next = s.next;
+            return true;
+        }
+    }
+    return run_compiled(f, code, pos, end, next);
+}
 // The built-in operators integer_op does in place (see below).
 bool integer_operator_q(const Cell& fn);
 bool integer_op(const Cell& fn, Cell& left, const Cell& right_code);
@@ -727,10 +754,16 @@ struct RestorePosition {
         *result = unset::value;
         return;
     }
-    uint32_t flags = memory::buffer(code)->flags;
+    memory::Buffer* buffer = memory::buffer(code);
+    uint32_t flags = buffer->flags;
     bool user_code = !(flags & memory::system_code);
-    // A block with its form in place costs this test alone (unless checking).
-    if (!(flags & memory::has_form) || check_forms) [[unlikely]] code_cache::note_run(code);
+    // A block with its form in place, or left to the walker, costs these tests alone (unless
+    // checking).
+    if (!(flags & memory::has_form)) {
+        if (buffer->spare < code_cache::walked_only) [[unlikely]] code_cache::note_run(code);
+    } else if (check_forms) [[unlikely]] {
+        code_cache::note_run(code);
+    }
     RestorePosition restore(user_code);
     if (pos >= end) {
         *result = unset::value;
@@ -791,7 +824,56 @@ namespace {
 }
 }  // namespace
 
+namespace {
+// eval_body for a block with a form: its statements run compiled from its position, as
+// eval_frameless runs them (the same result cell, the same stack), up to the first that the
+// walker must take, from which eval_frameless goes on. Gives false, having done nothing, when
+// the first statement is the walker's. Compiled statements run no code and raise nothing, so
+// nothing can see that `current` stays as it was until the walker takes over (which sets it as
+// it would have); the interrupt poll of a block's start is left to the walker.
+[[gnu::noinline]] bool run_compiled_body(const Cell& block) {
+    Node code = series::node_of(block);
+    if (walker_only || os::interrupt_flag) return false;
+    if (check_forms) code_cache::note_run(code);
+    code_cache::Form* f = form_of(code);
+    uint32_t pos = series::position_of(block);
+    uint32_t end = tail_index(code);
+    if (!f || pos >= end || pos >= f->at.size()) return false;
+    if (f->at[pos] == code_cache::walker_statement) {
+        // A body that starts with a statement the walker takes is left to it from now on.
+        if (pos == 0) code_cache::walk_only(code);
+        return false;
+    }
+    check_depth();
+    Cell* caller_args = stack::values.args;
+    Cell* result = stack::reserve();
+    stack::values.args = result;
+    uint32_t first = pos;
+    uint32_t next;
+    while (run_statement(*f, code, pos, end, next)) {
+        pos = next;
+        if (pos >= end) {
+            stack::values.args = caller_args;
+            stack::values.top = result + 1;
+            *stack::values.args = *result;  // the caller's argument base, back in place
+            return true;
+        }
+        stack::values.top = result + 1;
+    }
+    // The walker goes on from this statement, in the same result cell.
+    stack::values.args = caller_args;
+    stack::values.top = result;
+    if (pos == first) return false;
+    Cell rest = block;
+    series::set_index(rest, pos);
+    Cell* r = eval_frameless(rest);
+    *stack::values.args = *r;
+    return true;
+}
+}  // namespace
+
 void eval_body(const Cell& block) {
+    if ((memory::buffer(series::node_of(block))->flags & memory::has_form) && run_compiled_body(block)) return;
     Cell* result = eval_frameless(block);
     *stack::values.args = *result;  // the caller's argument base, back in place
 }
@@ -892,6 +974,221 @@ inline Cell op_function(const Cell& op) {
     cell::set_type(fn, function::wrapped_type(fn));
     fn.header &= 0xFF;
     return fn;
+}
+
+// ---- compiled statements ---------------------------------------------------------------------------
+// The shapes of code_cache.h, compiled from the cells and the words' values as the walker
+// would meet them now, and run with a check wherever the walker reads a word. A check that
+// fails leaves the whole statement to the walker (eval_expression from its start), which is
+// exact because nothing before it had an effect: no code runs, nothing allocates, and the one
+// store (the set-word's) comes last.
+
+inline bool needs_work(uint32_t t);
+
+// The operator a cell stands for where the walker looks for one after a value, or null.
+inline const Cell* infix_op_at(const Cell& c) {
+    if (!cell::is(c, T_word) || word::context_of(c) == 0) return nullptr;
+    const Cell* value = bound_value(c);
+    return value && cell::is(*value, T_op) ? value : nullptr;
+}
+
+// What eval_single pushes for a value that stands for itself (no word, nothing to run).
+inline bool plain_constant(uint32_t t) {
+    return !needs_work(t) && t != T_word && t != T_set_word && t != T_unset;
+}
+
+inline bool same_cell(const Cell& a, const Cell& b) {
+    return a.header == b.header && a.w1 == b.w1 && a.w2 == b.w2 && a.w3 == b.w3;
+}
+
+// The operations integer_op does, numbered for compiled statements.
+enum Operation : uint8_t { op_add, op_subtract, op_multiply, op_remainder, op_equal, op_not_equal, op_lesser,
+                           op_greater, op_lesser_or_equal, op_greater_or_equal, op_none };
+
+Operation operation_of(const Cell& fn) {
+    if (cell::is(fn, T_action)) {
+        switch (function::entry_index(fn) - 1) {
+        case actions::slot::add: return op_add;
+        case actions::slot::subtract: return op_subtract;
+        case actions::slot::multiply: return op_multiply;
+        case actions::slot::remainder: return op_remainder;
+        default: return op_none;
+        }
+    }
+    if (!cell::is(fn, T_native)) return op_none;
+    switch (function::entry_index(fn)) {
+    case natives::index::equal_q: case natives::index::strict_equal_q: return op_equal;
+    case natives::index::not_equal_q: return op_not_equal;
+    case natives::index::lesser_q: return op_lesser;
+    case natives::index::greater_q: return op_greater;
+    case natives::index::lesser_or_equal_q: return op_lesser_or_equal;
+    case natives::index::greater_or_equal_q: return op_greater_or_equal;
+    default: return op_none;
+    }
+}
+
+// integer_op's arithmetic on two integers, into the left operand's cell (whose header it
+// keeps, as integer_op does); false where the full call must run (an overflow, a zero or -1
+// divisor).
+[[gnu::always_inline]] inline bool integer_operation(uint8_t operation, Cell& left, int32_t b) {
+    int32_t a = integer::get(left), r;
+    switch (operation) {
+    case op_add: if (__builtin_add_overflow(a, b, &r)) return false; break;
+    case op_subtract: if (__builtin_sub_overflow(a, b, &r)) return false; break;
+    case op_multiply: if (__builtin_mul_overflow(a, b, &r)) return false; break;
+    case op_remainder:
+        if (b == 0 || b == -1) return false;
+        r = a % b;
+        break;
+    case op_equal: logic::make_at(left, a == b); return true;
+    case op_not_equal: logic::make_at(left, a != b); return true;
+    case op_lesser: logic::make_at(left, a < b); return true;
+    case op_greater: logic::make_at(left, a > b); return true;
+    case op_lesser_or_equal: logic::make_at(left, a <= b); return true;
+    case op_greater_or_equal: logic::make_at(left, a >= b); return true;
+    default: return false;
+    }
+    integer::make_at(left, r);
+    return true;
+}
+
+inline code_cache::Read read_of(const Cell& c) {
+    if (!cell::is(c, T_word)) return code_cache::Read::constant;
+    return c.w1 == context::global_node ? code_cache::Read::global : code_cache::Read::word;
+}
+
+// An operand's cell: the constant, or the word's slot (context::bound_slot's answer), or null.
+[[gnu::always_inline]] inline const Cell* read_operand(code_cache::Read read, const Cell& c) {
+    switch (read) {
+    case code_cache::Read::constant: return &c;
+    case code_cache::Read::global: return context::global_slot(c);
+    default: return context::bound_slot(c);
+    }
+}
+
+// The value of a statement's first operand, as eval_single reads it (context::get), or null
+// where the walker would call a function or raise: a word without a value, or holding a
+// function, an operator or unset!.
+inline const Cell* operand_value(const Cell& c) {
+    if (!cell::is(c, T_word)) return &c;
+    const Cell* v = context::bound_slot(c);
+    if (!v) return nullptr;
+    uint32_t t = cell::type(*v);
+    return in(t, ANY_FUNCTION) || t == T_unset ? nullptr : v;
+}
+
+// Compiles the statement at pos into s (steps go into the form's list).
+void compile_statement(code_cache::Form& f, code_cache::Statement& s, Node code, uint32_t pos) {
+    using code_cache::Shape;
+    s.shape = Shape::walker;
+    if (s.compiles == 255) return;
+    ++s.compiles;
+    Cursor c = cursor(code, 0xFFFFFFFFu);
+    uint32_t p = pos;
+    s.sets = cell::is(c.cells[p], T_set_word);
+    if (s.sets) {
+        s.target = c.cells[p];
+        if (++p >= c.limit) return;
+    }
+    const Cell& first = c.cells[p];
+    if (cell::is(first, T_word)) {
+        if (!operand_value(first)) return;
+    } else if (!plain_constant(cell::type(first))) {
+        return;
+    }
+    s.first = first;
+    s.first_read = read_of(first);
+    ++p;
+    s.first_step = static_cast<uint32_t>(f.steps.size());
+    s.steps = 0;
+    while (p < c.limit) {
+        const Cell* op = infix_op_at(c.cells[p]);
+        if (!op) break;
+        Operation operation = operation_of(op_function(*op));
+        if (operation == op_none || p + 1 >= c.limit) return;
+        const Cell& right = c.cells[p + 1];
+        if (!cell::is(right, T_integer) && !cell::is(right, T_word)) return;
+        f.steps.push_back({c.cells[p], *op, right, operation, read_of(right)});
+        ++s.steps;
+        p += 2;
+    }
+    // A value alone costs the walker no more than the check of its form would.
+    if (!s.sets && s.steps == 0) return;
+    s.lookahead = p < c.limit;
+    if (s.lookahead) s.after = c.cells[p];
+    s.next = p;
+    s.misses = 0;
+    s.shape = Shape::value;
+}
+
+// Runs a value statement; false (having stored nothing) where the walker must take it. Each
+// word is read where the walker reads it, and must mean what it meant when compiled: the first
+// operand a plain value (eval_single), each operator word the same op! and each operand an
+// integer (integer_op), the word after the statement no operator (eval_expression's
+// look-ahead), the target a slot context::set stores into directly.
+bool run_value(const code_cache::Form& f, const code_cache::Statement& s, uint32_t end) {
+    using code_cache::Read;
+    const Cell* first = read_operand(s.first_read, s.first);
+    if (!first) return false;
+    Cell v = *first;
+    if (s.first_read != Read::constant) {
+        uint32_t t = cell::type(v);
+        if (in(t, ANY_FUNCTION) || t == T_unset) return false;
+    }
+    for (uint32_t i = 0; i < s.steps; ++i) {
+        const code_cache::Step& step = f.steps[s.first_step + i];
+        const Cell* op = step.word.w1 == context::global_node ? context::global_slot(step.word) : infix_op_at(step.word);
+        if (!op || !same_cell(*op, step.op)) return false;
+        const Cell* right = read_operand(step.right_read, step.right);
+        if (!right || !cell::is(v, T_integer) || !cell::is(*right, T_integer) ||
+            !integer_operation(step.operation, v, integer::get(*right)))
+            return false;
+    }
+    if (s.lookahead && s.next < end && infix_op_at(s.after)) return false;
+    if (s.sets) {
+        // context::set's own fast paths; any other context takes the walker's set.
+        Cell* slot;
+        if (s.target.w1 == context::global_node) slot = context::global_slot(s.target);
+        else slot = context::running_slot(s.target);
+        if (!slot) return false;
+        *slot = v;
+    }
+    *stack::values.args = v;
+    return true;
+}
+
+// Compiles the statement at pos, the first time the form meets it.
+[[gnu::noinline]] uint32_t first_compile(code_cache::Form& f, Node code, uint32_t pos) {
+    f.statements.emplace_back();
+    uint32_t n = static_cast<uint32_t>(f.statements.size());
+    code_cache::Statement& s = f.statements[n - 1];
+    compile_statement(f, s, code, pos);
+    if (s.shape != code_cache::Shape::value) {
+        f.statements.pop_back();
+        n = code_cache::walker_statement;
+    }
+    f.at[pos] = n;
+    return n;
+}
+
+bool run_compiled(code_cache::Form& f, Node code, uint32_t pos, uint32_t end, uint32_t& next) {
+    uint32_t n = f.at[pos];
+    if (!n) {
+        n = first_compile(f, code, pos);
+        if (n == code_cache::walker_statement) return false;
+    }
+    code_cache::Statement& s = f.statements[n - 1];
+    if (s.shape != code_cache::Shape::value || s.next > end) return false;
+    if (run_value(f, s, end)) {
+        next = s.next;
+        return true;
+    }
+    // Two misses: compiled again from the values now; after four compiles it stays walked.
+    if (++s.misses >= 2) {
+        if (s.compiles >= 4) s.shape = code_cache::Shape::walker;
+        else compile_statement(f, s, code, pos);
+    }
+    return false;
 }
 
 // Pushes the value of the whole expression at pos when it runs nothing and cannot fail: a
