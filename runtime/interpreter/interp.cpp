@@ -747,6 +747,31 @@ struct RestorePosition {
 
 // Evaluates the expressions of the code from pos into the result cell (the argument base);
 // the user's code moves the error position, the system's own does not.
+// The statements of a block with a form that run compiled from pos, into the result cell (the
+// argument base): gives the position from which the walker goes on (pos itself when none
+// ran), or ran_to_end. A body whose first statement is the walker's is left to it for good.
+constexpr uint32_t ran_to_end = 0xFFFFFFFFu;
+[[gnu::noinline]] uint32_t run_compiled_statements(Node code, uint32_t pos, uint32_t end, Cell* result) {
+    code_cache::Form* f = form_of(code);
+    if (!f || pos >= end || pos >= f->at.size()) return pos;
+    if (f->at[pos] == code_cache::walker_statement) {
+        if (pos == 0) code_cache::walk_only(code);
+        return pos;
+    }
+    uint32_t next;
+    while (run_statement(*f, code, pos, end, next)) {
+        pos = next;
+        if (pos >= end) return ran_to_end;
+        stack::values.top = result + 1;
+    }
+    return pos;
+}
+
+// compiled: the statements of a block with a form run compiled where they can, up to the first
+// that the walker must take (loop bodies, branches and parens, through eval_frameless). They run
+// no code and raise nothing, so nothing sees that `current` stays as it was until the walker
+// takes over, which sets it as it would have.
+template <bool compiled = false>
 [[gnu::always_inline]] inline void run_expressions(uint32_t type, Node code, uint32_t pos, uint32_t end,
                                                    Cell* result) {
     // Ctrl+C: the one poll of the interpreter, met by every loop body and function call.
@@ -761,8 +786,14 @@ struct RestorePosition {
     // checking).
     if (!(flags & memory::has_form)) {
         if (buffer->spare < code_cache::walked_only) [[unlikely]] code_cache::note_run(code);
-    } else if (check_forms) [[unlikely]] {
-        code_cache::note_run(code);
+    } else {
+        if (check_forms) [[unlikely]] code_cache::note_run(code);
+        if constexpr (compiled) {
+            if (!walker_only) {
+                pos = run_compiled_statements(code, pos, end, result);
+                if (pos == ran_to_end) return;
+            }
+        }
     }
     RestorePosition restore(user_code);
     if (pos >= end) {
@@ -817,63 +848,14 @@ namespace {
     Cell* caller_args = stack::values.args;
     Cell* result = stack::reserve();
     stack::values.args = result;
-    run_expressions(cell::is(block, T_paren) ? T_paren : T_block, series::node_of(block), series::position_of(block), tail_index(series::node_of(block)), result);
+    run_expressions<true>(cell::is(block, T_paren) ? T_paren : T_block, series::node_of(block), series::position_of(block), tail_index(series::node_of(block)), result);
     stack::values.args = caller_args;
     stack::values.top = result + 1;
     return result;
 }
 }  // namespace
 
-namespace {
-// eval_body for a block with a form: its statements run compiled from its position, as
-// eval_frameless runs them (the same result cell, the same stack), up to the first that the
-// walker must take, from which eval_frameless goes on. Gives false, having done nothing, when
-// the first statement is the walker's. Compiled statements run no code and raise nothing, so
-// nothing can see that `current` stays as it was until the walker takes over (which sets it as
-// it would have); the interrupt poll of a block's start is left to the walker.
-[[gnu::noinline]] bool run_compiled_body(const Cell& block) {
-    Node code = series::node_of(block);
-    if (walker_only || os::interrupt_flag) return false;
-    if (check_forms) code_cache::note_run(code);
-    code_cache::Form* f = form_of(code);
-    uint32_t pos = series::position_of(block);
-    uint32_t end = tail_index(code);
-    if (!f || pos >= end || pos >= f->at.size()) return false;
-    if (f->at[pos] == code_cache::walker_statement) {
-        // A body that starts with a statement the walker takes is left to it from now on.
-        if (pos == 0) code_cache::walk_only(code);
-        return false;
-    }
-    check_depth();
-    Cell* caller_args = stack::values.args;
-    Cell* result = stack::reserve();
-    stack::values.args = result;
-    uint32_t first = pos;
-    uint32_t next;
-    while (run_statement(*f, code, pos, end, next)) {
-        pos = next;
-        if (pos >= end) {
-            stack::values.args = caller_args;
-            stack::values.top = result + 1;
-            *stack::values.args = *result;  // the caller's argument base, back in place
-            return true;
-        }
-        stack::values.top = result + 1;
-    }
-    // The walker goes on from this statement, in the same result cell.
-    stack::values.args = caller_args;
-    stack::values.top = result;
-    if (pos == first) return false;
-    Cell rest = block;
-    series::set_index(rest, pos);
-    Cell* r = eval_frameless(rest);
-    *stack::values.args = *r;
-    return true;
-}
-}  // namespace
-
 void eval_body(const Cell& block) {
-    if ((memory::buffer(series::node_of(block))->flags & memory::has_form) && run_compiled_body(block)) return;
     Cell* result = eval_frameless(block);
     *stack::values.args = *result;  // the caller's argument base, back in place
 }
