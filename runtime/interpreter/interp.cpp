@@ -768,7 +768,8 @@ constexpr uint32_t ran_to_end = 0xFFFFFFFFu;
 }
 
 // compiled: the statements of a block with a form run compiled where they can, up to the first
-// that the walker must take (loop bodies, branches and parens, through eval_frameless). They run
+// that the walker must take (function bodies, and loop bodies, branches and parens through
+// eval_frameless). They run
 // no code and raise nothing, so nothing sees that `current` stays as it was until the walker
 // takes over, which sets it as it would have.
 template <bool compiled = false>
@@ -824,7 +825,7 @@ void eval_function_body(const Cell& body) {
     stack::push_frame(stack::eval, nullptr);
     stack::top_frame().saved_values = series::node_of(body);
     stack::reserve();  // the result cell
-    run_expressions(T_block, series::node_of(body), series::position_of(body), tail_index(series::node_of(body)), stack::values.args);
+    run_expressions<true>(T_block, series::node_of(body), series::position_of(body), tail_index(series::node_of(body)), stack::values.args);
     stack::unwind_last();
 }
 
