@@ -58,7 +58,7 @@ void make_form(Node code) {
         k = static_cast<uint32_t>(forms.size());
         forms.emplace_back();
     }
-    forms[k] = Form{.node = code};
+    forms[k] = Form{.node = code, .serial = epoch};
     ++alive;
     Buffer* b = memory::buffer(code);
     forms[k].at.resize(b->used() / sizeof(Cell));
@@ -144,6 +144,17 @@ void note_run(Node code) {
     if (b->spare != ran_once) return;  // walked only
     make_form(code);
     if (interp::check_forms) check(forms[b->spare], code);
+}
+
+uint32_t token(Node series, uint32_t& serial) {
+    Buffer* b = memory::buffer(series);
+    uint32_t k = b->spare;
+    if (!(b->flags & memory::has_form) || k >= forms.size() || forms[k].node != series) {
+        make_form(series);
+        k = memory::buffer(series)->spare;
+    }
+    serial = forms[k].serial;
+    return k;
 }
 
 void walk_only(Node code) {

@@ -54,9 +54,21 @@ enum class Shape : uint8_t {
     walker,   // the walker evaluates it
     value,    // [set-word] operand {operator operand}: no code runs, nothing allocates
 };
-// How an operand is read: its own cell (a constant), a global word's slot, or any other word
-// through its binding.
-enum class Read : uint8_t { constant, global, word };
+// How an operand is read: its own cell (a constant), a global word's slot, any other word
+// through its binding, or an object's field through a path of two words (a Field).
+enum class Read : uint8_t { constant, global, word, field };
+// A path `word/field` in code, read or set as interp's field_path does: the path series, the
+// form it was given as a token (its number and serial: any change to the path's cells drops
+// that form), the holder word (its first element), and the field's context and index found
+// when compiled (a word list only grows, so they stay right while the holder holds an object
+// with that context).
+struct Field {
+    memory::Node path = 0;
+    uint32_t form = 0, serial = 0;
+    Cell holder;
+    memory::Node context = 0;
+    uint32_t index = 0;
+};
 // An integer operator applied in place: the operator word, the op! value it held, the
 // operation (interp's numbering), and the right operand (an integer or a word).
 struct Step {
@@ -73,11 +85,14 @@ struct Statement {
     uint8_t compiles = 0;
     uint32_t first_step = 0, steps = 0;  // its steps in the form's list
     Read first_read = Read::constant;
+    Read target_read = Read::word;  // word (a set-word) or field (a set-path)
+    uint32_t first_field = 0, target_field = 0;  // in the form's list, for Read::field
     Cell target, first, after;  // first: a constant, or a word read through its binding
 };
 // A form's compiled statements, by the position they start at.
 struct Form {
     memory::Node node = 0;     // the block; 0 for a free entry
+    uint32_t serial = 0;       // the epoch it was made at
     uint32_t next_free = 0;    // free entries: the next free number (0 ends the list)
     uint32_t evacuations = 0;  // the collector's evacuation count when the hash was taken
     bool hashed = false;
@@ -86,12 +101,12 @@ struct Form {
                                // walker_statement for one the walker takes
     std::vector<Statement> statements;
     std::vector<Step> steps;
+    std::vector<Field> fields;
 };
 constexpr uint32_t walker_statement = 0xFFFFFFFFu;
 // The table of forms, by number (from first_form).
 extern std::vector<Form> forms;
-// Changes whenever a form is made or released: a Form* taken at the same count is still valid
-// and still its block's.
+// Counts the forms made and released; a form's serial is the count when it was made.
 extern uint32_t epoch;
 // Form k (the spare word of a block whose flag is set) when it is still the block's. The
 // address is valid until the next form is made: no Kov code and no allocation in between.
@@ -106,6 +121,16 @@ void init();
 // second one and, when checking, compares the form's hash; does nothing while
 // interp::walker_only is set.
 void note_run(memory::Node code);
+
+// A token for a series that compiled code depends on (a path): the number and serial of a form
+// it is given if it has none. Whatever changes its cells drops that form, which token_valid
+// then tells.
+uint32_t token(memory::Node series, uint32_t& serial);
+inline bool token_valid(memory::Node series, uint32_t k, uint32_t serial) {
+    memory::Buffer* b = memory::buffer(series);
+    return (b->flags & memory::has_form) && b->spare == k && k < forms.size() && forms[k].node == series &&
+           forms[k].serial == serial;
+}
 
 // Leaves the block to the walker from now on (its form goes).
 void walk_only(memory::Node code);

@@ -353,7 +353,7 @@ bool fast_value(Node code, uint32_t& pos, uint32_t end, bool no_infix);
 // Runs the statement at pos of a block with form f (see code_cache.h), compiling it first if
 // needed: gives true with next set when it ran compiled, false (having done nothing) when the
 // walker must evaluate it.
-bool run_compiled(code_cache::Form& f, Node code, uint32_t pos, uint32_t end, uint32_t& next);
+bool run_compiled(Node code, uint32_t pos, uint32_t end, uint32_t& next);
 bool run_value(const code_cache::Form& f, const code_cache::Statement& s, uint32_t end);
 
 // The block's form, or null.
@@ -375,7 +375,7 @@ inline code_cache::Form* form_of(Node code) {
             return true;
         }
     }
-    return run_compiled(f, code, pos, end, next);
+    return run_compiled(code, pos, end, next);
 }
 // The built-in operators integer_op does in place (see below).
 bool integer_operator_q(const Cell& fn);
@@ -759,10 +759,17 @@ constexpr uint32_t ran_to_end = 0xFFFFFFFFu;
         return pos;
     }
     uint32_t next;
+    uint32_t epoch = code_cache::epoch;
     while (run_statement(*f, code, pos, end, next)) {
         pos = next;
         if (pos >= end) return ran_to_end;
         stack::values.top = result + 1;
+        // Compiling a statement may have made a form (a path's token), which can move them all.
+        if (epoch != code_cache::epoch) [[unlikely]] {
+            f = form_of(code);
+            if (!f) return pos;
+            epoch = code_cache::epoch;
+        }
     }
     return pos;
 }
@@ -1060,27 +1067,87 @@ inline const Cell* operand_value(const Cell& c) {
     return in(t, ANY_FUNCTION) || t == T_unset ? nullptr : v;
 }
 
-// Compiles the statement at pos into s (steps go into the form's list).
-void compile_statement(code_cache::Form& f, code_cache::Statement& s, Node code, uint32_t pos) {
+// A path of two words whose first holds an object that has the second among its fields, as
+// field_path reads it: the field's context and index, and the holder word.
+bool field_of(const Cell& path, code_cache::Field& out) {
+    Node p = series::node_of(path);
+    uint32_t i = series::position_of(path);
+    Cursor pc = cursor(p, 0xFFFFFFFFu);
+    if (i + 2 != pc.limit) return false;
+    const Cell& first = pc.cells[i];
+    const Cell& field = pc.cells[i + 1];
+    if (!cell::is(first, T_word) || !cell::is(field, T_word)) return false;
+    const Cell* holder = context::bound_slot(first);
+    if (!holder || !cell::is(*holder, T_object)) return false;
+    Node ctx = object::context_of(*holder);
+    int32_t k = context::find_word(ctx, word::symbol_of(field), true);
+    if (k < 0 || !context::value_cell(ctx, static_cast<uint32_t>(k))) return false;
+    out.path = p;
+    out.holder = first;
+    out.context = ctx;
+    out.index = static_cast<uint32_t>(k);
+    return true;
+}
+
+// The field's slot as field_path finds it, with its holder, or null: the path unchanged since
+// compiled (its token), the holder word still holding an object with that context.
+[[gnu::always_inline]] inline Cell* field_slot(const code_cache::Field& fl, const Cell*& holder) {
+    if (!code_cache::token_valid(fl.path, fl.form, fl.serial)) return nullptr;
+    holder = context::bound_slot(fl.holder);
+    if (!holder || !cell::is(*holder, T_object) || object::context_of(*holder) != fl.context) return nullptr;
+    return context::value_cell(fl.context, fl.index);
+}
+
+// Compiles the statement at pos into statement n of the block's form (steps and fields go into
+// the form's lists). The tokens of its paths are taken first: making one may move the forms.
+void compile_statement(Node code, uint32_t pos, uint32_t n) {
     using code_cache::Shape;
+    Cursor c = cursor(code, 0xFFFFFFFFu);
+    uint32_t p = pos;
+    bool set_path = cell::is(c.cells[p], T_set_path);
+    code_cache::Field target_field, first_field;
+    bool target_ok = set_path && field_of(c.cells[p], target_field);
+    uint32_t q = set_path || cell::is(c.cells[p], T_set_word) ? p + 1 : p;
+    bool first_path = q < c.limit && cell::is(c.cells[q], T_path);
+    bool first_ok = first_path && field_of(c.cells[q], first_field);
+    if (target_ok) target_field.form = code_cache::token(target_field.path, target_field.serial);
+    if (first_ok) first_field.form = code_cache::token(first_field.path, first_field.serial);
+    c = cursor(code, 0xFFFFFFFFu);
+
+    code_cache::Form& f = *form_of(code);
+    code_cache::Statement& s = f.statements[n - 1];
     s.shape = Shape::walker;
     if (s.compiles == 255) return;
     ++s.compiles;
-    Cursor c = cursor(code, 0xFFFFFFFFu);
-    uint32_t p = pos;
-    s.sets = cell::is(c.cells[p], T_set_word);
+    if (set_path && !target_ok) return;
+    if (first_path && !first_ok) return;
+    s.sets = set_path || cell::is(c.cells[p], T_set_word);
     if (s.sets) {
         s.target = c.cells[p];
+        s.target_read = set_path ? code_cache::Read::field : code_cache::Read::word;
+        if (set_path) {
+            s.target_field = static_cast<uint32_t>(f.fields.size());
+            f.fields.push_back(target_field);
+        }
         if (++p >= c.limit) return;
     }
     const Cell& first = c.cells[p];
-    if (cell::is(first, T_word)) {
+    if (first_path) {
+        const Cell* holder;
+        Cell* slot = field_slot(first_field, holder);
+        if (!slot || cell::is(*slot, T_unset) || called_prefix(cell::type(*slot))) return;
+        s.first_read = code_cache::Read::field;
+        s.first_field = static_cast<uint32_t>(f.fields.size());
+        f.fields.push_back(first_field);
+    } else if (cell::is(first, T_word)) {
         if (!operand_value(first)) return;
+        s.first_read = read_of(first);
     } else if (!plain_constant(cell::type(first))) {
         return;
+    } else {
+        s.first_read = code_cache::Read::constant;
     }
     s.first = first;
-    s.first_read = read_of(first);
     ++p;
     s.first_step = static_cast<uint32_t>(f.steps.size());
     s.steps = 0;
@@ -1106,17 +1173,26 @@ void compile_statement(code_cache::Form& f, code_cache::Statement& s, Node code,
 
 // Runs a value statement; false (having stored nothing) where the walker must take it. Each
 // word is read where the walker reads it, and must mean what it meant when compiled: the first
-// operand a plain value (eval_single), each operator word the same op! and each operand an
-// integer (integer_op), the word after the statement no operator (eval_expression's
-// look-ahead), the target a slot context::set stores into directly.
+// operand a plain value (eval_single, or field_path for a path), each operator word the same
+// op! and each operand an integer (integer_op), the word after the statement no operator
+// (eval_expression's look-ahead), the target a slot that context::set, or field_path for a
+// set-path, stores into directly.
 bool run_value(const code_cache::Form& f, const code_cache::Statement& s, uint32_t end) {
     using code_cache::Read;
-    const Cell* first = read_operand(s.first_read, s.first);
-    if (!first) return false;
-    Cell v = *first;
-    if (s.first_read != Read::constant) {
-        uint32_t t = cell::type(v);
-        if (in(t, ANY_FUNCTION) || t == T_unset) return false;
+    Cell v;
+    if (s.first_read == Read::field) {
+        const Cell* holder;
+        const Cell* slot = field_slot(f.fields[s.first_field], holder);
+        if (!slot || cell::is(*slot, T_unset) || called_prefix(cell::type(*slot))) return false;
+        v = *slot;
+    } else {
+        const Cell* first = read_operand(s.first_read, s.first);
+        if (!first) return false;
+        v = *first;
+        if (s.first_read != Read::constant) {
+            uint32_t t = cell::type(v);
+            if (in(t, ANY_FUNCTION) || t == T_unset) return false;
+        }
     }
     for (uint32_t i = 0; i < s.steps; ++i) {
         const code_cache::Step& step = f.steps[s.first_step + i];
@@ -1129,10 +1205,19 @@ bool run_value(const code_cache::Form& f, const code_cache::Statement& s, uint32
     }
     if (s.lookahead && s.next < end && infix_op_at(s.after)) return false;
     if (s.sets) {
-        // context::set's own fast paths; any other context takes the walker's set.
         Cell* slot;
-        if (s.target.w1 == context::global_node) slot = context::global_slot(s.target);
-        else slot = context::running_slot(s.target);
+        if (s.target_read == Read::field) {
+            // A set-path checks the native stack as the walker's does.
+            const Cell* holder;
+            slot = field_slot(f.fields[s.target_field], holder);
+            if (!slot || object::hooks_of(*holder)) return false;
+            check_depth();
+        } else if (s.target.w1 == context::global_node) {
+            // context::set's own fast paths; any other context takes the walker's set.
+            slot = context::global_slot(s.target);
+        } else {
+            slot = context::running_slot(s.target);
+        }
         if (!slot) return false;
         *slot = v;
     }
@@ -1141,12 +1226,12 @@ bool run_value(const code_cache::Form& f, const code_cache::Statement& s, uint32
 }
 
 // Compiles the statement at pos, the first time the form meets it.
-[[gnu::noinline]] uint32_t first_compile(code_cache::Form& f, Node code, uint32_t pos) {
-    f.statements.emplace_back();
-    uint32_t n = static_cast<uint32_t>(f.statements.size());
-    code_cache::Statement& s = f.statements[n - 1];
-    compile_statement(f, s, code, pos);
-    if (s.shape != code_cache::Shape::value) {
+[[gnu::noinline]] uint32_t first_compile(Node code, uint32_t pos) {
+    form_of(code)->statements.emplace_back();
+    uint32_t n = static_cast<uint32_t>(form_of(code)->statements.size());
+    compile_statement(code, pos, n);
+    code_cache::Form& f = *form_of(code);
+    if (f.statements[n - 1].shape != code_cache::Shape::value) {
         f.statements.pop_back();
         n = code_cache::walker_statement;
     }
@@ -1154,22 +1239,24 @@ bool run_value(const code_cache::Form& f, const code_cache::Statement& s, uint32
     return n;
 }
 
-bool run_compiled(code_cache::Form& f, Node code, uint32_t pos, uint32_t end, uint32_t& next) {
-    uint32_t n = f.at[pos];
+bool run_compiled(Node code, uint32_t pos, uint32_t end, uint32_t& next) {
+    code_cache::Form* f = form_of(code);
+    uint32_t n = f->at[pos];
     if (!n) {
-        n = first_compile(f, code, pos);
+        n = first_compile(code, pos);
         if (n == code_cache::walker_statement) return false;
+        f = form_of(code);
     }
-    code_cache::Statement& s = f.statements[n - 1];
+    code_cache::Statement& s = f->statements[n - 1];
     if (s.shape != code_cache::Shape::value || s.next > end) return false;
-    if (run_value(f, s, end)) {
+    if (run_value(*f, s, end)) {
         next = s.next;
         return true;
     }
     // Two misses: compiled again from the values now; after four compiles it stays walked.
     if (++s.misses >= 2) {
         if (s.compiles >= 4) s.shape = code_cache::Shape::walker;
-        else compile_statement(f, s, code, pos);
+        else compile_statement(code, pos, n);
     }
     return false;
 }
