@@ -95,7 +95,40 @@ void make_global_object(Cell* result) {
     *context::self_cell(g) = *result;
 }
 
-// Start-up values by name: global-object, error-catalog, error-prototype, command-line.
+// The names of the registries, in their fixed order.
+constexpr const char* datatype_names[] = {
+#define DATATYPE(id, name, ident, families) name,
+#include "runtime/defs/datatypes.def"
+#undef DATATYPE
+};
+constexpr const char* action_names[] = {
+#define ACTION(n, word, ident, entry, ret, params) word,
+#include "runtime/defs/actions.def"
+#undef ACTION
+};
+constexpr const char* native_names[] = {
+#define NATIVE(n, word, ident, family) word,
+#include "runtime/defs/natives.def"
+#undef NATIVE
+};
+
+// A block of the global words among the names whose value is of the type, in the registry's
+// order. Testing the value leaves out the internal action slots, which no word names, and a
+// registry name whose word the boot definitions gave another value (series! is a typeset).
+template <std::size_t N>
+void catalog_words(Cell* result, const char* const (&names)[N], uint32_t type) {
+    Cell* b = stack::push(none::value);
+    block::make_at(*b, static_cast<int32_t>(N));
+    for (const char* name : names) {
+        uint32_t sym = symbol::make(name);
+        const Cell* v = context::get_any(sym, context::global());
+        if (v && cell::is(*v, type)) word::make_in(sym, series::node_of(*b));
+    }
+    *result = *b;
+}
+
+// Start-up values by name: global-object, error-catalog, error-prototype, build,
+// command-line, and the word lists of the catalogue (datatypes, actions, natives).
 void boot_value(Cell* args, const Cell&) {
     const Cell which = args[0];
     if (names(which, "global-object")) {
@@ -111,6 +144,12 @@ void boot_value(Cell* args, const Cell&) {
         for (const char* text : {KOV_BUILD_DATE, KOV_GIT_COMMIT, KOV_GIT_BRANCH, KOV_GIT_DATE})
             string::load_in(series::node_of(*b), reinterpret_cast<const uint8_t*>(text), std::strlen(text), 0);
         args[0] = *b;
+    } else if (names(which, "datatypes")) {
+        catalog_words(&args[0], datatype_names, T_datatype);
+    } else if (names(which, "actions")) {
+        catalog_words(&args[0], action_names, T_action);
+    } else if (names(which, "natives")) {
+        catalog_words(&args[0], native_names, T_native);
     } else if (names(which, "command-line")) {
         std::string line = command_line();
         Cell* s = string::load(reinterpret_cast<const uint8_t*>(line.data()), line.size(), nullptr, 0);
