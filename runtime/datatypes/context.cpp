@@ -87,7 +87,15 @@ Node create(uint32_t n, bool stack, bool self, Node copy_from, uint32_t kind) {
     uint32_t header = T_context | (kind << kind_shift) | (stack ? stack_flag : 0) | (self ? self_flag : 0);
     *record(node) = Cell{header, table, 0, 0};
     if (!stack) {
-        Node values = memory::alloc_cells_unset(n > copied ? n : copied);
+        // The global values in a fixed buffer, whose address the interpreter keeps.
+        uint64_t count = n > copied ? n : copied;
+        Node values = kind == global_kind ? memory::alloc_fixed_series(count, sizeof(Cell), 0)
+                                          : memory::alloc_cells_unset(count);
+        if (kind == global_kind) {
+            Buffer* vb = buffer(values);
+            Cell* cells = reinterpret_cast<Cell*>(vb->data());
+            for (uint32_t i = 0; i < vb->size / sizeof(Cell); ++i) cells[i] = Cell{T_unset, 0, 0, 0};
+        }
         buffer(values)->tail = buffer(values)->head + copied * sizeof(Cell);
         record(node)->w2 = values;
     }
@@ -128,15 +136,8 @@ Node clone(Cell& value, uint32_t kind) {
 void init_global() {
     if (global_node) return;
     global_node = create(global_capacity, false, false, 0, global_kind);
-    collector::RootNode keep(global_node);
-    // The values in a fixed buffer, in place of the block create made (unreachable from now).
-    Node values = memory::alloc_fixed_series(global_capacity, sizeof(Cell), 0);
-    Buffer* b = buffer(values);
-    Cell* cells = reinterpret_cast<Cell*>(b->data());
-    for (uint32_t i = 0; i < b->size / sizeof(Cell); ++i) cells[i] = Cell{T_unset, 0, 0, 0};
-    record(global_node)->w2 = values;
-    global_values = values;
-    global_buffer = b;
+    global_values = record(global_node)->w2;
+    global_buffer = buffer(global_values);
     memory::fixed_moved = [](Buffer* old_buffer, Buffer* new_buffer) {
         if (old_buffer == global_buffer) global_buffer = new_buffer;
     };
