@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "runtime/cells.h"
+#include "runtime/code_cache.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/datatypes/integer.h"
@@ -770,9 +771,9 @@ void place(Node node, int64_t at, const Source& src, int64_t count, int64_t dup)
 
 Cell* append(Cell* s, Cell* value, int32_t part, bool only, int32_t dup, bool append_flag) {
     bool spread = !only && in(cell::type(*value), ANY_BLOCK);
-    // The common shape, one value at the tail of a block nobody owns, is stored in place: no
-    // source, no report. It grows as the general path below would.
-    if (append_flag && !spread && part < 0 && dup == 1 && !(buffer(s->w2)->flags & memory::owned)) {
+    // The common shape, one value at the tail of a block nobody owns and without a compiled
+    // form, is stored in place: no source, no report. It grows as the general path below would.
+    if (append_flag && !spread && part < 0 && dup == 1 && !(buffer(s->w2)->flags & (memory::owned | memory::has_form))) {
         Node node = s->w2;
         Cell one = *value;
         uint64_t needed = uint64_t(buffer(node)->used()) + 16;
