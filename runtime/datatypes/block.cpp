@@ -695,7 +695,18 @@ Cell* eval_path(Cell* parent, const PathStep& step) {
     Cell* element = step.element;
     bool integer_element = cell::is(*element, T_integer);
     if (!step.value) {
-        if (integer_element) return series::pick(parent, integer::get(*element), element);
+        if (integer_element) {
+            // A block read by index, the commonest step (a/:i/:j): the cell is copied here,
+            // exactly as pick copies it, without its dispatch on the datatype.
+            if (in(cell::type(*parent), ANY_BLOCK)) {
+                int32_t n = integer::get(*element);
+                int64_t p = int64_t(series::index_of(*parent)) + (n > 0 ? int64_t(n) - 1 : int64_t(n));
+                if (n == 0 || p < 0 || p >= count_of(parent->w2)) return &none::make_at(*parent);
+                *parent = cells::of(parent->w2)[p];
+                return parent;
+            }
+            return series::pick(parent, integer::get(*element), element);
+        }
         if (cell::is(*element, T_word) && !cell::is(*parent, T_hash)) {
             const Cell* found = find_word(*parent, *element, step.case_);
             *parent = found ? *found : none::value;
