@@ -44,9 +44,35 @@ void wake() {
 }
 
 // What the GUI back end wrote to the terminal that must be undone when the process ends
-// while its screen is up (mouse reporting, the alternate screen, a hidden cursor).
+// while its screen is up (mouse reporting, the alternate screen, a hidden cursor), and what
+// takes those modes again when a stopped process continues. `modes_off` tells that a stop
+// undid them and nothing has taken them again yet.
 char exit_sequence[128];
 volatile sig_atomic_t exit_sequence_length = 0;
+char resume_sequence[128];
+volatile sig_atomic_t resume_sequence_length = 0;
+volatile sig_atomic_t modes_off = 0;
+
+void write_raw(const char* bytes, sig_atomic_t length) {
+    if (length <= 0) return;
+    ssize_t n = ::write(STDOUT_FILENO, bytes, static_cast<size_t>(length));
+    (void)n;
+}
+
+// A stop hands the shell a terminal without the GUI's modes; they stay recorded for the exit.
+void screen_modes_off() {
+    if (exit_sequence_length > 0 && !modes_off) {
+        write_raw(exit_sequence, exit_sequence_length);
+        modes_off = 1;
+    }
+}
+
+void screen_modes_on() {
+    if (modes_off) {
+        modes_off = 0;
+        write_raw(resume_sequence, resume_sequence_length);
+    }
+}
 
 void put_back_settings() {
     if (raw_on) tcsetattr(STDIN_FILENO, TCSANOW, &saved);
@@ -54,11 +80,8 @@ void put_back_settings() {
 
 // For the ways out that do not come back: the screen modes too.
 void put_back_all() {
-    if (exit_sequence_length > 0) {
-        ssize_t n = ::write(STDOUT_FILENO, exit_sequence, static_cast<size_t>(exit_sequence_length));
-        (void)n;
-        exit_sequence_length = 0;
-    }
+    if (exit_sequence_length > 0 && !modes_off) write_raw(exit_sequence, exit_sequence_length);
+    exit_sequence_length = 0;
     put_back_settings();
 }
 
@@ -89,6 +112,7 @@ void on_terminate(int sig, siginfo_t* info, void* context) {
 // Stopping hands the terminal back to the shell as it was; continuing takes it again.
 void on_stop(int sig) {
     int saved_errno = errno;
+    screen_modes_off();
     put_back_settings();
     struct sigaction dfl, mine;
     std::memset(&dfl, 0, sizeof dfl);
@@ -103,6 +127,7 @@ void on_stop(int sig) {
     pthread_sigmask(SIG_SETMASK, &old, nullptr);
     sigaction(sig, &mine, nullptr);
     reapply_raw();
+    screen_modes_on();
     wake();
     errno = saved_errno;
 }
@@ -110,6 +135,7 @@ void on_stop(int sig) {
 void on_continue(int) {
     int saved_errno = errno;
     reapply_raw();
+    screen_modes_on();
     wake();
     errno = saved_errno;
 }
@@ -194,11 +220,16 @@ bool raw_q() { return raw_on != 0; }
 
 void put_back() { put_back_all(); }
 
-void set_exit_sequence(const char* bytes, std::size_t length) {
+void set_exit_sequence(const char* bytes, std::size_t length, const char* resume, std::size_t resume_length) {
     install();
     exit_sequence_length = 0;
+    resume_sequence_length = 0;
+    modes_off = 0;
     if (length > sizeof exit_sequence) length = sizeof exit_sequence;
+    if (resume_length > sizeof resume_sequence) resume_length = sizeof resume_sequence;
     std::memcpy(exit_sequence, bytes, length);
+    std::memcpy(resume_sequence, resume, resume_length);
+    resume_sequence_length = static_cast<sig_atomic_t>(resume_length);
     exit_sequence_length = static_cast<sig_atomic_t>(length);
 }
 

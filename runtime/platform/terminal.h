@@ -7,7 +7,8 @@
 // returns the carriage. The settings found at the first `enter_raw` are the ones restored:
 // by `leave_raw`, at exit, and before a terminating signal (SIGINT, SIGTERM, SIGHUP,
 // SIGQUIT, SIGABRT and the processor faults) takes its course. A stop signal restores them
-// for the shell and raw mode comes back when the process continues.
+// (and undoes the GUI's screen modes) for the shell; raw mode and the modes come back when the
+// process continues.
 //
 // Nothing here allocates series memory or runs Kov code.
 #pragma once
@@ -45,8 +46,10 @@ int read_byte(int timeout_ms);
 int read_some(unsigned char* buffer, int capacity, int timeout_ms);
 
 // Bytes written to standard output when the process ends (exit or a terminating signal)
-// while they are set: what undoes the GUI back end's screen modes. Empty to forget them.
-void set_exit_sequence(const char* bytes, std::size_t length);
+// while they are set: what undoes the GUI back end's screen modes. Empty to forget them. A
+// stop signal writes them too, and the resume bytes (what takes the modes again) follow when
+// the process continues; the caller redraws on the `interrupted` that the continuation gives.
+void set_exit_sequence(const char* bytes, std::size_t length, const char* resume = "", std::size_t resume_length = 0);
 
 // One write of all the bytes to standard output; false when it failed.
 bool write_out(const char* bytes, std::size_t length);

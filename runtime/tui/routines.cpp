@@ -68,13 +68,24 @@ uint32_t generation = 0;
 uint32_t records_slot = 0;  // index in the root block of the records block, 0: not made
 uint32_t wait_hook_slot = 0;  // index in the root block of the single-pass function, 0: none
 
-// The modes that must be undone if the process ends while they are on.
+// The modes that must be undone if the process ends while they are on, and taken again when a
+// stopped process continues (the alternate screen comes back blank: the pass that the
+// continuation wakes redraws it).
 void update_exit_sequence() {
-    std::string s;
-    if (mouse_on) s += "\x1b[?1000l\x1b[?1003l\x1b[?1015l\x1b[?1006l";
-    if (alternate_on) s += "\x1b[?1049l";
-    if (cursor_hidden) s += "\x1b[?25h";
-    os::tty::set_exit_sequence(s.data(), s.size());
+    std::string s, r;
+    if (mouse_on) {
+        s += "\x1b[?1000l\x1b[?1003l\x1b[?1015l\x1b[?1006l";
+        r += "\x1b[?1000h\x1b[?1003h\x1b[?1015h\x1b[?1006h";
+    }
+    if (alternate_on) {
+        s += "\x1b[?1049l";
+        r += "\x1b[?1049h\x1b[2J";
+    }
+    if (cursor_hidden) {
+        s += "\x1b[?25h";
+        r += "\x1b[?25l";
+    }
+    os::tty::set_exit_sequence(s.data(), s.size(), r.data(), r.size());
 }
 
 void flush() {

@@ -1,7 +1,8 @@
 #!/bin/sh
 # The file requester in a real terminal: Enter opens a folder, the right arrow moves to the
 # file list, Enter there fills the name field, a click on Open returns the file; the filter
-# keeps only .kov files.
+# keeps only .kov files. A file name holding control characters (a title-setting sequence) is
+# listed without them reaching the terminal raw.
 # Usage: gui_requester.sh KOV REQUESTER.KOV
 kov=$1
 script=$2
@@ -13,6 +14,7 @@ session=kov-req-$$
 trap 't kill-server 2>/dev/null; rm -rf "$dir"' EXIT
 mkdir -p "$dir/tree/sub1" "$dir/tree/sub2"
 touch "$dir/tree/sub1/a.txt" "$dir/tree/sub1/b.kov" "$dir/tree/top.kov"
+touch "$dir/tree/sub1/t$(printf '\033]2;pwned\007')x.kov"
 t new-session -d -s $session -x 70 -y 32 \
   "KOV_REQUEST_DIR=$dir/tree $kov $script; echo \$? >$dir/status; sleep 30" || exit 77
 wait_for() {
@@ -25,6 +27,7 @@ wait_for() {
 wait_for "top.kov"
 t send-keys -t $session Down Enter
 wait_for "tree/sub1/"
+wait_for "t.*x\.kov"
 t send-keys -t $session Right Enter
 wait_for "Selected: b.kov"
 t send-keys -t $session -l "$(printf '\033[<0;4;28M\033[<0;4;28m')"
@@ -32,6 +35,7 @@ wait_for "picked:"
 fail=0
 t capture-pane -p -t $session | grep -qF "picked: %$dir/tree/sub1/b.kov" || { echo "wrong pick:"; t capture-pane -p -t $session; fail=1; }
 t capture-pane -p -t $session | grep -q "a.txt" && { echo "the filter let a.txt through"; fail=1; }
+[ "$(t display-message -p -t $session '#{pane_title}')" = pwned ] && { echo "a file name set the terminal's title"; fail=1; }
 i=0
 while [ ! -f $dir/status ]; do i=$((i + 1)); [ $i -gt 300 ] && break; sleep 0.1; done
 [ "$(cat $dir/status 2>/dev/null)" = 0 ] || { echo "exit status $(cat $dir/status 2>/dev/null)"; fail=1; }

@@ -1,0 +1,101 @@
+#!/usr/bin/python3
+"""Shapes of the draw dialect on the cells of a terminal emulator (python3-pyte): lines, boxes,
+a filled triangle with a horizontal edge, circles, and shapes cut by every edge of a 50x14
+window shown on a 60x15 terminal. Clipped shapes keep their visible cells and nothing lands
+outside the window's cells. Usage: gui_draw.py KOV DRAW.KOV"""
+import fcntl, os, pty, select, struct, sys, termios, time
+
+try:
+    import pyte
+except ImportError:
+    sys.exit(77)
+
+kov, script = sys.argv[1], sys.argv[2]
+W, H = 60, 15
+screen = pyte.Screen(W, H)
+stream = pyte.ByteStream(screen)
+pid, fd = pty.fork()
+if pid == 0:
+    os.execv(kov, [kov, script])
+fcntl.ioctl(fd, termios.TIOCSWINSZ, struct.pack("HHHH", H, W, 0, 0))
+
+
+def pump(seconds):
+    end = time.time() + seconds
+    while time.time() < end:
+        r, _, _ = select.select([fd], [], [], 0.05)
+        if r:
+            try:
+                data = os.read(fd, 65536)
+            except OSError:
+                return
+            if not data:
+                return
+            stream.feed(data)
+
+
+def pump_until(done, seconds=60):
+    end = time.time() + seconds
+    while time.time() < end and not done():
+        pump(0.1)
+
+
+failures = []
+BLOCK, RED, GREEN, BLUE = "\u2588", "ff0000", "00ff00", "0000ff"
+at = lambda x, y: screen.buffer[y][x]
+pump_until(lambda: at(45, 0).data == "O" and at(43, 13).data == BLOCK)
+pump(0.3)
+
+# (x, y, character, foreground or None, background or None)
+cells = [
+    *[(x, 1, BLOCK, RED, None) for x in range(1, 9)],  # a horizontal line
+    (10, 1, "\u250c", GREEN, None), (15, 1, "\u2510", GREEN, None), (10, 4, "\u2514", GREEN, None),
+    (15, 4, "\u2518", GREEN, None), (12, 1, "\u2500", GREEN, None), (12, 4, "\u2500", GREEN, None),
+    (10, 2, "\u2502", GREEN, None), (15, 3, "\u2502", GREEN, None), (12, 2, " ", None, "default"),
+    # the triangle: its top edge is horizontal; the inside is filled, the edges drawn over it
+    *[(x, 1, BLOCK, RED, None) for x in range(20, 29)],
+    (22, 3, BLOCK, RED, None), (26, 3, BLOCK, RED, None), (24, 5, BLOCK, RED, None),
+    *[(x, 3, " ", None, BLUE) for x in range(23, 26)], (24, 2, " ", None, BLUE),
+    (21, 3, " ", None, "default"), (27, 3, " ", None, "default"), (24, 6, " ", None, "default"),
+    # a circle of radius 2: twice as wide as high, hollow with the fill off
+    (36, 7, BLOCK, RED, None), (44, 7, BLOCK, RED, None), (40, 5, BLOCK, RED, None), (40, 9, BLOCK, RED, None),
+    (40, 7, " ", None, "default"),
+    # negative coordinates: the visible part stays
+    *[(x, 10, BLOCK, RED, None) for x in range(0, 4)], (4, 10, " ", None, None),
+    *[(x, 11, "\u2500", RED, None) for x in range(0, 3)], (3, 11, "\u2510", RED, None),
+    (3, 12, "\u2502", RED, None), (3, 13, "\u2518", RED, None), (0, 12, " ", None, None),
+    # past the right and the bottom edges
+    *[(x, 12, BLOCK, RED, None) for x in range(45, 50)],
+    *[(30, y, BLOCK, RED, None) for y in range(10, 14)],
+    (43, 13, BLOCK, RED, None), (47, 11, BLOCK, RED, None),
+    *[(x, 11, BLOCK, RED, None) for x in range(35, 44)], (35, 13, BLOCK, RED, None),
+    (37, 12, " ", None, "default"),
+]
+for x, y, ch, fg, bg in cells:
+    c = at(x, y)
+    got = (c.data, c.fg if fg else None, c.bg if bg else None)
+    want = (ch, fg, bg)
+    if got != want:
+        failures.append(f"cell {x},{y}: got {got!r}, want {want!r}")
+# Nothing beyond the window's 50x14 cells.
+for y in range(H):
+    for x in range(W):
+        if (x >= 50 or y >= 14) and (at(x, y).data != " " or at(x, y).bg != "default"):
+            failures.append(f"cell {x},{y} outside the window holds {at(x, y).data!r} on {at(x, y).bg}")
+# The click closes the window; it is sent again while the program has not taken it yet.
+end = time.time() + 60
+while True:
+    done, status = os.waitpid(pid, os.WNOHANG)
+    if done or time.time() > end:
+        break
+    os.write(fd, b"\x1b[<0;46;1M\x1b[<0;46;1m")
+    pump(1)
+if not done:
+    os.kill(pid, 9)
+    _, status = os.waitpid(pid, 0)
+if os.waitstatus_to_exitcode(status) != 0:
+    failures.append(f"exit status {os.waitstatus_to_exitcode(status)}")
+for f in failures:
+    print(f)
+print(f"{0 if failures else 1} passed, {1 if failures else 0} failed")
+sys.exit(1 if failures else 0)

@@ -1,0 +1,108 @@
+#!/usr/bin/python3
+"""A stop signal while a full-screen window is up hands the terminal back as an exit would
+(mouse reporting, the alternate screen and the hidden cursor undone); continuing takes them
+again and redraws the window. The program runs in a process group of its own in the
+foreground of its terminal, as a shell with job control would start it, so that the stop is
+real. Usage: gui_stop.py KOV WINDOW.KOV"""
+import fcntl, os, pty, select, signal, struct, sys, termios, time
+
+try:
+    import pyte
+except ImportError:
+    sys.exit(77)
+
+kov, script = sys.argv[1], sys.argv[2]
+screen = pyte.Screen(40, 10)
+stream = pyte.ByteStream(screen)
+raw = bytearray()
+pids_r, pids_w = os.pipe()
+pid, fd = pty.fork()
+if pid == 0:
+    # The session leader stands for the shell: the program gets a group of its own and the
+    # terminal's foreground, and the leader waits for it through stops.
+    os.close(pids_r)
+    child = os.fork()
+    if child == 0:
+        os.setpgid(0, 0)
+        os.execv(kov, [kov, script])
+    os.setpgid(child, child)
+    os.tcsetpgrp(0, child)
+    os.write(pids_w, str(child).encode())
+    os.close(pids_w)
+    while True:
+        _, st = os.waitpid(child, os.WUNTRACED)
+        if not os.WIFSTOPPED(st):
+            os._exit(os.waitstatus_to_exitcode(st) & 255)
+os.close(pids_w)
+kov_pid = int(os.read(pids_r, 32))
+fcntl.ioctl(fd, termios.TIOCSWINSZ, struct.pack("HHHH", 10, 40, 0, 0))
+
+
+def pump(seconds):
+    end = time.time() + seconds
+    while time.time() < end:
+        r, _, _ = select.select([fd], [], [], 0.05)
+        if r:
+            try:
+                data = os.read(fd, 65536)
+            except OSError:
+                return
+            if not data:
+                return
+            raw.extend(data)
+            stream.feed(data)
+
+
+def pump_until(done, seconds=60):
+    end = time.time() + seconds
+    while time.time() < end and not done():
+        pump(0.1)
+
+
+def state():
+    with open(f"/proc/{kov_pid}/stat") as f:
+        return f.read().rsplit(")", 1)[1].split()[0]
+
+
+failures = []
+
+
+def check(what, got, want):
+    if got != want:
+        failures.append(f"{what}: got {got!r}, want {want!r}")
+
+
+shown = lambda: "OK" in screen.display[1]
+pump_until(shown)
+check("window shown", shown(), True)
+off = [b"\x1b[?1000l", b"\x1b[?1006l", b"\x1b[?1049l", b"\x1b[?25h"]
+on = [b"\x1b[?1000h", b"\x1b[?1006h", b"\x1b[?1049h", b"\x1b[?25l"]
+del raw[:]
+os.kill(kov_pid, signal.SIGTSTP)
+pump_until(lambda: state() == "T" and all(s in raw for s in off), 10)
+check("stopped", state(), "T")
+check("modes undone at the stop", [s for s in off if s not in raw], [])
+check("nothing taken again while stopped", [s for s in on if s in raw], [])
+del raw[:]
+screen.reset()
+os.kill(kov_pid, signal.SIGCONT)
+pump_until(lambda: shown() and all(s in raw for s in on), 10)
+check("running again", state() in "RS", True)
+check("modes taken again", [s for s in on if s not in raw], [])
+check("redrawn", shown(), True)
+# The click closes the window; it is sent again while the program has not taken it yet.
+end = time.time() + 30
+while True:
+    done, status = os.waitpid(pid, os.WNOHANG)
+    if done or time.time() > end:
+        break
+    os.write(fd, b"\x1b[<0;5;2M\x1b[<0;5;2m")
+    pump(1)
+if not done:
+    os.kill(kov_pid, 9)
+    _, status = os.waitpid(pid, 0)
+check("exit status", os.waitstatus_to_exitcode(status), 0)
+for f in failures:
+    print(f)
+print(f"{0 if failures else 1} passed, {1 if failures else 0} failed")
+sys.exit(1 if failures else 0)
