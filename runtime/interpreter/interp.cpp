@@ -27,6 +27,7 @@
 #include "runtime/interpreter/natives.h"
 #include "runtime/interpreter/routines.h"
 #include "runtime/interpreter/stack.h"
+#include "runtime/interpreter/trace.h"
 #include "runtime/platform/os.h"
 #include "runtime/series_buffer.h"
 #include "runtime/words.h"
@@ -294,6 +295,7 @@ uint32_t fetch_one(Node code, uint32_t pos, uint32_t end, uint32_t kind, uint32_
         }
     }
     stack::push(v);
+    if (trace::active) [[unlikely]] trace::taken(code, pos);
     return pos + 1;
 }
 
@@ -386,7 +388,7 @@ namespace {
             } else if (!use && (mode & mode_safer)) {
                 stack::push(none::value);  // an unused refinement's arguments are skipped
                 ++pos;
-            } else if (item.kind != kind_normal || mode != mode_code || !fast_value(code, pos, end, infix)) {
+            } else if (item.kind != kind_normal || mode != mode_code || trace::active || !fast_value(code, pos, end, infix)) {
                 pos = fetch_one(code, pos, end, item.kind, mode, infix);
                 if (stack::exiting()) {
                     if (is_function) stack::values.top = saved_top;
@@ -465,6 +467,8 @@ namespace {
 // already pushed; the argument base is its first argument cell.
 // fn lies on the value stack, below the argument base, for the whole call: it stays reachable
 // and so does its cached spec.
+// The traced instance fires the call event and lets no argument past the events.
+template <bool traced>
 uint32_t fetch_and_run(const Cell& fn_copy, Node code, uint32_t pos, uint32_t end, const Cell* name, const CallHow& how,
                        uint32_t ready = 0) {
     uint32_t mode = how.mode;
@@ -504,7 +508,8 @@ uint32_t fetch_and_run(const Cell& fn_copy, Node code, uint32_t pos, uint32_t en
             // kind: the bodies and branches given to loops and conditionals.
             stack::push(c);
             ++pos;
-        } else if (item.kind != kind_normal || mode != mode_code || !fast_value(code, pos, end, infix)) {
+            if constexpr (traced) trace::taken(code, pos - 1);
+        } else if (traced || item.kind != kind_normal || mode != mode_code || !fast_value(code, pos, end, infix)) {
             pos = fetch_one(code, pos, end, item.kind, mode, infix);
             if (stack::exiting()) return pos;
         }
@@ -528,6 +533,7 @@ uint32_t fetch_and_run(const Cell& fn_copy, Node code, uint32_t pos, uint32_t en
     }
 
     if (stack::values.top == stack::values.args) stack::reserve();  // the result cell
+    if constexpr (traced) trace::fire(trace::ev_call, code, T_block, pos, &fn_copy, how.path ? how.path : name);
     switch (cell::type(fn_copy)) {
     case T_native: {
         natives::Entry e = function::entry_index(fn_copy) <= natives::capacity ? natives::table[function::entry_index(fn_copy)] : nullptr;
@@ -558,7 +564,16 @@ uint32_t fetch_and_run(const Cell& fn_copy, Node code, uint32_t pos, uint32_t en
 
 }  // namespace
 
-uint32_t call(const Cell& fn, Node code, uint32_t pos, uint32_t end, const Cell* name, const CallHow& how) {
+namespace {
+[[gnu::noinline]] uint32_t call_traced(const Cell& fn, Node code, uint32_t pos, uint32_t end, const Cell* name,
+                                       const CallHow& how);
+
+// A call; the traced instance fires open and return, the other tests the switch once, on
+// which it hands the call to the traced one.
+template <bool traced>
+uint32_t call_as(const Cell& fn, Node code, uint32_t pos, uint32_t end, const Cell* name, const CallHow& how) {
+    if constexpr (!traced)
+        if (trace::active) [[unlikely]] return call_traced(fn, code, pos, end, name, how);
     check_depth();
     bool infix = how.infix;
     // The function value stays on the stack while the call runs. An infix operator's left
@@ -574,6 +589,7 @@ uint32_t call(const Cell& fn, Node code, uint32_t pos, uint32_t end, const Cell*
     Cell label = name && (in(cell::type(*name), ANY_WORD) || cell::is(*name, T_refinement)) ? *name
                                                                                             : word_of(stack::anon_symbol());
     stack::push_frame(cell::is(fn, T_function) ? stack::interp_function : stack::interp_native, &label);
+    if constexpr (traced) trace::fire(trace::ev_open, code, T_block, pos, how.path ? how.path : name ? &label : slot, nullptr);
     bool right_ready = false;
     if (infix) {
         // The left operand becomes the first argument.
@@ -582,7 +598,8 @@ uint32_t call(const Cell& fn, Node code, uint32_t pos, uint32_t end, const Cell*
         // An integer operator on an integer: the right operand is fetched here, and when it
         // is an integer too the operator is done in place, without reading the spec (the
         // frame stays, so that errors in the operand name the operator as they would).
-        if (how.mode == mode_code && cell::is(slot[1], T_integer) && integer_operator_q(fn) && pos < clip(code, end)) {
+        if (!traced && how.mode == mode_code && cell::is(slot[1], T_integer) && integer_operator_q(fn) &&
+            pos < clip(code, end)) {
             pos = eval_expression(code, pos, clip(code, end), Infix::stop, Result::push);
             if (!stack::exiting() && !integer_op(fn, slot[1], slot[2])) {
                 right_ready = true;
@@ -592,9 +609,19 @@ uint32_t call(const Cell& fn, Node code, uint32_t pos, uint32_t end, const Cell*
             }
         }
     }
-    pos = fetch_and_run(*slot, code, pos, end, &label, how, infix ? (right_ready ? 2 : 1) : 0);
+    pos = fetch_and_run<traced>(*slot, code, pos, end, &label, how, infix ? (right_ready ? 2 : 1) : 0);
+    if constexpr (traced) trace::fire(trace::ev_return, code, T_block, pos, stack::values.args, how.path ? how.path : name ? &label : slot);
     end_call(slot);
     return pos;
+}
+
+uint32_t call_traced(const Cell& fn, Node code, uint32_t pos, uint32_t end, const Cell* name, const CallHow& how) {
+    return call_as<true>(fn, code, pos, end, name, how);
+}
+}  // namespace
+
+uint32_t call(const Cell& fn, Node code, uint32_t pos, uint32_t end, const Cell* name, const CallHow& how) {
+    return call_as<false>(fn, code, pos, end, name, how);
 }
 
 namespace {
@@ -618,7 +645,8 @@ void call_function(const Cell& fn, const Cell* name) {
     Cell body = function::more(fn)[0];
     if (cell::is(body, T_block)) {
         try {
-            eval_function_body(body);
+            if (trace::requested) [[unlikely]] trace::run_body(fn, name, body, eval_function_body);
+            else eval_function_body(body);
         } catch (...) {
             context::set_values(*ctx_cell, saved);
             throw;
@@ -630,7 +658,6 @@ void call_function(const Cell& fn, const Cell* name) {
     stack::set_return_flag(false);
     uint32_t code = stack::consume(depth);
     if (code == stack::exit_return || code == stack::exit_exit) *stack::values.args = stack::pending.value;
-    (void)name;
 }
 
 namespace {
@@ -713,9 +740,14 @@ struct RestorePosition {
 };
 
 // Evaluates the expressions of the code from pos into the result cell (the argument base);
-// the user's code moves the error position, the system's own does not.
-[[gnu::always_inline]] inline void run_expressions(uint32_t type, Node code, uint32_t pos, uint32_t end,
-                                                   Cell* result) {
+// the user's code moves the error position, the system's own does not. The traced instance
+// fires the block's events; the other has none to test.
+template <bool traced>
+uint32_t expression(Node code, uint32_t pos, uint32_t end, Infix infix, Result result);
+
+template <bool traced>
+[[gnu::always_inline]] inline void run_expressions_as(uint32_t type, Node code, uint32_t pos, uint32_t end,
+                                                      Cell* result) {
     // Ctrl+C: the one poll of the interpreter, met by every loop body and function call.
     if (__builtin_expect(os::interrupt_flag != 0, 0) && stack::raise_interrupt()) {
         *result = unset::value;
@@ -723,8 +755,10 @@ struct RestorePosition {
     }
     bool user_code = !(memory::buffer(code)->flags & memory::system_code);
     RestorePosition restore(user_code);
+    if constexpr (traced) trace::fire(trace::ev_enter, code, type, pos, nullptr, nullptr);
     if (pos >= end) {
         *result = unset::value;
+        if constexpr (traced) trace::fire(trace::ev_exit, code, type, end, result, nullptr);
         return;
     }
     // `current` is written whole each time: a nested evaluation copies it soon after, which
@@ -733,14 +767,28 @@ struct RestorePosition {
         current_depth = stack::depth();
         cell::store(current, type, pos, code, 0);
     }
+    // The block's expressions take its instance: a trace started or resumed inside one of
+    // them shows from the next block run on.
     while (true) {
-        pos = eval_expression(code, pos, end, Infix::apply, Result::to_base);
+        pos = expression<traced>(code, pos, end, Infix::apply, Result::to_base);
         if (stack::exiting()) break;
+        if constexpr (traced) trace::fire(trace::ev_expr, code, type, pos, result, nullptr);
         end = clip(code, end);
         if (pos >= end) break;
         stack::values.top = result + 1;
         if (user_code) cell::store(current, type, pos, code, 0);
     }
+    if constexpr (traced) trace::fire(trace::ev_exit, code, type, pos, result, nullptr);
+}
+
+[[gnu::cold, gnu::noinline]] void run_expressions_traced(uint32_t type, Node code, uint32_t pos, uint32_t end, Cell* result) {
+    run_expressions_as<true>(type, code, pos, end, result);
+}
+
+[[gnu::always_inline]] inline void run_expressions(uint32_t type, Node code, uint32_t pos, uint32_t end,
+                                                   Cell* result) {
+    if (trace::active) [[unlikely]] return run_expressions_traced(type, code, pos, end, result);
+    run_expressions_as<false>(type, code, pos, end, result);
 }
 
 // A function's body runs in an evaluation frame that names its code: a return that ends the
@@ -989,7 +1037,7 @@ uint32_t call_conditional(const Cell& fn, Node code, uint32_t pos, uint32_t end,
             natives::Args args(no_refinements);
             natives::table[function::entry_index(fn)](args);
         } else {
-            pos = fetch_and_run(*slot, code, pos, end, &word, CallHow{}, 1);
+            pos = fetch_and_run<false>(*slot, code, pos, end, &word, CallHow{}, 1);
         }
     }
     end_call(slot);
@@ -1012,6 +1060,7 @@ inline bool needs_work(uint32_t t) {
 // Evaluates the single value at pos (no infix); pushes the result; gives the next position.
 // Words, set-words and values that stand for themselves are done here; the rest, rarer,
 // out of line, which keeps this path short.
+template <bool traced>
 inline uint32_t eval_single(Cell v, Node code, uint32_t pos, uint32_t end) {
     ++pos;
     switch (cell::type(v)) {
@@ -1020,7 +1069,7 @@ inline uint32_t eval_single(Cell v, Node code, uint32_t pos, uint32_t end) {
         uint32_t t = cell::type(*value);
         if (called_prefix(t)) {
             Cell f = *value;
-            if (cell::is(f, T_native) && pos < clip(code, end)) {
+            if (!traced && cell::is(f, T_native) && pos < clip(code, end)) {
                 if (function::entry_index(f) == natives::index::return_) return call_return(f, code, pos, end, v);
                 if (uint32_t k = function::entry_index(f); k == natives::index::if_ || k == natives::index::unless || k == natives::index::either)
                     return call_conditional(f, code, pos, end, v);
@@ -1030,6 +1079,7 @@ inline uint32_t eval_single(Cell v, Node code, uint32_t pos, uint32_t end) {
         if (t == T_unset) error::fire(err::script_no_value, v);
         if (t == T_op) error::fire(err::script_no_op_arg, v);
         stack::push(*value);
+        if constexpr (traced) trace::pushed(code, pos, stack::values.top - 1);
         return pos;
     }
     case T_set_word:
@@ -1040,6 +1090,7 @@ inline uint32_t eval_single(Cell v, Node code, uint32_t pos, uint32_t end) {
     default:
         if (needs_work(cell::type(v))) return eval_other(v, code, pos, end);
         stack::push(v);
+        if constexpr (traced) trace::pushed(code, pos, stack::values.top - 1);
         return pos;
     }
 }
@@ -1052,9 +1103,11 @@ uint32_t eval_other(Cell v, Node code, uint32_t pos, uint32_t end) {
     case T_lit_word:
         cell::set_type(v, T_word);
         stack::push(v);
+        if (trace::active) [[unlikely]] trace::pushed(code, pos, stack::values.top - 1);
         return pos;
     case T_get_word:
         stack::push(*context::get(v));
+        if (trace::active) [[unlikely]] trace::pushed(code, pos, stack::values.top - 1);
         return pos;
     case T_native:
     case T_action:
@@ -1068,6 +1121,7 @@ uint32_t eval_other(Cell v, Node code, uint32_t pos, uint32_t end) {
     case T_lit_path:
         cell::set_type(v, T_path);
         stack::push(v);
+        if (trace::active) [[unlikely]] trace::pushed(code, pos, stack::values.top - 1);
         return pos;
     case T_get_path:
         return eval_path(v, code, pos, end, PathMode::get);
@@ -1083,6 +1137,7 @@ uint32_t eval_other(Cell v, Node code, uint32_t pos, uint32_t end) {
             stack::values.top = value + 1;
             eval_path(v, code, pos, end, PathMode::set);
             stack::values.top = value + 1;
+            if (trace::active) [[unlikely]] trace::fire(trace::ev_set, code, T_block, pos, value, &v);
         }
         return pos;
     }
@@ -1103,8 +1158,17 @@ uint32_t eval_other(Cell v, Node code, uint32_t pos, uint32_t end) {
 
 }  // namespace
 
-uint32_t eval_expression(Node code, uint32_t pos, uint32_t end, Infix infix, Result result) {
+namespace {
+[[gnu::noinline]] uint32_t expression_traced(Node code, uint32_t pos, uint32_t end, Infix infix, Result result);
+
+// One expression; the traced instance fires its events, the other has none to test but the
+// switch, on which it hands the expression to the traced one.
+template <bool traced>
+uint32_t expression(Node code, uint32_t pos, uint32_t end, Infix infix, Result result) {
+    if constexpr (!traced)
+        if (trace::active) [[unlikely]] return expression_traced(code, pos, end, infix, result);
     Cell* start = stack::values.top;
+    if constexpr (traced) trace::fetch(code, pos);
     // The code's cells are read through one look-up, made again after anything that may
     // move them (evaluating a value, calling an operator).
     Cursor c = cursor(code, end);
@@ -1120,8 +1184,9 @@ uint32_t eval_expression(Node code, uint32_t pos, uint32_t end, Infix infix, Res
         if (++pos >= end) error::fire(err::script_need_value, target);
         v = c.cells[pos];
         infix = Infix::apply;
+        if constexpr (traced) trace::set_word(code, pos);
     }
-    pos = eval_single(v, code, pos, end);
+    pos = eval_single<traced>(v, code, pos, end);
     while (infix == Infix::apply && !stack::exiting()) {
         c = cursor(code, end);
         end = c.limit;
@@ -1135,10 +1200,11 @@ uint32_t eval_expression(Node code, uint32_t pos, uint32_t end, Infix infix, Res
             if (!value || !cell::is(*value, T_op)) goto done;
             fn = op_function(*value);
             stack::values.top = start + 1;  // the value just produced is the left operand
-            if (pos + 1 >= end || !integer_op(fn, *start, c.cells[pos + 1])) break;
+            if (traced || pos + 1 >= end || !integer_op(fn, *start, c.cells[pos + 1])) break;
             pos += 2;
         }
         Cell name = *op_word;
+        if constexpr (traced) trace::operator_found(code, pos);
         pos = call(fn, code, pos + 1, end, &name, CallHow{.infix = true});
     }
 done:
@@ -1147,11 +1213,21 @@ done:
         if (cell::is(value, T_unset)) error::fire(err::script_need_value, target);
         context::set(target, value);
     }
+    if constexpr (traced) if (setting) trace::set(code, pos, start, target);
     if (result == Result::to_base) {
         *stack::values.args = *start;
         stack::values.top = start;
     }
     return pos;
+}
+
+uint32_t expression_traced(Node code, uint32_t pos, uint32_t end, Infix infix, Result result) {
+    return expression<true>(code, pos, end, infix, result);
+}
+}  // namespace
+
+uint32_t eval_expression(Node code, uint32_t pos, uint32_t end, Infix infix, Result result) {
+    return expression<false>(code, pos, end, infix, result);
 }
 
 // ---- paths -----------------------------------------------------------------------------------------
@@ -1209,7 +1285,11 @@ bool field_path(const Cell& path, bool set) {
 
 uint32_t eval_path(const Cell& path_in, Node code, uint32_t pos, uint32_t end, PathMode mode) {
     bool set = mode == PathMode::set, get = mode == PathMode::get;
-    if (field_path(path_in, set)) return pos;
+    if (trace::active) [[unlikely]] trace::path(path_in);
+    if (field_path(path_in, set)) {
+        if (trace::active && !set) [[unlikely]] trace::pushed(code, pos, stack::values.top - 1);
+        return pos;
+    }
     Cell path = path_in;
     collector::Root keep(path);
     Node p = series::node_of(path);
@@ -1275,6 +1355,7 @@ uint32_t eval_path(const Cell& path_in, Node code, uint32_t pos, uint32_t end, P
             // The result replaces the cells pushed here.
             stack::values.top = chain;
             stack::push(r);
+            if (trace::active && !set) [[unlikely]] trace::pushed(code, pos, stack::values.top - 1);
             return pos;
         }
         stack::push(r);

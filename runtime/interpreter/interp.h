@@ -15,6 +15,13 @@
 //
 // break, continue, return, exit and throw travel as a pending exit (stack::pending): every
 // loop of this file stops as soon as `stack::exiting()` is set, popping its frames as usual.
+//
+// Tracing (trace.h): an expression, a block run and a call each test `trace::active` once on
+// entry and, when it is set, run in a traced instance of their routine, which fires the
+// events; function bodies test `trace::requested`. The traced instances let no fast path
+// past the events (integer operators done in place, arguments pushed without evaluation, the
+// shortcuts of return and the conditionals), so that the callback sees every value. A trace
+// started or resumed in the middle of an expression shows from the next expression on.
 #pragma once
 #include <cstdint>
 

@@ -27,6 +27,7 @@
 #include "runtime/interpreter/interp.h"
 #include "runtime/interpreter/natives.h"
 #include "runtime/interpreter/stack.h"
+#include "runtime/interpreter/trace.h"
 #include "runtime/numeric.h"
 #include "runtime/words.h"
 
@@ -465,6 +466,11 @@ void return_(Args& args) { stack::throw_return(true, args.cell(0)); }
 
 void throw_(Args& args) {
     Cell name = args.given(0) ? *args.option(0) : unset::value;
+    if (trace::active) [[unlikely]] {
+        collector::Root keep(name);
+        trace::fire(trace::ev_throw, 0, 0, -1, args.cell(0), nullptr);
+        if (stack::exiting()) return;
+    }
     stack::throw_catch(*args.cell(0), &name);
 }
 
@@ -509,6 +515,7 @@ void catch_(Args& args) {
     *args.cell(0) = stack::pending.value;
     stack::pending.code = stack::no_exit;
     stack::throw_caught();
+    if (trace::active) [[unlikely]] trace::fire(trace::ev_catch, 0, 0, -1, args.cell(0), nullptr);
 }
 
 void try_(Args& args) {

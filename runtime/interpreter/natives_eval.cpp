@@ -23,6 +23,7 @@
 #include "runtime/interpreter/interp.h"
 #include "runtime/interpreter/natives.h"
 #include "runtime/interpreter/stack.h"
+#include "runtime/interpreter/trace.h"
 #include "runtime/lexer/lexer.h"
 #include "runtime/owner.h"
 #include "runtime/series_buffer.h"
@@ -109,7 +110,26 @@ void do_(Args& args) {
     Cell value = *args.cell(0);
     Cell next_arg = args.given(2) ? *args.option(2) : none::value;
     Cell* next_word = args.given(2) ? &next_arg : nullptr;
-    if (args.given(3)) error::fire(err::internal_not_done);  // tracing comes with its issue
+    if (args.given(3) && !cell::is(value, T_file) && !cell::is(value, T_url)) {
+        // Traced: a block or paren as it stands, a string loaded first, any other value as
+        // the one value of a block. A script is traced by do-file.
+        Cell callback = *args.option(3);
+        collector::Root keep_callback(callback), keep_value(value);
+        Cell code = value;
+        collector::Root keep_code(code);
+        if (cell::is(value, T_string)) {
+            lexer::Options options;
+            lexer::load(code, value, -1, options, nullptr);
+        } else if (!cell::is(value, T_block) && !cell::is(value, T_paren)) {
+            code = Cell{T_block, 0, memory::alloc_cells(1), 0};
+            block::rs_append(code, value);
+        }
+        uint32_t n = tail_of(series::node_of(code));
+        if (series::position_of(code) > n) code.w1 = n;
+        stack::keep();
+        trace::run(code, callback);
+        return;
+    }
     switch (cell::type(value)) {
     case T_block:
     case T_paren:
@@ -161,7 +181,8 @@ void do_(Args& args) {
         Cell word = context::get_or_add_global(symbol::make("do-file"));
         Cell fn = *context::get(word);
         if (!cell::is(fn, T_function)) error::fire(err::script_no_value, word);
-        Cell call_args[3] = {value, none::value, args.given(1) ? *args.option(1) : none::value};
+        Cell call_args[3] = {value, args.given(3) ? *args.option(3) : none::value,
+                             args.given(1) ? *args.option(1) : none::value};
         collector::Root keep_fn(fn);
         Cell result = interp::apply_function(fn, call_args, 3);
         if (stack::exiting()) return;

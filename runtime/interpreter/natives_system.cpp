@@ -19,6 +19,7 @@
 #include "runtime/collector.h"
 #include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/context.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/series.h"
@@ -29,6 +30,7 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
 #include "runtime/heap.h"
+#include "runtime/interpreter/interp.h"
 #include "runtime/interpreter/natives.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/io/file_io.h"
@@ -102,7 +104,20 @@ void detailed_stats(Cell& out) {
 
 // stats /show /info
 void stats(Args& args) {
-    if (args.given(0)) error::fire(err::internal_not_done);  // needs the library's show-memory-stats
+    if (args.given(0)) {
+        // The table is printed by the library.
+        Cell fn = *context::get(context::get_or_add_global(symbol::make("show-memory-stats")));
+        if (!cell::is(fn, T_function)) error::fire(err::internal_not_done);
+        collector::Root keep_fn(fn);
+        Cell data{T_none, 0, 0, 0};
+        collector::Root keep_data(data);
+        detailed_stats(data);
+        interp::apply_function(fn, &data, 1);
+        if (stack::exiting()) return;
+        stack::keep();
+        unset::make_at(*args.cell(0));
+        return;
+    }
     if (args.given(1)) {
         detailed_stats(*args.cell(0));
         stack::keep();

@@ -21,6 +21,7 @@
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/routines.h"
 #include "runtime/interpreter/stack.h"
+#include "runtime/interpreter/trace.h"
 #include "runtime/io/clipboard.h"
 #include "runtime/io/file_routines.h"
 #include "runtime/io/process_io.h"
@@ -100,7 +101,14 @@ void frame_index_q(Cell* args, const Cell&) {
     integer::make_at(args[0], static_cast<int32_t>(stack::values.args - stack::values.begin));
 }
 
-void tracing_q(Cell* args, const Cell&) { logic::make_at(args[0], false); }
+void tracing_q(Cell* args, const Cell&) { logic::make_at(args[0], trace::active); }
+
+// The library's `trace` with a logic!: pauses (false) or resumes (true) the events of the
+// running trace; outside a run the switch stays off.
+void trace_switch(Cell* args, const Cell&) {
+    trace::active = logic::true_value_q(args[0], false, nullptr) && trace::requested;
+    args[0] = unset::value;
+}
 
 // Standard output as the file writer gives it: a string's text, a binary's bytes as they
 // are, any other value molded.
@@ -187,6 +195,7 @@ void init_builtin() {
     add("pick-stack", pick_stack);
     add("frame-index?", frame_index_q);
     add("tracing?", tracing_q);
+    add("trace-switch", trace_switch);
     add("write-stdout", write_stdout);
     add("os-info", os_info);
     add("as-color", as_color);
