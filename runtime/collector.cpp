@@ -45,11 +45,11 @@ struct Evacuation {
     std::vector<Node> forward;           // the same index: the new id, or 0
     const Cell* cell = nullptr;          // the cell whose references marking is reading
     uint32_t count = 0;                  // collections that evacuated at least one frame
-    // After an attempt that moved nothing, the collections to let pass before the next one
-    // (doubling up to 384), so that a frame pinned for good costs no heap scan each time.
-    uint32_t wait = 0;
-    uint32_t backoff = 6;
 };
+// A frame pinned by the heap or by a word marking did not read waits before it may be
+// chosen again (6 collections, doubling up to 384, in NodeFrame::pinned_wait), so that a
+// frame pinned for good costs no heap scan each time. The wait is the frame's own: other
+// frames that turn sparse meanwhile are evacuated on time.
 
 // Set while a collection has candidate frames: marking records and pins references then.
 constinit bool evacuating = false;
@@ -133,14 +133,13 @@ void choose_candidates(State& s) {
     Evacuation& ev = s.evacuation;
     evacuating = false;
     if (!s.evacuation_on) return;
-    if (ev.wait) {
-        --ev.wait;
-        return;
-    }
     constexpr uint32_t stable = 63;  // the last six collections
     NodeFrame* current = memory::current_node_frame();
+    for (NodeFrame* f = memory::node_frames(); f; f = f->next)
+        if (f->pinned_wait) --f->pinned_wait;
     auto eligible = [&](NodeFrame* f) {
-        return (f->history & stable) == stable && f->used < f->capacity / 2 && f != current && !f->evacuated;
+        return (f->history & stable) == stable && f->used < f->capacity / 2 && f != current && !f->evacuated &&
+               f->pinned_wait == 0;
     };
     uint64_t free = 0;
     uint32_t top = 0;
@@ -262,6 +261,8 @@ void evacuate(State& s) {
         NodeFrame* f = ev.candidates[k];
         if (ev.pinned[k]) {
             f->history = 0;
+            f->pinned_backoff = f->pinned_backoff == 0 ? 6 : f->pinned_backoff < 384 ? f->pinned_backoff * 2 : 384;
+            f->pinned_wait = f->pinned_backoff;
             continue;
         }
         Node first = f->index * frame_nodes;
@@ -301,10 +302,6 @@ void evacuate(State& s) {
         }
         ++ev.count;
         hashtable::note_evacuation();
-        ev.backoff = 6;
-    } else {
-        ev.wait = ev.backoff;
-        if (ev.backoff < 384) ev.backoff *= 2;
     }
     ev.slots.clear();
 }

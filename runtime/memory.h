@@ -139,6 +139,8 @@ struct NodeFrame {
     uint32_t stamp;         // collection count when made
     uint32_t used_at_last;  // used count at the last collection
     uint32_t history;       // stability bits, newest in bit 0
+    uint32_t pinned_wait;   // collections to let pass before it may be evacuated again
+    uint32_t pinned_backoff;  // the next such wait (0: none yet)
     bool evacuated;
 };
 

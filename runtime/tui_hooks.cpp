@@ -1,9 +1,9 @@
-// No terminal GUI back end is live yet, so there is nothing to put aside around a print.
+// The flag of the bracket around console output; the bracket itself is the terminal back
+// end's (runtime/tui/routines.cpp).
 #include "runtime/tui_hooks.h"
 
 namespace kov::tui {
 
-void suspend_for_output() {}
-void resume_after_output() {}
+bool output_bracketed = false;
 
 }  // namespace kov::tui

@@ -39,6 +39,7 @@
 #include "runtime/platform/compression.h"
 #include "runtime/platform/os.h"
 #include "runtime/series_buffer.h"
+#include "runtime/tui/routines.h"
 #include "runtime/unicode.h"
 
 namespace kov::natives {
@@ -152,6 +153,8 @@ void wait(Args& args) {
     // Ctrl+C ends the sleep at once and halts the evaluation from here.
     os::sleep(seconds);
     if (os::interrupt_flag) stack::raise_interrupt();
+    // A script that waits while a window is up keeps its timers, input and drawing going.
+    if (tui::ui_active()) tui::wait_events();
 }
 
 // ---- browse --------------------------------------------------------------------------------------

@@ -3,6 +3,7 @@
 #include "console/line_editor.h"
 #include "runtime/cells.h"
 #include "runtime/codecs/json.h"
+#include "runtime/tui/routines.h"
 #include "runtime/codecs/kovbin.h"
 #include "runtime/codecs/image_codecs.h"
 
@@ -115,6 +116,7 @@ void init() {
     kovbin::register_routines();
     image_codecs::register_routines();
     json::register_routines();
+    tui::register_routines();
 }
 
 }  // namespace kov::routines

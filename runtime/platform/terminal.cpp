@@ -43,8 +43,23 @@ void wake() {
     }
 }
 
+// What the GUI back end wrote to the terminal that must be undone when the process ends
+// while its screen is up (mouse reporting, the alternate screen, a hidden cursor).
+char exit_sequence[128];
+volatile sig_atomic_t exit_sequence_length = 0;
+
 void put_back_settings() {
     if (raw_on) tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+}
+
+// For the ways out that do not come back: the screen modes too.
+void put_back_all() {
+    if (exit_sequence_length > 0) {
+        ssize_t n = ::write(STDOUT_FILENO, exit_sequence, static_cast<size_t>(exit_sequence_length));
+        (void)n;
+        exit_sequence_length = 0;
+    }
+    put_back_settings();
 }
 
 void reapply_raw() {
@@ -56,7 +71,7 @@ void reapply_raw() {
 // action, taken again with the signal unblocked.
 void on_terminate(int sig, siginfo_t* info, void* context) {
     int saved_errno = errno;
-    put_back_settings();
+    put_back_all();
     const struct sigaction& prev = previous[sig];
     if ((prev.sa_flags & SA_SIGINFO) && prev.sa_sigaction) {
         prev.sa_sigaction(sig, info, context);
@@ -105,7 +120,7 @@ void on_resize(int) {
     errno = saved_errno;
 }
 
-void at_exit() { put_back_settings(); }
+void at_exit() { put_back_all(); }
 
 void handle(int sig, void (*fn)(int)) {
     struct sigaction sa;
@@ -177,7 +192,46 @@ void leave_raw() {
 
 bool raw_q() { return raw_on != 0; }
 
-void put_back() { put_back_settings(); }
+void put_back() { put_back_all(); }
+
+void set_exit_sequence(const char* bytes, std::size_t length) {
+    install();
+    exit_sequence_length = 0;
+    if (length > sizeof exit_sequence) length = sizeof exit_sequence;
+    std::memcpy(exit_sequence, bytes, length);
+    exit_sequence_length = static_cast<sig_atomic_t>(length);
+}
+
+int read_some(unsigned char* buffer, int capacity, int timeout_ms) {
+    install();
+    for (;;) {
+        if (interrupt_flag) return interrupt_key;
+        pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {wake_pipe[0], POLLIN, 0}};
+        int n = poll(fds, wake_pipe[0] >= 0 ? 2 : 1, timeout_ms < 0 ? -1 : timeout_ms);
+        if (n < 0) {
+            if (errno == EINTR) {
+                if (interrupt_flag) return interrupt_key;
+                continue;
+            }
+            return end_of_input;
+        }
+        if (n == 0) return 0;
+        if (wake_pipe[0] >= 0 && (fds[1].revents & POLLIN)) {
+            drain_wake_pipe();
+            return interrupted;
+        }
+        if (fds[0].revents & POLLNVAL) return end_of_input;
+        ssize_t got = ::read(STDIN_FILENO, buffer, static_cast<size_t>(capacity));
+        if (got > 0) return static_cast<int>(got);
+        if (got < 0 && (errno == EINTR || errno == EAGAIN)) {
+            if (interrupt_flag) return interrupt_key;
+            continue;
+        }
+        return end_of_input;
+    }
+}
+
+bool write_out(const char* bytes, std::size_t length) { return write_all(std_out, bytes, length); }
 
 int read_byte(int timeout_ms) {
     for (;;) {

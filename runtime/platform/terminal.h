@@ -40,6 +40,17 @@ enum : int {
 // caller consumed.
 int read_byte(int timeout_ms);
 
+// Whatever standard input holds, up to capacity bytes, waiting at most timeout_ms for the
+// first (negative: no limit): the count read, 0 when nothing came, or one of the codes above.
+int read_some(unsigned char* buffer, int capacity, int timeout_ms);
+
+// Bytes written to standard output when the process ends (exit or a terminating signal)
+// while they are set: what undoes the GUI back end's screen modes. Empty to forget them.
+void set_exit_sequence(const char* bytes, std::size_t length);
+
+// One write of all the bytes to standard output; false when it failed.
+bool write_out(const char* bytes, std::size_t length);
+
 // The window size in character cells, from the terminal on standard output, else standard
 // input; false when neither answers.
 bool size(int& columns, int& rows);

@@ -1,0 +1,558 @@
+#include "runtime/tui/routines.h"
+
+#include <string>
+#include <vector>
+
+#include "runtime/cells.h"
+#include "runtime/console_output.h"
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/event.h"
+#include "runtime/datatypes/float.h"
+#include "runtime/datatypes/handle.h"
+#include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/pair.h"
+#include "runtime/datatypes/point.h"
+#include "runtime/datatypes/series.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/time.h"
+#include "runtime/datatypes/tuple.h"
+#include "runtime/datatypes/unit_types.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/error.h"
+#include "runtime/interpreter/interp.h"
+#include "runtime/interpreter/routines.h"
+#include "runtime/interpreter/stack.h"
+#include "runtime/memory.h"
+#include "runtime/platform/os.h"
+#include "runtime/platform/terminal.h"
+#include "runtime/root.h"
+#include "runtime/series_buffer.h"
+#include "runtime/tui/input.h"
+#include "runtime/tui/screen.h"
+#include "runtime/tui_hooks.h"
+#include "runtime/unicode.h"
+
+namespace kov::tui {
+
+namespace {
+
+class MonotonicClock : public Clock {
+public:
+    double now_ms() override { return static_cast<double>(os::monotonic_ns()) / 1e6; }
+};
+
+class Stdin : public ByteSource {
+public:
+    int read(unsigned char* buffer, int capacity, int timeout_ms) override {
+        int got = os::tty::read_some(buffer, capacity, timeout_ms);
+        if (got == os::tty::interrupted) return -3;
+        if (got == os::tty::interrupt_key) return -4;
+        return got < 0 ? -2 : got;
+    }
+};
+
+MonotonicClock clock;
+Stdin source;
+Screen screen;
+FrameState frame_state;
+Decoder decoder;
+Timers timers;
+Clicks clicks;
+Pacer pacer(clock, source);
+std::string out;
+bool active = false, mouse_on = false, alternate_on = false, cursor_hidden = false;
+bool suspended = false;
+int columns = 80, rows = 24;
+uint32_t generation = 0;
+uint32_t records_slot = 0;  // index in the root block of the records block, 0: not made
+uint32_t wait_hook_slot = 0;  // index in the root block of the single-pass function, 0: none
+
+// The modes that must be undone if the process ends while they are on.
+void update_exit_sequence() {
+    std::string s;
+    if (mouse_on) s += "\x1b[?1000l\x1b[?1003l\x1b[?1015l\x1b[?1006l";
+    if (alternate_on) s += "\x1b[?1049l";
+    if (cursor_hidden) s += "\x1b[?25h";
+    os::tty::set_exit_sequence(s.data(), s.size());
+}
+
+void flush() {
+    if (out.empty()) return;
+    os::tty::write_out(out.data(), out.size());
+    out.clear();
+}
+
+void read_size() {
+    int c = 0, r = 0;
+    if (os::tty::size(c, r) && c > 0 && r > 0) {
+        columns = c;
+        rows = r;
+    } else {
+        columns = 80;
+        rows = 24;
+    }
+}
+
+std::u32string text_of(const Cell& s) {
+    std::u32string t;
+    if (!in(cell::type(s), ANY_STRING)) return t;
+    memory::Buffer* b = memory::buffer(series::node_of(s));
+    uint32_t unit = b->unit(), shift = unicode::unit_shift(unit);
+    uint32_t count = b->used() >> shift;
+    for (uint32_t i = series::position_of(s); i < count; ++i) t += static_cast<char32_t>(unicode::char_at(b->head_ptr() + (i << shift), unit));
+    return t;
+}
+
+int32_t int_of(const Cell& c) {
+    if (cell::is(c, T_integer)) return integer::get(c);
+    if (cell::is(c, T_float_)) {
+        double d = float_::get_value(c);
+        return d != d ? 0 : d > 1e9 ? 1000000000 : d < -1e9 ? -1000000000 : static_cast<int32_t>(d);
+    }
+    return 0;
+}
+
+// A colour tuple as R in the low byte and alpha at the top; none and other values: the
+// default colour (alpha 255).
+uint32_t rgba_of(const Cell& c) {
+    if (!cell::is(c, T_tuple)) return 0xFF000000u;
+    uint32_t v = 0;
+    for (uint32_t i = 0; i < 4 && i < tuple::length(c); ++i) v |= static_cast<uint32_t>(tuple::byte_at(c, i)) << (8 * i);
+    return v;
+}
+
+Cell& records() {
+    if (records_slot == 0) {
+        Cell* b = block::push_new(16);
+        root::append(*b);
+        stack::pop(1);
+        records_slot = cells::count(root::block()) - 1;
+    }
+    return cells::at(root::block(), records_slot);
+}
+
+Cell read_event(uint32_t handle, int32_t field, const Cell&) {
+    Cell list = records();
+    memory::Node node = series::node_of(list);
+    uint32_t n = cells::count(node);
+    for (uint32_t i = 0; i + 5 <= n; i += 5) {
+        const Cell* r = cells::of(node) + i;
+        if (static_cast<uint32_t>(integer::get(r[0])) != handle) continue;
+        switch (field) {
+        case event::f_face: return r[1];
+        case event::f_offset: return r[2];
+        case event::f_key: return r[3];
+        case event::f_picked: return r[4];
+        default: return none::value;
+        }
+    }
+    return none::value;
+}
+
+// The terminal answers with the cursor's position, which the decoder reads as the inline
+// area's row.
+void ask_cursor() {
+    out += "\x1b[6n";
+    decoder.cursor_reported = false;
+}
+
+// Before the terminal is given back: an answer still on its way is waited for (a little),
+// and whatever input is pending is dropped, so that neither reaches the shell as text.
+void drain_input() {
+    unsigned char bytes[256];
+    double until = clock.now_ms() + 200;
+    std::vector<Input> ignored;
+    while (!decoder.cursor_reported) {
+        double left = until - clock.now_ms();
+        if (left <= 0) break;
+        int got = os::tty::read_some(bytes, sizeof bytes, static_cast<int>(left) + 1);
+        if (got <= 0) break;
+        decoder.feed(bytes, static_cast<size_t>(got));
+        decoder.decode(ignored, false);
+        ignored.clear();
+    }
+    while (os::tty::read_some(bytes, sizeof bytes, 0) > 0) {
+    }
+    decoder.clear();
+}
+
+void set_private(int n, bool on) { out += "\x1b[?" + std::to_string(n) + (on ? "h" : "l"); }
+
+void mouse_modes(bool on) {
+    if (on == mouse_on) return;
+    for (int n : {1000, 1003, 1015, 1006}) set_private(n, on);
+    mouse_on = on;
+}
+
+// ---- routines ---------------------------------------------------------------------------------
+
+// tui-enter full? mouse?: takes the terminal; false when standard input or output is not one.
+void enter(Cell* args, const Cell&) {
+    bool full = logic::true_value_q(args[0], false, nullptr), mouse = logic::true_value_q(args[1], false, nullptr);
+    if (!active) {
+        if (!os::tty::interactive() || !os::tty::enter_raw()) {
+            logic::make_at(args[0], false);
+            return;
+        }
+        active = true;
+        output_bracketed = true;
+        read_size();
+        decoder.clear();
+        decoder.cursor_reported = true;  // no question asked yet
+        pacer.reset();
+        clicks.reset();
+        frame_state = FrameState{};
+        frame_state.full_screen = full;
+        if (!full) ask_cursor();
+    }
+    if (full && !alternate_on) {
+        out += "\x1b[?1049h\x1b[2J";
+        alternate_on = true;
+        frame_state.full_screen = true;
+    }
+    mouse_modes(mouse);
+    update_exit_sequence();
+    flush();
+    logic::make_at(args[0], true);
+}
+
+void leave(Cell* args, const Cell&) {
+    if (active) {
+        if (frame_state.area_drawn && !alternate_on) {
+            int below = screen.height() - frame_state.cursor_row;
+            if (frame_state.cursor_row < screen.height() - 1 && below > 1) out += "\x1b[" + std::to_string(below - 1) + "B";
+            out += "\r\n";
+        }
+        mouse_modes(false);
+        if (alternate_on) out += "\x1b[?1049l";
+        alternate_on = false;
+        out += "\x1b[?25h";
+        cursor_hidden = false;
+        flush();
+        drain_input();
+        os::tty::set_exit_sequence("", 0);
+        os::tty::leave_raw();
+        active = false;
+        output_bracketed = false;
+        frame_state = FrameState{};
+    }
+    decoder.clear();
+    timers.clear();
+    args[0] = none::value;
+}
+
+void active_q(Cell* args, const Cell&) { logic::make_at(args[0], active); }
+void real_q(Cell* args, const Cell&) { logic::make_at(args[0], os::tty::interactive()); }
+
+void size_routine(Cell* args, const Cell&) {
+    int c = 0, r = 0;
+    bool known = os::tty::size(c, r) && c > 0 && r > 0;
+    pair::make_at(args[0], known ? c : 80, known ? r : 24);
+}
+
+// tui-screen width height: the grid for the next frame, cut to the terminal, all blank.
+void screen_routine(Cell* args, const Cell&) {
+    if (active) read_size();
+    int w = int_of(args[0]), h = int_of(args[1]);
+    screen.resize(w > columns ? columns : w, h > rows ? rows : h);
+    pair::make_at(args[0], screen.width(), screen.height());
+}
+
+Clip clip_of(const Cell* a) { return Clip{int_of(a[0]), int_of(a[1]), int_of(a[2]), int_of(a[3])}; }
+
+// tui-fill left top right bottom colour-word
+void fill_routine(Cell* args, const Cell&) {
+    fill(screen, clip_of(args), static_cast<uint32_t>(int_of(args[4])));
+    args[0] = none::value;
+}
+
+// tui-text x y left top right bottom text fg bg attributes flags
+void text_routine(Cell* args, const Cell&) {
+    std::u32string t = text_of(args[6]);
+    Style st{static_cast<uint32_t>(int_of(args[8])), static_cast<uint32_t>(int_of(args[7])), static_cast<uint32_t>(int_of(args[9]))};
+    text_run(screen, clip_of(args + 2), int_of(args[0]), int_of(args[1]), t.data(), t.size(), st, static_cast<uint32_t>(int_of(args[10])));
+    args[0] = none::value;
+}
+
+// tui-put x y code fg bg attributes
+void put_routine(Cell* args, const Cell&) {
+    if (ScreenCell* c = screen.at(int_of(args[0]), int_of(args[1])))
+        *c = ScreenCell{static_cast<uint32_t>(int_of(args[2])), static_cast<uint32_t>(int_of(args[4])),
+                        static_cast<uint32_t>(int_of(args[3])), static_cast<uint32_t>(int_of(args[5]))};
+    args[0] = none::value;
+}
+
+// tui-frame caret: writes the grid; the caret is a pair of area cells, or none.
+void frame_routine(Cell* args, const Cell&) {
+    bool caret = cell::is(args[0], T_pair);
+    if (active) {
+        if (!caret && !cursor_hidden) {
+            out += "\x1b[?25l";
+            cursor_hidden = true;
+            update_exit_sequence();
+        }
+        write_frame(out, screen, frame_state, caret ? pair::x(args[0]) : -1, caret ? pair::y(args[0]) : -1);
+        if (caret && cursor_hidden) {
+            out += "\x1b[?25h";
+            cursor_hidden = false;
+            update_exit_sequence();
+        }
+        flush();
+    }
+    args[0] = none::value;
+}
+
+// tui-pass once?: reads, waits out the frame and moves the timers: [input? resized?
+// interrupted? fired-owner ...].
+void pass_routine(Cell* args, const Cell&) {
+    bool once = logic::true_value_q(args[0], false, nullptr);
+    std::vector<int32_t> fired;
+    Pacer::Pass p;
+    if (active) {
+        p = pacer.begin(decoder, timers, fired, once);
+        clicks.tick();
+    }
+    if (p.resized) read_size();
+    Cell* b = block::push_new(static_cast<int32_t>(3 + fired.size()));
+    memory::Node node = series::node_of(*b);
+    *series::append_cell(node) = logic::make(p.got_input);
+    *series::append_cell(node) = logic::make(p.resized);
+    *series::append_cell(node) = logic::make(p.interrupted);
+    for (int32_t id : fired) *series::append_cell(node) = integer::make(id);
+    args[0] = *b;
+    stack::pop(1);
+}
+
+void pass_end_routine(Cell* args, const Cell&) {
+    pacer.end();
+    args[0] = none::value;
+}
+
+// tui-decode pointer?: [kind code x y flags ...], kind one of the words char key button
+// over wheel.
+void decode_routine(Cell* args, const Cell&) {
+    std::vector<Input> items;
+    decoder.decode(items, logic::true_value_q(args[0], false, nullptr));
+    static const char* const kinds[] = {"char", "key", "button", "over", "wheel"};
+    Cell* b = block::push_new(static_cast<int32_t>(items.size() * 5));
+    for (const Input& in : items) {
+        uint32_t sym = symbol::make(kinds[in.kind]);
+        memory::Node node = series::node_of(*b);
+        *series::append_cell(node) = word::cell_of(T_word, sym);
+        *series::append_cell(series::node_of(*b)) = integer::make(in.code);
+        *series::append_cell(series::node_of(*b)) = float_::make(in.x);
+        *series::append_cell(series::node_of(*b)) = float_::make(in.y);
+        *series::append_cell(series::node_of(*b)) = integer::make(static_cast<int32_t>(in.flags));
+    }
+    args[0] = *b;
+    stack::pop(1);
+}
+
+// tui-feed bytes: input as if the terminal had sent it (sessions driven from a script).
+void feed_routine(Cell* args, const Cell&) {
+    if (cell::is(args[0], T_binary) || in(cell::type(args[0]), ANY_STRING)) {
+        std::u32string t = text_of(args[0]);
+        std::string bytes;
+        if (cell::is(args[0], T_binary)) {
+            memory::Buffer* b = memory::buffer(series::node_of(args[0]));
+            bytes.assign(reinterpret_cast<const char*>(b->head_ptr()) + series::position_of(args[0]), b->used() - series::position_of(args[0]));
+        } else {
+            // Control characters go in as they are: they are the keys being fed.
+            for (char32_t c : t) {
+                if (c < 0x80) bytes += static_cast<char>(c);
+                else append_utf8(bytes, c);
+            }
+        }
+        decoder.feed(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    }
+    args[0] = none::value;
+}
+
+void clear_input_routine(Cell* args, const Cell&) {
+    decoder.clear();
+    args[0] = none::value;
+}
+
+void area_routine(Cell* args, const Cell&) { pair::make_at(args[0], decoder.area_column, decoder.area_row); }
+void set_area_row_routine(Cell* args, const Cell&) {
+    decoder.area_row = int_of(args[0]);
+    args[0] = none::value;
+}
+
+void timer_add_routine(Cell* args, const Cell&) {
+    timers.add(int_of(args[0]), int_of(args[1]));
+    args[0] = none::value;
+}
+void timer_remove_routine(Cell* args, const Cell&) {
+    timers.remove(int_of(args[0]));
+    args[0] = none::value;
+}
+// tui-rate-period rate: ms, 0 for a rate that cannot be used.
+void rate_period_routine(Cell* args, const Cell&) {
+    int32_t p = 0;
+    if (cell::is(args[0], T_integer)) p = period_of_rate(integer::get(args[0]));
+    else if (cell::is(args[0], T_time)) p = period_of_seconds(time::get(args[0]));
+    else if (cell::is(args[0], T_float_)) p = period_of_seconds(float_::get_value(args[0]));
+    integer::make_at(args[0], p);
+}
+
+void click_double_routine(Cell* args, const Cell&) { logic::make_at(args[0], clicks.take_double()); }
+void click_released_routine(Cell* args, const Cell&) {
+    clicks.released();
+    args[0] = none::value;
+}
+
+void palette_routine(Cell* args, const Cell&) { integer::make_at(args[0], static_cast<int32_t>(palette_index(rgba_of(args[0])))); }
+void rgb_routine(Cell* args, const Cell&) { integer::make_at(args[0], static_cast<int32_t>(rgb_colour(rgba_of(args[0])))); }
+
+// tui-measure text wrap-width: widest line by lines, in cells.
+void measure_routine(Cell* args, const Cell&) {
+    std::u32string t = text_of(args[0]);
+    int w = 0, l = 0;
+    measure(t.data(), t.size(), int_of(args[1]), w, l);
+    pair::make_at(args[0], w, l);
+}
+
+void char_width_routine(Cell* args, const Cell&) { integer::make_at(args[0], char_width(static_cast<uint32_t>(int_of(args[0])))); }
+
+// tui-event type face offset key picked flags: a back-end event whose record stays readable
+// until tui-event-done.
+void event_routine(Cell* args, const Cell&) {
+    uint32_t type = static_cast<uint32_t>(int_of(args[0]));
+    uint32_t flags = static_cast<uint32_t>(int_of(args[5]));
+    ++generation;
+    if (generation == 0) generation = 1;
+    Cell list = records();
+    memory::Node node = series::node_of(list);
+    *series::append_cell(node) = integer::make(static_cast<int32_t>(generation));
+    for (int i = 1; i <= 4; ++i) {
+        Cell v = args[i];
+        *series::append_cell(series::node_of(records())) = v;
+    }
+    args[0] = event::make_backend(type, generation, flags);
+}
+
+void event_done_routine(Cell* args, const Cell&) {
+    Cell list = records();
+    uint32_t n = cells::count(series::node_of(list));
+    if (n >= 5) block::set_tail(list, n - 5);
+    args[0] = none::value;
+}
+
+// tui-contents: the grid as text rows (second halves left out), for tests.
+void contents_routine(Cell* args, const Cell&) {
+    std::string text;
+    for (int y = 0; y < screen.height(); ++y) {
+        for (int x = 0; x < screen.width(); ++x) {
+            const ScreenCell& c = *screen.at(x, y);
+            if (c.attributes & a_second_half) continue;
+            append_utf8(text, c.attributes & a_password ? '*' : c.code == 0 ? ' ' : c.code);
+        }
+        text += '\n';
+    }
+    Cell* s = string::load_at(reinterpret_cast<const uint8_t*>(text.data()), text.size(), 0);
+    args[0] = *s;
+    stack::pop(1);
+}
+
+// tui-cell x y: [code foreground background attributes] of a cell of the grid, for tests.
+void cell_routine(Cell* args, const Cell&) {
+    const ScreenCell* c = screen.at(int_of(args[0]), int_of(args[1]));
+    ScreenCell v = c ? *c : ScreenCell{};
+    Cell* b = block::push_new(4);
+    for (uint32_t x : {v.code, v.foreground, v.background, v.attributes})
+        *series::append_cell(series::node_of(*b)) = integer::make(static_cast<int32_t>(x));
+    args[0] = *b;
+    stack::pop(1);
+}
+
+// tui-handle id: the handle! a widget is known by; tui-handle-id handle: its id.
+void handle_routine(Cell* args, const Cell&) { handle::make_at(args[0], int_of(args[0]), handle::window); }
+void handle_id_routine(Cell* args, const Cell&) {
+    integer::make_at(args[0], cell::is(args[0], T_handle) ? handle::value(args[0]) : 0);
+}
+
+// tui-set-wait-hook fn: the function `wait` runs (with true) after its sleep while the user
+// interface is up.
+void set_wait_hook_routine(Cell* args, const Cell&) {
+    if (wait_hook_slot == 0) {
+        root::append(args[0]);
+        wait_hook_slot = cells::count(root::block()) - 1;
+    } else {
+        cells::at(root::block(), wait_hook_slot) = args[0];
+    }
+    args[0] = none::value;
+}
+
+}  // namespace
+
+void wait_events() {
+    if (!active || wait_hook_slot == 0) return;
+    Cell fn = cells::at(root::block(), wait_hook_slot);
+    if (!cell::is(fn, T_function)) return;
+    Cell arg = logic::make(true);
+    interp::apply_function(fn, &arg, 1);
+}
+
+bool ui_active() { return active; }
+
+void suspend_output() {
+    if (!active || suspended) return;
+    suspended = true;
+    if (frame_state.area_drawn && !alternate_on) {
+        out += '\r';
+        if (frame_state.cursor_row > 0) out += "\x1b[" + std::to_string(frame_state.cursor_row) + "A\x1b[0J";
+        frame_state.cursor_row = 0;
+    }
+    frame_state.area_drawn = false;
+    flush();
+    os::tty::leave_raw();
+}
+
+void resume_output() {
+    if (!active || !suspended) return;
+    suspended = false;
+    os::tty::enter_raw();
+    if (!alternate_on) ask_cursor();
+    flush();
+}
+
+void register_routines() {
+    event::set_reader(read_event);
+    routines::add("tui-enter", enter);
+    routines::add("tui-leave", leave);
+    routines::add("tui-active?", active_q);
+    routines::add("tui-real?", real_q);
+    routines::add("tui-size", size_routine);
+    routines::add("tui-screen", screen_routine);
+    routines::add("tui-fill", fill_routine);
+    routines::add("tui-text", text_routine);
+    routines::add("tui-put", put_routine);
+    routines::add("tui-frame", frame_routine);
+    routines::add("tui-pass", pass_routine);
+    routines::add("tui-pass-end", pass_end_routine);
+    routines::add("tui-decode", decode_routine);
+    routines::add("tui-feed", feed_routine);
+    routines::add("tui-area", area_routine);
+    routines::add("tui-clear-input", clear_input_routine);
+    routines::add("tui-set-area-row", set_area_row_routine);
+    routines::add("tui-timer-add", timer_add_routine);
+    routines::add("tui-timer-remove", timer_remove_routine);
+    routines::add("tui-rate-period", rate_period_routine);
+    routines::add("tui-click-double?", click_double_routine);
+    routines::add("tui-click-released", click_released_routine);
+    routines::add("tui-palette", palette_routine);
+    routines::add("tui-rgb", rgb_routine);
+    routines::add("tui-measure", measure_routine);
+    routines::add("tui-char-width", char_width_routine);
+    routines::add("tui-event", event_routine);
+    routines::add("tui-event-done", event_done_routine);
+    routines::add("tui-contents", contents_routine);
+    routines::add("tui-handle", handle_routine);
+    routines::add("tui-cell", cell_routine);
+    routines::add("tui-handle-id", handle_id_routine);
+    routines::add("tui-set-wait-hook", set_wait_hook_routine);
+}
+
+}  // namespace kov::tui

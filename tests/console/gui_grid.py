@@ -1,0 +1,76 @@
+#!/usr/bin/python3
+"""The cells a GUI window leaves on a terminal emulator: characters, colours, attributes and
+wide characters, read from a pyte screen fed with the program's output through a pty; then a
+click on the button closes the window. Usage: gui_grid.py KOV WINDOW.KOV"""
+import fcntl, os, pty, select, struct, sys, termios, time
+
+try:
+    import pyte
+except ImportError:
+    sys.exit(77)
+
+kov, script = sys.argv[1], sys.argv[2]
+screen = pyte.Screen(60, 15)
+stream = pyte.ByteStream(screen)
+pid, fd = pty.fork()
+if pid == 0:
+    os.execv(kov, [kov, script])
+fcntl.ioctl(fd, termios.TIOCSWINSZ, struct.pack("HHHH", 15, 60, 0, 0))
+
+
+def pump(seconds):
+    end = time.time() + seconds
+    while time.time() < end:
+        r, _, _ = select.select([fd], [], [], 0.05)
+        if r:
+            try:
+                data = os.read(fd, 65536)
+            except OSError:
+                return
+            if not data:
+                return
+            stream.feed(data)
+
+
+def pump_until(done, seconds=60):
+    """Reads output until done() holds (slow builds take their time) or the time is up."""
+    end = time.time() + seconds
+    while time.time() < end and not done():
+        pump(0.1)
+
+
+failures = []
+
+
+def check(what, got, want):
+    if got != want:
+        failures.append(f"{what}: got {got!r}, want {want!r}")
+
+
+row = lambda y: "".join(screen.buffer[y][x].data for x in range(60))
+pump_until(lambda: "opt" in row(5) and "aa" in row(1))
+check("button text", row(3)[3:5], "OK")
+check("check box", row(5)[1:6], "\u2610 opt")
+wide = screen.buffer[5][15]
+check("wide character", wide.data, "\u4e2d")
+check("after the wide character", screen.buffer[5][17].data, "x")
+check("red text", wide.fg, "ff0000")
+check("field background", screen.buffer[1][1].bg, "000087")
+# The list is not focused: no row is reversed; the focused field shows a caret.
+check("list row", row(1)[15:17], "aa")
+check("list not reversed", screen.buffer[1][15].reverse, False)
+os.write(fd, b"ab")
+pump_until(lambda: row(1)[1:3] == "ab", 30)
+check("typed", row(1)[1:3], "ab")
+os.write(fd, b"\x1b[<0;17;2M\x1b[<0;17;2m")
+pump_until(lambda: screen.buffer[1][15].reverse, 30)
+check("selected row reversed", screen.buffer[1][15].reverse, True)
+check("other row plain", screen.buffer[2][15].reverse, False)
+os.write(fd, b"\x1b[<0;4;4M\x1b[<0;4;4m")
+pump(60)  # until the program ends and the pty closes
+_, status = os.waitpid(pid, 0)
+check("exit status", os.waitstatus_to_exitcode(status), 0)
+for f in failures:
+    print(f)
+print(f"{0 if failures else 1} passed, {1 if failures else 0} failed")
+sys.exit(1 if failures else 0)
