@@ -148,6 +148,16 @@ struct Probe {
     bool finished = false;
 };
 int32_t find_next(Node table, const Cell& key, Probe& state);
+// Kind 1 with an integer key, under any comparison code that matches integers by their value
+// (equal, strict, same: every code a map's pick, select and put use): what `search` answers,
+// without its dispatch. With `slot`, when the key is absent, the bucket its new pair takes,
+// the table grown first when full, as `enter` would grow it.
+int32_t map_find_integer(Node table, int32_t value);
+int32_t map_find_integer(Node table, int32_t value, uint32_t& slot);
+// Indexes the key cell `index` (an integer absent from the table, its pair written at the end
+// of the key block) at the bucket map_find_integer gave. False, changing nothing, when the
+// table is no longer as it was then; the caller then uses `enter`.
+bool map_enter_at(Node table, uint32_t slot, uint32_t index);
 // Kind 0: the cell leaves its key's list, or its bucket is deleted when alone. Kind 1: the
 // value cell after the key gets header 0 (a removed entry); the bucket stays live.
 void remove_cell(Node table, uint32_t index);

@@ -199,12 +199,14 @@ Buffer* move_keep(Node node, uint64_t new_size, Buffer** old_out) {
         nb->flags = (b->flags & ~big) | (nb->flags & big);
     }
     nb->node = node;
+    nb->spare = b->spare;  // the code cache's word goes with the header
     nb->head = 0;
     nb->tail = b->used();
     node_table[node] = reinterpret_cast<uint64_t>(nb);
     b->node = 0;
     b->flags &= ~in_use;
     *old_out = b;
+    if ((nb->flags & fixed) && fixed_moved) fixed_moved(b, nb);
     return nb;
 }
 
@@ -358,6 +360,8 @@ Node alloc_series(uint64_t n, uint32_t unit, int32_t head_offset) {
     return node;
 }
 
+void (*fixed_moved)(Buffer*, Buffer*) = nullptr;
+
 Node alloc_fixed_series(uint64_t n, uint32_t unit, int32_t head_offset) {
     if (unit == 0 || n > max_buffer_size / unit) no_memory();
     uint64_t size = round16(n * unit);
@@ -435,7 +439,7 @@ Node copy_series(Node node) {
     Buffer* from = buffer(node);
     Buffer* to = buffer(copy);
     // A copy belongs to nobody and is nobody's system code.
-    to->flags = (from->flags & ~(big | fixed | marked | owned | system_code)) | (to->flags & big);
+    to->flags = (from->flags & ~(big | fixed | marked | owned | system_code | has_form)) | (to->flags & big);
     to->head = 0;
     to->tail = from->used();
     std::memcpy(to->data(), from->head_ptr(), from->used());

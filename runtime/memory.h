@@ -92,6 +92,10 @@ void free_all();
 Buffer* alloc_buffer(uint64_t n, uint32_t unit, int32_t head_offset);
 Node alloc_series(uint64_t n, uint32_t unit, int32_t head_offset);
 Node alloc_fixed_series(uint64_t n, uint32_t unit, int32_t head_offset);
+// A fixed buffer changes address only when it is grown or shrunk (move_buffer and the
+// expand_* family): this hook, when set, then learns the old and the new buffer, so that a
+// holder of a fixed buffer's address (the global values) follows it.
+extern void (*fixed_moved)(Buffer* old_buffer, Buffer* new_buffer);
 Node alloc_cells(uint64_t n);
 Node alloc_cells_unset(uint64_t n);
 Node alloc_bytes(uint64_t n);                     // n = 0 gives 16 bytes

@@ -34,7 +34,7 @@ Node copy_part(Node source, uint32_t unit_index, uint32_t unit_count) {
     Node copy = alloc_series(unit_count, unit, 0);
     Buffer* from = buffer(source);
     Buffer* to = buffer(copy);
-    to->flags = (from->flags & ~(owned | big | fixed | marked | middle)) | (to->flags & big);
+    to->flags = (from->flags & ~(owned | big | fixed | marked | middle | has_form)) | (to->flags & big);
     std::memcpy(to->data(), from->head_ptr() + uint64_t(unit_index) * unit, bytes);
     to->tail = static_cast<uint32_t>(bytes);
     return copy;

@@ -6,7 +6,8 @@
 // stay a permutation of the input. Every loop bound depends on positions alone, never on what
 // the comparison answered, so inconsistent answers cost order, not safety.
 //
-// merge_sort allocates its work buffer on the tracked heap; nothing else allocates.
+// merge_sort and sort_int32_values allocate their work buffers on the tracked heap; nothing
+// else allocates.
 #include "runtime/sort.h"
 
 #include <algorithm>
@@ -488,6 +489,46 @@ void quicksort(void* base, std::size_t n, std::size_t w, uintptr_t option1, uint
 void quicksort_int32(void* base, std::size_t n, std::size_t w, std::size_t key_offset, bool descending) {
     if (n < 2 || w == 0 || key_offset + 4 > w) return;
     quicksort_records(Records<ByInt32Key>(static_cast<uint8_t*>(base), w, ByInt32Key{key_offset, descending}), n);
+}
+
+void sort_int32_values(int32_t* keys, std::size_t n) {
+    if (n < 2) return;
+    // Below this count a comparison sort beats the counting passes and their tables.
+    constexpr std::size_t radix_from = 256;
+    if (n < radix_from) {
+        std::sort(keys, keys + n);
+        return;
+    }
+    if (n * sizeof(int32_t) > memory::max_buffer_size) error::fire(err::internal_no_memory);
+    // Least significant digit first, three digits of 11 bits of the key with its sign bit
+    // flipped (so that unsigned order is signed order); a digit all keys share is skipped.
+    constexpr unsigned digit_bits = 11, digits = 3;
+    constexpr std::size_t buckets = std::size_t(1) << digit_bits;
+    uint32_t counts[digits][buckets] = {};  // n fits: its keys fit in one buffer
+    auto unsigned_of = [](int32_t k) { return static_cast<uint32_t>(k) ^ 0x80000000u; };
+    for (std::size_t i = 0; i < n; ++i) {
+        uint32_t u = unsigned_of(keys[i]);
+        for (unsigned d = 0; d < digits; ++d) ++counts[d][(u >> (d * digit_bits)) & (buckets - 1)];
+    }
+    WorkBuffer work(n * sizeof(int32_t));
+    int32_t* from = keys;
+    int32_t* to = reinterpret_cast<int32_t*>(work.data());
+    for (unsigned d = 0; d < digits; ++d) {
+        unsigned shift = d * digit_bits;
+        if (counts[d][(unsigned_of(keys[0]) >> shift) & (buckets - 1)] == n) continue;
+        uint32_t start = 0;
+        for (std::size_t b = 0; b < buckets; ++b) {
+            uint32_t c = counts[d][b];
+            counts[d][b] = start;
+            start += c;
+        }
+        for (std::size_t i = 0; i < n; ++i) {
+            int32_t k = from[i];
+            to[counts[d][(unsigned_of(k) >> shift) & (buckets - 1)]++] = k;
+        }
+        std::swap(from, to);
+    }
+    if (from != keys) std::memcpy(keys, from, n * sizeof(int32_t));
 }
 
 void partition_sort(uint8_t* base, std::size_t count, std::ptrdiff_t sorted, const Order& order) {

@@ -11,8 +11,8 @@
 //   records a permutation of the input; the merge sort's work buffer is released on the way out.
 // - Records are moved by swapping (32-bit words when w is a multiple of 4, bytes otherwise) or,
 //   in the merge sort, copied whole. Nothing assumes alignment.
-// - Only merge_sort allocates (its work buffer, on the tracked heap); nothing here touches
-//   series buffers.
+// - Only merge_sort and sort_int32_values allocate (their work buffers, on the tracked heap);
+//   nothing here touches series buffers.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -45,6 +45,11 @@ void quicksort(void* base, std::size_t n, std::size_t w, uintptr_t option1, uint
 // (ascending, or descending): the same order quicksort gives with a comparison answering the
 // keys' order, without a call per comparison.
 void quicksort_int32(void* base, std::size_t n, std::size_t w, std::size_t key_offset, bool descending);
+
+// Sorts n signed 32-bit integers ascending. Allocates a work buffer of n integers on the
+// tracked heap when n is large (internal no-memory when it is larger than the runtime hands
+// out in one block); compares nothing through a caller.
+void sort_int32_values(int32_t* keys, std::size_t n);
 
 // The run beginning at start (start < end): ascending (each record not after the next) or
 // strictly descending; a descending run is reversed in place, so the records [start, result)

@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "runtime/cells.h"
+#include "runtime/code_cache.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/datatypes/integer.h"
@@ -695,7 +696,18 @@ Cell* eval_path(Cell* parent, const PathStep& step) {
     Cell* element = step.element;
     bool integer_element = cell::is(*element, T_integer);
     if (!step.value) {
-        if (integer_element) return series::pick(parent, integer::get(*element), element);
+        if (integer_element) {
+            // A block read by index, the commonest step (a/:i/:j): the cell is copied here,
+            // exactly as pick copies it, without its dispatch on the datatype.
+            if (in(cell::type(*parent), ANY_BLOCK)) {
+                int32_t n = integer::get(*element);
+                int64_t p = int64_t(series::index_of(*parent)) + (n > 0 ? int64_t(n) - 1 : int64_t(n));
+                if (n == 0 || p < 0 || p >= count_of(parent->w2)) return &none::make_at(*parent);
+                *parent = cells::of(parent->w2)[p];
+                return parent;
+            }
+            return series::pick(parent, integer::get(*element), element);
+        }
         if (cell::is(*element, T_word) && !cell::is(*parent, T_hash)) {
             const Cell* found = find_word(*parent, *element, step.case_);
             *parent = found ? *found : none::value;
@@ -770,9 +782,9 @@ void place(Node node, int64_t at, const Source& src, int64_t count, int64_t dup)
 
 Cell* append(Cell* s, Cell* value, int32_t part, bool only, int32_t dup, bool append_flag) {
     bool spread = !only && in(cell::type(*value), ANY_BLOCK);
-    // The common shape, one value at the tail of a block nobody owns, is stored in place: no
-    // source, no report. It grows as the general path below would.
-    if (append_flag && !spread && part < 0 && dup == 1 && !(buffer(s->w2)->flags & memory::owned)) {
+    // The common shape, one value at the tail of a block nobody owns and without a compiled
+    // form, is stored in place: no source, no report. It grows as the general path below would.
+    if (append_flag && !spread && part < 0 && dup == 1 && !(buffer(s->w2)->flags & (memory::owned | memory::has_form))) {
         Node node = s->w2;
         Cell one = *value;
         uint64_t needed = uint64_t(buffer(node)->used()) + 16;
@@ -1030,6 +1042,29 @@ int32_t compare_by_function(const void* a, const void* b, uintptr_t flags, uintp
 
 }  // namespace
 
+// One-cell records that are integers alike in every word but the value can only come out one
+// way, stable or not, whatever the order of equal values: the values are sorted alone and the
+// cells written back in place (nothing here runs Kov code or allocates a series). Gives false,
+// changing nothing, when the cells are not such integers.
+bool sort_alike_integers(Node node, int64_t index, std::size_t n, bool descending) {
+    const Cell* c = cells::of(node) + index;
+    const Cell first = c[0];
+    if (!cell::is(first, T_integer)) return false;
+    for (std::size_t i = 1; i < n; ++i)
+        if (c[i].header != first.header || c[i].w1 != first.w1 || c[i].w3 != first.w3) return false;
+    struct Keys {
+        int32_t* data;
+        ~Keys() { heap::free(data); }
+    } keys{static_cast<int32_t*>(heap::allocate(n * sizeof(int32_t)))};
+    c = cells::of(node) + index;
+    for (std::size_t i = 0; i < n; ++i) keys.data[i] = static_cast<int32_t>(c[i].w2);
+    sort::sort_int32_values(keys.data, n);
+    Cell* out = cells::of(node) + index;
+    for (std::size_t i = 0; i < n; ++i)
+        cell::store(out[i], first.header, first.w1, static_cast<uint32_t>(keys.data[descending ? n - 1 - i : i]), first.w3);
+    return true;
+}
+
 void sort_records(const Cell& b, uint32_t records, uint32_t size, bool stable, uintptr_t flags, uintptr_t option,
                   sort::Compare compare) {
     if (records < 2 || size < 1) return;
@@ -1042,6 +1077,7 @@ void sort_records(const Cell& b, uint32_t records, uint32_t size, bool stable, u
     Node node = b.w2;
     int64_t index = clipped(b);
     if (index + int64_t(n) > count_of(node)) return;
+    if (size == 1 && compare == compare_records && sort_alike_integers(node, index, n, flags & sort_reverse)) return;
     // The copy lives on the tracked heap: it never moves while the comparator runs.
     SortCopy copy{static_cast<Cell*>(heap::allocate(n * sizeof(Cell))), n, sorts_in_progress};
     std::memcpy(copy.cells, cells::of(node) + index, n * sizeof(Cell));

@@ -1,6 +1,7 @@
 #include "runtime/datatypes/context.h"
 
 #include "runtime/cells.h"
+#include "runtime/code_cache.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/datatypes/registry.h"
@@ -24,6 +25,7 @@ void (*fire_on_change)(const Cell&, const Cell&, const Cell&, const Cell&) = nul
 
 Node global_node = 0;
 Node global_values = 0;
+memory::Buffer* global_buffer = nullptr;
 Running running;
 
 namespace {
@@ -85,7 +87,15 @@ Node create(uint32_t n, bool stack, bool self, Node copy_from, uint32_t kind) {
     uint32_t header = T_context | (kind << kind_shift) | (stack ? stack_flag : 0) | (self ? self_flag : 0);
     *record(node) = Cell{header, table, 0, 0};
     if (!stack) {
-        Node values = memory::alloc_cells_unset(n > copied ? n : copied);
+        // The global values in a fixed buffer, whose address the interpreter keeps.
+        uint64_t count = n > copied ? n : copied;
+        Node values = kind == global_kind ? memory::alloc_fixed_series(count, sizeof(Cell), 0)
+                                          : memory::alloc_cells_unset(count);
+        if (kind == global_kind) {
+            Buffer* vb = buffer(values);
+            Cell* cells = reinterpret_cast<Cell*>(vb->data());
+            for (uint32_t i = 0; i < vb->size / sizeof(Cell); ++i) cells[i] = Cell{T_unset, 0, 0, 0};
+        }
         buffer(values)->tail = buffer(values)->head + copied * sizeof(Cell);
         record(node)->w2 = values;
     }
@@ -127,6 +137,10 @@ void init_global() {
     if (global_node) return;
     global_node = create(global_capacity, false, false, 0, global_kind);
     global_values = record(global_node)->w2;
+    global_buffer = buffer(global_values);
+    memory::fixed_moved = [](Buffer* old_buffer, Buffer* new_buffer) {
+        if (old_buffer == global_buffer) global_buffer = new_buffer;
+    };
     collector::push_root(mark_global);
 }
 
@@ -366,6 +380,7 @@ void bind_cells(const Cell& block, Node ctx, bool self, uint64_t generation) {
     if (!memory::valid_node(series) || buffer(series)->unit() != sizeof(Cell)) return;
     if (cycles::find_q(series)) return;
     cycles::Guard guard(series);
+    code_cache::changed(series);  // a compiled form holds the words' old binding
     uint32_t self_sym = words::symbols::self_;
     for (uint32_t i = block.w1; i < cells::count(series); ++i) {
         Cell& c = cells::of(series)[i];

@@ -136,17 +136,19 @@ Cell* get_in(const Cell& word, Node ctx);
 inline Cell* get(const Cell& word);
 
 // Words of the global context, the most common by far, reach their slot inline: the global
-// context lives as long as the runtime and its values block keeps its node as it grows, so
-// neither node needs a check; an index past the values (or -1) is left to the general path.
-// Every other word takes the general path.
+// context lives as long as the runtime, and its values block is a fixed series whose buffer
+// address is kept in global_buffer (followed through memory::fixed_moved when the block
+// grows), so a global word's slot is read without the node table; an index past the values
+// (or -1) is left to the general path. Every other word takes the general path.
 extern Node global_node;
 extern Node global_values;
+extern memory::Buffer* global_buffer;
 Cell* bound_slot_other(const Cell& word);
 Cell* set_other(Cell& word, const Cell& value);
 Cell* get_other(const Cell& word);
 
 inline Cell* global_slot(const Cell& word) {
-    memory::Buffer* values = memory::buffer(global_values);
+    memory::Buffer* values = global_buffer;
     if (word.w3 >= values->used() / sizeof(Cell)) return nullptr;
     return cells::of(values) + word.w3;
 }

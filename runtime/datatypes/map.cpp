@@ -44,6 +44,8 @@ Node table_of(Cell& m) {
 // type that is never stored are simply not found.
 int32_t lookup(Cell& m, const Cell& key, int32_t op) {
     Node table = table_of(m);
+    // Every code used here matches integers by their value: the table is probed directly.
+    if (cell::is(key, T_integer)) return hashtable::map_find_integer(table, integer::get(key));
     return hashtable::search(table, key, 0, 1, op, false, false);
 }
 
@@ -68,6 +70,32 @@ void store(Cell& m, const Cell& key_in, const Cell& value_in, int32_t op, const 
     collector::Root keep_key(key);
     collector::Root keep_value(value);
     Node table = table_of(m);
+    if (cell::is(key, T_integer)) {
+        // An integer key is probed once: the probe that finds no entry also gives the bucket
+        // of the new one (every code used here matches integers by their value, as insertion
+        // does).
+        uint32_t slot = 0;
+        int32_t at = hashtable::map_find_integer(table, integer::get(key), slot);
+        if (at < 0) {
+            uint32_t index = cells::count(m.w2);
+            auto pair = reinterpret_cast<Cell*>(series::reserve(m.w2, 2 * sizeof(Cell)));
+            pair[0] = key;
+            pair[1] = Cell{T_unset, 0, 0, 0};
+            if (hashtable::map_enter_at(m.w3, slot, index)) {
+                at = static_cast<int32_t>(index);
+            } else {
+                at = hashtable::enter(m.w3, index);
+                if (at != int32_t(index)) {
+                    buffer(m.w2)->tail -= 2 * sizeof(Cell);
+                    if (removed(cells::of(m.w2)[at + 1])) ++hashtable::record(m.w3)->size;
+                }
+            }
+        } else if (removed(cells::of(m.w2)[at + 1])) {
+            ++hashtable::record(m.w3)->size;
+        }
+        cells::of(m.w2)[at + 1] = value;
+        return;
+    }
     int32_t at = hashtable::search(table, key, 0, 1, op, false, false);
     if (at < 0) {
         normalise_key(key, path);

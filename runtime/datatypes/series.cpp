@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "runtime/code_cache.h"
 #include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/integer.h"
@@ -155,6 +156,8 @@ const Cell& change_word(Change c) {
 }
 
 bool report(const Cell& s, Change word, const Cell& value, int32_t index, int32_t part) {
+    // A block's compiled form stands for its cells as they are: it goes before they change.
+    code_cache::changed(s.w2);
     // Only owned series have anyone to tell; the flag spares the table lookup for the rest.
     if (!(buffer(s.w2)->flags & memory::owned)) return false;
     return owner::check(s, change_word(word), &value, index, part);
@@ -393,7 +396,7 @@ Cell* take_units(Cell* s, Cell* part, bool last, bool& owned) {
     if (part) {
         node = memory::alloc_series(count > 0 ? uint64_t(count) : 1, unit, 0);
         Buffer* nb = buffer(node);
-        uint32_t keep = memory::owned | memory::big | memory::fixed | memory::marked | memory::middle |
+        uint32_t keep = memory::owned | memory::has_form | memory::big | memory::fixed | memory::marked | memory::middle |
                         memory::in_use | memory::allocated | memory::unit_mask;
         nb->flags = (buffer(s->w2)->flags & ~keep) | (nb->flags & keep);
     } else {

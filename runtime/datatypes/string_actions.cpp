@@ -625,7 +625,9 @@ Cell* append(Cell* s, Cell* value, int32_t part, bool /*only*/, int32_t dup, boo
         uint64_t need = uint64_t(b->used()) + unit;
         if (need > memory::max_buffer_size) no_memory();
         if (uint64_t(b->head) + need > b->size) b = memory::expand_series(node, std::min(need * 2, memory::max_buffer_size));
-        put_char(b->tail_ptr(), unit, cp);
+        // One byte, the commonest text, is written here; wider units through put_char.
+        if (unit == 1) *b->tail_ptr() = static_cast<uint8_t>(cp);
+        else put_char(b->tail_ptr(), unit, cp);
         b->tail += unit;
         cell::store(*s, s->header, 0, s->w2, s->w3);  // whole: the caller copies it next
         return s;

@@ -57,6 +57,33 @@ int32_t map_search(Node table, const Cell& key_in, int32_t op) {
     return search_cells(table, key, op);
 }
 
+int32_t map_find_integer(Node table, int32_t value) {
+    uint32_t slot;
+    return probe_integer(record(table), static_cast<uint32_t>(value), slot);
+}
+
+int32_t map_find_integer(Node table, int32_t value, uint32_t& slot) {
+    int32_t at = probe_integer(record(table), static_cast<uint32_t>(value), slot);
+    if (at >= 0) return at;
+    Record* r = record(table);
+    if (r->occupied >= r->upper) {
+        // The growth `get_cell` makes before an insertion, then the probe again.
+        resize(table, uint64_t(r->bucket_count) + 1);
+        at = probe_integer(record(table), static_cast<uint32_t>(value), slot);
+    }
+    return at;
+}
+
+bool map_enter_at(Node table, uint32_t slot, uint32_t index) {
+    Record* r = record(table);
+    if (slot == no_cell || slot >= r->bucket_count || state(flags_of(r), slot) == live || index + 1 >= key_count(r) ||
+        r->occupied >= r->upper)
+        return false;
+    occupy(r, slot, static_cast<int32_t>(index));
+    if (key_at(r, index + 1)->header == 0) --r->size;
+    return true;
+}
+
 void map_remove_cell(Record* r, uint32_t index) {
     if (index + 1 >= key_count(r)) return;
     Cell* value = key_at(r, index + 1);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "runtime/cells.h"
+#include "runtime/code_cache.h"
 #include "runtime/collector.h"
 #include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/block.h"
@@ -330,7 +331,12 @@ void init() {
     if (done) return;
     done = true;
     walker_only = env_flag("KOV_WALKER_ONLY");
+#ifdef KOV_CHECK_FORMS
+    check_forms = true;
+#else
     check_forms = env_flag("KOV_CHECK_FORMS");
+#endif
+    code_cache::init();
     collector::push_root(mark_current);
 }
 
@@ -346,6 +352,33 @@ inline void end_call(Cell* slot) {
 }
 
 bool fast_value(Node code, uint32_t& pos, uint32_t end, bool no_infix);
+// Runs the statement at pos of a block with form f (see code_cache.h), compiling it first if
+// needed: gives true with next set when it ran compiled, false (having done nothing) when the
+// walker must evaluate it.
+bool run_compiled(Node code, uint32_t pos, uint32_t end, uint32_t& next);
+bool run_value(const code_cache::Form& f, const code_cache::Statement& s, uint32_t end);
+
+// The block's form, or null.
+inline code_cache::Form* form_of(Node code) {
+    memory::Buffer* b = memory::buffer(code);
+    return b->flags & memory::has_form ? code_cache::linked_form(code, b->spare) : nullptr;
+}
+
+// run_compiled's common case inline: a value statement compiled already that runs.
+[[gnu::always_inline]] inline bool run_statement(code_cache::Form& f, Node code, uint32_t pos, uint32_t end,
+                                                 uint32_t& next) {
+    if (pos >= f.at.size()) return false;
+    uint32_t n = f.at[pos];
+    if (n == code_cache::walker_statement) return false;
+    if (n) {
+        const code_cache::Statement& s = f.statements[n - 1];
+        if (s.shape == code_cache::Shape::value && s.next <= end && run_value(f, s, end)) {
+            next = s.next;
+            return true;
+        }
+    }
+    return run_compiled(code, pos, end, next);
+}
 // The built-in operators integer_op does in place (see below).
 bool integer_operator_q(const Cell& fn);
 bool integer_op(const Cell& fn, Cell& left, const Cell& right_code);
@@ -745,7 +778,39 @@ struct RestorePosition {
 template <bool traced>
 uint32_t expression(Node code, uint32_t pos, uint32_t end, Infix infix, Result result);
 
-template <bool traced>
+// The statements of a block with a form that run compiled from pos, into the result cell (the
+// argument base): gives the position from which the walker goes on (pos itself when none
+// ran), or ran_to_end. A body whose first statement is the walker's is left to it for good.
+constexpr uint32_t ran_to_end = 0xFFFFFFFFu;
+[[gnu::noinline]] uint32_t run_compiled_statements(Node code, uint32_t pos, uint32_t end, Cell* result) {
+    code_cache::Form* f = form_of(code);
+    if (!f || pos >= end || pos >= f->at.size()) return pos;
+    if (f->at[pos] == code_cache::walker_statement) {
+        if (pos == 0) code_cache::walk_only(code);
+        return pos;
+    }
+    uint32_t next;
+    uint32_t epoch = code_cache::epoch;
+    while (run_statement(*f, code, pos, end, next)) {
+        pos = next;
+        if (pos >= end) return ran_to_end;
+        stack::values.top = result + 1;
+        // Compiling a statement may have made a form (a path's token), which can move them all.
+        if (epoch != code_cache::epoch) [[unlikely]] {
+            f = form_of(code);
+            if (!f) return pos;
+            epoch = code_cache::epoch;
+        }
+    }
+    return pos;
+}
+
+// compiled: the statements of a block with a form run compiled where they can, up to the first
+// that the walker must take (function bodies, and loop bodies, branches and parens through
+// eval_frameless). They run no code and raise nothing, so nothing sees that `current` stays
+// as it was until the walker takes over, which sets it as it would have. While tracing, block
+// runs take the walker (the traced instance is never compiled).
+template <bool traced, bool compiled>
 [[gnu::always_inline]] inline void run_expressions_as(uint32_t type, Node code, uint32_t pos, uint32_t end,
                                                       Cell* result) {
     // Ctrl+C: the one poll of the interpreter, met by every loop body and function call.
@@ -753,7 +818,22 @@ template <bool traced>
         *result = unset::value;
         return;
     }
-    bool user_code = !(memory::buffer(code)->flags & memory::system_code);
+    memory::Buffer* buffer = memory::buffer(code);
+    uint32_t flags = buffer->flags;
+    bool user_code = !(flags & memory::system_code);
+    // A block with its form in place, or left to the walker, costs these tests alone (unless
+    // checking).
+    if (!(flags & memory::has_form)) {
+        if (buffer->spare < code_cache::walked_only) [[unlikely]] code_cache::note_run(code);
+    } else {
+        if (check_forms) [[unlikely]] code_cache::note_run(code);
+        if constexpr (compiled) {
+            if (!walker_only) {
+                pos = run_compiled_statements(code, pos, end, result);
+                if (pos == ran_to_end) return;
+            }
+        }
+    }
     RestorePosition restore(user_code);
     if constexpr (traced) trace::fire(trace::ev_enter, code, type, pos, nullptr, nullptr);
     if (pos >= end) {
@@ -782,13 +862,14 @@ template <bool traced>
 }
 
 [[gnu::cold, gnu::noinline]] void run_expressions_traced(uint32_t type, Node code, uint32_t pos, uint32_t end, Cell* result) {
-    run_expressions_as<true>(type, code, pos, end, result);
+    run_expressions_as<true, false>(type, code, pos, end, result);
 }
 
+template <bool compiled = false>
 [[gnu::always_inline]] inline void run_expressions(uint32_t type, Node code, uint32_t pos, uint32_t end,
                                                    Cell* result) {
     if (trace::active) [[unlikely]] return run_expressions_traced(type, code, pos, end, result);
-    run_expressions_as<false>(type, code, pos, end, result);
+    run_expressions_as<false, compiled>(type, code, pos, end, result);
 }
 
 // A function's body runs in an evaluation frame that names its code: a return that ends the
@@ -799,7 +880,7 @@ void eval_function_body(const Cell& body) {
     stack::push_frame(stack::eval, nullptr);
     stack::top_frame().saved_values = series::node_of(body);
     stack::reserve();  // the result cell
-    run_expressions(T_block, series::node_of(body), series::position_of(body), tail_index(series::node_of(body)), stack::values.args);
+    run_expressions<true>(T_block, series::node_of(body), series::position_of(body), tail_index(series::node_of(body)), stack::values.args);
     stack::unwind_last();
 }
 
@@ -823,7 +904,7 @@ namespace {
     Cell* caller_args = stack::values.args;
     Cell* result = stack::reserve();
     stack::values.args = result;
-    run_expressions(cell::is(block, T_paren) ? T_paren : T_block, series::node_of(block), series::position_of(block), tail_index(series::node_of(block)), result);
+    run_expressions<true>(cell::is(block, T_paren) ? T_paren : T_block, series::node_of(block), series::position_of(block), tail_index(series::node_of(block)), result);
     stack::values.args = caller_args;
     stack::values.top = result + 1;
     return result;
@@ -931,6 +1012,301 @@ inline Cell op_function(const Cell& op) {
     cell::set_type(fn, function::wrapped_type(fn));
     fn.header &= 0xFF;
     return fn;
+}
+
+// ---- compiled statements ---------------------------------------------------------------------------
+// The shapes of code_cache.h, compiled from the cells and the words' values as the walker
+// would meet them now, and run with a check wherever the walker reads a word. A check that
+// fails leaves the whole statement to the walker (eval_expression from its start), which is
+// exact because nothing before it had an effect: no code runs, nothing allocates, and the one
+// store (the set-word's) comes last.
+
+inline bool needs_work(uint32_t t);
+
+// The operator a cell stands for where the walker looks for one after a value, or null.
+inline const Cell* infix_op_at(const Cell& c) {
+    if (!cell::is(c, T_word) || word::context_of(c) == 0) return nullptr;
+    const Cell* value = bound_value(c);
+    return value && cell::is(*value, T_op) ? value : nullptr;
+}
+
+// What eval_single pushes for a value that stands for itself (no word, nothing to run).
+inline bool plain_constant(uint32_t t) {
+    return !needs_work(t) && t != T_word && t != T_set_word && t != T_unset;
+}
+
+inline bool same_cell(const Cell& a, const Cell& b) {
+    return a.header == b.header && a.w1 == b.w1 && a.w2 == b.w2 && a.w3 == b.w3;
+}
+
+// The operations integer_op does, numbered for compiled statements.
+enum Operation : uint8_t { op_add, op_subtract, op_multiply, op_remainder, op_equal, op_not_equal, op_lesser,
+                           op_greater, op_lesser_or_equal, op_greater_or_equal, op_none };
+
+Operation operation_of(const Cell& fn) {
+    if (cell::is(fn, T_action)) {
+        switch (function::entry_index(fn) - 1) {
+        case actions::slot::add: return op_add;
+        case actions::slot::subtract: return op_subtract;
+        case actions::slot::multiply: return op_multiply;
+        case actions::slot::remainder: return op_remainder;
+        default: return op_none;
+        }
+    }
+    if (!cell::is(fn, T_native)) return op_none;
+    switch (function::entry_index(fn)) {
+    case natives::index::equal_q: case natives::index::strict_equal_q: return op_equal;
+    case natives::index::not_equal_q: return op_not_equal;
+    case natives::index::lesser_q: return op_lesser;
+    case natives::index::greater_q: return op_greater;
+    case natives::index::lesser_or_equal_q: return op_lesser_or_equal;
+    case natives::index::greater_or_equal_q: return op_greater_or_equal;
+    default: return op_none;
+    }
+}
+
+// integer_op's arithmetic on two integers, into the left operand's cell (whose header it
+// keeps, as integer_op does); false where the full call must run (an overflow, a zero or -1
+// divisor).
+[[gnu::always_inline]] inline bool integer_operation(uint8_t operation, Cell& left, int32_t b) {
+    int32_t a = integer::get(left), r;
+    switch (operation) {
+    case op_add: if (__builtin_add_overflow(a, b, &r)) return false; break;
+    case op_subtract: if (__builtin_sub_overflow(a, b, &r)) return false; break;
+    case op_multiply: if (__builtin_mul_overflow(a, b, &r)) return false; break;
+    case op_remainder:
+        if (b == 0 || b == -1) return false;
+        r = a % b;
+        break;
+    case op_equal: logic::make_at(left, a == b); return true;
+    case op_not_equal: logic::make_at(left, a != b); return true;
+    case op_lesser: logic::make_at(left, a < b); return true;
+    case op_greater: logic::make_at(left, a > b); return true;
+    case op_lesser_or_equal: logic::make_at(left, a <= b); return true;
+    case op_greater_or_equal: logic::make_at(left, a >= b); return true;
+    default: return false;
+    }
+    integer::make_at(left, r);
+    return true;
+}
+
+inline code_cache::Read read_of(const Cell& c) {
+    if (!cell::is(c, T_word)) return code_cache::Read::constant;
+    return c.w1 == context::global_node ? code_cache::Read::global : code_cache::Read::word;
+}
+
+// An operand's cell: the constant, or the word's slot (context::bound_slot's answer), or null.
+[[gnu::always_inline]] inline const Cell* read_operand(code_cache::Read read, const Cell& c) {
+    switch (read) {
+    case code_cache::Read::constant: return &c;
+    case code_cache::Read::global: return context::global_slot(c);
+    default: return context::bound_slot(c);
+    }
+}
+
+// The value of a statement's first operand, as eval_single reads it (context::get), or null
+// where the walker would call a function or raise: a word without a value, or holding a
+// function, an operator or unset!.
+inline const Cell* operand_value(const Cell& c) {
+    if (!cell::is(c, T_word)) return &c;
+    const Cell* v = context::bound_slot(c);
+    if (!v) return nullptr;
+    uint32_t t = cell::type(*v);
+    return in(t, ANY_FUNCTION) || t == T_unset ? nullptr : v;
+}
+
+// A path of two words whose first holds an object that has the second among its fields, as
+// field_path reads it: the field's context and index, and the holder word.
+bool field_of(const Cell& path, code_cache::Field& out) {
+    Node p = series::node_of(path);
+    uint32_t i = series::position_of(path);
+    Cursor pc = cursor(p, 0xFFFFFFFFu);
+    if (i + 2 != pc.limit) return false;
+    const Cell& first = pc.cells[i];
+    const Cell& field = pc.cells[i + 1];
+    if (!cell::is(first, T_word) || !cell::is(field, T_word)) return false;
+    const Cell* holder = context::bound_slot(first);
+    if (!holder || !cell::is(*holder, T_object)) return false;
+    Node ctx = object::context_of(*holder);
+    int32_t k = context::find_word(ctx, word::symbol_of(field), true);
+    if (k < 0 || !context::value_cell(ctx, static_cast<uint32_t>(k))) return false;
+    out.path = p;
+    out.holder = first;
+    out.context = ctx;
+    out.index = static_cast<uint32_t>(k);
+    return true;
+}
+
+// The field's slot as field_path finds it, with its holder, or null: the path unchanged since
+// compiled (its token), the holder word still holding an object with that context.
+[[gnu::always_inline]] inline Cell* field_slot(const code_cache::Field& fl, const Cell*& holder) {
+    if (!code_cache::token_valid(fl.path, fl.form, fl.serial)) return nullptr;
+    holder = context::bound_slot(fl.holder);
+    if (!holder || !cell::is(*holder, T_object) || object::context_of(*holder) != fl.context) return nullptr;
+    return context::value_cell(fl.context, fl.index);
+}
+
+// Compiles the statement at pos into statement n of the block's form (steps and fields go into
+// the form's lists). The tokens of its paths are taken first: making one may move the forms.
+void compile_statement(Node code, uint32_t pos, uint32_t n) {
+    using code_cache::Shape;
+    Cursor c = cursor(code, 0xFFFFFFFFu);
+    uint32_t p = pos;
+    bool set_path = cell::is(c.cells[p], T_set_path);
+    code_cache::Field target_field, first_field;
+    bool target_ok = set_path && field_of(c.cells[p], target_field);
+    uint32_t q = set_path || cell::is(c.cells[p], T_set_word) ? p + 1 : p;
+    bool first_path = q < c.limit && cell::is(c.cells[q], T_path);
+    bool first_ok = first_path && field_of(c.cells[q], first_field);
+    if (target_ok) target_field.form = code_cache::token(target_field.path, target_field.serial);
+    if (first_ok) first_field.form = code_cache::token(first_field.path, first_field.serial);
+    c = cursor(code, 0xFFFFFFFFu);
+
+    code_cache::Form& f = *form_of(code);
+    code_cache::Statement& s = f.statements[n - 1];
+    s.shape = Shape::walker;
+    if (s.compiles == 255) return;
+    ++s.compiles;
+    if (set_path && !target_ok) return;
+    if (first_path && !first_ok) return;
+    s.sets = set_path || cell::is(c.cells[p], T_set_word);
+    if (s.sets) {
+        s.target = c.cells[p];
+        s.target_read = set_path ? code_cache::Read::field : code_cache::Read::word;
+        if (set_path) {
+            s.target_field = static_cast<uint32_t>(f.fields.size());
+            f.fields.push_back(target_field);
+        }
+        if (++p >= c.limit) return;
+    }
+    const Cell& first = c.cells[p];
+    if (first_path) {
+        const Cell* holder;
+        Cell* slot = field_slot(first_field, holder);
+        if (!slot || cell::is(*slot, T_unset) || called_prefix(cell::type(*slot))) return;
+        s.first_read = code_cache::Read::field;
+        s.first_field = static_cast<uint32_t>(f.fields.size());
+        f.fields.push_back(first_field);
+    } else if (cell::is(first, T_word)) {
+        if (!operand_value(first)) return;
+        s.first_read = read_of(first);
+    } else if (!plain_constant(cell::type(first))) {
+        return;
+    } else {
+        s.first_read = code_cache::Read::constant;
+    }
+    s.first = first;
+    ++p;
+    s.first_step = static_cast<uint32_t>(f.steps.size());
+    s.steps = 0;
+    while (p < c.limit) {
+        const Cell* op = infix_op_at(c.cells[p]);
+        if (!op) break;
+        Operation operation = operation_of(op_function(*op));
+        if (operation == op_none || p + 1 >= c.limit) return;
+        const Cell& right = c.cells[p + 1];
+        if (!cell::is(right, T_integer) && !cell::is(right, T_word)) return;
+        f.steps.push_back({c.cells[p], *op, right, operation, read_of(right)});
+        ++s.steps;
+        p += 2;
+    }
+    // A value alone costs the walker no more than the check of its form would.
+    if (!s.sets && s.steps == 0) return;
+    s.lookahead = p < c.limit;
+    if (s.lookahead) s.after = c.cells[p];
+    s.next = p;
+    s.misses = 0;
+    s.shape = Shape::value;
+}
+
+// Runs a value statement; false (having stored nothing) where the walker must take it. Each
+// word is read where the walker reads it, and must mean what it meant when compiled: the first
+// operand a plain value (eval_single, or field_path for a path), each operator word the same
+// op! and each operand an integer (integer_op), the word after the statement no operator
+// (eval_expression's look-ahead), the target a slot that context::set, or field_path for a
+// set-path, stores into directly.
+bool run_value(const code_cache::Form& f, const code_cache::Statement& s, uint32_t end) {
+    using code_cache::Read;
+    Cell v;
+    if (s.first_read == Read::field) {
+        const Cell* holder;
+        const Cell* slot = field_slot(f.fields[s.first_field], holder);
+        if (!slot || cell::is(*slot, T_unset) || called_prefix(cell::type(*slot))) return false;
+        v = *slot;
+    } else {
+        const Cell* first = read_operand(s.first_read, s.first);
+        if (!first) return false;
+        v = *first;
+        if (s.first_read != Read::constant) {
+            uint32_t t = cell::type(v);
+            if (in(t, ANY_FUNCTION) || t == T_unset) return false;
+        }
+    }
+    for (uint32_t i = 0; i < s.steps; ++i) {
+        const code_cache::Step& step = f.steps[s.first_step + i];
+        const Cell* op = step.word.w1 == context::global_node ? context::global_slot(step.word) : infix_op_at(step.word);
+        if (!op || !same_cell(*op, step.op)) return false;
+        const Cell* right = read_operand(step.right_read, step.right);
+        if (!right || !cell::is(v, T_integer) || !cell::is(*right, T_integer) ||
+            !integer_operation(step.operation, v, integer::get(*right)))
+            return false;
+    }
+    if (s.lookahead && s.next < end && infix_op_at(s.after)) return false;
+    if (s.sets) {
+        Cell* slot;
+        if (s.target_read == Read::field) {
+            // A set-path checks the native stack as the walker's does.
+            const Cell* holder;
+            slot = field_slot(f.fields[s.target_field], holder);
+            if (!slot || object::hooks_of(*holder)) return false;
+            check_depth();
+        } else if (s.target.w1 == context::global_node) {
+            // context::set's own fast paths; any other context takes the walker's set.
+            slot = context::global_slot(s.target);
+        } else {
+            slot = context::running_slot(s.target);
+        }
+        if (!slot) return false;
+        *slot = v;
+    }
+    *stack::values.args = v;
+    return true;
+}
+
+// Compiles the statement at pos, the first time the form meets it.
+[[gnu::noinline]] uint32_t first_compile(Node code, uint32_t pos) {
+    form_of(code)->statements.emplace_back();
+    uint32_t n = static_cast<uint32_t>(form_of(code)->statements.size());
+    compile_statement(code, pos, n);
+    code_cache::Form& f = *form_of(code);
+    if (f.statements[n - 1].shape != code_cache::Shape::value) {
+        f.statements.pop_back();
+        n = code_cache::walker_statement;
+    }
+    f.at[pos] = n;
+    return n;
+}
+
+bool run_compiled(Node code, uint32_t pos, uint32_t end, uint32_t& next) {
+    code_cache::Form* f = form_of(code);
+    uint32_t n = f->at[pos];
+    if (!n) {
+        n = first_compile(code, pos);
+        if (n == code_cache::walker_statement) return false;
+        f = form_of(code);
+    }
+    code_cache::Statement& s = f->statements[n - 1];
+    if (s.shape != code_cache::Shape::value || s.next > end) return false;
+    if (run_value(*f, s, end)) {
+        next = s.next;
+        return true;
+    }
+    // Two misses: compiled again from the values now; after four compiles it stays walked.
+    if (++s.misses >= 2) {
+        if (s.compiles >= 4) s.shape = code_cache::Shape::walker;
+        else compile_statement(code, pos, n);
+    }
+    return false;
 }
 
 // Pushes the value of the whole expression at pos when it runs nothing and cannot fail: a

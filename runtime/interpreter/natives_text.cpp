@@ -11,6 +11,7 @@
 #include <cstring>
 #include <memory>
 
+#include "runtime/code_cache.h"
 #include "runtime/codecs/base_codecs.h"
 #include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/integer.h"
@@ -273,6 +274,7 @@ void new_line(Args& args) {
     } else if (args.given(0)) {
         step = 1;
     }
+    code_cache::changed(series::node_of(position));  // the markers are part of the cells
     memory::Buffer* b = memory::buffer(series::node_of(position));
     auto cells = reinterpret_cast<Cell*>(b->head_ptr());
     uint64_t tail = b->used() / sizeof(Cell);

@@ -1,0 +1,179 @@
+#include "runtime/code_cache.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "runtime/cell.h"
+#include "runtime/collector.h"
+#include "runtime/interpreter/interp.h"
+#include "runtime/platform/os.h"
+
+namespace kov::code_cache {
+
+using memory::Buffer;
+using memory::Node;
+
+std::vector<Form> forms(first_form);
+uint32_t epoch = 0;
+
+namespace {
+
+uint32_t free_head = 0;
+std::size_t alive = 0;
+std::size_t form_bytes = 0;  // at the last sweep
+
+// The block's cells from its head to its tail: content, binding and cell flags alike.
+uint64_t hash_of(Node code) {
+    Buffer* b = memory::buffer(code);
+    auto words = reinterpret_cast<const uint32_t*>(b->head_ptr());
+    uint64_t n = b->used() / sizeof(uint32_t);
+    uint64_t h = 0xCBF29CE484222325ull ^ n;
+    for (uint64_t i = 0; i < n; ++i) h = (h ^ words[i]) * 0x100000001B3ull;
+    return h;
+}
+
+// Whether the node's buffer links to form k (and so the form is the block's).
+bool linked(Node node, uint32_t k) {
+    if (!memory::valid_node(node)) return false;
+    Buffer* b = memory::buffer(node);
+    return (b->flags & memory::has_form) && b->spare == k;
+}
+
+void release(uint32_t k) {
+    ++epoch;
+    forms[k] = Form{};
+    forms[k].next_free = free_head;
+    free_head = k;
+    --alive;
+}
+
+void make_form(Node code) {
+    ++epoch;
+    uint32_t k;
+    if (free_head) {
+        k = free_head;
+        free_head = forms[k].next_free;
+    } else {
+        k = static_cast<uint32_t>(forms.size());
+        forms.emplace_back();
+    }
+    forms[k] = Form{.node = code, .serial = epoch};
+    ++alive;
+    Buffer* b = memory::buffer(code);
+    forms[k].at.resize(b->used() / sizeof(Cell));
+    b->flags |= memory::has_form;
+    b->spare = k;
+}
+
+[[noreturn, gnu::noinline]] void missed_invalidation(Node code) {
+    Buffer* b = memory::buffer(code);
+    const Cell* first = b->used() >= sizeof(Cell) ? reinterpret_cast<const Cell*>(b->head_ptr()) : nullptr;
+    char text[200];
+    int n = std::snprintf(text, sizeof text,
+                          "*** code cache: block (node %u, %u cells, first cell type %u) changed without "
+                          "dropping its compiled form\n",
+                          code, b->used() / uint32_t(sizeof(Cell)), first ? cell::type(*first) : 0u);
+    if (n > 0) os::write_all(2, text, static_cast<std::size_t>(n) < sizeof text ? std::size_t(n) : sizeof text - 1);
+    std::abort();
+}
+
+void check(Form& f, Node code) {
+    uint32_t evacuations = collector::evacuations();
+    uint64_t h = hash_of(code);
+    // An evacuation renumbers nodes, which rewrites the ids held in cells: that is no change.
+    if (f.hashed && f.evacuations == evacuations && f.hash != h) missed_invalidation(code);
+    f.hash = h;
+    f.hashed = true;
+    f.evacuations = evacuations;
+}
+
+// After marking: forms of dead blocks and stale links go; when the rest pass the budget,
+// every form goes (forms are rebuilt at their block's next run; a form keeps no run count
+// that would tell the cold ones apart, which would cost every run a store).
+void sweep() {
+    form_bytes = 0;
+    for (uint32_t k = first_form; k < forms.size(); ++k) {
+        Form& f = forms[k];
+        if (!f.node) continue;
+        if (!collector::marked_q(f.node) || !linked(f.node, k)) release(k);
+        else form_bytes += f.at.capacity() * sizeof(uint32_t) + f.statements.capacity() * sizeof(Statement) +
+                           f.steps.capacity() * sizeof(Step);
+    }
+    if (bytes() <= budget) return;
+    for (uint32_t k = first_form; k < forms.size(); ++k) {
+        if (!forms[k].node) continue;
+        Buffer* b = memory::buffer(forms[k].node);
+        b->flags &= ~memory::has_form;
+        b->spare = ran_once;
+    }
+    ++epoch;
+    forms.assign(first_form, Form{});
+    forms.shrink_to_fit();
+    free_head = 0;
+    alive = 0;
+    form_bytes = 0;
+}
+
+}  // namespace
+
+void init() {
+    static bool done = false;
+    if (done) return;
+    done = true;
+    collector::add_weak_sweep(sweep);
+}
+
+void note_run(Node code) {
+    if (interp::walker_only) return;
+    Buffer* b = memory::buffer(code);
+    if (b->flags & memory::has_form) {
+        uint32_t k = b->spare;
+        if (k < forms.size() && forms[k].node == code) {
+            if (interp::check_forms) check(forms[k], code);
+            return;
+        }
+        // A link the table no longer backs (the form was evicted or the node renumbered).
+        b->flags &= ~memory::has_form;
+        b->spare = ran_once;
+    }
+    if (b->spare == 0) {
+        b->spare = ran_once;
+        return;
+    }
+    if (b->spare != ran_once) return;  // walked only
+    make_form(code);
+    if (interp::check_forms) check(forms[b->spare], code);
+}
+
+uint32_t token(Node series, uint32_t& serial) {
+    Buffer* b = memory::buffer(series);
+    uint32_t k = b->spare;
+    if (!(b->flags & memory::has_form) || k >= forms.size() || forms[k].node != series) {
+        make_form(series);
+        k = memory::buffer(series)->spare;
+    }
+    serial = forms[k].serial;
+    return k;
+}
+
+void walk_only(Node code) {
+    Buffer* b = memory::buffer(code);
+    uint32_t k = b->spare;
+    b->flags &= ~memory::has_form;
+    b->spare = walked_only;
+    if (k < forms.size() && forms[k].node == code) release(k);
+}
+
+void drop(Node code) {
+    Buffer* b = memory::buffer(code);
+    uint32_t k = b->spare;
+    b->flags &= ~memory::has_form;
+    b->spare = ran_once;
+    if (k < forms.size() && forms[k].node == code) release(k);
+}
+
+std::size_t form_count() { return alive; }
+std::size_t bytes() { return forms.capacity() * sizeof(Form) + form_bytes; }
+
+}  // namespace kov::code_cache

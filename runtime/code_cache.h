@@ -1,0 +1,148 @@
+// The code cache: what the interpreter keeps in C++ memory beside a code block (a block or a
+// paren it runs), never in the collected heap.
+//
+// A block's buffer says where it stands in its `spare` word and the `has_form` flag:
+//   - flag clear, spare 0: never run (every new buffer, every copy);
+//   - flag clear, spare 1: run once;
+//   - flag clear, spare 2: walked only (a body whose first statement the walker takes);
+//   - flag set: spare is the number of its form in the table below.
+// A block gets a form when it runs a second time. The header, spare word included, moves with
+// the buffer; the routines that copy a series clear the flag and the word.
+//
+// A form stands for the block's cells as they were when it was made: content, binding and
+// cell flags. Whatever changes a cell of a block with a form drops the form first (`changed`):
+// the series change report (series::report) does it for every reported change, and the
+// writers that do not report call `changed` themselves. Setting words, collections and
+// rebinding other blocks leave a form alone. A form is only ever trusted after its back link
+// is checked (its node still names a buffer whose flag and spare point back to it), so a
+// stale link, such as a node renumbered by a collection, costs a rebuild and nothing else.
+//
+// Freed blocks: after marking, a weak sweep drops the forms of unmarked nodes and of links
+// gone stale; when the forms' memory passes its budget, every form is evicted (and rebuilt at
+// its block's next run).
+//
+// Checking (interp::check_forms, on in the debug, asan and gc-stress builds): each form keeps
+// a hash of its block's cells and compares it on every run; a mismatch is a missed
+// invalidation, and the process aborts naming the block.
+//
+// Moving memory: nothing here allocates in the collected heap or runs Kov code; the table of
+// forms is C++ memory.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "runtime/cell.h"
+#include "runtime/memory.h"
+
+namespace kov::code_cache {
+
+// The spare word of a block run once and without a form, and of one left to the walker.
+constexpr uint32_t ran_once = 1;
+constexpr uint32_t walked_only = 2;
+// Form numbers start here.
+constexpr uint32_t first_form = 3;
+// The forms' memory beyond which forms are evicted at collection.
+constexpr std::size_t budget = 8u << 20;
+
+// ---- compiled statements ------------------------------------------------------------------------
+// A statement is compiled at its first run through a form, from the cells and the words'
+// values at that moment, into one of these shapes; the interpreter runs it (interp.cpp) and
+// checks, where the walker would read a word, that the word still means what it meant then.
+enum class Shape : uint8_t {
+    unknown,  // not compiled yet
+    walker,   // the walker evaluates it
+    value,    // [set-word] operand {operator operand}: no code runs, nothing allocates
+};
+// How an operand is read: its own cell (a constant), a global word's slot, any other word
+// through its binding, or an object's field through a path of two words (a Field).
+enum class Read : uint8_t { constant, global, word, field };
+// A path `word/field` in code, read or set as interp's field_path does: the path series, the
+// form it was given as a token (its number and serial: any change to the path's cells drops
+// that form), the holder word (its first element), and the field's context and index found
+// when compiled (a word list only grows, so they stay right while the holder holds an object
+// with that context).
+struct Field {
+    memory::Node path = 0;
+    uint32_t form = 0, serial = 0;
+    Cell holder;
+    memory::Node context = 0;
+    uint32_t index = 0;
+};
+// An integer operator applied in place: the operator word, the op! value it held, the
+// operation (interp's numbering), and the right operand (an integer or a word).
+struct Step {
+    Cell word, op, right;
+    uint8_t operation = 0;
+    Read right_read = Read::constant;
+};
+struct Statement {
+    uint32_t next = 0;  // the position after the statement
+    Shape shape = Shape::unknown;
+    bool sets = false;        // a set-word starts it (target)
+    bool lookahead = false;   // a word follows it (after), which must not hold an operator
+    uint8_t misses = 0;       // runs that left it to the walker since it was compiled
+    uint8_t compiles = 0;
+    uint32_t first_step = 0, steps = 0;  // its steps in the form's list
+    Read first_read = Read::constant;
+    Read target_read = Read::word;  // word (a set-word) or field (a set-path)
+    uint32_t first_field = 0, target_field = 0;  // in the form's list, for Read::field
+    Cell target, first, after;  // first: a constant, or a word read through its binding
+};
+// A form's compiled statements, by the position they start at.
+struct Form {
+    memory::Node node = 0;     // the block; 0 for a free entry
+    uint32_t serial = 0;       // the epoch it was made at
+    uint32_t next_free = 0;    // free entries: the next free number (0 ends the list)
+    uint32_t evacuations = 0;  // the collector's evacuation count when the hash was taken
+    bool hashed = false;
+    uint64_t hash = 0;  // of the block's cells, kept while checking
+    std::vector<uint32_t> at;  // by position: 1 + the statement starting there, 0 for none yet,
+                               // walker_statement for one the walker takes
+    std::vector<Statement> statements;
+    std::vector<Step> steps;
+    std::vector<Field> fields;
+};
+constexpr uint32_t walker_statement = 0xFFFFFFFFu;
+// The table of forms, by number (from first_form).
+extern std::vector<Form> forms;
+// Counts the forms made and released; a form's serial is the count when it was made.
+extern uint32_t epoch;
+// Form k (the spare word of a block whose flag is set) when it is still the block's. The
+// address is valid until the next form is made: no Kov code and no allocation in between.
+inline Form* linked_form(memory::Node code, uint32_t k) {
+    return k < forms.size() && forms[k].node == code ? &forms[k] : nullptr;
+}
+
+void init();
+
+// A run of the code block starts. The walker calls it for every block it evaluates that has
+// no form yet, and for every block while checking. Counts the run, makes the form at the
+// second one and, when checking, compares the form's hash; does nothing while
+// interp::walker_only is set.
+void note_run(memory::Node code);
+
+// A token for a series that compiled code depends on (a path): the number and serial of a form
+// it is given if it has none. Whatever changes its cells drops that form, which token_valid
+// then tells.
+uint32_t token(memory::Node series, uint32_t& serial);
+inline bool token_valid(memory::Node series, uint32_t k, uint32_t serial) {
+    memory::Buffer* b = memory::buffer(series);
+    return (b->flags & memory::has_form) && b->spare == k && k < forms.size() && forms[k].node == series &&
+           forms[k].serial == serial;
+}
+
+// Leaves the block to the walker from now on (its form goes).
+void walk_only(memory::Node code);
+
+// Drops the form of a block whose cells are about to change (or have changed).
+void drop(memory::Node code);
+inline void changed(memory::Node code) {
+    if (memory::buffer(code)->flags & memory::has_form) drop(code);
+}
+
+// What the cache holds: forms alive and the bytes they take (C++ memory).
+std::size_t form_count();
+std::size_t bytes();
+
+}  // namespace kov::code_cache
