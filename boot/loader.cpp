@@ -26,6 +26,7 @@
 #include "runtime/interpreter/stack.h"
 #include "runtime/runtime.h"
 #include "runtime/lexer/lexer.h"
+#include "runtime/memory.h"
 
 namespace kov::boot {
 
@@ -33,8 +34,18 @@ namespace {
 
 using cells::at;
 
-bool is_word(const Cell& c, const char* spelling) {
-    return cell::is(c, T_word) && symbol::resolve(word::symbol_of(c)) == symbol::resolve(symbol::make(spelling));
+// The few words the loader recognizes, interned once: symbols are never removed, and the
+// loader tests every cell of a script against them.
+enum Known : uint32_t { k_kov, k_make, k_native, k_action, k_routine, k_count };
+uint32_t known_symbol(Known k) {
+    static const char* const spellings[k_count] = {"Kov", "make", "native!", "action!", "routine!"};
+    static uint32_t symbols[k_count] = {};
+    if (!symbols[k]) symbols[k] = symbol::resolve(symbol::make(spellings[k]));
+    return symbols[k];
+}
+
+bool is_word(const Cell& c, Known k) {
+    return cell::is(c, T_word) && symbol::resolve(word::symbol_of(c)) == known_symbol(k);
 }
 
 // `name: make routine! [spec entry-name data]`.
@@ -48,12 +59,12 @@ bool routine_definition(memory::Node code, uint32_t i, const Cell& spec) {
 
 // `name: make native! [spec index]` or the same with action!: the value is made directly.
 bool builtin_definition(memory::Node code, uint32_t i, uint32_t end) {
-    if (i + 3 >= end || !cell::is(at(code, i), T_set_word) || !is_word(at(code, i + 1), "make")) return false;
+    if (i + 3 >= end || !cell::is(at(code, i), T_set_word) || !is_word(at(code, i + 1), k_make)) return false;
     const Cell& kind = at(code, i + 2);
     const Cell& spec = at(code, i + 3);
     if (!cell::is(spec, T_block)) return false;
-    if (is_word(kind, "routine!")) return routine_definition(code, i, spec);
-    uint32_t type = is_word(kind, "native!") ? T_native : (is_word(kind, "action!") ? T_action : 0);
+    if (is_word(kind, k_routine)) return routine_definition(code, i, spec);
+    uint32_t type = is_word(kind, k_native) ? T_native : (is_word(kind, k_action) ? T_action : 0);
     if (!type) return false;
     memory::Node n = series::node_of(spec);
     if (interp::tail_index(n) != 2 || !cell::is(at(n, 0), T_block) || !cell::is(at(n, 1), T_integer)) return false;
@@ -87,7 +98,7 @@ void run_block(const Cell& code_in, const char* name) {
     uint32_t i = series::position_of(code);
     uint32_t end = interp::tail_index(n);
     // A script starts with the word Kov and its header block.
-    if (i + 1 < end && is_word(at(n, i), "Kov") && cell::is(at(n, i + 1), T_block)) i += 2;
+    if (i + 1 < end && is_word(at(n, i), k_kov) && cell::is(at(n, i + 1), T_block)) i += 2;
     // Built-in definitions are made directly; the runs of other code between them are
     // evaluated in order.
     while (i < end) {
@@ -96,10 +107,10 @@ void run_block(const Cell& code_in, const char* name) {
             continue;
         }
         uint32_t j = i + 1;
-        while (j < end && !(cell::is(at(n, j), T_set_word) && j + 3 < end && is_word(at(n, j + 1), "make") &&
+        while (j < end && !(cell::is(at(n, j), T_set_word) && j + 3 < end && is_word(at(n, j + 1), k_make) &&
                             cell::is(at(n, j + 3), T_block) &&
-                            (is_word(at(n, j + 2), "native!") || is_word(at(n, j + 2), "action!") ||
-                             is_word(at(n, j + 2), "routine!"))))
+                            (is_word(at(n, j + 2), k_native) || is_word(at(n, j + 2), k_action) ||
+                             is_word(at(n, j + 2), k_routine))))
             ++j;
         stack::push_frame(stack::eval, nullptr);
         stack::reserve();
@@ -142,6 +153,9 @@ void run_image(const uint8_t* image, std::size_t size) {
     Cell files{T_none, 0, 0, 0};
     collector::Root keep(files);
     kovbin::load_boot(image, size, files);
+    // The scripts stay rooted until the last has run: they are live data, not an allocation
+    // that the collection budget should answer.
+    memory::count_in_use_as_live();
     defining([&] {
         // Name and script block pairs, in the order the manifest gives.
         for (uint32_t i = series::position_of(files); i + 1 < interp::tail_index(series::node_of(files)); i += 2) {

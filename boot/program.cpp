@@ -37,6 +37,8 @@ int run_program(void*) {
     try {
         init_runtime();
         run_image(image, image_size);
+        // The image is read once, uncompressed for speed: its pages need not stay resident.
+        os::drop_file_pages(image, image_size);
         if (after_definitions) after_definitions();
     } catch (const runtime::Throw& t) {
         runtime::quit_handler(t.code);

@@ -127,7 +127,6 @@ void init_runtime() {
     memory::init();
     handles::init();
     register_datatypes();
-    unicode::init_case_table();
     root::init();
     context::init_global();
     symbol::init_table();

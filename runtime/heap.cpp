@@ -50,10 +50,9 @@ void unlink(Block* b) {
 }
 }  // namespace
 
-void* allocate(std::size_t size) {
-    if (size > SIZE_MAX - sizeof(Block)) exhausted(__builtin_return_address(0));
-    auto b = static_cast<Block*>(std::malloc(size + sizeof(Block)));
-    if (!b) exhausted(__builtin_return_address(0));
+namespace {
+void* track(Block* b, std::size_t size, void* site) {
+    if (!b) exhausted(site);
     b->size = size;
     b->magic = live_magic;
     link_tail(b);
@@ -61,11 +60,19 @@ void* allocate(std::size_t size) {
     ++live_count;
     return b + 1;
 }
+}  // namespace
 
+void* allocate(std::size_t size) {
+    if (size > SIZE_MAX - sizeof(Block)) exhausted(__builtin_return_address(0));
+    return track(static_cast<Block*>(std::malloc(size + sizeof(Block))), size, __builtin_return_address(0));
+}
+
+// calloc, not malloc and memset: a large block comes as fresh zero pages, which stay
+// untouched (and not resident) until used; the node-frame index and the call-frame stack are
+// mostly never used.
 void* allocate_zeroed(std::size_t size) {
-    void* p = allocate(size);
-    std::memset(p, 0, size);
-    return p;
+    if (size > SIZE_MAX - sizeof(Block)) exhausted(__builtin_return_address(0));
+    return track(static_cast<Block*>(std::calloc(1, size + sizeof(Block))), size, __builtin_return_address(0));
 }
 
 void* resize(void* block, std::size_t size) {

@@ -511,6 +511,12 @@ void update_node_frames(uint32_t collection_count) {
     st.taken = 0;
 }
 
+void count_in_use_as_live() {
+    st.live = static_cast<uint64_t>(bytes_in_use());
+    st.budget = st.live > collection_floor ? st.live : collection_floor;
+    st.taken = 0;
+}
+
 uint64_t taken_since_collection() { return st.taken; }
 uint64_t collection_budget() { return st.budget; }
 void set_frame_limit(uint64_t bytes) { st.frame_limit = bytes; }

@@ -128,6 +128,10 @@ void collect_if_enabled();
 // Bytes counted against the budget since the last collection, and the budget itself.
 uint64_t taken_since_collection();
 uint64_t collection_budget();
+// Counts every byte in use now as live, as a collection that found it all reachable would:
+// the next collection's budget starts from here. For bulk data known to stay reachable (the
+// decoded boot image), so that loading it does not bring the first collection forward.
+void count_in_use_as_live();
 // For tests: frame pages beyond this many bytes in all are refused as the system would refuse
 // them (free_all lifts the limit).
 void set_frame_limit(uint64_t bytes);

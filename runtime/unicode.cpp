@@ -546,8 +546,10 @@ int32_t* upper_table = nullptr;
 int32_t* lower_table = nullptr;
 
 int32_t* build_table(int32_t* table, const uint16_t (*pairs)[2], uint32_t count) {
-    if (!table) table = static_cast<int32_t*>(heap::allocate(0x10000 * sizeof(int32_t)));
-    std::memset(table, 0, 0x10000 * sizeof(int32_t));
+    // Fresh zero pages for a new table: only the pages holding mapped characters (a few
+    // alphabets) are ever touched.
+    if (!table) table = static_cast<int32_t*>(heap::allocate_zeroed(0x10000 * sizeof(int32_t)));
+    else std::memset(table, 0, 0x10000 * sizeof(int32_t));
     for (uint32_t i = 0; i < count; ++i) table[pairs[i][0]] = pairs[i][1];
     return table;
 }

@@ -146,7 +146,8 @@ extern const uint32_t to_upper_astral_count;
 extern const uint32_t to_lower_astral[][2];
 extern const uint32_t to_lower_astral_count;
 
-// Builds the two direct tables of the basic multilingual plane on the tracked heap.
+// Builds the two direct tables of the basic multilingual plane on the tracked heap; the
+// first case mapping builds them when nothing did before.
 void init_case_table();
 // upper: to upper case, else to lower case; an unmapped code point comes back unchanged.
 uint32_t case_map(uint32_t cp, bool upper);

@@ -133,7 +133,11 @@ private:
     const uint8_t* names_ = nullptr;
     uint32_t symbol_count_ = 0;
     uint32_t names_length_ = 0;
-    uint32_t* ids_ = nullptr;  // interned symbol of each table entry, 0 until first used
+    // Per table entry: its interned symbol, then (after symbol_count_ entries) its global
+    // word's index plus one; 0 until first used. Global word indexes never change, so each
+    // symbol is looked up in the global context once per load, not at every word.
+    uint32_t* ids_ = nullptr;
+    uint32_t last_entry_ = 0;  // the table entry `symbol` read last
 
     // ---- bounds and primitives --------------------------------------------------------------------
     [[noreturn]] void fail() const {
@@ -251,7 +255,7 @@ void Reader::run(bool symbols) {
         names_ = p_;
         p_ += names_length_;
         if (names_length_ && names_[names_length_ - 1] != 0) fail();
-        if (symbol_count_) ids_ = static_cast<uint32_t*>(heap::allocate_zeroed(std::size_t(symbol_count_) * 4));
+        if (symbol_count_) ids_ = static_cast<uint32_t*>(heap::allocate_zeroed(std::size_t(symbol_count_) * 8));
     }
     need(payload);
     end_ = p_ + payload;
@@ -268,6 +272,7 @@ void Reader::run(bool symbols) {
 uint32_t Reader::symbol() {
     uint32_t i = field();
     if (i >= symbol_count_) fail();
+    last_entry_ = i;
     if (ids_[i]) return ids_[i];
     const uint8_t* o = offsets_ + uint64_t(i) * 4;
     uint32_t offset = uint32_t(o[0]) | uint32_t(o[1]) << 8 | uint32_t(o[2]) << 16 | uint32_t(o[3]) << 24;
@@ -633,6 +638,7 @@ void Reader::scalar(const Head& h, const Dest& d) {
 bool Reader::word(const Head& h, const Dest& d) {
     uint32_t t = h.id;
     uint32_t sym = symbol();
+    uint32_t entry = last_entry_;
     Cell w{t, 0, sym, 0xFFFFFFFFu};
     bool global = false;
     if (boot_) {
@@ -683,7 +689,13 @@ bool Reader::word(const Head& h, const Dest& d) {
     if (global) {
         // Refinements are not bound in this runtime; the other word types bind globally.
         if (t != T_refinement) {
-            word::make_at(sym, w);
+            uint32_t& global_index = ids_[symbol_count_ + entry];
+            if (global_index) {
+                w = word::cell_of(T_word, sym, context::global(), static_cast<int32_t>(global_index - 1));
+            } else {
+                word::make_at(sym, w);
+                global_index = cell::word<3>(w) + 1;
+            }
             cell::set_type(w, t);
         }
     }

@@ -363,8 +363,19 @@ int32_t bind_word(Node ctx, Cell& word) {
     return index;
 }
 
-void bind(const Cell& block, Node ctx, bool self) {
-    // Nothing here allocates: the cells are bound where they lie.
+namespace {
+// What one binding pass found for each symbol: a large body names the same few words again
+// and again. An entry counts only in the pass that wrote it (its generation); within a pass
+// the context cannot change, since binding allocates nothing and runs no Kov code.
+struct BindMemo {
+    uint64_t generation;
+    uint32_t symbol;
+    int32_t index;
+};
+BindMemo bind_memo[256];
+uint64_t bind_generation = 0;
+
+void bind_cells(const Cell& block, Node ctx, bool self, uint64_t generation) {
     Node series = block.w2;
     if (!memory::valid_node(series) || buffer(series)->unit() != sizeof(Cell)) return;
     if (cycles::find_q(series)) return;
@@ -378,14 +389,26 @@ void bind(const Cell& block, Node ctx, bool self) {
             if (self && t == T_word && self_sym && c.w2 == self_sym) {
                 c.w1 = ctx;
                 c.w3 = static_cast<uint32_t>(-1);
-            } else {
-                bind_word(ctx, c);
+                continue;
+            }
+            BindMemo& m = bind_memo[(c.w2 * 0x9E3779B1u) >> 24];
+            if (m.generation != generation || m.symbol != c.w2)
+                m = BindMemo{generation, c.w2, find_word(ctx, c.w2, true)};
+            if (m.index >= 0) {
+                c.w1 = ctx;
+                c.w3 = static_cast<uint32_t>(m.index);
             }
         } else if (in(t, ANY_BLOCK)) {
             Cell inner = c;
-            bind(inner, ctx, self);
+            bind_cells(inner, ctx, self, generation);
         }
     }
+}
+}  // namespace
+
+void bind(const Cell& block, Node ctx, bool self) {
+    // Nothing here allocates: the cells are bound where they lie.
+    bind_cells(block, ctx, self, ++bind_generation);
 }
 
 // ---- stack contexts -----------------------------------------------------------------------------

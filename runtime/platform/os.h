@@ -18,6 +18,10 @@ bool free_pages(void* address, std::size_t size);
 void* reserve_pages(std::size_t size);
 bool commit_pages(void* address, std::size_t size);
 bool decommit_pages(void* address, std::size_t size);
+// Takes out of the resident set the whole pages inside [address, address + size) of data
+// mapped read-only from the executable; a later read brings them back from the file. Never
+// for writable memory, whose contents it would lose.
+void drop_file_pages(const void* address, std::size_t size);
 
 // ---- standard streams (stdio.cpp) ----------------------------------------------------------
 enum : int { std_in = 0, std_out = 1, std_err = 2 };

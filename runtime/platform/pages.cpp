@@ -35,4 +35,11 @@ bool decommit_pages(void* address, std::size_t size) {
     return mprotect(address, size, PROT_NONE) == 0;
 }
 
+void drop_file_pages(const void* address, std::size_t size) {
+    uintptr_t page = page_size();
+    uintptr_t start = (reinterpret_cast<uintptr_t>(address) + page - 1) & ~(page - 1);
+    uintptr_t end = (reinterpret_cast<uintptr_t>(address) + size) & ~(page - 1);
+    if (end > start) madvise(reinterpret_cast<void*>(start), end - start, MADV_DONTNEED);
+}
+
 }  // namespace kov::os

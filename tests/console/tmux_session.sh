@@ -9,10 +9,11 @@ tm() { tmux -L "$session-$$" -f /dev/null "$@"; }
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
-# Waits (up to 5 s) until the shell command in $1 succeeds.
+# Waits (up to 5 s, or KOV_TEST_WAIT tenths of a second) until the shell command in $1
+# succeeds.
 wait_for() {
     i=0
-    while [ $i -lt 50 ]; do
+    while [ $i -lt "${KOV_TEST_WAIT:-50}" ]; do
         if eval "$1"; then return 0; fi
         sleep 0.1
         i=$((i + 1))

@@ -12,10 +12,11 @@ printf 'Kov []\nprint "waiting"\nprint call/wait/shell {(sleep 2; echo late > %s
 
 env --default-signal=INT "$kov" "$dir/wait.kov" > "$dir/out" 2>&1 < /dev/null &
 pid=$!
+# Start-up may take up to 10 s, or KOV_TEST_WAIT tenths of a second.
 i=0
 until grep -q waiting "$dir/out" 2>/dev/null; do
     i=$((i + 1))
-    if [ $i -gt 200 ]; then echo "FAIL: the script never started"; kill -9 $pid; exit 1; fi
+    if [ $i -gt $((${KOV_TEST_WAIT:-100} * 2)) ]; then echo "FAIL: the script never started"; kill -9 $pid; exit 1; fi
     sleep 0.05
 done
 sleep 0.3
