@@ -62,6 +62,31 @@ Cell as_word(Cell key) {
     return key;
 }
 
+// Appends the key with an unset value to the pair block; gives the new pair's index.
+[[gnu::always_inline]] inline uint32_t append_pair(const Cell& m, const Cell& key) {
+    uint32_t index = cells::count(m.w2);
+    auto pair = reinterpret_cast<Cell*>(series::reserve(m.w2, 2 * sizeof(Cell)));
+    pair[0] = key;
+    pair[1] = Cell{T_unset, 0, 0, 0};
+    return index;
+}
+
+// An entry found again after its removal counts once more.
+[[gnu::always_inline]] inline void revive(const Cell& m, int32_t at) {
+    if (removed(cells::of(m.w2)[at + 1])) ++hashtable::record(m.w3)->size;
+}
+
+// Enters the pair just appended at index into the hash table. When a strictly equal key was
+// there after all, the new pair goes again and the entry found is given instead.
+int32_t enter_appended(const Cell& m, uint32_t index) {
+    int32_t at = hashtable::enter(m.w3, index);
+    if (at != int32_t(index)) {
+        buffer(m.w2)->tail -= 2 * sizeof(Cell);
+        revive(m, at);
+    }
+    return at;
+}
+
 // Stores the value under the key: in the entry found under the lookup code (revived when it
 // was removed), or in a new entry at the tail of the pair block whose key is normalised.
 void store(Cell& m, const Cell& key_in, const Cell& value_in, int32_t op, const Cell* path) {
@@ -70,47 +95,27 @@ void store(Cell& m, const Cell& key_in, const Cell& value_in, int32_t op, const 
     collector::Root keep_key(key);
     collector::Root keep_value(value);
     Node table = table_of(m);
+    int32_t at;
     if (cell::is(key, T_integer)) {
         // An integer key is probed once: the probe that finds no entry also gives the bucket
         // of the new one (every code used here matches integers by their value, as insertion
         // does).
         uint32_t slot = 0;
-        int32_t at = hashtable::map_find_integer(table, integer::get(key), slot);
+        at = hashtable::map_find_integer(table, integer::get(key), slot);
         if (at < 0) {
-            uint32_t index = cells::count(m.w2);
-            auto pair = reinterpret_cast<Cell*>(series::reserve(m.w2, 2 * sizeof(Cell)));
-            pair[0] = key;
-            pair[1] = Cell{T_unset, 0, 0, 0};
-            if (hashtable::map_enter_at(m.w3, slot, index)) {
-                at = static_cast<int32_t>(index);
-            } else {
-                at = hashtable::enter(m.w3, index);
-                if (at != int32_t(index)) {
-                    buffer(m.w2)->tail -= 2 * sizeof(Cell);
-                    if (removed(cells::of(m.w2)[at + 1])) ++hashtable::record(m.w3)->size;
-                }
-            }
-        } else if (removed(cells::of(m.w2)[at + 1])) {
-            ++hashtable::record(m.w3)->size;
+            uint32_t index = append_pair(m, key);
+            at = hashtable::map_enter_at(m.w3, slot, index) ? int32_t(index) : enter_appended(m, index);
+        } else {
+            revive(m, at);
         }
-        cells::of(m.w2)[at + 1] = value;
-        return;
-    }
-    int32_t at = hashtable::search(table, key, 0, 1, op, false, false);
-    if (at < 0) {
-        normalise_key(key, path);
-        uint32_t index = cells::count(m.w2);
-        auto pair = reinterpret_cast<Cell*>(series::reserve(m.w2, 2 * sizeof(Cell)));
-        pair[0] = key;
-        pair[1] = Cell{T_unset, 0, 0, 0};
-        at = hashtable::enter(m.w3, index);
-        if (at != int32_t(index)) {
-            // A strictly equal key was there after all: the new pair goes again.
-            buffer(m.w2)->tail -= 2 * sizeof(Cell);
-            if (removed(cells::of(m.w2)[at + 1])) ++hashtable::record(m.w3)->size;
+    } else {
+        at = hashtable::search(table, key, 0, 1, op, false, false);
+        if (at < 0) {
+            normalise_key(key, path);
+            at = enter_appended(m, append_pair(m, key));
+        } else {
+            revive(m, at);
         }
-    } else if (removed(cells::of(m.w2)[at + 1])) {
-        ++hashtable::record(m.w3)->size;
     }
     cells::of(m.w2)[at + 1] = value;
 }

@@ -233,9 +233,12 @@ void set_exit_sequence(const char* bytes, std::size_t length, const char* resume
     exit_sequence_length = static_cast<sig_atomic_t>(length);
 }
 
-int read_some(unsigned char* buffer, int capacity, int timeout_ms) {
-    install();
+namespace {
+// Waits for standard input or the wake pipe and reads up to capacity bytes: the count, 0 when
+// the timeout passed first, or one of read_byte's codes.
+int wait_and_read(unsigned char* buffer, int capacity, int timeout_ms) {
     for (;;) {
+        // An interrupt that came before the wait began (before raw mode, say) is not lost.
         if (interrupt_flag) return interrupt_key;
         pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {wake_pipe[0], POLLIN, 0}};
         int n = poll(fds, wake_pipe[0] >= 0 ? 2 : 1, timeout_ms < 0 ? -1 : timeout_ms);
@@ -261,35 +264,19 @@ int read_some(unsigned char* buffer, int capacity, int timeout_ms) {
         return end_of_input;
     }
 }
+}  // namespace
+
+int read_some(unsigned char* buffer, int capacity, int timeout_ms) {
+    install();
+    return wait_and_read(buffer, capacity, timeout_ms);
+}
 
 bool write_out(const char* bytes, std::size_t length) { return write_all(std_out, bytes, length); }
 
 int read_byte(int timeout_ms) {
-    for (;;) {
-        // An interrupt that came before the wait began (before raw mode, say) is not lost.
-        if (interrupt_flag) return interrupt_key;
-        pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {wake_pipe[0], POLLIN, 0}};
-        int n = poll(fds, wake_pipe[0] >= 0 ? 2 : 1, timeout_ms < 0 ? -1 : timeout_ms);
-        if (n < 0) {
-            if (errno == EINTR) {
-                if (interrupt_flag) return interrupt_key;
-                continue;
-            }
-            return end_of_input;
-        }
-        if (n == 0) return no_byte;
-        if (wake_pipe[0] >= 0 && (fds[1].revents & POLLIN)) {
-            drain_wake_pipe();
-            return interrupted;
-        }
-        if (fds[0].revents & POLLNVAL) return end_of_input;
-        unsigned char b;
-        ssize_t got = ::read(STDIN_FILENO, &b, 1);
-        if (got == 1) return b;
-        if (got < 0 && errno == EINTR && interrupt_flag) return interrupt_key;
-        if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-        return end_of_input;
-    }
+    unsigned char b;
+    int n = wait_and_read(&b, 1, timeout_ms);
+    return n == 1 ? b : n == 0 ? no_byte : n;
 }
 
 bool size(int& columns, int& rows) {

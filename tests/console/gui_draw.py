@@ -3,41 +3,14 @@
 a filled triangle with a horizontal edge, circles, and shapes cut by every edge of a 50x14
 window shown on a 60x15 terminal. Clipped shapes keep their visible cells and nothing lands
 outside the window's cells. Usage: gui_draw.py KOV DRAW.KOV"""
-import fcntl, os, pty, select, struct, sys, termios, time
+import os, sys, time
 
-try:
-    import pyte
-except ImportError:
-    sys.exit(77)
+from pty_screen import spawn
 
 kov, script = sys.argv[1], sys.argv[2]
 W, H = 60, 15
-screen = pyte.Screen(W, H)
-stream = pyte.ByteStream(screen)
-pid, fd = pty.fork()
-if pid == 0:
-    os.execv(kov, [kov, script])
-fcntl.ioctl(fd, termios.TIOCSWINSZ, struct.pack("HHHH", H, W, 0, 0))
-
-
-def pump(seconds):
-    end = time.time() + seconds
-    while time.time() < end:
-        r, _, _ = select.select([fd], [], [], 0.05)
-        if r:
-            try:
-                data = os.read(fd, 65536)
-            except OSError:
-                return
-            if not data:
-                return
-            stream.feed(data)
-
-
-def pump_until(done, seconds=60):
-    end = time.time() + seconds
-    while time.time() < end and not done():
-        pump(0.1)
+pid, term = spawn([kov, script], W, H)
+screen, pump, pump_until, fd = term.screen, term.pump, term.pump_until, term.fd
 
 
 failures = []

@@ -2,41 +2,13 @@
 """The cells a GUI window leaves on a terminal emulator: characters, colours, attributes and
 wide characters, read from a pyte screen fed with the program's output through a pty; then a
 click on the button closes the window. Usage: gui_grid.py KOV WINDOW.KOV"""
-import fcntl, os, pty, select, struct, sys, termios, time
+import os, sys, time
 
-try:
-    import pyte
-except ImportError:
-    sys.exit(77)
+from pty_screen import spawn
 
 kov, script = sys.argv[1], sys.argv[2]
-screen = pyte.Screen(60, 15)
-stream = pyte.ByteStream(screen)
-pid, fd = pty.fork()
-if pid == 0:
-    os.execv(kov, [kov, script])
-fcntl.ioctl(fd, termios.TIOCSWINSZ, struct.pack("HHHH", 15, 60, 0, 0))
-
-
-def pump(seconds):
-    end = time.time() + seconds
-    while time.time() < end:
-        r, _, _ = select.select([fd], [], [], 0.05)
-        if r:
-            try:
-                data = os.read(fd, 65536)
-            except OSError:
-                return
-            if not data:
-                return
-            stream.feed(data)
-
-
-def pump_until(done, seconds=60):
-    """Reads output until done() holds (slow builds take their time) or the time is up."""
-    end = time.time() + seconds
-    while time.time() < end and not done():
-        pump(0.1)
+pid, term = spawn([kov, script], 60, 15)
+screen, pump, pump_until, fd = term.screen, term.pump, term.pump_until, term.fd
 
 
 failures = []

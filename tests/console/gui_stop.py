@@ -4,17 +4,11 @@
 again and redraws the window. The program runs in a process group of its own in the
 foreground of its terminal, as a shell with job control would start it, so that the stop is
 real. Usage: gui_stop.py KOV WINDOW.KOV"""
-import fcntl, os, pty, select, signal, struct, sys, termios, time
+import os, pty, signal, sys, time
 
-try:
-    import pyte
-except ImportError:
-    sys.exit(77)
+from pty_screen import Terminal
 
 kov, script = sys.argv[1], sys.argv[2]
-screen = pyte.Screen(40, 10)
-stream = pyte.ByteStream(screen)
-raw = bytearray()
 pids_r, pids_w = os.pipe()
 pid, fd = pty.fork()
 if pid == 0:
@@ -35,28 +29,8 @@ if pid == 0:
             os._exit(os.waitstatus_to_exitcode(st) & 255)
 os.close(pids_w)
 kov_pid = int(os.read(pids_r, 32))
-fcntl.ioctl(fd, termios.TIOCSWINSZ, struct.pack("HHHH", 10, 40, 0, 0))
-
-
-def pump(seconds):
-    end = time.time() + seconds
-    while time.time() < end:
-        r, _, _ = select.select([fd], [], [], 0.05)
-        if r:
-            try:
-                data = os.read(fd, 65536)
-            except OSError:
-                return
-            if not data:
-                return
-            raw.extend(data)
-            stream.feed(data)
-
-
-def pump_until(done, seconds=60):
-    end = time.time() + seconds
-    while time.time() < end and not done():
-        pump(0.1)
+term = Terminal(fd, 40, 10)
+screen, raw, pump, pump_until = term.screen, term.raw, term.pump, term.pump_until
 
 
 def state():
