@@ -27,11 +27,16 @@ tm send-keys -l "cd '$tmp' && HOME='$tmp' '$kov'; echo ended"
 tm send-keys Enter
 wait_for "screen | grep -q '^>> \$'" || fail "no prompt"
 
+# Each wait looks for what only the program writes, never for text of the echoed command line:
+# a slow build still echoes the line long before the window is up.
 type_line 'view [text "hi" button "OK" [unview]] print "view-closed"'
-expect 'hi'
-expect 'OK'
+wait_for "screen | grep -q ' hi  *OK'" || fail "no window:
+$(screen)"
 tm send-keys Space
-expect 'view-closed'
+wait_for "screen | grep -q '^view-closed'" || fail "the window did not close:
+$(screen)"
+wait_for "screen | grep -q '^>> \$'" || fail "no prompt after the window:
+$(screen)"
 
 type_line 'print ["picked:" request-color/color red]'
 expect 'Original'
