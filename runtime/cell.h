@@ -103,6 +103,11 @@ inline void expect(bool ok) {
 
 inline uint32_t type(const Cell& c) { return c.header & 0xFF; }
 inline bool is(const Cell& c, uint32_t t) { return (c.header & 0xFF) == t; }
+// Whether two cells hold the same bits: the same value in the same place of meaning (a guard
+// that a word still holds what a compiled statement was made from).
+inline bool same_bits(const Cell& a, const Cell& b) {
+    return a.header == b.header && a.w1 == b.w1 && a.w2 == b.w2 && a.w3 == b.w3;
+}
 // The flags every datatype may carry. The other header bits are private to one type (tuple
 // length, money sign, op!'s wrapped type, context kind...) and mean nothing, or something
 // else, to another type.

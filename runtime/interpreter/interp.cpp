@@ -1035,10 +1035,6 @@ inline bool plain_constant(uint32_t t) {
     return !needs_work(t) && t != T_word && t != T_set_word && t != T_unset;
 }
 
-inline bool same_cell(const Cell& a, const Cell& b) {
-    return a.header == b.header && a.w1 == b.w1 && a.w2 == b.w2 && a.w3 == b.w3;
-}
-
 // The operations integer_op does, numbered for compiled statements.
 enum Operation : uint8_t { op_add, op_subtract, op_multiply, op_remainder, op_equal, op_not_equal, op_lesser,
                            op_greater, op_lesser_or_equal, op_greater_or_equal, op_none };
@@ -1092,7 +1088,7 @@ Operation operation_of(const Cell& fn) {
 
 inline code_cache::Read read_of(const Cell& c) {
     if (!cell::is(c, T_word)) return code_cache::Read::constant;
-    return c.w1 == context::global_node ? code_cache::Read::global : code_cache::Read::word;
+    return word::context_of(c) == context::global_node ? code_cache::Read::global : code_cache::Read::word;
 }
 
 // An operand's cell: the constant, or the word's slot (context::bound_slot's answer), or null.
@@ -1244,8 +1240,8 @@ bool run_value(const code_cache::Form& f, const code_cache::Statement& s, uint32
     }
     for (uint32_t i = 0; i < s.steps; ++i) {
         const code_cache::Step& step = f.steps[s.first_step + i];
-        const Cell* op = step.word.w1 == context::global_node ? context::global_slot(step.word) : infix_op_at(step.word);
-        if (!op || !same_cell(*op, step.op)) return false;
+        const Cell* op = word::context_of(step.word) == context::global_node ? context::global_slot(step.word) : infix_op_at(step.word);
+        if (!op || !cell::same_bits(*op, step.op)) return false;
         const Cell* right = read_operand(step.right_read, step.right);
         if (!right || !cell::is(v, T_integer) || !cell::is(*right, T_integer) ||
             !integer_operation(step.operation, v, integer::get(*right)))
@@ -1260,7 +1256,7 @@ bool run_value(const code_cache::Form& f, const code_cache::Statement& s, uint32
             slot = field_slot(f.fields[s.target_field], holder);
             if (!slot || object::hooks_of(*holder)) return false;
             check_depth();
-        } else if (s.target.w1 == context::global_node) {
+        } else if (word::context_of(s.target) == context::global_node) {
             // context::set's own fast paths; any other context takes the walker's set.
             slot = context::global_slot(s.target);
         } else {
