@@ -67,6 +67,23 @@ uint64_t max_output(Method method, uint64_t length) {
 
 // ---- zlib container -------------------------------------------------------------------------
 
+namespace {
+// Deflates the data after a header of `head` bytes already in out, leaving `tail` bytes for a
+// trailer: the deflater's result, or codec_short when the whole does not fit; capacity becomes
+// the whole length (what would be needed) and room the deflated length.
+int deflate_framed(uint8_t* out, uint32_t& capacity, const uint8_t* in, uint32_t length, int level,
+                   uint32_t head, uint32_t tail, uint32_t& room) {
+    room = capacity - head;
+    int r = os::deflate_raw(out + head, room, in, length, level);
+    uint64_t total = uint64_t(room) + head + tail;
+    if (total > 0xFFFFFFFFu) return os::codec_bad;
+    bool fits = total <= capacity;
+    capacity = static_cast<uint32_t>(total);
+    if (r != os::codec_done) return r;
+    return fits ? os::codec_done : os::codec_short;
+}
+}  // namespace
+
 int zlib_compress(uint8_t* out, uint32_t& capacity, const uint8_t* in, uint32_t length, int level) {
     if (capacity < 6) {
         capacity = length + 6;
@@ -74,17 +91,9 @@ int zlib_compress(uint8_t* out, uint32_t& capacity, const uint8_t* in, uint32_t 
     }
     out[0] = 0x78;
     out[1] = zlib_flags(level);
-    uint32_t room = capacity - 2;
-    int r = os::deflate_raw(out + 2, room, in, length, level);
-    uint64_t total = uint64_t(room) + 6;
-    if (total > 0xFFFFFFFFu) return os::codec_bad;
-    if (r != os::codec_done) {
-        capacity = static_cast<uint32_t>(total);
-        return r;
-    }
-    bool fits = total <= capacity;
-    capacity = static_cast<uint32_t>(total);
-    if (!fits) return os::codec_short;
+    uint32_t room;
+    int r = deflate_framed(out, capacity, in, length, level, 2, 4, room);
+    if (r != os::codec_done) return r;
     put_be32(out + 2 + room, checksum::adler32(in, length));
     return os::codec_done;
 }
@@ -120,17 +129,9 @@ int gzip_compress(uint8_t* out, uint32_t& capacity, const uint8_t* in, uint32_t 
     }
     const uint8_t header[10] = {0x1F, 0x8B, 0x08, 0, 0, 0, 0, 0, gzip_extra_flags(level), 4};
     std::memcpy(out, header, 10);
-    uint32_t room = capacity - 10;
-    int r = os::deflate_raw(out + 10, room, in, length, level);
-    uint64_t total = uint64_t(room) + 18;
-    if (total > 0xFFFFFFFFu) return os::codec_bad;
-    if (r != os::codec_done) {
-        capacity = static_cast<uint32_t>(total);
-        return r;
-    }
-    bool fits = total <= capacity;
-    capacity = static_cast<uint32_t>(total);
-    if (!fits) return os::codec_short;
+    uint32_t room;
+    int r = deflate_framed(out, capacity, in, length, level, 10, 8, room);
+    if (r != os::codec_done) return r;
     put_le32(out + 10 + room, checksum::crc32(in, length));
     put_le32(out + 14 + room, length);
     return os::codec_done;

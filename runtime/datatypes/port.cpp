@@ -223,6 +223,18 @@ Cell* open(Cell* p, const OpenArgs& a) {
                    {logic_of(a.new_), logic_of(a.read), logic_of(a.write), logic_of(a.seek), value_or_none(a.allow)});
 }
 
+// The end of read and write: copy (its answer becomes the result), then close the port.
+Cell* copy_and_close(Cell* p, Cell* port, const Cell* part) {
+    Cell* copied = stack::push(*p);
+    forward(copied, slot::copy,
+            {logic_of(part), value_or_none(part), logic::false_value, logic::false_value, none::value});
+    if (stack::exiting()) return copied;
+    forward_simple(port, slot::close);
+    if (stack::exiting()) return port;
+    *p = *copied;
+    return p;
+}
+
 // read: open, copy (its answer is the result), close.
 Cell* read(Cell* p, const ReadArgs& a) {
     stack::Mark mark;
@@ -231,14 +243,7 @@ Cell* read(Cell* p, const ReadArgs& a) {
             {logic::false_value, logic::false_value, logic::false_value, logic_of(a.seek), none::value});
     if (stack::exiting()) return port;
     *port = *p;
-    Cell* copied = stack::push(*p);
-    forward(copied, slot::copy,
-            {logic_of(a.part), value_or_none(a.part), logic::false_value, logic::false_value, none::value});
-    if (stack::exiting()) return copied;
-    forward_simple(port, slot::close);
-    if (stack::exiting()) return port;
-    *p = *copied;
-    return p;
+    return copy_and_close(p, port, a.part);
 }
 
 // write: open for writing, insert the data, copy (its answer is the result), close.
@@ -253,14 +258,7 @@ Cell* write(Cell* p, Cell* data, const WriteArgs& a) {
     forward_adding(slot::insert, port, data, length, false, 1);
     if (stack::exiting()) return port;
     *port = *p;
-    Cell* copied = stack::push(*p);
-    forward(copied, slot::copy,
-            {logic_of(a.part), value_or_none(a.part), logic::false_value, logic::false_value, none::value});
-    if (stack::exiting()) return copied;
-    forward_simple(port, slot::close);
-    if (stack::exiting()) return port;
-    *p = *copied;
-    return p;
+    return copy_and_close(p, port, a.part);
 }
 
 // ---- text -------------------------------------------------------------------------------------------
