@@ -204,11 +204,7 @@ ImageStatus encode_gif(const uint8_t* pixels, uint32_t width, uint32_t height, E
     }
     lib->GifFreeMapObject(map);
     if (!ok) return ImageStatus::bad_data;
-    out.bytes = static_cast<uint8_t*>(std::malloc(bytes.size()));
-    if (!out.bytes) return ImageStatus::bad_data;
-    std::memcpy(out.bytes, bytes.data(), bytes.size());
-    out.size = bytes.size();
-    return ImageStatus::ok;
+    return hand_over(bytes.data(), bytes.size(), out);
 }
 
 }  // namespace kov::os

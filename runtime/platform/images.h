@@ -28,6 +28,9 @@ struct EncodedImage {
 };
 
 void free_image_bytes(void* bytes);
+// Copies an encoder's output into out (its bytes then freed with free_image_bytes); bad_data
+// when the memory cannot be had.
+ImageStatus hand_over(const uint8_t* data, std::size_t size, EncodedImage& out);
 
 ImageStatus decode_png(const uint8_t* data, std::size_t size, uint64_t max_bytes, DecodedImage& out);
 // pixels: width × height × 4 bytes as above; width and height at least 1.

@@ -15,6 +15,14 @@ namespace kov::os {
 
 void free_image_bytes(void* bytes) { std::free(bytes); }
 
+ImageStatus hand_over(const uint8_t* data, std::size_t size, EncodedImage& out) {
+    out.bytes = static_cast<uint8_t*>(std::malloc(size));
+    if (!out.bytes) return ImageStatus::bad_data;
+    std::memcpy(out.bytes, data, size);
+    out.size = size;
+    return ImageStatus::ok;
+}
+
 namespace {
 
 #define KOV_PNG_FUNCTIONS(X)                                                                              \
