@@ -287,6 +287,18 @@ Cell* poke(Cell* s, int32_t n, Cell* data, Cell*) {
     return data;
 }
 
+Cell* index_step(Cell* parent, const PathStep& step) {
+    Cell* element = step.element;
+    if (cell::is(*element, T_integer)) {
+        if (!step.value) return pick(parent, integer::get(*element), element);
+        poke(parent, integer::get(*element), step.value, element);
+        return step.value;
+    }
+    if (cell::is(*element, T_word))
+        error::fire(err::script_invalid_path, step.path ? *step.path : none::value, *element);
+    return nullptr;
+}
+
 // ---- deletion -----------------------------------------------------------------------------------
 
 Cell* clear(Cell* s) {

@@ -108,6 +108,9 @@ Cell* index_q(Cell* series);
 Cell* length_q(Cell* series);
 Cell* pick(Cell* series, int32_t index, Cell* boxed);
 Cell* poke(Cell* series, int32_t index, Cell* data, Cell* boxed);
+// The path steps every series of units takes alike: an integer picks, or pokes the value to
+// set; a word is no path into such a series (invalid-path). Null for any other element.
+Cell* index_step(Cell* parent, const PathStep& step);
 Cell* clear(Cell* series);
 Cell* copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types);
 Cell* remove(Cell* series, Cell* part, Cell* key);

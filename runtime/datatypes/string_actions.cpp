@@ -576,14 +576,8 @@ Cell* select(Cell* series, Cell* value, const FindArgs& args) {
 }
 
 Cell* eval_path(Cell* parent, const PathStep& step) {
+    if (Cell* done = series::index_step(parent, step)) return done;
     Cell* element = step.element;
-    if (cell::is(*element, T_integer)) {
-        if (!step.value) return series::pick(parent, integer::get(*element), element);
-        series::poke(parent, integer::get(*element), step.value, element);
-        return step.value;
-    }
-    if (cell::is(*element, T_word))
-        error::fire(err::script_invalid_path, step.path ? *step.path : none::value, *element);
     FindArgs f{};
     f.case_ = step.case_;
     Found at;

@@ -790,14 +790,8 @@ Cell* select(Cell* s, Cell* value, const FindArgs& f) {
 }
 
 Cell* eval_path(Cell* parent, const PathStep& step) {
+    if (Cell* done = series::index_step(parent, step)) return done;
     Cell* element = step.element;
-    if (cell::is(*element, T_integer)) {
-        if (!step.value) return series::pick(parent, integer::get(*element), element);
-        series::poke(parent, integer::get(*element), step.value, element);
-        return step.value;
-    }
-    if (cell::is(*element, T_word))
-        error::fire(err::script_invalid_path, step.path ? *step.path : none::value, *element);
     FindArgs f{};
     bool run = false;
     uint32_t n = 1;
