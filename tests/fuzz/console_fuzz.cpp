@@ -50,23 +50,8 @@ long read_session(void* bytes, std::size_t count) {
     return long(n);
 }
 
-// The global words' values as the set-up left them, put back before every session: one
-// session that redefines `catch` or `print` must not blind all the ones after it.
-Cell saved_globals{T_none, 0, 0, 0};
-uint32_t saved_count = 0;
-void mark_saved() { collector::mark_cell(saved_globals); }
-
-void save_globals() {
-    saved_count = uint32_t(memory::buffer(context::global_values)->used() / sizeof(Cell));
-    saved_globals = Cell{T_block, 0, series::copy_part(context::global_values, 0, saved_count), 0};
-    collector::push_root(mark_saved);
-}
-
-void restore_globals() {
-    auto* from = reinterpret_cast<const Cell*>(memory::buffer(saved_globals.w2)->head_ptr());
-    auto* to = reinterpret_cast<Cell*>(memory::buffer(context::global_values)->head_ptr());
-    std::memcpy(static_cast<void*>(to), from, saved_count * sizeof(Cell));
-}
+using fuzz::restore_globals;
+using fuzz::save_globals;
 
 // A watchdog raises the interrupt once a session has run past its deadline.
 std::atomic<int64_t> deadline_ms{0};

@@ -37,24 +37,12 @@ namespace {
 
 using namespace kov;
 
-// The global words' values as the set-up left them, put back before every run, so that both
-// runs start alike and no program sees what the one before it left.
-Cell saved_globals{T_none, 0, 0, 0};
-uint32_t saved_count = 0;
-void mark_saved() { collector::mark_cell(saved_globals); }
+using fuzz::save_globals;
 
-void save_globals() {
-    saved_count = uint32_t(memory::buffer(context::global_values)->used() / sizeof(Cell));
-    saved_globals = Cell{T_block, 0, series::copy_part(context::global_values, 0, saved_count), 0};
-    collector::push_root(mark_saved);
-}
-
+// A program uses only the words made before the save, so the context has not grown.
 void restore_globals() {
-    // A program uses only the words made before the save, so the context has not grown.
-    if (memory::buffer(context::global_values)->used() / sizeof(Cell) != saved_count) std::abort();
-    auto* from = reinterpret_cast<const Cell*>(memory::buffer(saved_globals.w2)->head_ptr());
-    auto* to = reinterpret_cast<Cell*>(memory::buffer(context::global_values)->head_ptr());
-    std::memcpy(static_cast<void*>(to), from, saved_count * sizeof(Cell));
+    if (memory::buffer(context::global_values)->used() / sizeof(Cell) != fuzz::saved_count) std::abort();
+    fuzz::restore_globals();
 }
 
 // A watchdog raises the interrupt once a run has gone past its deadline, and says so.
