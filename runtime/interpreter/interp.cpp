@@ -970,24 +970,16 @@ bool integer_operator_q(const Cell& fn) {
     if (!cell::is(*right, T_integer)) return false;
     int32_t a = integer::get(left), b = integer::get(*right), r;
     if (cell::is(fn, T_action)) {
+        int32_t op;
         switch (function::entry_index(fn) - 1) {  // an action value holds its slot + 1
-        case actions::slot::add:
-            if (__builtin_add_overflow(a, b, &r)) return false;
-            break;
-        case actions::slot::subtract:
-            if (__builtin_sub_overflow(a, b, &r)) return false;
-            break;
-        case actions::slot::multiply:
-            if (__builtin_mul_overflow(a, b, &r)) return false;
-            break;
-        case actions::slot::remainder:
-            // A zero divisor and the -2147483648 by -1 overflow raise: the full call does it.
-            if (b == 0 || b == -1) return false;
-            r = a % b;
-            break;
-        default:
-            return false;
+        case actions::slot::add: op = integer::add; break;
+        case actions::slot::subtract: op = integer::subtract; break;
+        case actions::slot::multiply: op = integer::multiply; break;
+        case actions::slot::remainder: op = integer::remainder; break;
+        default: return false;
         }
+        // What fast_math leaves out (an overflow, a divisor that raises) takes the full call.
+        if (!integer::fast_math(a, b, op, r)) return false;
         integer::make_at(left, r);
         return true;
     }
@@ -1067,13 +1059,10 @@ Operation operation_of(const Cell& fn) {
 [[gnu::always_inline]] inline bool integer_operation(uint8_t operation, Cell& left, int32_t b) {
     int32_t a = integer::get(left), r;
     switch (operation) {
-    case op_add: if (__builtin_add_overflow(a, b, &r)) return false; break;
-    case op_subtract: if (__builtin_sub_overflow(a, b, &r)) return false; break;
-    case op_multiply: if (__builtin_mul_overflow(a, b, &r)) return false; break;
-    case op_remainder:
-        if (b == 0 || b == -1) return false;
-        r = a % b;
-        break;
+    case op_add: if (!integer::fast_math(a, b, integer::add, r)) return false; break;
+    case op_subtract: if (!integer::fast_math(a, b, integer::subtract, r)) return false; break;
+    case op_multiply: if (!integer::fast_math(a, b, integer::multiply, r)) return false; break;
+    case op_remainder: if (!integer::fast_math(a, b, integer::remainder, r)) return false; break;
     case op_equal: logic::make_at(left, a == b); return true;
     case op_not_equal: logic::make_at(left, a != b); return true;
     case op_lesser: logic::make_at(left, a < b); return true;
