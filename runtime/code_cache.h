@@ -81,6 +81,9 @@ struct Statement {
     Shape shape = Shape::unknown;
     bool sets = false;        // a set-word starts it (target)
     bool lookahead = false;   // a word follows it (after), which must not hold an operator
+    bool global = false;      // every word it reads or sets is a global one (a constant operand
+                              // aside): run from the global values directly, up to max_index
+    uint32_t max_index = 0;
     uint8_t misses = 0;       // runs that left it to the walker since it was compiled
     uint8_t compiles = 0;
     uint32_t first_step = 0, steps = 0;  // its steps in the form's list

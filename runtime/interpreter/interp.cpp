@@ -357,6 +357,7 @@ bool fast_value(Node code, uint32_t& pos, uint32_t end, bool no_infix);
 // walker must evaluate it.
 bool run_compiled(Node code, uint32_t pos, uint32_t end, uint32_t& next);
 bool run_value(const code_cache::Form& f, const code_cache::Statement& s, uint32_t end);
+inline bool run_global_value(const code_cache::Form& f, const code_cache::Statement& s, uint32_t end);
 
 // The block's form, or null.
 inline code_cache::Form* form_of(Node code) {
@@ -372,7 +373,8 @@ inline code_cache::Form* form_of(Node code) {
     if (n == code_cache::walker_statement) return false;
     if (n) {
         const code_cache::Statement& s = f.statements[n - 1];
-        if (s.shape == code_cache::Shape::value && s.next <= end && run_value(f, s, end)) {
+        if (s.shape == code_cache::Shape::value && s.next <= end &&
+            (s.global ? run_global_value(f, s, end) : run_value(f, s, end))) {
             next = s.next;
             return true;
         }
@@ -899,19 +901,84 @@ namespace {
 // Evaluates the block or paren without a frame of its own; its value is left pushed. The
 // result cell stands where a frame's would; the caller's argument base comes back from this
 // C++ frame, or from the barrier that catches an error.
+//
+// A block with its form in place and nothing to look at first (no trace, no interrupt, no
+// checking) runs its compiled statements straight away; they run no code, so neither the
+// native stack nor `current` needs a guard, and the walker takes over from the first one they
+// leave (run_expressions without its own compiled run, which just stopped there).
 [[gnu::always_inline]] inline Cell* eval_frameless(const Cell& block) {
-    check_depth();
     Cell* caller_args = stack::values.args;
     Cell* result = stack::reserve();
     stack::values.args = result;
-    run_expressions<true>(cell::is(block, T_paren) ? T_paren : T_block, series::node_of(block), series::position_of(block), tail_index(series::node_of(block)), result);
+    uint32_t type = cell::is(block, T_paren) ? T_paren : T_block;
+    Node code = series::node_of(block);
+    uint32_t pos = series::position_of(block);
+    uint32_t end = tail_index(code);
+    if ((memory::buffer(code)->flags & memory::has_form) && !walker_only && !check_forms && !trace::active &&
+        !os::interrupt_flag) {
+        pos = run_compiled_statements(code, pos, end, result);
+        if (pos != ran_to_end) {
+            check_depth();
+            run_expressions_as<false, false>(type, code, pos, end, result);
+        }
+    } else {
+        check_depth();
+        run_expressions<true>(type, code, pos, end, result);
+    }
     stack::values.args = caller_args;
     stack::values.top = result + 1;
     return result;
 }
 }  // namespace
 
+namespace {
+// A value statement of the form, run: false, having done nothing, where the walker must take it.
+[[gnu::always_inline]] inline bool run_value_statement(const code_cache::Form& f, uint32_t pos, uint32_t end,
+                                                       uint32_t& next) {
+    if (pos >= f.at.size()) return false;
+    uint32_t n = f.at[pos];
+    if (n == 0 || n == code_cache::walker_statement) return false;
+    const code_cache::Statement& s = f.statements[n - 1];
+    if (s.shape != code_cache::Shape::value || s.next > end) return false;
+    if (!(s.global ? run_global_value(f, s, end) : run_value(f, s, end))) return false;
+    next = s.next;
+    return true;
+}
+}  // namespace
+
+// Loop bodies and branches whose statements are compiled value statements from the first one
+// on (the common body of a counting or summing loop) run them here, straight into the
+// caller's argument base, without the block run around them: they run no code and raise
+// nothing. From the first statement they leave, the walker goes on as eval_frameless would.
 void eval_body(const Cell& block) {
+    Node code = series::node_of(block);
+    memory::Buffer* b = memory::buffer(code);
+    if ((b->flags & memory::has_form) && !walker_only && !check_forms && !trace::active && !os::interrupt_flag) {
+        code_cache::Form* f = code_cache::linked_form(code, b->spare);
+        uint32_t pos = series::position_of(block);
+        uint32_t end = b->used() / sizeof(Cell);
+        uint32_t next;
+        if (f && pos < end && run_value_statement(*f, pos, end, next)) {
+            Cell* top = stack::values.top;
+            for (pos = next; pos < end; pos = next) {
+                if (!run_value_statement(*f, pos, end, next)) {
+                    // The rest as eval_frameless runs a block (its result cell above the top).
+                    Cell* caller_args = stack::values.args;
+                    Cell* result = stack::reserve();
+                    stack::values.args = result;
+                    check_depth();
+                    run_expressions<true>(cell::is(block, T_paren) ? T_paren : T_block, code, pos, end, result);
+                    stack::values.args = caller_args;
+                    stack::values.top = result + 1;
+                    *caller_args = *result;
+                    return;
+                }
+            }
+            *top = *stack::values.args;
+            stack::values.top = top + 1;
+            return;
+        }
+    }
     Cell* result = eval_frameless(block);
     *stack::values.args = *result;  // the caller's argument base, back in place
 }
@@ -1202,6 +1269,51 @@ void compile_statement(Node code, uint32_t pos, uint32_t n) {
     s.next = p;
     s.misses = 0;
     s.shape = Shape::value;
+    // The global lane (run_global_value).
+    using code_cache::Read;
+    auto global_word = [](const Cell& w) { return word::context_of(w) == context::global_node; };
+    bool global = (s.first_read == Read::constant || s.first_read == Read::global) &&
+                  (!s.sets || (s.target_read == Read::word && global_word(s.target)));
+    uint32_t max_index = 0;
+    auto note = [&](const Cell& w) { max_index = std::max(max_index, w.w3); };
+    if (s.first_read == Read::global) note(s.first);
+    if (s.sets) note(s.target);
+    for (uint32_t i = 0; global && i < s.steps; ++i) {
+        const code_cache::Step& step = f.steps[s.first_step + i];
+        global = global_word(step.word) && (step.right_read == Read::constant || step.right_read == Read::global);
+        note(step.word);
+        if (step.right_read == Read::global) note(step.right);
+    }
+    s.global = global;
+    s.max_index = max_index;
+}
+
+// run_value for a statement of global words alone: the same checks, with the global values
+// found once (they only ever grow, so one bound covers every index).
+[[gnu::always_inline]] inline bool run_global_value(const code_cache::Form& f, const code_cache::Statement& s,
+                                                    uint32_t end) {
+    using code_cache::Read;
+    memory::Buffer* values = context::global_buffer;
+    if (s.max_index >= values->used() / sizeof(Cell)) return false;
+    Cell* g = cells::of(values);
+    Cell v = s.first;
+    if (s.first_read == Read::global) {
+        v = g[s.first.w3];
+        uint32_t t = cell::type(v);
+        if (in(t, ANY_FUNCTION) || t == T_unset) return false;
+    }
+    for (uint32_t i = 0; i < s.steps; ++i) {
+        const code_cache::Step& step = f.steps[s.first_step + i];
+        if (!cell::same_bits(g[step.word.w3], step.op)) return false;
+        const Cell& right = step.right_read == Read::global ? g[step.right.w3] : step.right;
+        if (!cell::is(v, T_integer) || !cell::is(right, T_integer) ||
+            !integer_operation(step.operation, v, integer::get(right)))
+            return false;
+    }
+    if (s.lookahead && s.next < end && infix_op_at(s.after)) return false;
+    if (s.sets) g[s.target.w3] = v;
+    *stack::values.args = v;
+    return true;
 }
 
 // Runs a value statement; false (having stored nothing) where the walker must take it. Each
