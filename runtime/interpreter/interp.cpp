@@ -357,6 +357,7 @@ bool fast_value(Node code, uint32_t& pos, uint32_t end, bool no_infix);
 // walker must evaluate it.
 bool run_compiled(Node code, uint32_t pos, uint32_t end, uint32_t& next);
 bool run_value(const code_cache::Form& f, const code_cache::Statement& s, uint32_t end);
+void missed(Node code, uint32_t pos, code_cache::Statement& s, uint32_t n);
 inline bool run_global_value(const code_cache::Form& f, const code_cache::Statement& s, uint32_t end);
 
 // The block's form, or null.
@@ -901,30 +902,12 @@ namespace {
 // Evaluates the block or paren without a frame of its own; its value is left pushed. The
 // result cell stands where a frame's would; the caller's argument base comes back from this
 // C++ frame, or from the barrier that catches an error.
-//
-// A block with its form in place and nothing to look at first (no trace, no interrupt, no
-// checking) runs its compiled statements straight away; they run no code, so neither the
-// native stack nor `current` needs a guard, and the walker takes over from the first one they
-// leave (run_expressions without its own compiled run, which just stopped there).
 [[gnu::always_inline]] inline Cell* eval_frameless(const Cell& block) {
+    check_depth();
     Cell* caller_args = stack::values.args;
     Cell* result = stack::reserve();
     stack::values.args = result;
-    uint32_t type = cell::is(block, T_paren) ? T_paren : T_block;
-    Node code = series::node_of(block);
-    uint32_t pos = series::position_of(block);
-    uint32_t end = tail_index(code);
-    if ((memory::buffer(code)->flags & memory::has_form) && !walker_only && !check_forms && !trace::active &&
-        !os::interrupt_flag) {
-        pos = run_compiled_statements(code, pos, end, result);
-        if (pos != ran_to_end) {
-            check_depth();
-            run_expressions_as<false, false>(type, code, pos, end, result);
-        }
-    } else {
-        check_depth();
-        run_expressions<true>(type, code, pos, end, result);
-    }
+    run_expressions<true>(cell::is(block, T_paren) ? T_paren : T_block, series::node_of(block), series::position_of(block), tail_index(series::node_of(block)), result);
     stack::values.args = caller_args;
     stack::values.top = result + 1;
     return result;
@@ -932,6 +915,33 @@ namespace {
 }  // namespace
 
 namespace {
+// The branch of one cell at pos, when it is a value that runs nothing and cannot fail: pushed,
+// and put in the caller's argument base.
+[[gnu::noinline]] bool one_value(Node code, uint32_t pos) {
+    if (check_forms || trace::active) return false;
+    uint32_t end = pos + 1;
+    if (!fast_value(code, pos, end, false)) return false;
+    *stack::values.args = stack::values.top[-1];
+    return true;
+}
+
+// The rest of a body from pos, the first statement its compiled run left, as eval_frameless
+// runs a block (its result cell above the top) without the compiled run that just stopped.
+[[gnu::noinline]] void finish_body(uint32_t type, Node code, uint32_t pos, uint32_t end) {
+    code_cache::Form* f = form_of(code);
+    if (uint32_t n = f ? f->at[pos] : 0; n && n != code_cache::walker_statement &&
+                                         f->statements[n - 1].shape == code_cache::Shape::value)
+        missed(code, pos, f->statements[n - 1], n);
+    Cell* caller_args = stack::values.args;
+    Cell* result = stack::reserve();
+    stack::values.args = result;
+    check_depth();
+    run_expressions_as<false, false>(type, code, pos, end, result);
+    stack::values.args = caller_args;
+    stack::values.top = result + 1;
+    *caller_args = *result;
+}
+
 // A value statement of the form, run: false, having done nothing, where the walker must take it.
 [[gnu::always_inline]] inline bool run_value_statement(const code_cache::Form& f, uint32_t pos, uint32_t end,
                                                        uint32_t& next) {
@@ -961,24 +971,19 @@ void eval_body(const Cell& block) {
         if (f && pos < end && run_value_statement(*f, pos, end, next)) {
             Cell* top = stack::values.top;
             for (pos = next; pos < end; pos = next) {
-                if (!run_value_statement(*f, pos, end, next)) {
-                    // The rest as eval_frameless runs a block (its result cell above the top).
-                    Cell* caller_args = stack::values.args;
-                    Cell* result = stack::reserve();
-                    stack::values.args = result;
-                    check_depth();
-                    run_expressions<true>(cell::is(block, T_paren) ? T_paren : T_block, code, pos, end, result);
-                    stack::values.args = caller_args;
-                    stack::values.top = result + 1;
-                    *caller_args = *result;
-                    return;
-                }
+                if (!run_value_statement(*f, pos, end, next))
+                    return finish_body(cell::is(block, T_paren) ? T_paren : T_block, code, pos, end);
             }
             *top = *stack::values.args;
             stack::values.top = top + 1;
             return;
         }
     }
+    // A branch of one value that runs nothing and cannot fail (either n < 2 [n] [...]) is that
+    // value; a block that has a form, or may get one, runs as a block (note_run counts it).
+    if (b->spare == code_cache::walked_only && series::position_of(block) + 1 == b->used() / sizeof(Cell) &&
+        !(b->flags & memory::has_form) && one_value(code, series::position_of(block)))
+        return;
     Cell* result = eval_frameless(block);
     *stack::values.args = *result;  // the caller's argument base, back in place
 }
@@ -1398,12 +1403,17 @@ bool run_compiled(Node code, uint32_t pos, uint32_t end, uint32_t& next) {
         next = s.next;
         return true;
     }
-    // Two misses: compiled again from the values now; after four compiles it stays walked.
+    missed(code, pos, s, n);
+    return false;
+}
+
+// A compiled statement left to the walker: after two misses it is compiled again from the
+// values now; after four compiles it stays walked.
+void missed(Node code, uint32_t pos, code_cache::Statement& s, uint32_t n) {
     if (++s.misses >= 2) {
         if (s.compiles >= 4) s.shape = code_cache::Shape::walker;
         else compile_statement(code, pos, n);
     }
-    return false;
 }
 
 // Pushes the value of the whole expression at pos when it runs nothing and cannot fail: a
@@ -1496,7 +1506,8 @@ uint32_t call_conditional(const Cell& fn, Node code, uint32_t pos, uint32_t end,
     check_depth();
     Cell* slot = stack::push(fn);
     stack::push_frame(stack::interp_native, &word);
-    pos = eval_expression(code, pos, clip(code, end), Infix::apply, Result::push);
+    // A condition that runs nothing and cannot fail is read as fast_value reads an argument.
+    if (!fast_value(code, pos, end, false)) pos = eval_expression(code, pos, clip(code, end), Infix::apply, Result::push);
     if (!stack::exiting()) {
         uint32_t blocks = function::entry_index(fn) == natives::index::either ? 2 : 1;
         Cursor c = cursor(code, end);
