@@ -56,7 +56,9 @@ enum class Shape : uint8_t {
 };
 // How an operand is read: its own cell (a constant), a global word's slot, any other word
 // through its binding, or an object's field through a path of two words (a Field).
-enum class Read : uint8_t { constant, global, word, field };
+// A paren (Read::paren) holding one such expression is a statement of its own in the form (a
+// sub-statement, at no position of the block), valid while the paren's token is.
+enum class Read : uint8_t { constant, global, word, field, paren };
 // A path `word/field` in code, read or set as interp's field_path does: the path series, the
 // form it was given as a token (its number and serial: any change to the path's cells drops
 // that form), the holder word (its first element), and the field's context and index found
@@ -75,6 +77,7 @@ struct Step {
     Cell word, op, right;
     uint8_t operation = 0;
     Read right_read = Read::constant;
+    uint32_t sub = 0;  // Read::paren: the sub-statement's number
 };
 struct Statement {
     uint32_t next = 0;  // the position after the statement
@@ -91,6 +94,9 @@ struct Statement {
     Read target_read = Read::word;  // word (a set-word) or field (a set-path)
     uint32_t first_field = 0, target_field = 0;  // in the form's list, for Read::field
     Cell target, first, after;  // first: a constant, or a word read through its binding
+    uint32_t first_sub = 0;     // first_read paren: the sub-statement's number
+    memory::Node paren = 0;     // a sub-statement: its paren and the paren's token
+    uint32_t paren_form = 0, paren_serial = 0;
 };
 // A form's compiled statements, by the position they start at.
 struct Form {

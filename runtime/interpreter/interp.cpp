@@ -1205,6 +1205,72 @@ bool field_of(const Cell& path, code_cache::Field& out) {
 
 // Compiles the statement at pos into statement n of the block's form (steps and fields go into
 // the form's lists). The tokens of its paths are taken first: making one may move the forms.
+uint32_t compile_paren(Node code, const Cell& paren, uint32_t depth);
+
+// An operand of a value statement: a constant, a word read through its binding, or a paren of
+// one value expression (a sub-statement); false where the walker must evaluate it.
+bool compile_operand(Node code, const Cell& c, code_cache::Read& read, uint32_t& sub, uint32_t depth) {
+    if (cell::is(c, T_word)) {
+        if (!operand_value(c)) return false;
+        read = read_of(c);
+        return true;
+    }
+    if (cell::is(c, T_paren)) {
+        sub = compile_paren(code, c, depth);
+        read = code_cache::Read::paren;
+        return sub != 0;
+    }
+    read = code_cache::Read::constant;
+    return plain_constant(cell::type(c));
+}
+
+// The operators after a first operand, from cells[p] up to the limit or the first cell that is
+// no operator: integer operators whose right operand is an integer, a word or a paren. Gives the
+// position after them, or 0 where the walker must take the statement.
+uint32_t compile_steps(Node code, Node cells_of, uint32_t p, std::vector<code_cache::Step>& steps, uint32_t depth) {
+    for (;;) {
+        Cursor c = cursor(cells_of, 0xFFFFFFFFu);
+        if (p >= c.limit) return p;
+        const Cell* op = infix_op_at(c.cells[p]);
+        if (!op) return p;
+        Operation operation = operation_of(op_function(*op));
+        if (operation == op_none || p + 1 >= c.limit) return 0;
+        code_cache::Step step{c.cells[p], *op, c.cells[p + 1], operation};
+        const Cell& right = c.cells[p + 1];
+        if (!cell::is(right, T_integer) && !cell::is(right, T_word) && !cell::is(right, T_paren)) return 0;
+        if (cell::is(right, T_word)) step.right_read = read_of(right);
+        else if (!compile_operand(code, step.right, step.right_read, step.sub, depth + 1)) return 0;
+        steps.push_back(step);
+        p += 2;
+    }
+}
+
+// Compiles a paren that holds one value expression into a sub-statement of code's form; gives
+// its number, or 0. Its token is taken first (making one may move the forms; no series moves).
+uint32_t compile_paren(Node code, const Cell& paren, uint32_t depth) {
+    Node pn = series::node_of(paren);
+    if (depth > 8 || pn == code) return 0;
+    code_cache::Statement sub;
+    sub.paren = pn;
+    sub.paren_form = code_cache::token(pn, sub.paren_serial);
+    uint32_t p = series::position_of(paren);
+    Cursor c = cursor(pn, 0xFFFFFFFFu);
+    if (p >= c.limit) return 0;
+    sub.first = c.cells[p];
+    if (!compile_operand(code, sub.first, sub.first_read, sub.first_sub, depth + 1)) return 0;
+    std::vector<code_cache::Step> steps;
+    p = compile_steps(code, pn, p + 1, steps, depth);
+    if (p == 0 || p != tail_index(pn)) return 0;
+    code_cache::Form* f = form_of(code);
+    if (!f) return 0;
+    sub.first_step = static_cast<uint32_t>(f->steps.size());
+    sub.steps = static_cast<uint32_t>(steps.size());
+    f->steps.insert(f->steps.end(), steps.begin(), steps.end());
+    sub.shape = code_cache::Shape::value;
+    f->statements.push_back(sub);
+    return static_cast<uint32_t>(f->statements.size());
+}
+
 void compile_statement(Node code, uint32_t pos, uint32_t n) {
     using code_cache::Shape;
     Cursor c = cursor(code, 0xFFFFFFFFu);
@@ -1219,54 +1285,49 @@ void compile_statement(Node code, uint32_t pos, uint32_t n) {
     if (first_ok) first_field.form = code_cache::token(first_field.path, first_field.serial);
     c = cursor(code, 0xFFFFFFFFu);
 
-    code_cache::Form& f = *form_of(code);
-    code_cache::Statement& s = f.statements[n - 1];
-    s.shape = Shape::walker;
-    if (s.compiles == 255) return;
-    ++s.compiles;
+    // Built here and stored at the end: compiling a paren adds sub-statements and may move the
+    // forms.
+    code_cache::Statement s;
+    {
+        code_cache::Statement& old = form_of(code)->statements[n - 1];
+        old.shape = Shape::walker;
+        if (old.compiles == 255) return;
+        s.compiles = ++old.compiles;
+    }
     if (set_path && !target_ok) return;
     if (first_path && !first_ok) return;
     s.sets = set_path || cell::is(c.cells[p], T_set_word);
     if (s.sets) {
         s.target = c.cells[p];
-        s.target_read = set_path ? code_cache::Read::field : code_cache::Read::word;
-        if (set_path) {
-            s.target_field = static_cast<uint32_t>(f.fields.size());
-            f.fields.push_back(target_field);
-        }
+        s.target_read = set_path ? code_cache::Read::word : code_cache::Read::word;
         if (++p >= c.limit) return;
     }
-    const Cell& first = c.cells[p];
+    s.first = c.cells[p];
     if (first_path) {
         const Cell* holder;
         Cell* slot = field_slot(first_field, holder);
         if (!slot || cell::is(*slot, T_unset) || called_prefix(cell::type(*slot))) return;
         s.first_read = code_cache::Read::field;
+    } else if (!compile_operand(code, s.first, s.first_read, s.first_sub, 0)) {
+        return;
+    }
+    std::vector<code_cache::Step> steps;
+    p = compile_steps(code, code, p + 1, steps, 0);
+    if (p == 0) return;
+    c = cursor(code, 0xFFFFFFFFu);
+    code_cache::Form& f = *form_of(code);
+    if (set_path) {
+        s.target_read = code_cache::Read::field;
+        s.target_field = static_cast<uint32_t>(f.fields.size());
+        f.fields.push_back(target_field);
+    }
+    if (first_path) {
         s.first_field = static_cast<uint32_t>(f.fields.size());
         f.fields.push_back(first_field);
-    } else if (cell::is(first, T_word)) {
-        if (!operand_value(first)) return;
-        s.first_read = read_of(first);
-    } else if (!plain_constant(cell::type(first))) {
-        return;
-    } else {
-        s.first_read = code_cache::Read::constant;
     }
-    s.first = first;
-    ++p;
     s.first_step = static_cast<uint32_t>(f.steps.size());
-    s.steps = 0;
-    while (p < c.limit) {
-        const Cell* op = infix_op_at(c.cells[p]);
-        if (!op) break;
-        Operation operation = operation_of(op_function(*op));
-        if (operation == op_none || p + 1 >= c.limit) return;
-        const Cell& right = c.cells[p + 1];
-        if (!cell::is(right, T_integer) && !cell::is(right, T_word)) return;
-        f.steps.push_back({c.cells[p], *op, right, operation, read_of(right)});
-        ++s.steps;
-        p += 2;
-    }
+    s.steps = static_cast<uint32_t>(steps.size());
+    f.steps.insert(f.steps.end(), steps.begin(), steps.end());
     // A value alone costs the walker no more than the check of its form would.
     if (!s.sets && s.steps == 0) return;
     s.lookahead = p < c.limit;
@@ -1274,6 +1335,7 @@ void compile_statement(Node code, uint32_t pos, uint32_t n) {
     s.next = p;
     s.misses = 0;
     s.shape = Shape::value;
+    f.statements[n - 1] = s;
     // The global lane (run_global_value).
     using code_cache::Read;
     auto global_word = [](const Cell& w) { return word::context_of(w) == context::global_node; };
@@ -1289,8 +1351,8 @@ void compile_statement(Node code, uint32_t pos, uint32_t n) {
         note(step.word);
         if (step.right_read == Read::global) note(step.right);
     }
-    s.global = global;
-    s.max_index = max_index;
+    f.statements[n - 1].global = global;
+    f.statements[n - 1].max_index = max_index;
 }
 
 // run_value for a statement of global words alone: the same checks, with the global values
@@ -1327,14 +1389,27 @@ void compile_statement(Node code, uint32_t pos, uint32_t n) {
 // op! and each operand an integer (integer_op), the word after the statement no operator
 // (eval_expression's look-ahead), the target a slot that context::set, or field_path for a
 // set-path, stores into directly.
-bool run_value(const code_cache::Form& f, const code_cache::Statement& s, uint32_t end) {
+// The value of a statement's operand and operators (first_value for all but the set and the
+// look-ahead), or false where the walker must evaluate it.
+inline bool first_value(const code_cache::Form& f, const code_cache::Statement& s, Cell& v);
+
+// A paren's sub-statement: the paren unchanged since compiled (its token), then its value as
+// the walker's run of the paren would leave it.
+[[gnu::noinline]] bool paren_value(const code_cache::Form& f, uint32_t sub, Cell& v) {
+    const code_cache::Statement& s = f.statements[sub - 1];
+    return code_cache::token_valid(s.paren, s.paren_form, s.paren_serial) && first_value(f, s, v);
+}
+
+[[gnu::always_inline]] inline bool first_value(const code_cache::Form& f, const code_cache::Statement& s, Cell& v) {
     using code_cache::Read;
-    Cell v;
     if (s.first_read == Read::field) {
         const Cell* holder;
         const Cell* slot = field_slot(f.fields[s.first_field], holder);
         if (!slot || cell::is(*slot, T_unset) || called_prefix(cell::type(*slot))) return false;
         v = *slot;
+    } else if (s.first_read == Read::paren) {
+        // A paren's value is whatever it leaves, a function included.
+        if (!paren_value(f, s.first_sub, v)) return false;
     } else {
         const Cell* first = read_operand(s.first_read, s.first);
         if (!first) return false;
@@ -1348,11 +1423,27 @@ bool run_value(const code_cache::Form& f, const code_cache::Statement& s, uint32
         const code_cache::Step& step = f.steps[s.first_step + i];
         const Cell* op = word::context_of(step.word) == context::global_node ? context::global_slot(step.word) : infix_op_at(step.word);
         if (!op || !cell::same_bits(*op, step.op)) return false;
-        const Cell* right = read_operand(step.right_read, step.right);
+        Cell paren;
+        const Cell* right;
+        if (step.right_read == Read::paren) {
+            // The walker's operator call evaluates it with the operator's frame in place, and
+            // then does integer_op; nothing of that shows when neither raises.
+            if (!cell::is(v, T_integer) || !paren_value(f, step.sub, paren)) return false;
+            right = &paren;
+        } else {
+            right = read_operand(step.right_read, step.right);
+        }
         if (!right || !cell::is(v, T_integer) || !cell::is(*right, T_integer) ||
             !integer_operation(step.operation, v, integer::get(*right)))
             return false;
     }
+    return true;
+}
+
+bool run_value(const code_cache::Form& f, const code_cache::Statement& s, uint32_t end) {
+    using code_cache::Read;
+    Cell v;
+    if (!first_value(f, s, v)) return false;
     if (s.lookahead && s.next < end && infix_op_at(s.after)) return false;
     if (s.sets) {
         Cell* slot;
@@ -1382,7 +1473,8 @@ bool run_value(const code_cache::Form& f, const code_cache::Statement& s, uint32
     compile_statement(code, pos, n);
     code_cache::Form& f = *form_of(code);
     if (f.statements[n - 1].shape != code_cache::Shape::value) {
-        f.statements.pop_back();
+        // Its entry goes unless sub-statements were added after it.
+        if (n == f.statements.size()) f.statements.pop_back();
         n = code_cache::walker_statement;
     }
     f.at[pos] = n;
