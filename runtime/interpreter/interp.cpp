@@ -1101,7 +1101,7 @@ inline bool plain_constant(uint32_t t) {
 
 // The operations integer_op does, numbered for compiled statements.
 enum Operation : uint8_t { op_add, op_subtract, op_multiply, op_remainder, op_equal, op_not_equal, op_lesser,
-                           op_greater, op_lesser_or_equal, op_greater_or_equal, op_none };
+                           op_greater, op_lesser_or_equal, op_greater_or_equal, op_divide, op_none };
 
 Operation operation_of(const Cell& fn) {
     if (cell::is(fn, T_action)) {
@@ -1110,6 +1110,7 @@ Operation operation_of(const Cell& fn) {
         case actions::slot::subtract: return op_subtract;
         case actions::slot::multiply: return op_multiply;
         case actions::slot::remainder: return op_remainder;
+        case actions::slot::divide: return op_divide;
         default: return op_none;
         }
     }
@@ -1145,6 +1146,30 @@ Operation operation_of(const Cell& fn) {
     }
     integer::make_at(left, r);
     return true;
+}
+
+// An operator with a float on either side (the other an integer or a float): the add,
+// subtract, multiply and divide of the float actions, a float result in the left operand's
+// cell, its header kept but for the type (as float_::math leaves it); none of them raises.
+// false for anything else, which the full call does.
+[[gnu::noinline]] bool float_operation(uint8_t operation, Cell& left, const Cell& right) {
+    uint32_t lt = cell::type(left), rt = cell::type(right);
+    if ((lt != T_float_ && lt != T_integer) || (rt != T_float_ && rt != T_integer)) return false;
+    if (operation != op_add && operation != op_subtract && operation != op_multiply && operation != op_divide)
+        return false;
+    double a = lt == T_float_ ? cell::get_double(left) : double(integer::get(left));
+    double b = rt == T_float_ ? cell::get_double(right) : double(integer::get(right));
+    double r = operation == op_add ? a + b : operation == op_subtract ? a - b : operation == op_multiply ? a * b : a / b;
+    cell::set_type(left, T_float_);
+    cell::set_double(left, r);
+    return true;
+}
+
+// An operator on two numbers, into the left operand's cell; false where the full call must run.
+[[gnu::always_inline]] inline bool number_operation(uint8_t operation, Cell& left, const Cell& right) {
+    if (cell::is(left, T_integer) && cell::is(right, T_integer)) [[likely]]
+        return integer_operation(operation, left, integer::get(right));
+    return float_operation(operation, left, right);
 }
 
 inline code_cache::Read read_of(const Cell& c) {
@@ -1207,8 +1232,32 @@ bool field_of(const Cell& path, code_cache::Field& out) {
 // the form's lists). The tokens of its paths are taken first: making one may move the forms.
 uint32_t compile_paren(Node code, const Cell& paren, uint32_t depth);
 
-// An operand of a value statement: a constant, a word read through its binding, or a paren of
-// one value expression (a sub-statement); false where the walker must evaluate it.
+// A path read by index (a/:i/:j) into an IndexPath of code's form; false for any other path.
+bool compile_index(Node code, const Cell& path, uint32_t& k) {
+    Node pn = series::node_of(path);
+    uint32_t i = series::position_of(path);
+    Cursor pc = cursor(pn, 0xFFFFFFFFu);
+    if (pc.limit < i + 2 || pc.limit > i + 4 || !cell::is(pc.cells[i], T_word)) return false;
+    code_cache::IndexPath ip;
+    ip.path = pn;
+    ip.first = pc.cells[i];
+    const Cell* holder = context::bound_slot(ip.first);
+    if (!holder || !cell::is(*holder, T_block)) return false;
+    for (uint32_t j = i + 1; j < pc.limit; ++j) {
+        const Cell& step = pc.cells[j];
+        if (!cell::is(step, T_integer) && !cell::is(step, T_get_word)) return false;
+        ip.step[ip.steps++] = step;
+    }
+    ip.form = code_cache::token(pn, ip.serial);  // may move the forms
+    code_cache::Form* f = form_of(code);
+    if (!f) return false;
+    k = static_cast<uint32_t>(f->indexes.size());
+    f->indexes.push_back(ip);
+    return true;
+}
+
+// An operand of a value statement: a constant, a word read through its binding, a paren of one
+// value expression (a sub-statement) or an index path; false where the walker must evaluate it.
 bool compile_operand(Node code, const Cell& c, code_cache::Read& read, uint32_t& sub, uint32_t depth) {
     if (cell::is(c, T_word)) {
         if (!operand_value(c)) return false;
@@ -1219,6 +1268,10 @@ bool compile_operand(Node code, const Cell& c, code_cache::Read& read, uint32_t&
         sub = compile_paren(code, c, depth);
         read = code_cache::Read::paren;
         return sub != 0;
+    }
+    if (cell::is(c, T_path)) {
+        read = code_cache::Read::index;
+        return compile_index(code, c, sub);
     }
     read = code_cache::Read::constant;
     return plain_constant(cell::type(c));
@@ -1237,7 +1290,9 @@ uint32_t compile_steps(Node code, Node cells_of, uint32_t p, std::vector<code_ca
         if (operation == op_none || p + 1 >= c.limit) return 0;
         code_cache::Step step{c.cells[p], *op, c.cells[p + 1], operation};
         const Cell& right = c.cells[p + 1];
-        if (!cell::is(right, T_integer) && !cell::is(right, T_word) && !cell::is(right, T_paren)) return 0;
+        if (!cell::is(right, T_integer) && !cell::is(right, T_float_) && !cell::is(right, T_word) &&
+            !cell::is(right, T_paren) && !cell::is(right, T_path))
+            return 0;
         if (cell::is(right, T_word)) step.right_read = read_of(right);
         else if (!compile_operand(code, step.right, step.right_read, step.sub, depth + 1)) return 0;
         steps.push_back(step);
@@ -1295,7 +1350,6 @@ void compile_statement(Node code, uint32_t pos, uint32_t n) {
         s.compiles = ++old.compiles;
     }
     if (set_path && !target_ok) return;
-    if (first_path && !first_ok) return;
     s.sets = set_path || cell::is(c.cells[p], T_set_word);
     if (s.sets) {
         s.target = c.cells[p];
@@ -1303,7 +1357,7 @@ void compile_statement(Node code, uint32_t pos, uint32_t n) {
         if (++p >= c.limit) return;
     }
     s.first = c.cells[p];
-    if (first_path) {
+    if (first_ok) {
         const Cell* holder;
         Cell* slot = field_slot(first_field, holder);
         if (!slot || cell::is(*slot, T_unset) || called_prefix(cell::type(*slot))) return;
@@ -1321,7 +1375,7 @@ void compile_statement(Node code, uint32_t pos, uint32_t n) {
         s.target_field = static_cast<uint32_t>(f.fields.size());
         f.fields.push_back(target_field);
     }
-    if (first_path) {
+    if (first_ok) {
         s.first_field = static_cast<uint32_t>(f.fields.size());
         f.fields.push_back(first_field);
     }
@@ -1373,9 +1427,7 @@ void compile_statement(Node code, uint32_t pos, uint32_t n) {
         const code_cache::Step& step = f.steps[s.first_step + i];
         if (!cell::same_bits(g[step.word.w3], step.op)) return false;
         const Cell& right = step.right_read == Read::global ? g[step.right.w3] : step.right;
-        if (!cell::is(v, T_integer) || !cell::is(right, T_integer) ||
-            !integer_operation(step.operation, v, integer::get(right)))
-            return false;
+        if (!number_operation(step.operation, v, right)) return false;
     }
     if (s.lookahead && s.next < end && infix_op_at(s.after)) return false;
     if (s.sets) g[s.target.w3] = v;
@@ -1392,6 +1444,32 @@ void compile_statement(Node code, uint32_t pos, uint32_t n) {
 // The value of a statement's operand and operators (first_value for all but the set and the
 // look-ahead), or false where the walker must evaluate it.
 inline bool first_value(const code_cache::Form& f, const code_cache::Statement& s, Cell& v);
+bool index_value(const code_cache::Form& f, uint32_t k, Cell& v);
+
+// An index path's value as eval_path reads it: the path unchanged since compiled (its token),
+// its word holding a block, each step an integer (or a get-word holding one) in the block's
+// range, and at the end no function, which the walker would call. Else false.
+[[gnu::noinline]] bool index_value(const code_cache::Form& f, uint32_t k, Cell& v) {
+    const code_cache::IndexPath& ip = f.indexes[k];
+    if (!code_cache::token_valid(ip.path, ip.form, ip.serial)) return false;
+    const Cell* holder = context::bound_slot(ip.first);
+    if (!holder) return false;
+    v = *holder;
+    for (uint32_t i = 0; i < ip.steps; ++i) {
+        const Cell* element = &ip.step[i];
+        if (cell::is(*element, T_get_word)) {
+            element = context::bound_slot(*element);
+            if (!element) return false;
+        }
+        if (!cell::is(*element, T_integer) || !cell::is(v, T_block)) return false;
+        int32_t n = integer::get(*element);
+        Node series = series::node_of(v);
+        int64_t p = int64_t(series::position_of(v)) + (n > 0 ? int64_t(n) - 1 : int64_t(n));
+        if (n == 0 || p < 0 || p >= int64_t(tail_index(series))) return false;
+        v = cells::of(series)[p];
+    }
+    return !called_prefix(cell::type(v));
+}
 
 // A paren's sub-statement: the paren unchanged since compiled (its token), then its value as
 // the walker's run of the paren would leave it.
@@ -1410,6 +1488,8 @@ inline bool first_value(const code_cache::Form& f, const code_cache::Statement& 
     } else if (s.first_read == Read::paren) {
         // A paren's value is whatever it leaves, a function included.
         if (!paren_value(f, s.first_sub, v)) return false;
+    } else if (s.first_read == Read::index) {
+        if (!index_value(f, s.first_sub, v)) return false;
     } else {
         const Cell* first = read_operand(s.first_read, s.first);
         if (!first) return false;
@@ -1423,19 +1503,18 @@ inline bool first_value(const code_cache::Form& f, const code_cache::Statement& 
         const code_cache::Step& step = f.steps[s.first_step + i];
         const Cell* op = word::context_of(step.word) == context::global_node ? context::global_slot(step.word) : infix_op_at(step.word);
         if (!op || !cell::same_bits(*op, step.op)) return false;
-        Cell paren;
+        Cell computed;
         const Cell* right;
-        if (step.right_read == Read::paren) {
-            // The walker's operator call evaluates it with the operator's frame in place, and
-            // then does integer_op; nothing of that shows when neither raises.
-            if (!cell::is(v, T_integer) || !paren_value(f, step.sub, paren)) return false;
-            right = &paren;
+        if (step.right_read == Read::paren || step.right_read == Read::index) {
+            // The walker's operator call evaluates it with the operator's frame in place, then
+            // does the operation; nothing of that shows when neither raises.
+            if (!(step.right_read == Read::paren ? paren_value(f, step.sub, computed) : index_value(f, step.sub, computed)))
+                return false;
+            right = &computed;
         } else {
             right = read_operand(step.right_read, step.right);
         }
-        if (!right || !cell::is(v, T_integer) || !cell::is(*right, T_integer) ||
-            !integer_operation(step.operation, v, integer::get(*right)))
-            return false;
+        if (!right || !number_operation(step.operation, v, *right)) return false;
     }
     return true;
 }
