@@ -816,7 +816,7 @@ constexpr uint32_t ran_to_end = 0xFFFFFFFFu;
 template <bool traced, bool compiled>
 [[gnu::always_inline]] inline void run_expressions_as(uint32_t type, Node code, uint32_t pos, uint32_t end,
                                                       Cell* result) {
-    // Ctrl+C: the one poll of the interpreter, met by every loop body and function call.
+    // Ctrl+C: polled at every block run (loop bodies, function calls) and between statements.
     if (__builtin_expect(os::interrupt_flag != 0, 0) && stack::raise_interrupt()) {
         *result = unset::value;
         return;
@@ -859,6 +859,8 @@ template <bool traced, bool compiled>
         end = clip(code, end);
         if (pos >= end) break;
         stack::values.top = result + 1;
+        // Ctrl+C between the statements of a long block too (one that runs no other block).
+        if (__builtin_expect(os::interrupt_flag != 0, 0) && stack::raise_interrupt()) break;
         if (user_code) cell::store(current, type, pos, code, 0);
     }
     if constexpr (traced) trace::fire(trace::ev_exit, code, type, pos, result, nullptr);
@@ -1179,6 +1181,9 @@ Operation operation_of(const Cell& fn) {
     return float_operation(operation, left, right);
 }
 
+// A bound word's slot in its context's values.
+inline uint32_t slot_index(const Cell& word) { return static_cast<uint32_t>(word::index_of(word)); }
+
 inline code_cache::Read read_of(const Cell& c) {
     if (!cell::is(c, T_word)) return code_cache::Read::constant;
     return word::context_of(c) == context::global_node ? code_cache::Read::global : code_cache::Read::word;
@@ -1403,7 +1408,7 @@ void compile_statement(Node code, uint32_t pos, uint32_t n) {
     bool global = (s.first_read == Read::constant || s.first_read == Read::global) &&
                   (!s.sets || (s.target_read == Read::word && global_word(s.target)));
     uint32_t max_index = 0;
-    auto note = [&](const Cell& w) { max_index = std::max(max_index, w.w3); };
+    auto note = [&](const Cell& w) { max_index = std::max(max_index, slot_index(w)); };
     if (s.first_read == Read::global) note(s.first);
     if (s.sets) note(s.target);
     for (uint32_t i = 0; global && i < s.steps; ++i) {
@@ -1426,18 +1431,18 @@ void compile_statement(Node code, uint32_t pos, uint32_t n) {
     Cell* g = cells::of(values);
     Cell v = s.first;
     if (s.first_read == Read::global) {
-        v = g[s.first.w3];
+        v = g[slot_index(s.first)];
         uint32_t t = cell::type(v);
         if (in(t, ANY_FUNCTION) || t == T_unset) return false;
     }
     for (uint32_t i = 0; i < s.steps; ++i) {
         const code_cache::Step& step = f.steps[s.first_step + i];
-        if (!cell::same_bits(g[step.word.w3], step.op)) return false;
-        const Cell& right = step.right_read == Read::global ? g[step.right.w3] : step.right;
+        if (!cell::same_bits(g[slot_index(step.word)], step.op)) return false;
+        const Cell& right = step.right_read == Read::global ? g[slot_index(step.right)] : step.right;
         if (!number_operation(step.operation, v, right)) return false;
     }
     if (s.lookahead && s.next < end && infix_op_at(s.after)) return false;
-    if (s.sets) g[s.target.w3] = v;
+    if (s.sets) g[slot_index(s.target)] = v;
     *stack::values.args = v;
     return true;
 }

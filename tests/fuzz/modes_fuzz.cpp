@@ -45,7 +45,9 @@ void restore_globals() {
     fuzz::restore_globals();
 }
 
-// A watchdog raises the interrupt once a run has gone past its deadline, and says so.
+// A watchdog raises the interrupt once a run has gone past its deadline, and says so. The
+// interpreter takes it where a catch can receive it, as the console's does: fuzz-run has one
+// around the program.
 std::atomic<int64_t> deadline_ms{0};
 std::atomic<bool> fired{false};
 
@@ -72,15 +74,23 @@ void set_up() {
     show = s && *s && *s != '0';
     fuzz::quiet_output();
     fuzz::boot_program();
+    // Code that rewrites itself can double a block again and again in one run (a change whose
+    // value became the block itself): such a program meets no-memory, as it would on a small
+    // machine, long before the fuzzer's own memory limit would end the process, and fuzz-step
+    // then gives it fresh code blocks.
+    memory::set_frame_limit(uint64_t(48) << 20);
     // The report of a run: the result, or the error whole, then the words programs change.
     std::string text = "set [" + std::string(fuzz::program_words) + "] none " +
                        "fuzz-out: none fuzz-log: none "
                        "fuzz-step: func [code [block!] /local r] ["
-                       "  if error? set/any 'r try/all [do code] [append fuzz-log mold/flat/part :r 1000]"
+                       "  if error? set/any 'r try/all [do code] ["
+                       "    append fuzz-log mold/flat/part :r 1000"
+                       "    if r/id = 'no-memory [p: copy [] q: copy [] recycle]"
+                       "  ]"
                        "] "
                        "fuzz-run: func [code [block!] /local r] ["
                        "  fuzz-log: copy []"
-                       "  set/any 'r try/all [do code]"
+                       "  set/any 'r catch [try/all [do code]]"
                        "  rejoin ["
                        "    either error? :r [mold/flat/part :r 1000] [any [attempt [mold/flat/part :r 1000] \"?\"]]"
                        "    \" | \" mold/flat/part reduce [:a :b :c :o :p :q] 4000"
