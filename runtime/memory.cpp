@@ -439,7 +439,8 @@ Node copy_series(Node node) {
     Buffer* from = buffer(node);
     Buffer* to = buffer(copy);
     // A copy belongs to nobody and is nobody's system code.
-    to->flags = (from->flags & ~(big | fixed | marked | owned | system_code | has_form)) | (to->flags & big);
+    to->flags = (from->flags & ~(big | fixed | marked | owned | system_code | has_form | boot_literal | pending_body)) |
+                (to->flags & big);
     to->head = 0;
     to->tail = from->used();
     std::memcpy(to->data(), from->head_ptr(), from->used());
@@ -515,6 +516,11 @@ void count_in_use_as_live() {
     st.live = static_cast<uint64_t>(bytes_in_use());
     st.budget = st.live > collection_floor ? st.live : collection_floor;
     st.taken = 0;
+}
+
+void release_free_pages() {
+    for (SeriesFrame* f = st.series_head; f; f = f->next)
+        os::discard_pages(f->bump, static_cast<std::size_t>(f->end - f->bump));
 }
 
 uint64_t taken_since_collection() { return st.taken; }

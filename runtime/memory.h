@@ -132,6 +132,9 @@ uint64_t collection_budget();
 // the next collection's budget starts from here. For bulk data known to stay reachable (the
 // decoded boot image), so that loading it does not bring the first collection forward.
 void count_in_use_as_live();
+// Gives the pages of the series frames' free room back to the system (after a collection has
+// compacted them): the room stays the frames', and is taken again page by page as it is used.
+void release_free_pages();
 // For tests: frame pages beyond this many bytes in all are refused as the system would refuse
 // them (free_all lifts the limit).
 void set_frame_limit(uint64_t bytes);

@@ -811,6 +811,7 @@ void Reader::block(const Head& h, const Dest& d, uint32_t index) {
     uint32_t n = count_field();
     if (h.id == T_map && (n & 1)) fail();
     Node node = memory::alloc_cells(n ? n : 1);
+    if (boot_ && h.id == T_block) memory::buffer(node)->flags |= memory::boot_literal;
     put(d, Cell{h.id | (h.new_line ? cell::new_line : 0), index, node, 0});
     if (h.id == T_hash) {
         Node table = hashtable::make(n, node, hashtable::hash_index, 0);

@@ -4,6 +4,7 @@
 #include "runtime/code_cache.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
+#include "runtime/datatypes/function.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
@@ -375,10 +376,15 @@ struct BindMemo {
 BindMemo bind_memo[256];
 uint64_t bind_generation = 0;
 
-void bind_cells(const Cell& block, Node ctx, bool self, uint64_t generation) {
+// Gives false, having stopped before changing it, at a block that is a function's pending
+// body (function.h): its words must keep their binding until the function's copy is made.
+bool bind_cells(const Cell& block, Node ctx, bool self, uint64_t generation) {
     Node series = block.w2;
-    if (!memory::valid_node(series) || buffer(series)->unit() != sizeof(Cell)) return;
-    if (cycles::find_q(series)) return;
+    if (!memory::valid_node(series)) return true;
+    uint32_t flags = buffer(series)->flags;
+    if ((flags & memory::unit_mask) != sizeof(Cell)) return true;
+    if (flags & memory::pending_body) [[unlikely]] return false;
+    if (cycles::find_q(series)) return true;
     cycles::Guard guard(series);
     code_cache::changed(series);  // a compiled form holds the words' old binding
     uint32_t self_sym = words::symbols::self_;
@@ -400,14 +406,22 @@ void bind_cells(const Cell& block, Node ctx, bool self, uint64_t generation) {
             }
         } else if (in(t, ANY_BLOCK)) {
             Cell inner = c;
-            bind_cells(inner, ctx, self, generation);
+            if (!bind_cells(inner, ctx, self, generation)) return false;
         }
     }
+    return true;
 }
 }  // namespace
 
-void bind(const Cell& block, Node ctx, bool self) {
+void bind(const Cell& block_in, Node ctx, bool self) {
     // Nothing here allocates: the cells are bound where they lie.
+    if (bind_cells(block_in, ctx, self, ++bind_generation)) [[likely]] return;
+    // Every pending body is made first (that allocates); binding again what was already bound
+    // gives the same words.
+    Cell block = block_in;
+    collector::Root keep(block);
+    collector::RootNode keep_ctx(ctx);
+    function::take_all();
     bind_cells(block, ctx, self, ++bind_generation);
 }
 
