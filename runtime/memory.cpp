@@ -85,6 +85,14 @@ void free_frame(void* p, uint64_t size) {
 
 uint64_t* slots_of(uint32_t index) { return node_table + std::size_t(index) * node_frame_capacity; }
 
+// The free slot after n in its frame's free list: a written free slot names it; an untouched
+// one (0) is followed by the next slot of the frame, and the frame's last by none.
+inline Node next_free(Node n) {
+    uint64_t v = node_table[n];
+    if (v) [[likely]] return static_cast<Node>(v >> 1);
+    return (n + 1) % node_frame_capacity ? n + 1 : 0;
+}
+
 // The part of a frame's slot range that covers whole pages of its own (never shared with a
 // neighbouring frame), so that it can be given back.
 void frame_slot_pages(uint32_t index, uintptr_t& start, uintptr_t& end, bool whole_inside) {
@@ -112,12 +120,19 @@ NodeFrame* new_node_frame() {
     f->index = index;
     f->capacity = node_frame_capacity;
     f->stamp = st.collections;
+    // Every slot starts untouched (0): the free list runs through them in ascending order
+    // without being written, so the pages of slots never used are never touched. Pages the
+    // frame shares with a neighbour were not given back with it: its slots there are cleared.
     uint64_t* slots = slots_of(index);
     Node first = index * node_frame_capacity;
-    // Free slots are threaded in ascending order; the last one ends the list.
-    for (uint32_t i = 0; i < node_frame_capacity; ++i) {
-        Node next = i + 1 < node_frame_capacity ? first + i + 1 : 0;
-        slots[i] = (uint64_t(next) << 1) | 1;
+    uintptr_t inside_start, inside_end;
+    frame_slot_pages(index, inside_start, inside_end, true);
+    auto from = reinterpret_cast<uintptr_t>(slots), to = reinterpret_cast<uintptr_t>(slots + node_frame_capacity);
+    if (inside_end <= inside_start) {
+        std::memset(slots, 0, node_frame_capacity * sizeof(uint64_t));
+    } else {
+        std::memset(slots, 0, inside_start - from);
+        std::memset(reinterpret_cast<void*>(inside_end), 0, to - inside_end);
     }
     f->free_head = first;
     st.frame_by_index[index] = f;
@@ -316,7 +331,7 @@ Node alloc_node() {
         st.node_current = f;
     }
     Node n = f->free_head;
-    f->free_head = static_cast<Node>(node_table[n] >> 1);
+    f->free_head = next_free(n);
     node_table[n] = 0;
     ++f->used;
     st.taken += node_bytes;
@@ -327,7 +342,7 @@ NodeFrame* current_node_frame() { return st.node_current; }
 
 Node take_node_in(NodeFrame* f) {
     Node n = f->free_head;
-    f->free_head = static_cast<Node>(node_table[n] >> 1);
+    f->free_head = next_free(n);
     node_table[n] = 0;
     ++f->used;
     return n;
@@ -630,13 +645,21 @@ const char* verify() {
             }
         }
         if (used > f->used) return "node frame counts fewer used nodes than it has";
-        uint32_t listed = 0;
-        for (Node n = f->free_head; n; n = static_cast<Node>(node_table[n] >> 1)) {
+        uint32_t listed = 0, untouched = 0;
+        for (Node n = f->free_head; n; n = next_free(n)) {
             if (n < first || n >= first + f->capacity) return "free list leaves its node frame";
+            if (node_table[n] == 0) {
+                // The list's untouched end: every slot after it is untouched too.
+                for (Node m = n; m < first + f->capacity; ++m)
+                    if (node_table[m] != 0) return "free list runs through a used slot";
+                untouched = first + f->capacity - n;
+                listed += untouched;
+                break;
+            }
             if (!(node_table[n] & 1)) return "free list runs through a used slot";
             if (++listed > f->capacity) return "free list loops";
         }
-        if (listed != free_slots) return "free slots missing from the free list";
+        if (listed != free_slots + untouched) return "free slots missing from the free list";
         if (listed + f->used != f->capacity) return "node frame accounting wrong";
     }
     return nullptr;

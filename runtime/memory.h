@@ -8,7 +8,9 @@
 //
 // Node ids: node frame k (k >= 1) owns the ids k × 10000 .. k × 10000 + 9999 of one flat table
 // reserved at start, so a lookup is a single load and id 0 is never a node. A used slot holds
-// its buffer's address; a free slot holds (next free id << 1) | 1.
+// its buffer's address; a free slot holds (next free id << 1) | 1, or 0 while it was never
+// used: a new frame's slots are not written, and the free list runs on from an untouched slot
+// to the frame's next slot (so the pages of slots never used stay untouched).
 //
 // Buffer layout: a 24-byte header {flags, node, size, head, tail, spare} then `size` bytes of
 // data. head and tail are byte offsets from the data start. In a series frame a buffer
