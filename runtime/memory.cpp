@@ -26,6 +26,7 @@ struct State {
     SeriesFrame* series_current = nullptr;
     SeriesFrame* series_tail = nullptr;
     uint64_t next_series_size = initial_series_frame;
+    uint64_t first_series_size = 0;  // the size asked for the next frame alone, or 0
     BigFrame* big_head = nullptr;
     BigFrame* big_tail = nullptr;
     uint64_t frame_pages = 0;         // bytes of pages held by series and big frames
@@ -147,10 +148,12 @@ NodeFrame* new_node_frame() {
 
 SeriesFrame* new_series_frame(bool may_fail) {
     uint64_t area = st.next_series_size;
+    if (st.first_series_size) area = st.first_series_size;
     uint64_t bytes = page_round(sizeof(SeriesFrame) + area);
     auto f = static_cast<SeriesFrame*>(alloc_frame(bytes, may_fail));
     if (!f) return nullptr;
-    if (st.next_series_size < largest_series_frame) st.next_series_size *= 2;
+    if (st.first_series_size) st.first_series_size = 0;
+    else if (st.next_series_size < largest_series_frame) st.next_series_size *= 2;
     f->size = bytes;
     f->bump = f->area();
     f->end = f->area() + area;
@@ -237,6 +240,8 @@ void init() {
     st.frame_by_index = static_cast<NodeFrame**>(heap::allocate_zeroed(sizeof(NodeFrame*) * max_node_frames));
     frames_by_index = st.frame_by_index;
 }
+
+void size_next_series_frame(uint64_t bytes) { st.first_series_size = round16(bytes); }
 
 void free_all() {
     while (st.node_head) free_node_frame(st.node_head);

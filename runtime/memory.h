@@ -88,6 +88,11 @@ void init();
 // Releases every frame (the process is ending, or a test resets the heap).
 void free_all();
 
+// The next series frame made has room for this many bytes (the ones after follow the usual
+// sizes). The start-up gives its first frame room for the whole boot, so that the collection
+// after it packs the live data into pages the boot touched already.
+void size_next_series_frame(uint64_t bytes);
+
 // ---- allocation -----------------------------------------------------------------------------
 // A buffer of n units of unit bytes; head offset -1 places head and tail in the middle.
 // May run a collection. Raises internal no-memory when the memory cannot be had.

@@ -194,11 +194,13 @@ Cell take_body(const Cell& fn_in) {
     Cell fn = fn_in;
     collector::Root keep(fn);
     Cell literal = more(fn)[2];
-    cell::expect(cell::is(fn, T_function) && cell::is(literal, T_block));
+    // The function itself, or an op! made from it (which shares its context and more block).
+    cell::expect(callable_type(fn) == T_function && cell::is(literal, T_block));
     Cell copy = *block::clone(literal, true, true);
     stack::pop(1);
     collector::Root keep_copy(copy);
-    if (compiled_q(fn)) mark_system_code(copy.w2);
+    // Only the boot definitions leave a body pending: the function is one of the system's.
+    mark_system_code(copy.w2);
     context::bind(copy, context_of(fn), false);
     memory::buffer(literal.w2)->flags &= ~memory::pending_body;
     Cell* m = cells::of(more_of(fn));
