@@ -184,15 +184,16 @@ void choose_candidates(State& s) {
     evacuating = true;
 }
 
-// A word on the native stack that is, or may be made from, a candidate's node id: the id in
-// either half, the id scaled to a node-table offset, or the address of its node-table slot.
-// The upper halves of user-space addresses (0x5500-0x57FF, 0x7F00-0x7FFF) fall among the ids
-// of frames 2 and 3, so those two frames are in practice never evacuated.
+// A word on the native stack that is, or may be made from, the id of a node in use in a
+// candidate frame: the id in either half, the id scaled to a node-table offset, or the address
+// of its node-table slot. Only ids of nodes in use pin: evacuation moves nothing else, and
+// small numbers that C++ frames hold (sizes, counts, offsets) often fall among the ids of the
+// low frames. Nodes are in use from before any collection may run until they are freed.
 void pin_stack_word(uint64_t word, void* data) {
     auto& ev = *static_cast<Evacuation*>(data);
     auto pin = [&](uint64_t id) {
         int32_t k = candidate_of(ev, id);
-        if (k >= 0) ev.pinned[k] = 1;
+        if (k >= 0 && memory::is_used_slot(memory::node_table[id])) ev.pinned[k] = 1;
     };
     pin(word & 0xFFFFFFFF);
     pin(word >> 32);
