@@ -216,6 +216,7 @@ private:
     void check_index(Node ctx, int32_t index);
 
     bool value(const Dest& d, bool top, uint32_t expect);
+    bool global_word(Node block);
     Head head();
     void scalar(const Head& h, const Dest& d);
     bool word(const Head& h, const Dest& d);
@@ -270,7 +271,8 @@ void Reader::run(bool symbols) {
 }
 
 uint32_t Reader::symbol() {
-    uint32_t i = field();
+    // Most tables are small enough for most entries to be written in one byte.
+    uint32_t i = compact_ && p_ < end_ && *p_ < 0x80 ? *p_++ : field();
     if (i >= symbol_count_) fail();
     last_entry_ = i;
     if (ids_[i]) return ids_[i];
@@ -282,6 +284,10 @@ uint32_t Reader::symbol() {
     auto e = static_cast<const uint8_t*>(std::memchr(s, 0, names_length_ - offset));
     if (e == s) fail();
     for (const uint8_t* q = s; q < e;) {
+        if (*q < 0x80) {
+            ++q;
+            continue;
+        }
         int32_t cp;
         q = unicode::decode_utf8_char(q, e, cp);
         if (cp < 0) fail();
@@ -817,8 +823,39 @@ void Reader::block(const Head& h, const Dest& d, uint32_t index) {
         Node table = hashtable::make(n, node, hashtable::hash_index, 0);
         at(d)->w3 = table;
     }
-    for (uint32_t i = 0; i < n; ++i) value(append(node), false, 0);
+    for (uint32_t i = 0; i < n; ++i) {
+        if (boot_ && compact_ && global_word(node)) continue;
+        value(append(node), false, 0);
+    }
     if (h.id == T_hash) block::index_rebuild(*at(d));
+}
+
+// The boot image's most common record, a word bound to the global context, read the short
+// way and appended to the block: a lead byte that is the datatype id of word!, set-word!,
+// get-word! or lit-word! (no flag: no binding record follows), after one new-line prefix or
+// none. Gives false, having read nothing, for any other record; `word` reads the same records
+// to the same cells.
+bool Reader::global_word(Node block) {
+    const uint8_t* q = p_;
+    bool new_line = q < end_ && *q == cp_new_line;
+    if (new_line) ++q;
+    if (q >= end_) return false;
+    uint32_t t = *q;
+    if (t != T_word && t != T_set_word && t != T_get_word && t != T_lit_word) return false;
+    p_ = q + 1;
+    uint32_t sym = symbol();
+    uint32_t& global_index = ids_[symbol_count_ + last_entry_];
+    Cell w;
+    if (global_index) {
+        w = word::cell_of(t, sym, context::global(), static_cast<int32_t>(global_index - 1));
+    } else {
+        word::make_at(sym, w);
+        global_index = cell::word<3>(w) + 1;
+        cell::set_type(w, t);
+    }
+    w.header |= new_line ? cell::new_line : 0;
+    *series::append_cell(block) = w;
+    return true;
 }
 
 void Reader::text(const Head& h, const Dest& d, uint32_t index) {
