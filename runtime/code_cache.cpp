@@ -98,7 +98,8 @@ void sweep() {
         if (!f.node) continue;
         if (!collector::marked_q(f.node) || !linked(f.node, k)) release(k);
         else form_bytes += f.at.capacity() * sizeof(uint32_t) + f.statements.capacity() * sizeof(Statement) +
-                           f.steps.capacity() * sizeof(Step);
+                           f.steps.capacity() * sizeof(Step) + f.fields.capacity() * sizeof(Field) +
+                           f.indexes.capacity() * sizeof(IndexPath);
     }
     if (bytes() <= budget) return;
     for (uint32_t k = first_form; k < forms.size(); ++k) {

@@ -56,7 +56,18 @@ enum class Shape : uint8_t {
 };
 // How an operand is read: its own cell (a constant), a global word's slot, any other word
 // through its binding, or an object's field through a path of two words (a Field).
-enum class Read : uint8_t { constant, global, word, field };
+// A paren (Read::paren) holding one such expression is a statement of its own in the form (a
+// sub-statement, at no position of the block), valid while the paren's token is.
+// A path of a word holding a block and up to three integer or get-word steps (a/:i/:j) is an
+// IndexPath (Read::index), read as the block's path step reads it.
+enum class Read : uint8_t { constant, global, word, field, paren, index };
+struct IndexPath {
+    memory::Node path = 0;
+    uint32_t form = 0, serial = 0;  // the path's token
+    uint32_t steps = 0;
+    Cell first;
+    Cell step[3];
+};
 // A path `word/field` in code, read or set as interp's field_path does: the path series, the
 // form it was given as a token (its number and serial: any change to the path's cells drops
 // that form), the holder word (its first element), and the field's context and index found
@@ -75,12 +86,16 @@ struct Step {
     Cell word, op, right;
     uint8_t operation = 0;
     Read right_read = Read::constant;
+    uint32_t sub = 0;  // Read::paren: the sub-statement's number; Read::index: the IndexPath's
 };
 struct Statement {
     uint32_t next = 0;  // the position after the statement
     Shape shape = Shape::unknown;
     bool sets = false;        // a set-word starts it (target)
     bool lookahead = false;   // a word follows it (after), which must not hold an operator
+    bool global = false;      // every word it reads or sets is a global one (a constant operand
+                              // aside): run from the global values directly, up to max_index
+    uint32_t max_index = 0;
     uint8_t misses = 0;       // runs that left it to the walker since it was compiled
     uint8_t compiles = 0;
     uint32_t first_step = 0, steps = 0;  // its steps in the form's list
@@ -88,6 +103,9 @@ struct Statement {
     Read target_read = Read::word;  // word (a set-word) or field (a set-path)
     uint32_t first_field = 0, target_field = 0;  // in the form's list, for Read::field
     Cell target, first, after;  // first: a constant, or a word read through its binding
+    uint32_t first_sub = 0;     // first_read paren or index: as Step::sub
+    memory::Node paren = 0;     // a sub-statement: its paren and the paren's token
+    uint32_t paren_form = 0, paren_serial = 0;
 };
 // A form's compiled statements, by the position they start at.
 struct Form {
@@ -102,6 +120,7 @@ struct Form {
     std::vector<Statement> statements;
     std::vector<Step> steps;
     std::vector<Field> fields;
+    std::vector<IndexPath> indexes;
 };
 constexpr uint32_t walker_statement = 0xFFFFFFFFu;
 // The table of forms, by number (from first_form).
@@ -126,10 +145,12 @@ void note_run(memory::Node code);
 // it is given if it has none. Whatever changes its cells drops that form, which token_valid
 // then tells.
 uint32_t token(memory::Node series, uint32_t& serial);
+// The table is asked first: a series renumbered or freed has lost its form at the collection's
+// sweep, so its buffer is read only while the token's form still names it.
 inline bool token_valid(memory::Node series, uint32_t k, uint32_t serial) {
+    if (k >= forms.size() || forms[k].node != series || forms[k].serial != serial) return false;
     memory::Buffer* b = memory::buffer(series);
-    return (b->flags & memory::has_form) && b->spare == k && k < forms.size() && forms[k].node == series &&
-           forms[k].serial == serial;
+    return (b->flags & memory::has_form) && b->spare == k;
 }
 
 // Leaves the block to the walker from now on (its form goes).

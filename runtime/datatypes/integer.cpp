@@ -79,16 +79,10 @@ int32_t do_math(int32_t a, int32_t b, int32_t op, Cell* result) {
     double exact = 0;
     switch (op) {
     case add:
-        overflow = __builtin_add_overflow(a, b, &r);
-        exact = double(a) + double(b);
-        break;
     case subtract:
-        overflow = __builtin_sub_overflow(a, b, &r);
-        exact = double(a) - double(b);
-        break;
     case multiply:
-        overflow = __builtin_mul_overflow(a, b, &r);
-        exact = double(a) * double(b);
+        overflow = !fast_math(a, b, op, r);
+        exact = op == add ? double(a) + double(b) : op == subtract ? double(a) - double(b) : double(a) * double(b);
         break;
     case divide:
         if (b == 0) error::fire(err::math_zero_divide);
@@ -102,9 +96,10 @@ int32_t do_math(int32_t a, int32_t b, int32_t op, Cell* result) {
         r = a / b;
         break;
     case remainder:
+        if (fast_math(a, b, op, r)) break;
         if (b == 0) error::fire(err::math_zero_divide);
         if (b == -1 && a == INT32_MIN) error::fire(err::math_overflow);  // as its quotient
-        r = a % b;
+        r = 0;  // by -1
         break;
     case or_: r = a | b; break;
     case and_: r = a & b; break;

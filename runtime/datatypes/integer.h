@@ -40,6 +40,22 @@ enum Op : int32_t { add = 0, subtract = 1, multiply = 2, divide = 3, remainder =
 // otherwise the answer is stored in the cell's w2 (its type unchanged). A zero divisor raises
 // math/zero-divide, -2147483648 by -1 (divide or remainder) math/overflow.
 int32_t do_math(int32_t a, int32_t b, int32_t op, Cell* result);
+// The integer answer of an add, subtract, multiply or remainder, where there is one without
+// raising: false for an overflow (do_math makes it a float), for the divisors that raise or
+// overflow (0 and -1, which do_math checks), and for every other operation. do_math and the
+// interpreter's in-place operators both take it, so the shortcut cannot answer otherwise.
+[[gnu::always_inline]] inline bool fast_math(int32_t a, int32_t b, int32_t op, int32_t& r) {
+    switch (op) {
+    case add: return !__builtin_add_overflow(a, b, &r);
+    case subtract: return !__builtin_sub_overflow(a, b, &r);
+    case multiply: return !__builtin_mul_overflow(a, b, &r);
+    case remainder:
+        if (b == 0 || b == -1) return false;
+        r = a % b;
+        return true;
+    default: return false;
+    }
+}
 // The arithmetic and bitwise actions with an integer left operand; the result goes into a.
 Cell* math(Cell* a, Cell* b, int32_t op);
 

@@ -357,6 +357,8 @@ bool fast_value(Node code, uint32_t& pos, uint32_t end, bool no_infix);
 // walker must evaluate it.
 bool run_compiled(Node code, uint32_t pos, uint32_t end, uint32_t& next);
 bool run_value(const code_cache::Form& f, const code_cache::Statement& s, uint32_t end);
+void missed(Node code, uint32_t pos, code_cache::Statement& s, uint32_t n);
+inline bool run_global_value(const code_cache::Form& f, const code_cache::Statement& s, uint32_t end);
 
 // The block's form, or null.
 inline code_cache::Form* form_of(Node code) {
@@ -372,7 +374,8 @@ inline code_cache::Form* form_of(Node code) {
     if (n == code_cache::walker_statement) return false;
     if (n) {
         const code_cache::Statement& s = f.statements[n - 1];
-        if (s.shape == code_cache::Shape::value && s.next <= end && run_value(f, s, end)) {
+        if (s.shape == code_cache::Shape::value && s.next <= end &&
+            (s.global ? run_global_value(f, s, end) : run_value(f, s, end))) {
             next = s.next;
             return true;
         }
@@ -911,7 +914,76 @@ namespace {
 }
 }  // namespace
 
+namespace {
+// The branch of one cell at pos, when it is a value that runs nothing and cannot fail: pushed,
+// and put in the caller's argument base.
+[[gnu::noinline]] bool one_value(Node code, uint32_t pos) {
+    if (check_forms || trace::active) return false;
+    uint32_t end = pos + 1;
+    if (!fast_value(code, pos, end, false)) return false;
+    *stack::values.args = stack::values.top[-1];
+    return true;
+}
+
+// The rest of a body from pos, the first statement its compiled run left, as eval_frameless
+// runs a block (its result cell above the top) without the compiled run that just stopped.
+[[gnu::noinline]] void finish_body(uint32_t type, Node code, uint32_t pos, uint32_t end) {
+    code_cache::Form* f = form_of(code);
+    if (uint32_t n = f ? f->at[pos] : 0; n && n != code_cache::walker_statement &&
+                                         f->statements[n - 1].shape == code_cache::Shape::value)
+        missed(code, pos, f->statements[n - 1], n);
+    Cell* caller_args = stack::values.args;
+    Cell* result = stack::reserve();
+    stack::values.args = result;
+    check_depth();
+    run_expressions_as<false, false>(type, code, pos, end, result);
+    stack::values.args = caller_args;
+    stack::values.top = result + 1;
+    *caller_args = *result;
+}
+
+// A value statement of the form, run: false, having done nothing, where the walker must take it.
+[[gnu::always_inline]] inline bool run_value_statement(const code_cache::Form& f, uint32_t pos, uint32_t end,
+                                                       uint32_t& next) {
+    if (pos >= f.at.size()) return false;
+    uint32_t n = f.at[pos];
+    if (n == 0 || n == code_cache::walker_statement) return false;
+    const code_cache::Statement& s = f.statements[n - 1];
+    if (s.shape != code_cache::Shape::value || s.next > end) return false;
+    if (!(s.global ? run_global_value(f, s, end) : run_value(f, s, end))) return false;
+    next = s.next;
+    return true;
+}
+}  // namespace
+
+// Loop bodies and branches whose statements are compiled value statements from the first one
+// on (the common body of a counting or summing loop) run them here, straight into the
+// caller's argument base, without the block run around them: they run no code and raise
+// nothing. From the first statement they leave, the walker goes on as eval_frameless would.
 void eval_body(const Cell& block) {
+    Node code = series::node_of(block);
+    memory::Buffer* b = memory::buffer(code);
+    if ((b->flags & memory::has_form) && !walker_only && !check_forms && !trace::active && !os::interrupt_flag) {
+        code_cache::Form* f = code_cache::linked_form(code, b->spare);
+        uint32_t pos = series::position_of(block);
+        uint32_t end = b->used() / sizeof(Cell);
+        uint32_t next;
+        if (f && pos < end && run_value_statement(*f, pos, end, next)) {
+            Cell* top = stack::values.top;
+            for (pos = next; pos < end; pos = next) {
+                if (!run_value_statement(*f, pos, end, next))
+                    return finish_body(cell::is(block, T_paren) ? T_paren : T_block, code, pos, end);
+            }
+            *top = *stack::values.args;
+            stack::values.top = top + 1;
+            return;
+        }
+    }
+    // A branch of one value that runs nothing and cannot fail (either n < 2 [n] [...]) is that
+    // value; a block that has a form, or may get one, runs as a block (note_run counts it).
+    if (b->spare == code_cache::walked_only && series::position_of(block) + 1 == b->used() / sizeof(Cell) &&
+        !(b->flags & memory::has_form) && one_value(code, series::position_of(block)))
+        return;
     Cell* result = eval_frameless(block);
     *stack::values.args = *result;  // the caller's argument base, back in place
 }
@@ -970,24 +1042,16 @@ bool integer_operator_q(const Cell& fn) {
     if (!cell::is(*right, T_integer)) return false;
     int32_t a = integer::get(left), b = integer::get(*right), r;
     if (cell::is(fn, T_action)) {
+        int32_t op;
         switch (function::entry_index(fn) - 1) {  // an action value holds its slot + 1
-        case actions::slot::add:
-            if (__builtin_add_overflow(a, b, &r)) return false;
-            break;
-        case actions::slot::subtract:
-            if (__builtin_sub_overflow(a, b, &r)) return false;
-            break;
-        case actions::slot::multiply:
-            if (__builtin_mul_overflow(a, b, &r)) return false;
-            break;
-        case actions::slot::remainder:
-            // A zero divisor and the -2147483648 by -1 overflow raise: the full call does it.
-            if (b == 0 || b == -1) return false;
-            r = a % b;
-            break;
-        default:
-            return false;
+        case actions::slot::add: op = integer::add; break;
+        case actions::slot::subtract: op = integer::subtract; break;
+        case actions::slot::multiply: op = integer::multiply; break;
+        case actions::slot::remainder: op = integer::remainder; break;
+        default: return false;
         }
+        // What fast_math leaves out (an overflow, a divisor that raises) takes the full call.
+        if (!integer::fast_math(a, b, op, r)) return false;
         integer::make_at(left, r);
         return true;
     }
@@ -1037,7 +1101,7 @@ inline bool plain_constant(uint32_t t) {
 
 // The operations integer_op does, numbered for compiled statements.
 enum Operation : uint8_t { op_add, op_subtract, op_multiply, op_remainder, op_equal, op_not_equal, op_lesser,
-                           op_greater, op_lesser_or_equal, op_greater_or_equal, op_none };
+                           op_greater, op_lesser_or_equal, op_greater_or_equal, op_divide, op_none };
 
 Operation operation_of(const Cell& fn) {
     if (cell::is(fn, T_action)) {
@@ -1046,6 +1110,7 @@ Operation operation_of(const Cell& fn) {
         case actions::slot::subtract: return op_subtract;
         case actions::slot::multiply: return op_multiply;
         case actions::slot::remainder: return op_remainder;
+        case actions::slot::divide: return op_divide;
         default: return op_none;
         }
     }
@@ -1067,13 +1132,10 @@ Operation operation_of(const Cell& fn) {
 [[gnu::always_inline]] inline bool integer_operation(uint8_t operation, Cell& left, int32_t b) {
     int32_t a = integer::get(left), r;
     switch (operation) {
-    case op_add: if (__builtin_add_overflow(a, b, &r)) return false; break;
-    case op_subtract: if (__builtin_sub_overflow(a, b, &r)) return false; break;
-    case op_multiply: if (__builtin_mul_overflow(a, b, &r)) return false; break;
-    case op_remainder:
-        if (b == 0 || b == -1) return false;
-        r = a % b;
-        break;
+    case op_add: if (!integer::fast_math(a, b, integer::add, r)) return false; break;
+    case op_subtract: if (!integer::fast_math(a, b, integer::subtract, r)) return false; break;
+    case op_multiply: if (!integer::fast_math(a, b, integer::multiply, r)) return false; break;
+    case op_remainder: if (!integer::fast_math(a, b, integer::remainder, r)) return false; break;
     case op_equal: logic::make_at(left, a == b); return true;
     case op_not_equal: logic::make_at(left, a != b); return true;
     case op_lesser: logic::make_at(left, a < b); return true;
@@ -1084,6 +1146,30 @@ Operation operation_of(const Cell& fn) {
     }
     integer::make_at(left, r);
     return true;
+}
+
+// An operator with a float on either side (the other an integer or a float): the add,
+// subtract, multiply and divide of the float actions, a float result in the left operand's
+// cell, its header kept but for the type (as float_::math leaves it); none of them raises.
+// false for anything else, which the full call does.
+[[gnu::noinline]] bool float_operation(uint8_t operation, Cell& left, const Cell& right) {
+    uint32_t lt = cell::type(left), rt = cell::type(right);
+    if ((lt != T_float_ && lt != T_integer) || (rt != T_float_ && rt != T_integer)) return false;
+    if (operation != op_add && operation != op_subtract && operation != op_multiply && operation != op_divide)
+        return false;
+    double a = lt == T_float_ ? cell::get_double(left) : double(integer::get(left));
+    double b = rt == T_float_ ? cell::get_double(right) : double(integer::get(right));
+    double r = operation == op_add ? a + b : operation == op_subtract ? a - b : operation == op_multiply ? a * b : a / b;
+    cell::set_type(left, T_float_);
+    cell::set_double(left, r);
+    return true;
+}
+
+// An operator on two numbers, into the left operand's cell; false where the full call must run.
+[[gnu::always_inline]] inline bool number_operation(uint8_t operation, Cell& left, const Cell& right) {
+    if (cell::is(left, T_integer) && cell::is(right, T_integer)) [[likely]]
+        return integer_operation(operation, left, integer::get(right));
+    return float_operation(operation, left, right);
 }
 
 inline code_cache::Read read_of(const Cell& c) {
@@ -1144,6 +1230,102 @@ bool field_of(const Cell& path, code_cache::Field& out) {
 
 // Compiles the statement at pos into statement n of the block's form (steps and fields go into
 // the form's lists). The tokens of its paths are taken first: making one may move the forms.
+uint32_t compile_paren(Node code, const Cell& paren, uint32_t depth);
+
+// A path read by index (a/:i/:j) into an IndexPath of code's form; false for any other path.
+bool compile_index(Node code, const Cell& path, uint32_t& k) {
+    Node pn = series::node_of(path);
+    uint32_t i = series::position_of(path);
+    Cursor pc = cursor(pn, 0xFFFFFFFFu);
+    if (pc.limit < i + 2 || pc.limit > i + 4 || !cell::is(pc.cells[i], T_word)) return false;
+    code_cache::IndexPath ip;
+    ip.path = pn;
+    ip.first = pc.cells[i];
+    const Cell* holder = context::bound_slot(ip.first);
+    if (!holder || !cell::is(*holder, T_block)) return false;
+    for (uint32_t j = i + 1; j < pc.limit; ++j) {
+        const Cell& step = pc.cells[j];
+        if (!cell::is(step, T_integer) && !cell::is(step, T_get_word)) return false;
+        ip.step[ip.steps++] = step;
+    }
+    ip.form = code_cache::token(pn, ip.serial);  // may move the forms
+    code_cache::Form* f = form_of(code);
+    if (!f) return false;
+    k = static_cast<uint32_t>(f->indexes.size());
+    f->indexes.push_back(ip);
+    return true;
+}
+
+// An operand of a value statement: a constant, a word read through its binding, a paren of one
+// value expression (a sub-statement) or an index path; false where the walker must evaluate it.
+bool compile_operand(Node code, const Cell& c, code_cache::Read& read, uint32_t& sub, uint32_t depth) {
+    if (cell::is(c, T_word)) {
+        if (!operand_value(c)) return false;
+        read = read_of(c);
+        return true;
+    }
+    if (cell::is(c, T_paren)) {
+        sub = compile_paren(code, c, depth);
+        read = code_cache::Read::paren;
+        return sub != 0;
+    }
+    if (cell::is(c, T_path)) {
+        read = code_cache::Read::index;
+        return compile_index(code, c, sub);
+    }
+    read = code_cache::Read::constant;
+    return plain_constant(cell::type(c));
+}
+
+// The operators after a first operand, from cells[p] up to the limit or the first cell that is
+// no operator: integer operators whose right operand is an integer, a word or a paren. Gives the
+// position after them, or 0 where the walker must take the statement.
+uint32_t compile_steps(Node code, Node cells_of, uint32_t p, std::vector<code_cache::Step>& steps, uint32_t depth) {
+    for (;;) {
+        Cursor c = cursor(cells_of, 0xFFFFFFFFu);
+        if (p >= c.limit) return p;
+        const Cell* op = infix_op_at(c.cells[p]);
+        if (!op) return p;
+        Operation operation = operation_of(op_function(*op));
+        if (operation == op_none || p + 1 >= c.limit) return 0;
+        code_cache::Step step{c.cells[p], *op, c.cells[p + 1], operation};
+        const Cell& right = c.cells[p + 1];
+        if (!cell::is(right, T_integer) && !cell::is(right, T_float_) && !cell::is(right, T_word) &&
+            !cell::is(right, T_paren) && !cell::is(right, T_path))
+            return 0;
+        if (cell::is(right, T_word)) step.right_read = read_of(right);
+        else if (!compile_operand(code, step.right, step.right_read, step.sub, depth + 1)) return 0;
+        steps.push_back(step);
+        p += 2;
+    }
+}
+
+// Compiles a paren that holds one value expression into a sub-statement of code's form; gives
+// its number, or 0. Its token is taken first (making one may move the forms; no series moves).
+uint32_t compile_paren(Node code, const Cell& paren, uint32_t depth) {
+    Node pn = series::node_of(paren);
+    if (depth > 8 || pn == code) return 0;
+    code_cache::Statement sub;
+    sub.paren = pn;
+    sub.paren_form = code_cache::token(pn, sub.paren_serial);
+    uint32_t p = series::position_of(paren);
+    Cursor c = cursor(pn, 0xFFFFFFFFu);
+    if (p >= c.limit) return 0;
+    sub.first = c.cells[p];
+    if (!compile_operand(code, sub.first, sub.first_read, sub.first_sub, depth + 1)) return 0;
+    std::vector<code_cache::Step> steps;
+    p = compile_steps(code, pn, p + 1, steps, depth);
+    if (p == 0 || p != tail_index(pn)) return 0;
+    code_cache::Form* f = form_of(code);
+    if (!f) return 0;
+    sub.first_step = static_cast<uint32_t>(f->steps.size());
+    sub.steps = static_cast<uint32_t>(steps.size());
+    f->steps.insert(f->steps.end(), steps.begin(), steps.end());
+    sub.shape = code_cache::Shape::value;
+    f->statements.push_back(sub);
+    return static_cast<uint32_t>(f->statements.size());
+}
+
 void compile_statement(Node code, uint32_t pos, uint32_t n) {
     using code_cache::Shape;
     Cursor c = cursor(code, 0xFFFFFFFFu);
@@ -1158,54 +1340,48 @@ void compile_statement(Node code, uint32_t pos, uint32_t n) {
     if (first_ok) first_field.form = code_cache::token(first_field.path, first_field.serial);
     c = cursor(code, 0xFFFFFFFFu);
 
-    code_cache::Form& f = *form_of(code);
-    code_cache::Statement& s = f.statements[n - 1];
-    s.shape = Shape::walker;
-    if (s.compiles == 255) return;
-    ++s.compiles;
+    // Built here and stored at the end: compiling a paren adds sub-statements and may move the
+    // forms.
+    code_cache::Statement s;
+    {
+        code_cache::Statement& old = form_of(code)->statements[n - 1];
+        old.shape = Shape::walker;
+        if (old.compiles == 255) return;
+        s.compiles = ++old.compiles;
+    }
     if (set_path && !target_ok) return;
-    if (first_path && !first_ok) return;
     s.sets = set_path || cell::is(c.cells[p], T_set_word);
     if (s.sets) {
         s.target = c.cells[p];
-        s.target_read = set_path ? code_cache::Read::field : code_cache::Read::word;
-        if (set_path) {
-            s.target_field = static_cast<uint32_t>(f.fields.size());
-            f.fields.push_back(target_field);
-        }
+        s.target_read = set_path ? code_cache::Read::word : code_cache::Read::word;
         if (++p >= c.limit) return;
     }
-    const Cell& first = c.cells[p];
-    if (first_path) {
+    s.first = c.cells[p];
+    if (first_ok) {
         const Cell* holder;
         Cell* slot = field_slot(first_field, holder);
         if (!slot || cell::is(*slot, T_unset) || called_prefix(cell::type(*slot))) return;
         s.first_read = code_cache::Read::field;
+    } else if (!compile_operand(code, s.first, s.first_read, s.first_sub, 0)) {
+        return;
+    }
+    std::vector<code_cache::Step> steps;
+    p = compile_steps(code, code, p + 1, steps, 0);
+    if (p == 0) return;
+    c = cursor(code, 0xFFFFFFFFu);
+    code_cache::Form& f = *form_of(code);
+    if (set_path) {
+        s.target_read = code_cache::Read::field;
+        s.target_field = static_cast<uint32_t>(f.fields.size());
+        f.fields.push_back(target_field);
+    }
+    if (first_ok) {
         s.first_field = static_cast<uint32_t>(f.fields.size());
         f.fields.push_back(first_field);
-    } else if (cell::is(first, T_word)) {
-        if (!operand_value(first)) return;
-        s.first_read = read_of(first);
-    } else if (!plain_constant(cell::type(first))) {
-        return;
-    } else {
-        s.first_read = code_cache::Read::constant;
     }
-    s.first = first;
-    ++p;
     s.first_step = static_cast<uint32_t>(f.steps.size());
-    s.steps = 0;
-    while (p < c.limit) {
-        const Cell* op = infix_op_at(c.cells[p]);
-        if (!op) break;
-        Operation operation = operation_of(op_function(*op));
-        if (operation == op_none || p + 1 >= c.limit) return;
-        const Cell& right = c.cells[p + 1];
-        if (!cell::is(right, T_integer) && !cell::is(right, T_word)) return;
-        f.steps.push_back({c.cells[p], *op, right, operation, read_of(right)});
-        ++s.steps;
-        p += 2;
-    }
+    s.steps = static_cast<uint32_t>(steps.size());
+    f.steps.insert(f.steps.end(), steps.begin(), steps.end());
     // A value alone costs the walker no more than the check of its form would.
     if (!s.sets && s.steps == 0) return;
     s.lookahead = p < c.limit;
@@ -1213,6 +1389,50 @@ void compile_statement(Node code, uint32_t pos, uint32_t n) {
     s.next = p;
     s.misses = 0;
     s.shape = Shape::value;
+    f.statements[n - 1] = s;
+    // The global lane (run_global_value).
+    using code_cache::Read;
+    auto global_word = [](const Cell& w) { return word::context_of(w) == context::global_node; };
+    bool global = (s.first_read == Read::constant || s.first_read == Read::global) &&
+                  (!s.sets || (s.target_read == Read::word && global_word(s.target)));
+    uint32_t max_index = 0;
+    auto note = [&](const Cell& w) { max_index = std::max(max_index, w.w3); };
+    if (s.first_read == Read::global) note(s.first);
+    if (s.sets) note(s.target);
+    for (uint32_t i = 0; global && i < s.steps; ++i) {
+        const code_cache::Step& step = f.steps[s.first_step + i];
+        global = global_word(step.word) && (step.right_read == Read::constant || step.right_read == Read::global);
+        note(step.word);
+        if (step.right_read == Read::global) note(step.right);
+    }
+    f.statements[n - 1].global = global;
+    f.statements[n - 1].max_index = max_index;
+}
+
+// run_value for a statement of global words alone: the same checks, with the global values
+// found once (they only ever grow, so one bound covers every index).
+[[gnu::always_inline]] inline bool run_global_value(const code_cache::Form& f, const code_cache::Statement& s,
+                                                    uint32_t end) {
+    using code_cache::Read;
+    memory::Buffer* values = context::global_buffer;
+    if (s.max_index >= values->used() / sizeof(Cell)) return false;
+    Cell* g = cells::of(values);
+    Cell v = s.first;
+    if (s.first_read == Read::global) {
+        v = g[s.first.w3];
+        uint32_t t = cell::type(v);
+        if (in(t, ANY_FUNCTION) || t == T_unset) return false;
+    }
+    for (uint32_t i = 0; i < s.steps; ++i) {
+        const code_cache::Step& step = f.steps[s.first_step + i];
+        if (!cell::same_bits(g[step.word.w3], step.op)) return false;
+        const Cell& right = step.right_read == Read::global ? g[step.right.w3] : step.right;
+        if (!number_operation(step.operation, v, right)) return false;
+    }
+    if (s.lookahead && s.next < end && infix_op_at(s.after)) return false;
+    if (s.sets) g[s.target.w3] = v;
+    *stack::values.args = v;
+    return true;
 }
 
 // Runs a value statement; false (having stored nothing) where the walker must take it. Each
@@ -1221,14 +1441,55 @@ void compile_statement(Node code, uint32_t pos, uint32_t n) {
 // op! and each operand an integer (integer_op), the word after the statement no operator
 // (eval_expression's look-ahead), the target a slot that context::set, or field_path for a
 // set-path, stores into directly.
-bool run_value(const code_cache::Form& f, const code_cache::Statement& s, uint32_t end) {
+// The value of a statement's operand and operators (first_value for all but the set and the
+// look-ahead), or false where the walker must evaluate it.
+inline bool first_value(const code_cache::Form& f, const code_cache::Statement& s, Cell& v);
+bool index_value(const code_cache::Form& f, uint32_t k, Cell& v);
+
+// An index path's value as eval_path reads it: the path unchanged since compiled (its token),
+// its word holding a block, each step an integer (or a get-word holding one) in the block's
+// range, and at the end no function, which the walker would call. Else false.
+[[gnu::noinline]] bool index_value(const code_cache::Form& f, uint32_t k, Cell& v) {
+    const code_cache::IndexPath& ip = f.indexes[k];
+    if (!code_cache::token_valid(ip.path, ip.form, ip.serial)) return false;
+    const Cell* holder = context::bound_slot(ip.first);
+    if (!holder) return false;
+    v = *holder;
+    for (uint32_t i = 0; i < ip.steps; ++i) {
+        const Cell* element = &ip.step[i];
+        if (cell::is(*element, T_get_word)) {
+            element = context::bound_slot(*element);
+            if (!element) return false;
+        }
+        if (!cell::is(*element, T_integer) || !cell::is(v, T_block)) return false;
+        int32_t n = integer::get(*element);
+        Node series = series::node_of(v);
+        int64_t p = int64_t(series::position_of(v)) + (n > 0 ? int64_t(n) - 1 : int64_t(n));
+        if (n == 0 || p < 0 || p >= int64_t(tail_index(series))) return false;
+        v = cells::of(series)[p];
+    }
+    return !called_prefix(cell::type(v));
+}
+
+// A paren's sub-statement: the paren unchanged since compiled (its token), then its value as
+// the walker's run of the paren would leave it.
+[[gnu::noinline]] bool paren_value(const code_cache::Form& f, uint32_t sub, Cell& v) {
+    const code_cache::Statement& s = f.statements[sub - 1];
+    return code_cache::token_valid(s.paren, s.paren_form, s.paren_serial) && first_value(f, s, v);
+}
+
+[[gnu::always_inline]] inline bool first_value(const code_cache::Form& f, const code_cache::Statement& s, Cell& v) {
     using code_cache::Read;
-    Cell v;
     if (s.first_read == Read::field) {
         const Cell* holder;
         const Cell* slot = field_slot(f.fields[s.first_field], holder);
         if (!slot || cell::is(*slot, T_unset) || called_prefix(cell::type(*slot))) return false;
         v = *slot;
+    } else if (s.first_read == Read::paren) {
+        // A paren's value is whatever it leaves, a function included.
+        if (!paren_value(f, s.first_sub, v)) return false;
+    } else if (s.first_read == Read::index) {
+        if (!index_value(f, s.first_sub, v)) return false;
     } else {
         const Cell* first = read_operand(s.first_read, s.first);
         if (!first) return false;
@@ -1242,11 +1503,26 @@ bool run_value(const code_cache::Form& f, const code_cache::Statement& s, uint32
         const code_cache::Step& step = f.steps[s.first_step + i];
         const Cell* op = word::context_of(step.word) == context::global_node ? context::global_slot(step.word) : infix_op_at(step.word);
         if (!op || !cell::same_bits(*op, step.op)) return false;
-        const Cell* right = read_operand(step.right_read, step.right);
-        if (!right || !cell::is(v, T_integer) || !cell::is(*right, T_integer) ||
-            !integer_operation(step.operation, v, integer::get(*right)))
-            return false;
+        Cell computed;
+        const Cell* right;
+        if (step.right_read == Read::paren || step.right_read == Read::index) {
+            // The walker's operator call evaluates it with the operator's frame in place, then
+            // does the operation; nothing of that shows when neither raises.
+            if (!(step.right_read == Read::paren ? paren_value(f, step.sub, computed) : index_value(f, step.sub, computed)))
+                return false;
+            right = &computed;
+        } else {
+            right = read_operand(step.right_read, step.right);
+        }
+        if (!right || !number_operation(step.operation, v, *right)) return false;
     }
+    return true;
+}
+
+bool run_value(const code_cache::Form& f, const code_cache::Statement& s, uint32_t end) {
+    using code_cache::Read;
+    Cell v;
+    if (!first_value(f, s, v)) return false;
     if (s.lookahead && s.next < end && infix_op_at(s.after)) return false;
     if (s.sets) {
         Cell* slot;
@@ -1276,7 +1552,8 @@ bool run_value(const code_cache::Form& f, const code_cache::Statement& s, uint32
     compile_statement(code, pos, n);
     code_cache::Form& f = *form_of(code);
     if (f.statements[n - 1].shape != code_cache::Shape::value) {
-        f.statements.pop_back();
+        // Its entry goes unless sub-statements were added after it.
+        if (n == f.statements.size()) f.statements.pop_back();
         n = code_cache::walker_statement;
     }
     f.at[pos] = n;
@@ -1297,12 +1574,17 @@ bool run_compiled(Node code, uint32_t pos, uint32_t end, uint32_t& next) {
         next = s.next;
         return true;
     }
-    // Two misses: compiled again from the values now; after four compiles it stays walked.
+    missed(code, pos, s, n);
+    return false;
+}
+
+// A compiled statement left to the walker: after two misses it is compiled again from the
+// values now; after four compiles it stays walked.
+void missed(Node code, uint32_t pos, code_cache::Statement& s, uint32_t n) {
     if (++s.misses >= 2) {
         if (s.compiles >= 4) s.shape = code_cache::Shape::walker;
         else compile_statement(code, pos, n);
     }
-    return false;
 }
 
 // Pushes the value of the whole expression at pos when it runs nothing and cannot fail: a
@@ -1395,7 +1677,8 @@ uint32_t call_conditional(const Cell& fn, Node code, uint32_t pos, uint32_t end,
     check_depth();
     Cell* slot = stack::push(fn);
     stack::push_frame(stack::interp_native, &word);
-    pos = eval_expression(code, pos, clip(code, end), Infix::apply, Result::push);
+    // A condition that runs nothing and cannot fail is read as fast_value reads an argument.
+    if (!fast_value(code, pos, end, false)) pos = eval_expression(code, pos, clip(code, end), Infix::apply, Result::push);
     if (!stack::exiting()) {
         uint32_t blocks = function::entry_index(fn) == natives::index::either ? 2 : 1;
         Cursor c = cursor(code, end);
