@@ -146,7 +146,7 @@ void choose_candidates(State& s) {
     bool any = false;
     NodeFrame* last = nullptr;
     for (NodeFrame* f = memory::node_frames(); f; f = f->next) {
-        if (f->free_head && !f->evacuated) free += f->capacity - f->used;
+        if (memory::has_room(f)) free += f->capacity - f->used;
         if (f->index > top) top = f->index;
         any = any || eligible(f);
         last = f;
@@ -254,7 +254,7 @@ void evacuate(State& s) {
     bool moved = false;
     NodeFrame* target = memory::node_frames();
     auto next_target = [&]() {
-        while (target && (!target->free_head || target->evacuated || candidate_of(ev, uint64_t(target->index) * frame_nodes) >= 0))
+        while (target && (!memory::has_room(target) || candidate_of(ev, uint64_t(target->index) * frame_nodes) >= 0))
             target = target->next;
         return target;
     };

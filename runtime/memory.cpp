@@ -86,12 +86,28 @@ void free_frame(void* p, uint64_t size) {
 
 uint64_t* slots_of(uint32_t index) { return node_table + std::size_t(index) * node_frame_capacity; }
 
-// The free slot after n in its frame's free list: a written free slot names it; an untouched
-// one (0) is followed by the next slot of the frame, and the frame's last by none.
-inline Node next_free(Node n) {
-    uint64_t v = node_table[n];
-    if (v) [[likely]] return static_cast<Node>(v >> 1);
-    return (n + 1) % node_frame_capacity ? n + 1 : 0;
+// Slots written into a frame's free list at a time: a page of the node table.
+constexpr uint32_t slots_per_fill = 512;
+
+// Writes the frame's next untouched slots into its free list, ahead of what it held.
+void fill_free_list(NodeFrame* f) {
+    uint64_t* slots = slots_of(f->index);
+    Node first = f->index * node_frame_capacity;
+    uint32_t from = f->written;
+    uint32_t to = from + slots_per_fill < f->capacity ? from + slots_per_fill : f->capacity;
+    for (uint32_t i = from; i < to; ++i) {
+        Node next = i + 1 < to ? first + i + 1 : f->free_head;
+        slots[i] = (uint64_t(next) << 1) | 1;
+    }
+    f->free_head = first + from;
+    f->written = to;
+}
+
+// True when a node can be taken from the frame, its free list filled first when needed.
+bool has_free_node(NodeFrame* f) {
+    if (!has_room(f)) return false;
+    if (!f->free_head) fill_free_list(f);
+    return true;
 }
 
 // The part of a frame's slot range that covers whole pages of its own (never shared with a
@@ -121,11 +137,10 @@ NodeFrame* new_node_frame() {
     f->index = index;
     f->capacity = node_frame_capacity;
     f->stamp = st.collections;
-    // Every slot starts untouched (0): the free list runs through them in ascending order
-    // without being written, so the pages of slots never used are never touched. Pages the
-    // frame shares with a neighbour were not given back with it: its slots there are cleared.
+    // Every slot starts untouched (0), and is written into the free list when the list comes
+    // to it. Pages the frame shares with a neighbour were not given back with it: its slots
+    // there are cleared.
     uint64_t* slots = slots_of(index);
-    Node first = index * node_frame_capacity;
     uintptr_t inside_start, inside_end;
     frame_slot_pages(index, inside_start, inside_end, true);
     auto from = reinterpret_cast<uintptr_t>(slots), to = reinterpret_cast<uintptr_t>(slots + node_frame_capacity);
@@ -135,7 +150,7 @@ NodeFrame* new_node_frame() {
         std::memset(slots, 0, inside_start - from);
         std::memset(reinterpret_cast<void*>(inside_end), 0, to - inside_end);
     }
-    f->free_head = first;
+    fill_free_list(f);
     st.frame_by_index[index] = f;
     f->prev = st.node_tail;
     if (st.node_tail) st.node_tail->next = f; else st.node_head = f;
@@ -325,18 +340,20 @@ Buffer* alloc_buffer(uint64_t n, uint32_t unit, int32_t head_offset) {
 
 Node alloc_node() {
     NodeFrame* f = st.node_current;
-    if (!f || !f->free_head || f->evacuated) {
-        f = nullptr;
-        for (NodeFrame* g = st.node_head; g; g = g->next)
-            if (g->free_head && !g->evacuated) {
-                f = g;
-                break;
-            }
-        if (!f) f = new_node_frame();
+    if (!f || !f->free_head || f->evacuated) [[unlikely]] {
+        if (!f || !has_free_node(f)) {
+            f = nullptr;
+            for (NodeFrame* g = st.node_head; g; g = g->next)
+                if (has_free_node(g)) {
+                    f = g;
+                    break;
+                }
+            if (!f) f = new_node_frame();
+        }
         st.node_current = f;
     }
     Node n = f->free_head;
-    f->free_head = next_free(n);
+    f->free_head = static_cast<Node>(node_table[n] >> 1);
     node_table[n] = 0;
     ++f->used;
     st.taken += node_bytes;
@@ -346,8 +363,9 @@ Node alloc_node() {
 NodeFrame* current_node_frame() { return st.node_current; }
 
 Node take_node_in(NodeFrame* f) {
+    if (!f->free_head) fill_free_list(f);
     Node n = f->free_head;
-    f->free_head = next_free(n);
+    f->free_head = static_cast<Node>(node_table[n] >> 1);
     node_table[n] = 0;
     ++f->used;
     return n;
@@ -650,21 +668,18 @@ const char* verify() {
             }
         }
         if (used > f->used) return "node frame counts fewer used nodes than it has";
-        uint32_t listed = 0, untouched = 0;
-        for (Node n = f->free_head; n; n = next_free(n)) {
-            if (n < first || n >= first + f->capacity) return "free list leaves its node frame";
-            if (node_table[n] == 0) {
-                // The list's untouched end: every slot after it is untouched too.
-                for (Node m = n; m < first + f->capacity; ++m)
-                    if (node_table[m] != 0) return "free list runs through a used slot";
-                untouched = first + f->capacity - n;
-                listed += untouched;
-                break;
-            }
+        // Slots not written yet are untouched, and free.
+        for (uint32_t i = f->written; i < f->capacity; ++i)
+            if (slots[i] != 0) return "a slot not yet written is not untouched";
+        uint32_t untouched = f->capacity - f->written;
+        uint32_t listed = 0;
+        for (Node n = f->free_head; n; n = static_cast<Node>(node_table[n] >> 1)) {
+            if (n < first || n >= first + f->written) return "free list leaves its node frame";
             if (!(node_table[n] & 1)) return "free list runs through a used slot";
             if (++listed > f->capacity) return "free list loops";
         }
-        if (listed != free_slots + untouched) return "free slots missing from the free list";
+        if (listed != free_slots) return "free slots missing from the free list";
+        listed += untouched;
         if (listed + f->used != f->capacity) return "node frame accounting wrong";
     }
     return nullptr;

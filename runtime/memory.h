@@ -8,9 +8,9 @@
 //
 // Node ids: node frame k (k >= 1) owns the ids k × 10000 .. k × 10000 + 9999 of one flat table
 // reserved at start, so a lookup is a single load and id 0 is never a node. A used slot holds
-// its buffer's address; a free slot holds (next free id << 1) | 1, or 0 while it was never
-// used: a new frame's slots are not written, and the free list runs on from an untouched slot
-// to the frame's next slot (so the pages of slots never used stay untouched).
+// its buffer's address; a free slot holds (next free id << 1) | 1. A new frame's slots are
+// written into its free list a page's worth at a time, when the list runs out, so the pages
+// of slots never used stay untouched (0) and count as free.
 //
 // Buffer layout: a 24-byte header {flags, node, size, head, tail, spare} then `size` bytes of
 // data. head and tail are byte offsets from the data start. In a series frame a buffer
@@ -152,7 +152,8 @@ struct NodeFrame {
     NodeFrame* prev;
     uint32_t index;         // frame k owns the ids k × 10000 ...
     uint32_t capacity;
-    Node free_head;         // 0 when no slot is free
+    Node free_head;         // 0 when no written slot is free (see `written`)
+    uint32_t written;       // slots [0, written) have been written; the rest are untouched (0), free
     uint32_t used;
     uint32_t stamp;         // collection count when made
     uint32_t used_at_last;  // used count at the last collection
@@ -193,7 +194,9 @@ void set_collection_count(uint32_t n);
 NodeFrame* node_frame_of(Node node);
 // The frame new nodes are taken from.
 NodeFrame* current_node_frame();
-// A free node of the frame (which has one), counted as used; for moving node records.
+// True when a node can be taken from the frame (a written free slot, or an untouched one).
+inline bool has_room(const NodeFrame* f) { return !f->evacuated && (f->free_head || f->written < f->capacity); }
+// A free node of the frame (which has room), counted as used; for moving node records.
 Node take_node_in(NodeFrame* frame);
 // The node frames by their index (node id / node_frame_capacity); null where none exists.
 constexpr uint32_t max_node_frames = 26000;  // about 260 million nodes, 2 GiB of address space
