@@ -23,6 +23,10 @@ using memory::Buffer;
 using memory::Node;
 using memory::NodeFrame;
 
+namespace detail {
+constinit bool evacuating = false;
+}  // namespace detail
+
 namespace {
 
 constexpr uint32_t frame_nodes = memory::node_frame_capacity;
@@ -51,8 +55,7 @@ struct Evacuation {
 // frame pinned for good costs no heap scan each time. The wait is the frame's own: other
 // frames that turn sparse meanwhile are evacuated on time.
 
-// Set while a collection has candidate frames: marking records and pins references then.
-constinit bool evacuating = false;
+using detail::evacuating;
 
 struct State {
     bool collecting = false;

@@ -209,7 +209,16 @@ private:
         return Dest{block, i};
     }
 
-    uint32_t symbol();
+    // A symbol table entry's symbol; the first use of an entry interns its spelling.
+    uint32_t symbol() {
+        // Most tables are small enough for most entries to be written in one byte.
+        uint32_t i = compact_ && p_ < end_ && *p_ < 0x80 ? *p_++ : field();
+        if (i >= symbol_count_) fail();
+        last_entry_ = i;
+        if (ids_[i]) [[likely]] return ids_[i];
+        return intern(i);
+    }
+    [[gnu::noinline]] uint32_t intern(uint32_t i);
     Cell resolve(bool header_read = false);
     Cell adopt(uint32_t type, const Cell& found, uint32_t index);
     Node context_of_holder(const Cell& holder);
@@ -270,12 +279,7 @@ void Reader::run(bool symbols) {
     }
 }
 
-uint32_t Reader::symbol() {
-    // Most tables are small enough for most entries to be written in one byte.
-    uint32_t i = compact_ && p_ < end_ && *p_ < 0x80 ? *p_++ : field();
-    if (i >= symbol_count_) fail();
-    last_entry_ = i;
-    if (ids_[i]) return ids_[i];
+uint32_t Reader::intern(uint32_t i) {
     const uint8_t* o = offsets_ + uint64_t(i) * 4;
     uint32_t offset = uint32_t(o[0]) | uint32_t(o[1]) << 8 | uint32_t(o[2]) << 16 | uint32_t(o[3]) << 24;
     if (offset >= names_length_) fail();
