@@ -208,6 +208,20 @@ private:
         series::append_cell(block);
         return Dest{block, i};
     }
+    // The same for a block made with room for every element its record counts.
+    static Cell* append_in_room(Node block) {
+        memory::Buffer* b = memory::buffer(block);
+        cell::expect(b->tail + sizeof(Cell) <= b->size);
+        auto c = reinterpret_cast<Cell*>(b->tail_ptr());
+        *c = Cell{T_unset, 0, 0, 0};
+        b->tail += sizeof(Cell);
+        return c;
+    }
+    static Dest append_room(Node block) {
+        uint32_t i = cells::count(block);
+        append_in_room(block);
+        return Dest{block, i};
+    }
 
     // A symbol table entry's symbol; the first use of an entry interns its spelling.
     uint32_t symbol() {
@@ -829,7 +843,7 @@ void Reader::block(const Head& h, const Dest& d, uint32_t index) {
     }
     for (uint32_t i = 0; i < n; ++i) {
         if (boot_ && compact_ && global_word(node)) continue;
-        value(append(node), false, 0);
+        value(append_room(node), false, 0);
     }
     if (h.id == T_hash) block::index_rebuild(*at(d));
 }
@@ -838,7 +852,7 @@ void Reader::block(const Head& h, const Dest& d, uint32_t index) {
 // way and appended to the block: a lead byte that is the datatype id of word!, set-word!,
 // get-word! or lit-word! (no flag: no binding record follows), after one new-line prefix or
 // none. Gives false, having read nothing, for any other record; `word` reads the same records
-// to the same cells.
+// to the same cells. The block has room for the word (it was made for its record's count).
 bool Reader::global_word(Node block) {
     const uint8_t* q = p_;
     bool new_line = q < end_ && *q == cp_new_line;
@@ -858,7 +872,7 @@ bool Reader::global_word(Node block) {
         cell::set_type(w, t);
     }
     w.header |= new_line ? cell::new_line : 0;
-    *series::append_cell(block) = w;
+    *append_in_room(block) = w;
     return true;
 }
 

@@ -420,8 +420,11 @@ bool bind_cells(const Cell& block, Node ctx, bool self, bool filtered, uint64_t 
     cycles::Guard guard(series);
     code_cache::changed(series);  // a compiled form holds the words' old binding
     uint32_t self_sym = words::symbols::self_;
-    for (uint32_t i = block.w1; i < cells::count(series); ++i) {
-        Cell& c = cells::of(series)[i];
+    // Nothing in a pass moves a buffer: the cells are read where they lie.
+    Cell* cells = cells::of(series);
+    uint32_t count = cells::count(series);
+    for (uint32_t i = block.w1; i < count; ++i) {
+        Cell& c = cells[i];
         uint32_t t = cell::type(c);
         if (in(t, ALL_WORD) && t != T_issue) {
             if (self && t == T_word && self_sym && c.w2 == self_sym) {
