@@ -134,10 +134,11 @@ uint32_t validate(const Cell& spec) {
     for (uint32_t a = spec.w1; a < end; ++a) {
         const Cell& x = at(n, a);
         if (!is_word_kind(cell::type(x)) && !cell::is(x, T_refinement)) continue;
+        uint32_t symbol = symbol::resolve(x.w2);
         for (uint32_t b = a + 1; b < end; ++b) {
             const Cell& y = at(n, b);
             if (!is_word_kind(cell::type(y)) && !cell::is(y, T_refinement)) continue;
-            if (symbol::resolve(x.w2) == symbol::resolve(y.w2)) error::fire(err::script_dup_vars, y);
+            if (symbol::resolve(y.w2) == symbol) error::fire(err::script_dup_vars, y);
         }
     }
     return flags;
