@@ -892,6 +892,7 @@ void eval_function_body(const Cell& body) {
 
 void eval_range(uint32_t type, Node code, uint32_t pos, uint32_t end, bool keep_last) {
     check_depth();
+    collector::RootNode keep(code);  // as eval_frameless keeps its block
     stack::push_frame(stack::eval, nullptr);
     stack::reserve();  // the result cell
     run_expressions(type, code, pos, end, stack::values.args);
@@ -903,12 +904,17 @@ namespace {
 // Evaluates the block or paren without a frame of its own; its value is left pushed. The
 // result cell stands where a frame's would; the caller's argument base comes back from this
 // C++ frame, or from the barrier that catches an error.
+//
+// The block is kept alive while it runs: the native that hands it over may have dropped its
+// argument cells (stack::keep), and the code it runs may drop the last reference to it.
 [[gnu::always_inline]] inline Cell* eval_frameless(const Cell& block) {
     check_depth();
     Cell* caller_args = stack::values.args;
     Cell* result = stack::reserve();
     stack::values.args = result;
-    run_expressions<true>(cell::is(block, T_paren) ? T_paren : T_block, series::node_of(block), series::position_of(block), tail_index(series::node_of(block)), result);
+    Node code = series::node_of(block);
+    collector::RootNode keep(code);
+    run_expressions<true>(cell::is(block, T_paren) ? T_paren : T_block, code, series::position_of(block), tail_index(code), result);
     stack::values.args = caller_args;
     stack::values.top = result + 1;
     return result;
@@ -929,6 +935,7 @@ namespace {
 // The rest of a body from pos, the first statement its compiled run left, as eval_frameless
 // runs a block (its result cell above the top) without the compiled run that just stopped.
 [[gnu::noinline]] void finish_body(uint32_t type, Node code, uint32_t pos, uint32_t end) {
+    collector::RootNode keep(code);  // as eval_frameless keeps its block
     code_cache::Form* f = form_of(code);
     if (uint32_t n = f ? f->at[pos] : 0; n && n != code_cache::walker_statement &&
                                          f->statements[n - 1].shape == code_cache::Shape::value)

@@ -1,8 +1,8 @@
 // The small Kov programs of the modes fuzz target (modes_fuzz.cpp), made from its bytes by a
-// grammar: integers, value words, set-words, arithmetic and comparisons, if/either/while/
-// repeat/loop, functions defined, redefined and called, an object's fields through paths, a
-// word turned into an operator and back, and code blocks run with `do` while statements
-// change them (poke, append, clear, change, remove, reverse, bind, new-line, set-paths).
+// grammar: integers, floats, value words, set-words, arithmetic and comparisons, index paths,
+// if/either/while/repeat/loop, functions defined, redefined and called, an object's fields
+// through paths, a word turned into an operator and back, and code blocks run with `do` while
+// statements change them (poke, append, clear, change, remove, reverse, bind, new-line, set-paths).
 //
 // Every program ends, whatever the bytes: loops run at most 3 times and nest at most 3 deep;
 // while loops count on a word nothing else sets (function locals inside functions, words of
@@ -94,7 +94,7 @@ private:
     }
 
     void term(const Place& at, int room) {
-        int choice = room <= 0 ? pick(2) : pick(10);
+        int choice = room <= 0 ? pick(2) : pick(11);
         switch (choice) {
         case 0: integer(); break;
         case 1: value_word(at); break;
@@ -136,6 +136,15 @@ private:
             put(")");
             break;
         }
+        case 8:
+            // Floats mixed with integers.
+            put(pick(2) ? "1.5" : "-0.25");
+            break;
+        case 9:
+            // A code block read by index through a word (past its end too).
+            put(std::string(code_word()) + "/:");
+            value_word(at);
+            break;
         default: integer(); break;
         }
     }
@@ -144,9 +153,9 @@ private:
         term(at, room);
         int operators = pick(3);
         // Comparisons mostly in conditions: a logic value as an operand stops the program.
-        static const char* const ops[] = {" + ", " - ", " * ", " + ", " - ", " < ", " b "};
+        static const char* const ops[] = {" + ", " - ", " * ", " + ", " - ", " < ", " b ", " / "};
         for (int i = 0; i < operators; ++i) {
-            put(ops[pick(7)]);
+            put(ops[pick(8)]);
             term(at, room - 1);
         }
     }
