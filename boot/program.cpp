@@ -6,6 +6,8 @@
 #include "boot/image.h"
 #include "boot/loader.h"
 #include "boot/start.h"
+#include "runtime/collector.h"
+#include "runtime/memory.h"
 #include "runtime/platform/os.h"
 #include "runtime/runtime.h"
 
@@ -39,6 +41,11 @@ int run_program(void*) {
         run_image(image, image_size);
         // The image is read once, uncompressed for speed: its pages need not stay resident.
         os::drop_file_pages(image, image_size);
+        // The scripts, and what their definitions made and dropped, are garbage now, spread
+        // among the live data: one collection packs the live data at the frames' start, and
+        // the pages after it go back to the system until they are needed again.
+        collector::collect();
+        memory::release_free_pages();
         if (after_definitions) after_definitions();
     } catch (const runtime::Throw& t) {
         runtime::quit_handler(t.code);

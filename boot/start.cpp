@@ -125,6 +125,8 @@ void init_runtime() {
     print_hooks::init();
     random::init();
     memory::init();
+    // Room for everything the boot definitions make (about 2.5 MB today) in one frame.
+    memory::size_next_series_frame(3u << 20);
     handles::init();
     register_datatypes();
     root::init();

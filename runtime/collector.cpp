@@ -23,6 +23,10 @@ using memory::Buffer;
 using memory::Node;
 using memory::NodeFrame;
 
+namespace detail {
+constinit bool evacuating = false;
+}  // namespace detail
+
 namespace {
 
 constexpr uint32_t frame_nodes = memory::node_frame_capacity;
@@ -51,8 +55,7 @@ struct Evacuation {
 // frame pinned for good costs no heap scan each time. The wait is the frame's own: other
 // frames that turn sparse meanwhile are evacuated on time.
 
-// Set while a collection has candidate frames: marking records and pins references then.
-constinit bool evacuating = false;
+using detail::evacuating;
 
 struct State {
     bool collecting = false;
@@ -146,7 +149,7 @@ void choose_candidates(State& s) {
     bool any = false;
     NodeFrame* last = nullptr;
     for (NodeFrame* f = memory::node_frames(); f; f = f->next) {
-        if (f->free_head && !f->evacuated) free += f->capacity - f->used;
+        if (memory::has_room(f)) free += f->capacity - f->used;
         if (f->index > top) top = f->index;
         any = any || eligible(f);
         last = f;
@@ -184,15 +187,16 @@ void choose_candidates(State& s) {
     evacuating = true;
 }
 
-// A word on the native stack that is, or may be made from, a candidate's node id: the id in
-// either half, the id scaled to a node-table offset, or the address of its node-table slot.
-// The upper halves of user-space addresses (0x5500-0x57FF, 0x7F00-0x7FFF) fall among the ids
-// of frames 2 and 3, so those two frames are in practice never evacuated.
+// A word on the native stack that is, or may be made from, the id of a node in use in a
+// candidate frame: the id in either half, the id scaled to a node-table offset, or the address
+// of its node-table slot. Only ids of nodes in use pin: evacuation moves nothing else, and
+// small numbers that C++ frames hold (sizes, counts, offsets) often fall among the ids of the
+// low frames. Nodes are in use from before any collection may run until they are freed.
 void pin_stack_word(uint64_t word, void* data) {
     auto& ev = *static_cast<Evacuation*>(data);
     auto pin = [&](uint64_t id) {
         int32_t k = candidate_of(ev, id);
-        if (k >= 0) ev.pinned[k] = 1;
+        if (k >= 0 && memory::is_used_slot(memory::node_table[id])) ev.pinned[k] = 1;
     };
     pin(word & 0xFFFFFFFF);
     pin(word >> 32);
@@ -253,7 +257,7 @@ void evacuate(State& s) {
     bool moved = false;
     NodeFrame* target = memory::node_frames();
     auto next_target = [&]() {
-        while (target && (!target->free_head || target->evacuated || candidate_of(ev, uint64_t(target->index) * frame_nodes) >= 0))
+        while (target && (!memory::has_room(target) || candidate_of(ev, uint64_t(target->index) * frame_nodes) >= 0))
             target = target->next;
         return target;
     };

@@ -55,6 +55,13 @@ void mark_block(const memory::Node& slot);
 bool mark_series(memory::Node&&) = delete;
 void mark_block(memory::Node&&) = delete;
 void mark_cell(const Cell& cell);
+// Set while a collection has candidate frames (node-frame evacuation): marking then records
+// every reference it reads, so a hook may pass over a series already marked only while this
+// is false.
+namespace detail {
+extern bool evacuating;
+}
+inline bool recording_references() { return detail::evacuating; }
 void mark_cells(const Cell* begin, const Cell* end);
 
 // Marking hooks for the common cell layouts, for datatype registrations:

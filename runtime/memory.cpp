@@ -26,6 +26,7 @@ struct State {
     SeriesFrame* series_current = nullptr;
     SeriesFrame* series_tail = nullptr;
     uint64_t next_series_size = initial_series_frame;
+    uint64_t first_series_size = 0;  // the size asked for the next frame alone, or 0
     BigFrame* big_head = nullptr;
     BigFrame* big_tail = nullptr;
     uint64_t frame_pages = 0;         // bytes of pages held by series and big frames
@@ -85,6 +86,30 @@ void free_frame(void* p, uint64_t size) {
 
 uint64_t* slots_of(uint32_t index) { return node_table + std::size_t(index) * node_frame_capacity; }
 
+// Slots written into a frame's free list at a time: a page of the node table.
+constexpr uint32_t slots_per_fill = 512;
+
+// Writes the frame's next untouched slots into its free list, ahead of what it held.
+void fill_free_list(NodeFrame* f) {
+    uint64_t* slots = slots_of(f->index);
+    Node first = f->index * node_frame_capacity;
+    uint32_t from = f->written;
+    uint32_t to = from + slots_per_fill < f->capacity ? from + slots_per_fill : f->capacity;
+    for (uint32_t i = from; i < to; ++i) {
+        Node next = i + 1 < to ? first + i + 1 : f->free_head;
+        slots[i] = (uint64_t(next) << 1) | 1;
+    }
+    f->free_head = first + from;
+    f->written = to;
+}
+
+// True when a node can be taken from the frame, its free list filled first when needed.
+bool has_free_node(NodeFrame* f) {
+    if (!has_room(f)) return false;
+    if (!f->free_head) fill_free_list(f);
+    return true;
+}
+
 // The part of a frame's slot range that covers whole pages of its own (never shared with a
 // neighbouring frame), so that it can be given back.
 void frame_slot_pages(uint32_t index, uintptr_t& start, uintptr_t& end, bool whole_inside) {
@@ -112,14 +137,20 @@ NodeFrame* new_node_frame() {
     f->index = index;
     f->capacity = node_frame_capacity;
     f->stamp = st.collections;
+    // Every slot starts untouched (0), and is written into the free list when the list comes
+    // to it. Pages the frame shares with a neighbour were not given back with it: its slots
+    // there are cleared.
     uint64_t* slots = slots_of(index);
-    Node first = index * node_frame_capacity;
-    // Free slots are threaded in ascending order; the last one ends the list.
-    for (uint32_t i = 0; i < node_frame_capacity; ++i) {
-        Node next = i + 1 < node_frame_capacity ? first + i + 1 : 0;
-        slots[i] = (uint64_t(next) << 1) | 1;
+    uintptr_t inside_start, inside_end;
+    frame_slot_pages(index, inside_start, inside_end, true);
+    auto from = reinterpret_cast<uintptr_t>(slots), to = reinterpret_cast<uintptr_t>(slots + node_frame_capacity);
+    if (inside_end <= inside_start) {
+        std::memset(slots, 0, node_frame_capacity * sizeof(uint64_t));
+    } else {
+        std::memset(slots, 0, inside_start - from);
+        std::memset(reinterpret_cast<void*>(inside_end), 0, to - inside_end);
     }
-    f->free_head = first;
+    fill_free_list(f);
     st.frame_by_index[index] = f;
     f->prev = st.node_tail;
     if (st.node_tail) st.node_tail->next = f; else st.node_head = f;
@@ -132,10 +163,12 @@ NodeFrame* new_node_frame() {
 
 SeriesFrame* new_series_frame(bool may_fail) {
     uint64_t area = st.next_series_size;
+    if (st.first_series_size) area = st.first_series_size;
     uint64_t bytes = page_round(sizeof(SeriesFrame) + area);
     auto f = static_cast<SeriesFrame*>(alloc_frame(bytes, may_fail));
     if (!f) return nullptr;
-    if (st.next_series_size < largest_series_frame) st.next_series_size *= 2;
+    if (st.first_series_size) st.first_series_size = 0;
+    else if (st.next_series_size < largest_series_frame) st.next_series_size *= 2;
     f->size = bytes;
     f->bump = f->area();
     f->end = f->area() + area;
@@ -223,6 +256,8 @@ void init() {
     frames_by_index = st.frame_by_index;
 }
 
+void size_next_series_frame(uint64_t bytes) { st.first_series_size = round16(bytes); }
+
 void free_all() {
     while (st.node_head) free_node_frame(st.node_head);
     while (st.series_head) {
@@ -305,14 +340,16 @@ Buffer* alloc_buffer(uint64_t n, uint32_t unit, int32_t head_offset) {
 
 Node alloc_node() {
     NodeFrame* f = st.node_current;
-    if (!f || !f->free_head || f->evacuated) {
-        f = nullptr;
-        for (NodeFrame* g = st.node_head; g; g = g->next)
-            if (g->free_head && !g->evacuated) {
-                f = g;
-                break;
-            }
-        if (!f) f = new_node_frame();
+    if (!f || !f->free_head || f->evacuated) [[unlikely]] {
+        if (!f || !has_free_node(f)) {
+            f = nullptr;
+            for (NodeFrame* g = st.node_head; g; g = g->next)
+                if (has_free_node(g)) {
+                    f = g;
+                    break;
+                }
+            if (!f) f = new_node_frame();
+        }
         st.node_current = f;
     }
     Node n = f->free_head;
@@ -326,6 +363,7 @@ Node alloc_node() {
 NodeFrame* current_node_frame() { return st.node_current; }
 
 Node take_node_in(NodeFrame* f) {
+    if (!f->free_head) fill_free_list(f);
     Node n = f->free_head;
     f->free_head = static_cast<Node>(node_table[n] >> 1);
     node_table[n] = 0;
@@ -439,7 +477,8 @@ Node copy_series(Node node) {
     Buffer* from = buffer(node);
     Buffer* to = buffer(copy);
     // A copy belongs to nobody and is nobody's system code.
-    to->flags = (from->flags & ~(big | fixed | marked | owned | system_code | has_form)) | (to->flags & big);
+    to->flags = (from->flags & ~(big | fixed | marked | owned | system_code | has_form | boot_literal | pending_body)) |
+                (to->flags & big);
     to->head = 0;
     to->tail = from->used();
     std::memcpy(to->data(), from->head_ptr(), from->used());
@@ -515,6 +554,11 @@ void count_in_use_as_live() {
     st.live = static_cast<uint64_t>(bytes_in_use());
     st.budget = st.live > collection_floor ? st.live : collection_floor;
     st.taken = 0;
+}
+
+void release_free_pages() {
+    for (SeriesFrame* f = st.series_head; f; f = f->next)
+        os::discard_pages(f->bump, static_cast<std::size_t>(f->end - f->bump));
 }
 
 uint64_t taken_since_collection() { return st.taken; }
@@ -624,13 +668,18 @@ const char* verify() {
             }
         }
         if (used > f->used) return "node frame counts fewer used nodes than it has";
+        // Slots not written yet are untouched, and free.
+        for (uint32_t i = f->written; i < f->capacity; ++i)
+            if (slots[i] != 0) return "a slot not yet written is not untouched";
+        uint32_t untouched = f->capacity - f->written;
         uint32_t listed = 0;
         for (Node n = f->free_head; n; n = static_cast<Node>(node_table[n] >> 1)) {
-            if (n < first || n >= first + f->capacity) return "free list leaves its node frame";
+            if (n < first || n >= first + f->written) return "free list leaves its node frame";
             if (!(node_table[n] & 1)) return "free list runs through a used slot";
             if (++listed > f->capacity) return "free list loops";
         }
         if (listed != free_slots) return "free slots missing from the free list";
+        listed += untouched;
         if (listed + f->used != f->capacity) return "node frame accounting wrong";
     }
     return nullptr;

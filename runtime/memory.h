@@ -8,7 +8,9 @@
 //
 // Node ids: node frame k (k >= 1) owns the ids k × 10000 .. k × 10000 + 9999 of one flat table
 // reserved at start, so a lookup is a single load and id 0 is never a node. A used slot holds
-// its buffer's address; a free slot holds (next free id << 1) | 1.
+// its buffer's address; a free slot holds (next free id << 1) | 1. A new frame's slots are
+// written into its free list a page's worth at a time, when the list runs out, so the pages
+// of slots never used stay untouched (0) and count as free.
 //
 // Buffer layout: a 24-byte header {flags, node, size, head, tail, spare} then `size` bytes of
 // data. head and tail are byte offsets from the data start. In a series frame a buffer
@@ -86,6 +88,11 @@ void init();
 // Releases every frame (the process is ending, or a test resets the heap).
 void free_all();
 
+// The next series frame made has room for this many bytes (the ones after follow the usual
+// sizes). The start-up gives its first frame room for the whole boot, so that the collection
+// after it packs the live data into pages the boot touched already.
+void size_next_series_frame(uint64_t bytes);
+
 // ---- allocation -----------------------------------------------------------------------------
 // A buffer of n units of unit bytes; head offset -1 places head and tail in the middle.
 // May run a collection. Raises internal no-memory when the memory cannot be had.
@@ -132,6 +139,9 @@ uint64_t collection_budget();
 // the next collection's budget starts from here. For bulk data known to stay reachable (the
 // decoded boot image), so that loading it does not bring the first collection forward.
 void count_in_use_as_live();
+// Gives the pages of the series frames' free room back to the system (after a collection has
+// compacted them): the room stays the frames', and is taken again page by page as it is used.
+void release_free_pages();
 // For tests: frame pages beyond this many bytes in all are refused as the system would refuse
 // them (free_all lifts the limit).
 void set_frame_limit(uint64_t bytes);
@@ -142,7 +152,8 @@ struct NodeFrame {
     NodeFrame* prev;
     uint32_t index;         // frame k owns the ids k × 10000 ...
     uint32_t capacity;
-    Node free_head;         // 0 when no slot is free
+    Node free_head;         // 0 when no written slot is free (see `written`)
+    uint32_t written;       // slots [0, written) have been written; the rest are untouched (0), free
     uint32_t used;
     uint32_t stamp;         // collection count when made
     uint32_t used_at_last;  // used count at the last collection
@@ -183,7 +194,9 @@ void set_collection_count(uint32_t n);
 NodeFrame* node_frame_of(Node node);
 // The frame new nodes are taken from.
 NodeFrame* current_node_frame();
-// A free node of the frame (which has one), counted as used; for moving node records.
+// True when a node can be taken from the frame (a written free slot, or an untouched one).
+inline bool has_room(const NodeFrame* f) { return !f->evacuated && (f->free_head || f->written < f->capacity); }
+// A free node of the frame (which has room), counted as used; for moving node records.
 Node take_node_in(NodeFrame* frame);
 // The node frames by their index (node id / node_frame_capacity); null where none exists.
 constexpr uint32_t max_node_frames = 26000;  // about 260 million nodes, 2 GiB of address space

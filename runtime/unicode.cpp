@@ -572,6 +572,11 @@ void init_case_table() {
 }
 
 uint32_t case_map(uint32_t cp, bool upper) {
+    // ASCII letters map to each other alone: most text never needs the tables built.
+    if (cp < 0x80) {
+        if (upper) return cp - 'a' < 26 ? cp - 32 : cp;
+        return cp - 'A' < 26 ? cp + 32 : cp;
+    }
     if (cp < 0x10000) {
         if (!upper_table) init_case_table();
         int32_t mapped = (upper ? upper_table : lower_table)[cp];

@@ -24,7 +24,8 @@
 // uncompressed blob) or script/invalid-data; it never reads or writes outside what it is given.
 //
 // Memory: the writers walk values without allocating series (their tables and output live on
-// the tracked heap) and allocate the result binary last. The readers allocate as they build,
+// the tracked heap) and allocate the result binary last; before the walk, they make the
+// bodies of the functions whose body is still pending (function.h), which allocates. The readers allocate as they build,
 // so the collector may run (except in `load_boot`); they keep every new series reachable from
 // the target block from the moment it is made, and never hold a cell address across an
 // allocation.
@@ -110,7 +111,8 @@ void load(const uint8_t* blob, uint64_t length, memory::Node target, Mode mode);
 // stack. Anything but a binary!, or one of 10 bytes or fewer, raises script/invalid-data.
 Cell* decode(const Cell& data);
 // Decodes the boot image into a new block (in `out`, which the caller then keeps reachable)
-// with the collector switched off, restored afterwards.
+// with the collector switched off, restored afterwards. Its blocks are flagged boot_literal:
+// a boot function may take one as its body without a copy (function.h).
 void load_boot(const uint8_t* blob, std::size_t size, Cell& out);
 
 // The codec object's routines, `encode*` and `decode` (entries kovbin-encode, kovbin-decode).

@@ -208,14 +208,38 @@ private:
         series::append_cell(block);
         return Dest{block, i};
     }
+    // The same for a block made with room for every element its record counts.
+    static Cell* append_in_room(Node block) {
+        memory::Buffer* b = memory::buffer(block);
+        cell::expect(b->tail + sizeof(Cell) <= b->size);
+        auto c = reinterpret_cast<Cell*>(b->tail_ptr());
+        *c = Cell{T_unset, 0, 0, 0};
+        b->tail += sizeof(Cell);
+        return c;
+    }
+    static Dest append_room(Node block) {
+        uint32_t i = cells::count(block);
+        append_in_room(block);
+        return Dest{block, i};
+    }
 
-    uint32_t symbol();
+    // A symbol table entry's symbol; the first use of an entry interns its spelling.
+    uint32_t symbol() {
+        // Most tables are small enough for most entries to be written in one byte.
+        uint32_t i = compact_ && p_ < end_ && *p_ < 0x80 ? *p_++ : field();
+        if (i >= symbol_count_) fail();
+        last_entry_ = i;
+        if (ids_[i]) [[likely]] return ids_[i];
+        return intern(i);
+    }
+    [[gnu::noinline]] uint32_t intern(uint32_t i);
     Cell resolve(bool header_read = false);
     Cell adopt(uint32_t type, const Cell& found, uint32_t index);
     Node context_of_holder(const Cell& holder);
     void check_index(Node ctx, int32_t index);
 
     bool value(const Dest& d, bool top, uint32_t expect);
+    bool global_word(Node block);
     Head head();
     void scalar(const Head& h, const Dest& d);
     bool word(const Head& h, const Dest& d);
@@ -269,11 +293,7 @@ void Reader::run(bool symbols) {
     }
 }
 
-uint32_t Reader::symbol() {
-    uint32_t i = field();
-    if (i >= symbol_count_) fail();
-    last_entry_ = i;
-    if (ids_[i]) return ids_[i];
+uint32_t Reader::intern(uint32_t i) {
     const uint8_t* o = offsets_ + uint64_t(i) * 4;
     uint32_t offset = uint32_t(o[0]) | uint32_t(o[1]) << 8 | uint32_t(o[2]) << 16 | uint32_t(o[3]) << 24;
     if (offset >= names_length_) fail();
@@ -282,6 +302,10 @@ uint32_t Reader::symbol() {
     auto e = static_cast<const uint8_t*>(std::memchr(s, 0, names_length_ - offset));
     if (e == s) fail();
     for (const uint8_t* q = s; q < e;) {
+        if (*q < 0x80) {
+            ++q;
+            continue;
+        }
         int32_t cp;
         q = unicode::decode_utf8_char(q, e, cp);
         if (cp < 0) fail();
@@ -811,13 +835,45 @@ void Reader::block(const Head& h, const Dest& d, uint32_t index) {
     uint32_t n = count_field();
     if (h.id == T_map && (n & 1)) fail();
     Node node = memory::alloc_cells(n ? n : 1);
+    if (boot_ && h.id == T_block) memory::buffer(node)->flags |= memory::boot_literal;
     put(d, Cell{h.id | (h.new_line ? cell::new_line : 0), index, node, 0});
     if (h.id == T_hash) {
         Node table = hashtable::make(n, node, hashtable::hash_index, 0);
         at(d)->w3 = table;
     }
-    for (uint32_t i = 0; i < n; ++i) value(append(node), false, 0);
+    for (uint32_t i = 0; i < n; ++i) {
+        if (boot_ && compact_ && global_word(node)) continue;
+        value(append_room(node), false, 0);
+    }
     if (h.id == T_hash) block::index_rebuild(*at(d));
+}
+
+// The boot image's most common record, a word bound to the global context, read the short
+// way and appended to the block: a lead byte that is the datatype id of word!, set-word!,
+// get-word! or lit-word! (no flag: no binding record follows), after one new-line prefix or
+// none. Gives false, having read nothing, for any other record; `word` reads the same records
+// to the same cells. The block has room for the word (it was made for its record's count).
+bool Reader::global_word(Node block) {
+    const uint8_t* q = p_;
+    bool new_line = q < end_ && *q == cp_new_line;
+    if (new_line) ++q;
+    if (q >= end_) return false;
+    uint32_t t = *q;
+    if (t != T_word && t != T_set_word && t != T_get_word && t != T_lit_word) return false;
+    p_ = q + 1;
+    uint32_t sym = symbol();
+    uint32_t& global_index = ids_[symbol_count_ + last_entry_];
+    Cell w;
+    if (global_index) {
+        w = word::cell_of(t, sym, context::global(), static_cast<int32_t>(global_index - 1));
+    } else {
+        word::make_at(sym, w);
+        global_index = cell::word<3>(w) + 1;
+        cell::set_type(w, t);
+    }
+    w.header |= new_line ? cell::new_line : 0;
+    *append_in_room(block) = w;
+    return true;
 }
 
 void Reader::text(const Head& h, const Dest& d, uint32_t index) {

@@ -18,6 +18,7 @@
 #include "runtime/cells.h"
 #include "runtime/codecs/kovbin.h"
 #include "runtime/codecs/lz.h"
+#include "runtime/collector.h"
 #include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/block.h"
@@ -663,13 +664,20 @@ Cell* Writer::finish(uint32_t roots) {
 
 }  // namespace
 
-Cell* encode(const Cell& value, bool compact) {
+Cell* encode(const Cell& value_in, bool compact) {
+    Cell value = value_in;
+    collector::Root keep(value);
+    // The writer must not allocate: a function's body it may meet is made first.
+    if (function::pending_bodies) function::take_all();
     Writer w(compact);
     w.value(value);
     return w.finish(1);
 }
 
-Cell* encode_roots(const Cell& block, bool compact) {
+Cell* encode_roots(const Cell& block_in, bool compact) {
+    Cell block = block_in;
+    collector::Root keep(block);
+    if (function::pending_bodies) function::take_all();
     Writer w(compact);
     Node node = series::node_of(block);
     uint32_t n = cells::count(node);

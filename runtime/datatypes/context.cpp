@@ -4,6 +4,7 @@
 #include "runtime/code_cache.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
+#include "runtime/datatypes/function.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
@@ -375,15 +376,55 @@ struct BindMemo {
 BindMemo bind_memo[256];
 uint64_t bind_generation = 0;
 
-void bind_cells(const Cell& block, Node ctx, bool self, uint64_t generation) {
+// Most words of a body are not the context's own (they are the global words a function or
+// an object uses): a filter of the context's canonical symbols, made at a pass's first
+// question, answers for them without probing the word table. The global context's pass does
+// without (its table holds nearly every word), as does a context too large for the filter
+// to say no often.
+constexpr uint32_t filter_bits = 1024;
+constexpr uint32_t filter_max_words = 256;
+struct BindFilter {
+    uint64_t generation;
+    uint64_t bits[filter_bits / 64];
+};
+BindFilter bind_filter;
+
+inline uint32_t filter_slot(uint32_t sym) { return (symbol::resolve(sym) * 0x9E3779B1u) >> 22; }
+
+// False when the context certainly has no word of the symbol, in any letter case.
+bool may_hold(Node ctx, uint32_t sym, uint64_t generation) {
+    BindFilter& f = bind_filter;
+    if (f.generation != generation) {
+        f.generation = generation;
+        for (uint64_t& w : f.bits) w = 0;
+        Node list = word_list(ctx);
+        const Cell* words = cells::of(list);
+        for (uint32_t i = 0, n = cells::count(list); i < n; ++i) {
+            uint32_t slot = filter_slot(words[i].w2);
+            f.bits[slot >> 6] |= uint64_t(1) << (slot & 63);
+        }
+    }
+    uint32_t slot = filter_slot(sym);
+    return (f.bits[slot >> 6] >> (slot & 63)) & 1;
+}
+
+// Gives false, having stopped before changing it, at a block that is a function's pending
+// body (function.h): its words must keep their binding until the function's copy is made.
+bool bind_cells(const Cell& block, Node ctx, bool self, bool filtered, uint64_t generation) {
     Node series = block.w2;
-    if (!memory::valid_node(series) || buffer(series)->unit() != sizeof(Cell)) return;
-    if (cycles::find_q(series)) return;
+    if (!memory::valid_node(series)) return true;
+    uint32_t flags = buffer(series)->flags;
+    if ((flags & memory::unit_mask) != sizeof(Cell)) return true;
+    if (flags & memory::pending_body) [[unlikely]] return false;
+    if (cycles::find_q(series)) return true;
     cycles::Guard guard(series);
     code_cache::changed(series);  // a compiled form holds the words' old binding
     uint32_t self_sym = words::symbols::self_;
-    for (uint32_t i = block.w1; i < cells::count(series); ++i) {
-        Cell& c = cells::of(series)[i];
+    // Nothing in a pass moves a buffer: the cells are read where they lie.
+    Cell* cells = cells::of(series);
+    uint32_t count = cells::count(series);
+    for (uint32_t i = block.w1; i < count; ++i) {
+        Cell& c = cells[i];
         uint32_t t = cell::type(c);
         if (in(t, ALL_WORD) && t != T_issue) {
             if (self && t == T_word && self_sym && c.w2 == self_sym) {
@@ -392,23 +433,34 @@ void bind_cells(const Cell& block, Node ctx, bool self, uint64_t generation) {
                 continue;
             }
             BindMemo& m = bind_memo[(c.w2 * 0x9E3779B1u) >> 24];
-            if (m.generation != generation || m.symbol != c.w2)
-                m = BindMemo{generation, c.w2, find_word(ctx, c.w2, true)};
+            if (m.generation != generation || m.symbol != c.w2) {
+                bool absent = filtered && !may_hold(ctx, c.w2, generation);
+                m = BindMemo{generation, c.w2, absent ? -1 : find_word(ctx, c.w2, true)};
+            }
             if (m.index >= 0) {
                 c.w1 = ctx;
                 c.w3 = static_cast<uint32_t>(m.index);
             }
         } else if (in(t, ANY_BLOCK)) {
             Cell inner = c;
-            bind_cells(inner, ctx, self, generation);
+            if (!bind_cells(inner, ctx, self, filtered, generation)) return false;
         }
     }
+    return true;
 }
 }  // namespace
 
-void bind(const Cell& block, Node ctx, bool self) {
+void bind(const Cell& block_in, Node ctx, bool self) {
     // Nothing here allocates: the cells are bound where they lie.
-    bind_cells(block, ctx, self, ++bind_generation);
+    bool filtered = ctx != global_node && word_count(ctx) <= filter_max_words;
+    if (bind_cells(block_in, ctx, self, filtered, ++bind_generation)) [[likely]] return;
+    // Every pending body is made first (that allocates); binding again what was already bound
+    // gives the same words.
+    Cell block = block_in;
+    collector::Root keep(block);
+    collector::RootNode keep_ctx(ctx);
+    function::take_all();
+    bind_cells(block, ctx, self, filtered, ++bind_generation);
 }
 
 // ---- stack contexts -----------------------------------------------------------------------------

@@ -23,7 +23,8 @@
 // getting it raises script/no-value and setting it script/not-defined.
 //
 // Moving memory: creating contexts and adding words allocate (values and word lists grow);
-// finding, binding and getting do not. A word cell passed by non-const reference to a routine
+// finding and getting do not, nor does binding, except when the block holds a function body
+// the boot left pending (function.h): every pending body is made first then. A word cell passed by non-const reference to a routine
 // that may allocate must not lie in a series buffer (use a C++ local or a value-stack cell).
 #pragma once
 #include <cstdint>

@@ -134,10 +134,11 @@ uint32_t validate(const Cell& spec) {
     for (uint32_t a = spec.w1; a < end; ++a) {
         const Cell& x = at(n, a);
         if (!is_word_kind(cell::type(x)) && !cell::is(x, T_refinement)) continue;
+        uint32_t symbol = symbol::resolve(x.w2);
         for (uint32_t b = a + 1; b < end; ++b) {
             const Cell& y = at(n, b);
             if (!is_word_kind(cell::type(y)) && !cell::is(y, T_refinement)) continue;
-            if (symbol::resolve(x.w2) == symbol::resolve(y.w2)) error::fire(err::script_dup_vars, y);
+            if (symbol::resolve(y.w2) == symbol) error::fire(err::script_dup_vars, y);
         }
     }
     return flags;
@@ -165,6 +166,61 @@ void mark_system_code(memory::Node body) {
 
 }  // namespace
 
+uint32_t pending_bodies = 0;
+
+namespace {
+
+// The functions whose body is pending, so that `take_all` finds them: a block on the heap,
+// marked as a root (a function stays in it, and alive, until its body is taken).
+memory::Node pending_list = 0;
+
+void mark_pending_list() { collector::mark_block(pending_list); }
+
+// Notes a function made with a pending body (more cell 0 left unset!).
+void pending(const Cell& fn_in) {
+    Cell fn = fn_in;
+    collector::Root keep(fn);
+    if (!pending_list) {
+        memory::Node list = memory::alloc_cells(64);
+        pending_list = list;
+        collector::push_root(mark_pending_list);
+    }
+    *series::append_cell(pending_list) = fn;
+    ++pending_bodies;
+}
+
+}  // namespace
+
+Cell take_body(const Cell& fn_in) {
+    Cell fn = fn_in;
+    collector::Root keep(fn);
+    Cell literal = more(fn)[2];
+    // The function itself, or an op! made from it (which shares its context and more block).
+    cell::expect(callable_type(fn) == T_function && cell::is(literal, T_block));
+    Cell copy = *block::clone(literal, true, true);
+    stack::pop(1);
+    collector::Root keep_copy(copy);
+    // Only the boot definitions leave a body pending: the function is one of the system's.
+    mark_system_code(copy.w2);
+    context::bind(copy, context_of(fn), false);
+    memory::buffer(literal.w2)->flags &= ~memory::pending_body;
+    Cell* m = cells::of(more_of(fn));
+    m[0] = copy;
+    m[2] = unset::value;
+    --pending_bodies;
+    return copy;
+}
+
+void take_all() {
+    if (!pending_list) return;
+    // Taking a body allocates: each function is fetched again by its index.
+    for (uint32_t i = 0; i < cells::count(pending_list); ++i) {
+        Cell fn = cells::at(pending_list, i);
+        if (cell::is(more(fn)[0], T_unset)) take_body(fn);
+    }
+    memory::buffer(pending_list)->tail = memory::buffer(pending_list)->head;
+}
+
 Cell* make_at(const Cell& spec_in, const Cell* body_in, memory::Node context, uint32_t extra, uint32_t flags) {
     if (making_compiled) flags |= flag_compiled;
     Cell spec = spec_in;
@@ -187,7 +243,14 @@ Cell* make_at(const Cell& spec_in, const Cell* body_in, memory::Node context, ui
     Cell* fn = stack::push(Cell{T_function | flags, context, spec.w2, more});
     *context::self_cell(context) = *fn;
     cells::View more_cells{more};
-    if (body_in && cell::is(body, T_block)) {
+    if (body_in && cell::is(body, T_block) && made_context && making_compiled &&
+        (memory::buffer(body.w2)->flags & memory::boot_literal)) {
+        // Taken once: the same block given again is copied at once, as it would always be.
+        memory::buffer(body.w2)->flags = (memory::buffer(body.w2)->flags & ~memory::boot_literal) | memory::pending_body;
+        more_cells[2] = body;
+        pending(*fn);
+        fn = stack::top();
+    } else if (body_in && cell::is(body, T_block)) {
         Cell copy = *block::clone(body, true, true);
         stack::pop(1);
         if (flags & flag_compiled) mark_system_code(copy.w2);
@@ -344,7 +407,7 @@ Cell* reflect(Cell* value, uint32_t field) {
     if (same_word(field, words::symbols::spec)) {
         *value = block_of(value->w2);
     } else if (same_word(field, words::symbols::body)) {
-        *value = more(*value)[0];
+        *value = body(*value);
     } else if (same_word(field, words::symbols::words)) {
         // The word list's entries are bound to the function's own context already.
         Cell list{T_block, 0, context::word_list(value->w1), 0};
@@ -364,8 +427,8 @@ int32_t mold(Cell* value, Cell* buffer, const MoldArgs& how, int32_t part) {
     part = string::emit(*buffer, "func ", part);
     Cell spec = block_of(value->w2);
     part = block::mold(&spec, buffer, how, part);
-    Cell body = more(*value)[0];
-    if (cell::is(body, T_block)) return block::mold(&body, buffer, how, part);
+    Cell code = body(*value);
+    if (cell::is(code, T_block)) return block::mold(&code, buffer, how, part);
     return string::emit(*buffer, " none", part);
 }
 
@@ -438,7 +501,7 @@ Cell* reflect(Cell* value, uint32_t field) {
         *value = block_of(value->w2);
     } else if (same_word(field, words::symbols::body)) {
         uint32_t made_from = function::callable_type(*value);
-        if (made_from == T_function || made_from == T_routine) *value = function::more(*value)[0];
+        if (made_from == T_function || made_from == T_routine) *value = function::body(*value);
         else *value = Cell{T_integer, 0, value->w1, 0};
     } else {
         error::fire(err::internal_not_done);
@@ -462,7 +525,7 @@ int32_t mold(Cell* value, Cell* buffer, const MoldArgs& how, int32_t part) {
         part = string::emit(*buffer, from_function ? "func " : "[", part);
         part = block::mold(&spec, buffer, how, part);
         if (!from_function) return string::emit(*buffer, "]", part);
-        Cell body = function::more(*value)[0];
+        Cell body = function::body(*value);
         if (cell::is(body, T_block)) part = block::mold(&body, buffer, how, part);
         return part;
     }

@@ -6,6 +6,15 @@
 // node, w3 the node of its "more" block of five cells:
 //   0 the body (a deep copy of the body block) or none, 1 the cached fetch spec, 2 unset!,
 //   3 a copy of the function when an op! is made from it, 4 an extra integer or unset!.
+// Pending bodies: a function the boot definitions make from a block of the boot image takes
+// that block as it is (cell 2, its buffer flagged pending_body, cell 0 unset!) and makes the
+// copy and binds it the first time the body is asked for (`body`), which most of the system's
+// functions never are. The copy is the one `make_at` would have made then, as long as the
+// image's block is unchanged: nothing but the function and the boot's own code reaches it,
+// and binding a block that holds a pending body takes every pending body first (`take_all`).
+// Whatever reads a function's body goes through `body` (or `take_all` first, where it must
+// not allocate).
+// Moving memory: `body` and `take_all` allocate when a body is pending (the collector may run).
 // native! (21) and action! (22): w1 the native index (from 1) or the action slot + 1; w2 the
 // spec block's node; w3 a two-cell more block: 0 none (reserved), 1 the cached fetch spec.
 // op! (23): w1-w3 copied from the value it was made from; header field op_wrapped that value's
@@ -49,6 +58,12 @@ Cell* collect_locals(Cell& spec, const Cell& body);
 int32_t count_locals(memory::Node spec, uint32_t start, bool missing_is_error);
 void push_unused_refinement(uint32_t n);
 
+// Pending bodies made and not yet taken; `take_body` makes the copy of one (the function's
+// body, which it gives); `take_all` makes every one.
+extern uint32_t pending_bodies;
+Cell take_body(const Cell& fn);
+void take_all();
+
 // The fields of a callable: function! and routine! keep their context in w1, native! and
 // action! their index; all keep the spec block's node in w2 and the more block's in w3.
 inline bool callable_q(uint32_t t) { return t == T_function || t == T_routine || t == T_native || t == T_action || t == T_op; }
@@ -69,6 +84,12 @@ inline memory::Node more_of(const Cell& fn) {
     return fn.w3;
 }
 inline const Cell* more(const Cell& fn) { return cells::of(more_of(fn)); }
+// A function's (or routine's) body block, or none.
+inline Cell body(const Cell& fn) {
+    const Cell& b = more(fn)[0];
+    if (!cell::is(b, T_unset)) [[likely]] return b;
+    return take_body(fn);
+}
 
 void init();
 

@@ -249,7 +249,8 @@ namespace {
 // A function value inherited by a new object is re-made for it: its body copied and bound
 // to the object, then to a copy of its own context.
 void rebind_function(Cell& fn, Node object_ctx) {
-    Cell body = function::more(fn)[0];
+    Cell body = function::body(fn);
+    collector::Root keep_body(body);
     if (!cell::is(body, T_block)) error::fire(err::script_bad_func_def, fn);
     Cell f = fn;
     collector::Root kf(f);

@@ -220,7 +220,12 @@ Cell* make_word(Cell*, Cell* spec, uint32_t type) {
 // ---- registration -------------------------------------------------------------------------------
 
 void mark(const Cell& w) {
-    if (memory::valid_node(w.w1) && memory::buffer(w.w1)->unit() == sizeof(Cell)) collector::mark_block(w.w1);
+    if (!memory::valid_node(w.w1)) return;
+    uint32_t flags = memory::buffer(w.w1)->flags;
+    if ((flags & memory::unit_mask) != sizeof(Cell)) return;
+    // Most words are bound to a context marked already (the global one, above all).
+    if ((flags & memory::marked) && !collector::recording_references()) return;
+    collector::mark_block(w.w1);
 }
 
 namespace {

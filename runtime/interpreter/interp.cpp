@@ -679,6 +679,7 @@ void call_function(const Cell& fn, const Cell* name) {
     uint32_t depth = stack::depth();
     stack::set_return_flag(true);
     Cell body = function::more(fn)[0];
+    if (!cell::is(body, T_block)) [[unlikely]] body = function::body(fn);  // a boot function's first call
     if (cell::is(body, T_block)) {
         try {
             if (trace::requested) [[unlikely]] trace::run_body(fn, name, body, eval_function_body);

@@ -131,9 +131,8 @@ const EventName event_names[] = {
 // The events a language callback asks for: the event words of a block leading its body, or
 // every event when its body starts otherwise.
 uint32_t event_mask(const Cell& fn) {
-    const Cell& body = function::more(fn)[0];
-    if (!cell::is(body, T_block)) return lexer::all_events;
-    Cell b = body;
+    Cell b = function::body(fn);
+    if (!cell::is(b, T_block)) return lexer::all_events;
     if (block::rs_length_q(b) < 1 || !cell::is(*block::rs_head(b), T_block)) return lexer::all_events;
     Cell list = *block::rs_head(b);
     uint32_t mask = 0;

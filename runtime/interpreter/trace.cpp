@@ -97,7 +97,7 @@ uint32_t mask_of(const Cell& fn) {
     if (!cell::is(fn, T_function)) return default_mask;
     int64_t bits = filter_of(function::spec_of(fn));
     if (bits < 0) {
-        const Cell& body = function::more(fn)[0];
+        Cell body = function::body(fn);
         if (cell::is(body, T_block)) bits = filter_of(series::node_of(body));
     }
     return bits < 0 ? default_mask : static_cast<uint32_t>(bits);

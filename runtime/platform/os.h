@@ -22,6 +22,9 @@ bool decommit_pages(void* address, std::size_t size);
 // mapped read-only from the executable; a later read brings them back from the file. Never
 // for writable memory, whose contents it would lose.
 void drop_file_pages(const void* address, std::size_t size);
+// Gives back the whole pages inside [address, address + size) of writable memory whose
+// contents are no longer needed: the range stays usable and reads as zeros when touched again.
+void discard_pages(void* address, std::size_t size);
 
 // ---- standard streams (stdio.cpp) ----------------------------------------------------------
 enum : int { std_in = 0, std_out = 1, std_err = 2 };

@@ -35,11 +35,18 @@ bool decommit_pages(void* address, std::size_t size) {
     return mprotect(address, size, PROT_NONE) == 0;
 }
 
-void drop_file_pages(const void* address, std::size_t size) {
+namespace {
+// Drops the whole pages inside the range from the resident set.
+void drop_pages(const void* address, std::size_t size) {
     uintptr_t page = page_size();
     uintptr_t start = (reinterpret_cast<uintptr_t>(address) + page - 1) & ~(page - 1);
     uintptr_t end = (reinterpret_cast<uintptr_t>(address) + size) & ~(page - 1);
     if (end > start) madvise(reinterpret_cast<void*>(start), end - start, MADV_DONTNEED);
 }
+}  // namespace
+
+void drop_file_pages(const void* address, std::size_t size) { drop_pages(address, size); }
+
+void discard_pages(void* address, std::size_t size) { drop_pages(address, size); }
 
 }  // namespace kov::os

@@ -1,8 +1,12 @@
 // Boots the runtime from the embedded boot image (`image`) or from the boot sources of a
 // source tree (`sources ROOT`), then prints, for every global word with a value, in the
-// order of the global context, its name and a checksum of its molded value. The test
-// same_boot.cmake runs both ways: the image, decoded and run with the start-up's shortcuts,
-// must leave exactly the words, values and bindings that the lexed sources leave.
+// order of the global context, its name, a checksum of its molded value and a checksum of
+// the bindings in its body (a function's, or those of an object's functions: for each word,
+// whether it is bound to the function itself, to the global context, to nothing, or to
+// another context, named by its words). The test same_boot.cmake runs both ways: the image,
+// decoded and run with the start-up's shortcuts (function bodies copied and bound at their
+// first use among them), must leave exactly the words, values and bindings that the lexed
+// sources leave.
 #include <cstring>
 
 #include "boot/image.h"
@@ -20,8 +24,30 @@ namespace {
 const char* root = nullptr;
 
 const char* const digest =
+    "digest-walk: func [code fn out /local ctx] [\n"
+    "    foreach v code [\n"
+    "        if any-word? :v [\n"
+    "            ctx: context? v\n"
+    "            append out either none? :ctx [{u}] [\n"
+    "                either same? :ctx :fn [{f}] [\n"
+    "                    either same? :ctx system/words [{g}] [checksum mold/flat words-of :ctx 'crc32]\n"
+    "                ]\n"
+    "            ]\n"
+    "        ]\n"
+    "        if any-block? :v [digest-walk v :fn out]\n"
+    "    ]\n"
+    "    out\n"
+    "]\n"
+    "digest-bindings: func [value /local out f] [\n"
+    "    out: make string! 64\n"
+    "    if function? :value [digest-walk body-of :value :value out]\n"
+    "    if object? :value [\n"
+    "        foreach w words-of value [f: get/any in value w  if function? :f [digest-walk body-of :f :f out]]\n"
+    "    ]\n"
+    "    out\n"
+    "]\n"
     "foreach w words-of system/words [\n"
-    "    if value? w [print [mold w checksum mold/all get/any w 'crc32]]\n"
+    "    if value? w [print [mold w checksum mold/all get/any w 'crc32 checksum digest-bindings get/any w 'crc32]]\n"
     "]\n"
     "print [length? words-of system/words {words}]\n";
 

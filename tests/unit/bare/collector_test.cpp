@@ -480,6 +480,28 @@ TEST_F(CollectorTest, SparseStableNodeFramesAreEvacuated) {
     (void)root;
 }
 
+// A number on the native stack that falls among a candidate frame's ids, but names no node
+// in use (a size, a count, the id of a node freed since), holds nothing in place.
+TEST_F(CollectorTest, FreeIdsOnTheStackDoNotPin) {
+    uint32_t root = collector::push_root(mark_evacuation_root);
+    build_sparse_frame();
+    clear_stack_below();
+    collector::collect();  // the dropped strings give their nodes back
+    volatile Node held = 0;
+    for (Node id = 4 * memory::node_frame_capacity; id < 5 * memory::node_frame_capacity && !held; ++id)
+        if (!memory::valid_node(id)) held = id;
+    ASSERT_NE(held, 0u);
+    uint32_t before = collector::evacuations();
+    for (int i = 0; i < 9; ++i) collector::collect();
+    EXPECT_EQ(collector::evacuations(), before + 1);
+    EXPECT_FALSE(sparse_frame_in_use());
+    EXPECT_EQ(kept_strings_fault(), "");
+    EXPECT_EQ(memory::verify(), nullptr);
+    evacuation_root = Cell{T_none, 0, 0, 0};
+    collector::release_root(mark_evacuation_root);
+    (void)root;
+}
+
 TEST_F(CollectorTest, NodeIdsHeldOutsideCellsPinTheirFrame) {
     uint32_t root = collector::push_root(mark_evacuation_root);
     build_sparse_frame();

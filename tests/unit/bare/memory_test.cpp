@@ -166,6 +166,50 @@ TEST_F(MemoryTest, NodesComeBackThroughTheFreeList) {
     EXPECT_EQ(node_frame_count(), 0u);
 }
 
+// A new frame's slots are written into its free list a page at a time, as the list runs
+// out: the slots after the first page stay untouched until the nodes before them are used,
+// and a frame whose index is used again starts untouched too.
+TEST_F(MemoryTest, NodeSlotsStayUntouchedUntilUsed) {
+    constexpr uint32_t page_slots = 512;
+    Node a = alloc_node();
+    Node b = alloc_node();
+    Node first = a - a % node_frame_capacity;
+    EXPECT_EQ(a, first);
+    EXPECT_EQ(b, first + 1);
+    for (uint32_t i = page_slots; i < node_frame_capacity; ++i) EXPECT_EQ(node_table[first + i], 0u) << i;
+    EXPECT_EQ(verify(), nullptr);
+    // Freed slots come first, then the untouched ones in order, up to the frame's end.
+    free_node(a);
+    EXPECT_EQ(alloc_node(), a);
+    EXPECT_EQ(alloc_node(), first + 2);
+    EXPECT_EQ(verify(), nullptr);
+    std::vector<Node> rest;
+    for (uint32_t i = 3; i < node_frame_capacity; ++i) rest.push_back(alloc_node());
+    EXPECT_EQ(rest.back(), first + node_frame_capacity - 1);
+    EXPECT_EQ(node_frame_count(), 1u);
+    EXPECT_EQ(verify(), nullptr);
+    Node next = alloc_node();  // the frame is full: a second one
+    EXPECT_EQ(node_frame_count(), 2u);
+    EXPECT_EQ(next % node_frame_capacity, 0u);
+    // Emptied and released, the first frame's index comes back with untouched slots, even
+    // in the pages it shares with its neighbours.
+    for (Node n : rest) free_node(n);
+    free_node(a);
+    free_node(b);
+    free_node(first + 2);
+    EXPECT_EQ(verify(), nullptr);
+    update_node_frames(1);
+    EXPECT_EQ(node_frame_count(), 1u);
+    std::vector<Node> second;
+    for (uint32_t i = 1; i < node_frame_capacity; ++i) second.push_back(alloc_node());
+    EXPECT_EQ(node_frame_count(), 1u);
+    Node again = alloc_node();
+    EXPECT_EQ(node_frame_count(), 2u);
+    EXPECT_EQ(again, first);
+    for (uint32_t i = page_slots; i < node_frame_capacity; ++i) EXPECT_EQ(node_table[first + i], 0u) << i;
+    EXPECT_EQ(verify(), nullptr);
+}
+
 // Many series of units 1, 2 and 4, made, grown, copied and dropped at random: each keeps its
 // contents, and the statistics equal the sum kept by hand.
 TEST_F(MemoryTest, RandomSeriesStress) {
