@@ -1411,7 +1411,7 @@ void compile_statement(Node code, uint32_t pos, uint32_t n) {
     uint32_t max_index = 0;
     auto note = [&](const Cell& w) { max_index = std::max(max_index, slot_index(w)); };
     if (s.first_read == Read::global) note(s.first);
-    if (s.sets) note(s.target);
+    if (s.sets && s.target_read == Read::word) note(s.target);
     for (uint32_t i = 0; global && i < s.steps; ++i) {
         const code_cache::Step& step = f.steps[s.first_step + i];
         global = global_word(step.word) && (step.right_read == Read::constant || step.right_read == Read::global);
