@@ -53,6 +53,9 @@ enum class Shape : uint8_t {
     unknown,  // not compiled yet
     walker,   // the walker evaluates it
     value,    // [set-word] operand {operator operand}: no code runs, nothing allocates
+    // if, unless or either with a value expression as condition and its blocks written out:
+    // the native runs as call_conditional would call it, its branch through eval_body
+    conditional,
 };
 // How an operand is read: its own cell (a constant), a global word's slot, any other word
 // through its binding, or an object's field through a path of two words (a Field).
@@ -104,6 +107,10 @@ struct Statement {
     uint32_t first_field = 0, target_field = 0;  // in the form's list, for Read::field
     Cell target, first, after;  // first: a constant, or a word read through its binding
     uint32_t first_sub = 0;     // first_read paren or index: as Step::sub
+    // Shape::conditional: the head word and the native it held, the condition (a
+    // sub-statement without a paren) and where its block or blocks stand.
+    Cell head, native;
+    uint32_t condition = 0, blocks_at = 0, blocks = 0;
     memory::Node paren = 0;     // a sub-statement: its paren and the paren's token
     uint32_t paren_form = 0, paren_serial = 0;
 };
@@ -114,6 +121,7 @@ struct Form {
     uint32_t next_free = 0;    // free entries: the next free number (0 ends the list)
     uint32_t evacuations = 0;  // the collector's evacuation count when the hash was taken
     bool hashed = false;
+    bool conditionals = false;  // it has conditional statements
     uint64_t hash = 0;  // of the block's cells, kept while checking
     std::vector<uint32_t> at;  // by position: 1 + the statement starting there, 0 for none yet,
                                // walker_statement for one the walker takes

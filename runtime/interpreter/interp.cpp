@@ -355,10 +355,12 @@ bool fast_value(Node code, uint32_t& pos, uint32_t end, bool no_infix);
 // Runs the statement at pos of a block with form f (see code_cache.h), compiling it first if
 // needed: gives true with next set when it ran compiled, false (having done nothing) when the
 // walker must evaluate it.
-bool run_compiled(Node code, uint32_t pos, uint32_t end, uint32_t& next);
+bool run_compiled(uint32_t type, Node code, uint32_t pos, uint32_t end, uint32_t& next);
 bool run_value(const code_cache::Form& f, const code_cache::Statement& s, uint32_t end);
 void missed(Node code, uint32_t pos, code_cache::Statement& s, uint32_t n);
 inline bool run_global_value(const code_cache::Form& f, const code_cache::Statement& s, uint32_t end);
+inline bool first_value(const code_cache::Form& f, const code_cache::Statement& s, Cell& v);
+bool run_conditional(const code_cache::Form& f, const code_cache::Statement& s, uint32_t type, Node code, uint32_t pos);
 
 // The block's form, or null.
 inline code_cache::Form* form_of(Node code) {
@@ -367,8 +369,8 @@ inline code_cache::Form* form_of(Node code) {
 }
 
 // run_compiled's common case inline: a value statement compiled already that runs.
-[[gnu::always_inline]] inline bool run_statement(code_cache::Form& f, Node code, uint32_t pos, uint32_t end,
-                                                 uint32_t& next) {
+[[gnu::always_inline]] inline bool run_statement(code_cache::Form& f, uint32_t type, Node code, uint32_t pos,
+                                                 uint32_t end, uint32_t& next) {
     if (pos >= f.at.size()) return false;
     uint32_t n = f.at[pos];
     if (n == code_cache::walker_statement) return false;
@@ -380,7 +382,7 @@ inline code_cache::Form* form_of(Node code) {
             return true;
         }
     }
-    return run_compiled(code, pos, end, next);
+    return run_compiled(type, code, pos, end, next);
 }
 // The built-in operators integer_op does in place (see below).
 bool integer_operator_q(const Cell& fn);
@@ -786,7 +788,8 @@ uint32_t expression(Node code, uint32_t pos, uint32_t end, Infix infix, Result r
 // argument base): gives the position from which the walker goes on (pos itself when none
 // ran), or ran_to_end. A body whose first statement is the walker's is left to it for good.
 constexpr uint32_t ran_to_end = 0xFFFFFFFFu;
-[[gnu::noinline]] uint32_t run_compiled_statements(Node code, uint32_t pos, uint32_t end, Cell* result) {
+[[gnu::noinline]] uint32_t run_compiled_statements(uint32_t type, Node code, uint32_t pos, uint32_t end,
+                                                   Cell* result) {
     code_cache::Form* f = form_of(code);
     if (!f || pos >= end || pos >= f->at.size()) return pos;
     if (f->at[pos] == code_cache::walker_statement) {
@@ -795,9 +798,11 @@ constexpr uint32_t ran_to_end = 0xFFFFFFFFu;
     }
     uint32_t next;
     uint32_t epoch = code_cache::epoch;
-    while (run_statement(*f, code, pos, end, next)) {
+    while (run_statement(*f, type, code, pos, end, next)) {
         pos = next;
-        if (pos >= end) return ran_to_end;
+        // A conditional's branch may have left an exit pending (the block ends as the walker's
+        // does), or changed the block (its form is gone; the walker goes on from here).
+        if (pos >= end || stack::exiting()) return ran_to_end;
         stack::values.top = result + 1;
         // Compiling a statement may have made a form (a path's token), which can move them all.
         if (epoch != code_cache::epoch) [[unlikely]] {
@@ -833,7 +838,7 @@ template <bool traced, bool compiled>
         if (check_forms) [[unlikely]] code_cache::note_run(code);
         if constexpr (compiled) {
             if (!walker_only) {
-                pos = run_compiled_statements(code, pos, end, result);
+                pos = run_compiled_statements(type, code, pos, end, result);
                 if (pos == ran_to_end) return;
             }
         }
@@ -964,6 +969,40 @@ namespace {
     next = s.next;
     return true;
 }
+// A conditional statement of a body's compiled run (it may run code: the caller looks for its
+// form again, which is gone when the block changed). An exit left pending ends the run: next
+// is then the end.
+[[gnu::noinline]] bool run_body_conditional(code_cache::Form& f, const Cell& block, uint32_t pos, uint32_t end,
+                                            uint32_t& next) {
+    Node code = series::node_of(block);
+    uint32_t type = cell::is(block, T_paren) ? T_paren : T_block;
+    uint32_t n = pos < f.at.size() ? f.at[pos] : 0;
+    if (n == 0 || n == code_cache::walker_statement) return false;
+    const code_cache::Statement& s = f.statements[n - 1];
+    if (s.shape != code_cache::Shape::conditional || s.next > end) return false;
+    next = s.next;
+    if (!run_conditional(f, s, type, code, pos)) return false;
+    if (stack::exiting()) next = end;
+    return true;
+}
+// The rest of a body's compiled run from pos, once a statement is met that is no value
+// statement: conditionals run here too (their code may make or drop forms, this block's
+// among them when it changed the block: the form is looked up again), and the walker takes
+// over from the first statement of any other kind. top: where eval_body's result cell goes.
+[[gnu::noinline]] void continue_body(const Cell& block, uint32_t pos, uint32_t end, Cell* top) {
+    Node code = series::node_of(block);
+    uint32_t type = cell::is(block, T_paren) ? T_paren : T_block;
+    uint32_t next;
+    for (; pos < end; pos = next) {
+        code_cache::Form* f = form_of(code);
+        if (!f || !(run_value_statement(*f, pos, end, next) || run_body_conditional(*f, block, pos, end, next))) {
+            stack::values.top = top;
+            return finish_body(type, code, pos, end);
+        }
+    }
+    *top = *stack::values.args;
+    stack::values.top = top + 1;
+}
 }  // namespace
 
 // Loop bodies and branches whose statements are compiled value statements from the first one
@@ -981,13 +1020,16 @@ void eval_body(const Cell& block) {
         if (f && pos < end && run_value_statement(*f, pos, end, next)) {
             Cell* top = stack::values.top;
             for (pos = next; pos < end; pos = next) {
-                if (!run_value_statement(*f, pos, end, next))
+                if (!run_value_statement(*f, pos, end, next)) {
+                    if (f->conditionals) return continue_body(block, pos, end, top);
                     return finish_body(cell::is(block, T_paren) ? T_paren : T_block, code, pos, end);
+                }
             }
             *top = *stack::values.args;
             stack::values.top = top + 1;
             return;
         }
+        if (f && pos < end && f->conditionals) return continue_body(block, pos, end, stack::values.top);
     }
     // A branch of one value that runs nothing and cannot fail (either n < 2 [n] [...]) is that
     // value; a block that has a form, or may get one, runs as a block (note_run counts it).
@@ -1339,7 +1381,7 @@ uint32_t compile_paren(Node code, const Cell& paren, uint32_t depth) {
     return static_cast<uint32_t>(f->statements.size());
 }
 
-void compile_statement(Node code, uint32_t pos, uint32_t n) {
+void compile_value_statement(Node code, uint32_t pos, uint32_t n) {
     using code_cache::Shape;
     Cursor c = cursor(code, 0xFFFFFFFFu);
     uint32_t p = pos;
@@ -1420,6 +1462,135 @@ void compile_statement(Node code, uint32_t pos, uint32_t n) {
     }
     f.statements[n - 1].global = global;
     f.statements[n - 1].max_index = max_index;
+}
+
+// Compiles statement n at pos as a conditional when it is one: the head word holding the if,
+// unless or either native, a condition that compiles as a value expression, its block or
+// blocks, and then the end or no word (call_conditional's plain shape, whose look-ahead can
+// find no operator).
+void compile_conditional(Node code, uint32_t pos, uint32_t n) {
+    Cursor c = cursor(code, 0xFFFFFFFFu);
+    const Cell& head = c.cells[pos];
+    if (!cell::is(head, T_word)) return;
+    const Cell* value = bound_value(head);
+    if (!value || !cell::is(*value, T_native)) return;
+    uint32_t k = function::entry_index(*value);
+    if (k != natives::index::if_ && k != natives::index::unless && k != natives::index::either) return;
+    uint32_t blocks = k == natives::index::either ? 2 : 1;
+    code_cache::Statement cond;
+    cond.first = c.cells[pos + 1 < c.limit ? pos + 1 : pos];
+    if (pos + 1 >= c.limit || !compile_operand(code, cond.first, cond.first_read, cond.first_sub, 0)) return;
+    std::vector<code_cache::Step> steps;
+    uint32_t p = compile_steps(code, code, pos + 2, steps, 0);
+    c = cursor(code, 0xFFFFFFFFu);
+    if (p == 0 || p + blocks > c.limit) return;
+    for (uint32_t i = 0; i < blocks; ++i)
+        if (!cell::is(c.cells[p + i], T_block)) return;
+    if (p + blocks < c.limit && cell::is(c.cells[p + blocks], T_word)) return;
+    code_cache::Form* f = form_of(code);
+    if (!f) return;
+    cond.first_step = static_cast<uint32_t>(f->steps.size());
+    cond.steps = static_cast<uint32_t>(steps.size());
+    f->steps.insert(f->steps.end(), steps.begin(), steps.end());
+    cond.shape = code_cache::Shape::value;
+    f->statements.push_back(cond);
+    f->conditionals = true;
+    code_cache::Statement& s = f->statements[n - 1];
+    s.shape = code_cache::Shape::conditional;
+    s.head = head;
+    s.native = *value;
+    s.condition = static_cast<uint32_t>(f->statements.size());
+    s.blocks_at = p;
+    s.blocks = blocks;
+    s.next = p + blocks;
+    s.misses = 0;
+}
+
+// The block's `current` while a compiled statement that runs code runs, as the walker's block
+// loop would have it; put back on every way out.
+struct StatementPosition {
+    Cell saved = current;
+    uint32_t saved_depth = current_depth;
+    bool active;
+    StatementPosition(uint32_t type, Node code, uint32_t pos) : active(!(memory::buffer(code)->flags & memory::system_code)) {
+        if (active) {
+            current_depth = stack::depth();
+            cell::store(current, type, pos, code, 0);
+        }
+    }
+    ~StatementPosition() {
+        if (active) {
+            current = saved;
+            current_depth = saved_depth;
+        }
+    }
+};
+
+// A conditional's branch run in place, when its form's compiled value statements make it from
+// its first statement: they run no code and raise nothing, so the native's frame, which the
+// walker would have pushed around them, shows nowhere. Gives the position of the first
+// statement left (its end when all ran, its start when none did).
+uint32_t run_branch_in_place(const Cell& branch) {
+    Node code = series::node_of(branch);
+    memory::Buffer* b = memory::buffer(code);
+    uint32_t pos = series::position_of(branch);
+    if (!(b->flags & memory::has_form) || check_forms || trace::active || os::interrupt_flag) return pos;
+    code_cache::Form* f = code_cache::linked_form(code, b->spare);
+    uint32_t end = b->used() / sizeof(Cell);
+    uint32_t next;
+    while (f && pos < end && run_value_statement(*f, pos, end, next)) pos = next;
+    return pos;
+}
+
+// Runs a conditional statement into the result cell (the argument base) as call_conditional
+// does: the head word must still hold the native, the condition still be a plain value. The
+// branch runs in place when it can (run_branch_in_place); otherwise, or for the rest of it,
+// the native's frame is pushed with its condition and blocks as call_conditional pushes them,
+// and the branch runs in it, through the native or from where the compiled run stopped.
+// false, having done nothing, where the walker must take the statement.
+bool run_conditional(const code_cache::Form& f, const code_cache::Statement& s, uint32_t type, Node code, uint32_t pos) {
+    const Cell* value = context::bound_slot(s.head);
+    if (!value || !cell::same_bits(*value, s.native)) return false;
+    Cell condition;
+    if (!first_value(f, f.statements[s.condition - 1], condition)) return false;
+    Cell fn = s.native, word = s.head;
+    uint32_t blocks_at = s.blocks_at, blocks = s.blocks;
+    uint32_t k = function::entry_index(fn);
+    // The native's choice (either's condition is never unset here: an operand holds a value).
+    bool falsy = cell::is(condition, T_none) || (cell::is(condition, T_logic) && !logic::get(condition));
+    int32_t chosen = k == natives::index::either ? (falsy ? 1 : 0) : (falsy == (k == natives::index::unless) ? 0 : -1);
+    Cell* result = stack::values.args;
+    if (chosen < 0) {
+        none::make_at(condition);
+        *result = condition;
+        return true;
+    }
+    Cell branch = at(code, blocks_at + uint32_t(chosen));
+    uint32_t start = series::position_of(branch);
+    uint32_t left = run_branch_in_place(branch);
+    Node branch_code = series::node_of(branch);
+    uint32_t branch_end = tail_index(branch_code);
+    if (left >= branch_end && left > start) return true;
+    StatementPosition position(type, code, pos);
+    check_depth();
+    Cell* slot = stack::push(fn);
+    stack::push_frame(stack::interp_native, &word);
+    stack::push(condition);
+    for (uint32_t i = 0; i < blocks; ++i) stack::push(at(code, blocks_at + i));
+    if (left == start) {
+        int32_t no_refinements[1] = {-1};
+        natives::Args args(no_refinements);
+        natives::table[k](args);
+    } else {
+        // The rest of the branch, as the native's do_block would have run it.
+        stack::keep();
+        *stack::values.args = *result;
+        finish_body(T_block, branch_code, left, branch_end);
+    }
+    end_call(slot);
+    *result = *slot;
+    stack::values.top = slot;
+    return true;
 }
 
 // run_value for a statement of global words alone: the same checks, with the global values
@@ -1558,13 +1729,21 @@ bool run_value(const code_cache::Form& f, const code_cache::Statement& s, uint32
     return true;
 }
 
+// Compiles statement n at pos: a value statement, or else a conditional.
+void compile_statement(Node code, uint32_t pos, uint32_t n) {
+    compile_value_statement(code, pos, n);
+    code_cache::Form* f = form_of(code);
+    if (f && f->statements[n - 1].shape == code_cache::Shape::walker && f->statements[n - 1].compiles < 255)
+        compile_conditional(code, pos, n);
+}
+
 // Compiles the statement at pos, the first time the form meets it.
 [[gnu::noinline]] uint32_t first_compile(Node code, uint32_t pos) {
     form_of(code)->statements.emplace_back();
     uint32_t n = static_cast<uint32_t>(form_of(code)->statements.size());
     compile_statement(code, pos, n);
     code_cache::Form& f = *form_of(code);
-    if (f.statements[n - 1].shape != code_cache::Shape::value) {
+    if (f.statements[n - 1].shape == code_cache::Shape::walker) {
         // Its entry goes unless sub-statements were added after it.
         if (n == f.statements.size()) f.statements.pop_back();
         n = code_cache::walker_statement;
@@ -1573,7 +1752,7 @@ bool run_value(const code_cache::Form& f, const code_cache::Statement& s, uint32
     return n;
 }
 
-bool run_compiled(Node code, uint32_t pos, uint32_t end, uint32_t& next) {
+bool run_compiled(uint32_t type, Node code, uint32_t pos, uint32_t end, uint32_t& next) {
     code_cache::Form* f = form_of(code);
     uint32_t n = f->at[pos];
     if (!n) {
@@ -1582,10 +1761,19 @@ bool run_compiled(Node code, uint32_t pos, uint32_t end, uint32_t& next) {
         f = form_of(code);
     }
     code_cache::Statement& s = f->statements[n - 1];
-    if (s.shape != code_cache::Shape::value || s.next > end) return false;
-    if (run_value(*f, s, end)) {
-        next = s.next;
-        return true;
+    if (s.next > end) return false;
+    if (s.shape == code_cache::Shape::value) {
+        if (run_value(*f, s, end)) {
+            next = s.next;
+            return true;
+        }
+    } else if (s.shape == code_cache::Shape::conditional) {
+        if (run_conditional(*f, s, type, code, pos)) {
+            next = s.next;
+            return true;
+        }
+    } else {
+        return false;
     }
     missed(code, pos, s, n);
     return false;
