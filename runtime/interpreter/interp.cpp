@@ -1768,8 +1768,10 @@ bool run_compiled(uint32_t type, Node code, uint32_t pos, uint32_t end, uint32_t
             return true;
         }
     } else if (s.shape == code_cache::Shape::conditional) {
+        // Its code may compile statements of this form or drop it: s is read before it runs.
+        uint32_t after = s.next;
         if (run_conditional(*f, s, type, code, pos)) {
-            next = s.next;
+            next = after;
             return true;
         }
     } else {
