@@ -360,7 +360,9 @@ bool run_value(const code_cache::Form& f, const code_cache::Statement& s, uint32
 void missed(Node code, uint32_t pos, code_cache::Statement& s, uint32_t n);
 inline bool run_global_value(const code_cache::Form& f, const code_cache::Statement& s, uint32_t end);
 inline bool first_value(const code_cache::Form& f, const code_cache::Statement& s, Cell& v);
-bool run_conditional(const code_cache::Form& f, const code_cache::Statement& s, uint32_t type, Node code, uint32_t pos);
+bool run_conditional(const code_cache::Form& f, const code_cache::Statement& s, uint32_t type, Node code, uint32_t pos,
+                     uint32_t end, uint32_t& next);
+uint32_t continue_infix(Node code, uint32_t pos, uint32_t end, Cell* start);
 
 // The block's form, or null.
 inline code_cache::Form* form_of(Node code) {
@@ -804,10 +806,12 @@ constexpr uint32_t ran_to_end = 0xFFFFFFFFu;
         // does), or changed the block (its form is gone; the walker goes on from here).
         if (pos >= end || stack::exiting()) return ran_to_end;
         stack::values.top = result + 1;
-        // Compiling a statement may have made a form (a path's token), which can move them all.
+        // Compiling a statement may have made a form (a path's token), which can move them all;
+        // a conditional's code may have changed the block (its form is then gone), after which
+        // the walker goes on as its own loop would, up to the block's tail now.
         if (epoch != code_cache::epoch) [[unlikely]] {
             f = form_of(code);
-            if (!f) return pos;
+            if (!f) return pos < clip(code, end) ? pos : ran_to_end;
             epoch = code_cache::epoch;
         }
     }
@@ -902,7 +906,7 @@ void eval_range(uint32_t type, Node code, uint32_t pos, uint32_t end, bool keep_
     collector::RootNode keep(code);  // as eval_frameless keeps its block
     stack::push_frame(stack::eval, nullptr);
     stack::reserve();  // the result cell
-    run_expressions(type, code, pos, end, stack::values.args);
+    run_expressions<true>(type, code, pos, end, stack::values.args);
     if (keep_last) stack::unwind_last();
     else stack::unwind();
 }
@@ -980,9 +984,8 @@ namespace {
     if (n == 0 || n == code_cache::walker_statement) return false;
     const code_cache::Statement& s = f.statements[n - 1];
     if (s.shape != code_cache::Shape::conditional || s.next > end) return false;
-    next = s.next;
-    if (!run_conditional(f, s, type, code, pos)) return false;
-    if (stack::exiting()) next = end;
+    if (!run_conditional(f, s, type, code, pos, end, next)) return false;
+    if (stack::exiting() || next > end) next = end;
     return true;
 }
 // The rest of a body's compiled run from pos, once a statement is met that is no value
@@ -995,6 +998,11 @@ namespace {
     uint32_t next;
     for (; pos < end; pos = next) {
         code_cache::Form* f = form_of(code);
+        if (!f) {
+            // A conditional's code changed the block: the walker's loop looks at its tail now.
+            end = clip(code, end);
+            if (pos >= end) break;
+        }
         if (!f || !(run_value_statement(*f, pos, end, next) || run_body_conditional(*f, block, pos, end, next))) {
             stack::values.top = top;
             return finish_body(type, code, pos, end);
@@ -1437,8 +1445,10 @@ void compile_value_statement(Node code, uint32_t pos, uint32_t n) {
     s.first_step = static_cast<uint32_t>(f.steps.size());
     s.steps = static_cast<uint32_t>(steps.size());
     f.steps.insert(f.steps.end(), steps.begin(), steps.end());
-    // A value alone costs the walker no more than the check of its form would.
-    if (!s.sets && s.steps == 0) return;
+    // A value alone first in its block costs the walker no more than the check of its form
+    // would; after other statements (a function's `x` at the end of its body) it keeps the
+    // block's compiled run going to the end.
+    if (!s.sets && s.steps == 0 && pos == 0) return;
     s.lookahead = p < c.limit;
     if (s.lookahead) s.after = c.cells[p];
     s.next = p;
@@ -1465,9 +1475,9 @@ void compile_value_statement(Node code, uint32_t pos, uint32_t n) {
 }
 
 // Compiles statement n at pos as a conditional when it is one: the head word holding the if,
-// unless or either native, a condition that compiles as a value expression, its block or
-// blocks, and then the end or no word (call_conditional's plain shape, whose look-ahead can
-// find no operator).
+// unless or either native, a condition that compiles as a value expression, and its block or
+// blocks. A word after them must hold no operator when it runs (else the walker applies it
+// to the native's result).
 void compile_conditional(Node code, uint32_t pos, uint32_t n) {
     Cursor c = cursor(code, 0xFFFFFFFFu);
     const Cell& head = c.cells[pos];
@@ -1486,7 +1496,6 @@ void compile_conditional(Node code, uint32_t pos, uint32_t n) {
     if (p == 0 || p + blocks > c.limit) return;
     for (uint32_t i = 0; i < blocks; ++i)
         if (!cell::is(c.cells[p + i], T_block)) return;
-    if (p + blocks < c.limit && cell::is(c.cells[p + blocks], T_word)) return;
     code_cache::Form* f = form_of(code);
     if (!f) return;
     cond.first_step = static_cast<uint32_t>(f->steps.size());
@@ -1503,6 +1512,8 @@ void compile_conditional(Node code, uint32_t pos, uint32_t n) {
     s.blocks_at = p;
     s.blocks = blocks;
     s.next = p + blocks;
+    s.lookahead = s.next < c.limit && cell::is(c.cells[s.next], T_word);
+    if (s.lookahead) s.after = c.cells[s.next];
     s.misses = 0;
 }
 
@@ -1548,9 +1559,14 @@ uint32_t run_branch_in_place(const Cell& branch) {
 // the native's frame is pushed with its condition and blocks as call_conditional pushes them,
 // and the branch runs in it, through the native or from where the compiled run stopped.
 // false, having done nothing, where the walker must take the statement.
-bool run_conditional(const code_cache::Form& f, const code_cache::Statement& s, uint32_t type, Node code, uint32_t pos) {
+bool run_conditional(const code_cache::Form& f, const code_cache::Statement& s, uint32_t type, Node code, uint32_t pos,
+                     uint32_t end, uint32_t& next) {
     const Cell* value = context::bound_slot(s.head);
     if (!value || !cell::same_bits(*value, s.native)) return false;
+    bool lookahead = s.lookahead;
+    Cell after = s.after;
+    if (lookahead && infix_op_at(after)) return false;
+    next = s.next;
     Cell condition;
     if (!first_value(f, f.statements[s.condition - 1], condition)) return false;
     Cell fn = s.native, word = s.head;
@@ -1588,6 +1604,12 @@ bool run_conditional(const code_cache::Form& f, const code_cache::Statement& s, 
         finish_body(T_block, branch_code, left, branch_end);
     }
     end_call(slot);
+    // The branch's code may have given the word after the statement an operator, which the
+    // walker's look-ahead would now apply to the native's result: the walker's loop does it.
+    if (lookahead && !stack::exiting() && infix_op_at(after)) {
+        next = continue_infix(code, next, clip(code, end), slot);
+        stack::values.top = slot + 1;
+    }
     *result = *slot;
     stack::values.top = slot;
     return true;
@@ -1768,12 +1790,7 @@ bool run_compiled(uint32_t type, Node code, uint32_t pos, uint32_t end, uint32_t
             return true;
         }
     } else if (s.shape == code_cache::Shape::conditional) {
-        // Its code may compile statements of this form or drop it: s is read before it runs.
-        uint32_t after = s.next;
-        if (run_conditional(*f, s, type, code, pos)) {
-            next = after;
-            return true;
-        }
+        if (run_conditional(*f, s, type, code, pos, end, next)) return true;
     } else {
         return false;
     }
@@ -2019,6 +2036,38 @@ uint32_t eval_other(Cell v, Node code, uint32_t pos, uint32_t end) {
 namespace {
 [[gnu::noinline]] uint32_t expression_traced(Node code, uint32_t pos, uint32_t end, Infix infix, Result result);
 
+// The infix operators after a value (at start, the top of the stack), applied left to right
+// from pos while the word there holds an op!; gives the position after the last one.
+template <bool traced>
+[[gnu::always_inline]] inline uint32_t infix_loop(Node code, uint32_t pos, uint32_t end, Cell* start) {
+    while (!stack::exiting()) {
+        Cursor c = cursor(code, end);
+        end = c.limit;
+        Cell fn;
+        const Cell* op_word;
+        for (;;) {
+            if (pos >= end) return pos;
+            op_word = &c.cells[pos];
+            if (!cell::is(*op_word, T_word) || word::context_of(*op_word) == 0) return pos;
+            const Cell* value = bound_value(*op_word);
+            if (!value || !cell::is(*value, T_op)) return pos;
+            fn = op_function(*value);
+            stack::values.top = start + 1;  // the value just produced is the left operand
+            if (traced || pos + 1 >= end || !integer_op(fn, *start, c.cells[pos + 1])) break;
+            pos += 2;
+        }
+        Cell name = *op_word;
+        if constexpr (traced) trace::operator_found(code, pos);
+        pos = call(fn, code, pos + 1, end, &name, CallHow{.infix = true});
+    }
+    return pos;
+}
+
+// The untraced instance, for a compiled statement whose walker would be the untraced one.
+[[gnu::noinline]] uint32_t continue_infix(Node code, uint32_t pos, uint32_t end, Cell* start) {
+    return infix_loop<false>(code, pos, end, start);
+}
+
 // One expression; the traced instance fires its events, the other has none to test but the
 // switch, on which it hands the expression to the traced one.
 template <bool traced>
@@ -2045,27 +2094,7 @@ uint32_t expression(Node code, uint32_t pos, uint32_t end, Infix infix, Result r
         if constexpr (traced) trace::set_word(code, pos);
     }
     pos = eval_single<traced>(v, code, pos, end);
-    while (infix == Infix::apply && !stack::exiting()) {
-        c = cursor(code, end);
-        end = c.limit;
-        Cell fn;
-        const Cell* op_word;
-        for (;;) {
-            if (pos >= end) goto done;
-            op_word = &c.cells[pos];
-            if (!cell::is(*op_word, T_word) || word::context_of(*op_word) == 0) goto done;
-            const Cell* value = bound_value(*op_word);
-            if (!value || !cell::is(*value, T_op)) goto done;
-            fn = op_function(*value);
-            stack::values.top = start + 1;  // the value just produced is the left operand
-            if (traced || pos + 1 >= end || !integer_op(fn, *start, c.cells[pos + 1])) break;
-            pos += 2;
-        }
-        Cell name = *op_word;
-        if constexpr (traced) trace::operator_found(code, pos);
-        pos = call(fn, code, pos + 1, end, &name, CallHow{.infix = true});
-    }
-done:
+    if (infix == Infix::apply) pos = infix_loop<traced>(code, pos, end, start);
     if (setting && !stack::exiting()) {
         Cell value = *start;
         if (cell::is(value, T_unset)) error::fire(err::script_need_value, target);
