@@ -1545,7 +1545,18 @@ uint32_t run_branch_in_place(const Cell& branch) {
     Node code = series::node_of(branch);
     memory::Buffer* b = memory::buffer(code);
     uint32_t pos = series::position_of(branch);
-    if (!(b->flags & memory::has_form) || check_forms || trace::active || os::interrupt_flag) return pos;
+    if (check_forms || trace::active || os::interrupt_flag) return pos;
+    if (!(b->flags & memory::has_form)) {
+        // A branch of one plain value, left to the walker (eval_body's one_value).
+        uint32_t end = b->used() / sizeof(Cell);
+        if (b->spare != code_cache::walked_only || pos + 1 != end) return pos;
+        Cell* mark = stack::values.top;
+        uint32_t p = pos;
+        if (!fast_value(code, p, end, false)) return pos;
+        *stack::values.args = mark[0];
+        stack::values.top = mark;
+        return end;
+    }
     code_cache::Form* f = code_cache::linked_form(code, b->spare);
     uint32_t end = b->used() / sizeof(Cell);
     uint32_t next;
