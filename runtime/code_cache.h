@@ -114,8 +114,9 @@ struct Statement {
     memory::Node paren = 0;     // a sub-statement: its paren and the paren's token
     uint32_t paren_form = 0, paren_serial = 0;
 };
-// A form's compiled statements, by the position they start at.
-struct Form {
+// A form's compiled statements, by the position they start at. Its size is a power of two, so
+// that the table's bounds check on every block run needs no division.
+struct alignas(256) Form {
     memory::Node node = 0;     // the block; 0 for a free entry
     uint32_t serial = 0;       // the epoch it was made at
     uint32_t next_free = 0;    // free entries: the next free number (0 ends the list)
