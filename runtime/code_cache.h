@@ -21,6 +21,12 @@
 // gone stale; when the forms' memory passes its budget, every form is evicted (and rebuilt at
 // its block's next run).
 //
+// Statements of a form mostly run no code (value statements); a conditional runs its branch,
+// whose code may compile other statements of the same form (which moves the statement table),
+// make or drop forms (the table of forms moves, and `epoch` changes), or change this very block
+// (its form goes). So the interpreter reads what it needs of a statement before that code
+// runs and looks the form up again afterwards whenever the epoch moved.
+//
 // Checking (interp::check_forms, on in the debug, asan and gc-stress builds): each form keeps
 // a hash of its block's cells and compares it on every run; a mismatch is a missed
 // invalidation, and the process aborts naming the block.
