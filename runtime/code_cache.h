@@ -105,6 +105,10 @@ struct Statement {
     bool global = false;      // every word it reads or sets is a global one (a constant operand
                               // aside): run from the global values directly, up to max_index
     uint32_t max_index = 0;
+    // A counter (global lane, x: x + k or x: x - k with an integer k): the word's slot gets
+    // delta added in place.
+    bool counter = false;
+    int32_t delta = 0;
     uint8_t misses = 0;       // runs that left it to the walker since it was compiled
     uint8_t compiles = 0;
     uint32_t first_step = 0, steps = 0;  // its steps in the form's list

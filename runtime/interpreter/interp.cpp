@@ -1472,6 +1472,15 @@ void compile_value_statement(Node code, uint32_t pos, uint32_t n) {
     }
     f.statements[n - 1].global = global;
     f.statements[n - 1].max_index = max_index;
+    if (global && s.sets && s.first_read == Read::global && slot_index(s.first) == slot_index(s.target) &&
+        s.steps == 1) {
+        const code_cache::Step& step = f.steps[s.first_step];
+        if (step.right_read == Read::constant && cell::is(step.right, T_integer) &&
+            (step.operation == op_add || (step.operation == op_subtract && integer::get(step.right) != INT32_MIN))) {
+            f.statements[n - 1].counter = true;
+            f.statements[n - 1].delta = step.operation == op_add ? integer::get(step.right) : -integer::get(step.right);
+        }
+    }
 }
 
 // Compiles statement n at pos as a conditional when it is one: the head word holding the if,
@@ -1634,6 +1643,19 @@ bool run_conditional(const code_cache::Form& f, const code_cache::Statement& s, 
     memory::Buffer* values = context::global_buffer;
     if (s.max_index >= values->used() / sizeof(Cell)) return false;
     Cell* g = cells::of(values);
+    if (s.counter) {
+        // What the steps below do for it, its integer check standing for the function and
+        // unset ones (integer::fast_math's add: an overflow takes the full call).
+        Cell& slot = g[slot_index(s.first)];
+        int32_t r;
+        if (!cell::is(slot, T_integer) || !cell::same_bits(g[slot_index(f.steps[s.first_step].word)], f.steps[s.first_step].op) ||
+            __builtin_add_overflow(integer::get(slot), s.delta, &r))
+            return false;
+        if (s.lookahead && s.next < end && infix_op_at(s.after)) return false;
+        integer::make_at(slot, r);
+        *stack::values.args = slot;
+        return true;
+    }
     Cell v = s.first;
     if (s.first_read == Read::global) {
         v = g[slot_index(s.first)];
