@@ -3,17 +3,15 @@
 a filled triangle with a horizontal edge, circles, and shapes cut by every edge of a 50x14
 window shown on a 60x15 terminal. Clipped shapes keep their visible cells and nothing lands
 outside the window's cells. Usage: gui_draw.py KOV DRAW.KOV"""
-import os, sys, time
+import sys
 
-from pty_screen import spawn
+from pty_screen import check, click_until_exit, failures, finish, spawn
 
 kov, script = sys.argv[1], sys.argv[2]
 W, H = 60, 15
 pid, term = spawn([kov, script], W, H)
-screen, pump, pump_until, fd = term.screen, term.pump, term.pump_until, term.fd
+screen, pump, pump_until = term.screen, term.pump, term.pump_until
 
-
-failures = []
 BLOCK, RED, GREEN, BLUE = "\u2588", "ff0000", "00ff00", "0000ff"
 at = lambda x, y: screen.buffer[y][x]
 pump_until(lambda: at(45, 0).data == "O" and at(43, 13).data == BLOCK)
@@ -55,20 +53,6 @@ for y in range(H):
     for x in range(W):
         if (x >= 50 or y >= 14) and (at(x, y).data != " " or at(x, y).bg != "default"):
             failures.append(f"cell {x},{y} outside the window holds {at(x, y).data!r} on {at(x, y).bg}")
-# The click closes the window; it is sent again while the program has not taken it yet.
-end = time.time() + 60
-while True:
-    done, status = os.waitpid(pid, os.WNOHANG)
-    if done or time.time() > end:
-        break
-    os.write(fd, b"\x1b[<0;46;1M\x1b[<0;46;1m")
-    pump(1)
-if not done:
-    os.kill(pid, 9)
-    _, status = os.waitpid(pid, 0)
-if os.waitstatus_to_exitcode(status) != 0:
-    failures.append(f"exit status {os.waitstatus_to_exitcode(status)}")
-for f in failures:
-    print(f)
-print(f"{0 if failures else 1} passed, {1 if failures else 0} failed")
-sys.exit(1 if failures else 0)
+# The click closes the window.
+check("exit status", click_until_exit(pid, term, b"\x1b[<0;46;1M\x1b[<0;46;1m", 60), 0)
+finish()

@@ -2,21 +2,13 @@
 """The cells a GUI window leaves on a terminal emulator: characters, colours, attributes and
 wide characters, read from a pyte screen fed with the program's output through a pty; then a
 click on the button closes the window. Usage: gui_grid.py KOV WINDOW.KOV"""
-import os, sys, time
+import os, sys
 
-from pty_screen import spawn
+from pty_screen import check, finish, spawn
 
 kov, script = sys.argv[1], sys.argv[2]
 pid, term = spawn([kov, script], 60, 15)
 screen, pump, pump_until, fd = term.screen, term.pump, term.pump_until, term.fd
-
-
-failures = []
-
-
-def check(what, got, want):
-    if got != want:
-        failures.append(f"{what}: got {got!r}, want {want!r}")
 
 
 row = lambda y: "".join(screen.buffer[y][x].data for x in range(60))
@@ -42,7 +34,4 @@ os.write(fd, b"\x1b[<0;4;4M\x1b[<0;4;4m")
 pump(60)  # until the program ends and the pty closes
 _, status = os.waitpid(pid, 0)
 check("exit status", os.waitstatus_to_exitcode(status), 0)
-for f in failures:
-    print(f)
-print(f"{0 if failures else 1} passed, {1 if failures else 0} failed")
-sys.exit(1 if failures else 0)
+finish()

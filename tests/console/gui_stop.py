@@ -4,9 +4,9 @@
 again and redraws the window. The program runs in a process group of its own in the
 foreground of its terminal, as a shell with job control would start it, so that the stop is
 real. Usage: gui_stop.py KOV WINDOW.KOV"""
-import os, pty, signal, sys, time
+import os, pty, signal, sys
 
-from pty_screen import Terminal
+from pty_screen import Terminal, check, click_until_exit, finish
 
 kov, script = sys.argv[1], sys.argv[2]
 pids_r, pids_w = os.pipe()
@@ -38,14 +38,6 @@ def state():
         return f.read().rsplit(")", 1)[1].split()[0]
 
 
-failures = []
-
-
-def check(what, got, want):
-    if got != want:
-        failures.append(f"{what}: got {got!r}, want {want!r}")
-
-
 shown = lambda: "OK" in screen.display[1]
 pump_until(shown)
 check("window shown", shown(), True)
@@ -64,19 +56,6 @@ pump_until(lambda: shown() and all(s in raw for s in on), 10)
 check("running again", state() in "RS", True)
 check("modes taken again", [s for s in on if s not in raw], [])
 check("redrawn", shown(), True)
-# The click closes the window; it is sent again while the program has not taken it yet.
-end = time.time() + 30
-while True:
-    done, status = os.waitpid(pid, os.WNOHANG)
-    if done or time.time() > end:
-        break
-    os.write(fd, b"\x1b[<0;5;2M\x1b[<0;5;2m")
-    pump(1)
-if not done:
-    os.kill(kov_pid, 9)
-    _, status = os.waitpid(pid, 0)
-check("exit status", os.waitstatus_to_exitcode(status), 0)
-for f in failures:
-    print(f)
-print(f"{0 if failures else 1} passed, {1 if failures else 0} failed")
-sys.exit(1 if failures else 0)
+# The click closes the window.
+check("exit status", click_until_exit(pid, term, b"\x1b[<0;5;2M\x1b[<0;5;2m", 30, kov_pid), 0)
+finish()

@@ -1,5 +1,6 @@
 """A terminal emulator (python3-pyte) fed with a program's output through a pty, shared by the
-GUI tests that read cells back. Importing it ends the test as skipped (77) without pyte."""
+GUI tests that read cells back, with their checks and report. Importing it ends the test as
+skipped (77) without pyte."""
 import fcntl, os, pty, select, struct, sys, termios, time
 
 try:
@@ -46,3 +47,36 @@ def spawn(argv, width, height):
     if pid == 0:
         os.execv(argv[0], argv)
     return pid, Terminal(fd, width, height)
+
+
+failures = []
+
+
+def check(what, got, want):
+    """Notes a failure when got is not want."""
+    if got != want:
+        failures.append(f"{what}: got {got!r}, want {want!r}")
+
+
+def click_until_exit(pid, term, click, seconds, kill_pid=None):
+    """Sends the click that closes the window again and again while the program has not taken
+    it yet; gives the exit status of pid (killing kill_pid, or pid, when the time is up)."""
+    end = time.time() + seconds
+    while True:
+        done, status = os.waitpid(pid, os.WNOHANG)
+        if done or time.time() > end:
+            break
+        os.write(term.fd, click)
+        term.pump(1)
+    if not done:
+        os.kill(kill_pid or pid, 9)
+        _, status = os.waitpid(pid, 0)
+    return os.waitstatus_to_exitcode(status)
+
+
+def finish():
+    """Prints the failures and the summary line, and ends the test with its status."""
+    for f in failures:
+        print(f)
+    print(f"{0 if failures else 1} passed, {1 if failures else 0} failed")
+    sys.exit(1 if failures else 0)
