@@ -158,21 +158,21 @@ uint32_t token(Node series, uint32_t& serial) {
     return k;
 }
 
-void walk_only(Node code) {
+namespace {
+// The block loses its form (released when the link was still the table's); spare says what
+// it is now.
+void unlink(Node code, uint32_t spare) {
     Buffer* b = memory::buffer(code);
     uint32_t k = b->spare;
     b->flags &= ~memory::has_form;
-    b->spare = walked_only;
+    b->spare = spare;
     if (k < forms.size() && forms[k].node == code) release(k);
 }
+}  // namespace
 
-void drop(Node code) {
-    Buffer* b = memory::buffer(code);
-    uint32_t k = b->spare;
-    b->flags &= ~memory::has_form;
-    b->spare = ran_once;
-    if (k < forms.size() && forms[k].node == code) release(k);
-}
+void walk_only(Node code) { unlink(code, walked_only); }
+
+void drop(Node code) { unlink(code, ran_once); }
 
 std::size_t form_count() { return alive; }
 std::size_t bytes() { return forms.capacity() * sizeof(Form) + form_bytes; }

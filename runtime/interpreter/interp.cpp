@@ -1262,10 +1262,19 @@ inline const Cell* operand_value(const Cell& c) {
 
 // A path of two words whose first holds an object that has the second among its fields, as
 // field_path reads it: the field's context and index, and the holder word.
-bool field_of(const Cell& path, code_cache::Field& out) {
-    Node p = series::node_of(path);
+// The object field a path of two words names (its first word holding an object that has the
+// second among its fields): the holder word, the holder's value, and the field's slot; false
+// for any other path. Nothing here allocates.
+struct FieldAt {
+    Cell first;
+    const Cell* holder;
+    Node context;
+    uint32_t index;
+    Cell* slot;
+};
+inline bool field_at(const Cell& path, FieldAt& out) {
+    Cursor pc = cursor(series::node_of(path), 0xFFFFFFFFu);
     uint32_t i = series::position_of(path);
-    Cursor pc = cursor(p, 0xFFFFFFFFu);
     if (i + 2 != pc.limit) return false;
     const Cell& first = pc.cells[i];
     const Cell& field = pc.cells[i + 1];
@@ -1274,11 +1283,19 @@ bool field_of(const Cell& path, code_cache::Field& out) {
     if (!holder || !cell::is(*holder, T_object)) return false;
     Node ctx = object::context_of(*holder);
     int32_t k = context::find_word(ctx, word::symbol_of(field), true);
-    if (k < 0 || !context::value_cell(ctx, static_cast<uint32_t>(k))) return false;
-    out.path = p;
-    out.holder = first;
-    out.context = ctx;
-    out.index = static_cast<uint32_t>(k);
+    Cell* slot = k >= 0 ? context::value_cell(ctx, static_cast<uint32_t>(k)) : nullptr;
+    if (!slot) return false;
+    out = FieldAt{first, holder, ctx, static_cast<uint32_t>(k), slot};
+    return true;
+}
+
+bool field_of(const Cell& path, code_cache::Field& out) {
+    FieldAt at;
+    if (!field_at(path, at)) return false;
+    out.path = series::node_of(path);
+    out.holder = at.first;
+    out.context = at.context;
+    out.index = at.index;
     return true;
 }
 
@@ -2179,20 +2196,11 @@ void store_back(Cell* chain, uint32_t changed, Cell& first, Cell& path) {
 // error to raise), and gives true; otherwise false, having done nothing. Nothing here
 // allocates.
 bool field_path(const Cell& path, bool set) {
-    Cursor pc = cursor(series::node_of(path), 0xFFFFFFFFu);
-    uint32_t i = series::position_of(path);
-    if (i + 2 != pc.limit) return false;
-    const Cell& first = pc.cells[i];
-    const Cell& field = pc.cells[i + 1];
-    if (!cell::is(first, T_word) || !cell::is(field, T_word)) return false;
-    const Cell* holder = context::bound_slot(first);
-    if (!holder || !cell::is(*holder, T_object)) return false;
-    Cell object = *holder;
-    int32_t k = context::find_word(object::context_of(object), word::symbol_of(field), true);
-    Cell* slot = k >= 0 ? context::value_cell(object::context_of(object), static_cast<uint32_t>(k)) : nullptr;
-    if (!slot) return false;
+    FieldAt at;
+    if (!field_at(path, at)) return false;
+    Cell* slot = at.slot;
     if (set) {
-        if (object::hooks_of(object)) return false;
+        if (object::hooks_of(*at.holder)) return false;
         *slot = stack::values.top[-1];  // the value being set sits in the caller's frame
     } else if (cell::is(*slot, T_unset) || called_prefix(cell::type(*slot))) {
         return false;
