@@ -139,6 +139,20 @@ private:
     uint32_t* ids_ = nullptr;
     uint32_t last_entry_ = 0;  // the table entry `symbol` read last
 
+    // The global word of table entry `entry` (symbol sym), typed t: its index looked up once.
+    Cell global_word(uint32_t sym, uint32_t entry, uint32_t t) {
+        uint32_t& global_index = ids_[symbol_count_ + entry];
+        Cell w;
+        if (global_index) {
+            w = word::cell_of(t, sym, context::global(), static_cast<int32_t>(global_index - 1));
+        } else {
+            word::make_at(sym, w);
+            global_index = cell::word<3>(w) + 1;
+            cell::set_type(w, t);
+        }
+        return w;
+    }
+
     // ---- bounds and primitives --------------------------------------------------------------------
     [[noreturn]] void fail() const {
         error::fire(err::script_kb_invalid_record,
@@ -712,16 +726,7 @@ bool Reader::word(const Head& h, const Dest& d) {
     }
     if (global) {
         // Refinements are not bound in this runtime; the other word types bind globally.
-        if (t != T_refinement) {
-            uint32_t& global_index = ids_[symbol_count_ + entry];
-            if (global_index) {
-                w = word::cell_of(T_word, sym, context::global(), static_cast<int32_t>(global_index - 1));
-            } else {
-                word::make_at(sym, w);
-                global_index = cell::word<3>(w) + 1;
-            }
-            cell::set_type(w, t);
-        }
+        if (t != T_refinement) w = global_word(sym, entry, t);
     }
     if (h.bind) {
         // The value that follows goes into the word; neither cell stays.
@@ -862,15 +867,7 @@ bool Reader::global_word(Node block) {
     if (t != T_word && t != T_set_word && t != T_get_word && t != T_lit_word) return false;
     p_ = q + 1;
     uint32_t sym = symbol();
-    uint32_t& global_index = ids_[symbol_count_ + last_entry_];
-    Cell w;
-    if (global_index) {
-        w = word::cell_of(t, sym, context::global(), static_cast<int32_t>(global_index - 1));
-    } else {
-        word::make_at(sym, w);
-        global_index = cell::word<3>(w) + 1;
-        cell::set_type(w, t);
-    }
+    Cell w = global_word(sym, last_entry_, t);
     w.header |= new_line ? cell::new_line : 0;
     *append_in_room(block) = w;
     return true;
