@@ -1513,9 +1513,10 @@ void compile_conditional(Node code, uint32_t pos, uint32_t n) {
     uint32_t k = function::entry_index(*value);
     if (k != natives::index::if_ && k != natives::index::unless && k != natives::index::either) return;
     uint32_t blocks = k == natives::index::either ? 2 : 1;
+    if (pos + 1 >= c.limit) return;
     code_cache::Statement cond;
-    cond.first = c.cells[pos + 1 < c.limit ? pos + 1 : pos];
-    if (pos + 1 >= c.limit || !compile_operand(code, cond.first, cond.first_read, cond.first_sub, 0)) return;
+    cond.first = c.cells[pos + 1];
+    if (!compile_operand(code, cond.first, cond.first_read, cond.first_sub, 0)) return;
     std::vector<code_cache::Step> steps;
     uint32_t p = compile_steps(code, code, pos + 2, steps, 0);
     c = cursor(code, 0xFFFFFFFFu);
@@ -1545,20 +1546,12 @@ void compile_conditional(Node code, uint32_t pos, uint32_t n) {
 
 // The block's `current` while a compiled statement that runs code runs, as the walker's block
 // loop would have it; put back on every way out.
-struct StatementPosition {
-    Cell saved = current;
-    uint32_t saved_depth = current_depth;
-    bool active;
-    StatementPosition(uint32_t type, Node code, uint32_t pos) : active(!(memory::buffer(code)->flags & memory::system_code)) {
+struct StatementPosition : RestorePosition {
+    StatementPosition(uint32_t type, Node code, uint32_t pos)
+        : RestorePosition(!(memory::buffer(code)->flags & memory::system_code)) {
         if (active) {
             current_depth = stack::depth();
             cell::store(current, type, pos, code, 0);
-        }
-    }
-    ~StatementPosition() {
-        if (active) {
-            current = saved;
-            current_depth = saved_depth;
         }
     }
 };
