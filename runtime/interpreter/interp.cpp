@@ -370,21 +370,24 @@ inline code_cache::Form* form_of(Node code) {
     return b->flags & memory::has_form ? code_cache::linked_form(code, b->spare) : nullptr;
 }
 
-// run_compiled's common case inline: a value statement compiled already that runs.
-[[gnu::always_inline]] inline bool run_statement(code_cache::Form& f, uint32_t type, Node code, uint32_t pos,
-                                                 uint32_t end, uint32_t& next) {
+// A value statement of the form, run: false, having done nothing, where the walker must take it.
+[[gnu::always_inline]] inline bool run_value_statement(const code_cache::Form& f, uint32_t pos, uint32_t end,
+                                                       uint32_t& next) {
     if (pos >= f.at.size()) return false;
     uint32_t n = f.at[pos];
-    if (n == code_cache::walker_statement) return false;
-    if (n) {
-        const code_cache::Statement& s = f.statements[n - 1];
-        if (s.shape == code_cache::Shape::value && s.next <= end &&
-            (s.global ? run_global_value(f, s, end) : run_value(f, s, end))) {
-            next = s.next;
-            return true;
-        }
-    }
-    return run_compiled(type, code, pos, end, next);
+    if (n == 0 || n == code_cache::walker_statement) return false;
+    const code_cache::Statement& s = f.statements[n - 1];
+    if (s.shape != code_cache::Shape::value || s.next > end) return false;
+    if (!(s.global ? run_global_value(f, s, end) : run_value(f, s, end))) return false;
+    next = s.next;
+    return true;
+}
+
+// run_compiled with its common case inline: a value statement compiled already that runs.
+[[gnu::always_inline]] inline bool run_statement(code_cache::Form& f, uint32_t type, Node code, uint32_t pos,
+                                                 uint32_t end, uint32_t& next) {
+    if (pos >= f.at.size() || f.at[pos] == code_cache::walker_statement) return false;
+    return run_value_statement(f, pos, end, next) || run_compiled(type, code, pos, end, next);
 }
 // The built-in operators integer_op does in place (see below).
 bool integer_operator_q(const Cell& fn);
@@ -819,10 +822,11 @@ constexpr uint32_t ran_to_end = 0xFFFFFFFFu;
 }
 
 // compiled: the statements of a block with a form run compiled where they can, up to the first
-// that the walker must take (function bodies, and loop bodies, branches and parens through
-// eval_frameless). They run no code and raise nothing, so nothing sees that `current` stays
-// as it was until the walker takes over, which sets it as it would have. While tracing, block
-// runs take the walker (the traced instance is never compiled).
+// that the walker must take (function bodies, blocks given to do, and loop bodies, branches and
+// parens through eval_frameless). Value statements run no code and raise nothing, so nothing
+// sees that `current` stays as it was until the walker takes over, which sets it as it would
+// have; a conditional, which runs code, sets it for its own run (StatementPosition). While
+// tracing, block runs take the walker (the traced instance is never compiled).
 template <bool traced, bool compiled>
 [[gnu::always_inline]] inline void run_expressions_as(uint32_t type, Node code, uint32_t pos, uint32_t end,
                                                       Cell* result) {
@@ -948,7 +952,7 @@ namespace {
 [[gnu::noinline]] void finish_body(uint32_t type, Node code, uint32_t pos, uint32_t end) {
     collector::RootNode keep(code);  // as eval_frameless keeps its block
     code_cache::Form* f = form_of(code);
-    if (uint32_t n = f ? f->at[pos] : 0; n && n != code_cache::walker_statement &&
+    if (uint32_t n = f && pos < f->at.size() ? f->at[pos] : 0; n && n != code_cache::walker_statement &&
                                          f->statements[n - 1].shape == code_cache::Shape::value)
         missed(code, pos, f->statements[n - 1], n);
     Cell* caller_args = stack::values.args;
@@ -961,18 +965,6 @@ namespace {
     *caller_args = *result;
 }
 
-// A value statement of the form, run: false, having done nothing, where the walker must take it.
-[[gnu::always_inline]] inline bool run_value_statement(const code_cache::Form& f, uint32_t pos, uint32_t end,
-                                                       uint32_t& next) {
-    if (pos >= f.at.size()) return false;
-    uint32_t n = f.at[pos];
-    if (n == 0 || n == code_cache::walker_statement) return false;
-    const code_cache::Statement& s = f.statements[n - 1];
-    if (s.shape != code_cache::Shape::value || s.next > end) return false;
-    if (!(s.global ? run_global_value(f, s, end) : run_value(f, s, end))) return false;
-    next = s.next;
-    return true;
-}
 // A conditional statement of a body's compiled run (it may run code: the caller looks for its
 // form again, which is gone when the block changed). An exit left pending ends the run: next
 // is then the end.
