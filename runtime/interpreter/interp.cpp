@@ -1057,31 +1057,63 @@ uint32_t eval_next(Node code, uint32_t pos, uint32_t end, bool push) {
 
 namespace {
 
-// An operator between two integers, done in place: the left operand's cell gets the result
-// (an integer keeps its header, as the action leaves it). Only the built-in arithmetic and
-// comparisons, only when the right operand is an integer literal or a word holding one (so
-// evaluating it runs nothing and cannot fail), and only while the answer is an integer or a
-// logic: an overflow, a zero divisor and every other type take the full call, which gives the
-// same answers and raises the errors.
-bool integer_operator_q(const Cell& fn) {
+// The built-in operators done in place, numbered: integer_op's and the compiled statements'.
+enum Operation : uint8_t { op_add, op_subtract, op_multiply, op_remainder, op_equal, op_not_equal, op_lesser,
+                           op_greater, op_lesser_or_equal, op_greater_or_equal, op_divide, op_none };
+
+[[gnu::always_inline]] inline Operation operation_of(const Cell& fn) {
     if (cell::is(fn, T_action)) {
         switch (function::entry_index(fn) - 1) {
-        case actions::slot::add: case actions::slot::subtract: case actions::slot::multiply:
-        case actions::slot::remainder:
-            return true;
-        default:
-            return false;
+        case actions::slot::add: return op_add;
+        case actions::slot::subtract: return op_subtract;
+        case actions::slot::multiply: return op_multiply;
+        case actions::slot::remainder: return op_remainder;
+        case actions::slot::divide: return op_divide;
+        default: return op_none;
         }
     }
-    if (!cell::is(fn, T_native)) return false;
+    if (!cell::is(fn, T_native)) return op_none;
     switch (function::entry_index(fn)) {
-    case natives::index::equal_q: case natives::index::strict_equal_q: case natives::index::not_equal_q:
-    case natives::index::lesser_q: case natives::index::greater_q: case natives::index::lesser_or_equal_q:
-    case natives::index::greater_or_equal_q:
-        return true;
-    default:
-        return false;
+    case natives::index::equal_q: case natives::index::strict_equal_q: return op_equal;
+    case natives::index::not_equal_q: return op_not_equal;
+    case natives::index::lesser_q: return op_lesser;
+    case natives::index::greater_q: return op_greater;
+    case natives::index::lesser_or_equal_q: return op_lesser_or_equal;
+    case natives::index::greater_or_equal_q: return op_greater_or_equal;
+    default: return op_none;
     }
+}
+
+// An operation on two integers, into the left operand's cell (an integer keeps its header, as
+// the action leaves it); false where the full call must run (an overflow, a zero or -1 divisor,
+// a division).
+[[gnu::always_inline]] inline bool integer_operation(uint8_t operation, Cell& left, int32_t b) {
+    int32_t a = integer::get(left), r;
+    switch (operation) {
+    case op_add: if (!integer::fast_math(a, b, integer::add, r)) return false; break;
+    case op_subtract: if (!integer::fast_math(a, b, integer::subtract, r)) return false; break;
+    case op_multiply: if (!integer::fast_math(a, b, integer::multiply, r)) return false; break;
+    case op_remainder: if (!integer::fast_math(a, b, integer::remainder, r)) return false; break;
+    case op_equal: logic::make_at(left, a == b); return true;
+    case op_not_equal: logic::make_at(left, a != b); return true;
+    case op_lesser: logic::make_at(left, a < b); return true;
+    case op_greater: logic::make_at(left, a > b); return true;
+    case op_lesser_or_equal: logic::make_at(left, a <= b); return true;
+    case op_greater_or_equal: logic::make_at(left, a >= b); return true;
+    default: return false;
+    }
+    integer::make_at(left, r);
+    return true;
+}
+
+// An operator between two integers, done in place: the left operand's cell gets the result.
+// Only the built-in arithmetic and comparisons, only when the right operand is an integer
+// literal or a word holding one (so evaluating it runs nothing and cannot fail), and only while
+// the answer is an integer or a logic: an overflow, a zero divisor and every other type take
+// the full call, which gives the same answers and raises the errors.
+bool integer_operator_q(const Cell& fn) {
+    Operation op = operation_of(fn);
+    return op != op_none && op != op_divide;
 }
 
 [[gnu::always_inline]] inline bool integer_op(const Cell& fn, Cell& left, const Cell& right_code) {
@@ -1091,35 +1123,7 @@ bool integer_operator_q(const Cell& fn) {
         right = context::bound_slot(*right);
         if (!right) return false;
     }
-    if (!cell::is(*right, T_integer)) return false;
-    int32_t a = integer::get(left), b = integer::get(*right), r;
-    if (cell::is(fn, T_action)) {
-        int32_t op;
-        switch (function::entry_index(fn) - 1) {  // an action value holds its slot + 1
-        case actions::slot::add: op = integer::add; break;
-        case actions::slot::subtract: op = integer::subtract; break;
-        case actions::slot::multiply: op = integer::multiply; break;
-        case actions::slot::remainder: op = integer::remainder; break;
-        default: return false;
-        }
-        // What fast_math leaves out (an overflow, a divisor that raises) takes the full call.
-        if (!integer::fast_math(a, b, op, r)) return false;
-        integer::make_at(left, r);
-        return true;
-    }
-    if (!cell::is(fn, T_native)) return false;
-    bool answer;
-    switch (function::entry_index(fn)) {
-    case natives::index::equal_q: case natives::index::strict_equal_q: answer = a == b; break;
-    case natives::index::not_equal_q: answer = a != b; break;
-    case natives::index::lesser_q: answer = a < b; break;
-    case natives::index::greater_q: answer = a > b; break;
-    case natives::index::lesser_or_equal_q: answer = a <= b; break;
-    case natives::index::greater_or_equal_q: answer = a >= b; break;
-    default: return false;
-    }
-    logic::make_at(left, answer);
-    return true;
+    return cell::is(*right, T_integer) && integer_operation(operation_of(fn), left, integer::get(*right));
 }
 
 // An operator value as its function: the op cell keeps the function's type in its header.
@@ -1149,55 +1153,6 @@ inline const Cell* infix_op_at(const Cell& c) {
 // What eval_single pushes for a value that stands for itself (no word, nothing to run).
 inline bool plain_constant(uint32_t t) {
     return !needs_work(t) && t != T_word && t != T_set_word && t != T_unset;
-}
-
-// The operations integer_op does, numbered for compiled statements.
-enum Operation : uint8_t { op_add, op_subtract, op_multiply, op_remainder, op_equal, op_not_equal, op_lesser,
-                           op_greater, op_lesser_or_equal, op_greater_or_equal, op_divide, op_none };
-
-Operation operation_of(const Cell& fn) {
-    if (cell::is(fn, T_action)) {
-        switch (function::entry_index(fn) - 1) {
-        case actions::slot::add: return op_add;
-        case actions::slot::subtract: return op_subtract;
-        case actions::slot::multiply: return op_multiply;
-        case actions::slot::remainder: return op_remainder;
-        case actions::slot::divide: return op_divide;
-        default: return op_none;
-        }
-    }
-    if (!cell::is(fn, T_native)) return op_none;
-    switch (function::entry_index(fn)) {
-    case natives::index::equal_q: case natives::index::strict_equal_q: return op_equal;
-    case natives::index::not_equal_q: return op_not_equal;
-    case natives::index::lesser_q: return op_lesser;
-    case natives::index::greater_q: return op_greater;
-    case natives::index::lesser_or_equal_q: return op_lesser_or_equal;
-    case natives::index::greater_or_equal_q: return op_greater_or_equal;
-    default: return op_none;
-    }
-}
-
-// integer_op's arithmetic on two integers, into the left operand's cell (whose header it
-// keeps, as integer_op does); false where the full call must run (an overflow, a zero or -1
-// divisor).
-[[gnu::always_inline]] inline bool integer_operation(uint8_t operation, Cell& left, int32_t b) {
-    int32_t a = integer::get(left), r;
-    switch (operation) {
-    case op_add: if (!integer::fast_math(a, b, integer::add, r)) return false; break;
-    case op_subtract: if (!integer::fast_math(a, b, integer::subtract, r)) return false; break;
-    case op_multiply: if (!integer::fast_math(a, b, integer::multiply, r)) return false; break;
-    case op_remainder: if (!integer::fast_math(a, b, integer::remainder, r)) return false; break;
-    case op_equal: logic::make_at(left, a == b); return true;
-    case op_not_equal: logic::make_at(left, a != b); return true;
-    case op_lesser: logic::make_at(left, a < b); return true;
-    case op_greater: logic::make_at(left, a > b); return true;
-    case op_lesser_or_equal: logic::make_at(left, a <= b); return true;
-    case op_greater_or_equal: logic::make_at(left, a >= b); return true;
-    default: return false;
-    }
-    integer::make_at(left, r);
-    return true;
 }
 
 // An operator with a float on either side (the other an integer or a float): the add,
@@ -1252,8 +1207,6 @@ inline const Cell* operand_value(const Cell& c) {
     return in(t, ANY_FUNCTION) || t == T_unset ? nullptr : v;
 }
 
-// A path of two words whose first holds an object that has the second among its fields, as
-// field_path reads it: the field's context and index, and the holder word.
 // The object field a path of two words names (its first word holding an object that has the
 // second among its fields): the holder word, the holder's value, and the field's slot; false
 // for any other path. Nothing here allocates.
@@ -1281,6 +1234,8 @@ inline bool field_at(const Cell& path, FieldAt& out) {
     return true;
 }
 
+// A path of two words naming an object's field, as field_path reads it: the field's context
+// and index, and the holder word.
 bool field_of(const Cell& path, code_cache::Field& out) {
     FieldAt at;
     if (!field_at(path, at)) return false;
@@ -1300,8 +1255,6 @@ bool field_of(const Cell& path, code_cache::Field& out) {
     return context::value_cell(fl.context, fl.index);
 }
 
-// Compiles the statement at pos into statement n of the block's form (steps and fields go into
-// the form's lists). The tokens of its paths are taken first: making one may move the forms.
 uint32_t compile_paren(Node code, const Cell& paren, uint32_t depth);
 
 // A path read by index (a/:i/:j) into an IndexPath of code's form; false for any other path.
@@ -1398,6 +1351,8 @@ uint32_t compile_paren(Node code, const Cell& paren, uint32_t depth) {
     return static_cast<uint32_t>(f->statements.size());
 }
 
+// Compiles the statement at pos into statement n of the block's form (steps and fields go into
+// the form's lists). The tokens of its paths are taken first: making one may move the forms.
 void compile_value_statement(Node code, uint32_t pos, uint32_t n) {
     using code_cache::Shape;
     Cursor c = cursor(code, 0xFFFFFFFFu);
