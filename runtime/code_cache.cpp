@@ -99,7 +99,8 @@ void sweep() {
         if (!collector::marked_q(f.node) || !linked(f.node, k)) release(k);
         else form_bytes += f.at.capacity() * sizeof(uint32_t) + f.statements.capacity() * sizeof(Statement) +
                            f.steps.capacity() * sizeof(Step) + f.fields.capacity() * sizeof(Field) +
-                           f.indexes.capacity() * sizeof(IndexPath);
+                           f.indexes.capacity() * sizeof(IndexPath) + f.calls.capacity() * sizeof(Call) +
+                           f.call_args.capacity() * sizeof(CallArg) + f.images.capacity() * sizeof(Cell);
     }
     if (bytes() <= budget) return;
     for (uint32_t k = first_form; k < forms.size(); ++k) {
@@ -123,6 +124,12 @@ void init() {
     if (done) return;
     done = true;
     collector::add_weak_sweep(sweep);
+    collector::push_root(mark_calls);
+}
+
+void mark_calls() {
+    for (uint32_t k = first_form; k < forms.size(); ++k)
+        for (const Call& c : forms[k].calls) collector::mark_cell(c.fn);
 }
 
 void note_run(Node code) {

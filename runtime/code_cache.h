@@ -62,6 +62,10 @@ enum class Shape : uint8_t {
     // if, unless or either with a value expression as condition and its blocks written out:
     // the native runs as call_conditional would call it, its branch through eval_body
     conditional,
+    // [set-word] operand {operator operand} whose operands may be calls (Read::call): code
+    // runs, so the statement sets `current`, and wherever a check fails after a call ran, or
+    // the call changed the block, the walker goes on from that very position
+    expression,
 };
 // How an operand is read: its own cell (a constant), a global word's slot, any other word
 // through its binding, or an object's field through a path of two words (a Field).
@@ -69,7 +73,9 @@ enum class Shape : uint8_t {
 // sub-statement, at no position of the block), valid while the paren's token is.
 // A path of a word holding a block and up to three integer or get-word steps (a/:i/:j) is an
 // IndexPath (Read::index), read as the block's path step reads it.
-enum class Read : uint8_t { constant, global, word, field, paren, index };
+// A call of what a word (or a path's first word) held when compiled (Read::call, only in an
+// expression statement and the parens in it) is a Call: its arguments are value expressions.
+enum class Read : uint8_t { constant, global, word, field, paren, index, call };
 struct IndexPath {
     memory::Node path = 0;
     uint32_t form = 0, serial = 0;  // the path's token
@@ -95,7 +101,29 @@ struct Step {
     Cell word, op, right;
     uint8_t operation = 0;
     Read right_read = Read::constant;
-    uint32_t sub = 0;  // Read::paren: the sub-statement's number; Read::index: the IndexPath's
+    uint32_t sub = 0;  // Read::paren: the sub-statement's number; Read::index: the IndexPath's;
+                       // Read::call: the Call's
+    uint32_t pos = 0;  // the operator word's position
+};
+// A call in an expression statement, as call_as and fetch_and_run make it: the head word (a
+// path's first word) and the function, native or action it held (the collector keeps it
+// alive while the form names it, so that its node cannot come back as another function), the
+// path and its token for refinements written in one, the arguments (value sub-statements, in
+// the order fetch_and_run fetches them: the fixed ones, then each refinement's), the frame's
+// cells after the fixed arguments for a function (its refinements set as the path sets them),
+// and the position after the last argument.
+struct CallArg {
+    uint32_t statement = 0;        // the value sub-statement
+    uint32_t slot = 0;             // a refinement's argument: its slot in the frame; else 0
+    uint32_t ts1 = 0, ts2 = 0, ts3 = 0;  // the types it takes
+};
+struct Call {
+    Cell head, fn;
+    memory::Node path = 0;
+    uint32_t path_form = 0, path_serial = 0;
+    uint32_t first_arg = 0, fixed = 0, args = 0;  // in the form's call_args
+    uint32_t image = 0, slots = 0;                // in the form's images
+    uint32_t next = 0;
 };
 struct Statement {
     uint32_t next = 0;  // the position after the statement
@@ -123,6 +151,7 @@ struct Statement {
     uint32_t condition = 0, blocks_at = 0, blocks = 0;
     memory::Node paren = 0;     // a sub-statement: its paren and the paren's token
     uint32_t paren_form = 0, paren_serial = 0;
+    uint32_t paren_at = 0;      // where the paren's expression starts
 };
 // A form's compiled statements, by the position they start at. Its size is a power of two, so
 // that the table's bounds check on every block run needs no division.
@@ -140,6 +169,9 @@ struct alignas(256) Form {
     std::vector<Step> steps;
     std::vector<Field> fields;
     std::vector<IndexPath> indexes;
+    std::vector<Call> calls;
+    std::vector<CallArg> call_args;
+    std::vector<Cell> images;
 };
 constexpr uint32_t walker_statement = 0xFFFFFFFFu;
 // The table of forms, by number (from first_form).
@@ -180,6 +212,9 @@ void drop(memory::Node code);
 inline void changed(memory::Node code) {
     if (memory::buffer(code)->flags & memory::has_form) drop(code);
 }
+
+// The functions that forms' calls name, marked at every collection.
+void mark_calls();
 
 // What the cache holds: forms alive and the bytes they take (C++ memory).
 std::size_t form_count();

@@ -1255,7 +1255,9 @@ bool field_of(const Cell& path, code_cache::Field& out) {
     return context::value_cell(fl.context, fl.index);
 }
 
-uint32_t compile_paren(Node code, const Cell& paren, uint32_t depth);
+uint32_t compile_paren(Node code, const Cell& paren, uint32_t depth, bool* calls = nullptr);
+uint32_t compile_call(Node code, Node cells_of, uint32_t p, uint32_t depth, uint32_t& k);
+bool call_at(const Cell& c);
 
 // A path read by index (a/:i/:j) into an IndexPath of code's form; false for any other path.
 bool compile_index(Node code, const Cell& path, uint32_t& k) {
@@ -1305,7 +1307,10 @@ bool compile_operand(Node code, const Cell& c, code_cache::Read& read, uint32_t&
 // The operators after a first operand, from cells[p] up to the limit or the first cell that is
 // no operator: integer operators whose right operand is an integer, a word or a paren. Gives the
 // position after them, or 0 where the walker must take the statement.
-uint32_t compile_steps(Node code, Node cells_of, uint32_t p, std::vector<code_cache::Step>& steps, uint32_t depth) {
+// calls: null in a value statement; in an expression statement, set when a call is compiled
+// (a right operand that is a call, or a paren holding one).
+uint32_t compile_steps(Node code, Node cells_of, uint32_t p, std::vector<code_cache::Step>& steps, uint32_t depth,
+                       bool* calls = nullptr) {
     for (;;) {
         Cursor c = cursor(cells_of, 0xFFFFFFFFu);
         if (p >= c.limit) return p;
@@ -1314,12 +1319,29 @@ uint32_t compile_steps(Node code, Node cells_of, uint32_t p, std::vector<code_ca
         Operation operation = operation_of(op_function(*op));
         if (operation == op_none || p + 1 >= c.limit) return 0;
         code_cache::Step step{c.cells[p], *op, c.cells[p + 1], operation};
+        step.pos = p;
         const Cell& right = c.cells[p + 1];
+        if (calls && call_at(right)) {
+            uint32_t next = compile_call(code, cells_of, p + 1, depth + 1, step.sub);
+            if (!next) return 0;
+            step.right_read = code_cache::Read::call;
+            *calls = true;
+            steps.push_back(step);
+            p = next;
+            continue;
+        }
         if (!cell::is(right, T_integer) && !cell::is(right, T_float_) && !cell::is(right, T_word) &&
             !cell::is(right, T_paren) && !cell::is(right, T_path))
             return 0;
-        if (cell::is(right, T_word)) step.right_read = read_of(right);
-        else if (!compile_operand(code, step.right, step.right_read, step.sub, depth + 1)) return 0;
+        if (cell::is(right, T_word)) {
+            step.right_read = read_of(right);
+        } else if (calls && cell::is(right, T_paren)) {
+            step.right_read = code_cache::Read::paren;
+            step.sub = compile_paren(code, right, depth + 1, calls);
+            if (!step.sub) return 0;
+        } else if (!compile_operand(code, step.right, step.right_read, step.sub, depth + 1)) {
+            return 0;
+        }
         steps.push_back(step);
         p += 2;
     }
@@ -1327,7 +1349,7 @@ uint32_t compile_steps(Node code, Node cells_of, uint32_t p, std::vector<code_ca
 
 // Compiles a paren that holds one value expression into a sub-statement of code's form; gives
 // its number, or 0. Its token is taken first (making one may move the forms; no series moves).
-uint32_t compile_paren(Node code, const Cell& paren, uint32_t depth) {
+uint32_t compile_paren(Node code, const Cell& paren, uint32_t depth, bool* calls) {
     Node pn = series::node_of(paren);
     if (depth > 8 || pn == code) return 0;
     code_cache::Statement sub;
@@ -1336,19 +1358,178 @@ uint32_t compile_paren(Node code, const Cell& paren, uint32_t depth) {
     uint32_t p = series::position_of(paren);
     Cursor c = cursor(pn, 0xFFFFFFFFu);
     if (p >= c.limit) return 0;
+    sub.paren_at = p;
     sub.first = c.cells[p];
-    if (!compile_operand(code, sub.first, sub.first_read, sub.first_sub, depth + 1)) return 0;
+    bool has_calls = false;
+    if (calls && call_at(sub.first)) {
+        p = compile_call(code, pn, p, depth + 1, sub.first_sub);
+        if (!p) return 0;
+        sub.first_read = code_cache::Read::call;
+        has_calls = true;
+    } else if (calls && cell::is(sub.first, T_paren)) {
+        sub.first_sub = compile_paren(code, sub.first, depth + 1, &has_calls);
+        if (!sub.first_sub) return 0;
+        sub.first_read = code_cache::Read::paren;
+        ++p;
+    } else {
+        if (!compile_operand(code, sub.first, sub.first_read, sub.first_sub, depth + 1)) return 0;
+        ++p;
+    }
     std::vector<code_cache::Step> steps;
-    p = compile_steps(code, pn, p + 1, steps, depth);
+    p = compile_steps(code, pn, p, steps, depth, calls ? &has_calls : nullptr);
     if (p == 0 || p != tail_index(pn)) return 0;
     code_cache::Form* f = form_of(code);
     if (!f) return 0;
     sub.first_step = static_cast<uint32_t>(f->steps.size());
     sub.steps = static_cast<uint32_t>(steps.size());
     f->steps.insert(f->steps.end(), steps.begin(), steps.end());
-    sub.shape = code_cache::Shape::value;
+    sub.next = p;
+    sub.shape = has_calls ? code_cache::Shape::expression : code_cache::Shape::value;
+    if (has_calls) *calls = true;
     f->statements.push_back(sub);
     return static_cast<uint32_t>(f->statements.size());
+}
+
+// A function, native or action called where the walker meets this cell (a word holding one, or
+// a path whose first word holds a function), which compile_call may compile. Natives that
+// eval_single calls its own way (return and the conditionals) are left out.
+bool call_at(const Cell& c) {
+    const Cell* held;
+    if (cell::is(c, T_word)) {
+        held = context::bound_slot(c);
+        if (!held) return false;
+        if (cell::is(*held, T_native)) {
+            uint32_t k = function::entry_index(*held);
+            return k <= natives::capacity && natives::table[k] && k != natives::index::return_ &&
+                   k != natives::index::if_ && k != natives::index::unless && k != natives::index::either;
+        }
+        if (cell::is(*held, T_action)) {
+            uint32_t slot = function::entry_index(*held);
+            return slot >= 1 && slot <= actions::slot_count && actions::entries[slot - 1];
+        }
+        return cell::is(*held, T_function);
+    }
+    if (!cell::is(c, T_path)) return false;
+    Cursor pc = cursor(series::node_of(c), 0xFFFFFFFFu);
+    uint32_t i = series::position_of(c);
+    if (i + 1 >= pc.limit || !cell::is(pc.cells[i], T_word)) return false;
+    held = context::bound_slot(pc.cells[i]);
+    return held && cell::is(*held, T_function);
+}
+
+// The spec of a call when it is kept already (reading it then allocates nothing); else false.
+bool kept_spec(const Cell& fn, Spec& spec) {
+    if (KeptSpec* k = kept_spec_of(fn)) {
+        if (!k->ready) return false;
+        spec.kept = k->items.data();
+        spec.h = k->h;
+        return true;
+    }
+    const Cell& cache = function::more(fn)[1];
+    if (!cell::is(cache, T_binary)) return false;
+    spec.node = series::node_of(cache);
+    spec.h = header_of(spec.node);
+    return true;
+}
+
+// A call at position p of cells_of (code or a paren in it) into a Call of code's form: its
+// arguments are value expressions, compiled as sub-statements; a function's frame image holds
+// its refinements as the path sets them. Gives the position after the call, or 0 where the
+// walker must make it (an argument of another kind, a spec not kept yet, a refinement named
+// twice or not at all: the walker raises the error).
+uint32_t compile_call(Node code, Node cells_of, uint32_t p, uint32_t depth, uint32_t& k) {
+    constexpr uint32_t max_args = 8;
+    if (depth > 8 || !call_at(cursor(cells_of, 0xFFFFFFFFu).cells[p])) return 0;
+    Cursor c = cursor(cells_of, 0xFFFFFFFFu);
+    code_cache::Call call;
+    Cell head = c.cells[p];
+    bool is_path = cell::is(head, T_path);
+    Node pn = is_path ? series::node_of(head) : 0;
+    uint32_t pi = is_path ? series::position_of(head) : 0;
+    call.head = is_path ? cursor(pn, 0xFFFFFFFFu).cells[pi] : head;
+    call.fn = *context::bound_slot(call.head);
+    bool is_function = cell::is(call.fn, T_function);
+    Spec spec;
+    if (!kept_spec(call.fn, spec) || spec.h.fixed > max_args) return 0;
+    // Each argument in the order fetch_and_run fetches it: its spec item and, for a
+    // refinement's, its slot in the frame.
+    std::vector<std::pair<uint32_t, uint32_t>> wanted;
+    for (uint32_t i = 0; i < spec.h.fixed; ++i) {
+        if (spec.item(i).kind != kind_normal) return 0;
+        wanted.emplace_back(i, 0);
+    }
+    std::vector<Cell> image;
+    if (is_function) {
+        for (uint32_t i = spec.h.fixed; i < spec.h.items; ++i) {
+            SpecItem item = spec.item(i);
+            if (item.tag == tag_refinement) image.push_back(logic::false_value);
+            else if (item.tag == tag_refinement_arg) image.push_back(none::value);
+            else if (item.tag == tag_local) image.push_back(item.kind == 0xFFFFFFFFu ? logic::false_value : none::value);
+            else return 0;
+        }
+    }
+    if (is_path) {
+        Cursor pc = cursor(pn, 0xFFFFFFFFu);
+        for (uint32_t j = pi + 1; j < pc.limit; ++j) {
+            const Cell& element = pc.cells[j];
+            if (!cell::is(element, T_word)) return 0;
+            // As fetch_refinements finds it: the spelling of the spec first, then any case.
+            constexpr uint32_t none_found = 0xFFFFFFFFu;
+            uint32_t found = none_found;
+            for (uint32_t i = spec.h.fixed; found == none_found && i < spec.h.items; ++i)
+                if (spec.item(i).tag == tag_refinement && spec.item(i).symbol == word::symbol_of(element)) found = i;
+            uint32_t wanted_symbol = symbol::resolve(word::symbol_of(element));
+            for (uint32_t i = spec.h.fixed; found == none_found && i < spec.h.items; ++i)
+                if (spec.item(i).tag == tag_refinement && symbol::resolve(spec.item(i).symbol) == wanted_symbol) found = i;
+            if (found == none_found || logic::get(image[found - spec.h.fixed])) return 0;
+            image[found - spec.h.fixed] = logic::true_value;
+            for (uint32_t a = 1; a <= spec.item(found).ts1; ++a) {
+                if (spec.item(found + a).kind != kind_normal) return 0;
+                wanted.emplace_back(found + a, found + a);
+            }
+        }
+        call.path = pn;
+        call.path_form = code_cache::token(pn, call.path_serial);  // may move the forms
+    }
+    if (wanted.size() > max_args) return 0;
+    std::vector<code_cache::CallArg> args;
+    uint32_t q = p + 1;
+    for (auto [item, slot] : wanted) {
+        c = cursor(cells_of, 0xFFFFFFFFu);
+        if (q >= c.limit) return 0;
+        code_cache::Statement a;
+        a.first = c.cells[q];
+        if (!compile_operand(code, a.first, a.first_read, a.first_sub, depth + 1)) return 0;
+        std::vector<code_cache::Step> steps;
+        uint32_t r = compile_steps(code, cells_of, q + 1, steps, depth + 1);
+        code_cache::Form* f = form_of(code);
+        if (r == 0 || !f) return 0;
+        a.first_step = static_cast<uint32_t>(f->steps.size());
+        a.steps = static_cast<uint32_t>(steps.size());
+        f->steps.insert(f->steps.end(), steps.begin(), steps.end());
+        c = cursor(cells_of, 0xFFFFFFFFu);
+        a.lookahead = r < c.limit && cell::is(c.cells[r], T_word);
+        if (a.lookahead) a.after = c.cells[r];
+        a.next = r;
+        a.shape = code_cache::Shape::value;
+        f->statements.push_back(a);
+        SpecItem it = spec.item(item);
+        args.push_back(code_cache::CallArg{static_cast<uint32_t>(f->statements.size()), slot, it.ts1, it.ts2, it.ts3});
+        q = r;
+    }
+    code_cache::Form* f = form_of(code);
+    if (!f) return 0;
+    call.first_arg = static_cast<uint32_t>(f->call_args.size());
+    call.fixed = spec.h.fixed;
+    call.args = static_cast<uint32_t>(args.size());
+    f->call_args.insert(f->call_args.end(), args.begin(), args.end());
+    call.image = static_cast<uint32_t>(f->images.size());
+    call.slots = static_cast<uint32_t>(image.size());
+    f->images.insert(f->images.end(), image.begin(), image.end());
+    call.next = q;
+    k = static_cast<uint32_t>(f->calls.size());
+    f->calls.push_back(call);
+    return q;
 }
 
 // Compiles the statement at pos into statement n of the block's form (steps and fields go into
@@ -1489,6 +1670,50 @@ void compile_conditional(Node code, uint32_t pos, uint32_t n) {
     s.lookahead = s.next < c.limit && cell::is(c.cells[s.next], T_word);
     if (s.lookahead) s.after = c.cells[s.next];
     s.misses = 0;
+}
+
+// Compiles statement n at pos as an expression statement when it is one: a value statement
+// but for its operands, among which at least one call (or a paren holding one).
+void compile_expression(Node code, uint32_t pos, uint32_t n) {
+    Cursor c = cursor(code, 0xFFFFFFFFu);
+    uint32_t p = pos;
+    code_cache::Statement s;
+    s.compiles = form_of(code)->statements[n - 1].compiles;
+    s.sets = cell::is(c.cells[p], T_set_word);
+    if (s.sets) {
+        s.target = c.cells[p];
+        if (++p >= c.limit) return;
+    }
+    s.first = c.cells[p];
+    bool calls = false;
+    if (call_at(s.first)) {
+        p = compile_call(code, code, p, 0, s.first_sub);
+        if (!p) return;
+        s.first_read = code_cache::Read::call;
+        calls = true;
+    } else if (cell::is(s.first, T_paren)) {
+        s.first_sub = compile_paren(code, s.first, 0, &calls);
+        if (!s.first_sub) return;
+        s.first_read = code_cache::Read::paren;
+        ++p;
+    } else {
+        if (!compile_operand(code, s.first, s.first_read, s.first_sub, 0)) return;
+        ++p;
+    }
+    std::vector<code_cache::Step> steps;
+    p = compile_steps(code, code, p, steps, 0, &calls);
+    code_cache::Form* f = form_of(code);
+    if (p == 0 || !calls || !f) return;
+    c = cursor(code, 0xFFFFFFFFu);
+    s.first_step = static_cast<uint32_t>(f->steps.size());
+    s.steps = static_cast<uint32_t>(steps.size());
+    f->steps.insert(f->steps.end(), steps.begin(), steps.end());
+    s.lookahead = p < c.limit && cell::is(c.cells[p], T_word);
+    if (s.lookahead) s.after = c.cells[p];
+    s.next = p;
+    s.misses = 0;
+    s.shape = code_cache::Shape::expression;
+    f->statements[n - 1] = s;
 }
 
 // The block's `current` while a compiled statement that runs code runs, as the walker's block
@@ -1741,12 +1966,238 @@ bool run_value(const code_cache::Form& f, const code_cache::Statement& s, uint32
     return true;
 }
 
-// Compiles statement n at pos: a value statement, or else a conditional.
+// ---- expression statements ----
+// An expression statement runs as the walker's expression would, its calls as call_as makes
+// them. Until code has run, a check that fails leaves the whole statement to the walker; once
+// a call has run, the walker goes on from the exact place (the rest of an operator's call, the
+// infix loop after a value, the look-ahead), with what was evaluated so far in place. A call
+// may also change the block (its form goes: the rest is the walker's, reading the cells as
+// they are now), leave an exit pending (the statement stops where the walker's would), or
+// switch tracing on (the walker, which traces, goes on).
+
+// How a part ended: failed having done nothing, done as compiled (its value pushed, at its
+// compiled end), or finished by the walker (its value pushed; the position where the walker
+// ended, from which the enclosing parts go on with the walker too).
+enum class Ran : uint8_t { failed, done, walked };
+
+// The form again after code ran, or null when the compiled rest no longer holds.
+inline code_cache::Form* form_again(Node code, uint32_t serial) {
+    code_cache::Form* f = form_of(code);
+    return f && f->serial == serial && !trace::active ? f : nullptr;
+}
+
+// A call of the form's list: the head word must still hold the function, the path be
+// unchanged, each argument evaluate as a value expression of the type its spec item takes
+// (else nothing has happened: failed). Then the frame is made as call_as and fetch_and_run
+// make it, and the call runs; its value is left pushed.
+Ran run_call(Node code, uint32_t k, uint32_t& next) {
+    constexpr uint32_t max_args = 8;
+    const code_cache::Form* f = form_of(code);
+    const code_cache::Call& c = f->calls[k];
+    if (trace::active || (c.path && !code_cache::token_valid(c.path, c.path_form, c.path_serial))) return Ran::failed;
+    const Cell* held = context::bound_slot(c.head);
+    if (!held || !cell::same_bits(*held, c.fn)) return Ran::failed;
+    Cell argv[max_args];
+    for (uint32_t i = 0; i < c.args; ++i) {
+        const code_cache::CallArg& a = f->call_args[c.first_arg + i];
+        const code_cache::Statement& s = f->statements[a.statement - 1];
+        if (!first_value(*f, s, argv[i]) || (s.lookahead && infix_op_at(s.after))) return Ran::failed;
+        Cell ts{T_typeset, a.ts1, a.ts2, a.ts3};
+        if (!typeset::contains(ts, cell::type(argv[i]))) return Ran::failed;
+    }
+    // What the call needs, read before it runs (it may move the form).
+    Cell fn = c.fn, label = c.head;
+    uint32_t fixed = c.fixed, args = c.args, image = c.image, slots = c.slots;
+    next = c.next;
+    check_depth();
+    Cell* slot = stack::push(fn);
+    bool is_function = cell::is(fn, T_function);
+    stack::push_frame(is_function ? stack::interp_function : stack::interp_native, &label);
+    for (uint32_t i = 0; i < fixed; ++i) stack::push(argv[i]);
+    if (is_function) {
+        for (uint32_t j = 0; j < slots; ++j) stack::push(f->images[image + j]);
+        for (uint32_t i = fixed; i < args; ++i) stack::values.args[f->call_args[c.first_arg + i].slot] = argv[i];
+    }
+    if (stack::values.top == stack::values.args) stack::reserve();  // the result cell
+    if (is_function) {
+        call_function(fn, &label);
+    } else {
+        int32_t refinements[32];
+        std::fill_n(refinements, 32, -1);
+        natives::Args nargs(refinements);
+        if (cell::is(fn, T_native)) natives::table[function::entry_index(fn)](nargs);
+        else actions::entries[function::entry_index(fn) - 1](nargs);
+    }
+    end_call(slot);
+    return Ran::done;
+}
+
+Ran run_expr(Node code, uint32_t serial, uint32_t n, Node cells_of, uint32_t end, uint32_t& next);
+
+// A term that runs code (a call, or a paren whose expression has calls), its value pushed;
+// next: the position after it.
+Ran run_code_term(Node code, uint32_t serial, code_cache::Read read, uint32_t sub, Node cells_of, uint32_t& next) {
+    if (read == code_cache::Read::call) return run_call(code, sub, next);
+    // A paren, run as eval_frameless runs it: its result cell, its own `current`.
+    const code_cache::Statement& ps = form_of(code)->statements[sub - 1];
+    if (!code_cache::token_valid(ps.paren, ps.paren_form, ps.paren_serial) || os::interrupt_flag) return Ran::failed;
+    Node pn = ps.paren;
+    uint32_t at = ps.paren_at;
+    check_depth();
+    Cell* caller_args = stack::values.args;
+    Cell* result = stack::reserve();
+    stack::values.args = result;
+    collector::RootNode keep(pn);
+    uint32_t p;
+    Ran r;
+    {
+        StatementPosition position(T_paren, pn, at);
+        r = run_expr(code, serial, sub, pn, tail_index(pn), p);
+    }
+    if (r == Ran::failed) {
+        stack::values.args = caller_args;
+        stack::values.top = result;
+        return Ran::failed;
+    }
+    *result = result[1];
+    // Its code changed the paren: the walker's loop runs the rest of it.
+    if (r == Ran::walked && !stack::exiting() && p < tail_index(pn)) {
+        stack::values.top = result + 1;
+        run_expressions_as<false, false>(T_paren, pn, p, tail_index(pn), result);
+    }
+    stack::values.args = caller_args;
+    stack::values.top = result + 1;
+    (void)cells_of;
+    return Ran::done;
+}
+
+// Whether an operand is read by run_code_term.
+inline bool runs_code(const code_cache::Form& f, code_cache::Read read, uint32_t sub) {
+    return read == code_cache::Read::call ||
+           (read == code_cache::Read::paren && f.statements[sub - 1].shape == code_cache::Shape::expression);
+}
+
+// The value expression of statement n (a statement, or a paren's), its value pushed.
+Ran run_expr(Node code, uint32_t serial, uint32_t n, Node cells_of, uint32_t end, uint32_t& next) {
+    using code_cache::Read;
+    const code_cache::Form* f = form_of(code);
+    code_cache::Statement s = f->statements[n - 1];  // a copy: a recompile may replace it while code runs
+    Cell* start = stack::values.top;
+    bool ran = false;  // code has run: a failed check hands the rest to the walker
+    uint32_t p;
+    // The walker's infix loop and look-ahead from position at, the value so far at start.
+    auto walk_from = [&](uint32_t at) {
+        next = stack::exiting() ? at : continue_infix(cells_of, at, clip(cells_of, end), start);
+        stack::values.top = start + 1;
+        return Ran::walked;
+    };
+    // After code ran: the form still the one compiled (and a paren's cells unchanged), or null.
+    auto still = [&]() -> const code_cache::Form* {
+        const code_cache::Form* g = form_again(code, serial);
+        return g && (!s.paren || code_cache::token_valid(s.paren, s.paren_form, s.paren_serial)) ? g : nullptr;
+    };
+    if (runs_code(*f, s.first_read, s.first_sub)) {
+        Ran r = run_code_term(code, serial, s.first_read, s.first_sub, cells_of, p);
+        if (r == Ran::failed) return Ran::failed;
+        ran = true;
+        f = still();
+        if (!f || stack::exiting()) return walk_from(p);  // p: where its first operator would be
+    } else {
+        Cell v;
+        code_cache::Statement first = s;
+        first.steps = 0;
+        if (!first_value(*f, first, v)) return Ran::failed;
+        stack::push(v);
+    }
+    for (uint32_t i = 0; i < s.steps; ++i) {
+        code_cache::Step step = f->steps[s.first_step + i];
+        const Cell* op = infix_op_at(step.word);
+        if (!op || !cell::same_bits(*op, step.op)) {
+            if (!ran) return stack::values.top = start, Ran::failed;
+            return walk_from(step.pos);
+        }
+        if (runs_code(*f, step.right_read, step.sub)) {
+            // call_as's way for an operator whose right operand is evaluated before its spec is
+            // read: an integer operator on an integer. Anything else is the walker's.
+            Cell fn = op_function(step.op);
+            if (!cell::is(*start, T_integer) || !integer_operator_q(fn)) {
+                if (!ran) return stack::values.top = start, Ran::failed;
+                return walk_from(step.pos);
+            }
+            check_depth();
+            Cell* slot = start;
+            stack::push(*slot);
+            *slot = fn;
+            Cell label = step.word;
+            stack::push_frame(stack::interp_native, &label);
+            stack::values.args = slot + 1;
+            stack::values.top = slot + 2;
+            uint32_t q;
+            Ran r = run_code_term(code, serial, step.right_read, step.sub, cells_of, q);
+            if (r == Ran::failed) q = eval_expression(cells_of, step.pos + 1, clip(cells_of, end), Infix::stop, Result::push);
+            if (!stack::exiting() && !integer_op(fn, slot[1], slot[2]))
+                q = fetch_and_run<false>(*slot, cells_of, q, end, &label, CallHow{.infix = true}, 2);
+            end_call(slot);
+            ran = true;
+            f = still();
+            if (r != Ran::done || !f || stack::exiting()) return walk_from(q);
+            continue;
+        }
+        Cell computed;
+        const Cell* right;
+        if (step.right_read == Read::paren || step.right_read == Read::index) {
+            if (!(step.right_read == Read::paren ? paren_value(*f, step.sub, computed) : index_value(*f, step.sub, computed))) {
+                if (!ran) return stack::values.top = start, Ran::failed;
+                return walk_from(step.pos);
+            }
+            right = &computed;
+        } else {
+            right = read_operand(step.right_read, step.right);
+        }
+        if (!right || !number_operation(step.operation, *start, *right)) {
+            if (!ran) return stack::values.top = start, Ran::failed;
+            return walk_from(step.pos);
+        }
+    }
+    if (s.lookahead && s.next < clip(cells_of, end) && infix_op_at(s.after)) {
+        if (!ran) return stack::values.top = start, Ran::failed;
+        return walk_from(s.next);
+    }
+    next = s.next;
+    return Ran::done;
+}
+
+// An expression statement into the result cell (the argument base), as the walker's
+// expression runs it; false, having done nothing, where the walker must take it.
+bool run_expression(uint32_t n, uint32_t type, Node code, uint32_t pos, uint32_t end, uint32_t& next) {
+    if (trace::active) return false;
+    const code_cache::Form* f = form_of(code);
+    const code_cache::Statement& s = f->statements[n - 1];
+    bool sets = s.sets;
+    Cell target = s.target;
+    StatementPosition position(type, code, pos);
+    Cell* start = stack::values.top;
+    Ran r = run_expr(code, f->serial, n, code, end, next);
+    if (r == Ran::failed) return false;
+    if (sets && !stack::exiting()) {
+        Cell value = *start;
+        if (cell::is(value, T_unset)) error::fire(err::script_need_value, target);
+        context::set(target, value);
+    }
+    *stack::values.args = *start;
+    stack::values.top = start;
+    return true;
+}
+
+// Compiles statement n at pos: a value statement, or else a conditional, or else an expression.
 void compile_statement(Node code, uint32_t pos, uint32_t n) {
     compile_value_statement(code, pos, n);
-    code_cache::Form* f = form_of(code);
-    if (f && f->statements[n - 1].shape == code_cache::Shape::walker && f->statements[n - 1].compiles < 255)
-        compile_conditional(code, pos, n);
+    auto left = [&] {
+        code_cache::Form* f = form_of(code);
+        return f && f->statements[n - 1].shape == code_cache::Shape::walker && f->statements[n - 1].compiles < 255;
+    };
+    if (left()) compile_conditional(code, pos, n);
+    if (left()) compile_expression(code, pos, n);
 }
 
 // Compiles the statement at pos, the first time the form meets it.
@@ -1781,6 +2232,12 @@ bool run_compiled(uint32_t type, Node code, uint32_t pos, uint32_t end, uint32_t
         }
     } else if (s.shape == code_cache::Shape::conditional) {
         if (run_conditional(*f, s, type, code, pos, end, next)) return true;
+    } else if (s.shape == code_cache::Shape::expression) {
+        if (run_expression(n, type, code, pos, end, next)) return true;
+        f = form_of(code);
+        if (!f) return false;
+        missed(code, pos, f->statements[n - 1], n);
+        return false;
     } else {
         return false;
     }
