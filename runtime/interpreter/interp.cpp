@@ -1040,6 +1040,46 @@ void eval_body(const Cell& block) {
     *stack::values.args = *result;  // the caller's argument base, back in place
 }
 
+bool LoopBody::run() {
+    if (epoch_ != code_cache::epoch) [[unlikely]] {
+        // Looked up as eval_body looks it up, and only while its tests would hold.
+        epoch_ = code_cache::epoch;
+        code_ = series::node_of(body_);
+        memory::Buffer* b = memory::buffer(code_);
+        pos_ = series::position_of(body_);
+        end_ = b->used() / sizeof(Cell);
+        form_ = (b->flags & memory::has_form) && !walker_only && !check_forms ? code_cache::linked_form(code_, b->spare)
+                                                                              : nullptr;
+    }
+    if (!form_ || trace::active || os::interrupt_flag) return false;
+    code_cache::Form& f = *static_cast<code_cache::Form*>(form_);
+    uint32_t pos = pos_, end = end_, next;
+    if (pos >= end) return false;
+    if (!run_value_statement(f, pos, end, next)) {
+        // A first statement of another kind: a conditional's way is eval_body's; a body that
+        // starts with any other is eval_body's until the epoch moves.
+        uint32_t n = pos < f.at.size() ? f.at[pos] : 0;
+        if (n == 0) return false;
+        if (n != code_cache::walker_statement && f.statements[n - 1].shape == code_cache::Shape::conditional) {
+            continue_body(body_, pos, end, stack::values.top);
+            return true;
+        }
+        form_ = nullptr;
+        return false;
+    }
+    Cell* top = stack::values.top;
+    for (pos = next; pos < end; pos = next) {
+        if (!run_value_statement(f, pos, end, next)) {
+            if (f.conditionals) continue_body(body_, pos, end, top);
+            else finish_body(cell::is(body_, T_paren) ? T_paren : T_block, code_, pos, end);
+            return true;
+        }
+    }
+    *top = *stack::values.args;
+    stack::values.top = top + 1;
+    return true;
+}
+
 void eval_block(const Cell& block, bool keep_last) {
     Node code = series::node_of(block);
     uint32_t end = tail_index(code);

@@ -58,6 +58,24 @@ void eval_block(const Cell& block, bool keep_last);
 // code runs with the current frame's depth as its own for error reports, which finds the
 // same labelled frames above it.
 void eval_body(const Cell& block);
+// A loop body run by a loop native iteration after iteration: its form is looked up once per
+// run of iterations (again whenever the cache's epoch moves), and an iteration whose
+// statements are compiled value statements from the first one on runs them straight into the
+// argument base, as eval_body's own fast path would, without eval_body's tests per run.
+class LoopBody {
+public:
+    explicit LoopBody(const Cell& body) : body_(body) {}
+    // One iteration as eval_body(body) runs it: false, having done nothing, where eval_body
+    // must run it.
+    bool run();
+
+private:
+    const Cell& body_;
+    uint32_t epoch_ = 0xFFFFFFFFu;
+    uint32_t pos_ = 0, end_ = 0;
+    memory::Node code_ = 0;
+    void* form_ = nullptr;
+};
 // The same for a block given by node and index range.
 void eval_range(uint32_t type, memory::Node code, uint32_t pos, uint32_t end, bool keep_last);
 

@@ -178,10 +178,12 @@ void case_(Args& args) {
 enum Step { go_on, stop_break, stop_exit };
 
 // The body's value goes straight into the loop frame's result cell (the argument base).
-Step run_body(const Cell& body, uint32_t depth, Cell* result) {
+Step run_body(const Cell& body, uint32_t depth, Cell* result, interp::LoopBody* prepared = nullptr) {
     stack::values.top = stack::values.args + 1;  // the loop's result cell stays
-    Cell b = body;
-    interp::eval_body(b);
+    if (!prepared || !prepared->run()) {
+        Cell b = body;
+        interp::eval_body(b);
+    }
     Cell v = *stack::values.args;
     stack::values.top = stack::values.args + 1;
     if (stack::exiting()) {
@@ -216,6 +218,7 @@ void while_(Args& args) {
     stack::push(cond);
     stack::push(body);
     LoopFrame loop;
+    interp::LoopBody prepared(body);
     for (;;) {
         Cell c = none::value;
         {
@@ -235,7 +238,7 @@ void while_(Args& args) {
         }
         if (!truthy(c)) break;
         Cell r = unset::value;
-        Step s = run_body(body, loop.depth, &r);
+        Step s = run_body(body, loop.depth, &r, &prepared);
         if (s != go_on) break;
     }
     *loop.result = unset::value;
@@ -246,9 +249,10 @@ void until(Args& args) {
     Cell body = *args.cell(0);
     stack::keep();
     LoopFrame loop;
+    interp::LoopBody prepared(body);
     for (;;) {
         Cell r = unset::value;
-        Step s = run_body(body, loop.depth, &r);
+        Step s = run_body(body, loop.depth, &r, &prepared);
         *loop.result = r;
         if (s != go_on) break;
         if (truthy(r)) break;
@@ -274,10 +278,11 @@ void loop(Args& args) {
     }
     stack::keep();
     LoopFrame lp;
+    interp::LoopBody prepared(body);
     *lp.result = unset::value;
     for (int64_t i = 0; i < n; ++i) {
         Cell r = unset::value;
-        Step s = run_body(body, lp.depth, &r);
+        Step s = run_body(body, lp.depth, &r, &prepared);
         *lp.result = r;
         if (s != go_on) break;
     }
@@ -295,13 +300,14 @@ void repeat(Args& args) {
     }
     stack::keep();
     LoopFrame lp;
+    interp::LoopBody prepared(body);
     *lp.result = unset::value;
     for (int64_t i = 1; i <= n; ++i) {
         Cell counter;
         cell::store(counter, T_integer, 0, static_cast<uint32_t>(i), 0);
         context::set(word, counter);
         Cell r = unset::value;
-        Step s = run_body(body, lp.depth, &r);
+        Step s = run_body(body, lp.depth, &r, &prepared);
         *lp.result = r;
         if (s != go_on) break;
     }
@@ -312,10 +318,11 @@ void forever(Args& args) {
     Cell body = *args.cell(0);
     stack::keep();
     LoopFrame lp;
+    interp::LoopBody prepared(body);
     *lp.result = unset::value;
     for (;;) {
         Cell r = unset::value;
-        Step s = run_body(body, lp.depth, &r);
+        Step s = run_body(body, lp.depth, &r, &prepared);
         if (s != go_on) {
             *lp.result = r;
             break;
@@ -389,10 +396,11 @@ void foreach(Args& args) {
     Cell* series = stack::push(data);
     stack::push(words);
     LoopFrame lp;
+    interp::LoopBody prepared(body);
     *lp.result = unset::value;
     while (next_step(*series, words)) {
         Cell r = unset::value;
-        Step s = run_body(body, lp.depth, &r);
+        Step s = run_body(body, lp.depth, &r, &prepared);
         *lp.result = r;
         if (s != go_on) break;
     }
@@ -408,11 +416,12 @@ void forall(Args& args) {
     stack::keep();
     stack::push(start);
     LoopFrame lp;
+    interp::LoopBody prepared(body);
     *lp.result = unset::value;
     bool broke = false;
     while (left_in(*context::get(word)) > 0) {
         Cell r = unset::value;
-        Step s = run_body(body, lp.depth, &r);
+        Step s = run_body(body, lp.depth, &r, &prepared);
         *lp.result = r;
         if (s == stop_break) {
             broke = true;
@@ -436,6 +445,7 @@ void remove_each(Args& args) {
     Cell* series = stack::push(data);
     stack::push(words);
     LoopFrame lp;
+    interp::LoopBody prepared(body);
     *lp.result = unset::value;
     auto remove = actions::lookup<actions::slot::remove>(cell::type(data));
     if (!remove) actions::fire_expect_arg(data, 1);
@@ -443,7 +453,7 @@ void remove_each(Args& args) {
         uint32_t before = cursor_index(*series);
         if (!next_step(*series, words)) break;
         Cell r = unset::value;
-        Step s = run_body(body, lp.depth, &r);
+        Step s = run_body(body, lp.depth, &r, &prepared);
         if (s == stop_break || s == stop_exit) break;
         if (s == go_on && !falsy(r) && !cell::is(r, T_unset)) {
             uint32_t taken = cursor_index(*series) - before;
