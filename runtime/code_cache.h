@@ -161,7 +161,7 @@ struct alignas(256) Form {
     uint32_t next_free = 0;    // free entries: the next free number (0 ends the list)
     uint32_t evacuations = 0;  // the collector's evacuation count when the hash was taken
     bool hashed = false;
-    bool conditionals = false;  // it has conditional statements
+    bool runs_code = false;  // it has statements that run code (conditionals, expressions)
     uint64_t hash = 0;  // of the block's cells, kept while checking
     std::vector<uint32_t> at;  // by position: 1 + the statement starting there, 0 for none yet,
                                // walker_statement for one the walker takes

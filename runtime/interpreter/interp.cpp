@@ -362,6 +362,7 @@ inline bool run_global_value(const code_cache::Form& f, const code_cache::Statem
 inline bool first_value(const code_cache::Form& f, const code_cache::Statement& s, Cell& v);
 bool run_conditional(const code_cache::Form& f, const code_cache::Statement& s, uint32_t type, Node code, uint32_t pos,
                      uint32_t end, uint32_t& next);
+bool run_expression(uint32_t n, uint32_t type, Node code, uint32_t pos, uint32_t end, uint32_t& next);
 uint32_t continue_infix(Node code, uint32_t pos, uint32_t end, Cell* start);
 
 // The block's form, or null.
@@ -975,8 +976,12 @@ namespace {
     uint32_t n = pos < f.at.size() ? f.at[pos] : 0;
     if (n == 0 || n == code_cache::walker_statement) return false;
     const code_cache::Statement& s = f.statements[n - 1];
-    if (s.shape != code_cache::Shape::conditional || s.next > end) return false;
-    if (!run_conditional(f, s, type, code, pos, end, next)) return false;
+    if (s.next > end) return false;
+    if (s.shape == code_cache::Shape::expression) {
+        if (!run_expression(n, type, code, pos, end, next)) return false;
+    } else if (s.shape != code_cache::Shape::conditional || !run_conditional(f, s, type, code, pos, end, next)) {
+        return false;
+    }
     if (stack::exiting() || next > end) next = end;
     return true;
 }
@@ -986,6 +991,7 @@ namespace {
 // over from the first statement of any other kind. top: where eval_body's result cell goes.
 [[gnu::noinline]] void continue_body(const Cell& block, uint32_t pos, uint32_t end, Cell* top) {
     Node code = series::node_of(block);
+    collector::RootNode keep(code);  // as eval_frameless keeps its block
     uint32_t type = cell::is(block, T_paren) ? T_paren : T_block;
     uint32_t next;
     for (; pos < end; pos = next) {
@@ -1021,7 +1027,7 @@ void eval_body(const Cell& block) {
             Cell* top = stack::values.top;
             for (pos = next; pos < end; pos = next) {
                 if (!run_value_statement(*f, pos, end, next)) {
-                    if (f->conditionals) return continue_body(block, pos, end, top);
+                    if (f->runs_code) return continue_body(block, pos, end, top);
                     return finish_body(cell::is(block, T_paren) ? T_paren : T_block, code, pos, end);
                 }
             }
@@ -1029,7 +1035,7 @@ void eval_body(const Cell& block) {
             stack::values.top = top + 1;
             return;
         }
-        if (f && pos < end && f->conditionals) return continue_body(block, pos, end, stack::values.top);
+        if (f && pos < end && f->runs_code) return continue_body(block, pos, end, stack::values.top);
     }
     // A branch of one value that runs nothing and cannot fail (either n < 2 [n] [...]) is that
     // value; a block that has a form, or may get one, runs as a block (note_run counts it).
@@ -1070,7 +1076,7 @@ bool LoopBody::run() {
     Cell* top = stack::values.top;
     for (pos = next; pos < end; pos = next) {
         if (!run_value_statement(f, pos, end, next)) {
-            if (f.conditionals) continue_body(body_, pos, end, top);
+            if (f.runs_code) continue_body(body_, pos, end, top);
             else finish_body(cell::is(body_, T_paren) ? T_paren : T_block, code_, pos, end);
             return true;
         }
@@ -1698,7 +1704,7 @@ void compile_conditional(Node code, uint32_t pos, uint32_t n) {
     f->steps.insert(f->steps.end(), steps.begin(), steps.end());
     cond.shape = code_cache::Shape::value;
     f->statements.push_back(cond);
-    f->conditionals = true;
+    f->runs_code = true;
     code_cache::Statement& s = f->statements[n - 1];
     s.shape = code_cache::Shape::conditional;
     s.head = head;
@@ -1754,6 +1760,7 @@ void compile_expression(Node code, uint32_t pos, uint32_t n) {
     s.misses = 0;
     s.shape = code_cache::Shape::expression;
     f->statements[n - 1] = s;
+    f->runs_code = true;
 }
 
 // The block's `current` while a compiled statement that runs code runs, as the walker's block
@@ -1939,7 +1946,9 @@ bool index_value(const code_cache::Form& f, uint32_t k, Cell& v);
     return code_cache::token_valid(s.paren, s.paren_form, s.paren_serial) && first_value(f, s, v);
 }
 
-[[gnu::always_inline]] inline bool first_value(const code_cache::Form& f, const code_cache::Statement& s, Cell& v) {
+// A statement's first operand, as eval_single (or field_path for a path) reads it; false where
+// the walker must.
+[[gnu::always_inline]] inline bool first_operand(const code_cache::Form& f, const code_cache::Statement& s, Cell& v) {
     using code_cache::Read;
     if (s.first_read == Read::field) {
         const Cell* holder;
@@ -1960,6 +1969,12 @@ bool index_value(const code_cache::Form& f, uint32_t k, Cell& v);
             if (in(t, ANY_FUNCTION) || t == T_unset) return false;
         }
     }
+    return true;
+}
+
+[[gnu::always_inline]] inline bool first_value(const code_cache::Form& f, const code_cache::Statement& s, Cell& v) {
+    using code_cache::Read;
+    if (!first_operand(f, s, v)) return false;
     for (uint32_t i = 0; i < s.steps; ++i) {
         const code_cache::Step& step = f.steps[s.first_step + i];
         const Cell* op = word::context_of(step.word) == context::global_node ? context::global_slot(step.word) : infix_op_at(step.word);
@@ -2121,7 +2136,21 @@ inline bool runs_code(const code_cache::Form& f, code_cache::Read read, uint32_t
 Ran run_expr(Node code, uint32_t serial, uint32_t n, Node cells_of, uint32_t end, uint32_t& next) {
     using code_cache::Read;
     const code_cache::Form* f = form_of(code);
-    code_cache::Statement s = f->statements[n - 1];  // a copy: a recompile may replace it while code runs
+    // What the run needs of the statement, read before code runs: a recompile may replace it
+    // meanwhile (its steps and sub-statements stay where they are).
+    struct {
+        code_cache::Read first_read;
+        bool lookahead;
+        uint32_t first_sub, first_step, steps, next;
+        Cell after;
+        Node paren;
+        uint32_t paren_form, paren_serial;
+    } s;
+    {
+        const code_cache::Statement& t = f->statements[n - 1];
+        s = {t.first_read, t.lookahead, t.first_sub, t.first_step, t.steps, t.next, t.after, t.paren, t.paren_form,
+             t.paren_serial};
+    }
     Cell* start = stack::values.top;
     bool ran = false;  // code has run: a failed check hands the rest to the walker
     uint32_t p;
@@ -2144,9 +2173,7 @@ Ran run_expr(Node code, uint32_t serial, uint32_t n, Node cells_of, uint32_t end
         if (!f || stack::exiting()) return walk_from(p);  // p: where its first operator would be
     } else {
         Cell v;
-        code_cache::Statement first = s;
-        first.steps = 0;
-        if (!first_value(*f, first, v)) return Ran::failed;
+        if (!first_operand(*f, f->statements[n - 1], v)) return Ran::failed;
         stack::push(v);
     }
     for (uint32_t i = 0; i < s.steps; ++i) {
