@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "boot/loader.h"
+#include "boot/start.h"
 #include "runtime/collector.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/word.h"
@@ -121,7 +122,7 @@ struct Outcome {
     bool interrupted = false;
 };
 
-Outcome run(const std::string& program, bool walker) {
+Outcome run_here(const std::string& program, bool walker) {
     Outcome result;
     interp::walker_only = walker;
     os::clear_interrupt();
@@ -147,6 +148,28 @@ Outcome run(const std::string& program, bool walker) {
     if (stack::exiting()) stack::pending = stack::Pending{};
     if (stack::depth() != depth) std::abort();  // the run's frames were not all popped
     return result;
+}
+
+// Each run gets a stack as large as kov's own: the stack-overflow error then comes from the
+// frame limit, at the same depth in both modes, as it does in kov, rather than from the
+// fuzzer's small stack, where the depth reached depends on each mode's native frames.
+Outcome run(const std::string& program, bool walker) {
+    struct Job {
+        const std::string* program;
+        bool walker;
+        Outcome out;
+    } job{&program, walker, {}};
+    os::run_on_large_stack(
+        boot::stack_size,
+        [](void* arg) {
+            Job* j = static_cast<Job*>(arg);
+            os::note_stack_bounds(boot::stack_reserve);
+            j->out = run_here(*j->program, j->walker);
+            return 0;
+        },
+        &job);
+    os::note_stack_bounds(2 << 20);
+    return job.out;
 }
 
 }  // namespace
