@@ -64,9 +64,13 @@ $(screen)"
 screen | grep -qx 'not stopped' && fail "the program went on after Ctrl+C in ask"
 
 # Ctrl+C while opening or reading a FIFO nobody writes to: one interrupt stops the read.
+# The keys are sent once the console's process is seen waiting where the case needs it (a
+# fixed pause was not always enough on a loaded machine).
+blocked_in() { wait_for "grep -qs '$1' /proc/\$(cat '$tmp/pid')/task/*/wchan" || fail "the read never waited in $1:
+$(screen)"; }
 mkfifo "$tmp/silent"
 type_line "read %silent print \"read ended\""
-sleep 0.3
+blocked_in wait_for_partner
 tm send-keys C-c
 wait_for "[ \$(screen | grep -c '(halted)') -ge 3 ]" || fail "Ctrl+C did not stop a FIFO read:
 $(screen)"
@@ -75,8 +79,9 @@ expect '43'
 screen | grep -qx 'read ended' && fail "the program went on after Ctrl+C in a FIFO read"
 # And a FIFO that has a writer but gives no bytes: the read itself is given up.
 type_line "read %silent print \"read ended\""
-sleep 0.3
+blocked_in wait_for_partner
 exec 9<>"$tmp/silent"  # read-write: never blocks
+blocked_in pipe_read
 tm send-keys C-c
 wait_for "[ \$(screen | grep -c '(halted)') -ge 4 ]" || fail "Ctrl+C did not stop a FIFO read with a writer:
 $(screen)"
