@@ -1046,21 +1046,27 @@ void eval_body(const Cell& block) {
     *stack::values.args = *result;  // the caller's argument base, back in place
 }
 
+// Looked up as eval_body looks it up, and only while its tests would hold.
+void LoopBody::refresh() {
+    epoch_ = code_cache::epoch;
+    code_ = series::node_of(body_);
+    memory::Buffer* b = memory::buffer(code_);
+    pos_ = series::position_of(body_);
+    end_ = b->used() / sizeof(Cell);
+    form_ = (b->flags & memory::has_form) && !walker_only && !check_forms ? code_cache::linked_form(code_, b->spare)
+                                                                          : nullptr;
+    counting_ = form_ != nullptr;
+}
+
+[[gnu::always_inline]] inline bool LoopBody::ready() {
+    if (epoch_ != code_cache::epoch) [[unlikely]] refresh();
+    return form_ && !trace::active && !os::interrupt_flag && pos_ < end_;
+}
+
 bool LoopBody::run() {
-    if (epoch_ != code_cache::epoch) [[unlikely]] {
-        // Looked up as eval_body looks it up, and only while its tests would hold.
-        epoch_ = code_cache::epoch;
-        code_ = series::node_of(body_);
-        memory::Buffer* b = memory::buffer(code_);
-        pos_ = series::position_of(body_);
-        end_ = b->used() / sizeof(Cell);
-        form_ = (b->flags & memory::has_form) && !walker_only && !check_forms ? code_cache::linked_form(code_, b->spare)
-                                                                              : nullptr;
-    }
-    if (!form_ || trace::active || os::interrupt_flag) return false;
+    if (!ready()) return false;
     code_cache::Form& f = *static_cast<code_cache::Form*>(form_);
     uint32_t pos = pos_, end = end_, next;
-    if (pos >= end) return false;
     if (!run_value_statement(f, pos, end, next)) {
         // A first statement of another kind: a conditional's way is eval_body's; a body that
         // starts with any other is eval_body's until the epoch moves.
@@ -1084,6 +1090,52 @@ bool LoopBody::run() {
     *top = *stack::values.args;
     stack::values.top = top + 1;
     return true;
+}
+
+int64_t LoopBody::count(Cell* word, int64_t from, int64_t n, bool& ran) {
+    ran = false;
+    // Only a counter set straight into its slot (a global word, or a local of the running
+    // function): any other word's set may run an on-change hook, whose code the value
+    // statements below must not be run across.
+    if (epoch_ != code_cache::epoch) [[unlikely]] refresh();
+    if (!counting_ || !ready()) return from;
+    if (word && word::context_of(*word) != context::global_node && !context::running_slot(*word)) return from;
+    const code_cache::Form& f = *static_cast<code_cache::Form*>(form_);
+    uint32_t first = pos_, end = end_, next;
+    // A body whose first statement is of another kind is run's (eval_body's) until the epoch
+    // moves; one not compiled yet may become a value statement.
+    uint32_t k = first < f.at.size() ? f.at[first] : 0;
+    if (k == 0) return from;
+    if (k == code_cache::walker_statement || f.statements[k - 1].shape != code_cache::Shape::value) {
+        counting_ = false;
+        return from;
+    }
+    // Value statements run no code and raise nothing: only Ctrl+C can arrive meanwhile.
+    for (int64_t i = from; i <= n; ++i) {
+        if (os::interrupt_flag) return i;
+        if (word) {
+            Cell counter;
+            cell::store(counter, T_integer, 0, static_cast<uint32_t>(i), 0);
+            context::set(*word, counter);
+        }
+        if (!run_value_statement(f, first, end, next)) {
+            if (!word) return i;
+            // Its counter is set: the rest of it as eval_body runs a body from a statement.
+            if (f.runs_code) continue_body(body_, first, end, stack::values.top);
+            else finish_body(cell::is(body_, T_paren) ? T_paren : T_block, code_, first, end);
+            ran = true;
+            return i;
+        }
+        for (uint32_t p = next; p < end; p = next) {
+            if (!run_value_statement(f, p, end, next)) {
+                if (f.runs_code) continue_body(body_, p, end, stack::values.top);
+                else finish_body(cell::is(body_, T_paren) ? T_paren : T_block, code_, p, end);
+                ran = true;
+                return i;
+            }
+        }
+    }
+    return n + 1;
 }
 
 void eval_block(const Cell& block, bool keep_last) {

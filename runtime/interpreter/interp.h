@@ -26,6 +26,7 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/code_cache.h"
 #include "runtime/memory.h"
 
 namespace kov::interp {
@@ -68,10 +69,22 @@ public:
     // One iteration as eval_body(body) runs it: false, having done nothing, where eval_body
     // must run it.
     bool run();
+    // Iterations from..n of a counting loop (repeat's word, given, set to the iteration's
+    // number first, as context::set sets it), run back to back while the body runs whole as
+    // compiled value statements. Gives the first iteration it did not run back to back (n + 1
+    // when it ran them all); ran tells whether that one ran after all, from the statement
+    // where the compiled run stopped on, as run goes on (its value in the argument base, an
+    // exit perhaps pending), or nothing of it ran (its counter not set either).
+    int64_t count(Cell* word, int64_t from, int64_t n, bool& ran);
+    // Whether count may run iterations (inline, as the loop asks it every iteration).
+    bool counting() const { return counting_ || epoch_ != code_cache::epoch; }
 
 private:
     const Cell& body_;
+    bool ready();
+    void refresh();
     uint32_t epoch_ = 0xFFFFFFFFu;
+    bool counting_ = false;  // count may run iterations: the first statement is not known to be of another kind
     uint32_t pos_ = 0, end_ = 0;
     memory::Node code_ = 0;
     void* form_ = nullptr;

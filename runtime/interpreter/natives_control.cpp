@@ -177,6 +177,8 @@ void case_(Args& args) {
 // aimed at it (the result is then break's value), or a pending exit aimed elsewhere.
 enum Step { go_on, stop_break, stop_exit };
 
+Step body_ended(uint32_t depth, Cell* result);
+
 // The body's value goes straight into the loop frame's result cell (the argument base).
 Step run_body(const Cell& body, uint32_t depth, Cell* result, interp::LoopBody* prepared = nullptr) {
     stack::values.top = stack::values.args + 1;  // the loop's result cell stays
@@ -184,6 +186,11 @@ Step run_body(const Cell& body, uint32_t depth, Cell* result, interp::LoopBody* 
         Cell b = body;
         interp::eval_body(b);
     }
+    return body_ended(depth, result);
+}
+
+// After a run of the body: its value, or the exit it left pending.
+Step body_ended(uint32_t depth, Cell* result) {
     Cell v = *stack::values.args;
     stack::values.top = stack::values.args + 1;
     if (stack::exiting()) {
@@ -269,6 +276,35 @@ int64_t count_of(const Cell& c) {
     return integer::get(c);
 }
 
+// The iterations 1..n of loop and repeat (setting word, when given, to each one's number):
+// runs of iterations whose body is compiled value statements back to back (LoopBody::count,
+// which also finishes an iteration whose compiled run stopped part-way), any other iteration
+// as run_body runs it.
+void count_loop(Cell* word, int64_t n, const Cell& body, LoopFrame& lp, interp::LoopBody& prepared) {
+    for (int64_t i = 1; i <= n; ++i) {
+        bool ran = false;
+        if (prepared.counting()) {
+            stack::values.top = stack::values.args + 1;
+            i = prepared.count(word, i, n, ran);
+            if (i > n) break;
+        }
+        Cell r = unset::value;
+        Step s;
+        if (ran) {
+            s = body_ended(lp.depth, &r);
+        } else {
+            if (word) {
+                Cell counter;
+                cell::store(counter, T_integer, 0, static_cast<uint32_t>(i), 0);
+                context::set(*word, counter);
+            }
+            s = run_body(body, lp.depth, &r, &prepared);
+        }
+        *lp.result = r;
+        if (s != go_on) break;
+    }
+}
+
 void loop(Args& args) {
     int64_t n = count_of(*args.cell(0));
     Cell body = *args.cell(1);
@@ -280,12 +316,7 @@ void loop(Args& args) {
     LoopFrame lp;
     interp::LoopBody prepared(body);
     *lp.result = unset::value;
-    for (int64_t i = 0; i < n; ++i) {
-        Cell r = unset::value;
-        Step s = run_body(body, lp.depth, &r, &prepared);
-        *lp.result = r;
-        if (s != go_on) break;
-    }
+    count_loop(nullptr, n, body, lp, prepared);
     lp.finish();
 }
 
@@ -302,15 +333,7 @@ void repeat(Args& args) {
     LoopFrame lp;
     interp::LoopBody prepared(body);
     *lp.result = unset::value;
-    for (int64_t i = 1; i <= n; ++i) {
-        Cell counter;
-        cell::store(counter, T_integer, 0, static_cast<uint32_t>(i), 0);
-        context::set(word, counter);
-        Cell r = unset::value;
-        Step s = run_body(body, lp.depth, &r, &prepared);
-        *lp.result = r;
-        if (s != go_on) break;
-    }
+    count_loop(&word, n, body, lp, prepared);
     lp.finish();
 }
 

@@ -12,7 +12,7 @@ dir=$(mktemp -d)
 session=kov-gui-$$
 trap 't kill-server 2>/dev/null; rm -rf "$dir"' EXIT
 t new-session -d -s $session -x 60 -y 15 \
-  "stty -g >$dir/before; $kov $script; echo \$? >$dir/status; stty -g >$dir/after; sleep 30" || exit 77
+  "stty -g >$dir/before; HOME=$dir $kov $script; echo \$? >$dir/status; stty -g >$dir/after; sleep 30" || exit 77
 wait_for() {  # text in the pane
   i=0
   while ! t capture-pane -p -t $session | grep -q "$1"; do
@@ -48,7 +48,7 @@ cmp -s $dir/before $dir/after || { echo "terminal settings not restored"; fail=1
 session=${session}b
 rm -f $dir/after
 t new-session -d -s $session -x 60 -y 15 \
-  "stty -g >$dir/before; $kov $script; stty -g >$dir/after; sleep 30" || exit 77
+  "stty -g >$dir/before; HOME=$dir $kov $script; stty -g >$dir/after; sleep 30" || exit 77
 wait_for "opt"
 [ "$(t display -p -t $session '#{mouse_sgr_flag}')" = 1 ] || { echo "mouse reporting was not on"; fail=1; }
 shell=$(t display -p -t $session '#{pane_pid}')
@@ -65,7 +65,8 @@ cmp -s $dir/before $dir/after || { echo "terminal settings not restored after SI
 # Interrupted at the console while the window is up: "(halted)", the modes off, and the
 # console reads the next line.
 session=${session}c
-t new-session -d -s $session -x 60 -y 15 "$kov; sleep 30" || exit 77
+# Its own HOME: the console's history goes there, not into the user's.
+t new-session -d -s $session -x 60 -y 15 "HOME=$dir $kov; sleep 30" || exit 77
 wait_for ">>"
 t send-keys -t $session "do %$script" Enter
 wait_for "opt"

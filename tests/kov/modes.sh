@@ -13,15 +13,16 @@ set -u
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT INT TERM
 
-# Each run gets the same private TMPDIR, emptied between them, so that scratch folders have the
-# same names in both; the test HTTP server of each run (tests/http/with-server.sh) listens on the
+# Each run gets the same private TMPDIR and HOME, emptied between them, so that scratch folders
+# have the same names in both and no console history written meanwhile by another test shows
+# in one of them; the test HTTP server of each run (tests/http/with-server.sh) listens on the
 # same port, since urls and the cache paths made from them show it.
 run_one() {  # output-file walker-only command...
   out=$1 mode=$2
   shift 2
-  rm -rf "$work/tmp"
-  mkdir "$work/tmp"
-  env TMPDIR="$work/tmp" KOV_TEST_LOG=1 KOV_WALKER_ONLY="$mode" "$@" >"$out.raw" 2>&1
+  rm -rf "$work/tmp" "$work/home"
+  mkdir "$work/tmp" "$work/home"
+  env TMPDIR="$work/tmp" HOME="$work/home" KOV_TEST_LOG=1 KOV_WALKER_ONLY="$mode" "$@" >"$out.raw" 2>&1
   status=$?
   mv "$out.raw" "$out"
   echo "exit status $status" >>"$out"
