@@ -1092,50 +1092,80 @@ bool LoopBody::run() {
     return true;
 }
 
-int64_t LoopBody::count(Cell* word, int64_t from, int64_t n, bool& ran) {
-    ran = false;
-    // Only a counter set straight into its slot (a global word, or a local of the running
-    // function): any other word's set may run an on-change hook, whose code the value
-    // statements below must not be run across.
+// Whether iterations may run back to back: the body's first statement a compiled value
+// statement, and the loop's word (when given) set straight into its slot (a global word, or
+// a local of the running function): any other word's set may run an on-change hook, whose
+// code the value statements must not be run across.
+[[gnu::always_inline]] inline bool LoopBody::back_to_back(const Cell* word) {
     if (epoch_ != code_cache::epoch) [[unlikely]] refresh();
-    if (!counting_ || !ready()) return from;
-    if (word && word::context_of(*word) != context::global_node && !context::running_slot(*word)) return from;
+    if (!counting_ || !ready()) return false;
+    if (word && word::context_of(*word) != context::global_node && !context::running_slot(*word)) return false;
     const code_cache::Form& f = *static_cast<code_cache::Form*>(form_);
-    uint32_t first = pos_, end = end_, next;
     // A body whose first statement is of another kind is run's (eval_body's) until the epoch
     // moves; one not compiled yet may become a value statement.
-    uint32_t k = first < f.at.size() ? f.at[first] : 0;
-    if (k == 0) return from;
+    uint32_t k = pos_ < f.at.size() ? f.at[pos_] : 0;
+    if (k == 0) return false;
     if (k == code_cache::walker_statement || f.statements[k - 1].shape != code_cache::Shape::value) {
         counting_ = false;
-        return from;
+        return false;
     }
+    return true;
+}
+
+// The body's statements from position p (the iteration has begun: its word is set, or its
+// first statement ran); false when the compiled run stopped at a statement, from which the
+// rest ran as eval_body runs a body from a statement.
+[[gnu::always_inline]] inline bool LoopBody::rest_from(uint32_t p) {
+    const code_cache::Form& f = *static_cast<code_cache::Form*>(form_);
+    uint32_t end = end_, next;
+    for (; p < end; p = next) {
+        if (!run_value_statement(f, p, end, next)) {
+            if (f.runs_code) continue_body(body_, p, end, stack::values.top);
+            else finish_body(cell::is(body_, T_paren) ? T_paren : T_block, code_, p, end);
+            return false;
+        }
+    }
+    return true;
+}
+
+int64_t LoopBody::count(Cell* word, int64_t from, int64_t n, bool& ran) {
+    ran = false;
+    if (!back_to_back(word)) return from;
+    const code_cache::Form& f = *static_cast<code_cache::Form*>(form_);
+    uint32_t end = end_, next;
     // Value statements run no code and raise nothing: only Ctrl+C can arrive meanwhile.
     for (int64_t i = from; i <= n; ++i) {
         if (os::interrupt_flag) return i;
+        // loop, which sets no word, tries its first statement before anything happens.
+        if (!word && !run_value_statement(f, pos_, end, next)) return i;
         if (word) {
             Cell counter;
             cell::store(counter, T_integer, 0, static_cast<uint32_t>(i), 0);
             context::set(*word, counter);
         }
-        if (!run_value_statement(f, first, end, next)) {
-            if (!word) return i;
-            // Its counter is set: the rest of it as eval_body runs a body from a statement.
-            if (f.runs_code) continue_body(body_, first, end, stack::values.top);
-            else finish_body(cell::is(body_, T_paren) ? T_paren : T_block, code_, first, end);
+        if (!rest_from(word ? pos_ : next)) {
             ran = true;
             return i;
         }
-        for (uint32_t p = next; p < end; p = next) {
-            if (!run_value_statement(f, p, end, next)) {
-                if (f.runs_code) continue_body(body_, p, end, stack::values.top);
-                else finish_body(cell::is(body_, T_paren) ? T_paren : T_block, code_, p, end);
-                ran = true;
-                return i;
-            }
-        }
     }
     return n + 1;
+}
+
+bool LoopBody::each(Cell* word, Cell* series, bool& ran) {
+    ran = false;
+    if (!in(cell::type(*series), ANY_BLOCK) || !back_to_back(word)) return false;
+    for (;;) {
+        if (os::interrupt_flag) return false;
+        Node n = series::node_of(*series);
+        uint32_t i = series::position_of(*series);
+        if (i >= tail_index(n)) return true;
+        context::set(*word, at(n, i));
+        series->w1 = i + 1;
+        if (!rest_from(pos_)) {
+            ran = true;
+            return false;
+        }
+    }
 }
 
 void eval_block(const Cell& block, bool keep_last) {

@@ -76,13 +76,19 @@ public:
     // where the compiled run stopped on, as run goes on (its value in the argument base, an
     // exit perhaps pending), or nothing of it ran (its counter not set either).
     int64_t count(Cell* word, int64_t from, int64_t n, bool& ran);
-    // Whether count may run iterations (inline, as the loop asks it every iteration).
+    // The same for foreach over a block with one word (word set to each value in turn, the
+    // series cell advanced, as the native's own step does): true when the series came to its
+    // tail, false when an iteration is the native's (ran as for count).
+    bool each(Cell* word, Cell* series, bool& ran);
+    // Whether count and each may run iterations (inline, as the loop asks every iteration).
     bool counting() const { return counting_ || epoch_ != code_cache::epoch; }
 
 private:
     const Cell& body_;
     bool ready();
     void refresh();
+    bool back_to_back(const Cell* word);
+    bool rest_from(uint32_t p);
     uint32_t epoch_ = 0xFFFFFFFFu;
     bool counting_ = false;  // count may run iterations: the first statement is not known to be of another kind
     uint32_t pos_ = 0, end_ = 0;

@@ -421,9 +421,19 @@ void foreach(Args& args) {
     LoopFrame lp;
     interp::LoopBody prepared(body);
     *lp.result = unset::value;
-    while (next_step(*series, words)) {
+    Cell word = words;
+    for (;;) {
+        // One word over a block: runs of iterations back to back (LoopBody::each).
+        bool ran = false;
+        if (prepared.counting() && cell::is(word, T_word) && prepared.each(&word, series, ran)) break;
         Cell r = unset::value;
-        Step s = run_body(body, lp.depth, &r, &prepared);
+        Step s;
+        if (ran) {
+            s = body_ended(lp.depth, &r);
+        } else {
+            if (!next_step(*series, words)) break;
+            s = run_body(body, lp.depth, &r, &prepared);
+        }
         *lp.result = r;
         if (s != go_on) break;
     }
