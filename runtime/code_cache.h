@@ -74,7 +74,7 @@ enum class Shape : uint8_t {
 // A path of a word holding a block and up to three integer or get-word steps (a/:i/:j) is an
 // IndexPath (Read::index), read as the block's path step reads it.
 // A call of what a word (or a path's first word) held when compiled (Read::call, only in an
-// expression statement and the parens in it) is a Call: its arguments are value expressions.
+// expression statement and the parens in it) is a Call.
 enum class Read : uint8_t { constant, global, word, field, paren, index, call };
 struct IndexPath {
     memory::Node path = 0;
@@ -109,13 +109,16 @@ struct Step {
 // path's first word) and the function, native or action it held (the collector keeps it
 // alive while the form names it, so that its node cannot come back as another function), the
 // path and its token for refinements written in one, the arguments (value sub-statements, in
-// the order fetch_and_run fetches them: the fixed ones, then each refinement's), the frame's
+// the order fetch_and_run fetches them: the fixed ones, then each refinement's; without
+// refinements, an argument may be an expression with calls itself), the frame's
 // cells after the fixed arguments for a function (its refinements set as the path sets them),
 // and the position after the last argument.
 struct CallArg {
-    uint32_t statement = 0;        // the value sub-statement
+    uint32_t statement = 0;        // the sub-statement: a value, or an expression with calls
     uint32_t slot = 0;             // a refinement's argument: its slot in the frame; else 0
     uint32_t ts1 = 0, ts2 = 0, ts3 = 0;  // the types it takes
+    uint32_t pos = 0;              // where it starts
+    uint32_t symbol = 0;           // its name in the spec (for the type error)
 };
 struct Call {
     Cell head, fn;
@@ -124,6 +127,7 @@ struct Call {
     uint32_t first_arg = 0, fixed = 0, args = 0;  // in the form's call_args
     uint32_t image = 0, slots = 0;                // in the form's images
     uint32_t next = 0;
+    bool runs_code = false;  // an argument is an expression with calls: the frame is pushed first
 };
 struct Statement {
     uint32_t next = 0;  // the position after the statement

@@ -1384,8 +1384,9 @@ bool field_of(const Cell& path, code_cache::Field& out) {
 }
 
 uint32_t compile_paren(Node code, const Cell& paren, uint32_t depth, bool* calls = nullptr);
-uint32_t compile_call(Node code, Node cells_of, uint32_t p, uint32_t depth, uint32_t& k);
+uint32_t compile_call(Node code, Node cells_of, uint32_t p, uint32_t depth, uint32_t& k, bool nested = false);
 bool call_at(const Cell& c);
+uint32_t compile_expr_at(Node code, Node cells_of, uint32_t p, uint32_t depth, code_cache::Statement& s, bool* calls);
 
 // A path read by index (a/:i/:j) into an IndexPath of code's form; false for any other path.
 bool compile_index(Node code, const Cell& path, uint32_t& k) {
@@ -1450,7 +1451,7 @@ uint32_t compile_steps(Node code, Node cells_of, uint32_t p, std::vector<code_ca
         step.pos = p;
         const Cell& right = c.cells[p + 1];
         if (calls && call_at(right)) {
-            uint32_t next = compile_call(code, cells_of, p + 1, depth + 1, step.sub);
+            uint32_t next = compile_call(code, cells_of, p + 1, depth + 1, step.sub, true);
             if (!next) return 0;
             step.right_read = code_cache::Read::call;
             *calls = true;
@@ -1490,7 +1491,7 @@ uint32_t compile_paren(Node code, const Cell& paren, uint32_t depth, bool* calls
     sub.first = c.cells[p];
     bool has_calls = false;
     if (calls && call_at(sub.first)) {
-        p = compile_call(code, pn, p, depth + 1, sub.first_sub);
+        p = compile_call(code, pn, p, depth + 1, sub.first_sub, true);
         if (!p) return 0;
         sub.first_read = code_cache::Read::call;
         has_calls = true;
@@ -1565,7 +1566,9 @@ bool kept_spec(const Cell& fn, Spec& spec) {
 // its refinements as the path sets them. Gives the position after the call, or 0 where the
 // walker must make it (an argument of another kind, a spec not kept yet, a refinement named
 // twice or not at all: the walker raises the error).
-uint32_t compile_call(Node code, Node cells_of, uint32_t p, uint32_t depth, uint32_t& k) {
+// nested: its fixed arguments may be calls too (not with refinements in a path, whose
+// arguments the walker's continuation, fetch_and_run, would fetch again).
+uint32_t compile_call(Node code, Node cells_of, uint32_t p, uint32_t depth, uint32_t& k, bool nested) {
     constexpr uint32_t max_args = 8;
     if (depth > 8 || !call_at(cursor(cells_of, 0xFFFFFFFFu).cells[p])) return 0;
     Cursor c = cursor(cells_of, 0xFFFFFFFFu);
@@ -1626,23 +1629,15 @@ uint32_t compile_call(Node code, Node cells_of, uint32_t p, uint32_t depth, uint
         c = cursor(cells_of, 0xFFFFFFFFu);
         if (q >= c.limit) return 0;
         code_cache::Statement a;
-        a.first = c.cells[q];
-        if (!compile_operand(code, a.first, a.first_read, a.first_sub, depth + 1)) return 0;
-        std::vector<code_cache::Step> steps;
-        uint32_t r = compile_steps(code, cells_of, q + 1, steps, depth + 1);
+        bool calls = false;
+        uint32_t r = compile_expr_at(code, cells_of, q, depth + 1, a, nested && !is_path ? &calls : nullptr);
         code_cache::Form* f = form_of(code);
         if (r == 0 || !f) return 0;
-        a.first_step = static_cast<uint32_t>(f->steps.size());
-        a.steps = static_cast<uint32_t>(steps.size());
-        f->steps.insert(f->steps.end(), steps.begin(), steps.end());
-        c = cursor(cells_of, 0xFFFFFFFFu);
-        a.lookahead = r < c.limit && cell::is(c.cells[r], T_word);
-        if (a.lookahead) a.after = c.cells[r];
-        a.next = r;
-        a.shape = code_cache::Shape::value;
+        call.runs_code |= calls;
         f->statements.push_back(a);
         SpecItem it = spec.item(item);
-        args.push_back(code_cache::CallArg{static_cast<uint32_t>(f->statements.size()), slot, it.ts1, it.ts2, it.ts3});
+        args.push_back(code_cache::CallArg{static_cast<uint32_t>(f->statements.size()), slot, it.ts1, it.ts2, it.ts3, q,
+                                           it.symbol});
         q = r;
     }
     code_cache::Form* f = form_of(code);
@@ -1802,6 +1797,45 @@ void compile_conditional(Node code, uint32_t pos, uint32_t n) {
 
 // Compiles statement n at pos as an expression statement when it is one: a value statement
 // but for its operands, among which at least one call (or a paren holding one).
+// The expression at position p of cells_of (code or a paren in it): an operand, or (calls
+// given) a call or a paren holding one, then its operators, into s with its look-ahead; s is
+// an expression when calls were compiled in it (*calls set), else a value. Gives the position
+// after it, or 0.
+uint32_t compile_expr_at(Node code, Node cells_of, uint32_t p, uint32_t depth, code_cache::Statement& s, bool* calls) {
+    Cursor c = cursor(cells_of, 0xFFFFFFFFu);
+    if (p >= c.limit) return 0;
+    s.first = c.cells[p];
+    bool has_calls = false;
+    if (calls && call_at(s.first)) {
+        p = compile_call(code, cells_of, p, depth, s.first_sub, true);
+        if (!p) return 0;
+        s.first_read = code_cache::Read::call;
+        has_calls = true;
+    } else if (calls && cell::is(s.first, T_paren)) {
+        s.first_sub = compile_paren(code, s.first, depth, &has_calls);
+        if (!s.first_sub) return 0;
+        s.first_read = code_cache::Read::paren;
+        ++p;
+    } else {
+        if (!compile_operand(code, s.first, s.first_read, s.first_sub, depth)) return 0;
+        ++p;
+    }
+    std::vector<code_cache::Step> steps;
+    p = compile_steps(code, cells_of, p, steps, depth, calls ? &has_calls : nullptr);
+    code_cache::Form* f = form_of(code);
+    if (p == 0 || !f) return 0;
+    c = cursor(cells_of, 0xFFFFFFFFu);
+    s.first_step = static_cast<uint32_t>(f->steps.size());
+    s.steps = static_cast<uint32_t>(steps.size());
+    f->steps.insert(f->steps.end(), steps.begin(), steps.end());
+    s.lookahead = p < c.limit && cell::is(c.cells[p], T_word);
+    if (s.lookahead) s.after = c.cells[p];
+    s.next = p;
+    s.shape = has_calls ? code_cache::Shape::expression : code_cache::Shape::value;
+    if (has_calls) *calls = true;
+    return p;
+}
+
 void compile_expression(Node code, uint32_t pos, uint32_t n) {
     Cursor c = cursor(code, 0xFFFFFFFFu);
     uint32_t p = pos;
@@ -1812,35 +1846,11 @@ void compile_expression(Node code, uint32_t pos, uint32_t n) {
         s.target = c.cells[p];
         if (++p >= c.limit) return;
     }
-    s.first = c.cells[p];
     bool calls = false;
-    if (call_at(s.first)) {
-        p = compile_call(code, code, p, 0, s.first_sub);
-        if (!p) return;
-        s.first_read = code_cache::Read::call;
-        calls = true;
-    } else if (cell::is(s.first, T_paren)) {
-        s.first_sub = compile_paren(code, s.first, 0, &calls);
-        if (!s.first_sub) return;
-        s.first_read = code_cache::Read::paren;
-        ++p;
-    } else {
-        if (!compile_operand(code, s.first, s.first_read, s.first_sub, 0)) return;
-        ++p;
-    }
-    std::vector<code_cache::Step> steps;
-    p = compile_steps(code, code, p, steps, 0, &calls);
+    p = compile_expr_at(code, code, p, 0, s, &calls);
     code_cache::Form* f = form_of(code);
     if (p == 0 || !calls || !f) return;
-    c = cursor(code, 0xFFFFFFFFu);
-    s.first_step = static_cast<uint32_t>(f->steps.size());
-    s.steps = static_cast<uint32_t>(steps.size());
-    f->steps.insert(f->steps.end(), steps.begin(), steps.end());
-    s.lookahead = p < c.limit && cell::is(c.cells[p], T_word);
-    if (s.lookahead) s.after = c.cells[p];
-    s.next = p;
     s.misses = 0;
-    s.shape = code_cache::Shape::expression;
     f->statements[n - 1] = s;
     f->runs_code = true;
 }
@@ -2106,54 +2116,143 @@ bool run_value(const code_cache::Form& f, const code_cache::Statement& s, uint32
 // ---- expression statements ----
 // An expression statement runs as the walker's expression would, its calls as call_as makes
 // them. Until code has run, a check that fails leaves the whole statement to the walker; once
-// a call has run, the walker goes on from the exact place (the rest of an operator's call, the
-// infix loop after a value, the look-ahead), with what was evaluated so far in place. A call
-// may also change the block (its form goes: the rest is the walker's, reading the cells as
-// they are now), leave an exit pending (the statement stops where the walker's would), or
-// switch tracing on (the walker, which traces, goes on).
+// a call has run, the walker goes on from the exact place (the rest of a call's arguments, the
+// rest of an operator's call, the infix loop after a value, the look-ahead), with what was
+// evaluated so far in place. A call may also change the block or the paren it stands in (the
+// rest is the walker's, reading the cells as they are now), leave an exit pending (the
+// statement stops where the walker's would), or switch tracing on (the walker, which traces,
+// goes on).
 
 // How a part ended: failed having done nothing, done as compiled (its value pushed, at its
 // compiled end), or finished by the walker (its value pushed; the position where the walker
 // ended, from which the enclosing parts go on with the walker too).
 enum class Ran : uint8_t { failed, done, walked };
 
+// Where a part's cells are: the block with the form (found again by its serial after code
+// ran), the cells the positions count in (the block, or a paren in it, whose token must then
+// still hold) and the end the walker's run of them has.
+struct Where {
+    Node code;
+    uint32_t serial;
+    Node cells_of;
+    uint32_t end;
+    Node paren = 0;
+    uint32_t paren_form = 0, paren_serial = 0;
+};
+
 // The form again after code ran, or null when the compiled rest no longer holds.
-inline code_cache::Form* form_again(Node code, uint32_t serial) {
-    code_cache::Form* f = form_of(code);
-    return f && f->serial == serial && !trace::active ? f : nullptr;
+inline const code_cache::Form* still(const Where& w) {
+    const code_cache::Form* f = form_of(w.code);
+    if (!f || f->serial != w.serial || trace::active) return nullptr;
+    return !w.paren || code_cache::token_valid(w.paren, w.paren_form, w.paren_serial) ? f : nullptr;
+}
+
+Ran run_expr(const Where& w, uint32_t n, uint32_t& next);
+
+// The arguments of a call whose arguments run code, fetched as fetch_and_run fetches them, its
+// frame pushed (slot: the function's cell): each argument in turn, checked for its type at
+// once. Gives false when the walker finished the call (fetch_and_run with the arguments so far
+// in place, from where the compiled run could not go on), or left an exit pending; next is
+// then where it ended. failed: nothing had run yet, and the frame is popped again.
+[[gnu::noinline]] bool fetch_code_args(const Where& w, uint32_t k, Cell* slot, const Cell& label, uint32_t& next,
+                                       bool& failed) {
+    const code_cache::Form* f = form_of(w.code);
+    uint32_t first = f->calls[k].first_arg, fixed = f->calls[k].fixed;
+    bool ran = false;
+    failed = false;
+    for (uint32_t i = 0; i < fixed; ++i) {
+        code_cache::CallArg a = f->call_args[first + i];
+        bool value = f->statements[a.statement - 1].shape == code_cache::Shape::value;
+        uint32_t p;
+        Ran r;
+        if (value) {
+            const code_cache::Statement& s = f->statements[a.statement - 1];
+            Cell v;
+            r = first_value(*f, s, v) && !(s.lookahead && infix_op_at(s.after)) ? Ran::done : Ran::failed;
+            if (r == Ran::done) stack::push(v);
+            p = s.next;
+        } else {
+            r = run_expr(w, a.statement, p);
+        }
+        if (r == Ran::failed) {
+            if (!ran) {
+                stack::drop_frame();
+                stack::values.top = slot;
+                failed = true;
+                return false;
+            }
+            next = fetch_and_run<false>(*slot, w.cells_of, a.pos, w.end, &label, CallHow{}, i);
+            return false;
+        }
+        if (!value) ran = true;
+        if (stack::exiting()) {
+            next = p;
+            return false;
+        }
+        Cell ts{T_typeset, a.ts1, a.ts2, a.ts3};
+        if (!typeset::contains(ts, cell::type(stack::values.top[-1]))) {
+            if (!ran) {
+                stack::drop_frame();
+                stack::values.top = slot;
+                failed = true;
+                return false;
+            }
+            fire_expect_arg(stack::values.top[-1], a.symbol, &label);
+        }
+        if (ran && (r == Ran::walked || !(f = still(w)))) {
+            next = fetch_and_run<false>(*slot, w.cells_of, p, w.end, &label, CallHow{}, i + 1);
+            return false;
+        }
+    }
+    return true;
 }
 
 // A call of the form's list: the head word must still hold the function, the path be
-// unchanged, each argument evaluate as a value expression of the type its spec item takes
-// (else nothing has happened: failed). Then the frame is made as call_as and fetch_and_run
-// make it, and the call runs; its value is left pushed.
-Ran run_call(Node code, uint32_t k, uint32_t& next) {
+// unchanged. Arguments that run no code are evaluated first (any failure: nothing has
+// happened, failed), each of the type its spec item takes; then the frame is made as call_as
+// and fetch_and_run make it, and the call runs; its value is left pushed.
+Ran run_call(const Where& w, uint32_t k, uint32_t& next) {
     constexpr uint32_t max_args = 8;
-    const code_cache::Form* f = form_of(code);
+    const code_cache::Form* f = form_of(w.code);
     const code_cache::Call& c = f->calls[k];
     if (trace::active || (c.path && !code_cache::token_valid(c.path, c.path_form, c.path_serial))) return Ran::failed;
     const Cell* held = context::bound_slot(c.head);
     if (!held || !cell::same_bits(*held, c.fn)) return Ran::failed;
     Cell argv[max_args];
-    for (uint32_t i = 0; i < c.args; ++i) {
-        const code_cache::CallArg& a = f->call_args[c.first_arg + i];
-        const code_cache::Statement& s = f->statements[a.statement - 1];
-        if (!first_value(*f, s, argv[i]) || (s.lookahead && infix_op_at(s.after))) return Ran::failed;
-        Cell ts{T_typeset, a.ts1, a.ts2, a.ts3};
-        if (!typeset::contains(ts, cell::type(argv[i]))) return Ran::failed;
+    bool code_args = c.runs_code;
+    if (!code_args) {
+        for (uint32_t i = 0; i < c.args; ++i) {
+            const code_cache::CallArg& a = f->call_args[c.first_arg + i];
+            const code_cache::Statement& s = f->statements[a.statement - 1];
+            if (!first_value(*f, s, argv[i]) || (s.lookahead && infix_op_at(s.after))) return Ran::failed;
+            Cell ts{T_typeset, a.ts1, a.ts2, a.ts3};
+            if (!typeset::contains(ts, cell::type(argv[i]))) return Ran::failed;
+        }
     }
-    // What the call needs, read before it runs (it may move the form).
+    // What the call needs, read before any code runs (it may move the form).
     Cell fn = c.fn, label = c.head;
-    uint32_t fixed = c.fixed, args = c.args, image = c.image, slots = c.slots;
-    next = c.next;
+    uint32_t fixed = c.fixed, args = c.args, image = c.image, slots = c.slots, first_arg = c.first_arg;
+    uint32_t call_next = c.next;
     check_depth();
     Cell* slot = stack::push(fn);
     bool is_function = cell::is(fn, T_function);
     stack::push_frame(is_function ? stack::interp_function : stack::interp_native, &label);
-    for (uint32_t i = 0; i < fixed; ++i) stack::push(argv[i]);
-    if (is_function) {
-        for (uint32_t j = 0; j < slots; ++j) stack::push(f->images[image + j]);
-        for (uint32_t i = fixed; i < args; ++i) stack::values.args[f->call_args[c.first_arg + i].slot] = argv[i];
+    if (code_args) {
+        bool failed;
+        if (!fetch_code_args(w, k, slot, label, next, failed)) {
+            if (failed) return Ran::failed;
+            end_call(slot);
+            return Ran::walked;
+        }
+        f = form_of(w.code);
+        if (is_function)
+            for (uint32_t j = 0; j < slots; ++j) stack::push(f->images[image + j]);
+    } else {
+        for (uint32_t i = 0; i < fixed; ++i) stack::push(argv[i]);
+        if (is_function) {
+            for (uint32_t j = 0; j < slots; ++j) stack::push(f->images[image + j]);
+            for (uint32_t i = fixed; i < args; ++i) stack::values.args[f->call_args[first_arg + i].slot] = argv[i];
+        }
     }
     if (stack::values.top == stack::values.args) stack::reserve();  // the result cell
     if (is_function) {
@@ -2166,17 +2265,16 @@ Ran run_call(Node code, uint32_t k, uint32_t& next) {
         else actions::entries[function::entry_index(fn) - 1](nargs);
     }
     end_call(slot);
+    next = call_next;
     return Ran::done;
 }
 
-Ran run_expr(Node code, uint32_t serial, uint32_t n, Node cells_of, uint32_t end, uint32_t& next);
-
 // A term that runs code (a call, or a paren whose expression has calls), its value pushed;
-// next: the position after it.
-Ran run_code_term(Node code, uint32_t serial, code_cache::Read read, uint32_t sub, Node cells_of, uint32_t& next) {
-    if (read == code_cache::Read::call) return run_call(code, sub, next);
+// next: the position after a call (a paren ends after its own cell, which the caller knows).
+Ran run_code_term(const Where& w, code_cache::Read read, uint32_t sub, uint32_t& next) {
+    if (read == code_cache::Read::call) return run_call(w, sub, next);
     // A paren, run as eval_frameless runs it: its result cell, its own `current`.
-    const code_cache::Statement& ps = form_of(code)->statements[sub - 1];
+    const code_cache::Statement& ps = form_of(w.code)->statements[sub - 1];
     if (!code_cache::token_valid(ps.paren, ps.paren_form, ps.paren_serial) || os::interrupt_flag) return Ran::failed;
     Node pn = ps.paren;
     uint32_t at = ps.paren_at;
@@ -2189,7 +2287,7 @@ Ran run_code_term(Node code, uint32_t serial, code_cache::Read read, uint32_t su
     Ran r;
     {
         StatementPosition position(T_paren, pn, at);
-        r = run_expr(code, serial, sub, pn, tail_index(pn), p);
+        r = run_expr(w, sub, p);
     }
     if (r == Ran::failed) {
         stack::values.args = caller_args;
@@ -2204,7 +2302,6 @@ Ran run_code_term(Node code, uint32_t serial, code_cache::Read read, uint32_t su
     }
     stack::values.args = caller_args;
     stack::values.top = result + 1;
-    (void)cells_of;
     return Ran::done;
 }
 
@@ -2214,10 +2311,11 @@ inline bool runs_code(const code_cache::Form& f, code_cache::Read read, uint32_t
            (read == code_cache::Read::paren && f.statements[sub - 1].shape == code_cache::Shape::expression);
 }
 
-// The value expression of statement n (a statement, or a paren's), its value pushed.
-Ran run_expr(Node code, uint32_t serial, uint32_t n, Node cells_of, uint32_t end, uint32_t& next) {
+// The expression of statement n (a statement, a paren's, or a call's argument), its value
+// pushed. A paren's is read in the paren's cells, up to the paren's tail.
+Ran run_expr(const Where& outer, uint32_t n, uint32_t& next) {
     using code_cache::Read;
-    const code_cache::Form* f = form_of(code);
+    const code_cache::Form* f = form_of(outer.code);
     // What the run needs of the statement, read before code runs: a recompile may replace it
     // meanwhile (its steps and sub-statements stay where they are).
     struct {
@@ -2225,34 +2323,36 @@ Ran run_expr(Node code, uint32_t serial, uint32_t n, Node cells_of, uint32_t end
         bool lookahead;
         uint32_t first_sub, first_step, steps, next;
         Cell after;
-        Node paren;
-        uint32_t paren_form, paren_serial;
     } s;
+    Where inner;
+    const Where* wp = &outer;
     {
         const code_cache::Statement& t = f->statements[n - 1];
-        s = {t.first_read, t.lookahead, t.first_sub, t.first_step, t.steps, t.next, t.after, t.paren, t.paren_form,
-             t.paren_serial};
+        s = {t.first_read, t.lookahead, t.first_sub, t.first_step, t.steps, t.next, t.after};
+        if (t.paren) {
+            inner = Where{outer.code, outer.serial, t.paren, t.next, t.paren, t.paren_form, t.paren_serial};
+            wp = &inner;
+        }
     }
+    const Where& w = *wp;
     Cell* start = stack::values.top;
     bool ran = false;  // code has run: a failed check hands the rest to the walker
     uint32_t p;
     // The walker's infix loop and look-ahead from position at, the value so far at start.
     auto walk_from = [&](uint32_t at) {
-        next = stack::exiting() ? at : continue_infix(cells_of, at, clip(cells_of, end), start);
+        next = stack::exiting() ? at : continue_infix(w.cells_of, at, clip(w.cells_of, w.end), start);
         stack::values.top = start + 1;
         return Ran::walked;
     };
-    // After code ran: the form still the one compiled (and a paren's cells unchanged), or null.
-    auto still = [&]() -> const code_cache::Form* {
-        const code_cache::Form* g = form_again(code, serial);
-        return g && (!s.paren || code_cache::token_valid(s.paren, s.paren_form, s.paren_serial)) ? g : nullptr;
-    };
     if (runs_code(*f, s.first_read, s.first_sub)) {
-        Ran r = run_code_term(code, serial, s.first_read, s.first_sub, cells_of, p);
+        // From where its first operator would be: after a call, where it ended; after a paren,
+        // its cell's neighbour.
+        if (s.first_read == Read::paren) p = s.steps ? f->steps[s.first_step].pos : s.next;
+        Ran r = run_code_term(w, s.first_read, s.first_sub, p);
         if (r == Ran::failed) return Ran::failed;
         ran = true;
-        f = still();
-        if (!f || stack::exiting()) return walk_from(p);  // p: where its first operator would be
+        f = still(w);
+        if (r == Ran::walked || !f || stack::exiting()) return walk_from(p);
     } else {
         Cell v;
         if (!first_operand(*f, f->statements[n - 1], v)) return Ran::failed;
@@ -2281,14 +2381,14 @@ Ran run_expr(Node code, uint32_t serial, uint32_t n, Node cells_of, uint32_t end
             stack::push_frame(stack::interp_native, &label);
             stack::values.args = slot + 1;
             stack::values.top = slot + 2;
-            uint32_t q;
-            Ran r = run_code_term(code, serial, step.right_read, step.sub, cells_of, q);
-            if (r == Ran::failed) q = eval_expression(cells_of, step.pos + 1, clip(cells_of, end), Infix::stop, Result::push);
+            uint32_t q = step.pos + 2;  // after a paren
+            Ran r = run_code_term(w, step.right_read, step.sub, q);
+            if (r == Ran::failed) q = eval_expression(w.cells_of, step.pos + 1, clip(w.cells_of, w.end), Infix::stop, Result::push);
             if (!stack::exiting() && !integer_op(fn, slot[1], slot[2]))
-                q = fetch_and_run<false>(*slot, cells_of, q, end, &label, CallHow{.infix = true}, 2);
+                q = fetch_and_run<false>(*slot, w.cells_of, q, w.end, &label, CallHow{.infix = true}, 2);
             end_call(slot);
             ran = true;
-            f = still();
+            f = still(w);
             if (r != Ran::done || !f || stack::exiting()) return walk_from(q);
             continue;
         }
@@ -2308,7 +2408,7 @@ Ran run_expr(Node code, uint32_t serial, uint32_t n, Node cells_of, uint32_t end
             return walk_from(step.pos);
         }
     }
-    if (s.lookahead && s.next < clip(cells_of, end) && infix_op_at(s.after)) {
+    if (s.lookahead && s.next < clip(w.cells_of, w.end) && infix_op_at(s.after)) {
         if (!ran) return stack::values.top = start, Ran::failed;
         return walk_from(s.next);
     }
@@ -2326,7 +2426,7 @@ bool run_expression(uint32_t n, uint32_t type, Node code, uint32_t pos, uint32_t
     Cell target = s.target;
     StatementPosition position(type, code, pos);
     Cell* start = stack::values.top;
-    Ran r = run_expr(code, f->serial, n, code, end, next);
+    Ran r = run_expr(Where{code, f->serial, code, end}, n, next);
     if (r == Ran::failed) return false;
     if (sets && !stack::exiting()) {
         Cell value = *start;
