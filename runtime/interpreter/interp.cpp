@@ -1934,15 +1934,20 @@ bool run_conditional(const code_cache::Form& f, const code_cache::Statement& s, 
     stack::push_frame(stack::interp_native, &word);
     stack::push(condition);
     for (uint32_t i = 0; i < blocks; ++i) stack::push(at(code, blocks_at + i));
-    if (left == start) {
+    // A branch whose form has statements that run code goes on as eval_body, which the
+    // native's do_block calls, would go on with it (the same tests).
+    const code_cache::Form* bf = form_of(branch_code);
+    bool compiled = bf && bf->runs_code && !check_forms && !trace::active && !os::interrupt_flag;
+    if (left == start && !compiled) {
         int32_t no_refinements[1] = {-1};
         natives::Args args(no_refinements);
         natives::table[k](args);
     } else {
         // The rest of the branch, as the native's do_block would have run it.
         stack::keep();
-        *stack::values.args = *result;
-        finish_body(T_block, branch_code, left, branch_end);
+        if (left > start) *stack::values.args = *result;
+        if (compiled) continue_body(branch, left, branch_end, stack::values.top);
+        else finish_body(T_block, branch_code, left, branch_end);
     }
     end_call(slot);
     // The branch's code may have given the word after the statement an operator, which the
