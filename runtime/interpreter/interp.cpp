@@ -2136,18 +2136,23 @@ enum class Ran : uint8_t { failed, done, walked };
 // Where a part's cells are: the block with the form (found again by its serial after code
 // ran), the cells the positions count in (the block, or a paren in it, whose token must then
 // still hold) and the end the walker's run of them has.
+// epoch: the cache's epoch when the statement began; while it has not moved, no form was
+// made or dropped, so the form (and a paren's token) still holds, at the same address.
 struct Where {
     Node code;
     uint32_t serial;
     Node cells_of;
     uint32_t end;
+    uint32_t epoch;
     Node paren = 0;
     uint32_t paren_form = 0, paren_serial = 0;
 };
 
-// The form again after code ran, or null when the compiled rest no longer holds.
-inline const code_cache::Form* still(const Where& w) {
-    const code_cache::Form* f = form_of(w.code);
+// The form again after code ran (f: where it was), or null when the compiled rest no longer
+// holds.
+inline const code_cache::Form* still(const Where& w, const code_cache::Form* f) {
+    if (code_cache::epoch == w.epoch && !trace::active) [[likely]] return f;
+    f = form_of(w.code);
     if (!f || f->serial != w.serial || trace::active) return nullptr;
     return !w.paren || code_cache::token_valid(w.paren, w.paren_form, w.paren_serial) ? f : nullptr;
 }
@@ -2204,7 +2209,7 @@ Ran run_expr(const Where& w, uint32_t n, uint32_t& next);
             }
             fire_expect_arg(stack::values.top[-1], a.symbol, &label);
         }
-        if (ran && (r == Ran::walked || !(f = still(w)))) {
+        if (ran && (r == Ran::walked || !(f = still(w, f)))) {
             next = fetch_and_run<false>(*slot, w.cells_of, p, w.end, &label, CallHow{}, i + 1);
             return false;
         }
@@ -2335,7 +2340,7 @@ Ran run_expr(const Where& outer, uint32_t n, uint32_t& next) {
         const code_cache::Statement& t = f->statements[n - 1];
         s = {t.first_read, t.lookahead, t.first_sub, t.first_step, t.steps, t.next, t.after};
         if (t.paren) {
-            inner = Where{outer.code, outer.serial, t.paren, t.next, t.paren, t.paren_form, t.paren_serial};
+            inner = Where{outer.code, outer.serial, t.paren, t.next, outer.epoch, t.paren, t.paren_form, t.paren_serial};
             wp = &inner;
         }
     }
@@ -2356,7 +2361,7 @@ Ran run_expr(const Where& outer, uint32_t n, uint32_t& next) {
         Ran r = run_code_term(w, s.first_read, s.first_sub, p);
         if (r == Ran::failed) return Ran::failed;
         ran = true;
-        f = still(w);
+        f = still(w, f);
         if (r == Ran::walked || !f || stack::exiting()) return walk_from(p);
     } else {
         Cell v;
@@ -2393,7 +2398,7 @@ Ran run_expr(const Where& outer, uint32_t n, uint32_t& next) {
                 q = fetch_and_run<false>(*slot, w.cells_of, q, w.end, &label, CallHow{.infix = true}, 2);
             end_call(slot);
             ran = true;
-            f = still(w);
+            f = still(w, f);
             if (r != Ran::done || !f || stack::exiting()) return walk_from(q);
             continue;
         }
@@ -2431,7 +2436,7 @@ bool run_expression(uint32_t n, uint32_t type, Node code, uint32_t pos, uint32_t
     Cell target = s.target;
     StatementPosition position(type, code, pos);
     Cell* start = stack::values.top;
-    Ran r = run_expr(Where{code, f->serial, code, end}, n, next);
+    Ran r = run_expr(Where{code, f->serial, code, end, code_cache::epoch}, n, next);
     if (r == Ran::failed) return false;
     if (sets && !stack::exiting()) {
         Cell value = *start;
