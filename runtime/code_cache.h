@@ -55,6 +55,7 @@ constexpr std::size_t budget = 8u << 20;
 // A statement is compiled at its first run through a form, from the cells and the words'
 // values at that moment, into one of these shapes; the interpreter runs it (interp.cpp) and
 // checks, where the walker would read a word, that the word still means what it meant then.
+// The shapes after `value` run code (the interpreter's run_code_statement runs them).
 enum class Shape : uint8_t {
     unknown,  // not compiled yet
     walker,   // the walker evaluates it

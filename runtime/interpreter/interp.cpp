@@ -384,10 +384,18 @@ inline code_cache::Form* form_of(Node code) {
     return true;
 }
 
-// run_compiled with its common case inline: a value statement compiled already that runs.
+bool run_code_statement(const code_cache::Form& f, uint32_t n, uint32_t type, Node code, uint32_t pos, uint32_t end,
+                        uint32_t& next);
+
+// run_compiled with its common cases inline: a value statement compiled already that runs,
+// and a statement that runs code, which goes straight to its runner.
 [[gnu::always_inline]] inline bool run_statement(code_cache::Form& f, uint32_t type, Node code, uint32_t pos,
                                                  uint32_t end, uint32_t& next) {
-    if (pos >= f.at.size() || f.at[pos] == code_cache::walker_statement) return false;
+    if (pos >= f.at.size()) return false;
+    uint32_t n = f.at[pos];
+    if (n == code_cache::walker_statement) return false;
+    if (n && f.statements[n - 1].shape > code_cache::Shape::value)
+        return run_code_statement(f, n, type, code, pos, end, next);
     return run_value_statement(f, pos, end, next) || run_compiled(type, code, pos, end, next);
 }
 // The built-in operators integer_op does in place (see below).
@@ -966,22 +974,15 @@ namespace {
     *caller_args = *result;
 }
 
-// A conditional statement of a body's compiled run (it may run code: the caller looks for its
-// form again, which is gone when the block changed). An exit left pending ends the run: next
-// is then the end.
-[[gnu::noinline]] bool run_body_conditional(code_cache::Form& f, const Cell& block, uint32_t pos, uint32_t end,
-                                            uint32_t& next) {
-    Node code = series::node_of(block);
-    uint32_t type = cell::is(block, T_paren) ? T_paren : T_block;
+// A statement of a body's compiled run that runs code (the caller looks for its form again,
+// which is gone when the block changed). An exit left pending ends the run: next is then the
+// end.
+[[gnu::always_inline]] inline bool run_body_statement(code_cache::Form& f, uint32_t type, Node code, uint32_t pos,
+                                                      uint32_t end, uint32_t& next) {
     uint32_t n = pos < f.at.size() ? f.at[pos] : 0;
-    if (n == 0 || n == code_cache::walker_statement) return false;
-    const code_cache::Statement& s = f.statements[n - 1];
-    if (s.next > end) return false;
-    if (s.shape == code_cache::Shape::expression) {
-        if (!run_expression(n, type, code, pos, end, next)) return false;
-    } else if (s.shape != code_cache::Shape::conditional || !run_conditional(f, s, type, code, pos, end, next)) {
+    if (n == 0 || n == code_cache::walker_statement || f.statements[n - 1].shape <= code_cache::Shape::value)
         return false;
-    }
+    if (!run_code_statement(f, n, type, code, pos, end, next)) return false;
     if (stack::exiting() || next > end) next = end;
     return true;
 }
@@ -1001,7 +1002,7 @@ namespace {
             end = clip(code, end);
             if (pos >= end) break;
         }
-        if (!f || !(run_value_statement(*f, pos, end, next) || run_body_conditional(*f, block, pos, end, next))) {
+        if (!f || !(run_value_statement(*f, pos, end, next) || run_body_statement(*f, type, code, pos, end, next))) {
             stack::values.top = top;
             return finish_body(type, code, pos, end);
         }
@@ -2472,6 +2473,20 @@ void compile_statement(Node code, uint32_t pos, uint32_t n) {
     }
     f.at[pos] = n;
     return n;
+}
+
+// A compiled statement that runs code (a conditional or an expression statement), statement
+// n of form f at pos: false, having done nothing (a miss), where the walker must take it.
+[[gnu::noinline]] bool run_code_statement(const code_cache::Form& f, uint32_t n, uint32_t type, Node code, uint32_t pos,
+                                          uint32_t end, uint32_t& next) {
+    const code_cache::Statement& s = f.statements[n - 1];
+    if (s.next > end) return false;
+    if (s.shape == code_cache::Shape::conditional ? run_conditional(f, s, type, code, pos, end, next)
+                                                   : run_expression(n, type, code, pos, end, next))
+        return true;
+    // Nothing ran: the form is where it was.
+    missed(code, pos, form_of(code)->statements[n - 1], n);
+    return false;
 }
 
 bool run_compiled(uint32_t type, Node code, uint32_t pos, uint32_t end, uint32_t& next) {
