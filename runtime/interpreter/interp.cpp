@@ -1102,11 +1102,11 @@ bool LoopBody::run() {
     if (!counting_ || !ready()) return false;
     if (word && word::context_of(*word) != context::global_node && !context::running_slot(*word)) return false;
     const code_cache::Form& f = *static_cast<code_cache::Form*>(form_);
-    // A body whose first statement is of another kind is run's (eval_body's) until the epoch
-    // moves; one not compiled yet may become a value statement.
+    // A body whose first statement is the walker's is run's (eval_body's) until the epoch
+    // moves; one not compiled yet may become a compiled one.
     uint32_t k = pos_ < f.at.size() ? f.at[pos_] : 0;
     if (k == 0) return false;
-    if (k == code_cache::walker_statement || f.statements[k - 1].shape != code_cache::Shape::value) {
+    if (k == code_cache::walker_statement || f.statements[k - 1].shape <= code_cache::Shape::walker) {
         counting_ = false;
         return false;
     }
@@ -1114,17 +1114,40 @@ bool LoopBody::run() {
 }
 
 // The body's statements from position p (the iteration has begun: its word is set, or its
-// first statement ran); false when the compiled run stopped at a statement, from which the
-// rest ran as eval_body runs a body from a statement.
+// first statement ran), as eval_body runs them; false when the iteration was finished
+// otherwise: the compiled run stopped at a statement, from which the rest ran as eval_body
+// runs a body from a statement, or a statement that ran code left an exit pending (the rest
+// does not run) or moved the cache's epoch (the rest runs through continue_body, which looks
+// the form up again). Between statements the value stack is as the statements leave it.
+// Value statements are run here; from the first statement of another kind, rest_with_code.
 [[gnu::always_inline]] inline bool LoopBody::rest_from(uint32_t p) {
     const code_cache::Form& f = *static_cast<code_cache::Form*>(form_);
     uint32_t end = end_, next;
+    for (; p < end; p = next)
+        if (!run_value_statement(f, p, end, next)) return rest_with_code(p);
+    return true;
+}
+
+[[gnu::noinline]] bool LoopBody::rest_with_code(uint32_t p) {
+    code_cache::Form& f = *static_cast<code_cache::Form*>(form_);
+    uint32_t end = end_, next;
     for (; p < end; p = next) {
-        if (!run_value_statement(f, p, end, next)) {
-            if (f.runs_code) continue_body(body_, p, end, stack::values.top);
-            else finish_body(cell::is(body_, T_paren) ? T_paren : T_block, code_, p, end);
+        if (run_value_statement(f, p, end, next)) continue;
+        uint32_t type = cell::is(body_, T_paren) ? T_paren : T_block;
+        uint32_t k = p < f.at.size() ? f.at[p] : 0;
+        if (k && k != code_cache::walker_statement && f.statements[k - 1].shape > code_cache::Shape::value) {
+            if (!run_code_statement(f, k, type, code_, p, end, next)) {
+                finish_body(type, code_, p, end);
+                return false;
+            }
+            if (stack::exiting()) return false;
+            if (epoch_ == code_cache::epoch) continue;
+            if (next < end) continue_body(body_, next, end, stack::values.top);
             return false;
         }
+        if (f.runs_code) continue_body(body_, p, end, stack::values.top);
+        else finish_body(type, code_, p, end);
+        return false;
     }
     return true;
 }
@@ -1134,10 +1157,10 @@ int64_t LoopBody::count(Cell* word, int64_t from, int64_t n, bool& ran) {
     if (!back_to_back(word)) return from;
     const code_cache::Form& f = *static_cast<code_cache::Form*>(form_);
     uint32_t end = end_, next;
-    // Value statements run no code and raise nothing: only Ctrl+C can arrive meanwhile.
     for (int64_t i = from; i <= n; ++i) {
-        if (os::interrupt_flag) return i;
-        // loop, which sets no word, tries its first statement before anything happens.
+        if (os::interrupt_flag || trace::active) return i;
+        // loop, which sets no word, tries its first statement before anything happens (one
+        // that runs code is left to eval_body).
         if (!word && !run_value_statement(f, pos_, end, next)) return i;
         if (word) {
             Cell counter;
@@ -1156,7 +1179,7 @@ bool LoopBody::each(Cell* word, Cell* series, bool& ran) {
     ran = false;
     if (!in(cell::type(*series), ANY_BLOCK) || !back_to_back(word)) return false;
     for (;;) {
-        if (os::interrupt_flag) return false;
+        if (os::interrupt_flag || trace::active) return false;
         Node n = series::node_of(*series);
         uint32_t i = series::position_of(*series);
         if (i >= tail_index(n)) return true;

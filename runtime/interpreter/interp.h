@@ -89,6 +89,7 @@ private:
     void refresh();
     bool back_to_back(const Cell* word);
     bool rest_from(uint32_t p);
+    bool rest_with_code(uint32_t p);
     uint32_t epoch_ = 0xFFFFFFFFu;
     bool counting_ = false;  // count may run iterations: the first statement is not known to be of another kind
     uint32_t pos_ = 0, end_ = 0;
