@@ -1487,6 +1487,9 @@ uint32_t compile_steps(Node code, Node cells_of, uint32_t p, std::vector<code_ca
             !cell::is(right, T_paren) && !cell::is(right, T_path))
             return 0;
         if (cell::is(right, T_word)) {
+            // A word holding a function is a call (an expression statement's), and one without
+            // a value an error: neither is a value statement's operand.
+            if (!operand_value(right)) return 0;
             step.right_read = read_of(right);
         } else if (calls && cell::is(right, T_paren)) {
             step.right_read = code_cache::Read::paren;
