@@ -129,6 +129,10 @@ struct Call {
     uint32_t image = 0, slots = 0;                // in the form's images
     uint32_t next = 0;
     bool runs_code = false;  // an argument is an expression with calls: the frame is pushed first
+    // A native's or action's refinements from the path: each one's ordinal and the position
+    // of its first argument in the frame.
+    uint8_t refinements = 0;
+    uint8_t refinement[4] = {}, refinement_at[4] = {};
 };
 struct Statement {
     uint32_t next = 0;  // the position after the statement

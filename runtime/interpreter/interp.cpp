@@ -1546,31 +1546,31 @@ uint32_t compile_paren(Node code, const Cell& paren, uint32_t depth, bool* calls
     return static_cast<uint32_t>(f->statements.size());
 }
 
-// A function, native or action called where the walker meets this cell (a word holding one, or
-// a path whose first word holds a function), which compile_call may compile. Natives that
-// eval_single calls its own way (return and the conditionals) are left out.
-bool call_at(const Cell& c) {
-    const Cell* held;
-    if (cell::is(c, T_word)) {
-        held = context::bound_slot(c);
-        if (!held) return false;
-        if (cell::is(*held, T_native)) {
-            uint32_t k = function::entry_index(*held);
-            return k <= natives::capacity && natives::table[k] && k != natives::index::return_ &&
-                   k != natives::index::if_ && k != natives::index::unless && k != natives::index::either;
-        }
-        if (cell::is(*held, T_action)) {
-            uint32_t slot = function::entry_index(*held);
-            return slot >= 1 && slot <= actions::slot_count && actions::entries[slot - 1];
-        }
-        return cell::is(*held, T_function);
+// What a call compiles for: a function, or a native or action other than those eval_single
+// calls its own way (return and the conditionals).
+inline bool compiled_callee(const Cell* held) {
+    if (!held) return false;
+    if (cell::is(*held, T_native)) {
+        uint32_t k = function::entry_index(*held);
+        return k <= natives::capacity && natives::table[k] && k != natives::index::return_ && k != natives::index::if_ &&
+               k != natives::index::unless && k != natives::index::either;
     }
+    if (cell::is(*held, T_action)) {
+        uint32_t slot = function::entry_index(*held);
+        return slot >= 1 && slot <= actions::slot_count && actions::entries[slot - 1];
+    }
+    return cell::is(*held, T_function);
+}
+
+// A call where the walker meets this cell (a word holding one of those, or a path whose first
+// word does), which compile_call may compile.
+bool call_at(const Cell& c) {
+    if (cell::is(c, T_word)) return compiled_callee(context::bound_slot(c));
     if (!cell::is(c, T_path)) return false;
     Cursor pc = cursor(series::node_of(c), 0xFFFFFFFFu);
     uint32_t i = series::position_of(c);
     if (i + 1 >= pc.limit || !cell::is(pc.cells[i], T_word)) return false;
-    held = context::bound_slot(pc.cells[i]);
-    return held && cell::is(*held, T_function);
+    return compiled_callee(context::bound_slot(pc.cells[i]));
 }
 
 // The spec of a call when it is kept already (reading it then allocates nothing); else false.
@@ -1639,11 +1639,23 @@ uint32_t compile_call(Node code, Node cells_of, uint32_t p, uint32_t depth, uint
             uint32_t wanted_symbol = symbol::resolve(word::symbol_of(element));
             for (uint32_t i = spec.h.fixed; found == none_found && i < spec.h.items; ++i)
                 if (spec.item(i).tag == tag_refinement && symbol::resolve(spec.item(i).symbol) == wanted_symbol) found = i;
-            if (found == none_found || logic::get(image[found - spec.h.fixed])) return 0;
-            image[found - spec.h.fixed] = logic::true_value;
+            if (found == none_found) return 0;
+            if (is_function) {
+                // A function's refinement is its slot in the frame, its arguments the slots after it.
+                if (logic::get(image[found - spec.h.fixed])) return 0;
+                image[found - spec.h.fixed] = logic::true_value;
+            } else {
+                // A native's is its ordinal, given the position of its first argument.
+                uint32_t r = spec.item(found).kind - 1;
+                if (r >= 32 || r >= spec.h.refinements || call.refinements == 4) return 0;
+                for (uint32_t j = 0; j < call.refinements; ++j)
+                    if (call.refinement[j] == r) return 0;
+                call.refinement[call.refinements] = static_cast<uint8_t>(r);
+                call.refinement_at[call.refinements++] = static_cast<uint8_t>(wanted.size());
+            }
             for (uint32_t a = 1; a <= spec.item(found).ts1; ++a) {
                 if (spec.item(found + a).kind != kind_normal) return 0;
-                wanted.emplace_back(found + a, found + a);
+                wanted.emplace_back(found + a, is_function ? found + a : 0);
             }
         }
         call.path = pn;
@@ -2269,7 +2281,10 @@ Ran run_call(const Where& w, uint32_t k, uint32_t& next) {
     // What the call needs, read before any code runs (it may move the form).
     Cell fn = c.fn, label = c.head;
     uint32_t fixed = c.fixed, args = c.args, image = c.image, slots = c.slots, first_arg = c.first_arg;
-    uint32_t call_next = c.next;
+    uint32_t call_next = c.next, used = c.refinements;
+    uint8_t refinement[4], refinement_at[4];
+    std::copy_n(c.refinement, 4, refinement);
+    std::copy_n(c.refinement_at, 4, refinement_at);
     check_depth();
     Cell* slot = stack::push(fn);
     bool is_function = cell::is(fn, T_function);
@@ -2284,12 +2299,12 @@ Ran run_call(const Where& w, uint32_t k, uint32_t& next) {
         f = form_of(w.code);
         if (is_function)
             for (uint32_t j = 0; j < slots; ++j) stack::push(f->images[image + j]);
-    } else {
+    } else if (is_function) {
         for (uint32_t i = 0; i < fixed; ++i) stack::push(argv[i]);
-        if (is_function) {
-            for (uint32_t j = 0; j < slots; ++j) stack::push(f->images[image + j]);
-            for (uint32_t i = fixed; i < args; ++i) stack::values.args[f->call_args[first_arg + i].slot] = argv[i];
-        }
+        for (uint32_t j = 0; j < slots; ++j) stack::push(f->images[image + j]);
+        for (uint32_t i = fixed; i < args; ++i) stack::values.args[f->call_args[first_arg + i].slot] = argv[i];
+    } else {
+        for (uint32_t i = 0; i < args; ++i) stack::push(argv[i]);
     }
     if (stack::values.top == stack::values.args) stack::reserve();  // the result cell
     if (is_function) {
@@ -2297,6 +2312,7 @@ Ran run_call(const Where& w, uint32_t k, uint32_t& next) {
     } else {
         int32_t refinements[32];
         std::fill_n(refinements, 32, -1);
+        for (uint32_t j = 0; j < used; ++j) refinements[refinement[j]] = refinement_at[j];
         natives::Args nargs(refinements);
         if (cell::is(fn, T_native)) natives::table[function::entry_index(fn)](nargs);
         else actions::entries[function::entry_index(fn) - 1](nargs);
