@@ -1054,8 +1054,7 @@ void LoopBody::refresh() {
     memory::Buffer* b = memory::buffer(code_);
     pos_ = series::position_of(body_);
     end_ = b->used() / sizeof(Cell);
-    form_ = (b->flags & memory::has_form) && !walker_only && !check_forms ? code_cache::linked_form(code_, b->spare)
-                                                                          : nullptr;
+    form_ = (b->flags & memory::has_form) && !walker_only ? code_cache::linked_form(code_, b->spare) : nullptr;
     counting_ = form_ != nullptr;
 }
 
@@ -1065,7 +1064,8 @@ void LoopBody::refresh() {
 }
 
 bool LoopBody::run() {
-    if (!ready()) return false;
+    // While checking, eval_body's own way (it compares the form's hash at every block run).
+    if (check_forms || !ready()) return false;
     code_cache::Form& f = *static_cast<code_cache::Form*>(form_);
     uint32_t pos = pos_, end = end_, next;
     if (!run_value_statement(f, pos, end, next)) {
@@ -1159,6 +1159,7 @@ int64_t LoopBody::count(Cell* word, int64_t from, int64_t n, bool& ran) {
     uint32_t end = end_, next;
     for (int64_t i = from; i <= n; ++i) {
         if (os::interrupt_flag || trace::active) return i;
+        if (check_forms) [[unlikely]] code_cache::note_run(code_);  // as each block run does
         // loop, which sets no word, tries its first statement before anything happens (one
         // that runs code is left to eval_body).
         if (!word && !run_value_statement(f, pos_, end, next)) return i;
@@ -1180,6 +1181,7 @@ bool LoopBody::each(Cell* word, Cell* series, bool& ran) {
     if (!in(cell::type(*series), ANY_BLOCK) || !back_to_back(word)) return false;
     for (;;) {
         if (os::interrupt_flag || trace::active) return false;
+        if (check_forms) [[unlikely]] code_cache::note_run(code_);  // as each block run does
         Node n = series::node_of(*series);
         uint32_t i = series::position_of(*series);
         if (i >= tail_index(n)) return true;
