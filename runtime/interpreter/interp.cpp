@@ -1069,11 +1069,11 @@ bool LoopBody::run() {
     code_cache::Form& f = *static_cast<code_cache::Form*>(form_);
     uint32_t pos = pos_, end = end_, next;
     if (!run_value_statement(f, pos, end, next)) {
-        // A first statement of another kind: a conditional's way is eval_body's; a body that
-        // starts with any other is eval_body's until the epoch moves.
+        // A first statement that runs code goes on as eval_body goes on with it; a body that
+        // starts with the walker's is eval_body's until the epoch moves.
         uint32_t n = pos < f.at.size() ? f.at[pos] : 0;
         if (n == 0) return false;
-        if (n != code_cache::walker_statement && f.statements[n - 1].shape == code_cache::Shape::conditional) {
+        if (n != code_cache::walker_statement && f.statements[n - 1].shape > code_cache::Shape::value) {
             continue_body(body_, pos, end, stack::values.top);
             return true;
         }
