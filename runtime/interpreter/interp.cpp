@@ -1615,7 +1615,6 @@ uint32_t compile_call(Node code, Node cells_of, uint32_t p, uint32_t depth, uint
     // refinement's, its slot in the frame.
     std::vector<std::pair<uint32_t, uint32_t>> wanted;
     for (uint32_t i = 0; i < spec.h.fixed; ++i) {
-        if (spec.item(i).kind != kind_normal) return 0;
         wanted.emplace_back(i, 0);
     }
     std::vector<Cell> image;
@@ -1655,10 +1654,7 @@ uint32_t compile_call(Node code, Node cells_of, uint32_t p, uint32_t depth, uint
                 call.refinement[call.refinements] = static_cast<uint8_t>(r);
                 call.refinement_at[call.refinements++] = static_cast<uint8_t>(wanted.size());
             }
-            for (uint32_t a = 1; a <= spec.item(found).ts1; ++a) {
-                if (spec.item(found + a).kind != kind_normal) return 0;
-                wanted.emplace_back(found + a, is_function ? found + a : 0);
-            }
+            for (uint32_t a = 1; a <= spec.item(found).ts1; ++a) wanted.emplace_back(found + a, is_function ? found + a : 0);
         }
         call.path = pn;
         call.path_form = code_cache::token(pn, call.path_serial);  // may move the forms
@@ -1671,7 +1667,20 @@ uint32_t compile_call(Node code, Node cells_of, uint32_t p, uint32_t depth, uint
         if (q >= c.limit) return 0;
         code_cache::Statement a;
         bool calls = false;
-        uint32_t r = compile_expr_at(code, cells_of, q, depth + 1, a, nested && !is_path ? &calls : nullptr);
+        uint32_t r;
+        if (uint32_t kind = spec.item(item).kind; kind != kind_normal) {
+            // A literal or get argument is the cell as it stands (fetch_one), but for the
+            // literal argument's paren, get-word and get-path, which it evaluates.
+            const Cell& arg = c.cells[q];
+            if (kind == kind_literal && (cell::is(arg, T_paren) || cell::is(arg, T_get_word) || cell::is(arg, T_get_path)))
+                return 0;
+            a.first = arg;
+            a.first_read = code_cache::Read::constant;
+            a.shape = code_cache::Shape::value;
+            r = a.next = q + 1;
+        } else {
+            r = compile_expr_at(code, cells_of, q, depth + 1, a, nested && !is_path ? &calls : nullptr);
+        }
         code_cache::Form* f = form_of(code);
         if (r == 0 || !f) return 0;
         call.runs_code |= calls;
