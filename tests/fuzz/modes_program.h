@@ -1,6 +1,7 @@
 // The small Kov programs of the modes fuzz target (modes_fuzz.cpp), made from its bytes by a
 // grammar: integers, floats, value words, set-words, arithmetic and comparisons, index paths,
-// if/either/while/repeat/loop, functions defined, redefined and called, an object's fields
+// if/either/while/repeat/loop, functions defined, redefined and called (with refinements in a
+// path, a native's too), an object's fields
 // through paths, a word turned into an operator and back, and code blocks run with `do` while
 // statements change them (poke, append, clear, change, remove, reverse, bind, new-line, set-paths).
 //
@@ -18,7 +19,7 @@ namespace kov::fuzz {
 
 // Every word a program may use, for the harness to make beforehand.
 inline const char* const program_words =
-    "a b c o p q f1 f2 f3 w1 w2 w3 v1 v2 v3 i1 i2 i3 x y u1 u2 u3";
+    "a b c o p q f1 f2 f3 g twice plus w1 w2 w3 v1 v2 v3 i1 i2 i3 x y u1 u2 u3";
 
 class ProgramMaker {
 public:
@@ -28,7 +29,8 @@ public:
     // notes an error and goes on, so that one error does not end the program.
     std::string make() {
         out_ = "a: 1 b: 2 c: 3 o: make object! [a: 100 b: 200] p: copy [] q: copy []\n"
-               "f1: func [x] [x + 1] f2: func [x y] [x * y] f3: func [] [a]\n";
+               "f1: func [x] [x + 1] f2: func [x y] [x * y] f3: func [] [a]\n"
+               "g: func [x /twice /plus y] [either twice [x * 2] [either plus [x + y] [x]]]\n";
         Place top;
         while (more() && statements_ < 40) {
             put("fuzz-step [");
@@ -94,7 +96,7 @@ private:
     }
 
     void term(const Place& at, int room) {
-        int choice = room <= 0 ? pick(2) : pick(11);
+        int choice = room <= 0 ? pick(2) : pick(12);
         switch (choice) {
         case 0: integer(); break;
         case 1: value_word(at); break;
@@ -144,6 +146,16 @@ private:
             // A code block read by index through a word (past its end too).
             put(std::string(code_word()) + "/:");
             value_word(at);
+            break;
+        case 10:
+            // Refinements in a path: a function's, in any order, and a native's.
+            switch (pick(4)) {
+            case 0: put("g/twice "); break;
+            case 1: put("g/plus "); term(at, room - 1); space(); break;
+            case 2: put("g/plus/twice "); term(at, room - 1); space(); break;
+            default: put("length? copy/part \"abcdef\" "); break;
+            }
+            term(at, room - 1);
             break;
         default: integer(); break;
         }
