@@ -96,8 +96,9 @@ struct Field {
     memory::Node context = 0;
     uint32_t index = 0;
 };
-// An integer operator applied in place: the operator word, the op! value it held, the
-// operation (interp's numbering), and the right operand (an integer or a word).
+// A number operator applied in place: the operator word, the op! value it held, the operation
+// (interp's numbering), and the right operand (a number, a word, a paren, an index path, or in
+// an expression statement a call).
 struct Step {
     Cell word, op, right;
     uint8_t operation = 0;
@@ -109,11 +110,11 @@ struct Step {
 // A call in an expression statement, as call_as and fetch_and_run make it: the head word (a
 // path's first word) and the function, native or action it held (the collector keeps it
 // alive while the form names it, so that its node cannot come back as another function), the
-// path and its token for refinements written in one, the arguments (value sub-statements, in
-// the order fetch_and_run fetches them: the fixed ones, then each refinement's; without
-// refinements, an argument may be an expression with calls itself), the frame's
-// cells after the fixed arguments for a function (its refinements set as the path sets them),
-// and the position after the last argument.
+// path and its token for refinements written in one, the arguments (sub-statements, in the
+// order fetch_and_run fetches them: the fixed ones, then each refinement's; a value expression,
+// a literal or get argument's cell as it stands, or, without refinements in a path, an
+// expression with calls itself), the frame's cells after the fixed arguments for a function
+// (its refinements set as the path sets them), and the position after the last argument.
 struct CallArg {
     uint32_t statement = 0;        // the sub-statement: a value, or an expression with calls
     uint32_t slot = 0;             // a refinement's argument: its slot in the frame; else 0
