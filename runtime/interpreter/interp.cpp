@@ -1093,6 +1093,22 @@ bool LoopBody::run() {
     return true;
 }
 
+bool LoopBody::value(Cell& out) {
+    if (check_forms || !ready()) return false;
+    const code_cache::Form& f = *static_cast<code_cache::Form*>(form_);
+    uint32_t k = pos_ < f.at.size() ? f.at[pos_] : 0;
+    if (k == 0 || k == code_cache::walker_statement || f.statements[k - 1].shape != code_cache::Shape::value ||
+        f.statements[k - 1].next != end_)
+        return false;
+    // The statement leaves its value in the argument base, which is not the condition's.
+    Cell saved = *stack::values.args;
+    uint32_t next;
+    bool ran = run_value_statement(f, pos_, end_, next);
+    out = *stack::values.args;
+    *stack::values.args = saved;
+    return ran;
+}
+
 // Whether iterations may run back to back: the body's first statement a compiled value
 // statement, and the loop's word (when given) set straight into its slot (a global word, or
 // a local of the running function): any other word's set may run an on-change hook, whose

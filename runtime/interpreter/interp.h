@@ -80,6 +80,10 @@ public:
     // series cell advanced, as the native's own step does): true when the series came to its
     // tail, false when an iteration is the native's (ran as for count).
     bool each(Cell* word, Cell* series, bool& ran);
+    // The block (a loop's condition) run for its value alone when it is one compiled value
+    // statement: nothing in it can see the frames its evaluation would push. false, having
+    // done nothing, where it must be evaluated.
+    bool value(Cell& out);
     // Whether count and each may run iterations (inline, as the loop asks every iteration).
     bool counting() const { return counting_ || epoch_ != code_cache::epoch; }
 

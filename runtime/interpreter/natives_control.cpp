@@ -225,10 +225,10 @@ void while_(Args& args) {
     stack::push(cond);
     stack::push(body);
     LoopFrame loop;
-    interp::LoopBody prepared(body);
+    interp::LoopBody prepared(body), prepared_cond(cond);
     for (;;) {
         Cell c = none::value;
-        {
+        if (!prepared_cond.value(c)) {
             stack::push_frame(stack::eval, nullptr);
             stack::reserve();
             interp::eval_block(cond, true);
