@@ -363,6 +363,9 @@ inline bool first_value(const code_cache::Form& f, const code_cache::Statement& 
 bool run_conditional(const code_cache::Form& f, const code_cache::Statement& s, uint32_t type, Node code, uint32_t pos,
                      uint32_t end, uint32_t& next);
 bool run_expression(uint32_t n, uint32_t type, Node code, uint32_t pos, uint32_t end, uint32_t& next);
+bool run_code_conditional(const code_cache::Form& f, const code_cache::Statement& s, uint32_t type, Node code,
+                          uint32_t pos, uint32_t end, uint32_t& next);
+uint32_t conditional_rest(Cell* slot, const Cell& fn, Node code, uint32_t pos, uint32_t end, const Cell& word);
 uint32_t continue_infix(Node code, uint32_t pos, uint32_t end, Cell* start);
 
 // The block's form, or null.
@@ -1831,21 +1834,16 @@ void compile_conditional(Node code, uint32_t pos, uint32_t n) {
     if (k != natives::index::if_ && k != natives::index::unless && k != natives::index::either) return;
     uint32_t blocks = k == natives::index::either ? 2 : 1;
     if (pos + 1 >= c.limit) return;
+    // The condition: a value expression, or one with calls (an expression sub-statement).
     code_cache::Statement cond;
-    cond.first = c.cells[pos + 1];
-    if (!compile_operand(code, cond.first, cond.first_read, cond.first_sub, 0)) return;
-    std::vector<code_cache::Step> steps;
-    uint32_t p = compile_steps(code, code, pos + 2, steps, 0);
+    bool calls = false;
+    uint32_t p = compile_expr_at(code, code, pos + 1, 0, cond, &calls);
     c = cursor(code, 0xFFFFFFFFu);
     if (p == 0 || p + blocks > c.limit) return;
     for (uint32_t i = 0; i < blocks; ++i)
         if (!cell::is(c.cells[p + i], T_block)) return;
     code_cache::Form* f = form_of(code);
     if (!f) return;
-    cond.first_step = static_cast<uint32_t>(f->steps.size());
-    cond.steps = static_cast<uint32_t>(steps.size());
-    f->steps.insert(f->steps.end(), steps.begin(), steps.end());
-    cond.shape = code_cache::Shape::value;
     f->statements.push_back(cond);
     f->runs_code = true;
     code_cache::Statement& s = f->statements[n - 1];
@@ -1974,6 +1972,8 @@ bool run_conditional(const code_cache::Form& f, const code_cache::Statement& s, 
     Cell after = s.after;
     if (lookahead && infix_op_at(after)) return false;
     next = s.next;
+    if (f.statements[s.condition - 1].shape == code_cache::Shape::expression)
+        return run_code_conditional(f, s, type, code, pos, end, next);
     Cell condition;
     if (!first_value(f, f.statements[s.condition - 1], condition)) return false;
     Cell fn = s.native, word = s.head;
@@ -2518,6 +2518,52 @@ bool run_expression(uint32_t n, uint32_t type, Node code, uint32_t pos, uint32_t
     return true;
 }
 
+// A conditional whose condition runs code: the native's frame pushed first, as
+// call_conditional pushes it, then the condition evaluated in it; the native runs with its
+// blocks as call_conditional gives them, or, once the condition's code has changed what the
+// compiled statement was made from, call_conditional's own way goes on from the condition's
+// end. false, having done nothing, where the walker must take the statement.
+[[gnu::noinline]] bool run_code_conditional(const code_cache::Form& f, const code_cache::Statement& s, uint32_t type,
+                                            Node code, uint32_t pos, uint32_t end, uint32_t& next) {
+    if (trace::active) return false;
+    Cell fn = s.native, word = s.head, after = s.after;
+    uint32_t condition = s.condition, blocks_at = s.blocks_at, blocks = s.blocks;
+    bool lookahead = s.lookahead;
+    Where w{code, f.serial, code, end, code_cache::epoch};
+    StatementPosition position(type, code, pos);
+    check_depth();
+    Cell* result = stack::values.args;
+    Cell* slot = stack::push(fn);
+    stack::push_frame(stack::interp_native, &word);
+    uint32_t q;
+    Ran r = run_expr(w, condition, q);
+    if (r == Ran::failed) {
+        stack::drop_frame();
+        stack::values.top = slot;
+        return false;
+    }
+    // The blocks are taken as written only while the word after them holds no operator, which
+    // the condition's code may have given it (the walker then fetches the last block as an
+    // argument, which the operator takes).
+    if (r == Ran::walked || !still(w, &f) || stack::exiting() || (lookahead && infix_op_at(after))) {
+        next = conditional_rest(slot, fn, code, q, end, word);
+        if (!stack::exiting()) next = continue_infix(code, next, clip(code, end), slot);
+    } else {
+        for (uint32_t i = 0; i < blocks; ++i) stack::push(at(code, blocks_at + i));
+        int32_t no_refinements[1] = {-1};
+        natives::Args args(no_refinements);
+        natives::table[function::entry_index(fn)](args);
+        end_call(slot);
+        // The code may have given the word after the statement an operator (run_conditional).
+        if (lookahead && !stack::exiting() && infix_op_at(after))
+            next = continue_infix(code, next, clip(code, end), slot);
+    }
+    stack::values.top = slot + 1;
+    *result = *slot;
+    stack::values.top = slot;
+    return true;
+}
+
 // Compiles statement n at pos: a value statement, or else a conditional, or else an expression.
 void compile_statement(Node code, uint32_t pos, uint32_t n) {
     compile_value_statement(code, pos, n);
@@ -2683,12 +2729,19 @@ uint32_t call_return(const Cell& fn, Node code, uint32_t pos, uint32_t end, cons
 // call would, the blocks are pushed as they stand and the native runs, without reading the
 // spec (the condition takes any value, the blocks are blocks). The frame is call's. Any other
 // shape takes call's way, with the condition already fetched.
+uint32_t conditional_rest(Cell* slot, const Cell& fn, Node code, uint32_t pos, uint32_t end, const Cell& word);
 uint32_t call_conditional(const Cell& fn, Node code, uint32_t pos, uint32_t end, const Cell& word) {
     check_depth();
     Cell* slot = stack::push(fn);
     stack::push_frame(stack::interp_native, &word);
     // A condition that runs nothing and cannot fail is read as fast_value reads an argument.
     if (!fast_value(code, pos, end, false)) pos = eval_expression(code, pos, clip(code, end), Infix::apply, Result::push);
+    return conditional_rest(slot, fn, code, pos, end, word);
+}
+
+// call_conditional once its condition is pushed in its frame (slot: the native's cell): the
+// blocks and the native's run, or call's way; the frame popped. Gives the position after it.
+uint32_t conditional_rest(Cell* slot, const Cell& fn, Node code, uint32_t pos, uint32_t end, const Cell& word) {
     if (!stack::exiting()) {
         uint32_t blocks = function::entry_index(fn) == natives::index::either ? 2 : 1;
         Cursor c = cursor(code, end);
