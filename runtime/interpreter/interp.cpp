@@ -961,20 +961,44 @@ namespace {
 
 // The rest of a body from pos, the first statement its compiled run left, as eval_frameless
 // runs a block (its result cell above the top) without the compiled run that just stopped.
-[[gnu::noinline]] void finish_body(uint32_t type, Node code, uint32_t pos, uint32_t end) {
+// The result cell a body's run reserves, as eval_frameless reserves it, holding the caller's
+// argument base's value: statements that run code run with it as their argument base, so that
+// the value stack stands as deep as under the walker (a stack overflow then comes at the same
+// call). leave_body puts the value back in the caller's base and leaves it pushed, as
+// eval_body does.
+struct BodyRun {
+    Cell* caller;
+    Cell* result;
+};
+inline BodyRun enter_body() {
+    check_depth();
+    BodyRun r{stack::values.args, stack::reserve()};
+    *r.result = *r.caller;
+    stack::values.args = r.result;
+    return r;
+}
+inline void leave_body(const BodyRun& r) {
+    stack::values.args = r.caller;
+    stack::values.top = r.result + 1;
+    *r.caller = *r.result;
+}
+
+// The walker's run of a body from pos, into the body's result cell (a value statement there
+// counts a miss).
+void walk_rest(uint32_t type, Node code, uint32_t pos, uint32_t end, Cell* result) {
     collector::RootNode keep(code);  // as eval_frameless keeps its block
     code_cache::Form* f = form_of(code);
     if (uint32_t n = f && pos < f->at.size() ? f->at[pos] : 0; n && n != code_cache::walker_statement &&
                                          f->statements[n - 1].shape == code_cache::Shape::value)
         missed(code, pos, f->statements[n - 1], n);
-    Cell* caller_args = stack::values.args;
-    Cell* result = stack::reserve();
-    stack::values.args = result;
-    check_depth();
-    run_expressions_as<false, false>(type, code, pos, end, result);
-    stack::values.args = caller_args;
     stack::values.top = result + 1;
-    *caller_args = *result;
+    run_expressions_as<false, false>(type, code, pos, end, result);
+}
+
+[[gnu::noinline]] void finish_body(uint32_t type, Node code, uint32_t pos, uint32_t end) {
+    BodyRun r = enter_body();
+    walk_rest(type, code, pos, end, r.result);
+    leave_body(r);
 }
 
 // A statement of a body's compiled run that runs code (the caller looks for its form again,
@@ -998,6 +1022,8 @@ namespace {
     collector::RootNode keep(code);  // as eval_frameless keeps its block
     uint32_t type = cell::is(block, T_paren) ? T_paren : T_block;
     uint32_t next;
+    stack::values.top = top;
+    BodyRun r = enter_body();
     for (; pos < end; pos = next) {
         code_cache::Form* f = form_of(code);
         if (!f) {
@@ -1005,13 +1031,13 @@ namespace {
             end = clip(code, end);
             if (pos >= end) break;
         }
+        stack::values.top = r.result + 1;
         if (!f || !(run_value_statement(*f, pos, end, next) || run_body_statement(*f, type, code, pos, end, next))) {
-            stack::values.top = top;
-            return finish_body(type, code, pos, end);
+            walk_rest(type, code, pos, end, r.result);
+            break;
         }
     }
-    *top = *stack::values.args;
-    stack::values.top = top + 1;
+    leave_body(r);
 }
 }  // namespace
 
@@ -1150,25 +1176,36 @@ bool LoopBody::value(Cell& out) {
 [[gnu::noinline]] bool LoopBody::rest_with_code(uint32_t p) {
     code_cache::Form& f = *static_cast<code_cache::Form*>(form_);
     uint32_t end = end_, next;
+    uint32_t type = cell::is(body_, T_paren) ? T_paren : T_block;
+    // From here the body's run has its result cell, as the walker's has.
+    BodyRun r = enter_body();
     for (; p < end; p = next) {
+        stack::values.top = r.result + 1;
         if (run_value_statement(f, p, end, next)) continue;
-        uint32_t type = cell::is(body_, T_paren) ? T_paren : T_block;
         uint32_t k = p < f.at.size() ? f.at[p] : 0;
         if (k && k != code_cache::walker_statement && f.statements[k - 1].shape > code_cache::Shape::value) {
             if (!run_code_statement(f, k, type, code_, p, end, next)) {
-                finish_body(type, code_, p, end);
-                return false;
+                walk_rest(type, code_, p, end, r.result);
+                break;
             }
-            if (stack::exiting()) return false;
+            if (stack::exiting()) break;
             if (epoch_ == code_cache::epoch) continue;
-            if (next < end) continue_body(body_, next, end, stack::values.top);
+            // The form may be gone: continue_body looks it up again, in a result cell of its own
+            // at the same place.
+            leave_body(r);
+            if (next < end) continue_body(body_, next, end, r.result);
             return false;
         }
-        if (f.runs_code) continue_body(body_, p, end, stack::values.top);
-        else finish_body(type, code_, p, end);
-        return false;
+        if (f.runs_code) {
+            leave_body(r);
+            continue_body(body_, p, end, r.result);
+            return false;
+        }
+        walk_rest(type, code_, p, end, r.result);
+        break;
     }
-    return true;
+    leave_body(r);
+    return p >= end;
 }
 
 int64_t LoopBody::count(Cell* word, int64_t from, int64_t n, bool& ran) {
@@ -1179,6 +1216,7 @@ int64_t LoopBody::count(Cell* word, int64_t from, int64_t n, bool& ran) {
     for (int64_t i = from; i <= n; ++i) {
         if (os::interrupt_flag || trace::active) return i;
         if (check_forms) [[unlikely]] code_cache::note_run(code_);  // as each block run does
+        stack::values.top = stack::values.args + 1;  // as run_body leaves it
         // loop, which sets no word, tries its first statement before anything happens (one
         // that runs code is left to eval_body).
         if (!word && !run_value_statement(f, pos_, end, next)) return i;
@@ -1201,6 +1239,7 @@ bool LoopBody::each(Cell* word, Cell* series, bool& ran) {
     for (;;) {
         if (os::interrupt_flag || trace::active) return false;
         if (check_forms) [[unlikely]] code_cache::note_run(code_);  // as each block run does
+        stack::values.top = stack::values.args + 1;  // as run_body leaves it
         Node n = series::node_of(*series);
         uint32_t i = series::position_of(*series);
         if (i >= tail_index(n)) return true;
