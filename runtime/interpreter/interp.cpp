@@ -808,7 +808,7 @@ constexpr uint32_t ran_to_end = 0xFFFFFFFFu;
 [[gnu::noinline]] uint32_t run_compiled_statements(uint32_t type, Node code, uint32_t pos, uint32_t end,
                                                    Cell* result) {
     code_cache::Form* f = form_of(code);
-    if (!f || pos >= end || pos >= f->at.size()) return pos;
+    if (!f || pos >= end || pos >= f->at.size() || !stack::room()) return pos;
     if (f->at[pos] == code_cache::walker_statement) {
         if (pos == 0) code_cache::walk_only(code);
         return pos;
@@ -952,7 +952,7 @@ namespace {
 // The branch of one cell at pos, when it is a value that runs nothing and cannot fail: pushed,
 // and put in the caller's argument base.
 [[gnu::noinline]] bool one_value(Node code, uint32_t pos) {
-    if (check_forms || trace::active) return false;
+    if (check_forms || trace::active || !stack::room()) return false;
     uint32_t end = pos + 1;
     if (!fast_value(code, pos, end, false)) return false;
     *stack::values.args = stack::values.top[-1];
@@ -1024,6 +1024,11 @@ void walk_rest(uint32_t type, Node code, uint32_t pos, uint32_t end, Cell* resul
     uint32_t next;
     stack::values.top = top;
     BodyRun r = enter_body();
+    if (!stack::room()) {
+        // Near the stack's limits: the walker's run of the rest, which pushes what it pushes.
+        walk_rest(type, code, pos, end, r.result);
+        return leave_body(r);
+    }
     for (; pos < end; pos = next) {
         code_cache::Form* f = form_of(code);
         if (!f) {
@@ -1048,7 +1053,8 @@ void walk_rest(uint32_t type, Node code, uint32_t pos, uint32_t end, Cell* resul
 void eval_body(const Cell& block) {
     Node code = series::node_of(block);
     memory::Buffer* b = memory::buffer(code);
-    if ((b->flags & memory::has_form) && !walker_only && !check_forms && !trace::active && !os::interrupt_flag) {
+    if ((b->flags & memory::has_form) && !walker_only && !check_forms && !trace::active && !os::interrupt_flag &&
+        stack::room()) {
         code_cache::Form* f = code_cache::linked_form(code, b->spare);
         uint32_t pos = series::position_of(block);
         uint32_t end = b->used() / sizeof(Cell);
@@ -1089,7 +1095,7 @@ void LoopBody::refresh() {
 
 [[gnu::always_inline]] inline bool LoopBody::ready() {
     if (epoch_ != code_cache::epoch) [[unlikely]] refresh();
-    return form_ && !trace::active && !os::interrupt_flag && pos_ < end_;
+    return form_ && !trace::active && !os::interrupt_flag && pos_ < end_ && stack::room();
 }
 
 bool LoopBody::run() {
@@ -1214,7 +1220,7 @@ int64_t LoopBody::count(Cell* word, int64_t from, int64_t n, bool& ran) {
     const code_cache::Form& f = *static_cast<code_cache::Form*>(form_);
     uint32_t end = end_, next;
     for (int64_t i = from; i <= n; ++i) {
-        if (os::interrupt_flag || trace::active) return i;
+        if (os::interrupt_flag || trace::active || !stack::room()) return i;
         if (check_forms) [[unlikely]] code_cache::note_run(code_);  // as each block run does
         stack::values.top = stack::values.args + 1;  // as run_body leaves it
         // loop, which sets no word, tries its first statement before anything happens (one
@@ -1237,7 +1243,7 @@ bool LoopBody::each(Cell* word, Cell* series, bool& ran) {
     ran = false;
     if (!in(cell::type(*series), ANY_BLOCK) || !back_to_back(word)) return false;
     for (;;) {
-        if (os::interrupt_flag || trace::active) return false;
+        if (os::interrupt_flag || trace::active || !stack::room()) return false;
         if (check_forms) [[unlikely]] code_cache::note_run(code_);  // as each block run does
         stack::values.top = stack::values.args + 1;  // as run_body leaves it
         Node n = series::node_of(*series);
@@ -1978,6 +1984,7 @@ uint32_t run_branch_in_place(const Cell& branch) {
     Node code = series::node_of(branch);
     memory::Buffer* b = memory::buffer(code);
     uint32_t pos = series::position_of(branch);
+    // (run_conditional, its one caller, has looked for room on the stack.)
     if (check_forms || trace::active || os::interrupt_flag) return pos;
     if (!(b->flags & memory::has_form)) {
         // A branch of one plain value, left to the walker (eval_body's one_value).
@@ -2005,6 +2012,7 @@ uint32_t run_branch_in_place(const Cell& branch) {
 // false, having done nothing, where the walker must take the statement.
 bool run_conditional(const code_cache::Form& f, const code_cache::Statement& s, uint32_t type, Node code, uint32_t pos,
                      uint32_t end, uint32_t& next) {
+    if (!stack::room()) return false;
     const Cell* value = context::bound_slot(s.head);
     if (!value || !cell::same_bits(*value, s.native)) return false;
     bool lookahead = s.lookahead;

@@ -118,6 +118,15 @@ struct Frames {
 extern Frames frames;
 
 inline uint32_t depth() { return frames.depth; }
+// Whether the value stack and the frames have room for a few cells and frames more than now.
+// The interpreter's compiled shortcuts, which leave out pushes the walker makes (a block run's
+// result cell, a native's frame around a branch run in place, a value pushed and operated on
+// in place), take the walker's way when there is not, so that a stack overflow comes at the
+// same place either way.
+constexpr uint32_t shortcut_cells = 16, shortcut_frames = 4;
+inline bool room() {
+    return values.top + shortcut_cells < values.end && frames.depth + shortcut_frames < frame_capacity;
+}
 inline Frame& frame_at(uint32_t d) { return frames.base[d - 1]; }
 inline Frame& top_frame() { return frames.base[frames.depth - 1]; }
 inline uint32_t index_of(const Cell* c) { return static_cast<uint32_t>(c - values.begin); }
