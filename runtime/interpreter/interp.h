@@ -22,6 +22,13 @@
 // past the events (integer operators done in place, arguments pushed without evaluation, the
 // shortcuts of return and the conditionals), so that the callback sees every value. A trace
 // started or resumed in the middle of an expression shows from the next expression on.
+//
+// Compiled execution (code_cache.h): a block run a second time gets a form, and its statements
+// are compiled at their first run through it. They run with the walker's frames, `current`
+// positions, result cells and pending exits, check every word where the walker reads it, and
+// hand the rest to the walker from the exact position wherever a check fails after code has
+// run. Their shortcuts leave out pushes the walker makes only while the stack has room
+// (stack::room), so that both ways overflow at the same place.
 #pragma once
 #include <cstdint>
 
@@ -60,9 +67,10 @@ void eval_block(const Cell& block, bool keep_last);
 // same labelled frames above it.
 void eval_body(const Cell& block);
 // A loop body run by a loop native iteration after iteration: its form is looked up once per
-// run of iterations (again whenever the cache's epoch moves), and an iteration whose
-// statements are compiled value statements from the first one on runs them straight into the
-// argument base, as eval_body's own fast path would, without eval_body's tests per run.
+// run of iterations (again whenever the cache's epoch moves), and its compiled statements run
+// straight from it, as eval_body's own compiled run would run them, without eval_body's tests
+// (and, for the counting loops and foreach, without the native's step) per iteration. Near the
+// stack's limits every iteration takes eval_body's way, which pushes what the walker pushes.
 class LoopBody {
 public:
     explicit LoopBody(const Cell& body) : body_(body) {}
@@ -70,11 +78,11 @@ public:
     // must run it.
     bool run();
     // Iterations from..n of a counting loop (repeat's word, given, set to the iteration's
-    // number first, as context::set sets it), run back to back while the body runs whole as
-    // compiled value statements. Gives the first iteration it did not run back to back (n + 1
-    // when it ran them all); ran tells whether that one ran after all, from the statement
-    // where the compiled run stopped on, as run goes on (its value in the argument base, an
-    // exit perhaps pending), or nothing of it ran (its counter not set either).
+    // number first, as context::set sets it), run back to back while the body's statements
+    // run compiled (those that run code too). Gives the first iteration it did not run back to
+    // back (n + 1 when it ran them all); ran tells whether that one ran after all, from the
+    // statement where the compiled run stopped on, as run goes on (its value in the argument
+    // base, an exit perhaps pending), or nothing of it ran (its counter not set either).
     int64_t count(Cell* word, int64_t from, int64_t n, bool& ran);
     // The same for foreach over a block with one word (word set to each value in turn, the
     // series cell advanced, as the native's own step does): true when the series came to its
