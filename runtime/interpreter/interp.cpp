@@ -1984,7 +1984,7 @@ uint32_t run_branch_in_place(const Cell& branch) {
     Node code = series::node_of(branch);
     memory::Buffer* b = memory::buffer(code);
     uint32_t pos = series::position_of(branch);
-    // (run_conditional, its one caller, has looked for room on the stack.)
+    // (run_conditional, its one caller, runs where room on the stack was looked for.)
     if (check_forms || trace::active || os::interrupt_flag) return pos;
     if (!(b->flags & memory::has_form)) {
         // A branch of one plain value, left to the walker (eval_body's one_value).
@@ -2010,9 +2010,10 @@ uint32_t run_branch_in_place(const Cell& branch) {
 // the native's frame is pushed with its condition and blocks as call_conditional pushes them,
 // and the branch runs in it, through the native or from where the compiled run stopped.
 // false, having done nothing, where the walker must take the statement.
+// Its callers (a block's compiled run, continue_body, a loop's back-to-back run) have looked for
+// room on the stack at the depth it runs at.
 bool run_conditional(const code_cache::Form& f, const code_cache::Statement& s, uint32_t type, Node code, uint32_t pos,
                      uint32_t end, uint32_t& next) {
-    if (!stack::room()) return false;
     const Cell* value = context::bound_slot(s.head);
     if (!value || !cell::same_bits(*value, s.native)) return false;
     bool lookahead = s.lookahead;
