@@ -1014,9 +1014,10 @@ void walk_rest(uint32_t type, Node code, uint32_t pos, uint32_t end, Cell* resul
     return true;
 }
 // The rest of a body's compiled run from pos, once a statement is met that is no value
-// statement: conditionals run here too (their code may make or drop forms, this block's
-// among them when it changed the block: the form is looked up again), and the walker takes
-// over from the first statement of any other kind. top: where eval_body's result cell goes.
+// statement: statements that run code run here too (their code may make or drop forms, this
+// block's among them when it changed the block: the form is looked up again), and the walker
+// takes over from the first statement left to it. The body has its result cell, as
+// eval_frameless reserves it, at top (where eval_body's result cell goes).
 [[gnu::noinline]] void continue_body(const Cell& block, uint32_t pos, uint32_t end, Cell* top) {
     Node code = series::node_of(block);
     collector::RootNode keep(code);  // as eval_frameless keeps its block
@@ -1049,7 +1050,9 @@ void walk_rest(uint32_t type, Node code, uint32_t pos, uint32_t end, Cell* resul
 // Loop bodies and branches whose statements are compiled value statements from the first one
 // on (the common body of a counting or summing loop) run them here, straight into the
 // caller's argument base, without the block run around them: they run no code and raise
-// nothing. From the first statement they leave, the walker goes on as eval_frameless would.
+// nothing. From the first statement of another kind, continue_body goes on (the body's result
+// cell reserved then), or the walker as eval_frameless would. Near the stack's limits the
+// walker's way is taken from the start.
 void eval_body(const Cell& block) {
     Node code = series::node_of(block);
     memory::Buffer* b = memory::buffer(code);
