@@ -1615,14 +1615,14 @@ uint32_t compile_paren(Node code, const Cell& paren, uint32_t depth, bool* calls
     return static_cast<uint32_t>(f->statements.size());
 }
 
-// What a call compiles for: a function, or a native or action other than those eval_single
-// calls its own way (return and the conditionals).
+// What a call compiles for: a function, or a native or action other than the conditionals
+// (conditional statements of their own); `return` runs as call_return runs it (run_call).
 inline bool compiled_callee(const Cell* held) {
     if (!held) return false;
     if (cell::is(*held, T_native)) {
         uint32_t k = function::entry_index(*held);
-        return k <= natives::capacity && natives::table[k] && k != natives::index::return_ && k != natives::index::if_ &&
-               k != natives::index::unless && k != natives::index::either;
+        return k <= natives::capacity && natives::table[k] && k != natives::index::if_ && k != natives::index::unless &&
+               k != natives::index::either;
     }
     if (cell::is(*held, T_action)) {
         uint32_t slot = function::entry_index(*held);
@@ -2334,6 +2334,15 @@ Ran run_expr(const Where& w, uint32_t n, uint32_t& next);
     return true;
 }
 
+// Whether a return whose frame is the innermost one, its argument ending at next, ends its
+// function's body, as call_return tells it: the last expression of the body block itself (the
+// frame below its own names the body's code, and the one below that is the function's).
+inline bool ends_body(const Where& w, uint32_t next) {
+    uint32_t d = stack::depth();
+    return next >= clip(w.cells_of, w.end) && d >= 3 && stack::frame_at(d - 1).kind == stack::eval &&
+           stack::frame_at(d - 1).saved_values == w.cells_of && (stack::frame_at(d - 2).kind & stack::return_target);
+}
+
 // A call of the form's list: the head word must still hold the function, the path be
 // unchanged. Arguments that run no code are evaluated first (any failure: nothing has
 // happened, failed), each of the type its spec item takes; then the frame is made as call_as
@@ -2387,6 +2396,9 @@ Ran run_call(const Where& w, uint32_t k, uint32_t& next) {
     if (stack::values.top == stack::values.args) stack::reserve();  // the result cell
     if (is_function) {
         call_function(fn, &label);
+    } else if (cell::is(fn, T_native) && function::entry_index(fn) == natives::index::return_ && ends_body(w, call_next)) {
+        // call_return's way: a return that ends its function's body leaves its value as the
+        // body's last value, and no exit needs to travel.
     } else {
         int32_t refinements[32];
         std::fill_n(refinements, 32, -1);
