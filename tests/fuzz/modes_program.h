@@ -1,7 +1,7 @@
 // The small Kov programs of the modes fuzz target (modes_fuzz.cpp), made from its bytes by a
 // grammar: integers, floats, value words, set-words, arithmetic and comparisons, index paths,
-// if/either/while/repeat/loop, functions defined, redefined and called (with refinements in a
-// path, a native's too), an object's fields
+// if/either/while/repeat/loop, functions defined, redefined, called (with refinements in a
+// path, a native's too) and left with return, an object's fields
 // through paths, a word turned into an operator and back, and code blocks run with `do` while
 // statements change them (poke, append, clear, change, remove, reverse, bind, new-line, set-paths).
 //
@@ -200,7 +200,7 @@ private:
         inner.depth += 1;
         bool nest = at.depth < 4 && statements_ < 40;
         bool loop_room = at.loops < 3 && nest;
-        switch (pick(16)) {
+        switch (pick(17)) {
         case 0:
         case 1:
             put(pick(3) == 0 ? "c: " : "a: ");
@@ -297,6 +297,23 @@ private:
                 put(" [break]");
             } else {
                 expression(at, 2);
+            }
+            break;
+        case 15:
+            // return from a function's body: part-way, at its end, or from a branch.
+            if (at.in_function && !at.in_loop && nest) {
+                if (pick(2)) {
+                    put("if ");
+                    condition(at, 1);
+                    put(" [return ");
+                    expression(at, 2);
+                    put("]");
+                } else {
+                    put("return ");
+                    expression(at, 2);
+                }
+            } else {
+                expression(at, 3);
             }
             break;
         default: expression(at, 3); break;
