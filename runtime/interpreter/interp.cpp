@@ -153,16 +153,29 @@ Node fetch_spec_series(const Cell& fn, bool& cached) {
     return spec;
 }
 
+// The spec of a call when it is kept already (reading it then allocates nothing); else false.
+bool kept_spec(const Cell& fn, Spec& spec) {
+    if (KeptSpec* k = kept_spec_of(fn)) {
+        if (!k->ready) return false;
+        spec.kept = k->items.data();
+        spec.h = k->h;
+        return true;
+    }
+    const Cell& cache = function::more(fn)[1];
+    if (!cell::is(cache, T_binary)) return false;
+    spec.node = series::node_of(cache);
+    spec.h = header_of(spec.node);
+    return true;
+}
+
 // cached: as for fetch_spec_series; always set for a kept copy.
 Spec fetch_spec(const Cell& fn, bool& cached) {
     Spec spec;
-    KeptSpec* kept = kept_spec_of(fn);
-    if (kept && kept->ready) {
+    if (kept_spec(fn, spec)) {
         cached = true;
-        spec.kept = kept->items.data();
-        spec.h = kept->h;
         return spec;
     }
+    KeptSpec* kept = kept_spec_of(fn);
     spec.node = fetch_spec_series(fn, cached);
     spec.h = header_of(spec.node);
     if (kept && cached) {
@@ -352,6 +365,12 @@ inline void end_call(Cell* slot) {
 }
 
 bool fast_value(Node code, uint32_t& pos, uint32_t end, bool no_infix);
+// Whether frame d is the evaluation frame of the body `code` of the function whose frame lies
+// just below it: a return there, as the body's last expression, ends the body.
+inline bool body_frame(Node code, uint32_t d) {
+    return d >= 2 && stack::frame_at(d).kind == stack::eval && stack::frame_at(d).saved_values == code &&
+           (stack::frame_at(d - 1).kind & stack::return_target);
+}
 // Runs the statement at pos of a block with form f (see code_cache.h), compiling it first if
 // needed: gives true with next set when it ran compiled, false (having done nothing) when the
 // walker must evaluate it.
@@ -407,6 +426,47 @@ bool integer_op(const Cell& fn, Cell& left, const Cell& right_code);
 }  // namespace
 
 namespace {
+
+// The spec item of the refinement a word names: the spelling of the spec first, then any
+// spelling that differs only in case; no_item when the spec has none.
+constexpr uint32_t no_item = 0xFFFFFFFFu;
+uint32_t refinement_item(const Spec& spec, const Cell& word) {
+    for (uint32_t i = spec.h.fixed; i < spec.h.items; ++i) {
+        const SpecItem& item = spec.item(i);
+        if (item.tag == tag_refinement && item.symbol == word::symbol_of(word)) return i;
+    }
+    uint32_t wanted = symbol::resolve(word::symbol_of(word));
+    for (uint32_t i = spec.h.fixed; i < spec.h.items; ++i) {
+        const SpecItem& item = spec.item(i);
+        if (item.tag == tag_refinement && symbol::resolve(item.symbol) == wanted) return i;
+    }
+    return no_item;
+}
+
+// The cell a function's frame starts with for a spec item after the fixed arguments: false
+// for a refinement, none for its arguments, and for /local false (the flag) or none; false
+// given for an item that has no slot.
+inline bool frame_slot(const SpecItem& item, Cell& out) {
+    if (item.tag == tag_refinement) out = logic::false_value;
+    else if (item.tag == tag_refinement_arg) out = none::value;
+    else if (item.tag == tag_local) out = item.kind == 0xFFFFFFFFu ? logic::false_value : none::value;
+    else return false;
+    return true;
+}
+
+// Runs a native's or action's entry on the frame made for it.
+inline void run_entry(const Cell& fn, int32_t* refinements) {
+    natives::Entry e;
+    if (cell::is(fn, T_native)) {
+        e = function::entry_index(fn) <= natives::capacity ? natives::table[function::entry_index(fn)] : nullptr;
+    } else {
+        uint32_t slot = function::entry_index(fn);
+        e = slot >= 1 && slot <= actions::slot_count ? actions::entries[slot - 1] : nullptr;
+    }
+    if (!e) error::fire(err::internal_not_done);
+    natives::Args args(refinements);
+    e(args);
+}
 
 // The refinements of a call written in its path, or given to apply: each one's flag (functions)
 // or position (natives), then its arguments fetched from the code. Kept apart from
@@ -467,17 +527,9 @@ namespace {
         return true;
     };
     auto find_refinement = [&](const Cell& element) {
-        // The spelling of the spec first; then any spelling that differs only in case.
-        for (uint32_t i = spec.h.fixed; i < spec.h.items; ++i) {
-            const SpecItem& item = spec.item(i);
-            if (item.tag == tag_refinement && item.symbol == word::symbol_of(element)) return i;
-        }
-        uint32_t wanted = symbol::resolve(word::symbol_of(element));
-        for (uint32_t i = spec.h.fixed; i < spec.h.items; ++i) {
-            const SpecItem& item = spec.item(i);
-            if (item.tag == tag_refinement && symbol::resolve(item.symbol) == wanted) return i;
-        }
-        error::fire(err::script_no_refine, name ? *name : word_of(stack::anon_symbol()), element);
+        uint32_t i = refinement_item(spec, element);
+        if (i == no_item) error::fire(err::script_no_refine, name ? *name : word_of(stack::anon_symbol()), element);
+        return i;
     };
 
     // Refinements written in the path, in the order written.
@@ -574,10 +626,8 @@ uint32_t fetch_and_run(const Cell& fn_copy, Node code, uint32_t pos, uint32_t en
     // A function's frame holds a slot for every refinement and its arguments, and for /local.
     if (is_function && h.items > h.fixed) {
         for (uint32_t i = h.fixed; i < h.items; ++i) {
-            SpecItem item = spec.item(i);
-            if (item.tag == tag_refinement) stack::push(logic::false_value);
-            else if (item.tag == tag_refinement_arg) stack::push(none::value);
-            else if (item.tag == tag_local) stack::push(item.kind == 0xFFFFFFFFu ? logic::false_value : none::value);
+            Cell slot;
+            if (frame_slot(spec.item(i), slot)) stack::push(slot);
         }
     }
 
@@ -590,21 +640,10 @@ uint32_t fetch_and_run(const Cell& fn_copy, Node code, uint32_t pos, uint32_t en
     if (stack::values.top == stack::values.args) stack::reserve();  // the result cell
     if constexpr (traced) trace::fire(trace::ev_call, code, T_block, pos, &fn_copy, how.path ? how.path : name);
     switch (cell::type(fn_copy)) {
-    case T_native: {
-        natives::Entry e = function::entry_index(fn_copy) <= natives::capacity ? natives::table[function::entry_index(fn_copy)] : nullptr;
-        if (!e) error::fire(err::internal_not_done);
-        natives::Args args(refinements);
-        e(args);
+    case T_native:
+    case T_action:
+        run_entry(fn_copy, refinements);
         break;
-    }
-    case T_action: {
-        uint32_t slot = function::entry_index(fn_copy);
-        natives::Entry e = slot >= 1 && slot <= actions::slot_count ? actions::entries[slot - 1] : nullptr;
-        if (!e) error::fire(err::internal_not_done);
-        natives::Args args(refinements);
-        e(args);
-        break;
-    }
     case T_function:
         call_function(fn_copy, name);
         break;
@@ -1642,21 +1681,6 @@ bool call_at(const Cell& c) {
     return compiled_callee(context::bound_slot(pc.cells[i]));
 }
 
-// The spec of a call when it is kept already (reading it then allocates nothing); else false.
-bool kept_spec(const Cell& fn, Spec& spec) {
-    if (KeptSpec* k = kept_spec_of(fn)) {
-        if (!k->ready) return false;
-        spec.kept = k->items.data();
-        spec.h = k->h;
-        return true;
-    }
-    const Cell& cache = function::more(fn)[1];
-    if (!cell::is(cache, T_binary)) return false;
-    spec.node = series::node_of(cache);
-    spec.h = header_of(spec.node);
-    return true;
-}
-
 // A call at position p of cells_of (code or a paren in it) into a Call of code's form: its
 // arguments are value expressions, compiled as sub-statements; a function's frame image holds
 // its refinements as the path sets them. Gives the position after the call, or 0 where the
@@ -1687,11 +1711,9 @@ uint32_t compile_call(Node code, Node cells_of, uint32_t p, uint32_t depth, uint
     std::vector<Cell> image;
     if (is_function) {
         for (uint32_t i = spec.h.fixed; i < spec.h.items; ++i) {
-            SpecItem item = spec.item(i);
-            if (item.tag == tag_refinement) image.push_back(logic::false_value);
-            else if (item.tag == tag_refinement_arg) image.push_back(none::value);
-            else if (item.tag == tag_local) image.push_back(item.kind == 0xFFFFFFFFu ? logic::false_value : none::value);
-            else return 0;
+            Cell slot;
+            if (!frame_slot(spec.item(i), slot)) return 0;
+            image.push_back(slot);
         }
     }
     if (is_path) {
@@ -1699,15 +1721,8 @@ uint32_t compile_call(Node code, Node cells_of, uint32_t p, uint32_t depth, uint
         for (uint32_t j = pi + 1; j < pc.limit; ++j) {
             const Cell& element = pc.cells[j];
             if (!cell::is(element, T_word)) return 0;
-            // As fetch_refinements finds it: the spelling of the spec first, then any case.
-            constexpr uint32_t none_found = 0xFFFFFFFFu;
-            uint32_t found = none_found;
-            for (uint32_t i = spec.h.fixed; found == none_found && i < spec.h.items; ++i)
-                if (spec.item(i).tag == tag_refinement && spec.item(i).symbol == word::symbol_of(element)) found = i;
-            uint32_t wanted_symbol = symbol::resolve(word::symbol_of(element));
-            for (uint32_t i = spec.h.fixed; found == none_found && i < spec.h.items; ++i)
-                if (spec.item(i).tag == tag_refinement && symbol::resolve(spec.item(i).symbol) == wanted_symbol) found = i;
-            if (found == none_found) return 0;
+            uint32_t found = refinement_item(spec, element);  // as fetch_refinements finds it
+            if (found == no_item) return 0;
             if (is_function) {
                 // A function's refinement is its slot in the frame, its arguments the slots after it.
                 if (logic::get(image[found - spec.h.fixed])) return 0;
@@ -2287,6 +2302,13 @@ Ran run_expr(const Where& w, uint32_t n, uint32_t& next);
     uint32_t first = f->calls[k].first_arg, fixed = f->calls[k].fixed;
     bool ran = false;
     failed = false;
+    // Nothing has run: the frame goes, and the walker takes the whole call.
+    auto undo = [&] {
+        stack::drop_frame();
+        stack::values.top = slot;
+        failed = true;
+        return false;
+    };
     for (uint32_t i = 0; i < fixed; ++i) {
         code_cache::CallArg a = f->call_args[first + i];
         bool value = f->statements[a.statement - 1].shape == code_cache::Shape::value;
@@ -2302,12 +2324,7 @@ Ran run_expr(const Where& w, uint32_t n, uint32_t& next);
             r = run_expr(w, a.statement, p);
         }
         if (r == Ran::failed) {
-            if (!ran) {
-                stack::drop_frame();
-                stack::values.top = slot;
-                failed = true;
-                return false;
-            }
+            if (!ran) return undo();
             next = fetch_and_run<false>(*slot, w.cells_of, a.pos, w.end, &label, CallHow{}, i);
             return false;
         }
@@ -2318,12 +2335,7 @@ Ran run_expr(const Where& w, uint32_t n, uint32_t& next);
         }
         Cell ts{T_typeset, a.ts1, a.ts2, a.ts3};
         if (!typeset::contains(ts, cell::type(stack::values.top[-1]))) {
-            if (!ran) {
-                stack::drop_frame();
-                stack::values.top = slot;
-                failed = true;
-                return false;
-            }
+            if (!ran) return undo();
             fire_expect_arg(stack::values.top[-1], a.symbol, &label);
         }
         if (ran && (r == Ran::walked || !(f = still(w, f)))) {
@@ -2338,9 +2350,7 @@ Ran run_expr(const Where& w, uint32_t n, uint32_t& next);
 // function's body, as call_return tells it: the last expression of the body block itself (the
 // frame below its own names the body's code, and the one below that is the function's).
 inline bool ends_body(const Where& w, uint32_t next) {
-    uint32_t d = stack::depth();
-    return next >= clip(w.cells_of, w.end) && d >= 3 && stack::frame_at(d - 1).kind == stack::eval &&
-           stack::frame_at(d - 1).saved_values == w.cells_of && (stack::frame_at(d - 2).kind & stack::return_target);
+    return next >= clip(w.cells_of, w.end) && body_frame(w.cells_of, stack::depth() - 1);
 }
 
 // A call of the form's list: the head word must still hold the function, the path be
@@ -2403,9 +2413,7 @@ Ran run_call(const Where& w, uint32_t k, uint32_t& next) {
         int32_t refinements[32];
         std::fill_n(refinements, 32, -1);
         for (uint32_t j = 0; j < used; ++j) refinements[refinement[j]] = refinement_at[j];
-        natives::Args nargs(refinements);
-        if (cell::is(fn, T_native)) natives::table[function::entry_index(fn)](nargs);
-        else actions::entries[function::entry_index(fn) - 1](nargs);
+        run_entry(fn, refinements);
     }
     end_call(slot);
     next = call_next;
@@ -2621,7 +2629,6 @@ bool run_expression(uint32_t n, uint32_t type, Node code, uint32_t pos, uint32_t
         if (lookahead && !stack::exiting() && infix_op_at(after))
             next = continue_infix(code, next, clip(code, end), slot);
     }
-    stack::values.top = slot + 1;
     *result = *slot;
     stack::values.top = slot;
     return true;
@@ -2763,8 +2770,7 @@ bool fast_value(Node code, uint32_t& pos, uint32_t end, bool no_infix) {
 uint32_t call_return(const Cell& fn, Node code, uint32_t pos, uint32_t end, const Cell& word) {
     check_depth();
     uint32_t d = stack::depth();
-    if (d >= 2 && stack::frame_at(d).kind == stack::eval && stack::frame_at(d).saved_values == code &&
-        (stack::frame_at(d - 1).kind & stack::return_target)) {
+    if (body_frame(code, d)) {
         // Ending the body with a value that runs nothing and cannot fail: not even return's
         // own frame is needed.
         Cell* mark = stack::values.top;
@@ -2778,10 +2784,7 @@ uint32_t call_return(const Cell& fn, Node code, uint32_t pos, uint32_t end, cons
     stack::push_frame(stack::interp_native, &word);
     pos = eval_expression(code, pos, end, Infix::apply, Result::push);
     if (!stack::exiting()) {
-        uint32_t d = stack::depth();
-        bool ends_body = pos >= clip(code, end) && d >= 3 && stack::frame_at(d - 1).kind == stack::eval &&
-                         stack::frame_at(d - 1).saved_values == code &&
-                         (stack::frame_at(d - 2).kind & stack::return_target);
+        bool ends_body = pos >= clip(code, end) && body_frame(code, stack::depth() - 1);
         if (!ends_body) stack::throw_return(true, stack::values.args);
     }
     end_call(slot);
