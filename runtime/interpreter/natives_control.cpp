@@ -277,14 +277,13 @@ int64_t count_of(const Cell& c) {
 }
 
 // The iterations 1..n of loop and repeat (setting word, when given, to each one's number):
-// runs of iterations whose body is compiled value statements back to back (LoopBody::count,
+// runs of iterations whose body's statements run compiled back to back (LoopBody::count,
 // which also finishes an iteration whose compiled run stopped part-way), any other iteration
 // as run_body runs it.
 void count_loop(Cell* word, int64_t n, const Cell& body, LoopFrame& lp, interp::LoopBody& prepared) {
     for (int64_t i = 1; i <= n; ++i) {
         bool ran = false;
         if (prepared.counting()) {
-            stack::values.top = stack::values.args + 1;
             i = prepared.count(word, i, n, ran);
             if (i > n) break;
         }
