@@ -1256,15 +1256,77 @@ bool LoopBody::value(Cell& out) {
     return p >= end;
 }
 
+// A plain body: its statements, from its first to its end, all compiled value statements
+// (at most max_plain). Their numbers go to plan; gives how many, or 0 for any other body.
+// They run no code, push nothing and allocate nothing, so across a run of iterations of such
+// a body the form, the stack's depth, tracing and the word's slot stay as they are: only the
+// interrupt is polled per iteration, the rest is looked at once per run.
+uint32_t LoopBody::plain(uint32_t* plan) const {
+    if (check_forms) return 0;  // every iteration compares the form's hash
+    const code_cache::Form& f = *static_cast<code_cache::Form*>(form_);
+    uint32_t k = 0;
+    for (uint32_t p = pos_; p < end_;) {
+        if (k == max_plain || p >= f.at.size()) return 0;
+        uint32_t n = f.at[p];
+        if (n == 0 || n == code_cache::walker_statement) return 0;
+        const code_cache::Statement& s = f.statements[n - 1];
+        if (s.shape != code_cache::Shape::value || s.next > end_ || s.next <= p) return 0;
+        plan[k++] = n;
+        p = s.next;
+    }
+    return k;
+}
+
+// The slot a loop's word is set in (back_to_back has found it a global or a running local),
+// as context::set finds it.
+Cell* LoopBody::word_slot(const Cell* word) const {
+    return word::context_of(*word) == context::global_node ? context::global_slot(*word) : context::running_slot(*word);
+}
+
+// Runs the plan's statements as rest_from runs them: gives k when all ran, else the index of
+// the one that did not (nothing of it ran).
+[[gnu::always_inline]] inline uint32_t LoopBody::plain_statements(const uint32_t* plan, uint32_t k) const {
+    const code_cache::Form& f = *static_cast<code_cache::Form*>(form_);
+    for (uint32_t j = 0; j < k; ++j) {
+        const code_cache::Statement& s = f.statements[plan[j] - 1];
+        if (!(s.global ? run_global_value(f, s, end_) : run_value(f, s, end_))) return j;
+    }
+    return k;
+}
+
 int64_t LoopBody::count(Cell* word, int64_t from, int64_t n, bool& ran) {
     ran = false;
     if (!back_to_back(word)) return from;
     const code_cache::Form& f = *static_cast<code_cache::Form*>(form_);
     uint32_t end = end_, next;
+    bool try_plain = word != nullptr;
     for (int64_t i = from; i <= n; ++i) {
         if (os::interrupt_flag || trace::active || !stack::room()) return i;
         if (check_forms) [[unlikely]] code_cache::note_run(code_);  // as each block run does
         stack::values.top = stack::values.args + 1;  // as run_body leaves it
+        if (try_plain) {
+            // A plain body's iterations, the counter set straight into its slot.
+            uint32_t plan[max_plain];
+            uint32_t k = plain(plan);
+            Cell* slot = k ? word_slot(word) : nullptr;
+            try_plain = slot != nullptr;
+            if (slot) {
+                uint32_t j = k;
+                for (; i <= n && !os::interrupt_flag; ++i) {
+                    cell::store(*slot, T_integer, 0, static_cast<uint32_t>(i), 0);
+                    j = plain_statements(plan, k);
+                    if (j < k) break;
+                }
+                if (i > n) return n + 1;
+                if (j == k) return i;  // interrupted before iteration i began
+                // Iteration i has begun: its rest from the statement that did not run.
+                if (!rest_from(j ? f.statements[plan[j - 1] - 1].next : pos_)) {
+                    ran = true;
+                    return i;
+                }
+                continue;
+            }
+        }
         // loop, which sets no word, tries its first statement before anything happens (one
         // that runs code is left to eval_body).
         if (!word && !run_value_statement(f, pos_, end, next)) return i;
@@ -1284,10 +1346,36 @@ int64_t LoopBody::count(Cell* word, int64_t from, int64_t n, bool& ran) {
 bool LoopBody::each(Cell* word, Cell* series, bool& ran) {
     ran = false;
     if (!in(cell::type(*series), ANY_BLOCK) || !back_to_back(word)) return false;
+    bool try_plain = true;
     for (;;) {
         if (os::interrupt_flag || trace::active || !stack::room()) return false;
         if (check_forms) [[unlikely]] code_cache::note_run(code_);  // as each block run does
         stack::values.top = stack::values.args + 1;  // as run_body leaves it
+        if (try_plain) {
+            // A plain body's iterations (see plain), the word set straight into its slot.
+            uint32_t plan[max_plain];
+            uint32_t k = plain(plan);
+            Cell* slot = k ? word_slot(word) : nullptr;
+            try_plain = slot != nullptr;
+            if (slot) {
+                uint32_t j = k;
+                Node n = series::node_of(*series);
+                while (!os::interrupt_flag) {
+                    uint32_t i = series::position_of(*series);
+                    if (i >= tail_index(n)) return true;
+                    *slot = at(n, i);
+                    series->w1 = i + 1;
+                    j = plain_statements(plan, k);
+                    if (j < k) break;
+                }
+                if (j == k) return false;  // interrupted before an iteration began
+                if (!rest_from(j ? static_cast<code_cache::Form*>(form_)->statements[plan[j - 1] - 1].next : pos_)) {
+                    ran = true;
+                    return false;
+                }
+                continue;
+            }
+        }
         Node n = series::node_of(*series);
         uint32_t i = series::position_of(*series);
         if (i >= tail_index(n)) return true;

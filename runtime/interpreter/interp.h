@@ -102,6 +102,10 @@ private:
     bool back_to_back(const Cell* word);
     bool rest_from(uint32_t p);
     bool rest_with_code(uint32_t p);
+    static constexpr uint32_t max_plain = 8;
+    uint32_t plain(uint32_t* plan) const;
+    Cell* word_slot(const Cell* word) const;
+    uint32_t plain_statements(const uint32_t* plan, uint32_t k) const;
     uint32_t epoch_ = 0xFFFFFFFFu;
     bool counting_ = false;  // count may run iterations: the first statement is not known to be of another kind
     uint32_t pos_ = 0, end_ = 0;
