@@ -381,7 +381,14 @@ inline bool run_global_value(const code_cache::Form& f, const code_cache::Statem
 inline bool first_value(const code_cache::Form& f, const code_cache::Statement& s, Cell& v);
 bool run_conditional(const code_cache::Form& f, const code_cache::Statement& s, uint32_t type, Node code, uint32_t pos,
                      uint32_t end, uint32_t& next);
+template <bool lone>
 bool run_expression(uint32_t n, uint32_t type, Node code, uint32_t pos, uint32_t end, uint32_t& next);
+inline bool lone_call(const code_cache::Statement& s) { return s.first_read == code_cache::Read::call && s.steps == 0; }
+inline bool run_any_expression(const code_cache::Statement& s, uint32_t n, uint32_t type, Node code, uint32_t pos,
+                               uint32_t end, uint32_t& next) {
+    return lone_call(s) ? run_expression<true>(n, type, code, pos, end, next)
+                        : run_expression<false>(n, type, code, pos, end, next);
+}
 bool run_code_conditional(const code_cache::Form& f, const code_cache::Statement& s, uint32_t type, Node code,
                           uint32_t pos, uint32_t end, uint32_t& next);
 uint32_t conditional_rest(Cell* slot, const Cell& fn, Node code, uint32_t pos, uint32_t end, const Cell& word);
@@ -1040,15 +1047,21 @@ void walk_rest(uint32_t type, Node code, uint32_t pos, uint32_t end, Cell* resul
     leave_body(r);
 }
 
-// A statement of a body's compiled run that runs code (the caller looks for its form again,
-// which is gone when the block changed). An exit left pending ends the run: next is then the
-// end.
-[[gnu::always_inline]] inline bool run_body_statement(code_cache::Form& f, uint32_t type, Node code, uint32_t pos,
-                                                      uint32_t end, uint32_t& next) {
+// A compiled statement of a body's run, of either kind: false, having done nothing, where the
+// walker must take it. One that runs code may make or drop forms (the caller looks for its
+// form again, which is gone when the block changed); an exit it leaves pending ends the run:
+// next is then the end.
+[[gnu::always_inline]] inline bool run_any_statement(code_cache::Form& f, uint32_t type, Node code, uint32_t pos,
+                                                     uint32_t end, uint32_t& next) {
     uint32_t n = pos < f.at.size() ? f.at[pos] : 0;
-    if (n == 0 || n == code_cache::walker_statement || f.statements[n - 1].shape <= code_cache::Shape::value)
-        return false;
-    if (!run_code_statement(f, n, type, code, pos, end, next)) return false;
+    if (n == 0 || n == code_cache::walker_statement) return false;
+    const code_cache::Statement& s = f.statements[n - 1];
+    if (s.shape == code_cache::Shape::value) {
+        if (s.next > end || !(s.global ? run_global_value(f, s, end) : run_value(f, s, end))) return false;
+        next = s.next;
+        return true;
+    }
+    if (s.shape <= code_cache::Shape::walker || !run_code_statement(f, n, type, code, pos, end, next)) return false;
     if (stack::exiting() || next > end) next = end;
     return true;
 }
@@ -1077,7 +1090,7 @@ void walk_rest(uint32_t type, Node code, uint32_t pos, uint32_t end, Cell* resul
             if (pos >= end) break;
         }
         stack::values.top = r.result + 1;
-        if (!f || !(run_value_statement(*f, pos, end, next) || run_body_statement(*f, type, code, pos, end, next))) {
+        if (!f || !run_any_statement(*f, type, code, pos, end, next)) {
             walk_rest(type, code, pos, end, r.result);
             break;
         }
@@ -1229,9 +1242,10 @@ bool LoopBody::value(Cell& out) {
     BodyRun r = enter_body();
     for (; p < end; p = next) {
         stack::values.top = r.result + 1;
-        if (run_value_statement(f, p, end, next)) continue;
         uint32_t k = p < f.at.size() ? f.at[p] : 0;
-        if (k && k != code_cache::walker_statement && f.statements[k - 1].shape > code_cache::Shape::value) {
+        if (k && k != code_cache::walker_statement && f.statements[k - 1].shape == code_cache::Shape::value) {
+            if (run_value_statement(f, p, end, next)) continue;
+        } else if (k && k != code_cache::walker_statement && f.statements[k - 1].shape > code_cache::Shape::value) {
             if (!run_code_statement(f, k, type, code_, p, end, next)) {
                 walk_rest(type, code_, p, end, r.result);
                 break;
@@ -2366,7 +2380,14 @@ struct Where {
     uint32_t epoch;
     Node paren = 0;
     uint32_t paren_form = 0, paren_serial = 0;
+    const code_cache::Form* form = nullptr;  // the form at epoch, when known
 };
+
+// The form of the part, found again only when the epoch has moved (its caller has made sure it
+// still holds, as still tells).
+inline const code_cache::Form* form_in(const Where& w) {
+    return w.form && code_cache::epoch == w.epoch ? w.form : form_of(w.code);
+}
 
 // The form again after code ran (f: where it was), or null when the compiled rest no longer
 // holds.
@@ -2386,7 +2407,7 @@ Ran run_expr(const Where& w, uint32_t n, uint32_t& next);
 // then where it ended. failed: nothing had run yet, and the frame is popped again.
 [[gnu::noinline]] bool fetch_code_args(const Where& w, uint32_t k, Cell* slot, const Cell& label, uint32_t& next,
                                        bool& failed) {
-    const code_cache::Form* f = form_of(w.code);
+    const code_cache::Form* f = form_in(w);
     uint32_t first = f->calls[k].first_arg, fixed = f->calls[k].fixed;
     bool ran = false;
     failed = false;
@@ -2447,7 +2468,7 @@ inline bool ends_body(const Where& w, uint32_t next) {
 // and fetch_and_run make it, and the call runs; its value is left pushed.
 Ran run_call(const Where& w, uint32_t k, uint32_t& next) {
     constexpr uint32_t max_args = 8;
-    const code_cache::Form* f = form_of(w.code);
+    const code_cache::Form* f = form_in(w);
     const code_cache::Call& c = f->calls[k];
     if (trace::active || (c.path && !code_cache::token_valid(c.path, c.path_form, c.path_serial))) return Ran::failed;
     const Cell* held = context::bound_slot(c.head);
@@ -2481,7 +2502,7 @@ Ran run_call(const Where& w, uint32_t k, uint32_t& next) {
             end_call(slot);
             return Ran::walked;
         }
-        f = form_of(w.code);
+        f = form_in(w);
         if (is_function)
             for (uint32_t j = 0; j < slots; ++j) stack::push(f->images[image + j]);
     } else if (is_function) {
@@ -2513,7 +2534,7 @@ Ran run_call(const Where& w, uint32_t k, uint32_t& next) {
 Ran run_code_term(const Where& w, code_cache::Read read, uint32_t sub, uint32_t& next) {
     if (read == code_cache::Read::call) return run_call(w, sub, next);
     // A paren, run as eval_frameless runs it: its result cell, its own `current`.
-    const code_cache::Statement& ps = form_of(w.code)->statements[sub - 1];
+    const code_cache::Statement& ps = form_in(w)->statements[sub - 1];
     if (!code_cache::token_valid(ps.paren, ps.paren_form, ps.paren_serial) || os::interrupt_flag) return Ran::failed;
     Node pn = ps.paren;
     uint32_t at = ps.paren_at;
@@ -2554,7 +2575,7 @@ inline bool runs_code(const code_cache::Form& f, code_cache::Read read, uint32_t
 // pushed. A paren's is read in the paren's cells, up to the paren's tail.
 Ran run_expr(const Where& outer, uint32_t n, uint32_t& next) {
     using code_cache::Read;
-    const code_cache::Form* f = form_of(outer.code);
+    const code_cache::Form* f = form_in(outer);
     // What the run needs of the statement, read before code runs: a recompile may replace it
     // meanwhile (its steps and sub-statements stay where they are).
     struct {
@@ -2569,7 +2590,7 @@ Ran run_expr(const Where& outer, uint32_t n, uint32_t& next) {
         const code_cache::Statement& t = f->statements[n - 1];
         s = {t.first_read, t.lookahead, t.first_sub, t.first_step, t.steps, t.next, t.after};
         if (t.paren) {
-            inner = Where{outer.code, outer.serial, t.paren, t.next, outer.epoch, t.paren, t.paren_form, t.paren_serial};
+            inner = Where{outer.code, outer.serial, t.paren, t.next, outer.epoch, t.paren, t.paren_form, t.paren_serial, f};
             wp = &inner;
         }
     }
@@ -2657,6 +2678,29 @@ Ran run_expr(const Where& outer, uint32_t n, uint32_t& next) {
 
 // An expression statement into the result cell (the argument base), as the walker's
 // expression runs it; false, having done nothing, where the walker must take it.
+// run_expr for a statement of one call and nothing after it (`append data x`, `r: f x`): the
+// same steps without the operator loop.
+[[gnu::noinline]] Ran run_lone_call(const Where& w, const code_cache::Statement& t, uint32_t& next) {
+    bool lookahead = t.lookahead;
+    uint32_t after_at = t.next;
+    Cell after = t.after;
+    Cell* start = stack::values.top;
+    uint32_t p;
+    Ran r = run_code_term(w, code_cache::Read::call, t.first_sub, p);
+    if (r == Ran::failed) return r;
+    // After a call that ran as compiled, p is the statement's end.
+    if (r == Ran::walked || !still(w, w.form) || stack::exiting() ||
+        (lookahead && after_at < clip(w.cells_of, w.end) && infix_op_at(after))) {
+        next = stack::exiting() ? p : continue_infix(w.cells_of, p, clip(w.cells_of, w.end), start);
+        stack::values.top = start + 1;
+        return Ran::walked;
+    }
+    next = after_at;
+    return Ran::done;
+}
+
+// lone: a statement of one call alone (lone_call tells).
+template <bool lone>
 bool run_expression(uint32_t n, uint32_t type, Node code, uint32_t pos, uint32_t end, uint32_t& next) {
     if (trace::active) return false;
     const code_cache::Form* f = form_of(code);
@@ -2665,7 +2709,9 @@ bool run_expression(uint32_t n, uint32_t type, Node code, uint32_t pos, uint32_t
     Cell target = s.target;
     StatementPosition position(type, code, pos);
     Cell* start = stack::values.top;
-    Ran r = run_expr(Where{code, f->serial, code, end, code_cache::epoch}, n, next);
+    Ran r;
+    if constexpr (lone) r = run_lone_call(Where{code, f->serial, code, end, code_cache::epoch, 0, 0, 0, f}, s, next);
+    else r = run_expr(Where{code, f->serial, code, end, code_cache::epoch, 0, 0, 0, f}, n, next);
     if (r == Ran::failed) return false;
     if (sets && !stack::exiting()) {
         Cell value = *start;
@@ -2688,7 +2734,7 @@ bool run_expression(uint32_t n, uint32_t type, Node code, uint32_t pos, uint32_t
     Cell fn = s.native, word = s.head, after = s.after;
     uint32_t condition = s.condition, blocks_at = s.blocks_at, blocks = s.blocks;
     bool lookahead = s.lookahead;
-    Where w{code, f.serial, code, end, code_cache::epoch};
+    Where w{code, f.serial, code, end, code_cache::epoch, 0, 0, 0, &f};
     StatementPosition position(type, code, pos);
     check_depth();
     Cell* result = stack::values.args;
@@ -2755,7 +2801,7 @@ void compile_statement(Node code, uint32_t pos, uint32_t n) {
     const code_cache::Statement& s = f.statements[n - 1];
     if (s.next > end) return false;
     if (s.shape == code_cache::Shape::conditional ? run_conditional(f, s, type, code, pos, end, next)
-                                                   : run_expression(n, type, code, pos, end, next))
+                                                   : run_any_expression(s, n, type, code, pos, end, next))
         return true;
     // Nothing ran: the form is where it was.
     missed(code, pos, form_of(code)->statements[n - 1], n);
@@ -2780,7 +2826,7 @@ bool run_compiled(uint32_t type, Node code, uint32_t pos, uint32_t end, uint32_t
     } else if (s.shape == code_cache::Shape::conditional) {
         if (run_conditional(*f, s, type, code, pos, end, next)) return true;
     } else if (s.shape == code_cache::Shape::expression) {
-        if (run_expression(n, type, code, pos, end, next)) return true;
+        if (run_any_expression(s, n, type, code, pos, end, next)) return true;
         f = form_of(code);
         if (!f) return false;
         missed(code, pos, f->statements[n - 1], n);
