@@ -40,6 +40,13 @@ using memory::Node;
 Cell current{T_none, 0, 0, 0};
 uint32_t current_depth = 0;
 
+// A conditional statement in two parts (see run_conditional).
+struct Conditional {
+    Cell fn, word, condition, after, branch;
+    uint32_t blocks_at = 0, blocks = 0, start = 0, left = 0, branch_end = 0, next = 0;
+    bool lookahead = false;
+};
+
 namespace {
 
 void mark_current() { collector::mark_cell(current); }
@@ -381,6 +388,9 @@ inline bool run_global_value(const code_cache::Form& f, const code_cache::Statem
 inline bool first_value(const code_cache::Form& f, const code_cache::Statement& s, Cell& v);
 bool run_conditional(const code_cache::Form& f, const code_cache::Statement& s, uint32_t type, Node code, uint32_t pos,
                      uint32_t end, uint32_t& next);
+enum class CondStep : uint8_t { miss, done, more };
+CondStep conditional_start(const code_cache::Form& f, const code_cache::Statement& s, Node code, Conditional& c);
+void conditional_finish(const Conditional& c, uint32_t type, Node code, uint32_t pos, uint32_t end, uint32_t& next);
 template <bool lone>
 bool run_expression(uint32_t n, uint32_t type, Node code, uint32_t pos, uint32_t end, uint32_t& next);
 inline bool lone_call(const code_cache::Statement& s) { return s.first_read == code_cache::Read::call && s.steps == 0; }
@@ -1275,16 +1285,24 @@ bool LoopBody::value(Cell& out) {
 // They run no code, push nothing and allocate nothing, so across a run of iterations of such
 // a body the form, the stack's depth, tracing and the word's slot stay as they are: only the
 // interrupt is polled per iteration, the rest is looked at once per run.
-uint32_t LoopBody::plain(uint32_t* plan) const {
+uint32_t LoopBody::plain(uint32_t* plan, uint32_t* where, bool& conditionals) const {
     if (check_forms) return 0;  // every iteration compares the form's hash
     const code_cache::Form& f = *static_cast<code_cache::Form*>(form_);
     uint32_t k = 0;
+    conditionals = false;
     for (uint32_t p = pos_; p < end_;) {
         if (k == max_plain || p >= f.at.size()) return 0;
         uint32_t n = f.at[p];
         if (n == 0 || n == code_cache::walker_statement) return 0;
         const code_cache::Statement& s = f.statements[n - 1];
-        if (s.shape != code_cache::Shape::value || s.next > end_ || s.next <= p) return 0;
+        if (s.next > end_ || s.next <= p) return 0;
+        if (s.shape == code_cache::Shape::conditional) {
+            if (f.statements[s.condition - 1].shape != code_cache::Shape::value) return 0;
+            conditionals = true;
+        } else if (s.shape != code_cache::Shape::value) {
+            return 0;
+        }
+        where[k] = p;
         plan[k++] = n;
         p = s.next;
     }
@@ -1297,15 +1315,84 @@ Cell* LoopBody::word_slot(const Cell* word) const {
     return word::context_of(*word) == context::global_node ? context::global_slot(*word) : context::running_slot(*word);
 }
 
-// Runs the plan's statements as rest_from runs them: gives k when all ran, else the index of
-// the one that did not (nothing of it ran).
-[[gnu::always_inline]] inline uint32_t LoopBody::plain_statements(const uint32_t* plan, uint32_t k) const {
+// A conditional of a plain run: k when it ran whole, else as plain_statements gives.
+[[gnu::noinline]] uint32_t plain_conditional(const code_cache::Form& f, const code_cache::Statement& s, Node code,
+                                             Conditional& c, uint32_t j, uint32_t k) {
+    CondStep step = conditional_start(f, s, code, c);
+    if (step == CondStep::done) return k;
+    if (step == CondStep::miss || c.left == c.start) return j;
+    return k + 1 + j;
+}
+
+// Runs the plan's statements as rest_from runs them: gives k when all ran, else the index j of
+// the one that did not (nothing of it ran), or k + 1 + j for a conditional whose branch ran in
+// part, its second part to follow (finish_plain, with c).
+// conditionals: the plan has some (else every statement is a value statement).
+template <bool conditionals>
+[[gnu::always_inline]] inline uint32_t LoopBody::plain_statements(const uint32_t* plan, uint32_t k,
+                                                                  Conditional& c) const {
     const code_cache::Form& f = *static_cast<code_cache::Form*>(form_);
     for (uint32_t j = 0; j < k; ++j) {
         const code_cache::Statement& s = f.statements[plan[j] - 1];
-        if (!(s.global ? run_global_value(f, s, end_) : run_value(f, s, end_))) return j;
+        if (!conditionals || s.shape == code_cache::Shape::value) [[likely]] {
+            if (!(s.global ? run_global_value(f, s, end_) : run_value(f, s, end_))) return j;
+            continue;
+        }
+        // A conditional runs plainly while its branch runs in place whole.
+        if (uint32_t r = plain_conditional(f, s, code_, c, j, k); r != k) return r;
     }
     return k;
+}
+
+// The rest of an iteration whose plain run stopped in a conditional's branch (statement j, at
+// where[j], its first part done in c): the second part runs code, in the body's result cell as
+// rest_with_code runs it, then the iteration goes on as rest_from goes on. false when the
+// iteration was finished otherwise (see rest_from).
+[[gnu::noinline]] bool LoopBody::finish_plain(uint32_t at, const Conditional& c) {
+    uint32_t next;
+    BodyRun r = enter_body();
+    conditional_finish(c, cell::is(body_, T_paren) ? T_paren : T_block, code_, at, end_, next);
+    leave_body(r);
+    if (stack::exiting()) return false;
+    if (epoch_ != code_cache::epoch) {
+        if (next < end_) continue_body(body_, next, end_, r.result);
+        return false;
+    }
+    return rest_from(next);
+}
+
+// count's iterations from i on while its plain body runs plainly: gives the iteration it
+// stopped at (n + 1 when it ran them all), j as plain_statements gives it for that one (k when
+// it did not begin, interrupted).
+template <bool conditionals>
+[[gnu::always_inline]] inline int64_t LoopBody::plain_count(Cell* slot, const uint32_t* plan, uint32_t k, Conditional& c, int64_t i, int64_t n,
+                              uint32_t& j) const {
+    j = k;
+    for (; i <= n && !os::interrupt_flag; ++i) {
+        cell::store(*slot, T_integer, 0, static_cast<uint32_t>(i), 0);
+        j = plain_statements<conditionals>(plan, k, c);
+        if (j != k) break;
+    }
+    return i;
+}
+
+// The same for each: true when the series came to its tail; first stays set while no
+// iteration ran whole.
+template <bool conditionals>
+[[gnu::always_inline]] inline bool LoopBody::plain_each(Cell* slot, Cell* series, const uint32_t* plan, uint32_t k, Conditional& c, uint32_t& j,
+                          bool& first) const {
+    j = k;
+    Node n = series::node_of(*series);
+    while (!os::interrupt_flag) {
+        uint32_t i = series::position_of(*series);
+        if (i >= tail_index(n)) return true;
+        *slot = at(n, i);
+        series->w1 = i + 1;
+        j = plain_statements<conditionals>(plan, k, c);
+        if (j != k) return false;
+        first = false;
+    }
+    return false;
 }
 
 int64_t LoopBody::count(Cell* word, int64_t from, int64_t n, bool& ran) {
@@ -1314,27 +1401,31 @@ int64_t LoopBody::count(Cell* word, int64_t from, int64_t n, bool& ran) {
     const code_cache::Form& f = *static_cast<code_cache::Form*>(form_);
     uint32_t end = end_, next;
     bool try_plain = word != nullptr;
+    uint32_t plain_misses = 0;
     for (int64_t i = from; i <= n; ++i) {
         if (os::interrupt_flag || trace::active || !stack::room()) return i;
         if (check_forms) [[unlikely]] code_cache::note_run(code_);  // as each block run does
         stack::values.top = stack::values.args + 1;  // as run_body leaves it
         if (try_plain) {
             // A plain body's iterations, the counter set straight into its slot.
-            uint32_t plan[max_plain];
-            uint32_t k = plain(plan);
+            uint32_t plan[max_plain], where[max_plain];
+            bool conditionals;
+            uint32_t k = plain(plan, where, conditionals);
             Cell* slot = k ? word_slot(word) : nullptr;
             try_plain = slot != nullptr;
             if (slot) {
-                uint32_t j = k;
-                for (; i <= n && !os::interrupt_flag; ++i) {
-                    cell::store(*slot, T_integer, 0, static_cast<uint32_t>(i), 0);
-                    j = plain_statements(plan, k);
-                    if (j < k) break;
-                }
+                uint32_t j;
+                int64_t first = i;
+                Conditional c;
+                i = conditionals ? plain_count<true>(slot, plan, k, c, i, n, j) : plain_count<false>(slot, plan, k, c, i, n, j);
                 if (i > n) return n + 1;
                 if (j == k) return i;  // interrupted before iteration i began
-                // Iteration i has begun: its rest from the statement that did not run.
-                if (!rest_from(j ? f.statements[plan[j - 1] - 1].next : pos_)) {
+                // A body that keeps stopping in the first iteration of a run (its branches not
+                // run in place, say) is left to the general way for the rest of this call.
+                if (i == first && ++plain_misses > max_plain_misses) try_plain = false;
+                // Iteration i has begun: its rest from the statement that did not run, or
+                // after the conditional whose branch ran in part.
+                if (!(j > k ? finish_plain(where[j - k - 1], c) : rest_from(where[j]))) {
                     ran = true;
                     return i;
                 }
@@ -1361,29 +1452,28 @@ bool LoopBody::each(Cell* word, Cell* series, bool& ran) {
     ran = false;
     if (!in(cell::type(*series), ANY_BLOCK) || !back_to_back(word)) return false;
     bool try_plain = true;
+    uint32_t plain_misses = 0;
     for (;;) {
         if (os::interrupt_flag || trace::active || !stack::room()) return false;
         if (check_forms) [[unlikely]] code_cache::note_run(code_);  // as each block run does
         stack::values.top = stack::values.args + 1;  // as run_body leaves it
         if (try_plain) {
             // A plain body's iterations (see plain), the word set straight into its slot.
-            uint32_t plan[max_plain];
-            uint32_t k = plain(plan);
+            uint32_t plan[max_plain], where[max_plain];
+            bool conditionals;
+            uint32_t k = plain(plan, where, conditionals);
             Cell* slot = k ? word_slot(word) : nullptr;
             try_plain = slot != nullptr;
             if (slot) {
-                uint32_t j = k;
-                Node n = series::node_of(*series);
-                while (!os::interrupt_flag) {
-                    uint32_t i = series::position_of(*series);
-                    if (i >= tail_index(n)) return true;
-                    *slot = at(n, i);
-                    series->w1 = i + 1;
-                    j = plain_statements(plan, k);
-                    if (j < k) break;
-                }
+                uint32_t j;
+                bool first = true;
+                Conditional c;
+                if (conditionals ? plain_each<true>(slot, series, plan, k, c, j, first)
+                                 : plain_each<false>(slot, series, plan, k, c, j, first))
+                    return true;
                 if (j == k) return false;  // interrupted before an iteration began
-                if (!rest_from(j ? static_cast<code_cache::Form*>(form_)->statements[plan[j - 1] - 1].next : pos_)) {
+                if (first && ++plain_misses > max_plain_misses) try_plain = false;  // as in count
+                if (!(j > k ? finish_plain(where[j - k - 1], c) : rest_from(where[j]))) {
                     ran = true;
                     return false;
                 }
@@ -2132,66 +2222,88 @@ uint32_t run_branch_in_place(const Cell& branch) {
 // false, having done nothing, where the walker must take the statement.
 // Its callers (a block's compiled run, continue_body, a loop's back-to-back run) have looked for
 // room on the stack at the depth it runs at.
-bool run_conditional(const code_cache::Form& f, const code_cache::Statement& s, uint32_t type, Node code, uint32_t pos,
-                     uint32_t end, uint32_t& next) {
+//
+// Its first part, which runs no code (conditional_start): the checks, the condition's value,
+// the choice, and the chosen branch's value statements run in place; what the second part
+// (conditional_finish: the native's frame, the rest of the branch) needs is kept in c. miss:
+// nothing was done; done: the statement ran whole; more: the second part must follow.
+CondStep conditional_start(const code_cache::Form& f, const code_cache::Statement& s, Node code, Conditional& c) {
     const Cell* value = context::bound_slot(s.head);
-    if (!value || !cell::same_bits(*value, s.native)) return false;
-    bool lookahead = s.lookahead;
-    Cell after = s.after;
-    if (lookahead && infix_op_at(after)) return false;
-    next = s.next;
-    if (f.statements[s.condition - 1].shape == code_cache::Shape::expression)
-        return run_code_conditional(f, s, type, code, pos, end, next);
-    Cell condition;
-    if (!first_value(f, f.statements[s.condition - 1], condition)) return false;
-    Cell fn = s.native, word = s.head;
-    uint32_t blocks_at = s.blocks_at, blocks = s.blocks;
-    uint32_t k = function::entry_index(fn);
+    if (!value || !cell::same_bits(*value, s.native)) return CondStep::miss;
+    c.lookahead = s.lookahead;
+    c.after = s.after;
+    if (c.lookahead && infix_op_at(c.after)) return CondStep::miss;
+    c.next = s.next;
+    if (!first_value(f, f.statements[s.condition - 1], c.condition)) return CondStep::miss;
+    c.fn = s.native;
+    c.word = s.head;
+    c.blocks_at = s.blocks_at;
+    c.blocks = s.blocks;
+    uint32_t k = function::entry_index(c.fn);
     // The native's choice (either's condition is never unset here: an operand holds a value).
-    bool falsy = cell::is(condition, T_none) || (cell::is(condition, T_logic) && !logic::get(condition));
+    bool falsy = cell::is(c.condition, T_none) || (cell::is(c.condition, T_logic) && !logic::get(c.condition));
     int32_t chosen = k == natives::index::either ? (falsy ? 1 : 0) : (falsy == (k == natives::index::unless) ? 0 : -1);
-    Cell* result = stack::values.args;
     if (chosen < 0) {
-        none::make_at(condition);
-        *result = condition;
-        return true;
+        none::make_at(*stack::values.args);
+        return CondStep::done;
     }
-    Cell branch = at(code, blocks_at + uint32_t(chosen));
-    uint32_t start = series::position_of(branch);
-    uint32_t left = run_branch_in_place(branch);
-    Node branch_code = series::node_of(branch);
-    uint32_t branch_end = tail_index(branch_code);
-    if (left >= branch_end && left > start) return true;
+    Cell branch = at(code, c.blocks_at + uint32_t(chosen));
+    c.start = series::position_of(branch);
+    c.left = run_branch_in_place(branch);
+    c.branch = branch;
+    c.branch_end = tail_index(series::node_of(branch));
+    return c.left >= c.branch_end && c.left > c.start ? CondStep::done : CondStep::more;
+}
+
+void conditional_finish(const Conditional& c, uint32_t type, Node code, uint32_t pos, uint32_t end, uint32_t& next) {
+    Cell* result = stack::values.args;
+    Node branch_code = series::node_of(c.branch);
     StatementPosition position(type, code, pos);
     check_depth();
-    Cell* slot = stack::push(fn);
-    stack::push_frame(stack::interp_native, &word);
-    stack::push(condition);
-    for (uint32_t i = 0; i < blocks; ++i) stack::push(at(code, blocks_at + i));
+    Cell* slot = stack::push(c.fn);
+    stack::push_frame(stack::interp_native, &c.word);
+    stack::push(c.condition);
+    for (uint32_t i = 0; i < c.blocks; ++i) stack::push(at(code, c.blocks_at + i));
     // A branch whose form has statements that run code goes on as eval_body, which the
     // native's do_block calls, would go on with it (the same tests).
     const code_cache::Form* bf = form_of(branch_code);
     bool compiled = bf && bf->runs_code && !check_forms && !trace::active && !os::interrupt_flag;
-    if (left == start && !compiled) {
+    if (c.left == c.start && !compiled) {
         int32_t no_refinements[1] = {-1};
         natives::Args args(no_refinements);
-        natives::table[k](args);
+        natives::table[function::entry_index(c.fn)](args);
     } else {
         // The rest of the branch, as the native's do_block would have run it.
         stack::keep();
-        if (left > start) *stack::values.args = *result;
-        if (compiled) continue_body(branch, left, branch_end, stack::values.top);
-        else finish_body(T_block, branch_code, left, branch_end);
+        if (c.left > c.start) *stack::values.args = *result;
+        if (compiled) continue_body(c.branch, c.left, c.branch_end, stack::values.top);
+        else finish_body(T_block, branch_code, c.left, c.branch_end);
     }
     end_call(slot);
+    next = c.next;
     // The branch's code may have given the word after the statement an operator, which the
     // walker's look-ahead would now apply to the native's result: the walker's loop does it.
-    if (lookahead && !stack::exiting() && infix_op_at(after)) {
+    if (c.lookahead && !stack::exiting() && infix_op_at(c.after)) {
         next = continue_infix(code, next, clip(code, end), slot);
         stack::values.top = slot + 1;
     }
     *result = *slot;
     stack::values.top = slot;
+}
+
+bool run_conditional(const code_cache::Form& f, const code_cache::Statement& s, uint32_t type, Node code, uint32_t pos,
+                     uint32_t end, uint32_t& next) {
+    if (f.statements[s.condition - 1].shape == code_cache::Shape::expression) {
+        const Cell* value = context::bound_slot(s.head);
+        if (!value || !cell::same_bits(*value, s.native) || (s.lookahead && infix_op_at(s.after))) return false;
+        next = s.next;
+        return run_code_conditional(f, s, type, code, pos, end, next);
+    }
+    Conditional c;
+    CondStep step = conditional_start(f, s, code, c);
+    if (step == CondStep::miss) return false;
+    next = s.next;
+    if (step == CondStep::more) conditional_finish(c, type, code, pos, end, next);
     return true;
 }
 

@@ -71,6 +71,7 @@ void eval_body(const Cell& block);
 // straight from it, as eval_body's own compiled run would run them, without eval_body's tests
 // (and, for the counting loops and foreach, without the native's step) per iteration. Near the
 // stack's limits every iteration takes eval_body's way, which pushes what the walker pushes.
+struct Conditional;
 class LoopBody {
 public:
     explicit LoopBody(const Cell& body) : body_(body) {}
@@ -102,10 +103,18 @@ private:
     bool back_to_back(const Cell* word);
     bool rest_from(uint32_t p);
     bool rest_with_code(uint32_t p);
-    static constexpr uint32_t max_plain = 8;
-    uint32_t plain(uint32_t* plan) const;
+    static constexpr uint32_t max_plain = 8, max_plain_misses = 4;
+    uint32_t plain(uint32_t* plan, uint32_t* where, bool& conditionals) const;
     Cell* word_slot(const Cell* word) const;
-    uint32_t plain_statements(const uint32_t* plan, uint32_t k) const;
+    template <bool conditionals>
+    uint32_t plain_statements(const uint32_t* plan, uint32_t k, struct Conditional& c) const;
+    bool finish_plain(uint32_t at, const struct Conditional& c);
+    template <bool conditionals>
+    int64_t plain_count(Cell* slot, const uint32_t* plan, uint32_t k, struct Conditional& c, int64_t i, int64_t n,
+                        uint32_t& j) const;
+    template <bool conditionals>
+    bool plain_each(Cell* slot, Cell* series, const uint32_t* plan, uint32_t k, struct Conditional& c, uint32_t& j,
+                    bool& first) const;
     uint32_t epoch_ = 0xFFFFFFFFu;
     bool counting_ = false;  // count may run iterations: the first statement is not known to be of another kind
     uint32_t pos_ = 0, end_ = 0;
