@@ -40,11 +40,12 @@ using memory::Node;
 Cell current{T_none, 0, 0, 0};
 uint32_t current_depth = 0;
 
-// A conditional statement in two parts (see run_conditional).
+// A conditional statement in two parts (see run_conditional). conditional_start fills it
+// before a second part reads it: no initial values to store on every statement.
 struct Conditional {
     Cell fn, word, condition, after, branch;
-    uint32_t blocks_at = 0, blocks = 0, start = 0, left = 0, branch_end = 0, next = 0;
-    bool lookahead = false;
+    uint32_t blocks_at, blocks, start, left, branch_end, next;
+    bool lookahead;
 };
 
 namespace {
@@ -2227,7 +2228,8 @@ uint32_t run_branch_in_place(const Cell& branch) {
 // the choice, and the chosen branch's value statements run in place; what the second part
 // (conditional_finish: the native's frame, the rest of the branch) needs is kept in c. miss:
 // nothing was done; done: the statement ran whole; more: the second part must follow.
-CondStep conditional_start(const code_cache::Form& f, const code_cache::Statement& s, Node code, Conditional& c) {
+[[gnu::always_inline]] inline CondStep conditional_start(const code_cache::Form& f, const code_cache::Statement& s, Node code,
+                                                          Conditional& c) {
     const Cell* value = context::bound_slot(s.head);
     if (!value || !cell::same_bits(*value, s.native)) return CondStep::miss;
     c.lookahead = s.lookahead;
@@ -2255,7 +2257,8 @@ CondStep conditional_start(const code_cache::Form& f, const code_cache::Statemen
     return c.left >= c.branch_end && c.left > c.start ? CondStep::done : CondStep::more;
 }
 
-void conditional_finish(const Conditional& c, uint32_t type, Node code, uint32_t pos, uint32_t end, uint32_t& next) {
+[[gnu::always_inline]] inline void conditional_finish(const Conditional& c, uint32_t type, Node code, uint32_t pos,
+                                                      uint32_t end, uint32_t& next) {
     Cell* result = stack::values.args;
     Node branch_code = series::node_of(c.branch);
     StatementPosition position(type, code, pos);
