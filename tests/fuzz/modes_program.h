@@ -233,9 +233,15 @@ private:
             Place body = inner;
             body.loops += 1;
             body.in_loop = true;
-            int kind = pick(3);
+            int kind = pick(4);
             if (kind == 0) {
-                put("repeat i" + std::to_string(body.loops) + " " + std::to_string(pick(4)) + " ");
+                put("repeat i" + std::to_string(body.loops) + " " + std::to_string(pick(9)) + " ");
+                block(body);
+            } else if (kind == 3) {
+                // foreach over integers, its word named as repeat's
+                put("foreach i" + std::to_string(body.loops) + " [");
+                for (int n = pick(7); n > 0; --n) put(std::to_string(pick(9) - 2) + " ");
+                put("] ");
                 block(body);
             } else if (kind == 1) {
                 put("loop " + std::to_string(pick(4)) + " ");
