@@ -472,8 +472,12 @@ inline bool frame_slot(const SpecItem& item, Cell& out) {
     return true;
 }
 
+// No refinement given: what a native's Args reads for a call without any.
+constexpr int32_t no_refinements_given[32] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
+                                              -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
+
 // Runs a native's or action's entry on the frame made for it.
-inline void run_entry(const Cell& fn, int32_t* refinements) {
+inline void run_entry(const Cell& fn, const int32_t* refinements) {
     natives::Entry e;
     if (cell::is(fn, T_native)) {
         e = function::entry_index(fn) <= natives::capacity ? natives::table[function::entry_index(fn)] : nullptr;
@@ -804,11 +808,9 @@ Cell apply_values(const Cell& fn, const Cell* values, uint32_t count, const Cell
     if (cell::is(f, T_function)) {
         call_function(f, nullptr);
     } else {
-        int32_t refinements[32];
-        for (int32_t& r : refinements) r = -1;
         natives::Entry e = cell::is(f, T_native) ? natives::table[function::entry_index(f)]
                                                  : actions::entries[function::entry_index(f) - 1];
-        natives::Args args(refinements);
+        natives::Args args(no_refinements_given);
         e(args);
     }
     Cell result = *stack::values.args;
@@ -2604,8 +2606,10 @@ Ran run_call(const Where& w, uint32_t k, uint32_t& next) {
     uint32_t fixed = c.fixed, args = c.args, image = c.image, slots = c.slots, first_arg = c.first_arg;
     uint32_t call_next = c.next, used = c.refinements;
     uint8_t refinement[4], refinement_at[4];
-    std::copy_n(c.refinement, 4, refinement);
-    std::copy_n(c.refinement_at, 4, refinement_at);
+    if (used) {
+        std::copy_n(c.refinement, 4, refinement);
+        std::copy_n(c.refinement_at, 4, refinement_at);
+    }
     check_depth();
     Cell* slot = stack::push(fn);
     bool is_function = cell::is(fn, T_function);
@@ -2633,6 +2637,8 @@ Ran run_call(const Where& w, uint32_t k, uint32_t& next) {
     } else if (cell::is(fn, T_native) && function::entry_index(fn) == natives::index::return_ && ends_body(w, call_next)) {
         // call_return's way: a return that ends its function's body leaves its value as the
         // body's last value, and no exit needs to travel.
+    } else if (!used) {
+        run_entry(fn, no_refinements_given);
     } else {
         int32_t refinements[32];
         std::fill_n(refinements, 32, -1);
