@@ -1196,20 +1196,32 @@ bool LoopBody::run() {
     return true;
 }
 
-bool LoopBody::value(Cell& out) {
-    if (check_forms || !ready()) return false;
+// The number of the block's one statement when it is a compiled value statement, else 0.
+uint32_t LoopBody::single_value() {
+    if (check_forms || !ready()) return 0;
     const code_cache::Form& f = *static_cast<code_cache::Form*>(form_);
     uint32_t k = pos_ < f.at.size() ? f.at[pos_] : 0;
     if (k == 0 || k == code_cache::walker_statement || f.statements[k - 1].shape != code_cache::Shape::value ||
         f.statements[k - 1].next != end_)
-        return false;
-    // The statement leaves its value in the argument base, which is not the condition's.
+        return 0;
+    return k;
+}
+
+// Statement k of the block's form (single_value's), run for its value alone: it leaves its
+// value in the argument base, which is not the condition's.
+[[gnu::always_inline]] inline bool LoopBody::value_of(uint32_t k, Cell& out) const {
+    const code_cache::Form& f = *static_cast<code_cache::Form*>(form_);
+    const code_cache::Statement& s = f.statements[k - 1];
     Cell saved = *stack::values.args;
-    uint32_t next;
-    bool ran = run_value_statement(f, pos_, end_, next);
+    bool ran = s.global ? run_global_value(f, s, end_) : run_value(f, s, end_);
     out = *stack::values.args;
     *stack::values.args = saved;
     return ran;
+}
+
+bool LoopBody::value(Cell& out) {
+    uint32_t k = single_value();
+    return k && value_of(k, out);
 }
 
 // Whether iterations may run back to back: the body's first statement a compiled value
@@ -1372,7 +1384,7 @@ template <bool conditionals>
                               uint32_t& j) const {
     j = k;
     for (; i <= n && !os::interrupt_flag; ++i) {
-        cell::store(*slot, T_integer, 0, static_cast<uint32_t>(i), 0);
+        if (slot) cell::store(*slot, T_integer, 0, static_cast<uint32_t>(i), 0);
         j = plain_statements<conditionals>(plan, k, c);
         if (j != k) break;
     }
@@ -1398,13 +1410,60 @@ template <bool conditionals>
     return false;
 }
 
+// while's iterations while its condition (statement cn of cond's form) and its plain body run
+// plainly: 1 when the condition came out false (the loop is done), 0 when it stopped before an
+// iteration began (nothing of it done), 2 when an iteration began and its body stopped at j (as
+// plain_statements gives it).
+template <bool conditionals>
+[[gnu::always_inline]] inline int LoopBody::plain_while_run(const LoopBody& cond, uint32_t cn, const uint32_t* plan,
+                                                            uint32_t k, Conditional& c, uint32_t& j,
+                                                            bool& first) const {
+    while (!os::interrupt_flag) {
+        Cell v;
+        if (!cond.value_of(cn, v) || cell::is(v, T_unset)) return 0;
+        if (cell::is(v, T_none) || (cell::is(v, T_logic) && !logic::get(v))) return 1;
+        j = plain_statements<conditionals>(plan, k, c);
+        if (j != k) return 2;
+        first = false;
+    }
+    return 0;
+}
+
+bool LoopBody::plain_while(LoopBody& cond, bool& ran) {
+    ran = false;
+    for (;;) {
+        if (plain_misses_ > max_plain_misses || check_forms || !back_to_back(nullptr)) return false;
+        uint32_t plan[max_plain], where[max_plain];
+        bool conditionals;
+        uint32_t cn = cond.single_value();
+        uint32_t k = cn ? plain(plan, where, conditionals) : 0;
+        if (!k) {
+            ++plain_misses_;
+            return false;
+        }
+        stack::values.top = stack::values.args + 1;  // as run_body leaves it
+        uint32_t j;
+        bool first = true;
+        Conditional c;
+        int r = conditionals ? plain_while_run<true>(cond, cn, plan, k, c, j, first)
+                             : plain_while_run<false>(cond, cn, plan, k, c, j, first);
+        if (r == 1) return true;
+        if (first) ++plain_misses_;  // as in count
+        if (r == 0) return false;
+        // An iteration has begun: its rest, as in count.
+        if (!(j > k ? finish_plain(where[j - k - 1], c) : rest_from(where[j]))) {
+            ran = true;
+            return false;
+        }
+    }
+}
+
 int64_t LoopBody::count(Cell* word, int64_t from, int64_t n, bool& ran) {
     ran = false;
     if (!back_to_back(word)) return from;
     const code_cache::Form& f = *static_cast<code_cache::Form*>(form_);
     uint32_t end = end_, next;
-    bool try_plain = word != nullptr;
-    uint32_t plain_misses = 0;
+    bool try_plain = plain_misses_ <= max_plain_misses;
     for (int64_t i = from; i <= n; ++i) {
         if (os::interrupt_flag || trace::active || !stack::room()) return i;
         if (check_forms) [[unlikely]] code_cache::note_run(code_);  // as each block run does
@@ -1414,9 +1473,9 @@ int64_t LoopBody::count(Cell* word, int64_t from, int64_t n, bool& ran) {
             uint32_t plan[max_plain], where[max_plain];
             bool conditionals;
             uint32_t k = plain(plan, where, conditionals);
-            Cell* slot = k ? word_slot(word) : nullptr;
-            try_plain = slot != nullptr;
-            if (slot) {
+            Cell* slot = k && word ? word_slot(word) : nullptr;
+            try_plain = k && (slot || !word);
+            if (try_plain) {
                 uint32_t j;
                 int64_t first = i;
                 Conditional c;
@@ -1425,7 +1484,9 @@ int64_t LoopBody::count(Cell* word, int64_t from, int64_t n, bool& ran) {
                 if (j == k) return i;  // interrupted before iteration i began
                 // A body that keeps stopping in the first iteration of a run (its branches not
                 // run in place, say) is left to the general way for the rest of this call.
-                if (i == first && ++plain_misses > max_plain_misses) try_plain = false;
+                if (i == first && ++plain_misses_ > max_plain_misses) try_plain = false;
+                // loop's iteration, which sets no word, has not begun: the native runs it.
+                if (!word && j == 0) return i;
                 // Iteration i has begun: its rest from the statement that did not run, or
                 // after the conditional whose branch ran in part.
                 if (!(j > k ? finish_plain(where[j - k - 1], c) : rest_from(where[j]))) {
@@ -1454,8 +1515,7 @@ int64_t LoopBody::count(Cell* word, int64_t from, int64_t n, bool& ran) {
 bool LoopBody::each(Cell* word, Cell* series, bool& ran) {
     ran = false;
     if (!in(cell::type(*series), ANY_BLOCK) || !back_to_back(word)) return false;
-    bool try_plain = true;
-    uint32_t plain_misses = 0;
+    bool try_plain = plain_misses_ <= max_plain_misses;
     for (;;) {
         if (os::interrupt_flag || trace::active || !stack::room()) return false;
         if (check_forms) [[unlikely]] code_cache::note_run(code_);  // as each block run does
@@ -1475,7 +1535,7 @@ bool LoopBody::each(Cell* word, Cell* series, bool& ran) {
                                  : plain_each<false>(slot, series, plan, k, c, j, first))
                     return true;
                 if (j == k) return false;  // interrupted before an iteration began
-                if (first && ++plain_misses > max_plain_misses) try_plain = false;  // as in count
+                if (first && ++plain_misses_ > max_plain_misses) try_plain = false;  // as in count
                 if (!(j > k ? finish_plain(where[j - k - 1], c) : rest_from(where[j]))) {
                     ran = true;
                     return false;
@@ -2368,23 +2428,24 @@ bool index_value(const code_cache::Form& f, uint32_t k, Cell& v);
 [[gnu::noinline]] bool index_value(const code_cache::Form& f, uint32_t k, Cell& v) {
     const code_cache::IndexPath& ip = f.indexes[k];
     if (!code_cache::token_valid(ip.path, ip.form, ip.serial)) return false;
-    const Cell* holder = context::bound_slot(ip.first);
-    if (!holder) return false;
-    v = *holder;
+    const Cell* cur = context::bound_slot(ip.first);
+    if (!cur) return false;
     for (uint32_t i = 0; i < ip.steps; ++i) {
         const Cell* element = &ip.step[i];
         if (cell::is(*element, T_get_word)) {
             element = context::bound_slot(*element);
             if (!element) return false;
         }
-        if (!cell::is(*element, T_integer) || !cell::is(v, T_block)) return false;
+        if (!cell::is(*element, T_integer) || !cell::is(*cur, T_block)) return false;
         int32_t n = integer::get(*element);
-        Node series = series::node_of(v);
-        int64_t p = int64_t(series::position_of(v)) + (n > 0 ? int64_t(n) - 1 : int64_t(n));
-        if (n == 0 || p < 0 || p >= int64_t(tail_index(series))) return false;
-        v = cells::of(series)[p];
+        memory::Buffer* b = memory::buffer(series::node_of(*cur));
+        int64_t p = int64_t(series::position_of(*cur)) + (n > 0 ? int64_t(n) - 1 : int64_t(n));
+        if (n == 0 || p < 0 || p >= int64_t(b->used() / sizeof(Cell))) return false;
+        cur = cells::of(b) + p;
     }
-    return !called_prefix(cell::type(v));
+    if (called_prefix(cell::type(*cur))) return false;
+    v = *cur;
+    return true;
 }
 
 // A paren's sub-statement: the paren unchanged since compiled (its token), then its value as

@@ -93,6 +93,11 @@ public:
     // statement: nothing in it can see the frames its evaluation would push. false, having
     // done nothing, where it must be evaluated.
     bool value(Cell& out);
+    // A while loop's iterations (this the body, cond the condition) run back to back while the
+    // condition is one compiled value statement and the body's statements run plainly (see
+    // count): true when the condition came out false, the loop done; false when an iteration
+    // is the native's (ran as for count).
+    bool plain_while(LoopBody& cond, bool& ran);
     // Whether count and each may run iterations (inline, as the loop asks every iteration).
     bool counting() const { return counting_ || epoch_ != code_cache::epoch; }
 
@@ -112,6 +117,12 @@ private:
     template <bool conditionals>
     int64_t plain_count(Cell* slot, const uint32_t* plan, uint32_t k, struct Conditional& c, int64_t i, int64_t n,
                         uint32_t& j) const;
+    template <bool conditionals>
+    int plain_while_run(const LoopBody& cond, uint32_t cn, const uint32_t* plan, uint32_t k, struct Conditional& c,
+                        uint32_t& j, bool& first) const;
+    uint32_t single_value();
+    bool value_of(uint32_t k, Cell& out) const;
+    uint8_t plain_misses_ = 0;  // plain runs that stopped in their first iteration
     template <bool conditionals>
     bool plain_each(Cell* slot, Cell* series, const uint32_t* plan, uint32_t k, struct Conditional& c, uint32_t& j,
                     bool& first) const;

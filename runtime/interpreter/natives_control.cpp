@@ -227,6 +227,14 @@ void while_(Args& args) {
     LoopFrame loop;
     interp::LoopBody prepared(body), prepared_cond(cond);
     for (;;) {
+        // Runs of iterations back to back (LoopBody::plain_while).
+        bool ran = false;
+        if (prepared.plain_while(prepared_cond, ran)) break;
+        if (ran) {
+            Cell r = unset::value;
+            if (body_ended(loop.depth, &r) != go_on) break;
+            continue;
+        }
         Cell c = none::value;
         if (!prepared_cond.value(c)) {
             stack::push_frame(stack::eval, nullptr);
