@@ -1384,7 +1384,7 @@ template <bool conditionals>
                               uint32_t& j) const {
     j = k;
     for (; i <= n && !os::interrupt_flag; ++i) {
-        if (slot) cell::store(*slot, T_integer, 0, static_cast<uint32_t>(i), 0);
+        cell::store(*slot, T_integer, 0, static_cast<uint32_t>(i), 0);
         j = plain_statements<conditionals>(plan, k, c);
         if (j != k) break;
     }
@@ -1473,8 +1473,10 @@ int64_t LoopBody::count(Cell* word, int64_t from, int64_t n, bool& ran) {
             uint32_t plan[max_plain], where[max_plain];
             bool conditionals;
             uint32_t k = plain(plan, where, conditionals);
-            Cell* slot = k && word ? word_slot(word) : nullptr;
-            try_plain = k && (slot || !word);
+            // loop sets no word: its counter goes to a cell nothing reads.
+            Cell unread;
+            Cell* slot = !k ? nullptr : word ? word_slot(word) : &unread;
+            try_plain = slot != nullptr;
             if (try_plain) {
                 uint32_t j;
                 int64_t first = i;
