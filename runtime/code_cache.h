@@ -73,7 +73,8 @@ enum class Shape : uint8_t {
 // A paren (Read::paren) holding one such expression is a statement of its own in the form (a
 // sub-statement, at no position of the block), valid while the paren's token is.
 // A path of a word holding a block and up to three integer or get-word steps (a/:i/:j) is an
-// IndexPath (Read::index), read as the block's path step reads it.
+// IndexPath (Read::index), read as the block's path step reads it; as a set-path target, set as
+// the block's poke sets it.
 // A call of what a word (or a path's first word) held when compiled (Read::call, only in an
 // expression statement and the parens in it) is a Call.
 enum class Read : uint8_t { constant, global, word, field, paren, index, call };
@@ -151,8 +152,9 @@ struct Statement {
     uint8_t compiles = 0;
     uint32_t first_step = 0, steps = 0;  // its steps in the form's list
     Read first_read = Read::constant;
-    Read target_read = Read::word;  // word (a set-word) or field (a set-path)
-    uint32_t first_field = 0, target_field = 0;  // in the form's list, for Read::field
+    Read target_read = Read::word;  // word (a set-word), field or index (a set-path)
+    uint32_t first_field = 0, target_field = 0;  // in the form's fields for Read::field; target_field
+                                                 // in its indexes for Read::index
     Cell target, first, after;  // first: a constant, or a word read through its binding
     uint32_t first_sub = 0;     // first_read paren or index: as Step::sub
     // Shape::conditional: the head word and the native it held, the condition (a

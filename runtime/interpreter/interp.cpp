@@ -2058,6 +2058,10 @@ void compile_value_statement(Node code, uint32_t pos, uint32_t n) {
     bool first_ok = first_path && field_of(c.cells[q], first_field);
     if (target_ok) target_field.form = code_cache::token(target_field.path, target_field.serial);
     if (first_ok) first_field.form = code_cache::token(first_field.path, first_field.serial);
+    // A set-path into a block (`b/:i: x`, `m/:i/:j: x`), as the walker's path steps and poke
+    // reach its cell.
+    uint32_t target_index = 0;
+    bool target_indexed = set_path && !target_ok && compile_index(code, c.cells[p], target_index);
     c = cursor(code, 0xFFFFFFFFu);
 
     // Built here and stored at the end: compiling a paren adds sub-statements and may move the
@@ -2069,7 +2073,7 @@ void compile_value_statement(Node code, uint32_t pos, uint32_t n) {
         if (old.compiles == 255) return;
         s.compiles = ++old.compiles;
     }
-    if (set_path && !target_ok) return;
+    if (set_path && !target_ok && !target_indexed) return;
     s.sets = set_path || cell::is(c.cells[p], T_set_word);
     if (s.sets) {
         s.target = c.cells[p];
@@ -2090,7 +2094,10 @@ void compile_value_statement(Node code, uint32_t pos, uint32_t n) {
     if (p == 0) return;
     c = cursor(code, 0xFFFFFFFFu);
     code_cache::Form& f = *form_of(code);
-    if (set_path) {
+    if (target_indexed) {
+        s.target_read = code_cache::Read::index;
+        s.target_field = target_index;
+    } else if (set_path) {
         s.target_read = code_cache::Read::field;
         s.target_field = static_cast<uint32_t>(f.fields.size());
         f.fields.push_back(target_field);
@@ -2450,6 +2457,33 @@ bool index_value(const code_cache::Form& f, uint32_t k, Cell& v);
     return true;
 }
 
+// The cell a set-path into a block stores into, as the walker's path steps and the block's
+// poke reach it: the path unchanged since compiled (its token), each step read as index_value
+// reads it, the last holder a block! in whose range the last step falls, which no owner
+// watches and which is no compiled code (poke's report would run the owner's code, or drop the
+// block's form, which moves the forms). Else null, having done nothing.
+[[gnu::noinline]] Cell* index_target(const code_cache::Form& f, uint32_t k) {
+    const code_cache::IndexPath& ip = f.indexes[k];
+    if (!code_cache::token_valid(ip.path, ip.form, ip.serial)) return nullptr;
+    const Cell* cur = context::bound_slot(ip.first);
+    if (!cur) return nullptr;
+    for (uint32_t i = 0; i < ip.steps; ++i) {
+        const Cell* element = &ip.step[i];
+        if (cell::is(*element, T_get_word)) {
+            element = context::bound_slot(*element);
+            if (!element) return nullptr;
+        }
+        if (!cell::is(*element, T_integer) || !cell::is(*cur, T_block)) return nullptr;
+        int32_t n = integer::get(*element);
+        memory::Buffer* b = memory::buffer(series::node_of(*cur));
+        int64_t p = int64_t(series::position_of(*cur)) + (n > 0 ? int64_t(n) - 1 : int64_t(n));
+        if (n == 0 || p < 0 || p >= int64_t(b->used() / sizeof(Cell))) return nullptr;
+        if (i + 1 == ip.steps && (b->flags & (memory::owned | memory::has_form))) return nullptr;
+        cur = cells::of(b) + p;
+    }
+    return const_cast<Cell*>(cur);
+}
+
 // A paren's sub-statement: the paren unchanged since compiled (its token), then its value as
 // the walker's run of the paren would leave it.
 [[gnu::noinline]] bool paren_value(const code_cache::Form& f, uint32_t sub, Cell& v) {
@@ -2519,6 +2553,9 @@ bool run_value(const code_cache::Form& f, const code_cache::Statement& s, uint32
             slot = field_slot(f.fields[s.target_field], holder);
             if (!slot || object::hooks_of(*holder)) return false;
             check_depth();
+        } else if (s.target_read == Read::index) {
+            slot = index_target(f, s.target_field);
+            if (slot) check_depth();  // as for a field
         } else if (word::context_of(s.target) == context::global_node) {
             // context::set's own fast paths; any other context takes the walker's set.
             slot = context::global_slot(s.target);

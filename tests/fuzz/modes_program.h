@@ -1,11 +1,12 @@
 // The small Kov programs of the modes fuzz target (modes_fuzz.cpp), made from its bytes by a
 // grammar: integers, floats, value words, set-words, arithmetic and comparisons, index paths,
-// if/either/while/repeat/loop, functions defined, redefined, called (with refinements in a
-// path, a native's too) and left with return, an object's fields
-// through paths, a word turned into an operator and back, and code blocks run with `do` while
-// statements change them (poke, append, clear, change, remove, reverse, bind, new-line, set-paths).
+// set-paths into a data block, if/either/while/repeat/loop/foreach, functions defined,
+// redefined, called (with refinements in a path, a native's too) and left with return, an
+// object's fields through paths, a word turned into an operator and back, and code blocks run
+// with `do` while statements change them (poke, append, clear, change, remove, reverse, bind,
+// new-line, set-paths).
 //
-// Every program ends, whatever the bytes: loops run at most 3 times and nest at most 3 deep;
+// Every program ends, whatever the bytes: loops run at most 8 times and nest at most 3 deep;
 // while loops count on a word nothing else sets (function locals inside functions, words of
 // their own in code blocks); a function only calls functions of lower number, wherever it is
 // defined, and never runs a code block; code blocks run no code block. The words are fixed,
@@ -19,7 +20,7 @@ namespace kov::fuzz {
 
 // Every word a program may use, for the harness to make beforehand.
 inline const char* const program_words =
-    "a b c o p q f1 f2 f3 g twice plus w1 w2 w3 v1 v2 v3 i1 i2 i3 x y u1 u2 u3";
+    "a b c d o p q f1 f2 f3 g twice plus w1 w2 w3 v1 v2 v3 i1 i2 i3 x y u1 u2 u3";
 
 class ProgramMaker {
 public:
@@ -28,7 +29,7 @@ public:
     // Each statement of the top level runs through `fuzz-step`, which the harness defines: it
     // notes an error and goes on, so that one error does not end the program.
     std::string make() {
-        out_ = "a: 1 b: 2 c: 3 o: make object! [a: 100 b: 200] p: copy [] q: copy []\n"
+        out_ = "a: 1 b: 2 c: 3 d: copy [0 0 0 0] o: make object! [a: 100 b: 200] p: copy [] q: copy []\n"
                "f1: func [x] [x + 1] f2: func [x y] [x * y] f3: func [] [a]\n"
                "g: func [x /twice /plus y] [either twice [x * 2] [either plus [x + y] [x]]]\n";
         Place top;
@@ -37,7 +38,7 @@ public:
             statement(top);
             put("]\n");
         }
-        put("reduce [a c p/1 length? q]\n");
+        put("reduce [a c d p/1 length? q]\n");
         return out_;
     }
 
@@ -207,8 +208,11 @@ private:
             expression(at, 3);
             break;
         case 2:
-            if (pick(2)) put(pick(2) ? "o/a: " : "o/b: ");
-            else put(std::string(code_word()) + "/" + std::to_string(1 + pick(6)) + ": ");
+            if (int k = pick(3); k == 0) put(pick(2) ? "o/a: " : "o/b: ");
+            else if (k == 1) put(std::string(code_word()) + "/" + std::to_string(1 + pick(6)) + ": ");
+            // a data block by index (a loop's word, or a literal, now and then past its end)
+            else if (at.loops > 0 && pick(2)) put("d/:i" + std::to_string(1 + pick(at.loops)) + ": ");
+            else put("d/" + std::to_string(1 + pick(5)) + ": ");
             expression(at, 2);
             break;
         case 3:
