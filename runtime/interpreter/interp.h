@@ -71,6 +71,9 @@ void eval_body(const Cell& block);
 // straight from it, as eval_body's own compiled run would run them, without eval_body's tests
 // (and, for the counting loops and foreach, without the native's step) per iteration. Near the
 // stack's limits every iteration takes eval_body's way, which pushes what the walker pushes.
+// A plain body (value statements and conditionals whose branch runs in place: no code runs,
+// nothing is pushed or allocated) runs whole runs of iterations with the checks that hold for
+// the run made once (see LoopBody::plain).
 struct Conditional;
 class LoopBody {
 public:
