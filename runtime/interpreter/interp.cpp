@@ -1295,11 +1295,13 @@ bool LoopBody::value(Cell& out) {
     return p >= end;
 }
 
-// A plain body: its statements, from its first to its end, all compiled value statements
-// (at most max_plain). Their numbers go to plan; gives how many, or 0 for any other body.
-// They run no code, push nothing and allocate nothing, so across a run of iterations of such
-// a body the form, the stack's depth, tracing and the word's slot stay as they are: only the
-// interrupt is polled per iteration, the rest is looked at once per run.
+// A plain body: its statements, from its first to its end, all compiled value statements or
+// conditionals whose condition is one (at most max_plain). Their numbers go to plan and their
+// positions to where; gives how many, or 0 for any other body. They run no code, push nothing
+// and allocate nothing (a conditional while its branch runs in place whole: else its run
+// stops there), so across a run of iterations of such a body the form, the stack's depth,
+// tracing and the word's slot stay as they are: only the interrupt is polled per iteration,
+// the rest is looked at once per run.
 uint32_t LoopBody::plain(uint32_t* plan, uint32_t* where, bool& conditionals) const {
     if (check_forms) return 0;  // every iteration compares the form's hash
     const code_cache::Form& f = *static_cast<code_cache::Form*>(form_);
@@ -1331,8 +1333,8 @@ Cell* LoopBody::word_slot(const Cell* word) const {
 }
 
 // A conditional of a plain run: k when it ran whole, else as plain_statements gives.
-[[gnu::noinline]] uint32_t plain_conditional(const code_cache::Form& f, const code_cache::Statement& s, Node code,
-                                             Conditional& c, uint32_t j, uint32_t k) {
+[[gnu::noinline]] static uint32_t plain_conditional(const code_cache::Form& f, const code_cache::Statement& s,
+                                                    Node code, Conditional& c, uint32_t j, uint32_t k) {
     CondStep step = conditional_start(f, s, code, c);
     if (step == CondStep::done) return k;
     if (step == CondStep::miss || c.left == c.start) return j;
