@@ -42,10 +42,15 @@ uint32_t current_depth = 0;
 
 // A conditional statement in two parts (see run_conditional). conditional_start fills it
 // before a second part reads it: no initial values to store on every statement.
+// A loop's plain run that stopped part-way keeps here what the rest of its iteration needs:
+// the conditional's first part, or (call) that a statement of one call ran whole, the
+// iteration going on at resume.
 struct Conditional {
     Cell fn, word, condition, after, branch;
     uint32_t blocks_at, blocks, start, left, branch_end, next;
     bool lookahead;
+    bool call;
+    uint32_t resume;
 };
 
 namespace {
@@ -1316,6 +1321,8 @@ uint32_t LoopBody::plain(uint32_t* plan, uint32_t* where, bool& conditionals) co
         if (s.shape == code_cache::Shape::conditional) {
             if (f.statements[s.condition - 1].shape != code_cache::Shape::value) return 0;
             conditionals = true;
+        } else if (s.shape == code_cache::Shape::expression && lone_call(s)) {
+            conditionals = true;
         } else if (s.shape != code_cache::Shape::value) {
             return 0;
         }
@@ -1330,6 +1337,24 @@ uint32_t LoopBody::plain(uint32_t* plan, uint32_t* where, bool& conditionals) co
 // as context::set finds it.
 Cell* LoopBody::word_slot(const Cell* word) const {
     return word::context_of(*word) == context::global_node ? context::global_slot(*word) : context::running_slot(*word);
+}
+
+// A statement of one call (n, at position at) in a plain run, run as rest_with_code runs it,
+// in the body's result cell: k when it ran and the run may go on plainly (at its compiled end,
+// no exit pending, no form made or dropped, tracing still off), j when nothing of it was done,
+// else k + 1 + j, with c.call set and c.resume where the iteration goes on.
+[[gnu::noinline]] uint32_t LoopBody::plain_call(uint32_t n, uint32_t at, uint32_t j, uint32_t k, Conditional& c) const {
+    const code_cache::Form& f = *static_cast<code_cache::Form*>(form_);
+    uint32_t expected = f.statements[n - 1].next, next;
+    BodyRun r = enter_body();
+    bool ran = run_expression<true>(n, cell::is(body_, T_paren) ? T_paren : T_block, code_, at, end_, next);
+    leave_body(r);
+    stack::values.top = stack::values.args + 1;  // as the plain run keeps it
+    if (!ran) return j;
+    if (next == expected && !stack::exiting() && epoch_ == code_cache::epoch && !trace::active) return k;
+    c.call = true;
+    c.resume = next;
+    return k + 1 + j;
 }
 
 // A conditional of a plain run: k when it ran whole, else as plain_statements gives.
@@ -1355,7 +1380,13 @@ template <bool conditionals>
             if (!(s.global ? run_global_value(f, s, end_) : run_value(f, s, end_))) return j;
             continue;
         }
+        if (s.shape == code_cache::Shape::expression) {
+            uint32_t at = j ? f.statements[plan[j - 1] - 1].next : pos_;
+            if (uint32_t r = plain_call(plan[j], at, j, k, c); r != k) return r;
+            continue;
+        }
         // A conditional runs plainly while its branch runs in place whole.
+        c.call = false;
         if (uint32_t r = plain_conditional(f, s, code_, c, j, k); r != k) return r;
     }
     return k;
@@ -1366,13 +1397,16 @@ template <bool conditionals>
 // rest_with_code runs it, then the iteration goes on as rest_from goes on. false when the
 // iteration was finished otherwise (see rest_from).
 [[gnu::noinline]] bool LoopBody::finish_plain(uint32_t at, const Conditional& c) {
-    uint32_t next;
-    BodyRun r = enter_body();
-    conditional_finish(c, cell::is(body_, T_paren) ? T_paren : T_block, code_, at, end_, next);
-    leave_body(r);
+    uint32_t next = c.resume;
+    Cell* result = stack::values.args + 1;  // where the body's result cell goes
+    if (!c.call) {
+        BodyRun r = enter_body();
+        conditional_finish(c, cell::is(body_, T_paren) ? T_paren : T_block, code_, at, end_, next);
+        leave_body(r);
+    }
     if (stack::exiting()) return false;
     if (epoch_ != code_cache::epoch) {
-        if (next < end_) continue_body(body_, next, end_, r.result);
+        if (next < end_) continue_body(body_, next, end_, result);
         return false;
     }
     return rest_from(next);
