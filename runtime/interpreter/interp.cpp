@@ -1321,7 +1321,7 @@ uint32_t LoopBody::plain(uint32_t* plan, uint32_t* where, bool& conditionals) co
         if (s.shape == code_cache::Shape::conditional) {
             if (f.statements[s.condition - 1].shape != code_cache::Shape::value) return 0;
             conditionals = true;
-        } else if (s.shape == code_cache::Shape::expression && lone_call(s)) {
+        } else if (s.shape == code_cache::Shape::expression) {
             conditionals = true;
         } else if (s.shape != code_cache::Shape::value) {
             return 0;
@@ -1339,7 +1339,7 @@ Cell* LoopBody::word_slot(const Cell* word) const {
     return word::context_of(*word) == context::global_node ? context::global_slot(*word) : context::running_slot(*word);
 }
 
-// A statement of one call (n, at position at) in a plain run, run as rest_with_code runs it,
+// A statement that calls (n, at position at) in a plain run, run as rest_with_code runs it,
 // in the body's result cell: k when it ran and the run may go on plainly (at its compiled end,
 // no exit pending, no form made or dropped, tracing still off), j when nothing of it was done,
 // else k + 1 + j, with c.call set and c.resume where the iteration goes on.
@@ -1347,7 +1347,8 @@ Cell* LoopBody::word_slot(const Cell* word) const {
     const code_cache::Form& f = *static_cast<code_cache::Form*>(form_);
     uint32_t expected = f.statements[n - 1].next, next;
     BodyRun r = enter_body();
-    bool ran = run_expression<true>(n, cell::is(body_, T_paren) ? T_paren : T_block, code_, at, end_, next);
+    bool ran = run_any_expression(f.statements[n - 1], n, cell::is(body_, T_paren) ? T_paren : T_block, code_, at,
+                                  end_, next);
     leave_body(r);
     stack::values.top = stack::values.args + 1;  // as the plain run keeps it
     if (!ran) return j;
