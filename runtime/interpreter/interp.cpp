@@ -2468,38 +2468,12 @@ bool run_conditional(const code_cache::Form& f, const code_cache::Statement& s, 
 inline bool first_value(const code_cache::Form& f, const code_cache::Statement& s, Cell& v);
 bool index_value(const code_cache::Form& f, uint32_t k, Cell& v);
 
-// An index path's value as eval_path reads it: the path unchanged since compiled (its token),
-// its word holding a block, each step an integer (or a get-word holding one) in the block's
-// range, and at the end no function, which the walker would call. Else false.
-[[gnu::noinline]] bool index_value(const code_cache::Form& f, uint32_t k, Cell& v) {
-    const code_cache::IndexPath& ip = f.indexes[k];
-    if (!code_cache::token_valid(ip.path, ip.form, ip.serial)) return false;
-    const Cell* cur = context::bound_slot(ip.first);
-    if (!cur) return false;
-    for (uint32_t i = 0; i < ip.steps; ++i) {
-        const Cell* element = &ip.step[i];
-        if (cell::is(*element, T_get_word)) {
-            element = context::bound_slot(*element);
-            if (!element) return false;
-        }
-        if (!cell::is(*element, T_integer) || !cell::is(*cur, T_block)) return false;
-        int32_t n = integer::get(*element);
-        memory::Buffer* b = memory::buffer(series::node_of(*cur));
-        int64_t p = int64_t(series::position_of(*cur)) + (n > 0 ? int64_t(n) - 1 : int64_t(n));
-        if (n == 0 || p < 0 || p >= int64_t(b->used() / sizeof(Cell))) return false;
-        cur = cells::of(b) + p;
-    }
-    if (called_prefix(cell::type(*cur))) return false;
-    v = *cur;
-    return true;
-}
-
-// The cell a set-path into a block stores into, as the walker's path steps and the block's
-// poke reach it: the path unchanged since compiled (its token), each step read as index_value
-// reads it, the last holder a block! in whose range the last step falls, which no owner
-// watches and which is no compiled code (poke's report would run the owner's code, or drop the
-// block's form, which moves the forms). Else null, having done nothing.
-[[gnu::noinline]] Cell* index_target(const code_cache::Form& f, uint32_t k) {
+// The cell an index path reaches, as eval_path's steps reach it: the path unchanged since
+// compiled (its token), its word holding a block, each step an integer (or a get-word holding
+// one) in the block's range. For a set-path's target (set), the last holder must also be one
+// that no owner watches and that is no compiled code (the block's poke would run the owner's
+// code, or drop the block's form, which moves the forms). Else null, having done nothing.
+inline Cell* index_cell(const code_cache::Form& f, uint32_t k, bool set) {
     const code_cache::IndexPath& ip = f.indexes[k];
     if (!code_cache::token_valid(ip.path, ip.form, ip.serial)) return nullptr;
     const Cell* cur = context::bound_slot(ip.first);
@@ -2515,11 +2489,23 @@ bool index_value(const code_cache::Form& f, uint32_t k, Cell& v);
         memory::Buffer* b = memory::buffer(series::node_of(*cur));
         int64_t p = int64_t(series::position_of(*cur)) + (n > 0 ? int64_t(n) - 1 : int64_t(n));
         if (n == 0 || p < 0 || p >= int64_t(b->used() / sizeof(Cell))) return nullptr;
-        if (i + 1 == ip.steps && (b->flags & (memory::owned | memory::has_form))) return nullptr;
+        if (set && i + 1 == ip.steps && (b->flags & (memory::owned | memory::has_form))) return nullptr;
         cur = cells::of(b) + p;
     }
     return const_cast<Cell*>(cur);
 }
+
+// An index path's value as eval_path reads it (index_cell), a function at the end excepted,
+// which the walker would call. Else false.
+[[gnu::noinline]] bool index_value(const code_cache::Form& f, uint32_t k, Cell& v) {
+    const Cell* cur = index_cell(f, k, false);
+    if (!cur || called_prefix(cell::type(*cur))) return false;
+    v = *cur;
+    return true;
+}
+
+// The cell a set-path into a block stores into, as the block's poke sets it (index_cell).
+[[gnu::noinline]] Cell* index_target(const code_cache::Form& f, uint32_t k) { return index_cell(f, k, true); }
 
 // A paren's sub-statement: the paren unchanged since compiled (its token), then its value as
 // the walker's run of the paren would leave it.
