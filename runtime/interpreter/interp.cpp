@@ -1341,18 +1341,24 @@ Cell* LoopBody::word_slot(const Cell* word) const {
 
 // A statement that calls (n, at position at) in a plain run, run as rest_with_code runs it,
 // in the body's result cell: k when it ran and the run may go on plainly (at its compiled end,
-// no exit pending, no form made or dropped, tracing still off), j when nothing of it was done,
+// no exit pending, no form made or dropped, tracing still off, the global values where they
+// were), j when nothing of it was done,
 // else k + 1 + j, with c.call set and c.resume where the iteration goes on.
 [[gnu::noinline]] uint32_t LoopBody::plain_call(uint32_t n, uint32_t at, uint32_t j, uint32_t k, Conditional& c) const {
     const code_cache::Form& f = *static_cast<code_cache::Form*>(form_);
     uint32_t expected = f.statements[n - 1].next, next;
+    // The loop word's slot, found once per run, moves with the global values when the code
+    // adds so many globals that their buffer moves.
+    memory::Buffer* globals = context::global_buffer;
     BodyRun r = enter_body();
     bool ran = run_any_expression(f.statements[n - 1], n, cell::is(body_, T_paren) ? T_paren : T_block, code_, at,
                                   end_, next);
     leave_body(r);
     stack::values.top = stack::values.args + 1;  // as the plain run keeps it
     if (!ran) return j;
-    if (next == expected && !stack::exiting() && epoch_ == code_cache::epoch && !trace::active) return k;
+    if (next == expected && !stack::exiting() && epoch_ == code_cache::epoch && !trace::active &&
+        globals == context::global_buffer)
+        return k;
     c.call = true;
     c.resume = next;
     return k + 1 + j;
@@ -1436,6 +1442,8 @@ template <bool conditionals>
     j = k;
     Node n = series::node_of(*series);
     while (!os::interrupt_flag) {
+        // Read again after statements that call: their code may collect, which may renumber it.
+        if constexpr (conditionals) n = series::node_of(*series);
         uint32_t i = series::position_of(*series);
         if (i >= tail_index(n)) return true;
         *slot = at(n, i);
