@@ -1399,10 +1399,17 @@ template <bool conditionals>
     return k;
 }
 
-// The rest of an iteration whose plain run stopped in a conditional's branch (statement j, at
-// where[j], its first part done in c): the second part runs code, in the body's result cell as
-// rest_with_code runs it, then the iteration goes on as rest_from goes on. false when the
-// iteration was finished otherwise (see rest_from).
+// The rest of the iteration a plain run stopped in, at statement j (as plain_statements gives
+// it): from that statement, which did nothing, or after the statement that ran code.
+inline bool LoopBody::rest_after_plain(uint32_t j, uint32_t k, const uint32_t* where, const Conditional& c) {
+    return j > k ? finish_plain(where[j - k - 1], c) : rest_from(where[j]);
+}
+
+// The rest of an iteration whose plain run stopped after a statement that ran code (c.call:
+// the iteration goes on at c.resume) or in a conditional's branch (the statement at `at`, its
+// first part done in c: the second part runs code, in the body's result cell as rest_with_code
+// runs it); then the iteration goes on as rest_with_code goes on after such a statement. false
+// when the iteration was finished otherwise (see rest_from).
 [[gnu::noinline]] bool LoopBody::finish_plain(uint32_t at, const Conditional& c) {
     uint32_t next = c.resume;
     Cell* result = stack::values.args + 1;  // where the body's result cell goes
@@ -1496,7 +1503,7 @@ bool LoopBody::plain_while(LoopBody& cond, bool& ran) {
         if (first) ++plain_misses_;  // as in count
         if (r == 0) return false;
         // An iteration has begun: its rest, as in count.
-        if (!(j > k ? finish_plain(where[j - k - 1], c) : rest_from(where[j]))) {
+        if (!rest_after_plain(j, k, where, c)) {
             ran = true;
             return false;
         }
@@ -1536,7 +1543,7 @@ int64_t LoopBody::count(Cell* word, int64_t from, int64_t n, bool& ran) {
                 if (!word && j == 0) return i;
                 // Iteration i has begun: its rest from the statement that did not run, or
                 // after the conditional whose branch ran in part.
-                if (!(j > k ? finish_plain(where[j - k - 1], c) : rest_from(where[j]))) {
+                if (!rest_after_plain(j, k, where, c)) {
                     ran = true;
                     return i;
                 }
@@ -1583,7 +1590,7 @@ bool LoopBody::each(Cell* word, Cell* series, bool& ran) {
                     return true;
                 if (j == k) return false;  // interrupted before an iteration began
                 if (first && ++plain_misses_ > max_plain_misses) try_plain = false;  // as in count
-                if (!(j > k ? finish_plain(where[j - k - 1], c) : rest_from(where[j]))) {
+                if (!rest_after_plain(j, k, where, c)) {
                     ran = true;
                     return false;
                 }

@@ -117,6 +117,7 @@ private:
     template <bool conditionals>
     uint32_t plain_statements(const uint32_t* plan, uint32_t k, struct Conditional& c) const;
     bool finish_plain(uint32_t at, const struct Conditional& c);
+    bool rest_after_plain(uint32_t j, uint32_t k, const uint32_t* where, const struct Conditional& c);
     uint32_t plain_call(uint32_t n, uint32_t at, uint32_t j, uint32_t k, struct Conditional& c) const;
     template <bool conditionals>
     int64_t plain_count(Cell* slot, const uint32_t* plan, uint32_t k, struct Conditional& c, int64_t i, int64_t n,
