@@ -392,6 +392,7 @@ bool run_value(const code_cache::Form& f, const code_cache::Statement& s, uint32
 void missed(Node code, uint32_t pos, code_cache::Statement& s, uint32_t n);
 inline bool run_global_value(const code_cache::Form& f, const code_cache::Statement& s, uint32_t end);
 inline bool first_value(const code_cache::Form& f, const code_cache::Statement& s, Cell& v);
+inline bool any_value(const code_cache::Form& f, const code_cache::Statement& s, Cell& v);
 bool run_conditional(const code_cache::Form& f, const code_cache::Statement& s, uint32_t type, Node code, uint32_t pos,
                      uint32_t end, uint32_t& next);
 enum class CondStep : uint8_t { miss, done, more };
@@ -2098,6 +2099,28 @@ uint32_t compile_call(Node code, Node cells_of, uint32_t p, uint32_t depth, uint
 
 // Compiles the statement at pos into statement n of the block's form (steps and fields go into
 // the form's lists). The tokens of its paths are taken first: making one may move the forms.
+// Whether a value statement (or sub-statement) reads and sets global words alone, a constant
+// operand aside: then it runs from the global values directly (global_value), which need
+// reach only max_index.
+void global_lane(const code_cache::Form& f, code_cache::Statement& s) {
+    using code_cache::Read;
+    auto global_word = [](const Cell& w) { return word::context_of(w) == context::global_node; };
+    bool global = (s.first_read == Read::constant || s.first_read == Read::global) &&
+                  (!s.sets || (s.target_read == Read::word && global_word(s.target)));
+    uint32_t max_index = 0;
+    auto note = [&](const Cell& w) { max_index = std::max(max_index, slot_index(w)); };
+    if (s.first_read == Read::global) note(s.first);
+    if (s.sets && s.target_read == Read::word) note(s.target);
+    for (uint32_t i = 0; global && i < s.steps; ++i) {
+        const code_cache::Step& step = f.steps[s.first_step + i];
+        global = global_word(step.word) && (step.right_read == Read::constant || step.right_read == Read::global);
+        note(step.word);
+        if (step.right_read == Read::global) note(step.right);
+    }
+    s.global = global;
+    s.max_index = max_index;
+}
+
 void compile_value_statement(Node code, uint32_t pos, uint32_t n) {
     using code_cache::Shape;
     Cursor c = cursor(code, 0xFFFFFFFFu);
@@ -2170,25 +2193,10 @@ void compile_value_statement(Node code, uint32_t pos, uint32_t n) {
     s.next = p;
     s.misses = 0;
     s.shape = Shape::value;
+    global_lane(f, s);
     f.statements[n - 1] = s;
-    // The global lane (run_global_value).
     using code_cache::Read;
-    auto global_word = [](const Cell& w) { return word::context_of(w) == context::global_node; };
-    bool global = (s.first_read == Read::constant || s.first_read == Read::global) &&
-                  (!s.sets || (s.target_read == Read::word && global_word(s.target)));
-    uint32_t max_index = 0;
-    auto note = [&](const Cell& w) { max_index = std::max(max_index, slot_index(w)); };
-    if (s.first_read == Read::global) note(s.first);
-    if (s.sets && s.target_read == Read::word) note(s.target);
-    for (uint32_t i = 0; global && i < s.steps; ++i) {
-        const code_cache::Step& step = f.steps[s.first_step + i];
-        global = global_word(step.word) && (step.right_read == Read::constant || step.right_read == Read::global);
-        note(step.word);
-        if (step.right_read == Read::global) note(step.right);
-    }
-    f.statements[n - 1].global = global;
-    f.statements[n - 1].max_index = max_index;
-    if (global && s.sets && s.first_read == Read::global && slot_index(s.first) == slot_index(s.target) &&
+    if (s.global && s.sets && s.first_read == Read::global && slot_index(s.first) == slot_index(s.target) &&
         s.steps == 1) {
         const code_cache::Step& step = f.steps[s.first_step];
         if (step.right_read == Read::constant && cell::is(step.right, T_integer) &&
@@ -2276,6 +2284,7 @@ uint32_t compile_expr_at(Node code, Node cells_of, uint32_t p, uint32_t depth, c
     s.next = p;
     s.shape = has_calls ? code_cache::Shape::expression : code_cache::Shape::value;
     if (has_calls) *calls = true;
+    else global_lane(*f, s);
     return p;
 }
 
@@ -2359,7 +2368,7 @@ uint32_t run_branch_in_place(const Cell& branch) {
     c.after = s.after;
     if (c.lookahead && infix_op_at(c.after)) return CondStep::miss;
     c.next = s.next;
-    if (!first_value(f, f.statements[s.condition - 1], c.condition)) return CondStep::miss;
+    if (!any_value(f, f.statements[s.condition - 1], c.condition)) return CondStep::miss;
     c.fn = s.native;
     c.word = s.head;
     c.blocks_at = s.blocks_at;
@@ -2433,6 +2442,35 @@ bool run_conditional(const code_cache::Form& f, const code_cache::Statement& s, 
     return true;
 }
 
+// first_value for a statement of global words alone (s.global), the global values g reaching
+// its max_index: the same checks, with the values found once.
+[[gnu::always_inline]] inline bool global_value(const code_cache::Form& f, const code_cache::Statement& s, const Cell* g,
+                                                Cell& v) {
+    using code_cache::Read;
+    v = s.first;
+    if (s.first_read == Read::global) {
+        v = g[slot_index(s.first)];
+        uint32_t t = cell::type(v);
+        if (in(t, ANY_FUNCTION) || t == T_unset) return false;
+    }
+    for (uint32_t i = 0; i < s.steps; ++i) {
+        const code_cache::Step& step = f.steps[s.first_step + i];
+        if (!cell::same_bits(g[slot_index(step.word)], step.op)) return false;
+        const Cell& right = step.right_read == Read::global ? g[slot_index(step.right)] : step.right;
+        if (!number_operation(step.operation, v, right)) return false;
+    }
+    return true;
+}
+
+// first_value, through global_value where the statement allows.
+[[gnu::always_inline]] inline bool any_value(const code_cache::Form& f, const code_cache::Statement& s, Cell& v) {
+    if (s.global) {
+        memory::Buffer* values = context::global_buffer;
+        return s.max_index < values->used() / sizeof(Cell) && global_value(f, s, cells::of(values), v);
+    }
+    return first_value(f, s, v);
+}
+
 // run_value for a statement of global words alone: the same checks, with the global values
 // found once (they only ever grow, so one bound covers every index).
 [[gnu::always_inline]] inline bool run_global_value(const code_cache::Form& f, const code_cache::Statement& s,
@@ -2454,18 +2492,8 @@ bool run_conditional(const code_cache::Form& f, const code_cache::Statement& s, 
         *stack::values.args = slot;
         return true;
     }
-    Cell v = s.first;
-    if (s.first_read == Read::global) {
-        v = g[slot_index(s.first)];
-        uint32_t t = cell::type(v);
-        if (in(t, ANY_FUNCTION) || t == T_unset) return false;
-    }
-    for (uint32_t i = 0; i < s.steps; ++i) {
-        const code_cache::Step& step = f.steps[s.first_step + i];
-        if (!cell::same_bits(g[slot_index(step.word)], step.op)) return false;
-        const Cell& right = step.right_read == Read::global ? g[slot_index(step.right)] : step.right;
-        if (!number_operation(step.operation, v, right)) return false;
-    }
+    Cell v;
+    if (!global_value(f, s, g, v)) return false;
     if (s.lookahead && s.next < end && infix_op_at(s.after)) return false;
     if (s.sets) g[slot_index(s.target)] = v;
     *stack::values.args = v;
@@ -2681,7 +2709,7 @@ Ran run_expr(const Where& w, uint32_t n, uint32_t& next);
         if (value) {
             const code_cache::Statement& s = f->statements[a.statement - 1];
             Cell v;
-            r = first_value(*f, s, v) && !(s.lookahead && infix_op_at(s.after)) ? Ran::done : Ran::failed;
+            r = any_value(*f, s, v) && !(s.lookahead && infix_op_at(s.after)) ? Ran::done : Ran::failed;
             if (r == Ran::done) stack::push(v);
             p = s.next;
         } else {
@@ -2734,7 +2762,7 @@ Ran run_call(const Where& w, uint32_t k, uint32_t& next) {
         for (uint32_t i = 0; i < c.args; ++i) {
             const code_cache::CallArg& a = f->call_args[c.first_arg + i];
             const code_cache::Statement& s = f->statements[a.statement - 1];
-            if (!first_value(*f, s, argv[i]) || (s.lookahead && infix_op_at(s.after))) return Ran::failed;
+            if (!any_value(*f, s, argv[i]) || (s.lookahead && infix_op_at(s.after))) return Ran::failed;
             Cell ts{T_typeset, a.ts1, a.ts2, a.ts3};
             if (!typeset::contains(ts, cell::type(argv[i]))) return Ran::failed;
         }
@@ -2760,14 +2788,13 @@ Ran run_call(const Where& w, uint32_t k, uint32_t& next) {
             return Ran::walked;
         }
         f = form_in(w);
-        if (is_function)
-            for (uint32_t j = 0; j < slots; ++j) stack::push(f->images[image + j]);
+        if (is_function) stack::push_n(f->images.data() + image, slots);
     } else if (is_function) {
-        for (uint32_t i = 0; i < fixed; ++i) stack::push(argv[i]);
-        for (uint32_t j = 0; j < slots; ++j) stack::push(f->images[image + j]);
+        stack::push_n(argv, fixed);
+        stack::push_n(f->images.data() + image, slots);
         for (uint32_t i = fixed; i < args; ++i) stack::values.args[f->call_args[first_arg + i].slot] = argv[i];
     } else {
-        for (uint32_t i = 0; i < args; ++i) stack::push(argv[i]);
+        stack::push_n(argv, args);
     }
     if (stack::values.top == stack::values.args) stack::reserve();  // the result cell
     if (is_function) {

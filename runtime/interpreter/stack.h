@@ -41,6 +41,15 @@ inline Cell* push(const Cell& v) {
     *c = v;
     return c;
 }
+// Pushes n cells, the overflow at the same cell as n pushes would raise it.
+inline void push_n(const Cell* v, uint32_t n) {
+    if (values.top + n >= values.end) [[unlikely]] {
+        for (uint32_t i = 0; i < n; ++i) push(v[i]);
+        return;
+    }
+    for (uint32_t i = 0; i < n; ++i) values.top[i] = v[i];
+    values.top += n;
+}
 inline void pop(uint32_t n) {
     values.top = static_cast<uint32_t>(values.top - values.begin) > n ? values.top - n : values.begin;
 }
