@@ -747,43 +747,6 @@ uint32_t call(const Cell& fn, Node code, uint32_t pos, uint32_t end, const Cell*
 }
 
 namespace {
-void eval_function_body(const Cell& body);
-}
-
-// The innermost running function, put back on every way out of a call.
-struct RunningGuard {
-    context::Running saved = context::running;
-    ~RunningGuard() { context::running = saved; }
-};
-
-void call_function(const Cell& fn, const Cell* name) {
-    cells::View ctx_cell{function::context_of(fn)};
-    uint32_t saved = context::values_of(*ctx_cell);
-    context::set_values(*ctx_cell, stack::index_of(stack::values.args) + 1);
-    RunningGuard running_guard;
-    context::running = {ctx_cell.node, stack::values.args, static_cast<uint32_t>(stack::values.top - stack::values.args)};
-    uint32_t depth = stack::depth();
-    stack::set_return_flag(true);
-    Cell body = function::more(fn)[0];
-    if (!cell::is(body, T_block)) [[unlikely]] body = function::body(fn);  // a boot function's first call
-    if (cell::is(body, T_block)) {
-        try {
-            if (trace::requested) [[unlikely]] trace::run_body(fn, name, body, eval_function_body);
-            else eval_function_body(body);
-        } catch (...) {
-            context::set_values(*ctx_cell, saved);
-            throw;
-        }
-    } else {
-        *stack::values.args = unset::value;
-    }
-    context::set_values(*ctx_cell, saved);
-    stack::set_return_flag(false);
-    uint32_t code = stack::consume(depth);
-    if (code == stack::exit_return || code == stack::exit_exit) *stack::values.args = stack::pending.value;
-}
-
-namespace {
 
 // What the given values fill: the arguments alone (the rest as for a call without
 // refinements), or every slot before the locals in spec order.
@@ -971,7 +934,7 @@ template <bool compiled = false>
 // A function's body runs in an evaluation frame that names its code: a return that ends the
 // body is recognised by it (see call_return), and only the body's own code does (a paren in
 // the body runs without a frame of its own).
-void eval_function_body(const Cell& body) {
+[[gnu::always_inline]] inline void eval_function_body(const Cell& body) {
     check_depth();
     stack::push_frame(stack::eval, nullptr);
     stack::top_frame().saved_values = series::node_of(body);
@@ -980,7 +943,42 @@ void eval_function_body(const Cell& body) {
     stack::unwind_last();
 }
 
+// The body's run as tracing wraps it.
+void eval_function_body_traced(const Cell& body) { eval_function_body(body); }
 }  // namespace
+
+// The innermost running function, put back on every way out of a call.
+struct RunningGuard {
+    context::Running saved = context::running;
+    ~RunningGuard() { context::running = saved; }
+};
+
+void call_function(const Cell& fn, const Cell* name) {
+    cells::View ctx_cell{function::context_of(fn)};
+    uint32_t saved = context::values_of(*ctx_cell);
+    context::set_values(*ctx_cell, stack::index_of(stack::values.args) + 1);
+    RunningGuard running_guard;
+    context::running = {ctx_cell.node, stack::values.args, static_cast<uint32_t>(stack::values.top - stack::values.args)};
+    uint32_t depth = stack::depth();
+    stack::set_return_flag(true);
+    Cell body = function::more(fn)[0];
+    if (!cell::is(body, T_block)) [[unlikely]] body = function::body(fn);  // a boot function's first call
+    if (cell::is(body, T_block)) {
+        try {
+            if (trace::requested) [[unlikely]] trace::run_body(fn, name, body, eval_function_body_traced);
+            else eval_function_body(body);
+        } catch (...) {
+            context::set_values(*ctx_cell, saved);
+            throw;
+        }
+    } else {
+        *stack::values.args = unset::value;
+    }
+    context::set_values(*ctx_cell, saved);
+    stack::set_return_flag(false);
+    uint32_t code = stack::consume(depth);
+    if (code == stack::exit_return || code == stack::exit_exit) *stack::values.args = stack::pending.value;
+}
 
 void eval_range(uint32_t type, Node code, uint32_t pos, uint32_t end, bool keep_last) {
     check_depth();
