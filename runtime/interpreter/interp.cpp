@@ -21,6 +21,7 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/unit_types.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
 #include "runtime/families.h"
@@ -1838,7 +1839,7 @@ bool compile_index(Node code, const Cell& path, uint32_t& k) {
     ip.path = pn;
     ip.first = pc.cells[i];
     const Cell* holder = context::bound_slot(ip.first);
-    if (!holder || !cell::is(*holder, T_block)) return false;
+    if (!holder || !(cell::is(*holder, T_block) || (cell::is(*holder, T_vector) && pc.limit == i + 2))) return false;
     for (uint32_t j = i + 1; j < pc.limit; ++j) {
         const Cell& step = pc.cells[j];
         if (!cell::is(step, T_integer) && !cell::is(step, T_get_word)) return false;
@@ -2509,44 +2510,83 @@ bool run_conditional(const code_cache::Form& f, const code_cache::Statement& s, 
 inline bool first_value(const code_cache::Form& f, const code_cache::Statement& s, Cell& v);
 bool index_value(const code_cache::Form& f, uint32_t k, Cell& v);
 
-// The cell an index path reaches, as eval_path's steps reach it: the path unchanged since
-// compiled (its token), its word holding a block, each step an integer (or a get-word holding
-// one) in the block's range. For a set-path's target (set), the last holder must also be one
-// that no owner watches and that is no compiled code (the block's poke would run the owner's
-// code, or drop the block's form, which moves the forms). Else null, having done nothing.
-inline Cell* index_cell(const code_cache::Form& f, uint32_t k, bool set) {
+// The holder of an index path's last step and the position that step names in it, as
+// eval_path's steps reach them: the path unchanged since compiled (its token), its word
+// holding a block, each step an integer (or a get-word holding one) in its holder's range,
+// every holder a block but the last, which may also be a vector (unit: its element width).
+// Else null, having done nothing.
+inline const Cell* index_holder(const code_cache::Form& f, uint32_t k, int64_t& p, uint32_t& unit) {
     const code_cache::IndexPath& ip = f.indexes[k];
     if (!code_cache::token_valid(ip.path, ip.form, ip.serial)) return nullptr;
     const Cell* cur = context::bound_slot(ip.first);
     if (!cur) return nullptr;
-    for (uint32_t i = 0; i < ip.steps; ++i) {
+    for (uint32_t i = 0;; ++i) {
         const Cell* element = &ip.step[i];
         if (cell::is(*element, T_get_word)) {
             element = context::bound_slot(*element);
             if (!element) return nullptr;
         }
-        if (!cell::is(*element, T_integer) || !cell::is(*cur, T_block)) return nullptr;
-        int32_t n = integer::get(*element);
+        if (!cell::is(*element, T_integer)) return nullptr;
+        bool last = i + 1 == ip.steps;
         memory::Buffer* b = memory::buffer(series::node_of(*cur));
-        int64_t p = int64_t(series::position_of(*cur)) + (n > 0 ? int64_t(n) - 1 : int64_t(n));
-        if (n == 0 || p < 0 || p >= int64_t(b->used() / sizeof(Cell))) return nullptr;
-        if (set && i + 1 == ip.steps && (b->flags & (memory::owned | memory::has_form))) return nullptr;
+        if (cell::is(*cur, T_block)) unit = sizeof(Cell);
+        else if (last && cell::is(*cur, T_vector)) unit = b->unit() ? b->unit() : 1;
+        else return nullptr;
+        int32_t n = integer::get(*element);
+        p = int64_t(series::position_of(*cur)) + (n > 0 ? int64_t(n) - 1 : int64_t(n));
+        if (n == 0 || p < 0 || p >= int64_t(b->used() / unit)) return nullptr;
+        if (last) return cur;
         cur = cells::of(b) + p;
     }
-    return const_cast<Cell*>(cur);
 }
 
-// An index path's value as eval_path reads it (index_cell), a function at the end excepted,
-// which the walker would call. Else false.
+// Vector elements read and written in place: those of integer! and float! (and percent!)
+// elements, which the vector's pick and poke convert without raising.
+inline bool plain_elements(uint32_t type) { return type == T_integer || type == T_float_ || type == T_percent; }
+
+// An index path's value as eval_path reads it (index_holder): a block's cell, a function
+// excepted, which the walker would call; a vector's element as its pick boxes it. Else false.
 [[gnu::noinline]] bool index_value(const code_cache::Form& f, uint32_t k, Cell& v) {
-    const Cell* cur = index_cell(f, k, false);
-    if (!cur || called_prefix(cell::type(*cur))) return false;
-    v = *cur;
+    int64_t p;
+    uint32_t unit;
+    const Cell* holder = index_holder(f, k, p, unit);
+    if (!holder) return false;
+    memory::Buffer* b = memory::buffer(series::node_of(*holder));
+    if (cell::is(*holder, T_vector)) {
+        uint32_t type = vector::element_type(*holder);
+        if (!plain_elements(type)) return false;
+        v = vector::element_value(b->head_ptr() + uint64_t(p) * unit, unit, type);
+        return true;
+    }
+    const Cell& c = cells::of(b)[p];
+    if (called_prefix(cell::type(c))) return false;
+    v = c;
     return true;
 }
 
-// The cell a set-path into a block stores into, as the block's poke sets it (index_cell).
-[[gnu::noinline]] Cell* index_target(const code_cache::Form& f, uint32_t k) { return index_cell(f, k, true); }
+// A set-path's store of v through an index path (index_holder), as the holder's poke stores
+// it: the holder one that no owner watches and that is no compiled code (its poke would run
+// the owner's code, or drop the block's form, which moves the forms); into a vector, a value
+// of its element type. The native stack is checked first, as the walker's set-path checks it.
+// false, having done nothing, where the walker must store.
+[[gnu::noinline]] bool index_store(const code_cache::Form& f, uint32_t k, const Cell& v) {
+    int64_t p;
+    uint32_t unit;
+    const Cell* holder = index_holder(f, k, p, unit);
+    if (!holder) return false;
+    memory::Buffer* b = memory::buffer(series::node_of(*holder));
+    if (b->flags & (memory::owned | memory::has_form)) return false;
+    if (cell::is(*holder, T_vector)) {
+        uint32_t type = vector::element_type(*holder);
+        if (!plain_elements(type) || cell::type(v) != type) return false;
+        check_depth();
+        vector::set_element(b->head_ptr() + uint64_t(p) * unit, v, unit, type);
+        return true;
+    }
+    check_depth();
+    cells::of(b)[p] = v;
+    return true;
+}
 
 // A paren's sub-statement: the paren unchanged since compiled (its token), then its value as
 // the walker's run of the paren would leave it.
@@ -2618,8 +2658,9 @@ bool run_value(const code_cache::Form& f, const code_cache::Statement& s, uint32
             if (!slot || object::hooks_of(*holder)) return false;
             check_depth();
         } else if (s.target_read == Read::index) {
-            slot = index_target(f, s.target_field);
-            if (slot) check_depth();  // as for a field
+            if (!index_store(f, s.target_field, v)) return false;
+            *stack::values.args = v;
+            return true;
         } else if (word::context_of(s.target) == context::global_node) {
             // context::set's own fast paths; any other context takes the walker's set.
             slot = context::global_slot(s.target);
