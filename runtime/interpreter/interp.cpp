@@ -2363,16 +2363,9 @@ uint32_t run_branch_in_place(const Cell& branch) {
                                                           Conditional& c) {
     const Cell* value = context::bound_slot(s.head);
     if (!value || !cell::same_bits(*value, s.native)) return CondStep::miss;
-    c.lookahead = s.lookahead;
-    c.after = s.after;
-    if (c.lookahead && infix_op_at(c.after)) return CondStep::miss;
-    c.next = s.next;
+    if (s.lookahead && infix_op_at(s.after)) return CondStep::miss;
     if (!any_value(f, f.statements[s.condition - 1], c.condition)) return CondStep::miss;
-    c.fn = s.native;
-    c.word = s.head;
-    c.blocks_at = s.blocks_at;
-    c.blocks = s.blocks;
-    uint32_t k = function::entry_index(c.fn);
+    uint32_t k = function::entry_index(s.native);
     // The native's choice (either's condition is never unset here: an operand holds a value).
     bool falsy = cell::is(c.condition, T_none) || (cell::is(c.condition, T_logic) && !logic::get(c.condition));
     int32_t chosen = k == natives::index::either ? (falsy ? 1 : 0) : (falsy == (k == natives::index::unless) ? 0 : -1);
@@ -2380,12 +2373,24 @@ uint32_t run_branch_in_place(const Cell& branch) {
         none::make_at(*stack::values.args);
         return CondStep::done;
     }
-    Cell branch = at(code, c.blocks_at + uint32_t(chosen));
-    c.start = series::position_of(branch);
-    c.left = run_branch_in_place(branch);
+    Cell branch = at(code, s.blocks_at + uint32_t(chosen));
+    uint32_t start = series::position_of(branch);
+    uint32_t left = run_branch_in_place(branch);
+    uint32_t branch_end = tail_index(series::node_of(branch));
+    if (left >= branch_end && left > start) return CondStep::done;
+    // What the second part needs, the statement read before code runs (it may move the form).
+    c.lookahead = s.lookahead;
+    c.after = s.after;
+    c.next = s.next;
+    c.fn = s.native;
+    c.word = s.head;
+    c.blocks_at = s.blocks_at;
+    c.blocks = s.blocks;
+    c.start = start;
+    c.left = left;
     c.branch = branch;
-    c.branch_end = tail_index(series::node_of(branch));
-    return c.left >= c.branch_end && c.left > c.start ? CondStep::done : CondStep::more;
+    c.branch_end = branch_end;
+    return CondStep::more;
 }
 
 [[gnu::always_inline]] inline void conditional_finish(const Conditional& c, uint32_t type, Node code, uint32_t pos,

@@ -29,7 +29,8 @@ public:
     // Each statement of the top level runs through `fuzz-step`, which the harness defines: it
     // notes an error and goes on, so that one error does not end the program.
     std::string make() {
-        out_ = "a: 1 b: 2 c: 3 d: copy [0 0 0 0] o: make object! [a: 100 b: 200] p: copy [] q: copy []\n"
+        out_ = "a: 1 b: 2 c: 3 d: copy [0 0 0 0] e: make vector! [integer! 32 4] o: make object! [a: 100 b: 200]\n"
+               "p: copy [] q: copy []\n"
                "f1: func [x] [x + 1] f2: func [x y] [x * y] f3: func [] [a]\n"
                "g: func [x /twice /plus y] [either twice [x * 2] [either plus [x + y] [x]]]\n";
         Place top;
@@ -38,7 +39,7 @@ public:
             statement(top);
             put("]\n");
         }
-        put("reduce [a c d p/1 length? q]\n");
+        put("reduce [a c d e p/1 length? q]\n");
         return out_;
     }
 
@@ -79,6 +80,7 @@ private:
     void integer() { put(std::to_string(pick(13) - 3)); }
 
     const char* code_word() { return pick(2) ? "p" : "q"; }
+    const char* data_word() { return pick(3) ? "d" : "e"; }
 
     void value_word(const Place& at) {
         int n = at.params ? 4 : 3;
@@ -106,7 +108,10 @@ private:
             if (at.callable > 0) call(at);
             else integer();
             break;
-        case 4: put(pick(2) ? "o/a" : "o/b"); break;
+        case 4:
+            if (pick(2)) put(pick(2) ? "o/a" : "o/b");
+            else put(std::string(data_word()) + "/" + std::to_string(1 + pick(5)));
+            break;
         case 5:
             switch (pick(3)) {
             case 0: put(std::string(code_word()) + "/" + std::to_string(1 + pick(6))); break;
@@ -210,9 +215,10 @@ private:
         case 2:
             if (int k = pick(3); k == 0) put(pick(2) ? "o/a: " : "o/b: ");
             else if (k == 1) put(std::string(code_word()) + "/" + std::to_string(1 + pick(6)) + ": ");
-            // a data block by index (a loop's word, or a literal, now and then past its end)
-            else if (at.loops > 0 && pick(2)) put("d/:i" + std::to_string(1 + pick(at.loops)) + ": ");
-            else put("d/" + std::to_string(1 + pick(5)) + ": ");
+            // a data block or vector by index (a loop's word, or a literal, now and then past
+            // its end; a vector given a float refuses it)
+            else if (at.loops > 0 && pick(2)) put(std::string(data_word()) + "/:i" + std::to_string(1 + pick(at.loops)) + ": ");
+            else put(std::string(data_word()) + "/" + std::to_string(1 + pick(5)) + ": ");
             expression(at, 2);
             break;
         case 3:
