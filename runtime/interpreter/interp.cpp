@@ -3010,7 +3010,7 @@ Ran run_expr(const Where& outer, uint32_t n, uint32_t& next) {
 // expression runs it; false, having done nothing, where the walker must take it.
 // run_expr for a statement of one call and nothing after it (`append data x`, `r: f x`): the
 // same steps without the operator loop.
-[[gnu::noinline]] Ran run_lone_call(const Where& w, const code_cache::Statement& t, uint32_t& next) {
+[[gnu::always_inline]] inline Ran run_lone_call(const Where& w, const code_cache::Statement& t, uint32_t& next) {
     bool lookahead = t.lookahead;
     uint32_t after_at = t.next;
     Cell after = t.after;
