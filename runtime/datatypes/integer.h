@@ -17,6 +17,9 @@ inline Cell& make_at(Cell& c, int32_t v) {
     return c;
 }
 inline Cell make(int32_t v) { return Cell{T_integer, 0, static_cast<uint32_t>(v), 0}; }
+// An integer cell given another value in place: make_at's answer for a cell that holds an
+// integer already (its header and other words stay as they are).
+inline void set(Cell& c, int32_t v) { c.w2 = static_cast<uint32_t>(v); }
 Cell* make_in(memory::Node block, int32_t v);
 Cell* push(int32_t v);
 Cell* box(int32_t v);

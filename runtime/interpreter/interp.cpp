@@ -2492,7 +2492,7 @@ bool run_conditional(const code_cache::Form& f, const code_cache::Statement& s, 
             __builtin_add_overflow(integer::get(slot), s.delta, &r))
             return false;
         if (s.lookahead && s.next < end && infix_op_at(s.after)) return false;
-        integer::make_at(slot, r);
+        integer::set(slot, r);
         *stack::values.args = slot;
         return true;
     }
