@@ -1671,7 +1671,7 @@ enum Operation : uint8_t { op_add, op_subtract, op_multiply, op_remainder, op_eq
     case op_greater_or_equal: logic::make_at(left, a >= b); return true;
     default: return false;
     }
-    integer::make_at(left, r);
+    integer::set(left, r);
     return true;
 }
 
@@ -1840,6 +1840,7 @@ bool compile_index(Node code, const Cell& path, uint32_t& k) {
     ip.first = pc.cells[i];
     const Cell* holder = context::bound_slot(ip.first);
     if (!holder || !(cell::is(*holder, T_block) || (cell::is(*holder, T_vector) && pc.limit == i + 2))) return false;
+    ip.vector = cell::is(*holder, T_vector);
     for (uint32_t j = i + 1; j < pc.limit; ++j) {
         const Cell& step = pc.cells[j];
         if (!cell::is(step, T_integer) && !cell::is(step, T_get_word)) return false;
@@ -2515,81 +2516,96 @@ bool run_conditional(const code_cache::Form& f, const code_cache::Statement& s, 
 inline bool first_value(const code_cache::Form& f, const code_cache::Statement& s, Cell& v);
 bool index_value(const code_cache::Form& f, uint32_t k, Cell& v);
 
-// The holder of an index path's last step and the position that step names in it, as
-// eval_path's steps reach them: the path unchanged since compiled (its token), its word
-// holding a block, each step an integer (or a get-word holding one) in its holder's range,
-// every holder a block but the last, which may also be a vector (unit: its element width).
-// Else null, having done nothing.
-inline const Cell* index_holder(const code_cache::Form& f, uint32_t k, int64_t& p, uint32_t& unit) {
+// The cell an index path reaches, as eval_path's steps reach it: the path unchanged since
+// compiled (its token), its word holding a block, each step an integer (or a get-word holding
+// one) in the block's range. For a set-path's target (set), the last holder must also be one
+// that no owner watches and that is no compiled code (the block's poke would run the owner's
+// code, or drop the block's form, which moves the forms). Else null, having done nothing.
+// vector_at: the same walk with a vector as the last holder (and its element's position p).
+template <bool vector>
+[[gnu::always_inline]] inline const Cell* index_walk(const code_cache::Form& f, uint32_t k, bool set, int64_t& p) {
     const code_cache::IndexPath& ip = f.indexes[k];
     if (!code_cache::token_valid(ip.path, ip.form, ip.serial)) return nullptr;
     const Cell* cur = context::bound_slot(ip.first);
     if (!cur) return nullptr;
-    for (uint32_t i = 0;; ++i) {
+    for (uint32_t i = 0; i < ip.steps; ++i) {
         const Cell* element = &ip.step[i];
         if (cell::is(*element, T_get_word)) {
             element = context::bound_slot(*element);
             if (!element) return nullptr;
         }
-        if (!cell::is(*element, T_integer)) return nullptr;
         bool last = i + 1 == ip.steps;
-        memory::Buffer* b = memory::buffer(series::node_of(*cur));
-        if (cell::is(*cur, T_block)) unit = sizeof(Cell);
-        else if (last && cell::is(*cur, T_vector)) unit = b->unit() ? b->unit() : 1;
-        else return nullptr;
+        uint32_t holder = vector && last ? uint32_t(T_vector) : uint32_t(T_block);
+        if (!cell::is(*element, T_integer) || !cell::is(*cur, holder)) return nullptr;
         int32_t n = integer::get(*element);
+        memory::Buffer* b = memory::buffer(series::node_of(*cur));
+        uint32_t unit = holder == T_block ? uint32_t(sizeof(Cell)) : (b->unit() ? b->unit() : 1);
         p = int64_t(series::position_of(*cur)) + (n > 0 ? int64_t(n) - 1 : int64_t(n));
         if (n == 0 || p < 0 || p >= int64_t(b->used() / unit)) return nullptr;
-        if (last) return cur;
+        if (set && last && (b->flags & (memory::owned | memory::has_form))) return nullptr;
+        if (vector && last) return cur;
         cur = cells::of(b) + p;
     }
+    return cur;
+}
+[[gnu::always_inline]] inline Cell* index_cell(const code_cache::Form& f, uint32_t k, bool set) {
+    int64_t p;
+    return const_cast<Cell*>(index_walk<false>(f, k, set, p));
+}
+[[gnu::always_inline]] inline const Cell* vector_at(const code_cache::Form& f, uint32_t k, bool set, int64_t& p) {
+    return index_walk<true>(f, k, set, p);
 }
 
 // Vector elements read and written in place: those of integer! and float! (and percent!)
 // elements, which the vector's pick and poke convert without raising.
 inline bool plain_elements(uint32_t type) { return type == T_integer || type == T_float_ || type == T_percent; }
+inline uint8_t* element_at(const Cell& vector, int64_t p) {
+    memory::Buffer* b = memory::buffer(series::node_of(vector));
+    return b->head_ptr() + uint64_t(p) * vector::width(vector);
+}
 
-// An index path's value as eval_path reads it (index_holder): a block's cell, a function
-// excepted, which the walker would call; a vector's element as its pick boxes it. Else false.
-[[gnu::noinline]] bool index_value(const code_cache::Form& f, uint32_t k, Cell& v) {
+// A vector's element reached by an index path (vector_at), as the vector's pick boxes it.
+[[gnu::noinline]] bool vector_value(const code_cache::Form& f, uint32_t k, Cell& v) {
     int64_t p;
-    uint32_t unit;
-    const Cell* holder = index_holder(f, k, p, unit);
-    if (!holder) return false;
-    memory::Buffer* b = memory::buffer(series::node_of(*holder));
-    if (cell::is(*holder, T_vector)) {
-        uint32_t type = vector::element_type(*holder);
-        if (!plain_elements(type)) return false;
-        v = vector::element_value(b->head_ptr() + uint64_t(p) * unit, unit, type);
-        return true;
-    }
-    const Cell& c = cells::of(b)[p];
-    if (called_prefix(cell::type(c))) return false;
-    v = c;
+    const Cell* holder = vector_at(f, k, false, p);
+    if (!holder || !plain_elements(vector::element_type(*holder))) return false;
+    v = vector::element_value(element_at(*holder, p), vector::width(*holder), vector::element_type(*holder));
     return true;
 }
 
-// A set-path's store of v through an index path (index_holder), as the holder's poke stores
-// it: the holder one that no owner watches and that is no compiled code (its poke would run
-// the owner's code, or drop the block's form, which moves the forms); into a vector, a value
-// of its element type. The native stack is checked first, as the walker's set-path checks it.
-// false, having done nothing, where the walker must store.
+// An index path's value as eval_path reads it (index_cell), a function at the end excepted,
+// which the walker would call; else a vector's element (vector_value). Else false.
+[[gnu::noinline]] bool index_value(const code_cache::Form& f, uint32_t k, Cell& v) {
+    // A path compiled on a vector tries it first.
+    if (f.indexes[k].vector && vector_value(f, k, v)) return true;
+    const Cell* cur = index_cell(f, k, false);
+    if (!cur) return vector_value(f, k, v);
+    if (called_prefix(cell::type(*cur))) return false;
+    v = *cur;
+    return true;
+}
+
+// A set-path's store of v through an index path, as the holder's poke stores it: into a
+// block's cell (index_cell), or a vector's element of a value of its element type (vector_at).
+// The native stack is checked first, as the walker's set-path checks it. false, having done
+// nothing, where the walker must store.
 [[gnu::noinline]] bool index_store(const code_cache::Form& f, uint32_t k, const Cell& v) {
-    int64_t p;
-    uint32_t unit;
-    const Cell* holder = index_holder(f, k, p, unit);
-    if (!holder) return false;
-    memory::Buffer* b = memory::buffer(series::node_of(*holder));
-    if (b->flags & (memory::owned | memory::has_form)) return false;
-    if (cell::is(*holder, T_vector)) {
-        uint32_t type = vector::element_type(*holder);
-        if (!plain_elements(type) || cell::type(v) != type) return false;
-        check_depth();
-        vector::set_element(b->head_ptr() + uint64_t(p) * unit, v, unit, type);
-        return true;
+    Cell* slot = f.indexes[k].vector ? nullptr : index_cell(f, k, true);
+    if (!slot) {
+        int64_t p;
+        const Cell* holder = vector_at(f, k, true, p);
+        uint32_t type = holder ? vector::element_type(*holder) : 0;
+        if (holder && plain_elements(type) && cell::type(v) == type) {
+            check_depth();
+            vector::set_element(element_at(*holder, p), v, vector::width(*holder), type);
+            return true;
+        }
+        // A path compiled on a vector may hold a block now.
+        if (f.indexes[k].vector) slot = index_cell(f, k, true);
+        if (!slot) return false;
     }
     check_depth();
-    cells::of(b)[p] = v;
+    *slot = v;
     return true;
 }
 
