@@ -6,6 +6,7 @@
 // Cell: w2 the value.
 #pragma once
 #include <cstdint>
+#include <cstring>
 
 #include "runtime/cell.h"
 #include "runtime/memory.h"
@@ -18,8 +19,15 @@ inline Cell& make_at(Cell& c, int32_t v) {
 }
 inline Cell make(int32_t v) { return Cell{T_integer, 0, static_cast<uint32_t>(v), 0}; }
 // An integer cell given another value in place: make_at's answer for a cell that holds an
-// integer already (its header and other words stay as they are).
-inline void set(Cell& c, int32_t v) { c.w2 = static_cast<uint32_t>(v); }
+// integer already (its header and other words stay as they are). Written whole, as make_at
+// writes it: a cell copied soon after would wait for one written word by word.
+inline void set(Cell& c, int32_t v) {
+    using Words = uint32_t __attribute__((vector_size(16)));
+    Words w;
+    std::memcpy(&w, &c, sizeof w);
+    w[2] = static_cast<uint32_t>(v);
+    std::memcpy(&c, &w, sizeof w);
+}
 Cell* make_in(memory::Node block, int32_t v);
 Cell* push(int32_t v);
 Cell* box(int32_t v);
