@@ -2549,7 +2549,7 @@ template <bool vector>
     return cur;
 }
 [[gnu::always_inline]] inline Cell* index_cell(const code_cache::Form& f, uint32_t k, bool set) {
-    int64_t p;
+    int64_t p = 0;
     return const_cast<Cell*>(index_walk<false>(f, k, set, p));
 }
 [[gnu::always_inline]] inline const Cell* vector_at(const code_cache::Form& f, uint32_t k, bool set, int64_t& p) {
@@ -2566,7 +2566,7 @@ inline uint8_t* element_at(const Cell& vector, int64_t p) {
 
 // A vector's element reached by an index path (vector_at), as the vector's pick boxes it.
 [[gnu::noinline]] bool vector_value(const code_cache::Form& f, uint32_t k, Cell& v) {
-    int64_t p;
+    int64_t p = 0;
     const Cell* holder = vector_at(f, k, false, p);
     if (!holder || !plain_elements(vector::element_type(*holder))) return false;
     v = vector::element_value(element_at(*holder, p), vector::width(*holder), vector::element_type(*holder));
@@ -2592,7 +2592,7 @@ inline uint8_t* element_at(const Cell& vector, int64_t p) {
 [[gnu::noinline]] bool index_store(const code_cache::Form& f, uint32_t k, const Cell& v) {
     Cell* slot = f.indexes[k].vector ? nullptr : index_cell(f, k, true);
     if (!slot) {
-        int64_t p;
+        int64_t p = 0;
         const Cell* holder = vector_at(f, k, true, p);
         uint32_t type = holder ? vector::element_type(*holder) : 0;
         if (holder && plain_elements(type) && cell::type(v) == type) {
@@ -2742,6 +2742,7 @@ inline const code_cache::Form* still(const Where& w, const code_cache::Form* f) 
 }
 
 Ran run_expr(const Where& w, uint32_t n, uint32_t& next);
+inline Ran run_lone_call(const Where& w, const code_cache::Statement& t, uint32_t& next);
 
 // The arguments of a call whose arguments run code, fetched as fetch_and_run fetches them, its
 // frame pushed (slot: the function's cell): each argument in turn, checked for its type at
@@ -2772,6 +2773,8 @@ Ran run_expr(const Where& w, uint32_t n, uint32_t& next);
             r = any_value(*f, s, v) && !(s.lookahead && infix_op_at(s.after)) ? Ran::done : Ran::failed;
             if (r == Ran::done) stack::push(v);
             p = s.next;
+        } else if (const code_cache::Statement& s = f->statements[a.statement - 1]; lone_call(s)) {
+            r = run_lone_call(w, s, p);
         } else {
             r = run_expr(w, a.statement, p);
         }
