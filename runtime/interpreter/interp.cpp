@@ -2896,7 +2896,15 @@ Ran run_code_term(const Where& w, code_cache::Read read, uint32_t sub, uint32_t&
     Ran r;
     {
         StatementPosition position(T_paren, pn, at);
-        r = run_expr(w, sub, p);
+        const code_cache::Form* f = form_in(w);
+        const code_cache::Statement& t = f->statements[sub - 1];
+        if (lone_call(t)) {
+            // run_expr's way into the paren's cells, for its one call.
+            Where inner{w.code, w.serial, t.paren, t.next, w.epoch, t.paren, t.paren_form, t.paren_serial, f};
+            r = run_lone_call(inner, t, p);
+        } else {
+            r = run_expr(w, sub, p);
+        }
     }
     if (r == Ran::failed) {
         stack::values.args = caller_args;
