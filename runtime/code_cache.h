@@ -82,7 +82,6 @@ struct IndexPath {
     memory::Node path = 0;
     uint32_t form = 0, serial = 0;  // the path's token
     uint32_t steps = 0;
-    bool vector = false;  // its word held a vector when compiled: its one step is a vector's
     Cell first;
     Cell step[3];
 };

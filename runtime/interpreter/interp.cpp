@@ -1840,7 +1840,6 @@ bool compile_index(Node code, const Cell& path, uint32_t& k) {
     ip.first = pc.cells[i];
     const Cell* holder = context::bound_slot(ip.first);
     if (!holder || !(cell::is(*holder, T_block) || (cell::is(*holder, T_vector) && pc.limit == i + 2))) return false;
-    ip.vector = cell::is(*holder, T_vector);
     for (uint32_t j = i + 1; j < pc.limit; ++j) {
         const Cell& step = pc.cells[j];
         if (!cell::is(step, T_integer) && !cell::is(step, T_get_word)) return false;
@@ -2576,8 +2575,6 @@ inline uint8_t* element_at(const Cell& vector, int64_t p) {
 // An index path's value as eval_path reads it (index_cell), a function at the end excepted,
 // which the walker would call; else a vector's element (vector_value). Else false.
 [[gnu::noinline]] bool index_value(const code_cache::Form& f, uint32_t k, Cell& v) {
-    // A path compiled on a vector tries it first.
-    if (f.indexes[k].vector && vector_value(f, k, v)) return true;
     const Cell* cur = index_cell(f, k, false);
     if (!cur) return vector_value(f, k, v);
     if (called_prefix(cell::type(*cur))) return false;
@@ -2590,22 +2587,17 @@ inline uint8_t* element_at(const Cell& vector, int64_t p) {
 // The native stack is checked first, as the walker's set-path checks it. false, having done
 // nothing, where the walker must store.
 [[gnu::noinline]] bool index_store(const code_cache::Form& f, uint32_t k, const Cell& v) {
-    Cell* slot = f.indexes[k].vector ? nullptr : index_cell(f, k, true);
-    if (!slot) {
-        int64_t p = 0;
-        const Cell* holder = vector_at(f, k, true, p);
-        uint32_t type = holder ? vector::element_type(*holder) : 0;
-        if (holder && plain_elements(type) && cell::type(v) == type) {
-            check_depth();
-            vector::set_element(element_at(*holder, p), v, vector::width(*holder), type);
-            return true;
-        }
-        // A path compiled on a vector may hold a block now.
-        if (f.indexes[k].vector) slot = index_cell(f, k, true);
-        if (!slot) return false;
+    if (Cell* slot = index_cell(f, k, true)) {
+        check_depth();
+        *slot = v;
+        return true;
     }
+    int64_t p = 0;
+    const Cell* holder = vector_at(f, k, true, p);
+    uint32_t type = holder ? vector::element_type(*holder) : 0;
+    if (!holder || !plain_elements(type) || cell::type(v) != type) return false;
     check_depth();
-    *slot = v;
+    vector::set_element(element_at(*holder, p), v, vector::width(*holder), type);
     return true;
 }
 
