@@ -1685,14 +1685,17 @@ bool integer_operator_q(const Cell& fn) {
     return op != op_none && op != op_divide;
 }
 
-[[gnu::always_inline]] inline bool integer_op(const Cell& fn, Cell& left, const Cell& right_code) {
+[[gnu::always_inline]] inline bool integer_op(Operation operation, Cell& left, const Cell& right_code) {
     if (!cell::is(left, T_integer)) return false;
     const Cell* right = &right_code;
     if (cell::is(*right, T_word)) {
         right = context::bound_slot(*right);
         if (!right) return false;
     }
-    return cell::is(*right, T_integer) && integer_operation(operation_of(fn), left, integer::get(*right));
+    return cell::is(*right, T_integer) && integer_operation(operation, left, integer::get(*right));
+}
+[[gnu::always_inline]] inline bool integer_op(const Cell& fn, Cell& left, const Cell& right_code) {
+    return integer_op(operation_of(fn), left, right_code);
 }
 
 // An operator value as its function: the op cell keeps the function's type in its header.
@@ -2978,7 +2981,8 @@ Ran run_expr(const Where& outer, uint32_t n, uint32_t& next) {
             // call_as's way for an operator whose right operand is evaluated before its spec is
             // read: an integer operator on an integer. Anything else is the walker's.
             Cell fn = op_function(step.op);
-            if (!cell::is(*start, T_integer) || !integer_operator_q(fn)) {
+            // (The operation compiled is the operator's: its op! checked above.)
+            if (!cell::is(*start, T_integer) || step.operation == op_divide) {
                 if (!ran) return stack::values.top = start, Ran::failed;
                 return walk_from(step.pos);
             }
@@ -2993,7 +2997,7 @@ Ran run_expr(const Where& outer, uint32_t n, uint32_t& next) {
             uint32_t q = step.pos + 2;  // after a paren
             Ran r = run_code_term(w, step.right_read, step.sub, q);
             if (r == Ran::failed) q = eval_expression(w.cells_of, step.pos + 1, clip(w.cells_of, w.end), Infix::stop, Result::push);
-            if (!stack::exiting() && !integer_op(fn, slot[1], slot[2]))
+            if (!stack::exiting() && !integer_op(Operation(step.operation), slot[1], slot[2]))
                 q = fetch_and_run<false>(*slot, w.cells_of, q, w.end, &label, CallHow{.infix = true}, 2);
             end_call(slot);
             ran = true;
