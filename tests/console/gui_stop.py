@@ -19,7 +19,12 @@ if pid == 0:
     if child == 0:
         os.setpgid(0, 0)
         os.execv(kov, [kov, script])
-    os.setpgid(child, child)
+    # Both sides make the group, whichever runs first; once the child has run kov, its own
+    # call has made it and the leader's is refused.
+    try:
+        os.setpgid(child, child)
+    except PermissionError:
+        pass
     os.tcsetpgrp(0, child)
     os.write(pids_w, str(child).encode())
     os.close(pids_w)
