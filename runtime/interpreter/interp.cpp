@@ -394,7 +394,7 @@ void missed(Node code, uint32_t pos, code_cache::Statement& s, uint32_t n);
 inline bool run_global_value(const code_cache::Form& f, const code_cache::Statement& s, uint32_t end);
 inline bool first_value(const code_cache::Form& f, const code_cache::Statement& s, Cell& v);
 inline bool any_value(const code_cache::Form& f, const code_cache::Statement& s, Cell& v);
-bool run_conditional(const code_cache::Form& f, const code_cache::Statement& s, uint32_t type, Node code, uint32_t pos,
+inline bool run_conditional(const code_cache::Form& f, const code_cache::Statement& s, uint32_t type, Node code, uint32_t pos,
                      uint32_t end, uint32_t& next);
 enum class CondStep : uint8_t { miss, done, more };
 CondStep conditional_start(const code_cache::Form& f, const code_cache::Statement& s, Node code, Conditional& c);
@@ -2433,7 +2433,7 @@ uint32_t run_branch_in_place(const Cell& branch) {
     stack::values.top = slot;
 }
 
-bool run_conditional(const code_cache::Form& f, const code_cache::Statement& s, uint32_t type, Node code, uint32_t pos,
+[[gnu::always_inline]] inline bool run_conditional(const code_cache::Form& f, const code_cache::Statement& s, uint32_t type, Node code, uint32_t pos,
                      uint32_t end, uint32_t& next) {
     if (f.statements[s.condition - 1].shape == code_cache::Shape::expression) {
         const Cell* value = context::bound_slot(s.head);
