@@ -394,8 +394,8 @@ void missed(Node code, uint32_t pos, code_cache::Statement& s, uint32_t n);
 inline bool run_global_value(const code_cache::Form& f, const code_cache::Statement& s, uint32_t end);
 inline bool first_value(const code_cache::Form& f, const code_cache::Statement& s, Cell& v);
 inline bool any_value(const code_cache::Form& f, const code_cache::Statement& s, Cell& v);
-inline bool run_conditional(const code_cache::Form& f, const code_cache::Statement& s, uint32_t type, Node code, uint32_t pos,
-                     uint32_t end, uint32_t& next);
+inline bool run_conditional(const code_cache::Form& f, const code_cache::Statement& s, uint32_t type, Node code,
+                            uint32_t pos, uint32_t end, uint32_t& next);
 enum class CondStep : uint8_t { miss, done, more };
 CondStep conditional_start(const code_cache::Form& f, const code_cache::Statement& s, Node code, Conditional& c);
 void conditional_finish(const Conditional& c, uint32_t type, Node code, uint32_t pos, uint32_t end, uint32_t& next);
@@ -2099,8 +2099,6 @@ uint32_t compile_call(Node code, Node cells_of, uint32_t p, uint32_t depth, uint
     return q;
 }
 
-// Compiles the statement at pos into statement n of the block's form (steps and fields go into
-// the form's lists). The tokens of its paths are taken first: making one may move the forms.
 // Whether a value statement (or sub-statement) reads and sets global words alone, a constant
 // operand aside: then it runs from the global values directly (global_value), which need
 // reach only max_index.
@@ -2123,6 +2121,8 @@ void global_lane(const code_cache::Form& f, code_cache::Statement& s) {
     s.max_index = max_index;
 }
 
+// Compiles the statement at pos into statement n of the block's form (steps and fields go into
+// the form's lists). The tokens of its paths are taken first: making one may move the forms.
 void compile_value_statement(Node code, uint32_t pos, uint32_t n) {
     using code_cache::Shape;
     Cursor c = cursor(code, 0xFFFFFFFFu);
@@ -2433,8 +2433,9 @@ uint32_t run_branch_in_place(const Cell& branch) {
     stack::values.top = slot;
 }
 
-[[gnu::always_inline]] inline bool run_conditional(const code_cache::Form& f, const code_cache::Statement& s, uint32_t type, Node code, uint32_t pos,
-                     uint32_t end, uint32_t& next) {
+[[gnu::always_inline]] inline bool run_conditional(const code_cache::Form& f, const code_cache::Statement& s,
+                                                   uint32_t type, Node code, uint32_t pos, uint32_t end,
+                                                   uint32_t& next) {
     if (f.statements[s.condition - 1].shape == code_cache::Shape::expression) {
         const Cell* value = context::bound_slot(s.head);
         if (!value || !cell::same_bits(*value, s.native) || (s.lookahead && infix_op_at(s.after))) return false;
