@@ -400,14 +400,12 @@ enum class CondStep : uint8_t { miss, done, more };
 CondStep conditional_start(const code_cache::Form& f, const code_cache::Statement& s, Node code, Conditional& c);
 void conditional_finish(const Conditional& c, uint32_t type, Node code, uint32_t pos, uint32_t end, uint32_t& next);
 template <bool lone>
-bool run_expression(const code_cache::Form& f, uint32_t n, uint32_t type, Node code, uint32_t pos, uint32_t end,
-                    uint32_t& next);
+bool run_expression(uint32_t n, uint32_t type, Node code, uint32_t pos, uint32_t end, uint32_t& next);
 inline bool lone_call(const code_cache::Statement& s) { return s.first_read == code_cache::Read::call && s.steps == 0; }
-// Statement n of form f (s), which must be the block's form now.
-inline bool run_any_expression(const code_cache::Form& f, const code_cache::Statement& s, uint32_t n, uint32_t type,
-                               Node code, uint32_t pos, uint32_t end, uint32_t& next) {
-    return lone_call(s) ? run_expression<true>(f, n, type, code, pos, end, next)
-                        : run_expression<false>(f, n, type, code, pos, end, next);
+inline bool run_any_expression(const code_cache::Statement& s, uint32_t n, uint32_t type, Node code, uint32_t pos,
+                               uint32_t end, uint32_t& next) {
+    return lone_call(s) ? run_expression<true>(n, type, code, pos, end, next)
+                        : run_expression<false>(n, type, code, pos, end, next);
 }
 bool run_code_conditional(const code_cache::Form& f, const code_cache::Statement& s, uint32_t type, Node code,
                           uint32_t pos, uint32_t end, uint32_t& next);
@@ -1353,8 +1351,8 @@ Cell* LoopBody::word_slot(const Cell* word) const {
     // adds so many globals that their buffer moves.
     memory::Buffer* globals = context::global_buffer;
     BodyRun r = enter_body();
-    bool ran = run_any_expression(f, f.statements[n - 1], n, cell::is(body_, T_paren) ? T_paren : T_block, code_,
-                                  at, end_, next);
+    bool ran = run_any_expression(f.statements[n - 1], n, cell::is(body_, T_paren) ? T_paren : T_block, code_, at,
+                                  end_, next);
     leave_body(r);
     stack::values.top = stack::values.args + 1;  // as the plain run keeps it
     if (!ran) return j;
@@ -3057,10 +3055,9 @@ Ran run_expr(const Where& outer, uint32_t n, uint32_t& next) {
 
 // lone: a statement of one call alone (lone_call tells).
 template <bool lone>
-bool run_expression(const code_cache::Form& form, uint32_t n, uint32_t type, Node code, uint32_t pos, uint32_t end,
-                    uint32_t& next) {
+bool run_expression(uint32_t n, uint32_t type, Node code, uint32_t pos, uint32_t end, uint32_t& next) {
     if (trace::active) return false;
-    const code_cache::Form* f = &form;
+    const code_cache::Form* f = form_of(code);
     const code_cache::Statement& s = f->statements[n - 1];
     bool sets = s.sets;
     Cell target = s.target;
@@ -3158,7 +3155,7 @@ void compile_statement(Node code, uint32_t pos, uint32_t n) {
     const code_cache::Statement& s = f.statements[n - 1];
     if (s.next > end) return false;
     if (s.shape == code_cache::Shape::conditional ? run_conditional(f, s, type, code, pos, end, next)
-                                                   : run_any_expression(f, s, n, type, code, pos, end, next))
+                                                   : run_any_expression(s, n, type, code, pos, end, next))
         return true;
     // Nothing ran: the form is where it was.
     missed(code, pos, form_of(code)->statements[n - 1], n);
@@ -3183,7 +3180,7 @@ bool run_compiled(uint32_t type, Node code, uint32_t pos, uint32_t end, uint32_t
     } else if (s.shape == code_cache::Shape::conditional) {
         if (run_conditional(*f, s, type, code, pos, end, next)) return true;
     } else if (s.shape == code_cache::Shape::expression) {
-        if (run_any_expression(*f, s, n, type, code, pos, end, next)) return true;
+        if (run_any_expression(s, n, type, code, pos, end, next)) return true;
         f = form_of(code);
         if (!f) return false;
         missed(code, pos, f->statements[n - 1], n);
