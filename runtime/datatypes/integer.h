@@ -19,8 +19,9 @@ inline Cell& make_at(Cell& c, int32_t v) {
 }
 inline Cell make(int32_t v) { return Cell{T_integer, 0, static_cast<uint32_t>(v), 0}; }
 // An integer cell given another value in place: make_at's answer for a cell that holds an
-// integer already (its header and other words stay as they are). Written whole, as make_at
-// writes it: a cell copied soon after would wait for one written word by word.
+// integer already (an integer has no header flags of its own to drop, so the header and the
+// other words stay). Written whole, as make_at writes it: a cell copied soon after would wait
+// for one written word by word.
 inline void set(Cell& c, int32_t v) {
     using Words = uint32_t __attribute__((vector_size(16)));
     Words w;

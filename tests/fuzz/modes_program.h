@@ -217,7 +217,8 @@ private:
             else if (k == 1) put(std::string(code_word()) + "/" + std::to_string(1 + pick(6)) + ": ");
             // a data block or vector by index (a loop's word, or a literal, now and then past
             // its end; a vector given a float refuses it)
-            else if (at.loops > 0 && pick(2)) put(std::string(data_word()) + "/:i" + std::to_string(1 + pick(at.loops)) + ": ");
+            else if (at.loops > 0 && pick(2))
+                put(std::string(data_word()) + "/:i" + std::to_string(1 + pick(at.loops)) + ": ");
             else put(std::string(data_word()) + "/" + std::to_string(1 + pick(5)) + ": ");
             expression(at, 2);
             break;
