@@ -58,13 +58,6 @@ uint32_t count_of(const Cell& c) {
     return b->used() / (b->unit() ? b->unit() : 1);
 }
 
-// The address of element i (from the buffer's first element); valid until the next
-// allocation.
-uint8_t* element_at(const Cell& c, uint64_t i) {
-    Buffer* b = buffer(c.w2);
-    return b->head_ptr() + i * b->unit();
-}
-
 // The buffer grown, when short, so that `need` bytes fit: to twice its capacity when that
 // suffices, else to exactly the need.
 void ensure_room(Node node, uint64_t need) {

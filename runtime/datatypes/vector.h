@@ -36,6 +36,12 @@ inline Cell cell_of(memory::Node node, uint32_t element_type, uint32_t index = 0
 inline uint32_t element_type(const Cell& c) { return c.w3; }
 // Element width in bytes (the buffer's unit).
 uint32_t width(const Cell& c);
+// The address of element i (from the buffer's first element); valid until the next
+// allocation.
+inline uint8_t* element_at(const Cell& c, uint64_t i) {
+    memory::Buffer* b = memory::buffer(c.w2);
+    return b->head_ptr() + i * b->unit();
+}
 // Elements from the head index (clipped) to the tail.
 uint32_t length(const Cell& c);
 // The width a type has when the spec names none: 4 bytes for integer! and char!, 8 for

@@ -2562,17 +2562,14 @@ template <bool vector>
 // Vector elements read and written in place: those of integer! and float! (and percent!)
 // elements, which the vector's pick and poke convert without raising.
 inline bool plain_elements(uint32_t type) { return type == T_integer || type == T_float_ || type == T_percent; }
-inline uint8_t* element_at(const Cell& vector, int64_t p) {
-    memory::Buffer* b = memory::buffer(series::node_of(vector));
-    return b->head_ptr() + uint64_t(p) * vector::width(vector);
-}
 
 // A vector's element reached by an index path (vector_at), as the vector's pick boxes it.
 [[gnu::noinline]] bool vector_value(const code_cache::Form& f, uint32_t k, Cell& v) {
     int64_t p = 0;
     const Cell* holder = vector_at(f, k, false, p);
     if (!holder || !plain_elements(vector::element_type(*holder))) return false;
-    v = vector::element_value(element_at(*holder, p), vector::width(*holder), vector::element_type(*holder));
+    v = vector::element_value(vector::element_at(*holder, uint64_t(p)), vector::width(*holder),
+                              vector::element_type(*holder));
     return true;
 }
 
@@ -2601,7 +2598,7 @@ inline uint8_t* element_at(const Cell& vector, int64_t p) {
     uint32_t type = holder ? vector::element_type(*holder) : 0;
     if (!holder || !plain_elements(type) || cell::type(v) != type) return false;
     check_depth();
-    vector::set_element(element_at(*holder, p), v, vector::width(*holder), type);
+    vector::set_element(vector::element_at(*holder, uint64_t(p)), v, vector::width(*holder), type);
     return true;
 }
 
