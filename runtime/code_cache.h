@@ -150,6 +150,7 @@ struct Statement {
     int32_t delta = 0;
     uint8_t misses = 0;       // runs that left it to the walker since it was compiled
     uint8_t compiles = 0;
+    bool rich = false;  // as global, with an operand a paren or an index path (`a/:i/:k`)
     uint32_t first_step = 0, steps = 0;  // its steps in the form's list
     Read first_read = Read::constant;
     Read target_read = Read::word;  // word (a set-word), field or index (a set-path)

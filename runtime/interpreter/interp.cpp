@@ -1828,6 +1828,7 @@ bool field_of(const Cell& path, code_cache::Field& out) {
 }
 
 uint32_t compile_paren(Node code, const Cell& paren, uint32_t depth, bool* calls = nullptr);
+void global_lane(const code_cache::Form& f, code_cache::Statement& s);
 uint32_t compile_call(Node code, Node cells_of, uint32_t p, uint32_t depth, uint32_t& k, bool nested = false);
 bool call_at(const Cell& c);
 uint32_t compile_expr_at(Node code, Node cells_of, uint32_t p, uint32_t depth, code_cache::Statement& s, bool* calls);
@@ -1962,6 +1963,7 @@ uint32_t compile_paren(Node code, const Cell& paren, uint32_t depth, bool* calls
     sub.next = p;
     sub.shape = has_calls ? code_cache::Shape::expression : code_cache::Shape::value;
     if (has_calls) *calls = true;
+    if (!has_calls) global_lane(*f, sub);
     f->statements.push_back(sub);
     return static_cast<uint32_t>(f->statements.size());
 }
@@ -2102,22 +2104,53 @@ uint32_t compile_call(Node code, Node cells_of, uint32_t p, uint32_t depth, uint
 // Whether a value statement (or sub-statement) reads and sets global words alone, a constant
 // operand aside: then it runs from the global values directly (global_value), which need
 // reach only max_index.
+// An operand may also be an index path whose words (the holder and its get-word steps) are
+// global ones, or a paren whose own statement is of the lane (compiled before this one): such a
+// statement is `rich` rather than `global`, and runs through first_value's out-of-line way, so
+// that the lean instance inline in the loops has no call in it (a call there makes the
+// compiler keep the counter statement's values on the stack: count took 11% longer).
 void global_lane(const code_cache::Form& f, code_cache::Statement& s) {
     using code_cache::Read;
     auto global_word = [](const Cell& w) { return word::context_of(w) == context::global_node; };
-    bool global = (s.first_read == Read::constant || s.first_read == Read::global) &&
-                  (!s.sets || (s.target_read == Read::word && global_word(s.target)));
     uint32_t max_index = 0;
+    bool rich = false;
     auto note = [&](const Cell& w) { max_index = std::max(max_index, slot_index(w)); };
-    if (s.first_read == Read::global) note(s.first);
+    auto operand = [&](Read read, const Cell& c, uint32_t sub) {
+        switch (read) {
+        case Read::constant: return true;
+        case Read::global: return note(c), true;
+        case Read::index: {
+            rich = true;
+            const code_cache::IndexPath& ip = f.indexes[sub];
+            if (!global_word(ip.first)) return false;
+            note(ip.first);
+            for (uint32_t i = 0; i < ip.steps; ++i) {
+                if (!cell::is(ip.step[i], T_get_word)) continue;
+                if (!global_word(ip.step[i])) return false;
+                note(ip.step[i]);
+            }
+            return true;
+        }
+        case Read::paren: {
+            rich = true;
+            const code_cache::Statement& t = f.statements[sub - 1];
+            if (t.shape != code_cache::Shape::value || !(t.global || t.rich)) return false;
+            max_index = std::max(max_index, t.max_index);
+            return true;
+        }
+        default: return false;
+        }
+    };
+    bool global = operand(s.first_read, s.first, s.first_sub) &&
+                  (!s.sets || (s.target_read == Read::word && global_word(s.target)));
     if (s.sets && s.target_read == Read::word) note(s.target);
     for (uint32_t i = 0; global && i < s.steps; ++i) {
         const code_cache::Step& step = f.steps[s.first_step + i];
-        global = global_word(step.word) && (step.right_read == Read::constant || step.right_read == Read::global);
+        global = global_word(step.word) && operand(step.right_read, step.right, step.sub);
         note(step.word);
-        if (step.right_read == Read::global) note(step.right);
     }
-    s.global = global;
+    s.global = global && !rich;
+    s.rich = global && rich;
     s.max_index = max_index;
 }
 
@@ -2452,22 +2485,51 @@ uint32_t run_branch_in_place(const Cell& branch) {
 
 // first_value for a statement of global words alone (s.global), the global values g reaching
 // its max_index: the same checks, with the values found once.
-[[gnu::always_inline]] inline bool global_value(const code_cache::Form& f, const code_cache::Statement& s, const Cell* g,
-                                                Cell& v) {
+// The rich instance (s.rich) also reads paren and index path operands, as paren_value and
+// index_value read them, their words from g too.
+bool index_value(const code_cache::Form& f, uint32_t k, Cell& v, const Cell* g = nullptr);
+bool global_paren_value(const code_cache::Form& f, uint32_t sub, const Cell* g, Cell& v);
+template <bool rich>
+[[gnu::always_inline]] inline bool global_value_as(const code_cache::Form& f, const code_cache::Statement& s,
+                                                   const Cell* g, Cell& v) {
     using code_cache::Read;
     v = s.first;
     if (s.first_read == Read::global) {
         v = g[slot_index(s.first)];
         uint32_t t = cell::type(v);
         if (in(t, ANY_FUNCTION) || t == T_unset) return false;
+    } else if (!rich) {
+    } else if (s.first_read == Read::index) {
+        if (!index_value(f, s.first_sub, v, g)) return false;
+    } else if (s.first_read == Read::paren) {
+        if (!global_paren_value(f, s.first_sub, g, v)) return false;
     }
     for (uint32_t i = 0; i < s.steps; ++i) {
         const code_cache::Step& step = f.steps[s.first_step + i];
         if (!cell::same_bits(g[slot_index(step.word)], step.op)) return false;
-        const Cell& right = step.right_read == Read::global ? g[slot_index(step.right)] : step.right;
-        if (!number_operation(step.operation, v, right)) return false;
+        if (!rich) {
+            const Cell& right = step.right_read == Read::global ? g[slot_index(step.right)] : step.right;
+            if (!number_operation(step.operation, v, right)) return false;
+            continue;
+        }
+        Cell computed;
+        const Cell* right = &step.right;
+        if (step.right_read == Read::global) {
+            right = &g[slot_index(step.right)];
+        } else if (step.right_read == Read::index) {
+            if (!index_value(f, step.sub, computed, g)) return false;
+            right = &computed;
+        } else if (step.right_read == Read::paren) {
+            if (!global_paren_value(f, step.sub, g, computed)) return false;
+            right = &computed;
+        }
+        if (!number_operation(step.operation, v, *right)) return false;
     }
     return true;
+}
+[[gnu::always_inline]] inline bool global_value(const code_cache::Form& f, const code_cache::Statement& s, const Cell* g,
+                                                Cell& v) {
+    return global_value_as<false>(f, s, g, v);
 }
 
 // first_value, through global_value where the statement allows.
@@ -2490,12 +2552,14 @@ uint32_t run_branch_in_place(const Cell& branch) {
     if (s.counter) {
         // What the steps below do for it, its integer check standing for the function and
         // unset ones (integer::fast_math's add: an overflow takes the full call).
+        // The look-ahead is checked before the sum is made: a sum kept across its call would
+        // wait on the stack when registers run short (count took 11% longer).
         Cell& slot = g[slot_index(s.first)];
-        int32_t r;
-        if (!cell::is(slot, T_integer) || !cell::same_bits(g[slot_index(f.steps[s.first_step].word)], f.steps[s.first_step].op) ||
-            __builtin_add_overflow(integer::get(slot), s.delta, &r))
+        if (!cell::is(slot, T_integer) || !cell::same_bits(g[slot_index(f.steps[s.first_step].word)], f.steps[s.first_step].op))
             return false;
         if (s.lookahead && s.next < end && infix_op_at(s.after)) return false;
+        int32_t r;
+        if (__builtin_add_overflow(integer::get(slot), s.delta, &r)) return false;
         integer::set(slot, r);
         *stack::values.args = slot;
         return true;
@@ -2517,7 +2581,6 @@ uint32_t run_branch_in_place(const Cell& branch) {
 // The value of a statement's operand and operators (first_value for all but the set and the
 // look-ahead), or false where the walker must evaluate it.
 inline bool first_value(const code_cache::Form& f, const code_cache::Statement& s, Cell& v);
-bool index_value(const code_cache::Form& f, uint32_t k, Cell& v);
 
 // The cell an index path reaches, as eval_path's steps reach it: the path unchanged since
 // compiled (its token), its word holding a block, each step an integer (or a get-word holding
@@ -2525,16 +2588,19 @@ bool index_value(const code_cache::Form& f, uint32_t k, Cell& v);
 // that no owner watches and that is no compiled code (the block's poke would run the owner's
 // code, or drop the block's form, which moves the forms). Else null, having done nothing.
 // vector_at: the same walk with a vector as the last holder (and its element's position p).
+// g: the global values, when the path's words are all global ones within their reach (a
+// statement of the global lane); else null, and each word is read through its binding.
 template <bool vector>
-[[gnu::always_inline]] inline const Cell* index_walk(const code_cache::Form& f, uint32_t k, bool set, int64_t& p) {
+[[gnu::always_inline]] inline const Cell* index_walk(const code_cache::Form& f, uint32_t k, bool set, int64_t& p,
+                                                     const Cell* g) {
     const code_cache::IndexPath& ip = f.indexes[k];
     if (!code_cache::token_valid(ip.path, ip.form, ip.serial)) return nullptr;
-    const Cell* cur = context::bound_slot(ip.first);
+    const Cell* cur = g ? &g[slot_index(ip.first)] : context::bound_slot(ip.first);
     if (!cur) return nullptr;
     for (uint32_t i = 0; i < ip.steps; ++i) {
         const Cell* element = &ip.step[i];
         if (cell::is(*element, T_get_word)) {
-            element = context::bound_slot(*element);
+            element = g ? &g[slot_index(*element)] : context::bound_slot(*element);
             if (!element) return nullptr;
         }
         bool last = i + 1 == ip.steps;
@@ -2551,12 +2617,13 @@ template <bool vector>
     }
     return cur;
 }
-[[gnu::always_inline]] inline Cell* index_cell(const code_cache::Form& f, uint32_t k, bool set) {
+[[gnu::always_inline]] inline Cell* index_cell(const code_cache::Form& f, uint32_t k, bool set, const Cell* g = nullptr) {
     int64_t p = 0;
-    return const_cast<Cell*>(index_walk<false>(f, k, set, p));
+    return const_cast<Cell*>(index_walk<false>(f, k, set, p, g));
 }
-[[gnu::always_inline]] inline const Cell* vector_at(const code_cache::Form& f, uint32_t k, bool set, int64_t& p) {
-    return index_walk<true>(f, k, set, p);
+[[gnu::always_inline]] inline const Cell* vector_at(const code_cache::Form& f, uint32_t k, bool set, int64_t& p,
+                                                    const Cell* g = nullptr) {
+    return index_walk<true>(f, k, set, p, g);
 }
 
 // Vector elements read and written in place: those of integer! and float! (and percent!)
@@ -2564,9 +2631,9 @@ template <bool vector>
 inline bool plain_elements(uint32_t type) { return type == T_integer || type == T_float_ || type == T_percent; }
 
 // A vector's element reached by an index path (vector_at), as the vector's pick boxes it.
-[[gnu::noinline]] bool vector_value(const code_cache::Form& f, uint32_t k, Cell& v) {
+[[gnu::noinline]] bool vector_value(const code_cache::Form& f, uint32_t k, Cell& v, const Cell* g) {
     int64_t p = 0;
-    const Cell* holder = vector_at(f, k, false, p);
+    const Cell* holder = vector_at(f, k, false, p, g);
     if (!holder || !plain_elements(vector::element_type(*holder))) return false;
     v = vector::element_value(vector::element_at(*holder, uint64_t(p)), vector::width(*holder),
                               vector::element_type(*holder));
@@ -2575,9 +2642,9 @@ inline bool plain_elements(uint32_t type) { return type == T_integer || type == 
 
 // An index path's value as eval_path reads it (index_cell), a function at the end excepted,
 // which the walker would call; else a vector's element (vector_value). Else false.
-[[gnu::noinline]] bool index_value(const code_cache::Form& f, uint32_t k, Cell& v) {
-    const Cell* cur = index_cell(f, k, false);
-    if (!cur) return vector_value(f, k, v);
+[[gnu::noinline]] bool index_value(const code_cache::Form& f, uint32_t k, Cell& v, const Cell* g) {
+    const Cell* cur = index_cell(f, k, false, g);
+    if (!cur) return vector_value(f, k, v, g);
     if (called_prefix(cell::type(*cur))) return false;
     v = *cur;
     return true;
@@ -2608,6 +2675,16 @@ inline bool plain_elements(uint32_t type) { return type == T_integer || type == 
     const code_cache::Statement& s = f.statements[sub - 1];
     return code_cache::token_valid(s.paren, s.paren_form, s.paren_serial) && first_value(f, s, v);
 }
+// paren_value for a paren of the global lane (its statement's own words within g's reach).
+[[gnu::noinline]] bool global_paren_value(const code_cache::Form& f, uint32_t sub, const Cell* g, Cell& v) {
+    const code_cache::Statement& s = f.statements[sub - 1];
+    return code_cache::token_valid(s.paren, s.paren_form, s.paren_serial) && global_value_as<true>(f, s, g, v);
+}
+// first_value for a statement of the rich lane.
+[[gnu::noinline]] bool rich_value(const code_cache::Form& f, const code_cache::Statement& s, Cell& v) {
+    memory::Buffer* values = context::global_buffer;
+    return s.max_index < values->used() / sizeof(Cell) && global_value_as<true>(f, s, cells::of(values), v);
+}
 
 // A statement's first operand, as eval_single (or field_path for a path) reads it; false where
 // the walker must.
@@ -2637,6 +2714,7 @@ inline bool plain_elements(uint32_t type) { return type == T_integer || type == 
 
 [[gnu::always_inline]] inline bool first_value(const code_cache::Form& f, const code_cache::Statement& s, Cell& v) {
     using code_cache::Read;
+    if (s.rich) return rich_value(f, s, v);
     if (!first_operand(f, s, v)) return false;
     for (uint32_t i = 0; i < s.steps; ++i) {
         const code_cache::Step& step = f.steps[s.first_step + i];
@@ -2661,6 +2739,17 @@ inline bool plain_elements(uint32_t type) { return type == T_integer || type == 
 bool run_value(const code_cache::Form& f, const code_cache::Statement& s, uint32_t end) {
     using code_cache::Read;
     Cell v;
+    if (s.rich) {
+        // run_global_value's way, for the rich lane.
+        memory::Buffer* values = context::global_buffer;
+        if (s.max_index >= values->used() / sizeof(Cell)) return false;
+        Cell* g = cells::of(values);
+        if (!global_value_as<true>(f, s, g, v)) return false;
+        if (s.lookahead && s.next < end && infix_op_at(s.after)) return false;
+        if (s.sets) g[slot_index(s.target)] = v;
+        *stack::values.args = v;
+        return true;
+    }
     if (!first_value(f, s, v)) return false;
     if (s.lookahead && s.next < end && infix_op_at(s.after)) return false;
     if (s.sets) {
