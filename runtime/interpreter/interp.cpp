@@ -3140,11 +3140,198 @@ Ran run_expr(const Where& outer, uint32_t n, uint32_t& next) {
 }
 
 // lone: a statement of one call alone (lone_call tells).
+// ---- lean native calls ----
+// A statement of one call of a native or action without refinements (`append data i % 100`,
+// `r: pick s 3`, `append s pick letters i % 26 + 1`) runs as run_expression runs it through
+// run_lone_call and run_call, in fewer steps, while its arguments are values that run no code
+// or lone calls of the same kind whose own arguments are such values.
+
+// The entry of a native or action that a lean call may call: not return (run_call's own way),
+// present in its table. Else null.
+inline natives::Entry lean_entry(const Cell& fn) {
+    uint32_t k = function::entry_index(fn);
+    if (cell::is(fn, T_native)) return k == natives::index::return_ || k > natives::capacity ? nullptr : natives::table[k];
+    if (!cell::is(fn, T_action)) return nullptr;
+    return k >= 1 && k <= actions::slot_count ? actions::entries[k - 1] : nullptr;
+}
+inline bool lean_shape(const code_cache::Call& c) { return !c.refinements && !c.path && !cell::is(c.fn, T_function); }
+
+// The call's arguments, values all, read into slot[1] on, above the function's cell, with
+// nothing pushed: false when one fails a check (nothing has happened then).
+[[gnu::always_inline]] inline bool lean_values(const code_cache::Form& f, const code_cache::Call& c, Cell* slot) {
+    for (uint32_t i = 0; i < c.args; ++i) {
+        const code_cache::CallArg& a = f.call_args[c.first_arg + i];
+        const code_cache::Statement& t = f.statements[a.statement - 1];
+        if (!any_value(f, t, slot[1 + i]) || (t.lookahead && infix_op_at(t.after))) return false;
+        Cell ts{T_typeset, a.ts1, a.ts2, a.ts3};
+        if (!typeset::contains(ts, cell::type(slot[1 + i]))) return false;
+    }
+    return true;
+}
+
+// The native's frame made over its function's cell at slot and the n arguments above it, as
+// run_call makes it; then the native runs and its value is left at slot.
+[[gnu::always_inline]] inline void lean_run(const Cell& fn, const Cell& label, natives::Entry e, Cell* slot,
+                                            uint32_t n) {
+    check_depth();
+    *slot = fn;
+    stack::values.top = slot + 1;
+    stack::push_frame(stack::interp_native, &label);
+    stack::values.top = slot + 1 + n;
+    if (!n) stack::reserve();  // the result cell
+    natives::Args args(no_refinements_given);
+    e(args);
+    end_call(slot);
+}
+
+// The form (f before code ran) again after code ran, or null when the compiled rest no
+// longer holds (still's test, from what was read before).
+inline const code_cache::Form* lean_still(const code_cache::Form* f, Node code, uint32_t serial, uint32_t epoch) {
+    if (epoch == code_cache::epoch && !trace::active) return f;
+    const code_cache::Form* now = form_of(code);
+    return now && now->serial == serial && !trace::active ? now : nullptr;
+}
+
+// A lean call whose arguments include lone calls (c.runs_code): its frame is pushed first and
+// each argument taken in turn, as fetch_code_args takes them; until a call has run, a failed
+// check undoes the frame (0: the walker takes the statement), after one ran the walker goes on
+// from the exact place (fetch_and_run with the arguments so far, continue_infix after a call
+// followed by an operator). -1, having done nothing, for arguments of another kind. The value
+// is left at slot, next set.
+[[gnu::noinline]] int lean_code_args(const code_cache::Form& f, const code_cache::Call& c, natives::Entry e,
+                                     Node code, uint32_t end, Cell* slot, uint32_t& next) {
+    uint32_t n = c.args, room = n + 2;
+    for (uint32_t i = 0; i < n; ++i) {
+        const code_cache::Statement& t = f.statements[f.call_args[c.first_arg + i].statement - 1];
+        if (t.shape == code_cache::Shape::value) continue;
+        if (!lone_call(t) || t.paren) return -1;
+        const code_cache::Call& inner = f.calls[t.first_sub];
+        if (inner.runs_code || !lean_shape(inner) || !lean_entry(inner.fn)) return -1;
+        room += inner.args + 2;
+    }
+    if (slot + room >= stack::values.end) return -1;
+    Cell label = c.head;
+    uint32_t call_next = c.next, first_arg = c.first_arg, serial = f.serial, epoch = code_cache::epoch;
+    const code_cache::Form* form = &f;  // found again after each call (lean_still)
+    check_depth();
+    *slot = c.fn;
+    stack::values.top = slot + 1;
+    stack::push_frame(stack::interp_native, &label);
+    bool ran = false;
+    // The walker's fetch of the arguments from i on (those before are in place), then its call.
+    auto walk_from = [&](uint32_t at, uint32_t i) {
+        next = fetch_and_run<false>(*slot, code, at, end, &label, CallHow{}, i);
+        end_call(slot);
+        return 1;
+    };
+    for (uint32_t i = 0; i < n; ++i) {
+        const code_cache::Form& cur = *form;
+        code_cache::CallArg a = cur.call_args[first_arg + i];
+        const code_cache::Statement& t = cur.statements[a.statement - 1];
+        Cell* cell = stack::values.top;
+        uint32_t p = t.next;
+        if (t.shape == code_cache::Shape::value) {
+            if (!any_value(cur, t, *cell) || (t.lookahead && infix_op_at(t.after))) {
+                if (!ran) return stack::drop_frame(), stack::values.top = slot, 0;
+                return walk_from(a.pos, i);
+            }
+            stack::values.top = cell + 1;
+        } else {
+            const code_cache::Call& inner = cur.calls[t.first_sub];
+            const Cell* held = context::bound_slot(inner.head);
+            if (!held || !cell::same_bits(*held, inner.fn) || !lean_values(cur, inner, cell)) {
+                if (!ran) return stack::drop_frame(), stack::values.top = slot, 0;
+                return walk_from(a.pos, i);
+            }
+            bool lookahead = t.lookahead;
+            Cell after = t.after;
+            lean_run(inner.fn, inner.head, lean_entry(inner.fn), cell, inner.args);
+            ran = true;
+            if (stack::exiting()) {
+                next = p;
+                end_call(slot);
+                return 1;
+            }
+            form = lean_still(form, code, serial, epoch);
+            if (!form || (lookahead && p < clip(code, end) && infix_op_at(after))) {
+                // run_lone_call's way on: an operator applied to the call's value, then the
+                // rest of the arguments as the walker fetches them.
+                p = continue_infix(code, p, clip(code, end), cell);
+                stack::values.top = cell + 1;
+                if (stack::exiting()) {
+                    next = p;
+                    end_call(slot);
+                    return 1;
+                }
+                if (!typeset::contains(Cell{T_typeset, a.ts1, a.ts2, a.ts3}, cell::type(*cell)))
+                    fire_expect_arg(*cell, a.symbol, &label);
+                return walk_from(p, i + 1);
+            }
+        }
+        Cell ts{T_typeset, a.ts1, a.ts2, a.ts3};
+        if (!typeset::contains(ts, cell::type(*cell))) {
+            if (!ran) return stack::drop_frame(), stack::values.top = slot, 0;
+            fire_expect_arg(*cell, a.symbol, &label);
+        }
+    }
+    natives::Args args(no_refinements_given);
+    e(args);
+    end_call(slot);
+    next = call_next;
+    return 1;
+}
+
+// The statement (s: a lone call), into the result cell: 1 when it ran, 0 (having done nothing)
+// when the walker must take it, -1 (having done nothing) for run_call's general way: a
+// function, refinements, arguments of another kind, return, a native the table lacks, the
+// stack near its end.
+[[gnu::always_inline]] inline int lean_call(const code_cache::Form& f, const code_cache::Statement& s, uint32_t type,
+                                            Node code, uint32_t pos, uint32_t end, uint32_t& next) {
+    const code_cache::Call& c = f.calls[s.first_sub];
+    if (!lean_shape(c)) return -1;
+    natives::Entry e = lean_entry(c.fn);
+    Cell* slot = stack::values.top;
+    if (!e || slot + c.args + 2 >= stack::values.end) return -1;
+    const Cell* held = context::bound_slot(c.head);
+    if (!held || !cell::same_bits(*held, c.fn)) return 0;
+    if (!c.runs_code && !lean_values(f, c, slot)) return 0;
+    // What the rest needs, read before the native runs (its code may move the form).
+    Cell target = s.target, after = s.after;
+    bool sets = s.sets, lookahead = s.lookahead;
+    uint32_t call_next = c.next, serial = f.serial, epoch = code_cache::epoch;
+    {
+        StatementPosition position(type, code, pos);
+        if (c.runs_code) {
+            if (int r = lean_code_args(f, c, e, code, end, slot, call_next); r <= 0) return r;
+        } else {
+            lean_run(c.fn, c.head, e, slot, c.args);
+        }
+        // run_lone_call's checks after the call: the form as it was, no exit, no operator after.
+        next = call_next;
+        if (!stack::exiting() &&
+            (!lean_still(&f, code, serial, epoch) || (lookahead && call_next < clip(code, end) && infix_op_at(after)))) {
+            next = continue_infix(code, call_next, clip(code, end), slot);
+            stack::values.top = slot + 1;
+        }
+    }
+    if (sets && !stack::exiting()) {
+        Cell value = *slot;
+        if (cell::is(value, T_unset)) error::fire(err::script_need_value, target);
+        context::set(target, value);
+    }
+    *stack::values.args = *slot;
+    stack::values.top = slot;
+    return 1;
+}
+
 template <bool lone>
 bool run_expression(uint32_t n, uint32_t type, Node code, uint32_t pos, uint32_t end, uint32_t& next) {
     if (trace::active) return false;
     const code_cache::Form* f = form_of(code);
     const code_cache::Statement& s = f->statements[n - 1];
+    if constexpr (lone) {
+        if (int r = lean_call(*f, s, type, code, pos, end, next); r >= 0) return r;
+    }
     bool sets = s.sets;
     Cell target = s.target;
     StatementPosition position(type, code, pos);
