@@ -81,6 +81,7 @@ enum class Read : uint8_t { constant, global, word, field, paren, index, call };
 struct IndexPath {
     memory::Node path = 0;
     uint32_t form = 0, serial = 0;  // the path's token
+    mutable uint32_t checked = 0;   // token_holds's epoch
     uint32_t steps = 0;
     Cell first;
     Cell step[3];
@@ -93,6 +94,7 @@ struct IndexPath {
 struct Field {
     memory::Node path = 0;
     uint32_t form = 0, serial = 0;
+    mutable uint32_t checked = 0;  // token_holds's epoch
     Cell holder;
     memory::Node context = 0;
     uint32_t index = 0;
@@ -127,6 +129,7 @@ struct Call {
     Cell head, fn;
     memory::Node path = 0;
     uint32_t path_form = 0, path_serial = 0;
+    mutable uint32_t path_checked = 0;  // token_holds's epoch
     uint32_t first_arg = 0, fixed = 0, args = 0;  // in the form's call_args
     uint32_t image = 0, slots = 0;                // in the form's images
     uint32_t next = 0;
@@ -164,6 +167,7 @@ struct Statement {
     uint32_t condition = 0, blocks_at = 0, blocks = 0;
     memory::Node paren = 0;     // a sub-statement: its paren and the paren's token
     uint32_t paren_form = 0, paren_serial = 0;
+    mutable uint32_t paren_checked = 0;  // token_holds's epoch
     uint32_t paren_at = 0;      // where the paren's expression starts
 };
 // A form's compiled statements, by the position they start at. Its size is a power of two, so
@@ -215,6 +219,16 @@ inline bool token_valid(memory::Node series, uint32_t k, uint32_t serial) {
     if (k >= forms.size() || forms[k].node != series || forms[k].serial != serial) return false;
     memory::Buffer* b = memory::buffer(series);
     return (b->flags & memory::has_form) && b->spare == k;
+}
+
+// token_valid, remembered: checked holds the epoch at which the token last held (0: never, as
+// the epoch is past 0 once a form exists). A token fails only when its form is released, which
+// moves the epoch, so while the epoch stays there the token holds without looking.
+inline bool token_holds(memory::Node series, uint32_t k, uint32_t serial, uint32_t& checked) {
+    if (checked == epoch) return true;
+    if (!token_valid(series, k, serial)) return false;
+    checked = epoch;
+    return true;
 }
 
 // Leaves the block to the walker from now on (its form goes).

@@ -1821,7 +1821,7 @@ bool field_of(const Cell& path, code_cache::Field& out) {
 // The field's slot as field_path finds it, with its holder, or null: the path unchanged since
 // compiled (its token), the holder word still holding an object with that context.
 [[gnu::always_inline]] inline Cell* field_slot(const code_cache::Field& fl, const Cell*& holder) {
-    if (!code_cache::token_valid(fl.path, fl.form, fl.serial)) return nullptr;
+    if (!code_cache::token_holds(fl.path, fl.form, fl.serial, fl.checked)) return nullptr;
     holder = context::bound_slot(fl.holder);
     if (!holder || !cell::is(*holder, T_object) || object::context_of(*holder) != fl.context) return nullptr;
     return context::value_cell(fl.context, fl.index);
@@ -2594,7 +2594,7 @@ template <bool vector>
 [[gnu::always_inline]] inline const Cell* index_walk(const code_cache::Form& f, uint32_t k, bool set, int64_t& p,
                                                      const Cell* g) {
     const code_cache::IndexPath& ip = f.indexes[k];
-    if (!code_cache::token_valid(ip.path, ip.form, ip.serial)) return nullptr;
+    if (!code_cache::token_holds(ip.path, ip.form, ip.serial, ip.checked)) return nullptr;
     const Cell* cur = g ? &g[slot_index(ip.first)] : context::bound_slot(ip.first);
     if (!cur) return nullptr;
     for (uint32_t i = 0; i < ip.steps; ++i) {
@@ -2673,12 +2673,13 @@ inline bool plain_elements(uint32_t type) { return type == T_integer || type == 
 // the walker's run of the paren would leave it.
 [[gnu::noinline]] bool paren_value(const code_cache::Form& f, uint32_t sub, Cell& v) {
     const code_cache::Statement& s = f.statements[sub - 1];
-    return code_cache::token_valid(s.paren, s.paren_form, s.paren_serial) && first_value(f, s, v);
+    return code_cache::token_holds(s.paren, s.paren_form, s.paren_serial, s.paren_checked) && first_value(f, s, v);
 }
 // paren_value for a paren of the global lane (its statement's own words within g's reach).
 [[gnu::noinline]] bool global_paren_value(const code_cache::Form& f, uint32_t sub, const Cell* g, Cell& v) {
     const code_cache::Statement& s = f.statements[sub - 1];
-    return code_cache::token_valid(s.paren, s.paren_form, s.paren_serial) && global_value_as<true>(f, s, g, v);
+    return code_cache::token_holds(s.paren, s.paren_form, s.paren_serial, s.paren_checked) &&
+           global_value_as<true>(f, s, g, v);
 }
 // first_value for a statement of the rich lane.
 [[gnu::noinline]] bool rich_value(const code_cache::Form& f, const code_cache::Statement& s, Cell& v) {
@@ -2898,7 +2899,8 @@ Ran run_call(const Where& w, uint32_t k, uint32_t& next) {
     constexpr uint32_t max_args = 8;
     const code_cache::Form* f = form_in(w);
     const code_cache::Call& c = f->calls[k];
-    if (trace::active || (c.path && !code_cache::token_valid(c.path, c.path_form, c.path_serial))) return Ran::failed;
+    if (trace::active || (c.path && !code_cache::token_holds(c.path, c.path_form, c.path_serial, c.path_checked)))
+        return Ran::failed;
     const Cell* held = context::bound_slot(c.head);
     if (!held || !cell::same_bits(*held, c.fn)) return Ran::failed;
     Cell argv[max_args];
@@ -2966,7 +2968,8 @@ Ran run_code_term(const Where& w, code_cache::Read read, uint32_t sub, uint32_t&
     if (read == code_cache::Read::call) return run_call(w, sub, next);
     // A paren, run as eval_frameless runs it: its result cell, its own `current`.
     const code_cache::Statement& ps = form_in(w)->statements[sub - 1];
-    if (!code_cache::token_valid(ps.paren, ps.paren_form, ps.paren_serial) || os::interrupt_flag) return Ran::failed;
+    if (!code_cache::token_holds(ps.paren, ps.paren_form, ps.paren_serial, ps.paren_checked) || os::interrupt_flag)
+        return Ran::failed;
     Node pn = ps.paren;
     uint32_t at = ps.paren_at;
     check_depth();
