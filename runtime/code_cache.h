@@ -154,6 +154,9 @@ struct Statement {
     uint8_t misses = 0;       // runs that left it to the walker since it was compiled
     uint8_t compiles = 0;
     bool rich = false;  // as global, with an operand a paren or an index path (`a/:i/:k`)
+    // Neither global nor rich, its operands constants or words, its target a word: run inline
+    // (run_simple_value) rather than by run_value.
+    bool simple = false;
     uint32_t first_step = 0, steps = 0;  // its steps in the form's list
     Read first_read = Read::constant;
     Read target_read = Read::word;  // word (a set-word), field or index (a set-path)
