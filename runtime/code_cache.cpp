@@ -21,7 +21,14 @@ namespace {
 
 uint32_t free_head = 0;
 std::size_t alive = 0;
-std::size_t form_bytes = 0;  // at the last sweep
+
+// The C++ memory a form's tables take beyond its entry in the table of forms.
+std::size_t tables_size(const Form& f) {
+    return f.at.capacity() * sizeof(uint32_t) + f.statements.capacity() * sizeof(Statement) +
+           f.steps.capacity() * sizeof(Step) + f.fields.capacity() * sizeof(Field) +
+           f.indexes.capacity() * sizeof(IndexPath) + f.calls.capacity() * sizeof(Call) +
+           f.call_args.capacity() * sizeof(CallArg) + f.images.capacity() * sizeof(Cell);
+}
 
 // The block's cells from its head to its tail: content, binding and cell flags alike.
 uint64_t hash_of(Node code) {
@@ -92,17 +99,14 @@ void check(Form& f, Node code) {
 // every form goes (forms are rebuilt at their block's next run; a form keeps no run count
 // that would tell the cold ones apart, which would cost every run a store).
 void sweep() {
-    form_bytes = 0;
+    std::size_t form_bytes = 0;
     for (uint32_t k = first_form; k < forms.size(); ++k) {
         Form& f = forms[k];
         if (!f.node) continue;
         if (!collector::marked_q(f.node) || !linked(f.node, k)) release(k);
-        else form_bytes += f.at.capacity() * sizeof(uint32_t) + f.statements.capacity() * sizeof(Statement) +
-                           f.steps.capacity() * sizeof(Step) + f.fields.capacity() * sizeof(Field) +
-                           f.indexes.capacity() * sizeof(IndexPath) + f.calls.capacity() * sizeof(Call) +
-                           f.call_args.capacity() * sizeof(CallArg) + f.images.capacity() * sizeof(Cell);
+        else form_bytes += tables_size(f);
     }
-    if (bytes() <= budget) return;
+    if (forms.capacity() * sizeof(Form) + form_bytes <= budget) return;
     for (uint32_t k = first_form; k < forms.size(); ++k) {
         if (!forms[k].node) continue;
         Buffer* b = memory::buffer(forms[k].node);
@@ -114,7 +118,6 @@ void sweep() {
     forms.shrink_to_fit();
     free_head = 0;
     alive = 0;
-    form_bytes = 0;
 }
 
 }  // namespace
@@ -182,6 +185,21 @@ void walk_only(Node code) { unlink(code, walked_only); }
 void drop(Node code) { unlink(code, ran_once); }
 
 std::size_t form_count() { return alive; }
-std::size_t bytes() { return forms.capacity() * sizeof(Form) + form_bytes; }
+// Counted afresh: the sweep's figure is the budget's, and forms grow between collections.
+std::size_t bytes() {
+    std::size_t n = forms.capacity() * sizeof(Form);
+    for (uint32_t k = first_form; k < forms.size(); ++k)
+        if (forms[k].node) n += tables_size(forms[k]);
+    return n;
+}
+
+std::size_t compiled_cells() {
+    std::size_t n = 0;
+    for (uint32_t k = first_form; k < forms.size(); ++k) {
+        if (!forms[k].node) continue;
+        for (uint32_t s : forms[k].at) n += s != 0 && s != walker_statement;
+    }
+    return n;
+}
 
 }  // namespace kov::code_cache

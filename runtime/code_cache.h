@@ -249,5 +249,9 @@ void mark_calls();
 // What the cache holds: forms alive and the bytes they take (C++ memory).
 std::size_t form_count();
 std::size_t bytes();
+// The positions of the live forms that hold a compiled statement (not those left to the
+// walker, nor those not reached yet): what the forms' memory buys, for the reports that weigh
+// it against the budget. It walks every form, so no run of code asks for it.
+std::size_t compiled_cells();
 
 }  // namespace kov::code_cache

@@ -1,7 +1,8 @@
 // The code cache: a block gets a form at its second run; the form goes when the block's cells
 // change (reported changes, the in-place append, binding, new-line markers), when the block
 // is collected, and never with a copy; the header's word moves with the buffer; a change that
-// bypasses every hook is caught by the checking hash.
+// bypasses every hook is caught by the checking hash; the compiled positions counted are
+// those of live forms only.
 #include "runtime/code_cache.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/series.h"
@@ -9,6 +10,7 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/interpreter/interp.h"
 #include "runtime/series_buffer.h"
+#include "tests/unit/eval_harness.h"
 #include "tests/unit/harness.h"
 
 using namespace kov;
@@ -29,6 +31,15 @@ void run_twice(Node n) {
 struct CodeCache : Runtime {
     bool walker = interp::walker_only, checking = interp::check_forms;
     ~CodeCache() override {
+        interp::walker_only = walker;
+        interp::check_forms = checking;
+    }
+};
+
+// The same, with the boot definitions to run Kov code against.
+struct CodeCacheKov : Kov {
+    bool walker = interp::walker_only, checking = interp::check_forms;
+    ~CodeCacheKov() override {
         interp::walker_only = walker;
         interp::check_forms = checking;
     }
@@ -129,4 +140,34 @@ TEST_F(CodeCache, CheckingCatchesAChangeNoHookSaw) {
     EXPECT_TRUE(has_form(b->w2));
     cells::of(b->w2)[1] = I(5);  // behind the cache's back
     EXPECT_DEATH(code_cache::note_run(b->w2), "changed without dropping its compiled form");
+}
+
+// Only natives and actions run here besides the blocks written out, so no function body of
+// the boot gets a form of its own in between; the forms of earlier tests' dead blocks go
+// first, so that no collection in between drops them.
+TEST_F(CodeCacheKov, CompiledCellsCountTheStatementsOfLiveForms) {
+    interp::walker_only = false;
+    {
+        CollectorOn on;
+        collector::collect();
+    }
+    std::size_t before = code_cache::compiled_cells();
+    // Two statements compile; the lit-word is the walker's.
+    ASSERT_EQ(eval("b: [x: x + 1 y: x * 2 'a] x: 0 loop 3 b x"), "3");
+    ASSERT_TRUE(has_form(global("b").w2));
+    EXPECT_EQ(code_cache::compiled_cells(), before + 2);
+    // A block run once has no form; run twice, a form and nothing compiled yet.
+    ASSERT_EQ(eval("do [x: x + 1 y: x * 2] x"), "4");
+    EXPECT_EQ(code_cache::compiled_cells(), before + 2);
+    ASSERT_EQ(eval("c: [y: y + x] y: 0 loop 2 c y"), "8");
+    ASSERT_TRUE(has_form(global("c").w2));
+    EXPECT_EQ(code_cache::compiled_cells(), before + 2);
+    ASSERT_EQ(eval("loop 1 c y"), "12");
+    EXPECT_EQ(code_cache::compiled_cells(), before + 3);
+    // A changed block's form goes, its compiled statements with it, and its memory at once,
+    // not at the next collection.
+    std::size_t bytes = code_cache::bytes();
+    ASSERT_EQ(eval("append b quote c length? b"), "10");
+    EXPECT_EQ(code_cache::compiled_cells(), before + 1);
+    EXPECT_LT(code_cache::bytes(), bytes);
 }
