@@ -139,6 +139,11 @@ struct Call {
     uint8_t refinements = 0;
     uint8_t refinement[4] = {}, refinement_at[4] = {};
 };
+struct Form;
+struct Statement;
+// A value statement's value made by code specialised for its shape (the interpreter picks it
+// when compiling), or null for the general way.
+using ValueFn = bool (*)(const Form& f, const Statement& s, Cell& v);
 struct Statement {
     uint32_t next = 0;  // the position after the statement
     Shape shape = Shape::unknown;
@@ -157,6 +162,7 @@ struct Statement {
     // Neither global nor rich, its operands constants or words, its target a word: run inline
     // (run_simple_value) rather than by run_value.
     bool simple = false;
+    ValueFn fast = nullptr;  // first_value's answer for its shape (interp.cpp's pick_fast)
     uint32_t first_step = 0, steps = 0;  // its steps in the form's list
     Read first_read = Read::constant;
     Read target_read = Read::word;  // word (a set-word), field or index (a set-path)
