@@ -858,7 +858,7 @@ constexpr uint32_t ran_to_end = 0xFFFFFFFFu;
         return pos;
     }
     uint32_t next;
-    uint32_t epoch = code_cache::epoch;
+    code_cache::Epoch epoch = code_cache::epoch;
     while (run_statement(*f, type, code, pos, end, next)) {
         pos = next;
         // A conditional's branch may have left an exit pending (the block ends as the walker's
@@ -2938,12 +2938,13 @@ enum class Ran : uint8_t { failed, done, walked };
 // made or dropped, so the form (and a paren's token) still holds, at the same address.
 struct Where {
     Node code;
-    uint32_t serial;
+    code_cache::Epoch serial;
     Node cells_of;
     uint32_t end;
-    uint32_t epoch;
+    code_cache::Epoch epoch;
     Node paren = 0;
-    uint32_t paren_form = 0, paren_serial = 0;
+    uint32_t paren_form = 0;
+    code_cache::Epoch paren_serial = 0;
     const code_cache::Form* form = nullptr;  // the form at epoch, when known
 };
 
@@ -3327,7 +3328,8 @@ inline bool lean_shape(const code_cache::Call& c) { return !c.refinements && !c.
 
 // The form (f before code ran) again after code ran, or null when the compiled rest no
 // longer holds (still's test, from what was read before).
-inline const code_cache::Form* lean_still(const code_cache::Form* f, Node code, uint32_t serial, uint32_t epoch) {
+inline const code_cache::Form* lean_still(const code_cache::Form* f, Node code, code_cache::Epoch serial,
+                                          code_cache::Epoch epoch) {
     if (epoch == code_cache::epoch && !trace::active) return f;
     const code_cache::Form* now = form_of(code);
     return now && now->serial == serial && !trace::active ? now : nullptr;
@@ -3352,7 +3354,8 @@ inline const code_cache::Form* lean_still(const code_cache::Form* f, Node code, 
     }
     if (slot + room >= stack::values.end) return -1;
     Cell label = c.head;
-    uint32_t call_next = c.next, first_arg = c.first_arg, serial = f.serial, epoch = code_cache::epoch;
+    uint32_t call_next = c.next, first_arg = c.first_arg;
+    code_cache::Epoch serial = f.serial, epoch = code_cache::epoch;
     const code_cache::Form* form = &f;  // found again after each call (lean_still)
     check_depth();
     *slot = c.fn;
@@ -3439,7 +3442,8 @@ inline const code_cache::Form* lean_still(const code_cache::Form* f, Node code, 
     // What the rest needs, read before the native runs (its code may move the form).
     Cell target = s.target, after = s.after;
     bool sets = s.sets, lookahead = s.lookahead;
-    uint32_t call_next = c.next, serial = f.serial, epoch = code_cache::epoch;
+    uint32_t call_next = c.next;
+    code_cache::Epoch serial = f.serial, epoch = code_cache::epoch;
     {
         StatementPosition position(type, code, pos);
         if (c.runs_code) {
