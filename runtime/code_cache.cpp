@@ -15,7 +15,7 @@ using memory::Buffer;
 using memory::Node;
 
 std::vector<Form> forms(first_form);
-uint32_t epoch = 0;
+Epoch epoch = 0;
 
 namespace {
 
@@ -157,7 +157,7 @@ void note_run(Node code) {
     if (interp::check_forms) check(forms[b->spare], code);
 }
 
-uint32_t token(Node series, uint32_t& serial) {
+uint32_t token(Node series, Epoch& serial) {
     Buffer* b = memory::buffer(series);
     uint32_t k = b->spare;
     if (!(b->flags & memory::has_form) || k >= forms.size() || forms[k].node != series) {

@@ -43,6 +43,10 @@
 
 namespace kov::code_cache {
 
+// Counts of the cache's events (forms made and released): 64 bits, so that a count remembered
+// by a loop or a compiled path that lives for hours never comes round to the same value.
+using Epoch = uint64_t;
+
 // The spare word of a block run once and without a form, and of one left to the walker.
 constexpr uint32_t ran_once = 1;
 constexpr uint32_t walked_only = 2;
@@ -80,8 +84,9 @@ enum class Shape : uint8_t {
 enum class Read : uint8_t { constant, global, word, field, paren, index, call };
 struct IndexPath {
     memory::Node path = 0;
-    uint32_t form = 0, serial = 0;  // the path's token
-    mutable uint32_t checked = 0;   // token_holds's epoch
+    uint32_t form = 0;  // the path's token: form and serial
+    Epoch serial = 0;
+    mutable Epoch checked = 0;  // token_holds's epoch
     uint32_t steps = 0;
     Cell first;
     Cell step[3];
@@ -93,8 +98,9 @@ struct IndexPath {
 // with that context).
 struct Field {
     memory::Node path = 0;
-    uint32_t form = 0, serial = 0;
-    mutable uint32_t checked = 0;  // token_holds's epoch
+    uint32_t form = 0;
+    Epoch serial = 0;
+    mutable Epoch checked = 0;  // token_holds's epoch
     Cell holder;
     memory::Node context = 0;
     uint32_t index = 0;
@@ -128,8 +134,9 @@ struct CallArg {
 struct Call {
     Cell head, fn;
     memory::Node path = 0;
-    uint32_t path_form = 0, path_serial = 0;
-    mutable uint32_t path_checked = 0;  // token_holds's epoch
+    uint32_t path_form = 0;
+    Epoch path_serial = 0;
+    mutable Epoch path_checked = 0;  // token_holds's epoch
     uint32_t first_arg = 0, fixed = 0, args = 0;  // in the form's call_args
     uint32_t image = 0, slots = 0;                // in the form's images
     uint32_t next = 0;
@@ -139,6 +146,11 @@ struct Call {
     uint8_t refinements = 0;
     uint8_t refinement[4] = {}, refinement_at[4] = {};
 };
+struct Form;
+struct Statement;
+// A value statement's value made by code specialised for its shape (the interpreter picks it
+// when compiling), or null for the general way.
+using ValueFn = bool (*)(const Form& f, const Statement& s, Cell& v);
 struct Statement {
     uint32_t next = 0;  // the position after the statement
     Shape shape = Shape::unknown;
@@ -157,6 +169,7 @@ struct Statement {
     // Neither global nor rich, its operands constants or words, its target a word: run inline
     // (run_simple_value) rather than by run_value.
     bool simple = false;
+    ValueFn fast = nullptr;  // first_value's answer for its shape (interp.cpp's pick_fast)
     uint32_t first_step = 0, steps = 0;  // its steps in the form's list
     Read first_read = Read::constant;
     Read target_read = Read::word;  // word (a set-word), field or index (a set-path)
@@ -169,15 +182,16 @@ struct Statement {
     Cell head, native;
     uint32_t condition = 0, blocks_at = 0, blocks = 0;
     memory::Node paren = 0;     // a sub-statement: its paren and the paren's token
-    uint32_t paren_form = 0, paren_serial = 0;
-    mutable uint32_t paren_checked = 0;  // token_holds's epoch
+    uint32_t paren_form = 0;
+    Epoch paren_serial = 0;
+    mutable Epoch paren_checked = 0;  // token_holds's epoch
     uint32_t paren_at = 0;      // where the paren's expression starts
 };
 // A form's compiled statements, by the position they start at. Its size is a power of two, so
 // that the table's bounds check on every block run needs no division.
 struct alignas(256) Form {
     memory::Node node = 0;     // the block; 0 for a free entry
-    uint32_t serial = 0;       // the epoch it was made at
+    Epoch serial = 0;          // the epoch it was made at
     uint32_t next_free = 0;    // free entries: the next free number (0 ends the list)
     uint32_t evacuations = 0;  // the collector's evacuation count when the hash was taken
     bool hashed = false;
@@ -197,7 +211,7 @@ constexpr uint32_t walker_statement = 0xFFFFFFFFu;
 // The table of forms, by number (from first_form).
 extern std::vector<Form> forms;
 // Counts the forms made and released; a form's serial is the count when it was made.
-extern uint32_t epoch;
+extern Epoch epoch;
 // Form k (the spare word of a block whose flag is set) when it is still the block's. The
 // address is valid until the next form is made: no Kov code and no allocation in between.
 inline Form* linked_form(memory::Node code, uint32_t k) {
@@ -215,10 +229,10 @@ void note_run(memory::Node code);
 // A token for a series that compiled code depends on (a path): the number and serial of a form
 // it is given if it has none. Whatever changes its cells drops that form, which token_valid
 // then tells.
-uint32_t token(memory::Node series, uint32_t& serial);
+uint32_t token(memory::Node series, Epoch& serial);
 // The table is asked first: a series renumbered or freed has lost its form at the collection's
 // sweep, so its buffer is read only while the token's form still names it.
-inline bool token_valid(memory::Node series, uint32_t k, uint32_t serial) {
+inline bool token_valid(memory::Node series, uint32_t k, Epoch serial) {
     if (k >= forms.size() || forms[k].node != series || forms[k].serial != serial) return false;
     memory::Buffer* b = memory::buffer(series);
     return (b->flags & memory::has_form) && b->spare == k;
@@ -227,7 +241,7 @@ inline bool token_valid(memory::Node series, uint32_t k, uint32_t serial) {
 // token_valid, remembered: checked holds the epoch at which the token last held (0: never, as
 // the epoch is past 0 once a form exists). A token fails only when its form is released, which
 // moves the epoch, so while the epoch stays there the token holds without looking.
-inline bool token_holds(memory::Node series, uint32_t k, uint32_t serial, uint32_t& checked) {
+inline bool token_holds(memory::Node series, uint32_t k, Epoch serial, Epoch& checked) {
     if (checked == epoch) return true;
     if (!token_valid(series, k, serial)) return false;
     checked = epoch;

@@ -1,9 +1,11 @@
 #include "runtime/interpreter/interp.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <optional>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "runtime/cells.h"
@@ -856,7 +858,7 @@ constexpr uint32_t ran_to_end = 0xFFFFFFFFu;
         return pos;
     }
     uint32_t next;
-    uint32_t epoch = code_cache::epoch;
+    code_cache::Epoch epoch = code_cache::epoch;
     while (run_statement(*f, type, code, pos, end, next)) {
         pos = next;
         // A conditional's branch may have left an exit pending (the block ends as the walker's
@@ -1772,6 +1774,82 @@ inline code_cache::Read read_of(const Cell& c) {
     return word::context_of(c) == context::global_node ? code_cache::Read::global : code_cache::Read::word;
 }
 
+// ---- value statements by shape ----
+// first_value for the commonest shape, each instance its own function: one operator between two
+// constants or words, the operator's word a global one. Each reads and checks
+// what first_value reads and checks, in the same order (the operand and its type, the
+// operator word, the right operand, the operation); what a shape cannot have needs no test.
+enum class Src : uint8_t { constant, global, local };
+template <Src S>
+[[gnu::always_inline]] inline const Cell* source(const Cell& c) {
+    if constexpr (S == Src::constant) return &c;
+    else if constexpr (S == Src::global) return context::global_slot(c);
+    else return context::bound_slot(c);
+}
+template <Src A>
+[[gnu::always_inline]] inline const Cell* first_source(const code_cache::Statement& s) {
+    const Cell* p = source<A>(s.first);
+    if constexpr (A != Src::constant) {
+        if (!p) return nullptr;
+        uint32_t t = cell::type(*p);
+        if (in(t, ANY_FUNCTION) || t == T_unset) return nullptr;
+    }
+    return p;
+}
+template <Src A, Src B, uint8_t op>
+bool shaped_operation(const code_cache::Form& f, const code_cache::Statement& s, Cell& v) {
+    const Cell* p = first_source<A>(s);
+    if (!p) return false;
+    const code_cache::Step& step = f.steps[s.first_step];
+    const Cell* held = context::global_slot(step.word);
+    if (!held || !cell::same_bits(*held, step.op)) return false;
+    const Cell* right = source<B>(step.right);
+    if (!right) return false;
+    Cell left = *p;
+    if (cell::is(left, T_integer) && cell::is(*right, T_integer)) [[likely]] {
+        if (!integer_operation(op, left, integer::get(*right))) return false;
+    } else if (!float_operation(op, left, *right)) {
+        return false;
+    }
+    v = left;
+    return true;
+}
+template <Src A, Src B, std::size_t... ops>
+constexpr std::array<code_cache::ValueFn, sizeof...(ops)> shaped_row(std::index_sequence<ops...>) {
+    return {&shaped_operation<A, B, uint8_t(ops)>...};
+}
+constexpr std::size_t shaped_ops = op_none;
+template <Src A>
+constexpr std::array<std::array<code_cache::ValueFn, shaped_ops>, 3> shaped_rows() {
+    return {shaped_row<A, Src::constant>(std::make_index_sequence<shaped_ops>()),
+            shaped_row<A, Src::global>(std::make_index_sequence<shaped_ops>()),
+            shaped_row<A, Src::local>(std::make_index_sequence<shaped_ops>())};
+}
+constexpr std::array<std::array<std::array<code_cache::ValueFn, shaped_ops>, 3>, 3> shaped_table = {
+    shaped_rows<Src::constant>(), shaped_rows<Src::global>(), shaped_rows<Src::local>()};
+
+// The shaped function for a value statement or sub-statement of the word lane (neither global
+// nor rich, whose lanes have their own runners), or null.
+code_cache::ValueFn pick_fast(const code_cache::Form& f, const code_cache::Statement& s) {
+    using code_cache::Read;
+    if (s.global || s.rich) return nullptr;
+    auto src = [](Read r, Src& out) {
+        switch (r) {
+        case Read::constant: out = Src::constant; return true;
+        case Read::global: out = Src::global; return true;
+        case Read::word: out = Src::local; return true;
+        default: return false;
+        }
+    };
+    // A value alone costs first_value, inline where it runs, less than a call.
+    Src a, b;
+    if (s.steps != 1 || !src(s.first_read, a)) return nullptr;
+    const code_cache::Step& step = f.steps[s.first_step];
+    if (word::context_of(step.word) != context::global_node || step.operation >= shaped_ops || !src(step.right_read, b))
+        return nullptr;
+    return shaped_table[uint8_t(a)][uint8_t(b)][step.operation];
+}
+
 // An operand's cell: the constant, or the word's slot (context::bound_slot's answer), or null.
 [[gnu::always_inline]] inline const Cell* read_operand(code_cache::Read read, const Cell& c) {
     switch (read) {
@@ -1976,7 +2054,10 @@ uint32_t compile_paren(Node code, const Cell& paren, uint32_t depth, bool* calls
     sub.next = p;
     sub.shape = has_calls ? code_cache::Shape::expression : code_cache::Shape::value;
     if (has_calls) *calls = true;
-    if (!has_calls) global_lane(*f, sub);
+    if (!has_calls) {
+        global_lane(*f, sub);
+        sub.fast = pick_fast(*f, sub);
+    }
     f->statements.push_back(sub);
     return static_cast<uint32_t>(f->statements.size());
 }
@@ -2248,6 +2329,7 @@ void compile_value_statement(Node code, uint32_t pos, uint32_t n) {
         bool simple = !s.global && !s.rich && plain(s.first_read) && (!s.sets || s.target_read == Read::word);
         for (uint32_t i = 0; simple && i < s.steps; ++i) simple = plain(f.steps[s.first_step + i].right_read);
         s.simple = simple;
+        s.fast = pick_fast(f, s);
     }
     f.statements[n - 1] = s;
     using code_cache::Read;
@@ -2338,8 +2420,12 @@ uint32_t compile_expr_at(Node code, Node cells_of, uint32_t p, uint32_t depth, c
     if (s.lookahead) s.after = c.cells[p];
     s.next = p;
     s.shape = has_calls ? code_cache::Shape::expression : code_cache::Shape::value;
-    if (has_calls) *calls = true;
-    else global_lane(*f, s);
+    if (has_calls) {
+        *calls = true;
+    } else {
+        global_lane(*f, s);
+        s.fast = pick_fast(*f, s);
+    }
     return p;
 }
 
@@ -2735,6 +2821,7 @@ inline bool plain_elements(uint32_t type) { return type == T_integer || type == 
 
 [[gnu::always_inline]] inline bool first_value(const code_cache::Form& f, const code_cache::Statement& s, Cell& v) {
     using code_cache::Read;
+    if (s.fast) return s.fast(f, s, v);
     if (s.rich) return rich_value(f, s, v);
     if (!first_operand(f, s, v)) return false;
     for (uint32_t i = 0; i < s.steps; ++i) {
@@ -2851,12 +2938,13 @@ enum class Ran : uint8_t { failed, done, walked };
 // made or dropped, so the form (and a paren's token) still holds, at the same address.
 struct Where {
     Node code;
-    uint32_t serial;
+    code_cache::Epoch serial;
     Node cells_of;
     uint32_t end;
-    uint32_t epoch;
+    code_cache::Epoch epoch;
     Node paren = 0;
-    uint32_t paren_form = 0, paren_serial = 0;
+    uint32_t paren_form = 0;
+    code_cache::Epoch paren_serial = 0;
     const code_cache::Form* form = nullptr;  // the form at epoch, when known
 };
 
@@ -3240,7 +3328,8 @@ inline bool lean_shape(const code_cache::Call& c) { return !c.refinements && !c.
 
 // The form (f before code ran) again after code ran, or null when the compiled rest no
 // longer holds (still's test, from what was read before).
-inline const code_cache::Form* lean_still(const code_cache::Form* f, Node code, uint32_t serial, uint32_t epoch) {
+inline const code_cache::Form* lean_still(const code_cache::Form* f, Node code, code_cache::Epoch serial,
+                                          code_cache::Epoch epoch) {
     if (epoch == code_cache::epoch && !trace::active) return f;
     const code_cache::Form* now = form_of(code);
     return now && now->serial == serial && !trace::active ? now : nullptr;
@@ -3265,7 +3354,8 @@ inline const code_cache::Form* lean_still(const code_cache::Form* f, Node code, 
     }
     if (slot + room >= stack::values.end) return -1;
     Cell label = c.head;
-    uint32_t call_next = c.next, first_arg = c.first_arg, serial = f.serial, epoch = code_cache::epoch;
+    uint32_t call_next = c.next, first_arg = c.first_arg;
+    code_cache::Epoch serial = f.serial, epoch = code_cache::epoch;
     const code_cache::Form* form = &f;  // found again after each call (lean_still)
     check_depth();
     *slot = c.fn;
@@ -3352,7 +3442,8 @@ inline const code_cache::Form* lean_still(const code_cache::Form* f, Node code, 
     // What the rest needs, read before the native runs (its code may move the form).
     Cell target = s.target, after = s.after;
     bool sets = s.sets, lookahead = s.lookahead;
-    uint32_t call_next = c.next, serial = f.serial, epoch = code_cache::epoch;
+    uint32_t call_next = c.next;
+    code_cache::Epoch serial = f.serial, epoch = code_cache::epoch;
     {
         StatementPosition position(type, code, pos);
         if (c.runs_code) {

@@ -131,7 +131,7 @@ private:
     template <bool conditionals>
     bool plain_each(Cell* slot, Cell* series, const uint32_t* plan, uint32_t k, struct Conditional& c, uint32_t& j,
                     bool& first) const;
-    uint32_t epoch_ = 0xFFFFFFFFu;
+    code_cache::Epoch epoch_ = ~code_cache::Epoch(0);
     bool counting_ = false;  // count may run iterations: the first statement is not known to be of another kind
     uint32_t pos_ = 0, end_ = 0;
     memory::Node code_ = 0;
