@@ -412,6 +412,7 @@ inline bool any_value(const code_cache::Form& f, const code_cache::Statement& s,
 inline bool run_conditional(const code_cache::Form& f, const code_cache::Statement& s, uint32_t type, Node code,
                             uint32_t pos, uint32_t end, uint32_t& next);
 enum class CondStep : uint8_t { miss, done, more };
+template <bool loop = false>
 CondStep conditional_start(const code_cache::Form& f, const code_cache::Statement& s, Node code, Conditional& c);
 void conditional_finish(const Conditional& c, uint32_t type, Node code, uint32_t pos, uint32_t end, uint32_t& next);
 template <bool lone>
@@ -1382,7 +1383,7 @@ Cell* LoopBody::word_slot(const Cell* word) const {
 // A conditional of a plain run: k when it ran whole, else as plain_statements gives.
 [[gnu::noinline]] static uint32_t plain_conditional(const code_cache::Form& f, const code_cache::Statement& s,
                                                     Node code, Conditional& c, uint32_t j, uint32_t k) {
-    CondStep step = conditional_start(f, s, code, c);
+    CondStep step = conditional_start<true>(f, s, code, c);
     if (step == CondStep::done) return k;
     if (step == CondStep::miss || c.left == c.start) return j;
     return k + 1 + j;
@@ -2501,12 +2502,22 @@ uint32_t run_branch_in_place(const Cell& branch) {
 // the choice, and the chosen branch's value statements run in place; what the second part
 // (conditional_finish: the native's frame, the rest of the branch) needs is kept in c. miss:
 // nothing was done; done: the statement ran whole; more: the second part must follow.
+// loop: the instance of a loop's back-to-back run, where a condition of global words alone is
+// the common one: any other is read out of line (inline, its code made the global one's
+// slower: either took 3% longer).
+bool condition_value(const code_cache::Form& f, const code_cache::Statement& s, Cell& v);
+template <bool loop>
 [[gnu::always_inline]] inline CondStep conditional_start(const code_cache::Form& f, const code_cache::Statement& s, Node code,
                                                           Conditional& c) {
     const Cell* value = context::bound_slot(s.head);
     if (!value || !cell::same_bits(*value, s.native)) return CondStep::miss;
     if (s.lookahead && infix_op_at(s.after)) return CondStep::miss;
-    if (!any_value(f, f.statements[s.condition - 1], c.condition)) return CondStep::miss;
+    const code_cache::Statement& cs = f.statements[s.condition - 1];
+    if (loop && !cs.global) {
+        if (!condition_value(f, cs, c.condition)) return CondStep::miss;
+    } else if (!any_value(f, cs, c.condition)) {
+        return CondStep::miss;
+    }
     uint32_t k = function::entry_index(s.native);
     // The native's choice (either's condition is never unset here: an operand holds a value).
     bool falsy = cell::is(c.condition, T_none) || (cell::is(c.condition, T_logic) && !logic::get(c.condition));
@@ -2639,6 +2650,10 @@ template <bool rich>
 }
 
 // first_value, through global_value where the statement allows.
+[[gnu::always_inline]] inline bool any_value(const code_cache::Form& f, const code_cache::Statement& s, Cell& v);
+[[gnu::noinline]] bool condition_value(const code_cache::Form& f, const code_cache::Statement& s, Cell& v) {
+    return any_value(f, s, v);
+}
 [[gnu::always_inline]] inline bool any_value(const code_cache::Form& f, const code_cache::Statement& s, Cell& v) {
     if (s.global) {
         memory::Buffer* values = context::global_buffer;
