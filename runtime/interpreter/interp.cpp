@@ -952,11 +952,13 @@ template <bool compiled = false>
 // body is recognised by it (see call_return), and only the body's own code does (a paren in
 // the body runs without a frame of its own).
 [[gnu::always_inline]] inline void eval_function_body(const Cell& body) {
+    Node code = series::node_of(body);
+    uint32_t end = tail_index(code);  // before the frame is written (see call_function)
     check_depth();
     stack::push_frame(stack::eval, nullptr);
-    stack::top_frame().saved_values = series::node_of(body);
+    stack::top_frame().saved_values = code;
     stack::reserve();  // the result cell
-    run_expressions<true>(T_block, series::node_of(body), series::position_of(body), tail_index(series::node_of(body)), stack::values.args);
+    run_expressions<true>(T_block, code, series::position_of(body), end, stack::values.args);
     stack::unwind_last();
 }
 
@@ -971,6 +973,9 @@ struct RunningGuard {
 };
 
 void call_function(const Cell& fn, const Cell* name) {
+    // The body, and in eval_function_body its tail, are read before the call's context, running
+    // record and frames are written: read after those stores, their loads waited on them.
+    Cell body = function::more(fn)[0];
     cells::View ctx_cell{function::context_of(fn)};
     uint32_t saved = context::values_of(*ctx_cell);
     context::set_values(*ctx_cell, stack::index_of(stack::values.args) + 1);
@@ -978,7 +983,6 @@ void call_function(const Cell& fn, const Cell* name) {
     context::running = {ctx_cell.node, stack::values.args, static_cast<uint32_t>(stack::values.top - stack::values.args)};
     uint32_t depth = stack::depth();
     stack::set_return_flag(true);
-    Cell body = function::more(fn)[0];
     if (!cell::is(body, T_block)) [[unlikely]] body = function::body(fn);  // a boot function's first call
     if (cell::is(body, T_block)) {
         try {
