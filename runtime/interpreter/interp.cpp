@@ -2205,9 +2205,10 @@ uint32_t compile_call(Node code, Node cells_of, uint32_t p, uint32_t depth, uint
 // reach only max_index.
 // An operand may also be an index path whose words (the holder and its get-word steps) are
 // global ones, or a paren whose own statement is of the lane (compiled before this one): such a
-// statement is `rich` rather than `global`, and runs through first_value's out-of-line way, so
-// that the lean instance inline in the loops has no call in it (a call there makes the
-// compiler keep the counter statement's values on the stack: count took 11% longer).
+// statement is `rich` rather than `global`, and run_value and first_value pass it on to the
+// rich instance out of line, so that the lean instance inline in the loops has no call in it
+// (a call there made the compiler keep the counter statement's values on the stack: count took
+// 11% longer).
 void global_lane(const code_cache::Form& f, code_cache::Statement& s) {
     using code_cache::Read;
     auto global_word = [](const Cell& w) { return word::context_of(w) == context::global_node; };
@@ -2619,11 +2620,12 @@ template <bool rich>
         v = g[slot_index(s.first)];
         uint32_t t = cell::type(v);
         if (in(t, ANY_FUNCTION) || t == T_unset) return false;
-    } else if (!rich) {
-    } else if (s.first_read == Read::index) {
-        if (!index_value(f, s.first_sub, v, g)) return false;
-    } else if (s.first_read == Read::paren) {
-        if (!global_paren_value(f, s.first_sub, g, v)) return false;
+    } else if constexpr (rich) {
+        if (s.first_read == Read::index) {
+            if (!index_value(f, s.first_sub, v, g)) return false;
+        } else if (s.first_read == Read::paren) {
+            if (!global_paren_value(f, s.first_sub, g, v)) return false;
+        }
     }
     for (uint32_t i = 0; i < s.steps; ++i) {
         const code_cache::Step& step = f.steps[s.first_step + i];
@@ -3300,7 +3302,6 @@ Ran run_expr(const Where& outer, uint32_t n, uint32_t& next) {
     return Ran::done;
 }
 
-// lone: a statement of one call alone (lone_call tells).
 // ---- lean native calls ----
 // A statement of one call of a native or action without refinements (`append data i % 100`,
 // `r: pick s 3`, `append s pick letters i % 26 + 1`) runs as run_expression runs it through
@@ -3488,6 +3489,7 @@ inline const code_cache::Form* lean_still(const code_cache::Form* f, Node code, 
     return 1;
 }
 
+// lone: a statement of one call alone (lone_call tells).
 template <bool lone>
 bool run_expression(uint32_t n, uint32_t type, Node code, uint32_t pos, uint32_t end, uint32_t& next) {
     if (trace::active) return false;
