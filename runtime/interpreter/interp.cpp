@@ -417,6 +417,8 @@ CondStep conditional_start(const code_cache::Form& f, const code_cache::Statemen
 void conditional_finish(const Conditional& c, uint32_t type, Node code, uint32_t pos, uint32_t end, uint32_t& next);
 template <bool lone>
 bool run_expression(uint32_t n, uint32_t type, Node code, uint32_t pos, uint32_t end, uint32_t& next);
+inline int lean_call(const code_cache::Form& f, const code_cache::Statement& s, uint32_t type, Node code, uint32_t pos,
+                     uint32_t end, uint32_t& next);
 inline bool lone_call(const code_cache::Statement& s) { return s.first_read == code_cache::Read::call && s.steps == 0; }
 inline bool run_any_expression(const code_cache::Statement& s, uint32_t n, uint32_t type, Node code, uint32_t pos,
                                uint32_t end, uint32_t& next) {
@@ -1371,8 +1373,11 @@ Cell* LoopBody::word_slot(const Cell* word) const {
     // adds so many globals that their buffer moves.
     memory::Buffer* globals = context::global_buffer;
     BodyRun r = enter_body();
-    bool ran = run_any_expression(f.statements[n - 1], n, cell::is(body_, T_paren) ? T_paren : T_block, code_, at,
-                                  end_, next);
+    // A lean call straight from here: the form is the loop's (its epoch checked), tracing off.
+    const code_cache::Statement& s = f.statements[n - 1];
+    uint32_t type = cell::is(body_, T_paren) ? T_paren : T_block;
+    int lean = lone_call(s) ? lean_call(f, s, type, code_, at, end_, next) : -1;
+    bool ran = lean >= 0 ? lean > 0 : run_any_expression(s, n, type, code_, at, end_, next);
     leave_body(r);
     stack::values.top = stack::values.args + 1;  // as the plain run keeps it
     if (!ran) return j;
