@@ -501,15 +501,16 @@ inline bool frame_slot(const SpecItem& item, Cell& out) {
 constexpr int32_t no_refinements_given[32] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
                                               -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
 
+// A native's entry, or else (an action) the entry of its slot; null where its table has none.
+inline natives::Entry entry_of(const Cell& fn) {
+    uint32_t k = function::entry_index(fn);
+    if (cell::is(fn, T_native)) return k <= natives::capacity ? natives::table[k] : nullptr;
+    return k >= 1 && k <= actions::slot_count ? actions::entries[k - 1] : nullptr;
+}
+
 // Runs a native's or action's entry on the frame made for it.
 inline void run_entry(const Cell& fn, const int32_t* refinements) {
-    natives::Entry e;
-    if (cell::is(fn, T_native)) {
-        e = function::entry_index(fn) <= natives::capacity ? natives::table[function::entry_index(fn)] : nullptr;
-    } else {
-        uint32_t slot = function::entry_index(fn);
-        e = slot >= 1 && slot <= actions::slot_count ? actions::entries[slot - 1] : nullptr;
-    }
+    natives::Entry e = entry_of(fn);
     if (!e) error::fire(err::internal_not_done);
     natives::Args args(refinements);
     e(args);
@@ -2982,11 +2983,23 @@ inline const code_cache::Form* form_in(const Where& w) {
 
 // The form again after code ran (f: where it was), or null when the compiled rest no longer
 // holds.
+// The block's form found again after code moved the epoch, while it is still the one compiled
+// from (its serial) and tracing is off; else null.
+[[gnu::noinline]] const code_cache::Form* form_found_again(Node code, code_cache::Epoch serial) {
+    const code_cache::Form* now = form_of(code);
+    return now && now->serial == serial && !trace::active ? now : nullptr;
+}
 inline const code_cache::Form* still(const Where& w, const code_cache::Form* f) {
     if (code_cache::epoch == w.epoch && !trace::active) [[likely]] return f;
-    f = form_of(w.code);
-    if (!f || f->serial != w.serial || trace::active) return nullptr;
-    return !w.paren || code_cache::token_valid(w.paren, w.paren_form, w.paren_serial) ? f : nullptr;
+    f = form_found_again(w.code, w.serial);
+    return f && (!w.paren || code_cache::token_valid(w.paren, w.paren_form, w.paren_serial)) ? f : nullptr;
+}
+// still for a statement of the block itself (no paren), from what was read of its form
+// before the code ran.
+inline const code_cache::Form* form_after(const code_cache::Form* f, Node code, code_cache::Epoch serial,
+                                          code_cache::Epoch epoch) {
+    if (epoch == code_cache::epoch && !trace::active) [[likely]] return f;
+    return form_found_again(code, serial);
 }
 
 Ran run_expr(const Where& w, uint32_t n, uint32_t& next);
@@ -3316,10 +3329,8 @@ Ran run_expr(const Where& outer, uint32_t n, uint32_t& next) {
 // The entry of a native or action that a lean call may call: not return (run_call's own way),
 // present in its table. Else null.
 inline natives::Entry lean_entry(const Cell& fn) {
-    uint32_t k = function::entry_index(fn);
-    if (cell::is(fn, T_native)) return k == natives::index::return_ || k > natives::capacity ? nullptr : natives::table[k];
-    if (!cell::is(fn, T_action)) return nullptr;
-    return k >= 1 && k <= actions::slot_count ? actions::entries[k - 1] : nullptr;
+    if (cell::is(fn, T_native)) return function::entry_index(fn) == natives::index::return_ ? nullptr : entry_of(fn);
+    return cell::is(fn, T_action) ? entry_of(fn) : nullptr;
 }
 inline bool lean_shape(const code_cache::Call& c) { return !c.refinements && !c.path && !cell::is(c.fn, T_function); }
 
@@ -3351,15 +3362,6 @@ inline bool lean_shape(const code_cache::Call& c) { return !c.refinements && !c.
     end_call(slot);
 }
 
-// The form (f before code ran) again after code ran, or null when the compiled rest no
-// longer holds (still's test, from what was read before).
-inline const code_cache::Form* lean_still(const code_cache::Form* f, Node code, code_cache::Epoch serial,
-                                          code_cache::Epoch epoch) {
-    if (epoch == code_cache::epoch && !trace::active) return f;
-    const code_cache::Form* now = form_of(code);
-    return now && now->serial == serial && !trace::active ? now : nullptr;
-}
-
 // A lean call whose arguments include lone calls (c.runs_code): its frame is pushed first and
 // each argument taken in turn, as fetch_code_args takes them; until a call has run, a failed
 // check undoes the frame (0: the walker takes the statement), after one ran the walker goes on
@@ -3381,7 +3383,7 @@ inline const code_cache::Form* lean_still(const code_cache::Form* f, Node code, 
     Cell label = c.head;
     uint32_t call_next = c.next, first_arg = c.first_arg;
     code_cache::Epoch serial = f.serial, epoch = code_cache::epoch;
-    const code_cache::Form* form = &f;  // found again after each call (lean_still)
+    const code_cache::Form* form = &f;  // found again after each call (form_after)
     check_depth();
     *slot = c.fn;
     stack::values.top = slot + 1;
@@ -3421,7 +3423,7 @@ inline const code_cache::Form* lean_still(const code_cache::Form* f, Node code, 
                 end_call(slot);
                 return 1;
             }
-            form = lean_still(form, code, serial, epoch);
+            form = form_after(form, code, serial, epoch);
             if (!form || (lookahead && p < clip(code, end) && infix_op_at(after))) {
                 // run_lone_call's way on: an operator applied to the call's value, then the
                 // rest of the arguments as the walker fetches them.
@@ -3479,7 +3481,7 @@ inline const code_cache::Form* lean_still(const code_cache::Form* f, Node code, 
         // run_lone_call's checks after the call: the form as it was, no exit, no operator after.
         next = call_next;
         if (!stack::exiting() &&
-            (!lean_still(&f, code, serial, epoch) || (lookahead && call_next < clip(code, end) && infix_op_at(after)))) {
+            (!form_after(&f, code, serial, epoch) || (lookahead && call_next < clip(code, end) && infix_op_at(after)))) {
             next = continue_infix(code, call_next, clip(code, end), slot);
             stack::values.top = slot + 1;
         }
