@@ -65,7 +65,7 @@ enum class Shape : uint8_t {
     walker,   // the walker evaluates it
     value,    // [set-word] operand {operator operand}: no code runs, nothing allocates
     // if, unless or either with a value expression as condition and its blocks written out:
-    // the native runs as call_conditional would call it, its branch through eval_body
+    // the native runs as call would call it, its branch through eval_body
     conditional,
     // [set-word] operand {operator operand} whose operands may be calls (Read::call): code
     // runs, so the statement sets `current`, and wherever a check fails after a call ran, or
@@ -91,7 +91,7 @@ struct IndexPath {
     Cell first;
     Cell step[3];
 };
-// A path `word/field` in code, read or set as interp's field_path does: the path series, the
+// A path `word/field` in code, read or set as an object's path step does: the path series, the
 // form it was given as a token (its number and serial: any change to the path's cells drops
 // that form), the holder word (its first element), and the field's context and index found
 // when compiled (a word list only grows, so they stay right while the holder holds an object

@@ -380,7 +380,6 @@ inline void end_call(Cell* slot) {
     stack::values.top = slot + 1;
 }
 
-bool fast_value(Node code, uint32_t& pos, uint32_t end, bool no_infix);
 // Whether frame d is the evaluation frame of the body `code` of the function whose frame lies
 // just below it: a return there, as the body's last expression, ends the body.
 inline bool body_frame(Node code, uint32_t d) {
@@ -463,9 +462,6 @@ bool run_code_statement(const code_cache::Form& f, uint32_t n, uint32_t type, No
         return run_code_statement(f, n, type, code, pos, end, next);
     return run_value_statement(f, pos, end, next) || run_compiled(type, code, pos, end, next);
 }
-// The built-in operators integer_op does in place (see below).
-bool integer_operator_q(const Cell& fn);
-bool integer_op(const Cell& fn, Cell& left, const Cell& right_code);
 }  // namespace
 
 namespace {
@@ -551,7 +547,7 @@ inline void run_entry(const Cell& fn, const int32_t* refinements) {
             } else if (!use && (mode & mode_safer)) {
                 stack::push(none::value);  // an unused refinement's arguments are skipped
                 ++pos;
-            } else if (item.kind != kind_normal || mode != mode_code || trace::active || !fast_value(code, pos, end, infix)) {
+            } else {
                 pos = fetch_one(code, pos, end, item.kind, mode, infix);
                 if (stack::exiting()) {
                     if (is_function) stack::values.top = saved_top;
@@ -644,7 +640,8 @@ uint32_t fetch_and_run(const Cell& fn_copy, Node code, uint32_t pos, uint32_t en
     // own, and locals come last). An item is read from the spec again after an argument is
     // evaluated: the spec may move.
     // The first `ready` ones are in place already: an infix operator's left operand (and its
-    // right one, when call has fetched it), or a condition fetched by call_conditional.
+    // right one, when a compiled statement has fetched it), or the condition a compiled
+    // conditional has fetched.
     for (uint32_t i = 0; i < ready && i < h.fixed; ++i) check_type(stack::values.args[i], spec.item(i), name);
     for (uint32_t i = ready; i < h.fixed; ++i) {
         const SpecItem& item = spec.item(i);
@@ -664,7 +661,7 @@ uint32_t fetch_and_run(const Cell& fn_copy, Node code, uint32_t pos, uint32_t en
             stack::push(c);
             ++pos;
             if constexpr (traced) trace::taken(code, pos - 1);
-        } else if (traced || item.kind != kind_normal || mode != mode_code || !fast_value(code, pos, end, infix)) {
+        } else {
             pos = fetch_one(code, pos, end, item.kind, mode, infix);
             if (stack::exiting()) return pos;
         }
@@ -732,26 +729,12 @@ uint32_t call_as(const Cell& fn, Node code, uint32_t pos, uint32_t end, const Ce
                                                                                             : word_of(stack::anon_symbol());
     stack::push_frame(cell::is(fn, T_function) ? stack::interp_function : stack::interp_native, &label);
     if constexpr (traced) trace::fire(trace::ev_open, code, T_block, pos, how.path ? how.path : name ? &label : slot, nullptr);
-    bool right_ready = false;
     if (infix) {
         // The left operand becomes the first argument.
         stack::values.args = slot + 1;
         stack::values.top = slot + 2;
-        // An integer operator on an integer: the right operand is fetched here, and when it
-        // is an integer too the operator is done in place, without reading the spec (the
-        // frame stays, so that errors in the operand name the operator as they would).
-        if (!traced && how.mode == mode_code && cell::is(slot[1], T_integer) && integer_operator_q(fn) &&
-            pos < clip(code, end)) {
-            pos = eval_expression(code, pos, clip(code, end), Infix::stop, Result::push);
-            if (!stack::exiting() && !integer_op(fn, slot[1], slot[2])) {
-                right_ready = true;
-            } else {
-                end_call(slot);
-                return pos;
-            }
-        }
     }
-    pos = fetch_and_run<traced>(*slot, code, pos, end, &label, how, infix ? (right_ready ? 2 : 1) : 0);
+    pos = fetch_and_run<traced>(*slot, code, pos, end, &label, how, infix ? 1 : 0);
     if constexpr (traced) trace::fire(trace::ev_return, code, T_block, pos, stack::values.args, how.path ? how.path : name ? &label : slot);
     end_call(slot);
     return pos;
@@ -952,7 +935,7 @@ template <bool compiled = false>
 }
 
 // A function's body runs in an evaluation frame that names its code: a return that ends the
-// body is recognised by it (see call_return), and only the body's own code does (a paren in
+// body is recognised by it (see body_frame), and only the body's own code does (a paren in
 // the body runs without a frame of its own).
 [[gnu::always_inline]] inline void eval_function_body(const Cell& body) {
     Node code = series::node_of(body);
@@ -1036,16 +1019,6 @@ namespace {
 }  // namespace
 
 namespace {
-// The branch of one cell at pos, when it is a value that runs nothing and cannot fail: pushed,
-// and put in the caller's argument base.
-[[gnu::noinline]] bool one_value(Node code, uint32_t pos) {
-    if (check_forms || trace::active || !stack::room()) return false;
-    uint32_t end = pos + 1;
-    if (!fast_value(code, pos, end, false)) return false;
-    *stack::values.args = stack::values.top[-1];
-    return true;
-}
-
 // The rest of a body from pos, the first statement its compiled run left, as eval_frameless
 // runs a block (its result cell above the top) without the compiled run that just stopped.
 // The result cell a body's run reserves, as eval_frameless reserves it, holding the caller's
@@ -1169,11 +1142,6 @@ void eval_body(const Cell& block) {
         }
         if (f && pos < end && f->runs_code) return continue_body(block, pos, end, stack::values.top);
     }
-    // A branch of one value that runs nothing and cannot fail (either n < 2 [n] [...]) is that
-    // value; a block that has a form, or may get one, runs as a block (note_run counts it).
-    if (b->spare == code_cache::walked_only && series::position_of(block) + 1 == b->used() / sizeof(Cell) &&
-        !(b->flags & memory::has_form) && one_value(code, series::position_of(block)))
-        return;
     Cell* result = eval_frameless(block);
     *stack::values.args = *result;  // the caller's argument base, back in place
 }
@@ -1652,7 +1620,7 @@ uint32_t eval_next(Node code, uint32_t pos, uint32_t end, bool push) {
 
 namespace {
 
-// The built-in operators done in place, numbered: integer_op's and the compiled statements'.
+// The built-in operators that compiled statements do in place, numbered.
 enum Operation : uint8_t { op_add, op_subtract, op_multiply, op_remainder, op_equal, op_not_equal, op_lesser,
                            op_greater, op_lesser_or_equal, op_greater_or_equal, op_divide, op_none };
 
@@ -1699,29 +1667,6 @@ enum Operation : uint8_t { op_add, op_subtract, op_multiply, op_remainder, op_eq
     }
     integer::set(left, r);
     return true;
-}
-
-// An operator between two integers, done in place: the left operand's cell gets the result.
-// Only the built-in arithmetic and comparisons, only when the right operand is an integer
-// literal or a word holding one (so evaluating it runs nothing and cannot fail), and only while
-// the answer is an integer or a logic: an overflow, a zero divisor and every other type take
-// the full call, which gives the same answers and raises the errors.
-bool integer_operator_q(const Cell& fn) {
-    Operation op = operation_of(fn);
-    return op != op_none && op != op_divide;
-}
-
-[[gnu::always_inline]] inline bool integer_op(Operation operation, Cell& left, const Cell& right_code) {
-    if (!cell::is(left, T_integer)) return false;
-    const Cell* right = &right_code;
-    if (cell::is(*right, T_word)) {
-        right = context::bound_slot(*right);
-        if (!right) return false;
-    }
-    return cell::is(*right, T_integer) && integer_operation(operation, left, integer::get(*right));
-}
-[[gnu::always_inline]] inline bool integer_op(const Cell& fn, Cell& left, const Cell& right_code) {
-    return integer_op(operation_of(fn), left, right_code);
 }
 
 // An operator value as its function: the op cell keeps the function's type in its header.
@@ -1908,8 +1853,8 @@ inline bool field_at(const Cell& path, FieldAt& out) {
     return true;
 }
 
-// A path of two words naming an object's field, as field_path reads it: the field's context
-// and index, and the holder word.
+// A path of two words naming an object's field, as the object's path step finds it
+// (object::eval_path): the field's context and index, and the holder word.
 bool field_of(const Cell& path, code_cache::Field& out) {
     FieldAt at;
     if (!field_at(path, at)) return false;
@@ -1920,7 +1865,7 @@ bool field_of(const Cell& path, code_cache::Field& out) {
     return true;
 }
 
-// The field's slot as field_path finds it, with its holder, or null: the path unchanged since
+// The field's slot as eval_path finds it, with its holder, or null: the path unchanged since
 // compiled (its token), the holder word still holding an object with that context.
 [[gnu::always_inline]] inline Cell* field_slot(const code_cache::Field& fl, const Cell*& holder) {
     if (!code_cache::token_holds(fl.path, fl.form, fl.serial, fl.checked)) return nullptr;
@@ -2074,7 +2019,7 @@ uint32_t compile_paren(Node code, const Cell& paren, uint32_t depth, bool* calls
 }
 
 // What a call compiles for: a function, or a native or action other than the conditionals
-// (conditional statements of their own); `return` runs as call_return runs it (run_call).
+// (conditional statements of their own); `return` as run_call runs it.
 inline bool compiled_callee(const Cell* held) {
     if (!held) return false;
     if (cell::is(*held, T_native)) {
@@ -2483,14 +2428,14 @@ uint32_t run_branch_in_place(const Cell& branch) {
     // (run_conditional, its one caller, runs where room on the stack was looked for.)
     if (check_forms || trace::active || os::interrupt_flag) return pos;
     if (!(b->flags & memory::has_form)) {
-        // A branch of one plain value, left to the walker (eval_body's one_value).
+        // A branch of one value, left to the walker for good (no form: `[n]`): its value when
+        // eval_single would push it, running nothing and raising nothing.
         uint32_t end = b->used() / sizeof(Cell);
         if (b->spare != code_cache::walked_only || pos + 1 != end) return pos;
-        Cell* mark = stack::values.top;
-        uint32_t p = pos;
-        if (!fast_value(code, p, end, false)) return pos;
-        *stack::values.args = mark[0];
-        stack::values.top = mark;
+        const Cell& c = cells::of(code)[pos];
+        const Cell* v = cell::is(c, T_word) ? operand_value(c) : plain_constant(cell::type(c)) ? &c : nullptr;
+        if (!v) return pos;
+        *stack::values.args = *v;
         return end;
     }
     code_cache::Form* f = code_cache::linked_form(code, b->spare);
@@ -2500,10 +2445,11 @@ uint32_t run_branch_in_place(const Cell& branch) {
     return pos;
 }
 
-// Runs a conditional statement into the result cell (the argument base) as call_conditional
-// does: the head word must still hold the native, the condition still be a plain value. The
-// branch runs in place when it can (run_branch_in_place); otherwise, or for the rest of it,
-// the native's frame is pushed with its condition and blocks as call_conditional pushes them,
+// Runs a conditional statement into the result cell (the argument base) as call and
+// fetch_and_run run the native: the head word must still hold the native, the condition still
+// be a plain value. The branch runs in place when it can (run_branch_in_place); otherwise, or
+// for the rest of it, the native's frame is pushed with its condition and blocks as
+// fetch_and_run pushes them (conditional_rest),
 // and the branch runs in it, through the native or from where the compiled run stopped.
 // false, having done nothing, where the walker must take the statement.
 // Its callers (a block's compiled run, continue_body, a loop's back-to-back run) have looked for
@@ -2707,10 +2653,11 @@ template <bool rich>
 
 // Runs a value statement; false (having stored nothing) where the walker must take it. Each
 // word is read where the walker reads it, and must mean what it meant when compiled: the first
-// operand a plain value (eval_single, or field_path for a path), each operator word the same
-// op! and each operand an integer (integer_op), the word after the statement no operator
-// (eval_expression's look-ahead), the target a slot that context::set, or field_path for a
-// set-path, stores into directly.
+// operand a plain value (eval_single, or eval_path for a field path), each operator word the
+// same op! and each operand a number whose answer the operator's action or native would give
+// (number_operation), the word after the statement no operator (infix_loop's look-ahead), the
+// target a slot that context::set, or eval_path for a field path of an object without change
+// hooks, stores into directly.
 // The value of a statement's operand and operators (first_value for all but the set and the
 // look-ahead), or false where the walker must evaluate it.
 inline bool first_value(const code_cache::Form& f, const code_cache::Statement& s, Cell& v);
@@ -2820,7 +2767,7 @@ inline bool plain_elements(uint32_t type) { return type == T_integer || type == 
     return s.max_index < values->used() / sizeof(Cell) && global_value_as<true>(f, s, cells::of(values), v);
 }
 
-// A statement's first operand, as eval_single (or field_path for a path) reads it; false where
+// A statement's first operand, as eval_single (or eval_path for a field path) reads it; false where
 // the walker must.
 [[gnu::always_inline]] inline bool first_operand(const code_cache::Form& f, const code_cache::Statement& s, Cell& v) {
     using code_cache::Read;
@@ -3063,8 +3010,8 @@ inline Ran run_lone_call(const Where& w, const code_cache::Statement& t, uint32_
 }
 
 // Whether a return whose frame is the innermost one, its argument ending at next, ends its
-// function's body, as call_return tells it: the last expression of the body block itself (the
-// frame below its own names the body's code, and the one below that is the function's).
+// function's body (body_frame): the last expression of the body block itself (the frame below
+// its own names the body's code, and the one below that is the function's).
 inline bool ends_body(const Where& w, uint32_t next) {
     return next >= clip(w.cells_of, w.end) && body_frame(w.cells_of, stack::depth() - 1);
 }
@@ -3125,8 +3072,8 @@ Ran run_call(const Where& w, uint32_t k, uint32_t& next) {
     if (is_function) {
         call_function(fn, &label);
     } else if (cell::is(fn, T_native) && function::entry_index(fn) == natives::index::return_ && ends_body(w, call_next)) {
-        // call_return's way: a return that ends its function's body leaves its value as the
-        // body's last value, and no exit needs to travel.
+        // A return that ends its function's body leaves its value as the body's last value:
+        // the function ends with it just as when the native's exit travels to it.
     } else if (!used) {
         run_entry(fn, no_refinements_given);
     } else {
@@ -3246,8 +3193,10 @@ Ran run_expr(const Where& outer, uint32_t n, uint32_t& next) {
             return walk_from(step.pos);
         }
         if (runs_code(*f, step.right_read, step.sub)) {
-            // call_as's way for an operator whose right operand is evaluated before its spec is
-            // read: an integer operator on an integer. Anything else is the walker's.
+            // fetch_and_run's way for an operator on an integer (every operator done here takes
+            // one, so the left operand's check cannot fail): the right operand evaluated, then
+            // the operation in place while both are integers and the answer one too, else the
+            // operator called on the two. Anything else is the walker's.
             Cell fn = op_function(step.op);
             // (The operation compiled is the operator's: its op! checked above.)
             if (!cell::is(*start, T_integer) || step.operation == op_divide) {
@@ -3265,7 +3214,8 @@ Ran run_expr(const Where& outer, uint32_t n, uint32_t& next) {
             uint32_t q = step.pos + 2;  // after a paren
             Ran r = run_code_term(w, step.right_read, step.sub, q);
             if (r == Ran::failed) q = eval_expression(w.cells_of, step.pos + 1, clip(w.cells_of, w.end), Infix::stop, Result::push);
-            if (!stack::exiting() && !integer_op(Operation(step.operation), slot[1], slot[2]))
+            if (!stack::exiting() &&
+                !(cell::is(slot[2], T_integer) && integer_operation(step.operation, slot[1], integer::get(slot[2]))))
                 q = fetch_and_run<false>(*slot, w.cells_of, q, w.end, &label, CallHow{.infix = true}, 2);
             end_call(slot);
             ran = true;
@@ -3523,11 +3473,10 @@ bool run_expression(uint32_t n, uint32_t type, Node code, uint32_t pos, uint32_t
     return true;
 }
 
-// A conditional whose condition runs code: the native's frame pushed first, as
-// call_conditional pushes it, then the condition evaluated in it; the native runs with its
-// blocks as call_conditional gives them, or, once the condition's code has changed what the
-// compiled statement was made from, call_conditional's own way goes on from the condition's
-// end. false, having done nothing, where the walker must take the statement.
+// A conditional whose condition runs code: the native's frame pushed first, as call pushes
+// it, then the condition evaluated in it; the native runs with its blocks as conditional_rest
+// gives them, or, once the condition's code has changed what the compiled statement was made
+// from, fetch_and_run goes on from the condition's end. false, having done nothing, where the walker must take the statement.
 [[gnu::noinline]] bool run_code_conditional(const code_cache::Form& f, const code_cache::Statement& s, uint32_t type,
                                             Node code, uint32_t pos, uint32_t end, uint32_t& next) {
     if (trace::active) return false;
@@ -3647,100 +3596,11 @@ void missed(Node code, uint32_t pos, code_cache::Statement& s, uint32_t n) {
     }
 }
 
-// Pushes the value of the whole expression at pos when it runs nothing and cannot fail: a
-// literal, or a bound word holding neither a function, an operator nor unset!; then (unless
-// no_infix) the integer operators that integer_op does in place. Gives false, having pushed
-// nothing, when the expression needs the general path (an operator integer_op does not do
-// included); on success pos is past the expression. Nothing here allocates, so the code's
-// cells stay where they are throughout.
-bool fast_value(Node code, uint32_t& pos, uint32_t end, bool no_infix) {
-    Cursor cur = cursor(code, end);
-    end = cur.limit;
-    if (pos >= end) return false;
-    const Cell* cells = cur.cells;
-    const Cell& c = cells[pos];
-    const Cell* first;
-    switch (cell::type(c)) {
-    case T_integer: case T_float_: case T_char_: case T_string: case T_block: case T_none: case T_logic:
-        first = &c;
-        break;
-    case T_word: {
-        first = context::bound_slot(c);
-        if (!first) return false;
-        uint32_t t = cell::type(*first);
-        if (in(t, ANY_FUNCTION) || t == T_unset) return false;
-        break;
-    }
-    default:
-        return false;
-    }
-    Cell* out = stack::push(*first);
-    uint32_t p = pos + 1;
-    if (!no_infix) {
-        while (p < end) {
-            const Cell& next = cells[p];
-            if (!cell::is(next, T_word) || word::context_of(next) == 0) break;
-            const Cell* op = bound_value(next);
-            if (!op || !cell::is(*op, T_op)) break;
-            if (p + 1 >= end || !integer_op(op_function(*op), *out, cells[p + 1])) {
-                stack::values.top = out;
-                return false;
-            }
-            p += 2;
-        }
-    }
-    pos = p;
-    return true;
-}
-
-// `return` with its value in the code: what call and fetch_and_run do for it (its one
-// argument takes any type), without reading its spec. The frame is the same, so errors in
-// the argument and the search for the function to leave see what they would.
-//
-// A return that ends its function's body (the last expression of the body block itself: the
-// frame below its own is the evaluation frame that names the body's code, and the one below
-// that the function's) leaves its value as the body's last value: the function ends with that
-// value either way, and no pending exit needs to travel.
-uint32_t call_return(const Cell& fn, Node code, uint32_t pos, uint32_t end, const Cell& word) {
-    check_depth();
-    uint32_t d = stack::depth();
-    if (body_frame(code, d)) {
-        // Ending the body with a value that runs nothing and cannot fail: not even return's
-        // own frame is needed.
-        Cell* mark = stack::values.top;
-        uint32_t next = pos;
-        if (fast_value(code, next, end, false)) {
-            if (next >= clip(code, end)) return next;
-            stack::values.top = mark;
-        }
-    }
-    Cell* slot = stack::push(fn);
-    stack::push_frame(stack::interp_native, &word);
-    pos = eval_expression(code, pos, end, Infix::apply, Result::push);
-    if (!stack::exiting()) {
-        bool ends_body = pos >= clip(code, end) && body_frame(code, stack::depth() - 1);
-        if (!ends_body) stack::throw_return(true, stack::values.args);
-    }
-    end_call(slot);
-    return pos;
-}
-
-// if, unless and either with their blocks written in the code: the condition is fetched as
-// call would, the blocks are pushed as they stand and the native runs, without reading the
-// spec (the condition takes any value, the blocks are blocks). The frame is call's. Any other
-// shape takes call's way, with the condition already fetched.
-uint32_t conditional_rest(Cell* slot, const Cell& fn, Node code, uint32_t pos, uint32_t end, const Cell& word);
-uint32_t call_conditional(const Cell& fn, Node code, uint32_t pos, uint32_t end, const Cell& word) {
-    check_depth();
-    Cell* slot = stack::push(fn);
-    stack::push_frame(stack::interp_native, &word);
-    // A condition that runs nothing and cannot fail is read as fast_value reads an argument.
-    if (!fast_value(code, pos, end, false)) pos = eval_expression(code, pos, clip(code, end), Infix::apply, Result::push);
-    return conditional_rest(slot, fn, code, pos, end, word);
-}
-
-// call_conditional once its condition is pushed in its frame (slot: the native's cell): the
-// blocks and the native's run, or call's way; the frame popped. Gives the position after it.
+// A compiled conditional's call once its condition is pushed in the native's frame (slot: the
+// native's cell): the blocks pushed as they stand and the native run, as fetch_and_run pushes
+// blocks that no operator follows and runs the native (the condition takes any value, the
+// blocks are blocks); any other shape takes fetch_and_run's way from the condition on. The
+// frame popped; gives the position after the call.
 uint32_t conditional_rest(Cell* slot, const Cell& fn, Node code, uint32_t pos, uint32_t end, const Cell& word) {
     if (!stack::exiting()) {
         uint32_t blocks = function::entry_index(fn) == natives::index::either ? 2 : 1;
@@ -3787,11 +3647,6 @@ inline uint32_t eval_single(Cell v, Node code, uint32_t pos, uint32_t end) {
         uint32_t t = cell::type(*value);
         if (called_prefix(t)) {
             Cell f = *value;
-            if (!traced && cell::is(f, T_native) && pos < clip(code, end)) {
-                if (function::entry_index(f) == natives::index::return_) return call_return(f, code, pos, end, v);
-                if (uint32_t k = function::entry_index(f); k == natives::index::if_ || k == natives::index::unless || k == natives::index::either)
-                    return call_conditional(f, code, pos, end, v);
-            }
             return call(f, code, pos, end, &v);
         }
         if (t == T_unset) error::fire(err::script_no_value, v);
@@ -3886,22 +3741,13 @@ template <bool traced>
     while (!stack::exiting()) {
         Cursor c = cursor(code, end);
         end = c.limit;
-        Cell fn;
-        const Cell* op_word;
-        for (;;) {
-            if (pos >= end) return pos;
-            op_word = &c.cells[pos];
-            if (!cell::is(*op_word, T_word) || word::context_of(*op_word) == 0) return pos;
-            const Cell* value = bound_value(*op_word);
-            if (!value || !cell::is(*value, T_op)) return pos;
-            fn = op_function(*value);
-            stack::values.top = start + 1;  // the value just produced is the left operand
-            if (traced || pos + 1 >= end || !integer_op(fn, *start, c.cells[pos + 1])) break;
-            pos += 2;
-        }
-        Cell name = *op_word;
+        if (pos >= end) return pos;
+        Cell name = c.cells[pos];
+        const Cell* value = infix_op_at(name);
+        if (!value) return pos;
+        stack::values.top = start + 1;  // the value just produced is the left operand
         if constexpr (traced) trace::operator_found(code, pos);
-        pos = call(fn, code, pos + 1, end, &name, CallHow{.infix = true});
+        pos = call(op_function(*value), code, pos + 1, end, &name, CallHow{.infix = true});
     }
     return pos;
 }
@@ -3984,33 +3830,11 @@ void store_back(Cell* chain, uint32_t changed, Cell& first, Cell& path) {
     }
 }
 
-// A word after a word holding an object, the most common path: reads or sets the field
-// directly when nothing more is to be done (no function to call, no change hook to run, no
-// error to raise), and gives true; otherwise false, having done nothing. Nothing here
-// allocates.
-bool field_path(const Cell& path, bool set) {
-    FieldAt at;
-    if (!field_at(path, at)) return false;
-    Cell* slot = at.slot;
-    if (set) {
-        if (object::hooks_of(*at.holder)) return false;
-        *slot = stack::values.top[-1];  // the value being set sits in the caller's frame
-    } else if (cell::is(*slot, T_unset) || called_prefix(cell::type(*slot))) {
-        return false;
-    }
-    stack::push(*slot);
-    return true;
-}
-
 }  // namespace
 
 uint32_t eval_path(const Cell& path_in, Node code, uint32_t pos, uint32_t end, PathMode mode) {
     bool set = mode == PathMode::set, get = mode == PathMode::get;
     if (trace::active) [[unlikely]] trace::path(path_in);
-    if (field_path(path_in, set)) {
-        if (trace::active && !set) [[unlikely]] trace::pushed(code, pos, stack::values.top - 1);
-        return pos;
-    }
     Cell path = path_in;
     collector::Root keep(path);
     Node p = series::node_of(path);
