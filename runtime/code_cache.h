@@ -169,6 +169,9 @@ struct Statement {
     // Neither global nor rich, its operands constants or words, its target a word: run inline
     // (run_simple_value) rather than by run_value.
     bool simple = false;
+    // A lone call of `return` with a value argument, the block's last statement (Shape::expression):
+    // where the block runs as a function's body in its frame, the value is the body's.
+    bool ends = false;
     ValueFn fast = nullptr;  // first_value's answer for its shape (interp.cpp's pick_fast)
     uint32_t first_step = 0, steps = 0;  // its steps in the form's list
     Read first_read = Read::constant;

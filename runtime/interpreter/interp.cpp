@@ -390,6 +390,11 @@ inline bool body_frame(Node code, uint32_t d) {
 // needed: gives true with next set when it ran compiled, false (having done nothing) when the
 // walker must evaluate it.
 bool run_compiled(uint32_t type, Node code, uint32_t pos, uint32_t end, uint32_t& next);
+// The expression at pos of a block that a native evaluates one expression at a time (any, all,
+// case, reduce, compose, do/next), when its form has a value statement there that runs: its
+// value in the argument base, next past it. Else false, having done nothing. Value statements
+// run no code and raise nothing, so nothing sees that no expression of the walker's ran.
+bool value_at(Node code, uint32_t pos, uint32_t end, uint32_t& next);
 bool run_value(const code_cache::Form& f, const code_cache::Statement& s, uint32_t end);
 void missed(Node code, uint32_t pos, code_cache::Statement& s, uint32_t n);
 inline bool run_global_value(const code_cache::Form& f, const code_cache::Statement& s, uint32_t end);
@@ -1612,10 +1617,28 @@ void eval_block(const Cell& block, bool keep_last) {
 uint32_t eval_next(Node code, uint32_t pos, uint32_t end, bool push) {
     stack::push_frame(stack::interp_native, nullptr);
     stack::reserve();
-    pos = eval_expression(code, pos, end, Infix::apply, Result::to_base);
+    uint32_t next;
+    if (value_at(code, pos, end, next)) pos = next;
+    else pos = eval_expression(code, pos, end, Infix::apply, Result::to_base);
     if (push) stack::unwind();
     else stack::unwind_last();
     return pos;
+}
+
+void note_expressions_run(Node code) {
+    if (!(memory::buffer(code)->flags & memory::has_form) || check_forms) code_cache::note_run(code);
+}
+
+uint32_t eval_pushed(Node code, uint32_t pos, uint32_t end) {
+    Cell* slot = stack::reserve();
+    Cell* caller_args = stack::values.args;
+    stack::values.args = slot;
+    uint32_t next;
+    bool ran = value_at(code, pos, end, next);
+    stack::values.args = caller_args;
+    if (ran) return next;
+    stack::values.top = slot;
+    return eval_expression(code, pos, end, Infix::apply, Result::push);
 }
 
 namespace {
@@ -2018,14 +2041,13 @@ uint32_t compile_paren(Node code, const Cell& paren, uint32_t depth, bool* calls
     return static_cast<uint32_t>(f->statements.size());
 }
 
-// What a call compiles for: a function, or a native or action other than the conditionals
-// (conditional statements of their own); `return` as run_call runs it.
+// What a call compiles for: a function, a native or an action (a conditional alone in its
+// statement is a conditional statement instead); `return` as run_call runs it.
 inline bool compiled_callee(const Cell* held) {
     if (!held) return false;
     if (cell::is(*held, T_native)) {
         uint32_t k = function::entry_index(*held);
-        return k <= natives::capacity && natives::table[k] && k != natives::index::if_ && k != natives::index::unless &&
-               k != natives::index::either;
+        return k <= natives::capacity && natives::table[k];
     }
     if (cell::is(*held, T_action)) {
         uint32_t slot = function::entry_index(*held);
@@ -2401,6 +2423,11 @@ void compile_expression(Node code, uint32_t pos, uint32_t n) {
     code_cache::Form* f = form_of(code);
     if (p == 0 || !calls || !f) return;
     s.misses = 0;
+    if (lone_call(s) && !s.sets && p == c.limit) {
+        const code_cache::Call& call = f->calls[s.first_sub];
+        s.ends = cell::is(call.fn, T_native) && function::entry_index(call.fn) == natives::index::return_ && !call.path &&
+                 call.args == 1 && f->statements[f->call_args[call.first_arg].statement - 1].shape == code_cache::Shape::value;
+    }
     f->statements[n - 1] = s;
     f->runs_code = true;
 }
@@ -3276,11 +3303,11 @@ Ran run_expr(const Where& outer, uint32_t n, uint32_t& next) {
 // run_lone_call and run_call, in fewer steps, while its arguments are values that run no code
 // or lone calls of the same kind whose own arguments are such values.
 
-// The entry of a native or action that a lean call may call: not return (run_call's own way),
-// present in its table. Else null.
+// The entry of a native or action that a lean call may call, present in its table; else null.
+// (A return that ends a body leaves it by its exit, as the walker's does: run_call's and
+// return_in_place's ending without it give the same answer.)
 inline natives::Entry lean_entry(const Cell& fn) {
-    if (cell::is(fn, T_native)) return function::entry_index(fn) == natives::index::return_ ? nullptr : entry_of(fn);
-    return cell::is(fn, T_action) ? entry_of(fn) : nullptr;
+    return cell::is(fn, T_native) || cell::is(fn, T_action) ? entry_of(fn) : nullptr;
 }
 inline bool lean_shape(const code_cache::Call& c) { return !c.refinements && !c.path && !cell::is(c.fn, T_function); }
 
@@ -3447,12 +3474,35 @@ inline bool lean_shape(const code_cache::Call& c) { return !c.refinements && !c.
 }
 
 // lone: a statement of one call alone (lone_call tells).
+// A statement that ends a function's body with `return value` (Statement::ends), run without
+// the native: where the body's frame is the innermost one (body_frame), the native's exit would
+// only carry the value to the body's end, so the value is the body's last value. false, having
+// done nothing, where the call must run (an argument the walker must read, a word that no
+// longer holds return, a block run as anything but the body).
+inline bool return_in_place(const code_cache::Form& f, const code_cache::Statement& s, Node code, uint32_t end,
+                            uint32_t& next) {
+    const code_cache::Call& c = f.calls[s.first_sub];
+    const code_cache::CallArg& a = f.call_args[c.first_arg];
+    const code_cache::Statement& t = f.statements[a.statement - 1];
+    if (s.next < clip(code, end) || !body_frame(code, stack::depth())) return false;
+    const Cell* held = context::bound_slot(c.head);
+    Cell v;
+    if (!held || !cell::same_bits(*held, c.fn) || !any_value(f, t, v) || (t.lookahead && infix_op_at(t.after)))
+        return false;
+    Cell ts{T_typeset, a.ts1, a.ts2, a.ts3};
+    if (!typeset::contains(ts, cell::type(v))) return false;
+    *stack::values.args = v;
+    next = s.next;
+    return true;
+}
+
 template <bool lone>
 bool run_expression(uint32_t n, uint32_t type, Node code, uint32_t pos, uint32_t end, uint32_t& next) {
     if (trace::active) return false;
     const code_cache::Form* f = form_of(code);
     const code_cache::Statement& s = f->statements[n - 1];
     if constexpr (lone) {
+        if (s.ends && return_in_place(*f, s, code, end, next)) return true;
         if (int r = lean_call(*f, s, type, code, pos, end, next); r >= 0) return r;
     }
     bool sets = s.sets;
@@ -3585,6 +3635,28 @@ bool run_compiled(uint32_t type, Node code, uint32_t pos, uint32_t end, uint32_t
     }
     missed(code, pos, s, n);
     return false;
+}
+
+bool value_at(Node code, uint32_t pos, uint32_t end, uint32_t& next) {
+    memory::Buffer* b = memory::buffer(code);
+    if (!(b->flags & memory::has_form) || trace::active || walker_only || !stack::room()) return false;
+    code_cache::Form* f = code_cache::linked_form(code, b->spare);
+    if (!f || pos >= f->at.size()) return false;
+    uint32_t n = f->at[pos];
+    if (n == code_cache::walker_statement) return false;
+    if (!n) {
+        n = first_compile(code, pos);
+        if (n == code_cache::walker_statement) return false;
+        f = form_of(code);
+    }
+    code_cache::Statement& s = f->statements[n - 1];
+    if (s.shape != code_cache::Shape::value || s.next > end) return false;
+    if (!run_any_value(*f, s, end)) {
+        missed(code, pos, s, n);
+        return false;
+    }
+    next = s.next;
+    return true;
 }
 
 // A compiled statement left to the walker: after two misses it is compiled again from the

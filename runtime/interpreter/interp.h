@@ -149,6 +149,13 @@ enum class Result : bool { to_base, push };
 uint32_t eval_expression(memory::Node code, uint32_t pos, uint32_t end, Infix infix, Result result);
 // One expression inside a frame labelled `<body>`; gives the index after it.
 uint32_t eval_next(memory::Node code, uint32_t pos, uint32_t end, bool push);
+// One expression, its value pushed (eval_expression's Infix::apply and Result::push).
+uint32_t eval_pushed(memory::Node code, uint32_t pos, uint32_t end);
+// A native that evaluates a block one expression at a time through eval_next or eval_pushed
+// (any, all, case, reduce, compose, do/next) counts each of its runs of the block here, as a
+// block run is counted: a block run again gets a form, whose value statements then serve
+// those two.
+void note_expressions_run(memory::Node code);
 
 // Call modes of `apply`.
 enum Mode : uint32_t { mode_code = 0, mode_all = 1, mode_args = 2, mode_safer = 4 };

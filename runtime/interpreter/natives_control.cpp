@@ -77,6 +77,7 @@ void any_all(Args& args, bool any) {
         none::make_at(*args.cell(0));
         return;
     }
+    interp::note_expressions_run(code);
     while (pos < end) {
         pos = interp::eval_next(code, pos, end, false);
         if (stack::exiting()) return;
@@ -132,6 +133,7 @@ void case_(Args& args) {
     }
     stack::keep();
     stack::push(block);
+    interp::note_expressions_run(code);
     bool matched = false;
     Cell last = none::value;
     collector::Root keep_last(last);

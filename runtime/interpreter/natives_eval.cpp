@@ -149,6 +149,7 @@ void do_(Args& args) {
                 *args.cell(0) = unset::value;
             } else {
                 stack::keep();
+                interp::note_expressions_run(code);
                 pos = interp::eval_next(code, pos, end, false);
             }
             if (stack::exiting()) return;
@@ -241,8 +242,9 @@ void reduce(Args& args) {
     stack::reserve();
     Node code = series::node_of(*source);
     uint32_t end = tail_of(code);
+    interp::note_expressions_run(code);
     for (uint32_t pos = series::position_of(*source); pos < end; end = std::min(end, tail_of(code))) {
-        pos = interp::eval_expression(code, pos, end, interp::Infix::apply, interp::Result::push);
+        pos = interp::eval_pushed(code, pos, end);
         if (stack::exiting()) {
             stack::unwind();
             return;
@@ -536,8 +538,9 @@ void apply(Args& args) {
     stack::reserve();
     Node code = series::node_of(arg_block);
     uint32_t end = tail_of(code);
+    interp::note_expressions_run(code);
     for (uint32_t pos = series::position_of(arg_block); pos < end; end = std::min(end, tail_of(code))) {
-        pos = interp::eval_expression(code, pos, end, interp::Infix::apply, interp::Result::push);
+        pos = interp::eval_pushed(code, pos, end);
         if (stack::exiting()) {
             stack::unwind();
             return;
