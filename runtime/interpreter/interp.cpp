@@ -124,34 +124,13 @@ inline const SpecItem& item_of(Node spec, uint32_t i) {
     return reinterpret_cast<const SpecItem*>(memory::buffer(spec)->head_ptr() + sizeof(SpecHeader))[i];
 }
 
-// The spec to fetch a call's arguments by: a function's compiled spec series, or for a native
-// or action the copy kept in C++ memory. Their specs are made once at boot and never change,
-// and the copy never moves, so it is read without reaching the series, and an item read
-// before evaluating an argument stays valid after it.
+// The spec to fetch a call's arguments by: the function's compiled spec series and its header.
+// The series may move while an argument is evaluated: an item is read again after it.
 struct Spec {
-    Node node = 0;                  // the series (functions and routines), else 0
-    const SpecItem* kept = nullptr;  // the copy (natives and actions), else null
+    Node node = 0;
     SpecHeader h{};
-    const SpecItem& item(uint32_t i) const { return kept ? kept[i] : item_of(node, i); }
+    const SpecItem& item(uint32_t i) const { return item_of(node, i); }
 };
-
-struct KeptSpec {
-    SpecHeader h{};
-    std::vector<SpecItem> items;
-    bool ready = false;
-};
-KeptSpec kept_native_specs[natives::capacity + 1];
-KeptSpec kept_action_specs[actions::slot_count + 1];  // by slot + 1
-
-KeptSpec* kept_spec_of(const Cell& fn) {
-    if (cell::is(fn, T_native))
-        return function::entry_index(fn) <= natives::capacity ? &kept_native_specs[function::entry_index(fn)] : nullptr;
-    if (cell::is(fn, T_action)) {
-        uint32_t slot = function::entry_index(fn);
-        return slot >= 1 && slot <= actions::slot_count ? &kept_action_specs[slot] : nullptr;
-    }
-    return nullptr;
-}
 
 // The spec series, cached in the function value. cached: set when it is kept there (and so
 // reachable through it).
@@ -171,12 +150,6 @@ Node fetch_spec_series(const Cell& fn, bool& cached) {
 
 // The spec of a call when it is kept already (reading it then allocates nothing); else false.
 bool kept_spec(const Cell& fn, Spec& spec) {
-    if (KeptSpec* k = kept_spec_of(fn)) {
-        if (!k->ready) return false;
-        spec.kept = k->items.data();
-        spec.h = k->h;
-        return true;
-    }
     const Cell& cache = function::more(fn)[1];
     if (!cell::is(cache, T_binary)) return false;
     spec.node = series::node_of(cache);
@@ -184,24 +157,15 @@ bool kept_spec(const Cell& fn, Spec& spec) {
     return true;
 }
 
-// cached: as for fetch_spec_series; always set for a kept copy.
+// cached: as for fetch_spec_series.
 Spec fetch_spec(const Cell& fn, bool& cached) {
     Spec spec;
     if (kept_spec(fn, spec)) {
         cached = true;
         return spec;
     }
-    KeptSpec* kept = kept_spec_of(fn);
     spec.node = fetch_spec_series(fn, cached);
     spec.h = header_of(spec.node);
-    if (kept && cached) {
-        kept->h = spec.h;
-        const SpecItem* first = &item_of(spec.node, 0);
-        kept->items.assign(first, first + spec.h.items);
-        kept->items.push_back(SpecItem{});  // so that data() is never null
-        kept->ready = true;
-        spec.kept = kept->items.data();
-    }
     return spec;
 }
 

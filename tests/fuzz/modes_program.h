@@ -99,7 +99,7 @@ private:
     }
 
     void term(const Place& at, int room) {
-        int choice = room <= 0 ? pick(2) : pick(12);
+        int choice = room <= 0 ? pick(2) : pick(13);
         switch (choice) {
         case 0: integer(); break;
         case 1: value_word(at); break;
@@ -162,6 +162,19 @@ private:
             default: put("length? copy/part \"abcdef\" "); break;
             }
             term(at, room - 1);
+            break;
+        case 11:
+            // Blocks that natives evaluate one expression at a time.
+            switch (pick(5)) {
+            case 0: put("last reduce ["); expression(at, room - 1); space(); expression(at, room - 1); put("]"); break;
+            case 1: put("any ["); condition(at, room - 1); space(); expression(at, room - 1); put("]"); break;
+            case 2: put("all ["); condition(at, room - 1); space(); expression(at, room - 1); put("]"); break;
+            case 3:
+                put("case ["); condition(at, room - 1); put(" ["); expression(at, room - 1); put("] true [");
+                expression(at, room - 1); put("]]");
+                break;
+            default: put(std::string("length? reduce ") + code_word()); break;
+            }
             break;
         default: integer(); break;
         }
