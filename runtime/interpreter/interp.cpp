@@ -3426,11 +3426,12 @@ inline bool lean_shape(const code_cache::Call& c) { return !c.refinements && !c.
             next = continue_infix(code, call_next, clip(code, end), slot);
             stack::values.top = slot + 1;
         }
-    }
-    if (sets && !stack::exiting()) {
-        Cell value = *slot;
-        if (cell::is(value, T_unset)) error::fire(err::script_need_value, target);
-        context::set(target, value);
+        // The set is the statement's too: an error in it names the statement.
+        if (sets && !stack::exiting()) {
+            Cell value = *slot;
+            if (cell::is(value, T_unset)) error::fire(err::script_need_value, target);
+            context::set(target, value);
+        }
     }
     *stack::values.args = *slot;
     stack::values.top = slot;
