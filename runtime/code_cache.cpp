@@ -21,6 +21,9 @@ namespace {
 
 uint32_t free_head = 0;
 std::size_t alive = 0;
+// KOV_EVICT_FORMS (tests): every collection drops every form, as one past the budget does, so
+// that code running compiled meets its form gone at every allocation.
+bool evict_always = false;
 
 // The C++ memory a form's tables take beyond its entry in the table of forms.
 std::size_t tables_size(const Form& f) {
@@ -95,6 +98,22 @@ void check(Form& f, Node code) {
     f.evacuations = evacuations;
 }
 
+// Every form goes, its block's link first where the block still has it.
+void evict_all() {
+    for (uint32_t k = first_form; k < forms.size(); ++k) {
+        Node node = forms[k].node;
+        if (!node || !linked(node, k)) continue;
+        Buffer* b = memory::buffer(node);
+        b->flags &= ~memory::has_form;
+        b->spare = ran_once;
+    }
+    ++epoch;
+    forms.assign(first_form, Form{});
+    forms.shrink_to_fit();
+    free_head = 0;
+    alive = 0;
+}
+
 // After marking: forms of dead blocks and stale links go; when the rest pass the budget,
 // every form goes (forms are rebuilt at their block's next run; a form keeps no run count
 // that would tell the cold ones apart, which would cost every run a store).
@@ -106,18 +125,7 @@ void sweep() {
         if (!collector::marked_q(f.node) || !linked(f.node, k)) release(k);
         else form_bytes += tables_size(f);
     }
-    if (forms.capacity() * sizeof(Form) + form_bytes <= budget) return;
-    for (uint32_t k = first_form; k < forms.size(); ++k) {
-        if (!forms[k].node) continue;
-        Buffer* b = memory::buffer(forms[k].node);
-        b->flags &= ~memory::has_form;
-        b->spare = ran_once;
-    }
-    ++epoch;
-    forms.assign(first_form, Form{});
-    forms.shrink_to_fit();
-    free_head = 0;
-    alive = 0;
+    if (forms.capacity() * sizeof(Form) + form_bytes > budget || evict_always) evict_all();
 }
 
 }  // namespace
@@ -126,11 +134,17 @@ void init() {
     static bool done = false;
     if (done) return;
     done = true;
+    char value[8];
+    evict_always = os::get_env("KOV_EVICT_FORMS", value, sizeof value) > 0 && value[0] != '0';
     collector::add_weak_sweep(sweep);
     collector::push_root(mark_calls);
 }
 
+// A collection that may evacuate node frames drops every form instead: a function a form's
+// call keeps would be marked from C++ memory, where evacuation cannot rewrite its id, and so
+// pin its frame. The forms are rebuilt at their blocks' next runs.
 void mark_calls() {
+    if (collector::recording_references()) return evict_all();
     for (uint32_t k = first_form; k < forms.size(); ++k)
         for (const Call& c : forms[k].calls) collector::mark_cell(c.fn);
 }

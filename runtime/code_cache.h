@@ -19,7 +19,8 @@
 //
 // Freed blocks: after marking, a weak sweep drops the forms of unmarked nodes and of links
 // gone stale; when the forms' memory passes its budget, every form is evicted (and rebuilt at
-// its block's next run).
+// its block's next run). A collection that may evacuate node frames evicts every form before
+// marking, so that nothing forms keep pins a frame.
 //
 // Statements of a form mostly run no code (value statements); a conditional runs its branch,
 // whose code may compile other statements of the same form (which moves the statement table),
@@ -260,7 +261,8 @@ inline void changed(memory::Node code) {
     if (memory::buffer(code)->flags & memory::has_form) drop(code);
 }
 
-// The functions that forms' calls name, marked at every collection.
+// The functions that forms' calls name, marked at every collection (but one that may evacuate
+// node frames, which evicts every form instead).
 void mark_calls();
 
 // What the cache holds: forms alive and the bytes they take (C++ memory).
