@@ -360,7 +360,7 @@ bool run_compiled(uint32_t type, Node code, uint32_t pos, uint32_t end, uint32_t
 // run no code and raise nothing, so nothing sees that no expression of the walker's ran.
 bool value_at(Node code, uint32_t pos, uint32_t end, uint32_t& next);
 bool run_value(const code_cache::Form& f, const code_cache::Statement& s, uint32_t end);
-void missed(Node code, uint32_t pos, code_cache::Statement& s, uint32_t n);
+void missed(Node code, uint32_t pos, code_cache::Statement& s, uint32_t n, bool alone = false);
 inline bool run_global_value(const code_cache::Form& f, const code_cache::Statement& s, uint32_t end);
 inline bool run_simple_value(const code_cache::Form& f, const code_cache::Statement& s, uint32_t end);
 // A value statement, run by the runner its lane has: a simple one inline in block runs and
@@ -2193,7 +2193,7 @@ void global_lane(const code_cache::Form& f, code_cache::Statement& s) {
 
 // Compiles the statement at pos into statement n of the block's form (steps and fields go into
 // the form's lists). The tokens of its paths are taken first: making one may move the forms.
-void compile_value_statement(Node code, uint32_t pos, uint32_t n) {
+void compile_value_statement(Node code, uint32_t pos, uint32_t n, bool alone) {
     using code_cache::Shape;
     Cursor c = cursor(code, 0xFFFFFFFFu);
     uint32_t p = pos;
@@ -2258,8 +2258,9 @@ void compile_value_statement(Node code, uint32_t pos, uint32_t n) {
     f.steps.insert(f.steps.end(), steps.begin(), steps.end());
     // A value alone first in its block costs the walker no more than the check of its form
     // would; after other statements (a function's `x` at the end of its body) it keeps the
-    // block's compiled run going to the end.
-    if (!s.sets && s.steps == 0 && pos == 0) return;
+    // block's compiled run going to the end. (alone: compiled all the same, for a native that
+    // evaluates the block one expression at a time: `reduce [i i + 1]`.)
+    if (!s.sets && s.steps == 0 && pos == 0 && !alone) return;
     s.lookahead = p < c.limit;
     if (s.lookahead) s.after = c.cells[p];
     s.next = p;
@@ -3533,8 +3534,8 @@ bool run_expression(uint32_t n, uint32_t type, Node code, uint32_t pos, uint32_t
 }
 
 // Compiles statement n at pos: a value statement, or else a conditional, or else an expression.
-void compile_statement(Node code, uint32_t pos, uint32_t n) {
-    compile_value_statement(code, pos, n);
+void compile_statement(Node code, uint32_t pos, uint32_t n, bool alone = false) {
+    compile_value_statement(code, pos, n, alone);
     auto left = [&] {
         code_cache::Form* f = form_of(code);
         return f && f->statements[n - 1].shape == code_cache::Shape::walker && f->statements[n - 1].compiles < 255;
@@ -3544,10 +3545,10 @@ void compile_statement(Node code, uint32_t pos, uint32_t n) {
 }
 
 // Compiles the statement at pos, the first time the form meets it.
-[[gnu::noinline]] uint32_t first_compile(Node code, uint32_t pos) {
+[[gnu::noinline]] uint32_t first_compile(Node code, uint32_t pos, bool alone = false) {
     form_of(code)->statements.emplace_back();
     uint32_t n = static_cast<uint32_t>(form_of(code)->statements.size());
-    compile_statement(code, pos, n);
+    compile_statement(code, pos, n, alone);
     code_cache::Form& f = *form_of(code);
     if (f.statements[n - 1].shape == code_cache::Shape::walker) {
         // Its entry goes unless sub-statements were added after it.
@@ -3610,14 +3611,14 @@ bool value_at(Node code, uint32_t pos, uint32_t end, uint32_t& next) {
     uint32_t n = f->at[pos];
     if (n == code_cache::walker_statement) return false;
     if (!n) {
-        n = first_compile(code, pos);
+        n = first_compile(code, pos, true);
         if (n == code_cache::walker_statement) return false;
         f = form_of(code);
     }
     code_cache::Statement& s = f->statements[n - 1];
     if (s.shape != code_cache::Shape::value || s.next > end) return false;
     if (!run_any_value(*f, s, end)) {
-        missed(code, pos, s, n);
+        missed(code, pos, s, n, true);
         return false;
     }
     next = s.next;
@@ -3626,10 +3627,10 @@ bool value_at(Node code, uint32_t pos, uint32_t end, uint32_t& next) {
 
 // A compiled statement left to the walker: after two misses it is compiled again from the
 // values now; after four compiles it stays walked.
-void missed(Node code, uint32_t pos, code_cache::Statement& s, uint32_t n) {
+void missed(Node code, uint32_t pos, code_cache::Statement& s, uint32_t n, bool alone) {
     if (++s.misses >= 2) {
         if (s.compiles >= 4) s.shape = code_cache::Shape::walker;
-        else compile_statement(code, pos, n);
+        else compile_statement(code, pos, n, alone);
     }
 }
 
