@@ -2532,6 +2532,59 @@ template <bool loop>
     stack::values.top = slot;
 }
 
+// The value a statement that ends a block with `return value` (Statement::ends) returns, as
+// the call would give it to the native: false, having done nothing, where the call must run
+// (an argument the walker must read, a word that no longer holds return).
+inline bool return_value(const code_cache::Form& f, const code_cache::Statement& s, Cell& v) {
+    const code_cache::Call& c = f.calls[s.first_sub];
+    const code_cache::CallArg& a = f.call_args[c.first_arg];
+    const code_cache::Statement& t = f.statements[a.statement - 1];
+    const Cell* held = context::bound_slot(c.head);
+    if (!held || !cell::same_bits(*held, c.fn) || !any_value(f, t, v) || (t.lookahead && infix_op_at(t.after)))
+        return false;
+    Cell ts{T_typeset, a.ts1, a.ts2, a.ts3};
+    return typeset::contains(ts, cell::type(v));
+}
+
+// Such a statement run without the native where the block runs as a function's body in its
+// frame (body_frame): the native's exit would only carry the value to the body's end, so the
+// value is the body's last value. false, having done nothing, where the call must run (the
+// block run as anything but the body, or return_value's cases).
+inline bool return_in_place(const code_cache::Form& f, const code_cache::Statement& s, Node code, uint32_t end,
+                            uint32_t& next) {
+    if (s.next < clip(code, end) || !body_frame(code, stack::depth())) return false;
+    Cell v;
+    if (!return_value(f, s, v)) return false;
+    *stack::values.args = v;
+    next = s.next;
+    return true;
+}
+
+// A conditional statement that ends a function's body (its last statement, the body's frame
+// the innermost), whose branch goes on (after the value statements run in place) with a
+// statement that ends the branch with `return value`: that value is the conditional's, and so
+// the body's, as the native's exit would carry it there; nothing else would run between. false,
+// having done nothing, where the branch must run in the native's frame.
+// (The word `return` spelt so, first in what is left of the branch, is looked for first: most
+// branches have something else there, and a word that only holds return takes the way of every
+// call.)
+inline bool branch_returns(const Conditional& c, const code_cache::Statement& s, Node code, uint32_t end) {
+    Node branch = series::node_of(c.branch);
+    const Cell& first = cells::of(branch)[c.left];
+    if (!cell::is(first, T_word) || word::symbol_of(first) != words::symbols::return_) return false;
+    if (check_forms || os::interrupt_flag || s.next < clip(code, end) || !body_frame(code, stack::depth())) return false;
+    const code_cache::Form* bf = form_of(branch);
+    if (!bf || c.left >= bf->at.size()) return false;
+    uint32_t n = bf->at[c.left];
+    if (n == 0 || n == code_cache::walker_statement) return false;
+    const code_cache::Statement& t = bf->statements[n - 1];
+    if (t.shape != code_cache::Shape::expression || !t.ends || t.next < clip(branch, c.branch_end)) return false;
+    Cell v;
+    if (!return_value(*bf, t, v)) return false;
+    *stack::values.args = v;
+    return true;
+}
+
 [[gnu::always_inline]] inline bool run_conditional(const code_cache::Form& f, const code_cache::Statement& s,
                                                    uint32_t type, Node code, uint32_t pos, uint32_t end,
                                                    uint32_t& next) {
@@ -2545,7 +2598,7 @@ template <bool loop>
     CondStep step = conditional_start(f, s, code, c);
     if (step == CondStep::miss) return false;
     next = s.next;
-    if (step == CondStep::more) conditional_finish(c, type, code, pos, end, next);
+    if (step == CondStep::more && !branch_returns(c, s, code, end)) conditional_finish(c, type, code, pos, end, next);
     return true;
 }
 
@@ -3440,28 +3493,6 @@ inline bool lean_shape(const code_cache::Call& c) { return !c.refinements && !c.
 }
 
 // lone: a statement of one call alone (lone_call tells).
-// A statement that ends a function's body with `return value` (Statement::ends), run without
-// the native: where the body's frame is the innermost one (body_frame), the native's exit would
-// only carry the value to the body's end, so the value is the body's last value. false, having
-// done nothing, where the call must run (an argument the walker must read, a word that no
-// longer holds return, a block run as anything but the body).
-inline bool return_in_place(const code_cache::Form& f, const code_cache::Statement& s, Node code, uint32_t end,
-                            uint32_t& next) {
-    const code_cache::Call& c = f.calls[s.first_sub];
-    const code_cache::CallArg& a = f.call_args[c.first_arg];
-    const code_cache::Statement& t = f.statements[a.statement - 1];
-    if (s.next < clip(code, end) || !body_frame(code, stack::depth())) return false;
-    const Cell* held = context::bound_slot(c.head);
-    Cell v;
-    if (!held || !cell::same_bits(*held, c.fn) || !any_value(f, t, v) || (t.lookahead && infix_op_at(t.after)))
-        return false;
-    Cell ts{T_typeset, a.ts1, a.ts2, a.ts3};
-    if (!typeset::contains(ts, cell::type(v))) return false;
-    *stack::values.args = v;
-    next = s.next;
-    return true;
-}
-
 template <bool lone>
 bool run_expression(uint32_t n, uint32_t type, Node code, uint32_t pos, uint32_t end, uint32_t& next) {
     if (trace::active) return false;
