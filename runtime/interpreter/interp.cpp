@@ -355,7 +355,7 @@ inline bool body_frame(Node code, uint32_t d) {
 // walker must evaluate it.
 bool run_compiled(uint32_t type, Node code, uint32_t pos, uint32_t end, uint32_t& next);
 // The expression at pos of a block that a native evaluates one expression at a time (any, all,
-// case, reduce, compose, do/next), when its form has a value statement there that runs: its
+// case, reduce, do/next, apply), when its form has a value statement there that runs: its
 // value in the argument base, next past it. Else false, having done nothing. Value statements
 // run no code and raise nothing, so nothing sees that no expression of the walker's ran.
 bool value_at(Node code, uint32_t pos, uint32_t end, uint32_t& next);
@@ -388,10 +388,11 @@ bool run_expression(uint32_t n, uint32_t type, Node code, uint32_t pos, uint32_t
 inline int lean_call(const code_cache::Form& f, const code_cache::Statement& s, uint32_t type, Node code, uint32_t pos,
                      uint32_t end, uint32_t& next);
 inline bool lone_call(const code_cache::Statement& s) { return s.first_read == code_cache::Read::call && s.steps == 0; }
+bool run_ending(uint32_t n, uint32_t type, Node code, uint32_t pos, uint32_t end, uint32_t& next);
 inline bool run_any_expression(const code_cache::Statement& s, uint32_t n, uint32_t type, Node code, uint32_t pos,
                                uint32_t end, uint32_t& next) {
-    return lone_call(s) ? run_expression<true>(n, type, code, pos, end, next)
-                        : run_expression<false>(n, type, code, pos, end, next);
+    if (!lone_call(s)) return run_expression<false>(n, type, code, pos, end, next);
+    return s.ends ? run_ending(n, type, code, pos, end, next) : run_expression<true>(n, type, code, pos, end, next);
 }
 bool run_code_conditional(const code_cache::Form& f, const code_cache::Statement& s, uint32_t type, Node code,
                           uint32_t pos, uint32_t end, uint32_t& next);
@@ -2560,6 +2561,15 @@ inline bool return_in_place(const code_cache::Form& f, const code_cache::Stateme
     return true;
 }
 
+// A lone call of return that ends its block (Statement::ends): return_in_place where it holds,
+// before the expression runner, whose set-up it does not need; else the runner. Out of line, so
+// that the check costs the runner's other statements one test.
+[[gnu::noinline]] bool run_ending(uint32_t n, uint32_t type, Node code, uint32_t pos, uint32_t end, uint32_t& next) {
+    const code_cache::Form* f = form_of(code);
+    if (!trace::active && return_in_place(*f, f->statements[n - 1], code, end, next)) return true;
+    return run_expression<true>(n, type, code, pos, end, next);
+}
+
 // A conditional statement that ends a function's body (its last statement, the body's frame
 // the innermost), whose branch goes on (after the value statements run in place) with a
 // statement that ends the branch with `return value`: that value is the conditional's, and so
@@ -3499,7 +3509,6 @@ bool run_expression(uint32_t n, uint32_t type, Node code, uint32_t pos, uint32_t
     const code_cache::Form* f = form_of(code);
     const code_cache::Statement& s = f->statements[n - 1];
     if constexpr (lone) {
-        if (s.ends && return_in_place(*f, s, code, end, next)) return true;
         if (int r = lean_call(*f, s, type, code, pos, end, next); r >= 0) return r;
     }
     bool sets = s.sets;

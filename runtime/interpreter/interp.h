@@ -152,7 +152,7 @@ uint32_t eval_next(memory::Node code, uint32_t pos, uint32_t end, bool push);
 // One expression, its value pushed (eval_expression's Infix::apply and Result::push).
 uint32_t eval_pushed(memory::Node code, uint32_t pos, uint32_t end);
 // A native that evaluates a block one expression at a time through eval_next or eval_pushed
-// (any, all, case, reduce, compose, do/next) counts each of its runs of the block here, as a
+// (any, all, case, reduce, do/next, apply) counts each of its runs of the block here, as a
 // block run is counted: a block run again gets a form, whose value statements then serve
 // those two.
 void note_expressions_run(memory::Node code);
