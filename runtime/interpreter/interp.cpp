@@ -350,6 +350,12 @@ inline bool body_frame(Node code, uint32_t d) {
     return d >= 2 && stack::frame_at(d).kind == stack::eval && stack::frame_at(d).saved_values == code &&
            (stack::frame_at(d - 1).kind & stack::return_target);
 }
+// Whether a return whose value ends at next in `code` (run up to end), frame d being the one
+// below the return's own, ends its function's body: the block's last expression, the block
+// the body (body_frame).
+inline bool ends_body(Node code, uint32_t end, uint32_t next, uint32_t d) {
+    return next >= clip(code, end) && body_frame(code, d);
+}
 // Runs the statement at pos of a block with form f (see code_cache.h), compiling it first if
 // needed: gives true with next set when it ran compiled, false (having done nothing) when the
 // walker must evaluate it.
@@ -2553,7 +2559,7 @@ inline bool return_value(const code_cache::Form& f, const code_cache::Statement&
 // block run as anything but the body, or return_value's cases).
 inline bool return_in_place(const code_cache::Form& f, const code_cache::Statement& s, Node code, uint32_t end,
                             uint32_t& next) {
-    if (s.next < clip(code, end) || !body_frame(code, stack::depth())) return false;
+    if (!ends_body(code, end, s.next, stack::depth())) return false;
     Cell v;
     if (!return_value(f, s, v)) return false;
     *stack::values.args = v;
@@ -2582,7 +2588,7 @@ inline bool branch_returns(const Conditional& c, const code_cache::Statement& s,
     Node branch = series::node_of(c.branch);
     const Cell& first = cells::of(branch)[c.left];
     if (!cell::is(first, T_word) || word::symbol_of(first) != words::symbols::return_) return false;
-    if (check_forms || os::interrupt_flag || s.next < clip(code, end) || !body_frame(code, stack::depth())) return false;
+    if (check_forms || os::interrupt_flag || !ends_body(code, end, s.next, stack::depth())) return false;
     const code_cache::Form* bf = form_of(branch);
     if (!bf || c.left >= bf->at.size()) return false;
     uint32_t n = bf->at[c.left];
@@ -3064,13 +3070,6 @@ inline Ran run_lone_call(const Where& w, const code_cache::Statement& t, uint32_
     return true;
 }
 
-// Whether a return whose frame is the innermost one, its argument ending at next, ends its
-// function's body (body_frame): the last expression of the body block itself (the frame below
-// its own names the body's code, and the one below that is the function's).
-inline bool ends_body(const Where& w, uint32_t next) {
-    return next >= clip(w.cells_of, w.end) && body_frame(w.cells_of, stack::depth() - 1);
-}
-
 // A call of the form's list: the head word must still hold the function, the path be
 // unchanged. Arguments that run no code are evaluated first (any failure: nothing has
 // happened, failed), each of the type its spec item takes; then the frame is made as call_as
@@ -3126,7 +3125,8 @@ Ran run_call(const Where& w, uint32_t k, uint32_t& next) {
     if (stack::values.top == stack::values.args) stack::reserve();  // the result cell
     if (is_function) {
         call_function(fn, &label);
-    } else if (cell::is(fn, T_native) && function::entry_index(fn) == natives::index::return_ && ends_body(w, call_next)) {
+    } else if (cell::is(fn, T_native) && function::entry_index(fn) == natives::index::return_ &&
+               ends_body(w.cells_of, w.end, call_next, stack::depth() - 1)) {
         // A return that ends its function's body leaves its value as the body's last value:
         // the function ends with it just as when the native's exit travels to it.
     } else if (!used) {
