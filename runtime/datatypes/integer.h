@@ -29,6 +29,20 @@ inline void set(Cell& c, int32_t v) {
     w[2] = static_cast<uint32_t>(v);
     std::memcpy(&c, &w, sizeof w);
 }
+// An integer cell's value given delta more, in place, where the caller has made sure the sum
+// does not overflow: written whole as set writes it, the sum made in the vector register the
+// cell is loaded into, so that a counter's chain from one iteration to the next is one load,
+// one add and one store (set's insert of a sum made apart takes several steps more, and made
+// count's loop wait on them: 16% of its time). Where the sum is read again soon, as an operand
+// of the next operation, set's way is quicker: its value is at hand in a register.
+inline void add_unchecked(Cell& c, int32_t delta) {
+    using Words = uint32_t __attribute__((vector_size(16)));
+    Words w;
+    std::memcpy(&w, &c, sizeof w);
+    Words d = {0, 0, static_cast<uint32_t>(delta), 0};
+    w += d;
+    std::memcpy(&c, &w, sizeof w);
+}
 Cell* make_in(memory::Node block, int32_t v);
 Cell* push(int32_t v);
 Cell* box(int32_t v);

@@ -368,6 +368,7 @@ bool value_at(Node code, uint32_t pos, uint32_t end, uint32_t& next);
 bool run_value(const code_cache::Form& f, const code_cache::Statement& s, uint32_t end);
 void missed(Node code, uint32_t pos, code_cache::Statement& s, uint32_t n, bool alone = false);
 inline bool run_global_value(const code_cache::Form& f, const code_cache::Statement& s, uint32_t end);
+inline bool global_statement(const code_cache::Form& f, const code_cache::Statement& s, uint32_t end, Cell* g);
 inline bool run_simple_value(const code_cache::Form& f, const code_cache::Statement& s, uint32_t end);
 // A value statement, run by the runner its lane has: a simple one inline in block runs and
 // branches; in the loops' back-to-back runs, by run_value, which passes it on (inline there,
@@ -1268,36 +1269,56 @@ bool LoopBody::value(Cell& out) {
 }
 
 // A plain body: its statements, from its first to its end, all compiled value statements or
-// conditionals whose condition is one (at most max_plain). Their numbers go to plan and their
-// positions to where; gives how many, or 0 for any other body. They run no code, push nothing
+// conditionals whose condition is one (at most max_plain). Their numbers go to n and their
+// positions to where, k how many; false for any other body. They run no code, push nothing
 // and allocate nothing (a conditional while its branch runs in place whole: else its run
 // stops there), so across a run of iterations of such a body the form, the stack's depth,
 // tracing and the word's slot stay as they are: only the interrupt is polled per iteration,
 // the rest is looked at once per run.
-uint32_t LoopBody::plain(uint32_t* plan, uint32_t* where, bool& conditionals) const {
-    if (check_forms) return 0;  // every iteration compares the form's hash
+// A plan of value statements alone (no conditionals) also keeps where they are (the form's
+// statements do not move while none is compiled) and the global values (none is added while
+// no code runs), g, when every statement of the global lane has its words within their reach:
+// run_global_value's per-statement lookups, made once for the run. Else g is null and the run
+// takes the conditionals' way, which looks them up for each.
+struct LoopBody::Plan {
+    uint32_t n[max_plain], where[max_plain];
+    const code_cache::Statement* s[max_plain];
+    Cell* g;
+    uint32_t k;
+    bool conditionals;
+};
+
+bool LoopBody::plain(Plan& p) const {
+    if (check_forms) return false;  // every iteration compares the form's hash
     const code_cache::Form& f = *static_cast<code_cache::Form*>(form_);
+    memory::Buffer* values = context::global_buffer;
+    uint32_t reach = values->used() / sizeof(Cell);
     uint32_t k = 0;
-    conditionals = false;
-    for (uint32_t p = pos_; p < end_;) {
-        if (k == max_plain || p >= f.at.size()) return 0;
-        uint32_t n = f.at[p];
-        if (n == 0 || n == code_cache::walker_statement) return 0;
+    bool conditionals = false, in_reach = true;
+    for (uint32_t at = pos_; at < end_;) {
+        if (k == max_plain || at >= f.at.size()) return false;
+        uint32_t n = f.at[at];
+        if (n == 0 || n == code_cache::walker_statement) return false;
         const code_cache::Statement& s = f.statements[n - 1];
-        if (s.next > end_ || s.next <= p) return 0;
+        if (s.next > end_ || s.next <= at) return false;
         if (s.shape == code_cache::Shape::conditional) {
-            if (f.statements[s.condition - 1].shape != code_cache::Shape::value) return 0;
+            if (f.statements[s.condition - 1].shape != code_cache::Shape::value) return false;
             conditionals = true;
         } else if (s.shape == code_cache::Shape::expression) {
             conditionals = true;
         } else if (s.shape != code_cache::Shape::value) {
-            return 0;
+            return false;
         }
-        where[k] = p;
-        plan[k++] = n;
-        p = s.next;
+        if (s.global && s.max_index >= reach) in_reach = false;
+        p.where[k] = at;
+        p.s[k] = &s;
+        p.n[k++] = n;
+        at = s.next;
     }
-    return k;
+    p.k = k;
+    p.conditionals = conditionals || !in_reach;
+    p.g = p.conditionals ? nullptr : cells::of(values);
+    return k != 0;
 }
 
 // The slot a loop's word is set in (back_to_back has found it a global or a running local),
@@ -1346,20 +1367,33 @@ Cell* LoopBody::word_slot(const Cell* word) const {
 // Runs the plan's statements as rest_from runs them: gives k when all ran, else the index j of
 // the one that did not (nothing of it ran), or k + 1 + j for a conditional whose branch ran in
 // part, its second part to follow (finish_plain, with c).
-// conditionals: the plan has some (else every statement is a value statement).
+// conditionals: as the plan has it (else every statement is a value statement, found and run
+// as the plan keeps them).
 template <bool conditionals>
-[[gnu::always_inline]] inline uint32_t LoopBody::plain_statements(const uint32_t* plan, uint32_t k,
+[[gnu::always_inline]] inline uint32_t LoopBody::plain_statements(const Plan& p, uint32_t k, Cell* g,
                                                                   Conditional& c) const {
     const code_cache::Form& f = *static_cast<code_cache::Form*>(form_);
+    if constexpr (!conditionals) {
+        if (k == 1) {
+            const code_cache::Statement& s = *p.s[0];
+            return s.global ? global_statement(f, s, end_, g) : run_value(f, s, end_);
+        }
+        uint32_t j = 0;  // a plan has one statement at least
+        do {
+            const code_cache::Statement& s = *p.s[j];
+            if (!(s.global ? global_statement(f, s, end_, g) : run_value(f, s, end_))) return j;
+        } while (++j < k);
+        return k;
+    }
     for (uint32_t j = 0; j < k; ++j) {
-        const code_cache::Statement& s = f.statements[plan[j] - 1];
-        if (!conditionals || s.shape == code_cache::Shape::value) [[likely]] {
+        const code_cache::Statement& s = f.statements[p.n[j] - 1];
+        if (s.shape == code_cache::Shape::value) [[likely]] {
             if (!run_loop_value(f, s, end_)) return j;
             continue;
         }
         if (s.shape == code_cache::Shape::expression) {
-            uint32_t at = j ? f.statements[plan[j - 1] - 1].next : pos_;
-            if (uint32_t r = plain_call(plan[j], at, j, k, c); r != k) return r;
+            uint32_t at = j ? f.statements[p.n[j - 1] - 1].next : pos_;
+            if (uint32_t r = plain_call(p.n[j], at, j, k, c); r != k) return r;
             continue;
         }
         // A conditional runs plainly while its branch runs in place whole.
@@ -1371,8 +1405,8 @@ template <bool conditionals>
 
 // The rest of the iteration a plain run stopped in, at statement j (as plain_statements gives
 // it): from that statement, which did nothing, or after the statement that ran code.
-inline bool LoopBody::rest_after_plain(uint32_t j, uint32_t k, const uint32_t* where, const Conditional& c) {
-    return j > k ? finish_plain(where[j - k - 1], c) : rest_from(where[j]);
+inline bool LoopBody::rest_after_plain(uint32_t j, const Plan& p, const Conditional& c) {
+    return j > p.k ? finish_plain(p.where[j - p.k - 1], c) : rest_from(p.where[j]);
 }
 
 // The rest of an iteration whose plain run stopped after a statement that ran code (c.call:
@@ -1400,12 +1434,15 @@ inline bool LoopBody::rest_after_plain(uint32_t j, uint32_t k, const uint32_t* w
 // stopped at (n + 1 when it ran them all), j as plain_statements gives it for that one (k when
 // it did not begin, interrupted).
 template <bool conditionals>
-[[gnu::always_inline]] inline int64_t LoopBody::plain_count(Cell* slot, const uint32_t* plan, uint32_t k, Conditional& c, int64_t i, int64_t n,
-                              uint32_t& j) const {
+[[gnu::always_inline]] inline int64_t LoopBody::plain_count(Cell* slot, const Plan& p, Conditional& c, int64_t i,
+                                                          int64_t n, uint32_t& j) const {
+    // k and g as values no call can change, kept in registers across the statements' calls.
+    uint32_t k = p.k;
+    Cell* g = p.g;
     j = k;
     for (; i <= n && !os::interrupt_flag; ++i) {
         cell::store(*slot, T_integer, 0, static_cast<uint32_t>(i), 0);
-        j = plain_statements<conditionals>(plan, k, c);
+        j = plain_statements<conditionals>(p, k, g, c);
         if (j != k) break;
     }
     return i;
@@ -1414,8 +1451,11 @@ template <bool conditionals>
 // The same for each: true when the series came to its tail; first stays set while no
 // iteration ran whole.
 template <bool conditionals>
-[[gnu::always_inline]] inline bool LoopBody::plain_each(Cell* slot, Cell* series, const uint32_t* plan, uint32_t k, Conditional& c, uint32_t& j,
-                          bool& first) const {
+[[gnu::always_inline]] inline bool LoopBody::plain_each(Cell* slot, Cell* series, const Plan& p, Conditional& c,
+                                                       uint32_t& j, bool& first) const {
+    // k and g as values no call can change, kept in registers across the statements' calls.
+    uint32_t k = p.k;
+    Cell* g = p.g;
     j = k;
     Node n = series::node_of(*series);
     while (!os::interrupt_flag) {
@@ -1425,7 +1465,7 @@ template <bool conditionals>
         if (i >= tail_index(n)) return true;
         *slot = at(n, i);
         series->w1 = i + 1;
-        j = plain_statements<conditionals>(plan, k, c);
+        j = plain_statements<conditionals>(p, k, g, c);
         if (j != k) return false;
         first = false;
     }
@@ -1437,14 +1477,16 @@ template <bool conditionals>
 // iteration began (nothing of it done), 2 when an iteration began and its body stopped at j (as
 // plain_statements gives it).
 template <bool conditionals>
-[[gnu::always_inline]] inline int LoopBody::plain_while_run(const LoopBody& cond, uint32_t cn, const uint32_t* plan,
-                                                            uint32_t k, Conditional& c, uint32_t& j,
-                                                            bool& first) const {
+[[gnu::always_inline]] inline int LoopBody::plain_while_run(const LoopBody& cond, uint32_t cn, const Plan& p,
+                                                            Conditional& c, uint32_t& j, bool& first) const {
+    // k and g as values no call can change, kept in registers across the statements' calls.
+    uint32_t k = p.k;
+    Cell* g = p.g;
     while (!os::interrupt_flag) {
         Cell v;
         if (!cond.value_of(cn, v) || cell::is(v, T_unset)) return 0;
         if (cell::is(v, T_none) || (cell::is(v, T_logic) && !logic::get(v))) return 1;
-        j = plain_statements<conditionals>(plan, k, c);
+        j = plain_statements<conditionals>(p, k, g, c);
         if (j != k) return 2;
         first = false;
     }
@@ -1455,11 +1497,9 @@ bool LoopBody::plain_while(LoopBody& cond, bool& ran) {
     ran = false;
     for (;;) {
         if (plain_misses_ > max_plain_misses || check_forms || !back_to_back(nullptr)) return false;
-        uint32_t plan[max_plain], where[max_plain];
-        bool conditionals;
+        Plan p;
         uint32_t cn = cond.single_value();
-        uint32_t k = cn ? plain(plan, where, conditionals) : 0;
-        if (!k) {
+        if (!cn || !plain(p)) {
             ++plain_misses_;
             return false;
         }
@@ -1467,13 +1507,13 @@ bool LoopBody::plain_while(LoopBody& cond, bool& ran) {
         uint32_t j;
         bool first = true;
         Conditional c;
-        int r = conditionals ? plain_while_run<true>(cond, cn, plan, k, c, j, first)
-                             : plain_while_run<false>(cond, cn, plan, k, c, j, first);
+        int r = p.conditionals ? plain_while_run<true>(cond, cn, p, c, j, first)
+                               : plain_while_run<false>(cond, cn, p, c, j, first);
         if (r == 1) return true;
         if (first) ++plain_misses_;  // as in count
         if (r == 0) return false;
         // An iteration has begun: its rest, as in count.
-        if (!rest_after_plain(j, k, where, c)) {
+        if (!rest_after_plain(j, p, c)) {
             ran = true;
             return false;
         }
@@ -1492,9 +1532,8 @@ int64_t LoopBody::count(Cell* word, int64_t from, int64_t n, bool& ran) {
         stack::values.top = stack::values.args + 1;  // as run_body leaves it
         if (try_plain) {
             // A plain body's iterations, the counter set straight into its slot.
-            uint32_t plan[max_plain], where[max_plain];
-            bool conditionals;
-            uint32_t k = plain(plan, where, conditionals);
+            Plan p;
+            bool k = plain(p);
             // loop sets no word: its counter goes to a cell nothing reads.
             Cell unread;
             Cell* slot = !k ? nullptr : word ? word_slot(word) : &unread;
@@ -1503,9 +1542,9 @@ int64_t LoopBody::count(Cell* word, int64_t from, int64_t n, bool& ran) {
                 uint32_t j;
                 int64_t first = i;
                 Conditional c;
-                i = conditionals ? plain_count<true>(slot, plan, k, c, i, n, j) : plain_count<false>(slot, plan, k, c, i, n, j);
+                i = p.conditionals ? plain_count<true>(slot, p, c, i, n, j) : plain_count<false>(slot, p, c, i, n, j);
                 if (i > n) return n + 1;
-                if (j == k) return i;  // interrupted before iteration i began
+                if (j == p.k) return i;  // interrupted before iteration i began
                 // A body that keeps stopping in the first iteration of a run (its branches not
                 // run in place, say) is left to the general way for the rest of this call.
                 if (i == first && ++plain_misses_ > max_plain_misses) try_plain = false;
@@ -1513,7 +1552,7 @@ int64_t LoopBody::count(Cell* word, int64_t from, int64_t n, bool& ran) {
                 if (!word && j == 0) return i;
                 // Iteration i has begun: its rest from the statement that did not run, or
                 // after the conditional whose branch ran in part.
-                if (!rest_after_plain(j, k, where, c)) {
+                if (!rest_after_plain(j, p, c)) {
                     ran = true;
                     return i;
                 }
@@ -1546,21 +1585,19 @@ bool LoopBody::each(Cell* word, Cell* series, bool& ran) {
         stack::values.top = stack::values.args + 1;  // as run_body leaves it
         if (try_plain) {
             // A plain body's iterations (see plain), the word set straight into its slot.
-            uint32_t plan[max_plain], where[max_plain];
-            bool conditionals;
-            uint32_t k = plain(plan, where, conditionals);
-            Cell* slot = k ? word_slot(word) : nullptr;
+            Plan p;
+            Cell* slot = plain(p) ? word_slot(word) : nullptr;
             try_plain = slot != nullptr;
             if (slot) {
                 uint32_t j;
                 bool first = true;
                 Conditional c;
-                if (conditionals ? plain_each<true>(slot, series, plan, k, c, j, first)
-                                 : plain_each<false>(slot, series, plan, k, c, j, first))
+                if (p.conditionals ? plain_each<true>(slot, series, p, c, j, first)
+                                   : plain_each<false>(slot, series, p, c, j, first))
                     return true;
-                if (j == k) return false;  // interrupted before an iteration began
+                if (j == p.k) return false;  // interrupted before an iteration began
                 if (first && ++plain_misses_ > max_plain_misses) try_plain = false;  // as in count
-                if (!rest_after_plain(j, k, where, c)) {
+                if (!rest_after_plain(j, p, c)) {
                     ran = true;
                     return false;
                 }
@@ -2685,11 +2722,13 @@ template <bool rich>
 // found once (they only ever grow, so one bound covers every index).
 [[gnu::always_inline]] inline bool run_global_value(const code_cache::Form& f, const code_cache::Statement& s,
                                                     uint32_t end) {
-    using code_cache::Read;
     memory::Buffer* values = context::global_buffer;
-    if (s.max_index >= values->used() / sizeof(Cell)) return false;
-    Cell* g = cells::of(values);
-    if (s.counter) {
+    return s.max_index < values->used() / sizeof(Cell) && global_statement(f, s, end, cells::of(values));
+}
+// The same, the global values g within the statement's reach.
+[[gnu::always_inline]] inline bool global_statement(const code_cache::Form& f, const code_cache::Statement& s,
+                                                    uint32_t end, Cell* g) {
+    if (s.counter) [[likely]] {
         // What the steps below do for it, its integer check standing for the function and
         // unset ones (integer::fast_math's add: an overflow takes the full call).
         // The look-ahead is checked before the sum is made: a sum kept across its call would
@@ -2700,7 +2739,7 @@ template <bool rich>
         if (s.lookahead && s.next < end && infix_op_at(s.after)) return false;
         int32_t r;
         if (__builtin_add_overflow(integer::get(slot), s.delta, &r)) return false;
-        integer::set(slot, r);
+        integer::add_unchecked(slot, s.delta);
         *stack::values.args = slot;
         return true;
     }

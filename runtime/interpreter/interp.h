@@ -112,25 +112,24 @@ private:
     bool rest_from(uint32_t p);
     bool rest_with_code(uint32_t p);
     static constexpr uint32_t max_plain = 8, max_plain_misses = 4;
-    uint32_t plain(uint32_t* plan, uint32_t* where, bool& conditionals) const;
+    struct Plan;
+    bool plain(Plan& p) const;
     Cell* word_slot(const Cell* word) const;
     template <bool conditionals>
-    uint32_t plain_statements(const uint32_t* plan, uint32_t k, struct Conditional& c) const;
+    uint32_t plain_statements(const Plan& p, uint32_t k, Cell* g, struct Conditional& c) const;
     bool finish_plain(uint32_t at, const struct Conditional& c);
-    bool rest_after_plain(uint32_t j, uint32_t k, const uint32_t* where, const struct Conditional& c);
+    bool rest_after_plain(uint32_t j, const Plan& p, const struct Conditional& c);
     uint32_t plain_call(uint32_t n, uint32_t at, uint32_t j, uint32_t k, struct Conditional& c) const;
     template <bool conditionals>
-    int64_t plain_count(Cell* slot, const uint32_t* plan, uint32_t k, struct Conditional& c, int64_t i, int64_t n,
-                        uint32_t& j) const;
+    int64_t plain_count(Cell* slot, const Plan& p, struct Conditional& c, int64_t i, int64_t n, uint32_t& j) const;
     template <bool conditionals>
-    int plain_while_run(const LoopBody& cond, uint32_t cn, const uint32_t* plan, uint32_t k, struct Conditional& c,
-                        uint32_t& j, bool& first) const;
+    int plain_while_run(const LoopBody& cond, uint32_t cn, const Plan& p, struct Conditional& c, uint32_t& j,
+                        bool& first) const;
     uint32_t single_value();
     bool value_of(uint32_t k, Cell& out) const;
     uint8_t plain_misses_ = 0;  // plain runs that stopped in their first iteration
     template <bool conditionals>
-    bool plain_each(Cell* slot, Cell* series, const uint32_t* plan, uint32_t k, struct Conditional& c, uint32_t& j,
-                    bool& first) const;
+    bool plain_each(Cell* slot, Cell* series, const Plan& p, struct Conditional& c, uint32_t& j, bool& first) const;
     code_cache::Epoch epoch_ = ~code_cache::Epoch(0);
     bool counting_ = false;  // count may run iterations: the first statement is not known to be of another kind
     uint32_t pos_ = 0, end_ = 0;
