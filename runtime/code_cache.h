@@ -161,8 +161,8 @@ struct Statement {
                               // aside): run from the global values directly, up to max_index
     uint32_t max_index = 0;
     // A counter (global lane, x: x + k or x: x - k with an integer k): the word's slot gets
-    // delta added in place.
-    bool counter = false;
+    // delta added in place. by_word: x: x + y, y a global word whose integer is added instead.
+    bool counter = false, by_word = false;
     int32_t delta = 0;
     uint8_t misses = 0;       // runs that left it to the walker since it was compiled
     uint8_t compiles = 0;
