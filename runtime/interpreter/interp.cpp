@@ -2237,6 +2237,38 @@ void global_lane(const code_cache::Form& f, code_cache::Statement& s) {
 
 // Compiles the statement at pos into statement n of the block's form (steps and fields go into
 // the form's lists). The tokens of its paths are taken first: making one may move the forms.
+// Marks a value statement that adds to what it sets, in place (add_in_place): x: x + k or
+// x: x - k with an integer k, or x: x + y with y a word; x a word (of the global lane or a
+// simple statement's), or a field path read and set through the same word.
+void counter_of(const code_cache::Form& f, code_cache::Statement& s) {
+    using code_cache::Read;
+    if (!s.sets || s.steps != 1) return;
+    auto same_word = [](const Cell& a, const Cell& b) {
+        return word::context_of(a) == word::context_of(b) && word::index_of(a) == word::index_of(b);
+    };
+    bool same;
+    if (s.global) {
+        same = s.first_read == Read::global && slot_index(s.first) == slot_index(s.target);
+    } else if (s.simple) {
+        same = s.first_read == Read::word && same_word(s.first, s.target);
+    } else {
+        const code_cache::Field* first = s.first_read == Read::field ? &f.fields[s.first_field] : nullptr;
+        const code_cache::Field* target = s.target_read == Read::field ? &f.fields[s.target_field] : nullptr;
+        same = first && target && !s.rich && !s.fast && first->context == target->context &&
+               first->index == target->index && same_word(first->holder, target->holder);
+    }
+    if (!same) return;
+    const code_cache::Step& step = f.steps[s.first_step];
+    if (step.right_read == Read::constant && cell::is(step.right, T_integer) &&
+        (step.operation == op_add || (step.operation == op_subtract && integer::get(step.right) != INT32_MIN))) {
+        s.counter = true;
+        s.delta = step.operation == op_add ? integer::get(step.right) : -integer::get(step.right);
+    } else if ((step.right_read == Read::global || step.right_read == Read::word) && step.operation == op_add) {
+        s.counter = true;
+        s.by_word = true;
+    }
+}
+
 void compile_value_statement(Node code, uint32_t pos, uint32_t n, bool alone) {
     using code_cache::Shape;
     Cursor c = cursor(code, 0xFFFFFFFFu);
@@ -2320,19 +2352,7 @@ void compile_value_statement(Node code, uint32_t pos, uint32_t n, bool alone) {
         s.fast = pick_fast(f, s);
     }
     f.statements[n - 1] = s;
-    using code_cache::Read;
-    if (s.global && s.sets && s.first_read == Read::global && slot_index(s.first) == slot_index(s.target) &&
-        s.steps == 1) {
-        const code_cache::Step& step = f.steps[s.first_step];
-        if (step.right_read == Read::constant && cell::is(step.right, T_integer) &&
-            (step.operation == op_add || (step.operation == op_subtract && integer::get(step.right) != INT32_MIN))) {
-            f.statements[n - 1].counter = true;
-            f.statements[n - 1].delta = step.operation == op_add ? integer::get(step.right) : -integer::get(step.right);
-        } else if (step.right_read == Read::global && step.operation == op_add) {
-            f.statements[n - 1].counter = true;
-            f.statements[n - 1].by_word = true;
-        }
-    }
+    counter_of(f, f.statements[n - 1]);
 }
 
 // Compiles statement n at pos as a conditional when it is one: the head word holding the if,
@@ -2721,6 +2741,40 @@ template <bool rich>
     return first_value(f, s, v);
 }
 
+// A counter (s.counter: x: x + k, x: x - k, x: x + y) run in place: slot, the first operand's
+// and the set's, given its amount with the integer add the steps would make, the sum made in
+// the register the cell is loaded into (integer::add_unchecked: a counter's chain from one
+// iteration to the next is then one load, one add and one store). Each check is one the steps
+// and the set make, its integer check standing for the function and unset ones; false, having
+// done nothing, where the steps' way must decide (a float, an overflow, the operator word
+// changed). The look-ahead is checked before the sum is made: a sum kept across its call would
+// wait on the stack when registers run short (count took 11% longer). global: the words are
+// read from g, as global_value reads them; path: the set is a set-path's, which checks the
+// native stack first.
+template <bool global, bool path>
+[[gnu::always_inline]] inline bool add_in_place(const code_cache::Form& f, const code_cache::Statement& s,
+                                                uint32_t end, Cell& slot, Cell* g) {
+    const code_cache::Step& step = f.steps[s.first_step];
+    if (!cell::is(slot, T_integer)) return false;
+    const Cell* op = global ? &g[slot_index(step.word)]
+                     : word::context_of(step.word) == context::global_node ? context::global_slot(step.word)
+                                                                         : infix_op_at(step.word);
+    if (!op || !cell::same_bits(*op, step.op)) return false;
+    int32_t delta = s.delta;
+    if (s.by_word) {
+        const Cell* amount = global ? &g[slot_index(step.right)] : read_operand(step.right_read, step.right);
+        if (!amount || !cell::is(*amount, T_integer)) return false;
+        delta = integer::get(*amount);
+    }
+    if (s.lookahead && s.next < end && infix_op_at(s.after)) return false;
+    int32_t r;
+    if (__builtin_add_overflow(integer::get(slot), delta, &r)) return false;
+    if (path) check_depth();
+    integer::add_unchecked(slot, delta);
+    *stack::values.args = slot;
+    return true;
+}
+
 // run_value for a statement of global words alone: the same checks, with the global values
 // found once (they only ever grow, so one bound covers every index).
 [[gnu::always_inline]] inline bool run_global_value(const code_cache::Form& f, const code_cache::Statement& s,
@@ -2731,29 +2785,8 @@ template <bool rich>
 // The same, the global values g within the statement's reach.
 [[gnu::always_inline]] inline bool global_statement(const code_cache::Form& f, const code_cache::Statement& s,
                                                     uint32_t end, Cell* g) {
-    if (s.counter) [[likely]] {
-        // What the steps below do for it, its integer check standing for the function and
-        // unset ones (integer::fast_math's add: an overflow takes the full call).
-        // The look-ahead is checked before the sum is made: a sum kept across its call would
-        // wait on the stack when registers run short (count took 11% longer).
-        // by_word: the amount is the value of a global word, read after the operator's as the
-        // walker reads it (an integer, else the steps' way decides).
-        const code_cache::Step& step = f.steps[s.first_step];
-        Cell& slot = g[slot_index(s.first)];
-        if (!cell::is(slot, T_integer) || !cell::same_bits(g[slot_index(step.word)], step.op)) return false;
-        int32_t delta = s.delta;
-        if (s.by_word) {
-            const Cell& amount = g[slot_index(step.right)];
-            if (!cell::is(amount, T_integer)) return false;
-            delta = integer::get(amount);
-        }
-        if (s.lookahead && s.next < end && infix_op_at(s.after)) return false;
-        int32_t r;
-        if (__builtin_add_overflow(integer::get(slot), delta, &r)) return false;
-        integer::add_unchecked(slot, delta);
-        *stack::values.args = slot;
+    if (s.counter && add_in_place<true, false>(f, s, end, g[slot_index(s.first)], g)) [[likely]]
         return true;
-    }
     Cell v;
     if (!global_value(f, s, g, v)) return false;
     if (s.lookahead && s.next < end && infix_op_at(s.after)) return false;
@@ -2944,6 +2977,15 @@ bool run_value(const code_cache::Form& f, const code_cache::Statement& s, uint32
         *stack::values.args = v;
         return true;
     }
+    if (s.counter && s.first_read == Read::field) {
+        // o/n: o/n + k: the path read and the set-path must reach the same field, of an object
+        // without change hooks.
+        const Cell *holder, *target_holder;
+        Cell* slot = field_slot(f.fields[s.first_field], holder);
+        if (slot && slot == field_slot(f.fields[s.target_field], target_holder) && !object::hooks_of(*target_holder) &&
+            add_in_place<false, true>(f, s, end, *slot, nullptr))
+            return true;
+    }
     if (!first_value(f, s, v)) return false;
     if (s.lookahead && s.next < end && infix_op_at(s.after)) return false;
     if (s.sets) {
@@ -2976,6 +3018,12 @@ bool run_value(const code_cache::Form& f, const code_cache::Statement& s, uint32
 [[gnu::always_inline]] inline bool run_simple_value(const code_cache::Form& f, const code_cache::Statement& s,
                                                     uint32_t end) {
     using code_cache::Read;
+    if (s.counter) {
+        // The set's slot, which for the same word is the one its read finds.
+        Cell* slot = word::context_of(s.target) == context::global_node ? context::global_slot(s.target)
+                                                                         : context::running_slot(s.target);
+        if (slot && add_in_place<false, false>(f, s, end, *slot, nullptr)) return true;
+    }
     const Cell* first = read_operand(s.first_read, s.first);
     if (!first) return false;
     Cell v = *first;

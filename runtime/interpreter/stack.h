@@ -175,7 +175,7 @@ extern uint32_t hidden_body_symbol;
 // A kind 0x01 frame puts back the values reference of its function context.
 void restore_call_frame(const Frame& f);
 
-inline uint32_t push_frame(Kind kind, const Cell* word) {
+[[gnu::always_inline]] inline uint32_t push_frame(Kind kind, const Cell* word) {
     if (frames.depth >= frame_capacity) frame_overflow();
     Frame& f = frames.base[frames.depth++];
     f.kind = kind;
