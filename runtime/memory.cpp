@@ -453,7 +453,48 @@ Buffer* move_buffer(Node node, uint64_t new_size) {
     return nb;
 }
 
+namespace {
+// A big buffer grown by its pages (os::resize_pages), its contents kept without a copy, taken
+// and collected for as alloc_buffer takes a new one: null, having changed nothing, where that
+// cannot be done (a buffer of another kind, one with room before its head, a smaller size,
+// pages refused), and expand_series copies.
+Buffer* grow_big(Node node, uint64_t new_size) {
+    Buffer* b = buffer(node);
+    if (!(b->flags & big) || (b->flags & fixed) || b->head != 0) return nullptr;
+    uint32_t unit = b->unit() ? b->unit() : 1;
+    if (new_size / unit > max_buffer_size / unit) return nullptr;
+    uint64_t size = round16(new_size / unit * unit);
+    uint64_t need = size + sizeof(Buffer);
+    if (size > max_buffer_size || size <= b->size || need < largest_series_frame) return nullptr;
+    uint64_t bytes = page_round(sizeof(BigFrame) + need);
+    if (st.frame_pages - big_frame_of(b)->pages + bytes > st.frame_limit) return nullptr;
+#ifdef KOV_GC_STRESS
+    collect_if_enabled();
+#else
+    if (st.taken + need >= st.budget) [[unlikely]] collect_if_enabled();
+#endif
+    if (st.taken + need >= st.live) collect_if_enabled();
+    b = buffer(node);  // as after alloc_buffer's collections
+    if (!(b->flags & big) || b->head != 0) return nullptr;
+    BigFrame* f = big_frame_of(b);
+    uint64_t old_pages = f->pages;
+    f = static_cast<BigFrame*>(os::resize_pages(f, old_pages, bytes));
+    if (!f) return nullptr;
+    st.taken += need;
+    st.frame_pages += bytes - old_pages;
+    f->need = need;
+    f->pages = bytes;
+    if (f->prev) f->prev->next = f; else st.big_head = f;
+    if (f->next) f->next->prev = f; else st.big_tail = f;
+    Buffer* nb = f->buffer();
+    nb->size = static_cast<uint32_t>(size);
+    node_table[node] = reinterpret_cast<uint64_t>(nb);
+    return nb;
+}
+}  // namespace
+
 Buffer* expand_series(Node node, uint64_t new_size) {
+    if (Buffer* nb = grow_big(node, new_size)) return nb;
     Buffer* old;
     Buffer* nb = move_keep(node, new_size, &old);
     uint32_t n = old->used();

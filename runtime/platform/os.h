@@ -15,6 +15,10 @@ void* alloc_pages(std::size_t size);
 bool free_pages(void* address, std::size_t size);
 // Address space reserved without backing; `commit_pages` makes a part of it usable and
 // `decommit_pages` gives the memory back while keeping the reservation.
+// Pages from alloc_pages given a new size, their contents kept: where they stand, or moved by
+// the page tables without a copy (the old address is then invalid). Null, the pages as they
+// were, when that cannot be done.
+void* resize_pages(void* address, std::size_t old_size, std::size_t new_size);
 void* reserve_pages(std::size_t size);
 bool commit_pages(void* address, std::size_t size);
 bool decommit_pages(void* address, std::size_t size);

@@ -20,6 +20,11 @@ bool free_pages(void* address, std::size_t size) {
     return munmap(address, size) == 0;
 }
 
+void* resize_pages(void* address, std::size_t old_size, std::size_t new_size) {
+    void* p = mremap(address, old_size, new_size, MREMAP_MAYMOVE);
+    return p == MAP_FAILED ? nullptr : p;
+}
+
 void* reserve_pages(std::size_t size) {
     void* p = mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     return p == MAP_FAILED ? nullptr : p;
