@@ -192,6 +192,7 @@ SeriesFrame* find_series_frame(uint64_t need) {
 Buffer* alloc_big_buffer(uint64_t need) {
     uint64_t bytes = page_round(sizeof(BigFrame) + need);
     auto f = static_cast<BigFrame*>(alloc_frame(bytes));
+    os::prefer_large_pages(f, bytes);
     f->need = need;
     f->pages = bytes;
     f->next = nullptr;
@@ -480,6 +481,7 @@ Buffer* grow_big(Node node, uint64_t new_size) {
     uint64_t old_pages = f->pages;
     f = static_cast<BigFrame*>(os::resize_pages(f, old_pages, bytes));
     if (!f) return nullptr;
+    os::prefer_large_pages(f, bytes);
     st.taken += need;
     st.frame_pages += bytes - old_pages;
     f->need = need;

@@ -19,6 +19,9 @@ bool free_pages(void* address, std::size_t size);
 // the page tables without a copy (the old address is then invalid). Null, the pages as they
 // were, when that cannot be done.
 void* resize_pages(void* address, std::size_t old_size, std::size_t new_size);
+// Asks for large pages behind a big range of pages from alloc_pages (fewer faults as it is
+// first written); a hint the system may ignore.
+void prefer_large_pages(void* address, std::size_t size);
 void* reserve_pages(std::size_t size);
 bool commit_pages(void* address, std::size_t size);
 bool decommit_pages(void* address, std::size_t size);

@@ -25,6 +25,8 @@ void* resize_pages(void* address, std::size_t old_size, std::size_t new_size) {
     return p == MAP_FAILED ? nullptr : p;
 }
 
+void prefer_large_pages(void* address, std::size_t size) { madvise(address, size, MADV_HUGEPAGE); }
+
 void* reserve_pages(std::size_t size) {
     void* p = mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     return p == MAP_FAILED ? nullptr : p;
