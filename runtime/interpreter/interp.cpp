@@ -1750,6 +1750,12 @@ inline bool plain_constant(uint32_t t) {
 [[gnu::always_inline]] inline bool number_operation(uint8_t operation, Cell& left, const Cell& right) {
     if (cell::is(left, T_integer) && cell::is(right, T_integer)) [[likely]]
         return integer_operation(operation, left, integer::get(right));
+    // Two floats added, taken away or multiplied: float_operation's answer, inline.
+    if (cell::is(left, T_float_) && cell::is(right, T_float_) && operation <= op_multiply) {
+        double a = cell::get_double(left), b = cell::get_double(right);
+        cell::set_double(left, operation == op_add ? a + b : operation == op_subtract ? a - b : a * b);
+        return true;
+    }
     return float_operation(operation, left, right);
 }
 

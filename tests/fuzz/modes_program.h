@@ -221,11 +221,25 @@ private:
         bool loop_room = at.loops < 3 && nest;
         switch (pick(17)) {
         case 0:
-        case 1:
-            put(pick(3) == 0 ? "c: " : "a: ");
+        case 1: {
+            const char* target = pick(3) == 0 ? "c" : "a";
+            put(std::string(target) + ": ");
+            // now and then a counter: the word given a term more or less, in place
+            if (pick(3) == 0) {
+                put(std::string(target) + (pick(2) ? " + " : " - "));
+                term(at, 2);
+                break;
+            }
             expression(at, 3);
             break;
+        }
         case 2:
+            if (pick(4) == 0) {
+                const char* field = pick(2) ? "o/a" : "o/b";
+                put(std::string(field) + ": " + field + " + ");
+                term(at, 2);
+                break;
+            }
             if (int k = pick(3); k == 0) put(pick(2) ? "o/a: " : "o/b: ");
             else if (k == 1) put(std::string(code_word()) + "/" + std::to_string(1 + pick(6)) + ": ");
             // a data block or vector by index (a loop's word, or a literal, now and then past
