@@ -1374,14 +1374,13 @@ template <bool conditionals>
                                                                   Conditional& c) const {
     const code_cache::Form& f = *static_cast<code_cache::Form*>(form_);
     if constexpr (!conditionals) {
-        if (k == 1) {
-            const code_cache::Statement& s = *p.s[0];
+        auto run = [&](const code_cache::Statement& s) __attribute__((always_inline)) {
             return s.global ? global_statement(f, s, end_, g) : run_value(f, s, end_);
-        }
+        };
+        if (k == 1) return run(*p.s[0]);  // k (1) when it ran, else j (0)
         uint32_t j = 0;  // a plan has one statement at least
         do {
-            const code_cache::Statement& s = *p.s[j];
-            if (!(s.global ? global_statement(f, s, end_, g) : run_value(f, s, end_))) return j;
+            if (!run(*p.s[j])) return j;
         } while (++j < k);
         return k;
     }
@@ -2241,8 +2240,6 @@ void global_lane(const code_cache::Form& f, code_cache::Statement& s) {
     s.max_index = max_index;
 }
 
-// Compiles the statement at pos into statement n of the block's form (steps and fields go into
-// the form's lists). The tokens of its paths are taken first: making one may move the forms.
 // Marks a value statement that adds to what it sets, in place (add_in_place): x: x + k or
 // x: x - k with an integer k, or x: x + y with y a word; x a word (of the global lane or a
 // simple statement's), or a field path read and set through the same word.
@@ -2275,6 +2272,8 @@ void counter_of(const code_cache::Form& f, code_cache::Statement& s) {
     }
 }
 
+// Compiles the statement at pos into statement n of the block's form (steps and fields go into
+// the form's lists). The tokens of its paths are taken first: making one may move the forms.
 void compile_value_statement(Node code, uint32_t pos, uint32_t n, bool alone) {
     using code_cache::Shape;
     Cursor c = cursor(code, 0xFFFFFFFFu);
