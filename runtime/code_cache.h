@@ -160,8 +160,9 @@ struct Statement {
     bool global = false;      // every word it reads or sets is a global one (a constant operand
                               // aside): run from the global values directly, up to max_index
     uint32_t max_index = 0;
-    // A counter (global lane, x: x + k or x: x - k with an integer k): the word's slot gets
-    // delta added in place. by_word: x: x + y, y a global word whose integer is added instead.
+    // A counter (x: x + k or x: x - k with an integer k, x a word or a field path read and set
+    // through the same word): x's slot gets delta added in place. by_word: x: x + y, y a word
+    // whose integer is added instead.
     bool counter = false, by_word = false;
     int32_t delta = 0;
     uint8_t misses = 0;       // runs that left it to the walker since it was compiled
