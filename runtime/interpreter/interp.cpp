@@ -2688,6 +2688,7 @@ inline bool branch_returns(const Conditional& c, const code_cache::Statement& s,
 // The rich instance (s.rich) also reads paren and index path operands, as paren_value and
 // index_value read them, their words from g too.
 bool index_value(const code_cache::Form& f, uint32_t k, Cell& v, const Cell* g = nullptr);
+inline bool index_value_in(const code_cache::Form& f, uint32_t k, Cell& v, const Cell* g);
 bool global_paren_value(const code_cache::Form& f, uint32_t sub, const Cell* g, Cell& v);
 template <bool rich>
 [[gnu::always_inline]] inline bool global_value_as(const code_cache::Form& f, const code_cache::Statement& s,
@@ -2700,7 +2701,7 @@ template <bool rich>
         if (in(t, ANY_FUNCTION) || t == T_unset) return false;
     } else if constexpr (rich) {
         if (s.first_read == Read::index) {
-            if (!index_value(f, s.first_sub, v, g)) return false;
+            if (!index_value_in(f, s.first_sub, v, g)) return false;
         } else if (s.first_read == Read::paren) {
             if (!global_paren_value(f, s.first_sub, g, v)) return false;
         }
@@ -2718,7 +2719,7 @@ template <bool rich>
         if (step.right_read == Read::global) {
             right = &g[slot_index(step.right)];
         } else if (step.right_read == Read::index) {
-            if (!index_value(f, step.sub, computed, g)) return false;
+            if (!index_value_in(f, step.sub, computed, g)) return false;
             right = &computed;
         } else if (step.right_read == Read::paren) {
             if (!global_paren_value(f, step.sub, g, computed)) return false;
@@ -2871,12 +2872,16 @@ inline bool plain_elements(uint32_t type) { return type == T_integer || type == 
 
 // An index path's value as eval_path reads it (index_cell), a function at the end excepted,
 // which the walker would call; else a vector's element (vector_value). Else false.
-[[gnu::noinline]] bool index_value(const code_cache::Form& f, uint32_t k, Cell& v, const Cell* g) {
+// index_value_in: the same inline, for the rich lane's operands (numeric code's inner steps).
+[[gnu::always_inline]] inline bool index_value_in(const code_cache::Form& f, uint32_t k, Cell& v, const Cell* g) {
     const Cell* cur = index_cell(f, k, false, g);
     if (!cur) return vector_value(f, k, v, g);
     if (called_prefix(cell::type(*cur))) return false;
     v = *cur;
     return true;
+}
+[[gnu::noinline]] bool index_value(const code_cache::Form& f, uint32_t k, Cell& v, const Cell* g) {
+    return index_value_in(f, k, v, g);
 }
 
 // A set-path's store of v through an index path, as the holder's poke stores it: into a
