@@ -280,6 +280,21 @@ void free_all() {
 
 // ---- allocation ---------------------------------------------------------------------------------
 
+// need bytes taken for a buffer (alloc_buffer's, and a big buffer's growth), with the
+// collections that may run around it: every call is a point where one may run (the gc-stress
+// build collects at each); past the budget one does. A big buffer collects first unless that
+// would cost more than what was taken since the last collection (a large live heap would make
+// it quadratic).
+[[gnu::always_inline]] inline void take(uint64_t need, bool big) {
+#ifdef KOV_GC_STRESS
+    collect_if_enabled();
+#else
+    if (st.taken + need >= st.budget) [[unlikely]] collect_if_enabled();
+#endif
+    st.taken += need;
+    if (big && st.taken >= st.live) collect_if_enabled();
+}
+
 Buffer* alloc_buffer(uint64_t n, uint32_t unit, int32_t head_offset) {
     if (unit == 0 || n > max_buffer_size / unit) no_memory();
     uint64_t size = round16(n * unit);
@@ -287,17 +302,8 @@ Buffer* alloc_buffer(uint64_t n, uint32_t unit, int32_t head_offset) {
     uint64_t need = size + sizeof(Buffer);
     uint32_t bigflag = 0;
     uint8_t* at;
-    // Every call is a point where a collection may run (the gc-stress build collects at each).
-#ifdef KOV_GC_STRESS
-    collect_if_enabled();
-#else
-    if (st.taken + need >= st.budget) [[unlikely]] collect_if_enabled();
-#endif
-    st.taken += need;
+    take(need, need >= largest_series_frame);
     if (need >= largest_series_frame) {
-        // A big buffer collects first unless that would cost more than what was taken since
-        // the last collection (a large live heap would make it quadratic).
-        if (st.taken >= st.live) collect_if_enabled();
         at = reinterpret_cast<uint8_t*>(alloc_big_buffer(need));
         bigflag = big;
     } else {
@@ -469,12 +475,7 @@ Buffer* grow_big(Node node, uint64_t new_size) {
     if (size > max_buffer_size || size <= b->size || need < largest_series_frame) return nullptr;
     uint64_t bytes = page_round(sizeof(BigFrame) + need);
     if (st.frame_pages - big_frame_of(b)->pages + bytes > st.frame_limit) return nullptr;
-#ifdef KOV_GC_STRESS
-    collect_if_enabled();
-#else
-    if (st.taken + need >= st.budget) [[unlikely]] collect_if_enabled();
-#endif
-    if (st.taken + need >= st.live) collect_if_enabled();
+    take(need, true);
     b = buffer(node);  // as after alloc_buffer's collections
     if (!(b->flags & big) || b->head != 0) return nullptr;
     BigFrame* f = big_frame_of(b);
@@ -482,7 +483,6 @@ Buffer* grow_big(Node node, uint64_t new_size) {
     f = static_cast<BigFrame*>(os::resize_pages(f, old_pages, bytes));
     if (!f) return nullptr;
     os::prefer_large_pages(f, bytes);
-    st.taken += need;
     st.frame_pages += bytes - old_pages;
     f->need = need;
     f->pages = bytes;

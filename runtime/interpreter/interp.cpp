@@ -99,6 +99,12 @@ void push_unset() { stack::reserve(); }
 // must not fail on a word that merely follows an expression.
 const Cell* bound_value(const Cell& word) { return context::bound_slot(word); }
 
+// The slot context::set's own fast paths store a word's value into: a global word's, or a local
+// of the running function; null for any other context, whose set is the walker's.
+[[gnu::always_inline]] inline Cell* direct_slot(const Cell& word) {
+    return word::context_of(word) == context::global_node ? context::global_slot(word) : context::running_slot(word);
+}
+
 // ---- fetch specs ---------------------------------------------------------------------------------
 // The compiled form of a function's spec, cached in its "more" block (cell 1): a uint32 series
 // with a five-word header {fixed, refinements, has /local, locals, items} and one six-word
@@ -1324,7 +1330,7 @@ bool LoopBody::plain(Plan& p) const {
 // The slot a loop's word is set in (back_to_back has found it a global or a running local),
 // as context::set finds it.
 Cell* LoopBody::word_slot(const Cell* word) const {
-    return word::context_of(*word) == context::global_node ? context::global_slot(*word) : context::running_slot(*word);
+    return direct_slot(*word);
 }
 
 // A statement that calls (n, at position at) in a plain run, run as rest_with_code runs it,
@@ -1849,6 +1855,12 @@ code_cache::ValueFn pick_fast(const code_cache::Form& f, const code_cache::State
     case code_cache::Read::global: return context::global_slot(c);
     default: return context::bound_slot(c);
     }
+}
+
+// An operator word's value where a step checks it: a global word's slot, else as the walker's
+// look-ahead finds it (infix_op_at), or null.
+[[gnu::always_inline]] inline const Cell* op_value(const Cell& word) {
+    return word::context_of(word) == context::global_node ? context::global_slot(word) : infix_op_at(word);
 }
 
 // The value of a statement's first operand, as eval_single reads it (context::get), or null
@@ -2762,9 +2774,7 @@ template <bool global, bool path>
                                                 uint32_t end, Cell& slot, Cell* g) {
     const code_cache::Step& step = f.steps[s.first_step];
     if (!cell::is(slot, T_integer)) return false;
-    const Cell* op = global ? &g[slot_index(step.word)]
-                     : word::context_of(step.word) == context::global_node ? context::global_slot(step.word)
-                                                                         : infix_op_at(step.word);
+    const Cell* op = global ? &g[slot_index(step.word)] : op_value(step.word);
     if (!op || !cell::same_bits(*op, step.op)) return false;
     int32_t delta = s.delta;
     if (s.by_word) {
@@ -2954,7 +2964,7 @@ inline bool plain_elements(uint32_t type) { return type == T_integer || type == 
     if (!first_operand(f, s, v)) return false;
     for (uint32_t i = 0; i < s.steps; ++i) {
         const code_cache::Step& step = f.steps[s.first_step + i];
-        const Cell* op = word::context_of(step.word) == context::global_node ? context::global_slot(step.word) : infix_op_at(step.word);
+        const Cell* op = op_value(step.word);
         if (!op || !cell::same_bits(*op, step.op)) return false;
         Cell computed;
         const Cell* right;
@@ -3010,11 +3020,8 @@ bool run_value(const code_cache::Form& f, const code_cache::Statement& s, uint32
             if (!index_store(f, s.target_field, v)) return false;
             *stack::values.args = v;
             return true;
-        } else if (word::context_of(s.target) == context::global_node) {
-            // context::set's own fast paths; any other context takes the walker's set.
-            slot = context::global_slot(s.target);
         } else {
-            slot = context::running_slot(s.target);
+            slot = direct_slot(s.target);
         }
         if (!slot) return false;
         *slot = v;
@@ -3030,8 +3037,7 @@ bool run_value(const code_cache::Form& f, const code_cache::Statement& s, uint32
     using code_cache::Read;
     if (s.counter) {
         // The set's slot, which for the same word is the one its read finds.
-        Cell* slot = word::context_of(s.target) == context::global_node ? context::global_slot(s.target)
-                                                                         : context::running_slot(s.target);
+        Cell* slot = direct_slot(s.target);
         if (slot && add_in_place<false, false>(f, s, end, *slot, nullptr)) return true;
     }
     const Cell* first = read_operand(s.first_read, s.first);
@@ -3043,15 +3049,14 @@ bool run_value(const code_cache::Form& f, const code_cache::Statement& s, uint32
     }
     for (uint32_t i = 0; i < s.steps; ++i) {
         const code_cache::Step& step = f.steps[s.first_step + i];
-        const Cell* op = word::context_of(step.word) == context::global_node ? context::global_slot(step.word) : infix_op_at(step.word);
+        const Cell* op = op_value(step.word);
         if (!op || !cell::same_bits(*op, step.op)) return false;
         const Cell* right = read_operand(step.right_read, step.right);
         if (!right || !number_operation(step.operation, v, *right)) return false;
     }
     if (s.lookahead && s.next < end && infix_op_at(s.after)) return false;
     if (s.sets) {
-        Cell* slot = word::context_of(s.target) == context::global_node ? context::global_slot(s.target)
-                                                                         : context::running_slot(s.target);
+        Cell* slot = direct_slot(s.target);
         if (!slot) return false;
         *slot = v;
     }

@@ -13,8 +13,6 @@ namespace kov::os {
 std::size_t page_size();
 void* alloc_pages(std::size_t size);
 bool free_pages(void* address, std::size_t size);
-// Address space reserved without backing; `commit_pages` makes a part of it usable and
-// `decommit_pages` gives the memory back while keeping the reservation.
 // Pages from alloc_pages given a new size, their contents kept: where they stand, or moved by
 // the page tables without a copy (the old address is then invalid). Null, the pages as they
 // were, when that cannot be done.
@@ -22,6 +20,8 @@ void* resize_pages(void* address, std::size_t old_size, std::size_t new_size);
 // Asks for large pages behind a big range of pages from alloc_pages (fewer faults as it is
 // first written); a hint the system may ignore.
 void prefer_large_pages(void* address, std::size_t size);
+// Address space reserved without backing; `commit_pages` makes a part of it usable and
+// `decommit_pages` gives the memory back while keeping the reservation.
 void* reserve_pages(std::size_t size);
 bool commit_pages(void* address, std::size_t size);
 bool decommit_pages(void* address, std::size_t size);
