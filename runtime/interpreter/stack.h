@@ -188,13 +188,13 @@ void restore_call_frame(const Frame& f);
     return frames.depth;
 }
 
-inline void pop_frame() {
+[[gnu::always_inline]] inline void pop_frame() {
     const Frame& f = top_frame();
     if (f.kind == call && f.fn_context) restore_call_frame(f);
     --frames.depth;
 }
 
-inline void unwind() {
+[[gnu::always_inline]] inline void unwind() {
     Cell* old_args = values.args;
     uint32_t saved = top_frame().args;
     pop_frame();
@@ -202,7 +202,7 @@ inline void unwind() {
     values.top = old_args + 1;
 }
 
-inline void unwind_last() {
+[[gnu::always_inline]] inline void unwind_last() {
     Cell* old_args = values.args;
     uint32_t saved = top_frame().args;
     pop_frame();
