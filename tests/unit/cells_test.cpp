@@ -49,7 +49,9 @@ TEST_F(Cells, BigSeriesGrowWithTheirCells) {
     EXPECT_EQ(memory::big_frame_count(), bigs);
     bool listed = false;
     for (memory::BigFrame* f = memory::big_frames(); f; f = f->next) {
-        if (f->next) EXPECT_EQ(f->next->prev, f);
+        if (f->next) {
+            EXPECT_EQ(f->next->prev, f);
+        }
         listed |= f->buffer() == memory::buffer(block);
     }
     EXPECT_TRUE(listed);
