@@ -20,6 +20,10 @@ void* resize_pages(void* address, std::size_t old_size, std::size_t new_size);
 // Asks for large pages behind a big range of pages from alloc_pages (fewer faults as it is
 // first written); a hint the system may ignore.
 void prefer_large_pages(void* address, std::size_t size);
+// The size of a large page: a range of pages whose length is a multiple of it is placed where
+// large pages can back all of it (one of another length gets them at best for its aligned
+// middle).
+std::size_t large_page_size();
 // Address space reserved without backing; `commit_pages` makes a part of it usable and
 // `decommit_pages` gives the memory back while keeping the reservation.
 void* reserve_pages(std::size_t size);

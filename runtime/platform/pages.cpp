@@ -1,6 +1,8 @@
 // Memory pages from mmap. Frames of the memory manager and the node table live here.
 #include "runtime/platform/os.h"
 
+#include <cstdio>
+
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -26,6 +28,19 @@ void* resize_pages(void* address, std::size_t old_size, std::size_t new_size) {
 }
 
 void prefer_large_pages(void* address, std::size_t size) { madvise(address, size, MADV_HUGEPAGE); }
+
+std::size_t large_page_size() {
+    static const std::size_t size = [] {
+        std::size_t n = 0;
+        if (FILE* f = std::fopen("/sys/kernel/mm/transparent_hugepage/hpage_pmd_size", "r")) {
+            if (std::fscanf(f, "%zu", &n) != 1) n = 0;
+            std::fclose(f);
+        }
+        // A power of two of a sensible size, else the x86-64 one.
+        return n >= page_size() && n <= (std::size_t(1) << 30) && (n & (n - 1)) == 0 ? n : std::size_t(2) << 20;
+    }();
+    return size;
+}
 
 void* reserve_pages(std::size_t size) {
     void* p = mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
