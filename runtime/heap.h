@@ -1,7 +1,9 @@
 // The tracked heap: every allocation that does not live in the memory manager's frames
 // (tables, scratch buffers, fixed series, the argument vector). Each block carries a header
 // and sits on one doubly linked list, oldest first, so that quitting frees them all and the
-// statistics can count them. Exhaustion ends the process with runtime error 94.
+// statistics can count them. Exhaustion ends the process with runtime error 94. A block of a
+// large page or more takes whole pages of its own (grown by the page tables, not copied);
+// smaller ones come from malloc.
 //
 // Invariant: every block handed out is on the list exactly once until it is freed; head and
 // tail are both null or both set.

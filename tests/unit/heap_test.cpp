@@ -47,10 +47,50 @@ TEST(Heap, ResizeKeepsPlaceAndContents) {
     EXPECT_EQ(heap::figure(), figure);
 }
 
+// A block of a large page or more lives on pages of its own: resized within that kind, across
+// the line either way, and freed, it keeps its contents, its place in the list and the figure.
+TEST(Heap, BlocksOfTheirOwnPages) {
+    std::size_t before = heap::block_count();
+    uint64_t figure = heap::figure();
+    const std::size_t big = 3u << 20;
+    void* a = heap::allocate(16);
+    auto b = static_cast<unsigned char*>(heap::allocate(100));
+    void* c = heap::allocate(16);
+    for (int i = 0; i < 100; ++i) b[i] = static_cast<unsigned char>(i);
+    struct Step {
+        std::size_t size;
+        std::size_t kept;  // the bytes whose pattern must survive
+    } steps[] = {{big, 100}, {big * 3, 100}, {big + 1, 100}, {64, 64}, {big * 2, 64}, {200, 64}};
+    for (const Step& s : steps) {
+        b = static_cast<unsigned char*>(heap::resize(b, s.size));
+        ASSERT_NE(b, nullptr) << s.size;
+        for (std::size_t i = 0; i < s.kept; ++i) ASSERT_EQ(b[i], i) << s.size << " at " << i;
+        if (s.size > s.kept) b[s.size - 1] = 1;  // the whole size is writable
+        auto order = blocks_in_order();
+        ASSERT_GE(order.size(), 3u);
+        EXPECT_EQ(order[order.size() - 3], a);
+        EXPECT_EQ(order[order.size() - 2], b);
+        EXPECT_EQ(order[order.size() - 1], c);
+        EXPECT_EQ(heap::figure(), figure + 16 + s.size + 16 + 3 * heap::header_size) << s.size;
+    }
+    heap::free(heap::allocate(big));
+    heap::free(a);
+    heap::free(b);
+    heap::free(c);
+    EXPECT_EQ(heap::block_count(), before);
+    EXPECT_EQ(heap::figure(), figure);
+}
+
 TEST(Heap, ZeroedAllocation) {
-    auto p = static_cast<unsigned char*>(heap::allocate_zeroed(100));
-    for (int i = 0; i < 100; ++i) ASSERT_EQ(p[i], 0);
-    heap::free(p);
+    for (std::size_t size : {std::size_t(100), std::size_t(3) << 20}) {
+        uint64_t figure = heap::figure();
+        auto p = static_cast<unsigned char*>(heap::allocate_zeroed(size));
+        for (std::size_t i = 0; i < size; i += 4093) ASSERT_EQ(p[i], 0) << size << " at " << i;
+        ASSERT_EQ(p[size - 1], 0);
+        EXPECT_EQ(heap::figure(), figure + size + heap::header_size);
+        heap::free(p);
+        EXPECT_EQ(heap::figure(), figure);
+    }
 }
 
 TEST(Runtime, NormalizeDegrees) {
