@@ -1683,26 +1683,34 @@ enum Operation : uint8_t { op_add, op_subtract, op_multiply, op_remainder, op_eq
     }
 }
 
-// An operation on two integers, into the left operand's cell (an integer keeps its header, as
-// the action leaves it); false where the full call must run (an overflow, a zero or -1 divisor,
-// a division).
-[[gnu::always_inline]] inline bool integer_operation(uint8_t operation, Cell& left, int32_t b) {
-    int32_t a = integer::get(left), r;
+// An operation on two integers a and b, its answer given to put_integer or put_logic, which
+// write it where the caller keeps it. False where the full call must run (an overflow, a zero or
+// -1 divisor, a division).
+template <class PutInteger, class PutLogic>
+[[gnu::always_inline]] inline bool integer_answer(uint8_t operation, int32_t a, int32_t b, PutInteger put_integer,
+                                                  PutLogic put_logic) {
+    int32_t r;
     switch (operation) {
     case op_add: if (!integer::fast_math(a, b, integer::add, r)) return false; break;
     case op_subtract: if (!integer::fast_math(a, b, integer::subtract, r)) return false; break;
     case op_multiply: if (!integer::fast_math(a, b, integer::multiply, r)) return false; break;
     case op_remainder: if (!integer::fast_math(a, b, integer::remainder, r)) return false; break;
-    case op_equal: logic::make_at(left, a == b); return true;
-    case op_not_equal: logic::make_at(left, a != b); return true;
-    case op_lesser: logic::make_at(left, a < b); return true;
-    case op_greater: logic::make_at(left, a > b); return true;
-    case op_lesser_or_equal: logic::make_at(left, a <= b); return true;
-    case op_greater_or_equal: logic::make_at(left, a >= b); return true;
+    case op_equal: put_logic(a == b); return true;
+    case op_not_equal: put_logic(a != b); return true;
+    case op_lesser: put_logic(a < b); return true;
+    case op_greater: put_logic(a > b); return true;
+    case op_lesser_or_equal: put_logic(a <= b); return true;
+    case op_greater_or_equal: put_logic(a >= b); return true;
     default: return false;
     }
-    integer::set(left, r);
+    put_integer(r);
     return true;
+}
+// The answer into the left operand's cell (an integer keeps its header, as the action leaves it).
+[[gnu::always_inline]] inline bool integer_operation(uint8_t operation, Cell& left, int32_t b) {
+    return integer_answer(
+        operation, integer::get(left), b, [&](int32_t r) { integer::set(left, r); },
+        [&](bool v) { logic::make_at(left, v); });
 }
 
 // An operator value as its function: the op cell keeps the function's type in its header.
@@ -1804,25 +1812,13 @@ bool shaped_operation(const code_cache::Form& f, const code_cache::Statement& s,
     const Cell* right = source<B>(step.right);
     if (!right) return false;
     if (cell::is(*p, T_integer) && cell::is(*right, T_integer)) [[likely]] {
-        // integer_operation's answer, made in registers and stored once: a copy of the left
-        // operand operated on in place went through memory twice, and the caller's next read of
-        // the value waited on that chain (a tenth of fib's time).
-        int32_t a = integer::get(*p), b = integer::get(*right), r;
-        switch (op) {
-        case op_add: if (!integer::fast_math(a, b, integer::add, r)) return false; break;
-        case op_subtract: if (!integer::fast_math(a, b, integer::subtract, r)) return false; break;
-        case op_multiply: if (!integer::fast_math(a, b, integer::multiply, r)) return false; break;
-        case op_remainder: if (!integer::fast_math(a, b, integer::remainder, r)) return false; break;
-        case op_equal: v = logic::make(a == b); return true;
-        case op_not_equal: v = logic::make(a != b); return true;
-        case op_lesser: v = logic::make(a < b); return true;
-        case op_greater: v = logic::make(a > b); return true;
-        case op_lesser_or_equal: v = logic::make(a <= b); return true;
-        case op_greater_or_equal: v = logic::make(a >= b); return true;
-        default: return false;
-        }
-        cell::store(v, p->header, p->w1, static_cast<uint32_t>(r), p->w3);
-        return true;
+        // Made in registers and stored once: a copy of the left operand operated on in place
+        // went through memory twice, and the caller's next read of the value waited on that
+        // chain (a tenth of fib's time).
+        return integer_answer(
+            op, integer::get(*p), integer::get(*right),
+            [&](int32_t r) { cell::store(v, p->header, p->w1, static_cast<uint32_t>(r), p->w3); },
+            [&](bool b) { v = logic::make(b); });
     }
     Cell left = *p;
     if (!float_operation(op, left, *right)) return false;
