@@ -184,6 +184,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     interp::walker_only = mode;
     if (show) std::fprintf(stderr, "%s=> %s\n", program.c_str(), compiled.text.c_str());
     if (walked.interrupted || compiled.interrupted) return 0;
+    // Near the frame limit, whether a run meets no-memory depends on when collections ran and
+    // on how the frames lie (the second run starts among the first one's garbage), which the
+    // two modes need not share: such a pair is not compared.
+    if (walked.text.find("no-memory") != std::string::npos || compiled.text.find("no-memory") != std::string::npos)
+        return 0;
     if (walked.text != compiled.text) {
         std::fprintf(stderr, "modes differ on this program:\n%s\nwalker-only: %s\ncompiled:    %s\n", program.c_str(),
                      walked.text.c_str(), compiled.text.c_str());
