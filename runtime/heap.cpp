@@ -39,7 +39,7 @@ bool on_list(Block* b) {
 // A block of a large page or more (work buffers of sort, big tables) takes pages of its own,
 // whole large pages that the system may back with large pages: from malloc it came as small
 // pages faulted in one by one as it was first written, which took a quarter of a big sort's
-// time. The pages of a block are its header's size and the large pages around it.
+// time. A block's pages: its size and its header's, rounded up to whole large pages.
 // (Smaller blocks do not ask the system its large page size: start-up makes many, and reading
 // it there cost resident memory.)
 bool paged_size(std::size_t size) { return size >= (std::size_t(2) << 20) && size >= os::large_page_size(); }
