@@ -18,6 +18,11 @@ inline Cell& make_at(Cell& c, int32_t v) {
     return c;
 }
 inline Cell make(int32_t v) { return Cell{T_integer, 0, static_cast<uint32_t>(v), 0}; }
+// An integer cell like c (an integer: its header and the words around its value) holding v,
+// into out: made in registers and written whole, as make_at writes it.
+inline void make_like(Cell& out, const Cell& c, int32_t v) {
+    cell::store(out, c.header, c.w1, static_cast<uint32_t>(v), c.w3);
+}
 // An integer cell given another value in place: make_at's answer for a cell that holds an
 // integer already (an integer has no header flags of its own to drop, so the header and the
 // other words stay). Written whole, as make_at writes it: a cell copied soon after would wait

@@ -1817,7 +1817,7 @@ bool shaped_operation(const code_cache::Form& f, const code_cache::Statement& s,
         // chain (a tenth of fib's time).
         return integer_answer(
             op, integer::get(*p), integer::get(*right),
-            [&](int32_t r) { cell::store(v, p->header, p->w1, static_cast<uint32_t>(r), p->w3); },
+            [&](int32_t r) { integer::make_like(v, *p, r); },
             [&](bool b) { v = logic::make(b); });
     }
     Cell left = *p;
