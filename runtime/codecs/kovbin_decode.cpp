@@ -220,7 +220,7 @@ private:
     static Dest append(Node block) {
         uint32_t i = cells::count(block);
         series::append_cell(block);
-        return Dest{block, i};
+        return Dest{{block, i}};
     }
     // The same for a block made with room for every element its record counts.
     static Cell* append_in_room(Node block) {
@@ -234,7 +234,7 @@ private:
     static Dest append_room(Node block) {
         uint32_t i = cells::count(block);
         append_in_room(block);
-        return Dest{block, i};
+        return Dest{{block, i}};
     }
 
     // A symbol table entry's symbol; the first use of an entry interns its spelling.
@@ -1036,7 +1036,7 @@ void Reader::object(const Head& h, const Dest& d, Binding* binding) {
     obj.header |= h.new_line ? cell::new_line : 0;
     publish(d, binding, obj, ctx);
     if (!ch.values) return;
-    for (uint32_t i = 0; i < ch.count; ++i) value(Dest{context::values_of(*context::record(ctx)), i}, false, 0);
+    for (uint32_t i = 0; i < ch.count; ++i) value(Dest{{context::values_of(*context::record(ctx)), i}}, false, 0);
 }
 
 // A context record on its own: an object of a new class owns it.
@@ -1051,7 +1051,7 @@ void Reader::lone_context(const Head& h, const Dest& d) {
     obj.header |= h.new_line ? cell::new_line : 0;
     put(d, obj);
     if (!ch.values) return;
-    for (uint32_t i = 0; i < ch.count; ++i) value(Dest{context::values_of(*context::record(ctx)), i}, false, 0);
+    for (uint32_t i = 0; i < ch.count; ++i) value(Dest{{context::values_of(*context::record(ctx)), i}}, false, 0);
 }
 
 // A new error of the catalogue entry, then its fields arg1 to stack.
@@ -1065,7 +1065,7 @@ void Reader::error_record(const Head& h, const Dest& d, Binding* binding) {
     Cell value_cell = e;
     value_cell.header |= h.new_line ? cell::new_line : 0;
     publish(d, binding, value_cell, ctx);
-    for (uint32_t f = error::f_arg1; f <= error::f_stack; ++f) value(Dest{context::values_of(*context::record(ctx)), f}, false, 0);
+    for (uint32_t f = error::f_arg1; f <= error::f_stack; ++f) value(Dest{{context::values_of(*context::record(ctx)), f}}, false, 0);
 }
 
 void Reader::function_record(const Head& h, const Dest& d, Binding* binding) {
@@ -1085,8 +1085,8 @@ void Reader::function_record(const Head& h, const Dest& d, Binding* binding) {
     *context::self_cell(ctx) = fn;
     fn.header |= h.new_line ? cell::new_line : 0;
     publish(d, binding, fn, ctx);
-    value(Dest{binding ? 0 : d.node, d.index, ctx}, false, T_block);
-    value(Dest{more, 0}, false, T_block);
+    value(Dest{{binding ? 0 : d.node, d.index}, ctx}, false, T_block);
+    value(Dest{{more, 0}}, false, T_block);
     check_function(ctx);
 }
 
