@@ -1,9 +1,15 @@
-// The platform layer: zone packing, dates, sleeping, environment, current directory.
+// The platform layer: zone packing, dates, sleeping, environment, current directory, the PNG
+// decoder's guard against chunk claims.
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <iterator>
 #include <string>
+#include <vector>
 
+#include <sys/resource.h>
+
+#include "runtime/platform/images.h"
 #include "runtime/platform/os.h"
 
 using namespace kov;
@@ -65,4 +71,30 @@ TEST(Os, EnvironmentAndDirectory) {
     char root[8];
     EXPECT_EQ(os::get_current_dir(root, sizeof root), 1);
     EXPECT_TRUE(os::set_current_dir(dir));
+}
+
+// A PNG chunk claiming far more bytes than the file holds is refused without the library first
+// taking memory of the size claimed (a text chunk claiming 1.2 GB in a small file took as much,
+// zeroed, and seconds). Each row's chunk type follows a valid header; the peak resident set
+// must not grow by the claim.
+TEST(Os, PngChunkClaimsTakeNoMemory) {
+    const uint8_t head[] = {0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a,  // signature
+                            0x00, 0x00, 0x00, 0x0d, 0x49, 0x48, 0x44, 0x52,  // IHDR: 5x3, RGBA 8
+                            0x00, 0x00, 0x00, 0x05, 0x00, 0x00, 0x00, 0x03, 0x08, 0x06,
+                            0x00, 0x00, 0x00, 0x5b, 0x36, 0xc5, 0xf8};
+    for (const char* type : {"tEXt", "zTXt", "iTXt", "iCCP", "eXIf", "sPLT", "ruSt"}) {
+        std::vector<uint8_t> png(std::begin(head), std::end(head));
+        const uint8_t claim[] = {0x48, 0x00, 0x00, 0x25};  // 1.2 GB
+        png.insert(png.end(), std::begin(claim), std::end(claim));
+        png.insert(png.end(), type, type + 4);
+        for (char c : std::string("date:create\0" "2026", 16)) png.push_back(static_cast<uint8_t>(c));
+        rusage before{}, after{};
+        getrusage(RUSAGE_SELF, &before);
+        os::DecodedImage out;
+        os::ImageStatus status = os::decode_png(png.data(), png.size(), uint64_t(1) << 30, out);
+        if (status == os::ImageStatus::no_library) GTEST_SKIP() << "libpng is not installed";
+        getrusage(RUSAGE_SELF, &after);
+        EXPECT_EQ(status, os::ImageStatus::bad_data) << type;
+        EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 64 * 1024) << type << ": peak KiB grew";
+    }
 }
