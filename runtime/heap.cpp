@@ -43,10 +43,7 @@ bool on_list(Block* b) {
 // (Smaller blocks do not ask the system its large page size: start-up makes many, and reading
 // it there cost resident memory.)
 bool paged_size(std::size_t size) { return size >= (std::size_t(2) << 20) && size >= os::large_page_size(); }
-std::size_t pages_of(std::size_t size) {
-    std::size_t large = os::large_page_size();  // a power of two
-    return (size + sizeof(Block) + large - 1) & ~(large - 1);
-}
+std::size_t pages_of(std::size_t size) { return os::large_pages_for(size + sizeof(Block)); }
 Block* alloc_paged(std::size_t size) {
     void* p = os::alloc_pages(pages_of(size));
     if (!p) return nullptr;

@@ -59,7 +59,7 @@ std::size_t page_round(uint64_t v) {
 // appends to a block spent a quarter of their time on it. (The price: the resident memory of a
 // big buffer grows by a large page at a time, so one made with room it never fills costs up to
 // that room.)
-uint64_t big_frame_bytes(uint64_t need) { return round_up(sizeof(BigFrame) + need, os::large_page_size()); }
+uint64_t big_frame_bytes(uint64_t need) { return os::large_pages_for(sizeof(BigFrame) + need); }
 
 void* try_alloc_pages(std::size_t bytes) {
     if (st.frame_pages + bytes > st.frame_limit) return nullptr;

@@ -24,6 +24,8 @@ void prefer_large_pages(void* address, std::size_t size);
 // large pages can back all of it (one of another length gets them at best for its aligned
 // middle).
 std::size_t large_page_size();
+// bytes rounded up to whole large pages.
+std::size_t large_pages_for(uint64_t bytes);
 // Address space reserved without backing; `commit_pages` makes a part of it usable and
 // `decommit_pages` gives the memory back while keeping the reservation.
 void* reserve_pages(std::size_t size);

@@ -42,6 +42,11 @@ std::size_t large_page_size() {
     return size;
 }
 
+std::size_t large_pages_for(uint64_t bytes) {
+    std::size_t large = large_page_size();  // a power of two
+    return static_cast<std::size_t>((bytes + large - 1) & ~uint64_t(large - 1));
+}
+
 void* reserve_pages(std::size_t size) {
     void* p = mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     return p == MAP_FAILED ? nullptr : p;
