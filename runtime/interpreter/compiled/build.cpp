@@ -34,11 +34,12 @@ inline const Cell* operand_value(const Cell& c) {
     return in(t, ANY_FUNCTION) || t == T_unset ? nullptr : v;
 }
 
-// How a word is read: a global word's slot, a word of the function running now (the one whose
-// body is being compiled: its frame), or through its binding.
+// How a word is read: a global word's slot (one it has now: the global values only ever grow),
+// a word of the function running now (the one whose body is being compiled: its frame), or
+// through its binding.
 inline Src word_src(const Cell& w) {
-    if (word::context_of(w) == context::global_node) return Src::global;
-    return word::context_of(w) == context::running.context ? Src::local : Src::word;
+    if (word::context_of(w) == context::global_node) return context::global_slot(w) ? Src::global : Src::word;
+    return word::context_of(w) == context::running.context && context::running_slot(w) ? Src::local : Src::word;
 }
 
 // What a call compiles for: a function, a native or an action present in its table (a
@@ -106,6 +107,7 @@ const Field* Builder::field(const Cell& path) {
     if (k < 0 || !context::value_cell(ctx, static_cast<uint32_t>(k))) return nullptr;
     Field* fl = arena_.make<Field>();
     fl->holder = first;
+    fl->holder_src = word_src(first);
     fl->context = ctx;
     fl->index = static_cast<uint32_t>(k);
     fl->path.take(series::node_of(path));
@@ -121,11 +123,13 @@ const IndexPath* Builder::index_path(const Cell& path) {
     if (pc.limit < i + 2 || pc.limit > i + 4 || !cell::is(pc.cells[i], T_word)) return nullptr;
     IndexPath ip;
     ip.first = pc.cells[i];
+    ip.first_src = word_src(ip.first);
     const Cell* holder = context::bound_slot(ip.first);
     if (!holder || !(cell::is(*holder, T_block) || (cell::is(*holder, T_vector) && pc.limit == i + 2))) return nullptr;
     for (uint32_t j = i + 1; j < pc.limit; ++j) {
         const Cell& step = pc.cells[j];
         if (!cell::is(step, T_integer) && !cell::is(step, T_get_word)) return nullptr;
+        ip.step_src[ip.steps] = cell::is(step, T_integer) ? Src::constant : word_src(step);
         ip.step[ip.steps++] = step;
     }
     IndexPath* out = arena_.make<IndexPath>();
@@ -228,6 +232,7 @@ const Expr* Builder::expression(Node cells, uint32_t p, uint32_t depth, bool cal
         if (operation == op_none || p + 1 >= c.limit) return nullptr;
         Step step;
         step.word = c.cells[p];
+        step.word_src = word_src(step.word);
         step.op = *op;
         step.operation = operation;
         step.pos = p;
@@ -300,6 +305,7 @@ const Call* Builder::call(Node cells, uint32_t p, uint32_t depth, uint32_t& next
     uint32_t pi = is_path ? series::position_of(head) : 0;
     Call* k = make<Call>(NodeKind::call);
     k->head = is_path ? cursor(pn, 0xFFFFFFFFu).cells[pi] : head;
+    k->head_src = word_src(k->head);
     k->fn = *context::bound_slot(k->head);
     k->is_function = cell::is(k->fn, T_function);
     Spec spec;
@@ -404,8 +410,9 @@ Stmt* Builder::value_statement(uint32_t pos, bool alone) {
         // A set-word that context::set stores straight into its slot: a global word's, or a
         // local of the running function; any other word's set may run an object's change hook.
         target.word = first;
-        if (word::context_of(first) == context::global_node) target.kind = TargetKind::global;
-        else if (word::context_of(first) == context::running.context) target.kind = TargetKind::local;
+        Src src = word_src(first);
+        if (src == Src::global) target.kind = TargetKind::global;
+        else if (src == Src::local) target.kind = TargetKind::local;
         else return nullptr;
         ++p;
     } else if (cell::is(first, T_set_path)) {
@@ -460,6 +467,7 @@ Stmt* Builder::value_statement(uint32_t pos, bool alone) {
             s->target = target;
             s->tail = tail;
             s->word = step.word;
+            s->word_src = step.word_src;
             s->op = step.op;
             s->by_word = by_word;
             if (by_word) s->amount = step.right;
@@ -501,6 +509,7 @@ Stmt* Builder::conditional(uint32_t pos) {
         if (!cell::is(c.cells[p + i], T_block)) return nullptr;
     CondStmt* s = make<CondStmt>(NodeKind::conditional);
     s->head = head;
+    s->head_src = word_src(head);
     s->native = native;
     s->which = k;
     s->cond = cond;

@@ -62,9 +62,9 @@ void LoopBody::refresh() {
     return s != nullptr;
 }
 
-// Whether the body is a plain one: its statements, from its first to its end, all compiled and
-// running no code (at most max_plain). The plan is made again when statements were compiled
-// (or given to the walker) since.
+// Whether the body is a plain one: its statements, from its first to its end, all compiled (at
+// most max_plain); those that run code run in the body's result cell of their own (plain_code).
+// The plan is made again when statements were compiled (or given to the walker) since.
 bool LoopBody::plain() {
     if (plain_misses_ > max_plain_misses || check_forms) return false;
     if (plan_builds_ == form_->builds) return plain_k_ != 0;
@@ -74,7 +74,7 @@ bool LoopBody::plain() {
     for (uint32_t at = pos_; at < end_;) {
         if (k == max_plain) return false;
         Stmt* s = form_->at[at];
-        if (!s || s == code_cache::walker_statement || !in_place(*s) || s->next > end_ || s->next <= at) return false;
+        if (!s || s == code_cache::walker_statement || s->next > end_ || s->next <= at) return false;
         plain_s_[k++] = s;
         at = s->next;
     }
@@ -125,12 +125,50 @@ namespace {
     }
     return plain_rest(s, 0, k, b, body, top);
 }
+// A statement that runs code, in a plain run: as eval_frameless would run it, in the body's
+// result cell (reserved at top, the value so far copied in, as continue_frameless reserves it,
+// so that its frames stand as deep as under the walker). true when it ran whole as compiled and
+// the run may go on plainly: no exit pending, no form made or dropped, tracing still off, the
+// global values where they were (the loop word's slot is found once for the run). Else false,
+// the rest of the iteration run the general way from where it stopped.
+[[gnu::noinline]] bool plain_code(Stmt& st, Block& b, const Cell& body, Cell* top) {
+    code_cache::Epoch epoch = code_cache::epoch;
+    memory::Buffer* globals = context::global_buffer;
+    check_depth();
+    Cell* caller = stack::values.args;
+    Cell* result = stack::reserve();
+    *result = *caller;
+    stack::values.args = result;
+    Block in{b.form, b.code, b.type, b.end, result};
+    uint32_t n = st.run(st, in);
+    stack::values.args = caller;
+    stack::values.top = top;
+    if (n == miss) {
+        if (!b.form->dead) missed(*b.form, b.code, st);
+        continue_frameless(b.form, body, st.pos, b.end, top, true);
+        return false;
+    }
+    *caller = *result;
+    if (stack::exiting()) return false;
+    if (n == st.next && epoch == code_cache::epoch && !trace::active && globals == context::global_buffer) return true;
+    // The rest of the iteration the general way (its form looked up again).
+    if (n < clip(b.code, b.end)) {
+        code_cache::Form* f = epoch == code_cache::epoch || !b.form->dead ? b.form : nullptr;
+        continue_frameless(f, body, n, b.end, top, !f);
+    }
+    return false;
+}
+
 bool plain_rest(const Stmt* const* s, uint32_t from, uint32_t k, Block& b, const Cell& body, Cell* top) {
     for (uint32_t j = from; j < k; ++j) {
         Stmt& st = *const_cast<Stmt*>(s[j]);
         if (st.pure) [[likely]] {
             if (st.run(st, b) != miss) [[likely]] continue;
             return plain_stop(st, b, body, top);
+        }
+        if (!in_place(st)) {
+            if (plain_code(st, b, body, top)) continue;
+            return false;
         }
         CondState c;
         const CondStmt& cs = static_cast<const CondStmt&>(st);

@@ -40,28 +40,32 @@ namespace {
     return !in(t, ANY_FUNCTION) && t != T_unset;
 }
 
+// A word compiled as global: its slot at its index (Src).
+[[gnu::always_inline]] inline Cell* gslot(const Cell& w) {
+    return reinterpret_cast<Cell*>(context::global_buffer->head_ptr()) + w.w3;
+}
+
 // A word's slot by how it was compiled: a global word's in the global values, a local of the
 // running function in its frame, any other through its binding; null where it has none.
-template <Src S>
-[[gnu::always_inline]] inline const Cell* word_slot(const Cell& w) {
-    if constexpr (S == Src::global) return context::global_slot(w);
-    else if constexpr (S == Src::local) {
+[[gnu::always_inline]] inline const Cell* word_slot(Src s, const Cell& w) {
+    if (s == Src::global) return gslot(w);
+    if (s == Src::local) {
         if (const Cell* p = context::running_slot(w)) [[likely]] return p;
-        return context::bound_slot(w);
-    } else return context::bound_slot(w);
+    }
+    return context::bound_slot(w);
 }
 
 // An operator word's value where a step checks it: a global word's slot, else as the walker's
 // look-ahead finds it (infix_op_at), or null.
-[[gnu::always_inline]] inline const Cell* op_value(const Cell& word) {
-    return word::context_of(word) == context::global_node ? context::global_slot(word) : infix_op_at(word);
+[[gnu::always_inline]] inline const Cell* op_value(const Step& s) {
+    return s.word_src == Src::global ? gslot(s.word) : infix_op_at(s.word);
 }
 
 // The field's slot as eval_path finds it, with its holder, or null: the path unchanged since
 // compiled (its token), the holder word still holding an object with that context.
 [[gnu::always_inline]] inline Cell* field_slot(const Field& fl, const Cell*& holder) {
     if (!fl.path.holds()) return nullptr;
-    holder = context::bound_slot(fl.holder);
+    holder = word_slot(fl.holder_src, fl.holder);
     if (!holder || !cell::is(*holder, T_object) || object::context_of(*holder) != fl.context) return nullptr;
     return context::value_cell(fl.context, fl.index);
 }
@@ -75,12 +79,12 @@ template <Src S>
 template <bool vector>
 [[gnu::always_inline]] inline const Cell* index_walk(const IndexPath& ip, bool set, int64_t& p) {
     if (!ip.path.holds()) return nullptr;
-    const Cell* cur = context::bound_slot(ip.first);
+    const Cell* cur = word_slot(ip.first_src, ip.first);
     if (!cur) return nullptr;
     for (uint32_t i = 0; i < ip.steps; ++i) {
         const Cell* element = &ip.step[i];
-        if (cell::is(*element, T_get_word)) {
-            element = context::bound_slot(*element);
+        if (ip.step_src[i] != Src::constant) {
+            element = word_slot(ip.step_src[i], *element);
             if (!element) return nullptr;
         }
         bool last = i + 1 == ip.steps;
@@ -168,14 +172,18 @@ inline bool plain_elements(uint32_t type) { return type == T_integer || type == 
 // saves no registers); the rest out of line.
 [[gnu::always_inline]] inline bool read(const Operand& o, Cell& v) {
     const Cell* p;
-    if (o.src == Src::constant) {
-        v = o.cell;
-        return true;
+    switch (o.src) {
+    case Src::constant: v = o.cell; return true;
+    case Src::global: p = gslot(o.cell); break;
+    case Src::local:
+        p = context::running_slot(o.cell);
+        if (!p) [[unlikely]] return read_other(o, v);
+        break;
+    // Numeric code's operands: a block's element, a paren's value.
+    case Src::index: return index_value(o.index(), v);
+    case Src::expr: return o.expr().value(o.expr(), v);
+    default: return read_other(o, v);
     }
-    if (o.src == Src::global) p = context::global_slot(o.cell);
-    else if (o.src == Src::local) p = context::running_slot(o.cell);
-    else return read_other(o, v);
-    if (!p) [[unlikely]] return read_other(o, v);
     if (!plain_value(*p)) return false;
     v = *p;
     return true;
@@ -195,7 +203,7 @@ bool value_chain(const Expr& e, Cell& v) {
     if (!read(c.first, v)) return false;
     for (uint32_t i = 0; i < c.steps; ++i) {
         const Step& s = c.step[i];
-        const Cell* op = op_value(s.word);
+        const Cell* op = op_value(s);
         if (!op || !cell::same_bits(*op, s.op)) return false;
         Cell right;
         if (!read(s.right, right) || !number_operation(s.operation, v, right, v)) return false;
@@ -211,7 +219,7 @@ bool value_chain(const Expr& e, Cell& v) {
 template <Src S>
 [[gnu::always_inline]] inline const Cell* shaped_source(const Cell& c) {
     if constexpr (S == Src::constant) return &c;
-    else if constexpr (S == Src::global) return context::global_slot(c);
+    else if constexpr (S == Src::global) return gslot(c);
     else return context::running_slot(c);
 }
 template <Src A, Src B, uint8_t op>
@@ -221,8 +229,7 @@ bool value_shaped(const Expr& e, Cell& v) {
     const Step& s = c.step[0];
     const Cell* right = shaped_source<B>(s.right.cell);
     if (!p || !right) [[unlikely]] return value_chain(e, v);
-    const Cell* held = context::global_slot(s.word);
-    if (!held || !cell::same_bits(*held, s.op)) return false;
+    if (!cell::same_bits(*gslot(s.word), s.op)) return false;
     if (cell::is(*p, T_integer) && cell::is(*right, T_integer)) [[likely]]
         return integer_operation(op, *p, integer::get(*right), v);
     return float_operation(op, *p, *right, v);
@@ -239,6 +246,67 @@ constexpr std::array<std::array<ValueFn, op_none>, 3> shaped_rows() {
 }
 constexpr std::array<std::array<std::array<ValueFn, op_none>, 3>, 3> shaped_table = {
     shaped_rows<Src::constant>(), shaped_rows<Src::global>(), shaped_rows<Src::local>()};
+
+// A chain of constants and words (global ones, or the running function's) between operators
+// that are global words, with no call in its way: anything else (a local of a function not
+// running innermost) goes to value_chain.
+[[gnu::always_inline]] inline const Cell* simple_slot(const Operand& o) {
+    if (o.src == Src::constant) return &o.cell;
+    if (o.src == Src::global) return gslot(o.cell);
+    return context::running_slot(o.cell);
+}
+bool value_chain_simple(const Expr& e, Cell& v) {
+    const Chain& c = static_cast<const Chain&>(e);
+    const Cell* p = simple_slot(c.first);
+    if (!p) [[unlikely]] return value_chain(e, v);
+    if (c.first.src != Src::constant && !plain_value(*p)) return false;
+    v = *p;
+    for (uint32_t i = 0; i < c.steps; ++i) {
+        const Step& s = c.step[i];
+        if (!cell::same_bits(*gslot(s.word), s.op)) return false;
+        const Cell* right = simple_slot(s.right);
+        if (!right) [[unlikely]] return value_chain(e, v);
+        if (!number_operation(s.operation, v, *right, v)) return false;
+    }
+    return true;
+}
+
+// A chain of one operator (a global word) whose operands may be index paths and parens too,
+// each instance its own function: numeric code's commonest shape (`a/:i/:k * b/:k/:j`).
+template <Src S>
+[[gnu::always_inline]] inline bool read_as(const Operand& o, Cell& v) {
+    if constexpr (S == Src::constant) {
+        v = o.cell;
+        return true;
+    } else if constexpr (S == Src::index) {
+        return index_value(o.index(), v);
+    } else if constexpr (S == Src::expr) {
+        return o.expr().value(o.expr(), v);
+    } else {
+        const Cell* p = S == Src::global ? gslot(o.cell) : context::running_slot(o.cell);
+        if (!p) [[unlikely]] return read_other(o, v);
+        if (!plain_value(*p)) return false;
+        v = *p;
+        return true;
+    }
+}
+template <Src A, Src B>
+bool value_chain1(const Expr& e, Cell& v) {
+    const Chain& c = static_cast<const Chain&>(e);
+    if (!read_as<A>(c.first, v)) return false;
+    const Step& s = c.step[0];
+    if (!cell::same_bits(*gslot(s.word), s.op)) return false;
+    Cell right;
+    return read_as<B>(s.right, right) && number_operation(s.operation, v, right, v);
+}
+template <Src A>
+constexpr std::array<ValueFn, 5> chain1_row() {
+    return {&value_chain1<A, Src::constant>, &value_chain1<A, Src::global>, &value_chain1<A, Src::local>,
+            &value_chain1<A, Src::index>, &value_chain1<A, Src::expr>};
+}
+constexpr std::array<std::array<ValueFn, 5>, 5> chain1_table = {
+    chain1_row<Src::constant>(), chain1_row<Src::global>(), chain1_row<Src::local>(), chain1_row<Src::index>(),
+    chain1_row<Src::expr>()};
 
 bool value_paren(const Expr& e, Cell& v) {
     const Paren& p = static_cast<const Paren&>(e);
@@ -292,6 +360,38 @@ struct RunningGuard {
     ~RunningGuard() { context::running = saved; }
 };
 
+// run_statements inline, for the hot runs (a function's body, a branch): from a first
+// statement compiled already; anything else takes run_statements.
+[[gnu::always_inline]] inline uint32_t statements_from(code_cache::Form& f, uint32_t type, Node code, uint32_t pos,
+                                                       uint32_t end, Cell* result) {
+    if (pos >= end || pos >= f.cells) [[unlikely]] return pos;
+    Stmt* s = f.at[pos];
+    if (!s || s == code_cache::walker_statement || !stack::room()) [[unlikely]]
+        return run_statements(f, type, code, pos, end, result);
+    code_cache::Running running(&f);
+    Block b{&f, code, type, end, result};
+    code_cache::Epoch epoch = code_cache::epoch;
+    for (;;) {
+        if (s->next > end) [[unlikely]] return pos;
+        uint32_t n = s->run(*s, b);
+        if (n >= end) [[likely]] {
+            if (n != miss) [[likely]] return ran_to_end;
+            if (!f.dead) missed(f, code, *s);
+            return pos;
+        }
+        if (stack::exiting()) return ran_to_end;
+        stack::values.top = result + 1;
+        if (epoch != code_cache::epoch) [[unlikely]] {
+            if (f.dead) return n < clip(code, end) ? n : ran_to_end;
+            epoch = code_cache::epoch;
+        }
+        pos = n;
+        s = f.at[pos];
+        if (!s) return run_statements(f, type, code, pos, end, result);
+        if (s == code_cache::walker_statement) return pos;
+    }
+}
+
 // call_function for a function called from a node: its body's statements run straight from the
 // body's form (the node's reference to it), as eval_function_body's block run would run them.
 // Anything else (no form, tracing asked for, a boot body not made yet) takes call_function.
@@ -337,7 +437,7 @@ struct RunningGuard {
                 if (p != ran_to_end) walk_body_rest(code, p, end, result);
             }
         } else {
-            uint32_t p = run_statements(*f, T_block, code, pos, end, result);
+            uint32_t p = statements_from(*f, T_block, code, pos, end, result);
             if (p != ran_to_end) [[unlikely]] walk_body_rest(code, p, end, result);
         }
         stack::unwind_last();
@@ -426,7 +526,7 @@ template <bool function, bool code_args>
 Ran push_call(const Expr& e, Where& w, uint32_t& next) {
     const Call& c = static_cast<const Call&>(e);
     if (c.has_path && !c.path.holds()) return Ran::failed;
-    const Cell* held = context::bound_slot(c.head);
+    const Cell* held = word_slot(c.head_src, c.head);
     if (!held || !cell::same_bits(*held, c.fn) || trace::active) return Ran::failed;
     Cell* slot = stack::values.top;
     uint32_t nargs = c.args;
@@ -586,7 +686,7 @@ Ran push_code_chain(const Expr& e, Where& w, uint32_t& next) {
         // Read again after code ran: the nodes hold (checked), at the same addresses.
         const Step& s = step[i];
         uint32_t at = s.pos;
-        const Cell* op = infix_op_at(s.word);
+        const Cell* op = op_value(s);
         if (!op || !cell::same_bits(*op, s.op)) return fail(at);
         if (s.right.src == Src::expr && !s.right.expr().pure) {
             // call_as's way for an infix operator whose right operand runs code: its frame, the
@@ -634,9 +734,7 @@ template <TargetKind T>
     } else {
         if (cell::is(v, T_unset)) return false;  // the set raises: the walker's
         if constexpr (T == TargetKind::global) {
-            Cell* slot = context::global_slot(t.word);
-            if (!slot) return false;
-            *slot = v;
+            *gslot(t.word) = v;
         } else if constexpr (T == TargetKind::local) {
             Cell* slot = context::running_slot(t.word);
             if (!slot) return false;
@@ -685,7 +783,7 @@ uint32_t run_counter(Stmt& st, Block& b) {
     const CounterStmt& s = static_cast<const CounterStmt&>(st);
     Cell* slot;
     if constexpr (T == TargetKind::global) {
-        slot = context::global_slot(s.target.word);
+        slot = gslot(s.target.word);
     } else if constexpr (T == TargetKind::local) {
         slot = context::running_slot(s.target.word);
     } else {
@@ -695,14 +793,12 @@ uint32_t run_counter(Stmt& st, Block& b) {
         slot = field_slot(*static_cast<const Field*>(s.target.ref), holder);
         if (slot && (object::hooks_of(*holder) || field_slot(*s.read_field, read_holder) != slot)) slot = nullptr;
     }
-    if (!slot || !cell::is(*slot, T_integer) || s.tail.lookahead ||
-        word::context_of(s.word) != context::global_node) [[unlikely]]
+    if (!slot || !cell::is(*slot, T_integer) || s.tail.lookahead || s.word_src != Src::global) [[unlikely]]
         return run_counter_general<T>(st, b);
-    const Cell* op = context::global_slot(s.word);
-    if (!op || !cell::same_bits(*op, s.op)) [[unlikely]] return run_counter_general<T>(st, b);
+    if (!cell::same_bits(*gslot(s.word), s.op)) [[unlikely]] return run_counter_general<T>(st, b);
     int32_t delta;
     if constexpr (by_word) {
-        const Cell* amount = s.amount.src == Src::global ? context::global_slot(s.amount.cell)
+        const Cell* amount = s.amount.src == Src::global ? gslot(s.amount.cell)
                              : s.amount.src == Src::local ? context::running_slot(s.amount.cell)
                                                           : nullptr;
         if (!amount || !cell::is(*amount, T_integer)) [[unlikely]] return run_counter_general<T>(st, b);
@@ -776,7 +872,7 @@ uint32_t run_ending_return(Stmt& st, Block& b) {
 // which run no code and raise nothing, so the native's frame, which the walker would have pushed
 // around them, shows nowhere. Their values go into result. Gives the position of the first
 // statement left (its end when all ran, its start when none did).
-inline uint32_t run_in_place(code_cache::Form& f, Node code, uint32_t pos, uint32_t end, Cell* result) {
+[[gnu::noinline]] uint32_t run_in_place(code_cache::Form& f, Node code, uint32_t pos, uint32_t end, Cell* result) {
     Block b{&f, code, T_block, end, result};
     while (pos < end) {
         Stmt* s = f.at[pos];
@@ -798,10 +894,34 @@ inline uint32_t run_in_place(code_cache::Form& f, Node code, uint32_t pos, uint3
 // A conditional's branch as the native's do_block runs it (eval_body), the native's frame
 // pushed around it: from `left`, the first statement not run in place (the value so far in
 // `sofar`).
+// bf: the branch's form, where eval_body would run it compiled (no checking, tracing or
+// interrupt), else null.
 void branch_rest(code_cache::Form* bf, const Cell& branch, uint32_t start, uint32_t left, uint32_t end,
                  const Cell& sofar) {
     stack::keep();
-    if (left == start) return eval_body(branch);
+    if (left == start) {
+        // eval_body's way, its form known: a branch whose first statement runs code runs in a
+        // result cell of its own from the start, as eval_frameless runs it.
+        if (bf && start < bf->cells && stack::room()) {
+            Stmt* s = bf->at[start];
+            if (s && s != code_cache::walker_statement && !s->pure && s->kind != NodeKind::conditional) {
+                Node code = series::node_of(branch);
+                collector::RootNode keep(code);
+                check_depth();
+                Cell* caller = stack::values.args;
+                Cell* result = stack::reserve();
+                stack::values.args = result;
+                uint32_t p = statements_from(*bf, T_block, code, start, end, result);
+                if (p != ran_to_end && p < clip(code, end)) walk_rest(T_block, code, p, end, result);
+                stack::values.args = caller;
+                stack::values.top = result + 1;
+                *caller = *result;
+                return;
+            }
+            if (run_frameless(*bf, branch, T_block, start, end)) return;
+        }
+        return eval_body(branch);
+    }
     *stack::values.args = sofar;
     continue_frameless(bf, branch, left, end, stack::values.top);
 }
@@ -813,11 +933,11 @@ void branch_rest(code_cache::Form* bf, const Cell& branch, uint32_t start, uint3
 // in the native's frame.
 [[gnu::noinline]] bool branch_returns(code_cache::Form& bf, Node branch, uint32_t left, uint32_t branch_end,
                                       const CondStmt& s, Block& b) {
-    if (check_forms || os::interrupt_flag || left >= bf.cells || !ends_body(b.code, b.end, s.next, stack::depth()))
-        return false;
+    if (left >= bf.cells) return false;
     const Stmt* t = bf.at[left];
     if (!t || t == code_cache::walker_statement || t->kind != NodeKind::ending_return || t->next < branch_end)
         return false;
+    if (check_forms || os::interrupt_flag || !ends_body(b.code, b.end, s.next, stack::depth())) return false;
     Cell v;
     if (!return_value(static_cast<const Call&>(*static_cast<const CodeStmt*>(t)->expr), branch, branch_end, v))
         return false;
@@ -891,31 +1011,50 @@ uint32_t conditional_in_frame(const CondStmt& s, Block& b, const CondState& c) {
 // the statement ran whole; miss: nothing was done; more: the rest of the branch must run in
 // the native's frame (conditional_in_frame, with what c keeps).
 CondStep conditional_start(const CondStmt& s, Block& b, CondState& c) {
-    const Cell* native = context::bound_slot(s.head);
+    const Cell* native = word_slot(s.head_src, s.head);
     if (!native || !cell::same_bits(*native, s.native)) return CondStep::miss;
     if (s.tail.lookahead && infix_op_at(s.tail.after)) return CondStep::miss;
     if (!s.cond->value(*s.cond, c.condition)) return CondStep::miss;
     // The native's choice (either's condition is never unset here: an operand holds a value).
     bool falsy = cell::is(c.condition, T_none) || (cell::is(c.condition, T_logic) && !logic::get(c.condition));
+    uint32_t chosen;
     if (s.which == natives::index::either) {
-        c.chosen = falsy ? 1 : 0;
+        chosen = falsy ? 1 : 0;
     } else if (falsy == (s.which == natives::index::unless)) {
-        c.chosen = 0;
+        chosen = 0;
     } else {
         none::make_at(*b.result);
         return CondStep::done;
     }
-    const Branch& br = s.branch[c.chosen];
+    c.chosen = chosen;
+    const Branch& br = s.branch[chosen];
     Node bcode = series::node_of(br.block);
-    c.start = series::position_of(br.block);
-    c.branch_end = tail_index(bcode);
-    c.form = br.form.of(bcode);
-    c.left = c.start;
-    if (c.form && !check_forms && !trace::active && !os::interrupt_flag) {
-        c.left = run_in_place(*c.form, bcode, c.start, c.branch_end, b.result);
-        if (c.left >= c.branch_end && c.left > c.start) return CondStep::done;
-        if (branch_returns(*c.form, bcode, c.left, c.branch_end, s, b)) return CondStep::done;
+    uint32_t start = series::position_of(br.block);
+    c.start = start;
+    code_cache::Form* f = check_forms || trace::active || os::interrupt_flag ? nullptr : br.form.of(bcode);
+    c.form = f;
+    if (!f) {
+        c.left = start;
+        c.branch_end = tail_index(bcode);
+        return CondStep::more;
     }
+    // While the form holds, the branch is its block as made.
+    uint32_t end = f->cells;
+    c.branch_end = end;
+    // The commonest branch: one pure statement.
+    if (start < end) {
+        Stmt* first = f->at[start];
+        if (first && first != code_cache::walker_statement && first->pure && first->next == end) [[likely]] {
+            Block in{f, bcode, T_block, end, b.result};
+            if (first->run(*first, in) != miss) [[likely]] return CondStep::done;
+            missed(*f, bcode, *first);
+            c.left = start;
+            return CondStep::more;
+        }
+    }
+    c.left = run_in_place(*f, bcode, start, end, b.result);
+    if (c.left >= end && c.left > start) return CondStep::done;
+    if (branch_returns(*f, bcode, c.left, end, s, b)) return CondStep::done;
     return CondStep::more;
 }
 
@@ -1177,8 +1316,27 @@ void choose_runner(Expr& e) {
         };
         uint32_t a, b;
         if (c.steps == 1 && src(c.first.src, a) && src(c.step[0].right.src, b) &&
-            word::context_of(c.step[0].word) == context::global_node && c.step[0].operation < op_none)
+            c.step[0].word_src == Src::global && c.step[0].operation < op_none) {
             e.value = shaped_table[a][b][c.step[0].operation];
+        } else if (c.steps == 1 && c.step[0].word_src == Src::global) {
+            // Index paths and parens among constants and words.
+            auto rich = [](Src s, uint32_t& out) {
+                switch (s) {
+                case Src::constant: out = 0; return true;
+                case Src::global: out = 1; return true;
+                case Src::local: out = 2; return true;
+                case Src::index: out = 3; return true;
+                case Src::expr: out = 4; return true;
+                default: return false;
+                }
+            };
+            if (rich(c.first.src, a) && rich(c.step[0].right.src, b)) e.value = chain1_table[a][b];
+        } else if (c.steps > 1 && src(c.first.src, a)) {
+            bool simple = true;
+            for (uint32_t i = 0; simple && i < c.steps; ++i)
+                simple = c.step[i].word_src == Src::global && src(c.step[i].right.src, b);
+            if (simple) e.value = value_chain_simple;
+        }
         break;
     }
     case NodeKind::paren: e.value = value_paren; break;

@@ -74,6 +74,8 @@ struct FormRef {
 // How an operand is read: its own cell (a constant), a global word's slot, a word of the
 // running function, any other bound word through its binding, an object's field through a
 // path of two words, a block's or vector's element through an index path, or a child node.
+// A word compiled as global had its slot in the global values then; they only ever grow, so
+// it is read at its index without a bound.
 enum class Src : uint8_t { constant, global, local, word, field, index, expr };
 
 // A path `word/field` in code, read or set as an object's path step does: the holder word (its
@@ -82,6 +84,7 @@ enum class Src : uint8_t { constant, global, local, word, field, index, expr };
 struct Field {
     Token path;
     Cell holder{};
+    Src holder_src = Src::word;
     Node context = 0;
     uint32_t index = 0;
 };
@@ -90,8 +93,10 @@ struct Field {
 struct IndexPath {
     Token path;
     Cell first{};
+    Src first_src = Src::word;
     uint32_t steps = 0;
     Cell step[3]{};
+    Src step_src[3]{};  // constant: an integer written; else how the get-word is read
 };
 
 struct Expr;
@@ -158,6 +163,7 @@ struct Step {
     Cell word{}, op{};
     Operand right;
     uint8_t operation = 0;
+    Src word_src = Src::word;  // how the operator word is read
     uint32_t pos = 0;
 };
 struct Chain : Expr {
@@ -188,6 +194,7 @@ struct Arg {
 // first argument in the frame.
 struct Call : Expr {
     Cell head{}, fn{};
+    Src head_src = Src::word;
     Token path;
     bool has_path = false;
     bool is_function = false;
@@ -255,6 +262,7 @@ struct ValueStmt : Stmt {
 // the value statement it also is.
 struct CounterStmt : ValueStmt {
     Cell word{}, op{};  // the operator word and its op!
+    Src word_src = Src::word;
     int32_t delta = 0;
     bool by_word = false;
     Operand amount;
@@ -272,6 +280,7 @@ struct Branch {
 };
 struct CondStmt : Stmt {
     Cell head{}, native{};
+    Src head_src = Src::word;
     uint32_t which = 0;  // the native's index: if, unless or either
     const Expr* cond = nullptr;
     uint32_t blocks_at = 0;
