@@ -377,6 +377,8 @@ const Call* Builder::call(Node cells, uint32_t p, uint32_t depth, uint32_t& next
         a.ts1 = item.ts1;
         a.ts2 = item.ts2;
         a.ts3 = item.ts3;
+        Cell any = typeset::any_but_unset();
+        a.any = item.ts1 == typeset::bits(any, 0) && item.ts2 == typeset::bits(any, 1) && item.ts3 == typeset::bits(any, 2);
         a.pos = q;
         a.symbol = item.symbol;
         a.slot = slot;

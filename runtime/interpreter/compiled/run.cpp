@@ -395,7 +395,7 @@ struct RunningGuard {
 // call_function for a function called from a node: its body's statements run straight from the
 // body's form (the node's reference to it), as eval_function_body's block run would run them.
 // Anything else (no form, tracing asked for, a boot body not made yet) takes call_function.
-[[gnu::noinline]] void run_function(const Cell& fn, const Cell* name, const Call& c) {
+[[gnu::always_inline]] inline void function_body(const Cell& fn, const Cell* name, const Call& c) {
     code_cache::Form* f = c.body;
     uint32_t pos = c.body_pos;
     if (c.body_checked != code_cache::epoch) [[unlikely]] {
@@ -453,6 +453,15 @@ struct RunningGuard {
     }
 }
 
+[[gnu::noinline]] void run_function(const Cell& fn, const Cell* name, const Call& c) { function_body(fn, name, c); }
+
+// Whether a value is of a type the argument takes.
+[[gnu::always_inline]] inline bool takes(const Arg& a, const Cell& v) {
+    if (a.any) return !cell::is(v, T_unset);
+    Cell ts{T_typeset, a.ts1, a.ts2, a.ts3};
+    return typeset::contains(ts, cell::type(v));
+}
+
 // The arguments of a call whose arguments run code, fetched as fetch_and_run fetches them, its
 // frame pushed (slot: the function's cell): each argument in turn, checked for its type at
 // once. Gives false when the walker finished the call (fetch_and_run with the arguments so far
@@ -463,13 +472,15 @@ struct RunningGuard {
     bool ran = false;
     failed = false;
     uint32_t fixed = c.fixed;
+    // The arguments' nodes stay where they are while the form runs (their fields hold no node
+    // ids to go stale): read in place after code ran.
     const Arg* args = c.arg;
     for (uint32_t i = 0; i < fixed; ++i) {
-        // What the argument needs once its code ran, read first.
-        Arg a = args[i];
-        bool pure = a.expr->pure;
+        const Arg& a = args[i];
+        const Expr& e = *a.expr;
+        bool pure = e.pure;
         uint32_t p;
-        Ran r = a.expr->push(*a.expr, w, p);
+        Ran r = e.push(e, w, p);
         if (r == Ran::failed) {
             if (!ran) {
                 stack::drop_frame();
@@ -485,8 +496,7 @@ struct RunningGuard {
             next = p;
             return false;
         }
-        Cell ts{T_typeset, a.ts1, a.ts2, a.ts3};
-        if (!typeset::contains(ts, cell::type(stack::values.top[-1]))) {
+        if (!takes(a, stack::values.top[-1])) {
             if (!ran) {
                 stack::drop_frame();
                 stack::values.top = slot;
@@ -515,6 +525,54 @@ struct RunningGuard {
     if (!stack::exiting()) next = continue_infix(w.cells, next, clip(w.cells, w.end), start);
     stack::values.top = start + 1;
     return Ran::walked;
+}
+
+
+// push_call for the commonest calls, each arity its own instance: a function, or a native
+// without refinements, its arguments pure (a function's refinements from a path too, its
+// refinement arguments set into their slots after the frame image). The same steps, the
+// argument loop unrolled.
+template <bool function, bool path, uint32_t nargs>
+Ran push_lean_call(const Expr& e, Where& w, uint32_t& next) {
+    const Call& c = static_cast<const Call&>(e);
+    if (path && !c.path.holds()) [[unlikely]] return Ran::failed;
+    const Cell* held = word_slot(c.head_src, c.head);
+    if (!held || !cell::same_bits(*held, c.fn) || trace::active) [[unlikely]] return Ran::failed;
+    Cell* slot = stack::values.top;
+    if (slot + nargs + 2 >= stack::values.end) [[unlikely]] return Ran::failed;
+    uint32_t fixed = path ? c.fixed : nargs;
+    Cell extra[nargs ? nargs : 1];  // a function's refinement arguments
+    for (uint32_t i = 0; i < nargs; ++i) {
+        const Arg& a = c.arg[i];
+        Cell* v = i < fixed ? slot + 1 + i : &extra[i];
+        if (!a.expr->value(*a.expr, *v) || !tail_clear(a.expr->tail, a.expr->next, w.cells, w.end) || !takes(a, *v))
+            [[unlikely]] return Ran::failed;
+    }
+    check_depth();
+    *slot = c.fn;
+    stack::values.top = slot + 1;
+    stack::push_frame(function ? stack::interp_function : stack::interp_native, &c.head);
+    stack::values.top = slot + 1 + fixed;
+    if constexpr (function) {
+        stack::push_n(c.image, c.slots);
+        if constexpr (path)
+            for (uint32_t i = fixed; i < nargs; ++i) stack::values.args[c.arg[i].slot] = extra[i];
+    }
+    if (stack::values.top == stack::values.args) stack::reserve();  // the result cell
+    // What the rest needs after the code ran, read before.
+    uint32_t call_next = c.next;
+    bool whole = e.whole;
+    if constexpr (function) {
+        Cell label = c.head;
+        function_body(slot[0], &label, c);
+    } else {
+        natives::Args args(no_refinements_given);
+        c.entry(args);
+    }
+    end_call(slot);
+    next = call_next;
+    if (!whole || (code_cache::epoch == w.epoch && !trace::active && !e.tail.lookahead)) [[likely]] return Ran::done;
+    return after_code(Ran::done, w, slot, call_next, e.tail, next);
 }
 
 // A call: the head word must still hold the function, the path be unchanged. Arguments that run
@@ -649,7 +707,7 @@ Ran push_code_paren(const Expr& e, Where& w, uint32_t& next) {
 }
 
 // An expression whose terms run code, as the walker's expression runs it; its value pushed.
-Ran push_code_chain(const Expr& e, Where& w, uint32_t& next) {
+[[gnu::always_inline]] inline Ran code_chain(const Expr& e, Where& w, uint32_t& next) {
     const Chain& c = static_cast<const Chain&>(e);
     Cell* start = stack::values.top;
     bool ran = false;  // code has run: a failed check hands the rest to the walker
@@ -722,6 +780,7 @@ Ran push_code_chain(const Expr& e, Where& w, uint32_t& next) {
     next = chain_next;
     return Ran::done;
 }
+Ran push_code_chain(const Expr& e, Where& w, uint32_t& next) { return code_chain(e, w, next); }
 
 // ---- statements ----------------------------------------------------------------------------------
 
@@ -816,6 +875,8 @@ uint32_t run_counter(Stmt& st, Block& b) {
 
 // An expression statement into the result cell (the argument base), as the walker's
 // expression runs it; miss, having done nothing, where the walker must take it.
+// chain: the expression is a code chain, run inline.
+template <bool chain>
 uint32_t run_code(Stmt& st, Block& b) {
     if (trace::active) return miss;
     const CodeStmt& s = static_cast<const CodeStmt&>(st);
@@ -826,7 +887,7 @@ uint32_t run_code(Stmt& st, Block& b) {
     Cell* start = stack::values.top;
     Where w{b.form, code_cache::epoch, b.code, b.end};
     uint32_t next;
-    Ran r = e.push(e, w, next);
+    Ran r = chain ? code_chain(e, w, next) : e.push(e, w, next);
     if (r == Ran::failed) return miss;
     // The set is the statement's too: an error in it names the statement.
     if (sets && !stack::exiting()) {
@@ -863,7 +924,7 @@ uint32_t run_ending_return(Stmt& st, Block& b) {
         *b.result = v;
         return s.next;
     }
-    return run_code(st, b);
+    return run_code<false>(st, b);
 }
 
 // ---- conditionals ---------------------------------------------------------------------------------
@@ -980,7 +1041,8 @@ void continue_frameless(code_cache::Form* f, const Cell& block, uint32_t pos, ui
 
 // The second part of a conditional, once its branch did not run in place whole: the native's
 // frame pushed as call pushes it (its condition and blocks), the rest of the branch in it.
-uint32_t conditional_in_frame(const CondStmt& s, Block& b, const CondState& c) {
+namespace {
+[[gnu::always_inline]] inline uint32_t in_frame(const CondStmt& s, Block& b, const CondState& c) {
     Cell fn = s.native, word = s.head, branch = s.branch[c.chosen].block;
     Tail tail = s.tail;
     uint32_t next = s.next, blocks_at = s.blocks_at, blocks = s.blocks;
@@ -1004,13 +1066,17 @@ uint32_t conditional_in_frame(const CondStmt& s, Block& b, const CondState& c) {
     stack::values.top = slot;
     return next;
 }
+}  // namespace
+
+uint32_t conditional_in_frame(const CondStmt& s, Block& b, const CondState& c) { return in_frame(s, b, c); }
 
 // A conditional statement's first part, which runs no code: the head word must still hold the
 // native, the word after the blocks no operator; the condition's value chooses the branch as
 // the native chooses it; a branch whose statements run in place runs so (run_in_place). done:
 // the statement ran whole; miss: nothing was done; more: the rest of the branch must run in
 // the native's frame (conditional_in_frame, with what c keeps).
-CondStep conditional_start(const CondStmt& s, Block& b, CondState& c) {
+namespace {
+[[gnu::always_inline]] inline CondStep start_conditional(const CondStmt& s, Block& b, CondState& c) {
     const Cell* native = word_slot(s.head_src, s.head);
     if (!native || !cell::same_bits(*native, s.native)) return CondStep::miss;
     if (s.tail.lookahead && infix_op_at(s.tail.after)) return CondStep::miss;
@@ -1057,6 +1123,9 @@ CondStep conditional_start(const CondStmt& s, Block& b, CondState& c) {
     if (branch_returns(*f, bcode, c.left, end, s, b)) return CondStep::done;
     return CondStep::more;
 }
+}  // namespace
+
+CondStep conditional_start(const CondStmt& s, Block& b, CondState& c) { return start_conditional(s, b, c); }
 
 namespace {
 
@@ -1137,10 +1206,10 @@ uint32_t run_conditional(Stmt& st, Block& b) {
         return run_code_conditional(s, b);
     }
     CondState c;
-    CondStep step = conditional_start(s, b, c);
+    CondStep step = start_conditional(s, b, c);
     if (step == CondStep::miss) return miss;
     if (step == CondStep::done) return s.next;
-    return conditional_in_frame(s, b, c);
+    return in_frame(s, b, c);
 }
 
 // ---- block runs ----------------------------------------------------------------------------------
@@ -1346,6 +1415,22 @@ void choose_runner(Expr& e) {
         Call& c = static_cast<Call&>(e);
         if (c.is_function) e.push = c.runs_code ? push_call<true, true> : push_call<true, false>;
         else e.push = c.runs_code ? push_call<false, true> : push_call<false, false>;
+        // Lean: pure arguments, and for a native no path, no refinements and no return (whose
+        // ending of a body push_call recognises).
+        bool lean = !c.runs_code && c.args <= 4 &&
+                    (c.is_function || (!c.has_path && c.args == c.fixed && !c.refinements && !c.is_return));
+        if (lean) {
+            static constexpr PushFn functions[] = {push_lean_call<true, false, 0>, push_lean_call<true, false, 1>,
+                                                   push_lean_call<true, false, 2>, push_lean_call<true, false, 3>,
+                                                   push_lean_call<true, false, 4>};
+            static constexpr PushFn paths[] = {push_lean_call<true, true, 0>, push_lean_call<true, true, 1>,
+                                               push_lean_call<true, true, 2>, push_lean_call<true, true, 3>,
+                                               push_lean_call<true, true, 4>};
+            static constexpr PushFn natives_[] = {push_lean_call<false, false, 0>, push_lean_call<false, false, 1>,
+                                                  push_lean_call<false, false, 2>, push_lean_call<false, false, 3>,
+                                                  push_lean_call<false, false, 4>};
+            e.push = !c.is_function ? natives_[c.args] : c.has_path ? paths[c.args] : functions[c.args];
+        }
         break;
     }
     default: break;
@@ -1376,7 +1461,9 @@ void choose_runner(Stmt& s) {
         }
         break;
     }
-    case NodeKind::code_statement: s.run = run_code; break;
+    case NodeKind::code_statement:
+        s.run = static_cast<CodeStmt&>(s).expr->kind == NodeKind::code_chain ? run_code<true> : run_code<false>;
+        break;
     case NodeKind::ending_return: s.run = run_ending_return; break;
     case NodeKind::conditional: s.run = run_conditional; break;
     default: break;

@@ -184,6 +184,7 @@ struct Arg {
     const Expr* expr = nullptr;
     uint32_t ts1 = 0, ts2 = 0, ts3 = 0;
     uint32_t pos = 0, symbol = 0, slot = 0;
+    bool any = false;  // it takes every type but unset!
 };
 // A call of what a word (or a path's first word) held when compiled: the head word and the
 // function, native or action it held (kept alive while the form names it, so that its node
