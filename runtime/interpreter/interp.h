@@ -50,8 +50,8 @@ const Cell* current_cell();
 // Execution switches, read from the environment once at start-up and changed only between
 // runs (tests, fuzz targets). walker_only (KOV_WALKER_ONLY=1) turns compiled execution off so
 // that every block is walked cell by cell, the reference behaviour; check_forms
-// (KOV_CHECK_FORMS=1, and always on in checking builds) makes every compiled form compare a
-// hash of its source cells on each run and abort on a mismatch.
+// (KOV_CHECK_FORMS=1; on in checking builds unless KOV_CHECK_FORMS=0) makes every compiled
+// form compare a hash of its source cells on each run and abort on a mismatch.
 extern bool walker_only;
 extern bool check_forms;
 

@@ -470,6 +470,7 @@ Stmt* Builder::value_statement(uint32_t pos, bool alone) {
             s->tail = tail;
             s->word = step.word;
             s->word_src = step.word_src;
+            s->in_place = step.word_src == Src::global && !tail.lookahead;
             s->op = step.op;
             s->by_word = by_word;
             if (by_word) s->amount = step.right;

@@ -158,8 +158,9 @@ void* Arena::take(std::size_t n) {
     constexpr std::size_t align = alignof(std::max_align_t);
     n = (n + align - 1) & ~(align - 1);
     if (static_cast<std::size_t>(end_ - free_) < n) {
-        // Chunks grow with the form: small blocks keep small forms, large ones few chunks.
-        std::size_t size = bytes_ < 4096 ? 1024 : 8192;
+        // Chunks grow with the form: small blocks (and the series that only have a form as a
+        // token) keep small forms, large ones few chunks.
+        std::size_t size = bytes_ == 0 ? 256 : bytes_ < 4096 ? 1024 : 8192;
         std::size_t head = (sizeof(Chunk) + align - 1) & ~(align - 1);
         if (size < head + n) size = head + n;
         auto c = static_cast<Chunk*>(std::malloc(size));

@@ -43,6 +43,7 @@ void LoopBody::refresh() {
     form_ = (b->flags & memory::has_form) && !walker_only ? code_cache::linked_form(code_, b->spare) : nullptr;
     if (form_ && pos_ >= form_->cells) form_ = nullptr;
     counting_ = form_ != nullptr;
+    plan_builds_ = ~0u;  // the plan's statements were the old form's, which may be gone
 }
 
 [[gnu::always_inline]] inline bool LoopBody::ready() {
@@ -211,16 +212,34 @@ int64_t LoopBody::count(Cell* word, int64_t from, int64_t n, bool& ran) {
         Cell unread;
         Cell* slot = word ? direct_slot(*word) : &unread;
         if (slot && plain()) {
+            // The body's code may drop its form (changing the body, an eviction): the nodes
+            // stay until the run ends.
+            code_cache::Running running(form_);
             Block b{form_, code_, type_, end_, stack::values.args};
             Cell* top = stack::values.args + 1;
             int64_t first = i;
             // k and the statements as values no call can change, kept in registers.
             uint32_t k = plain_k_;
             Stmt* const* ps = plain_s_;
-            for (; i <= n; ++i) {
-                if (os::interrupt_flag) return i;
-                cell::store(*slot, T_integer, 0, static_cast<uint32_t>(i), 0);
-                if (!plain_iteration(ps, k, b, body_, top)) break;
+            if (k == 1 && ps[0]->pure) {
+                // The commonest body, one pure statement (a counter, a sum), its runner found
+                // once for the run.
+                Stmt& st = *ps[0];
+                RunFn run = st.run;
+                for (; i <= n; ++i) {
+                    if (os::interrupt_flag) return i;
+                    cell::store(*slot, T_integer, 0, static_cast<uint32_t>(i), 0);
+                    if (run(st, b) == miss) [[unlikely]] {
+                        plain_stop(st, b, body_, top);
+                        break;
+                    }
+                }
+            } else {
+                for (; i <= n; ++i) {
+                    if (os::interrupt_flag) return i;
+                    cell::store(*slot, T_integer, 0, static_cast<uint32_t>(i), 0);
+                    if (!plain_iteration(ps, k, b, body_, top)) break;
+                }
             }
             if (i > n) return n + 1;
             // A body that keeps stopping in the first iteration of a run (its branches not
@@ -257,6 +276,7 @@ bool LoopBody::each(Cell* word, Cell* series, bool& ran) {
         if (check_forms) [[unlikely]] code_cache::note_run(code_);  // as each block run does
         stack::values.top = stack::values.args + 1;                 // as run_body leaves it
         if (plain()) {
+            code_cache::Running running(form_);  // as in count
             Block b{form_, code_, type_, end_, stack::values.args};
             Cell* top = stack::values.args + 1;
             uint32_t k = plain_k_;
@@ -318,6 +338,7 @@ bool LoopBody::plain_while(LoopBody& cond, bool& ran) {
         if (!ce) return false;
         stack::values.top = stack::values.args + 1;  // as run_body leaves it
         if (plain()) {
+            code_cache::Running running(form_);  // as in count
             Block b{form_, code_, type_, end_, stack::values.args};
             Cell* top = stack::values.args + 1;
             uint32_t k = plain_k_;

@@ -271,6 +271,21 @@ bool value_chain_simple(const Expr& e, Cell& v) {
     return true;
 }
 
+// value_chain_simple for a chain whose right operands are all constants (`x * 75 + 74 % 65537`,
+// `i % 7 < 3`).
+bool value_chain_constants(const Expr& e, Cell& v) {
+    const Chain& c = static_cast<const Chain&>(e);
+    const Cell* p = simple_slot(c.first);
+    if (!p) [[unlikely]] return value_chain(e, v);
+    if (c.first.src != Src::constant && !plain_value(*p)) return false;
+    v = *p;
+    const Step* s = c.step;
+    for (const Step* end = s + c.steps; s < end; ++s) {
+        if (!cell::same_bits(*gslot(s->word), s->op) || !number_operation(s->operation, v, s->right.cell, v)) return false;
+    }
+    return true;
+}
+
 // A chain of one operator (a global word) whose operands may be index paths and parens too,
 // each instance its own function: numeric code's commonest shape (`a/:i/:k * b/:k/:j`).
 template <Src S>
@@ -823,6 +838,28 @@ uint32_t run_value(Stmt& st, Block& b) {
     return s.next;
 }
 
+// run_value for a statement whose value is one word (global, or the running function's),
+// stored nowhere or into a word: the word read inline, with no call in the way (a local of a
+// function not running innermost takes run_value).
+template <TargetKind T, Src S>
+uint32_t run_value_word(Stmt& st, Block& b) {
+    const ValueStmt& s = static_cast<const ValueStmt&>(st);
+    const Cell& w = static_cast<const Chain&>(*s.value).first.cell;
+    const Cell* p = S == Src::global ? gslot(w) : context::running_slot(w);
+    if (!p || s.tail.lookahead) [[unlikely]] return run_value<T>(st, b);
+    if (!plain_value(*p)) return miss;
+    Cell v = *p;
+    if constexpr (T == TargetKind::global) {
+        *gslot(s.target.word) = v;
+    } else if constexpr (T == TargetKind::local) {
+        Cell* slot = context::running_slot(s.target.word);
+        if (!slot) [[unlikely]] return run_value<T>(st, b);
+        *slot = v;
+    }
+    *b.result = v;
+    return s.next;
+}
+
 // A counter run in place: the cell the target reaches (the first operand's and the set's)
 // given its amount with the integer add the operator would make, the sum made in the register
 // the cell is loaded into (integer::add_unchecked: a counter's chain from one iteration to the
@@ -852,8 +889,7 @@ uint32_t run_counter(Stmt& st, Block& b) {
         slot = field_slot(*static_cast<const Field*>(s.target.ref), holder);
         if (slot && (object::hooks_of(*holder) || field_slot(*s.read_field, read_holder) != slot)) slot = nullptr;
     }
-    if (!slot || !cell::is(*slot, T_integer) || s.tail.lookahead || s.word_src != Src::global) [[unlikely]]
-        return run_counter_general<T>(st, b);
+    if (!slot || !cell::is(*slot, T_integer) || !s.in_place) [[unlikely]] return run_counter_general<T>(st, b);
     if (!cell::same_bits(*gslot(s.word), s.op)) [[unlikely]] return run_counter_general<T>(st, b);
     int32_t delta;
     if constexpr (by_word) {
@@ -957,7 +993,7 @@ uint32_t run_ending_return(Stmt& st, Block& b) {
 // `sofar`).
 // bf: the branch's form, where eval_body would run it compiled (no checking, tracing or
 // interrupt), else null.
-void branch_rest(code_cache::Form* bf, const Cell& branch, uint32_t start, uint32_t left, uint32_t end,
+[[gnu::always_inline]] inline void branch_rest(code_cache::Form* bf, const Cell& branch, uint32_t start, uint32_t left, uint32_t end,
                  const Cell& sofar) {
     stack::keep();
     if (left == start) {
@@ -1080,7 +1116,12 @@ namespace {
     const Cell* native = word_slot(s.head_src, s.head);
     if (!native || !cell::same_bits(*native, s.native)) return CondStep::miss;
     if (s.tail.lookahead && infix_op_at(s.tail.after)) return CondStep::miss;
-    if (!s.cond->value(*s.cond, c.condition)) return CondStep::miss;
+    // A word alone as the condition (a flag, a refinement), read inline.
+    if (s.cond->kind == NodeKind::operand) {
+        if (!read(static_cast<const Chain&>(*s.cond).first, c.condition)) return CondStep::miss;
+    } else if (!s.cond->value(*s.cond, c.condition)) {
+        return CondStep::miss;
+    }
     // The native's choice (either's condition is never unset here: an operand holds a value).
     bool falsy = cell::is(c.condition, T_none) || (cell::is(c.condition, T_logic) && !logic::get(c.condition));
     uint32_t chosen;
@@ -1404,7 +1445,11 @@ void choose_runner(Expr& e) {
             bool simple = true;
             for (uint32_t i = 0; simple && i < c.steps; ++i)
                 simple = c.step[i].word_src == Src::global && src(c.step[i].right.src, b);
-            if (simple) e.value = value_chain_simple;
+            if (simple) {
+                bool constants = true;
+                for (uint32_t i = 0; constants && i < c.steps; ++i) constants = c.step[i].right.src == Src::constant;
+                e.value = constants ? value_chain_constants : value_chain_simple;
+            }
         }
         break;
     }
@@ -1441,8 +1486,9 @@ void choose_runner(Expr& e) {
 void choose_runner(Stmt& s) {
     auto by_target = [](TargetKind k, auto value_of) -> RunFn { return value_of(k); };
     switch (s.kind) {
-    case NodeKind::value_statement:
-        s.run = by_target(static_cast<ValueStmt&>(s).target.kind, [](TargetKind k) -> RunFn {
+    case NodeKind::value_statement: {
+        ValueStmt& v = static_cast<ValueStmt&>(s);
+        s.run = by_target(v.target.kind, [](TargetKind k) -> RunFn {
             switch (k) {
             case TargetKind::none: return run_value<TargetKind::none>;
             case TargetKind::global: return run_value<TargetKind::global>;
@@ -1451,7 +1497,20 @@ void choose_runner(Stmt& s) {
             default: return run_value<TargetKind::index>;
             }
         });
+        // One word, stored nowhere or into a word.
+        if (v.value->kind == NodeKind::operand && v.target.kind <= TargetKind::local) {
+            Src src = static_cast<const Chain&>(*v.value).first.src;
+            static constexpr RunFn globals[] = {run_value_word<TargetKind::none, Src::global>,
+                                                run_value_word<TargetKind::global, Src::global>,
+                                                run_value_word<TargetKind::local, Src::global>};
+            static constexpr RunFn locals[] = {run_value_word<TargetKind::none, Src::local>,
+                                               run_value_word<TargetKind::global, Src::local>,
+                                               run_value_word<TargetKind::local, Src::local>};
+            if (src == Src::global) s.run = globals[uint32_t(v.target.kind)];
+            else if (src == Src::local) s.run = locals[uint32_t(v.target.kind)];
+        }
         break;
+    }
     case NodeKind::counter: {
         CounterStmt& c = static_cast<CounterStmt&>(s);
         switch (c.target.kind) {

@@ -264,6 +264,7 @@ struct ValueStmt : Stmt {
 struct CounterStmt : ValueStmt {
     Cell word{}, op{};  // the operator word and its op!
     Src word_src = Src::word;
+    bool in_place = false;  // the operator word global, no word after the statement: the sum in place may be tried
     int32_t delta = 0;
     bool by_word = false;
     Operand amount;
