@@ -13,6 +13,7 @@
 #include <string>
 #include <initializer_list>
 
+#include "console/engine_words.h"
 #include "runtime/collector.h"
 #include "runtime/console_output.h"
 #include "runtime/cycles.h"
@@ -100,26 +101,6 @@ void append_ascii(Cell& to, const char* text) {
     for (const char* p = text; *p; ++p) string::append_char(series::node_of(to), static_cast<uint8_t>(*p));
 }
 
-// ---- lookups in the language's objects ------------------------------------------------------------
-
-// The value of a path of fields from a global word (system/console/size ...), or null when
-// any step is missing. Nothing is added to any context.
-Cell* lookup(std::initializer_list<const char*> path) {
-    memory::Node ctx = context::global();
-    Cell* value = nullptr;
-    for (const char* name : path) {
-        if (value) {
-            if (!cell::is(*value, T_object)) return nullptr;
-            ctx = object::context_of(*value);
-        }
-        uint32_t sym = symbol::find(reinterpret_cast<const uint8_t*>(name), uint32_t(std::strlen(name)));
-        if (!sym) return nullptr;
-        value = context::get_any(sym, ctx);
-        if (!value) return nullptr;
-    }
-    return value;
-}
-
 // ---- the editor state ---------------------------------------------------------------------------
 
 bool tty_enter_raw() { return os::tty::enter_raw(); }
@@ -203,7 +184,7 @@ void update_size() {
     Editor& e = state();
     if (e.fixed_size) return;
     int c = 0, r = 0;
-    Cell* size = lookup({"system", "console", "size"});
+    Cell* size = engine_words::lookup({"system", "console", "size"});
     if (os::tty::size(c, r)) {
         e.columns = c;
         e.rows = r;
@@ -848,7 +829,7 @@ void init(const Cell* title) {
     }
     e.console_input = os::tty::interactive();
     if (e.console_input) update_size();
-    Cell* size = lookup({"system", "console", "size"});
+    Cell* size = engine_words::lookup({"system", "console", "size"});
     if (size && cell::is(*size, T_pair) && (pair::x(*size) == 0 || pair::y(*size) == 0)) pair::make_at(*size, 80, 50);
 }
 
@@ -911,7 +892,7 @@ bool stdin_readline(Cell& str) {
 
 int32_t complete() {
     Editor& e = state();
-    Cell* found = lookup({"kov-complete-ctx", "complete-input"});
+    Cell* found = engine_words::lookup({"kov-complete-ctx", "complete-input"});
     if (!found || !cell::is(*found, T_function)) return 0;
     Cell fn = *found;
     collector::Root keep_fn(fn);

@@ -301,6 +301,11 @@ uint32_t fetch_one(Node code, uint32_t pos, uint32_t end, uint32_t kind, uint32_
 
 }  // namespace
 
+void keep_spec(const Cell& fn) {
+    bool cached;
+    fetch_spec_series(fn, cached);
+}
+
 const Cell* current_cell() {
     if (!(cell::is(current, T_block) || cell::is(current, T_paren)) || !memory::valid_node(series::stored_node_of(current)))
         return nullptr;

@@ -190,6 +190,10 @@ Cell apply_function(const Cell& fn, const Cell* args, uint32_t count, const Cell
 // with `name`. Used where a caller fills a function's refinements itself (port actors).
 Cell apply_slots(const Cell& fn, const Cell* slots, uint32_t count, const Cell* name);
 
+// Builds and keeps the function's spec for fetching its arguments now, from the values its type
+// words have now, as its first call would (allocates).
+void keep_spec(const Cell& fn);
+
 // What a path is evaluated for: its value, calling a function it reaches (evaluate), its value
 // without calling (a get-path), or storing the value on top of the stack (a set-path).
 enum class PathMode : uint8_t { evaluate, get, set };
