@@ -67,7 +67,7 @@ public:
     // Finds every global word the code reads, giving each a private value (a library
     // function a copy of its own, whose code is then read too), and every word it sets.
     void discover() {
-        for (std::size_t k = 0; k < bodies_.size(); ++k) discover_block(bodies_[k]);
+        for (std::size_t k = 0; k < bodies_.size(); ++k) discover_block(bodies_[k], false);
     }
 
     // Binds the global words of the code to the private ones, but for the words it sets.
@@ -91,12 +91,13 @@ public:
     }
 
 private:
-    void discover_block(Node series) {
+    void discover_block(Node series, bool path) {
         if (!seen_.insert(series).second) return;
         if (memory::buffer(series)->flags & memory::pending_body) return;  // not this code's
         for (uint32_t i = 0; i < cells::count(series); ++i) {
             Cell c = cells::of(series)[i];
             uint32_t t = cell::type(c);
+            if (path && i > 0 && t == T_word) continue;  // a field or refinement name, not read
             if (word_q(t)) {
                 if (c.w1 != context::global_node) continue;
                 if (t == T_set_word) {
@@ -105,7 +106,7 @@ private:
                     adopt(c.w2);
                 }
             } else if (in(t, ANY_BLOCK) && (memory::buffer(c.w2)->flags & memory::unit_mask) == sizeof(Cell)) {
-                discover_block(c.w2);
+                discover_block(c.w2, in(t, ANY_PATH));
             }
         }
     }
@@ -135,7 +136,7 @@ private:
             Cell body = function::more(value)[0];
             if (cell::is(body, T_block)) {
                 bodies_.push_back(body.w2);
-                discover_block(body.w2);
+                discover_block(body.w2, false);
             }
         }
     }
