@@ -9,6 +9,7 @@
 #include "runtime/collector.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/function.h"
+#include "runtime/datatypes/unit_types.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
@@ -38,7 +39,11 @@ bool library_function_q(const Cell& v) {
 
 class Sealer {
 public:
-    explicit Sealer(Node ctx) : ctx_(ctx) {}
+    explicit Sealer(Node ctx) : ctx_(ctx) {
+        for (const char* name : {"func", "function", "has"}) {
+            if (uint32_t sym = symbol_named(name)) spec_makers_.insert(symbol::resolve(sym));
+        }
+    }
 
     // The engine's own functions, bound in place.
     void add_root(const Cell& fn) {
@@ -64,10 +69,23 @@ public:
         }
     }
 
+    // An object the engine's code is bound to (a helper context of its own, as the state that
+    // eval-command keeps between lines) is the engine's own too; `system` is everyone's.
+    void add_bound_object(Node ctx) {
+        if (ctx == ctx_ || !memory::valid_node(ctx) || !context::is_context(ctx)) return;
+        if (!bound_objects_.insert(ctx).second) return;
+        if (context::kind_of(*context::record(ctx)) != context::object_kind) return;
+        Cell self = *context::self_cell(ctx);
+        if (!cell::is(self, T_object) || object::context_of(self) != ctx) return;
+        if (system_ && object::context_of(*system_) == ctx) return;
+        add_root_object(self, 1);
+    }
+    void set_system(const Cell* system) { system_ = system; }
+
     // Finds every global word the code reads, giving each a private value (a library
     // function a copy of its own, whose code is then read too), and every word it sets.
     void discover() {
-        for (std::size_t k = 0; k < bodies_.size(); ++k) discover_block(bodies_[k], false);
+        for (std::size_t k = 0; k < bodies_.size(); ++k) discover_block(bodies_[k], false, Names{});
     }
 
     // Binds the global words of the code to the private ones, but for the words it sets.
@@ -91,7 +109,10 @@ public:
     }
 
 private:
-    void discover_block(Node series, bool path) {
+    // names: the arguments and locals of the functions made at run time that the block is
+    // the body of (words bound globally until then, but never the global ones).
+    using Names = std::unordered_set<uint32_t>;
+    void discover_block(Node series, bool path, const Names& names) {
         if (!seen_.insert(series).second) return;
         if (memory::buffer(series)->flags & memory::pending_body) return;  // not this code's
         for (uint32_t i = 0; i < cells::count(series); ++i) {
@@ -99,16 +120,39 @@ private:
             uint32_t t = cell::type(c);
             if (path && i > 0 && t == T_word) continue;  // a field or refinement name, not read
             if (word_q(t)) {
-                if (c.w1 != context::global_node) continue;
+                if (c.w1 != context::global_node) {
+                    add_bound_object(c.w1);
+                    continue;
+                }
+                uint32_t canonical = symbol::resolve(c.w2);
+                if (names.count(canonical)) continue;
                 if (t == T_set_word) {
-                    sets_.insert(symbol::resolve(c.w2));
-                } else {
-                    adopt(c.w2);
+                    sets_.insert(canonical);
+                    continue;
+                }
+                adopt(c.w2);
+                // func, function or has with its spec and body: a function made at run time.
+                Node spec, body;
+                if (t == T_word && spec_makers_.count(canonical) && block_at(series, i + 1, spec) &&
+                    block_at(series, i + 2, body)) {
+                    Names inner = names;
+                    for (uint32_t k = 0; k < cells::count(spec); ++k) {
+                        const Cell& s = cells::of(spec)[k];
+                        if (in(cell::type(s), ALL_WORD)) inner.insert(symbol::resolve(s.w2));
+                    }
+                    discover_block(body, false, inner);
+                    i += 2;
                 }
             } else if (in(t, ANY_BLOCK) && (memory::buffer(c.w2)->flags & memory::unit_mask) == sizeof(Cell)) {
-                discover_block(c.w2, in(t, ANY_PATH));
+                discover_block(c.w2, in(t, ANY_PATH), names);
             }
         }
+    }
+
+    static bool block_at(Node series, uint32_t i, Node& block) {
+        if (i >= cells::count(series) || !cell::is(cells::of(series)[i], T_block)) return false;
+        block = cells::of(series)[i].w2;
+        return true;
     }
 
     // Gives the private context the word's start-up value (allocates).
@@ -136,7 +180,7 @@ private:
             Cell body = function::more(value)[0];
             if (cell::is(body, T_block)) {
                 bodies_.push_back(body.w2);
-                discover_block(body.w2, false);
+                discover_block(body.w2, false, Names{});
             }
         }
     }
@@ -185,6 +229,9 @@ private:
     std::unordered_map<Node, Cell> copies_;   // a library function's copy, by its "more" node
     std::unordered_set<Node> seen_;           // blocks walked in the current pass
     std::unordered_set<uint32_t> sets_;       // words the code sets (canonical symbols)
+    std::unordered_set<Node> bound_objects_;  // object contexts met in the code
+    std::unordered_set<uint32_t> spec_makers_;  // func, function, has: a spec block follows
+    const Cell* system_ = nullptr;            // the system object (kept by the caller)
 };
 
 }  // namespace
@@ -214,6 +261,12 @@ void seal() {
         } else {
             sealer.add_root_object(obj, 0);
         }
+    }
+    Cell system = none::value;
+    collector::Root keep_system(system);
+    if (const Cell* s = lookup({"system"})) {
+        system = *s;
+        sealer.set_system(&system);
     }
     sealer.discover();
     sealer.rebind();
