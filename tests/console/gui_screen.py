@@ -76,95 +76,84 @@ def prompt():
     return wait(lambda s: rows(s)[int(tm("display", "-p", "#{cursor_y}") or 0)].rstrip() == ">>", "the prompt")
 
 
+closed = 0
+
+
+def window(line, shown, what, checks=None, keys=("Escape",)):
+    """Enters a line that views a window, then prints a marker once the window has closed:
+    waits until shown(screen) holds, runs checks(its answer, screen), presses keys and waits
+    for the marker and the prompt."""
+    global closed
+    closed += 1
+    marker = f"closed-{closed}"
+    enter_line(f'{line} print "{marker}"')
+    got = wait(shown, what)
+    if got and checks:
+        checks(got, grid())
+    for key in keys:
+        tm("send-keys", key)
+        time.sleep(0.2)
+    printed(marker)
+    prompt()
+
+
+def alert_checks(got, s):
+    (ty, tx), (by, bx) = got
+    check("the alert's OK button within 80 columns", bx + 4 <= W, True)
+    check("the alert's text centred", abs(tx + len("first alert") // 2 - W // 2) <= 3, True)
+
+
+def area_checks(at, s):
+    check("the area's second line", rows(s)[at[0] + 1][1:9], "line two")
+    check("the text below the area", row_of(s, "below", 1), (at[0] + 11, 1))
+
+
+def list_checks(at, s):
+    check("the list's rows", [r[1:2] for r in rows(s)[at[0] - 3:at[0]]], ["a", "b", "c"])
+    check("the first row marked", s.buffer[at[0] - 3][1].reverse, True)
+
+
+def rich_checks(at, s):
+    check("bold run", [s.buffer[at[0]][x].bold for x in (1, 4, 6)], [True, True, False])
+    check("white background", s.buffer[at[0]][2].bg, "ffffff")
+
+
 try:
     tm("new-session", "-d", "-x", str(W), "-y", str(H), f"cd '{home}' && HOME='{home}' '{kov}'; sleep 30")
     prompt()
-
     # The first alert of the session: its text as wide as 80 columns allow, its OK button on
     # the screen below it; Enter on the focused button closes it.
-    enter_line('alert "first alert" print "alert-closed"')
-    ok = wait(lambda s: (t := row_of(s, "first alert")) and (b := row_of(s, " OK ")) and b[0] > t[0] and (t, b),
-              "the alert's text and its OK button")
-    if ok:
-        (ty, tx), (by, bx) = ok
-        check("the alert's OK button within 80 columns", bx + 4 <= W, True)
-        check("the alert's text centred", abs(tx + len("first alert") // 2 - W // 2) <= 3, True)
-    tm("send-keys", "Enter")
-    printed("alert-closed")
-    prompt()
-
+    window('alert "first alert"',
+           lambda s: (t := row_of(s, "first alert")) and (b := row_of(s, " OK ")) and b[0] > t[0] and (t, b),
+           "the alert's text and its OK button", alert_checks, ["Enter"])
     # A text of three lines shows all three, one under the other.
-    enter_line('view [text "one^/two^/three" button "OK" [unview]] print "v1"')
-    if at := wait(lambda s: row_of(s, "one", 1), "a text of three lines"):
-        y = at[0]
-        check("three lines", [r[1:6].rstrip() for r in rows(grid())[y:y + 3]], ["one", "two", "three"])
-    tm("send-keys", "Enter")  # on the focused button
-    printed("v1")
-    prompt()
-
+    window('view [text "one^/two^/three" button "OK" [unview]]', lambda s: row_of(s, "one", 1),
+           "a text of three lines",
+           lambda at, s: check("three lines", [r[1:6].rstrip() for r in rows(s)[at[0]:at[0] + 3]], ["one", "two", "three"]),
+           ["Enter"])  # on the focused button
     # An area wider than its style is still ten rows high: its second line shows, and the
     # text below it comes after it.
-    enter_line('view [below area "line one, longer than twenty cells^/line two" text "below"] print "v2"')
-    if at := wait(lambda s: row_of(s, "line one, longer than twenty cells", 1), "an area"):
-        y = at[0]
-        s = grid()
-        check("the area's second line", rows(s)[y + 1][1:9], "line two")
-        check("the text below the area", row_of(s, "below", 1), (y + 11, 1))
-    tm("send-keys", "Escape")
-    printed("v2")
-    prompt()
-
+    window('view [below area "line one, longer than twenty cells^/line two" text "below"]',
+           lambda s: row_of(s, "line one, longer than twenty cells", 1), "an area", area_checks)
     # A text list shows every item, the widest whole; the focused list marks its first row.
-    enter_line('view [text-list data ["a" "b" "c" "an item longer than twenty cells"]] print "v3"')
-    if at := wait(lambda s: row_of(s, "an item longer than twenty cells", 1), "a text list"):
-        y = at[0]
-        s = grid()
-        check("the list's rows", [r[1:2] for r in rows(s)[y - 3:y]], ["a", "b", "c"])
-        check("the first row marked", s.buffer[y - 3][1].reverse, True)
-    tm("send-keys", "Escape")
-    printed("v3")
-    prompt()
-
+    window('view [text-list data ["a" "b" "c" "an item longer than twenty cells"]]',
+           lambda s: row_of(s, "an item longer than twenty cells", 1), "a text list", list_checks)
     # A button under a field shows, and Tab then Enter press it.
-    enter_line('view [text "Name:" field return button "Submit" [print "submitted" unview]] print "v4"')
-    name = wait(lambda s: row_of(s, "Name:", 1), "a field's label")
-    if name:
-        check("the button under the field", row_of(grid(), "Submit"), (name[0] + 2, 1))
-    tm("send-keys", "Tab")
-    time.sleep(0.3)
-    tm("send-keys", "Enter")
+    window('view [text "Name:" field return button "Submit" [print "submitted" unview]]',
+           lambda s: row_of(s, "Name:", 1), "a field's label",
+           lambda at, s: check("the button under the field", row_of(s, "Submit"), (at[0] + 2, 1)), ["Tab", "Enter"])
     printed("submitted")
-    printed("v4")
-    prompt()
-
     # A window with nothing to focus closes with Escape.
-    enter_line('view [text "just text"] print "v5"')
-    wait(lambda s: row_of(s, "just text", 1), "a window of text")
-    tm("send-keys", "Escape")
-    printed("v5")
-    prompt()
-
+    window('view [text "just text"]', lambda s: row_of(s, "just text", 1), "a window of text")
     # Rich text in its style's own colour (three parts) draws: bold where asked, on white.
-    enter_line('view [rich-text data [b "bold" /b " plain"]] print "v6"')
-    if at := wait(lambda s: row_of(s, "bold plain", 1), "rich text"):
-        y = at[0]
-        s = grid()
-        check("bold run", [s.buffer[y][x].bold for x in (1, 4, 6)], [True, True, False])
-        check("white background", s.buffer[y][2].bg, "ffffff")
-    tm("send-keys", "Escape")
-    printed("v6")
-    prompt()
-
+    window('view [rich-text data [b "bold" /b " plain"]]', lambda s: row_of(s, "bold plain", 1), "rich text",
+           rich_checks)
     # A window that cannot be drawn gives its error and leaves the screen: the next window
     # shows and closes as usual.
     enter_line('view [rich-text "abc" data [1x1 zap]]')
     wait(lambda s: row_of(s, "*** Script Error"), "the drawing's error")
     prompt()
-    enter_line('view [text "after the error"] print "v7"')
-    wait(lambda s: row_of(s, "after the error", 1), "the window after the error")
-    tm("send-keys", "Escape")
-    printed("v7")
-    prompt()
+    window('view [text "after the error"]', lambda s: row_of(s, "after the error", 1), "the window after the error")
 finally:
     tm("kill-server")
     shutil.rmtree(home, ignore_errors=True)
