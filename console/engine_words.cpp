@@ -9,6 +9,8 @@
 #include "runtime/collector.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/function.h"
+#include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/series.h"
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/symbol.h"
@@ -32,6 +34,11 @@ uint32_t symbol_named(const char* name) {
 
 bool word_q(uint32_t t) { return t == T_word || t == T_set_word || t == T_get_word || t == T_lit_word; }
 
+// A block, paren or path whose cells are values (code to walk).
+bool cells_q(const Cell& c) {
+    return in(cell::type(c), ANY_BLOCK) && (memory::buffer(series::node_of(c))->flags & memory::unit_mask) == sizeof(Cell);
+}
+
 // A function whose body is Kov code the boot definitions made (not a routine or a native).
 bool library_function_q(const Cell& v) {
     return cell::is(v, T_function) && function::compiled_q(v);
@@ -50,7 +57,7 @@ public:
         if (!library_function_q(fn) || !roots_.insert(function::more_of(fn)).second) return;
         root_functions_.push_back(fn);
         Cell body = function::body(fn);
-        if (cell::is(body, T_block)) bodies_.push_back(body.w2);
+        if (cell::is(body, T_block)) bodies_.push_back(series::node_of(body));
     }
     // Every function of an object and of the objects it holds (settings inside the console's
     // context), bound in place.
@@ -120,17 +127,17 @@ private:
             uint32_t t = cell::type(c);
             if (path && i > 0 && t == T_word) continue;  // a field or refinement name, not read
             if (word_q(t)) {
-                if (c.w1 != context::global_node) {
-                    add_bound_object(c.w1);
+                if (word::context_of(c) != context::global_node) {
+                    add_bound_object(word::context_of(c));
                     continue;
                 }
-                uint32_t canonical = symbol::resolve(c.w2);
+                uint32_t canonical = symbol::resolve(word::symbol_of(c));
                 if (names.count(canonical)) continue;
                 if (t == T_set_word) {
                     sets_.insert(canonical);
                     continue;
                 }
-                adopt(c.w2);
+                adopt(word::symbol_of(c));
                 // func, function or has with its spec and body: a function made at run time.
                 Node spec, body;
                 if (t == T_word && spec_makers_.count(canonical) && block_at(series, i + 1, spec) &&
@@ -138,20 +145,20 @@ private:
                     Names inner = names;
                     for (uint32_t k = 0; k < cells::count(spec); ++k) {
                         const Cell& s = cells::of(spec)[k];
-                        if (in(cell::type(s), ALL_WORD)) inner.insert(symbol::resolve(s.w2));
+                        if (in(cell::type(s), ALL_WORD)) inner.insert(symbol::resolve(word::symbol_of(s)));
                     }
                     discover_block(body, false, inner);
                     i += 2;
                 }
-            } else if (in(t, ANY_BLOCK) && (memory::buffer(c.w2)->flags & memory::unit_mask) == sizeof(Cell)) {
-                discover_block(c.w2, in(t, ANY_PATH), names);
+            } else if (cells_q(c)) {
+                discover_block(series::node_of(c), in(t, ANY_PATH), names);
             }
         }
     }
 
     static bool block_at(Node series, uint32_t i, Node& block) {
         if (i >= cells::count(series) || !cell::is(cells::of(series)[i], T_block)) return false;
-        block = cells::of(series)[i].w2;
+        block = series::node_of(cells::of(series)[i]);
         return true;
     }
 
@@ -179,8 +186,8 @@ private:
             // Stored first, so that a function that calls itself finds its copy.
             Cell body = function::more(value)[0];
             if (cell::is(body, T_block)) {
-                bodies_.push_back(body.w2);
-                discover_block(body.w2, false, Names{});
+                bodies_.push_back(series::node_of(body));
+                discover_block(series::node_of(body), false, Names{});
             }
         }
     }
@@ -194,7 +201,7 @@ private:
         collector::Root keep_body(body);
         Cell spec{T_block, 0, function::spec_of(fn), 0};
         const Cell& extra = function::more(fn)[4];
-        uint32_t extra_value = cell::is(extra, T_integer) ? extra.w2 : 0;
+        uint32_t extra_value = cell::is(extra, T_integer) ? uint32_t(integer::get(extra)) : 0;
         uint32_t flags = fn.header & (function::flag_compiled | function::flag_trace | function::flag_no_trace);
         Cell copy = *function::make_at(spec, &body, 0, extra_value, flags);
         stack::pop(1);
@@ -210,14 +217,16 @@ private:
             Cell& c = cells::of(series)[i];
             uint32_t t = cell::type(c);
             if (word_q(t)) {
-                if (c.w1 != context::global_node || sets_.count(symbol::resolve(c.w2))) continue;
-                int32_t index = context::find_word(ctx_, c.w2, true);
+                uint32_t sym = word::symbol_of(c);
+                if (word::context_of(c) != context::global_node || sets_.count(symbol::resolve(sym))) continue;
+                int32_t index = context::find_word(ctx_, sym, true);
                 if (index >= 0) {
-                    c.w1 = ctx_;
-                    c.w3 = static_cast<uint32_t>(index);
+                    Cell rebound = word::cell_of(t, sym, ctx_, index);
+                    rebound.header = c.header;  // its flags (a new line before it) stay
+                    c = rebound;
                 }
-            } else if (in(t, ANY_BLOCK) && (memory::buffer(c.w2)->flags & memory::unit_mask) == sizeof(Cell)) {
-                rebind_block(c.w2);
+            } else if (cells_q(c)) {
+                rebind_block(series::node_of(c));
             }
         }
     }
