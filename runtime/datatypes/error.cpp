@@ -319,24 +319,31 @@ int32_t fill_message(const Cell& message, Cell& out, const Cell& err, int32_t pa
     bool syntax = cell::is(*field(err, f_type), T_word) &&
                   symbol::resolve(field(err, f_type)->w2) == symbol::resolve(symbol::make("syntax"));
     uint32_t end = cells::count(n);
+    bool space = false;  // a space is owed before the next value written
     for (uint32_t i = message.w1; i < end; ++i) {
         Cell v = at(n, i);
-        if (cell::is(v, T_string)) {
-            int32_t len = string::rs_length_q(v);
-            string::concatenate(out, v, -1, 0, false, string::append_mode);
-            part -= len;
-        } else if (cell::is(v, T_word) || cell::is(v, T_get_word)) {
+        if (cell::is(v, T_word) || cell::is(v, T_get_word)) {
             int32_t k = context::find_word(err.w1, v.w2, true);
             Cell fv = k >= 0 ? *context::value_cell(err.w1, static_cast<uint32_t>(k)) : none::value;
+            // The arguments of a syntax error are texts: one that is none was not given (a
+            // construction spec that does not make its value), and takes no room.
+            if (syntax && cell::is(fv, T_none)) continue;
             collector::Root keep(fv);
+            if (space) part = string::emit(out, " ", part);
             if (syntax) {
                 auto fn = actions::lookup<actions::slot::form>(cell::type(fv));
                 if (fn) part = fn(&fv, &out, nullptr, part);
             } else {
                 part = mold_for_report(fv, out, false, 80, part);
             }
+        } else {
+            if (space) part = string::emit(out, " ", part);
+            if (cell::is(v, T_string)) {
+                part -= string::rs_length_q(v);
+                string::concatenate(out, v, -1, 0, false, string::append_mode);
+            }
         }
-        if (i + 1 < end) part = string::emit(out, " ", part);
+        space = true;
     }
     return part;
 }
