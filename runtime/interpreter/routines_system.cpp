@@ -200,14 +200,7 @@ void collect_calls(Cell* args, const Cell&) {
 
 }  // namespace
 
-// The fixed class id of a boot object (start-up only).
-void set_class(Cell* args, const Cell&) {
-    object::set_class(args[0], static_cast<uint32_t>(integer::get(args[1])));
-    args[0] = unset::value;
-}
-
 void init_system() {
-    add("set-class", set_class);
     add("collect-calls", collect_calls);
     add("boot-value", boot_value);
     add("float-option", float_option);
