@@ -32,7 +32,8 @@ Cell create(err::Id id, const Cell* args, uint32_t count);
 Cell value_of(const Error& e, uint32_t running);
 Cell value_of(const Error& e);  // every call on the stack now goes on running
 // Replaces an integer stack field by the block of the calling functions' words recorded when
-// the error was raised.
+// the error was raised, and puts a copy of the scripts being run (`system/state/source-files`)
+// into its files field.
 void capture_stack(Cell& value, const Error& e);
 // The report, as the console prints it.
 Cell* form_report(const Cell& value);
