@@ -145,6 +145,7 @@ void defining(Each each) {
         }
     } done;
     each();
+    set_class_ids();
 }
 
 }  // namespace

@@ -27,6 +27,9 @@ void run_image(const uint8_t* image, std::size_t size);
 // The first typeset of the boot definitions whose members differ from its type family in
 // runtime/families.h, or null when all agree. Debug builds check it after the boot image.
 const char* family_mismatch();
+// Gives the objects of the boot definitions their fixed class ids, once all are made
+// (boot/class_ids.cpp).
+void set_class_ids();
 // Evaluates source text in the global context; gives nothing (the result is dropped).
 void evaluate(const char* text);
 // Prints the report of a caught error as the console does.

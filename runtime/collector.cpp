@@ -70,6 +70,7 @@ struct State {
     Evacuation evacuation;
     bool evacuation_on = true;
     os::StackMark stack_mark;             // where the running collection was entered
+    uint32_t node_sweeps = 0;             // collections that freed the nodes of dead series
 };
 State& st() {
     static State s;
@@ -383,6 +384,7 @@ bool active_q() { return st().collecting; }
 bool enabled() { return memory::collector_enabled; }
 void enable(bool on) { memory::collector_enabled = on; }
 uint32_t collections() { return memory::collection_count(); }
+uint32_t node_sweeps() { return st().node_sweeps; }
 uint32_t evacuations() { return st().evacuation.count; }
 void set_evacuation(bool on) { st().evacuation_on = on; }
 void set_stress_interval(uint32_t n) { st().stress_interval = n ? n : 1; }
@@ -491,6 +493,7 @@ void mark_sweep_compact(State& s) {
 
     compact_series_frames();
     sweep_big_frames();
+    ++s.node_sweeps;
     for (Buffer* b : s.fixed_marked) b->flags &= ~memory::marked;
     s.fixed_marked.clear();
 }

@@ -38,6 +38,8 @@ bool active_q();
 bool enabled();
 void enable(bool on);
 uint32_t collections();
+// Collections that swept the node table (freed the nodes of unmarked series).
+uint32_t node_sweeps();
 // Collections that evacuated node frames; evacuation is on unless switched off.
 uint32_t evacuations();
 void set_evacuation(bool on);

@@ -86,6 +86,9 @@ Cell datatype_of(const Cell& v) { return datatype::make(cell::type(v)); }
 // What a word or path calls where it stands: every any-function! but op!, which is called
 // only infix (through the look-ahead after an expression).
 inline bool called_prefix(uint32_t t) { return in(t, ANY_FUNCTION) && t != T_op; }
+// A path calls whatever function it reaches, an operator too: never infix, but as the
+// function it was made from, with its two arguments after the path.
+inline bool called_by_path(uint32_t t) { return in(t, ANY_FUNCTION); }
 
 // The native stack is guarded as well as the value stack: deep recursion of Kov code raises
 // stack-overflow long before the machine stack ends.
@@ -258,6 +261,35 @@ Node build_fetch_spec(const Cell& fn, bool& complete) {
     std::memcpy(b->head_ptr(), &h, sizeof h);
     return out;
 }
+
+}  // namespace
+
+bool spec_fits(const Cell& made, const Cell& model) {
+    bool cached;
+    Spec a = fetch_spec(made, cached);
+    collector::RootNode keep_a(a.node);
+    Spec b = fetch_spec(model, cached);
+    collector::RootNode keep_b(b.node);
+    a.h = header_of(a.node);
+    if (a.h.fixed != b.h.fixed || a.h.refinements != b.h.refinements) return false;
+    // The items in spec order, locals left out: the same arguments and refinements in the same
+    // places, each argument taking no type the model's does not.
+    uint32_t i = 0, k = 0;
+    for (;;) {
+        while (i < a.h.items && a.item(i).tag == tag_local) ++i;
+        while (k < b.h.items && b.item(k).tag == tag_local) ++k;
+        if (i >= a.h.items || k >= b.h.items) return i >= a.h.items && k >= b.h.items;
+        const SpecItem &x = a.item(i++), &y = b.item(k++);
+        if (x.tag != y.tag) return false;
+        if (x.tag == tag_refinement) {
+            if (x.ts1 != y.ts1) return false;  // its argument count
+        } else if ((x.ts1 & ~y.ts1) || (x.ts2 & ~y.ts2) || (x.ts3 & ~y.ts3)) {
+            return false;
+        }
+    }
+}
+
+namespace {
 
 // ---- argument fetching ---------------------------------------------------------------------------
 
@@ -767,11 +799,10 @@ Cell apply_values(const Cell& fn, const Cell* values, uint32_t count, const Cell
     if (stack::values.top == stack::values.args) stack::reserve();
     if (cell::is(f, T_function)) {
         call_function(f, nullptr);
+    } else if (cell::is(f, T_routine)) {
+        routines::call(f);
     } else {
-        natives::Entry e = cell::is(f, T_native) ? natives::table[function::entry_index(f)]
-                                                 : actions::entries[function::entry_index(f) - 1];
-        natives::Args args(no_refinements_given);
-        e(args);
+        run_entry(f, no_refinements_given);
     }
     Cell result = *stack::values.args;
     stack::drop_frame();
@@ -1725,6 +1756,8 @@ inline Cell op_function(const Cell& op) {
     fn.header &= 0xFF;
     return fn;
 }
+// What a call through a path runs: an operator's function, or the value itself.
+inline Cell prefix_form(const Cell& fn) { return cell::is(fn, T_op) ? op_function(fn) : fn; }
 
 // ---- compiled statements ---------------------------------------------------------------------------
 // The shapes of code_cache.h, compiled from the cells and the words' values as the walker
@@ -2342,7 +2375,7 @@ void compile_value_statement(Node code, uint32_t pos, uint32_t n, bool alone) {
     if (first_ok) {
         const Cell* holder;
         Cell* slot = field_slot(first_field, holder);
-        if (!slot || cell::is(*slot, T_unset) || called_prefix(cell::type(*slot))) return;
+        if (!slot || cell::is(*slot, T_unset) || called_by_path(cell::type(*slot))) return;
         s.first_read = code_cache::Read::field;
     } else if (!compile_operand(code, s.first, s.first_read, s.first_sub, 0)) {
         return;
@@ -2904,7 +2937,7 @@ inline bool plain_elements(uint32_t type) { return type == T_integer || type == 
 [[gnu::always_inline]] inline bool index_value_in(const code_cache::Form& f, uint32_t k, Cell& v, const Cell* g) {
     const Cell* cur = index_cell(f, k, false, g);
     if (!cur) return vector_value(f, k, v, g);
-    if (called_prefix(cell::type(*cur))) return false;
+    if (called_by_path(cell::type(*cur))) return false;
     v = *cur;
     return true;
 }
@@ -2956,7 +2989,7 @@ inline bool plain_elements(uint32_t type) { return type == T_integer || type == 
     if (s.first_read == Read::field) {
         const Cell* holder;
         const Cell* slot = field_slot(f.fields[s.first_field], holder);
-        if (!slot || cell::is(*slot, T_unset) || called_prefix(cell::type(*slot))) return false;
+        if (!slot || cell::is(*slot, T_unset) || called_by_path(cell::type(*slot))) return false;
         v = *slot;
     } else if (s.first_read == Read::paren) {
         // A paren's value is whatever it leaves, a function included.
@@ -4059,9 +4092,20 @@ void store_back(Cell* chain, uint32_t changed, Cell& first, Cell& path) {
     }
 }
 
+// The path as far as its element at index `last`: a new path of the same kind, for a report
+// that names the step that failed.
+[[gnu::noinline]] Cell path_through(const Cell& path, uint32_t last) {
+    Node p = series::node_of(path);
+    uint32_t first = series::position_of(path);
+    Cell* cut = block::push_new(static_cast<int32_t>(last + 1 - first));
+    for (uint32_t k = first; k <= last; ++k) block::rs_append(*cut, at(p, k));
+    cell::set_type(*cut, cell::type(path));
+    return *cut;
+}
+
 }  // namespace
 
-uint32_t eval_path(const Cell& path_in, Node code, uint32_t pos, uint32_t end, PathMode mode) {
+uint32_t eval_path(const Cell& path_in, Node code, uint32_t pos, uint32_t end, PathMode mode, bool case_) {
     bool set = mode == PathMode::set, get = mode == PathMode::get;
     if (trace::active) [[unlikely]] trace::path(path_in);
     Cell path = path_in;
@@ -4074,10 +4118,10 @@ uint32_t eval_path(const Cell& path_in, Node code, uint32_t pos, uint32_t end, P
     if (!cell::is(first, T_word)) error::fire(err::script_word_first, path);
     Cell value = *context::get(first);
     if (cell::is(value, T_unset)) error::fire(err::script_unset_path, path, first);
-    if (called_prefix(cell::type(value))) {
+    if (called_by_path(cell::type(value))) {
         if (set) error::fire(err::script_invalid_path_set, path);
         if (get) error::fire(err::script_invalid_path_get, path);
-        return call(value, code, pos, end, &first, CallHow{.path = &path, .path_pos = i + 1});
+        return call(prefix_form(value), code, pos, end, &first, CallHow{.path = &path, .path_pos = i + 1});
     }
     // Every value reached lives on the stack, each followed by the element applied to it:
     // they stay reachable, and an assignment to a field of a value held in its cell (a date's
@@ -4104,20 +4148,24 @@ uint32_t eval_path(const Cell& path_in, Node code, uint32_t pos, uint32_t end, P
         auto fn = actions::lookup<actions::slot::eval_path>(cell::type(*parent));
         if (!fn) {
             if (cell::type(*parent) == T_none) error::fire(err::script_invalid_path, path, element);
-            error::fire(err::script_bad_path_type, path, datatype_of(*parent), element);
+            error::fire(err::script_bad_path_type, path, datatype_of(*parent), path_through(path, i));
         }
-        PathStep step{
-            .element = el, .value = set && last ? to_store : nullptr, .path = &path, .get = get, .tail = last};
+        PathStep step{.element = el,
+                      .value = set && last ? to_store : nullptr,
+                      .path = &path,
+                      .case_ = case_,
+                      .get = get,
+                      .tail = last};
         // A step may overwrite its parent cell with the result; a read keeps the holder.
         Cell holder = *parent;
         Cell* result = fn(parent, step);
         Cell r = result ? *result : none::value;
         if (!(set && last)) *parent = holder;
         stack::values.top = el + 1;  // drop what the step pushed
-        if (called_prefix(cell::type(r)) && (!last || (!set && !get))) {
+        if (called_by_path(cell::type(r)) && (!last || (!set && !get))) {
             // A function is called, the rest of the path being its refinements; its result
             // replaces the cells pushed here.
-            Cell f = r;
+            Cell f = prefix_form(r);
             stack::values.top = chain;
             return call(f, code, pos, end, &element, CallHow{.path = &path, .path_pos = i + 1});
         }

@@ -186,8 +186,12 @@ void collect_calls(Cell* args, const Cell&) {
         if (d == 1 && depth > 1) break;
         const stack::Frame& f = stack::frame_at(d);
         if (!f.symbol || f.symbol == stack::body_symbol() || f.symbol == stack::anon_symbol()) continue;
-        memory::Node ctx = f.word_context ? f.word_context : context::global();
-        Cell w{T_word, ctx, f.symbol, 0xFFFFFFFFu};
+        // A word that has its value: bound where the call found it when that context lasts
+        // (an object's), else in the global context.
+        Cell w{T_word, 0, f.symbol, 0xFFFFFFFFu};
+        memory::Node ctx = f.word_context;
+        bool lasting = ctx && context::is_context(ctx) && !context::on_stack(*context::record(ctx));
+        if (!lasting || context::bind_word(ctx, w) < 0) w = context::get_or_add_global(f.symbol);
         block::rs_append(list, w);
         block::rs_append(list, integer::make(static_cast<int32_t>(f.args)));
     }

@@ -14,6 +14,8 @@
 // Moving memory: every routine may allocate except those that only write the terminal.
 #pragma once
 
+#include "runtime/cell.h"
+
 namespace kov::tui {
 
 void register_routines();
@@ -25,5 +27,8 @@ void suspend_output();
 // loop (timers, input, redraw). Runs Kov code.
 void wait_events();
 void resume_output();
+// A face made into an image (`to image!`): the terminal has no pixels to render one into, so
+// the answer is none.
+Cell face_to_image(const Cell& face);
 
 }  // namespace kov::tui
