@@ -6,6 +6,7 @@
 # code is bound to), so a word the code starts to use is tested without a change here.
 # Also: a fresh console gives no value to the short names a user picks first.
 # Usage: survival.sh PATH-TO-kov [WORD...]   (words given: only those)
+# KOV_SESSION_SECONDS: how long one session may take (20 s by default).
 set -u
 kov=$1
 shift
@@ -49,7 +50,7 @@ session() {  # word definition
     check='1 + 2'
     [ "$word" = "+" ] && check='3'
     printf '%s: %s\n%s\nquit\n' "$word" "$2" "$check" > "$tmp/in"
-    HOME=$tmp timeout 20 "$kov" < "$tmp/in" > "$tmp/out" 2>&1
+    HOME=$tmp timeout "${KOV_SESSION_SECONDS:-20}" "$kov" < "$tmp/in" > "$tmp/out" 2>&1
     status=$?
     grep -q '^== 3$' "$tmp/out" || { fail "$word: $2: no '== 3':"; head -c 2000 "$tmp/out"; }
     [ $status -eq 0 ] || fail "$word: $2: exit status $status"
