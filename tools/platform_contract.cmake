@@ -36,10 +36,5 @@ ${words}};
 
 }  // namespace kov::boot
 ")
-set(old "")
-if(EXISTS "${OUT}")
-  file(READ "${OUT}" old)
-endif()
-if(NOT old STREQUAL header)
-  file(WRITE "${OUT}" "${header}")
-endif()
+# Written only when its text changes (no "@" in it: nothing is substituted).
+file(CONFIGURE OUTPUT "${OUT}" CONTENT "${header}" @ONLY)
