@@ -30,12 +30,15 @@
 #include "runtime/platform/terminal.h"
 #include "runtime/root.h"
 #include "runtime/series_buffer.h"
-#include "runtime/tui/input.h"
-#include "runtime/tui/screen.h"
+#include "runtime/terminal/input.h"
+#include "runtime/terminal/screen.h"
+#include "runtime/tui/loop.h"
 #include "runtime/tui_hooks.h"
 #include "runtime/unicode.h"
 
 namespace kov::tui {
+
+using namespace terminal;
 
 namespace {
 
@@ -58,7 +61,7 @@ MonotonicClock clock;
 Stdin source;
 Screen screen;
 FrameState frame_state;
-Decoder decoder;
+Decoder decoder{back_end_reading};
 Timers timers;
 Clicks clicks;
 Pacer pacer(clock, source);
