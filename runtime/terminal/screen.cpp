@@ -102,13 +102,15 @@ void fill(Screen& screen, Clip clip, uint32_t background) {
         for (int x = clip.left; x < clip.right; ++x) *screen.at(x, y) = ScreenCell{0, background, 0, 0};
 }
 
-void text_run(Screen& screen, Clip clip, int x0, int y0, const char32_t* text, size_t n, Style style, uint32_t flags) {
+void text_run(Screen& screen, Clip clip, int x0, int y0, const char32_t* text, size_t n, Style style, uint32_t flags,
+              std::span<const Style> styles) {
     clip = screen.bounds(clip);
     if (clip.empty()) return;
     int x = x0, y = y0;
     bool skipping = false;
     for (size_t i = 0; i < n; ++i) {
         uint32_t cp = text[i];
+        if (i < styles.size()) style = styles[i];
         if (cp == '\n') {
             x = x0;
             ++y;

@@ -12,6 +12,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -69,8 +70,10 @@ enum RunFlag : uint32_t { run_wrap = 1, run_ansi = 2 };
 // Fills the clip with spaces in the background colour.
 void fill(Screen& screen, Clip clip, uint32_t background);
 // Writes a text from (x, y) inside the clip: line feeds start the next row at x; without
-// wrap the rest of a line past the clip's right edge is skipped.
-void text_run(Screen& screen, Clip clip, int x, int y, const char32_t* text, size_t n, Style style, uint32_t flags);
+// wrap the rest of a line past the clip's right edge is skipped. With `styles`, character i
+// is drawn in styles[i] (the last of them past their end) rather than in `style`.
+void text_run(Screen& screen, Clip clip, int x, int y, const char32_t* text, size_t n, Style style, uint32_t flags,
+              std::span<const Style> styles = {});
 
 // What a frame must know of the frames before it.
 struct FrameState {

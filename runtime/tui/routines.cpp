@@ -303,6 +303,29 @@ void text_routine(Cell* args, const Cell&) {
     args[0] = none::value;
 }
 
+// tui-styled-text x y left top right bottom text line flags: the line holds one [foreground
+// background attributes] block per character.
+void styled_text_routine(Cell* args, const Cell&) {
+    std::u32string t = text_of(args[6]);
+    std::vector<Style> styles;
+    if (cell::is(args[7], T_block)) {
+        memory::Node line = series::node_of(args[7]);
+        for (uint32_t i = series::position_of(args[7]); i < cells::count(line) && styles.size() < t.size(); ++i) {
+            Style st;
+            const Cell& entry = cells::at(line, i);
+            if (cell::is(entry, T_block)) {
+                memory::Node e = series::node_of(entry);
+                uint32_t at = series::position_of(entry), n = cells::count(e);
+                uint32_t* parts[3] = {&st.foreground, &st.background, &st.attributes};
+                for (uint32_t k = 0; k < 3 && at + k < n; ++k) *parts[k] = static_cast<uint32_t>(int_of(cells::at(e, at + k)));
+            }
+            styles.push_back(st);
+        }
+    }
+    text_run(screen, clip_of(args + 2), int_of(args[0]), int_of(args[1]), t.data(), t.size(), Style{}, static_cast<uint32_t>(int_of(args[8])), styles);
+    args[0] = none::value;
+}
+
 // tui-put x y code fg bg attributes
 void put_routine(Cell* args, const Cell&) {
     if (ScreenCell* c = screen.at(int_of(args[0]), int_of(args[1])))
@@ -639,6 +662,7 @@ void register_routines() {
     routines::add("tui-screen", screen_routine);
     routines::add("tui-fill", fill_routine);
     routines::add("tui-text", text_routine);
+    routines::add("tui-styled-text", styled_text_routine);
     routines::add("tui-put", put_routine);
     routines::add("tui-frame", frame_routine);
     routines::add("tui-pass", pass_routine);
