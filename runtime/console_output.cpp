@@ -2,11 +2,12 @@
 //
 // The output buffer (1024 bytes) gathers UTF-8 and is written when more than 1020 bytes are
 // pending and at the end of every print. On a terminal, an ESC flushes what is pending and the
-// sequence it starts is translated into standard VT sequences in the same buffer; the tracked
-// state (cursor, saved position, attributes) is what the dialect's commands read. Relative
-// moves are sent as relative VT moves so that the terminal, which knows the true position,
-// clamps them; the tracked position only decides the bounds the dialect adds (a move whose
-// target lies outside the screen does nothing) and the absolute fills.
+// sequence it starts (read with the console's table of runtime/terminal/sgr.h) is translated
+// into standard VT sequences in the same buffer; the tracked state (cursor, saved position,
+// attributes) is what the dialect's commands read. Relative moves are sent as relative VT
+// moves so that the terminal, which knows the true position, clamps them; the tracked
+// position only decides the bounds the dialect adds (a move whose target lies outside the
+// screen does nothing) and the absolute fills.
 //
 // Nothing here allocates series memory.
 #include "runtime/console_output.h"
@@ -116,7 +117,7 @@ void track(uint32_t cp) {
     default: break;
     }
     if (cp < 32 || (cp >= 0x7F && cp < 0xA0)) return;  // controls do not advance
-    int w = unicode::char_width(cp);
+    int w = cp < 0x7F ? 1 : unicode::char_width(cp);  // ASCII, most of what is printed, at once
     if (w == 0) return;
     if (st.column + w > st.width) {
         st.column = 0;
@@ -138,6 +139,15 @@ uint32_t colour_word(uint32_t nibble) {
     return terminal::k_basic | ((nibble & 8) ? 10 + vt : vt);
 }
 
+// The sequences of the attribute words used last, by a hash of the word: a program prints in
+// a few colours many times. Plain bytes, so that output at exit never meets a destroyed object.
+struct Written {
+    uint32_t key = ~0u;  // attributes | default attributes << 16
+    uint8_t length = 0;
+    char text[31];
+};
+Written written[16];
+
 // Sends the whole attribute word. A nibble equal to the default's is the terminal's own
 // default colour, so that the default attributes look like the terminal's usual text.
 void put_attributes(uint16_t a) {
@@ -146,12 +156,19 @@ void put_attributes(uint16_t a) {
         put("\x1b[0m");
         return;
     }
-    auto words = [](uint16_t w, uint32_t attributes) {
-        return terminal::Style{colour_word(w >> 4 & 0x0F), colour_word(w & 0x0F), attributes};
-    };
-    std::string sequence;
-    terminal::append_sgr_style(sequence, words(a, a & 0xFF00), words(d, 0), terminal::console_sgr);
-    put(sequence.data(), sequence.size());
+    Written& w = written[(a ^ a >> 4 ^ a >> 8) & 15];
+    uint32_t key = uint32_t(a) | uint32_t(d) << 16;
+    if (w.key != key) {
+        auto words = [](uint16_t word, uint32_t attributes) {
+            return terminal::Style{colour_word(word >> 4 & 0x0F), colour_word(word & 0x0F), attributes};
+        };
+        std::string sequence;
+        terminal::append_sgr_style(sequence, words(a, a & 0xFF00), words(d, 0), terminal::console_sgr);
+        w.key = key;
+        w.length = uint8_t(sequence.size() < sizeof w.text ? sequence.size() : sizeof w.text);
+        std::memcpy(w.text, sequence.data(), w.length);
+    }
+    put(w.text, w.length);
 }
 
 // The screen-buffer report of ESC [ ?, in the tracked terms.

@@ -168,6 +168,7 @@ void append_utf8(std::string& out, uint32_t cp) {
 }
 
 void append_style_change(std::string& out, const ScreenCell& from, const ScreenCell& to) {
+    if (from.background == to.background && from.foreground == to.foreground && from.attributes == to.attributes) return;
     append_sgr_change(out, Style{from.background, from.foreground, from.attributes}, Style{to.background, to.foreground, to.attributes},
                       cell_sgr);
 }

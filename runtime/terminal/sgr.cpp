@@ -1,6 +1,7 @@
 // Terminal styles. See sgr.h for the two dialects; their tables come first.
 #include "runtime/terminal/sgr.h"
 
+#include <array>
 #include <utility>
 
 #include "runtime/unicode.h"
@@ -73,59 +74,82 @@ constexpr SgrWrite cell_writes[] = {
 };
 
 // The basic colours' parameters: background, then foreground.
-const char* const basic_bg[18] = {"40", "41", "42", "43", "44", "45", "46", "47", "0",
-                                  "49", "100", "101", "102", "103", "104", "105", "106", "107"};
-const char* const basic_fg[18] = {"30", "31", "32", "33", "34", "35", "36", "37", "0",
-                                  "39", "90", "91", "92", "93", "94", "95", "96", "97"};
+constexpr uint8_t basic_bg[18] = {40, 41, 42, 43, 44, 45, 46, 47, 0, 49, 100, 101, 102, 103, 104, 105, 106, 107};
+constexpr uint8_t basic_fg[18] = {30, 31, 32, 33, 34, 35, 36, 37, 0, 39, 90, 91, 92, 93, 94, 95, 96, 97};
 
-void append_number(std::string& out, uint32_t n) { out += std::to_string(n); }
+void append_number(std::string& out, uint32_t n) {
+    char digits[10];
+    int k = 10;
+    do {
+        digits[--k] = static_cast<char>('0' + n % 10);
+        n /= 10;
+    } while (n);
+    out.append(digits + k, static_cast<size_t>(10 - k));
+}
 
 void append_colour(std::string& out, uint32_t colour, bool foreground) {
     uint32_t kind = colour & 0xFF000000u, value = colour & 0xFFFFFFu;
     switch (kind) {
-    case k_basic: out += value < 18 ? (foreground ? basic_fg : basic_bg)[value] : (foreground ? "39" : "49"); break;
+    case k_basic: append_number(out, value < 18 ? (foreground ? basic_fg : basic_bg)[value] : foreground ? 39 : 49); break;
     case k_palette:
-        out += foreground ? "38;5;" : "48;5;";
+        out.append(foreground ? "38;5;" : "48;5;", 5);
         append_number(out, value & 0xFF);
         break;
     case k_rgb:
-        out += foreground ? "38;2;" : "48;2;";
+        out.append(foreground ? "38;2;" : "48;2;", 5);
         append_number(out, (value >> 16) & 0xFF);
         out += ';';
         append_number(out, (value >> 8) & 0xFF);
         out += ';';
         append_number(out, value & 0xFF);
         break;
-    default: out += foreground ? "39" : "49"; break;
+    default: append_number(out, foreground ? 39 : 49); break;
     }
 }
 
-// The parameters of one part of a style, when it differs between the two.
-bool append_part(std::string& out, const SgrWrite& w, const Style& from, const Style& to) {
+bool differs(const SgrWrite& w, const Style& from, const Style& to) {
     switch (w.kind) {
-    case W::foreground:
-        if (from.foreground == to.foreground) return false;
-        append_colour(out, to.foreground, true);
-        return true;
-    case W::background:
-        if (from.background == to.background) return false;
-        append_colour(out, to.background, false);
-        return true;
-    default:
-        if ((from.attributes & w.bit) == (to.attributes & w.bit)) return false;
-        append_number(out, (to.attributes & w.bit) ? w.on : w.off);
-        return true;
+    case W::foreground: return from.foreground != to.foreground;
+    case W::background: return from.background != to.background;
+    default: return ((from.attributes ^ to.attributes) & w.bit) != 0;
     }
 }
+
+// The parameters that give one part of a style its value in `to`.
+void append_part(std::string& out, const SgrWrite& w, const Style& to) {
+    switch (w.kind) {
+    case W::foreground: append_colour(out, to.foreground, true); break;
+    case W::background: append_colour(out, to.background, false); break;
+    default: append_number(out, (to.attributes & w.bit) ? w.on : w.off); break;
+    }
+}
+
+// For each parameter, the first of its effects (0xFF: none); a parameter's effects stand
+// next to each other in its table.
+template <size_t N>
+constexpr std::array<uint8_t, sgr_parameters> first_effects(const SgrEffect (&effects)[N]) {
+    std::array<uint8_t, sgr_parameters> first{};
+    for (uint8_t& f : first) f = 0xFF;
+    for (size_t i = N; i-- > 0;)
+        for (uint32_t p = effects[i].from; p <= effects[i].to && p < sgr_parameters; ++p) first[p] = static_cast<uint8_t>(i);
+    return first;
+}
+
+constexpr auto console_first = first_effects(console_effects);
+constexpr auto cell_first = first_effects(cell_effects);
 
 }  // namespace
 
-const SgrTable console_sgr{console_effects, console_writes, 2, true, false, 0};
-const SgrTable cell_sgr{cell_effects, cell_writes, 3, false, true, k_palette};
+const SgrTable console_sgr{console_effects, console_first.data(), console_writes, 2, true, false, 0};
+const SgrTable cell_sgr{cell_effects, cell_first.data(), cell_writes, 3, false, true, k_palette};
 
-void apply_sgr(const SgrTable& table, Style& style, const Style& reset, uint32_t parameter) {
-    for (const SgrEffect& e : table.effects) {
-        if (parameter < e.from || parameter > e.to) continue;
+namespace {
+
+inline void apply(const SgrTable& table, Style& style, const Style& reset, uint32_t parameter) {
+    if (parameter >= sgr_parameters) return;
+    for (size_t i = table.first_effect[parameter]; i < table.effects.size(); ++i) {
+        const SgrEffect& e = table.effects[i];
+        if (parameter < e.from || parameter > e.to) break;
         uint32_t n = e.values ? e.values[parameter - e.from] : parameter - e.from;
         switch (e.field) {
         case E::reset: style = reset; break;
@@ -136,6 +160,10 @@ void apply_sgr(const SgrTable& table, Style& style, const Style& reset, uint32_t
         }
     }
 }
+
+}  // namespace
+
+void apply_sgr(const SgrTable& table, Style& style, const Style& reset, uint32_t parameter) { apply(table, style, reset, parameter); }
 
 size_t read_sequence(const uint8_t* text, const uint8_t* end, uint32_t unit, const SgrTable& table, Style& style,
                      const Style& reset, Sequence& sequence) {
@@ -148,7 +176,7 @@ size_t read_sequence(const uint8_t* text, const uint8_t* end, uint32_t unit, con
     bool open = false;  // a ";" after the last of them and nothing yet (no empty parameters)
     Style pending = style;
     auto apply_group = [&] {
-        for (int j = 0; j < k; ++j) apply_sgr(table, pending, reset, q[j]);
+        for (int j = 0; j < k; ++j) apply(table, pending, reset, q[j]);
     };
     while (p + unit <= end) {
         uint32_t c = unicode::char_at(p, unit);
@@ -161,7 +189,8 @@ size_t read_sequence(const uint8_t* text, const uint8_t* end, uint32_t unit, con
                 q[k++] = d;
                 open = false;
             } else {
-                q[k - 1] = (q[k - 1] * 10 + d) % 65535;
+                uint32_t v = q[k - 1] * 10 + d;
+                q[k - 1] = v < 65535 ? v : v % 65535;
             }
             continue;
         }
@@ -199,34 +228,35 @@ void append_sgr_change(std::string& out, const Style& from, const Style& to, con
     // What the terminal shows as the sequences go out: an off parameter ends every attribute
     // that shares it, and after the last of those in writing order the ones still wanted are
     // set again.
-    uint32_t shown = from.attributes;
     const auto& writes = table.writes;
+    uint32_t shown = from.attributes, done = 0;
     for (size_t i = 0; i < writes.size(); ++i) {
         const SgrWrite& w = writes[i];
-        size_t mark = out.size();
-        out += "\x1b[";
-        if (!append_part(out, w, from, to)) {
-            out.resize(mark);
-        } else {
+        if (differs(w, from, to)) {
+            out.append("\x1b[", 2);
+            append_part(out, w, to);
             out += 'm';
-        }
-        if (w.kind != W::attribute) continue;
-        if (out.size() != mark) {
-            if (to.attributes & w.bit) {
-                shown |= w.bit;
-            } else {
-                for (const SgrWrite& v : writes)
-                    if (v.kind == W::attribute && v.off == w.off) shown &= ~v.bit;
+            if (w.kind == W::attribute) {
+                if (to.attributes & w.bit) {
+                    shown |= w.bit;
+                } else {
+                    for (const SgrWrite& v : writes)
+                        if (v.kind == W::attribute && v.off == w.off) shown &= ~v.bit;
+                }
             }
         }
+        if (w.kind != W::attribute) continue;
+        done |= w.bit;
+        uint32_t missing = to.attributes & ~shown & done;
+        if (missing == 0) continue;
         bool last = true;
         for (size_t j = i + 1; j < writes.size(); ++j)
             if (writes[j].kind == W::attribute && writes[j].off == w.off) last = false;
         if (!last) continue;
         for (size_t j = 0; j <= i; ++j) {
             const SgrWrite& v = writes[j];
-            if (v.kind != W::attribute || v.off != w.off || !(to.attributes & v.bit) || (shown & v.bit)) continue;
-            out += "\x1b[";
+            if (v.kind != W::attribute || v.off != w.off || !(missing & v.bit)) continue;
+            out.append("\x1b[", 2);
             append_number(out, v.on);
             out += 'm';
             shown |= v.bit;
@@ -235,11 +265,11 @@ void append_sgr_change(std::string& out, const Style& from, const Style& to, con
 }
 
 void append_sgr_style(std::string& out, const Style& style, const Style& base, const SgrTable& table) {
-    out += "\x1b[0";
+    out.append("\x1b[0", 3);
     for (const SgrWrite& w : table.writes) {
-        size_t mark = out.size();
+        if (!differs(w, base, style)) continue;
         out += ';';
-        if (!append_part(out, w, base, style)) out.resize(mark);
+        append_part(out, w, style);
     }
     out += 'm';
 }

@@ -53,8 +53,12 @@ struct SgrWrite {
     uint8_t on = 0, off = 0;
 };
 
+// Parameters from this one up do nothing in either table.
+constexpr uint32_t sgr_parameters = 128;
+
 struct SgrTable {
     std::span<const SgrEffect> effects;  // every effect of a parameter applies, in order
+    const uint8_t* first_effect;         // by parameter, the first of its effects (0xFF: none)
     std::span<const SgrWrite> writes;
     // Parameters per group. A full group followed by ";" is applied to the style to be (or
     // dropped) and a new group begins; the last group is applied by the final "m".
