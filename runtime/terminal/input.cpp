@@ -103,14 +103,15 @@ size_t Decoder::item(size_t at, std::vector<Input>& out, bool pointer, End end) 
         out.push_back({Input::character, reading_->replacement});
         return 1;
     }
-    if (n - at < len) {
-        if (end != End::settle) return 0;
-        out.push_back({Input::character, reading_->replacement});
-        return n - at;
-    }
     uint32_t cp = len == 1 ? b : b & (0x7F >> len);
     bool ok = true;
     for (size_t i = 1; i < len; ++i) {
+        if (at + i == n) {
+            // The buffer ends inside the character: the rest comes later, or (settled) never.
+            if (end != End::settle) return 0;
+            out.push_back({Input::character, reading_->replacement});
+            return n - at;
+        }
         unsigned char c = byte(at + i);
         if ((c & 0xC0) != 0x80) {
             ok = false;
@@ -178,6 +179,8 @@ size_t Decoder::csi(size_t at, std::vector<Input>& out, bool pointer, End end) {
     uint32_t params[4] = {0, 0, 0, 0};
     int count = 0;
     bool digits = false, sgr = false;
+    bool parameter_bytes = false, intermediates = false;  // read strictly: in that order
+    size_t parameters_end = at + 2;                       // and the key named by the parameters alone
     for (size_t i = at + 2; i < n; ++i) {
         // No sequence the terminal sends is this long: an Alt+[ and text, not a sequence to
         // wait for without end.
@@ -189,6 +192,18 @@ size_t Decoder::csi(size_t at, std::vector<Input>& out, bool pointer, End end) {
         if (c == esc || (reading_->strict && (c < 0x20 || c >= 0x7F))) {
             nothing(out);  // abandoned: the byte starts the next item
             return i - at;
+        }
+        if (reading_->strict) {
+            if (c >= 0x20 && c <= 0x2F) {
+                intermediates = true;
+            } else if (c >= 0x30 && c <= 0x3F) {
+                if (intermediates) {  // not a sequence after all: the byte is a key of its own
+                    nothing(out);
+                    return i - at;
+                }
+                parameter_bytes = true;
+                parameters_end = i + 1;
+            }
         }
         if (c >= '0' && c <= '9') {
             if (!digits) {
@@ -210,6 +225,21 @@ size_t Decoder::csi(size_t at, std::vector<Input>& out, bool pointer, End end) {
             sgr = true;
             continue;
         }
+        if (c == '[' && reading_->strict) {
+            if (parameter_bytes) {  // a final byte
+                nothing(out);
+                return i - at + 1;
+            }
+            // ESC [ [ and one byte: the Linux console's F1 to F5.
+            if (i + 1 >= n) {
+                if (end != End::settle) return 0;
+                nothing(out);
+                return n - at;
+            }
+            if (int32_t key = key_of('[', i, i + 1, byte(i + 1))) out.push_back({Input::special, key});
+            else nothing(out);
+            return i - at + 2;
+        }
         if (c < 64 || c > 126 || c == '[') continue;
         int kept = count > 4 ? 4 : count;
         if (c == 'M' && i == at + 2 && reading_->x10_mouse) {
@@ -229,7 +259,7 @@ size_t Decoder::csi(size_t at, std::vector<Input>& out, bool pointer, End end) {
             area_column = static_cast<int>(params[1]) - 1;
             cursor_reported = true;
             nothing(out);
-        } else if (int32_t key = c != 'M' && c != 'm' && c != 'R' ? key_of('[', at + 2, i, c) : 0) {
+        } else if (int32_t key = key_of('[', at + 2, reading_->strict ? parameters_end : i, c)) {
             out.push_back({Input::special, key});
         } else {
             nothing(out);
@@ -248,10 +278,25 @@ int32_t Decoder::key_of(char introducer, size_t from, size_t to, unsigned char f
         std::string_view t(k.parameters);
         bool match;
         if (reading_->modifiers) {
-            // The parameters alone, or with a modifier after ";"; a key without parameters is
-            // also sent as "1;" and its modifier.
-            match = p == t || (p.size() > t.size() && p.starts_with(t) && p[t.size()] == ';' && !t.empty()) ||
-                    (t.empty() && p.starts_with("1;"));
+            // A key is named by the number its parameters lead with, whatever follows it (a
+            // modifier); one without parameters is also sent as "1;" and a modifier. Private
+            // forms (led by "<", "=", ">", "?") and parameters past 16 bytes name none.
+            if (!t.empty() && (t[0] < '0' || t[0] > '9')) {
+                match = p == t;
+            } else if (p.size() > 16 || (!p.empty() && (p[0] < '0' || p[0] > ';'))) {
+                match = false;
+            } else {
+                uint32_t lead = 0;
+                size_t i = 0;
+                for (; i < p.size() && p[i] >= '0' && p[i] <= '9'; ++i) lead = lead > 99999 ? lead : lead * 10 + uint32_t(p[i] - '0');
+                if (t.empty()) {
+                    match = p.empty() || (lead == 1 && i < p.size() && p[i] == ';');
+                } else {
+                    uint32_t number = 0;
+                    for (char d : t) number = number * 10 + uint32_t(d - '0');
+                    match = i > 0 && lead == number;
+                }
+            }
         } else {
             match = t.empty() ? p.empty() : p.starts_with(t);
         }

@@ -14,7 +14,7 @@
 //
 // Where the two readers hear the same bytes differently, the difference is data (`Reading`):
 // which sequences name which key, whether modifiers are allowed, and how a malformed sequence
-// ends. Nothing here allocates series memory or runs Kov code.
+// ends. Moving memory: nothing here allocates series memory or runs Kov code.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -73,8 +73,10 @@ struct Reading {
     // SS3 "5A" is "A". Without, only the leading parameter bytes are looked at ("35~" is "3~")
     // and a letter key has no parameters.
     bool modifiers;
-    // A byte that cannot be part of a sequence (a control, or 0x7F and above) ends it and is
-    // read on its own; otherwise it is passed over as part of the sequence.
+    // A byte that cannot be part of a sequence (a control, 0x7F and above, or a parameter byte
+    // after an intermediate one) ends it and is read on its own, and "[" is a final byte,
+    // except before any parameter, where it begins the Linux console's function keys (ESC [ [
+    // and one byte); otherwise such bytes and "[" are passed over as part of the sequence.
     bool strict;
     // "ESC [ M" and three bytes is a mouse report of the oldest form.
     bool x10_mouse;

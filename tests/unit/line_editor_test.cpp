@@ -288,7 +288,7 @@ const std::string up = "\x1b[A", down = "\x1b[B", right = "\x1b[C", left = "\x1b
 
 // ---- key decoding -------------------------------------------------------------------------------
 
-TEST(KeyDecoder, SequencesGiveKeyCodes) {
+TEST(KeyReader, SequencesGiveKeyCodes) {
     using namespace terminal;
     struct Case {
         std::string in;
@@ -321,7 +321,7 @@ TEST(KeyDecoder, SequencesGiveKeyCodes) {
     for (const Case& c : cases) EXPECT_EQ(decode_all(bytes(c.in)), c.keys) << "input " << c.in.substr(1);
 }
 
-TEST(KeyDecoder, EscapeAloneIsToldByItsTimeout) {
+TEST(KeyReader, EscapeAloneIsToldByItsTimeout) {
     using namespace terminal;
     EXPECT_EQ(decode_all({27, gap}), (std::vector<int32_t>{27}));
     EXPECT_EQ(decode_all({27, gap, '[', 'A'}), (std::vector<int32_t>{27, '[', 'A'}));
