@@ -92,7 +92,11 @@ void Decoder::nothing(std::vector<Input>& out) const {
 size_t Decoder::item(size_t at, std::vector<Input>& out, bool pointer, End end) {
     const size_t n = buffer_.size();
     unsigned char b = byte(at);
-    if (b == esc && (n - at > 1 || end == End::wait)) return n - at > 1 ? escape(at, out, pointer, end) : 0;
+    if (b == esc) {
+        if (n - at > 1) return escape(at, out, pointer, end);
+        if (end == End::wait) return 0;  // the rest of a sequence may still come
+        // otherwise the Escape key, a control character like the others
+    }
     if (b < 32 || b == 127) {
         int32_t c = b == 8 ? 127 : b == 10 ? 13 : b;
         if (c != 0) out.push_back({Input::character, c});
@@ -158,6 +162,10 @@ size_t Decoder::ss3(size_t at, std::vector<Input>& out, End end) {
     size_t i = at + 2;
     if (reading_->modifiers)
         while (i < n && byte(i) >= '0' && byte(i) <= '9') ++i;
+    if (i - at > max_sequence) {  // as for a control sequence: an Alt+O and text
+        nothing(out);
+        return 2;
+    }
     if (i >= n) {
         if (end != End::settle) return 0;
         nothing(out);
