@@ -107,6 +107,9 @@ size_t Decoder::item(size_t at, std::vector<Input>& out, bool pointer, End end) 
         out.push_back({Input::character, reading_->replacement});
         return 1;
     }
+    // Read by frames, a character is judged once its length has come; read byte by byte, at
+    // the first byte that cannot continue it (the byte after it may be a key of its own).
+    if (n - at < len && end == End::escape_key) return 0;
     uint32_t cp = len == 1 ? b : b & (0x7F >> len);
     bool ok = true;
     for (size_t i = 1; i < len; ++i) {
