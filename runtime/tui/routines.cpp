@@ -30,12 +30,15 @@
 #include "runtime/platform/terminal.h"
 #include "runtime/root.h"
 #include "runtime/series_buffer.h"
-#include "runtime/tui/input.h"
-#include "runtime/tui/screen.h"
+#include "runtime/terminal/input.h"
+#include "runtime/terminal/screen.h"
+#include "runtime/tui/loop.h"
 #include "runtime/tui_hooks.h"
 #include "runtime/unicode.h"
 
 namespace kov::tui {
+
+using namespace terminal;
 
 namespace {
 
@@ -58,7 +61,7 @@ MonotonicClock clock;
 Stdin source;
 Screen screen;
 FrameState frame_state;
-Decoder decoder;
+Decoder decoder{back_end_reading};
 Timers timers;
 Clicks clicks;
 Pacer pacer(clock, source);
@@ -297,6 +300,29 @@ void text_routine(Cell* args, const Cell&) {
     std::u32string t = text_of(args[6]);
     Style st{static_cast<uint32_t>(int_of(args[8])), static_cast<uint32_t>(int_of(args[7])), static_cast<uint32_t>(int_of(args[9]))};
     text_run(screen, clip_of(args + 2), int_of(args[0]), int_of(args[1]), t.data(), t.size(), st, static_cast<uint32_t>(int_of(args[10])));
+    args[0] = none::value;
+}
+
+// tui-styled-text x y left top right bottom text line flags: the line holds one [foreground
+// background attributes] block per character.
+void styled_text_routine(Cell* args, const Cell&) {
+    std::u32string t = text_of(args[6]);
+    std::vector<Style> styles;
+    if (cell::is(args[7], T_block)) {
+        memory::Node line = series::node_of(args[7]);
+        for (uint32_t i = series::position_of(args[7]); i < cells::count(line) && styles.size() < t.size(); ++i) {
+            Style st;
+            const Cell& entry = cells::at(line, i);
+            if (cell::is(entry, T_block)) {
+                memory::Node e = series::node_of(entry);
+                uint32_t at = series::position_of(entry), n = cells::count(e);
+                uint32_t* parts[3] = {&st.foreground, &st.background, &st.attributes};
+                for (uint32_t k = 0; k < 3 && at + k < n; ++k) *parts[k] = static_cast<uint32_t>(int_of(cells::at(e, at + k)));
+            }
+            styles.push_back(st);
+        }
+    }
+    text_run(screen, clip_of(args + 2), int_of(args[0]), int_of(args[1]), t.data(), t.size(), Style{}, static_cast<uint32_t>(int_of(args[8])), styles);
     args[0] = none::value;
 }
 
@@ -636,6 +662,7 @@ void register_routines() {
     routines::add("tui-screen", screen_routine);
     routines::add("tui-fill", fill_routine);
     routines::add("tui-text", text_routine);
+    routines::add("tui-styled-text", styled_text_routine);
     routines::add("tui-put", put_routine);
     routines::add("tui-frame", frame_routine);
     routines::add("tui-pass", pass_routine);
