@@ -20,9 +20,17 @@
 
 namespace kov::io {
 
+// Names of the system (file names, arguments, the current folder) are bytes, mostly UTF-8
+// but not always. A name becomes text as UTF-8, and each byte b that is not part of a valid
+// sequence becomes the character U+DC00 + b (U+DC80 to U+DCFF, which valid UTF-8 never
+// gives); a local path turns those characters back into their bytes, so that every name the
+// system gives names the same file again.
+//
 // The local path of a file! (or any string cell) from its cursor. False when the name holds a
 // NUL character, which no local path can.
 bool local_path(const Cell& file, std::string& out);
+// A name from the system as a new string! in the target (a new value-stack cell when null).
+Cell* load_name(const uint8_t* bytes, uint64_t n, Cell* target);
 // True when the file! names a directory by its spelling (see above).
 bool dir_path_q(const Cell& file);
 
