@@ -303,25 +303,24 @@ Cell* write(Cell* destination, Cell* data, const WriteArgs& args) {
     }
     if (args.lines && !cell::is(*data, T_block)) bytes += '\n';
 
-    uint32_t mode = files::for_write;
-    if (args.append || seek >= 0) mode |= files::keep_contents;
-    Descriptor file(files::open(path.c_str(), mode));
-    if (file.fd < 0) return given_up(destination);
-    if (args.append) {
-        if (!files::seek(file.fd, -1)) cannot_open(*destination);
-    } else if (seek > 0) {
-        if (!files::seek(file.fd, seek)) cannot_open(*destination);
-    }
-    bool ok;
-    if (from_binary) {
+    auto put = [&](int fd) {
+        if (!from_binary) return files::write(fd, bytes.data(), bytes.size());
         uint64_t n = binary::length(*data);
         if (part >= 0 && uint64_t(part) < n) n = uint64_t(part);
-        ok = files::write(file.fd, binary::head_pointer(*data), n);
-        if (ok && args.lines) ok = files::write(file.fd, "\n", 1);
+        bool ok = files::write(fd, binary::head_pointer(*data), n);
+        return ok && (!args.lines || files::write(fd, "\n", 1));
+    };
+    if (!args.append && seek < 0) {
+        // The new contents replace the old only once all are written (see files::Rewrite).
+        files::Rewrite file(path.c_str());
+        if (file.fd() < 0 || !put(file.fd())) return given_up(destination);
+        if (!file.commit()) cannot_open(*destination);
     } else {
-        ok = files::write(file.fd, bytes.data(), bytes.size());
+        Descriptor file(files::open(path.c_str(), files::for_write | files::keep_contents));
+        if (file.fd < 0) return given_up(destination);
+        if ((args.append || seek > 0) && !files::seek(file.fd, args.append ? -1 : seek)) cannot_open(*destination);
+        if (!put(file.fd)) return given_up(destination);
     }
-    if (!ok) return given_up(destination);
     *destination = unset::value;
     return destination;
 }

@@ -51,8 +51,9 @@ void split_lines(const uint8_t* bytes, uint64_t n, Cell& block);
 //   write: a string's UTF-8, a binary's bytes, any other value molded; with /lines a block's
 //   values (strings as they are, others molded) each followed by a line feed, or one value
 //   followed by one. /append adds at the end, /seek writes over the file from an offset; a
-//   plain write truncates. /part limits the data (characters, bytes). Failure:
-//   access/cannot-open with the destination. The result is unset.
+//   plain write replaces the contents whole, and one that fails leaves the old contents
+//   (os::files::Rewrite). /part limits the data (characters, bytes). Failure (past the
+//   file-size limit too): access/cannot-open with the destination. The result is unset.
 //   delete: removes a file, or an empty directory named as one; false when that fails.
 //   query: the last modification date in UTC (a date! with its time, no zone), or none when
 //   the file cannot be found or a name spelled as a directory names a file.

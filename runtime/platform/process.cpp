@@ -124,7 +124,7 @@ pid_t spawn(const std::vector<std::string>& words, bool search, bool own_group, 
     sigset_t defaults, empty;
     sigemptyset(&empty);
     sigemptyset(&defaults);
-    for (int s : {SIGPIPE, SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGCHLD, SIGTSTP, SIGTTIN, SIGTTOU, SIGWINCH})
+    for (int s : {SIGPIPE, SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGCHLD, SIGTSTP, SIGTTIN, SIGTTOU, SIGWINCH, SIGXFSZ})
         sigaddset(&defaults, s);
     posix_spawnattr_setsigdefault(&attr, &defaults);
     posix_spawnattr_setsigmask(&attr, &empty);
