@@ -46,6 +46,7 @@ int run_program(void*) {
         // the pages after it go back to the system until they are needed again.
         collector::collect();
         memory::release_free_pages();
+        collector::started();
         if (after_definitions) after_definitions();
     } catch (const runtime::Throw& t) {
         runtime::quit_handler(t.code);
