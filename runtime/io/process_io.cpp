@@ -114,12 +114,8 @@ void call(Cell* command, const CallArgs& args) {
     proc::Launch launch;
     launch.shell = args.shell;
     launch.wait = args.wait || args.console;
-    if (cell::is(*command, T_file)) {
-        launch.split = false;
-        launch.command = path_argument(*command);
-    } else {
-        launch.command = path_argument(*command);
-    }
+    launch.split = !cell::is(*command, T_file);   // a file! is one program's path
+    launch.command = path_argument(*command);
 
     if (!args.input) {
         launch.input = args.console ? proc::Route::terminal : proc::Route::quiet;
