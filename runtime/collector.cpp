@@ -377,8 +377,9 @@ void sweep_big_frames() {
 
 }  // namespace
 
+#ifdef KOV_GC_STRESS
 namespace {
-// gc-stress builds: KOV_GC_STRESS_INTERVAL=n collects at every n-th allocation that may, for a
+// KOV_GC_STRESS_INTERVAL=n collects at every n-th allocation that may, for a
 // test too large to collect at each; KOV_GC_STRESS_START=n does so while the program starts,
 // which every test repeats alike (tests/CMakeLists.txt gives both per test). Unset: 1.
 uint32_t stress_setting(const char* name) {
@@ -387,6 +388,7 @@ uint32_t stress_setting(const char* name) {
     return static_cast<uint32_t>(std::strtoul(value, nullptr, 10));
 }
 }  // namespace
+#endif
 
 void init() {
     memory::set_collector(collect_hook);
