@@ -152,9 +152,12 @@ void list_env(Cell* result) {
     auto vars = proc::environment();
     stack::Mark mark;
     Cell* pairs = block::push_new(int32_t(vars.size() * 2 + 1));
+    // Names and values are text of the system's, as file names are (see file_io.h).
     for (const auto& [name, value] : vars) {
-        string::load_in(series::node_of(*pairs), reinterpret_cast<const uint8_t*>(name.data()), name.size(), 0);
-        string::load_in(series::node_of(*pairs), reinterpret_cast<const uint8_t*>(value.data()), value.size(), 0);
+        for (const std::string* text : {&name, &value}) {
+            stack::Mark each;
+            block::rs_append(*pairs, *load_name(reinterpret_cast<const uint8_t*>(text->data()), text->size(), nullptr));
+        }
     }
     Cell block = *pairs;
     map::make_at(*result, series::node_of(block), 0);

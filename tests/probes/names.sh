@@ -1,8 +1,8 @@
 #!/bin/sh
 # Names that are not UTF-8: each byte outside a valid sequence reads as a character that a
 # local path turns back into that byte. A folder holding such a name is listed whole and each
-# entry opens; a script whose name (and folder) is not UTF-8 runs; an argument naming such a
-# file reaches the script as a name that opens it.
+# entry opens; a script whose name (and folder) is not UTF-8 runs; an argument or an
+# environment variable naming such a file reaches the script as a name that opens it.
 # Usage: names.sh PATH-TO-kov
 kov=$1
 dir=$(mktemp -d)
@@ -29,8 +29,11 @@ foreach f files [
 	]
 ]
 print ["argument" read to-kov-file first system/options/args]
+print ["environment" equal? get-env "KOV_NAME_TEST" select list-env "KOV_NAME_TEST"]
+write to-kov-file get-env "KOV_NAME_TEST" "from the environment"
 KOV
-HOME="$dir" "$kov" "$dir/$sub/$(printf 's\377.kov')" "$dir/list/$bad" > "$dir/out" 2>&1
+env_name=$(printf '%s/v\377' "$dir")
+HOME="$dir" KOV_NAME_TEST="$env_name" "$kov" "$dir/$sub/$(printf 's\377.kov')" "$dir/list/$bad" > "$dir/out" 2>&1
 expected='ran in true
 listed 5
 read one
@@ -38,7 +41,8 @@ read two
 folder true
 read three
 read four
-argument one'
+argument one
+environment true'
 failures=0
 if [ "$(cat "$dir/out")" != "$expected" ]; then
     echo "FAIL: output"; cat "$dir/out"; failures=1
@@ -47,5 +51,6 @@ fi
 for name in "$bad" "$cut" "$sur"; do
     [ -f "$dir/list/$name.copy" ] || { echo "FAIL: no copy under the same bytes"; failures=1; }
 done
+[ "$(cat "$env_name" 2>/dev/null)" = "from the environment" ] || { echo "FAIL: a name from the environment lost its bytes"; failures=1; }
 [ $failures -eq 0 ] || exit 1
 echo "names that are not UTF-8: ok"
