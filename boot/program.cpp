@@ -47,6 +47,7 @@ int run_program(void*) {
         // the pages after it go back to the system until they are needed again.
         collector::collect();
         memory::release_free_pages();
+        collector::started();
         if (after_definitions) after_definitions();
         // From here on the console's own code reaches the values its words have now.
         engine_words::seal();

@@ -1,6 +1,7 @@
 #include "runtime/collector.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "runtime/heap.h"
 #include "runtime/hashtable.h"
 #include "runtime/platform/native_stack.h"
+#include "runtime/platform/os.h"
 #include "runtime/runtime.h"
 
 namespace kov::collector {
@@ -376,8 +378,30 @@ void sweep_big_frames() {
 
 }  // namespace
 
+#ifdef KOV_GC_STRESS
+namespace {
+// KOV_GC_STRESS_INTERVAL=n collects at every n-th allocation that may, for a
+// test too large to collect at each; KOV_GC_STRESS_START=n does so while the program starts,
+// which every test repeats alike (tests/CMakeLists.txt gives both per test). Unset: 1.
+uint32_t stress_setting(const char* name) {
+    char value[16];
+    if (os::get_env(name, value, sizeof value) <= 0) return 1;
+    return static_cast<uint32_t>(std::strtoul(value, nullptr, 10));
+}
+}  // namespace
+#endif
+
 void init() {
     memory::set_collector(collect_hook);
+#ifdef KOV_GC_STRESS
+    set_stress_interval(stress_setting("KOV_GC_STRESS_START"));
+#endif
+}
+
+void started() {
+#ifdef KOV_GC_STRESS
+    set_stress_interval(stress_setting("KOV_GC_STRESS_INTERVAL"));
+#endif
 }
 
 bool active_q() { return st().collecting; }
