@@ -13,6 +13,7 @@
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/object.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/symbol.h"
@@ -27,6 +28,9 @@
 #include "runtime/runtime.h"
 #include "runtime/lexer/lexer.h"
 #include "runtime/memory.h"
+
+// Generated at build time (tools/platform_contract.cmake).
+#include "platform_contract.h"
 
 namespace kov::boot {
 
@@ -130,6 +134,20 @@ void run_source(const uint8_t* text, std::size_t length, const char* name) {
 
 namespace {
 
+#ifndef NDEBUG
+// system/view/platform as the boot definitions left it; none when a step of the path is missing.
+Cell view_platform() {
+    const Cell* value = context::get_any(symbol::make("system"), context::global());
+    for (const char* field : {"view", "platform"}) {
+        if (!value || !cell::is(*value, T_object)) return none::value;
+        // Held by value: making the next symbol may move the context's buffer.
+        Cell holder = *value;
+        value = context::get_any(symbol::make(field), object::context_of(holder));
+    }
+    return value ? *value : none::value;
+}
+#endif
+
 // Runs the definitions with the system's own rules switched on: routines may be made and
 // functions are marked compiled. The collector runs throughout.
 template <typename Each>
@@ -145,6 +163,7 @@ void defining(Each each) {
         }
     } done;
     each();
+    set_class_ids();
 }
 
 }  // namespace
@@ -169,7 +188,24 @@ void run_image(const uint8_t* image, std::size_t size) {
         runtime::print_line({"*** Boot Error: the typeset ", name, " differs from the type families"});
         runtime::exit_with(1);
     }
+    if (const char* word = platform_gap(view_platform())) {
+        runtime::print_line({"*** Boot Error: the back end does not define system/view/platform/", word});
+        runtime::exit_with(1);
+    }
 #endif
+}
+
+std::span<const char* const> platform_contract() { return platform_contract_words; }
+
+const char* platform_gap(const Cell& platform) {
+    // Making a symbol may allocate, which moves buffers: the object is held by value (its
+    // context's node stays where it is).
+    Cell object = platform;
+    for (const char* word : platform_contract_words) {
+        if (!cell::is(object, T_object)) return word;
+        if (!context::get_any(symbol::make(word), object::context_of(object))) return word;
+    }
+    return nullptr;
 }
 
 const char* family_mismatch() {

@@ -5,6 +5,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 #include "runtime/cell.h"
 #include "runtime/error.h"
@@ -27,6 +28,16 @@ void run_image(const uint8_t* image, std::size_t size);
 // The first typeset of the boot definitions whose members differ from its type family in
 // runtime/families.h, or null when all agree. Debug builds check it after the boot image.
 const char* family_mismatch();
+// The words of the back-end contract, in its order: the build reads them from the table
+// beside the face model (view/faces.kov).
+std::span<const char* const> platform_contract();
+// The first word of the back-end contract that the platform object does not define (the first
+// word of all for a value that is not an object), or null when it defines every one. Debug
+// builds check system/view/platform with it after the boot image.
+const char* platform_gap(const Cell& platform);
+// Gives the objects of the boot definitions their fixed class ids, once all are made
+// (boot/class_ids.cpp).
+void set_class_ids();
 // Evaluates source text in the global context; gives nothing (the result is dropped).
 void evaluate(const char* text);
 // Prints the report of a caught error as the console does.

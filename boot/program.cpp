@@ -6,6 +6,7 @@
 #include "boot/image.h"
 #include "boot/loader.h"
 #include "boot/start.h"
+#include "console/engine_words.h"
 #include "runtime/collector.h"
 #include "runtime/memory.h"
 #include "runtime/platform/os.h"
@@ -46,7 +47,10 @@ int run_program(void*) {
         // the pages after it go back to the system until they are needed again.
         collector::collect();
         memory::release_free_pages();
+        collector::started();
         if (after_definitions) after_definitions();
+        // From here on the console's own code reaches the values its words have now.
+        engine_words::seal();
     } catch (const runtime::Throw& t) {
         runtime::quit_handler(t.code);
     } catch (const Error& e) {

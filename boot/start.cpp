@@ -1,5 +1,6 @@
 #include "boot/start.h"
 
+#include "console/line_editor.h"
 
 #include "runtime/collector.h"
 #include "runtime/console_output.h"
@@ -145,6 +146,8 @@ void init_runtime() {
     natives::init();
     checksum::init();
     routines::init();
+    // The console's routines: the runtime below it does not know the console.
+    line_editor::register_routines();
     interp::init();
     lexer::init_tables();
     slotpool::init();

@@ -13,6 +13,7 @@
 #include <string>
 #include <initializer_list>
 
+#include "console/engine_words.h"
 #include "runtime/collector.h"
 #include "runtime/console_output.h"
 #include "runtime/cycles.h"
@@ -37,7 +38,9 @@
 #include "runtime/series_buffer.h"
 #include "runtime/unicode.h"
 
-namespace kov::terminal {
+namespace kov::line_editor {
+
+using namespace terminal;
 
 namespace {
 
@@ -100,26 +103,6 @@ void append_ascii(Cell& to, const char* text) {
     for (const char* p = text; *p; ++p) string::append_char(series::node_of(to), static_cast<uint8_t>(*p));
 }
 
-// ---- lookups in the language's objects ------------------------------------------------------------
-
-// The value of a path of fields from a global word (system/console/size ...), or null when
-// any step is missing. Nothing is added to any context.
-Cell* lookup(std::initializer_list<const char*> path) {
-    memory::Node ctx = context::global();
-    Cell* value = nullptr;
-    for (const char* name : path) {
-        if (value) {
-            if (!cell::is(*value, T_object)) return nullptr;
-            ctx = object::context_of(*value);
-        }
-        uint32_t sym = symbol::find(reinterpret_cast<const uint8_t*>(name), uint32_t(std::strlen(name)));
-        if (!sym) return nullptr;
-        value = context::get_any(sym, ctx);
-        if (!value) return nullptr;
-    }
-    return value;
-}
-
 // ---- the editor state ---------------------------------------------------------------------------
 
 bool tty_enter_raw() { return os::tty::enter_raw(); }
@@ -137,7 +120,7 @@ Editor& state() {
     if (!e.enter_raw) {
         e.enter_raw = tty_enter_raw;
         e.leave_raw = tty_leave_raw;
-        e.keys.set_source(ByteSource{tty_read, nullptr});
+        e.keys.set_source(terminal::ByteSource{tty_read, nullptr});
         e.read_input = stdin_read;
     }
     return e;
@@ -203,7 +186,7 @@ void update_size() {
     Editor& e = state();
     if (e.fixed_size) return;
     int c = 0, r = 0;
-    Cell* size = lookup({"system", "console", "size"});
+    Cell* size = engine_words::lookup({"system", "console", "size"});
     if (os::tty::size(c, r)) {
         e.columns = c;
         e.rows = r;
@@ -517,152 +500,6 @@ struct RawMode {
 
 }  // namespace
 
-// ---- key decoding -------------------------------------------------------------------------------
-
-int KeyDecoder::byte(int timeout_ms) {
-    if (pushed_ != nothing) {
-        int b = pushed_;
-        pushed_ = nothing;
-        return b;
-    }
-    if (!source_.read) return os::tty::end_of_input;
-    return source_.read(source_.context, timeout_ms);
-}
-
-int32_t KeyDecoder::partial(int b) {
-    if (b != os::tty::no_byte) unread(b);  // the end or a redraw is still to be answered
-    return key_none;
-}
-
-int32_t KeyDecoder::next() {
-    int b = byte(-1);
-    if (b == os::tty::end_of_input) return key_failed;
-    if (b == os::tty::interrupted) return key_redraw;
-    if (b == os::tty::interrupt_key) return 3;  // a SIGINT sent while the editor waits
-    if (b < 0) return key_none;
-    if (b == 27) return escape();
-    if (b < 0x80) return b;
-    return utf8(b);
-}
-
-int32_t KeyDecoder::escape() {
-    int b = byte(escape_timeout_ms);
-    if (b < 0) {
-        if (b != os::tty::no_byte) unread(b);
-        return 27;
-    }
-    if (b == '[') return csi();
-    if (b == 'O') return ss3();
-    if (b == 27) {  // Escape pressed twice: the second may begin a sequence
-        unread(b);
-        return 27;
-    }
-    // Alt with a key: no code of its own.
-    if (b >= 0x80) utf8(b);
-    return key_none;
-}
-
-int32_t KeyDecoder::csi() {
-    char params[16];
-    uint32_t np = 0;
-    int b;
-    for (;;) {  // parameter bytes
-        b = byte(escape_timeout_ms);
-        if (b < 0) return partial(b);
-        if (b < 0x30 || b > 0x3F) break;
-        if (np < sizeof params) params[np] = char(b);
-        ++np;
-    }
-    while (b >= 0x20 && b <= 0x2F) {  // intermediate bytes
-        b = byte(escape_timeout_ms);
-        if (b < 0) return partial(b);
-    }
-    if (b < 0x40 || b > 0x7E) {  // not a sequence after all: the byte is a key of its own
-        unread(b);
-        return key_none;
-    }
-    if (np == 0 && b == 'M') {  // a mouse report: three bytes follow
-        for (int i = 0; i < 3; ++i) {
-            int m = byte(escape_timeout_ms);
-            if (m < 0) return partial(m);
-        }
-        return key_none;
-    }
-    if (np == 0 && b == '[') {  // the Linux console's F1 to F5
-        int f = byte(escape_timeout_ms);
-        if (f < 0) return partial(f);
-        return f >= 'A' && f <= 'E' ? key_f1 - (f - 'A') : key_none;
-    }
-    if (np > sizeof params || (np > 0 && (params[0] < '0' || params[0] > ';'))) return key_none;  // private forms
-    // The first parameter; a second one (after ";") is a modifier, which these keys ignore.
-    int32_t first = 0;
-    uint32_t i = 0;
-    for (; i < np && params[i] >= '0' && params[i] <= '9'; ++i) first = first * 10 + (params[i] - '0');
-    bool plain = np == 0 || (first == 1 && i < np && params[i] == ';');
-    switch (b) {
-    case 'A': return plain ? key_up : key_none;
-    case 'B': return plain ? key_down : key_none;
-    case 'C': return plain ? key_right : key_none;
-    case 'D': return plain ? key_left : key_none;
-    case 'H': return plain ? key_home : key_none;
-    case 'F': return plain ? key_end : key_none;
-    case 'P': return plain ? key_f1 : key_none;
-    case 'Q': return plain ? key_f1 - 1 : key_none;
-    case 'R': return plain ? key_f1 - 2 : key_none;
-    case 'S': return plain ? key_f1 - 3 : key_none;
-    case '~':
-        switch (first) {
-        case 1: case 7: return key_home;
-        case 2: return key_insert;
-        case 3: return key_delete;
-        case 4: case 8: return key_end;
-        case 5: return key_page_up;
-        case 6: return key_page_down;
-        case 11: case 12: case 13: case 14: case 15: return key_f1 - (first - 11);
-        case 17: case 18: case 19: case 20: case 21: return key_f1 - 5 - (first - 17);
-        case 23: case 24: return key_f1 - 10 - (first - 23);
-        default: return key_none;
-        }
-    default: return key_none;
-    }
-}
-
-int32_t KeyDecoder::ss3() {
-    int b = byte(escape_timeout_ms);
-    while (b >= '0' && b <= '9') b = byte(escape_timeout_ms);  // a modifier
-    if (b < 0) return partial(b);
-    switch (b) {
-    case 'A': return key_up;
-    case 'B': return key_down;
-    case 'C': return key_right;
-    case 'D': return key_left;
-    case 'H': return key_home;
-    case 'F': return key_end;
-    case 'P': case 'Q': case 'R': case 'S': return key_f1 - (b - 'P');
-    default:
-        if (b < 0x20 || b == 0x7F) unread(b);  // a control key typed after Alt+O
-        return key_none;
-    }
-}
-
-int32_t KeyDecoder::utf8(int lead) {
-    int n = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3 : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
-    if (n == 0) return key_none;
-    uint8_t bytes[4] = {uint8_t(lead), 0, 0, 0};
-    for (int i = 1; i < n; ++i) {
-        int b = byte(escape_timeout_ms);
-        if (b < 0) return partial(b);
-        if ((b & 0xC0) != 0x80) {
-            unread(b);
-            return key_none;
-        }
-        bytes[i] = uint8_t(b);
-    }
-    int32_t cp;
-    unicode::decode_utf8_char(bytes, bytes + n, cp);
-    return cp < 0 ? key_none : cp;
-}
-
 // ---- output -------------------------------------------------------------------------------------
 
 Output::~Output() { release(); }
@@ -848,7 +685,7 @@ void init(const Cell* title) {
     }
     e.console_input = os::tty::interactive();
     if (e.console_input) update_size();
-    Cell* size = lookup({"system", "console", "size"});
+    Cell* size = engine_words::lookup({"system", "console", "size"});
     if (size && cell::is(*size, T_pair) && (pair::x(*size) == 0 || pair::y(*size) == 0)) pair::make_at(*size, 80, 50);
 }
 
@@ -911,7 +748,7 @@ bool stdin_readline(Cell& str) {
 
 int32_t complete() {
     Editor& e = state();
-    Cell* found = lookup({"kov-complete-ctx", "complete-input"});
+    Cell* found = engine_words::lookup({"kov-complete-ctx", "complete-input"});
     if (!found || !cell::is(*found, T_function)) return 0;
     Cell fn = *found;
     collector::Root keep_fn(fn);
@@ -1071,4 +908,4 @@ void register_routines() {
     routines::add("_settings-folder", settings_folder_routine);
 }
 
-}  // namespace kov::terminal
+}  // namespace kov::line_editor

@@ -1,7 +1,8 @@
 // The line editor: reads one line for `ask`. On a terminal it edits the line in place (cursor
 // keys, history, Tab completion) and redraws the prompt and the line with the widths the
 // terminal gives wide characters and wrapped rows; otherwise it reads one line of UTF-8 text
-// from standard input.
+// from standard input. Keys come from the terminal layer (runtime/terminal/input.h), read as
+// the line editor reads them.
 //
 // State: one editor per process (`editor()`). Its cells (the line being edited, the prompt,
 // the history block, the saved line) are collector roots. The line's index is the cursor.
@@ -19,67 +20,9 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/terminal/input.h"
 
-namespace kov::terminal {
-
-// ---- key codes ----------------------------------------------------------------------------------
-// A character key is its code point; special keys are negative.
-enum : int32_t {
-    key_failed = -1,  // input ended or failed: no key will come
-    key_none = 0,     // a key without a character or a code of its own
-    key_up = -20,
-    key_down = -21,
-    key_right = -22,
-    key_left = -23,
-    key_end = -24,
-    key_home = -25,
-    key_insert = -26,
-    key_delete = -27,
-    key_page_up = -28,
-    key_page_down = -29,
-    key_f1 = -31,   // F1 to F12: -31 to -42
-    key_f12 = -42,
-    key_redraw = -100,  // no key: the window changed size or the program was continued
-};
-
-// Where key bytes come from: answers a byte 0-255 or one of os::tty's no_byte, end_of_input,
-// interrupted, waiting at most timeout_ms (negative: no limit).
-struct ByteSource {
-    int (*read)(void* context, int timeout_ms);
-    void* context;
-};
-
-// How long the bytes of one key may lag behind each other; an Escape followed by nothing
-// within it is the Escape key.
-constexpr int escape_timeout_ms = 100;
-
-// Turns terminal input into key codes: UTF-8 characters, VT cursor and function key
-// sequences (CSI and SS3 forms, with or without modifiers), a lone Escape. A sequence it does
-// not know is read to its end and answered as key_none; a byte that cannot continue a
-// sequence is kept for the next key.
-class KeyDecoder {
-public:
-    KeyDecoder() = default;
-    explicit KeyDecoder(ByteSource source) : source_(source) {}
-    void set_source(ByteSource source) {
-        source_ = source;
-        pushed_ = nothing;
-    }
-    int32_t next();
-
-private:
-    static constexpr int nothing = -1000;
-    int byte(int timeout_ms);
-    void unread(int b) { pushed_ = b; }
-    int32_t partial(int b);  // a sequence cut by b (not a byte)
-    int32_t escape();
-    int32_t csi();
-    int32_t ss3();
-    int32_t utf8(int lead);
-
-    ByteSource source_{nullptr, nullptr};
-    int pushed_ = nothing;
-};
+namespace kov::line_editor {
 
 // ---- layout -------------------------------------------------------------------------------------
 // The UCS-4 text of one screen update; written through the console output in one piece.
@@ -144,7 +87,7 @@ struct Editor {
     bool fixed_size = false;  // tests: columns and rows are given, not asked of the terminal
     bool initialised = false;
     Output out;
-    KeyDecoder keys;
+    terminal::KeyReader keys{terminal::editor_reading};  // keys as the line editor reads them
     // The terminal: standard input's raw mode by default, replaceable by tests.
     bool (*enter_raw)() = nullptr;
     void (*leave_raw)() = nullptr;
@@ -185,4 +128,4 @@ void refresh();
 // process), _report (a line on standard error) and _settings-folder.
 void register_routines();
 
-}  // namespace kov::terminal
+}  // namespace kov::line_editor

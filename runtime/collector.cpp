@@ -1,6 +1,7 @@
 #include "runtime/collector.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "runtime/heap.h"
 #include "runtime/hashtable.h"
 #include "runtime/platform/native_stack.h"
+#include "runtime/platform/os.h"
 #include "runtime/runtime.h"
 
 namespace kov::collector {
@@ -70,6 +72,7 @@ struct State {
     Evacuation evacuation;
     bool evacuation_on = true;
     os::StackMark stack_mark;             // where the running collection was entered
+    uint32_t node_sweeps = 0;             // collections that freed the nodes of dead series
 };
 State& st() {
     static State s;
@@ -375,14 +378,37 @@ void sweep_big_frames() {
 
 }  // namespace
 
+#ifdef KOV_GC_STRESS
+namespace {
+// KOV_GC_STRESS_INTERVAL=n collects at every n-th allocation that may, for a
+// test too large to collect at each; KOV_GC_STRESS_START=n does so while the program starts,
+// which every test repeats alike (tests/CMakeLists.txt gives both per test). Unset: 1.
+uint32_t stress_setting(const char* name) {
+    char value[16];
+    if (os::get_env(name, value, sizeof value) <= 0) return 1;
+    return static_cast<uint32_t>(std::strtoul(value, nullptr, 10));
+}
+}  // namespace
+#endif
+
 void init() {
     memory::set_collector(collect_hook);
+#ifdef KOV_GC_STRESS
+    set_stress_interval(stress_setting("KOV_GC_STRESS_START"));
+#endif
+}
+
+void started() {
+#ifdef KOV_GC_STRESS
+    set_stress_interval(stress_setting("KOV_GC_STRESS_INTERVAL"));
+#endif
 }
 
 bool active_q() { return st().collecting; }
 bool enabled() { return memory::collector_enabled; }
 void enable(bool on) { memory::collector_enabled = on; }
 uint32_t collections() { return memory::collection_count(); }
+uint32_t node_sweeps() { return st().node_sweeps; }
 uint32_t evacuations() { return st().evacuation.count; }
 void set_evacuation(bool on) { st().evacuation_on = on; }
 void set_stress_interval(uint32_t n) { st().stress_interval = n ? n : 1; }
@@ -491,6 +517,7 @@ void mark_sweep_compact(State& s) {
 
     compact_series_frames();
     sweep_big_frames();
+    ++s.node_sweeps;
     for (Buffer* b : s.fixed_marked) b->flags &= ~memory::marked;
     s.fixed_marked.clear();
 }

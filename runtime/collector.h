@@ -38,6 +38,8 @@ bool active_q();
 bool enabled();
 void enable(bool on);
 uint32_t collections();
+// Collections that swept the node table (freed the nodes of unmarked series).
+uint32_t node_sweeps();
 // Collections that evacuated node frames; evacuation is on unless switched off.
 uint32_t evacuations();
 void set_evacuation(bool on);
@@ -143,5 +145,8 @@ public:
 
 // For gc-stress builds: collect only at every n-th allocation that may (1 = every one).
 void set_stress_interval(uint32_t n);
+// The program has started (the boot definitions ran): gc-stress builds go from the start-up's
+// collection interval to the program's (both from the environment, see collector.cpp).
+void started();
 
 }  // namespace kov::collector

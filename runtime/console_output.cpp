@@ -2,11 +2,12 @@
 //
 // The output buffer (1024 bytes) gathers UTF-8 and is written when more than 1020 bytes are
 // pending and at the end of every print. On a terminal, an ESC flushes what is pending and the
-// sequence it starts is translated into standard VT sequences in the same buffer; the tracked
-// state (cursor, saved position, attributes) is what the dialect's commands read. Relative
-// moves are sent as relative VT moves so that the terminal, which knows the true position,
-// clamps them; the tracked position only decides the bounds the dialect adds (a move whose
-// target lies outside the screen does nothing) and the absolute fills.
+// sequence it starts (read with the console's table of runtime/terminal/sgr.h) is translated
+// into standard VT sequences in the same buffer; the tracked state (cursor, saved position,
+// attributes) is what the dialect's commands read. Relative moves are sent as relative VT
+// moves so that the terminal, which knows the true position, clamps them; the tracked
+// position only decides the bounds the dialect adds (a move whose target lies outside the
+// screen does nothing) and the absolute fills.
 //
 // Nothing here allocates series memory.
 #include "runtime/console_output.h"
@@ -18,6 +19,7 @@
 #include "runtime/memory.h"
 #include "runtime/platform/os.h"
 #include "runtime/runtime.h"
+#include "runtime/terminal/sgr.h"
 #include "runtime/tui_hooks.h"
 #include "runtime/unicode.h"
 
@@ -115,7 +117,7 @@ void track(uint32_t cp) {
     default: break;
     }
     if (cp < 32 || (cp >= 0x7F && cp < 0xA0)) return;  // controls do not advance
-    int w = unicode::char_width(cp);
+    int w = cp < 0x7F ? 1 : unicode::char_width(cp);  // ASCII, most of what is printed, at once
     if (w == 0) return;
     if (st.column + w > st.width) {
         st.column = 0;
@@ -124,8 +126,27 @@ void track(uint32_t cp) {
     st.column += w;
 }
 
-// Console colour bits (blue 1, green 2, red 4) to the VT colour index (red 1, green 2, blue 4).
-uint32_t vt_colour(uint32_t bits) { return (bits & 1) << 2 | (bits & 2) | (bits & 4) >> 2; }
+// The attribute word as the SGR reader sees it: foreground nibble, background nibble, high byte.
+terminal::Style style_of(uint16_t a) { return terminal::Style{uint32_t(a >> 4 & 0x0F), uint32_t(a & 0x0F), uint32_t(a & 0xFF00)}; }
+uint16_t attributes_of(const terminal::Style& s) {
+    return uint16_t((s.foreground & 0x0F) | (s.background & 0x0F) << 4 | (s.attributes & 0xFF00));
+}
+
+// A nibble (blue 1, green 2, red 4, intensity 8) as a basic colour word: SGR order, the
+// intensity choosing the bright colours.
+uint32_t colour_word(uint32_t nibble) {
+    uint32_t vt = (nibble & 1) << 2 | (nibble & 2) | (nibble & 4) >> 2;
+    return terminal::k_basic | ((nibble & 8) ? 10 + vt : vt);
+}
+
+// The sequences of the attribute words used last, by a hash of the word: a program prints in
+// a few colours many times. Plain bytes, so that output at exit never meets a destroyed object.
+struct Written {
+    uint32_t key = ~0u;  // attributes | default attributes << 16
+    uint8_t length = 0;
+    char text[31];
+};
+Written written[16];
 
 // Sends the whole attribute word. A nibble equal to the default's is the terminal's own
 // default colour, so that the default attributes look like the terminal's usual text.
@@ -135,18 +156,19 @@ void put_attributes(uint16_t a) {
         put("\x1b[0m");
         return;
     }
-    put("\x1b[0");
-    uint32_t fg = a & 0x0F, bg = a >> 4 & 0x0F;
-    if (fg != (d & 0x0Fu)) {
-        put(";");
-        put_number((fg & 8 ? 90 : 30) + vt_colour(fg));
+    Written& w = written[(a ^ a >> 4 ^ a >> 8) & 15];
+    uint32_t key = uint32_t(a) | uint32_t(d) << 16;
+    if (w.key != key) {
+        auto words = [](uint16_t word, uint32_t attributes) {
+            return terminal::Style{colour_word(word >> 4 & 0x0F), colour_word(word & 0x0F), attributes};
+        };
+        std::string sequence;
+        terminal::append_sgr_style(sequence, words(a, a & 0xFF00), words(d, 0), terminal::console_sgr);
+        w.key = key;
+        w.length = uint8_t(sequence.size() < sizeof w.text ? sequence.size() : sizeof w.text);
+        std::memcpy(w.text, sequence.data(), w.length);
     }
-    if (bg != (d >> 4 & 0x0Fu)) {
-        put(";");
-        put_number((bg & 8 ? 100 : 40) + vt_colour(bg));
-    }
-    if (a & 0x8000) put(";4");
-    put("m");
+    put(w.text, w.length);
 }
 
 // The screen-buffer report of ESC [ ?, in the tracked terms.
@@ -341,131 +363,78 @@ void clear(int mode) {
 }
 
 int32_t sgr_attribute(int32_t attributes, uint32_t code) {
-    static constexpr int32_t colours[8] = {0, 4, 2, 6, 1, 5, 3, 7};
-    int32_t a = attributes < 0 ? st.attributes : attributes;
-    switch (code) {
-    case 0: return st.default_attributes;
-    case 1: return a | 0x88;
-    case 4: return a | 0x8000;
-    case 7: return (a & 0x0F) << 4 | (a >> 4 & 0x0F);
-    case 39: return a | 0x08;
-    case 49: return a | 0x80;
-    default: break;
-    }
-    if (code >= 30 && code <= 37) return (a & 0xF8) + colours[code - 30];
-    if (code >= 40 && code <= 47) return (a & 0x8F) + colours[code - 40] * 16;
-    return a;
+    terminal::Style style = style_of(uint16_t(attributes < 0 ? st.attributes : attributes));
+    terminal::apply_sgr(terminal::console_sgr, style, style_of(st.default_attributes), code);
+    return attributes_of(style);
 }
 
 uint64_t do_escape(const uint8_t* esc, const uint8_t* end, uint32_t unit) {
     unicode::unit_shift(unit);  // any other unit is a fault
     if (!console_flag) return 0;
-    const uint8_t* p = esc + unit;
-    if (p + unit > end || unicode::char_at(p, unit) != '[') return 0;
-    p += unit;
+    terminal::Style style = style_of(st.attributes);
+    terminal::Sequence s;
+    uint64_t used = terminal::read_sequence(esc, end, unit, terminal::console_sgr, style, style_of(st.default_attributes), s);
+    if (used == 0) return 0;
     ensure_buffers();
     refresh_size();
-    int state = 1;
-    uint32_t first = 0, second = 0;
-    int32_t attributes = -1;  // read from the current ones at the first use
-    bool done = false;
-    while (!done && p + unit <= end) {
-        uint32_t c = unicode::char_at(p, unit);
-        p += unit;
-        bool digit = c >= '0' && c <= '9';
-        uint32_t d = c - '0';
-        switch (state) {
-        case 1:
-            if (digit) {
-                first = d;
-                state = 2;
-            } else if (c != ';') {
-                done = true;
-                if (c == 's') save_cursor();
-                else if (c == 'u') restore_cursor();
-                else if (c == 'K') clear(4);
-                else if (c == 'J') clear(0);
-                else if (c == 'H' || c == 'f') set_cursor(coord(0, 0));
-                else if (c == '?') report();
+    if (s.styled) set_attributes(attributes_of(style));
+    uint32_t first = s.params[0], second = s.params[1];
+    int n = int(first);
+    uint32_t c = s.final_char;
+    if (s.open) c = 0;  // a sequence that ends right after ";" does nothing
+    switch (c ? s.count : -1) {
+    case 0:
+        if (c == 's') save_cursor();
+        else if (c == 'u') restore_cursor();
+        else if (c == 'K') clear(4);
+        else if (c == 'J') clear(0);
+        else if (c == 'H' || c == 'f') set_cursor(coord(0, 0));
+        else if (c == '?') report();
+        break;
+    case 1:
+        switch (c) {
+        case 'A':
+            if (n > 0) {
+                put_csi(first, 'A');
+                st.row = st.row > n ? st.row - n : 0;
             }
             break;
-        case 2:
-            if (digit) {
-                first = (first * 10 + d) % 65535;
-            } else if (c == ';') {
-                state = 3;
-            } else {
-                done = true;
-                int n = int(first);
-                switch (c) {
-                case 'm':
-                    attributes = sgr_attribute(attributes, first);
-                    set_attributes(uint16_t(attributes));
-                    break;
-                case 'A':
-                    if (n > 0) {
-                        put_csi(first, 'A');
-                        st.row = st.row > n ? st.row - n : 0;
-                    }
-                    break;
-                case 'B':
-                    if (n > 0 && st.row + n < st.height) {
-                        put_csi(first, 'B');
-                        st.row += n;
-                    }
-                    break;
-                case 'C':
-                    if (n > 0 && visible_column() + n < st.width) {
-                        put_csi(first, 'C');
-                        st.column = visible_column() + n;
-                    }
-                    break;
-                case 'D':
-                    if (n > 0) {
-                        put_csi(first, 'D');
-                        st.column = visible_column() > n ? visible_column() - n : 0;
-                    }
-                    break;
-                case 'J':
-                    if (first == 1) clear(1);
-                    else if (first == 2) clear(2);
-                    break;
-                case 'K':
-                    if (first == 1) clear(5);
-                    else if (first == 2) clear(3);
-                    break;
-                default: break;
-                }
+        case 'B':
+            if (n > 0 && st.row + n < st.height) {
+                put_csi(first, 'B');
+                st.row += n;
             }
             break;
-        case 3:
-            if (digit) {
-                second = d;
-                state = 4;
-            } else if (c != ';') {
-                done = true;
+        case 'C':
+            if (n > 0 && visible_column() + n < st.width) {
+                put_csi(first, 'C');
+                st.column = visible_column() + n;
             }
             break;
-        default:  // 4
-            if (digit) {
-                second = (second * 10 + d) % 65535;
-            } else if (c == 'm') {
-                attributes = sgr_attribute(sgr_attribute(attributes, first), second);
-                set_attributes(uint16_t(attributes));
-                done = true;
-            } else if (c == ';') {
-                attributes = sgr_attribute(sgr_attribute(attributes, first), second);
-                first = second = 0;
-                state = 1;
-            } else {
-                if (c == 'H' || c == 'f') set_cursor(coord(first, second));
-                done = true;
+        case 'D':
+            if (n > 0) {
+                put_csi(first, 'D');
+                st.column = visible_column() > n ? visible_column() - n : 0;
             }
             break;
+        case 'J':
+            if (first == 1) clear(1);
+            else if (first == 2) clear(2);
+            break;
+        case 'K':
+            if (first == 1) clear(5);
+            else if (first == 2) clear(3);
+            break;
+        default: break;
         }
+        break;
+    case 2:
+        if (c == 'H' || c == 'f') set_cursor(coord(first, second));
+        break;
+    default: break;
     }
     flush();
-    return uint64_t(p - esc);
+    return used * unit;
 }
 
 void print_string(const uint8_t* text, uint64_t bytes, uint32_t unit, bool new_line) {

@@ -69,6 +69,7 @@ public:
     Cell near{T_none, 0, 0, 0};    // the code position when raised
     uint32_t where_symbol = 0;     // the calling function's word
     uint32_t where_context = 0;
+    uint32_t depth = 0;            // the call-stack depth when raised
     uint32_t call_count = 0;       // the calling functions' words, innermost first
     uint32_t calls[max_calls] = {};
     uint32_t call_contexts[max_calls] = {};

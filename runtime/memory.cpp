@@ -15,8 +15,11 @@ bool collector_enabled = false;
 
 namespace {
 
-// The node table reserves room for this many frames of ids (frame 0 is never used).
-constexpr std::size_t node_table_bytes = std::size_t(max_node_frames) * node_frame_capacity * 8;
+// The node table's reservation, in frames of ids (frame 0 is never used). It starts small,
+// so that start-up takes little address space, and doubles (up to max_node_frames) when a new
+// frame's index reaches its end.
+uint32_t table_frames = 0;
+std::size_t table_bytes(uint32_t frames) { return std::size_t(frames) * node_frame_capacity * 8; }
 
 struct State {
     NodeFrame* node_head = nullptr;
@@ -133,10 +136,36 @@ void frame_slot_pages(uint32_t index, uintptr_t& start, uintptr_t& end, bool who
     }
 }
 
+// Moves the node table to a reservation twice as large. Every id keeps its slot: the pages
+// of the frames in use are made usable there and their written slots copied, the rest stays
+// untouched (0). Nothing holds an address inside the table across the allocation of a node.
+void grow_node_table() {
+    uint32_t frames = table_frames * 2 < max_node_frames ? table_frames * 2 : max_node_frames;
+    auto fresh = static_cast<uint64_t*>(os::reserve_pages(table_bytes(frames)));
+    if (!fresh) no_memory();
+    for (uint32_t index = 1; index < table_frames; ++index) {
+        NodeFrame* f = st.frame_by_index[index];
+        if (!f) continue;
+        uintptr_t start, end;
+        frame_slot_pages(index, start, end, false);
+        uintptr_t offset = start - reinterpret_cast<uintptr_t>(node_table);
+        if (!os::commit_pages(reinterpret_cast<uint8_t*>(fresh) + offset, end - start)) {
+            os::free_pages(fresh, table_bytes(frames));
+            no_memory();
+        }
+        std::size_t first = std::size_t(index) * node_frame_capacity;
+        std::memcpy(fresh + first, node_table + first, std::size_t(f->written) * sizeof(uint64_t));
+    }
+    os::free_pages(node_table, table_bytes(table_frames));
+    node_table = fresh;
+    table_frames = frames;
+}
+
 NodeFrame* new_node_frame() {
     uint32_t index = 1;
     while (index < max_node_frames && st.frame_by_index[index]) ++index;
     if (index >= max_node_frames) no_memory();
+    if (index >= table_frames) grow_node_table();
     uintptr_t start, end;
     frame_slot_pages(index, start, end, false);
     if (!os::commit_pages(reinterpret_cast<void*>(start), end - start)) no_memory();
@@ -258,8 +287,9 @@ Buffer* move_keep(Node node, uint64_t new_size, Buffer** old_out) {
 
 void init() {
     if (node_table) return;
-    node_table = static_cast<uint64_t*>(os::reserve_pages(node_table_bytes));
+    node_table = static_cast<uint64_t*>(os::reserve_pages(table_bytes(initial_node_frames)));
     if (!node_table) runtime::quit(94, KOV_CALLER_ADDRESS());
+    table_frames = initial_node_frames;
     st = State{};
     st.frame_by_index = static_cast<NodeFrame**>(heap::allocate_zeroed(sizeof(NodeFrame*) * max_node_frames));
     frames_by_index = st.frame_by_index;

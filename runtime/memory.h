@@ -6,8 +6,10 @@
 // live in the tracked heap and never move. Because every reference goes through a node, the
 // collector may slide buffers and only rewrites the node.
 //
-// Node ids: node frame k (k >= 1) owns the ids k × 10000 .. k × 10000 + 9999 of one flat table
-// reserved at start, so a lookup is a single load and id 0 is never a node. A used slot holds
+// Node ids: node frame k (k >= 1) owns the ids k × 10000 .. k × 10000 + 9999 of one flat table,
+// so a lookup is a single load and id 0 is never a node. The table is reserved at start for
+// the first frames and moves to a larger reservation when a frame past its end is made: its
+// address may change whenever a node is allocated (ids never do). A used slot holds
 // its buffer's address; a free slot holds (next free id << 1) | 1. A new frame's slots are
 // written into its free list a page's worth at a time, when the list runs out, so the pages
 // of slots never used stay untouched (0) and count as free.
@@ -200,6 +202,9 @@ inline bool has_room(const NodeFrame* f) { return !f->evacuated && (f->free_head
 Node take_node_in(NodeFrame* frame);
 // The node frames by their index (node id / node_frame_capacity); null where none exists.
 constexpr uint32_t max_node_frames = 26000;  // about 260 million nodes, 2 GiB of address space
+// The frames of ids the node table has room for at start (about 10 million nodes, 80 MiB of
+// address space); it moves to twice the room when more are needed.
+constexpr uint32_t initial_node_frames = 1024;
 extern NodeFrame** frames_by_index;
 // True when the id names a node in use (its frame exists and its slot holds a buffer).
 inline bool valid_node(Node node) {

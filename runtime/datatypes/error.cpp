@@ -1,5 +1,6 @@
 #include "runtime/datatypes/error.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "runtime/cells.h"
@@ -141,6 +142,7 @@ void stamp_error(Error& e) {
             }
         }
     }
+    e.depth = stack::depth();
     e.call_count = 0;
     for (uint32_t d = stack::depth(); d >= 1 && e.call_count < Error::max_calls; --d) {
         const stack::Frame& f = stack::frame_at(d);
@@ -204,7 +206,9 @@ Cell create(err::Id id, const Cell* args, uint32_t count) {
     return *obj;
 }
 
-Cell value_of(const Error& e) {
+Cell value_of(const Error& e) { return value_of(e, stack::depth()); }
+
+Cell value_of(const Error& e, uint32_t running) {
     // The exception's cells are seen by no root: keep them while the value is made.
     Cell args[3] = {e.args[0], e.args[1], e.args[2]};
     Cell near = e.near, given = e.value;
@@ -214,22 +218,37 @@ Cell value_of(const Error& e) {
     if (cell::is(*field(v, f_near), T_none)) set_field(v, f_near, near);
     if (cell::is(*field(v, f_where), T_none) && e.where_symbol)
         set_field(v, f_where, Cell{T_word, e.where_context, e.where_symbol, 0xFFFFFFFFu});
-    if (cell::is(*field(v, f_stack), T_none)) set_field(v, f_stack, integer::make(static_cast<int32_t>(e.call_count)));
+    // Those above the barrier are gone by the time it catches the error, and their places are
+    // taken by other calls before the error is formed.
+    uint32_t level = std::min(e.depth, running);
+    if (cell::is(*field(v, f_stack), T_none)) set_field(v, f_stack, integer::make(static_cast<int32_t>(level)));
     return v;
 }
 
 namespace {
 
-// `system/state/stack-trace`: above 1, every call is listed; otherwise only the calls of the
-// user's function! values, so that natives, actions and the system's own functions do not
-// crowd the report.
-int32_t stack_trace_level() {
+// A field of `system/state`, or null.
+const Cell* state_field(const char* name) {
     Cell sys = *context::get(context::get_or_add_global(symbol::make("system")));
-    if (!cell::is(sys, T_object)) return 1;
+    if (!cell::is(sys, T_object)) return nullptr;
     const Cell* state = object::select_word(sys, word::cell_of(T_word, symbol::make("state")));
-    if (!state || !cell::is(*state, T_object)) return 1;
-    const Cell* level = object::select_word(*state, word::cell_of(T_word, symbol::make("stack-trace")));
-    return level && cell::is(*level, T_integer) && integer::get(*level) > 0 ? integer::get(*level) : 1;
+    if (!state || !cell::is(*state, T_object)) return nullptr;
+    return object::select_word(*state, word::cell_of(T_word, symbol::make(name)));
+}
+
+// `system/state/stack-trace` when it is a positive integer, else 0.
+int32_t stack_trace_setting() {
+    const Cell* level = state_field("stack-trace");
+    return level && cell::is(*level, T_integer) && integer::get(*level) > 0 ? integer::get(*level) : 0;
+}
+
+// Whether a call goes into a report's list of calls. Above level 1 every call is listed;
+// otherwise only the calls of the user's function! values, so that natives, actions and the
+// system's own functions do not crowd the report.
+bool listed_call(uint32_t symbol, uint32_t context, int32_t level) {
+    if (level > 1) return true;
+    const Cell* v = context::get_any(symbol, context);
+    return v && cell::is(*v, T_function) && !function::compiled_q(*v);
 }
 
 }  // namespace
@@ -246,19 +265,20 @@ void print_new(err::Id id, const Cell* args, uint32_t count) {
 
 void capture_stack(Cell& value, const Error& e) {
     if (!cell::is(*field(value, f_stack), T_integer)) return;
-    int32_t level = stack_trace_level();
+    int32_t level = stack_trace_setting();
     Cell list{};
     block::make_at(list, 20);
     collector::Root keep(list);
-    for (uint32_t i = e.call_count; i-- > 0;) {
-        Cell w{T_word, e.call_contexts[i], e.calls[i], 0xFFFFFFFFu};
-        if (level <= 1) {
-            const Cell* v = context::get_any(e.calls[i], e.call_contexts[i]);
-            if (!v || !cell::is(*v, T_function) || function::compiled_q(*v)) continue;
-        }
-        block::rs_append(list, w);
-    }
+    for (uint32_t i = e.call_count; i-- > 0;)
+        if (listed_call(e.calls[i], e.call_contexts[i], level))
+            block::rs_append(list, Cell{T_word, e.call_contexts[i], e.calls[i], 0xFFFFFFFFu});
     set_field(value, f_stack, list);
+    // The scripts being run: an error raised in a file run by `do` names it.
+    const Cell* files = state_field("source-files");
+    if (files && cell::is(*files, T_block) && block::rs_length_q(*files) > 0) {
+        stack::Mark mark;
+        set_field(value, f_files, *block::clone(*files, false, false));
+    }
 }
 
 // ---- actions ------------------------------------------------------------------------------------------
@@ -274,8 +294,10 @@ int32_t mold_for_report(const Cell& value, Cell& out, bool only, int32_t limit, 
     collector::Root keep(v);
     Cell* text = string::push(16, 1);
     try {
-        if (in(cell::type(v), ANY_BLOCK)) {
-            block::mold(&v, text, MoldArgs{.only = only, .flat = true}, limit);
+        // Without its brackets only for the near expression: a path argument is molded as
+        // the path it is.
+        if (only && in(cell::type(v), ANY_BLOCK)) {
+            block::mold(&v, text, MoldArgs{.only = true, .flat = true}, limit);
         } else {
             auto fn = actions::lookup<actions::slot::mold>(cell::type(v));
             if (!fn) throw Error(err::internal_not_done);
@@ -297,24 +319,31 @@ int32_t fill_message(const Cell& message, Cell& out, const Cell& err, int32_t pa
     bool syntax = cell::is(*field(err, f_type), T_word) &&
                   symbol::resolve(field(err, f_type)->w2) == symbol::resolve(symbol::make("syntax"));
     uint32_t end = cells::count(n);
+    bool space = false;  // a space is owed before the next value written
     for (uint32_t i = message.w1; i < end; ++i) {
         Cell v = at(n, i);
-        if (cell::is(v, T_string)) {
-            int32_t len = string::rs_length_q(v);
-            string::concatenate(out, v, -1, 0, false, string::append_mode);
-            part -= len;
-        } else if (cell::is(v, T_word) || cell::is(v, T_get_word)) {
+        if (cell::is(v, T_word) || cell::is(v, T_get_word)) {
             int32_t k = context::find_word(err.w1, v.w2, true);
             Cell fv = k >= 0 ? *context::value_cell(err.w1, static_cast<uint32_t>(k)) : none::value;
+            // The arguments of a syntax error are texts: one that is none was not given (a
+            // construction spec that does not make its value), and takes no room.
+            if (syntax && cell::is(fv, T_none)) continue;
             collector::Root keep(fv);
+            if (space) part = string::emit(out, " ", part);
             if (syntax) {
                 auto fn = actions::lookup<actions::slot::form>(cell::type(fv));
                 if (fn) part = fn(&fv, &out, nullptr, part);
             } else {
                 part = mold_for_report(fv, out, false, 80, part);
             }
+        } else {
+            if (space) part = string::emit(out, " ", part);
+            if (cell::is(v, T_string)) {
+                part -= string::rs_length_q(v);
+                string::concatenate(out, v, -1, 0, false, string::append_mode);
+            }
         }
-        if (i + 1 < end) part = string::emit(out, " ", part);
+        space = true;
     }
     return part;
 }
@@ -363,6 +392,21 @@ int32_t form(Cell* value, Cell* out, Cell*, int32_t part) {
     if (cell::is(stack_field, T_block)) {
         part = string::emit(*out, "\n*** Stack: ", part);
         part = block::form(&stack_field, out, nullptr, part);
+    } else if (int32_t level = stack_trace_setting(); level > 0 && cell::is(stack_field, T_integer)) {
+        // Not captured: the calls it was raised under that are still running, from the
+        // outermost.
+        part = string::emit(*out, "\n*** Stack: ", part);
+        uint32_t end = std::min(static_cast<uint32_t>(std::max(integer::get(stack_field), 0)), stack::depth());
+        bool first = true;
+        for (uint32_t d = 1; d <= end; ++d) {
+            const stack::Frame& f = stack::frame_at(d);
+            if (!f.symbol || f.symbol == stack::body_symbol() || f.symbol == stack::anon_symbol()) continue;
+            if (!listed_call(f.symbol, f.word_context, level)) continue;
+            if (!first) part = string::emit(*out, " ", part);
+            first = false;
+            Cell w{T_word, f.word_context, f.symbol, 0xFFFFFFFFu};
+            part = word::form(&w, out, nullptr, part);
+        }
     }
     Cell files = *field(err, f_files);
     if (cell::is(files, T_block)) {

@@ -26,10 +26,14 @@ Cell prototype();
 
 // A new error! value of the id with its arguments.
 Cell create(err::Id id, const Cell* args, uint32_t count);
-// The error! value of a caught exception, with its near, where and stack fields filled.
-Cell value_of(const Error& e);
+// The error! value of a caught exception, with its near, where and stack fields filled. An
+// integer stack is the level of the calls it was raised under that go on running after the
+// barrier: at most `running`, the calls below the barrier's own.
+Cell value_of(const Error& e, uint32_t running);
+Cell value_of(const Error& e);  // every call on the stack now goes on running
 // Replaces an integer stack field by the block of the calling functions' words recorded when
-// the error was raised.
+// the error was raised, and puts a copy of the scripts being run (`system/state/source-files`)
+// into its files field.
 void capture_stack(Cell& value, const Error& e);
 // The report, as the console prints it.
 Cell* form_report(const Cell& value);

@@ -100,11 +100,21 @@ Cell flags_block(uint32_t flags) {
     return result;
 }
 
+// The record's slot of the type: the type of a made event lives in its record too, which
+// every copy of the cell shares, so that `event/type:` in an event function changes the
+// event its caller holds (the cell's own word is a copy).
+constexpr uint32_t record_type = 4;
+
+uint32_t current_type(const Cell& e) {
+    if (made(e) && record_of(e) != 0) return static_cast<uint32_t>(integer::get(cells::of(record_of(e))[record_type]));
+    return type_of(e);
+}
+
 // The field by index (1 to 15) of an event.
 Cell field(const Cell& e, int32_t index) {
     switch (index) {
     case f_type: {
-        uint32_t sym = type_symbol(type_of(e));
+        uint32_t sym = type_symbol(current_type(e));
         return sym ? word::cell_of(T_word, sym) : none::value;
     }
     case f_flags: return flags_block(flags_of(e));
@@ -131,8 +141,7 @@ Cell field(const Cell& e, int32_t index) {
 Cell* make(Cell*, Cell* spec, uint32_t) {
     symbols();
     Cell e{T_event | cell::event_block, 0, 0, 0};
-    Cell rec[4] = {none::value, none::value, pair::make(0, 0), integer::make(0)};
-    bool any = false;
+    Cell rec[5] = {none::value, none::value, pair::make(0, 0), integer::make(0), integer::make(0)};
     if (in(cell::type(*spec), ANY_BLOCK)) {
         // Nothing below allocates until the record is made, so the items stay in place.
         const Cell* items = cells::of(series::node_of(*spec));
@@ -161,34 +170,24 @@ Cell* make(Cell*, Cell* spec, uint32_t) {
                 break;
             case f_face:
             case f_window:
-                if (cell::is(v, T_object)) {
-                    rec[field_of(key) == f_face ? 0 : 1] = v;
-                    any = true;
-                }
+                if (cell::is(v, T_object)) rec[field_of(key) == f_face ? 0 : 1] = v;
                 break;
             case f_offset:
-                if (cell::is(v, T_pair) || cell::is(v, T_point2d)) {
-                    rec[2] = v;
-                    any = true;
-                }
+                if (cell::is(v, T_pair) || cell::is(v, T_point2d)) rec[2] = v;
                 break;
             case f_picked:
-                if (cell::is(v, T_integer)) {
-                    rec[3] = v;
-                    any = true;
-                }
+                if (cell::is(v, T_integer)) rec[3] = v;
                 break;
             default: break;
             }
         }
     }
-    if (any) {
-        // The record's values are copies: none of them lives in the spec any more.
-        Cell* b = block::push_new(4);
-        for (const Cell& c : rec) *series::append_cell(series::node_of(*b)) = c;
-        e.w2 = series::node_of(*b);
-        stack::pop(1);
-    }
+    // The record's values are copies: none of them lives in the spec any more.
+    rec[record_type] = integer::make(static_cast<int32_t>(e.w1));
+    Cell* b = block::push_new(5);
+    for (const Cell& c : rec) *series::append_cell(series::node_of(*b)) = c;
+    e.w2 = series::node_of(*b);
+    stack::pop(1);
     return stack::push(e);
 }
 
@@ -207,7 +206,10 @@ Cell* eval_path(Cell* parent, const PathStep& step) {
     }
     if (index != f_type) error::fire(err::script_bad_path_set, path, element);
     if (!cell::is(*step.value, T_word)) error::fire(err::script_bad_path_set, path, *step.value);
-    set_type(*parent, checked_type(*step.value));
+    uint32_t type = checked_type(*step.value);
+    set_type(*parent, type);
+    if (made(*parent) && record_of(*parent) != 0)
+        cells::of(record_of(*parent))[record_type] = integer::make(static_cast<int32_t>(type));
     return step.value;
 }
 

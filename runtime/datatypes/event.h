@@ -5,7 +5,9 @@
 // Cell: w1 the event type id (1-38, 0 when none was given); w3 the flags word (bits 0-15 the
 // key character of a made event, bit 0 "special key" in a back-end event, the state bits
 // above). With the header bit `cell::event_block` (made by `make`) w2 is the node of a
-// four-cell block [face window offset picked], or 0 when none of them was given. Without it
+// five-cell block [face window offset picked type]: every copy of the cell shares it, so a
+// change of the type made through one copy (an event function's argument) is seen through
+// all; the type is an integer id, also kept in w1 at make. Without it
 // (made by the back end) w2 is a handle the back end gave out: the back end answers for face,
 // window, offset, key and picked through its reader, and once it has let the input record go
 // the handle no longer matches and those fields read as none. No cell ever holds an address.

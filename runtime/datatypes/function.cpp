@@ -1,5 +1,6 @@
 #include "runtime/datatypes/function.h"
 
+#include <iterator>
 #include <vector>
 
 #include "runtime/cells.h"
@@ -14,6 +15,7 @@
 #include "runtime/error.h"
 #include "runtime/families.h"
 #include "runtime/interpreter/actions.h"
+#include "runtime/interpreter/interp.h"
 #include "runtime/interpreter/natives.h"
 #include "runtime/interpreter/routines.h"
 #include "runtime/interpreter/stack.h"
@@ -472,11 +474,30 @@ int32_t compare(Cell* a, Cell* b, int32_t op) {
     return actions::sign_of(int64_t(a->w1) - int64_t(b->w1));
 }
 
+namespace {
+
+// The natives and actions the boot definitions made, by number: the specs their entries were
+// written for. An entry takes its arguments unchecked, as such a spec lets them through.
+Cell native_models[natives::capacity + 1];
+Cell action_models[actions::slot_count + 1];
+
+void mark_models() {
+    collector::mark_cells(std::begin(native_models), std::end(native_models));
+    collector::mark_cells(std::begin(action_models), std::end(action_models));
+}
+
+Cell& model_of(uint32_t type, uint32_t index) { return (type == T_native ? native_models : action_models)[index]; }
+
+}  // namespace
+
 Cell* make(const Cell& spec_block, uint32_t index, uint32_t type) {
     memory::Node more = make_more(2);
     collector::RootNode keep(more);
     cells::at(more, 0) = none::value;
-    return stack::push(Cell{type, index, spec_block.w2, more});
+    Cell* made = stack::push(Cell{type, index, spec_block.w2, more});
+    uint32_t limit = type == T_native ? natives::capacity : actions::slot_count;
+    if (routines::allow_make && index <= limit) model_of(type, index) = *made;
+    return made;
 }
 
 namespace {
@@ -490,10 +511,15 @@ Cell* make_value(Cell* proto, Cell* spec, uint32_t type) {
     if (!cell::is(s, T_block) || !cell::is(n, T_integer)) arg_error();
     int32_t index = static_cast<int32_t>(n.w2);
     if (index < 1 || static_cast<uint32_t>(index) > limit) arg_error();
-    // A native trusts its spec's argument types: only the boot definitions give them.
-    if (!routines::allow_make) arg_error();
     (void)proto;
-    return make(s, static_cast<uint32_t>(index), type);
+    Cell* made = make(s, static_cast<uint32_t>(index), type);
+    const Cell& model = model_of(type, static_cast<uint32_t>(index));
+    if (!routines::allow_make && cell::is(model, type) && !interp::spec_fits(*made, model)) {
+        // Arguments of other types, or in other places, than the entry takes. A number the
+        // boot definitions gave nothing has no entry: calling its value raises not-done.
+        arg_error();
+    }
+    return made;
 }
 
 Cell* reflect(Cell* value, uint32_t field) {
@@ -537,6 +563,11 @@ int32_t mold(Cell* value, Cell* buffer, const MoldArgs& how, int32_t part) {
 }  // namespace
 
 void init() {
+    static bool rooted = false;
+    if (!rooted) {
+        rooted = true;
+        collector::push_root(mark_models);
+    }
     datatype::register_type({.id = T_native, .parent = 0, .name = "native!", .rest = datatype::Rest::empty,
                              .mark = mark_native, .same = datatype::same::first_two, .hash = datatype::hashing::third,
                              .actions = {.make = make_value, .reflect = reflect, .form = form, .mold = mold,

@@ -91,6 +91,13 @@ inline Cell body(const Cell& fn) {
     return take_body(fn);
 }
 
+// A block whose words are bound as the body's words are outside the function's own context,
+// without taking a pending body: the body, or the boot image's block it is to be copied from.
+inline Cell outer_body(const Cell& fn) {
+    const Cell& b = more(fn)[0];
+    return cell::is(b, T_unset) ? more(fn)[2] : b;
+}
+
 void init();
 
 }  // namespace kov::function

@@ -10,6 +10,7 @@
 #include "runtime/cycles.h"
 #include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/context.h"
 #include "runtime/datatypes/image_geometry.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/pair.h"
@@ -17,12 +18,15 @@
 #include "runtime/datatypes/scalar.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/error.h"
 #include "runtime/interpreter/actions.h"
+#include "runtime/interpreter/interp.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/series_buffer.h"
+#include "runtime/tui/routines.h"
 #include "runtime/words.h"
 
 namespace kov::image {
@@ -252,8 +256,19 @@ namespace {
 
 Cell* copy_whole(const Cell& c) { return copy_rect(c, 0, 0, width(c), height(c)); }
 
+// A face, as the GUI engine's face? tells.
+bool face_q(const Cell& value) {
+    const Cell* fn = context::get_any(symbol::make("face?"), context::global());
+    if (!fn || !cell::is(*fn, T_function)) return false;
+    Cell arg = value;
+    collector::Root keep(arg);
+    return logic::true_value_q(interp::apply_function(*fn, &arg, 1), false, nullptr);
+}
+
 Cell* to(Cell*, Cell* spec, uint32_t) {
     if (cell::is(*spec, T_image)) return copy_whole(*spec);
+    // A face is rendered by the GUI back end, which gives what it can.
+    if (cell::is(*spec, T_object) && face_q(*spec)) return stack::push(tui::face_to_image(*spec));
     error::fire(err::script_bad_to_arg, datatype::make(T_image), *spec);
 }
 

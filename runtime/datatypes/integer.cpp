@@ -10,6 +10,7 @@
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/point.h"
 #include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/scalar.h"
 #include "runtime/datatypes/vector.h"
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/datatypes/string.h"
@@ -330,7 +331,7 @@ Cell* power(Cell* base, Cell* exponent) {
 
 Cell* round(Cell* n, Cell* scale, const RoundArgs& how) {
     if (scale && cell::is(*scale, T_money)) {
-        error::fire(err::script_not_related, Cell{T_word, 0, 0, 0}, datatype::make(T_money));
+        error::fire(err::script_not_related, scalar::calling_word(), datatype::make(T_money));
     }
     int32_t value = get(*n);
     if (value == INT32_MIN) return n;

@@ -391,13 +391,15 @@ Cell* math(Cell* a, Cell* b, int32_t op) {
             r = p % q;
             break;
         }
-        if (b_money) {
-            // Money divided by money is a plain number.
-            float_::make_at(*a, to_float(x) / to_float(y));
-            return a;
-        }
         r = p * Signed(unit) / q;
         if (r == 0) type_limit();
+        if (b_money) {
+            // Money divided by money is a plain number: the quotient of five decimals.
+            Cell quotient = make_amount(false, 0, 0);
+            store(quotient, r);
+            float_::make_at(*a, to_float(quotient));
+            return a;
+        }
         break;
     }
     default: error::fire(err::script_invalid_type, datatype_of(cell::type(*a)));

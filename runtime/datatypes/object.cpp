@@ -52,6 +52,16 @@ void run_hook(const Cell& fn, const Cell* args, uint32_t count) {
 
 uint32_t new_class_id() { return ++class_counter; }
 
+uint32_t class_of(const Cell& obj) {
+    cell::expect(object_q(cell::type(obj)));
+    return context::self_cell(obj.w1)->w2;
+}
+
+void set_class(const Cell& obj, uint32_t class_id) {
+    cell::expect(object_q(cell::type(obj)));
+    context::self_cell(obj.w1)->w2 = class_id;
+}
+
 Cell& make_empty_at(Cell& c, uint32_t n) {
     Node ctx = context::create(n, false, true, 0, context::object_kind);
     c = Cell{T_object, ctx, 0, 0};
@@ -275,7 +285,7 @@ void clone(const Cell& source_in, Cell& dest, bool deep, const Cell* types, bool
     collector::Root ks(source);
     Node ctx = context::create(field_count(source), false, true, source.w1, context::object_kind);
     collector::RootNode kc(ctx);
-    dest = Cell{cell::type(source), ctx, source.w2, reset_hooks ? 0u : source.w3};
+    dest = Cell{cell::type(source), ctx, class_of(source), reset_hooks ? 0u : source.w3};
     *context::self_cell(ctx) = dest;
     uint32_t n = field_count(source);
     for (uint32_t i = 0; i < n; ++i) *context::value_cell(ctx, i) = *context::value_cell(source.w1, i);
@@ -386,7 +396,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t) {
         cells::of(list)[i].header &= ~cell::field_changed;
     bool added = field_count(*result) > before;
     if (added || !from_object) result->w2 = new_class_id();
-    else result->w2 = proto->w2;
+    else result->w2 = class_of(*proto);
     install_hooks(*result);
     return result;
 }
@@ -398,7 +408,7 @@ Cell* reflect(Cell* value, uint32_t field) {
     uint32_t n = context::word_count(ctx);
     Cell out{};
     if (is(words::symbols::class_)) {
-        *value = Cell{T_integer, 0, value->w2, 0};
+        *value = Cell{T_integer, 0, class_of(*value), 0};
         return value;
     }
     if (is(words::symbols::events_q)) {

@@ -4,7 +4,8 @@
 // error! and port! share the layout.
 //
 // Cell: w1 the context node (object kind, heap values, `self` bound), w2 the class id, w3 the
-// node of the hook record or 0. The context's self cell holds a copy of the object cell.
+// node of the hook record or 0. The context's self cell holds a copy of the object cell; its
+// class id is the object's own (class_of reads it there), which a copy's w2 repeats.
 // Hook record: two pair! cells, one per hook: w2 (field index << 16) | local slots of the hook
 // function (index all ones: no such hook), w3 the node of the spec those counts came from.
 //
@@ -26,10 +27,9 @@ inline Node context_of(const Cell& obj) {
     cell::expect(object_q(cell::type(obj)));
     return obj.w1;
 }
-inline uint32_t class_of(const Cell& obj) {
-    cell::expect(object_q(cell::type(obj)));
-    return obj.w2;
-}
+uint32_t class_of(const Cell& obj);
+// Gives the object the class id: the boot objects' fixed ids.
+void set_class(const Cell& obj, uint32_t class_id);
 inline Node hooks_of(const Cell& obj) {
     cell::expect(object_q(cell::type(obj)));
     return obj.w3;

@@ -1,6 +1,6 @@
 // The string! actions: construction and conversion, form and mold with their escapes, path
-// access, comparison, searching (wildcards included), the insertion family, sorting,
-// trimming, swapping and the set operations of texts. The any-string types (file!, url!,
+// access, comparison, searching, the insertion family, sorting, trimming, swapping and the
+// set operations of texts. The any-string types (file!, url!,
 // tag!, email!, ref!) inherit them; binary! shares make, find, select, sort, swap, take and
 // the path step, whose units are then bytes read as code points 0-255.
 //
@@ -328,71 +328,6 @@ int32_t compare(Cell* value1, Cell* value2, int32_t op) {
 
 namespace {
 
-// Wildcard patterns: the pattern is cut at each "*" into segments; "?" inside a segment
-// stands for any one character. The first segment is anchored at the position tried, each
-// later one may start anywhere after the one before. Placing each segment as early as it can
-// finds a match whenever there is one (and the shortest), and when a later segment cannot be
-// placed at all, no later start can match either: a forward search stays within
-// O(text × pattern). Backward searches use, for each later segment, the last place it can
-// start with all the following segments still fitting after it (`latest`).
-struct Wild {
-    const Text* t;
-    const Text* p;
-    int32_t star, one;
-    bool fold;
-    int64_t limit;        // matches end at or before this position
-    int64_t count;        // segments
-    int64_t* bounds;      // segment k: pattern positions [bounds[2k], bounds[2k + 1])
-    int64_t* latest;      // per segment (from 1), or -1 when it fits nowhere
-
-    int64_t length(int64_t k) const { return bounds[2 * k + 1] - bounds[2 * k]; }
-
-    bool segment_at(int64_t k, int64_t q, int64_t end) const {
-        int64_t n = length(k);
-        if (q < 0 || q + n > end) return false;
-        int64_t s = bounds[2 * k];
-        for (int64_t i = 0; i < n; ++i) {
-            int32_t pc = p->at(s + i);
-            if (pc == one) continue;
-            int32_t c = t->at(q + i);
-            if (c != pc && !(fold && upper(c) == upper(pc))) return false;
-        }
-        return true;
-    }
-
-    // The end of the match at q, or -1; `hopeless` when a later segment fits nowhere after.
-    int64_t forward(int64_t q, bool& hopeless) const {
-        hopeless = false;
-        if (!segment_at(0, q, limit)) return -1;
-        int64_t pos = q + length(0);
-        for (int64_t k = 1; k < count; ++k) {
-            int64_t at = pos;
-            while (at + length(k) <= limit && !segment_at(k, at, limit)) ++at;
-            if (at + length(k) > limit) {
-                hopeless = true;
-                return -1;
-            }
-            pos = at + length(k);
-        }
-        return pos;
-    }
-
-    void compute_latest() {
-        int64_t bound = limit;
-        for (int64_t k = count - 1; k >= 1; --k) {
-            int64_t at = bound < 0 ? -1 : bound - length(k);
-            while (at >= 0 && !segment_at(k, at, bound)) --at;
-            latest[k] = at;
-            bound = at;
-        }
-    }
-
-    bool matches_back(int64_t q) const {
-        int64_t bound = count > 1 ? latest[1] : limit;
-        return bound >= 0 && segment_at(0, q, bound);
-    }
-};
-
 struct Found {
     int64_t start = -1;
     int64_t end = -1;
@@ -403,6 +338,7 @@ struct Found {
 Found locate(const Cell& series, const Cell& value, const FindArgs& f) {
     Found none_found;
     if (cell::is(series, T_vector)) not_done();  // vector! elements are not characters
+    if (f.any || f.with) not_done();             // no wildcards in text searches
     bool binary_series = cell::is(series, T_binary);
     {
         Text t = text(series);
@@ -436,13 +372,6 @@ Found locate(const Cell& series, const Cell& value, const FindArgs& f) {
         pattern = *tmp;
     }
     bool fold = !f.case_ && !f.same;
-    bool wild = kind == run && (f.any || f.with);
-    int32_t star = '*', one = '?';
-    if (f.with && in(cell::type(*f.with), ANY_STRING)) {
-        Text w = text(*f.with);
-        if (w.rest() >= 1) star = w.at(w.index);
-        if (w.rest() >= 2) one = w.at(w.index + 1);
-    }
 
     // Nothing below allocates on the series frames: the views stay valid.
     Text t = text(series);
@@ -458,25 +387,6 @@ Found locate(const Cell& series, const Cell& value, const FindArgs& f) {
         lo = part >= 0 ? std::max<int64_t>(0, index - part) : 0;
     } else if (part >= 0 && part < n - index) {
         hi = index + part;
-    }
-
-    // The wildcard segments.
-    int64_t segments = 1;
-    if (wild)
-        for (int64_t i = p.index; i < p.length; ++i) segments += p.at(i) == star;
-    Scratch<int64_t> bounds(wild ? uint64_t(segments) * 2 : 0);
-    Scratch<int64_t> latest(wild ? uint64_t(segments) : 0);
-    Wild w{&t, &p, star, one, fold, hi, segments, bounds.p, latest.p};
-    if (wild) {
-        int64_t k = 0;
-        bounds.p[0] = p.index;
-        for (int64_t i = p.index; i < p.length; ++i) {
-            if (p.at(i) != star) continue;
-            bounds.p[2 * k + 1] = i;
-            ++k;
-            bounds.p[2 * k] = i + 1;
-        }
-        bounds.p[2 * k + 1] = p.length;
     }
 
     auto plain_match = [&](int64_t q) -> int64_t {
@@ -502,14 +412,7 @@ Found locate(const Cell& series, const Cell& value, const FindArgs& f) {
     Found found;
     if (!f.reverse && !f.last) {
         for (int64_t q = lo; q < hi; q += step) {
-            int64_t e;
-            if (wild) {
-                bool hopeless = false;
-                e = w.forward(q, hopeless);
-                if (hopeless) break;
-            } else {
-                e = plain_match(q);
-            }
+            int64_t e = plain_match(q);
             if (e >= 0) return {q, e};
             if (f.match) break;
         }
@@ -524,17 +427,8 @@ Found locate(const Cell& series, const Cell& value, const FindArgs& f) {
         if (hi <= lo) return found;
         first = lo + (hi - 1 - lo) / step * step;
     }
-    if (wild) w.compute_latest();
     for (int64_t q = first; q >= lo; q -= step) {
-        int64_t e = -1;
-        if (wild) {
-            if (w.matches_back(q)) {
-                bool hopeless = false;
-                e = w.forward(q, hopeless);
-            }
-        } else {
-            e = plain_match(q);
-        }
+        int64_t e = plain_match(q);
         if (e >= 0) return {q, e};
         if (f.match) break;
     }

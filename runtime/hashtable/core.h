@@ -20,10 +20,12 @@
 // call a comparison action, which may allocate; the callers of `probe_integer`, `occupy` and
 // the rest hold their pointers only across code that does not allocate.
 #pragma once
+#include <algorithm>
 #include <cstdint>
 
 #include "runtime/cells.h"
 #include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/series.h"
 #include "runtime/families.h"
 #include "runtime/hashtable.h"
 #include "runtime/interpreter/actions.h"
@@ -169,11 +171,11 @@ inline int32_t probe_integer(const Record* r, uint32_t value, uint32_t& slot) {
 inline bool quick_text_equal(const Cell& a, const Cell& b, bool strict, bool& equal) {
     uint32_t t = cell::type(a);
     if (t != cell::type(b) || !in(t, ANY_STRING)) return false;
-    const Buffer* ba = buffer(a.w2);
-    const Buffer* bb = buffer(b.w2);
+    const Buffer* ba = buffer(series::node_of(a));
+    const Buffer* bb = buffer(series::node_of(b));
     if (ba->unit() != 1 || bb->unit() != 1) return false;
     uint32_t la = ba->used(), lb = bb->used();
-    uint32_t ia = a.w1 < la ? a.w1 : la, ib = b.w1 < lb ? b.w1 : lb;
+    uint32_t ia = std::min(series::position_of(a), la), ib = std::min(series::position_of(b), lb);
     if (la - ia != lb - ib) {
         equal = false;
         return true;

@@ -38,8 +38,6 @@ inline void result(Args& args, Cell* r) {
     if (r && r != args.cell(0)) *args.cell(0) = *r;
 }
 
-Cell datatype_cell(uint32_t t) { return Cell{T_datatype, t, 0, 0}; }
-
 // Characters, cells or bytes from the buffer head to the tail of a series value.
 int32_t series_length(const Cell& s) {
     memory::Buffer* b = memory::buffer(natives::cursor_node(s));
@@ -103,20 +101,6 @@ void text_entry(Args& args, bool molding) {
 void form_entry(Args& args) { text_entry(args, false); }
 void mold_entry(Args& args) { text_entry(args, true); }
 
-// ---- the internal slots ----------------------------------------------------------------------------
-
-void eval_path_entry(Args& args) {
-    PathStep step{.element = args.cell(1)};
-    auto fn = lookup<slot::eval_path>(cell::type(*args.cell(0)));
-    if (!fn) error::fire(err::script_bad_path_type2, *args.cell(1), datatype_cell(cell::type(*args.cell(0))));
-    result(args, fn(args.cell(0), step));
-}
-
-void compare_entry(Args& args) {
-    bool r = compare(*args.cell(0), *args.cell(1), args.integer(2));
-    logic::make_at(*args.cell(0), r);
-}
-
 // ---- arithmetic --------------------------------------------------------------------------------------
 
 template <Slot S>
@@ -157,7 +141,7 @@ bool normalise_part(Cell* series, Cell* value, Cell* part_arg, int32_t& count) {
     } else if (cell::type(*part_arg) == cell::type(*value) && natives::cursor_node(*part_arg) == natives::cursor_node(*value) && !cell::is(*value, T_port)) {
         count = static_cast<int32_t>(natives::cursor_index(*part_arg)) - static_cast<int32_t>(natives::cursor_index(*value));
     } else {
-        error::fire(err::script_invalid_refine_arg, Cell{T_word, 0, 0, 0}, *part_arg);
+        error::fire(err::script_invalid_refine_arg, series::word_arg("part"), *part_arg);
     }
     if (count == 0 || (count < 0 && natives::cursor_index(*value) == 0)) return false;
     if (count < 0) {
@@ -205,7 +189,7 @@ void change_entry(Args& args) {
         } else if (cell::type(*part_arg) == cell::type(*series) && natives::cursor_node(*part_arg) == natives::cursor_node(*series)) {
             count = static_cast<int32_t>(natives::cursor_index(*part_arg)) - static_cast<int32_t>(natives::cursor_index(*series));
         } else {
-            error::fire(err::script_invalid_refine_arg, Cell{T_word, 0, 0, 0}, *part_arg);
+            error::fire(err::script_invalid_refine_arg, series::word_arg("part"), *part_arg);
         }
         if (count < 0) {
             int32_t index = static_cast<int32_t>(natives::cursor_index(*series));

@@ -170,6 +170,36 @@ Spec fetch_spec(const Cell& fn, bool& cached) {
     return spec;
 }
 
+bool spec_fits(const Cell& made, const Cell& model) {
+    bool cached;
+    Spec a = fetch_spec(made, cached);
+    collector::RootNode keep_a(a.node);
+    Spec b = fetch_spec(model, cached);
+    collector::RootNode keep_b(b.node);
+    a.h = header_of(a.node);
+    if (a.h.fixed != b.h.fixed || a.h.refinements != b.h.refinements) return false;
+    // The items in spec order, locals left out: the same arguments and refinements in the same
+    // places, each argument taking no type the model's does not.
+    uint32_t i = 0, k = 0;
+    for (;;) {
+        while (i < a.h.items && a.item(i).tag == tag_local) ++i;
+        while (k < b.h.items && b.item(k).tag == tag_local) ++k;
+        if (i >= a.h.items || k >= b.h.items) return i >= a.h.items && k >= b.h.items;
+        const SpecItem &x = a.item(i++), &y = b.item(k++);
+        if (x.tag != y.tag) return false;
+        if (x.tag == tag_refinement) {
+            if (x.ts1 != y.ts1) return false;  // its argument count
+        } else if ((x.ts1 & ~y.ts1) || (x.ts2 & ~y.ts2) || (x.ts3 & ~y.ts3)) {
+            return false;
+        }
+    }
+}
+
+void keep_spec(const Cell& fn) {
+    bool cached;
+    fetch_spec_series(fn, cached);
+}
+
 // ---- argument fetching ---------------------------------------------------------------------------
 
 void fire_expect_arg(const Cell& value, uint32_t symbol, const Cell* name) {
@@ -495,11 +525,10 @@ Cell apply_values(const Cell& fn, const Cell* values, uint32_t count, const Cell
     if (stack::values.top == stack::values.args) stack::reserve();
     if (cell::is(f, T_function)) {
         call_function(f, nullptr);
+    } else if (cell::is(f, T_routine)) {
+        routines::call(f);
     } else {
-        natives::Entry e = cell::is(f, T_native) ? natives::table[function::entry_index(f)]
-                                                 : actions::entries[function::entry_index(f) - 1];
-        natives::Args args(no_refinements_given);
-        e(args);
+        run_entry(f, no_refinements_given);
     }
     Cell result = *stack::values.args;
     stack::drop_frame();

@@ -60,6 +60,9 @@ inline Cell datatype_of(const Cell& v) { return datatype::make(cell::type(v)); }
 // What a word or path calls where it stands: every any-function! but op!, which is called
 // only infix (through the look-ahead after an expression).
 inline bool called_prefix(uint32_t t) { return in(t, ANY_FUNCTION) && t != T_op; }
+// A path calls whatever function it reaches, an operator too: never infix, but as the
+// function it was made from, with its two arguments after the path.
+inline bool called_by_path(uint32_t t) { return in(t, ANY_FUNCTION); }
 
 // The native stack is guarded as well as the value stack: deep recursion of Kov code raises
 // stack-overflow long before the machine stack ends.
@@ -85,6 +88,8 @@ inline Cell op_function(const Cell& op) {
     fn.header &= 0xFF;
     return fn;
 }
+// What a call through a path runs: an operator's function, or the value itself.
+inline Cell prefix_form(const Cell& fn) { return cell::is(fn, T_op) ? op_function(fn) : fn; }
 
 // The values eval_single leaves to eval_other: every type that needs more than a push.
 inline bool needs_work(uint32_t t) {

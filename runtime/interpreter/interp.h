@@ -173,11 +173,22 @@ Cell apply_function(const Cell& fn, const Cell* args, uint32_t count, const Cell
 // with `name`. Used where a caller fills a function's refinements itself (port actors).
 Cell apply_slots(const Cell& fn, const Cell* slots, uint32_t count, const Cell* name);
 
+// Builds and keeps the function's spec for fetching its arguments now, from the values its type
+// words have now, as its first call would (allocates).
+void keep_spec(const Cell& fn);
+
+// Whether the spec of a native! or action! value fits its model's (the value its number was
+// given by the boot definitions): the same arguments and refinements in the same places, no
+// argument taking a type the model's does not.
+bool spec_fits(const Cell& made, const Cell& model);
+
 // What a path is evaluated for: its value, calling a function it reaches (evaluate), its value
 // without calling (a get-path), or storing the value on top of the stack (a set-path).
 enum class PathMode : uint8_t { evaluate, get, set };
-// Evaluates a path; the result is pushed.
-uint32_t eval_path(const Cell& path, memory::Node code, uint32_t pos, uint32_t end, PathMode mode);
+// Evaluates a path; the result is pushed. With case_, the steps select case-sensitively
+// (get/case, set/case).
+uint32_t eval_path(const Cell& path, memory::Node code, uint32_t pos, uint32_t end, PathMode mode,
+                   bool case_ = false);
 
 // The index one past the last cell of a series.
 uint32_t tail_index(memory::Node code);

@@ -592,7 +592,8 @@ void try_(Args& args) {
         stack::throw_caught();
         // The error value lives in the result cell, where the collector sees it while its
         // stack is captured.
-        *args.cell(0) = error::value_of(e);
+        // The frame at `before` is this call of try's own.
+        *args.cell(0) = error::value_of(e, before > 0 ? before - 1 : 0);
         stack::keep();
         if (keep) error::capture_stack(*args.cell(0), e);
     };

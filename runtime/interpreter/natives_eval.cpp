@@ -339,7 +339,7 @@ void get(Args& args) {
     if (in(t, ANY_PATH)) {
         stack::keep();
         Cell p = w;
-        interp::eval_path(p, 0, 0, 0, interp::PathMode::get);
+        interp::eval_path(p, 0, 0, 0, interp::PathMode::get, args.given(1));
         *args.cell(0) = stack::values.top[-1];
         stack::keep();
         return;
@@ -393,7 +393,7 @@ void set(Args& args) {
     } else if (in(t, ANY_PATH)) {
         stack::keep();
         stack::push(value);
-        interp::eval_path(target, 0, 0, 0, interp::PathMode::set);
+        interp::eval_path(target, 0, 0, 0, interp::PathMode::set, args.given(1));
     } else if (t == T_object) {
         object::set_many(target, value, how);
     } else if (t == T_block) {

@@ -75,7 +75,7 @@ void get_env(Args& args) {
         return;
     }
     value.resize(std::min<size_t>(static_cast<size_t>(length), value.size() - 1));
-    string::load(reinterpret_cast<const uint8_t*>(value.data()), value.size(), args.cell(0), 0);
+    io::load_name(reinterpret_cast<const uint8_t*>(value.data()), value.size(), args.cell(0));
 }
 
 // A name the host refuses (empty, holding "=" or a NUL) raises script/invalid-arg instead of

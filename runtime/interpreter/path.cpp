@@ -59,9 +59,20 @@ void store_back(Cell* chain, uint32_t changed, Cell& first, Cell& path) {
     }
 }
 
+// The path as far as its element at index `last`: a new path of the same kind, for a report
+// that names the step that failed.
+[[gnu::noinline]] Cell path_through(const Cell& path, uint32_t last) {
+    Node p = series::node_of(path);
+    uint32_t first = series::position_of(path);
+    Cell* cut = block::push_new(static_cast<int32_t>(last + 1 - first));
+    for (uint32_t k = first; k <= last; ++k) block::rs_append(*cut, at(p, k));
+    cell::set_type(*cut, cell::type(path));
+    return *cut;
+}
+
 }  // namespace
 
-uint32_t eval_path(const Cell& path_in, Node code, uint32_t pos, uint32_t end, PathMode mode) {
+uint32_t eval_path(const Cell& path_in, Node code, uint32_t pos, uint32_t end, PathMode mode, bool case_) {
     bool set = mode == PathMode::set, get = mode == PathMode::get;
     if (trace::active) [[unlikely]] trace::path(path_in);
     Cell path = path_in;
@@ -74,10 +85,10 @@ uint32_t eval_path(const Cell& path_in, Node code, uint32_t pos, uint32_t end, P
     if (!cell::is(first, T_word)) error::fire(err::script_word_first, path);
     Cell value = *context::get(first);
     if (cell::is(value, T_unset)) error::fire(err::script_unset_path, path, first);
-    if (called_prefix(cell::type(value))) {
+    if (called_by_path(cell::type(value))) {
         if (set) error::fire(err::script_invalid_path_set, path);
         if (get) error::fire(err::script_invalid_path_get, path);
-        return call(value, code, pos, end, &first, CallHow{.path = &path, .path_pos = i + 1});
+        return call(prefix_form(value), code, pos, end, &first, CallHow{.path = &path, .path_pos = i + 1});
     }
     // Every value reached lives on the stack, each followed by the element applied to it:
     // they stay reachable, and an assignment to a field of a value held in its cell (a date's
@@ -104,20 +115,24 @@ uint32_t eval_path(const Cell& path_in, Node code, uint32_t pos, uint32_t end, P
         auto fn = actions::lookup<actions::slot::eval_path>(cell::type(*parent));
         if (!fn) {
             if (cell::type(*parent) == T_none) error::fire(err::script_invalid_path, path, element);
-            error::fire(err::script_bad_path_type, path, datatype_of(*parent), element);
+            error::fire(err::script_bad_path_type, path, datatype_of(*parent), path_through(path, i));
         }
-        PathStep step{
-            .element = el, .value = set && last ? to_store : nullptr, .path = &path, .get = get, .tail = last};
+        PathStep step{.element = el,
+                      .value = set && last ? to_store : nullptr,
+                      .path = &path,
+                      .case_ = case_,
+                      .get = get,
+                      .tail = last};
         // A step may overwrite its parent cell with the result; a read keeps the holder.
         Cell holder = *parent;
         Cell* result = fn(parent, step);
         Cell r = result ? *result : none::value;
         if (!(set && last)) *parent = holder;
         stack::values.top = el + 1;  // drop what the step pushed
-        if (called_prefix(cell::type(r)) && (!last || (!set && !get))) {
+        if (called_by_path(cell::type(r)) && (!last || (!set && !get))) {
             // A function is called, the rest of the path being its refinements; its result
             // replaces the cells pushed here.
-            Cell f = r;
+            Cell f = prefix_form(r);
             stack::values.top = chain;
             return call(f, code, pos, end, &element, CallHow{.path = &path, .path_pos = i + 1});
         }

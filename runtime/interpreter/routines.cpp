@@ -1,6 +1,5 @@
 #include "runtime/interpreter/routines.h"
 
-#include "console/line_editor.h"
 #include "runtime/cells.h"
 #include "runtime/codecs/json.h"
 #include "runtime/tui/routines.h"
@@ -112,7 +111,6 @@ void init_system();
 void init() {
     init_builtin();
     init_system();
-    terminal::register_routines();
     kovbin::register_routines();
     image_codecs::register_routines();
     json::register_routines();

@@ -1,6 +1,6 @@
 // The routines through which the boot definitions and the system object reach the runtime's
 // own state: values that only start-up can make (the global context as an object, the error
-// catalogue and prototype, the command line), the float formatter's switches, the console's
+// catalogue and prototype, the process's arguments), the float formatter's switches, the console's
 // last-line flag and the interpreted-call test.
 //
 // Moving memory: the entries that build values (strings, objects) allocate.
@@ -28,6 +28,7 @@
 #include "runtime/interpreter/natives.h"
 #include "runtime/interpreter/routines.h"
 #include "runtime/interpreter/stack.h"
+#include "runtime/io/file_io.h"
 #include "runtime/runtime.h"
 
 namespace kov::routines {
@@ -37,53 +38,6 @@ namespace {
 bool names(const Cell& word, const char* text) {
     uint32_t t = cell::type(word);
     return in(t, ANY_WORD) && symbol::resolve(word::symbol_of(word)) == symbol::resolve(symbol::make(text));
-}
-
-// The argument as UTF-8, each byte that does not belong to a valid sequence (a stray
-// continuation, a cut or overlong sequence, a surrogate, a code point past U+10FFFF)
-// replaced by U+FFFD: a file name in another encoding must not stop the start.
-std::string lenient_utf8(const char* text) {
-    std::string out;
-    auto p = reinterpret_cast<const unsigned char*>(text);
-    std::size_t n = std::strlen(text);
-    for (std::size_t i = 0; i < n;) {
-        unsigned char c = p[i];
-        std::size_t len = c < 0x80 ? 1 : c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
-        bool ok = len > 0 && i + len <= n;
-        for (std::size_t k = 1; ok && k < len; ++k) ok = (p[i + k] & 0xC0) == 0x80;
-        if (ok && len == 3) {
-            unsigned char d = p[i + 1];
-            ok = !(c == 0xE0 && d < 0xA0) && !(c == 0xED && d >= 0xA0);
-        }
-        if (ok && len == 4) {
-            unsigned char d = p[i + 1];
-            ok = !(c == 0xF0 && d < 0x90) && !(c == 0xF4 && d >= 0x90);
-        }
-        if (ok) {
-            out.append(text + i, len);
-            i += len;
-        } else {
-            out += "\xEF\xBF\xBD";
-            ++i;
-        }
-    }
-    return out;
-}
-
-// The command line as one string, as a shell would have typed it: arguments holding a space
-// or a tab, and empty ones, are put in double quotes so that splitting it again gives them
-// back whole.
-std::string command_line() {
-    std::string line;
-    for (int i = 0; i < runtime::record.argc; ++i) {
-        std::string arg = lenient_utf8(runtime::record.argv[i]);
-        if (i > 0) line += ' ';
-        bool quote = arg.empty() || arg.find_first_of(" \t") != std::string::npos;
-        if (quote) line += '"';
-        line += arg;
-        if (quote) line += '"';
-    }
-    return line;
 }
 
 // The object! of the global context, written into the context's own self cell too, so that
@@ -128,7 +82,7 @@ void catalog_words(Cell* result, const char* const (&names)[N], uint32_t type) {
 }
 
 // Start-up values by name: global-object, error-catalog, error-prototype, build,
-// command-line, and the word lists of the catalogue (datatypes, actions, natives).
+// arguments (the process's), and the word lists of the catalogue (datatypes, actions, natives).
 void boot_value(Cell* args, const Cell&) {
     const Cell which = args[0];
     if (names(which, "global-object")) {
@@ -150,10 +104,16 @@ void boot_value(Cell* args, const Cell&) {
         catalog_words(&args[0], action_names, T_action);
     } else if (names(which, "natives")) {
         catalog_words(&args[0], native_names, T_native);
-    } else if (names(which, "command-line")) {
-        std::string line = command_line();
-        Cell* s = string::load(reinterpret_cast<const uint8_t*>(line.data()), line.size(), nullptr, 0);
-        args[0] = *s;
+    } else if (names(which, "arguments")) {
+        // One string per entry, as the system passed them (names of files among them).
+        Cell* b = stack::push(none::value);
+        block::make_at(*b, runtime::record.argc);
+        for (int i = 0; i < runtime::record.argc; ++i) {
+            stack::Mark mark;
+            const char* arg = runtime::record.argv[i];
+            block::rs_append(*b, *io::load_name(reinterpret_cast<const uint8_t*>(arg), std::strlen(arg), nullptr));
+        }
+        args[0] = *b;
     } else {
         error::fire(err::script_invalid_arg, which);
     }
@@ -186,8 +146,12 @@ void collect_calls(Cell* args, const Cell&) {
         if (d == 1 && depth > 1) break;
         const stack::Frame& f = stack::frame_at(d);
         if (!f.symbol || f.symbol == stack::body_symbol() || f.symbol == stack::anon_symbol()) continue;
-        memory::Node ctx = f.word_context ? f.word_context : context::global();
-        Cell w{T_word, ctx, f.symbol, 0xFFFFFFFFu};
+        // A word that has its value: bound where the call found it when that context lasts
+        // (an object's), else in the global context.
+        Cell w{T_word, 0, f.symbol, 0xFFFFFFFFu};
+        memory::Node ctx = f.word_context;
+        bool lasting = ctx && context::is_context(ctx) && !context::on_stack(*context::record(ctx));
+        if (!lasting || context::bind_word(ctx, w) < 0) w = context::get_or_add_global(f.symbol);
         block::rs_append(list, w);
         block::rs_append(list, integer::make(static_cast<int32_t>(f.args)));
     }

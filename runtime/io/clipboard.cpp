@@ -5,6 +5,7 @@
 #include "runtime/cells.h"
 #include "runtime/codecs/image_codecs.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/image.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/unit_types.h"
@@ -76,6 +77,11 @@ void write_clipboard_routine(Cell* args, const Cell&) {
             content.files.push_back(std::move(path));
         }
     } else if (cell::is(value, T_image)) {
+        // An image without pixels has nothing to put there: the clipboard is only emptied.
+        if (image::pixel_count(value) == 0) {
+            logic::make_at(args[0], clip::write(content));
+            return;
+        }
         stack::Mark mark;
         Cell* png = image_codecs::encode(value, image_codecs::png);
         content.kind = clip::Content::Kind::image;

@@ -69,15 +69,49 @@ Text text_of(const Cell& s) {
 
 }  // namespace
 
-void append_utf8(const Cell& s, int64_t limit, std::string& out) {
+namespace {
+
+// The characters that stand for the bytes of a system name that are not part of valid UTF-8:
+// byte b (0x80 to 0xFF) is U+DC00 + b, a lone surrogate, which no valid UTF-8 decodes to.
+constexpr uint32_t name_byte_first = 0xDC80, name_byte_last = 0xDCFF;
+
+// UTF-8 of the characters; for a name, the characters that stand for bytes as those bytes.
+void append_text(const Cell& s, int64_t limit, std::string& out, bool name) {
     Text t = text_of(s);
     uint64_t n = limit >= 0 && uint64_t(limit) < t.count ? uint64_t(limit) : t.count;
     const uint8_t* p = memory::buffer(series::node_of(s))->head_ptr() + (t.index << string::shift_of(t.unit));
     uint8_t bytes[4];
     for (uint64_t i = 0; i < n; ++i) {
-        int32_t k = unicode::encode_utf8(uint32_t(string::get_char(p + (i << string::shift_of(t.unit)), t.unit)), bytes);
+        auto cp = uint32_t(string::get_char(p + (i << string::shift_of(t.unit)), t.unit));
+        if (name && cp >= name_byte_first && cp <= name_byte_last) {
+            out += char(cp - 0xDC00);
+            continue;
+        }
+        int32_t k = unicode::encode_utf8(cp, bytes);
         out.append(reinterpret_cast<char*>(bytes), size_t(k));
     }
+}
+
+}  // namespace
+
+void append_utf8(const Cell& s, int64_t limit, std::string& out) { append_text(s, limit, out, false); }
+
+Cell* load_name(const uint8_t* bytes, uint64_t n, Cell* target) {
+    if (!target) target = stack::reserve();
+    string::make_at(*target, uint32_t(n ? n : 1), 1);
+    memory::Node node = series::node_of(*target);
+    const uint8_t* end = bytes + n;
+    for (const uint8_t* p = bytes; p < end;) {
+        int32_t cp;
+        const uint8_t* next = unicode::decode_utf8_char(p, end, cp);
+        if (cp < 0) {
+            cp = int32_t(0xDC00 + *p);
+            next = p + 1;
+        }
+        string::append_char(node, cp);
+        p = next;
+    }
+    return target;
 }
 
 namespace {
@@ -130,8 +164,10 @@ Cell* read_dir(Cell* source, const std::string& path) {
     block::make_at(*out, int32_t(entries.size() < 0x7FFFFFF ? entries.size() : 0x7FFFFFF));
     for (const files::Entry& e : entries) {
         std::string name = e.directory ? e.name + "/" : e.name;
-        Cell* s = string::load_in(series::node_of(*out), reinterpret_cast<const uint8_t*>(name.data()), name.size(), 0);
+        stack::Mark mark;
+        Cell* s = load_name(reinterpret_cast<const uint8_t*>(name.data()), name.size(), nullptr);
         cell::set_type(*s, T_file);
+        block::rs_append(*out, *s);
     }
     *source = *out;
     return source;
@@ -141,7 +177,7 @@ Cell* read_dir(Cell* source, const std::string& path) {
 
 bool local_path(const Cell& file, std::string& out) {
     out.clear();
-    append_utf8(file, -1, out);
+    append_text(file, -1, out, true);
     return out.find('\0') == std::string::npos;
 }
 
@@ -267,25 +303,24 @@ Cell* write(Cell* destination, Cell* data, const WriteArgs& args) {
     }
     if (args.lines && !cell::is(*data, T_block)) bytes += '\n';
 
-    uint32_t mode = files::for_write;
-    if (args.append || seek >= 0) mode |= files::keep_contents;
-    Descriptor file(files::open(path.c_str(), mode));
-    if (file.fd < 0) return given_up(destination);
-    if (args.append) {
-        if (!files::seek(file.fd, -1)) cannot_open(*destination);
-    } else if (seek > 0) {
-        if (!files::seek(file.fd, seek)) cannot_open(*destination);
-    }
-    bool ok;
-    if (from_binary) {
+    auto put = [&](int fd) {
+        if (!from_binary) return files::write(fd, bytes.data(), bytes.size());
         uint64_t n = binary::length(*data);
         if (part >= 0 && uint64_t(part) < n) n = uint64_t(part);
-        ok = files::write(file.fd, binary::head_pointer(*data), n);
-        if (ok && args.lines) ok = files::write(file.fd, "\n", 1);
+        bool ok = files::write(fd, binary::head_pointer(*data), n);
+        return ok && (!args.lines || files::write(fd, "\n", 1));
+    };
+    if (!args.append && seek < 0) {
+        // The new contents replace the old only once all are written (see files::Rewrite).
+        files::Rewrite file(path.c_str());
+        if (file.fd() < 0 || !put(file.fd())) return given_up(destination);
+        if (!file.commit()) cannot_open(*destination);
     } else {
-        ok = files::write(file.fd, bytes.data(), bytes.size());
+        Descriptor file(files::open(path.c_str(), files::for_write | files::keep_contents));
+        if (file.fd < 0) return given_up(destination);
+        if ((args.append || seek > 0) && !files::seek(file.fd, args.append ? -1 : seek)) cannot_open(*destination);
+        if (!put(file.fd)) return given_up(destination);
     }
-    if (!ok) return given_up(destination);
     *destination = unset::value;
     return destination;
 }

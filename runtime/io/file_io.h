@@ -20,9 +20,17 @@
 
 namespace kov::io {
 
+// Names of the system (file names, arguments, the current folder) are bytes, mostly UTF-8
+// but not always. A name becomes text as UTF-8, and each byte b that is not part of a valid
+// sequence becomes the character U+DC00 + b (U+DC80 to U+DCFF, which valid UTF-8 never
+// gives); a local path turns those characters back into their bytes, so that every name the
+// system gives names the same file again.
+//
 // The local path of a file! (or any string cell) from its cursor. False when the name holds a
 // NUL character, which no local path can.
 bool local_path(const Cell& file, std::string& out);
+// A name from the system as a new string! in the target (a new value-stack cell when null).
+Cell* load_name(const uint8_t* bytes, uint64_t n, Cell* target);
 // True when the file! names a directory by its spelling (see above).
 bool dir_path_q(const Cell& file);
 
@@ -43,8 +51,9 @@ void split_lines(const uint8_t* bytes, uint64_t n, Cell& block);
 //   write: a string's UTF-8, a binary's bytes, any other value molded; with /lines a block's
 //   values (strings as they are, others molded) each followed by a line feed, or one value
 //   followed by one. /append adds at the end, /seek writes over the file from an offset; a
-//   plain write truncates. /part limits the data (characters, bytes). Failure:
-//   access/cannot-open with the destination. The result is unset.
+//   plain write replaces the contents whole, and one that fails leaves the old contents
+//   (os::files::Rewrite). /part limits the data (characters, bytes). Failure (past the
+//   file-size limit too): access/cannot-open with the destination. The result is unset.
 //   delete: removes a file, or an empty directory named as one; false when that fails.
 //   query: the last modification date in UTC (a date! with its time, no zone), or none when
 //   the file cannot be found or a name spelled as a directory names a file.

@@ -28,7 +28,7 @@ void get_current_dir_routine(Cell* args, const Cell&) {
     }
     dir.resize(static_cast<size_t>(length));
     if (dir.empty() || dir.back() != '/') dir += '/';
-    string::load(reinterpret_cast<const uint8_t*>(dir.data()), dir.size(), &args[0], 0);
+    load_name(reinterpret_cast<const uint8_t*>(dir.data()), dir.size(), &args[0]);
 }
 
 void set_current_dir_routine(Cell* args, const Cell&) {

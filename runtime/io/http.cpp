@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "runtime/cells.h"
@@ -70,12 +71,18 @@ void header_pairs(const Cell& block, std::vector<std::pair<std::string, std::str
         return cells::at(node, static_cast<uint32_t>(start + i));
     };
     int64_t n = static_cast<int64_t>(memory::buffer(node)->used() / sizeof(Cell)) - start;
-    // A last name without a value sends nothing.
+    // A last name without a value sends nothing. A line end or a NUL would end the header
+    // line early and start another one the caller never named: refused.
+    auto checked = [](std::string text, const Cell& from) {
+        if (text.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos)
+            error::fire(err::script_invalid_arg, from);
+        return text;
+    };
     for (int64_t i = 0; i + 1 < n; i += 2) {
         Cell name = item(i);
-        std::string key = header_name(name);
+        std::string key = checked(header_name(name), name);
         Cell value = item(i + 1);
-        out.emplace_back(std::move(key), header_value(value));
+        out.emplace_back(std::move(key), checked(header_value(value), value));
     }
 }
 

@@ -48,39 +48,35 @@ std::string bytes_of(const Cell& b) {
 std::string clean_text(const std::vector<uint8_t>& in) {
     std::string out;
     out.reserve(in.size());
-    size_t i = in.size() >= 3 && in[0] == 0xEF && in[1] == 0xBB && in[2] == 0xBF ? 3 : 0;
-    while (i < in.size()) {
-        uint8_t c = in[i];
-        if (c == '\r') {
+    const uint8_t* p = in.data();
+    const uint8_t* end = p + in.size();
+    if (in.size() >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF) p += 3;
+    while (p < end) {
+        if (*p == '\r') {
             out += '\n';
-            i += i + 1 < in.size() && in[i + 1] == '\n' ? 2 : 1;
+            p += p + 1 < end && p[1] == '\n' ? 2 : 1;
             continue;
         }
-        if (c < 0x80) {
-            out += char(c);
-            ++i;
-            continue;
-        }
-        size_t n = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
-        bool ok = n > 0 && i + n <= in.size();
-        for (size_t k = 1; ok && k < n; ++k) ok = (in[i + k] & 0xC0) == 0x80;
-        if (ok && n == 3) {
-            uint32_t cp = (c & 0x0Fu) << 12 | (in[i + 1] & 0x3Fu) << 6;
-            ok = cp >= 0x800;   // no overlong forms
-        }
-        if (ok && n == 4) {
-            uint32_t cp = (c & 0x07u) << 18 | (in[i + 1] & 0x3Fu) << 12;
-            ok = cp >= 0x10000 && cp <= 0x10FFFF;
-        }
-        if (!ok) {
+        int32_t cp;
+        const uint8_t* next = unicode::decode_utf8_char(p, end, cp);
+        if (cp < 0) {
             out += "\xEF\xBF\xBD";
-            ++i;
+            ++p;
             continue;
         }
-        out.append(reinterpret_cast<const char*>(&in[i]), n);
-        i += n;
+        out.append(reinterpret_cast<const char*>(p), size_t(next - p));
+        p = next;
     }
     return out;
+}
+
+// The bytes of a command or a file! argument, names as local paths have them. A NUL cannot
+// pass to the system, which would cut the text short there: it is refused rather than run or
+// taken for another file.
+std::string path_argument(const Cell& file) {
+    std::string path;
+    if (!local_path(file, path)) error::fire(err::script_invalid_arg, file);
+    return path;
 }
 
 // A redirection of output or error: a file appended to, or a series captured into.
@@ -91,17 +87,19 @@ void route_output(const Cell* target, proc::Route& route, std::string& path, boo
     }
     if (cell::is(*target, T_file)) {
         route = proc::Route::file;
-        if (!local_path(*target, path) || path.empty()) path = "/";   // opens nowhere: thrown away
+        path = path_argument(*target);
+        if (path.empty()) path.push_back('/');   // opens nowhere: thrown away
     } else {
         route = proc::Route::pipe;
     }
 }
 
-// Appends what was captured to a string! or binary! target.
+// Puts what was captured into a string! target (at its tail) or a binary! one (in front of
+// the bytes from its position).
 void store(Cell* target, const std::vector<uint8_t>& bytes) {
     if (!target || bytes.empty() || cell::is(*target, T_file)) return;
     if (cell::is(*target, T_binary)) {
-        binary::append_bytes(*target, bytes.data(), bytes.size());
+        binary::insert_bytes(*target, 0, bytes.data(), bytes.size());
         return;
     }
     std::string text = clean_text(bytes);
@@ -116,18 +114,15 @@ void call(Cell* command, const CallArgs& args) {
     proc::Launch launch;
     launch.shell = args.shell;
     launch.wait = args.wait || args.console;
-    if (cell::is(*command, T_file)) {
-        launch.split = false;
-        if (!local_path(*command, launch.command)) launch.command.clear();
-    } else {
-        launch.command = utf8_of(*command);
-    }
+    launch.split = !cell::is(*command, T_file);   // a file! is one program's path
+    launch.command = path_argument(*command);
 
     if (!args.input) {
         launch.input = args.console ? proc::Route::terminal : proc::Route::quiet;
     } else if (cell::is(*args.input, T_file)) {
         launch.input = proc::Route::file;
-        if (!local_path(*args.input, launch.input_path) || launch.input_path.empty()) {
+        launch.input_path = path_argument(*args.input);
+        if (launch.input_path.empty()) {
             integer::make_at(*command, -1);
             return;
         }
@@ -157,9 +152,12 @@ void list_env(Cell* result) {
     auto vars = proc::environment();
     stack::Mark mark;
     Cell* pairs = block::push_new(int32_t(vars.size() * 2 + 1));
+    // Names and values are text of the system's, as file names are (see file_io.h).
     for (const auto& [name, value] : vars) {
-        string::load_in(series::node_of(*pairs), reinterpret_cast<const uint8_t*>(name.data()), name.size(), 0);
-        string::load_in(series::node_of(*pairs), reinterpret_cast<const uint8_t*>(value.data()), value.size(), 0);
+        for (const std::string* text : {&name, &value}) {
+            stack::Mark each;
+            block::rs_append(*pairs, *load_name(reinterpret_cast<const uint8_t*>(text->data()), text->size(), nullptr));
+        }
     }
     Cell block = *pairs;
     map::make_at(*result, series::node_of(block), 0);

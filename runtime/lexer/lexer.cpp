@@ -198,6 +198,7 @@ void throw_error(State& st, const uint8_t* start, const uint8_t* end, int32_t ki
                                             : int32_t(T_error);
         if (!notify(st, ev_error, t, start, end, start)) {
             st.open_type = 0;
+            st.refused = true;
             throw Abort{};
         }
     }
@@ -556,6 +557,7 @@ void scan_loop(State& st, bool one_value, bool scan_only) {
     const Callback* cb = st.callback;
     while (st.pos < st.end) {
         const uint8_t* old_pos = st.pos;
+        st.refused = false;
         uint8_t state = st.start_state;
         const uint8_t token_state = state;
         uint8_t prev = state;
@@ -677,11 +679,20 @@ void scan_loop(State& st, bool one_value, bool scan_only) {
                 break;
             }
         }
-        if (st.reposition) {
+        if (st.reposition && !(st.refused && st.reposition <= old_pos)) {
             st.pos = st.reposition;
-            st.reposition = nullptr;
         } else if (st.pos <= old_pos && st.pos < st.end) {
             st.pos = old_pos + 1;  // every token moves the scan, whatever was refused
+        }
+        // An error the callback refused is passed for good: going back to where the token
+        // began would meet it again. At the end of the input it was the braced string's last
+        // word: the string is given up.
+        st.reposition = nullptr;
+        if (st.refused && st.pos >= st.end && st.start_state == s_braced) {
+            st.start_state = s_start;
+            st.brace_depth = 0;
+            st.brace_start = nullptr;
+            st.brace_flags = 0;
         }
 
         if ((one_value || scan_only) && st.type > 0 && st.start_state != s_path && st.start_state != s_braced &&

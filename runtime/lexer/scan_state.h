@@ -58,6 +58,8 @@ struct State {
     int64_t cache_index = 0;
     // Where the callback moved the input's index to; taken once the token is done.
     const uint8_t* reposition = nullptr;
+    // The callback answered an error of the current token false: the scan goes on after it.
+    bool refused = false;
     // The closing run that a raw string looked for in vain, and from where: a later search for
     // as long a run from further on fails as well (the text does not change during a scan).
     uint32_t raw_miss_run = 0;

@@ -78,6 +78,9 @@ void install_fault_handlers(void (*reporter)(int, uintptr_t)) {
     sa.sa_flags = SA_SIGINFO | SA_ONSTACK;
     sigemptyset(&sa.sa_mask);
     for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP}) sigaction(sig, &sa, nullptr);
+    // A write past the file-size limit (ulimit -f) would end the process by SIGXFSZ: ignored,
+    // the write fails (EFBIG) and the language reports it.
+    signal(SIGXFSZ, SIG_IGN);
     enter_thread();
 }
 

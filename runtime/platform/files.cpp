@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -130,6 +131,47 @@ bool write(int fd, const void* bytes, uint64_t count) {
         count -= static_cast<uint64_t>(n);
     }
     return true;
+}
+
+Rewrite::Rewrite(const char* path) {
+    std::string target = path;
+    struct stat st;
+    if (lstat(path, &st) == 0 && S_ISLNK(st.st_mode)) {
+        if (char* real = realpath(path, nullptr)) {
+            target = real;
+            std::free(real);
+        }
+    }
+    if (stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1) {
+        size_t slash = target.rfind('/');
+        std::string temp = (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) + ".kov-XXXXXX";
+        int fd = mkostemp(temp.data(), O_CLOEXEC);
+        if (fd >= 0) {
+            if (fchmod(fd, st.st_mode & 07777) == 0 && fchown(fd, st.st_uid, st.st_gid) == 0) {
+                fd_ = fd;
+                temp_ = std::move(temp);
+                target_ = std::move(target);
+                return;
+            }
+            ::close(fd);
+            unlink(temp.c_str());
+        }
+    }
+    fd_ = open(path, for_write);
+}
+
+Rewrite::~Rewrite() {
+    if (fd_ >= 0) ::close(fd_);
+    if (!temp_.empty()) unlink(temp_.c_str());
+}
+
+bool Rewrite::commit() {
+    // A full disk may show only when the file is closed.
+    bool ok = ::close(fd_) == 0;
+    fd_ = -1;
+    if (temp_.empty()) return ok;
+    if (ok && ::rename(temp_.c_str(), target_.c_str()) == 0) temp_.clear();
+    return temp_.empty();
 }
 
 int64_t size_of(const char* path) {

@@ -33,6 +33,29 @@ int64_t read(int fd, void* bytes, uint64_t count);
 bool read_rest(int fd, std::vector<uint8_t>& out, uint64_t limit);
 // Writes every byte; false on failure.
 bool write(int fd, const void* bytes, uint64_t count);
+
+// A file written anew from its start. An existing regular file with one name gets its new
+// contents in a new file of the same folder, which takes its place (rename) only once every
+// byte is written and closed, with its mode and owner: a write that fails part-way (a full
+// disk, the file-size limit) leaves the old contents whole. A symbolic link is followed to
+// the file it names. Otherwise (a new file, a device or FIFO, a file with other names, a
+// folder that takes no new file, an owner that cannot be kept) the file is truncated and
+// written in place. A replacement never committed is removed.
+class Rewrite {
+public:
+    explicit Rewrite(const char* path);
+    ~Rewrite();
+    Rewrite(const Rewrite&) = delete;
+    Rewrite& operator=(const Rewrite&) = delete;
+    // The descriptor to write to, or -1 when the file cannot be opened.
+    int fd() const { return fd_; }
+    // Closes the file and puts the new contents in place; false when that fails.
+    bool commit();
+
+private:
+    int fd_ = -1;
+    std::string temp_, target_;   // the new file and the one it replaces (none: in place)
+};
 // Whether the last open, read, read_rest or write failed because Ctrl+C interrupted it (a
 // blocking FIFO, pipe or device given up), rather than for a fault of the file.
 bool interrupted();

@@ -2,6 +2,13 @@
 // TLS checked against the system's certificate store (libcurl's default), the transfer polled
 // for a stop request through the progress callback.
 //
+// A server that accepts and then says nothing must not hold a script for ever: the connection
+// phase has libcurl's own limit, and the progress callback (called about once a second even
+// when nothing moves) ends a connected transfer that saw no byte for the idle limit. The idle
+// clock runs only while a connection stands: libcurl asks the socket-option callback for
+// every new socket (connecting from then on) and the pre-request callback once a connection,
+// new or reused, is ready.
+//
 // libcurl is opened on the first request, not linked: it brings libssl, libcrypto and a dozen
 // other libraries whose relocations and initialisers cost every start-up about 13 million
 // instructions (more than half of one), while most programs never make a request. The
@@ -13,6 +20,7 @@
 
 #include <strings.h>
 
+#include <chrono>
 #include <string_view>
 
 #include <curl/curl.h>
@@ -32,14 +40,21 @@ namespace {
 KOV_LAZY_LIBRARY_PREPARED("libcurl.so.4", KOV_CURL_FUNCTIONS, start_curl)
 bool start_curl(Library& lib) { return lib.curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK; }
 
+using Clock = std::chrono::steady_clock;
+
 struct Transfer {
     Response* out;
     bool (*stop)();
     bool stopped = false;
+    bool connected = false;       // a connection stands for the current request
+    bool headers_ended = false;   // the last header block came to its empty line
+    curl_off_t sent = 0;          // bytes of the body sent at the last look
+    Clock::time_point last_byte;  // when a byte last came or went, or the connection was made
 };
 
 size_t on_body(char* data, size_t size, size_t count, void* user) {
     auto* t = static_cast<Transfer*>(user);
+    t->last_byte = Clock::now();
     t->out->body.append(data, size * count);
     return size * count;
 }
@@ -49,21 +64,48 @@ size_t on_body(char* data, size_t size, size_t count, void* user) {
 size_t on_header(char* data, size_t size, size_t count, void* user) {
     auto* t = static_cast<Transfer*>(user);
     size_t n = size * count;
-    if (n >= 5 && std::string_view(data, 5) == "HTTP/") t->out->header_text.clear();
+    t->last_byte = Clock::now();
+    if (n >= 5 && std::string_view(data, 5) == "HTTP/") {
+        t->out->header_text.clear();
+        t->headers_ended = false;
+    }
+    std::string_view line(data, n);
+    if (line == "\r\n" || line == "\n") t->headers_ended = true;
     t->out->header_text.append(data, n);
     return n;
 }
 
-int on_progress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+int on_socket(void* user, curl_socket_t, curlsocktype) {
+    static_cast<Transfer*>(user)->connected = false;
+    return CURL_SOCKOPT_OK;
+}
+
+int on_connected(void* user, char*, char*, int, int) {
+    auto* t = static_cast<Transfer*>(user);
+    t->connected = true;
+    t->last_byte = Clock::now();
+    return CURL_PREREQFUNC_OK;
+}
+
+int on_progress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t sent) {
     auto* t = static_cast<Transfer*>(user);
     if (t->stop && t->stop()) {
         t->stopped = true;
+        return 1;
+    }
+    Clock::time_point now = Clock::now();
+    if (sent != t->sent) {
+        t->sent = sent;
+        t->last_byte = now;
+    } else if (t->connected && now - t->last_byte >= std::chrono::milliseconds(limits.idle_ms)) {
         return 1;
     }
     return 0;
 }
 
 }  // namespace
+
+Limits limits;
 
 Outcome request(const Request& req, Response& out) {
     out = Response{};
@@ -102,6 +144,11 @@ Outcome request(const Request& req, Response& out) {
     set(h, CURLOPT_NOPROGRESS, 0L);
     set(h, CURLOPT_XFERINFOFUNCTION, on_progress);
     set(h, CURLOPT_XFERINFODATA, &t);
+    set(h, CURLOPT_CONNECTTIMEOUT_MS, limits.connect_ms);
+    set(h, CURLOPT_SOCKOPTFUNCTION, on_socket);
+    set(h, CURLOPT_SOCKOPTDATA, &t);
+    set(h, CURLOPT_PREREQFUNCTION, on_connected);
+    set(h, CURLOPT_PREREQDATA, &t);
     if (req.verb == "GET") {
         set(h, CURLOPT_HTTPGET, 1L);
     } else if (req.verb == "HEAD") {
@@ -120,7 +167,7 @@ Outcome request(const Request& req, Response& out) {
     lib->curl_easy_cleanup(h);
     lib->curl_slist_free_all(list);
     if (t.stopped) return Outcome::stopped;
-    return rc == CURLE_OK ? Outcome::done : Outcome::no_connect;
+    return rc == CURLE_OK && t.headers_ended ? Outcome::done : Outcome::no_connect;
 }
 
 }  // namespace kov::os::http

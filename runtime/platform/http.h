@@ -27,6 +27,16 @@ struct Response {
 
 enum class Outcome { done, no_connect, stopped, no_library };
 
+// How long a transfer may wait before it fails as no_connect: for its connection (the name
+// looked up, the socket connected, TLS agreed), and, once connected, for a byte either way.
+// One place for both, so that a test can shorten them.
+struct Limits {
+    long connect_ms = 60000;
+    long idle_ms = 30000;
+};
+extern Limits limits;
+
+// An answer whose header block never ended (the connection closed first) fails as no_connect.
 Outcome request(const Request& req, Response& out);
 
 }  // namespace kov::os::http

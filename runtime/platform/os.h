@@ -97,7 +97,7 @@ bool hmac(Digest kind, const void* key, std::size_t key_size, const void* data, 
 // ---- faults and the native stack (faults.cpp, thread.cpp) ---------------------------------
 // Installs the handler that turns processor faults into numbered runtime errors: the
 // reporter gets the code and the faulting instruction's address, must be async-signal-safe,
-// and the process then ends with the code as its status.
+// and the process then ends with the code as its status. SIGXFSZ is ignored from then on.
 void install_fault_handlers(void (*reporter)(int code, uintptr_t address));
 // Gives the calling thread an alternate signal stack, so that a stack overflow can be reported.
 void enter_thread();

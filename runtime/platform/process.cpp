@@ -124,7 +124,7 @@ pid_t spawn(const std::vector<std::string>& words, bool search, bool own_group, 
     sigset_t defaults, empty;
     sigemptyset(&empty);
     sigemptyset(&defaults);
-    for (int s : {SIGPIPE, SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGCHLD, SIGTSTP, SIGTTIN, SIGTTOU, SIGWINCH})
+    for (int s : {SIGPIPE, SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGCHLD, SIGTSTP, SIGTTIN, SIGTTOU, SIGWINCH, SIGXFSZ})
         sigaddset(&defaults, s);
     posix_spawnattr_setsigdefault(&attr, &defaults);
     posix_spawnattr_setsigmask(&attr, &empty);
@@ -252,12 +252,20 @@ Outcome run(const Launch& launch) {
 
     NoSigpipe quiet_pipes;
     std::vector<std::string> words;
-    if (launch.shell) words = {"/bin/sh", "-c", launch.command};
-    else if (launch.split) words = split_command(launch.command);
-    else words = {launch.command};
+    if (!launch.split) {
+        if (launch.command.empty()) return out;
+        // The shell gets the path as its $0, a word of its own, never as text to parse.
+        if (launch.shell) words = {"/bin/sh", "-c", "\"$0\"", launch.command};
+        else words = {launch.command};
+    } else if (launch.shell) {
+        words = {"/bin/sh", "-c", launch.command};
+    } else {
+        words = split_command(launch.command);
+    }
     if (words.empty() || words[0].empty()) return out;
     pid_t pid = spawn(words, !launch.shell, own_group, fds);
-    if (pid == -ENOENT && !launch.shell) pid = spawn({"/bin/sh", "-c", launch.command}, false, own_group, fds);
+    if (pid == -ENOENT && !launch.shell && launch.split)
+        pid = spawn({"/bin/sh", "-c", launch.command}, false, own_group, fds);
     if (pid < 0) return out;
     for (int& fd : fds.child) close_fd(fd);
 

@@ -26,7 +26,7 @@ enum class Route : uint8_t {
 struct Launch {
     std::string command;     // a command line (split into words), or a program's path
     bool split = true;       // false: the command is one program path with no arguments
-    bool shell = false;      // through /bin/sh -c
+    bool shell = false;      // through /bin/sh (a program path is handed to it as "$0")
     bool wait = false;       // wait for the end and give the exit status
     Route input = Route::quiet, output = Route::quiet, error = Route::quiet;
     std::string input_path, output_path, error_path;
@@ -44,8 +44,9 @@ struct Outcome {
 // Asked while waiting besides the interrupt flag; null: only the flag.
 extern bool (*stop_requested)();
 
-// Starts the command. A command that names no program found (not found on PATH) is tried
-// once more through the shell. Redirected streams force a wait.
+// Starts the command. A command line that names no program found (not found on PATH) is
+// tried once more through the shell, as shell text; a program path never is (it is a name,
+// not code), so a missing one fails. Redirected streams force a wait.
 Outcome run(const Launch& launch);
 
 // Splits a command line into words: runs of spaces and tabs separate them outside double

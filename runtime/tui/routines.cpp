@@ -1,6 +1,7 @@
 #include "runtime/tui/routines.h"
 
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "runtime/cells.h"
@@ -10,6 +11,7 @@
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/handle.h"
 #include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/object.h"
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/point.h"
 #include "runtime/datatypes/series.h"
@@ -28,12 +30,15 @@
 #include "runtime/platform/terminal.h"
 #include "runtime/root.h"
 #include "runtime/series_buffer.h"
-#include "runtime/tui/input.h"
-#include "runtime/tui/screen.h"
+#include "runtime/terminal/input.h"
+#include "runtime/terminal/screen.h"
+#include "runtime/tui/loop.h"
 #include "runtime/tui_hooks.h"
 #include "runtime/unicode.h"
 
 namespace kov::tui {
+
+using namespace terminal;
 
 namespace {
 
@@ -56,7 +61,7 @@ MonotonicClock clock;
 Stdin source;
 Screen screen;
 FrameState frame_state;
-Decoder decoder;
+Decoder decoder{back_end_reading};
 Timers timers;
 Clicks clicks;
 Pacer pacer(clock, source);
@@ -65,6 +70,18 @@ bool active = false, mouse_on = false, alternate_on = false, cursor_hidden = fal
 bool suspended = false;
 int columns = 80, rows = 24;
 uint32_t generation = 0;
+
+// The parts of a widget that the language-level helpers reach through routines (the rest of
+// a widget is view/terminal.kov's record): its private data (a text list's first shown line)
+// and the text a helper rendered for it, by widget id; and which widget has the focus (0:
+// none). Kept as plain C++ values, so the collector has nothing to see here.
+struct WidgetPart {
+    int32_t data = 0;
+    bool has_ui = false;
+    std::u32string ui;
+};
+std::unordered_map<int32_t, WidgetPart> widget_parts;
+int32_t focused_widget = 0;
 uint32_t records_slot = 0;  // index in the root block of the records block, 0: not made
 uint32_t wait_hook_slot = 0;  // index in the root block of the single-pass function, 0: none
 
@@ -286,6 +303,29 @@ void text_routine(Cell* args, const Cell&) {
     args[0] = none::value;
 }
 
+// tui-styled-text x y left top right bottom text line flags: the line holds one [foreground
+// background attributes] block per character.
+void styled_text_routine(Cell* args, const Cell&) {
+    std::u32string t = text_of(args[6]);
+    std::vector<Style> styles;
+    if (cell::is(args[7], T_block)) {
+        memory::Node line = series::node_of(args[7]);
+        for (uint32_t i = series::position_of(args[7]); i < cells::count(line) && styles.size() < t.size(); ++i) {
+            Style st;
+            const Cell& entry = cells::at(line, i);
+            if (cell::is(entry, T_block)) {
+                memory::Node e = series::node_of(entry);
+                uint32_t at = series::position_of(entry), n = cells::count(e);
+                uint32_t* parts[3] = {&st.foreground, &st.background, &st.attributes};
+                for (uint32_t k = 0; k < 3 && at + k < n; ++k) *parts[k] = static_cast<uint32_t>(int_of(cells::at(e, at + k)));
+            }
+            styles.push_back(st);
+        }
+    }
+    text_run(screen, clip_of(args + 2), int_of(args[0]), int_of(args[1]), t.data(), t.size(), Style{}, static_cast<uint32_t>(int_of(args[8])), styles);
+    args[0] = none::value;
+}
+
 // tui-put x y code fg bg attributes
 void put_routine(Cell* args, const Cell&) {
     if (ScreenCell* c = screen.at(int_of(args[0]), int_of(args[1])))
@@ -484,6 +524,87 @@ void handle_id_routine(Cell* args, const Cell&) {
     integer::make_at(args[0], cell::is(args[0], T_handle) ? handle::value(args[0]) : 0);
 }
 
+// ---- widget parts -------------------------------------------------------------------------------
+
+// The widget id of a face: the handle its state block starts with; 0 when it has none.
+int32_t widget_id_of(const Cell& face) {
+    if (!object::object_q(cell::type(face))) return 0;
+    static uint32_t state_sym = 0;
+    if (state_sym == 0) state_sym = symbol::make("state");
+    const Cell* state = object::select_word(face, word::cell_of(T_word, state_sym));
+    if (!in(cell::type(*state), ANY_BLOCK)) return 0;
+    memory::Node node = series::node_of(*state);
+    uint32_t at = series::position_of(*state);
+    if (at >= cells::count(node)) return 0;
+    const Cell& h = cells::of(node)[at];
+    return cell::is(h, T_handle) ? handle::value(h) : 0;
+}
+
+WidgetPart* part_of(int32_t id) {
+    auto it = widget_parts.find(id);
+    return it == widget_parts.end() ? nullptr : &it->second;
+}
+
+// tui-widget-add id / tui-widget-free id: a widget's parts come and go with it.
+void widget_add_routine(Cell* args, const Cell&) {
+    widget_parts[int_of(args[0])] = WidgetPart{};
+    args[0] = none::value;
+}
+void widget_free_routine(Cell* args, const Cell&) {
+    int32_t id = int_of(args[0]);
+    widget_parts.erase(id);
+    if (focused_widget == id) focused_widget = 0;
+    args[0] = none::value;
+}
+void widgets_clear_routine(Cell* args, const Cell&) {
+    widget_parts.clear();
+    focused_widget = 0;
+    args[0] = none::value;
+}
+// tui-widget-focus id: the widget that has the focus, 0 for none.
+void widget_focus_routine(Cell* args, const Cell&) {
+    int32_t id = int_of(args[0]);
+    focused_widget = part_of(id) ? id : 0;
+    args[0] = none::value;
+}
+// tui-widget-set-data id n
+void widget_set_data_routine(Cell* args, const Cell&) {
+    if (WidgetPart* w = part_of(int_of(args[0]))) w->data = int_of(args[1]);
+    args[0] = none::value;
+}
+// tui-widget-ui id: the rendered text attached to the widget, or none.
+void widget_ui_routine(Cell* args, const Cell&) {
+    WidgetPart* w = part_of(int_of(args[0]));
+    if (!w || !w->has_ui) {
+        args[0] = none::value;
+        return;
+    }
+    std::string bytes;
+    for (char32_t c : w->ui) append_utf8(bytes, c);
+    Cell* s = string::load_at(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), 0);
+    args[0] = *s;
+    stack::pop(1);
+}
+
+// TUI-helpers/focused? face: the face has a widget and the widget has the focus.
+void focused_q_routine(Cell* args, const Cell&) {
+    int32_t id = widget_id_of(args[0]);
+    logic::make_at(args[0], id != 0 && id == focused_widget && part_of(id) != nullptr);
+}
+// TUI-helpers/widget-data face: the widget's private data, 0 without a widget.
+void widget_data_routine(Cell* args, const Cell&) {
+    WidgetPart* w = part_of(widget_id_of(args[0]));
+    integer::make_at(args[0], w ? w->data : 0);
+}
+// TUI-helpers/set-face-ui face ui: attaches the rendering to the face's widget, if it has one.
+void set_face_ui_routine(Cell* args, const Cell&) {
+    if (WidgetPart* w = part_of(widget_id_of(args[0]))) {
+        w->ui = text_of(args[1]);
+        w->has_ui = true;
+    }
+    args[0] = none::value;
+}
+
 // tui-set-wait-hook fn: the function `wait` runs (with true) after its sleep while the user
 // interface is up.
 void set_wait_hook_routine(Cell* args, const Cell&) {
@@ -529,6 +650,8 @@ void resume_output() {
     flush();
 }
 
+Cell face_to_image(const Cell&) { return none::value; }
+
 void register_routines() {
     event::set_reader(read_event);
     routines::add("tui-enter", enter);
@@ -539,6 +662,7 @@ void register_routines() {
     routines::add("tui-screen", screen_routine);
     routines::add("tui-fill", fill_routine);
     routines::add("tui-text", text_routine);
+    routines::add("tui-styled-text", styled_text_routine);
     routines::add("tui-put", put_routine);
     routines::add("tui-frame", frame_routine);
     routines::add("tui-pass", pass_routine);
@@ -564,6 +688,15 @@ void register_routines() {
     routines::add("tui-cell", cell_routine);
     routines::add("tui-handle-id", handle_id_routine);
     routines::add("tui-set-wait-hook", set_wait_hook_routine);
+    routines::add("tui-widget-add", widget_add_routine);
+    routines::add("tui-widget-free", widget_free_routine);
+    routines::add("tui-widgets-clear", widgets_clear_routine);
+    routines::add("tui-widget-focus", widget_focus_routine);
+    routines::add("tui-widget-set-data", widget_set_data_routine);
+    routines::add("tui-widget-ui", widget_ui_routine);
+    routines::add("tui-focused?", focused_q_routine);
+    routines::add("tui-widget-data", widget_data_routine);
+    routines::add("tui-set-face-ui", set_face_ui_routine);
 }
 
 }  // namespace kov::tui

@@ -35,14 +35,14 @@ int main(int argc, char** argv) {
     runtime::init_process(argc, argv);
     boot::init_runtime();
     Cell* title = string::load(reinterpret_cast<const uint8_t*>("editor probe"), 12, nullptr, 0);
-    terminal::init(title);
+    line_editor::init(title);
     Cell* history = block::push_new(16);
     for (;;) {
         stack::Mark mark;
         Cell* line = string::push(1, 1);
-        terminal::setup(*line, *history);
+        line_editor::setup(*line, *history);
         Cell* prompt = string::load(reinterpret_cast<const uint8_t*>(">> "), 3, nullptr, 0);
-        if (!terminal::edit(*prompt, false)) {
+        if (!line_editor::edit(*prompt, false)) {
             say("[end]");
             break;
         }

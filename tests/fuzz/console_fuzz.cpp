@@ -108,9 +108,9 @@ void set_up() {
         "system/console/size: 80x50 "
         "fuzz-system: system fuzz-console: system/console fuzz-options: system/options");
     save_globals();
-    terminal::init(nullptr);
-    terminal::editor().console_input = false;  // even when the fuzzer runs in a terminal
-    terminal::editor().read_input = read_session;
+    line_editor::init(nullptr);
+    line_editor::editor().console_input = false;  // even when the fuzzer runs in a terminal
+    line_editor::editor().read_input = read_session;
     std::thread(watchdog).detach();
 }
 

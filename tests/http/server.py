@@ -12,13 +12,27 @@ line of standard output, then serves until killed:
   /slow             200 after a pause of the seconds given as ?s= (default 30)
   /script           a Kov script; each fetch counts (see /count)
   /count            how many times /script was fetched
+  /silent           no answer at all for the seconds given as ?s= (default 60), then closed
+  /stall            headers promising 10 bytes, 2 of them, then nothing for ?s= seconds
+  /cut              a status line, then the connection closed: the headers never end
+  /drip             10 bytes, one each ?every= seconds (default 0.5)
+  /stalled-port     the port of a socket that takes no connection: its queue is full, so a
+                    connection to it is never made (the other end hears nothing)
 """
 import http.server
+import socket
 import sys
 import time
 import urllib.parse
 
 fetches = {"script": 0}
+
+# A listening socket with room for one waiting connection, taken by a connection of its own:
+# the system drops every further attempt, which then waits for ever.
+stalled = socket.socket()
+stalled.bind(("127.0.0.1", 0))
+stalled.listen(0)
+stalled_filler = socket.create_connection(stalled.getsockname())
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -65,6 +79,32 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.answer(200, "Kov [] 1 + %d" % fetches["script"])
         elif url.path == "/count":
             self.answer(200, str(fetches["script"]))
+        elif url.path in ("/silent", "/stall"):
+            seconds = float(urllib.parse.parse_qs(url.query).get("s", ["60"])[0])
+            if url.path == "/stall":
+                self.send_response(200)
+                self.send_header("Content-Length", "10")
+                self.end_headers()
+                self.wfile.write(b"ab")
+                self.wfile.flush()
+            time.sleep(seconds)
+            self.close_connection = True
+        elif url.path == "/cut":
+            self.wfile.write(b"HTTP/1.1 200 OK\r\n")
+            self.wfile.flush()
+            self.close_connection = True
+        elif url.path == "/drip":
+            every = float(urllib.parse.parse_qs(url.query).get("every", ["0.5"])[0])
+            self.send_response(200)
+            self.send_header("Content-Length", "10")
+            self.end_headers()
+            self.wfile.flush()
+            for c in b"0123456789":
+                time.sleep(every)
+                self.wfile.write(bytes([c]))
+                self.wfile.flush()
+        elif url.path == "/stalled-port":
+            self.answer(200, str(stalled.getsockname()[1]))
         else:
             self.answer(404, "not found")
 

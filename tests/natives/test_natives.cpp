@@ -5,17 +5,20 @@
 //   verify-heap    none when every node and buffer of the heap is sound, else the fault found
 //   make-handle    a handle! of a value and a kind (the platform layer makes them in `kov`)
 //   make-triple    a triple! of three integers (no routine of the runtime makes one)
+//   http-limits    sets how long an HTTP transfer waits to connect and for a byte (ms)
 #include <cstring>
 
 #include "boot/loader.h"
 #include "boot/start.h"
 #include "runtime/collector.h"
 #include "runtime/datatypes/handle.h"
+#include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/triple.h"
 #include "runtime/datatypes/unit_types.h"
 #include "runtime/interpreter/routines.h"
 #include "runtime/memory.h"
+#include "runtime/platform/http.h"
 
 namespace kov::test_natives {
 
@@ -46,12 +49,19 @@ void make_triple(Cell* args, const Cell&) {
                     static_cast<int32_t>(args[2].w2));
 }
 
+void http_limits(Cell* args, const Cell&) {
+    os::http::limits.connect_ms = integer::get(args[0]);
+    os::http::limits.idle_ms = integer::get(args[1]);
+    args[0] = unset::value;
+}
+
 // Registered by name, then bound to words as the boot definitions bind the runtime's own.
 void install() {
     routines::add("collect-now", collect_now);
     routines::add("verify-heap", verify_heap);
     routines::add("make-handle", make_handle);
     routines::add("make-triple", make_triple);
+    routines::add("http-limits", http_limits);
     routines::allow_make = true;
     struct Done {
         ~Done() { routines::allow_make = false; }
@@ -71,6 +81,10 @@ make-triple: make routine! [[
 		"A triple! of three integers (test build only)"
 		a [integer!] b [integer!] c [integer!]
 	] make-triple]
+http-limits: make routine! [[
+		"Sets how long an HTTP transfer waits to connect and for a byte, in ms (test build only)"
+		connect [integer!] idle [integer!]
+	] http-limits]
 )kov");
 }
 

@@ -53,12 +53,20 @@ check "a Kov/System header: 1" 1 '^$' \
     '^\*\*\* Error: contains Kov/System code which requires compilation!\|$' "$dir/system.kov"
 check "quit/return keeps its status" 7 '^quitting\|$' '^$' "$dir/quit7.kov"
 check "halt stops the script, which ends normally" 0 '^halting\|\(halted\)\|$' '^$' "$dir/halt.kov"
-# An argument that is not valid UTF-8 reaches the script with U+FFFD for each bad byte.
+# An argument that is not valid UTF-8 reaches the script with U+DC00 + b for each bad byte b.
 printf 'Kov []\nprint mold system/options/args\n' > "$dir/args.kov"
 bad=$(printf '\377')
 cut=$(printf 'a\303')
-fffd=$(printf '\357\277\275')
-check "arguments decoded leniently" 0 "^\[\"$fffd\" \"a$fffd\" \"ok\"\]\|\$" '^$' "$dir/args.kov" "$bad" "$cut" ok
+check "arguments keep the bytes that are not UTF-8" 0 '^\["\^\(DCFF\)" "a\^\(DCC3\)" "ok"\]\|$' '^$' \
+    "$dir/args.kov" "$bad" "$cut" ok
+# Each argument arrives whole, quotes and spaces included; system/script/args joins the
+# script's own arguments with spaces.
+printf 'Kov []\nprint mold system/options/args\nprint mold system/script/args\n' > "$dir/whole.kov"
+check "arguments arrive whole" 0 '^\[\{x"y\} "--catch" "b c"\]\|\{x"y --catch b c\}\|$' '^$' \
+    "$dir/whole.kov" 'x"y' --catch "b c"
+cp "$dir/whole.kov" "$dir/with space.kov"
+check "a switch and a script's name with a space leave its arguments" 0 '^\["a"\]\|"a"\|console\|$' '^$' \
+    --catch "$dir/with space.kov" a
 # With --catch the console starts after a failure, reports on standard output as before.
 check "--catch: an error, then the console" 0 \
     '^before\|\*\*\* Math Error: attempt to divide by zero\|.*console\|$' '^$' --catch "$dir/error.kov"

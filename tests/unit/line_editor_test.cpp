@@ -13,6 +13,7 @@
 
 #include "boot/loader.h"
 #include "console/line_editor.h"
+#include "runtime/terminal/input.h"
 #include "runtime/console_output.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/integer.h"
@@ -22,7 +23,7 @@
 #include "tests/unit/eval_harness.h"
 
 using namespace kov;
-using terminal::Editor;
+using line_editor::Editor;
 
 namespace {
 
@@ -83,7 +84,7 @@ struct Keys {
 
 std::vector<int32_t> decode_all(const std::vector<int>& input) {
     Script s{input};
-    terminal::KeyDecoder d(terminal::ByteSource{scripted, &s});
+    terminal::KeyReader d(terminal::editor_reading, terminal::ByteSource{scripted, &s});
     std::vector<int32_t> keys;
     for (int guard = 0; guard < 100; ++guard) {
         int32_t k = d.next();
@@ -192,7 +193,7 @@ struct LineEditor : test::Kov {
         static bool loaded = false;
         if (loaded) return;
         loaded = true;
-        terminal::register_routines();
+        line_editor::register_routines();
         std::ifstream in(std::string(KOV_SOURCE_DIR) + "/console/input.kov", std::ios::binary);
         std::stringstream ss;
         ss << in.rdbuf();
@@ -212,8 +213,8 @@ struct LineEditor : test::Kov {
         output.clear();
         console::set_sink(capture);
         console::set_terminal(true, screen.w, screen.h);
-        terminal::init(nullptr);
-        Editor& e = terminal::editor();
+        line_editor::init(nullptr);
+        Editor& e = line_editor::editor();
         e.console_input = true;
         e.fixed_size = true;
         e.columns = screen.w;
@@ -227,7 +228,7 @@ struct LineEditor : test::Kov {
     }
     void TearDown() override {
         test::eval("set/any 'system get/any 'saved-system  kov-complete-ctx/complete-input: :saved-complete");
-        Editor& e = terminal::editor();
+        Editor& e = line_editor::editor();
         e.keys.set_source(terminal::ByteSource{nullptr, nullptr});
         e.line = e.prompt = e.history = unset::value;
         string::truncate_at(e.saved_line.w2, 0);
@@ -246,11 +247,11 @@ struct LineEditor : test::Kov {
         script.items = keys;
         script.pos = 0;
         script.marks.clear();
-        terminal::editor().keys.set_source(terminal::ByteSource{scripted, &script});
+        line_editor::editor().keys.set_source(terminal::ByteSource{scripted, &script});
         Cell* line = string::push(1, 1);
-        terminal::setup(*line, *history);
+        line_editor::setup(*line, *history);
         Cell* p = make_string(prompt);
-        bool got = terminal::edit(*p, hidden);
+        bool got = line_editor::edit(*p, hidden);
         screen.feed(output);
         last_output = output;
         output.clear();
@@ -287,7 +288,7 @@ const std::string up = "\x1b[A", down = "\x1b[B", right = "\x1b[C", left = "\x1b
 
 // ---- key decoding -------------------------------------------------------------------------------
 
-TEST(KeyDecoder, SequencesGiveKeyCodes) {
+TEST(KeyReader, SequencesGiveKeyCodes) {
     using namespace terminal;
     struct Case {
         std::string in;
@@ -320,7 +321,7 @@ TEST(KeyDecoder, SequencesGiveKeyCodes) {
     for (const Case& c : cases) EXPECT_EQ(decode_all(bytes(c.in)), c.keys) << "input " << c.in.substr(1);
 }
 
-TEST(KeyDecoder, EscapeAloneIsToldByItsTimeout) {
+TEST(KeyReader, EscapeAloneIsToldByItsTimeout) {
     using namespace terminal;
     EXPECT_EQ(decode_all({27, gap}), (std::vector<int32_t>{27}));
     EXPECT_EQ(decode_all({27, gap, '[', 'A'}), (std::vector<int32_t>{27, '[', 'A'}));
@@ -358,23 +359,23 @@ TEST_F(LineEditor, SegmentWidths) {
     };
     for (const Case& c : cases) {
         Cell* s = make_string(c.text);
-        terminal::Flow f{nullptr, 20, false};
-        EXPECT_EQ(terminal::segment(f, *s, 0, uint32_t(string::rs_length_q(*s)), c.avail, c.prompt, c.hidden), c.cells)
+        line_editor::Flow f{nullptr, 20, false};
+        EXPECT_EQ(line_editor::segment(f, *s, 0, uint32_t(string::rs_length_q(*s)), c.avail, c.prompt, c.hidden), c.cells)
             << c.text;
     }
 }
 
 TEST_F(LineEditor, SegmentEmitsWhatItMeasures) {
     Cell* s = make_string("a\tb\x01");
-    terminal::Output out;
-    terminal::Flow f{&out, 20, false};
-    EXPECT_EQ(terminal::segment(f, *s, 0, 4, 20, false, false), 7);
+    line_editor::Output out;
+    line_editor::Flow f{&out, 20, false};
+    EXPECT_EQ(line_editor::segment(f, *s, 0, 4, 20, false, false), 7);
     out.flush();
     EXPECT_EQ(output, "a    b\xef\xbf\xbd");
     output.clear();
     Cell* h = make_string("pw");
-    terminal::Flow g{&out, 20, false};
-    terminal::segment(g, *h, 0, 2, 20, false, true);
+    line_editor::Flow g{&out, 20, false};
+    line_editor::segment(g, *h, 0, 2, 20, false, true);
     out.flush();
     EXPECT_EQ(output, "**");
 }
@@ -431,7 +432,7 @@ TEST_F(LineEditor, WideCharacterAtTheLastColumnWraps) {
     EXPECT_EQ(screen.row(0), ">> " + letters);
     EXPECT_EQ(screen.row(1), "\xe7\x95\x8cz");
     EXPECT_EQ(screen.cursor(), std::make_pair(0, 2));
-    EXPECT_EQ(terminal::measure().end, 20 + 3);
+    EXPECT_EQ(line_editor::measure().end, 20 + 3);
 }
 
 TEST_F(LineEditor, CursorMovesAcrossRows) {
@@ -527,7 +528,7 @@ TEST_F(LineEditor, HistoryUpAndDown) {
 
 TEST_F(LineEditor, HistoryEntriesAreCopies) {
     type("abc\r");
-    Editor& e = terminal::editor();
+    Editor& e = line_editor::editor();
     string::append_char(e.line.w2, '!');  // the caller changes the line it got
     EXPECT_EQ(entries(), (std::vector<std::string>{"abc"}));
 }
@@ -603,13 +604,13 @@ TEST_F(LineEditor, CompleteFromCxx) {
     test::eval(
         "kov-complete-ctx/complete-input: func [str console?] ["
         "  either console? [next reduce ['word tail copy \"print\"]] [[]]]");
-    Editor& e = terminal::editor();
+    Editor& e = line_editor::editor();
     Cell* line = make_string("pr");
     line->w1 = 2;
     e.line = *line;
     e.prompt = *make_string(">> ");
     e.first_refresh = true;
-    EXPECT_EQ(terminal::complete(), 1);
+    EXPECT_EQ(line_editor::complete(), 1);
     EXPECT_EQ(utf8(Cell{T_string, 0, e.line.w2, 0}), "print");
     EXPECT_EQ(e.line.w1, 5u);
     // The line as it was is kept aside, cursor included.
@@ -637,10 +638,10 @@ struct PipedStdin {
     explicit PipedStdin(const std::string& data) {
         piped = data;
         piped_pos = 0;
-        saved = terminal::editor().read_input;
-        terminal::editor().read_input = read_piped;
+        saved = line_editor::editor().read_input;
+        line_editor::editor().read_input = read_piped;
     }
-    ~PipedStdin() { terminal::editor().read_input = saved; }
+    ~PipedStdin() { line_editor::editor().read_input = saved; }
 };
 
 }  // namespace
@@ -650,14 +651,14 @@ TEST_F(LineEditor, StandardInputLineByLine) {
     std::vector<std::string> lines;
     for (int i = 0; i < 10; ++i) {
         Cell* s = string::push(4, 1);
-        if (!terminal::stdin_readline(*s)) break;
+        if (!line_editor::stdin_readline(*s)) break;
         lines.push_back(utf8(*s));
     }
     EXPECT_EQ(lines, (std::vector<std::string>{"ab\r", "c\xc3\xa9", "", "\xef\xbf\xbdx\xef\xbf\xbd", "last"}));
 }
 
 TEST_F(LineEditor, ReadInputRoutineFromPipedInput) {
-    terminal::editor().console_input = false;
+    line_editor::editor().console_input = false;
     PipedStdin in("first\nsecond");
     routines::Entry set_buffer = routines::entry(routines::find("_set-buffer-history", 19));
     routines::Entry read_input = routines::entry(routines::find("_read-input", 11));
@@ -677,7 +678,7 @@ TEST_F(LineEditor, ReadInputRoutineFromPipedInput) {
 
 TEST_F(LineEditor, AskAndInput) {
     if (test::eval("make string! 1").rfind("error", 0) == 0) GTEST_SKIP() << "make string! is not there yet";
-    terminal::editor().console_input = false;
+    line_editor::editor().console_input = false;
     PipedStdin in("first\nsecond\n");
     test::eval("system: context [console: context [history: make block! 10 size: 0x0]]");
     EXPECT_EQ(test::eval("h: [] ask/history \">> \" h"), "\"first\"");

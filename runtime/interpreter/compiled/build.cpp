@@ -159,7 +159,7 @@ bool Builder::operand(const Cell& c, uint32_t depth, Operand& out) {
             // Read as eval_path reads it: a function at its end would be called.
             const Cell* holder = context::bound_slot(fl->holder);
             const Cell* slot = context::value_cell(fl->context, fl->index);
-            if (!holder || !slot || cell::is(*slot, T_unset) || called_prefix(cell::type(*slot))) return false;
+            if (!holder || !slot || cell::is(*slot, T_unset) || called_by_path(cell::type(*slot))) return false;
             out.src = Src::field;
             out.ref = fl;
             return true;

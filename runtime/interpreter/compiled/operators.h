@@ -92,10 +92,7 @@ template <class PutInteger, class PutFloat, class PutLogic>
 [[gnu::always_inline]] inline bool integer_operation(uint8_t operation, const Cell& left, int32_t b, Cell& out) {
     return integer_answer(
         operation, integer::get(left), b, [&](int32_t r) { integer::make_like(out, left, r); },
-        [&](double d) {
-            uint64_t bits = std::bit_cast<uint64_t>(d);
-            cell::store(out, T_float_, left.w1, static_cast<uint32_t>(bits), static_cast<uint32_t>(bits >> 32));
-        },
+        [&](double d) { float_::make_from(out, left, d, true); },
         [&](bool v) { logic::make_at(out, v); });
 }
 
@@ -123,9 +120,7 @@ template <class PutInteger, class PutFloat, class PutLogic>
     case op_greater_or_equal: logic::make_at(out, a >= b); return true;
     default: return false;
     }
-    uint64_t bits = std::bit_cast<uint64_t>(r);
-    cell::store(out, (left.header & ~0xFFu) | T_float_, left.w1, static_cast<uint32_t>(bits),
-                static_cast<uint32_t>(bits >> 32));
+    float_::make_from(out, left, r, false);
     return true;
 }
 
@@ -138,8 +133,7 @@ template <class PutInteger, class PutFloat, class PutLogic>
     if (cell::is(left, T_float_) && cell::is(right, T_float_) && (operation <= op_multiply || operation == op_divide)) {
         double a = cell::get_double(left), b = cell::get_double(right);
         double r = operation == op_add ? a + b : operation == op_subtract ? a - b : operation == op_multiply ? a * b : a / b;
-        uint64_t bits = std::bit_cast<uint64_t>(r);
-        cell::store(out, left.header, left.w1, static_cast<uint32_t>(bits), static_cast<uint32_t>(bits >> 32));
+        float_::make_from(out, left, r, false);
         return true;
     }
     return float_operation(operation, left, right, out);

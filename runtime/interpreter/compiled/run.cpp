@@ -42,7 +42,7 @@ namespace {
 
 // A word compiled as global: its slot at its index (Src).
 [[gnu::always_inline]] inline Cell* gslot(const Cell& w) {
-    return reinterpret_cast<Cell*>(context::global_buffer->head_ptr()) + w.w3;
+    return reinterpret_cast<Cell*>(context::global_buffer->head_ptr()) + static_cast<uint32_t>(word::index_of(w));
 }
 
 // A word's slot by how it was compiled: a global word's in the global values, a local of the
@@ -122,7 +122,7 @@ inline bool plain_elements(uint32_t type) { return type == T_integer || type == 
     int64_t p = 0;
     const Cell* cur = index_walk<false>(ip, false, p);
     if (!cur) [[unlikely]] return vector_value(ip, v);
-    if (called_prefix(cell::type(*cur))) return false;
+    if (called_by_path(cell::type(*cur))) return false;
     v = *cur;
     return true;
 }
@@ -152,7 +152,7 @@ inline bool plain_elements(uint32_t type) { return type == T_integer || type == 
     case Src::field: {
         const Cell* holder;
         const Cell* slot = field_slot(o.field(), holder);
-        if (!slot || cell::is(*slot, T_unset) || called_prefix(cell::type(*slot))) return false;
+        if (!slot || cell::is(*slot, T_unset) || called_by_path(cell::type(*slot))) return false;
         v = *slot;
         return true;
     }

@@ -210,6 +210,30 @@ TEST_F(MemoryTest, NodeSlotsStayUntouchedUntilUsed) {
     EXPECT_EQ(verify(), nullptr);
 }
 
+// The node table has room for the first frames of ids at start and moves to a larger
+// reservation when a frame past them is made: every node keeps its id and its buffer, and the
+// free lists stay whole.
+TEST_F(MemoryTest, NodeTableMovesWhenFramesOutgrowIt) {
+    std::vector<Node> series;
+    for (uint32_t i = 0; i < 100; ++i) {
+        Node n = alloc_bytes(16);
+        buffer(n)->data()[0] = uint8_t(i);
+        series.push_back(n);
+    }
+    Node spare = alloc_node();
+    free_node(spare);
+    const uint64_t* before = node_table;
+    Node last = 0;
+    while (node_table == before) last = alloc_node();  // nodes without buffers: quick to make
+    EXPECT_EQ(node_frame_count(), initial_node_frames);
+    EXPECT_EQ(last / node_frame_capacity, initial_node_frames);
+    for (uint32_t i = 0; i < 100; ++i) {
+        EXPECT_EQ(buffer(series[i])->node, series[i]);
+        EXPECT_EQ(buffer(series[i])->data()[0], i);
+    }
+    EXPECT_EQ(verify(), nullptr);
+}
+
 // Many series of units 1, 2 and 4, made, grown, copied and dropped at random: each keeps its
 // contents, and the statistics equal the sum kept by hand.
 TEST_F(MemoryTest, RandomSeriesStress) {

@@ -1,16 +1,10 @@
-#include "runtime/tui/screen.h"
+#include "runtime/terminal/screen.h"
 
 #include "runtime/unicode.h"
 
-namespace kov::tui {
+namespace kov::terminal {
 
 namespace {
-
-// The basic colours' SGR parameters: background, then foreground.
-const char* const basic_bg[18] = {"40", "41", "42", "43", "44", "45", "46", "47", "0",
-                                  "49", "100", "101", "102", "103", "104", "105", "106", "107"};
-const char* const basic_fg[18] = {"30", "31", "32", "33", "34", "35", "36", "37", "0",
-                                  "39", "90", "91", "92", "93", "94", "95", "96", "97"};
 
 const uint8_t basic_rgb[16][3] = {{0, 0, 0},       {128, 0, 0},   {0, 128, 0},   {128, 128, 0},
                                   {0, 0, 128},     {128, 0, 128}, {0, 128, 128}, {192, 192, 192},
@@ -37,30 +31,6 @@ int distance(const int a[3], const int b[3]) {
     int d = 0;
     for (int i = 0; i < 3; ++i) d += (a[i] - b[i]) * (a[i] - b[i]);
     return d;
-}
-
-void append_number(std::string& out, uint32_t n) { out += std::to_string(n); }
-
-void append_colour(std::string& out, uint32_t colour, bool foreground) {
-    uint32_t kind = colour & 0xFF000000u, value = colour & 0xFFFFFFu;
-    out += "\x1b[";
-    switch (kind) {
-    case k_basic: out += value < 18 ? (foreground ? basic_fg : basic_bg)[value] : (foreground ? "39" : "49"); break;
-    case k_palette:
-        out += foreground ? "38;5;" : "48;5;";
-        append_number(out, value & 0xFF);
-        break;
-    case k_rgb:
-        out += foreground ? "38;2;" : "48;2;";
-        append_number(out, (value >> 16) & 0xFF);
-        out += ';';
-        append_number(out, (value >> 8) & 0xFF);
-        out += ';';
-        append_number(out, value & 0xFF);
-        break;
-    default: out += foreground ? "39" : "49"; break;
-    }
-    out += 'm';
 }
 
 bool is_control(uint32_t cp) { return cp < 0x20 || cp == 0x7F || (cp >= 0x80 && cp <= 0x9F); }
@@ -126,72 +96,21 @@ void measure(const char32_t* text, size_t n, int wrap_width, int& width, int& li
     }
 }
 
-void ansi_sgr(Style& s, uint32_t p) {
-    static const uint32_t attr_of[10] = {0, a_bold, a_dim, a_italic, a_underline, a_blink, 0, a_reverse, a_concealed, a_strike};
-    if (p == 0) {
-        s = Style{};
-    } else if (p <= 9) {
-        s.attributes |= attr_of[p];
-    } else if (p >= 21 && p <= 29) {
-        s.attributes &= ~attr_of[p - 20];
-    } else if ((p >= 30 && p <= 37) || p == 39) {
-        s.foreground = k_basic | (p - 30);
-    } else if ((p >= 40 && p <= 47) || p == 49) {
-        s.background = k_basic | (p - 40);
-    } else if (p >= 90 && p <= 97) {
-        s.foreground = k_basic | (p - 80);
-    } else if (p >= 100 && p <= 107) {
-        s.background = k_basic | (p - 90);
-    }
-}
-
-size_t ansi_escape(const char32_t* text, size_t n, size_t pos, Style& style) {
-    if (pos + 1 >= n || text[pos + 1] != '[') return 0;
-    uint32_t p[3] = {0, 0, 0};
-    int k = 0;  // parameters begun in this group
-    size_t i = pos + 2;
-    for (; i < n; ++i) {
-        uint32_t c = text[i];
-        if (c >= '0' && c <= '9') {
-            if (k == 0) k = 1;
-            p[k - 1] = (p[k - 1] * 10 + (c - '0')) % 65535;
-            continue;
-        }
-        if (c == ';') {
-            if (k == 0) continue;
-            if (k < 3) {
-                p[k++] = 0;
-                continue;
-            }
-            k = 0;
-            p[0] = p[1] = p[2] = 0;
-            continue;
-        }
-        if (c == 'm') {
-            if (k == 3 && (p[0] == 38 || p[0] == 48) && p[1] == 5) {
-                (p[0] == 38 ? style.foreground : style.background) = k_palette | (p[2] & 0xFF);
-            } else {
-                for (int j = 0; j < k; ++j) ansi_sgr(style, p[j]);
-            }
-        }
-        break;  // every other byte ends the sequence; none of them is shown
-    }
-    return i < n ? i - pos + 1 : n - pos;
-}
-
 void fill(Screen& screen, Clip clip, uint32_t background) {
     clip = screen.bounds(clip);
     for (int y = clip.top; y < clip.bottom; ++y)
         for (int x = clip.left; x < clip.right; ++x) *screen.at(x, y) = ScreenCell{0, background, 0, 0};
 }
 
-void text_run(Screen& screen, Clip clip, int x0, int y0, const char32_t* text, size_t n, Style style, uint32_t flags) {
+void text_run(Screen& screen, Clip clip, int x0, int y0, const char32_t* text, size_t n, Style style, uint32_t flags,
+              std::span<const Style> styles) {
     clip = screen.bounds(clip);
     if (clip.empty()) return;
     int x = x0, y = y0;
     bool skipping = false;
     for (size_t i = 0; i < n; ++i) {
         uint32_t cp = text[i];
+        if (i < styles.size()) style = styles[i];
         if (cp == '\n') {
             x = x0;
             ++y;
@@ -199,7 +118,9 @@ void text_run(Screen& screen, Clip clip, int x0, int y0, const char32_t* text, s
             continue;
         }
         if (cp == 0x1B && (flags & run_ansi)) {
-            size_t used = ansi_escape(text, n, i, style);
+            Sequence sequence;
+            size_t used = read_sequence(reinterpret_cast<const uint8_t*>(text + i), reinterpret_cast<const uint8_t*>(text + n), 4,
+                                        cell_sgr, style, Style{}, sequence);
             if (used > 0) {
                 i += used - 1;
                 continue;
@@ -247,35 +168,9 @@ void append_utf8(std::string& out, uint32_t cp) {
 }
 
 void append_style_change(std::string& out, const ScreenCell& from, const ScreenCell& to) {
-    auto on = [](const ScreenCell& c, uint32_t bit) { return (c.attributes & bit) != 0; };
-    // "\e[22m" ends bold and dim together on real terminals: whichever stays on is set again.
-    enum { none, at_dim, at_bold } intensity_reset = none;
-    if (on(from, a_dim) != on(to, a_dim)) {
-        if (on(to, a_dim)) {
-            out += "\x1b[2m";
-        } else {
-            out += "\x1b[22m";
-            intensity_reset = at_dim;
-        }
-    }
-    if (on(from, a_reverse) != on(to, a_reverse)) out += on(to, a_reverse) ? "\x1b[7m" : "\x1b[27m";
-    bool bold_written = false;
-    if (on(from, a_bold) != on(to, a_bold)) {
-        if (on(to, a_bold)) {
-            out += "\x1b[1m";
-            bold_written = true;
-        } else {
-            out += "\x1b[22m";
-            intensity_reset = at_bold;
-        }
-    }
-    if (intensity_reset == at_dim && on(to, a_bold) && !bold_written) out += "\x1b[1m";
-    if (intensity_reset == at_bold && on(to, a_dim)) out += "\x1b[2m";
-    if (on(from, a_italic) != on(to, a_italic)) out += on(to, a_italic) ? "\x1b[3m" : "\x1b[23m";
-    if (on(from, a_strike) != on(to, a_strike)) out += on(to, a_strike) ? "\x1b[9m" : "\x1b[29m";
-    if (on(from, a_underline) != on(to, a_underline)) out += on(to, a_underline) ? "\x1b[4m" : "\x1b[24m";
-    if (from.foreground != to.foreground) append_colour(out, to.foreground, true);
-    if (from.background != to.background) append_colour(out, to.background, false);
+    if (from.background == to.background && from.foreground == to.foreground && from.attributes == to.attributes) return;
+    append_sgr_change(out, Style{from.background, from.foreground, from.attributes}, Style{to.background, to.foreground, to.attributes},
+                      cell_sgr);
 }
 
 void write_frame(std::string& out, const Screen& screen, FrameState& state, int caret_column, int caret_row) {
@@ -322,4 +217,4 @@ void write_frame(std::string& out, const Screen& screen, FrameState& state, int 
     state.area_drawn = true;
 }
 
-}  // namespace kov::tui
+}  // namespace kov::terminal

@@ -1,40 +1,27 @@
-// The terminal back end's drawing units: a grid of character cells (`Screen`), the colour
-// word and its conversion from colour tuples, text runs with in-text SGR sequences, text
-// measurement in cells, and the frame writer that turns the grid into one burst of UTF-8 and
-// escape sequences.
+// The GUI back end's drawing units: a grid of character cells (`Screen`), colour words from
+// colour tuples, text runs with in-text SGR sequences (read with the cells' table of sgr.h),
+// text measurement in cells, and the frame writer that turns the grid into one burst of UTF-8
+// and escape sequences.
 //
-// A colour word keeps its kind in the top byte: 0 the terminal's default, 1 a basic colour
-// index 0-17 (0-7 standard, 9 default, 10-17 bright), 2 a 256-colour palette index, 4 a
-// 24-bit colour (R in bits 16-23). A cell's code 0 is shown as a space; a cell marked as the
-// second half of a double-width character is never written, its first half stands for both.
-// Nothing written for a cell can be a terminal command: control characters (C0, DEL, C1) are
-// written as U+FFFD.
+// A cell holds a code point, two colour words and attribute bits (sgr.h). Its code 0 is shown
+// as a space; a cell marked as the second half of a double-width character is never written,
+// its first half stands for both. Nothing written for a cell can be a terminal command:
+// control characters (C0, DEL, C1) are written as U+FFFD.
 //
-// Nothing here allocates series memory or runs Kov code.
+// Moving memory: nothing here allocates series memory or runs Kov code.
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
-namespace kov::tui {
+#include "runtime/terminal/sgr.h"
 
-enum Attribute : uint32_t {
-    a_blink = 0x1, a_bold = 0x2, a_dim = 0x4, a_reverse = 0x8, a_underline = 0x10, a_strike = 0x40,
-    a_italic = 0x100, a_concealed = 0x200, a_second_half = 0x400, a_password = 0x800,
-};
-
-enum ColourKind : uint32_t { k_default = 0, k_basic = 1u << 24, k_palette = 2u << 24, k_rgb = 4u << 24 };
+namespace kov::terminal {
 
 struct ScreenCell {
     uint32_t code = 0;
-    uint32_t background = 0;
-    uint32_t foreground = 0;
-    uint32_t attributes = 0;
-};
-
-// The style that applies to the characters of a text run.
-struct Style {
     uint32_t background = 0;
     uint32_t foreground = 0;
     uint32_t attributes = 0;
@@ -78,18 +65,15 @@ int char_width(uint32_t cp);
 // would pass it starts a new line, and one wider than it ends the measurement.
 void measure(const char32_t* text, size_t n, int wrap_width, int& width, int& lines);
 
-// Applies one SGR parameter to a style; the in-text escape at text[pos] (an ESC) is read and
-// applied, giving the characters it took (0 when no "[" follows).
-void ansi_sgr(Style& style, uint32_t parameter);
-size_t ansi_escape(const char32_t* text, size_t n, size_t pos, Style& style);
-
 enum RunFlag : uint32_t { run_wrap = 1, run_ansi = 2 };
 
 // Fills the clip with spaces in the background colour.
 void fill(Screen& screen, Clip clip, uint32_t background);
 // Writes a text from (x, y) inside the clip: line feeds start the next row at x; without
-// wrap the rest of a line past the clip's right edge is skipped.
-void text_run(Screen& screen, Clip clip, int x, int y, const char32_t* text, size_t n, Style style, uint32_t flags);
+// wrap the rest of a line past the clip's right edge is skipped. With `styles`, character i
+// is drawn in styles[i] (the last of them past their end) rather than in `style`.
+void text_run(Screen& screen, Clip clip, int x, int y, const char32_t* text, size_t n, Style style, uint32_t flags,
+              std::span<const Style> styles = {});
 
 // What a frame must know of the frames before it.
 struct FrameState {
@@ -106,4 +90,4 @@ void write_frame(std::string& out, const Screen& screen, FrameState& state, int 
 // The code point as UTF-8, control characters as U+FFFD.
 void append_utf8(std::string& out, uint32_t cp);
 
-}  // namespace kov::tui
+}  // namespace kov::terminal
