@@ -190,7 +190,7 @@ enum class PathMode : uint8_t { evaluate, get, set };
 uint32_t eval_path(const Cell& path, memory::Node code, uint32_t pos, uint32_t end, PathMode mode,
                    bool case_ = false);
 
-// The index one past the last cell of a series.
-uint32_t tail_index(memory::Node code);
+// The index one past the last cell of a series (inline: loops ask it every iteration).
+inline uint32_t tail_index(memory::Node code) { return memory::buffer(code)->used() / sizeof(Cell); }
 
 }  // namespace kov::interp

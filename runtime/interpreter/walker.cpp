@@ -57,11 +57,6 @@ const Cell* current_cell() {
     return &at(code, pos);
 }
 
-uint32_t tail_index(Node code) {
-    memory::Buffer* b = memory::buffer(code);
-    return b->used() / sizeof(Cell);
-}
-
 bool walker_only = false;
 bool check_forms = false;
 

@@ -126,6 +126,26 @@ namespace {
     }
     return plain_rest(s, 0, k, b, body, top);
 }
+// Plain iterations back to back while begin() starts one (sets the loop's word, false at the
+// loop's end or an interrupt): true when begin() ended them, false when one stopped (its rest
+// run the general way). A body of one pure statement (a counter, a sum) runs through its
+// runner, found once for the run.
+template <class Begin>
+[[gnu::always_inline]] inline bool plain_run(Stmt* const* s, uint32_t k, Block& b, const Cell& body, Cell* top,
+                                             Begin begin) {
+    if (k == 1 && s[0]->pure) {
+        Stmt& st = *s[0];
+        RunFn run = st.run;
+        while (begin()) {
+            if (run(st, b) == miss) [[unlikely]] return plain_stop(st, b, body, top);
+        }
+        return true;
+    }
+    while (begin()) {
+        if (!plain_iteration(s, k, b, body, top)) return false;
+    }
+    return true;
+}
 // A statement that runs code, in a plain run: as eval_frameless would run it, in the body's
 // result cell (reserved at top, the value so far copied in, as continue_frameless reserves it,
 // so that its frames stand as deep as under the walker). true when it ran whole as compiled and
@@ -218,30 +238,16 @@ int64_t LoopBody::count(Cell* word, int64_t from, int64_t n, bool& ran) {
             Block b{form_, code_, type_, end_, stack::values.args};
             Cell* top = stack::values.args + 1;
             int64_t first = i;
-            // k and the statements as values no call can change, kept in registers.
-            uint32_t k = plain_k_;
-            Stmt* const* ps = plain_s_;
-            if (k == 1 && ps[0]->pure) {
-                // The commonest body, one pure statement (a counter, a sum), its runner found
-                // once for the run.
-                Stmt& st = *ps[0];
-                RunFn run = st.run;
-                for (; i <= n; ++i) {
-                    if (os::interrupt_flag) return i;
-                    cell::store(*slot, T_integer, 0, static_cast<uint32_t>(i), 0);
-                    if (run(st, b) == miss) [[unlikely]] {
-                        plain_stop(st, b, body_, top);
-                        break;
-                    }
-                }
-            } else {
-                for (; i <= n; ++i) {
-                    if (os::interrupt_flag) return i;
-                    cell::store(*slot, T_integer, 0, static_cast<uint32_t>(i), 0);
-                    if (!plain_iteration(ps, k, b, body_, top)) break;
-                }
-            }
+            // k and the statements as values no call can change, kept in registers; i counts
+            // the iterations begun, the one that stopped among them.
+            --i;
+            bool ended = plain_run(plain_s_, plain_k_, b, body_, top, [&] {
+                if (++i > n || os::interrupt_flag) return false;
+                cell::store(*slot, T_integer, 0, static_cast<uint32_t>(i), 0);
+                return true;
+            });
             if (i > n) return n + 1;
+            if (ended) return i;  // interrupted before iteration i
             // A body that keeps stopping in the first iteration of a run (its branches not
             // run in place, say) is left to the general way.
             if (i == first) ++plain_misses_;
@@ -279,21 +285,21 @@ bool LoopBody::each(Cell* word, Cell* series, bool& ran) {
             code_cache::Running running(form_);  // as in count
             Block b{form_, code_, type_, end_, stack::values.args};
             Cell* top = stack::values.args + 1;
-            uint32_t k = plain_k_;
-            Stmt* const* ps = plain_s_;
-            bool first = true;
             // Nothing a plain run does moves the series: its cells are found once.
             Node node = series::node_of(*series);
-            for (;;) {
+            uint32_t begun = 0;
+            bool at_tail = false;
+            bool ended = plain_run(plain_s_, plain_k_, b, body_, top, [&] {
                 if (os::interrupt_flag) return false;
                 uint32_t i = series::position_of(*series);
-                if (i >= tail_index(node)) return true;
+                if (i >= tail_index(node)) return !(at_tail = true);
                 *slot = at(node, i);
-                series->w1 = i + 1;
-                if (!plain_iteration(ps, k, b, body_, top)) break;
-                first = false;
-            }
-            if (first) ++plain_misses_;
+                series::set_index(*series, i + 1);
+                ++begun;
+                return true;
+            });
+            if (ended) return at_tail;
+            if (begun == 1) ++plain_misses_;
             if (stack::exiting()) {
                 ran = true;
                 return false;
@@ -304,7 +310,7 @@ bool LoopBody::each(Cell* word, Cell* series, bool& ran) {
         uint32_t i = series::position_of(*series);
         if (i >= tail_index(node)) return true;
         *slot = at(node, i);
-        series->w1 = i + 1;
+        series::set_index(*series, i + 1);
         iterate();
         if (stack::exiting()) {
             ran = true;
@@ -341,17 +347,17 @@ bool LoopBody::plain_while(LoopBody& cond, bool& ran) {
             code_cache::Running running(form_);  // as in count
             Block b{form_, code_, type_, end_, stack::values.args};
             Cell* top = stack::values.args + 1;
-            uint32_t k = plain_k_;
-            Stmt* const* ps = plain_s_;
-            bool first = true;
-            for (;;) {
+            uint32_t begun = 0;
+            bool done = false, given_up = false;
+            bool ended = plain_run(plain_s_, plain_k_, b, body_, top, [&] {
                 Cell v;
-                if (os::interrupt_flag || !ce->value(*ce, v) || cell::is(v, T_unset)) return false;
-                if (falsy(v)) return true;
-                if (!plain_iteration(ps, k, b, body_, top)) break;
-                first = false;
-            }
-            if (first) ++plain_misses_;
+                if (os::interrupt_flag || !ce->value(*ce, v) || cell::is(v, T_unset)) return !(given_up = true);
+                if (falsy(v)) return !(done = true);
+                ++begun;
+                return true;
+            });
+            if (ended) return done && !given_up;
+            if (begun == 1) ++plain_misses_;
             if (stack::exiting()) {
                 ran = true;
                 return false;
