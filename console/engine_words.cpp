@@ -5,7 +5,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "runtime/code_cache.h"
+#include "runtime/interpreter/compiled/code_cache.h"
 #include "runtime/collector.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/function.h"

@@ -566,6 +566,18 @@ uint32_t map_astral(uint32_t cp, const uint32_t (*pairs)[2], uint32_t count) {
 }
 }  // namespace
 
+const uint32_t* latin1_upper() {
+    static uint32_t table[256];
+    static bool made = false;
+    if (!made) {
+        for (uint32_t c = 0; c < 256; ++c) table[c] = c < 0x80 && c - 'a' < 26 ? c - 32 : c;
+        for (uint32_t i = 0; i < to_upper_bmp_count; ++i)
+            if (to_upper_bmp[i][0] >= 0x80 && to_upper_bmp[i][0] < 256) table[to_upper_bmp[i][0]] = to_upper_bmp[i][1];
+        made = true;
+    }
+    return table;
+}
+
 void init_case_table() {
     upper_table = build_table(upper_table, to_upper_bmp, to_upper_bmp_count);
     lower_table = build_table(lower_table, to_lower_bmp, to_lower_bmp_count);

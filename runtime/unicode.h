@@ -151,6 +151,10 @@ extern const uint32_t to_lower_astral_count;
 void init_case_table();
 // upper: to upper case, else to lower case; an unmapped code point comes back unchanged.
 uint32_t case_map(uint32_t cp, bool upper);
+// case_map(cp, true) of the code points 0-255 (the characters of one-byte text), as a table:
+// the comparisons and hashes of text that ignore case read it by byte. Made at its first use
+// from the upper-case pairs, without the tables of the whole plane.
+const uint32_t* latin1_upper();
 // Changes a char! cell or the characters of a string cell from its head in place; part is
 // the /part value or null (integer! count, or a position in the same series). Gives the cell.
 Cell& change_case(Cell& value, const Cell* part, bool upper);

@@ -12,7 +12,7 @@
 #include <cstring>
 
 #include "boot/start.h"
-#include "runtime/code_cache.h"
+#include "runtime/interpreter/compiled/code_cache.h"
 
 using namespace kov;
 

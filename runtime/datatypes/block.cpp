@@ -5,7 +5,7 @@
 #include <optional>
 
 #include "runtime/cells.h"
-#include "runtime/code_cache.h"
+#include "runtime/interpreter/compiled/code_cache.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/datatypes/integer.h"

@@ -1,7 +1,7 @@
 #include "runtime/datatypes/context.h"
 
 #include "runtime/cells.h"
-#include "runtime/code_cache.h"
+#include "runtime/interpreter/compiled/code_cache.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/datatypes/function.h"

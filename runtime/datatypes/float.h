@@ -12,6 +12,7 @@
 // Only the constructors that append to a block and form/mold (which append to the output
 // string) may move memory.
 #pragma once
+#include <bit>
 #include <cstdint>
 
 #include "runtime/cell.h"
@@ -23,6 +24,13 @@ namespace kov::float_ {
 
 inline Cell& make_at(Cell& c, double d) { return cell::store_double(c, T_float_, c.w1, d); }
 inline Cell make(double d) { return cell::with_double(T_float_, d); }
+// An operation's float answer into out, written whole, made from its operand c as an answer
+// made in c's cell: c's header flags (none where plain) and the word a float leaves unused.
+inline void make_from(Cell& out, const Cell& c, double d, bool plain) {
+    uint64_t bits = std::bit_cast<uint64_t>(d);
+    cell::store(out, plain ? uint32_t(T_float_) : (c.header & ~0xFFu) | T_float_, c.w1, static_cast<uint32_t>(bits),
+                static_cast<uint32_t>(bits >> 32));
+}
 Cell* make_in(memory::Node block, double d);
 Cell* push(double d);
 Cell* box(double d);

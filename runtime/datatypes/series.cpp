@@ -3,7 +3,7 @@
 #include <cstring>
 #include <vector>
 
-#include "runtime/code_cache.h"
+#include "runtime/interpreter/compiled/code_cache.h"
 #include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/integer.h"

@@ -520,6 +520,26 @@ Cell* append(Cell* s, Cell* value, int32_t part, bool /*only*/, int32_t dup, boo
         cell::store(*s, s->header, 0, s->w2, s->w3);  // whole: the caller copies it next
         return s;
     }
+    // An integer at the tail of a text nobody owns, its digits as form gives them, stored in
+    // place: no source text made, no report.
+    if (append_flag && cell::is(*value, T_integer) && part < 0 && dup == 1 && !(buffer(s->w2)->flags & memory::owned)) {
+        char digits[12];
+        uint32_t n = integer::form_signed(integer::get(*value), digits);
+        memory::Node node = s->w2;
+        Buffer* b = buffer(node);
+        uint32_t unit = b->unit();
+        uint64_t need = uint64_t(b->used()) + uint64_t(n) * unit;
+        if (need > memory::max_buffer_size) no_memory();
+        if (uint64_t(b->head) + need > b->size) b = memory::expand_series(node, std::min(need * 2, memory::max_buffer_size));
+        if (unit == 1) {
+            std::memcpy(b->tail_ptr(), digits, n);
+        } else {
+            for (uint32_t i = 0; i < n; ++i) put_char(b->tail_ptr() + uint64_t(i) * unit, unit, uint8_t(digits[i]));
+        }
+        b->tail += n * unit;
+        cell::store(*s, s->header, 0, s->w2, s->w3);  // whole: the caller copies it next
+        return s;
+    }
     stack::Mark mark;
     Cell src = source_text(*value);
     collector::Root keep_src(src);

@@ -110,6 +110,17 @@ uint32_t hash_string(const Cell& s, bool case_sensitive) {
     }
     const uint8_t* p = b->head_ptr() + uint64_t(index) * unit;
     uint32_t h = seed;
+    if (unit == 1) {
+        // One-byte text, the commonest: folded by table.
+        if (case_sensitive) {
+            for (uint32_t i = 0; i < count; ++i) h = block_step(h, p[i]);
+        } else {
+            const uint32_t* fold = unicode::latin1_upper();
+            for (uint32_t i = 0; i < count; ++i) h = block_step(h, fold[p[i]]);
+        }
+        h ^= count * 4;
+        return mix32(h);
+    }
     for (uint32_t i = 0; i < count; ++i, p += unit) {
         uint32_t c = unicode::char_at(p, unit);
         // The same folding as the comparison of strings, so that equal strings hash alike.
@@ -199,7 +210,12 @@ int32_t search_cells(Node table, const Cell& key, int32_t op) {
         int32_t v = buckets_of(rr)[i];
         if (v < 0 || uint32_t(v) >= key_count(rr)) return false;
         Cell c = *key_at(rr, static_cast<uint32_t>(v));
-        if (cell::type(c) != cell::type(key) || !actions::compare(c, key, op)) return false;
+        bool equal;
+        if ((op == actions::equal || op == actions::strict_equal) && quick_text_equal(c, key, op == actions::strict_equal, equal)) {
+            if (!equal) return false;
+        } else if (cell::type(c) != cell::type(key) || !actions::compare(c, key, op)) {
+            return false;
+        }
         found = v;
         return true;
     });

@@ -20,13 +20,17 @@
 // call a comparison action, which may allocate; the callers of `probe_integer`, `occupy` and
 // the rest hold their pointers only across code that does not allocate.
 #pragma once
+#include <algorithm>
 #include <cstdint>
 
 #include "runtime/cells.h"
 #include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/series.h"
+#include "runtime/families.h"
 #include "runtime/hashtable.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/runtime.h"
+#include "runtime/unicode.h"
 
 namespace kov::hashtable {
 
@@ -158,6 +162,36 @@ inline int32_t probe_integer(const Record* r, uint32_t value, uint32_t& slot) {
             return -1;
         }
     }
+}
+
+// Two texts of the same any-string type in one-byte units, compared for equality as
+// string::compare_values compares them (from each one's index, folding case unless strict):
+// true with `equal` set when it could tell; false for any other pair, which the comparison
+// action decides.
+inline bool quick_text_equal(const Cell& a, const Cell& b, bool strict, bool& equal) {
+    uint32_t t = cell::type(a);
+    if (t != cell::type(b) || !in(t, ANY_STRING)) return false;
+    const Buffer* ba = buffer(series::node_of(a));
+    const Buffer* bb = buffer(series::node_of(b));
+    if (ba->unit() != 1 || bb->unit() != 1) return false;
+    uint32_t la = ba->used(), lb = bb->used();
+    uint32_t ia = std::min(series::position_of(a), la), ib = std::min(series::position_of(b), lb);
+    if (la - ia != lb - ib) {
+        equal = false;
+        return true;
+    }
+    const uint8_t* pa = const_cast<Buffer*>(ba)->head_ptr() + ia;
+    const uint8_t* pb = const_cast<Buffer*>(bb)->head_ptr() + ib;
+    const uint32_t* fold = strict ? nullptr : unicode::latin1_upper();
+    for (uint32_t i = 0, n = la - ia; i < n; ++i) {
+        uint32_t ca = pa[i], cb = pb[i];
+        if (ca != cb && (!fold || fold[ca] != fold[cb])) {
+            equal = false;
+            return true;
+        }
+    }
+    equal = true;
+    return true;
 }
 
 // ---- cell-keyed kinds: maps and symbol tables --------------------------------------------------

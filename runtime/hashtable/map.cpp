@@ -17,6 +17,8 @@
 namespace kov::hashtable {
 
 bool MapKeys::same(const Cell& stored, const Cell& key) {
+    bool equal;
+    if (quick_text_equal(stored, key, true, equal)) return equal;
     return cell::type(stored) == cell::type(key) && actions::compare(stored, key, actions::strict_equal);
 }
 

@@ -33,7 +33,7 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
-#include "runtime/code_cache.h"
+#include "runtime/interpreter/compiled/code_cache.h"
 #include "runtime/memory.h"
 
 namespace kov::interp {
@@ -50,8 +50,8 @@ const Cell* current_cell();
 // Execution switches, read from the environment once at start-up and changed only between
 // runs (tests, fuzz targets). walker_only (KOV_WALKER_ONLY=1) turns compiled execution off so
 // that every block is walked cell by cell, the reference behaviour; check_forms
-// (KOV_CHECK_FORMS=1, and always on in checking builds) makes every compiled form compare a
-// hash of its source cells on each run and abort on a mismatch.
+// (KOV_CHECK_FORMS=1; on in checking builds unless KOV_CHECK_FORMS=0) makes every compiled
+// form compare a hash of its source cells on each run and abort on a mismatch.
 extern bool walker_only;
 extern bool check_forms;
 
@@ -67,14 +67,12 @@ void eval_block(const Cell& block, bool keep_last);
 // same labelled frames above it.
 void eval_body(const Cell& block);
 // A loop body run by a loop native iteration after iteration: its form is looked up once per
-// run of iterations (again whenever the cache's epoch moves), and its compiled statements run
-// straight from it, as eval_body's own compiled run would run them, without eval_body's tests
-// (and, for the counting loops and foreach, without the native's step) per iteration. Near the
-// stack's limits every iteration takes eval_body's way, which pushes what the walker pushes.
-// A plain body (value statements and conditionals whose branch runs in place: no code runs,
-// nothing is pushed or allocated) runs whole runs of iterations with the checks that hold for
-// the run made once (see LoopBody::plain).
-struct Conditional;
+// run of iterations (again whenever the cache's epoch moves), and its statements run straight
+// from it, as eval_body's compiled run would run them, without eval_body's tests (and, for the
+// counting loops and foreach, without the native's step) per iteration. Near the stack's limits
+// every iteration takes eval_body's way, which pushes what the walker pushes.
+// A plain body (statements that run no code, and conditionals whose branch runs in place)
+// runs whole runs of iterations with the checks that hold for the run made once.
 class LoopBody {
 public:
     explicit LoopBody(const Cell& body) : body_(body) {}
@@ -84,57 +82,42 @@ public:
     // Iterations from..n of a counting loop (repeat's word, given, set to the iteration's
     // number first, as context::set sets it), run back to back while the body's statements
     // run compiled (those that run code too). Gives the first iteration it did not run back to
-    // back (n + 1 when it ran them all); ran tells whether that one ran after all, from the
-    // statement where the compiled run stopped on, as run goes on (its value in the argument
-    // base, an exit perhaps pending), or nothing of it ran (its counter not set either).
+    // back (n + 1 when it ran them all); ran tells whether that one ran after all (its value in
+    // the argument base, an exit pending), or nothing of it ran (its counter not set either).
     int64_t count(Cell* word, int64_t from, int64_t n, bool& ran);
     // The same for foreach over a block with one word (word set to each value in turn, the
     // series cell advanced, as the native's own step does): true when the series came to its
     // tail, false when an iteration is the native's (ran as for count).
     bool each(Cell* word, Cell* series, bool& ran);
-    // The block (a loop's condition) run for its value alone when it is one compiled value
+    // The block (a loop's condition) run for its value alone when it is one compiled pure
     // statement: nothing in it can see the frames its evaluation would push. false, having
     // done nothing, where it must be evaluated.
     bool value(Cell& out);
     // A while loop's iterations (this the body, cond the condition) run back to back while the
-    // condition is one compiled value statement and the body's statements run plainly (see
-    // count): true when the condition came out false, the loop done; false when an iteration
-    // is the native's (ran as for count).
+    // condition is one compiled pure statement: true when the condition came out false, the
+    // loop done; false when an iteration is the native's (ran as for count).
     bool plain_while(LoopBody& cond, bool& ran);
     // Whether count and each may run iterations (inline, as the loop asks every iteration).
     bool counting() const { return counting_ || epoch_ != code_cache::epoch; }
 
 private:
+    static constexpr uint32_t max_plain = 8;
     const Cell& body_;
     bool ready();
     void refresh();
-    bool back_to_back(const Cell* word);
-    bool rest_from(uint32_t p);
-    bool rest_with_code(uint32_t p);
-    static constexpr uint32_t max_plain = 8, max_plain_misses = 4;
-    struct Plan;
-    bool plain(Plan& p) const;
-    Cell* word_slot(const Cell* word) const;
-    template <bool conditionals>
-    uint32_t plain_statements(const Plan& p, uint32_t k, Cell* g, struct Conditional& c) const;
-    bool finish_plain(uint32_t at, const struct Conditional& c);
-    bool rest_after_plain(uint32_t j, const Plan& p, const struct Conditional& c);
-    uint32_t plain_call(uint32_t n, uint32_t at, uint32_t j, uint32_t k, struct Conditional& c) const;
-    template <bool conditionals>
-    int64_t plain_count(Cell* slot, const Plan& p, struct Conditional& c, int64_t i, int64_t n, uint32_t& j) const;
-    template <bool conditionals>
-    int plain_while_run(const LoopBody& cond, uint32_t cn, const Plan& p, struct Conditional& c, uint32_t& j,
-                        bool& first) const;
-    uint32_t single_value();
-    bool value_of(uint32_t k, Cell& out) const;
-    uint8_t plain_misses_ = 0;  // plain runs that stopped in their first iteration
-    template <bool conditionals>
-    bool plain_each(Cell* slot, Cell* series, const Plan& p, struct Conditional& c, uint32_t& j, bool& first) const;
+    bool first_compiled();
+    bool plain();
+    void iterate();
     code_cache::Epoch epoch_ = ~code_cache::Epoch(0);
-    bool counting_ = false;  // count may run iterations: the first statement is not known to be of another kind
-    uint32_t pos_ = 0, end_ = 0;
+    bool counting_ = false;  // count may run iterations: the first statement is not known to be the walker's
+    uint8_t plain_misses_ = 0;  // plain runs that stopped in their first iteration
+    uint32_t pos_ = 0, end_ = 0, type_ = T_block;
     memory::Node code_ = 0;
-    void* form_ = nullptr;
+    code_cache::Form* form_ = nullptr;
+    // The body's plan as a plain body (plain_k statements), made when the form had plan_builds
+    // statements compiled; plain_k 0 when it is no plain body.
+    uint32_t plan_builds_ = ~0u, plain_k_ = 0;
+    Stmt* plain_s_[max_plain];
 };
 // The same for a block given by node and index range.
 void eval_range(uint32_t type, memory::Node code, uint32_t pos, uint32_t end, bool keep_last);
@@ -207,7 +190,7 @@ enum class PathMode : uint8_t { evaluate, get, set };
 uint32_t eval_path(const Cell& path, memory::Node code, uint32_t pos, uint32_t end, PathMode mode,
                    bool case_ = false);
 
-// The index one past the last cell of a series.
-uint32_t tail_index(memory::Node code);
+// The index one past the last cell of a series (inline: loops ask it every iteration).
+inline uint32_t tail_index(memory::Node code) { return memory::buffer(code)->used() / sizeof(Cell); }
 
 }  // namespace kov::interp

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <memory>
 
-#include "runtime/code_cache.h"
+#include "runtime/interpreter/compiled/code_cache.h"
 #include "runtime/codecs/base_codecs.h"
 #include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/integer.h"

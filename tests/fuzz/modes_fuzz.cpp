@@ -94,7 +94,7 @@ void set_up() {
                        "  set/any 'r catch [try/all [do code]]"
                        "  rejoin ["
                        "    either error? :r [mold/flat/part :r 1000] [any [attempt [mold/flat/part :r 1000] \"?\"]]"
-                       "    \" | \" mold/flat/part reduce [:a :b :c :o :p :q] 4000"
+                       "    \" | \" mold/flat/part reduce [:a :b :c :o :p :q :m] 4000"
                        "    \" | \" mold/flat fuzz-log"
                        "  ]"
                        "]";

@@ -1,7 +1,8 @@
 // The small Kov programs of the modes fuzz target (modes_fuzz.cpp), made from its bytes by a
 // grammar: integers, floats, value words, set-words, arithmetic and comparisons, index paths,
-// set-paths into a data block, if/either/while/repeat/loop/foreach, functions defined,
-// redefined, called (with refinements in a path, a native's too) and left with return, an
+// set-paths into a data block, floats read and written through index paths of a block of
+// blocks, if/either/while/repeat/loop/foreach, functions defined, redefined, called (with
+// refinements in a path, in any order, with arguments, a native's too) and left with return, an
 // object's fields through paths, a word turned into an operator and back, and code blocks run
 // with `do` while statements change them (poke, append, clear, change, remove, reverse, bind,
 // new-line, set-paths).
@@ -20,7 +21,7 @@ namespace kov::fuzz {
 
 // Every word a program may use, for the harness to make beforehand.
 inline const char* const program_words =
-    "a b c d o p q f1 f2 f3 g twice plus w1 w2 w3 v1 v2 v3 i1 i2 i3 x y u1 u2 u3";
+    "a b c d o p q f1 f2 f3 g twice plus w1 w2 w3 v1 v2 v3 i1 i2 i3 x y u1 u2 u3 m h t";
 
 class ProgramMaker {
 public:
@@ -32,7 +33,9 @@ public:
         out_ = "a: 1 b: 2 c: 3 d: copy [0 0 0 0] e: make vector! [integer! 32 4] o: make object! [a: 100 b: 200]\n"
                "p: copy [] q: copy []\n"
                "f1: func [x] [x + 1] f2: func [x y] [x * y] f3: func [] [a]\n"
-               "g: func [x /twice /plus y] [either twice [x * 2] [either plus [x + y] [x]]]\n";
+               "g: func [x /twice /plus y] [either twice [x * 2] [either plus [x + y] [x]]]\n"
+               "m: copy/deep [[1.5 -0.25 2.0] [0.5 3.0 -1.0]]\n"
+               "h: func [x /p y /q z /local t] [t: x either p [t: t + y] [t: t - 1] if q [t: t * z] t]\n";
         Place top;
         while (more() && statements_ < 40) {
             put("fuzz-step [");
@@ -99,7 +102,7 @@ private:
     }
 
     void term(const Place& at, int room) {
-        int choice = room <= 0 ? pick(2) : pick(13);
+        int choice = room <= 0 ? pick(2) : pick(15);
         switch (choice) {
         case 0: integer(); break;
         case 1: value_word(at); break;
@@ -176,6 +179,26 @@ private:
             default: put(std::string("length? reduce ") + code_word()); break;
             }
             break;
+        case 12:
+            // A float of the block of blocks, by literal or a loop's word (past its end too).
+            put(std::string("m/") + (at.loops > 0 && pick(2) ? ":i" + std::to_string(1 + pick(at.loops))
+                                                              : std::to_string(1 + pick(3))) +
+                "/" + std::to_string(1 + pick(3)));
+            break;
+        case 13:
+            // h's refinements in a path, in any order, each with its argument.
+            switch (pick(5)) {
+            case 0: put("h "); term(at, room - 1); break;
+            case 1: put("h/p "); term(at, room - 1); space(); term(at, room - 1); break;
+            case 2: put("h/q "); term(at, room - 1); space(); term(at, room - 1); break;
+            case 3:
+                put("h/p/q "); term(at, room - 1); space(); term(at, room - 1); space(); term(at, room - 1);
+                break;
+            default:
+                put("h/q/p "); term(at, room - 1); space(); term(at, room - 1); space(); term(at, room - 1);
+                break;
+            }
+            break;
         default: integer(); break;
         }
     }
@@ -219,7 +242,7 @@ private:
         inner.depth += 1;
         bool nest = at.depth < 4 && statements_ < 40;
         bool loop_room = at.loops < 3 && nest;
-        switch (pick(17)) {
+        switch (pick(19)) {
         case 0:
         case 1: {
             const char* target = pick(3) == 0 ? "c" : "a";
@@ -358,6 +381,28 @@ private:
                 }
             } else {
                 expression(at, 3);
+            }
+            break;
+        case 17: {
+            // A float of the block of blocks set from itself and a term, or from an expression.
+            std::string row = at.loops > 0 && pick(2) ? ":i" + std::to_string(1 + pick(at.loops)) : std::to_string(1 + pick(2));
+            std::string cell = "m/" + row + "/" + std::to_string(1 + pick(3));
+            put(cell + ": ");
+            if (pick(2)) {
+                static const char* const ops[] = {" + ", " - ", " * ", " / "};
+                put(cell + ops[pick(4)]);
+                term(at, 2);
+            } else {
+                expression(at, 2);
+            }
+            break;
+        }
+        case 18:
+            // h redefined: its callers' compiled calls hold its old body.
+            switch (pick(3)) {
+            case 0: put("h: func [x /p y /q z /local t] [t: x * 2 if p [t: t - y] if q [t: t + z] t]"); break;
+            case 1: put("h: func [x /q z /p y] [either q [x + z] [either p [x * y] [x]]]"); break;
+            default: put("h: func [x /p y /q z /local t] [t: x either p [t: t + y] [t: t - 1] if q [t: t * z] t]"); break;
             }
             break;
         default: expression(at, 3); break;

@@ -3,7 +3,7 @@
 // is collected, and never with a copy; the header's word moves with the buffer; a change that
 // bypasses every hook is caught by the checking hash; the compiled positions counted are
 // those of live forms only.
-#include "runtime/code_cache.h"
+#include "runtime/interpreter/compiled/code_cache.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/symbol.h"

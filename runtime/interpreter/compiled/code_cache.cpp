@@ -1,11 +1,14 @@
-#include "runtime/code_cache.h"
+#include "runtime/interpreter/compiled/code_cache.h"
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <new>
 #include <vector>
 
 #include "runtime/cell.h"
 #include "runtime/collector.h"
+#include "runtime/interpreter/compiled/tree.h"
 #include "runtime/interpreter/interp.h"
 #include "runtime/platform/os.h"
 
@@ -14,23 +17,23 @@ namespace kov::code_cache {
 using memory::Buffer;
 using memory::Node;
 
-std::vector<Form> forms(first_form);
+std::vector<Form*> forms(first_form, nullptr);
 Epoch epoch = 0;
 
 namespace {
 
-uint32_t free_head = 0;
+std::vector<uint32_t> free_numbers;
 std::size_t alive = 0;
 // KOV_EVICT_FORMS (tests): every collection drops every form, as one past the budget does, so
 // that code running compiled meets its form gone at every allocation.
 bool evict_always = false;
 
-// The C++ memory a form's tables take beyond its entry in the table of forms.
-std::size_t tables_size(const Form& f) {
-    return f.at.capacity() * sizeof(uint32_t) + f.statements.capacity() * sizeof(Statement) +
-           f.steps.capacity() * sizeof(Step) + f.fields.capacity() * sizeof(Field) +
-           f.indexes.capacity() * sizeof(IndexPath) + f.calls.capacity() * sizeof(Call) +
-           f.call_args.capacity() * sizeof(CallArg) + f.images.capacity() * sizeof(Cell);
+// The walker's marker: a statement node no run ever reaches (the block runs stop before it).
+interp::Stmt walker_marker{};
+
+// A form's memory beyond its entry in the table.
+std::size_t form_size(const Form& f) {
+    return sizeof(Form) + f.arena.bytes() + f.held.capacity() * sizeof(const Cell*);
 }
 
 // The block's cells from its head to its tail: content, binding and cell flags alike.
@@ -50,28 +53,37 @@ bool linked(Node node, uint32_t k) {
     return (b->flags & memory::has_form) && b->spare == k;
 }
 
+// Form k leaves the table; it is freed now, or when its last run ends.
 void release(uint32_t k) {
     ++epoch;
-    forms[k] = Form{};
-    forms[k].next_free = free_head;
-    free_head = k;
+    Form* f = forms[k];
+    forms[k] = nullptr;
+    free_numbers.push_back(k);
     --alive;
+    if (f->runs) f->dead = true;
+    else delete f;
 }
 
 void make_form(Node code) {
     ++epoch;
     uint32_t k;
-    if (free_head) {
-        k = free_head;
-        free_head = forms[k].next_free;
+    if (!free_numbers.empty()) {
+        k = free_numbers.back();
+        free_numbers.pop_back();
     } else {
         k = static_cast<uint32_t>(forms.size());
-        forms.emplace_back();
+        forms.push_back(nullptr);
     }
-    forms[k] = Form{.node = code, .serial = epoch};
-    ++alive;
     Buffer* b = memory::buffer(code);
-    forms[k].at.resize(b->used() / sizeof(Cell));
+    Form* f = new Form;
+    f->node = code;
+    f->serial = epoch;
+    f->number = k;
+    f->cells = b->used() / sizeof(Cell);
+    f->user = !(b->flags & memory::system_code);
+    f->at = f->arena.array<interp::Stmt*>(f->cells);
+    forms[k] = f;
+    ++alive;
     b->flags |= memory::has_form;
     b->spare = k;
 }
@@ -101,17 +113,19 @@ void check(Form& f, Node code) {
 // Every form goes, its block's link first where the block still has it.
 void evict_all() {
     for (uint32_t k = first_form; k < forms.size(); ++k) {
-        Node node = forms[k].node;
-        if (!node || !linked(node, k)) continue;
-        Buffer* b = memory::buffer(node);
-        b->flags &= ~memory::has_form;
-        b->spare = ran_once;
+        Form* f = forms[k];
+        if (!f) continue;
+        if (linked(f->node, k)) {
+            Buffer* b = memory::buffer(f->node);
+            b->flags &= ~memory::has_form;
+            b->spare = ran_once;
+        }
+        release(k);
     }
-    ++epoch;
-    forms.assign(first_form, Form{});
+    forms.assign(first_form, nullptr);
     forms.shrink_to_fit();
-    free_head = 0;
-    alive = 0;
+    free_numbers.clear();
+    free_numbers.shrink_to_fit();
 }
 
 // After marking: forms of dead blocks and stale links go; when the rest pass the budget,
@@ -120,15 +134,50 @@ void evict_all() {
 void sweep() {
     std::size_t form_bytes = 0;
     for (uint32_t k = first_form; k < forms.size(); ++k) {
-        Form& f = forms[k];
-        if (!f.node) continue;
-        if (!collector::marked_q(f.node) || !linked(f.node, k)) release(k);
-        else form_bytes += tables_size(f);
+        Form* f = forms[k];
+        if (!f) continue;
+        if (!collector::marked_q(f->node) || !linked(f->node, k)) release(k);
+        else form_bytes += form_size(*f);
     }
-    if (forms.capacity() * sizeof(Form) + form_bytes > budget || evict_always) evict_all();
+    if (forms.capacity() * sizeof(Form*) + form_bytes > budget || evict_always) evict_all();
 }
 
 }  // namespace
+
+interp::Stmt* const walker_statement = &walker_marker;
+
+Arena::~Arena() {
+    for (Chunk* c = chunks_; c;) {
+        Chunk* next = c->next;
+        std::free(c);
+        c = next;
+    }
+}
+
+void* Arena::take(std::size_t n) {
+    constexpr std::size_t align = alignof(std::max_align_t);
+    n = (n + align - 1) & ~(align - 1);
+    if (static_cast<std::size_t>(end_ - free_) < n) {
+        // Chunks grow with the form: small blocks (and the series that only have a form as a
+        // token) keep small forms, large ones few chunks.
+        std::size_t size = bytes_ == 0 ? 256 : bytes_ < 4096 ? 1024 : 8192;
+        std::size_t head = (sizeof(Chunk) + align - 1) & ~(align - 1);
+        if (size < head + n) size = head + n;
+        auto c = static_cast<Chunk*>(std::malloc(size));
+        if (!c) throw std::bad_alloc();
+        c->next = chunks_;
+        chunks_ = c;
+        free_ = reinterpret_cast<char*>(c) + head;
+        end_ = reinterpret_cast<char*>(c) + size;
+        bytes_ += size;
+    }
+    void* p = free_;
+    free_ += n;
+    std::memset(p, 0, n);
+    return p;
+}
+
+void free_dead(Form* f) { delete f; }
 
 void init() {
     static bool done = false;
@@ -146,16 +195,16 @@ void init() {
 void mark_calls() {
     if (collector::recording_references()) return evict_all();
     for (uint32_t k = first_form; k < forms.size(); ++k)
-        for (const Call& c : forms[k].calls) collector::mark_cell(c.fn);
+        if (Form* f = forms[k])
+            for (const Cell* c : f->held) collector::mark_cell(*c);
 }
 
 void note_run(Node code) {
     if (interp::walker_only) return;
     Buffer* b = memory::buffer(code);
     if (b->flags & memory::has_form) {
-        uint32_t k = b->spare;
-        if (k < forms.size() && forms[k].node == code) {
-            if (interp::check_forms) check(forms[k], code);
+        if (Form* f = linked_form(code, b->spare)) {
+            if (interp::check_forms) check(*f, code);
             return;
         }
         // A link the table no longer backs (the form was evicted or the node renumbered).
@@ -168,18 +217,17 @@ void note_run(Node code) {
     }
     if (b->spare != ran_once) return;  // walked only
     make_form(code);
-    if (interp::check_forms) check(forms[b->spare], code);
+    if (interp::check_forms) check(*forms[b->spare], code);
 }
 
 uint32_t token(Node series, Epoch& serial) {
-    Buffer* b = memory::buffer(series);
-    uint32_t k = b->spare;
-    if (!(b->flags & memory::has_form) || k >= forms.size() || forms[k].node != series) {
+    Form* f = form_of(series);
+    if (!f) {
         make_form(series);
-        k = memory::buffer(series)->spare;
+        f = forms[memory::buffer(series)->spare];
     }
-    serial = forms[k].serial;
-    return k;
+    serial = f->serial;
+    return f->number;
 }
 
 namespace {
@@ -190,7 +238,7 @@ void unlink(Node code, uint32_t spare) {
     uint32_t k = b->spare;
     b->flags &= ~memory::has_form;
     b->spare = spare;
-    if (k < forms.size() && forms[k].node == code) release(k);
+    if (k < forms.size() && forms[k] && forms[k]->node == code) release(k);
 }
 }  // namespace
 
@@ -201,17 +249,18 @@ void drop(Node code) { unlink(code, ran_once); }
 std::size_t form_count() { return alive; }
 // Counted afresh: the sweep's figure is the budget's, and forms grow between collections.
 std::size_t bytes() {
-    std::size_t n = forms.capacity() * sizeof(Form);
+    std::size_t n = forms.capacity() * sizeof(Form*);
     for (uint32_t k = first_form; k < forms.size(); ++k)
-        if (forms[k].node) n += tables_size(forms[k]);
+        if (forms[k]) n += form_size(*forms[k]);
     return n;
 }
 
 std::size_t compiled_cells() {
     std::size_t n = 0;
     for (uint32_t k = first_form; k < forms.size(); ++k) {
-        if (!forms[k].node) continue;
-        for (uint32_t s : forms[k].at) n += s != 0 && s != walker_statement;
+        const Form* f = forms[k];
+        if (!f) continue;
+        for (uint32_t p = 0; p < f->cells; ++p) n += f->at[p] != nullptr && f->at[p] != walker_statement;
     }
     return n;
 }
