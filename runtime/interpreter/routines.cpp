@@ -97,7 +97,7 @@ Cell* make_from(const Cell& definition) {
     return make(spec, index, data);
 }
 
-void call(const Cell& routine) {
+void call(const Cell& routine, const int32_t*) {
     const Cell* more = more_of(routine);
     Entry e = entry(cell::is(more[2], T_integer) ? static_cast<uint32_t>(integer::get(more[2])) : 0);
     if (!e) error::fire(err::internal_routines);

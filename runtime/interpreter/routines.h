@@ -3,9 +3,9 @@
 // entry-name data]`); the routine! value keeps the entry's registry index and an optional data
 // value (a datatype for the type tests, a typeset word for the typeset tests).
 //
-// A routine's arguments lie on the value stack from the argument base, like a function's
-// frame (arguments, then each refinement's flag and arguments); the entry leaves its result in
-// the argument-base cell.
+// A routine's arguments lie on the value stack from the argument base, as a native's do
+// (fixed arguments, then those of the refinements given); the entry leaves its result in the
+// argument-base cell.
 #pragma once
 #include <cstdint>
 
@@ -27,8 +27,10 @@ Cell* make(const Cell& spec, uint32_t index, const Cell& data);
 // own: outside start-up (`allow_make` false) this raises internal/routines.
 Cell* make_from(const Cell& definition);
 extern bool allow_make;
-// Runs the routine with its arguments in place from the argument base.
-void call(const Cell& routine);
+// Runs the routine with its arguments in place from the argument base, in a native's frame:
+// fixed arguments, then those of the refinements given, whose positions `refinements` holds
+// as a native's Args takes them.
+void call(const Cell& routine, const int32_t* refinements);
 
 void init();
 
