@@ -45,7 +45,7 @@ using namespace terminal;
 namespace {
 
 enum : int32_t { break_none = 0, break_interrupt = 1, break_end = 2 };
-int32_t input_break = break_none;
+int32_t last_break = break_none;
 
 constexpr uint32_t replacement = 0xFFFD;
 
@@ -445,7 +445,7 @@ bool edit_line() {
                 string::remove_char(e.line, cursor);
                 refresh();
             } else if (n == 0) {
-                input_break = break_end;
+                last_break = break_end;
                 replace_line("q");
                 finish_line();
                 return true;
@@ -458,7 +458,7 @@ bool edit_line() {
             }
             break;
         case 3:
-            input_break = break_interrupt;
+            last_break = break_interrupt;
             os::clear_interrupt();
             replace_line("q");
             finish_line();
@@ -698,7 +698,7 @@ void setup(const Cell& line, const Cell& history) {
 
 bool edit(const Cell& prompt, bool hidden) {
     init_globals();
-    input_break = break_none;
+    last_break = break_none;
     Editor& e = state();
     if (!is_text(e.line)) error::fire(err::script_invalid_arg, e.line);
     if (!e.console_input) {
@@ -730,7 +730,7 @@ bool stdin_readline(Cell& str) {
         if (c < 0) {
             // A read given up for an interrupt reads as Ctrl+C; the input goes on after it.
             if (os::interrupt_flag) {
-                input_break = break_interrupt;
+                last_break = break_interrupt;
                 os::clear_interrupt();
                 return true;
             }
@@ -755,8 +755,8 @@ int32_t complete() {
     uint32_t cursor = index_of(e.line);
     Cell copy{T_string, cursor, series::copy_part(series::node_of(e.line), 0, length(e.line)), 0};
     collector::Root keep_copy(copy);
-    Cell args[2] = {copy, logic::make(true)};
-    Cell result = interp::apply_function(fn, args, 2);
+    Cell values[2] = {copy, logic::make(true)};
+    Cell result = interp::apply_function(fn, values, 2);
     collector::Root keep_result(result);
     if (stack::exiting()) {  // a break, return or throw out of the completion: no completion
         stack::pending = stack::Pending{};
@@ -796,77 +796,77 @@ int32_t complete() {
 
 namespace {
 
-void set_buffer_history_routine(Cell* args, const Cell&) {
-    setup(args[0], args[1]);
-    args[0] = unset::value;
+void set_buffer_history(routines::Args& args, const Cell&) {
+    setup(*args.cell(0), *args.cell(1));
+    *args.cell(0) = unset::value;
 }
 
-void read_input_routine(Cell* args, const Cell&) {
-    bool hidden = logic::get(args[1]) != 0;
-    Cell prompt = args[0];
-    logic::make_at(args[0], edit(prompt, hidden));
+void read_input(routines::Args& args, const Cell&) {
+    bool hidden = logic::get(*args.cell(1)) != 0;
+    Cell prompt = *args.cell(0);
+    logic::make_at(*args.cell(0), edit(prompt, hidden));
 }
 
-void terminate_console_routine(Cell* args, const Cell&) { args[0] = unset::value; }
+void terminate_console(routines::Args& args, const Cell&) { *args.cell(0) = unset::value; }
 
 // How the last edit ended besides Enter: 0 normally, 1 Ctrl+C (or an interrupt), 2 Ctrl+D on
 // an empty line. The line itself reads "q" after both, as the console's short quit.
-void input_break_routine(Cell* args, const Cell&) { integer::make_at(args[0], input_break); }
+void input_break(routines::Args& args, const Cell&) { integer::make_at(*args.cell(0), last_break); }
 
 // An interrupt that came after the evaluation's last poll belongs to that evaluation.
-void clear_interrupt_routine(Cell* args, const Cell&) {
+void clear_interrupt(routines::Args& args, const Cell&) {
     os::clear_interrupt();
-    args[0] = unset::value;
+    *args.cell(0) = unset::value;
 }
 
 // The console's settings as they stand, for the handlers of the signals that end the process.
-void exit_settings_routine(Cell* args, const Cell&) {
+void exit_settings(routines::Args& args, const Cell&) {
     int64_t count = -1;
-    const char* path = unicode::to_utf8_text(args[0], count);
+    const char* path = unicode::to_utf8_text(*args.cell(0), count);
     std::string p(path, std::size_t(count));
-    const Cell& bin = args[1];
+    const Cell& bin = *args.cell(1);
     auto* b = memory::buffer(series::node_of(bin));
     uint64_t used = b->used();
     uint64_t at = series::position_of(bin) < used ? series::position_of(bin) : used;
     os::set_exit_file(p.data(), p.size(), b->head_ptr() + at, std::size_t(used - at));
-    args[0] = unset::value;
+    *args.cell(0) = unset::value;
 }
 
 // A report on standard error, for scripts whose output is data.
-void report_routine(Cell* args, const Cell&) {
+void report(routines::Args& args, const Cell&) {
     int64_t count = -1;
-    const char* text = unicode::to_utf8_text(args[0], count);
+    const char* text = unicode::to_utf8_text(*args.cell(0), count);
     std::string line(text, std::size_t(count));
     line += '\n';
     os::write_all(os::std_err, line.data(), line.size());
-    args[0] = unset::value;
+    *args.cell(0) = unset::value;
 }
 
 // The folder for the console's settings, or none.
-void settings_folder_routine(Cell* args, const Cell&) {
+void settings_folder(routines::Args& args, const Cell&) {
     char buffer[4200];
     std::size_t n = os::settings_folder(buffer, sizeof buffer);
     if (n == 0) {
-        args[0] = none::value;
+        *args.cell(0) = none::value;
         return;
     }
     Cell* s = string::load(reinterpret_cast<const uint8_t*>(buffer), n, nullptr, 0);
-    args[0] = *s;
+    *args.cell(0) = *s;
 }
 
-void input_stdin_routine(Cell* args, const Cell&) {
-    string::make_at(args[0], 256, 1);
-    if (!stdin_readline(args[0])) args[0] = none::value;
+void input_stdin(routines::Args& args, const Cell&) {
+    string::make_at(*args.cell(0), 256, 1);
+    if (!stdin_readline(*args.cell(0))) *args.cell(0) = none::value;
 }
 
 // Reads into the binary at its index, over what is there and past its tail when needed.
-void read_stdin_routine(Cell* args, const Cell&) {
-    int32_t wanted = integer::get(args[1]);
-    if (wanted < 0) error::fire(err::script_out_of_range, args[1]);
+void read_stdin(routines::Args& args, const Cell&) {
+    int32_t wanted = integer::get(*args.cell(1));
+    if (wanted < 0) error::fire(err::script_out_of_range, *args.cell(1));
     // "Up to" the length: one call never reserves more than this.
     constexpr int32_t most = 1 << 20;
     std::size_t count = std::size_t(wanted < most ? wanted : most);
-    Cell bin = args[0];
+    Cell bin = *args.cell(0);
     struct Scratch {
         uint8_t* bytes;
         ~Scratch() { heap::free(bytes); }
@@ -880,32 +880,20 @@ void read_stdin_routine(Cell* args, const Cell&) {
         if (at + uint64_t(got) > used) series::reserve(series::node_of(bin), at + uint64_t(got) - used);
         std::memcpy(memory::buffer(series::node_of(bin))->head_ptr() + at, scratch.bytes, std::size_t(got));
     }
-    integer::make_at(args[0], got);
+    integer::make_at(*args.cell(0), got);
 }
 
-void console_init_routine(Cell* args, const Cell&) {
+void console_init(routines::Args& args, const Cell&) {
     os::install_interrupt_handlers();
-    init(&args[0]);
-    args[0] = unset::value;
+    init(args.cell(0));
+    *args.cell(0) = unset::value;
 }
 
 }  // namespace
 
 void register_routines() {
-    static bool done = false;
-    if (done) return;
-    done = true;
-    routines::add("_set-buffer-history", set_buffer_history_routine);
-    routines::add("_read-input", read_input_routine);
-    routines::add("_terminate-console", terminate_console_routine);
-    routines::add("input-stdin", input_stdin_routine);
-    routines::add("read-stdin", read_stdin_routine);
-    routines::add("console-init", console_init_routine);
-    routines::add("_input-break", input_break_routine);
-    routines::add("_clear-interrupt", clear_interrupt_routine);
-    routines::add("_exit-settings", exit_settings_routine);
-    routines::add("_report", report_routine);
-    routines::add("_settings-folder", settings_folder_routine);
+#define ROUTINES_console(index, entry) routines::register_entry(index, entry);
+#include "runtime/interpreter/routines_register.h"
 }
 
 }  // namespace kov::line_editor

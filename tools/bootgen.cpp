@@ -26,32 +26,13 @@
 #include "runtime/interpreter/stack.h"
 #include "runtime/lexer/lexer.h"
 #include "runtime/memory.h"
+#include "tools/source_files.h"
 
 using namespace kov;
+using tools::manifest_entries;
+using tools::read_file;
 
 namespace {
-
-bool read_file(const std::string& path, std::string& out) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::stringstream ss;
-    ss << in.rdbuf();
-    out = ss.str();
-    return true;
-}
-
-std::vector<std::string> manifest_entries(const std::string& text) {
-    std::vector<std::string> entries;
-    std::istringstream lines(text);
-    std::string line;
-    while (std::getline(lines, line)) {
-        size_t b = line.find_first_not_of(" \t\r");
-        size_t e = line.find_last_not_of(" \t\r");
-        if (b == std::string::npos || line[b] == '#') continue;
-        entries.push_back(line.substr(b, e - b + 1));
-    }
-    return entries;
-}
 
 std::string as_cpp(const uint8_t* bytes, uint64_t size) {
     std::string out =

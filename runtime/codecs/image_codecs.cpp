@@ -124,26 +124,28 @@ Cell* encode(const Cell& img, uint32_t format) {
 namespace {
 
 template <uint32_t Format>
-void encode_routine(Cell* args, const Cell&) {
-    if (!cell::is(args[0], T_image)) error::fire(err::script_invalid_arg, args[0]);
+void encode_routine(routines::Args& args, const Cell&) {
+    if (!cell::is(*args.cell(0), T_image)) error::fire(err::script_invalid_arg, *args.cell(0));
     stack::Mark mark;
-    args[0] = *encode(args[0], Format);
+    *args.cell(0) = *encode(*args.cell(0), Format);
 }
 
-void decode_routine(Cell* args, const Cell&) {
+constexpr routines::Entry bmp_encode = encode_routine<bmp>;
+constexpr routines::Entry png_encode = encode_routine<png>;
+constexpr routines::Entry gif_encode = encode_routine<gif>;
+constexpr routines::Entry jpeg_encode = encode_routine<jpeg>;
+constexpr routines::Entry tiff_encode = encode_routine<tiff>;
+
+void image_decode(routines::Args& args, const Cell&) {
     stack::Mark mark;
-    args[0] = *decode(args[0]);
+    *args.cell(0) = *decode(*args.cell(0));
 }
 
 }  // namespace
 
 void register_routines() {
-    routines::add("bmp-encode", encode_routine<bmp>);
-    routines::add("png-encode", encode_routine<png>);
-    routines::add("gif-encode", encode_routine<gif>);
-    routines::add("jpeg-encode", encode_routine<jpeg>);
-    routines::add("tiff-encode", encode_routine<tiff>);
-    routines::add("image-decode", decode_routine);
+#define ROUTINES_image(index, entry) routines::register_entry(index, entry);
+#include "runtime/interpreter/routines_register.h"
 }
 
 }  // namespace kov::image_codecs

@@ -102,13 +102,16 @@ void unescape(Cell& str) {
 
 namespace {
 
-void unescape_routine(Cell* args, const Cell&) {
-    if (!in(cell::type(args[0]), ANY_STRING)) error::fire(err::script_invalid_data, args[0]);
-    unescape(args[0]);
+void json_unescape(routines::Args& args, const Cell&) {
+    if (!in(cell::type(*args.cell(0)), ANY_STRING)) error::fire(err::script_invalid_data, *args.cell(0));
+    unescape(*args.cell(0));
 }
 
 }  // namespace
 
-void register_routines() { routines::add("json-unescape", unescape_routine); }
+void register_routines() {
+#define ROUTINES_json(index, entry) routines::register_entry(index, entry);
+#include "runtime/interpreter/routines_register.h"
+}
 
 }  // namespace kov::json

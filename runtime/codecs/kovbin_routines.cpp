@@ -15,29 +15,29 @@ namespace kov::kovbin {
 
 namespace {
 
-void encode_x(Cell* args, const Cell&) {
+void kovbin_encode(routines::Args& args, const Cell&) {
     stack::Mark mark;
-    bool compact = !(cell::is(args[1], T_logic) && logic::get(args[1]) == 0) && !cell::is(args[1], T_none);
-    args[0] = *encode(args[0], compact);
+    bool compact = !(cell::is(*args.cell(1), T_logic) && logic::get(*args.cell(1)) == 0) && !cell::is(*args.cell(1), T_none);
+    *args.cell(0) = *encode(*args.cell(0), compact);
 }
 
-void decode_payload(Cell* args, const Cell&) {
+void kovbin_decode(routines::Args& args, const Cell&) {
     stack::Mark mark;
-    Cell data = args[0];
+    Cell data = *args.cell(0);
     if (cell::is(data, T_file)) {
         ReadArgs read_args{};
         read_args.binary = true;
         Cell* source = stack::push(data);
         data = *io::read(source, read_args);
     }
-    args[0] = *decode(data);
+    *args.cell(0) = *decode(data);
 }
 
 }  // namespace
 
 void register_routines() {
-    routines::add("kovbin-encode", encode_x);
-    routines::add("kovbin-decode", decode_payload);
+#define ROUTINES_kovbin(index, entry) routines::register_entry(index, entry);
+#include "runtime/interpreter/routines_register.h"
 }
 
 }  // namespace kov::kovbin

@@ -1,4 +1,5 @@
 #include "runtime/datatypes/event.h"
+#include "runtime/interpreter/routines.h"
 
 #include "runtime/cells.h"
 #include "runtime/collector.h"
@@ -253,12 +254,12 @@ uint32_t type_symbol(uint32_t id) { return id >= 1 && id <= type_count ? symbols
 
 // ---- routines -----------------------------------------------------------------------------------
 
-void event_q_routine(Cell* args, const Cell&) { logic::make_at(args[0], cell::is(args[0], T_event)); }
+void event_q(routines::Args& args, const Cell&) { logic::make_at(*args.cell(0), cell::is(*args.cell(0), T_event)); }
 
 // The facet names the flag, or is a block holding it as a word or lit-word.
-void find_flag_q_routine(Cell* args, const Cell&) {
-    const Cell& facet = args[0];
-    uint32_t sym = word::symbol_of(args[1]);
+void find_flag_q(routines::Args& args, const Cell&) {
+    const Cell& facet = *args.cell(0);
+    uint32_t sym = word::symbol_of(*args.cell(1));
     bool found = false;
     if (cell::is(facet, T_word)) {
         found = scalar::word_is(facet, sym);
@@ -268,11 +269,11 @@ void find_flag_q_routine(Cell* args, const Cell&) {
         for (uint32_t i = series::position_of(facet); i < count && !found; ++i)
             found = (cell::is(items[i], T_word) || cell::is(items[i], T_lit_word)) && scalar::word_is(items[i], sym);
     }
-    logic::make_at(args[0], found);
+    logic::make_at(*args.cell(0), found);
 }
 
 // The terminal back end takes no events from the program.
-void send_event_os_routine(Cell* args, const Cell&) { logic::make_at(args[0], false); }
+void send_event_os(routines::Args& args, const Cell&) { logic::make_at(*args.cell(0), false); }
 
 void init() {
     datatype::register_type({.id = T_event, .parent = 0, .name = "event!", .rest = datatype::Rest::empty,

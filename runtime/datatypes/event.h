@@ -20,6 +20,10 @@
 #include "runtime/cell.h"
 #include "runtime/memory.h"
 
+namespace kov::natives {
+class Args;
+}
+
 namespace kov::event {
 
 // State bits of the flags word.
@@ -69,9 +73,9 @@ uint32_t type_id(const Cell& word);
 uint32_t type_symbol(uint32_t id);
 
 // The routines of the boot definitions.
-void event_q_routine(Cell* args, const Cell& data);
-void find_flag_q_routine(Cell* args, const Cell& data);
-void send_event_os_routine(Cell* args, const Cell& data);
+void event_q(natives::Args& args, const Cell& data);
+void find_flag_q(natives::Args& args, const Cell& data);
+void send_event_os(natives::Args& args, const Cell& data);
 
 void init();
 

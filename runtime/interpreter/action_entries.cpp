@@ -18,6 +18,8 @@
 #include "runtime/interpreter/natives.h"
 #include "runtime/interpreter/stack.h"
 
+#include "refinements.h"
+
 namespace kov::actions {
 
 using natives::Args;
@@ -61,7 +63,7 @@ void make_entry(Args& args) { make_like<slot::make>(args); }
 void to_entry(Args& args) { make_like<slot::to>(args); }
 
 void random_entry(Args& args) {
-    RandomArgs how{.seed = args.given(0), .secure = args.given(1), .only = args.given(2)};
+    RandomArgs how{.seed = args.given(refine::random::seed), .secure = args.given(refine::random::secure), .only = args.given(refine::random::only)};
     result(args, find_impl<slot::random>(*args.cell(0))(args.cell(0), how));
 }
 
@@ -73,7 +75,7 @@ void reflect_entry(Args& args) {
 // ---- form and mold ---------------------------------------------------------------------------------
 
 void text_entry(Args& args, bool molding) {
-    uint32_t part_ref = molding ? 3 : 0;
+    uint32_t part_ref = molding ? refine::mold::part : refine::form::part;
     Cell* part_arg = args.option(part_ref);
     int32_t limit = 0x7FFFFFFF;
     if (part_arg) {
@@ -88,7 +90,8 @@ void text_entry(Args& args, bool molding) {
     Cell* out = stack::reserve();
     string::make_at(*out, 16, 1);
     if (molding) {
-        MoldArgs how{.only = args.given(0), .all = args.given(1), .flat = args.given(2), .arg = part_arg};
+        MoldArgs how{.only = args.given(refine::mold::only), .all = args.given(refine::mold::all), .flat = args.given(refine::mold::flat),
+                     .arg = part_arg};
         find_impl<slot::mold>(*args.cell(0))(args.cell(0), out, how, limit);
     } else {
         find_impl<slot::form>(*args.cell(0))(args.cell(0), out, part_arg, limit);
@@ -120,9 +123,9 @@ void predicate(Args& args) {
 }
 
 void round_entry(Args& args) {
-    RoundArgs how{.even = args.given(1), .down = args.given(2), .half_down = args.given(3), .floor = args.given(4),
-                  .ceiling = args.given(5), .half_ceiling = args.given(6)};
-    result(args, find_impl<slot::round>(*args.cell(0))(args.cell(0), args.option(0), how));
+    RoundArgs how{.even = args.given(refine::round::even), .down = args.given(refine::round::down), .half_down = args.given(refine::round::half_down), .floor = args.given(refine::round::floor),
+                  .ceiling = args.given(refine::round::ceiling), .half_ceiling = args.given(refine::round::half_ceiling)};
+    result(args, find_impl<slot::round>(*args.cell(0))(args.cell(0), args.option(refine::round::to), how));
 }
 
 // ---- series ------------------------------------------------------------------------------------------
@@ -155,30 +158,34 @@ bool normalise_part(Cell* series, Cell* value, Cell* part_arg, int32_t& count) {
     return true;
 }
 
+// append and insert take the same refinements.
+static_assert(refine::append::part == refine::insert::part && refine::append::only == refine::insert::only &&
+              refine::append::dup == refine::insert::dup);
+
 template <Slot S>
 void add_values(Args& args) {
     Cell* series = args.cell(0);
     Cell* value = args.cell(1);
     // Neither /part nor /dup, the common call: nothing to normalise.
-    if (!args.given(0) && !args.given(2)) {
-        result(args, find_impl<S>(*series)(series, value, -1, args.given(1), 1, S == slot::append));
+    if (!args.given(refine::insert::part) && !args.given(refine::insert::dup)) {
+        result(args, find_impl<S>(*series)(series, value, -1, args.given(refine::insert::only), 1, S == slot::append));
         return;
     }
     int32_t count;
-    if (!normalise_part(series, value, args.option(0), count)) return;
+    if (!normalise_part(series, value, args.option(refine::insert::part), count)) return;
     int32_t dup = 1;
-    if (Cell* d = args.option(2)) {
+    if (Cell* d = args.option(refine::insert::dup)) {
         dup = integer::get(*d);
         if (dup < 1) return;
     }
-    result(args, find_impl<S>(*series)(series, value, count, args.given(1), dup, S == slot::append));
+    result(args, find_impl<S>(*series)(series, value, count, args.given(refine::insert::only), dup, S == slot::append));
 }
 
 void change_entry(Args& args) {
     Cell* series = args.cell(0);
     Cell* value = args.cell(1);
     int32_t count = -1;
-    if (Cell* part_arg = args.option(0)) {
+    if (Cell* part_arg = args.option(refine::change::part)) {
         bool positional = !cell::is(*series, T_port) && !cell::is(*series, T_image);
         if (positional) {
             int32_t len = series_length(*series);
@@ -199,34 +206,41 @@ void change_entry(Args& args) {
         }
     }
     int32_t dup = 1;
-    if (Cell* d = args.option(2)) {
+    if (Cell* d = args.option(refine::change::dup)) {
         dup = integer::get(*d);
         if (dup < 1) return;
     }
-    result(args, find_impl<slot::change>(*series)(series, value, count, args.given(1), dup));
+    result(args, find_impl<slot::change>(*series)(series, value, count, args.given(refine::change::only), dup));
 }
 
 void copy_entry(Args& args) {
-    Cell* types = args.option(2);
+    Cell* types = args.option(refine::copy::types);
     if (types && !cell::is(*types, T_datatype) && !cell::is(*types, T_typeset)) fire_expect_arg(*types, 5);
     Cell* scratch = stack::reserve();
-    result(args, find_impl<slot::copy>(*args.cell(0))(args.cell(0), scratch, args.option(0), args.given(1), types));
+    result(args, find_impl<slot::copy>(*args.cell(0))(args.cell(0), scratch, args.option(refine::copy::part), args.given(refine::copy::deep), types));
 }
+
+// select takes find's refinements but /tail and /match, in the same order.
+static_assert(refine::select::part == refine::find::part && refine::select::only == refine::find::only &&
+              refine::select::case_ == refine::find::case_ && refine::select::same == refine::find::same &&
+              refine::select::any == refine::find::any && refine::select::with == refine::find::with &&
+              refine::select::skip == refine::find::skip && refine::select::last == refine::find::last &&
+              refine::select::reverse == refine::find::reverse);
 
 FindArgs find_args(Args& args, bool with_tail) {
     FindArgs f{};
-    f.part = args.option(0);
-    f.only = args.given(1);
-    f.case_ = args.given(2);
-    f.same = args.given(3);
-    f.any = args.given(4);
-    f.with = args.option(5);
-    f.skip = args.option(6);
-    f.last = args.given(7);
-    f.reverse = args.given(8);
+    f.part = args.option(refine::find::part);
+    f.only = args.given(refine::find::only);
+    f.case_ = args.given(refine::find::case_);
+    f.same = args.given(refine::find::same);
+    f.any = args.given(refine::find::any);
+    f.with = args.option(refine::find::with);
+    f.skip = args.option(refine::find::skip);
+    f.last = args.given(refine::find::last);
+    f.reverse = args.given(refine::find::reverse);
     if (with_tail) {
-        f.tail = args.given(9);
-        f.match = args.given(10);
+        f.tail = args.given(refine::find::tail);
+        f.match = args.given(refine::find::match);
     }
     return f;
 }
@@ -245,7 +259,7 @@ void length_q_entry(Args& args) {
 }
 
 void move_entry(Args& args) {
-    result(args, find_impl<slot::move>(*args.cell(0))(args.cell(0), args.cell(1), args.option(0)));
+    result(args, find_impl<slot::move>(*args.cell(0))(args.cell(0), args.cell(1), args.option(refine::move::part)));
 }
 
 // pick and poke take their index as an integer: logic! true 1, false 2, char! and integer! their value.
@@ -269,52 +283,52 @@ void poke_entry(Args& args) {
 }
 
 void put_entry(Args& args) {
-    result(args, find_impl<slot::put>(*args.cell(0))(args.cell(0), args.cell(1), args.cell(2), args.given(0)));
+    result(args, find_impl<slot::put>(*args.cell(0))(args.cell(0), args.cell(1), args.cell(2), args.given(refine::put::case_)));
 }
 void remove_entry(Args& args) {
-    result(args, find_impl<slot::remove>(*args.cell(0))(args.cell(0), args.option(0), args.option(1)));
+    result(args, find_impl<slot::remove>(*args.cell(0))(args.cell(0), args.option(refine::remove::part), args.option(refine::remove::key)));
 }
 void reverse_entry(Args& args) {
-    result(args, find_impl<slot::reverse>(*args.cell(0))(args.cell(0), args.option(0), args.option(1)));
+    result(args, find_impl<slot::reverse>(*args.cell(0))(args.cell(0), args.option(refine::reverse::part), args.option(refine::reverse::skip)));
 }
 
 void sort_entry(Args& args) {
-    SortArgs s{.case_ = args.given(0), .skip = args.option(1), .compare = args.option(2), .part = args.option(3),
-               .all = args.given(4), .reverse = args.given(5), .stable = args.given(6)};
+    SortArgs s{.case_ = args.given(refine::sort::case_), .skip = args.option(refine::sort::skip), .compare = args.option(refine::sort::compare), .part = args.option(refine::sort::part),
+               .all = args.given(refine::sort::all), .reverse = args.given(refine::sort::reverse), .stable = args.given(refine::sort::stable)};
     result(args, find_impl<slot::sort>(*args.cell(0))(args.cell(0), s));
 }
 
 void take_entry(Args& args) {
-    result(args, find_impl<slot::take>(*args.cell(0))(args.cell(0), args.option(0), args.given(1), args.given(2)));
+    result(args, find_impl<slot::take>(*args.cell(0))(args.cell(0), args.option(refine::take::part), args.given(refine::take::deep), args.given(refine::take::last)));
 }
 
 void trim_entry(Args& args) {
-    TrimArgs t{.head = args.given(0), .tail = args.given(1), .auto_ = args.given(2), .lines = args.given(3),
-               .all = args.given(4), .with = args.option(5)};
+    TrimArgs t{.head = args.given(refine::trim::head), .tail = args.given(refine::trim::tail), .auto_ = args.given(refine::trim::auto_), .lines = args.given(refine::trim::lines),
+               .all = args.given(refine::trim::all), .with = args.option(refine::trim::with)};
     result(args, find_impl<slot::trim>(*args.cell(0))(args.cell(0), t));
 }
 
 // ---- ports -------------------------------------------------------------------------------------------
 
 void modify_entry(Args& args) {
-    result(args, find_impl<slot::modify>(*args.cell(0))(args.cell(0), args.cell(1), args.cell(2), args.given(0)));
+    result(args, find_impl<slot::modify>(*args.cell(0))(args.cell(0), args.cell(1), args.cell(2), args.given(refine::modify::case_)));
 }
 
 void open_entry(Args& args) {
-    OpenArgs o{.new_ = args.given(0), .read = args.given(1), .write = args.given(2), .seek = args.given(3),
-               .allow = args.option(4)};
+    OpenArgs o{.new_ = args.given(refine::open::new_), .read = args.given(refine::open::read), .write = args.given(refine::open::write), .seek = args.given(refine::open::seek),
+               .allow = args.option(refine::open::allow)};
     result(args, find_impl<slot::open>(*args.cell(0))(args.cell(0), o));
 }
 
 void read_entry(Args& args) {
-    ReadArgs r{.part = args.option(0), .seek = args.option(1), .binary = args.given(2), .lines = args.given(3),
-               .info = args.given(4), .as = args.option(5)};
+    ReadArgs r{.part = args.option(refine::read::part), .seek = args.option(refine::read::seek), .binary = args.given(refine::read::binary), .lines = args.given(refine::read::lines),
+               .info = args.given(refine::read::info), .as = args.option(refine::read::as)};
     result(args, find_impl<slot::read>(*args.cell(0))(args.cell(0), r));
 }
 
 void write_entry(Args& args) {
-    WriteArgs w{.binary = args.given(0), .lines = args.given(1), .info = args.given(2), .append = args.given(3),
-                .part = args.option(4), .seek = args.option(5), .allow = args.option(6), .as = args.option(7)};
+    WriteArgs w{.binary = args.given(refine::write::binary), .lines = args.given(refine::write::lines), .info = args.given(refine::write::info), .append = args.given(refine::write::append),
+                .part = args.option(refine::write::part), .seek = args.option(refine::write::seek), .allow = args.option(refine::write::allow), .as = args.option(refine::write::as)};
     result(args, find_impl<slot::write>(*args.cell(0))(args.cell(0), args.cell(1), w));
 }
 

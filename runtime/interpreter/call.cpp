@@ -374,7 +374,7 @@ uint32_t fetch_and_run(const Cell& fn_copy, Node code, uint32_t pos, uint32_t en
     std::optional<collector::RootNode> keep_spec;
     if (!cached) keep_spec.emplace(spec.node);
     const SpecHeader& h = spec.h;
-    bool is_function = cell::is(fn_copy, T_function) || cell::is(fn_copy, T_routine);
+    bool is_function = cell::is(fn_copy, T_function);
     int32_t refinements[32];
     uint32_t ref_count = h.refinements < 32 ? h.refinements : 32;
     // All of them, a fixed size: a few wide stores, where a loop of the spec's count becomes a
@@ -438,7 +438,7 @@ uint32_t fetch_and_run(const Cell& fn_copy, Node code, uint32_t pos, uint32_t en
         call_function(fn_copy, name);
         break;
     case T_routine:
-        routines::call(fn_copy);
+        routines::call(fn_copy, refinements);
         break;
     default:
         error::fire(err::internal_not_done);
@@ -526,7 +526,7 @@ Cell apply_values(const Cell& fn, const Cell* values, uint32_t count, const Cell
     if (cell::is(f, T_function)) {
         call_function(f, nullptr);
     } else if (cell::is(f, T_routine)) {
-        routines::call(f);
+        routines::call(f, no_refinements_given);
     } else {
         run_entry(f, no_refinements_given);
     }

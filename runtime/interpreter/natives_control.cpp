@@ -31,6 +31,8 @@
 #include "runtime/numeric.h"
 #include "runtime/words.h"
 
+#include "refinements.h"
+
 namespace kov::natives {
 
 namespace {
@@ -117,7 +119,7 @@ void switch_(Args& args) {
             return;
         }
     }
-    if (args.given(0)) do_block(*args.option(0));
+    if (args.given(refine::switch_::default_)) do_block(*args.option(refine::switch_::default_));
     else none::make_at(*args.cell(0));
 }
 
@@ -126,7 +128,7 @@ void case_(Args& args) {
     Node code = series::node_of(block);
     uint32_t pos = series::position_of(block);
     uint32_t end = interp::tail_index(code);
-    bool all_ = args.given(0);
+    bool all_ = args.given(refine::case_::all);
     if (pos >= end) {
         none::make_at(*args.cell(0));
         return;
@@ -511,13 +513,13 @@ void remove_each(Args& args) {
 
 // ---- exits ---------------------------------------------------------------------------------------------
 
-void break_(Args& args) { stack::throw_loop(args.given(0), args.given(0) ? args.option(0) : nullptr, false); }
+void break_(Args& args) { stack::throw_loop(args.given(refine::break_::return_), args.given(refine::break_::return_) ? args.option(refine::break_::return_) : nullptr, false); }
 void continue_(Args& args) { stack::throw_loop(false, nullptr, true); }
 void exit_(Args& args) { stack::throw_return(false, nullptr); }
 void return_(Args& args) { stack::throw_return(true, args.cell(0)); }
 
 void throw_(Args& args) {
-    Cell name = args.given(0) ? *args.option(0) : unset::value;
+    Cell name = args.given(refine::throw_::name) ? *args.option(refine::throw_::name) : unset::value;
     if (trace::active) [[unlikely]] {
         collector::Root keep(name);
         trace::fire(trace::ev_throw, 0, 0, -1, args.cell(0), nullptr);
@@ -529,8 +531,8 @@ void throw_(Args& args) {
 void catch_(Args& args) {
     Cell block = *args.cell(0);
     // The name argument is copied out: the stack above the result cell is reused below.
-    Cell name_arg = args.given(0) ? *args.option(0) : none::value;
-    Cell* names = args.given(0) ? &name_arg : nullptr;
+    Cell name_arg = args.given(refine::catch_::name) ? *args.option(refine::catch_::name) : none::value;
+    Cell* names = args.given(refine::catch_::name) ? &name_arg : nullptr;
     collector::Root keep_names(name_arg);
     stack::keep();
     uint32_t depth = stack::push_frame(stack::catch_, nullptr);
@@ -572,8 +574,8 @@ void catch_(Args& args) {
 
 void try_(Args& args) {
     Cell block = *args.cell(0);
-    bool all_ = args.given(0);
-    bool keep = args.given(1);
+    bool all_ = args.given(refine::try_::all);
+    bool keep = args.given(refine::try_::keep);
     stack::keep();
     uint32_t before = stack::depth();
     Cell* top = stack::values.top;

@@ -29,6 +29,8 @@
 #include "runtime/series_buffer.h"
 #include "runtime/words.h"
 
+#include "refinements.h"
+
 namespace kov::natives {
 
 namespace {
@@ -65,7 +67,7 @@ void func(Args& args) { make_function(args, *args.cell(0), *args.cell(1)); }
 void function_(Args& args) {
     Cell spec = *block::clone(*args.cell(0), true, true);
     Cell* s = stack::push(spec);
-    if (!args.given(0)) {
+    if (!args.given(refine::function::extern_)) {
         // Without /extern, nothing stays global but what the spec names.
     }
     function::collect_locals(*s, *args.cell(1));
@@ -108,12 +110,12 @@ void expand(const Cell& code) {
 
 void do_(Args& args) {
     Cell value = *args.cell(0);
-    Cell next_arg = args.given(2) ? *args.option(2) : none::value;
-    Cell* next_word = args.given(2) ? &next_arg : nullptr;
-    if (args.given(3) && !cell::is(value, T_file) && !cell::is(value, T_url)) {
+    Cell next_arg = args.given(refine::do_::next) ? *args.option(refine::do_::next) : none::value;
+    Cell* next_word = args.given(refine::do_::next) ? &next_arg : nullptr;
+    if (args.given(refine::do_::trace) && !cell::is(value, T_file) && !cell::is(value, T_url)) {
         // Traced: a block or paren as it stands, a string loaded first, any other value as
         // the one value of a block. A script is traced by do-file.
-        Cell callback = *args.option(3);
+        Cell callback = *args.option(refine::do_::trace);
         collector::Root keep_callback(callback), keep_value(value);
         Cell code = value;
         collector::Root keep_code(code);
@@ -134,7 +136,7 @@ void do_(Args& args) {
     case T_block:
     case T_paren:
     case T_hash: {
-        if (args.given(0) && !cell::is(value, T_hash)) {
+        if (args.given(refine::do_::expand) && !cell::is(value, T_hash)) {
             collector::Root keep_value(value);
             expand(value);
             if (stack::exiting()) return;
@@ -166,7 +168,7 @@ void do_(Args& args) {
         collector::Root keep(code);
         lexer::Options options;
         lexer::load(code, value, -1, options, nullptr);
-        if (args.given(0)) {
+        if (args.given(refine::do_::expand)) {
             expand(code);
             if (stack::exiting()) return;
         }
@@ -182,8 +184,8 @@ void do_(Args& args) {
         Cell word = context::get_or_add_global(symbol::make("do-file"));
         Cell fn = *context::get(word);
         if (!cell::is(fn, T_function)) error::fire(err::script_no_value, word);
-        Cell call_args[3] = {value, args.given(3) ? *args.option(3) : none::value,
-                             args.given(1) ? *args.option(1) : none::value};
+        Cell call_args[3] = {value, args.given(refine::do_::trace) ? *args.option(refine::do_::trace) : none::value,
+                             args.given(refine::do_::args) ? *args.option(refine::do_::args) : none::value};
         collector::Root keep_fn(fn);
         Cell result = interp::apply_function(fn, call_args, 3);
         if (stack::exiting()) return;
@@ -212,9 +214,9 @@ void do_(Args& args) {
 
 void reduce(Args& args) {
     Cell value = *args.cell(0);
-    Cell into_arg = args.given(0) ? *args.option(0) : none::value;
+    Cell into_arg = args.given(refine::reduce::into) ? *args.option(refine::reduce::into) : none::value;
     collector::Root keep_into(into_arg);
-    Cell* into = args.given(0) ? &into_arg : nullptr;
+    Cell* into = args.given(refine::reduce::into) ? &into_arg : nullptr;
     if (!cell::is(value, T_block) && !cell::is(value, T_paren) && !cell::is(value, T_hash)) {
         if (in(cell::type(value), ANY_FUNCTION)) return;  // returned as it is
         stack::keep();
@@ -310,10 +312,10 @@ void compose_into(const Cell& source, Cell& target, bool deep, bool only, bool i
 
 void compose(Args& args) {
     Cell value = *args.cell(0);
-    bool deep = args.given(0), only = args.given(1);
-    Cell into_arg = args.given(2) ? *args.option(2) : none::value;
+    bool deep = args.given(refine::compose::deep), only = args.given(refine::compose::only);
+    Cell into_arg = args.given(refine::compose::into) ? *args.option(refine::compose::into) : none::value;
     collector::Root keep_into(into_arg);
-    Cell* into = args.given(2) ? &into_arg : nullptr;
+    Cell* into = args.given(refine::compose::into) ? &into_arg : nullptr;
     stack::keep();
     stack::push(value);
     Cell* target;
@@ -334,12 +336,12 @@ void compose(Args& args) {
 
 void get(Args& args) {
     Cell w = *args.cell(0);
-    bool any = args.given(0);
+    bool any = args.given(refine::get::any);
     uint32_t t = cell::type(w);
     if (in(t, ANY_PATH)) {
         stack::keep();
         Cell p = w;
-        interp::eval_path(p, 0, 0, 0, interp::PathMode::get, args.given(1));
+        interp::eval_path(p, 0, 0, 0, interp::PathMode::get, args.given(refine::get::case_));
         *args.cell(0) = stack::values.top[-1];
         stack::keep();
         return;
@@ -385,7 +387,7 @@ void set_words(const Cell& words_block, const Cell& value, const object::SetArgs
 void set(Args& args) {
     Cell target = *args.cell(0);
     Cell value = *args.cell(1);
-    object::SetArgs how{.any = args.given(0), .only = args.given(2), .some = args.given(3)};
+    object::SetArgs how{.any = args.given(refine::set::any), .only = args.given(refine::set::only), .some = args.given(refine::set::some)};
     uint32_t t = cell::type(target);
     if (cell::is(value, T_unset) && !how.any) error::fire(err::script_need_value, target);
     if (in(t, ANY_WORD) || t == T_refinement) {
@@ -393,7 +395,7 @@ void set(Args& args) {
     } else if (in(t, ANY_PATH)) {
         stack::keep();
         stack::push(value);
-        interp::eval_path(target, 0, 0, 0, interp::PathMode::set, args.given(1));
+        interp::eval_path(target, 0, 0, 0, interp::PathMode::set, args.given(refine::set::case_));
     } else if (t == T_object) {
         object::set_many(target, value, how);
     } else if (t == T_block) {
@@ -459,7 +461,7 @@ void bind(Args& args) {
     if (!ctx || !context::is_context(ctx)) error::fire(err::script_not_in_context, *args.cell(1));
     if (cell::is(*args.cell(0), T_block)) {
         Cell block = *args.cell(0);
-        if (args.given(0)) {
+        if (args.given(refine::bind::copy)) {
             block = *block::clone(block, true, true);
             stack::pop(1);
         }
@@ -493,19 +495,19 @@ void context_q(Args& args) {
 
 void construct(Args& args) {
     Cell spec = *args.cell(0);
-    Cell proto_arg = args.given(0) ? *args.option(0) : none::value;
+    Cell proto_arg = args.given(refine::construct::with) ? *args.option(refine::construct::with) : none::value;
     collector::Root keep_proto(proto_arg);
-    Cell* proto = args.given(0) ? &proto_arg : nullptr;
+    Cell* proto = args.given(refine::construct::with) ? &proto_arg : nullptr;
     stack::keep();
     Cell* r = stack::reserve();
-    object::construct(*r, spec, proto, args.given(1));
+    object::construct(*r, spec, proto, args.given(refine::construct::only));
     *args.cell(0) = *r;
     stack::keep();
 }
 
 void extend(Args& args) {
     if (!cell::is(*args.cell(0), T_map)) error::fire(err::internal_not_done);  // object! extension
-    map::extend(args.cell(0), *args.cell(1), args.given(0));
+    map::extend(args.cell(0), *args.cell(1), args.given(refine::extend::case_));
     stack::keep();
 }
 
@@ -526,8 +528,8 @@ void apply(Args& args) {
         cell::set_type(f, (f.header >> 16) & 0xFF);
         f.header &= 0xFF;
     }
-    uint32_t mode = args.given(0) ? interp::mode_all : interp::mode_args;
-    if (args.given(1)) mode |= interp::mode_safer;
+    uint32_t mode = args.given(refine::apply::all) ? interp::mode_all : interp::mode_args;
+    if (args.given(refine::apply::safer)) mode |= interp::mode_safer;
     stack::keep();
     // The arguments are reduced first.
     Cell arg_block = *args.cell(1);

@@ -37,6 +37,8 @@
 #include "runtime/unicode.h"
 #include "runtime/words.h"
 
+#include "refinements.h"
+
 namespace kov::natives {
 
 namespace {
@@ -102,8 +104,8 @@ void list_env(Args& args) { io::list_env(args.cell(0)); }
 
 // call cmd /wait /show /console /shell /input in /output out /error err
 void call(Args& args) {
-    io::call(args.cell(0), io::CallArgs{.wait = args.given(0), .console = args.given(2), .shell = args.given(3),
-                                        .input = args.option(4), .output = args.option(5), .error = args.option(6)});
+    io::call(args.cell(0), io::CallArgs{.wait = args.given(refine::call::wait), .console = args.given(refine::call::console), .shell = args.given(refine::call::shell),
+                                        .input = args.option(refine::call::input), .output = args.option(refine::call::output), .error = args.option(refine::call::error)});
     stack::keep();
 }
 
@@ -190,9 +192,9 @@ int64_t part_length(const Cell& src, const Cell& length) {
 }
 
 void transcode(Args& args) {
-    bool next = args.given(0), one = args.given(1), prescan = args.given(2), scan = args.given(3);
+    bool next = args.given(refine::transcode::next), one = args.given(refine::transcode::one), prescan = args.given(refine::transcode::prescan), scan = args.given(refine::transcode::scan);
     Cell* src = args.cell(0);
-    int64_t length = args.given(4) ? part_length(*src, *args.option(4)) : -1;
+    int64_t length = args.given(refine::transcode::part) ? part_length(*src, *args.option(refine::transcode::part)) : -1;
 
     // A byte-order mark at the head of binary text is not part of the text.
     if (cell::is(*src, T_binary)) {
@@ -205,17 +207,17 @@ void transcode(Args& args) {
     }
 
     lexer::Callback callback;
-    if (args.given(6)) {
+    if (args.given(refine::transcode::trace)) {
         callback.fn = call_back;
         callback.data = &callback;
-        callback.value = *args.option(6);
+        callback.value = *args.option(refine::transcode::trace);
         callback.mask = event_mask(callback.value);
     }
     lexer::Options options;
-    options.callback = args.given(6) ? &callback : nullptr;
+    options.callback = args.given(refine::transcode::trace) ? &callback : nullptr;
     options.one_value = next || one || prescan || scan;
     options.load = !(prescan || scan);
-    if (args.given(5) && options.load && !next && !one) options.into = args.option(5);
+    if (args.given(refine::transcode::into) && options.load && !next && !one) options.into = args.option(refine::transcode::into);
 
     Cell* out = stack::reserve();
     int64_t consumed = 0;
@@ -280,7 +282,7 @@ void checksum_(Args& args) {
     Cell* method_arg = args.cell(1);
     Method m = checksum::method_of(word::symbol_of(*method_arg));
     if (m == Method::none) error::fire(err::script_invalid_arg, *method_arg);
-    Cell* spec = args.given(0) ? args.option(0) : nullptr;
+    Cell* spec = args.given(refine::checksum::with) ? args.option(refine::checksum::with) : nullptr;
     bool integer_method = m == Method::crc32 || m == Method::tcp || m == Method::adler32;
     if (spec && integer_method) error::fire(err::script_invalid_refine_arg, words::refinements::with, *spec);
     if (!spec && m == Method::hash) error::fire(err::script_invalid_refine_arg, words::refinements::with, none::value);

@@ -32,6 +32,8 @@
 #include "runtime/numeric.h"
 #include "runtime/runtime.h"
 
+#include "refinements.h"
+
 namespace kov::natives {
 
 namespace {
@@ -66,7 +68,7 @@ void not_(Args& args) {
 
 void type_q(Args& args) {
     uint32_t t = cell::type(*args.cell(0));
-    if (args.given(0)) {
+    if (args.given(refine::type_q::word)) {
         uint32_t name = t < actions::max_types ? datatype::types[t].name_symbol : 0;
         if (!name) error::fire(err::internal_not_done);
         *args.cell(0) = context::get_or_add_global(name);
@@ -244,8 +246,8 @@ void shift(Args& args) {
     int32_t bits = args.integer(1);
     uint32_t n = bits < 0 ? 0 : static_cast<uint32_t>(bits);
     int32_t r;
-    if (args.given(0)) r = static_cast<int32_t>(numeric::shift_left(static_cast<uint32_t>(data), n));
-    else if (args.given(1)) r = static_cast<int32_t>(numeric::shift_right(static_cast<uint32_t>(data), n));
+    if (args.given(refine::shift::left)) r = static_cast<int32_t>(numeric::shift_left(static_cast<uint32_t>(data), n));
+    else if (args.given(refine::shift::logical)) r = static_cast<int32_t>(numeric::shift_right(static_cast<uint32_t>(data), n));
     else r = numeric::shift_right_signed(data, n);
     integer::make_at(*args.cell(0), r);
 }
@@ -254,8 +256,8 @@ void to_hex(Args& args) {
     char digits[9];
     string::to_hex(args.integer(0), false, digits);
     uint32_t keep = 8;
-    if (args.given(0)) {
-        const Cell& size = *args.option(0);
+    if (args.given(refine::to_hex::size)) {
+        const Cell& size = *args.option(refine::to_hex::size);
         int32_t length = integer::get(size);
         if (length <= 0) error::fire(err::script_invalid_arg, size);
         if (length < 8) keep = static_cast<uint32_t>(length);
@@ -273,10 +275,15 @@ double number_of(const Cell& c) {
 
 void set_float(Args& args, double d) { float_::make_at(*args.cell(0), d); }
 
+// The trigonometric natives share their one refinement, /radians.
+static_assert(refine::cosine::radians == refine::sine::radians && refine::tangent::radians == refine::sine::radians &&
+              refine::arcsine::radians == refine::sine::radians && refine::arccosine::radians == refine::sine::radians &&
+              refine::arctangent::radians == refine::sine::radians);
+
 // The angle argument in radians; in degrees it is reduced for the function's kind first.
 double angle_argument(Args& args, int kind) {
     double a = number_of(*args.cell(0));
-    return args.given(0) ? a : math::normalize_degrees(a, kind);
+    return args.given(refine::sine::radians) ? a : math::normalize_degrees(a, kind);
 }
 
 void sine(Args& args) {
@@ -299,7 +306,7 @@ void tangent(Args& args) {
 void arc_function(Args& args, int kind) {
     double x = number_of(*args.cell(0));
     double r = kind == 0 ? std::atan(x) : kind == 1 ? std::acos(x) : std::asin(x);
-    set_float(args, args.given(0) ? r : r * 180.0 / pi);
+    set_float(args, args.given(refine::sine::radians) ? r : r * 180.0 / pi);
 }
 
 void arcsine(Args& args) { arc_function(args, 2); }
@@ -308,7 +315,7 @@ void arctangent(Args& args) { arc_function(args, 0); }
 
 void arctangent2(Args& args) {
     double r = std::atan2(number_of(*args.cell(0)), number_of(*args.cell(1)));
-    set_float(args, args.given(0) ? r : r * (180.0 / pi));
+    set_float(args, args.given(refine::arctangent2::radians) ? r : r * (180.0 / pi));
 }
 
 void log_2(Args& args) { set_float(args, std::log(number_of(*args.cell(0))) / ln_2); }

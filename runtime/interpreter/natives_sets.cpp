@@ -18,6 +18,8 @@
 #include "runtime/interpreter/natives.h"
 #include "runtime/interpreter/stack.h"
 
+#include "refinements.h"
+
 namespace kov::natives {
 
 
@@ -34,6 +36,12 @@ double date_difference(const Cell& a, const Cell& b) {
 }
 
 // The shared step of the five set natives; refinement 0 is /case, 1 is /skip.
+// The set natives share their refinements.
+static_assert(refine::intersect::case_ == refine::union_::case_ && refine::unique::case_ == refine::union_::case_ &&
+              refine::difference::case_ == refine::union_::case_ && refine::exclude::case_ == refine::union_::case_ &&
+              refine::intersect::skip == refine::union_::skip && refine::unique::skip == refine::union_::skip &&
+              refine::difference::skip == refine::union_::skip && refine::exclude::skip == refine::union_::skip);
+
 void set_operation(Args& args, int32_t op) {
     bool unique = op == block::op_unique;
     const char* first_arg = unique ? "set" : "set1";
@@ -43,8 +51,8 @@ void set_operation(Args& args, int32_t op) {
         if (block_set_q(t1) ? !block_set_q(t2) : t1 != t2)
             error::fire(err::script_expect_val, datatype_cell(t1), datatype_cell(t2));
     }
-    bool case_ = args.given(0);
-    Cell* skip = args.given(1) ? args.option(1) : nullptr;
+    bool case_ = args.given(refine::union_::case_);
+    Cell* skip = args.option(refine::union_::skip);
     switch (t1) {
     case T_block:
     case T_hash: {

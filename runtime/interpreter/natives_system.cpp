@@ -42,6 +42,8 @@
 #include "runtime/tui/routines.h"
 #include "runtime/unicode.h"
 
+#include "refinements.h"
+
 namespace kov::natives {
 
 namespace {
@@ -105,7 +107,7 @@ void detailed_stats(Cell& out) {
 
 // stats /show /info
 void stats(Args& args) {
-    if (args.given(0)) {
+    if (args.given(refine::stats::show)) {
         // The table is printed by the library.
         Cell fn = *context::get(context::get_or_add_global(symbol::make("show-memory-stats")));
         if (!cell::is(fn, T_function)) error::fire(err::internal_not_done);
@@ -119,7 +121,7 @@ void stats(Args& args) {
         unset::make_at(*args.cell(0));
         return;
     }
-    if (args.given(1)) {
+    if (args.given(refine::stats::info)) {
         detailed_stats(*args.cell(0));
         stack::keep();
         return;
@@ -129,8 +131,8 @@ void stats(Args& args) {
 
 // recycle /on /off
 void recycle(Args& args) {
-    if (args.given(0) || args.given(1)) {
-        collector::enable(args.given(0));
+    if (args.given(refine::recycle::on) || args.given(refine::recycle::off)) {
+        collector::enable(args.given(refine::recycle::on));
         unset::make_at(*args.cell(0));
         return;
     }
@@ -223,8 +225,8 @@ void compress_(Args& args) {
     Cell method = *args.cell(1);
     compress::Method m = method_of(method);
     int level = -1;
-    if (args.given(0)) {
-        const Cell& lvl = *args.option(0);
+    if (args.given(refine::compress::level)) {
+        const Cell& lvl = *args.option(refine::compress::level);
         int32_t most = m == compress::m_zstd ? 19 : 9;
         if (integer::get(lvl) < 1 || integer::get(lvl) > most) error::fire(err::script_out_of_range, lvl);
         level = integer::get(lvl);
@@ -252,8 +254,8 @@ void decompress_(Args& args) {
     Cell method = *args.cell(1);
     compress::Method m = method_of(method);
     int64_t hint = -1;
-    if (args.given(0)) {
-        const Cell& sz = *args.option(0);
+    if (args.given(refine::decompress::size)) {
+        const Cell& sz = *args.option(refine::decompress::size);
         if (integer::get(sz) < 0) error::fire(err::script_invalid_arg, sz);
         if (m != compress::m_gzip) hint = integer::get(sz);
     }

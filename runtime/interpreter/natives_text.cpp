@@ -34,6 +34,8 @@
 #include "runtime/platform/os.h"
 #include "runtime/unicode.h"
 
+#include "refinements.h"
+
 namespace kov::natives {
 
 
@@ -91,15 +93,16 @@ struct Codec {
 };
 
 // The codec of the /base refinement (64 when absent); other bases raise script/invalid-arg.
+static_assert(refine::debase::base == refine::enbase::base);
 Codec codec_of(Args& args) {
     int32_t base = 64;
-    if (args.given(0)) base = integer::get(*args.option(0));
+    if (args.given(refine::enbase::base)) base = integer::get(*args.option(refine::enbase::base));
     switch (base) {
     case 64: return {base64::encoded_size, base64::encode, base64::decode};
     case 58: return {base58::encoded_size, base58::encode, base58::decode};
     case 16: return {base16::encoded_size, base16::encode, base16::decode};
     case 2: return {base2::encoded_size, base2::encode, base2::decode};
-    default: error::fire(err::script_invalid_arg, *args.option(0));
+    default: error::fire(err::script_invalid_arg, *args.option(refine::enbase::base));
     }
 }
 
@@ -132,9 +135,10 @@ void enbase(Args& args) {
 
 // ---- case ----------------------------------------------------------------------------------------
 
+static_assert(refine::lowercase::part == refine::uppercase::part);
 void change_case(Args& args, bool upper) {
     Cell* value = args.cell(0);
-    Cell* part = args.given(0) ? args.option(0) : nullptr;
+    Cell* part = args.option(refine::uppercase::part);
     if (cell::is(*value, T_char_)) part = nullptr;
     if (part && !cell::is(*part, T_integer) && !(cell::type(*part) == cell::type(*value) && series::node_of(*part) == series::node_of(*value)))
         error::fire(err::script_invalid_refine_arg, word_cell("part"), *part);
@@ -165,7 +169,7 @@ void to_local_file(Args& args) {
     const uint8_t* head = string::rs_head(path);
     bool relative = string::rs_length_q(path) == 0 || string::get_char(head, memory::buffer(series::node_of(path))->unit()) != '/';
     Cell* out;
-    if (args.given(0) && relative) {
+    if (args.given(refine::to_local_file::full) && relative) {
         out = push_current_dir();
         int32_t n = string::rs_full_length_q(*out);
         if (n == 0 || string::rs_abs_char(*out, n - 1) != '/') string::concatenate_literal(*out, "/");
@@ -267,11 +271,11 @@ void new_line(Args& args) {
     Cell position = *args.cell(0);
     bool value = args.logic(1);
     uint64_t step = 0;
-    if (args.given(1)) {
-        const Cell& size = *args.option(1);
+    if (args.given(refine::new_line::skip)) {
+        const Cell& size = *args.option(refine::new_line::skip);
         if (integer::get(size) < 1) error::fire(err::script_out_of_range, size);
         step = static_cast<uint64_t>(integer::get(size));
-    } else if (args.given(0)) {
+    } else if (args.given(refine::new_line::all)) {
         step = 1;
     }
     code_cache::changed(series::node_of(position));  // the markers are part of the cells

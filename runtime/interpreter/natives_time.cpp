@@ -9,24 +9,24 @@
 #include "runtime/interpreter/stack.h"
 #include "runtime/platform/os.h"
 
+#include "refinements.h"
+
 namespace kov::natives {
 
 namespace {
 
-// The refinements in spec order: the eight fields, then /precise and /utc.
-enum NowRefinement : uint32_t { r_year, r_month, r_day, r_time, r_zone, r_date, r_weekday, r_yearday, r_precise, r_utc };
-
 void now(Args& args) {
-    // The accessor index of each field refinement.
+    // The accessor index of each field refinement: the eight fields come first in the spec.
     constexpr int32_t fields[] = {2, 3, 4, 6, 5, 1, 10, 11};
+    static_assert(refine::now::year == 0 && refine::now::yearday == 7);
     int32_t field = 0;
-    for (uint32_t r = r_year; r <= r_yearday; ++r) {
+    for (uint32_t r = refine::now::year; r <= refine::now::yearday; ++r) {
         if (!args.given(r)) continue;
         if (field) error::fire(err::script_bad_refines);
         field = fields[r];
     }
-    bool utc = args.given(r_utc);
-    os::ClockReading now = os::read_clock(utc, args.given(r_precise));
+    bool utc = args.given(refine::now::utc);
+    os::ClockReading now = os::read_clock(utc, args.given(refine::now::precise));
     Cell d{};
     date::from_os_time(d, now.year, now.month, now.day, now.seconds, now.offset_minutes / 60, now.offset_minutes % 60,
                        true);

@@ -7,7 +7,6 @@
 #include "runtime/codecs/image_codecs.h"
 
 #include <cstring>
-#include <vector>
 
 #include "runtime/collector.h"
 #include "runtime/datatypes/context.h"
@@ -26,31 +25,28 @@ namespace kov::routines {
 
 namespace {
 
-struct Named {
-    const char* name;
-    Entry entry;
+Entry table[count + 1];  // entry 0 is never used
+
+constexpr const char* words[count + 1] = {
+    "",
+#define ROUTINE(word, ident, family) word,
+#include "runtime/defs/routines.def"
+#undef ROUTINE
 };
-std::vector<Named>& table() {
-    static std::vector<Named> t{{"", nullptr}};  // index 0 is never an entry
-    return t;
-}
 
 inline Cell* more_of(const Cell& r) { return cells::of(function::more_of(r)); }
 
 }  // namespace
 
-uint32_t add(const char* name, Entry entry) {
-    table().push_back({name, entry});
-    return static_cast<uint32_t>(table().size() - 1);
-}
+void register_entry(uint32_t index, Entry entry) { table[index] = entry; }
 
-uint32_t find(const char* name, uint32_t length) {
-    for (uint32_t i = 1; i < table().size(); ++i)
-        if (std::strlen(table()[i].name) == length && std::memcmp(table()[i].name, name, length) == 0) return i;
+uint32_t find(const char* word, uint32_t length) {
+    for (uint32_t i = 1; i <= count; ++i)
+        if (std::strlen(words[i]) == length && std::memcmp(words[i], word, length) == 0) return i;
     return 0;
 }
 
-Entry entry(uint32_t index) { return index < table().size() ? table()[index].entry : nullptr; }
+Entry entry(uint32_t index) { return index <= count ? table[index] : nullptr; }
 
 Cell* make(const Cell& spec, uint32_t index, const Cell& data) {
     Cell d = data;
@@ -97,12 +93,13 @@ Cell* make_from(const Cell& definition) {
     return make(spec, index, data);
 }
 
-void call(const Cell& routine) {
+void call(const Cell& routine, const int32_t* refinements) {
     const Cell* more = more_of(routine);
     Entry e = entry(cell::is(more[2], T_integer) ? static_cast<uint32_t>(integer::get(more[2])) : 0);
     if (!e) error::fire(err::internal_routines);
     Cell data = more[4];
-    e(stack::values.args, data);
+    Args args(refinements);
+    e(args, data);
 }
 
 void init_builtin();

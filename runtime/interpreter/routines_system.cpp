@@ -83,27 +83,27 @@ void catalog_words(Cell* result, const char* const (&names)[N], uint32_t type) {
 
 // Start-up values by name: global-object, error-catalog, error-prototype, build,
 // arguments (the process's), and the word lists of the catalogue (datatypes, actions, natives).
-void boot_value(Cell* args, const Cell&) {
-    const Cell which = args[0];
+void boot_value(routines::Args& args, const Cell&) {
+    const Cell which = *args.cell(0);
     if (names(which, "global-object")) {
-        make_global_object(&args[0]);
+        make_global_object(args.cell(0));
     } else if (names(which, "error-catalog")) {
-        args[0] = error::catalog();
+        *args.cell(0) = error::catalog();
     } else if (names(which, "error-prototype")) {
-        args[0] = error::prototype();
+        *args.cell(0) = error::prototype();
     } else if (names(which, "build")) {
         // The build's date, then the commit, its branch and its date (empty outside a checkout).
         Cell* b = stack::push(none::value);
         block::make_at(*b, 4);
         for (const char* text : {KOV_BUILD_DATE, KOV_GIT_COMMIT, KOV_GIT_BRANCH, KOV_GIT_DATE})
             string::load_in(series::node_of(*b), reinterpret_cast<const uint8_t*>(text), std::strlen(text), 0);
-        args[0] = *b;
+        *args.cell(0) = *b;
     } else if (names(which, "datatypes")) {
-        catalog_words(&args[0], datatype_names, T_datatype);
+        catalog_words(args.cell(0), datatype_names, T_datatype);
     } else if (names(which, "actions")) {
-        catalog_words(&args[0], action_names, T_action);
+        catalog_words(args.cell(0), action_names, T_action);
     } else if (names(which, "natives")) {
-        catalog_words(&args[0], native_names, T_native);
+        catalog_words(args.cell(0), native_names, T_native);
     } else if (names(which, "arguments")) {
         // One string per entry, as the system passed them (names of files among them).
         Cell* b = stack::push(none::value);
@@ -113,33 +113,33 @@ void boot_value(Cell* args, const Cell&) {
             const char* arg = runtime::record.argv[i];
             block::rs_append(*b, *io::load_name(reinterpret_cast<const uint8_t*>(arg), std::strlen(arg), nullptr));
         }
-        args[0] = *b;
+        *args.cell(0) = *b;
     } else {
         error::fire(err::script_invalid_arg, which);
     }
 }
 
-void float_option(Cell* args, const Cell&) {
-    bool on = !cell::is(args[1], T_none) && !(cell::is(args[1], T_logic) && logic::get(args[1]) == 0);
-    if (names(args[0], "pretty?")) float_::set_pretty(on);
-    else if (names(args[0], "full?")) float_::set_full(on);
-    args[0] = unset::value;
+void float_option(routines::Args& args, const Cell&) {
+    bool on = !cell::is(*args.cell(1), T_none) && !(cell::is(*args.cell(1), T_logic) && logic::get(*args.cell(1)) == 0);
+    if (names(*args.cell(0), "pretty?")) float_::set_pretty(on);
+    else if (names(*args.cell(0), "full?")) float_::set_full(on);
+    *args.cell(0) = unset::value;
 }
 
-void last_lf_q(Cell* args, const Cell&) { logic::make_at(args[0], natives::last_line_feed); }
+void last_lf_q(routines::Args& args, const Cell&) { logic::make_at(*args.cell(0), natives::last_line_feed); }
 
 // True when any caller up the chain was called by the interpreter (the routine's own frame
 // is left out).
-void interpreted_q(Cell* args, const Cell&) {
+void interpreted_q(routines::Args& args, const Cell&) {
     uint32_t depth = stack::depth();
-    logic::make_at(args[0], depth > 1 && stack::frame_barrier_q(depth - 1, false));
+    logic::make_at(*args.cell(0), depth > 1 && stack::frame_barrier_q(depth - 1, false));
 }
 
 // The call trace, innermost first: each call's word and the value-stack position of its
 // argument base. The bottom frame is left out (unless it is the only one), and so are the
 // hidden labels that backtraces skip.
-void collect_calls(Cell* args, const Cell&) {
-    Cell list = args[0];
+void collect_calls(routines::Args& args, const Cell&) {
+    Cell list = *args.cell(0);
     collector::Root keep(list);
     uint32_t depth = stack::depth();
     for (uint32_t d = depth; d >= 1; --d) {
@@ -155,17 +155,14 @@ void collect_calls(Cell* args, const Cell&) {
         block::rs_append(list, w);
         block::rs_append(list, integer::make(static_cast<int32_t>(f.args)));
     }
-    args[0] = unset::value;
+    *args.cell(0) = unset::value;
 }
 
 }  // namespace
 
 void init_system() {
-    add("collect-calls", collect_calls);
-    add("boot-value", boot_value);
-    add("float-option", float_option);
-    add("last-lf?", last_lf_q);
-    add("interpreted?", interpreted_q);
+#define ROUTINES_system(index, entry) register_entry(index, entry);
+#include "runtime/interpreter/routines_register.h"
 }
 
 }  // namespace kov::routines

@@ -1,4 +1,5 @@
 #include "runtime/io/clipboard.h"
+#include "runtime/interpreter/routines.h"
 
 #include <string>
 
@@ -21,27 +22,27 @@ namespace kov::io {
 
 namespace clip = os::clipboard;
 
-void read_clipboard_routine(Cell* args, const Cell&) {
+void read_clipboard(routines::Args& args, const Cell&) {
     clip::Content content;
     if (!clip::read(content)) {
-        logic::make_at(args[0], false);
+        logic::make_at(*args.cell(0), false);
         return;
     }
     switch (content.kind) {
     case clip::Content::Kind::empty:
-        none::make_at(args[0]);
+        none::make_at(*args.cell(0));
         return;
     case clip::Content::Kind::text:
-        string::load(reinterpret_cast<const uint8_t*>(content.text.data()), content.text.size(), &args[0], 0);
+        string::load(reinterpret_cast<const uint8_t*>(content.text.data()), content.text.size(), args.cell(0), 0);
         return;
     case clip::Content::Kind::image: {
         // A picture that does not decode is nothing usable.
         stack::Mark mark;
         try {
-            args[0] = *image_codecs::load_binary(reinterpret_cast<const uint8_t*>(content.text.data()), content.text.size());
+            *args.cell(0) = *image_codecs::load_binary(reinterpret_cast<const uint8_t*>(content.text.data()), content.text.size());
         } catch (const Error& e) {
             if (e.id != err::access_bad_media) throw;
-            none::make_at(args[0]);
+            none::make_at(*args.cell(0));
         }
         return;
     }
@@ -52,15 +53,15 @@ void read_clipboard_routine(Cell* args, const Cell&) {
             Cell* f = string::load_in(series::node_of(*out), reinterpret_cast<const uint8_t*>(name.data()), name.size(), 0);
             cell::set_type(*f, T_file);
         }
-        args[0] = *out;
+        *args.cell(0) = *out;
         return;
     }
     }
 }
 
-void write_clipboard_routine(Cell* args, const Cell&) {
+void write_clipboard(routines::Args& args, const Cell&) {
     clip::Content content;
-    const Cell& value = args[0];
+    const Cell& value = *args.cell(0);
     if (cell::is(value, T_string)) {
         content.kind = clip::Content::Kind::text;
         append_utf8(value, -1, content.text);
@@ -79,7 +80,7 @@ void write_clipboard_routine(Cell* args, const Cell&) {
     } else if (cell::is(value, T_image)) {
         // An image without pixels has nothing to put there: the clipboard is only emptied.
         if (image::pixel_count(value) == 0) {
-            logic::make_at(args[0], clip::write(content));
+            logic::make_at(*args.cell(0), clip::write(content));
             return;
         }
         stack::Mark mark;
@@ -90,7 +91,7 @@ void write_clipboard_routine(Cell* args, const Cell&) {
     } else if (!cell::is(value, T_none)) {
         error::fire(err::script_invalid_arg, value);
     }
-    logic::make_at(args[0], clip::write(content));
+    logic::make_at(*args.cell(0), clip::write(content));
 }
 
 }  // namespace kov::io

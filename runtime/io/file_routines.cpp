@@ -2,6 +2,7 @@
 // the I/O layer; the current directory comes back in the host's form, a string! ending in a
 // slash.
 #include "runtime/io/file_routines.h"
+#include "runtime/interpreter/routines.h"
 
 #include <string>
 
@@ -13,14 +14,14 @@
 
 namespace kov::io {
 
-void exists_q_routine(Cell* args, const Cell&) { logic::make_at(args[0], exists_q(args[0])); }
+void exists_q(routines::Args& args, const Cell&) { logic::make_at(*args.cell(0), exists_q(*args.cell(0))); }
 
-void create_dir_routine(Cell* args, const Cell&) {
-    create_dir(args[0]);
-    args[0] = unset::value;
+void create_dir(routines::Args& args, const Cell&) {
+    create_dir(*args.cell(0));
+    *args.cell(0) = unset::value;
 }
 
-void get_current_dir_routine(Cell* args, const Cell&) {
+void get_current_dir(routines::Args& args, const Cell&) {
     long length = os::get_current_dir(nullptr, 0);
     std::string dir(length > 0 ? static_cast<size_t>(length) + 1 : 1, '\0');
     if (length < 0 || os::get_current_dir(dir.data(), dir.size()) != length) {
@@ -28,15 +29,15 @@ void get_current_dir_routine(Cell* args, const Cell&) {
     }
     dir.resize(static_cast<size_t>(length));
     if (dir.empty() || dir.back() != '/') dir += '/';
-    load_name(reinterpret_cast<const uint8_t*>(dir.data()), dir.size(), &args[0]);
+    load_name(reinterpret_cast<const uint8_t*>(dir.data()), dir.size(), args.cell(0));
 }
 
-void set_current_dir_routine(Cell* args, const Cell&) {
+void set_current_dir(routines::Args& args, const Cell&) {
     std::string path;
-    if (!local_path(args[0], path) || path.empty() || !os::set_current_dir(path.c_str())) {
-        error::fire(err::access_cannot_open, args[0]);
+    if (!local_path(*args.cell(0), path) || path.empty() || !os::set_current_dir(path.c_str())) {
+        error::fire(err::access_cannot_open, *args.cell(0));
     }
-    args[0] = unset::value;
+    *args.cell(0) = unset::value;
 }
 
 }  // namespace kov::io

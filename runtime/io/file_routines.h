@@ -4,11 +4,15 @@
 #pragma once
 #include "runtime/cell.h"
 
+namespace kov::natives {
+class Args;
+}
+
 namespace kov::io {
 
-void exists_q_routine(Cell* args, const Cell& data);
-void create_dir_routine(Cell* args, const Cell& data);
-void get_current_dir_routine(Cell* args, const Cell& data);
-void set_current_dir_routine(Cell* args, const Cell& data);
+void exists_q(natives::Args& args, const Cell& data);
+void create_dir(natives::Args& args, const Cell& data);
+void get_current_dir(natives::Args& args, const Cell& data);
+void set_current_dir(natives::Args& args, const Cell& data);
 
 }  // namespace kov::io

@@ -18,6 +18,8 @@
 #include "runtime/parse/match.h"
 #include "runtime/parse/parse.h"
 
+#include "refinements.h"
+
 namespace kov::natives {
 
 namespace {
@@ -40,10 +42,10 @@ int64_t part_limit(const Cell& input, const Cell& length) {
 void parse_(Args& args) {
     Cell input = *args.cell(0);
     Cell rules = *args.cell(1);
-    bool case_ = args.given(0);
+    bool case_ = args.given(refine::parse::case_);
     int64_t limit = -1;
-    if (args.given(1)) {
-        limit = part_limit(input, *args.option(1));
+    if (args.given(refine::parse::part)) {
+        limit = part_limit(input, *args.option(refine::parse::part));
         int64_t from = series::index_of(input);
         if (from < 0) from = 0;
         if (limit - from < 1) {
@@ -52,7 +54,7 @@ void parse_(Args& args) {
             return;
         }
     }
-    Cell callback = args.given(2) ? *args.option(2) : none::value;
+    Cell callback = args.given(refine::parse::trace) ? *args.option(refine::parse::trace) : none::value;
     stack::keep();
     uint32_t before = stack::depth();
     Cell result = parse::process(input, rules, case_, limit, callback);

@@ -216,11 +216,11 @@ void mouse_modes(bool on) {
 // ---- routines ---------------------------------------------------------------------------------
 
 // tui-enter full? mouse?: takes the terminal; false when standard input or output is not one.
-void enter(Cell* args, const Cell&) {
-    bool full = logic::true_value_q(args[0], false, nullptr), mouse = logic::true_value_q(args[1], false, nullptr);
+void tui_enter(routines::Args& args, const Cell&) {
+    bool full = logic::true_value_q(*args.cell(0), false, nullptr), mouse = logic::true_value_q(*args.cell(1), false, nullptr);
     if (!active) {
         if (!os::tty::interactive() || !os::tty::enter_raw()) {
-            logic::make_at(args[0], false);
+            logic::make_at(*args.cell(0), false);
             return;
         }
         active = true;
@@ -242,10 +242,10 @@ void enter(Cell* args, const Cell&) {
     mouse_modes(mouse);
     update_exit_sequence();
     flush();
-    logic::make_at(args[0], true);
+    logic::make_at(*args.cell(0), true);
 }
 
-void leave(Cell* args, const Cell&) {
+void tui_leave(routines::Args& args, const Cell&) {
     if (active) {
         if (frame_state.area_drawn && !alternate_on) {
             int below = screen.height() - frame_state.cursor_row;
@@ -267,50 +267,53 @@ void leave(Cell* args, const Cell&) {
     }
     decoder.clear();
     timers.clear();
-    args[0] = none::value;
+    *args.cell(0) = none::value;
 }
 
-void active_q(Cell* args, const Cell&) { logic::make_at(args[0], active); }
-void real_q(Cell* args, const Cell&) { logic::make_at(args[0], os::tty::interactive()); }
+void tui_active_q(routines::Args& args, const Cell&) { logic::make_at(*args.cell(0), active); }
+void tui_real_q(routines::Args& args, const Cell&) { logic::make_at(*args.cell(0), os::tty::interactive()); }
 
-void size_routine(Cell* args, const Cell&) {
+void tui_size(routines::Args& args, const Cell&) {
     int c = 0, r = 0;
     bool known = os::tty::size(c, r) && c > 0 && r > 0;
-    pair::make_at(args[0], known ? c : 80, known ? r : 24);
+    pair::make_at(*args.cell(0), known ? c : 80, known ? r : 24);
 }
 
 // tui-screen width height: the grid for the next frame, cut to the terminal, all blank.
-void screen_routine(Cell* args, const Cell&) {
+void tui_screen(routines::Args& args, const Cell&) {
     if (active) read_size();
-    int w = int_of(args[0]), h = int_of(args[1]);
+    int w = int_of(*args.cell(0)), h = int_of(*args.cell(1));
     screen.resize(w > columns ? columns : w, h > rows ? rows : h);
-    pair::make_at(args[0], screen.width(), screen.height());
+    pair::make_at(*args.cell(0), screen.width(), screen.height());
 }
 
-Clip clip_of(const Cell* a) { return Clip{int_of(a[0]), int_of(a[1]), int_of(a[2]), int_of(a[3])}; }
+// The clip rectangle given by four integer arguments from argument k.
+Clip clip_of(const routines::Args& args, uint32_t k) {
+    return Clip{int_of(*args.cell(k)), int_of(*args.cell(k + 1)), int_of(*args.cell(k + 2)), int_of(*args.cell(k + 3))};
+}
 
 // tui-fill left top right bottom colour-word
-void fill_routine(Cell* args, const Cell&) {
-    fill(screen, clip_of(args), static_cast<uint32_t>(int_of(args[4])));
-    args[0] = none::value;
+void tui_fill(routines::Args& args, const Cell&) {
+    fill(screen, clip_of(args, 0), static_cast<uint32_t>(int_of(*args.cell(4))));
+    *args.cell(0) = none::value;
 }
 
 // tui-text x y left top right bottom text fg bg attributes flags
-void text_routine(Cell* args, const Cell&) {
-    std::u32string t = text_of(args[6]);
-    Style st{static_cast<uint32_t>(int_of(args[8])), static_cast<uint32_t>(int_of(args[7])), static_cast<uint32_t>(int_of(args[9]))};
-    text_run(screen, clip_of(args + 2), int_of(args[0]), int_of(args[1]), t.data(), t.size(), st, static_cast<uint32_t>(int_of(args[10])));
-    args[0] = none::value;
+void tui_text(routines::Args& args, const Cell&) {
+    std::u32string t = text_of(*args.cell(6));
+    Style st{static_cast<uint32_t>(int_of(*args.cell(8))), static_cast<uint32_t>(int_of(*args.cell(7))), static_cast<uint32_t>(int_of(*args.cell(9)))};
+    text_run(screen, clip_of(args, 2), int_of(*args.cell(0)), int_of(*args.cell(1)), t.data(), t.size(), st, static_cast<uint32_t>(int_of(*args.cell(10))));
+    *args.cell(0) = none::value;
 }
 
 // tui-styled-text x y left top right bottom text line flags: the line holds one [foreground
 // background attributes] block per character.
-void styled_text_routine(Cell* args, const Cell&) {
-    std::u32string t = text_of(args[6]);
+void tui_styled_text(routines::Args& args, const Cell&) {
+    std::u32string t = text_of(*args.cell(6));
     std::vector<Style> styles;
-    if (cell::is(args[7], T_block)) {
-        memory::Node line = series::node_of(args[7]);
-        for (uint32_t i = series::position_of(args[7]); i < cells::count(line) && styles.size() < t.size(); ++i) {
+    if (cell::is(*args.cell(7), T_block)) {
+        memory::Node line = series::node_of(*args.cell(7));
+        for (uint32_t i = series::position_of(*args.cell(7)); i < cells::count(line) && styles.size() < t.size(); ++i) {
             Style st;
             const Cell& entry = cells::at(line, i);
             if (cell::is(entry, T_block)) {
@@ -322,28 +325,28 @@ void styled_text_routine(Cell* args, const Cell&) {
             styles.push_back(st);
         }
     }
-    text_run(screen, clip_of(args + 2), int_of(args[0]), int_of(args[1]), t.data(), t.size(), Style{}, static_cast<uint32_t>(int_of(args[8])), styles);
-    args[0] = none::value;
+    text_run(screen, clip_of(args, 2), int_of(*args.cell(0)), int_of(*args.cell(1)), t.data(), t.size(), Style{}, static_cast<uint32_t>(int_of(*args.cell(8))), styles);
+    *args.cell(0) = none::value;
 }
 
 // tui-put x y code fg bg attributes
-void put_routine(Cell* args, const Cell&) {
-    if (ScreenCell* c = screen.at(int_of(args[0]), int_of(args[1])))
-        *c = ScreenCell{static_cast<uint32_t>(int_of(args[2])), static_cast<uint32_t>(int_of(args[4])),
-                        static_cast<uint32_t>(int_of(args[3])), static_cast<uint32_t>(int_of(args[5]))};
-    args[0] = none::value;
+void tui_put(routines::Args& args, const Cell&) {
+    if (ScreenCell* c = screen.at(int_of(*args.cell(0)), int_of(*args.cell(1))))
+        *c = ScreenCell{static_cast<uint32_t>(int_of(*args.cell(2))), static_cast<uint32_t>(int_of(*args.cell(4))),
+                        static_cast<uint32_t>(int_of(*args.cell(3))), static_cast<uint32_t>(int_of(*args.cell(5)))};
+    *args.cell(0) = none::value;
 }
 
 // tui-frame caret: writes the grid; the caret is a pair of area cells, or none.
-void frame_routine(Cell* args, const Cell&) {
-    bool caret = cell::is(args[0], T_pair);
+void tui_frame(routines::Args& args, const Cell&) {
+    bool caret = cell::is(*args.cell(0), T_pair);
     if (active) {
         if (!caret && !cursor_hidden) {
             out += "\x1b[?25l";
             cursor_hidden = true;
             update_exit_sequence();
         }
-        write_frame(out, screen, frame_state, caret ? pair::x(args[0]) : -1, caret ? pair::y(args[0]) : -1);
+        write_frame(out, screen, frame_state, caret ? pair::x(*args.cell(0)) : -1, caret ? pair::y(*args.cell(0)) : -1);
         if (caret && cursor_hidden) {
             out += "\x1b[?25h";
             cursor_hidden = false;
@@ -351,13 +354,13 @@ void frame_routine(Cell* args, const Cell&) {
         }
         flush();
     }
-    args[0] = none::value;
+    *args.cell(0) = none::value;
 }
 
 // tui-pass once?: reads, waits out the frame and moves the timers: [input? resized?
 // interrupted? fired-owner ...].
-void pass_routine(Cell* args, const Cell&) {
-    bool once = logic::true_value_q(args[0], false, nullptr);
+void tui_pass(routines::Args& args, const Cell&) {
+    bool once = logic::true_value_q(*args.cell(0), false, nullptr);
     std::vector<int32_t> fired;
     Pacer::Pass p;
     if (active) {
@@ -371,20 +374,20 @@ void pass_routine(Cell* args, const Cell&) {
     *series::append_cell(node) = logic::make(p.resized);
     *series::append_cell(node) = logic::make(p.interrupted);
     for (int32_t id : fired) *series::append_cell(node) = integer::make(id);
-    args[0] = *b;
+    *args.cell(0) = *b;
     stack::pop(1);
 }
 
-void pass_end_routine(Cell* args, const Cell&) {
+void tui_pass_end(routines::Args& args, const Cell&) {
     pacer.end();
-    args[0] = none::value;
+    *args.cell(0) = none::value;
 }
 
 // tui-decode pointer?: [kind code x y flags ...], kind one of the words char key button
 // over wheel.
-void decode_routine(Cell* args, const Cell&) {
+void tui_decode(routines::Args& args, const Cell&) {
     std::vector<Input> items;
-    decoder.decode(items, logic::true_value_q(args[0], false, nullptr));
+    decoder.decode(items, logic::true_value_q(*args.cell(0), false, nullptr));
     static const char* const kinds[] = {"char", "key", "button", "over", "wheel"};
     Cell* b = block::push_new(static_cast<int32_t>(items.size() * 5));
     for (const Input& in : items) {
@@ -396,18 +399,18 @@ void decode_routine(Cell* args, const Cell&) {
         *series::append_cell(series::node_of(*b)) = float_::make(in.y);
         *series::append_cell(series::node_of(*b)) = integer::make(static_cast<int32_t>(in.flags));
     }
-    args[0] = *b;
+    *args.cell(0) = *b;
     stack::pop(1);
 }
 
 // tui-feed bytes: input as if the terminal had sent it (sessions driven from a script).
-void feed_routine(Cell* args, const Cell&) {
-    if (cell::is(args[0], T_binary) || in(cell::type(args[0]), ANY_STRING)) {
-        std::u32string t = text_of(args[0]);
+void tui_feed(routines::Args& args, const Cell&) {
+    if (cell::is(*args.cell(0), T_binary) || in(cell::type(*args.cell(0)), ANY_STRING)) {
+        std::u32string t = text_of(*args.cell(0));
         std::string bytes;
-        if (cell::is(args[0], T_binary)) {
-            memory::Buffer* b = memory::buffer(series::node_of(args[0]));
-            bytes.assign(reinterpret_cast<const char*>(b->head_ptr()) + series::position_of(args[0]), b->used() - series::position_of(args[0]));
+        if (cell::is(*args.cell(0), T_binary)) {
+            memory::Buffer* b = memory::buffer(series::node_of(*args.cell(0)));
+            bytes.assign(reinterpret_cast<const char*>(b->head_ptr()) + series::position_of(*args.cell(0)), b->used() - series::position_of(*args.cell(0)));
         } else {
             // Control characters go in as they are: they are the keys being fed.
             for (char32_t c : t) {
@@ -417,82 +420,82 @@ void feed_routine(Cell* args, const Cell&) {
         }
         decoder.feed(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
     }
-    args[0] = none::value;
+    *args.cell(0) = none::value;
 }
 
-void clear_input_routine(Cell* args, const Cell&) {
+void tui_clear_input(routines::Args& args, const Cell&) {
     decoder.clear();
-    args[0] = none::value;
+    *args.cell(0) = none::value;
 }
 
-void area_routine(Cell* args, const Cell&) { pair::make_at(args[0], decoder.area_column, decoder.area_row); }
-void set_area_row_routine(Cell* args, const Cell&) {
-    decoder.area_row = int_of(args[0]);
-    args[0] = none::value;
+void tui_area(routines::Args& args, const Cell&) { pair::make_at(*args.cell(0), decoder.area_column, decoder.area_row); }
+void tui_set_area_row(routines::Args& args, const Cell&) {
+    decoder.area_row = int_of(*args.cell(0));
+    *args.cell(0) = none::value;
 }
 
-void timer_add_routine(Cell* args, const Cell&) {
-    timers.add(int_of(args[0]), int_of(args[1]));
-    args[0] = none::value;
+void tui_timer_add(routines::Args& args, const Cell&) {
+    timers.add(int_of(*args.cell(0)), int_of(*args.cell(1)));
+    *args.cell(0) = none::value;
 }
-void timer_remove_routine(Cell* args, const Cell&) {
-    timers.remove(int_of(args[0]));
-    args[0] = none::value;
+void tui_timer_remove(routines::Args& args, const Cell&) {
+    timers.remove(int_of(*args.cell(0)));
+    *args.cell(0) = none::value;
 }
 // tui-rate-period rate: ms, 0 for a rate that cannot be used.
-void rate_period_routine(Cell* args, const Cell&) {
+void tui_rate_period(routines::Args& args, const Cell&) {
     int32_t p = 0;
-    if (cell::is(args[0], T_integer)) p = period_of_rate(integer::get(args[0]));
-    else if (cell::is(args[0], T_time)) p = period_of_seconds(time::get(args[0]));
-    else if (cell::is(args[0], T_float_)) p = period_of_seconds(float_::get_value(args[0]));
-    integer::make_at(args[0], p);
+    if (cell::is(*args.cell(0), T_integer)) p = period_of_rate(integer::get(*args.cell(0)));
+    else if (cell::is(*args.cell(0), T_time)) p = period_of_seconds(time::get(*args.cell(0)));
+    else if (cell::is(*args.cell(0), T_float_)) p = period_of_seconds(float_::get_value(*args.cell(0)));
+    integer::make_at(*args.cell(0), p);
 }
 
-void click_double_routine(Cell* args, const Cell&) { logic::make_at(args[0], clicks.take_double()); }
-void click_released_routine(Cell* args, const Cell&) {
+void tui_click_double_q(routines::Args& args, const Cell&) { logic::make_at(*args.cell(0), clicks.take_double()); }
+void tui_click_released(routines::Args& args, const Cell&) {
     clicks.released();
-    args[0] = none::value;
+    *args.cell(0) = none::value;
 }
 
-void palette_routine(Cell* args, const Cell&) { integer::make_at(args[0], static_cast<int32_t>(palette_index(rgba_of(args[0])))); }
-void rgb_routine(Cell* args, const Cell&) { integer::make_at(args[0], static_cast<int32_t>(rgb_colour(rgba_of(args[0])))); }
+void tui_palette(routines::Args& args, const Cell&) { integer::make_at(*args.cell(0), static_cast<int32_t>(palette_index(rgba_of(*args.cell(0))))); }
+void tui_rgb(routines::Args& args, const Cell&) { integer::make_at(*args.cell(0), static_cast<int32_t>(rgb_colour(rgba_of(*args.cell(0))))); }
 
 // tui-measure text wrap-width: widest line by lines, in cells.
-void measure_routine(Cell* args, const Cell&) {
-    std::u32string t = text_of(args[0]);
+void tui_measure(routines::Args& args, const Cell&) {
+    std::u32string t = text_of(*args.cell(0));
     int w = 0, l = 0;
-    measure(t.data(), t.size(), int_of(args[1]), w, l);
-    pair::make_at(args[0], w, l);
+    measure(t.data(), t.size(), int_of(*args.cell(1)), w, l);
+    pair::make_at(*args.cell(0), w, l);
 }
 
-void char_width_routine(Cell* args, const Cell&) { integer::make_at(args[0], char_width(static_cast<uint32_t>(int_of(args[0])))); }
+void tui_char_width(routines::Args& args, const Cell&) { integer::make_at(*args.cell(0), char_width(static_cast<uint32_t>(int_of(*args.cell(0))))); }
 
 // tui-event type face offset key picked flags: a back-end event whose record stays readable
 // until tui-event-done.
-void event_routine(Cell* args, const Cell&) {
-    uint32_t type = static_cast<uint32_t>(int_of(args[0]));
-    uint32_t flags = static_cast<uint32_t>(int_of(args[5]));
+void tui_event(routines::Args& args, const Cell&) {
+    uint32_t type = static_cast<uint32_t>(int_of(*args.cell(0)));
+    uint32_t flags = static_cast<uint32_t>(int_of(*args.cell(5)));
     ++generation;
     if (generation == 0) generation = 1;
     Cell list = records();
     memory::Node node = series::node_of(list);
     *series::append_cell(node) = integer::make(static_cast<int32_t>(generation));
     for (int i = 1; i <= 4; ++i) {
-        Cell v = args[i];
+        Cell v = *args.cell(i);
         *series::append_cell(series::node_of(records())) = v;
     }
-    args[0] = event::make_backend(type, generation, flags);
+    *args.cell(0) = event::make_backend(type, generation, flags);
 }
 
-void event_done_routine(Cell* args, const Cell&) {
+void tui_event_done(routines::Args& args, const Cell&) {
     Cell list = records();
     uint32_t n = cells::count(series::node_of(list));
     if (n >= 5) block::set_tail(list, n - 5);
-    args[0] = none::value;
+    *args.cell(0) = none::value;
 }
 
 // tui-contents: the grid as text rows (second halves left out), for tests.
-void contents_routine(Cell* args, const Cell&) {
+void tui_contents(routines::Args& args, const Cell&) {
     std::string text;
     for (int y = 0; y < screen.height(); ++y) {
         for (int x = 0; x < screen.width(); ++x) {
@@ -503,25 +506,25 @@ void contents_routine(Cell* args, const Cell&) {
         text += '\n';
     }
     Cell* s = string::load_at(reinterpret_cast<const uint8_t*>(text.data()), text.size(), 0);
-    args[0] = *s;
+    *args.cell(0) = *s;
     stack::pop(1);
 }
 
 // tui-cell x y: [code foreground background attributes] of a cell of the grid, for tests.
-void cell_routine(Cell* args, const Cell&) {
-    const ScreenCell* c = screen.at(int_of(args[0]), int_of(args[1]));
+void tui_cell(routines::Args& args, const Cell&) {
+    const ScreenCell* c = screen.at(int_of(*args.cell(0)), int_of(*args.cell(1)));
     ScreenCell v = c ? *c : ScreenCell{};
     Cell* b = block::push_new(4);
     for (uint32_t x : {v.code, v.foreground, v.background, v.attributes})
         *series::append_cell(series::node_of(*b)) = integer::make(static_cast<int32_t>(x));
-    args[0] = *b;
+    *args.cell(0) = *b;
     stack::pop(1);
 }
 
 // tui-handle id: the handle! a widget is known by; tui-handle-id handle: its id.
-void handle_routine(Cell* args, const Cell&) { handle::make_at(args[0], int_of(args[0]), handle::window); }
-void handle_id_routine(Cell* args, const Cell&) {
-    integer::make_at(args[0], cell::is(args[0], T_handle) ? handle::value(args[0]) : 0);
+void tui_handle(routines::Args& args, const Cell&) { handle::make_at(*args.cell(0), int_of(*args.cell(0)), handle::window); }
+void tui_handle_id(routines::Args& args, const Cell&) {
+    integer::make_at(*args.cell(0), cell::is(*args.cell(0), T_handle) ? handle::value(*args.cell(0)) : 0);
 }
 
 // ---- widget parts -------------------------------------------------------------------------------
@@ -546,75 +549,75 @@ WidgetPart* part_of(int32_t id) {
 }
 
 // tui-widget-add id / tui-widget-free id: a widget's parts come and go with it.
-void widget_add_routine(Cell* args, const Cell&) {
-    widget_parts[int_of(args[0])] = WidgetPart{};
-    args[0] = none::value;
+void tui_widget_add(routines::Args& args, const Cell&) {
+    widget_parts[int_of(*args.cell(0))] = WidgetPart{};
+    *args.cell(0) = none::value;
 }
-void widget_free_routine(Cell* args, const Cell&) {
-    int32_t id = int_of(args[0]);
+void tui_widget_free(routines::Args& args, const Cell&) {
+    int32_t id = int_of(*args.cell(0));
     widget_parts.erase(id);
     if (focused_widget == id) focused_widget = 0;
-    args[0] = none::value;
+    *args.cell(0) = none::value;
 }
-void widgets_clear_routine(Cell* args, const Cell&) {
+void tui_widgets_clear(routines::Args& args, const Cell&) {
     widget_parts.clear();
     focused_widget = 0;
-    args[0] = none::value;
+    *args.cell(0) = none::value;
 }
 // tui-widget-focus id: the widget that has the focus, 0 for none.
-void widget_focus_routine(Cell* args, const Cell&) {
-    int32_t id = int_of(args[0]);
+void tui_widget_focus(routines::Args& args, const Cell&) {
+    int32_t id = int_of(*args.cell(0));
     focused_widget = part_of(id) ? id : 0;
-    args[0] = none::value;
+    *args.cell(0) = none::value;
 }
 // tui-widget-set-data id n
-void widget_set_data_routine(Cell* args, const Cell&) {
-    if (WidgetPart* w = part_of(int_of(args[0]))) w->data = int_of(args[1]);
-    args[0] = none::value;
+void tui_widget_set_data(routines::Args& args, const Cell&) {
+    if (WidgetPart* w = part_of(int_of(*args.cell(0)))) w->data = int_of(*args.cell(1));
+    *args.cell(0) = none::value;
 }
 // tui-widget-ui id: the rendered text attached to the widget, or none.
-void widget_ui_routine(Cell* args, const Cell&) {
-    WidgetPart* w = part_of(int_of(args[0]));
+void tui_widget_ui(routines::Args& args, const Cell&) {
+    WidgetPart* w = part_of(int_of(*args.cell(0)));
     if (!w || !w->has_ui) {
-        args[0] = none::value;
+        *args.cell(0) = none::value;
         return;
     }
     std::string bytes;
     for (char32_t c : w->ui) append_utf8(bytes, c);
     Cell* s = string::load_at(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), 0);
-    args[0] = *s;
+    *args.cell(0) = *s;
     stack::pop(1);
 }
 
 // TUI-helpers/focused? face: the face has a widget and the widget has the focus.
-void focused_q_routine(Cell* args, const Cell&) {
-    int32_t id = widget_id_of(args[0]);
-    logic::make_at(args[0], id != 0 && id == focused_widget && part_of(id) != nullptr);
+void tui_focused_q(routines::Args& args, const Cell&) {
+    int32_t id = widget_id_of(*args.cell(0));
+    logic::make_at(*args.cell(0), id != 0 && id == focused_widget && part_of(id) != nullptr);
 }
 // TUI-helpers/widget-data face: the widget's private data, 0 without a widget.
-void widget_data_routine(Cell* args, const Cell&) {
-    WidgetPart* w = part_of(widget_id_of(args[0]));
-    integer::make_at(args[0], w ? w->data : 0);
+void tui_widget_data(routines::Args& args, const Cell&) {
+    WidgetPart* w = part_of(widget_id_of(*args.cell(0)));
+    integer::make_at(*args.cell(0), w ? w->data : 0);
 }
 // TUI-helpers/set-face-ui face ui: attaches the rendering to the face's widget, if it has one.
-void set_face_ui_routine(Cell* args, const Cell&) {
-    if (WidgetPart* w = part_of(widget_id_of(args[0]))) {
-        w->ui = text_of(args[1]);
+void tui_set_face_ui(routines::Args& args, const Cell&) {
+    if (WidgetPart* w = part_of(widget_id_of(*args.cell(0)))) {
+        w->ui = text_of(*args.cell(1));
         w->has_ui = true;
     }
-    args[0] = none::value;
+    *args.cell(0) = none::value;
 }
 
 // tui-set-wait-hook fn: the function `wait` runs (with true) after its sleep while the user
 // interface is up.
-void set_wait_hook_routine(Cell* args, const Cell&) {
+void tui_set_wait_hook(routines::Args& args, const Cell&) {
     if (wait_hook_slot == 0) {
-        root::append(args[0]);
+        root::append(*args.cell(0));
         wait_hook_slot = cells::count(root::block()) - 1;
     } else {
-        cells::at(root::block(), wait_hook_slot) = args[0];
+        cells::at(root::block(), wait_hook_slot) = *args.cell(0);
     }
-    args[0] = none::value;
+    *args.cell(0) = none::value;
 }
 
 }  // namespace
@@ -654,49 +657,8 @@ Cell face_to_image(const Cell&) { return none::value; }
 
 void register_routines() {
     event::set_reader(read_event);
-    routines::add("tui-enter", enter);
-    routines::add("tui-leave", leave);
-    routines::add("tui-active?", active_q);
-    routines::add("tui-real?", real_q);
-    routines::add("tui-size", size_routine);
-    routines::add("tui-screen", screen_routine);
-    routines::add("tui-fill", fill_routine);
-    routines::add("tui-text", text_routine);
-    routines::add("tui-styled-text", styled_text_routine);
-    routines::add("tui-put", put_routine);
-    routines::add("tui-frame", frame_routine);
-    routines::add("tui-pass", pass_routine);
-    routines::add("tui-pass-end", pass_end_routine);
-    routines::add("tui-decode", decode_routine);
-    routines::add("tui-feed", feed_routine);
-    routines::add("tui-area", area_routine);
-    routines::add("tui-clear-input", clear_input_routine);
-    routines::add("tui-set-area-row", set_area_row_routine);
-    routines::add("tui-timer-add", timer_add_routine);
-    routines::add("tui-timer-remove", timer_remove_routine);
-    routines::add("tui-rate-period", rate_period_routine);
-    routines::add("tui-click-double?", click_double_routine);
-    routines::add("tui-click-released", click_released_routine);
-    routines::add("tui-palette", palette_routine);
-    routines::add("tui-rgb", rgb_routine);
-    routines::add("tui-measure", measure_routine);
-    routines::add("tui-char-width", char_width_routine);
-    routines::add("tui-event", event_routine);
-    routines::add("tui-event-done", event_done_routine);
-    routines::add("tui-contents", contents_routine);
-    routines::add("tui-handle", handle_routine);
-    routines::add("tui-cell", cell_routine);
-    routines::add("tui-handle-id", handle_id_routine);
-    routines::add("tui-set-wait-hook", set_wait_hook_routine);
-    routines::add("tui-widget-add", widget_add_routine);
-    routines::add("tui-widget-free", widget_free_routine);
-    routines::add("tui-widgets-clear", widgets_clear_routine);
-    routines::add("tui-widget-focus", widget_focus_routine);
-    routines::add("tui-widget-set-data", widget_set_data_routine);
-    routines::add("tui-widget-ui", widget_ui_routine);
-    routines::add("tui-focused?", focused_q_routine);
-    routines::add("tui-widget-data", widget_data_routine);
-    routines::add("tui-set-face-ui", set_face_ui_routine);
+#define ROUTINES_tui(index, entry) routines::register_entry(index, entry);
+#include "runtime/interpreter/routines_register.h"
 }
 
 }  // namespace kov::tui

@@ -24,44 +24,42 @@ namespace kov::test_natives {
 
 namespace {
 
-void collect_now(Cell* args, const Cell&) {
+void collect_now(routines::Args& args, const Cell&) {
     collector::collect();
-    args[0] = unset::value;
+    *args.cell(0) = unset::value;
 }
 
-void verify_heap(Cell* args, const Cell&) {
+void verify_heap(routines::Args& args, const Cell&) {
     const char* fault = memory::verify();
     if (!fault) {
-        args[0] = none::value;
+        *args.cell(0) = none::value;
         return;
     }
     Cell* text = string::push(static_cast<uint32_t>(std::strlen(fault)), 1);
     string::concatenate_literal(*text, fault);
-    args[0] = *text;
+    *args.cell(0) = *text;
 }
 
-void make_handle(Cell* args, const Cell&) {
-    handle::make_at(args[0], static_cast<int32_t>(args[0].w2), args[1].w2);
+void make_handle(routines::Args& args, const Cell&) {
+    handle::make_at(*args.cell(0), static_cast<int32_t>(args.cell(0)->w2), args.cell(1)->w2);
 }
 
-void make_triple(Cell* args, const Cell&) {
-    triple::make_at(args[0], static_cast<int32_t>(args[0].w2), static_cast<int32_t>(args[1].w2),
-                    static_cast<int32_t>(args[2].w2));
+void make_triple(routines::Args& args, const Cell&) {
+    triple::make_at(*args.cell(0), static_cast<int32_t>(args.cell(0)->w2), static_cast<int32_t>(args.cell(1)->w2),
+                    static_cast<int32_t>(args.cell(2)->w2));
 }
 
-void http_limits(Cell* args, const Cell&) {
-    os::http::limits.connect_ms = integer::get(args[0]);
-    os::http::limits.idle_ms = integer::get(args[1]);
-    args[0] = unset::value;
+void http_limits(routines::Args& args, const Cell&) {
+    os::http::limits.connect_ms = integer::get(*args.cell(0));
+    os::http::limits.idle_ms = integer::get(*args.cell(1));
+    *args.cell(0) = unset::value;
 }
 
-// Registered by name, then bound to words as the boot definitions bind the runtime's own.
+// Registered as the test family of runtime/defs/routines.def, then bound to words as the boot
+// definitions bind the runtime's own.
 void install() {
-    routines::add("collect-now", collect_now);
-    routines::add("verify-heap", verify_heap);
-    routines::add("make-handle", make_handle);
-    routines::add("make-triple", make_triple);
-    routines::add("http-limits", http_limits);
+#define ROUTINES_test(index, entry) routines::register_entry(index, entry);
+#include "runtime/interpreter/routines_register.h"
     routines::allow_make = true;
     struct Done {
         ~Done() { routines::allow_make = false; }

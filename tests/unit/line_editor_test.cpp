@@ -633,6 +633,20 @@ long read_piped(void* bytes, std::size_t count) {
     return long(n);
 }
 
+// Runs a routine's entry, as a call does, on the arguments pushed from `base`.
+void run_routine(uint32_t index, Cell* base) {
+    routines::Entry e = routines::entry(index);
+    ASSERT_TRUE(e);
+    struct Base {
+        Cell* saved = stack::values.args;
+        ~Base() { stack::values.args = saved; }
+    } keep;
+    stack::values.args = base;
+    int32_t none_given[1] = {-1};
+    routines::Args args(none_given);
+    e(args, none::value);
+}
+
 struct PipedStdin {
     long (*saved)(void*, std::size_t);
     explicit PipedStdin(const std::string& data) {
@@ -660,17 +674,14 @@ TEST_F(LineEditor, StandardInputLineByLine) {
 TEST_F(LineEditor, ReadInputRoutineFromPipedInput) {
     line_editor::editor().console_input = false;
     PipedStdin in("first\nsecond");
-    routines::Entry set_buffer = routines::entry(routines::find("_set-buffer-history", 19));
-    routines::Entry read_input = routines::entry(routines::find("_read-input", 11));
-    ASSERT_TRUE(set_buffer && read_input);
     for (const char* expected : {"first", "second", "<end>", "<end>"}) {
         Cell* line = string::push(1, 1);
         Cell* args = stack::push(*line);
         stack::push(*history);
-        set_buffer(args, none::value);
+        run_routine(routines::index::set_buffer_history, args);
         args[0] = *make_string("? ");
         args[1] = logic::make(false);
-        read_input(args, none::value);
+        run_routine(routines::index::read_input, args);
         EXPECT_EQ(logic::get(args[0]) ? utf8(*line) : "<end>", expected);
     }
     EXPECT_TRUE(entries().empty());  // piped lines are not kept
@@ -690,12 +701,10 @@ TEST_F(LineEditor, AskAndInput) {
 
 TEST_F(LineEditor, InputStdinRoutine) {
     PipedStdin in("ab\n\ncd");
-    routines::Entry input_stdin = routines::entry(routines::find("input-stdin", 11));
-    ASSERT_TRUE(input_stdin);
     std::vector<std::string> got;
     for (int i = 0; i < 5; ++i) {
         Cell* result = stack::reserve();
-        input_stdin(result, none::value);
+        run_routine(routines::index::input_stdin, result);
         got.push_back(cell::is(*result, T_string) ? utf8(*result) : "none");
     }
     EXPECT_EQ(got, (std::vector<std::string>{"ab", "", "cd", "none", "none"}));
@@ -703,14 +712,12 @@ TEST_F(LineEditor, InputStdinRoutine) {
 
 TEST_F(LineEditor, ReadStdinIntoABinary) {
     PipedStdin in("hello world");
-    routines::Entry read_stdin = routines::entry(routines::find("read-stdin", 10));
-    ASSERT_TRUE(read_stdin);
     Cell bin{T_binary, 0, memory::alloc_bytes(4), 0};
     collector::Root keep(bin);
     auto read = [&](uint32_t index, int32_t length) {
         Cell* args = stack::push(Cell{T_binary, index, bin.w2, 0});
         stack::push(integer::make(length));
-        read_stdin(args, none::value);
+        run_routine(routines::index::read_stdin, args);
         int32_t n = integer::get(args[0]);
         stack::pop(2);
         return n;
