@@ -162,6 +162,13 @@ inline uint32_t& word_ref(Cell& c) {
     else if constexpr (K == 2) return c.w2;
     else return c.w3;
 }
+// Writes payload word k as data, for the same code that may read it with word<K>: Kovbin's
+// reader, which builds a cell word for word and validates it before any typed accessor sees
+// it, and the lexer's bookkeeping cells.
+template <unsigned K>
+inline void set_word(Cell& c, uint32_t v) {
+    word_ref<K>(c) = v;
+}
 // The 12 payload bytes (words 1-3 in order), for copying them whole.
 inline const void* payload(const Cell& c) { return &c.w1; }
 inline void* payload(Cell& c) { return &c.w1; }

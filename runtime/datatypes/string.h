@@ -41,6 +41,12 @@ inline const Node& cache_ref(const Cell& s) {
     cell::expect(in(cell::type(s), ANY_STRING) || cell::is(s, T_binary));
     return s.w3;
 }
+// A cell copied for another holder gives up its cache (0): the cache belongs to the cell it
+// was made for.
+inline void set_cache(Cell& s, Node cache) {
+    cell::expect(in(cell::type(s), ANY_STRING) || cell::is(s, T_binary));
+    s.w3 = cache;
+}
 // For the routines that also take a partial cell (hashing, comparison): the node and the
 // index of the text, and a partial cell's character limit (negative: none).
 inline Node text_node_of(const Cell& s) {

@@ -36,6 +36,20 @@ inline Node context_of(const Cell& w) {
     cell::expect(in(cell::type(w), ALL_WORD));
     return w.w1;
 }
+// Binds the word to slot `index` of the context, or changes one of the two.
+inline void bind_to(Cell& w, Node ctx, int32_t index) {
+    cell::expect(in(cell::type(w), ALL_WORD));
+    w.w1 = ctx;
+    w.w3 = static_cast<uint32_t>(index);
+}
+inline void set_context(Cell& w, Node ctx) {
+    cell::expect(in(cell::type(w), ALL_WORD));
+    w.w1 = ctx;
+}
+inline void set_index(Cell& w, int32_t index) {
+    cell::expect(in(cell::type(w), ALL_WORD));
+    w.w3 = static_cast<uint32_t>(index);
+}
 
 // ---- constructors -------------------------------------------------------------------------------
 // The cell becomes a word! of the symbol bound in the global context (added when missing;

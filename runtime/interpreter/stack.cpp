@@ -63,7 +63,7 @@ void labelled_frame(uint32_t d, uint32_t& symbol, uint32_t& context) {
 
 }  // namespace
 
-void restore_call_frame(const Frame& f) { context_cell(f.fn_context).w2 = f.saved_values; }
+void restore_call_frame(const Frame& f) { context::set_values(context_cell(f.fn_context), f.saved_values); }
 
 void frame_overflow() { overflow(); }
 
