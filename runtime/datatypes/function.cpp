@@ -284,11 +284,6 @@ int32_t count_locals(memory::Node spec, uint32_t start, bool missing_is_error) {
     return count;
 }
 
-void push_unused_refinement(uint32_t n) {
-    stack::push(logic::false_value);
-    for (uint32_t i = 1; i < n; ++i) stack::push(none::value);
-}
-
 namespace {
 
 // Is the word (by symbol) among the cells of the block?

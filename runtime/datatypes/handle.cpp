@@ -23,7 +23,6 @@ Cell* make_in(memory::Node block, int32_t value, uint32_t kind) {
     return &make_at(*series::append_cell(block), value, kind);
 }
 Cell* push(int32_t value, uint32_t kind) { return &make_at(*stack::reserve(), value, kind); }
-Cell* push_null() { return push(0, null); }
 
 // ---- actions ------------------------------------------------------------------------------------
 

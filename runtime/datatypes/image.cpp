@@ -244,12 +244,6 @@ void from_binary(const Cell& c, const Cell& value, uint32_t channel) {
     if (owned) tell(img, Change::poked, value, 0, pixel_count(img));
 }
 
-bool encoded_q(const uint8_t* b, uint64_t n) {
-    auto starts = [&](const char* sig, uint64_t len) { return n >= len && std::memcmp(b, sig, len) == 0; };
-    return starts("\x89PNG", 4) || starts("\xFF\xD8\xFF", 3) || starts("BM", 2) || starts("GIF87a", 6) ||
-           starts("GIF89a", 6) || starts("II\x2A\x00", 4) || starts("MM\x00\x2A", 4);
-}
-
 // ---- actions ------------------------------------------------------------------------------------
 
 namespace {

@@ -28,8 +28,6 @@ Cell& make_at(Cell& c, uint32_t symbol) {
 Cell* make_in(memory::Node block, uint32_t symbol) { return &make_at(*series::append_cell(block), symbol); }
 Cell* push(uint32_t symbol) { return stack::push(make(symbol)); }
 
-Cell& make_at_cstring(Cell& c, const char* text) { return make_at(c, symbol::make(text)); }
-
 Cell* load(const char* text) {
     uint32_t sym = symbol::make(text);
     if (context::boot_flag) return make_in(root::block(), sym);

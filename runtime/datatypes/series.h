@@ -42,10 +42,6 @@ inline memory::Node stored_node_of(const Cell& s) {
     cell::expect(in(cell::type(s), SERIES));
     return s.w2;
 }
-inline uint32_t extra_of(const Cell& s) {
-    cell::expect(in(cell::type(s), SERIES));
-    return s.w3;
-}
 // The stored node word itself, for the collector's marking: evacuation rewrites the id in
 // place where it is stored, so marking is given the cell's own word, never a copy. Bitsets
 // keep their node in the same word. No liveness check: the word may be 0 (an image without

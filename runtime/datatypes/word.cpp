@@ -61,29 +61,10 @@ Cell* push(const Cell& word, uint32_t type) {
     return c;
 }
 
-Cell* push_symbol(uint32_t sym) { return &make_at(sym, *stack::reserve()); }
-
-Cell* push_word_at(Node ctx, uint32_t index, uint32_t type) {
-    Cell* entry = context::slot_at(ctx, index);
-    Cell w = entry ? *entry : cell_of(T_word, 0);
-    return push(w, type);
-}
-
 // ---- access -------------------------------------------------------------------------------------
 
 Cell* word_at(Node ctx, uint32_t index) { return context::slot_at(ctx, index); }
 Cell* value_at(Node ctx, uint32_t index) { return context::value_cell(ctx, index); }
-
-Cell get_or_add(Node ctx, uint32_t sym) {
-    if (context::is_context(ctx) && ctx != context::global()) {
-        int32_t index = context::find_word(ctx, sym, false);
-        if (index >= 0)
-            if (Cell* entry = context::slot_at(ctx, static_cast<uint32_t>(index))) return *entry;
-    }
-    return context::get_or_add_global(sym);
-}
-
-Cell get_symbol(const Cell& word) { return symbol::get(word.w2); }
 
 // ---- actions ------------------------------------------------------------------------------------
 

@@ -101,9 +101,6 @@ uint32_t push_call_frame(const Cell* word, uint32_t fn_context) {
     return d;
 }
 
-
-void set_interp_flag() { top_frame().kind |= interpreted; }
-
 void unroll_to(uint32_t depth, Cell* top, Cell* args) {
     while (frames.depth > depth) pop_frame();
     values.top = top;

@@ -1059,8 +1059,6 @@ void init() {
     collector::push_root(mark_frames);
 }
 
-uint32_t frames_in_use() { return static_cast<uint32_t>(frames.size()); }
-
 Cell process(const Cell& input, const Cell& rules, bool case_, int64_t limit, const Cell& callback) {
     init();
     if (!keys_ready) resolve_keys();
