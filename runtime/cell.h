@@ -24,7 +24,7 @@ static_assert(sizeof(Cell) == 16, "a value cell is 16 bytes");
 // Datatype ids, from the one list in runtime/defs/datatypes.def.
 enum TypeId : uint8_t {
     T_NONE_ID = 0,
-#define DATATYPE(id, name, ident, families) T_##ident = id,
+#define DATATYPE(id, name, ident, parent, families) T_##ident = id,
 #include "runtime/defs/datatypes.def"
 #undef DATATYPE
     // The highest id: the number of rows of the list.

@@ -1173,7 +1173,7 @@ Cell* do_set_op(Cell* set1, Cell* set2, bool case_, Cell* skip, int32_t op) {
 void init() {
     using datatype::inherit;
     datatype::register_type(
-        {.id = T_block, .parent = T_series, .name = "block!", .rest = datatype::Rest::empty,
+        {.id = T_block, .name = "block!", .rest = datatype::Rest::empty,
          .mark = collector::mark_block_value, .hash = datatype::hashing::first_two,
          .actions = {.make = make, .random = inherit, .reflect = inherit, .to = to, .form = form, .mold = mold,
                      .eval_path = eval_path, .compare = compare, .append = append, .at = inherit, .back = inherit,

@@ -77,7 +77,7 @@ Cell* eval_path(Cell* parent, const PathStep& step) {
 void init() {
     using datatype::inherit;
     datatype::register_type(
-        {.id = T_email, .parent = T_string, .name = "email!", .rest = datatype::Rest::empty,
+        {.id = T_email, .name = "email!", .rest = datatype::Rest::empty,
          .mark = collector::mark_string_value,
          .actions = {.make = inherit, .reflect = inherit, .to = inherit, .form = inherit, .mold = mold,
                      .eval_path = eval_path, .compare = inherit, .append = inherit, .at = inherit,

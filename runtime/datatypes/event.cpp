@@ -275,7 +275,7 @@ void find_flag_q_routine(Cell* args, const Cell&) {
 void send_event_os_routine(Cell* args, const Cell&) { logic::make_at(args[0], false); }
 
 void init() {
-    datatype::register_type({.id = T_event, .parent = 0, .name = "event!", .rest = datatype::Rest::empty,
+    datatype::register_type({.id = T_event, .name = "event!", .rest = datatype::Rest::empty,
                              .mark = mark, .same = datatype::same::always, .hash = datatype::hashing::second,
                              .actions = {.make = make, .form = form, .mold = mold, .eval_path = eval_path,
                                          .compare = compare, .pick = pick}});

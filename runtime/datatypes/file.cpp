@@ -58,7 +58,7 @@ Cell* write(Cell* destination, Cell* data, const WriteArgs& args) { return io::w
 void init() {
     using datatype::inherit;
     datatype::register_type(
-        {.id = T_file, .parent = T_url, .name = "file!", .rest = datatype::Rest::empty,
+        {.id = T_file, .name = "file!", .rest = datatype::Rest::empty,
          .mark = collector::mark_string_value,
          .actions = {.make = inherit, .to = inherit, .form = inherit, .mold = mold, .eval_path = inherit,
                      .compare = inherit, .append = inherit, .at = inherit, .back = inherit, .change = inherit,

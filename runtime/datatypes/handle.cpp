@@ -73,7 +73,7 @@ int32_t compare(Cell* a, Cell* b, int32_t) {
 // ---- registration -------------------------------------------------------------------------------
 
 void init() {
-    datatype::register_type({.id = T_handle, .parent = T_integer, .name = "handle!", .rest = datatype::Rest::empty,
+    datatype::register_type({.id = T_handle, .name = "handle!", .rest = datatype::Rest::empty,
                              .mark = mark, .actions = {.form = form, .mold = mold, .compare = compare}});
 }
 

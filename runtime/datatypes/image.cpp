@@ -587,7 +587,7 @@ Cell* eval_path(Cell* parent, const PathStep& step) {
 void init() {
     using datatype::inherit;
     datatype::register_type(
-        {.id = T_image, .parent = T_series, .name = "image!", .rest = datatype::Rest::empty,
+        {.id = T_image, .name = "image!", .rest = datatype::Rest::empty,
          .mark = collector::mark_series_value, .same = datatype::same::first_two, .hash = datatype::hashing::first_two,
          .actions = {.make = make, .to = to, .form = form, .mold = mold, .eval_path = eval_path, .compare = compare,
                      .at = at, .back = inherit, .change = change, .copy = copy, .head = inherit, .head_q = inherit,

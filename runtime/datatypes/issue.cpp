@@ -73,7 +73,7 @@ int32_t compare(Cell* a, Cell* b, int32_t op) {
 // ---- registration -------------------------------------------------------------------------------
 
 void init() {
-    datatype::register_type({.id = T_issue, .parent = T_word, .name = "issue!", .rest = datatype::Rest::empty,
+    datatype::register_type({.id = T_issue, .name = "issue!", .rest = datatype::Rest::empty,
                              .mark = word::mark,
                              .actions = {.make = make_action, .to = make_action, .form = datatype::inherit,
                                          .mold = mold, .compare = compare}});

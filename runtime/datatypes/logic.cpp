@@ -97,7 +97,7 @@ Cell* random(Cell* value, const RandomArgs& how) {
 }  // namespace
 
 void init() {
-    datatype::register_type({.id = T_logic, .parent = 0, .name = "logic!", .rest = datatype::Rest::empty,
+    datatype::register_type({.id = T_logic, .name = "logic!", .rest = datatype::Rest::empty,
                              .mark = nullptr, .same = datatype::same::first, .hash = datatype::hashing::first,
                              .actions = {.make = make, .random = random, .to = to, .form = form, .mold = mold,
                                          .compare = compare, .and_t = and_t, .complement = complement,

@@ -32,7 +32,7 @@ int32_t mold(Cell* value, Cell* out, const MoldArgs& how, int32_t part) {
 void init() {
     using datatype::inherit;
     datatype::register_type(
-        {.id = T_ref, .parent = T_string, .name = "ref!", .rest = datatype::Rest::empty,
+        {.id = T_ref, .name = "ref!", .rest = datatype::Rest::empty,
          .mark = collector::mark_string_value,
          .actions = {.make = inherit, .reflect = inherit, .to = inherit, .form = inherit, .mold = mold,
                      .compare = inherit, .at = inherit, .back = inherit, .change = inherit, .clear = inherit,

@@ -710,7 +710,7 @@ Cell* modify(Cell* s, Cell* field, Cell* value, bool) {
 
 void init() {
     datatype::register_type(
-        {.id = T_series, .parent = 0, .name = "series!", .rest = datatype::Rest::empty,
+        {.id = T_series, .name = "series!", .rest = datatype::Rest::empty,
          .mark = nullptr, .same = datatype::same::first_two,
          .actions = {.random = random, .reflect = reflect, .at = at, .back = back, .clear = clear, .copy = copy,
                      .head = head, .head_q = head_q, .index_q = index_q, .length_q = length_q, .move = move,

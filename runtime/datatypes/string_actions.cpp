@@ -974,7 +974,7 @@ Cell* do_set_op(Cell* set1, Cell* set2, bool case_, Cell* skip, int32_t op) {
 void init() {
     using datatype::inherit;
     datatype::register_type(
-        {.id = T_string, .parent = T_series, .name = "string!", .rest = datatype::Rest::empty,
+        {.id = T_string, .name = "string!", .rest = datatype::Rest::empty,
          .mark = collector::mark_string_value, .hash = hashtable::hash_string,
          .actions = {.make = make, .random = inherit, .reflect = inherit, .to = to, .form = form, .mold = mold,
                      .eval_path = eval_path, .compare = compare, .append = append, .at = inherit, .back = inherit,

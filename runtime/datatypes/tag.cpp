@@ -40,7 +40,7 @@ int32_t mold(Cell* value, Cell* out, const MoldArgs& how, int32_t part) {
 void init() {
     using datatype::inherit;
     datatype::register_type(
-        {.id = T_tag, .parent = T_string, .name = "tag!", .rest = datatype::Rest::empty,
+        {.id = T_tag, .name = "tag!", .rest = datatype::Rest::empty,
          .mark = collector::mark_string_value,
          .actions = {.make = inherit, .reflect = inherit, .to = inherit, .form = form, .mold = mold,
                      .eval_path = inherit, .compare = inherit, .append = inherit, .at = inherit, .back = inherit,

@@ -347,7 +347,7 @@ Cell* write(Cell* u, Cell* value, const WriteArgs& a) {
 void init() {
     using datatype::inherit;
     datatype::register_type(
-        {.id = T_url, .parent = T_string, .name = "url!", .rest = datatype::Rest::empty,
+        {.id = T_url, .name = "url!", .rest = datatype::Rest::empty,
          .mark = collector::mark_string_value,
          .actions = {.make = make, .to = to, .form = inherit, .mold = mold, .eval_path = eval_path,
                      .compare = inherit, .append = inherit, .at = inherit, .back = inherit, .change = inherit,

@@ -969,7 +969,7 @@ uint32_t hash_elements(const Cell& v, bool) {
 void init() {
     using datatype::inherit;
     datatype::register_type(
-        {.id = T_vector, .parent = T_string, .name = "vector!", .rest = datatype::Rest::empty,
+        {.id = T_vector, .name = "vector!", .rest = datatype::Rest::empty,
          .mark = collector::mark_series_value, .hash = hash_elements,
          .actions = {.make = make, .random = inherit, .reflect = inherit, .form = form, .mold = mold,
                      .eval_path = eval_path, .compare = compare, .add = add, .divide = divide,

@@ -217,26 +217,26 @@ uint32_t hash_word(const Cell& w, bool) { return hashtable::mix32(symbol::resolv
 
 void init() {
     using datatype::Rest;
-    datatype::register_type({.id = T_word, .parent = T_symbol, .name = "word!", .rest = Rest::empty, .mark = mark,
+    datatype::register_type({.id = T_word, .name = "word!", .rest = Rest::empty, .mark = mark,
                              .hash = hash_word,
                              .actions = {.make = make_word, .to = make_word, .form = form, .mold = mold_word,
                                          .compare = compare, .index_q = index_q}});
-    datatype::register_type({.id = T_lit_word, .parent = T_word, .name = "lit-word!", .rest = Rest::empty,
+    datatype::register_type({.id = T_lit_word, .name = "lit-word!", .rest = Rest::empty,
                              .mark = mark,
                              .actions = {.make = datatype::inherit, .to = datatype::inherit, .form = datatype::inherit,
                                          .mold = mold_lit_word, .compare = datatype::inherit,
                                          .index_q = datatype::inherit}});
-    datatype::register_type({.id = T_set_word, .parent = T_word, .name = "set-word!", .rest = Rest::empty,
+    datatype::register_type({.id = T_set_word, .name = "set-word!", .rest = Rest::empty,
                              .mark = mark,
                              .actions = {.make = datatype::inherit, .to = datatype::inherit, .form = datatype::inherit,
                                          .mold = mold_set_word, .compare = datatype::inherit,
                                          .index_q = datatype::inherit}});
-    datatype::register_type({.id = T_get_word, .parent = T_word, .name = "get-word!", .rest = Rest::empty,
+    datatype::register_type({.id = T_get_word, .name = "get-word!", .rest = Rest::empty,
                              .mark = mark,
                              .actions = {.make = datatype::inherit, .to = datatype::inherit, .form = datatype::inherit,
                                          .mold = mold_get_word, .compare = datatype::inherit,
                                          .index_q = datatype::inherit}});
-    datatype::register_type({.id = T_refinement, .parent = T_word, .name = "refinement!", .rest = Rest::empty,
+    datatype::register_type({.id = T_refinement, .name = "refinement!", .rest = Rest::empty,
                              .mark = mark,
                              .actions = {.make = datatype::inherit, .to = datatype::inherit, .form = datatype::inherit,
                                          .mold = mold_refinement, .compare = datatype::inherit}});

@@ -374,7 +374,7 @@ void construct(State& st) {
         found = true;
     }
     static const char* const names[] = {
-#define DATATYPE(id, name, ident, families) name,
+#define DATATYPE(id, name, ident, parent, families) name,
 #include "runtime/defs/datatypes.def"
 #undef DATATYPE
     };
