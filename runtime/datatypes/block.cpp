@@ -1020,28 +1020,15 @@ Cell* sort(Cell* s, const SortArgs& a) {
             count = k;
         }
     }
-    int64_t size = 1;
-    if (a.skip) {
-        if (!cell::is(*a.skip, T_integer)) bad_refine("skip", *a.skip);
-        size = integer::get(*a.skip);
-        if (size < 1 || count < size || count % size != 0) bad_refine("skip", *a.skip);
-    } else if (a.all) {
-        error::fire(err::script_bad_refines);
-    }
+    series::SortRefinements r = series::sort_refinements(a, count);
+    int64_t size = r.size;
     int32_t op = a.case_ ? actions::sort_order_case : actions::sort_order;
     uintptr_t flags = a.reverse ? sort_reverse : 0;
     std::optional<FunctionSort> function_sort;
-    if (a.compare) {
-        if (cell::is(*a.compare, T_integer)) {
-            if (!a.skip || a.all) error::fire(err::script_bad_refines);
-            int32_t offset = integer::get(*a.compare);
-            if (offset < 1 || offset > size) error::fire(err::script_out_of_range, *a.compare);
-            flags |= uintptr_t(offset - 1) << 2;
-        } else if (cell::is(*a.compare, T_function)) {
-            function_sort.emplace(FunctionSort{*a.compare, static_cast<uint32_t>(size), a.all});
-        } else {
-            bad_refine("compare", *a.compare);
-        }
+    if (r.compare_fn) {
+        function_sort.emplace(FunctionSort{*r.compare_fn, static_cast<uint32_t>(size), a.all});
+    } else if (a.compare) {
+        flags |= uintptr_t(r.offset) << 2;
     } else if (a.all) {
         flags |= sort_whole | (uintptr_t(size) << 2);
     }

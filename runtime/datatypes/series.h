@@ -75,6 +75,18 @@ int32_t part_count(const Cell& s, const Cell& part);
 // A word! of the spelling, for error arguments (`part`, `skip`, ...).
 Cell word_arg(const char* spelling);
 
+// What sort's refinements ask of `count` elements, checked in one order for every series type:
+// /skip an integer! record size that divides the count (else script/invalid-refine-arg), /all
+// only with /skip (else script/bad-refines); /compare an integer! offset into the record, only
+// with /skip and without /all (script/bad-refines; out of 1 .. size, script/out-of-range), or
+// a function! (anything else script/invalid-refine-arg).
+struct SortRefinements {
+    int64_t size = 1;          // elements per record
+    int32_t offset = 0;        // the /compare offset, 0-based
+    Cell* compare_fn = nullptr;  // the /compare function, or null
+};
+SortRefinements sort_refinements(const SortArgs& a, int64_t count);
+
 // ---- change reports -----------------------------------------------------------------------------
 // The words passed to an owner's on-deep-change*: each changing action reports its word
 // before the change and the past form after it.
