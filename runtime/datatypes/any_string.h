@@ -35,11 +35,10 @@ struct Text {
     static Cell* push(const Cell& value) { return stack::push(value); }
 };
 
-// The slots every text type takes from string! as they are (make, to, form, mold, compare and
-// the series actions); a module changes the ones it defines and adds the ones only it
-// inherits. The slots not mentioned stay empty.
-datatype::ActionSlots shared_slots();
-// Registers the text type with string!'s marking.
-void register_text(uint32_t id, const char* name, const datatype::ActionSlots& slots);
+// Registers the text type with string!'s marking and its slots: those it names in `own` (its
+// actions, and the string! slots only some text types inherit), and the slots every text type
+// takes from string! as they are (make, to, form, mold, compare and the series actions). The
+// slots named nowhere stay empty.
+void register_text(uint32_t id, const char* name, const datatype::ActionSlots& own);
 
 }  // namespace kov::any_string

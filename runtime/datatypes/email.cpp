@@ -66,13 +66,8 @@ Cell* eval_path(Cell* parent, const PathStep& step) {
 
 void init() {
     using datatype::inherit;
-    datatype::ActionSlots slots = any_string::shared_slots();
-    slots.reflect = inherit;
-    slots.mold = mold;
-    slots.eval_path = eval_path;
-    slots.append = inherit;
-    slots.put = inherit;
-    any_string::register_text(T_email, "email!", slots);
+    any_string::register_text(T_email, "email!", {.reflect = inherit, .mold = mold, .eval_path = eval_path,
+                                                  .append = inherit, .put = inherit});
 }
 
 }  // namespace kov::email

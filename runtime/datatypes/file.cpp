@@ -47,16 +47,9 @@ Cell* write(Cell* destination, Cell* data, const WriteArgs& args) { return io::w
 
 void init() {
     using datatype::inherit;
-    datatype::ActionSlots slots = any_string::shared_slots();
-    slots.mold = mold;
-    slots.eval_path = inherit;
-    slots.append = inherit;
-    slots.delete_ = delete_;
-    slots.query = query;
-    slots.read = read;
-    slots.rename = rename;
-    slots.write = write;
-    any_string::register_text(T_file, "file!", slots);
+    any_string::register_text(T_file, "file!", {.mold = mold, .eval_path = inherit, .append = inherit,
+                                                .delete_ = delete_, .query = query, .read = read,
+                                                .rename = rename, .write = write});
 }
 
 }  // namespace kov::file

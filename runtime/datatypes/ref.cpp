@@ -21,10 +21,7 @@ int32_t mold(Cell* value, Cell* out, const MoldArgs& how, int32_t part) {
 
 void init() {
     using datatype::inherit;
-    datatype::ActionSlots slots = any_string::shared_slots();
-    slots.reflect = inherit;
-    slots.mold = mold;
-    any_string::register_text(T_ref, "ref!", slots);
+    any_string::register_text(T_ref, "ref!", {.reflect = inherit, .mold = mold});
 }
 
 }  // namespace kov::ref

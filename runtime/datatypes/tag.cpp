@@ -29,14 +29,8 @@ int32_t mold(Cell* value, Cell* out, const MoldArgs& how, int32_t part) {
 
 void init() {
     using datatype::inherit;
-    datatype::ActionSlots slots = any_string::shared_slots();
-    slots.reflect = inherit;
-    slots.form = form;
-    slots.mold = mold;
-    slots.eval_path = inherit;
-    slots.append = inherit;
-    slots.put = inherit;
-    any_string::register_text(T_tag, "tag!", slots);
+    any_string::register_text(T_tag, "tag!", {.reflect = inherit, .form = form, .mold = mold,
+                                              .eval_path = inherit, .append = inherit, .put = inherit});
 }
 
 }  // namespace kov::tag

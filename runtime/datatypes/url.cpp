@@ -337,16 +337,8 @@ Cell* write(Cell* u, Cell* value, const WriteArgs& a) {
 
 void init() {
     using datatype::inherit;
-    datatype::ActionSlots slots = any_string::shared_slots();
-    slots.make = make;
-    slots.to = to;
-    slots.mold = mold;
-    slots.eval_path = eval_path;
-    slots.append = inherit;
-    slots.open = open;
-    slots.read = read;
-    slots.write = write;
-    any_string::register_text(T_url, "url!", slots);
+    any_string::register_text(T_url, "url!", {.make = make, .to = to, .mold = mold, .eval_path = eval_path,
+                                              .append = inherit, .open = open, .read = read, .write = write});
 }
 
 }  // namespace kov::url
