@@ -253,22 +253,40 @@ std::vector<Source> SourceFiles::list() const {
     return out;
 }
 
+std::vector<std::string> manifest_entries(const std::string& text) {
+    std::vector<std::string> entries;
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        size_t b = line.find_first_not_of(" \t\r");
+        size_t e = line.find_last_not_of(" \t\r");
+        if (b == std::string::npos || line[b] == '#') continue;
+        entries.push_back(line.substr(b, e - b + 1));
+    }
+    return entries;
+}
+
+bool read_file(const std::string& path, std::string& out) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::stringstream ss;
+    ss << in.rdbuf();
+    out = ss.str();
+    return true;
+}
+
 SourceFiles read_tree(const char* root) {
     SourceFiles files;
-    std::ifstream manifest(std::string(root) + "/boot/manifest.txt");
-    std::string line;
-    while (std::getline(manifest, line)) {
-        while (!line.empty() && (line.back() == ' ' || line.back() == '\r')) line.pop_back();
-        if (line.empty() || line[0] == '#') continue;
-        std::ifstream in(std::string(root) + "/" + line, std::ios::binary);
-        if (!in) {
-            runtime::print_line({"*** Boot Error: missing boot source ", line.c_str()});
+    std::string manifest;
+    read_file(std::string(root) + "/boot/manifest.txt", manifest);
+    for (const std::string& name : manifest_entries(manifest)) {
+        std::string text;
+        if (!read_file(std::string(root) + "/" + name, text)) {
+            runtime::print_line({"*** Boot Error: missing boot source ", name.c_str()});
             runtime::exit_with(1);
         }
-        std::stringstream ss;
-        ss << in.rdbuf();
-        files.names.push_back(line);
-        files.texts.push_back(ss.str());
+        files.names.push_back(name);
+        files.texts.push_back(std::move(text));
     }
     return files;
 }

@@ -14,6 +14,13 @@ struct Source {
     std::size_t size;
 };
 
+// The one reader of the manifest (boot/manifest.txt, or the file the image generator is
+// given): one path per line, relative to the source root; blank lines and lines starting with
+// "#" are skipped, and spaces, tabs and CRs around a path are not part of it.
+std::vector<std::string> manifest_entries(const std::string& text);
+// A whole file's bytes into `out`; false when it cannot be read.
+bool read_file(const std::string& path, std::string& out);
+
 // The manifest's sources read from a source tree (for test programs); a missing file is a
 // start-up failure.
 struct SourceFiles {

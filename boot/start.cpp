@@ -63,8 +63,8 @@
 namespace kov::boot {
 
 namespace {
-// Parents register before their children: inheritance copies the parent's slots as they
-// stand at that moment.
+// Every datatype module registers its types. Inheritance does not depend on the order here:
+// the registry applies each registration once its parent's (runtime/defs/datatypes.def) is.
 void register_datatypes() {
     datatype::init();
     unset::init();

@@ -85,17 +85,17 @@ int32_t cell_width(uint32_t c, bool hidden) {
 
 void clear_text(Cell& s) {
     string::truncate_at(series::node_of(s), 0);
-    s.w1 = 0;
+    series::set_index(s, 0);
 }
 
 // Appends the whole text of `from` (from its buffer head).
 void append_text(Cell& to, const Cell& from) {
     Cell source = from;
-    source.w1 = 0;
-    source.w3 = 0;
+    series::set_index(source, 0);
+    string::set_cache(source, 0);
     collector::Root keep(source);
     Cell target = to;
-    target.w1 = length(target);
+    series::set_index(target, length(target));
     string::concatenate(target, source, -1, 0, false, string::append_mode);
 }
 
@@ -270,7 +270,7 @@ void history_recall(int32_t pos) {
         Cell entry = *block::rs_abs_at(e.history, series::position_of(e.history) + uint32_t(pos));
         if (is_text(entry)) append_text(e.line, entry);
     }
-    e.line.w1 = length(e.line);
+    series::set_index(e.line, length(e.line));
 }
 
 bool same_text(const Cell& a, const Cell& b) {
@@ -283,9 +283,9 @@ bool same_text(const Cell& a, const Cell& b) {
 
 void history_add() {
     Editor& e = state();
-    e.line.w1 = 0;
+    series::set_index(e.line, 0);
     if (e.hidden || !cell::is(e.history, T_block) || length(e.line) == 0) return;
-    e.history.w1 = 0;
+    series::set_index(e.history, 0);
     if (history_count() > 0) {
         Cell newest = *block::rs_abs_at(e.history, 0);
         if (is_text(newest) && same_text(newest, e.line)) return;
@@ -298,7 +298,7 @@ void history_add() {
 
 // ---- editing ------------------------------------------------------------------------------------
 
-void set_cursor(uint32_t i) { state().line.w1 = i; }
+void set_cursor(uint32_t i) { series::set_index(state().line, i); }
 
 void insert_key(int32_t c) {
     Editor& e = state();
@@ -347,7 +347,7 @@ void replace_line(const char* text) {
 // The key loop. False when input ended with nothing typed.
 bool edit_line() {
     Editor& e = state();
-    if (cell::is(e.history, T_block)) e.history.w1 = 0;
+    if (cell::is(e.history, T_block)) series::set_index(e.history, 0);
     e.history_pos = -1;
     int32_t count = history_count();
     update_size();
@@ -770,7 +770,7 @@ int32_t complete() {
     // The line as it stood, to come back after the candidates were shown.
     clear_text(e.saved_line);
     append_text(e.saved_line, e.line);
-    e.saved_line.w1 = cursor;
+    series::set_index(e.saved_line, cursor);
     clear_text(e.line);
     if (n == 1) {
         append_text(e.line, first);
@@ -780,7 +780,7 @@ int32_t complete() {
     }
     clear_text(e.saved_line);
     append_text(e.saved_line, first);
-    e.saved_line.w1 = index_of(first);
+    series::set_index(e.saved_line, index_of(first));
     for (int32_t k = 1; k < n; ++k) {
         Cell item = *block::rs_abs_at(result, series::position_of(result) + uint32_t(k));
         if (!is_text(item)) continue;

@@ -24,7 +24,7 @@ static_assert(sizeof(Cell) == 16, "a value cell is 16 bytes");
 // Datatype ids, from the one list in runtime/defs/datatypes.def.
 enum TypeId : uint8_t {
     T_NONE_ID = 0,
-#define DATATYPE(id, name, ident, families) T_##ident = id,
+#define DATATYPE(id, name, ident, parent, families) T_##ident = id,
 #include "runtime/defs/datatypes.def"
 #undef DATATYPE
     // The highest id: the number of rows of the list.
@@ -161,6 +161,13 @@ inline uint32_t& word_ref(Cell& c) {
     if constexpr (K == 1) return c.w1;
     else if constexpr (K == 2) return c.w2;
     else return c.w3;
+}
+// Writes payload word k as data, for the same code that may read it with word<K>: Kovbin's
+// reader, which builds a cell word for word and validates it before any typed accessor sees
+// it, and the lexer's bookkeeping cells.
+template <unsigned K>
+inline void set_word(Cell& c, uint32_t v) {
+    word_ref<K>(c) = v;
 }
 // The 12 payload bytes (words 1-3 in order), for copying them whole.
 inline const void* payload(const Cell& c) { return &c.w1; }

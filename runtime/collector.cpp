@@ -70,7 +70,6 @@ struct State {
     std::vector<Node> mark_stack;         // cell series whose values wait to be marked
     std::vector<Buffer*> fixed_marked;    // fixed buffers marked in this collection
     Evacuation evacuation;
-    bool evacuation_on = true;
     os::StackMark stack_mark;             // where the running collection was entered
     uint32_t node_sweeps = 0;             // collections that freed the nodes of dead series
 };
@@ -138,7 +137,6 @@ void pin_stack_word(uint64_t word, void* data);
 void choose_candidates(State& s) {
     Evacuation& ev = s.evacuation;
     evacuating = false;
-    if (!s.evacuation_on) return;
     constexpr uint32_t stable = 63;  // the last six collections
     NodeFrame* current = memory::current_node_frame();
     for (NodeFrame* f = memory::node_frames(); f; f = f->next)
@@ -410,7 +408,6 @@ void enable(bool on) { memory::collector_enabled = on; }
 uint32_t collections() { return memory::collection_count(); }
 uint32_t node_sweeps() { return st().node_sweeps; }
 uint32_t evacuations() { return st().evacuation.count; }
-void set_evacuation(bool on) { st().evacuation_on = on; }
 void set_stress_interval(uint32_t n) { st().stress_interval = n ? n : 1; }
 
 bool mark_series(const Node& slot) {

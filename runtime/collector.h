@@ -40,9 +40,8 @@ void enable(bool on);
 uint32_t collections();
 // Collections that swept the node table (freed the nodes of unmarked series).
 uint32_t node_sweeps();
-// Collections that evacuated node frames; evacuation is on unless switched off.
+// Collections that evacuated node frames.
 uint32_t evacuations();
-void set_evacuation(bool on);
 
 // ---- marking (for datatype hooks and root callbacks) --------------------------------------------
 // The series only (no values); gives true when it was unmarked. Ignores 0 and invalid ids.

@@ -292,8 +292,6 @@ bool is_console() { return console_flag; }
 
 State state() { return st; }
 
-void save_attributes() { st.default_attributes = st.attributes; }
-
 // The commands below act on a terminal only, as the system calls they stand for fail on a
 // redirected stream; each leaves the output buffer empty.
 uint32_t save_cursor() {

@@ -55,7 +55,6 @@ State state();
 // the same four bits shifted by 4 for the background; 0x8000 underscore.
 constexpr uint16_t initial_attributes = 0x07;
 
-void save_attributes();
 uint32_t save_cursor();
 // A position outside the terminal leaves the cursor where it is.
 void set_cursor(uint32_t position);

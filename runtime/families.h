@@ -49,7 +49,7 @@ struct Table {
 };
 constexpr Table make_table() {
     Table t{};
-#define DATATYPE(id, name, ident, direct) t.mask[id] = closure(static_cast<uint32_t>(direct));
+#define DATATYPE(id, name, ident, parent, direct) t.mask[id] = closure(static_cast<uint32_t>(direct));
 #include "runtime/defs/datatypes.def"
 #undef DATATYPE
     return t;

@@ -92,13 +92,6 @@ void finalize_slot(int32_t slot) {
     if (valid(slot)) finalize(slots[slot].flags, slots[slot].object);
 }
 
-void set_object(int32_t slot, uintptr_t object) {
-    if (!valid(slot)) return;
-    uintptr_t previous = slots[slot].object;
-    slots[slot].object = object;
-    if (previous != object) finalize(slots[slot].flags, previous);
-}
-
 uintptr_t object(int32_t slot) { return valid(slot) ? slots[slot].object : 0; }
 uint32_t kind(int32_t slot) { return valid(slot) ? slots[slot].flags & 0xFF : 0; }
 

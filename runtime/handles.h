@@ -21,7 +21,6 @@ uint32_t register_type(const char* name, Finalizer finalizer);
 int32_t add(uintptr_t object, uint32_t kind);
 void finalize(uint32_t kind_word, uintptr_t object);
 void finalize_slot(int32_t slot);
-void set_object(int32_t slot, uintptr_t object);
 uintptr_t object(int32_t slot);
 uint32_t kind(int32_t slot);
 // Gives -1.

@@ -120,8 +120,6 @@ void grow(Node table, uint64_t new_buckets);
 Node copy(Node table, Node keys);
 // Empties the table and its key block (kinds 0-2) or entry block.
 void clear(Node table);
-// Tables are series: the collector reclaims them with the value that holds them.
-inline void destroy(Node) {}
 
 // ---- cell-keyed kinds (0, 1, 2) ----------------------------------------------------------------
 // Indexes cell `index` of the key block. Answers the cell index of the entry's key: the new

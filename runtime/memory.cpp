@@ -487,8 +487,6 @@ Node alloc_bytes_filled(uint64_t n, uint8_t byte) {
     return node;
 }
 
-void set_series_flags(Node node, uint32_t bits) { buffer(node)->flags |= bits; }
-
 // ---- growing and copying ------------------------------------------------------------------------
 
 Buffer* move_buffer(Node node, uint64_t new_size) {

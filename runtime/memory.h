@@ -110,7 +110,6 @@ Node alloc_cells_unset(uint64_t n);
 Node alloc_bytes(uint64_t n);                     // n = 0 gives 16 bytes
 Node alloc_units(uint64_t n, uint32_t unit);      // n = 0 gives 16 bytes' worth
 Node alloc_bytes_filled(uint64_t n, uint8_t byte);
-void set_series_flags(Node node, uint32_t bits);
 
 Node alloc_node();
 void free_node(Node node);

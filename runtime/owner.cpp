@@ -46,7 +46,7 @@ Node object_context(const Cell& v) {
 void add_entry(const Cell& value, const Cell& owner, const Cell& word) {
     Cell series = value;
     // The conversion cache of a string belongs to the cell it was made for, not to the entry.
-    if (in(cell::type(series), ANY_STRING)) series.w3 = 0;
+    if (in(cell::type(series), ANY_STRING)) string::set_cache(series, 0);
     Node n = cell::word<2>(series);
     buffer(n)->flags |= memory::owned;
     Cell* values = hashtable::put_int_key(owner_table, n);

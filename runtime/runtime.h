@@ -42,7 +42,6 @@ constexpr uint32_t quiet_exit_code = 0xBADCAFE;
 [[noreturn]] void quit_handler(uint32_t code);
 
 // Internal consistency failures that no language input can reach.
-[[noreturn]] inline void no_case_matched() { quit(100, KOV_CALLER_ADDRESS()); }
 [[noreturn]] inline void no_switch_matched() { quit(101, KOV_CALLER_ADDRESS()); }
 
 // The typed print: entries printed in order with nothing between them.

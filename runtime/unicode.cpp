@@ -600,7 +600,7 @@ uint32_t case_map(uint32_t cp, bool upper) {
 
 Cell& change_case(Cell& value, const Cell* part, bool upper) {
     if (cell::is(value, T_char_)) {
-        value.w2 = case_map(char_::get(value), upper);
+        char_::set(value, case_map(char_::get(value), upper));
         return value;
     }
     Text t = text_of(value);
@@ -659,7 +659,7 @@ uint8_t* cache_buffer(Cell& str, uint64_t size) {
     memory::Node cache = string::cache_of(str);
     if (!cache) {
         cache = memory::alloc_bytes(size);
-        str.w3 = cache;
+        string::set_cache(str, cache);
     } else if (memory::buffer(cache)->size < size) {
         memory::expand_series(cache, size);
     }

@@ -8,14 +8,14 @@
 // defining kov::boot::image and kov::boot::image_size (boot/image.h).
 //
 // Usage: kov-bootgen <output.cpp> <source root> <manifest>
-// Manifest: one path per line, relative to the source root; blank lines and lines starting
-// with "#" are skipped. Any failure prints a message and exits with status 1.
+// The manifest is read as start-up's test programs read it (boot/sources.h). Any failure
+// prints a message and exits with status 1.
 #include <cstdio>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "boot/sources.h"
 #include "boot/start.h"
 #include "runtime/codecs/kovbin.h"
 #include "runtime/datatypes/block.h"
@@ -60,7 +60,7 @@ int fail(const std::string& message) {
 int main(int argc, char** argv) {
     if (argc != 4) return fail("usage: kov-bootgen <output.cpp> <source root> <manifest>");
     std::string output = argv[1], root = argv[2], manifest;
-    if (!read_file(argv[3], manifest)) return fail(std::string("cannot read ") + argv[3]);
+    if (!boot::read_file(argv[3], manifest)) return fail(std::string("cannot read ") + argv[3]);
     boot::init_runtime();
 
     std::string current;
@@ -69,10 +69,10 @@ int main(int argc, char** argv) {
         stack::Mark mark;
         Cell* files = stack::reserve();
         block::make_at(*files, 16);
-        for (const std::string& name : manifest_entries(manifest)) {
+        for (const std::string& name : boot::manifest_entries(manifest)) {
             current = name;
             std::string text;
-            if (!read_file(root + "/" + name, text)) return fail("cannot read " + root + "/" + name);
+            if (!boot::read_file(root + "/" + name, text)) return fail("cannot read " + root + "/" + name);
             Cell* file = string::load(reinterpret_cast<const uint8_t*>(name.data()), name.size(), nullptr, 0);
             cell::set_type(*file, T_file);
             block::rs_append(*files, *file);

@@ -210,8 +210,8 @@ private:
     static Cell* at(const Dest& d) { return d.cells(); }
     static void put(const Dest& d, const Cell& c) {
         if (d.spec_of) {
-            if (d.node) at(d)->w2 = cell::word<2>(c);
-            context::self_cell(d.spec_of)->w2 = cell::word<2>(c);
+            if (d.node) cell::set_word<2>(*at(d), cell::word<2>(c));
+            cell::set_word<2>(*context::self_cell(d.spec_of), cell::word<2>(c));
             return;
         }
         *at(d) = c;
@@ -546,49 +546,49 @@ void Reader::scalar(const Head& h, const Dest& d) {
     case T_unset: case T_none:
         break;
     case T_datatype:
-        c.w1 = field();
+        cell::set_word<1>(c, field());
         if (cell::word<1>(c) < 1 || cell::word<1>(c) > T_LAST) fail();
         break;
     case T_logic:
         if (compact_) {
             if (h.bits != cp_true && h.bits != cp_false) fail();  // never a typed record
-            c.w1 = h.bits == cp_true;
+            cell::set_word<1>(c, h.bits == cp_true);
         } else {
-            c.w1 = u32();
+            cell::set_word<1>(c, u32());
             if (cell::word<1>(c) > 1) fail();
         }
         break;
     case T_char_:
-        c.w2 = field();
+        cell::set_word<2>(c, field());
         if (cell::word<2>(c) > 0x10FFFF) fail();
         break;
     case T_integer:
-        c.w2 = compact_ && h.bits >= cp_small_int ? h.bits - cp_small_int : static_cast<uint32_t>(signed_field());
+        cell::set_word<2>(c, compact_ && h.bits >= cp_small_int ? h.bits - cp_small_int : static_cast<uint32_t>(signed_field()));
         break;
     case T_float_: case T_percent: case T_time:
         if (compact_ && h.flag) {
             int32_t n = zigzag();
             cell::set_double(c, h.id == T_percent ? n / 100.0 : double(n));
         } else if (compact_) {
-            c.w2 = u32();
-            c.w3 = u32();
+            cell::set_word<2>(c, u32());
+            cell::set_word<3>(c, u32());
         } else {
-            c.w3 = u32();
-            c.w2 = u32();
+            cell::set_word<3>(c, u32());
+            cell::set_word<2>(c, u32());
         }
         break;
     case T_pair:
-        c.w2 = static_cast<uint32_t>(signed_field());
-        c.w3 = static_cast<uint32_t>(signed_field());
+        cell::set_word<2>(c, static_cast<uint32_t>(signed_field()));
+        cell::set_word<3>(c, static_cast<uint32_t>(signed_field()));
         break;
     case T_point2d:
-        c.w1 = u32();
-        c.w2 = u32();
+        cell::set_word<1>(c, u32());
+        cell::set_word<2>(c, u32());
         break;
     case T_point3d:
-        c.w1 = u32();
-        c.w2 = u32();
-        c.w3 = u32();
+        cell::set_word<1>(c, u32());
+        cell::set_word<2>(c, u32());
+        cell::set_word<3>(c, u32());
         break;
     case T_typeset:
         if (compact_) {
@@ -600,9 +600,9 @@ void Reader::scalar(const Head& h, const Dest& d) {
             p_ += n;
             std::memcpy(cell::payload(c), bytes, 12);
         } else {
-            c.w1 = u32();
-            c.w2 = u32();
-            c.w3 = u32();
+            cell::set_word<1>(c, u32());
+            cell::set_word<2>(c, u32());
+            cell::set_word<3>(c, u32());
         }
         break;
     case T_tuple: {
@@ -630,26 +630,26 @@ void Reader::scalar(const Head& h, const Dest& d) {
     case T_money: {
         bool negative = compact_ ? h.flag : (h.bits & fx_negative) != 0;
         c.header |= negative ? money::sign_bit : 0;
-        c.w1 = u32();
-        c.w2 = u32();
-        c.w3 = u32();
+        cell::set_word<1>(c, u32());
+        cell::set_word<2>(c, u32());
+        cell::set_word<3>(c, u32());
         if (money::currency(c) > money::currency_count()) fail();
         for (uint32_t k = 1; k <= money::digit_count; ++k)
             if (money::get_digit(c, k) > 9) fail();
         break;
     }
     case T_date: {
-        c.w1 = u32();
+        cell::set_word<1>(c, u32());
         bool timed = date::has_time_q(cell::word<1>(c));
         if (compact_) {
             if (timed != h.flag) fail();
             if (timed) {
-                c.w2 = u32();
-                c.w3 = u32();
+                cell::set_word<2>(c, u32());
+                cell::set_word<3>(c, u32());
             }
         } else {
-            c.w3 = u32();
-            c.w2 = u32();
+            cell::set_word<3>(c, u32());
+            cell::set_word<2>(c, u32());
         }
         uint32_t month = date::month_of(cell::word<1>(c));
         uint32_t day = date::day_of(cell::word<1>(c));
@@ -702,8 +702,7 @@ bool Reader::word(const Head& h, const Dest& d) {
             if (index == -1) index = context::find_word(ctx, sym, true);
             if (index < 0) fail();
             check_index(ctx, index);
-            w.w1 = ctx;
-            w.w3 = static_cast<uint32_t>(index);
+            word::bind_to(w, ctx, index);
         }
     } else {
         bool bound = compact_ ? h.flag : !(h.bits & fx_global);
@@ -714,10 +713,9 @@ bool Reader::word(const Head& h, const Dest& d) {
         } else if (h.shared) {
             Node ctx = context_of_holder(resolve());
             check_index(ctx, index);
-            w.w1 = ctx;
-            w.w3 = static_cast<uint32_t>(index);
+            word::bind_to(w, ctx, index);
         } else {
-            w.w3 = static_cast<uint32_t>(index);
+            word::set_index(w, index);
             w.header = t | (h.new_line ? cell::new_line : 0);
             Binding binding{w, true};
             owner(d, binding);
@@ -771,7 +769,7 @@ void Reader::publish(const Dest& d, Binding* binding, const Cell& value, Node ct
     if (binding) {
         check_index(ctx, static_cast<int32_t>(cell::word<3>(binding->word)));
         Cell w = binding->word;
-        w.w1 = ctx;
+        word::set_context(w, ctx);
         put(d, w);
     } else {
         put(d, value);
@@ -844,7 +842,7 @@ void Reader::block(const Head& h, const Dest& d, uint32_t index) {
     put(d, Cell{h.id | (h.new_line ? cell::new_line : 0), index, node, 0});
     if (h.id == T_hash) {
         Node table = hashtable::make(n, node, hashtable::hash_index, 0);
-        at(d)->w3 = table;
+        cell::set_word<3>(*at(d), table);
     }
     for (uint32_t i = 0; i < n; ++i) {
         if (boot_ && compact_ && global_word(node)) continue;
@@ -951,7 +949,7 @@ void Reader::pixels(const Head& h, const Dest& d, uint32_t index) {
     image::make_at(c, w, ht, 0);
     if (bytes) std::memcpy(image::pixels(c), p_, bytes);
     p_ += bytes;
-    c.w1 = index;
+    series::set_index(c, index);
     c.header |= h.new_line ? cell::new_line : 0;
     put(d, c);
 }

@@ -424,7 +424,7 @@ void Writer::word(const Cell& v, bool nl) {
     }
     push_path();
     record_seen(ctx);
-    owner.w1 = ctx;
+    cell::set_word<1>(owner, ctx);
     owner.header = ot;
     own_fields(owner, false, false);
     body(owner);

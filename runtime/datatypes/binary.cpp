@@ -738,7 +738,7 @@ uint32_t hash_bytes(const Cell& v, bool) {
 void init() {
     using datatype::inherit;
     datatype::register_type(
-        {.id = T_binary, .parent = T_string, .name = "binary!", .rest = datatype::Rest::empty,
+        {.id = T_binary, .name = "binary!", .rest = datatype::Rest::empty,
          .mark = collector::mark_series_value, .hash = hash_bytes,
          .actions = {.make = inherit, .random = inherit, .reflect = inherit, .to = to, .form = form, .mold = mold,
                      .eval_path = inherit, .compare = compare, .and_t = and_t, .complement = complement,

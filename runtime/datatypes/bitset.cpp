@@ -502,7 +502,7 @@ Cell* modify(Cell* b, Cell* field, Cell* value, bool case_) { return series::mod
 
 void init() {
     datatype::register_type(
-        {.id = T_bitset, .parent = 0, .name = "bitset!", .rest = datatype::Rest::empty,
+        {.id = T_bitset, .name = "bitset!", .rest = datatype::Rest::empty,
          .mark = collector::mark_series_value, .same = datatype::same::second,
          .actions = {.make = make, .reflect = reflect, .to = to, .form = form, .mold = mold, .eval_path = eval_path,
                      .compare = compare, .negate = complement, .and_t = and_t, .complement = complement,

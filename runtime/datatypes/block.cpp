@@ -96,13 +96,6 @@ int32_t rs_length_q(const Cell& b) {
     return static_cast<int32_t>(count_of(b.w2) - static_cast<int32_t>(b.w1));
 }
 
-bool rs_next(Cell& b) {
-    int64_t n = count_of(b.w2);
-    int64_t i = static_cast<int32_t>(b.w1);
-    if (i < n) b.w1 = static_cast<uint32_t>(++i);
-    return i >= n;
-}
-
 Cell* rs_head(Cell& b) {
     int64_t n = count_of(b.w2);
     if (static_cast<int32_t>(b.w1) > n) b.w1 = static_cast<uint32_t>(n);
@@ -120,12 +113,6 @@ void set_tail(const Cell& b, uint32_t n) {
     if (n < count_of(b.w2)) buf->tail = buf->head + n * 16;
 }
 
-void remove_last(Cell& b) {
-    Buffer* buf = buffer(b.w2);
-    if (buf->used() >= 16) buf->tail -= 16;
-    if (static_cast<int32_t>(b.w1) > count_of(b.w2)) b.w1 = static_cast<uint32_t>(count_of(b.w2));
-}
-
 // ---- constructors -------------------------------------------------------------------------------
 
 Cell& make_at(Cell& c, int32_t n) {
@@ -135,36 +122,18 @@ Cell& make_at(Cell& c, int32_t n) {
     return c;
 }
 
-Cell& make_at_capacity(Cell& c, int32_t n, bool fixed) {
-    c = Cell{T_unset, 0, 0, 0};
-    uint64_t count = n < 1 ? 1 : uint64_t(n);
-    Node node;
-    if (fixed) {
-        node = memory::alloc_fixed_series(count, 16, 0);
-        Buffer* b = buffer(node);
-        for (uint32_t i = 0; i < b->size / 16; ++i) reinterpret_cast<Cell*>(b->data())[i] = Cell{T_unset, 0, 0, 0};
-    } else {
-        node = memory::alloc_cells_unset(count);
-    }
-    c = cell_of(node);
-    return c;
-}
-
 namespace {
 Cell scratch_cell{T_none, 0, 0, 0};
+}  // namespace
 
-Cell* make_in_with(Cell* parent, int32_t n, bool fixed) {
+Cell* make_in(Cell* parent, int32_t n) {
     uint64_t count = n < 1 ? 1 : uint64_t(n);
-    Node node = fixed ? memory::alloc_fixed_series(count, 16, 0) : memory::alloc_cells(count);
+    Node node = memory::alloc_fixed_series(count, 16, 0);
     collector::RootNode keep(node);
     Cell* c = parent ? series::append_cell(parent->w2) : &scratch_cell;
     *c = cell_of(node);
     return c;
 }
-}  // namespace
-
-Cell* make_in(Cell* parent, int32_t n) { return make_in_with(parent, n, true); }
-Cell* make_sized_in(Cell* parent, int32_t n) { return make_in_with(parent, n, false); }
 Cell* push(const Cell& b) { return stack::push(b); }
 Cell* push_new(int32_t n) { return &make_at(*stack::reserve(), n); }
 
@@ -175,20 +144,6 @@ Cell* rs_append(const Cell& b, const Cell& value) {
     Cell* c = series::append_cell(b.w2);
     *c = copy;
     return c;
-}
-
-Cell& rs_append_block(Cell& target, const Cell& source) {
-    Node from = source.w2;
-    int64_t start = clipped(source);
-    int64_t n = count_of(from) - start;
-    if (n <= 0) return target;
-    Node to = target.w2;
-    uint64_t used = buffer(to)->used();
-    ensure_room(to, used + uint64_t(n) * 16, (used + uint64_t(n) * 16) * 2);
-    Buffer* tb = buffer(to);
-    std::memmove(tb->tail_ptr(), cells::of(from) + start, uint64_t(n) * 16);
-    tb->tail += static_cast<uint32_t>(n * 16);
-    return target;
 }
 
 Cell& insert_value(Cell& b, const Cell& value, bool advance, bool at_head) {
@@ -205,46 +160,6 @@ Cell& insert_value(Cell& b, const Cell& value, bool advance, bool at_head) {
     base[at] = copy;
     index_insert(b, static_cast<uint32_t>(at), 1, static_cast<uint32_t>(n - at));
     if (advance) b.w1 = static_cast<uint32_t>(at + 1);
-    return b;
-}
-
-void insert_each(Cell& target, const Cell& source) {
-    Node from = source.w2;
-    int64_t start = clipped(source);
-    int64_t n = count_of(from) - start;
-    if (n <= 0) return;
-    // Inserting a block into itself reads the cells as they stood before.
-    Node snapshot = 0;
-    collector::RootNode keep(snapshot);
-    if (from == target.w2) {
-        snapshot = series::copy_part(from, static_cast<uint32_t>(start), static_cast<uint32_t>(n));
-        from = snapshot;
-        start = 0;
-    }
-    for (int64_t k = 0; k < n; ++k) insert_value(target, cells::of(from)[start + k], true, false);
-}
-
-Cell* insert_from_stack() {
-    Cell* value = stack::top();
-    Cell* b = value - 1;
-    insert_value(*b, *value, true, false);
-    stack::pop(1);
-    return b;
-}
-
-Cell* append_from_stack() {
-    Cell* value = stack::top();
-    Cell* b = value - 1;
-    rs_append(*b, *value);
-    index_enter(*b, static_cast<uint32_t>(count_of(b->w2) - 1));
-    stack::pop(1);
-    return b;
-}
-
-Cell* append_arg() {
-    Cell* b = stack::arguments();
-    rs_append(*b, b[1]);
-    index_enter(*b, static_cast<uint32_t>(count_of(b->w2) - 1));
     return b;
 }
 
@@ -266,29 +181,6 @@ const Cell* find_word(const Cell& b, const Cell& word, bool case_) {
         if (same_word(base[i], word, case_)) return i + 1 < n ? base + i + 1 : nullptr;
     }
     return nullptr;
-}
-
-const Cell* select_equal(const Cell& b, const Cell& value) {
-    int64_t n = count_of(b.w2);
-    for (int64_t i = clipped(b); i < n; ++i) {
-        if (actions::compare_direct(value, cells::of(b.w2)[i], actions::find_equal) == 0)
-            return i + 1 < n ? cells::of(b.w2) + i + 1 : nullptr;
-    }
-    return nullptr;
-}
-
-bool remove_equal(const Cell& b, const Cell& value, bool from_start) {
-    int64_t n = count_of(b.w2);
-    int64_t index = clipped(b);
-    for (int64_t i = from_start ? 0 : index; i < n; ++i) {
-        if (actions::compare_direct(value, cells::of(b.w2)[i], actions::find_equal) != 0) continue;
-        Buffer* buf = buffer(b.w2);
-        std::memmove(cells::of(buf) + i, cells::of(buf) + i + 1, uint64_t(n - i - 1) * 16);
-        buf->tail -= 16;
-        index_shift(b, -1, static_cast<uint32_t>(i + 1), static_cast<uint32_t>(n - i - 1));
-        return i <= index;
-    }
-    return false;
 }
 
 // ---- copying ------------------------------------------------------------------------------------
@@ -1128,28 +1020,15 @@ Cell* sort(Cell* s, const SortArgs& a) {
             count = k;
         }
     }
-    int64_t size = 1;
-    if (a.skip) {
-        if (!cell::is(*a.skip, T_integer)) bad_refine("skip", *a.skip);
-        size = integer::get(*a.skip);
-        if (size < 1 || count < size || count % size != 0) bad_refine("skip", *a.skip);
-    } else if (a.all) {
-        error::fire(err::script_bad_refines);
-    }
+    series::SortRefinements r = series::sort_refinements(a, count);
+    int64_t size = r.size;
     int32_t op = a.case_ ? actions::sort_order_case : actions::sort_order;
     uintptr_t flags = a.reverse ? sort_reverse : 0;
     std::optional<FunctionSort> function_sort;
-    if (a.compare) {
-        if (cell::is(*a.compare, T_integer)) {
-            if (!a.skip || a.all) error::fire(err::script_bad_refines);
-            int32_t offset = integer::get(*a.compare);
-            if (offset < 1 || offset > size) error::fire(err::script_out_of_range, *a.compare);
-            flags |= uintptr_t(offset - 1) << 2;
-        } else if (cell::is(*a.compare, T_function)) {
-            function_sort.emplace(FunctionSort{*a.compare, static_cast<uint32_t>(size), a.all});
-        } else {
-            bad_refine("compare", *a.compare);
-        }
+    if (r.compare_fn) {
+        function_sort.emplace(FunctionSort{*r.compare_fn, static_cast<uint32_t>(size), a.all});
+    } else if (a.compare) {
+        flags |= uintptr_t(r.offset) << 2;
     } else if (a.all) {
         flags |= sort_whole | (uintptr_t(size) << 2);
     }
@@ -1281,7 +1160,7 @@ Cell* do_set_op(Cell* set1, Cell* set2, bool case_, Cell* skip, int32_t op) {
 void init() {
     using datatype::inherit;
     datatype::register_type(
-        {.id = T_block, .parent = T_series, .name = "block!", .rest = datatype::Rest::empty,
+        {.id = T_block, .name = "block!", .rest = datatype::Rest::empty,
          .mark = collector::mark_block_value, .hash = datatype::hashing::first_two,
          .actions = {.make = make, .random = inherit, .reflect = inherit, .to = to, .form = form, .mold = mold,
                      .eval_path = eval_path, .compare = compare, .append = append, .at = inherit, .back = inherit,

@@ -31,49 +31,32 @@ inline Cell cell_of(Node node, int32_t index = 0, uint32_t type = T_block) {
 
 // ---- cursor routines (none raises) --------------------------------------------------------------
 int32_t rs_length_q(const Cell& b);          // cells from the index to the tail; negative past it
-bool rs_next(Cell& b);                       // advances when a cell remains; true at the tail
 Cell* rs_head(Cell& b);                      // the cell at the index (clipped to the tail, written back)
 Cell* rs_tail(const Cell& b);
 bool rs_tail_q(const Cell& b);               // the index is exactly at the tail
 Cell* rs_abs_at(const Cell& b, uint32_t n);  // the cell at absolute index n
 void rs_clear(const Cell& b);                // cuts the buffer at the index
 void set_tail(const Cell& b, uint32_t n);    // cuts the buffer at absolute index n
-void remove_last(Cell& b);
 
 // ---- constructors -------------------------------------------------------------------------------
 // An empty block with room for n cells (n < 0 counts as 1); the cell is unset! while its buffer
 // is allocated.
 Cell& make_at(Cell& c, int32_t n);
-// The same with the cells preset to unset!; `fixed`: the buffer never moves.
-Cell& make_at_capacity(Cell& c, int32_t n, bool fixed);
 // A new cell appended to the parent block (or a process-wide scratch cell when parent is null)
-// made an empty block of n cells: with a fixed buffer (make_in), or an ordinary one.
+// made an empty block of n cells with a fixed buffer.
 Cell* make_in(Cell* parent, int32_t n);
-Cell* make_sized_in(Cell* parent, int32_t n);
 Cell* push(const Cell& b);
 Cell* push_new(int32_t n);
 
 // ---- appending and inserting (the value is always copied) ---------------------------------------
 // The value may live anywhere, the block's own buffer included.
 Cell* rs_append(const Cell& b, const Cell& value);           // gives the new cell
-Cell& rs_append_block(Cell& target, const Cell& source);     // copies of source's cells
 Cell& insert_value(Cell& b, const Cell& value, bool advance, bool at_head);
-void insert_each(Cell& target, const Cell& source);          // in order, advancing target
-// The value-stack forms: the argument cell inserted into (appended to) the block just below it.
-Cell* insert_from_stack();
-Cell* append_from_stack();
-// A copy of the second argument of the current call appended to the block in the first.
-Cell* append_arg();
 
 // ---- searching ----------------------------------------------------------------------------------
 // The cell after the first word (any word type) whose symbol matches; null when there is no
 // match or the match is the last cell. Case-insensitive unless `case_`.
 const Cell* find_word(const Cell& b, const Cell& word, bool case_);
-// The cell after the first cell equal to the value (find equality); null likewise.
-const Cell* select_equal(const Cell& b, const Cell& value);
-// Removes the first cell equal to the value (from the index, or from the first cell); true when
-// it lay at or before the index.
-bool remove_equal(const Cell& b, const Cell& value, bool from_start);
 
 // ---- copying, molding, comparing ----------------------------------------------------------------
 // A new value-stack block of the source's type holding copies of its cells from the index;

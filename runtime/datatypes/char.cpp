@@ -127,7 +127,7 @@ Cell* xor_a(Cell* a, Cell* b) { return char_::math(a, b, integer::xor_); }
 
 void init() {
     using datatype::inherit;
-    datatype::register_type({.id = T_char_, .parent = T_integer, .name = "char!", .rest = datatype::Rest::empty,
+    datatype::register_type({.id = T_char_, .name = "char!", .rest = datatype::Rest::empty,
                              .mark = nullptr,
                              .actions = {.make = to, .random = inherit, .to = to, .form = form, .mold = mold,
                                          .compare = compare, .absolute = inherit, .add = add_a,

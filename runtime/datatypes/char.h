@@ -28,6 +28,11 @@ inline int32_t get(const Cell& c) {
     cell::expect(cell::is(c, T_char_));
     return static_cast<int32_t>(c.w2);
 }
+// The code point replaced, the header kept.
+inline void set(Cell& c, int32_t cp) {
+    cell::expect(cell::is(c, T_char_));
+    c.w2 = static_cast<uint32_t>(cp);
+}
 
 // The arithmetic and bitwise actions with a char! left operand; the result goes into a.
 Cell* math(Cell* a, Cell* b, int32_t op);

@@ -489,7 +489,7 @@ void mark(const Cell& c) {
 }
 
 void init() {
-    datatype::register_type({.id = T_context, .parent = 0, .name = "context!", .rest = datatype::Rest::empty,
+    datatype::register_type({.id = T_context, .name = "context!", .rest = datatype::Rest::empty,
                              .mark = mark, .actions = {}});
 }
 

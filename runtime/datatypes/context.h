@@ -63,10 +63,6 @@ inline void set_values(Cell& c, uint32_t values) {
     cell::expect(cell::is(c, T_context));
     c.w2 = values;
 }
-inline uint32_t checked_count(const Cell& c) {
-    cell::expect(cell::is(c, T_context));
-    return c.w3;
-}
 // True when the node is a context (a cell series whose first cell is a context! cell).
 bool is_context(Node ctx);
 // The context cell and the self cell; valid until the next allocation.

@@ -41,7 +41,7 @@ int32_t compare(Cell* value, Cell* other, int32_t op) {
 }  // namespace
 
 void init() {
-    register_type({.id = T_datatype, .parent = 0, .name = "datatype!", .rest = Rest::empty, .mark = nullptr,
+    register_type({.id = T_datatype, .name = "datatype!", .rest = Rest::empty, .mark = nullptr,
                    .same = same::first, .hash = hashing::first,
                    .actions = {.form = form, .mold = mold, .compare = compare}});
 }

@@ -683,7 +683,7 @@ Cell* subtract_a(Cell* a, Cell* b) { return date::math(a, b, integer::subtract);
 }  // namespace
 
 void init() {
-    datatype::register_type({.id = T_date, .parent = 0, .name = "date!", .rest = datatype::Rest::empty,
+    datatype::register_type({.id = T_date, .name = "date!", .rest = datatype::Rest::empty,
                              .mark = nullptr,
                              .actions = {.make = make_action, .random = random, .to = to, .form = form,
                                          .mold = mold, .eval_path = eval_path, .compare = compare,

@@ -1,6 +1,5 @@
 #include "runtime/datatypes/email.h"
 
-#include "runtime/collector.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
@@ -9,15 +8,6 @@
 #include "runtime/words.h"
 
 namespace kov::email {
-
-// ---- constructors -------------------------------------------------------------------------------
-
-Cell& make_at(Cell& c, uint32_t n, uint32_t unit) { return cell::set_type(string::make_at(c, n, unit), T_email); }
-Cell* make_in(memory::Node block, uint32_t n, uint32_t unit) {
-    return &cell::set_type(*string::make_in(block, n, unit), T_email);
-}
-Cell* push(uint32_t n, uint32_t unit) { return &make_at(*stack::reserve(), n, unit); }
-Cell* push(const Cell& value) { return stack::push(value); }
 
 // ---- actions ------------------------------------------------------------------------------------
 
@@ -76,16 +66,8 @@ Cell* eval_path(Cell* parent, const PathStep& step) {
 
 void init() {
     using datatype::inherit;
-    datatype::register_type(
-        {.id = T_email, .parent = T_string, .name = "email!", .rest = datatype::Rest::empty,
-         .mark = collector::mark_string_value,
-         .actions = {.make = inherit, .reflect = inherit, .to = inherit, .form = inherit, .mold = mold,
-                     .eval_path = eval_path, .compare = inherit, .append = inherit, .at = inherit,
-                     .back = inherit, .change = inherit, .clear = inherit, .copy = inherit, .find = inherit,
-                     .head = inherit, .head_q = inherit, .index_q = inherit, .insert = inherit,
-                     .length_q = inherit, .move = inherit, .next = inherit, .pick = inherit, .poke = inherit,
-                     .put = inherit, .remove = inherit, .reverse = inherit, .select = inherit, .skip = inherit,
-                     .swap = inherit, .tail = inherit, .tail_q = inherit, .take = inherit, .modify = inherit}});
+    any_string::register_text(T_email, "email!", {.reflect = inherit, .mold = mold, .eval_path = eval_path,
+                                                  .append = inherit, .put = inherit});
 }
 
 }  // namespace kov::email

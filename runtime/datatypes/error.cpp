@@ -499,7 +499,7 @@ void init() {
         collector::push_root(mark_roots);
         stamp = stamp_error;
     }
-    datatype::register_type({.id = T_error, .parent = T_object, .name = "error!", .rest = datatype::Rest::inherit,
+    datatype::register_type({.id = T_error, .name = "error!", .rest = datatype::Rest::inherit,
                              .mark = nullptr, .same = datatype::same::payload,
                              .actions = {.make = make, .form = form, .mold = mold, .compare = compare,
                                          .find = datatype::empty}});

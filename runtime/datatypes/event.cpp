@@ -276,7 +276,7 @@ void find_flag_q(routines::Args& args, const Cell&) {
 void send_event_os(routines::Args& args, const Cell&) { logic::make_at(*args.cell(0), false); }
 
 void init() {
-    datatype::register_type({.id = T_event, .parent = 0, .name = "event!", .rest = datatype::Rest::empty,
+    datatype::register_type({.id = T_event, .name = "event!", .rest = datatype::Rest::empty,
                              .mark = mark, .same = datatype::same::always, .hash = datatype::hashing::second,
                              .actions = {.make = make, .form = form, .mold = mold, .eval_path = eval_path,
                                          .compare = compare, .pick = pick}});

@@ -1,6 +1,5 @@
 #include "runtime/datatypes/file.h"
 
-#include "runtime/collector.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/url.h"
@@ -9,15 +8,6 @@
 #include "runtime/io/file_io.h"
 
 namespace kov::file {
-
-// ---- constructors -------------------------------------------------------------------------------
-
-Cell& make_at(Cell& c, uint32_t n, uint32_t unit) { return cell::set_type(string::make_at(c, n, unit), T_file); }
-Cell* make_in(memory::Node block, uint32_t n, uint32_t unit) {
-    return &cell::set_type(*string::make_in(block, n, unit), T_file);
-}
-Cell* push(uint32_t n, uint32_t unit) { return &make_at(*stack::reserve(), n, unit); }
-Cell* push(const Cell& value) { return stack::push(value); }
 
 // ---- actions ------------------------------------------------------------------------------------
 
@@ -57,17 +47,9 @@ Cell* write(Cell* destination, Cell* data, const WriteArgs& args) { return io::w
 
 void init() {
     using datatype::inherit;
-    datatype::register_type(
-        {.id = T_file, .parent = T_url, .name = "file!", .rest = datatype::Rest::empty,
-         .mark = collector::mark_string_value,
-         .actions = {.make = inherit, .to = inherit, .form = inherit, .mold = mold, .eval_path = inherit,
-                     .compare = inherit, .append = inherit, .at = inherit, .back = inherit, .change = inherit,
-                     .clear = inherit, .copy = inherit, .find = inherit, .head = inherit, .head_q = inherit,
-                     .index_q = inherit, .insert = inherit, .length_q = inherit, .move = inherit, .next = inherit,
-                     .pick = inherit, .poke = inherit, .remove = inherit, .reverse = inherit, .select = inherit,
-                     .skip = inherit, .swap = inherit, .tail = inherit, .tail_q = inherit, .take = inherit,
-                     .delete_ = delete_, .modify = inherit, .query = query, .read = read, .rename = rename,
-                     .write = write}});
+    any_string::register_text(T_file, "file!", {.mold = mold, .eval_path = inherit, .append = inherit,
+                                                .delete_ = delete_, .query = query, .read = read,
+                                                .rename = rename, .write = write});
 }
 
 }  // namespace kov::file

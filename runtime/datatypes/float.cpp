@@ -412,7 +412,7 @@ Cell* remainder_a(Cell* a, Cell* b) { return float_::math(a, b, integer::remaind
 }  // namespace
 
 void init() {
-    datatype::register_type({.id = T_float_, .parent = 0, .name = "float!", .rest = datatype::Rest::empty,
+    datatype::register_type({.id = T_float_, .name = "float!", .rest = datatype::Rest::empty,
                              .mark = nullptr, .same = datatype::same::last_two, .hash = datatype::hashing::real,
                              .actions = {.make = to, .random = random, .to = to, .form = form, .mold = mold,
                                          .compare = compare, .absolute = absolute, .add = add_a,

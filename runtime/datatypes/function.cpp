@@ -284,11 +284,6 @@ int32_t count_locals(memory::Node spec, uint32_t start, bool missing_is_error) {
     return count;
 }
 
-void push_unused_refinement(uint32_t n) {
-    stack::push(logic::false_value);
-    for (uint32_t i = 1; i < n; ++i) stack::push(none::value);
-}
-
 namespace {
 
 // Is the word (by symbol) among the cells of the block?
@@ -454,11 +449,11 @@ int32_t compare(Cell* a, Cell* b, int32_t op) {
 }  // namespace
 
 void init() {
-    datatype::register_type({.id = T_function, .parent = T_context, .name = "function!",
+    datatype::register_type({.id = T_function, .name = "function!",
                              .rest = datatype::Rest::empty, .mark = mark_function,
                              .actions = {.make = make_action, .reflect = reflect, .form = form, .mold = mold,
                                          .compare = compare}});
-    datatype::register_type({.id = T_routine, .parent = T_function, .name = "routine!",
+    datatype::register_type({.id = T_routine, .name = "routine!",
                              .rest = datatype::Rest::empty, .mark = mark_function,
                              .actions = {.make = make_routine, .reflect = datatype::inherit, .form = form, .mold = mold_routine, .compare = compare}});
 }
@@ -568,11 +563,11 @@ void init() {
         rooted = true;
         collector::push_root(mark_models);
     }
-    datatype::register_type({.id = T_native, .parent = 0, .name = "native!", .rest = datatype::Rest::empty,
+    datatype::register_type({.id = T_native, .name = "native!", .rest = datatype::Rest::empty,
                              .mark = mark_native, .same = datatype::same::first_two, .hash = datatype::hashing::third,
                              .actions = {.make = make_value, .reflect = reflect, .form = form, .mold = mold,
                                          .compare = compare}});
-    datatype::register_type({.id = T_action, .parent = T_native, .name = "action!", .rest = datatype::Rest::empty,
+    datatype::register_type({.id = T_action, .name = "action!", .rest = datatype::Rest::empty,
                              .mark = mark_native,
                              .actions = {.make = make_value, .reflect = datatype::inherit, .form = form, .mold = mold,
                                          .compare = compare}});
@@ -621,7 +616,7 @@ Cell* make_value(Cell*, Cell* spec, uint32_t) {
 }  // namespace
 
 void init() {
-    datatype::register_type({.id = T_op, .parent = T_native, .name = "op!", .rest = datatype::Rest::empty,
+    datatype::register_type({.id = T_op, .name = "op!", .rest = datatype::Rest::empty,
                              .mark = mark_native, .same = datatype::same::last_two,
                              // Not native!'s hash: an op wraps any function type, whose payload words
                              // mean different things; ops keep the shared hash of types without one.

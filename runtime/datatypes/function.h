@@ -56,7 +56,6 @@ Cell* collect_locals(Cell& spec, const Cell& body);
 // Counts /local and the words after it from the start index; -1 with `missing_is_error` when
 // there is no /local.
 int32_t count_locals(memory::Node spec, uint32_t start, bool missing_is_error);
-void push_unused_refinement(uint32_t n);
 
 // Pending bodies made and not yet taken; `take_body` makes the copy of one (the function's
 // body, which it gives); `take_all` makes every one.

@@ -23,7 +23,6 @@ Cell* make_in(memory::Node block, int32_t value, uint32_t kind) {
     return &make_at(*series::append_cell(block), value, kind);
 }
 Cell* push(int32_t value, uint32_t kind) { return &make_at(*stack::reserve(), value, kind); }
-Cell* push_null() { return push(0, null); }
 
 // ---- actions ------------------------------------------------------------------------------------
 
@@ -74,7 +73,7 @@ int32_t compare(Cell* a, Cell* b, int32_t) {
 // ---- registration -------------------------------------------------------------------------------
 
 void init() {
-    datatype::register_type({.id = T_handle, .parent = T_integer, .name = "handle!", .rest = datatype::Rest::empty,
+    datatype::register_type({.id = T_handle, .name = "handle!", .rest = datatype::Rest::empty,
                              .mark = mark, .actions = {.form = form, .mold = mold, .compare = compare}});
 }
 

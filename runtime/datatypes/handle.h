@@ -35,8 +35,6 @@ inline Cell& make_at(Cell& c, int32_t value, uint32_t kind) {
 inline Cell make(int32_t value, uint32_t kind) { return Cell{T_handle, kind, static_cast<uint32_t>(value), 0xFFFFFFFFu}; }
 Cell* make_in(memory::Node block, int32_t value, uint32_t kind);
 Cell* push(int32_t value, uint32_t kind);
-// The null handle (value 0, kind 0).
-Cell* push_null();
 
 void init();
 

@@ -73,7 +73,7 @@ Cell* copy(Cell* h, Cell* result, Cell* part, bool deep, Cell* types) {
 }
 
 void init() {
-    datatype::register_type({.id = T_hash, .parent = T_block, .name = "hash!", .rest = datatype::Rest::inherit,
+    datatype::register_type({.id = T_hash, .name = "hash!", .rest = datatype::Rest::inherit,
                              .mark = mark,
                              .actions = {.make = make, .random = datatype::empty, .to = to, .mold = mold, .copy = copy}});
 }

@@ -244,12 +244,6 @@ void from_binary(const Cell& c, const Cell& value, uint32_t channel) {
     if (owned) tell(img, Change::poked, value, 0, pixel_count(img));
 }
 
-bool encoded_q(const uint8_t* b, uint64_t n) {
-    auto starts = [&](const char* sig, uint64_t len) { return n >= len && std::memcmp(b, sig, len) == 0; };
-    return starts("\x89PNG", 4) || starts("\xFF\xD8\xFF", 3) || starts("BM", 2) || starts("GIF87a", 6) ||
-           starts("GIF89a", 6) || starts("II\x2A\x00", 4) || starts("MM\x00\x2A", 4);
-}
-
 // ---- actions ------------------------------------------------------------------------------------
 
 namespace {
@@ -593,7 +587,7 @@ Cell* eval_path(Cell* parent, const PathStep& step) {
 void init() {
     using datatype::inherit;
     datatype::register_type(
-        {.id = T_image, .parent = T_series, .name = "image!", .rest = datatype::Rest::empty,
+        {.id = T_image, .name = "image!", .rest = datatype::Rest::empty,
          .mark = collector::mark_series_value, .same = datatype::same::first_two, .hash = datatype::hashing::first_two,
          .actions = {.make = make, .to = to, .form = form, .mold = mold, .eval_path = eval_path, .compare = compare,
                      .at = at, .back = inherit, .change = change, .copy = copy, .head = inherit, .head_q = inherit,

@@ -51,8 +51,6 @@ Cell* to_binary(const Cell& c, uint32_t channel);
 // Sets a channel of the whole image from a binary!, tuple! or integer!; any other value
 // raises script/invalid-arg.
 void from_binary(const Cell& c, const Cell& value, uint32_t channel);
-// Whether the bytes start with the signature of an encoded image.
-bool encoded_q(const uint8_t* bytes, uint64_t count);
 
 void init();
 

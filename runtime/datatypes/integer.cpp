@@ -399,7 +399,7 @@ Cell* random(Cell* value, const RandomArgs& how) {
 }  // namespace
 
 void init() {
-    datatype::register_type({.id = T_integer, .parent = 0, .name = "integer!", .rest = datatype::Rest::empty,
+    datatype::register_type({.id = T_integer, .name = "integer!", .rest = datatype::Rest::empty,
                              .mark = nullptr, .same = datatype::same::second, .hash = datatype::hashing::second,
                              .actions = {.make = make_action, .random = random, .to = to, .form = form, .mold = mold,
                                          .compare = compare, .absolute = absolute, .add = add_a, .divide = divide_a,

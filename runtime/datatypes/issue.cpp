@@ -28,8 +28,6 @@ Cell& make_at(Cell& c, uint32_t symbol) {
 Cell* make_in(memory::Node block, uint32_t symbol) { return &make_at(*series::append_cell(block), symbol); }
 Cell* push(uint32_t symbol) { return stack::push(make(symbol)); }
 
-Cell& make_at_cstring(Cell& c, const char* text) { return make_at(c, symbol::make(text)); }
-
 Cell* load(const char* text) {
     uint32_t sym = symbol::make(text);
     if (context::boot_flag) return make_in(root::block(), sym);
@@ -75,7 +73,7 @@ int32_t compare(Cell* a, Cell* b, int32_t op) {
 // ---- registration -------------------------------------------------------------------------------
 
 void init() {
-    datatype::register_type({.id = T_issue, .parent = T_word, .name = "issue!", .rest = datatype::Rest::empty,
+    datatype::register_type({.id = T_issue, .name = "issue!", .rest = datatype::Rest::empty,
                              .mark = word::mark,
                              .actions = {.make = make_action, .to = make_action, .form = datatype::inherit,
                                          .mold = mold, .compare = compare}});

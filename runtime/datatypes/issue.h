@@ -23,8 +23,6 @@ Cell make(uint32_t symbol);
 Cell& make_at(Cell& c, uint32_t symbol);
 Cell* make_in(memory::Node block, uint32_t symbol);
 Cell* push(uint32_t symbol);
-// The cell becomes an issue named by the NUL-terminated UTF-8 text.
-Cell& make_at_cstring(Cell& c, const char* text);
 // An issue of the text: kept in the root block while the runtime boots, else on the value
 // stack.
 Cell* load(const char* text);

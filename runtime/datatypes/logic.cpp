@@ -31,22 +31,6 @@ bool true_value_q(const Cell& value, bool check_unset, const Cell* error_arg) {
     }
 }
 
-bool true_q() {
-    const Cell& v = *stack::arguments();
-    if (cell::is(v, T_unset)) error::fire(err::script_no_return);
-    return true_value_q(v, false, nullptr);
-}
-
-bool false_q() {
-    const Cell& v = *stack::arguments();
-    return cell::is(v, T_none) || (cell::is(v, T_logic) && v.w1 == 0);
-}
-
-bool top_false_q() {
-    const Cell& v = *stack::top();
-    return cell::is(v, T_none) || (cell::is(v, T_logic) && v.w1 == 0);
-}
-
 namespace {
 
 Cell* to(Cell*, Cell* spec, uint32_t) {
@@ -113,7 +97,7 @@ Cell* random(Cell* value, const RandomArgs& how) {
 }  // namespace
 
 void init() {
-    datatype::register_type({.id = T_logic, .parent = 0, .name = "logic!", .rest = datatype::Rest::empty,
+    datatype::register_type({.id = T_logic, .name = "logic!", .rest = datatype::Rest::empty,
                              .mark = nullptr, .same = datatype::same::first, .hash = datatype::hashing::first,
                              .actions = {.make = make, .random = random, .to = to, .form = form, .mold = mold,
                                          .compare = compare, .and_t = and_t, .complement = complement,

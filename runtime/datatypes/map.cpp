@@ -520,7 +520,7 @@ void mark(const Cell& c) {
 // ---- registration -------------------------------------------------------------------------------
 
 void init() {
-    datatype::register_type({.id = T_map, .parent = 0, .name = "map!", .rest = datatype::Rest::empty, .mark = mark,
+    datatype::register_type({.id = T_map, .name = "map!", .rest = datatype::Rest::empty, .mark = mark,
                              .hash = datatype::hashing::second,
                              .actions = {.make = make, .reflect = reflect, .to = to, .form = form, .mold = mold,
                                          .eval_path = eval_path, .compare = compare, .clear = clear, .copy = copy,

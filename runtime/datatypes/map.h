@@ -35,6 +35,10 @@ inline uint32_t position_of(const Cell& m) {
     cell::expect(cell::is(m, T_map));
     return m.w1;
 }
+inline void set_position(Cell& m, uint32_t i) {
+    cell::expect(cell::is(m, T_map));
+    m.w1 = i;
+}
 inline Node pairs_of(const Cell& m) {
     cell::expect(cell::is(m, T_map) && memory::valid_node(m.w2));
     return m.w2;

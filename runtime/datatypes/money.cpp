@@ -681,7 +681,7 @@ bool same_q(const Cell& a, const Cell& b) {
 }  // namespace
 
 void init() {
-    datatype::register_type({.id = T_money, .parent = 0, .name = "money!", .rest = datatype::Rest::empty,
+    datatype::register_type({.id = T_money, .name = "money!", .rest = datatype::Rest::empty,
                              .mark = nullptr, .same = same_q,
                              .actions = {.make = make_action, .random = random, .to = to, .form = form,
                                          .mold = mold, .eval_path = eval_path, .compare = compare_a,

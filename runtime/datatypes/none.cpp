@@ -42,7 +42,7 @@ Cell* length(Cell* series) { return answer_none(series); }
 }  // namespace
 
 void init() {
-    datatype::register_type({.id = T_none, .parent = 0, .name = "none!", .rest = datatype::Rest::empty,
+    datatype::register_type({.id = T_none, .name = "none!", .rest = datatype::Rest::empty,
                              .mark = nullptr, .same = datatype::same::always,
                              .hash = datatype::hashing::constant<0xFFFFFFFFu>,
                              .actions = {.make = make, .to = make, .form = form, .mold = mold, .compare = compare,

@@ -577,7 +577,7 @@ Cell* put(Cell* series, Cell* key, Cell* value, bool) {
 }  // namespace
 
 void init() {
-    datatype::register_type({.id = T_object, .parent = 0, .name = "object!", .rest = datatype::Rest::empty,
+    datatype::register_type({.id = T_object, .name = "object!", .rest = datatype::Rest::empty,
                              .mark = mark, .same = datatype::same::first, .hash = datatype::hashing::first,
                              .actions = {.make = make, .reflect = reflect, .form = form, .mold = mold,
                                          .eval_path = eval_path, .compare = compare, .copy = copy, .put = put,

@@ -291,7 +291,7 @@ Cell* xor_a(Cell* a, Cell* b) { return pair::math(a, b, integer::xor_); }
 }  // namespace
 
 void init() {
-    datatype::register_type({.id = T_pair, .parent = 0, .name = "pair!", .rest = datatype::Rest::empty, .mark = nullptr,
+    datatype::register_type({.id = T_pair, .name = "pair!", .rest = datatype::Rest::empty, .mark = nullptr,
                              .same = datatype::same::last_two, .hash = datatype::hashing::last_two,
                              .actions = {.make = to, .random = random, .to = to, .form = form, .mold = mold,
                                          .eval_path = eval_path, .compare = compare, .absolute = absolute,

@@ -23,7 +23,7 @@ int32_t mold(Cell* p, Cell* out, const MoldArgs& how, int32_t part) {
 }
 
 void init() {
-    datatype::register_type({.id = T_paren, .parent = T_block, .name = "paren!", .rest = datatype::Rest::inherit,
+    datatype::register_type({.id = T_paren, .name = "paren!", .rest = datatype::Rest::inherit,
                              .mark = nullptr,
                              .actions = {.mold = mold, .trim = datatype::empty}});
 }

@@ -98,7 +98,7 @@ Cell* copy(Cell* p, Cell* result, Cell* part, bool deep, Cell* types) { return b
 void init() {
     using datatype::inherit;
     datatype::register_type(
-        {.id = T_path, .parent = T_block, .name = "path!", .rest = datatype::Rest::empty, .mark = nullptr,
+        {.id = T_path, .name = "path!", .rest = datatype::Rest::empty, .mark = nullptr,
          .actions = {.make = make, .reflect = inherit, .to = to, .form = form, .mold = mold, .eval_path = inherit,
                      .compare = inherit, .append = inherit, .at = inherit, .back = inherit, .change = inherit,
                      .clear = inherit, .copy = copy, .find = inherit, .head = inherit, .head_q = inherit,
@@ -115,7 +115,7 @@ namespace kov {
 namespace {
 void register_path_child(uint32_t id, const char* name,
                          int32_t (*mold)(Cell*, Cell*, const MoldArgs&, int32_t)) {
-    datatype::register_type({.id = id, .parent = T_path, .name = name, .rest = datatype::Rest::inherit,
+    datatype::register_type({.id = id, .name = name, .rest = datatype::Rest::inherit,
                              .mark = nullptr, .actions = {.mold = mold}});
 }
 }  // namespace

@@ -34,7 +34,7 @@ int32_t mold(Cell* value, Cell* buffer, const MoldArgs& how, int32_t part) {
 
 void init() {
     using datatype::inherit;
-    datatype::register_type({.id = T_percent, .parent = T_float_, .name = "percent!", .rest = datatype::Rest::empty,
+    datatype::register_type({.id = T_percent, .name = "percent!", .rest = datatype::Rest::empty,
                              .mark = nullptr,
                              .actions = {.make = inherit, .random = inherit, .to = inherit, .form = form,
                                          .mold = mold, .compare = inherit, .absolute = inherit, .add = inherit,

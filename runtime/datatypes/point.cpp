@@ -313,7 +313,7 @@ template <int N> Cell* remainder_a(Cell* a, Cell* b) { return math<N>(a, b, inte
 
 template <int N>
 void register_point(const char* name) {
-    datatype::register_type({.id = type_id<N>, .parent = 0, .name = name, .rest = datatype::Rest::empty,
+    datatype::register_type({.id = type_id<N>, .name = name, .rest = datatype::Rest::empty,
                              .mark = nullptr,
                              // The same coordinates: words 1-2, or 1-3.
                              .same = N == 2 ? datatype::same::first_two : datatype::same::payload,

@@ -282,7 +282,7 @@ int32_t form(Cell* value, Cell* out, Cell* arg, int32_t part) {
 void init() {
     using datatype::inherit;
     datatype::register_type(
-        {.id = T_port, .parent = T_object, .name = "port!", .rest = datatype::Rest::empty, .mark = nullptr,
+        {.id = T_port, .name = "port!", .rest = datatype::Rest::empty, .mark = nullptr,
          .actions = {.make = make, .reflect = inherit, .form = form, .mold = mold, .eval_path = inherit,
                      .compare = inherit, .append = append, .at = at, .back = unary<slot::back>, .change = change,
                      .clear = unary<slot::clear>, .copy = copy, .find = find, .head = unary<slot::head>,

@@ -1,6 +1,8 @@
 #include "runtime/datatypes/registry.h"
 
 #include <cstring>
+#include <iterator>
+#include <vector>
 
 #include "runtime/collector.h"
 #include "runtime/hashtable.h"
@@ -57,23 +59,58 @@ void store(uint32_t id, uint32_t parent, Rest rest, int slot, const Entry<F>& e)
         break;
     }
 }
-}  // namespace
 
-void register_type(const Registration& r) {
+constexpr uint32_t list_parents[] = {
+    0,
+#define DATATYPE(id, name, ident, parent, families) parent,
+#include "runtime/defs/datatypes.def"
+#undef DATATYPE
+};
+
+uint32_t parent_of(const Registration& r) {
+    if (r.parent != listed_parent) return r.parent;
+    return r.id < std::size(list_parents) ? list_parents[r.id] : 0;
+}
+
+// Registrations handed over before their parent's, in the order they came.
+std::vector<Registration> waiting;
+
+void apply(const Registration& r, uint32_t parent) {
     uint32_t id = r.id;
-    if (id == 0 || id >= actions::max_types) return;
     if (id > highest) highest = id;
     TypeEntry& t = types[id];
     t.name = r.name;
     t.name_length = static_cast<int32_t>(std::strlen(r.name)) - 1;
-    t.parent = r.parent;
-    t.mark = r.mark ? r.mark : (r.parent ? types[r.parent].mark : nullptr);
-    t.same = r.same ? r.same : (r.parent && types[r.parent].same ? types[r.parent].same : same::payload);
-    t.hash = r.hash ? r.hash : (r.parent && types[r.parent].hash ? types[r.parent].hash : hashing::constant<0>);
-#define ACTION(n, word, ident, entry, ret, params) store(id, r.parent, r.rest, n, r.actions.ident);
+    t.parent = parent;
+    t.mark = r.mark ? r.mark : (parent ? types[parent].mark : nullptr);
+    t.same = r.same ? r.same : (parent && types[parent].same ? types[parent].same : same::payload);
+    t.hash = r.hash ? r.hash : (parent && types[parent].hash ? types[parent].hash : hashing::constant<0>);
+#define ACTION(n, word, ident, entry, ret, params) store(id, parent, r.rest, n, r.actions.ident);
 #include "runtime/defs/actions.def"
 #undef ACTION
     if (context::global()) make_name_word(t);
+}
+}  // namespace
+
+void register_type(const Registration& r) {
+    if (r.id == 0 || r.id >= actions::max_types) return;
+    uint32_t parent = parent_of(r);
+    if (parent && !types[parent].name) {
+        waiting.push_back(r);
+        return;
+    }
+    apply(r, parent);
+    // The children that waited for this type, in the order they came.
+    for (std::size_t i = 0; i < waiting.size();) {
+        if (parent_of(waiting[i]) != r.id) {
+            ++i;
+            continue;
+        }
+        Registration child = waiting[i];
+        waiting.erase(waiting.begin() + static_cast<std::ptrdiff_t>(i));
+        register_type(child);
+        i = 0;
+    }
 }
 
 void init_names() {
@@ -83,7 +120,7 @@ void init_names() {
 void register_remaining() {
     static const char* const names[] = {
         nullptr,
-#define DATATYPE(id, name, ident, families) name,
+#define DATATYPE(id, name, ident, parent, families) name,
 #include "runtime/defs/datatypes.def"
 #undef DATATYPE
     };

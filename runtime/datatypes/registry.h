@@ -6,7 +6,9 @@
 // types.
 //
 // Inheritance is a snapshot: a slot marked `inherit` copies the parent's entry as it stands
-// when the child registers (an empty parent slot stays empty), so parents register first.
+// when the child's registration is applied (an empty parent slot stays empty). The parent of
+// each type is named once, in runtime/defs/datatypes.def, and a registration handed over
+// before its parent's waits until that one is applied: the modules may register in any order.
 // The tables are written only during start-up and read-only afterwards.
 #pragma once
 #include <cstdint>
@@ -230,9 +232,13 @@ uint32_t real(const Cell& v, bool case_sensitive);
 
 enum class Rest : uint8_t { empty, inherit };
 
+// The parent of a registration that names none: the one runtime/defs/datatypes.def gives.
+// Only types outside the list (tests) and stand-alone set-ups name a parent themselves.
+constexpr uint32_t listed_parent = ~0u;
+
 struct Registration {
     uint32_t id;
-    uint32_t parent;        // 0: none
+    uint32_t parent = listed_parent;  // 0: none
     const char* name;       // static text ending in "!"
     Rest rest;              // what the slots not mentioned get
     MarkFn mark;            // null with a parent: the parent's hook
@@ -252,7 +258,8 @@ struct TypeEntry {
 };
 extern TypeEntry types[actions::max_types];
 
-// Once the global context exists, a registration also makes the type's name word.
+// Once the global context exists, a registration also makes the type's name word (when it is
+// applied).
 void register_type(const Registration& r);
 // Registers, by name only (no actions), every datatype of the list that no module has
 // registered yet, so that each has its name word and datatype! value.

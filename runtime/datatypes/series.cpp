@@ -165,6 +165,30 @@ bool report(const Cell& s, Change word, const Cell& value, int32_t index, int32_
 
 Cell word_arg(const char* spelling) { return word::load(spelling); }
 
+SortRefinements sort_refinements(const SortArgs& a, int64_t count) {
+    SortRefinements r;
+    if (a.skip) {
+        if (!cell::is(*a.skip, T_integer)) bad_refine("skip", *a.skip);
+        r.size = integer::get(*a.skip);
+        if (r.size < 1 || r.size > count || count % r.size != 0) bad_refine("skip", *a.skip);
+    } else if (a.all) {
+        error::fire(err::script_bad_refines);
+    }
+    if (a.compare) {
+        if (cell::is(*a.compare, T_integer)) {
+            if (!a.skip || a.all) error::fire(err::script_bad_refines);
+            int32_t offset = integer::get(*a.compare);
+            if (offset < 1 || offset > r.size) error::fire(err::script_out_of_range, *a.compare);
+            r.offset = offset - 1;
+        } else if (cell::is(*a.compare, T_function)) {
+            r.compare_fn = a.compare;
+        } else {
+            bad_refine("compare", *a.compare);
+        }
+    }
+    return r;
+}
+
 namespace {
 bool is_owned_field(uint32_t symbol) { return symbol::resolve(symbol) == symbol::resolve(words::symbols::owned); }
 }  // namespace
@@ -710,7 +734,7 @@ Cell* modify(Cell* s, Cell* field, Cell* value, bool) {
 
 void init() {
     datatype::register_type(
-        {.id = T_series, .parent = 0, .name = "series!", .rest = datatype::Rest::empty,
+        {.id = T_series, .name = "series!", .rest = datatype::Rest::empty,
          .mark = nullptr, .same = datatype::same::first_two,
          .actions = {.random = random, .reflect = reflect, .at = at, .back = back, .clear = clear, .copy = copy,
                      .head = head, .head_q = head_q, .index_q = index_q, .length_q = length_q, .move = move,

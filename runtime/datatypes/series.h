@@ -42,10 +42,6 @@ inline memory::Node stored_node_of(const Cell& s) {
     cell::expect(in(cell::type(s), SERIES));
     return s.w2;
 }
-inline uint32_t extra_of(const Cell& s) {
-    cell::expect(in(cell::type(s), SERIES));
-    return s.w3;
-}
 // The stored node word itself, for the collector's marking: evacuation rewrites the id in
 // place where it is stored, so marking is given the cell's own word, never a copy. Bitsets
 // keep their node in the same word. No liveness check: the word may be 0 (an image without
@@ -78,6 +74,18 @@ int32_t part_count(const Cell& s, const Cell& part);
 
 // A word! of the spelling, for error arguments (`part`, `skip`, ...).
 Cell word_arg(const char* spelling);
+
+// What sort's refinements ask of `count` elements, checked in one order for every series type:
+// /skip an integer! record size that divides the count (else script/invalid-refine-arg), /all
+// only with /skip (else script/bad-refines); /compare an integer! offset into the record, only
+// with /skip and without /all (script/bad-refines; out of 1 .. size, script/out-of-range), or
+// a function! (anything else script/invalid-refine-arg).
+struct SortRefinements {
+    int64_t size = 1;          // elements per record
+    int32_t offset = 0;        // the /compare offset, 0-based
+    Cell* compare_fn = nullptr;  // the /compare function, or null
+};
+SortRefinements sort_refinements(const SortArgs& a, int64_t count);
 
 // ---- change reports -----------------------------------------------------------------------------
 // The words passed to an owner's on-deep-change*: each changing action reports its word

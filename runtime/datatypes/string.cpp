@@ -28,8 +28,6 @@ Cell& make_at(Cell& c, uint32_t n, uint32_t unit) {
     return c;
 }
 
-Cell& make_at_narrow(Cell& c, uint32_t n) { return make_at(c, n ? n : 1, 1); }
-
 Cell* make_in(Node block, uint32_t n, uint32_t unit) {
     Node node = memory::alloc_series(n, unit, 0);
     collector::RootNode keep(node);
@@ -143,33 +141,12 @@ int32_t rs_abs_char(const Cell& s, int32_t index) {
     return get_char(b->head_ptr() + (uint64_t(index) << shift_of(b->unit())), b->unit());
 }
 
-Cell& rs_reset(Cell& s) {
-    Buffer* b = buffer(s.w2);
-    b->flags = (b->flags & ~memory::unit_mask) | 1;
-    b->tail = b->head;
-    s.w1 = 0;
-    return s;
-}
-
 int32_t rs_find_char(const Cell& s, int32_t cp) {
     View v = view(s);
     const uint8_t* p = v.b->head_ptr();
     for (int32_t i = v.index; i < v.length; ++i)
         if (get_char(p + (uint64_t(i) << v.shift), v.unit) == cp) return i - v.index;
     return -1;
-}
-
-bool find_char_step_q(const Cell& s, int32_t cp, int32_t skip, bool case_sensitive) {
-    View v = view(s);
-    if (skip < 1) skip = 1;
-    if (!case_sensitive) cp = fold(cp);
-    const uint8_t* p = v.b->head_ptr();
-    for (int64_t i = v.index; i < v.length; i += skip) {
-        int32_t c = get_char(p + (uint64_t(i) << v.shift), v.unit);
-        if (!case_sensitive) c = fold(c);
-        if (c == cp) return true;
-    }
-    return false;
 }
 
 bool starts_with_literal_q(const Cell& s, const char* literal) {
@@ -314,22 +291,6 @@ void move_chars(Cell& source, uint32_t bytes, Cell& target) {
         insert_char(target.w2, static_cast<uint32_t>(to) + k, c);
     }
     remove_chars(source, static_cast<uint32_t>(from), n);
-}
-
-namespace {
-void reverse_bytes(uint8_t* p, uint64_t n) {
-    for (uint64_t i = 0, j = n; i + 1 < j; ++i, --j) std::swap(p[i], p[j - 1]);
-}
-}  // namespace
-
-void rotate_bytes(uint8_t* start, uint32_t a_length, uint8_t* b, uint32_t b_length, uint32_t offset) {
-    // [a][gap][b] becomes [b][gap][a] by three reversals: no scratch memory, any lengths.
-    (void)b;
-    uint64_t whole = uint64_t(a_length) + offset + b_length;
-    reverse_bytes(start, whole);
-    reverse_bytes(start, b_length);
-    reverse_bytes(start + b_length, offset);
-    reverse_bytes(start + b_length + offset, a_length);
 }
 
 // ---- text building ------------------------------------------------------------------------------
@@ -530,28 +491,6 @@ bool tag_delimited_q(const Cell& s, const Cell& tag) {
            get_char(p + (uint64_t(close) << v.shift), v.unit) == '>';
 }
 
-bool match_at_q(const Cell& s, const Cell& value, int32_t op) {
-    uint32_t t = cell::type(value);
-    // A tag! matches with its delimiters, below.
-    if (in(t, ANY_STRING) && t != T_tag)
-        return compare_values(s, value, op, true) == 0;
-    if (t == T_char_) {
-        View v = view(s);
-        if (v.index >= v.length) return false;
-        int32_t c = get_char(v.b->head_ptr() + (uint64_t(v.index) << v.shift), v.unit);
-        int32_t w = static_cast<int32_t>(value.w2);
-        if (op == 2) return c == w;
-        return fold(c) == fold(w);
-    }
-    if (t == T_tag) {
-        if (!tag_delimited_q(s, value)) return false;
-        Cell after = s;
-        after.w1 = static_cast<uint32_t>(view(s).index + 1);
-        return compare_values(after, value, op, true) == 0;
-    }
-    return false;
-}
-
 // ---- bitsets and whitespace ---------------------------------------------------------------------
 
 bool bitset_has_q(Node bits, int32_t cp) {
@@ -560,12 +499,6 @@ bool bitset_has_q(Node bits, int32_t cp) {
     uint64_t byte = static_cast<uint64_t>(cp) >> 3;
     if (byte >= b->used()) return (b->flags & memory::bitset_complement) != 0;
     return (b->head_ptr()[byte] & (0x80u >> (cp & 7))) != 0;
-}
-
-bool char_in_bitset_q(const Cell& s, const Cell& bitset) {
-    View v = view(s);
-    if (v.index >= v.length) return false;
-    return bitset_has_q(bitset.w2, get_char(v.b->head_ptr() + (uint64_t(v.index) << v.shift), v.unit));
 }
 
 bool whitespace_q(int32_t cp) {

@@ -41,6 +41,12 @@ inline const Node& cache_ref(const Cell& s) {
     cell::expect(in(cell::type(s), ANY_STRING) || cell::is(s, T_binary));
     return s.w3;
 }
+// A cell copied for another holder gives up its cache (0): the cache belongs to the cell it
+// was made for.
+inline void set_cache(Cell& s, Node cache) {
+    cell::expect(in(cell::type(s), ANY_STRING) || cell::is(s, T_binary));
+    s.w3 = cache;
+}
 // For the routines that also take a partial cell (hashing, comparison): the node and the
 // index of the text, and a partial cell's character limit (negative: none).
 inline Node text_node_of(const Cell& s) {
@@ -60,7 +66,6 @@ inline Cell cell_of(Node node, int32_t index = 0, uint32_t type = T_string) {
 // An empty string with room for n characters of the unit; the cell is unset! while its
 // buffer is allocated.
 Cell& make_at(Cell& c, uint32_t n, uint32_t unit);
-Cell& make_at_narrow(Cell& c, uint32_t n);
 Cell* make_in(Node block, uint32_t n, uint32_t unit);
 Cell* push(uint32_t n, uint32_t unit);
 Cell* push(const Cell& s);
@@ -82,9 +87,7 @@ uint8_t* rs_head(Cell& s);                 // clips the index to the tail (writt
 uint8_t* rs_tail(const Cell& s);
 bool rs_tail_q(const Cell& s);
 int32_t rs_abs_char(const Cell& s, int32_t index);
-Cell& rs_reset(Cell& s);
 int32_t rs_find_char(const Cell& s, int32_t cp);
-bool find_char_step_q(const Cell& s, int32_t cp, int32_t skip, bool case_sensitive);
 bool starts_with_literal_q(const Cell& s, const char* literal);
 
 // ---- character access ---------------------------------------------------------------------------
@@ -102,10 +105,6 @@ Buffer* widen_to(Node node, uint32_t unit, uint32_t wanted);
 // Moves the characters of the source's first `bytes` bytes from its cursor into the target
 // at the target's cursor.
 void move_chars(Cell& source, uint32_t bytes, Cell& target);
-// Exchanges range a (at start) and range b, which begins `offset` bytes after range a ends:
-// range b ends up at start, the bytes between keep their order and range a follows them.
-// Allocates nothing.
-void rotate_bytes(uint8_t* start, uint32_t a_length, uint8_t* b, uint32_t b_length, uint32_t offset);
 
 // ---- text building ------------------------------------------------------------------------------
 enum Mode { append_mode = 0, insert_mode = 1, overwrite_mode = 2 };
@@ -128,13 +127,10 @@ double to_float(const char* text, uint32_t length, int32_t* left);
 
 // ---- comparison ---------------------------------------------------------------------------------
 int32_t compare_values(const Cell& a, const Cell& b, int32_t op, bool match);
-bool match_at_q(const Cell& s, const Cell& value, int32_t op);
 bool tag_delimited_q(const Cell& s, const Cell& tag);
 // Bitset membership of a code point (bit n under the mask 128 >> (n & 7) of byte n >> 3); a
 // code point beyond the stored bytes answers the bitset's complement flag.
 bool bitset_has_q(Node bits, int32_t cp);
-// The character at the string's cursor is a member of the bitset (false at the tail).
-bool char_in_bitset_q(const Cell& s, const Cell& bitset);
 // Code points 1-32, 0x85, 0xA0 and the Unicode spaces: what trim removes.
 bool whitespace_q(int32_t cp);
 

@@ -856,27 +856,9 @@ Cell* sort(Cell* s, const SortArgs& a) {
             count = k;
         }
     }
-    int64_t size = 1;
-    if (a.skip) {
-        if (!cell::is(*a.skip, T_integer)) bad_refine("skip", *a.skip);
-        size = integer::get(*a.skip);
-        if (size < 1 || size > count || count % size != 0) bad_refine("skip", *a.skip);
-    } else if (a.all) {
-        error::fire(err::script_bad_refines);
-    }
-    SortSpec spec{t.unit, size, 0, a.all, a.case_, a.reverse, cell::is(*s, T_binary), nullptr};
-    if (a.compare) {
-        if (cell::is(*a.compare, T_integer)) {
-            if (!a.skip || a.all) error::fire(err::script_bad_refines);
-            int32_t offset = integer::get(*a.compare);
-            if (offset < 1 || offset > size) error::fire(err::script_out_of_range, *a.compare);
-            spec.offset = offset - 1;
-        } else if (cell::is(*a.compare, T_function)) {
-            spec.fn = a.compare;
-        } else {
-            bad_refine("compare", *a.compare);
-        }
-    }
+    series::SortRefinements r = series::sort_refinements(a, count);
+    int64_t size = r.size;
+    SortSpec spec{t.unit, size, r.offset, a.all, a.case_, a.reverse, cell::is(*s, T_binary), r.compare_fn};
     if (count / size < 2) return s;
     int32_t at = static_cast<int32_t>(text(*s).index);
     bool owned = series::report(*s, Change::sort, none::value, at, static_cast<int32_t>(count));
@@ -994,7 +976,7 @@ Cell* do_set_op(Cell* set1, Cell* set2, bool case_, Cell* skip, int32_t op) {
 void init() {
     using datatype::inherit;
     datatype::register_type(
-        {.id = T_string, .parent = T_series, .name = "string!", .rest = datatype::Rest::empty,
+        {.id = T_string, .name = "string!", .rest = datatype::Rest::empty,
          .mark = collector::mark_string_value, .hash = hashtable::hash_string,
          .actions = {.make = make, .random = inherit, .reflect = inherit, .to = to, .form = form, .mold = mold,
                      .eval_path = eval_path, .compare = compare, .append = append, .at = inherit, .back = inherit,

@@ -162,7 +162,7 @@ uint32_t hash_symbol(const Cell& s, bool) {
 }  // namespace
 
 void init() {
-    datatype::register_type({.id = T_symbol, .parent = 0, .name = "symbol!", .rest = datatype::Rest::empty,
+    datatype::register_type({.id = T_symbol, .name = "symbol!", .rest = datatype::Rest::empty,
                              .mark = mark, .hash = hash_symbol, .actions = {.compare = compare}});
 }
 

@@ -9,22 +9,13 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/datatypes/any_string.h"
 #include "runtime/memory.h"
 
 namespace kov::tag {
 
-// ---- cell helpers -------------------------------------------------------------------------------
-inline Cell cell_of(memory::Node node, int32_t index = 0) {
-    return Cell{T_tag, static_cast<uint32_t>(index), node, 0};
-}
-
-// ---- constructors -------------------------------------------------------------------------------
-// An empty tag! with room for n characters of the unit (1, 2 or 4).
-Cell& make_at(Cell& c, uint32_t n, uint32_t unit);
-Cell* make_in(memory::Node block, uint32_t n, uint32_t unit);
-Cell* push(uint32_t n, uint32_t unit);
-// Pushes a copy of the cell.
-Cell* push(const Cell& value);
+// ---- cell helpers and constructors: string!'s, retyped (any_string.h) ---------------------------
+using Text = any_string::Text<T_tag>;
 
 void init();
 

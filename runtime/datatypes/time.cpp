@@ -238,7 +238,7 @@ bool odd_q(Cell* value) { return odd_bit(*value); }
 
 void init() {
     using datatype::inherit;
-    datatype::register_type({.id = T_time, .parent = T_float_, .name = "time!", .rest = datatype::Rest::empty,
+    datatype::register_type({.id = T_time, .name = "time!", .rest = datatype::Rest::empty,
                              .mark = nullptr,
                              .actions = {.make = to, .random = inherit, .to = to, .form = form, .mold = mold,
                                          .eval_path = eval_path, .compare = inherit, .absolute = inherit,

@@ -39,7 +39,7 @@ int32_t mold(Cell* t, Cell* out, const MoldArgs& how, int32_t part) { return for
 // ---- registration -------------------------------------------------------------------------------
 
 void init() {
-    datatype::register_type({.id = T_triple, .parent = 0, .name = "triple!", .rest = datatype::Rest::empty,
+    datatype::register_type({.id = T_triple, .name = "triple!", .rest = datatype::Rest::empty,
                              .mark = nullptr, .actions = {.form = form, .mold = mold}});
 }
 

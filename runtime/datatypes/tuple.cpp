@@ -385,7 +385,7 @@ bool same_q(const Cell& a, const Cell& b) {
 }  // namespace
 
 void init() {
-    datatype::register_type({.id = T_tuple, .parent = 0, .name = "tuple!", .rest = datatype::Rest::empty,
+    datatype::register_type({.id = T_tuple, .name = "tuple!", .rest = datatype::Rest::empty,
                              .mark = nullptr, .same = same_q,
                              .actions = {.make = to, .random = random, .to = to, .form = form, .mold = mold,
                                          .eval_path = eval_path, .compare = compare, .add = add_a,

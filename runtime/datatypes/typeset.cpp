@@ -148,7 +148,7 @@ Cell* find(Cell* series, Cell* value, const FindArgs&) {
 Cell* set_op(Cell* a, Cell* b, int32_t op) { return set_operation(a, b, op); }
 
 void init() {
-    datatype::register_type({.id = T_typeset, .parent = 0, .name = "typeset!", .rest = datatype::Rest::empty,
+    datatype::register_type({.id = T_typeset, .name = "typeset!", .rest = datatype::Rest::empty,
                              .mark = nullptr,
                              .actions = {.make = make, .to = make, .form = form, .mold = mold, .compare = compare,
                                          .and_t = and_t, .complement = complement, .or_t = or_t, .xor_t = xor_t,

@@ -59,10 +59,5 @@ inline uint32_t get(const Cell& c) {
 // none! and false are false, every other value true; with check_unset an unset! value raises
 // script/no-value with the given argument.
 bool true_value_q(const Cell& value, bool check_unset, const Cell* error_arg);
-// The truth of the current result cell; unset! there raises script/no-return.
-bool true_q();
-bool false_q();
-bool top_false_q();
-inline bool top_true_q() { return !top_false_q(); }
 void init();
 }  // namespace kov::logic

@@ -35,7 +35,7 @@ int32_t compare(Cell*, Cell* other, int32_t op) {
 }  // namespace
 
 void init() {
-    datatype::register_type({.id = T_unset, .parent = 0, .name = "unset!", .rest = datatype::Rest::empty,
+    datatype::register_type({.id = T_unset, .name = "unset!", .rest = datatype::Rest::empty,
                              .mark = nullptr, .same = datatype::same::always,
                              .hash = datatype::hashing::constant<0xFFFFFFFEu>,
                              .actions = {.make = make, .to = make, .form = form, .mold = mold, .compare = compare}});

@@ -26,15 +26,6 @@ namespace kov::url {
 
 using memory::buffer;
 
-// ---- constructors -------------------------------------------------------------------------------
-
-Cell& make_at(Cell& c, uint32_t n, uint32_t unit) { return cell::set_type(string::make_at(c, n, unit), T_url); }
-Cell* make_in(memory::Node block, uint32_t n, uint32_t unit) {
-    return &cell::set_type(*string::make_in(block, n, unit), T_url);
-}
-Cell* push(uint32_t n, uint32_t unit) { return &make_at(*stack::reserve(), n, unit); }
-Cell* push(const Cell& value) { return stack::push(value); }
-
 namespace {
 
 int32_t hex_value(uint8_t c) {
@@ -184,7 +175,7 @@ Cell* to(Cell* proto, Cell* spec, uint32_t type) {
     auto count = [&] { return static_cast<int64_t>(buffer(node)->used() / sizeof(Cell)) - start; };
     auto item = [&](int64_t i) { return cells::of(node)[start + i]; };
     if (count() <= 0) error::fire(err::script_bad_to_arg, Cell{T_datatype, T_url, 0, 0}, *spec);
-    Cell* r = push(16, 1);
+    Cell* r = Text::push(16, 1);
     const int32_t all = 0x7FFFFFFF;
     form_into(item(0), *r, all);
     string::concatenate_literal(*r, "://");
@@ -346,16 +337,8 @@ Cell* write(Cell* u, Cell* value, const WriteArgs& a) {
 
 void init() {
     using datatype::inherit;
-    datatype::register_type(
-        {.id = T_url, .parent = T_string, .name = "url!", .rest = datatype::Rest::empty,
-         .mark = collector::mark_string_value,
-         .actions = {.make = make, .to = to, .form = inherit, .mold = mold, .eval_path = eval_path,
-                     .compare = inherit, .append = inherit, .at = inherit, .back = inherit, .change = inherit,
-                     .clear = inherit, .copy = inherit, .find = inherit, .head = inherit, .head_q = inherit,
-                     .index_q = inherit, .insert = inherit, .length_q = inherit, .move = inherit, .next = inherit,
-                     .pick = inherit, .poke = inherit, .remove = inherit, .reverse = inherit, .select = inherit,
-                     .skip = inherit, .swap = inherit, .tail = inherit, .tail_q = inherit, .take = inherit,
-                     .modify = inherit, .open = open, .read = read, .write = write}});
+    any_string::register_text(T_url, "url!", {.make = make, .to = to, .mold = mold, .eval_path = eval_path,
+                                              .append = inherit, .open = open, .read = read, .write = write});
 }
 
 }  // namespace kov::url

@@ -894,28 +894,9 @@ Cell* sort(Cell* s, const SortArgs& a) {
             count = k;
         }
     }
-    int64_t size = 1;
-    if (a.skip) {
-        if (!cell::is(*a.skip, T_integer)) error::fire(err::script_invalid_refine_arg, series::word_arg("skip"), *a.skip);
-        size = integer::get(*a.skip);
-        if (size < 1 || size > count || count % size != 0)
-            error::fire(err::script_invalid_refine_arg, series::word_arg("skip"), *a.skip);
-    } else if (a.all) {
-        error::fire(err::script_bad_refines);
-    }
-    SortSpec spec{width(*s), element_type(*s), size, 0, a.all, a.reverse, nullptr};
-    if (a.compare) {
-        if (cell::is(*a.compare, T_integer)) {
-            if (!a.skip || a.all) error::fire(err::script_bad_refines);
-            int32_t offset = integer::get(*a.compare);
-            if (offset < 1 || offset > size) error::fire(err::script_out_of_range, *a.compare);
-            spec.offset = offset - 1;
-        } else if (cell::is(*a.compare, T_function)) {
-            spec.fn = a.compare;
-        } else {
-            error::fire(err::script_invalid_refine_arg, series::word_arg("compare"), *a.compare);
-        }
-    }
+    series::SortRefinements r = series::sort_refinements(a, count);
+    int64_t size = r.size;
+    SortSpec spec{width(*s), element_type(*s), size, r.offset, a.all, a.reverse, r.compare_fn};
     if (count / size < 2) return s;
     bool owned = series::report(*s, Change::sort, none::value, static_cast<int32_t>(index), static_cast<int32_t>(count));
     // Only whole records that still exist are sorted, at the width the vector has now.
@@ -969,7 +950,7 @@ uint32_t hash_elements(const Cell& v, bool) {
 void init() {
     using datatype::inherit;
     datatype::register_type(
-        {.id = T_vector, .parent = T_string, .name = "vector!", .rest = datatype::Rest::empty,
+        {.id = T_vector, .name = "vector!", .rest = datatype::Rest::empty,
          .mark = collector::mark_series_value, .hash = hash_elements,
          .actions = {.make = make, .random = inherit, .reflect = inherit, .form = form, .mold = mold,
                      .eval_path = eval_path, .compare = compare, .add = add, .divide = divide,

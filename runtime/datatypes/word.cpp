@@ -61,29 +61,10 @@ Cell* push(const Cell& word, uint32_t type) {
     return c;
 }
 
-Cell* push_symbol(uint32_t sym) { return &make_at(sym, *stack::reserve()); }
-
-Cell* push_word_at(Node ctx, uint32_t index, uint32_t type) {
-    Cell* entry = context::slot_at(ctx, index);
-    Cell w = entry ? *entry : cell_of(T_word, 0);
-    return push(w, type);
-}
-
 // ---- access -------------------------------------------------------------------------------------
 
 Cell* word_at(Node ctx, uint32_t index) { return context::slot_at(ctx, index); }
 Cell* value_at(Node ctx, uint32_t index) { return context::value_cell(ctx, index); }
-
-Cell get_or_add(Node ctx, uint32_t sym) {
-    if (context::is_context(ctx) && ctx != context::global()) {
-        int32_t index = context::find_word(ctx, sym, false);
-        if (index >= 0)
-            if (Cell* entry = context::slot_at(ctx, static_cast<uint32_t>(index))) return *entry;
-    }
-    return context::get_or_add_global(sym);
-}
-
-Cell get_symbol(const Cell& word) { return symbol::get(word.w2); }
 
 // ---- actions ------------------------------------------------------------------------------------
 
@@ -236,26 +217,26 @@ uint32_t hash_word(const Cell& w, bool) { return hashtable::mix32(symbol::resolv
 
 void init() {
     using datatype::Rest;
-    datatype::register_type({.id = T_word, .parent = T_symbol, .name = "word!", .rest = Rest::empty, .mark = mark,
+    datatype::register_type({.id = T_word, .name = "word!", .rest = Rest::empty, .mark = mark,
                              .hash = hash_word,
                              .actions = {.make = make_word, .to = make_word, .form = form, .mold = mold_word,
                                          .compare = compare, .index_q = index_q}});
-    datatype::register_type({.id = T_lit_word, .parent = T_word, .name = "lit-word!", .rest = Rest::empty,
+    datatype::register_type({.id = T_lit_word, .name = "lit-word!", .rest = Rest::empty,
                              .mark = mark,
                              .actions = {.make = datatype::inherit, .to = datatype::inherit, .form = datatype::inherit,
                                          .mold = mold_lit_word, .compare = datatype::inherit,
                                          .index_q = datatype::inherit}});
-    datatype::register_type({.id = T_set_word, .parent = T_word, .name = "set-word!", .rest = Rest::empty,
+    datatype::register_type({.id = T_set_word, .name = "set-word!", .rest = Rest::empty,
                              .mark = mark,
                              .actions = {.make = datatype::inherit, .to = datatype::inherit, .form = datatype::inherit,
                                          .mold = mold_set_word, .compare = datatype::inherit,
                                          .index_q = datatype::inherit}});
-    datatype::register_type({.id = T_get_word, .parent = T_word, .name = "get-word!", .rest = Rest::empty,
+    datatype::register_type({.id = T_get_word, .name = "get-word!", .rest = Rest::empty,
                              .mark = mark,
                              .actions = {.make = datatype::inherit, .to = datatype::inherit, .form = datatype::inherit,
                                          .mold = mold_get_word, .compare = datatype::inherit,
                                          .index_q = datatype::inherit}});
-    datatype::register_type({.id = T_refinement, .parent = T_word, .name = "refinement!", .rest = Rest::empty,
+    datatype::register_type({.id = T_refinement, .name = "refinement!", .rest = Rest::empty,
                              .mark = mark,
                              .actions = {.make = datatype::inherit, .to = datatype::inherit, .form = datatype::inherit,
                                          .mold = mold_refinement, .compare = datatype::inherit}});

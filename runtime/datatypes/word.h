@@ -36,6 +36,20 @@ inline Node context_of(const Cell& w) {
     cell::expect(in(cell::type(w), ALL_WORD));
     return w.w1;
 }
+// Binds the word to slot `index` of the context, or changes one of the two.
+inline void bind_to(Cell& w, Node ctx, int32_t index) {
+    cell::expect(in(cell::type(w), ALL_WORD));
+    w.w1 = ctx;
+    w.w3 = static_cast<uint32_t>(index);
+}
+inline void set_context(Cell& w, Node ctx) {
+    cell::expect(in(cell::type(w), ALL_WORD));
+    w.w1 = ctx;
+}
+inline void set_index(Cell& w, int32_t index) {
+    cell::expect(in(cell::type(w), ALL_WORD));
+    w.w3 = static_cast<uint32_t>(index);
+}
 
 // ---- constructors -------------------------------------------------------------------------------
 // The cell becomes a word! of the symbol bound in the global context (added when missing;
@@ -51,18 +65,12 @@ Cell* load_in(const char* text, Node block, uint32_t type = T_word);
 Cell load(const char* text, uint32_t type = T_word);
 // Value-stack constructors.
 Cell* push(const Cell& word, uint32_t type = T_word);
-Cell* push_symbol(uint32_t sym);
-Cell* push_word_at(Node ctx, uint32_t index, uint32_t type = T_word);
 
 // ---- access -------------------------------------------------------------------------------------
 // The word-list entry at an index, or null.
 Cell* word_at(Node ctx, uint32_t index);
 // The value cell at an index of a context, or null.
 Cell* value_at(Node ctx, uint32_t index);
-// The entry of the exact symbol in the context, else the global word of the symbol.
-Cell get_or_add(Node ctx, uint32_t sym);
-// The symbol record of a word (its text cache made).
-Cell get_symbol(const Cell& word);
 
 void mark(const Cell& word);
 

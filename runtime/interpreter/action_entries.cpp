@@ -138,7 +138,7 @@ bool normalise_part(Cell* series, Cell* value, Cell* part_arg, int32_t& count) {
     // A map!'s cells are a buffer with a position too, so /part can count them.
     if (!in(cell::type(*value), SERIES) && !cell::is(*value, T_map)) error::fire(err::script_invalid_part, *part_arg);
     int32_t vlen = series_length(*value);
-    if (static_cast<int32_t>(natives::cursor_index(*value)) > vlen) value->w1 = static_cast<uint32_t>(vlen);
+    if (static_cast<int32_t>(natives::cursor_index(*value)) > vlen) natives::set_cursor_index(*value, static_cast<uint32_t>(vlen));
     if (cell::is(*part_arg, T_integer)) {
         count = integer::get(*part_arg);
     } else if (cell::type(*part_arg) == cell::type(*value) && natives::cursor_node(*part_arg) == natives::cursor_node(*value) && !cell::is(*value, T_port)) {
@@ -151,7 +151,7 @@ bool normalise_part(Cell* series, Cell* value, Cell* part_arg, int32_t& count) {
         // Clamped before it is negated: the most negative integer has no positive.
         int32_t index = static_cast<int32_t>(natives::cursor_index(*value));
         int32_t back = count < -index ? index : -count;
-        value->w1 = static_cast<uint32_t>(index - back);
+        natives::set_cursor_index(*value, static_cast<uint32_t>(index - back));
         count = back;
     }
     (void)series;
@@ -189,7 +189,7 @@ void change_entry(Args& args) {
         bool positional = !cell::is(*series, T_port) && !cell::is(*series, T_image);
         if (positional) {
             int32_t len = series_length(*series);
-            if (static_cast<int32_t>(natives::cursor_index(*series)) > len) series->w1 = static_cast<uint32_t>(len);
+            if (static_cast<int32_t>(natives::cursor_index(*series)) > len) natives::set_cursor_index(*series, static_cast<uint32_t>(len));
         }
         if (cell::is(*part_arg, T_integer)) {
             count = integer::get(*part_arg);
@@ -201,7 +201,7 @@ void change_entry(Args& args) {
         if (count < 0) {
             int32_t index = static_cast<int32_t>(natives::cursor_index(*series));
             int32_t back = count < -index ? index : -count;  // clamped before it is negated
-            series->w1 = static_cast<uint32_t>(index - back);
+            natives::set_cursor_index(*series, static_cast<uint32_t>(index - back));
             count = back;
         }
     }

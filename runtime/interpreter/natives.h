@@ -24,6 +24,10 @@ namespace kov::natives {
 // has a position too, which foreach, forall and /part use).
 inline memory::Node cursor_node(const Cell& s) { return cell::is(s, T_map) ? map::pairs_of(s) : series::node_of(s); }
 inline uint32_t cursor_index(const Cell& s) { return cell::is(s, T_map) ? map::position_of(s) : series::position_of(s); }
+inline void set_cursor_index(Cell& s, uint32_t i) {
+    if (cell::is(s, T_map)) map::set_position(s, i);
+    else series::set_index(s, i);
+}
 
 // The arguments of the running native or action. The cells are read through the argument base
 // each time, exactly as the stack holds them: a native that evaluates code still finds its own

@@ -399,7 +399,7 @@ bool next_step(Cell& series, const Cell& words) {
             // The map's own step sets the key and value of the next live entry.
             if (n != 2) error::fire(err::script_invalid_arg, words);
             bool found = map::copy_entries(words, series, 2);
-            series.w1 = cursor_index(series) + 2;
+            set_cursor_index(series, cursor_index(series) + 2);
             return found;
         }
         for (uint32_t i = 0; i < n; ++i) {
@@ -413,12 +413,12 @@ bool next_step(Cell& series, const Cell& words) {
             if (cell::is(v, T_unset) && n > 1) error::fire(err::script_need_value, w);
             context::set(w, v);
         }
-        series.w1 = cursor_index(series) + n;
+        set_cursor_index(series, cursor_index(series) + n);
         return true;
     }
     Cell w = words;
     context::set(w, element_at(series, 0));
-    series.w1 = cursor_index(series) + 1;
+    set_cursor_index(series, cursor_index(series) + 1);
     return true;
 }
 
@@ -474,7 +474,7 @@ void forall(Args& args) {
         if (s == stop_exit) break;
         Cell now = *context::get(word);
         if (cell::type(now) != cell::type(start) || cursor_node(now) != cursor_node(start)) error::fire(err::script_bad_loop_series, now);
-        now.w1 = cursor_index(now) + 1;
+        set_cursor_index(now, cursor_index(now) + 1);
         context::set(word, now);
     }
     if (!broke && !stack::exiting()) context::set(word, start);
@@ -501,7 +501,7 @@ void remove_each(Args& args) {
         if (s == stop_break || s == stop_exit) break;
         if (s == go_on && !falsy(r) && !cell::is(r, T_unset)) {
             uint32_t taken = cursor_index(*series) - before;
-            series->w1 = before;
+            set_cursor_index(*series, before);
             Cell part = Cell{T_integer, 0, taken, 0};
             Cell* r2 = remove(series, taken == 1 ? nullptr : &part, nullptr);
             *series = *r2;

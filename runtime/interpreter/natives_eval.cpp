@@ -44,7 +44,7 @@ inline uint32_t tail_of(Node n) { return interp::tail_index(n); }
 void run_body(const Cell& block) {
     Cell b = block;
     uint32_t n = tail_of(series::node_of(b));
-    if (series::position_of(b) > n) b.w1 = n;
+    if (series::position_of(b) > n) series::set_index(b, n);
     stack::keep();
     interp::eval_block(b, true);
 }
@@ -54,7 +54,7 @@ void run_body(const Cell& block) {
 void make_function(Args& args, Cell spec, const Cell& body) {
     stack::keep();
     uint32_t n = tail_of(series::node_of(spec));
-    if (series::position_of(spec) > n) spec.w1 = n;
+    if (series::position_of(spec) > n) series::set_index(spec, n);
     uint32_t flags = function::validate(spec);
     Cell b = body;
     Cell* fn = function::make_at(spec, &b, 0, 0, flags);
@@ -127,7 +127,7 @@ void do_(Args& args) {
             block::rs_append(code, value);
         }
         uint32_t n = tail_of(series::node_of(code));
-        if (series::position_of(code) > n) code.w1 = n;
+        if (series::position_of(code) > n) series::set_index(code, n);
         stack::keep();
         trace::run(code, callback);
         return;
@@ -155,7 +155,7 @@ void do_(Args& args) {
                 pos = interp::eval_next(code, pos, end, false);
             }
             if (stack::exiting()) return;
-            position.w1 = pos;
+            series::set_index(position, pos);
             Cell w = *next_word;
             context::set(w, position);
             return;

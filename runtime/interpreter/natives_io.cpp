@@ -175,7 +175,7 @@ bool call_back(void* data, lexer::Event event, Cell& input, const Cell& type, in
     Cell answer = interp::apply_function(cb->value, args, 5, &words::loaded::lexer_callback_tag);
     if (stack::exiting()) return true;
     if (cell::type(frame[1]) == cell::type(input) && series::node_of(frame[1]) == series::node_of(input))
-        input.w1 = series::position_of(frame[1]);
+        series::set_index(input, series::position_of(frame[1]));
     return !(cell::is(answer, T_none) || (cell::is(answer, T_logic) && logic::get(answer) == 0));
 }
 
@@ -201,7 +201,7 @@ void transcode(Args& args) {
         uint32_t n = binary::length(*src);
         const uint8_t* p = binary::head_pointer(*src);
         if (n >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF && (length < 0 || length >= 3)) {
-            src->w1 = series::position_of(*src) + 3;
+            series::set_index(*src, series::position_of(*src) + 3);
             if (length > 0) length -= 3;
         }
     }
@@ -232,7 +232,7 @@ void transcode(Args& args) {
     }
     if (next) {
         Cell after = *src;
-        after.w1 = static_cast<uint32_t>(int64_t(series::position_of(*src)) + consumed);
+        series::set_index(after, static_cast<uint32_t>(int64_t(series::position_of(*src)) + consumed));
         Cell* position = stack::push(after);
         Cell* result = block::push_new(2);
         *series::append_cell(series::node_of(*result)) = *out;

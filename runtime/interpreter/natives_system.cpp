@@ -217,7 +217,7 @@ void finish_binary(Args& args, uint32_t produced) {
     memory::Buffer* b = memory::buffer(args.node(0));
     b->head = 0;
     b->tail = produced;
-    args.cell(0)->w1 = 0;
+    series::set_index(*args.cell(0), 0);
 }
 
 // compress data method /level lvl

@@ -201,7 +201,7 @@ void as(Args& args) {
         error::fire(err::script_not_same_class, datatype_cell(cell::type(spec)), datatype_cell(target));
     cell::retype(spec, target);
     // The conversion cache stays with the original cell; the new one makes its own.
-    if (c == string_class) spec.w3 = 0;
+    if (c == string_class) string::set_cache(spec, 0);
     *args.cell(0) = spec;
 }
 

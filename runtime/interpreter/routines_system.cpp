@@ -51,7 +51,7 @@ void make_global_object(Cell* result) {
 
 // The names of the registries, in their fixed order.
 constexpr const char* datatype_names[] = {
-#define DATATYPE(id, name, ident, families) name,
+#define DATATYPE(id, name, ident, parent, families) name,
 #include "runtime/defs/datatypes.def"
 #undef DATATYPE
 };

@@ -63,7 +63,7 @@ void labelled_frame(uint32_t d, uint32_t& symbol, uint32_t& context) {
 
 }  // namespace
 
-void restore_call_frame(const Frame& f) { context_cell(f.fn_context).w2 = f.saved_values; }
+void restore_call_frame(const Frame& f) { context::set_values(context_cell(f.fn_context), f.saved_values); }
 
 void frame_overflow() { overflow(); }
 
@@ -100,9 +100,6 @@ uint32_t push_call_frame(const Cell* word, uint32_t fn_context) {
     f.saved_values = fn_context ? context::values_of(context_cell(fn_context)) : 0;
     return d;
 }
-
-
-void set_interp_flag() { top_frame().kind |= interpreted; }
 
 void unroll_to(uint32_t depth, Cell* top, Cell* args) {
     while (frames.depth > depth) pop_frame();

@@ -54,16 +54,9 @@ inline void pop(uint32_t n) {
     values.top = static_cast<uint32_t>(values.top - values.begin) > n ? values.top - n : values.begin;
 }
 inline Cell* top() { return values.top > values.begin ? values.top - 1 : values.begin; }
-inline uint32_t top_type() { return cell::type(*top()); }
 inline Cell* arguments() { return values.args; }
 inline void reset() { values.top = values.args; }
 inline void keep() { values.top = values.args + 1; }
-inline Cell* set_last(const Cell& v) { *values.args = v; return values.args; }
-inline Cell* set_result(const Cell& v) {
-    values.top = values.args + 1;
-    *values.args = v;
-    return values.args;
-}
 
 // Saves and restores the value-stack top (C++ code that pushes temporaries).
 class Mark {
@@ -148,7 +141,6 @@ inline void set_return_flag(bool on) {
     Frame& f = frames.base[frames.depth - 1];
     f.kind = on ? (f.kind | return_target) : (f.kind & ~return_target);
 }
-void set_interp_flag();
 
 // Pops the innermost frame. unwind: the callee's result stays in the old argument-base cell,
 // now the caller's next value. unwind_last: the result is copied into the caller's result

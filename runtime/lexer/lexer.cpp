@@ -165,7 +165,7 @@ bool notify(State& st, Event event, int32_t type, const uint8_t* start, const ui
     if (!cb || !cb->fn || !(cb->mask & event)) return true;
     Cell input = st.input;
     bool series_input = !cell::is(input, T_none);
-    if (series_input) input.w1 = st.input_index + static_cast<uint32_t>(char_index(st, input_at));
+    if (series_input) series::set_index(input, st.input_index + static_cast<uint32_t>(char_index(st, input_at)));
     uint32_t sent_index = series_input ? series::position_of(input) : 0;
     Cell type_cell = type > 0 ? datatype::make(static_cast<uint32_t>(type)) : none::value;
     Cell token = value ? *value
@@ -244,9 +244,9 @@ bool open_level(State& st, uint32_t type, const uint8_t* opening) {
     uint32_t m = reserve(st);
     Cell& marker = g.cells[m];
     marker.header = (marker.header & cell::new_line) | marker_type;
-    marker.w1 = m - st.head;
-    marker.w2 = type;
-    marker.w3 = static_cast<uint32_t>(opening - st.start);
+    cell::set_word<1>(marker, m - st.head);
+    cell::set_word<2>(marker, type);
+    cell::set_word<3>(marker, static_cast<uint32_t>(opening - st.start));
     st.head = st.tail;
     st.start_state = s_start;
     return true;
@@ -374,7 +374,7 @@ void construct(State& st) {
         found = true;
     }
     static const char* const names[] = {
-#define DATATYPE(id, name, ident, families) name,
+#define DATATYPE(id, name, ident, parent, families) name,
 #include "runtime/defs/datatypes.def"
 #undef DATATYPE
     };
@@ -462,7 +462,7 @@ void comma(State& st) {
     st.pos = c + 1;
     uint32_t level = innermost_level(st);
     Cell* marker = st.head > st.base ? &g.cells[st.head - 1] : nullptr;
-    if (level == T_paren) marker->w2 = T_point2d | 1u << 16;
+    if (level == T_paren) cell::set_word<2>(*marker, T_point2d | 1u << 16);
     else if (level == T_point2d) cell::word_ref<2>(*marker) += 1u << 16;
     else throw_error(st, c, c + 1, T_point2d);
 }
@@ -860,7 +860,7 @@ uint32_t load(Cell& out, const Cell& series, int64_t length, const Options& opti
     }
     space.p[size] = 0;
     Cell input = series;
-    input.w1 = static_cast<uint32_t>(index);
+    series::set_index(input, static_cast<uint32_t>(index));
     return scan(space.p, size, options, input, out, next);
 }
 

@@ -222,7 +222,7 @@ int64_t type_match(const Cell& input, int64_t index, int64_t end, const Cell& ru
     // One value scanned from the bytes at the index; text the lexer refuses matches nothing.
     stack::Mark mark;
     Cell* source = stack::push(input);
-    source->w1 = static_cast<uint32_t>(index);
+    series::set_index(*source, static_cast<uint32_t>(index));
     Cell* out = stack::reserve();
     lexer::Options options;
     options.one_value = true;

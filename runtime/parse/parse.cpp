@@ -134,7 +134,7 @@ enum Next { fetch, after, done };
 
 Cell at_index(const Cell& series, int64_t index) {
     Cell c = series;
-    c.w1 = static_cast<uint32_t>(index);
+    series::set_index(c, static_cast<uint32_t>(index));
     return c;
 }
 
@@ -350,9 +350,9 @@ struct Machine {
         Cell* rules = stack::push(top_rules);
         if (block != no_block) {
             *rules = frames[block].a;
-            rules->w1 = frames[block].pos;
+            series::set_index(*rules, frames[block].pos);
         } else {
-            rules->w1 = cells::count(series::node_of(*rules));
+            series::set_index(*rules, cells::count(series::node_of(*rules)));
         }
         stack::push(at_index(input, index));
         Cell* list = stack::reserve();
@@ -360,7 +360,7 @@ struct Machine {
         for (uint32_t k = head; k < frames.size(); ++k) {
             if (frames[k].kind != Kind::block) continue;
             Cell b = frames[k].a;
-            b.w1 = frames[k].pos;
+            series::set_index(b, frames[k].pos);
             block::rs_append(*list, b);
         }
         Cell answer = interp::apply_function(callback, args, 5, &words::loaded::parse_callback_tag);
@@ -1058,8 +1058,6 @@ void init() {
     frames.reserve(64);
     collector::push_root(mark_frames);
 }
-
-uint32_t frames_in_use() { return static_cast<uint32_t>(frames.size()); }
 
 Cell process(const Cell& input, const Cell& rules, bool case_, int64_t limit, const Cell& callback) {
     init();

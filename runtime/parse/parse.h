@@ -27,7 +27,4 @@ void init();
 // leave their pending exit set (the result is then none).
 Cell process(const Cell& input, const Cell& rules, bool case_, int64_t limit, const Cell& callback);
 
-// Frames in use by every running parse (0 when none runs).
-uint32_t frames_in_use();
-
 }  // namespace kov::parse

@@ -147,6 +147,5 @@ void raise_with_default_action(int sig);
 
 // ---- process ------------------------------------------------------------------------------
 [[noreturn]] void exit_process(int status);   // flushes nothing; the caller has
-[[noreturn]] void exit_now(int status);       // async-signal-safe
 
 }  // namespace kov::os

@@ -43,8 +43,4 @@ bool terminal_size(int fd, int& columns, int& rows) {
     return true;
 }
 
-void exit_now(int status) {
-    _exit(status);
-}
-
 }  // namespace kov::os

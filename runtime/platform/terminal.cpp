@@ -216,8 +216,6 @@ void leave_raw() {
     raw_on = 0;
 }
 
-bool raw_q() { return raw_on != 0; }
-
 void put_back() { put_back_all(); }
 
 void set_exit_sequence(const char* bytes, std::size_t length, const char* resume, std::size_t resume_length) {

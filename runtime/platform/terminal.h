@@ -24,7 +24,6 @@ bool interactive();
 // Gives false (and changes nothing) when standard input is not a terminal or refuses.
 bool enter_raw();
 void leave_raw();
-bool raw_q();
 // Puts the terminal's settings back when raw mode is on; async-signal-safe, for the handlers
 // that end the process.
 void put_back();

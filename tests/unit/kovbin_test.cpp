@@ -3,8 +3,6 @@
 // corrupt blobs that must raise, the boot load, and the embedded boot image against the
 // sources it was scanned from. The fixture runs with the collector on (at every allocation
 // under gc-stress), so decoding is checked for values kept reachable while they are built.
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -528,19 +526,14 @@ TEST_F(Kovbin, BootImageMatchesItsSources) {
     kovbin::load_boot(boot::image, boot::image_size, image);
     collector::Root keep(image);
 
-    std::ifstream manifest(std::string(KOV_SOURCE_DIR) + "/boot/manifest.txt");
-    std::string line;
+    boot::SourceFiles sources = boot::read_tree(KOV_SOURCE_DIR);
     Cell* expected = stack::reserve();
     block::make_at(*expected, 8);
-    while (std::getline(manifest, line)) {
-        if (line.empty() || line[0] == '#') continue;
-        std::ifstream in(std::string(KOV_SOURCE_DIR) + "/" + line, std::ios::binary);
-        std::stringstream ss;
-        ss << in.rdbuf();
-        Cell* name = test::str(line);
+    for (std::size_t i = 0; i < sources.names.size(); ++i) {
+        Cell* name = test::str(sources.names[i]);
         cell::set_type(*name, T_file);
         block::rs_append(*expected, *name);
-        block::rs_append(*expected, *scan(ss.str()));
+        block::rs_append(*expected, *scan(sources.texts[i]));
     }
     ASSERT_GE(block::rs_length_q(*expected), 10);
     EXPECT_EQ(cell::type(*block::rs_abs_at(image, 0)), uint32_t(T_file));

@@ -64,7 +64,7 @@ std::string spelling(const Cell& word) {
 // The name of any datatype id, registered or not.
 std::string type_name(uint32_t id) {
     static const char* const names[] = {
-#define DATATYPE(id, name, ident, families) name,
+#define DATATYPE(id, name, ident, parent, families) name,
 #include "runtime/defs/datatypes.def"
 #undef DATATYPE
     };

@@ -18,7 +18,7 @@ TEST(Registry, DatatypeIdsAndActionSlotsArePinned) {
         "hash!", "pair!", "percent!", "tuple!", "map!", "binary!", "series!", "time!", "tag!", "email!", "handle!",
         "date!", "port!", "money!", "ref!", "point2D!", "point3D!", "image!", "event!"};
     std::vector<std::string> from_defs(55);
-#define DATATYPE(id, name, ident, families) from_defs[id] = name;
+#define DATATYPE(id, name, ident, parent, families) from_defs[id] = name;
 #include "runtime/defs/datatypes.def"
 #undef DATATYPE
     for (int id = 1; id <= 54; ++id) EXPECT_EQ(from_defs[id], names[id]) << id;
