@@ -253,28 +253,6 @@ std::vector<Source> SourceFiles::list() const {
     return out;
 }
 
-std::vector<std::string> manifest_entries(const std::string& text) {
-    std::vector<std::string> entries;
-    std::istringstream lines(text);
-    std::string line;
-    while (std::getline(lines, line)) {
-        size_t b = line.find_first_not_of(" \t\r");
-        size_t e = line.find_last_not_of(" \t\r");
-        if (b == std::string::npos || line[b] == '#') continue;
-        entries.push_back(line.substr(b, e - b + 1));
-    }
-    return entries;
-}
-
-bool read_file(const std::string& path, std::string& out) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::stringstream ss;
-    ss << in.rdbuf();
-    out = ss.str();
-    return true;
-}
-
 SourceFiles read_tree(const char* root) {
     SourceFiles files;
     std::string manifest;

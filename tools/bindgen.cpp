@@ -24,10 +24,10 @@
 #include <string>
 #include <vector>
 
-#include "tools/source_files.h"
+#include "boot/sources.h"
 
-using kov::tools::manifest_entries;
-using kov::tools::read_file;
+using kov::boot::manifest_entries;
+using kov::boot::read_file;
 
 namespace {
 

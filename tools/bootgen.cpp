@@ -26,11 +26,8 @@
 #include "runtime/interpreter/stack.h"
 #include "runtime/lexer/lexer.h"
 #include "runtime/memory.h"
-#include "tools/source_files.h"
 
 using namespace kov;
-using tools::manifest_entries;
-using tools::read_file;
 
 namespace {
 

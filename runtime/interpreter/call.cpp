@@ -567,40 +567,22 @@ namespace {
 // The body's run as tracing wraps it.
 void eval_function_body_traced(const Cell& body) { eval_function_body(body); }
 
-// The innermost running function, put back on every way out of a call.
-struct RunningGuard {
-    context::Running saved = context::running;
-    ~RunningGuard() { context::running = saved; }
-};
-
 }  // namespace
 
 void call_function(const Cell& fn, const Cell* name) {
     // The body, and in eval_function_body its tail, are read before the call's context, running
     // record and frames are written: read after those stores, their loads waited on them.
     Cell body = function::more(fn)[0];
-    cells::View ctx_cell{function::context_of(fn)};
-    uint32_t saved = context::values_of(*ctx_cell);
-    context::set_values(*ctx_cell, stack::index_of(stack::values.args) + 1);
-    RunningGuard running_guard;
-    context::running = {ctx_cell.node, stack::values.args, static_cast<uint32_t>(stack::values.top - stack::values.args)};
-    uint32_t depth = stack::depth();
-    stack::set_return_flag(true);
+    FunctionRun run(fn);
     if (!cell::is(body, T_block)) [[unlikely]] body = function::body(fn);  // a boot function's first call
     if (cell::is(body, T_block)) {
-        try {
-            if (trace::requested) [[unlikely]] trace::run_body(fn, name, body, eval_function_body_traced);
-            else eval_function_body(body);
-        } catch (...) {
-            context::set_values(*ctx_cell, saved);
-            throw;
-        }
+        if (trace::requested) [[unlikely]] trace::run_body(fn, name, body, eval_function_body_traced);
+        else eval_function_body(body);
     } else {
         *stack::values.args = unset::value;
     }
-    context::set_values(*ctx_cell, saved);
     stack::set_return_flag(false);
-    uint32_t code = stack::consume(depth);
+    uint32_t code = stack::consume(run.depth);
     if (code == stack::exit_return || code == stack::exit_exit) *stack::values.args = stack::pending.value;
 }
 

@@ -173,6 +173,34 @@ inline void check_type(const Cell& value, const SpecItem& item, const Cell* name
         fire_expect_arg(value, item.symbol, name);
 }
 
+// A function's body run (call_function, and a call node's run of its callee's form): while it
+// lasts, the function's context reads its values in the frame's arguments, the function is
+// the running one and `return` may end it; on every way out (an error too) the context's
+// values and the running record are put back. depth: the exit depth the run's end consumes.
+class FunctionRun {
+public:
+    explicit FunctionRun(const Cell& fn)
+        : ctx_cell_{function::context_of(fn)}, saved_(context::values_of(*ctx_cell_)), running_(context::running) {
+        context::set_values(*ctx_cell_, stack::index_of(stack::values.args) + 1);
+        context::running = {ctx_cell_.node, stack::values.args,
+                            static_cast<uint32_t>(stack::values.top - stack::values.args)};
+        depth = stack::depth();
+        stack::set_return_flag(true);
+    }
+    ~FunctionRun() {
+        context::set_values(*ctx_cell_, saved_);
+        context::running = running_;
+    }
+    FunctionRun(const FunctionRun&) = delete;
+    FunctionRun& operator=(const FunctionRun&) = delete;
+    uint32_t depth;
+
+private:
+    cells::View ctx_cell_;
+    uint32_t saved_;
+    context::Running running_;
+};
+
 // No refinement given: what a native's Args reads for a call without any.
 extern const int32_t no_refinements_given[32];
 

@@ -91,16 +91,7 @@ bool LoopBody::plain() {
         return;
     }
     // Its first statement runs code: eval_frameless's result cell from the start.
-    collector::RootNode keep(code_);
-    check_depth();
-    Cell* caller = stack::values.args;
-    Cell* result = stack::reserve();
-    stack::values.args = result;
-    uint32_t p = run_statements(*form_, type_, code_, pos_, end_, result);
-    if (p != ran_to_end && p < clip(code_, end_)) walk_rest(type_, code_, p, end_, result);
-    stack::values.args = caller;
-    stack::values.top = result + 1;
-    *caller = *result;
+    run_in_result(*form_, type_, code_, pos_, end_);
 }
 
 namespace {

@@ -369,12 +369,6 @@ inline bool ends_body(Node code, uint32_t end, uint32_t next, uint32_t d) {
     run_expressions_as<false, false>(T_block, code, pos, end, result);
 }
 
-// The innermost running function, put back on every way out of a call.
-struct RunningGuard {
-    context::Running saved = context::running;
-    ~RunningGuard() { context::running = saved; }
-};
-
 // run_statements inline, for the hot runs (a function's body, a branch): from a first
 // statement compiled already; anything else takes run_statements.
 [[gnu::always_inline]] inline uint32_t statements_from(code_cache::Form& f, uint32_t type, Node code, uint32_t pos,
@@ -407,6 +401,23 @@ struct RunningGuard {
     }
 }
 
+// The statements from pos in a result cell of their own, reserved as eval_frameless reserves
+// it (the argument base while they run, its value copied down into the caller's at the end),
+// the walker going on where the form stops.
+[[gnu::always_inline]] inline void statements_in_result(code_cache::Form& f, uint32_t type, Node code, uint32_t pos,
+                                                        uint32_t end) {
+    collector::RootNode keep(code);
+    check_depth();
+    Cell* caller = stack::values.args;
+    Cell* result = stack::reserve();
+    stack::values.args = result;
+    uint32_t p = statements_from(f, type, code, pos, end, result);
+    if (p != ran_to_end && p < clip(code, end)) walk_rest(type, code, p, end, result);
+    stack::values.args = caller;
+    stack::values.top = result + 1;
+    *caller = *result;
+}
+
 // call_function for a function called from a node: its body's statements run straight from the
 // body's form (the node's reference to it), as eval_function_body's block run would run them.
 // Anything else (no form, tracing asked for, a boot body not made yet) takes call_function.
@@ -428,14 +439,8 @@ struct RunningGuard {
     // While the epoch stays, the body is the form's block as it was made.
     Node code = f->node;
     uint32_t end = f->cells;
-    cells::View ctx_cell{function::context_of(fn)};
-    uint32_t saved = context::values_of(*ctx_cell);
-    context::set_values(*ctx_cell, stack::index_of(stack::values.args) + 1);
-    RunningGuard running_guard;
-    context::running = {ctx_cell.node, stack::values.args, static_cast<uint32_t>(stack::values.top - stack::values.args)};
-    uint32_t depth = stack::depth();
-    stack::set_return_flag(true);
-    try {
+    FunctionRun run(fn);
+    {
         check_depth();
         stack::push_frame(stack::eval, nullptr);
         stack::top_frame().saved_values = code;
@@ -456,14 +461,10 @@ struct RunningGuard {
             if (p != ran_to_end) [[unlikely]] walk_body_rest(code, p, end, result);
         }
         stack::unwind_last();
-    } catch (...) {
-        context::set_values(*ctx_cell, saved);
-        throw;
     }
-    context::set_values(*ctx_cell, saved);
     stack::set_return_flag(false);
     if (stack::exiting()) [[unlikely]] {
-        uint32_t code_ = stack::consume(depth);
+        uint32_t code_ = stack::consume(run.depth);
         if (code_ == stack::exit_return || code_ == stack::exit_exit) *stack::values.args = stack::pending.value;
     }
 }
@@ -1002,17 +1003,7 @@ uint32_t run_ending_return(Stmt& st, Block& b) {
         if (bf && start < bf->cells && stack::room()) {
             Stmt* s = bf->at[start];
             if (s && s != code_cache::walker_statement && !s->pure && s->kind != NodeKind::conditional) {
-                Node code = series::node_of(branch);
-                collector::RootNode keep(code);
-                check_depth();
-                Cell* caller = stack::values.args;
-                Cell* result = stack::reserve();
-                stack::values.args = result;
-                uint32_t p = statements_from(*bf, T_block, code, start, end, result);
-                if (p != ran_to_end && p < clip(code, end)) walk_rest(T_block, code, p, end, result);
-                stack::values.args = caller;
-                stack::values.top = result + 1;
-                *caller = *result;
+                statements_in_result(*bf, T_block, series::node_of(branch), start, end);
                 return;
             }
             if (run_frameless(*bf, branch, T_block, start, end)) return;
@@ -1278,6 +1269,10 @@ bool Where::holds_again() {
     if (paren && !paren->valid()) return false;
     epoch = code_cache::epoch;
     return true;
+}
+
+void run_in_result(code_cache::Form& f, uint32_t type, Node code, uint32_t pos, uint32_t end) {
+    statements_in_result(f, type, code, pos, end);
 }
 
 uint32_t run_statements(code_cache::Form& f, uint32_t type, Node code, uint32_t pos, uint32_t end, Cell* result) {

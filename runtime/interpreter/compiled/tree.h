@@ -318,6 +318,10 @@ void choose_runner(Stmt& s);
 // run.cpp: the statements of a block with a form from pos (a block run: its result cell the
 // argument base); gives the position from which the walker goes on, or ran_to_end.
 uint32_t run_statements(code_cache::Form& f, uint32_t type, Node code, uint32_t pos, uint32_t end, Cell* result);
+// run.cpp: the statements from pos in a result cell of their own, as eval_frameless reserves it
+// (its value copied down into the argument base at the end), the walker going on where the form
+// stops.
+void run_in_result(code_cache::Form& f, uint32_t type, Node code, uint32_t pos, uint32_t end);
 // run.cpp: a frameless run of a block with a form (eval_body's way), whole: false, having done
 // nothing, where eval_body's own way must take it.
 bool run_frameless(code_cache::Form& f, const Cell& block, uint32_t type, uint32_t pos, uint32_t end);
