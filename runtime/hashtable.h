@@ -152,8 +152,13 @@ int32_t find_next(Node table, const Cell& key, Probe& state);
 // the table grown first when full, as `enter` would grow it.
 int32_t map_find_integer(Node table, int32_t value);
 int32_t map_find_integer(Node table, int32_t value, uint32_t& slot);
-// Indexes the key cell `index` (an integer absent from the table, its pair written at the end
-// of the key block) at the bucket map_find_integer gave. False, changing nothing, when the
+// Kind 1 with a string or binary key: what `search` answers under op, and, when the key is
+// absent, the bucket its new pair takes (the table grown first when full), as for an integer.
+// A copy of the key from its position hashes and probes alike, so the slot holds for the copy
+// that a new pair stores.
+int32_t map_find_text(Node table, const Cell& key, int32_t op, uint32_t& slot);
+// Indexes the key cell `index` (a key absent from the table, its pair written at the end of
+// the key block) at the bucket map_find_integer or map_find_text gave. False, changing nothing, when the
 // table is no longer as it was then; the caller then uses `enter`.
 bool map_enter_at(Node table, uint32_t slot, uint32_t index);
 // Kind 0: the cell leaves its key's list, or its bucket is deleted when alone. Kind 1: the

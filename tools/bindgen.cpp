@@ -222,13 +222,14 @@ int main(int argc, char** argv) {
             faults.push_back("two natives or actions are named " + ns);
             continue;
         }
-        h += "namespace " + ns + " {\nenum : uint32_t {";
+        // Plain constants, not an enum: natives that share refinements compare their ordinals.
+        h += "namespace " + ns + " {\nconstexpr uint32_t";
         for (size_t i = 0; i < m.refinements.size(); ++i) {
             std::string r = cpp_name(m.refinements[i]);
             if (r.empty()) faults.push_back("the refinement /" + m.refinements[i] + " of " + m.name + " has no C++ name");
-            h += (i ? ", " : " ") + r;
+            h += (i ? ", " : " ") + r + " = " + std::to_string(i);
         }
-        h += " };\n}\n";
+        h += ";\n}\n";
     }
     h += "}  // namespace kov::refine\n";
 

@@ -20,8 +20,14 @@ inline Cell& make_at(Cell& c, int32_t v) {
 inline Cell make(int32_t v) { return Cell{T_integer, 0, static_cast<uint32_t>(v), 0}; }
 // An integer cell like c (an integer: its header and the words around its value) holding v,
 // into out: made in registers and written whole, as make_at writes it.
+// The cell is loaded whole and the value inserted (one load, one insert, one store), rather
+// than put together from its four words.
 inline void make_like(Cell& out, const Cell& c, int32_t v) {
-    cell::store(out, c.header, c.w1, static_cast<uint32_t>(v), c.w3);
+    using Words = uint32_t __attribute__((vector_size(16)));
+    Words w;
+    std::memcpy(&w, &c, sizeof w);
+    w[2] = static_cast<uint32_t>(v);
+    std::memcpy(&out, &w, sizeof w);
 }
 // An integer cell given another value in place: make_at's answer for a cell that holds an
 // integer already (an integer has no header flags of its own to drop, so the header and the

@@ -108,6 +108,18 @@ void store(Cell& m, const Cell& key_in, const Cell& value_in, int32_t op, const 
         } else {
             revive(m, at);
         }
+    } else if (in(cell::type(key), ANY_STRING) || cell::is(key, T_binary)) {
+        // A text key is probed once too: its copy, which the new pair keeps, takes the bucket
+        // the probe ended at.
+        uint32_t slot = 0;
+        at = hashtable::map_find_text(table, key, op, slot);
+        if (at < 0) {
+            normalise_key(key, path);
+            uint32_t index = append_pair(m, key);
+            at = hashtable::map_enter_at(m.w3, slot, index) ? int32_t(index) : enter_appended(m, index);
+        } else {
+            revive(m, at);
+        }
     } else {
         at = hashtable::search(table, key, 0, 1, op, false, false);
         if (at < 0) {

@@ -202,10 +202,19 @@ int32_t search_cells(Node table, const Cell& key, int32_t op) {
         uint32_t slot;
         return probe_integer(record(table), static_cast<uint32_t>(integer::get(key)), slot);
     }
+    uint32_t slot;
+    return probe_cells(table, key, op, slot);
+}
+
+int32_t probe_cells(Node table, const Cell& key, int32_t op, uint32_t& slot) {
     int32_t found = -1;
-    probe(table, hash_value(key, false), [&](uint32_t i, uint32_t s) {
+    uint32_t first_deleted = no_cell;
+    uint32_t at = probe(table, hash_value(key, false), [&](uint32_t i, uint32_t s) {
         if (s == empty) return true;
-        if (s == deleted) return false;
+        if (s == deleted) {
+            if (first_deleted == no_cell) first_deleted = i;
+            return false;
+        }
         Record* rr = record(table);
         int32_t v = buckets_of(rr)[i];
         if (v < 0 || uint32_t(v) >= key_count(rr)) return false;
@@ -219,6 +228,7 @@ int32_t search_cells(Node table, const Cell& key, int32_t op) {
         found = v;
         return true;
     });
+    slot = first_deleted != no_cell ? first_deleted : at;
     return found;
 }
 

@@ -297,6 +297,10 @@ int32_t get_cell(Node table, uint32_t index) {
 // The search of the cell-keyed kinds: the first key on the probe of the same datatype
 // comparing true under op.
 int32_t search_cells(Node table, const Cell& key, int32_t op);
+// search_cells for a key that is no integer, giving also, when it finds none, the bucket a new
+// entry for the key takes: the first deleted one on its probe, else the empty one that ended
+// it (no_cell when neither).
+int32_t probe_cells(Node table, const Cell& key, int32_t op, uint32_t& slot);
 
 // ---- what each kind's file gives the core ------------------------------------------------------
 

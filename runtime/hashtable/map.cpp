@@ -76,6 +76,19 @@ int32_t map_find_integer(Node table, int32_t value, uint32_t& slot) {
     return at;
 }
 
+int32_t map_find_text(Node table, const Cell& key, int32_t op, uint32_t& slot) {
+    check_stamp(table);
+    int32_t at = probe_cells(table, key, op, slot);
+    if (at >= 0) return at;
+    Record* r = record(table);
+    if (r->occupied >= r->upper) {
+        // The growth `get_cell` makes before an insertion, then the probe again.
+        resize(table, uint64_t(r->bucket_count) + 1);
+        at = probe_cells(table, key, op, slot);
+    }
+    return at;
+}
+
 bool map_enter_at(Node table, uint32_t slot, uint32_t index) {
     Record* r = record(table);
     if (slot == no_cell || slot >= r->bucket_count || state(flags_of(r), slot) == live || index + 1 >= key_count(r) ||

@@ -1095,7 +1095,10 @@ namespace {
 }
 }  // namespace
 
-uint32_t conditional_in_frame(const CondStmt& s, Block& b, const CondState& c) { return in_frame(s, b, c); }
+// Out of line: a conditional whose branch ran in place saves no registers for it.
+[[gnu::noinline]] uint32_t conditional_in_frame(const CondStmt& s, Block& b, const CondState& c) {
+    return in_frame(s, b, c);
+}
 
 // A conditional statement's first part, which runs no code: the head word must still hold the
 // native, the word after the blocks no operator; the condition's value chooses the branch as
@@ -1139,15 +1142,22 @@ namespace {
     // While the form holds, the branch is its block as made.
     uint32_t end = f->cells;
     c.branch_end = end;
-    // The commonest branch: one pure statement.
+    // The commonest branches: one pure statement, or a first statement that runs code (which
+    // nothing runs in place before, and which ends the branch by a return only as its kind).
     if (start < end) {
         Stmt* first = f->at[start];
-        if (first && first != code_cache::walker_statement && first->pure && first->next == end) [[likely]] {
-            Block in{f, bcode, T_block, end, b.result};
-            if (first->run(*first, in) != miss) [[likely]] return CondStep::done;
-            missed(*f, bcode, *first);
-            c.left = start;
-            return CondStep::more;
+        if (first && first != code_cache::walker_statement) [[likely]] {
+            if (first->pure && first->next == end) [[likely]] {
+                Block in{f, bcode, T_block, end, b.result};
+                if (first->run(*first, in) != miss) [[likely]] return CondStep::done;
+                missed(*f, bcode, *first);
+                c.left = start;
+                return CondStep::more;
+            }
+            if (!first->pure && first->kind != NodeKind::ending_return) {
+                c.left = start;
+                return CondStep::more;
+            }
         }
     }
     c.left = run_in_place(*f, bcode, start, end, b.result);
@@ -1241,7 +1251,7 @@ uint32_t run_conditional(Stmt& st, Block& b) {
     CondStep step = start_conditional(s, b, c);
     if (step == CondStep::miss) return miss;
     if (step == CondStep::done) return s.next;
-    return in_frame(s, b, c);
+    return conditional_in_frame(s, b, c);
 }
 
 // ---- block runs ----------------------------------------------------------------------------------
