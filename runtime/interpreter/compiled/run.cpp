@@ -286,6 +286,41 @@ bool value_chain_constants(const Expr& e, Cell& v) {
     return true;
 }
 
+// value_chain_constants for a chain whose right operands are all integers, its first operand
+// an integer: the value kept in a register while it stays an integer, the cell written once
+// (holding the first operand's header words, as each step's answer keeps its left operand's).
+// A step whose answer is no integer (a float from an overflow or a division) goes, with the
+// rest, the way of value_chain_constants; a comparison ends the chain.
+bool value_chain_integers(const Expr& e, Cell& v) {
+    const Chain& c = static_cast<const Chain&>(e);
+    const Cell* p = simple_slot(c.first);
+    if (!p || !cell::is(*p, T_integer)) [[unlikely]] return value_chain_constants(e, v);
+    int32_t a = integer::get(*p);
+    const Step* s = c.step;
+    const Step* end = s + c.steps;
+    for (; s < end; ++s) {
+        if (!cell::same_bits(*gslot(s->word), s->op)) return false;
+        bool integer = true, logic = false, truth = false;
+        bool done = integer_answer(
+            s->operation, a, integer::get(s->right.cell), [&](int32_t r) { a = r; }, [&](double) { integer = false; },
+            [&](bool t) {
+                logic = true;
+                truth = t;
+            });
+        if (!done) return false;
+        if (logic && s + 1 == end) {
+            logic::make_at(v, truth);
+            return true;
+        }
+        if (!integer || logic) break;
+    }
+    integer::make_like(v, *p, a);
+    for (; s < end; ++s) {
+        if (!cell::same_bits(*gslot(s->word), s->op) || !number_operation(s->operation, v, s->right.cell, v)) return false;
+    }
+    return true;
+}
+
 // A chain of one operator (a global word) whose operands may be index paths and parens too,
 // each instance its own function: numeric code's commonest shape (`a/:i/:k * b/:k/:j`).
 template <Src S>
@@ -1451,9 +1486,12 @@ void choose_runner(Expr& e) {
             for (uint32_t i = 0; simple && i < c.steps; ++i)
                 simple = c.step[i].word_src == Src::global && src(c.step[i].right.src, b);
             if (simple) {
-                bool constants = true;
-                for (uint32_t i = 0; constants && i < c.steps; ++i) constants = c.step[i].right.src == Src::constant;
-                e.value = constants ? value_chain_constants : value_chain_simple;
+                bool constants = true, integers = true;
+                for (uint32_t i = 0; constants && i < c.steps; ++i) {
+                    constants = c.step[i].right.src == Src::constant;
+                    integers = integers && constants && cell::is(c.step[i].right.cell, T_integer);
+                }
+                e.value = integers ? value_chain_integers : constants ? value_chain_constants : value_chain_simple;
             }
         }
         break;
