@@ -40,7 +40,11 @@ constexpr uint32_t frame_nodes = memory::node_frame_capacity;
 // a series (`cell` below). A node named from anywhere else (a root, a C++ temporary, a table
 // that stores raw ids, a word on the native stack, or a word of a live buffer that marking
 // did not read as a cell reference) pins its frame, which then stays where it is and waits
-// six more collections.
+// six more collections. Of the words found by scanning (the native stack, the tracked heap,
+// live buffers) only those that name a node in use pin: evacuation moves nothing else, and
+// words that name free ids come by chance and in numbers (integers in cells, sizes and seeds
+// in tables, what a buffer's unused room kept from earlier contents), so that they would hold
+// frames in place depending on what the process ran before.
 struct Evacuation {
     std::vector<int32_t> ordinal;        // by frame index: the candidate's ordinal, or -1
     std::vector<NodeFrame*> candidates;
@@ -114,6 +118,13 @@ int32_t candidate_of(const Evacuation& ev, uint64_t id) {
     return index < ev.ordinal.size() ? ev.ordinal[index] : -1;
 }
 
+// The candidate that a word found outside the recorded cell references pins: the one whose
+// node in use it names, or -1.
+int32_t pinned_by(const Evacuation& ev, uint64_t id) {
+    int32_t k = candidate_of(ev, id);
+    return k >= 0 && memory::is_used_slot(memory::node_table[id]) ? k : -1;
+}
+
 void note_reference(const Node& slot) {
     Evacuation& ev = st().evacuation;
     int32_t k = candidate_of(ev, slot);
@@ -123,7 +134,7 @@ void note_reference(const Node& slot) {
     if (cell && at >= cell + 4 && at + sizeof(Node) <= cell + sizeof(Cell)) {
         ev.slots.push_back(const_cast<Node*>(&slot));
         ++ev.recorded[std::size_t(k) * frame_nodes + slot % frame_nodes];
-    } else {
+    } else if (pinned_by(ev, slot) >= 0) {
         ev.pinned[k] = 1;
     }
 }
@@ -196,8 +207,8 @@ void choose_candidates(State& s) {
 void pin_stack_word(uint64_t word, void* data) {
     auto& ev = *static_cast<Evacuation*>(data);
     auto pin = [&](uint64_t id) {
-        int32_t k = candidate_of(ev, id);
-        if (k >= 0 && memory::is_used_slot(memory::node_table[id])) ev.pinned[k] = 1;
+        int32_t k = pinned_by(ev, id);
+        if (k >= 0) ev.pinned[k] = 1;
     };
     pin(word & 0xFFFFFFFF);
     pin(word >> 32);
@@ -224,9 +235,9 @@ void evacuate(State& s) {
         if (b->flags & memory::marked) count_words(ev, b);
     });
     for (Buffer* b : s.fixed_marked) count_words(ev, b);
-    // Tables and scratch memory of the tracked heap may keep ids of their own: any there pins.
-    // Live fixed buffers (counted above) and the node-frame records (their free-list heads)
-    // are passed over.
+    // Tables and scratch memory of the tracked heap may keep ids of their own: any there that
+    // names a node in use pins. Live fixed buffers (counted above) and the node-frame records
+    // (their free-list heads) are passed over.
     std::vector<const void*> skip(s.fixed_marked.begin(), s.fixed_marked.end());
     for (NodeFrame* f = memory::node_frames(); f; f = f->next) skip.push_back(f);
     std::sort(skip.begin(), skip.end());
@@ -240,7 +251,7 @@ void evacuate(State& s) {
             if (std::binary_search(h.skip->begin(), h.skip->end(), static_cast<const void*>(block))) return;
             auto words = static_cast<const uint32_t*>(block);
             for (std::size_t i = 0; i < size / 4; ++i) {
-                int32_t k = candidate_of(*h.ev, words[i]);
+                int32_t k = pinned_by(*h.ev, words[i]);
                 if (k >= 0) h.ev->pinned[k] = 1;
             }
         },
@@ -248,8 +259,9 @@ void evacuate(State& s) {
     for (std::size_t k = 0; k < ev.candidates.size(); ++k) {
         if (ev.pinned[k]) continue;
         std::size_t base = k * frame_nodes;
+        Node first = ev.candidates[k]->index * frame_nodes;
         for (uint32_t i = 0; i < frame_nodes; ++i)
-            if (ev.found[base + i] > ev.recorded[base + i]) {
+            if (ev.found[base + i] > ev.recorded[base + i] && pinned_by(ev, first + i) >= 0) {
                 ev.pinned[k] = 1;  // a word that marking did not read as a cell reference
                 break;
             }
@@ -424,7 +436,7 @@ bool mark_series(const Node& slot) {
 bool marked_q(Node node) {
     if (evacuating) [[unlikely]] {
         Evacuation& ev = st().evacuation;
-        int32_t k = candidate_of(ev, node);
+        int32_t k = pinned_by(ev, node);
         if (k >= 0) ev.pinned[k] = 1;
     }
     return memory::valid_node(node) && (memory::buffer(node)->flags & memory::marked);

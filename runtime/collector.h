@@ -11,9 +11,9 @@
 // has its live node records moved into other frames (new ids) and is released. C++ code may
 // hold node ids across an allocation, so a node is moved only when every reference to it is
 // one that marking rewrites: a word of a cell read in a series. The native stack and every
-// live buffer are looked through for the candidate ids, and any other occurrence (a copy in a
-// C++ frame, a root, a table of raw ids, a coincidental integer) pins the frame for six more
-// collections. Tables keyed by node id re-hash themselves afterwards (hashtable.h).
+// live buffer are looked through for the candidate ids, and any other occurrence of the id of
+// a node in use (a copy in a C++ frame, a root, a table of raw ids, a coincidental integer)
+// pins the frame for six more collections; the id of a free node pins nothing. Tables keyed by node id re-hash themselves afterwards (hashtable.h).
 //
 // Marking uses an explicit growable stack, not recursion, so any nesting depth is collected.
 // What a cell refers to is marked by its datatype's hook in the registry; the hooks call the
