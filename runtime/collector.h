@@ -13,7 +13,8 @@
 // one that marking rewrites: a word of a cell read in a series. The native stack and every
 // live buffer are looked through for the candidate ids, and any other occurrence of the id of
 // a node in use (a copy in a C++ frame, a root, a table of raw ids, a coincidental integer)
-// pins the frame for six more collections; the id of a free node pins nothing. Tables keyed by node id re-hash themselves afterwards (hashtable.h).
+// pins the frame for six more collections; the id of a free node pins nothing. Tables keyed
+// by node id re-hash themselves afterwards (hashtable.h).
 //
 // Marking uses an explicit growable stack, not recursion, so any nesting depth is collected.
 // What a cell refers to is marked by its datatype's hook in the registry; the hooks call the

@@ -158,8 +158,8 @@ int32_t map_find_integer(Node table, int32_t value, uint32_t& slot);
 // that a new pair stores.
 int32_t map_find_text(Node table, const Cell& key, int32_t op, uint32_t& slot);
 // Indexes the key cell `index` (a key absent from the table, its pair written at the end of
-// the key block) at the bucket map_find_integer or map_find_text gave. False, changing nothing, when the
-// table is no longer as it was then; the caller then uses `enter`.
+// the key block) at the bucket map_find_integer or map_find_text gave. False, changing
+// nothing, when the table is no longer as it was then; the caller then uses `enter`.
 bool map_enter_at(Node table, uint32_t slot, uint32_t index);
 // Kind 0: the cell leaves its key's list, or its bucket is deleted when alone. Kind 1: the
 // value cell after the key gets header 0 (a removed entry); the bucket stays live.

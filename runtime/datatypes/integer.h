@@ -19,9 +19,8 @@ inline Cell& make_at(Cell& c, int32_t v) {
 }
 inline Cell make(int32_t v) { return Cell{T_integer, 0, static_cast<uint32_t>(v), 0}; }
 // An integer cell like c (an integer: its header and the words around its value) holding v,
-// into out: made in registers and written whole, as make_at writes it.
-// The cell is loaded whole and the value inserted (one load, one insert, one store), rather
-// than put together from its four words.
+// into out: the cell loaded whole, the value inserted and the cell written whole (one load,
+// one insert, one store), as make_at writes it.
 inline void make_like(Cell& out, const Cell& c, int32_t v) {
     using Words = uint32_t __attribute__((vector_size(16)));
     Words w;
@@ -33,13 +32,7 @@ inline void make_like(Cell& out, const Cell& c, int32_t v) {
 // integer already (an integer has no header flags of its own to drop, so the header and the
 // other words stay). Written whole, as make_at writes it: a cell copied soon after would wait
 // for one written word by word.
-inline void set(Cell& c, int32_t v) {
-    using Words = uint32_t __attribute__((vector_size(16)));
-    Words w;
-    std::memcpy(&w, &c, sizeof w);
-    w[2] = static_cast<uint32_t>(v);
-    std::memcpy(&c, &w, sizeof w);
-}
+inline void set(Cell& c, int32_t v) { make_like(c, c, v); }
 // An integer cell's value given delta more, in place, where the caller has made sure the sum
 // does not overflow: written whole as set writes it, the sum made in the vector register the
 // cell is loaded into, so that a counter's chain from one iteration to the next is one load,

@@ -96,25 +96,16 @@ void store(Cell& m, const Cell& key_in, const Cell& value_in, int32_t op, const 
     collector::Root keep_value(value);
     Node table = table_of(m);
     int32_t at;
-    if (cell::is(key, T_integer)) {
-        // An integer key is probed once: the probe that finds no entry also gives the bucket
-        // of the new one (every code used here matches integers by their value, as insertion
-        // does).
+    bool integer_key = cell::is(key, T_integer);
+    if (integer_key || in(cell::type(key), ANY_STRING) || cell::is(key, T_binary)) {
+        // An integer or text key is probed once: the probe that finds no entry also gives the
+        // bucket of the new one (every code used here matches integers by their value, as
+        // insertion does; a text key's copy, which the new pair keeps, hashes and probes alike).
         uint32_t slot = 0;
-        at = hashtable::map_find_integer(table, integer::get(key), slot);
+        at = integer_key ? hashtable::map_find_integer(table, integer::get(key), slot)
+                         : hashtable::map_find_text(table, key, op, slot);
         if (at < 0) {
-            uint32_t index = append_pair(m, key);
-            at = hashtable::map_enter_at(m.w3, slot, index) ? int32_t(index) : enter_appended(m, index);
-        } else {
-            revive(m, at);
-        }
-    } else if (in(cell::type(key), ANY_STRING) || cell::is(key, T_binary)) {
-        // A text key is probed once too: its copy, which the new pair keeps, takes the bucket
-        // the probe ended at.
-        uint32_t slot = 0;
-        at = hashtable::map_find_text(table, key, op, slot);
-        if (at < 0) {
-            normalise_key(key, path);
+            if (!integer_key) normalise_key(key, path);  // an integer is its own key
             uint32_t index = append_pair(m, key);
             at = hashtable::map_enter_at(m.w3, slot, index) ? int32_t(index) : enter_appended(m, index);
         } else {

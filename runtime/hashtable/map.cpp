@@ -64,29 +64,29 @@ int32_t map_find_integer(Node table, int32_t value) {
     return probe_integer(record(table), static_cast<uint32_t>(value), slot);
 }
 
-int32_t map_find_integer(Node table, int32_t value, uint32_t& slot) {
-    int32_t at = probe_integer(record(table), static_cast<uint32_t>(value), slot);
+namespace {
+// A probe for a key that, when the key is absent from a full table, makes the growth
+// `get_cell` makes before an insertion and probes again, so that its slot is the new entry's.
+template <class Probe>
+int32_t find_for_insertion(Node table, Probe probe) {
+    int32_t at = probe();
     if (at >= 0) return at;
     Record* r = record(table);
     if (r->occupied >= r->upper) {
-        // The growth `get_cell` makes before an insertion, then the probe again.
         resize(table, uint64_t(r->bucket_count) + 1);
-        at = probe_integer(record(table), static_cast<uint32_t>(value), slot);
+        at = probe();
     }
     return at;
+}
+}  // namespace
+
+int32_t map_find_integer(Node table, int32_t value, uint32_t& slot) {
+    return find_for_insertion(table, [&] { return probe_integer(record(table), static_cast<uint32_t>(value), slot); });
 }
 
 int32_t map_find_text(Node table, const Cell& key, int32_t op, uint32_t& slot) {
     check_stamp(table);
-    int32_t at = probe_cells(table, key, op, slot);
-    if (at >= 0) return at;
-    Record* r = record(table);
-    if (r->occupied >= r->upper) {
-        // The growth `get_cell` makes before an insertion, then the probe again.
-        resize(table, uint64_t(r->bucket_count) + 1);
-        at = probe_cells(table, key, op, slot);
-    }
-    return at;
+    return find_for_insertion(table, [&] { return probe_cells(table, key, op, slot); });
 }
 
 bool map_enter_at(Node table, uint32_t slot, uint32_t index) {
