@@ -590,16 +590,12 @@ Ran push_lean_call(const Expr& e, Where& w, uint32_t& next) {
     const Cell* held = word_slot(c.head_src, c.head);
     if (!held || !cell::same_bits(*held, c.fn) || trace::active) [[unlikely]] return Ran::failed;
     Cell* slot = stack::values.top;
+    if (slot + nargs + 2 >= stack::values.end) [[unlikely]] return Ran::failed;
     uint32_t fixed = path ? c.fixed : nargs;
-    // A function's frame (its arguments and the image after them) is written above the top
-    // before it is pushed, a refinement's argument straight into its slot of the image: cells
-    // there are nobody's until the frame is pushed, and the values read nothing above the top.
-    uint32_t cells = function ? fixed + c.slots : nargs;
-    if (slot + cells + 2 >= stack::values.end) [[unlikely]] return Ran::failed;
-    if constexpr (path) std::copy_n(c.image, c.slots, slot + 1 + fixed);
+    Cell extra[nargs ? nargs : 1];  // a function's refinement arguments
     for (uint32_t i = 0; i < nargs; ++i) {
         const Arg& a = c.arg[i];
-        Cell* v = slot + 1 + (i < fixed ? i : a.slot);
+        Cell* v = i < fixed ? slot + 1 + i : &extra[i];
         if (!a.expr->value(*a.expr, *v) || !tail_clear(a.expr->tail, a.expr->next, w.cells, w.end) || !takes(a, *v))
             [[unlikely]] return Ran::failed;
     }
@@ -607,8 +603,12 @@ Ran push_lean_call(const Expr& e, Where& w, uint32_t& next) {
     *slot = c.fn;
     stack::values.top = slot + 1;
     stack::push_frame(function ? stack::interp_function : stack::interp_native, &c.head);
-    if constexpr (function && !path) std::copy_n(c.image, c.slots, slot + 1 + fixed);
-    stack::values.top = slot + 1 + cells;
+    stack::values.top = slot + 1 + fixed;
+    if constexpr (function) {
+        stack::push_n(c.image, c.slots);
+        if constexpr (path)
+            for (uint32_t i = fixed; i < nargs; ++i) stack::values.args[c.arg[i].slot] = extra[i];
+    }
     if (stack::values.top == stack::values.args) stack::reserve();  // the result cell
     // What the rest needs after the code ran, read before.
     uint32_t call_next = c.next;
