@@ -45,17 +45,32 @@ int32_t abs(int32_t n) {
 }
 
 uint32_t form_signed(int32_t n, char* out) {
+    // Two digits per division: a number made into text is the commonest form (append, join).
+    static constexpr char pairs[] =
+        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+        "8081828384858687888990919293949596979899";
     char digits[12];
-    uint32_t count = 0;
+    char* d = digits + sizeof digits;
     // Work on the magnitude as unsigned, which also holds -2147483648.
     uint32_t v = n < 0 ? 0u - static_cast<uint32_t>(n) : static_cast<uint32_t>(n);
-    do {
-        digits[count++] = static_cast<char>('0' + v % 10);
-        v /= 10;
-    } while (v);
+    while (v >= 100) {
+        uint32_t r = v % 100;
+        v /= 100;
+        d -= 2;
+        std::memcpy(d, pairs + 2 * r, 2);
+    }
+    if (v >= 10) {
+        d -= 2;
+        std::memcpy(d, pairs + 2 * v, 2);
+    } else {
+        *--d = static_cast<char>('0' + v);
+    }
     uint32_t len = 0;
     if (n < 0) out[len++] = '-';
-    while (count) out[len++] = digits[--count];
+    uint32_t count = static_cast<uint32_t>(digits + sizeof digits - d);
+    std::memcpy(out + len, d, count);
+    len += count;
     out[len] = '\0';
     return len;
 }
