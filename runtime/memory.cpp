@@ -635,6 +635,16 @@ void count_in_use_as_live() {
     st.taken = 0;
 }
 
+void prefault(uint64_t bytes) {
+    SeriesFrame* f = st.series_current;
+    if (!f) return;
+    uintptr_t page = os::page_size();
+    auto start = (reinterpret_cast<uintptr_t>(f->bump) + page - 1) & ~(page - 1);
+    auto end = reinterpret_cast<uintptr_t>(f->end) & ~(page - 1);
+    if (end > start + bytes) end = start + bytes;
+    if (end > start) os::populate_pages(reinterpret_cast<void*>(start), end - start);
+}
+
 void release_free_pages() {
     for (SeriesFrame* f = st.series_head; f; f = f->next)
         os::discard_pages(f->bump, static_cast<std::size_t>(f->end - f->bump));

@@ -94,6 +94,9 @@ void free_all();
 // sizes). The start-up gives its first frame room for the whole boot, so that the collection
 // after it packs the live data into pages the boot touched already.
 void size_next_series_frame(uint64_t bytes);
+// Makes the pages of the current series frame from its next free byte on resident in one
+// call, up to `bytes` of them: allocations about to fill them then take no fault per page.
+void prefault(uint64_t bytes);
 
 // ---- allocation -----------------------------------------------------------------------------
 // A buffer of n units of unit bytes; head offset -1 places head and tail in the middle.

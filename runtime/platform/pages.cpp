@@ -27,6 +27,8 @@ void* resize_pages(void* address, std::size_t old_size, std::size_t new_size) {
     return p == MAP_FAILED ? nullptr : p;
 }
 
+void populate_pages(void* address, std::size_t size) { madvise(address, size, MADV_POPULATE_WRITE); }
+
 void prefer_large_pages(void* address, std::size_t size) { madvise(address, size, MADV_HUGEPAGE); }
 
 std::size_t large_page_size() {
