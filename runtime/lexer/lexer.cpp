@@ -37,6 +37,7 @@ constexpr uint64_t conversion_bytes = 100000;
 struct Globals {
     Cell* cells = nullptr;
     uint32_t capacity = 0;
+    uint32_t used = 0;  // cells written since the last outermost scan ended
     uint8_t* conversion = nullptr;
     uint64_t conversion_used = 0;
     State* innermost = nullptr;
@@ -152,6 +153,7 @@ uint32_t reserve(State& st, bool new_line) {
         g.capacity = static_cast<uint32_t>(wanted);
     }
     g.cells[st.tail] = Cell{T_unset | (new_line ? cell::new_line : 0u), 0, 0, 0};
+    if (st.tail >= g.used) g.used = st.tail + 1;
     return st.tail++;
 }
 
@@ -727,6 +729,12 @@ struct Link {
     ~Link() {
         g.innermost = st.parent;
         --g.active;
+        // The cells left behind would read, to the collector's scan of the heap, as references
+        // to whatever nodes now reuse their ids, and hold those nodes' frames in place.
+        if (!st.parent) {
+            std::memset(static_cast<void*>(g.cells), 0, std::size_t(g.used) * sizeof(Cell));
+            g.used = 0;
+        }
     }
     Link(const Link&) = delete;
     Link& operator=(const Link&) = delete;
