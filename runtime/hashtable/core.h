@@ -22,7 +22,6 @@
 #pragma once
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 
 #include "runtime/cells.h"
 #include "runtime/datatypes/integer.h"
@@ -183,17 +182,10 @@ inline bool quick_text_equal(const Cell& a, const Cell& b, bool strict, bool& eq
     }
     const uint8_t* pa = const_cast<Buffer*>(ba)->head_ptr() + ia;
     const uint8_t* pb = const_cast<Buffer*>(bb)->head_ptr() + ib;
-    uint32_t n = la - ia;
-    // A key found again is most often spelt the same: its bytes settle it.
-    bool same = std::memcmp(pa, pb, n) == 0;
-    if (same || strict) {
-        equal = same;
-        return true;
-    }
-    const uint32_t* fold = unicode::latin1_upper();
-    for (uint32_t i = 0; i < n; ++i) {
+    const uint32_t* fold = strict ? nullptr : unicode::latin1_upper();
+    for (uint32_t i = 0, n = la - ia; i < n; ++i) {
         uint32_t ca = pa[i], cb = pb[i];
-        if (ca != cb && fold[ca] != fold[cb]) {
+        if (ca != cb && (!fold || fold[ca] != fold[cb])) {
             equal = false;
             return true;
         }
