@@ -17,9 +17,11 @@ bool free_pages(void* address, std::size_t size);
 // the page tables without a copy (the old address is then invalid). Null, the pages as they
 // were, when that cannot be done.
 void* resize_pages(void* address, std::size_t old_size, std::size_t new_size);
+// Makes a range of pages from alloc_pages resident at once, as writing it would page by page;
+// a hint: where the system cannot, the pages come with the first writes as before.
+void populate_pages(void* address, std::size_t size);
 // Asks for large pages behind a big range of pages from alloc_pages (fewer faults as it is
 // first written); a hint the system may ignore.
-void populate_pages(void* address, std::size_t size);
 void prefer_large_pages(void* address, std::size_t size);
 // The size of a large page: a range of pages whose length is a multiple of it is placed where
 // large pages can back all of it (one of another length gets them at best for its aligned

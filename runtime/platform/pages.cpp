@@ -27,7 +27,15 @@ void* resize_pages(void* address, std::size_t old_size, std::size_t new_size) {
     return p == MAP_FAILED ? nullptr : p;
 }
 
-void populate_pages(void* address, std::size_t size) { madvise(address, size, MADV_POPULATE_WRITE); }
+void populate_pages(void* address, std::size_t size) {
+#ifdef MADV_POPULATE_WRITE
+    // Refused by kernels before 5.14; nothing is lost then.
+    madvise(address, size, MADV_POPULATE_WRITE);
+#else
+    (void)address;
+    (void)size;
+#endif
+}
 
 void prefer_large_pages(void* address, std::size_t size) { madvise(address, size, MADV_HUGEPAGE); }
 
