@@ -13,6 +13,7 @@
 #include "runtime/datatypes/registry.h"
 #include "runtime/error.h"
 #include "runtime/handles.h"
+#include "runtime/heap.h"
 #include "runtime/memory.h"
 #include "runtime/series_buffer.h"
 
@@ -497,6 +498,36 @@ TEST_F(CollectorTest, FreeIdsOnTheStackDoNotPin) {
     EXPECT_FALSE(sparse_frame_in_use());
     EXPECT_EQ(kept_strings_fault(), "");
     EXPECT_EQ(memory::verify(), nullptr);
+    evacuation_root = Cell{T_none, 0, 0, 0};
+    collector::release_root(mark_evacuation_root);
+    (void)root;
+}
+
+// Nor does such a number in a block of the tracked heap (a buffer C++ code keeps, holding
+// stale values) or among the bytes of a live series: only ids of nodes in use pin.
+TEST_F(CollectorTest, FreeIdsInTheHeapAndInLiveBuffersDoNotPin) {
+    uint32_t root = collector::push_root(mark_evacuation_root);
+    build_sparse_frame();
+    clear_stack_below();
+    collector::collect();  // the dropped strings give their nodes back
+    Node free_ids[2] = {0, 0};
+    for (Node id = 4 * memory::node_frame_capacity; id < 5 * memory::node_frame_capacity && !free_ids[1]; ++id)
+        if (!memory::valid_node(id)) (free_ids[0] ? free_ids[1] : free_ids[0]) = id;
+    ASSERT_NE(free_ids[1], 0u);
+    auto* block = static_cast<Node*>(heap::allocate(16 * sizeof(Node)));
+    for (int i = 0; i < 16; ++i) block[i] = free_ids[i % 2];
+    Node bytes = memory::alloc_bytes(16);  // in a frame after the sparse one
+    memory::Buffer* b = memory::buffer(bytes);
+    for (int i = 0; i < 4; ++i) std::memcpy(b->data() + 4 * i, &free_ids[i % 2], 4);
+    b->tail = 16;
+    collector::RootNode keep(bytes);
+    uint32_t before = collector::evacuations();
+    for (int i = 0; i < 9; ++i) collector::collect();
+    EXPECT_EQ(collector::evacuations(), before + 1);
+    EXPECT_FALSE(sparse_frame_in_use());
+    EXPECT_EQ(kept_strings_fault(), "");
+    EXPECT_EQ(memory::verify(), nullptr);
+    heap::free(block);
     evacuation_root = Cell{T_none, 0, 0, 0};
     collector::release_root(mark_evacuation_root);
     (void)root;
