@@ -512,11 +512,15 @@ TEST_F(CollectorTest, FreeIdsInTheHeapAndInLiveBuffersDoNotPin) {
     collector::collect();  // the dropped strings give their nodes back
     Node free_ids[2] = {0, 0};
     for (Node id = 4 * memory::node_frame_capacity; id < 5 * memory::node_frame_capacity && !free_ids[1]; ++id)
-        if (!memory::valid_node(id)) (free_ids[0] ? free_ids[1] : free_ids[0]) = id;
+        if (!memory::valid_node(id)) {
+            if (free_ids[0]) free_ids[1] = id;
+            else free_ids[0] = id;
+        }
     ASSERT_NE(free_ids[1], 0u);
     auto* block = static_cast<Node*>(heap::allocate(16 * sizeof(Node)));
     for (int i = 0; i < 16; ++i) block[i] = free_ids[i % 2];
-    Node bytes = memory::alloc_bytes(16);  // in a frame after the sparse one
+    Node bytes = memory::alloc_bytes(16);
+    ASSERT_NE(bytes / memory::node_frame_capacity, 4u) << "the buffer would pin the sparse frame itself";
     memory::Buffer* b = memory::buffer(bytes);
     for (int i = 0; i < 4; ++i) std::memcpy(b->data() + 4 * i, &free_ids[i % 2], 4);
     b->tail = 16;
