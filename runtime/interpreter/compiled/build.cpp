@@ -132,6 +132,11 @@ const IndexPath* Builder::index_path(const Cell& path) {
         ip.step_src[ip.steps] = cell::is(step, T_integer) ? Src::constant : word_src(step);
         ip.step[ip.steps++] = step;
     }
+    if (ip.steps == 1 && ip.step_src[0] == Src::constant && integer::get(ip.step[0]) != 0) {
+        int32_t n = integer::get(ip.step[0]);
+        ip.one_constant = true;
+        ip.offset = n > 0 ? n - 1 : n;
+    }
     IndexPath* out = arena_.make<IndexPath>();
     *out = ip;
     out->path.take(pn);

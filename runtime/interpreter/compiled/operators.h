@@ -124,18 +124,21 @@ template <class PutInteger, class PutFloat, class PutLogic>
     return true;
 }
 
+// Two floats added, taken away, multiplied or divided: float_operation's answer, inline.
+constexpr bool float_arithmetic_q(uint8_t operation) { return operation <= op_multiply || operation == op_divide; }
+[[gnu::always_inline]] inline void float_arithmetic(uint8_t operation, const Cell& left, const Cell& right, Cell& out) {
+    double a = cell::get_double(left), b = cell::get_double(right);
+    double r = operation == op_add ? a + b : operation == op_subtract ? a - b : operation == op_multiply ? a * b : a / b;
+    float_::make_from(out, left, r, false);
+}
+
 // An operator on two numbers, its answer into out (which may be the left operand's own cell);
 // false where the full call must run.
 [[gnu::always_inline]] inline bool number_operation(uint8_t operation, const Cell& left, const Cell& right, Cell& out) {
     if (cell::is(left, T_integer) && cell::is(right, T_integer)) [[likely]]
         return integer_operation(operation, left, integer::get(right), out);
-    // Two floats added, taken away, multiplied or divided: float_operation's answer, inline.
-    if (cell::is(left, T_float_) && cell::is(right, T_float_) && (operation <= op_multiply || operation == op_divide)) {
-        double a = cell::get_double(left), b = cell::get_double(right);
-        double r = operation == op_add ? a + b : operation == op_subtract ? a - b : operation == op_multiply ? a * b : a / b;
-        float_::make_from(out, left, r, false);
-        return true;
-    }
+    if (cell::is(left, T_float_) && cell::is(right, T_float_) && float_arithmetic_q(operation))
+        return float_arithmetic(operation, left, right, out), true;
     return float_operation(operation, left, right, out);
 }
 

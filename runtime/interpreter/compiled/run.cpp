@@ -81,6 +81,15 @@ template <bool vector>
     if (!ip.path.holds()) return nullptr;
     const Cell* cur = word_slot(ip.first_src, ip.first);
     if (!cur) return nullptr;
+    if (!vector && ip.one_constant) {
+        // The loop's one step, its integer known.
+        if (!cell::is(*cur, T_block)) return nullptr;
+        memory::Buffer* b = memory::buffer(series::node_of(*cur));
+        p = int64_t(series::position_of(*cur)) + ip.offset;
+        if (p < 0 || p >= int64_t(b->used() / sizeof(Cell))) return nullptr;
+        if (set && (b->flags & (memory::owned | memory::has_form))) return nullptr;
+        return cells::of(b) + p;
+    }
     for (uint32_t i = 0; i < ip.steps; ++i) {
         const Cell* element = &ip.step[i];
         if (ip.step_src[i] != Src::constant) {
@@ -214,13 +223,22 @@ bool value_chain(const Expr& e, Cell& v) {
 // value_chain for the commonest shape, each instance its own function: one operator, global,
 // between two constants or words. Only numbers pass, so an operand's function or unset! needs
 // no test of its own.
-// Its path calls nothing but float_operation: a local of a function not running innermost goes
+// Its path calls nothing but shaped_float: a local of a function not running innermost goes
 // to value_chain (a tail call), which reads it through its binding.
 template <Src S>
 [[gnu::always_inline]] inline const Cell* shaped_source(const Cell& c) {
     if constexpr (S == Src::constant) return &c;
     else if constexpr (S == Src::global) return gslot(c);
     else return context::running_slot(c);
+}
+// The rest of value_shaped, a tail call that leaves its integer path as lean as before: two
+// floats and an arithmetic operator (numeric code's other common case) answered with no switch
+// on the operation, anything else as float_operation answers it.
+template <uint8_t op>
+[[gnu::noinline]] bool shaped_float(const Cell& left, const Cell& right, Cell& v) {
+    if constexpr (float_arithmetic_q(op))
+        if (cell::is(left, T_float_) && cell::is(right, T_float_)) return float_arithmetic(op, left, right, v), true;
+    return float_operation(op, left, right, v);
 }
 template <Src A, Src B, uint8_t op>
 bool value_shaped(const Expr& e, Cell& v) {
@@ -232,7 +250,7 @@ bool value_shaped(const Expr& e, Cell& v) {
     if (!cell::same_bits(*gslot(s.word), s.op)) return false;
     if (cell::is(*p, T_integer) && cell::is(*right, T_integer)) [[likely]]
         return integer_operation(op, *p, integer::get(*right), v);
-    return float_operation(op, *p, *right, v);
+    return shaped_float<op>(*p, *right, v);
 }
 template <Src A, Src B, std::size_t... ops>
 constexpr std::array<ValueFn, sizeof...(ops)> shaped_row(std::index_sequence<ops...>) {

@@ -97,6 +97,10 @@ struct IndexPath {
     uint32_t steps = 0;
     Cell step[3]{};
     Src step_src[3]{};  // constant: an integer written; else how the get-word is read
+    // One integer step written, not zero (`b/4`), the commonest: how far its element lies from
+    // the block's position.
+    bool one_constant = false;
+    int32_t offset = 0;
 };
 
 struct Expr;
