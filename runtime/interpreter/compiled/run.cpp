@@ -892,6 +892,46 @@ uint32_t run_value(Stmt& st, Block& b) {
     return s.next;
 }
 
+// run_value for an index path set from a one-operator chain whose first operand is that same
+// path (`b/4: b/4 - (dx * m)`): the element reached once, read, answered and written back. The
+// right operand runs no code, so nothing moves between the read and the store. Whatever does
+// not pass here has done nothing, and run_value takes the statement.
+uint32_t run_update(Stmt& st, Block& b) {
+    const ValueStmt& s = static_cast<const ValueStmt&>(st);
+    const Chain& c = static_cast<const Chain&>(*s.value);
+    const Step& step = c.step[0];
+    int64_t p = 0;
+    Cell* slot = c.first.index().path.holds()
+                     ? const_cast<Cell*>(index_walk<false>(*static_cast<const IndexPath*>(s.target.ref), true, p))
+                     : nullptr;
+    if (!slot || called_by_path(cell::type(*slot)) || (s.tail.lookahead && s.next < b.end && infix_op_at(s.tail.after)))
+        [[unlikely]] return run_value<TargetKind::index>(st, b);
+    const Cell* op = op_value(step);
+    Cell v, right;
+    if (!op || !cell::same_bits(*op, step.op) || !read(step.right, right) ||
+        !number_operation(step.operation, *slot, right, v)) [[unlikely]]
+        return run_value<TargetKind::index>(st, b);
+    check_depth();
+    *slot = v;
+    *b.result = v;
+    return s.next;
+}
+
+// Whether two index paths reach the same element: the same word and the same steps.
+bool same_place(const IndexPath& a, const IndexPath& b) {
+    auto same_word = [](const Cell& x, const Cell& y) {
+        return word::context_of(x) == word::context_of(y) && word::index_of(x) == word::index_of(y);
+    };
+    if (a.first_src != b.first_src || !same_word(a.first, b.first) || a.steps != b.steps) return false;
+    for (uint32_t i = 0; i < a.steps; ++i) {
+        if (a.step_src[i] != b.step_src[i]) return false;
+        if (a.step_src[i] == Src::constant ? integer::get(a.step[i]) != integer::get(b.step[i])
+                                           : !same_word(a.step[i], b.step[i]))
+            return false;
+    }
+    return true;
+}
+
 // run_value for a statement whose value is one word (global, or the running function's),
 // stored nowhere or into a word: the word read inline, with no call in the way (a local of a
 // function not running innermost takes run_value).
@@ -1569,6 +1609,12 @@ void choose_runner(Stmt& s) {
                                                run_value_word<TargetKind::local, Src::local>};
             if (src == Src::global) s.run = globals[uint32_t(v.target.kind)];
             else if (src == Src::local) s.run = locals[uint32_t(v.target.kind)];
+        }
+        if (v.target.kind == TargetKind::index && v.value->kind == NodeKind::chain) {
+            const Chain& c = static_cast<const Chain&>(*v.value);
+            if (c.steps == 1 && c.first.src == Src::index &&
+                same_place(c.first.index(), *static_cast<const IndexPath*>(v.target.ref)))
+                s.run = run_update;
         }
         break;
     }
