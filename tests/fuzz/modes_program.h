@@ -1,11 +1,11 @@
 // The small Kov programs of the modes fuzz target (modes_fuzz.cpp), made from its bytes by a
-// grammar: integers, floats, value words, set-words, arithmetic and comparisons, index paths,
-// set-paths into a data block, floats read and written through index paths of a block of
-// blocks, if/either/while/repeat/loop/foreach, functions defined, redefined, called (with
-// refinements in a path, in any order, with arguments, a native's too) and left with return, an
-// object's fields through paths, a word turned into an operator and back, and code blocks run
-// with `do` while statements change them (poke, append, clear, change, remove, reverse, bind,
-// new-line, set-paths).
+// grammar: integers, floats and their square roots, value words, set-words, arithmetic and
+// comparisons, index paths, set-paths into a data block, floats read and written through index
+// paths of a block of blocks, if/either/while/repeat/loop/foreach, functions defined,
+// redefined, called (with refinements in a path, in any order, with arguments, a native's too)
+// and left with return, an object's fields through paths, a word turned into an operator and
+// back, and code blocks run with `do` while statements change them (poke, append, clear,
+// change, remove, reverse, bind, new-line, set-paths).
 //
 // Every program ends, whatever the bytes: loops run at most 8 times and nest at most 3 deep;
 // while loops count on a word nothing else sets (function locals inside functions, words of
@@ -148,8 +148,12 @@ private:
             break;
         }
         case 8:
-            // Floats mixed with integers.
-            put(pick(2) ? "1.5" : "-0.25");
+            // Floats mixed with integers, and square roots of either (a negative one's too).
+            switch (pick(3)) {
+            case 0: put("1.5"); break;
+            case 1: put("-0.25"); break;
+            default: put("square-root "); term(at, room - 1); break;
+            }
             break;
         case 9:
             // A code block read by index through a word (past its end too).

@@ -50,6 +50,16 @@ inline bool compiled_callee(const Cell* held) {
     return cell::is(*held, T_function);
 }
 
+// A native that compiled code answers itself, called from a word with one pure argument: it
+// runs no code and raises nothing on a number, so its call is as pure as an operator's.
+inline bool math_native(const Cell& fn) {
+    return cell::is(fn, T_native) && function::entry_index(fn) == natives::index::square_root;
+}
+inline bool math_call_at(const Cell& c) {
+    const Cell* held = cell::is(c, T_word) ? context::bound_slot(c) : nullptr;
+    return held && math_native(*held) && compiled_callee(held);
+}
+
 // A call where the walker meets this cell (a word holding one of those, or a path whose first
 // word does).
 bool call_at(const Cell& c) {
@@ -186,9 +196,9 @@ bool Builder::term(Node cells, uint32_t p, uint32_t depth, bool calls, Operand& 
     Cursor c = cursor(cells, 0xFFFFFFFFu);
     if (p >= c.limit) return false;
     Cell cell = c.cells[p];
-    if (calls && call_at(cell)) {
+    if (calls ? call_at(cell) : math_call_at(cell)) {
         const Call* k = call(cells, p, depth + 1, next);
-        if (!k) return false;
+        if (!k || !(calls || k->pure)) return false;
         out.src = Src::expr;
         out.ref = k;
         return true;
@@ -398,6 +408,10 @@ const Call* Builder::call(Node cells, uint32_t p, uint32_t depth, uint32_t& next
     k->image = im;
     if (!k->is_function) k->entry = entry_of(k->fn);
     k->is_return = cell::is(k->fn, T_native) && function::entry_index(k->fn) == natives::index::return_;
+    if (math_native(k->fn) && !k->has_path && k->args == 1 && !k->runs_code) {
+        k->kind = NodeKind::math_call;
+        k->pure = true;
+    }
     k->pos = p;
     k->next = q;
     // The collector keeps the function alive while the form names it.

@@ -10,6 +10,7 @@
 // that evacuates node frames rewrites no ids kept in C++ memory, but pins those on the stack).
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstring>
 #include <utility>
 
@@ -375,6 +376,25 @@ constexpr std::array<ValueFn, 5> chain1_row() {
 constexpr std::array<std::array<ValueFn, 5>, 5> chain1_table = {
     chain1_row<Src::constant>(), chain1_row<Src::global>(), chain1_row<Src::local>(), chain1_row<Src::index>(),
     chain1_row<Src::expr>()};
+
+// square-root as the native answers it: the head word still holding it, its argument an integer
+// or a float (an operator after the argument would take it: the walker's).
+bool value_math_call(const Expr& e, Cell& v) {
+    const Call& c = static_cast<const Call&>(e);
+    const Cell* held = word_slot(c.head_src, c.head);
+    if (!held || !cell::same_bits(*held, c.fn)) return false;
+    const Expr& a = *c.arg[0].expr;
+    Cell x;
+    if (!a.value(a, x) || (a.tail.lookahead && infix_op_at(a.tail.after))) return false;
+    double d;
+    if (cell::is(x, T_integer)) d = double(integer::get(x));
+    else if (cell::is(x, T_float_)) d = cell::get_double(x);
+    else return false;
+    // In the argument's cell, as the native leaves it (its header flags kept).
+    v = x;
+    float_::make_at(v, std::sqrt(d));
+    return true;
+}
 
 bool value_paren(const Expr& e, Cell& v) {
     const Paren& p = static_cast<const Paren&>(e);
@@ -1555,6 +1575,7 @@ void choose_runner(Expr& e) {
         break;
     }
     case NodeKind::paren: e.value = value_paren; break;
+    case NodeKind::math_call: e.value = value_math_call; break;
     case NodeKind::code_chain: e.push = push_code_chain; break;
     case NodeKind::code_paren: e.push = push_code_paren; break;
     case NodeKind::call: {
