@@ -196,9 +196,9 @@ bool Builder::term(Node cells, uint32_t p, uint32_t depth, bool calls, Operand& 
     Cursor c = cursor(cells, 0xFFFFFFFFu);
     if (p >= c.limit) return false;
     Cell cell = c.cells[p];
-    if (calls ? call_at(cell) : math_call_at(cell)) {
+    if (calls && call_at(cell)) {
         const Call* k = call(cells, p, depth + 1, next);
-        if (!k || !(calls || k->pure)) return false;
+        if (!k) return false;
         out.src = Src::expr;
         out.ref = k;
         return true;
@@ -212,7 +212,14 @@ bool Builder::term(Node cells, uint32_t p, uint32_t depth, bool calls, Operand& 
         return true;
     }
     next = p + 1;
-    return operand(cell, depth, out);
+    if (operand(cell, depth, out)) return true;
+    // Without calls, a word holding a function is no operand, but a math native's call is pure.
+    if (calls || !math_call_at(cell)) return false;
+    const Call* k = call(cells, p, depth + 1, next);
+    if (!k || !k->pure) return false;
+    out.src = Src::expr;
+    out.ref = k;
+    return true;
 }
 
 // A pure expression of one operand (an argument, a value alone).
