@@ -22,6 +22,7 @@
 #pragma once
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 #include "runtime/cells.h"
 #include "runtime/datatypes/integer.h"
@@ -182,8 +183,25 @@ inline bool quick_text_equal(const Cell& a, const Cell& b, bool strict, bool& eq
     }
     const uint8_t* pa = const_cast<Buffer*>(ba)->head_ptr() + ia;
     const uint8_t* pb = const_cast<Buffer*>(bb)->head_ptr() + ib;
+    uint32_t i = 0, n = la - ia;
+    // Eight characters at a time while they are the same. Where they differ, ASCII text folded
+    // can still be equal only in letters, whose cases differ in bit 5 alone: any other
+    // difference settles it. Else the loop below looks at each character from here.
+    constexpr uint64_t high = 0x8080808080808080ull, case_bits = 0x2020202020202020ull;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t x, y;
+        std::memcpy(&x, pa + i, 8);
+        std::memcpy(&y, pb + i, 8);
+        uint64_t d = x ^ y;
+        if (d == 0) continue;
+        if (strict || (((x | y) & high) == 0 && (d & ~case_bits) != 0)) {
+            equal = false;
+            return true;
+        }
+        break;
+    }
     const uint32_t* fold = strict ? nullptr : unicode::latin1_upper();
-    for (uint32_t i = 0, n = la - ia; i < n; ++i) {
+    for (; i < n; ++i) {
         uint32_t ca = pa[i], cb = pb[i];
         if (ca != cb && (!fold || fold[ca] != fold[cb])) {
             equal = false;
