@@ -378,14 +378,18 @@ constexpr std::array<std::array<ValueFn, 5>, 5> chain1_table = {
     chain1_row<Src::expr>()};
 
 // square-root as the native answers it: the head word still holding it, its argument an integer
-// or a float (an operator after the argument would take it: the walker's).
+// or a float of a type its spec takes (an operator after the argument would take it: the
+// walker's).
 bool value_math_call(const Expr& e, Cell& v) {
     const Call& c = static_cast<const Call&>(e);
     const Cell* held = word_slot(c.head_src, c.head);
     if (!held || !cell::same_bits(*held, c.fn)) return false;
-    const Expr& a = *c.arg[0].expr;
+    const Arg& arg = c.arg[0];
+    const Expr& a = *arg.expr;
     Cell x;
     if (!a.value(a, x) || (a.tail.lookahead && infix_op_at(a.tail.after))) return false;
+    Cell ts{T_typeset, arg.ts1, arg.ts2, arg.ts3};
+    if (!typeset::contains(ts, cell::type(x))) return false;
     double d;
     if (cell::is(x, T_integer)) d = double(integer::get(x));
     else if (cell::is(x, T_float_)) d = cell::get_double(x);
