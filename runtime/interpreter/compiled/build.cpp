@@ -50,14 +50,17 @@ inline bool compiled_callee(const Cell* held) {
     return cell::is(*held, T_function);
 }
 
-// A native that compiled code answers itself, called from a word with one pure argument: it
-// runs no code and raises nothing on a number, so its call is as pure as an operator's.
-inline bool math_native(const Cell& fn) {
-    return cell::is(fn, T_native) && function::entry_index(fn) == natives::index::square_root;
+// A native or action that compiled code answers itself, called from a word with pure arguments
+// and no refinements: on the arguments it answers (square-root of a number, pick of a block or
+// string by an integer) it runs no code and raises nothing, so its call is as pure as an
+// operator's.
+inline bool pure_callee(const Cell& fn) {
+    if (cell::is(fn, T_native)) return function::entry_index(fn) == natives::index::square_root;
+    return cell::is(fn, T_action) && function::entry_index(fn) - 1 == actions::slot::pick;
 }
-inline bool math_call_at(const Cell& c) {
+inline bool pure_call_at(const Cell& c) {
     const Cell* held = cell::is(c, T_word) ? context::bound_slot(c) : nullptr;
-    return held && math_native(*held) && compiled_callee(held);
+    return held && pure_callee(*held) && compiled_callee(held);
 }
 
 // A call where the walker meets this cell (a word holding one of those, or a path whose first
@@ -213,8 +216,8 @@ bool Builder::term(Node cells, uint32_t p, uint32_t depth, bool calls, Operand& 
     }
     next = p + 1;
     if (operand(cell, depth, out)) return true;
-    // Without calls, a word holding a function is no operand, but a math native's call is pure.
-    if (calls || !math_call_at(cell)) return false;
+    // Without calls, a word holding a function is no operand, but some calls are pure.
+    if (calls || !pure_call_at(cell)) return false;
     const Call* k = call(cells, p, depth + 1, next);
     if (!k || !k->pure) return false;
     out.src = Src::expr;
@@ -415,8 +418,8 @@ const Call* Builder::call(Node cells, uint32_t p, uint32_t depth, uint32_t& next
     k->image = im;
     if (!k->is_function) k->entry = entry_of(k->fn);
     k->is_return = cell::is(k->fn, T_native) && function::entry_index(k->fn) == natives::index::return_;
-    if (math_native(k->fn) && !k->has_path && k->args == 1 && !k->runs_code) {
-        k->kind = NodeKind::math_call;
+    if (pure_callee(k->fn) && !k->has_path && k->args == k->fixed && !k->runs_code) {
+        k->kind = NodeKind::pure_call;
         k->pure = true;
     }
     k->pos = p;

@@ -377,26 +377,35 @@ constexpr std::array<std::array<ValueFn, 5>, 5> chain1_table = {
     chain1_row<Src::constant>(), chain1_row<Src::global>(), chain1_row<Src::local>(), chain1_row<Src::index>(),
     chain1_row<Src::expr>()};
 
-// square-root as the native answers it: the head word still holding it, its argument an integer
-// or a float of a type its spec takes (an operator after the argument would take it: the
-// walker's).
-bool value_math_call(const Expr& e, Cell& v) {
+// A pure call's answer, as the call gives it: the head word still holding the native or action,
+// each argument of a type its spec takes (an operator after one would take it: the walker's);
+// square-root of an integer or a float, pick of a block or a string by an integer. Else false,
+// having done nothing.
+bool value_pure_call(const Expr& e, Cell& v) {
     const Call& c = static_cast<const Call&>(e);
     const Cell* held = word_slot(c.head_src, c.head);
     if (!held || !cell::same_bits(*held, c.fn)) return false;
-    const Arg& arg = c.arg[0];
-    const Expr& a = *arg.expr;
-    Cell x;
-    if (!a.value(a, x) || (a.tail.lookahead && infix_op_at(a.tail.after))) return false;
-    Cell ts{T_typeset, arg.ts1, arg.ts2, arg.ts3};
-    if (!typeset::contains(ts, cell::type(x))) return false;
-    double d;
-    if (cell::is(x, T_integer)) d = double(integer::get(x));
-    else if (cell::is(x, T_float_)) d = cell::get_double(x);
-    else return false;
-    // In the argument's cell, as the native leaves it (its header flags kept).
-    v = x;
-    float_::make_at(v, std::sqrt(d));
+    Cell x[2];
+    for (uint32_t i = 0; i < c.args; ++i) {
+        const Arg& arg = c.arg[i];
+        const Expr& a = *arg.expr;
+        if (!a.value(a, x[i]) || (a.tail.lookahead && infix_op_at(a.tail.after))) return false;
+        Cell ts{T_typeset, arg.ts1, arg.ts2, arg.ts3};
+        if (!typeset::contains(ts, cell::type(x[i]))) return false;
+    }
+    if (cell::is(c.fn, T_native)) {
+        double d;
+        if (cell::is(x[0], T_integer)) d = double(integer::get(x[0]));
+        else if (cell::is(x[0], T_float_)) d = cell::get_double(x[0]);
+        else return false;
+        // In the argument's cell, as the native leaves it (its header flags kept).
+        v = x[0];
+        float_::make_at(v, std::sqrt(d));
+        return true;
+    }
+    if (!(cell::is(x[0], T_block) || cell::is(x[0], T_string)) || !cell::is(x[1], T_integer)) return false;
+    v = x[0];
+    series::pick(&v, integer::get(x[1]), &x[1]);
     return true;
 }
 
@@ -1579,7 +1588,7 @@ void choose_runner(Expr& e) {
         break;
     }
     case NodeKind::paren: e.value = value_paren; break;
-    case NodeKind::math_call: e.value = value_math_call; break;
+    case NodeKind::pure_call: e.value = value_pure_call; break;
     case NodeKind::code_chain: e.push = push_code_chain; break;
     case NodeKind::code_paren: e.push = push_code_paren; break;
     case NodeKind::call: {
