@@ -58,6 +58,18 @@ inline bool pure_callee(const Cell& fn) {
     if (cell::is(fn, T_native)) return function::entry_index(fn) == natives::index::square_root;
     return cell::is(fn, T_action) && function::entry_index(fn) - 1 == actions::slot::pick;
 }
+// A pure callee's call is compiled pure only where it would be answered now: pick's series a
+// word holding a block or a string (a pick of anything else would leave its whole statement to
+// the walker at every run, where a call node runs it).
+bool pure_now(const Call& k) {
+    if (cell::is(k.fn, T_native)) return true;
+    const Expr& series = *k.arg[0].expr;
+    if (series.kind != NodeKind::operand) return false;
+    const Operand& o = static_cast<const Chain&>(series).first;
+    if (o.src != Src::global && o.src != Src::local && o.src != Src::word) return false;
+    const Cell* v = context::bound_slot(o.cell);
+    return v && (cell::is(*v, T_block) || cell::is(*v, T_string));
+}
 inline bool pure_call_at(const Cell& c) {
     const Cell* held = cell::is(c, T_word) ? context::bound_slot(c) : nullptr;
     return held && pure_callee(*held) && compiled_callee(held);
@@ -418,7 +430,7 @@ const Call* Builder::call(Node cells, uint32_t p, uint32_t depth, uint32_t& next
     k->image = im;
     if (!k->is_function) k->entry = entry_of(k->fn);
     k->is_return = cell::is(k->fn, T_native) && function::entry_index(k->fn) == natives::index::return_;
-    if (pure_callee(k->fn) && !k->has_path && k->args == k->fixed && !k->runs_code) {
+    if (pure_callee(k->fn) && !k->has_path && k->args == k->fixed && !k->runs_code && pure_now(*k)) {
         k->kind = NodeKind::pure_call;
         k->pure = true;
     }
