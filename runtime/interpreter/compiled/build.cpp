@@ -487,17 +487,14 @@ Stmt* Builder::value_statement(uint32_t pos, bool alone) {
     const Chain* chain = value->kind == NodeKind::chain ? static_cast<const Chain*>(value) : nullptr;
     if (chain && chain->steps == 1 && target.kind != TargetKind::none && target.kind != TargetKind::index) {
         const Step& step = chain->step[0];
-        auto same_word = [](const Cell& a, const Cell& b) {
-            return word::context_of(a) == word::context_of(b) && word::index_of(a) == word::index_of(b);
-        };
         bool same = false;
         if (target.kind == TargetKind::field) {
             const Field* tf = static_cast<const Field*>(target.ref);
             same = chain->first.src == Src::field && chain->first.field().context == tf->context &&
-                   chain->first.field().index == tf->index && same_word(chain->first.field().holder, tf->holder);
+                   chain->first.field().index == tf->index && same_binding(chain->first.field().holder, tf->holder);
         } else {
             same = (chain->first.src == Src::global || chain->first.src == Src::local) &&
-                   same_word(chain->first.cell, target.word);
+                   same_binding(chain->first.cell, target.word);
         }
         bool by_constant = step.right.src == Src::constant && cell::is(step.right.cell, T_integer) &&
                            (step.operation == op_add ||

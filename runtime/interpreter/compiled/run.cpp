@@ -952,14 +952,11 @@ uint32_t run_update(Stmt& st, Block& b) {
 
 // Whether two index paths reach the same element: the same word and the same steps.
 bool same_place(const IndexPath& a, const IndexPath& b) {
-    auto same_word = [](const Cell& x, const Cell& y) {
-        return word::context_of(x) == word::context_of(y) && word::index_of(x) == word::index_of(y);
-    };
-    if (a.first_src != b.first_src || !same_word(a.first, b.first) || a.steps != b.steps) return false;
+    if (a.first_src != b.first_src || !same_binding(a.first, b.first) || a.steps != b.steps) return false;
     for (uint32_t i = 0; i < a.steps; ++i) {
         if (a.step_src[i] != b.step_src[i]) return false;
         if (a.step_src[i] == Src::constant ? integer::get(a.step[i]) != integer::get(b.step[i])
-                                           : !same_word(a.step[i], b.step[i]))
+                                           : !same_binding(a.step[i], b.step[i]))
             return false;
     }
     return true;

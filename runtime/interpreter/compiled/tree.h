@@ -71,6 +71,11 @@ struct FormRef {
 
 // ---- operands ------------------------------------------------------------------------------------
 
+// Whether two word cells reach the same slot: the same context and the same index in it.
+inline bool same_binding(const Cell& a, const Cell& b) {
+    return word::context_of(a) == word::context_of(b) && word::index_of(a) == word::index_of(b);
+}
+
 // How an operand is read: its own cell (a constant), a global word's slot, a word of the
 // running function, any other bound word through its binding, an object's field through a
 // path of two words, a block's or vector's element through an index path, or a child node.
