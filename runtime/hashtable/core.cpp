@@ -26,13 +26,36 @@ constexpr uint32_t c2 = 0x1b873593u;
 
 inline uint32_t rotl(uint32_t x, int r) { return (x << r) | (x >> (32 - r)); }
 
-inline uint32_t block_step(uint32_t h, uint32_t k) {
+// The block step in two halves: the block's own scrambling, and its mixing into the hash.
+inline uint32_t scramble(uint32_t k) {
     k *= c1;
     k = rotl(k, 15);
-    k *= c2;
+    return k * c2;
+}
+inline uint32_t mix_scrambled(uint32_t h, uint32_t k) {
     h ^= k;
     h = rotl(h, 13);
     return h * 5 + 0xe6546b64u;
+}
+inline uint32_t block_step(uint32_t h, uint32_t k) { return mix_scrambled(h, scramble(k)); }
+
+// The scrambled block of every one-byte character, as it is and folded: one-byte text, the
+// commonest key, then costs a load a character where the step would fold and multiply.
+struct ByteBlocks {
+    uint32_t same[256];
+    uint32_t folded[256];
+};
+const ByteBlocks& byte_blocks() {
+    static const ByteBlocks blocks = [] {
+        ByteBlocks b;
+        const uint32_t* fold = unicode::latin1_upper();
+        for (uint32_t c = 0; c < 256; ++c) {
+            b.same[c] = scramble(c);
+            b.folded[c] = scramble(fold[c]);
+        }
+        return b;
+    }();
+    return blocks;
 }
 
 inline uint8_t same_byte(uint8_t b) { return b; }
@@ -111,13 +134,10 @@ uint32_t hash_string(const Cell& s, bool case_sensitive) {
     const uint8_t* p = b->head_ptr() + uint64_t(index) * unit;
     uint32_t h = seed;
     if (unit == 1) {
-        // One-byte text, the commonest: folded by table.
-        if (case_sensitive) {
-            for (uint32_t i = 0; i < count; ++i) h = block_step(h, p[i]);
-        } else {
-            const uint32_t* fold = unicode::latin1_upper();
-            for (uint32_t i = 0; i < count; ++i) h = block_step(h, fold[p[i]]);
-        }
+        // One-byte text, the commonest: each character's block scrambled already.
+        const ByteBlocks& scrambled = byte_blocks();
+        const uint32_t* blocks = case_sensitive ? scrambled.same : scrambled.folded;
+        for (uint32_t i = 0; i < count; ++i) h = mix_scrambled(h, blocks[p[i]]);
         h ^= count * 4;
         return mix32(h);
     }
