@@ -491,7 +491,8 @@ Stmt* Builder::value_statement(uint32_t pos, bool alone) {
         if (target.kind == TargetKind::field) {
             const Field* tf = static_cast<const Field*>(target.ref);
             same = chain->first.src == Src::field && chain->first.field().context == tf->context &&
-                   chain->first.field().index == tf->index && same_binding(chain->first.field().holder, tf->holder);
+                   chain->first.field().index == tf->index && chain->first.field().holder_src == tf->holder_src &&
+                   same_binding(chain->first.field().holder, tf->holder);
         } else {
             same = (chain->first.src == Src::global || chain->first.src == Src::local) &&
                    same_binding(chain->first.cell, target.word);

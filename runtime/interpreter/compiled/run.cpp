@@ -68,7 +68,11 @@ namespace {
     if (!fl.path.holds()) return nullptr;
     holder = word_slot(fl.holder_src, fl.holder);
     if (!holder || !cell::is(*holder, T_object) || object::context_of(*holder) != fl.context) return nullptr;
-    return context::value_cell(fl.context, fl.index);
+    // context::value_cell, an object's values on the heap (the commonest) read here.
+    const Cell& rec = *cells::of(fl.context);
+    if (!rec.w2 || context::on_stack(rec)) return context::value_cell(fl.context, fl.index);
+    memory::Buffer* values = memory::buffer(rec.w2);
+    return fl.index < values->used() / sizeof(Cell) ? cells::of(values) + fl.index : nullptr;
 }
 
 // The cell an index path reaches, as eval_path's steps reach it: the path unchanged since
@@ -1007,11 +1011,12 @@ uint32_t run_counter(Stmt& st, Block& b) {
     } else if constexpr (T == TargetKind::local) {
         slot = context::running_slot(s.target.word);
     } else {
-        // The path read and the set-path must reach the same field, of an object without a
-        // change hook.
-        const Cell *holder, *read_holder;
+        // A field of an object without a change hook. The path read names the same field
+        // through a word of the same binding (the builder's test), so it reaches this slot
+        // while it is the path compiled.
+        const Cell* holder;
         slot = field_slot(*static_cast<const Field*>(s.target.ref), holder);
-        if (slot && (object::hooks_of(*holder) || field_slot(*s.read_field, read_holder) != slot)) slot = nullptr;
+        if (slot && (object::hooks_of(*holder) || !s.read_field->path.holds())) slot = nullptr;
     }
     if (!slot || !cell::is(*slot, T_integer) || !s.in_place) [[unlikely]] return run_counter_general<T>(st, b);
     if (!cell::same_bits(*gslot(s.word), s.op)) [[unlikely]] return run_counter_general<T>(st, b);
