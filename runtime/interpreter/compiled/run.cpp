@@ -70,8 +70,9 @@ namespace {
     if (!holder || !cell::is(*holder, T_object) || object::context_of(*holder) != fl.context) return nullptr;
     // context::value_cell, an object's values on the heap (the commonest) read here.
     const Cell& rec = *cells::of(fl.context);
-    if (!rec.w2 || context::on_stack(rec)) return context::value_cell(fl.context, fl.index);
-    memory::Buffer* values = memory::buffer(rec.w2);
+    Node held = context::values_of(rec);
+    if (!held || context::on_stack(rec)) return context::value_cell(fl.context, fl.index);
+    memory::Buffer* values = memory::buffer(held);
     return fl.index < values->used() / sizeof(Cell) ? cells::of(values) + fl.index : nullptr;
 }
 
