@@ -100,6 +100,8 @@ namespace {
 // that must run in its native's frame), the rest of the iteration then run the general way from
 // that statement.
 [[gnu::noinline]] bool plain_rest(const Stmt* const* s, uint32_t j, uint32_t k, Block& b, const Cell& body, Cell* top);
+[[gnu::noinline]] bool plain_code(Stmt& st, Block& b, const Cell& body, Cell* top);
+[[gnu::noinline]] bool plain_conditional(const CondStmt& cs, Block& b, const Cell& body, Cell* top);
 // A pure statement of a plain run missed (nothing of it done): the rest of the iteration is the
 // walker's, from it.
 [[gnu::noinline]] bool plain_stop(Stmt& st, Block& b, const Cell& body, Cell* top) {
@@ -124,11 +126,25 @@ namespace {
 template <class Begin>
 [[gnu::always_inline]] inline bool plain_run(Stmt* const* s, uint32_t k, Block& b, const Cell& body, Cell* top,
                                              Begin begin) {
-    if (k == 1 && s[0]->pure) {
+    if (k == 1) {
         Stmt& st = *s[0];
-        RunFn run = st.run;
+        if (st.pure) {
+            RunFn run = st.run;
+            while (begin()) {
+                if (run(st, b) == miss) [[unlikely]] return plain_stop(st, b, body, top);
+            }
+            return true;
+        }
+        // One statement that runs code, or a conditional: its own step, with no loop over one.
+        if (!in_place(st)) {
+            while (begin()) {
+                if (!plain_code(st, b, body, top)) return false;
+            }
+            return true;
+        }
+        const CondStmt& cs = static_cast<const CondStmt&>(st);
         while (begin()) {
-            if (run(st, b) == miss) [[unlikely]] return plain_stop(st, b, body, top);
+            if (!plain_conditional(cs, b, body, top)) return false;
         }
         return true;
     }
@@ -143,7 +159,7 @@ template <class Begin>
 // the run may go on plainly: no exit pending, no form made or dropped, tracing still off, the
 // global values where they were (the loop word's slot is found once for the run). Else false,
 // the rest of the iteration run the general way from where it stopped.
-[[gnu::noinline]] bool plain_code(Stmt& st, Block& b, const Cell& body, Cell* top) {
+bool plain_code(Stmt& st, Block& b, const Cell& body, Cell* top) {
     code_cache::Epoch epoch = code_cache::epoch;
     memory::Buffer* globals = context::global_buffer;
     check_depth();
@@ -182,19 +198,25 @@ bool plain_rest(const Stmt* const* s, uint32_t from, uint32_t k, Block& b, const
             if (plain_code(st, b, body, top)) continue;
             return false;
         }
-        CondState c;
-        const CondStmt& cs = static_cast<const CondStmt&>(st);
-        CondStep step = conditional_start(cs, b, c);
-        if (step == CondStep::done) continue;
-        if (step == CondStep::miss) {
-            missed(*b.form, b.code, st);
-            continue_frameless(b.form, body, st.pos, b.end, top, true);
-        } else {
-            continue_frameless(b.form, body, st.pos, b.end, top, false, &cs, &c);
-        }
-        return false;
+        if (!plain_conditional(static_cast<const CondStmt&>(st), b, body, top)) return false;
     }
     return true;
+}
+
+// A conditional whose condition runs no code, in a plain run: true when it ran whole in place;
+// else false, the rest of the iteration run the general way from it (its branch in the native's
+// frame, or, when nothing of it was done, the walker's).
+bool plain_conditional(const CondStmt& cs, Block& b, const Cell& body, Cell* top) {
+    CondState c;
+    CondStep step = conditional_start(cs, b, c);
+    if (step == CondStep::done) return true;
+    if (step == CondStep::miss) {
+        missed(*b.form, b.code, const_cast<CondStmt&>(cs));
+        continue_frameless(b.form, body, cs.pos, b.end, top, true);
+    } else {
+        continue_frameless(b.form, body, cs.pos, b.end, top, false, &cs, &c);
+    }
+    return false;
 }
 }  // namespace
 
