@@ -100,8 +100,8 @@ namespace {
 // that must run in its native's frame), the rest of the iteration then run the general way from
 // that statement.
 [[gnu::noinline]] bool plain_rest(const Stmt* const* s, uint32_t j, uint32_t k, Block& b, const Cell& body, Cell* top);
-[[gnu::noinline]] bool plain_code(Stmt& st, Block& b, const Cell& body, Cell* top);
-[[gnu::noinline]] bool plain_conditional(const CondStmt& cs, Block& b, const Cell& body, Cell* top);
+[[gnu::always_inline]] inline bool plain_code(Stmt& st, Block& b, const Cell& body, Cell* top);
+[[gnu::always_inline]] inline bool plain_conditional(const CondStmt& cs, Block& b, const Cell& body, Cell* top);
 // A pure statement of a plain run missed (nothing of it done): the rest of the iteration is the
 // walker's, from it.
 [[gnu::noinline]] bool plain_stop(Stmt& st, Block& b, const Cell& body, Cell* top) {
@@ -159,7 +159,7 @@ template <class Begin>
 // the run may go on plainly: no exit pending, no form made or dropped, tracing still off, the
 // global values where they were (the loop word's slot is found once for the run). Else false,
 // the rest of the iteration run the general way from where it stopped.
-bool plain_code(Stmt& st, Block& b, const Cell& body, Cell* top) {
+[[gnu::always_inline]] inline bool plain_code(Stmt& st, Block& b, const Cell& body, Cell* top) {
     code_cache::Epoch epoch = code_cache::epoch;
     memory::Buffer* globals = context::global_buffer;
     check_depth();
@@ -206,7 +206,7 @@ bool plain_rest(const Stmt* const* s, uint32_t from, uint32_t k, Block& b, const
 // A conditional whose condition runs no code, in a plain run: true when it ran whole in place;
 // else false, the rest of the iteration run the general way from it (its branch in the native's
 // frame, or, when nothing of it was done, the walker's).
-bool plain_conditional(const CondStmt& cs, Block& b, const Cell& body, Cell* top) {
+[[gnu::always_inline]] inline bool plain_conditional(const CondStmt& cs, Block& b, const Cell& body, Cell* top) {
     CondState c;
     CondStep step = conditional_start(cs, b, c);
     if (step == CondStep::done) return true;
