@@ -100,9 +100,8 @@ namespace {
 // that must run in its native's frame), the rest of the iteration then run the general way from
 // that statement.
 [[gnu::noinline]] bool plain_rest(const Stmt* const* s, uint32_t j, uint32_t k, Block& b, const Cell& body, Cell* top);
-[[gnu::noinline]] bool plain_code(Stmt& st, Block& b, const Cell& body, Cell* top);
-[[gnu::noinline]] bool plain_conditional(const CondStmt& cs, Block& b, const Cell& body, Cell* top);
-[[gnu::always_inline]] inline bool plain_conditional_step(const CondStmt& cs, Block& b, const Cell& body, Cell* top);
+[[gnu::always_inline]] inline bool plain_code(Stmt& st, Block& b, const Cell& body, Cell* top);
+[[gnu::always_inline]] inline bool plain_conditional(const CondStmt& cs, Block& b, const Cell& body, Cell* top);
 // A pure statement of a plain run missed (nothing of it done): the rest of the iteration is the
 // walker's, from it.
 [[gnu::noinline]] bool plain_stop(Stmt& st, Block& b, const Cell& body, Cell* top) {
@@ -159,10 +158,8 @@ template <class Begin>
 // so that its frames stand as deep as under the walker). true when it ran whole as compiled and
 // the run may go on plainly: no exit pending, no form made or dropped, tracing still off, the
 // global values where they were (the loop word's slot is found once for the run). Else false,
-// the rest of the iteration run the general way from where it stopped. Inline in plain_rest; a
-// call of its own in the loop of a body of one such statement, whose loop word's counter then
-// keeps its register.
-[[gnu::always_inline]] inline bool plain_code_step(Stmt& st, Block& b, const Cell& body, Cell* top) {
+// the rest of the iteration run the general way from where it stopped.
+[[gnu::always_inline]] inline bool plain_code(Stmt& st, Block& b, const Cell& body, Cell* top) {
     code_cache::Epoch epoch = code_cache::epoch;
     memory::Buffer* globals = context::global_buffer;
     check_depth();
@@ -189,7 +186,6 @@ template <class Begin>
     }
     return false;
 }
-bool plain_code(Stmt& st, Block& b, const Cell& body, Cell* top) { return plain_code_step(st, b, body, top); }
 
 bool plain_rest(const Stmt* const* s, uint32_t from, uint32_t k, Block& b, const Cell& body, Cell* top) {
     for (uint32_t j = from; j < k; ++j) {
@@ -199,19 +195,18 @@ bool plain_rest(const Stmt* const* s, uint32_t from, uint32_t k, Block& b, const
             return plain_stop(st, b, body, top);
         }
         if (!in_place(st)) {
-            if (plain_code_step(st, b, body, top)) continue;
+            if (plain_code(st, b, body, top)) continue;
             return false;
         }
-        if (!plain_conditional_step(static_cast<const CondStmt&>(st), b, body, top)) return false;
+        if (!plain_conditional(static_cast<const CondStmt&>(st), b, body, top)) return false;
     }
     return true;
 }
 
 // A conditional whose condition runs no code, in a plain run: true when it ran whole in place;
 // else false, the rest of the iteration run the general way from it (its branch in the native's
-// frame, or, when nothing of it was done, the walker's). Inline in plain_rest, a call of its own
-// where it is a body's one statement, as plain_code_step.
-[[gnu::always_inline]] inline bool plain_conditional_step(const CondStmt& cs, Block& b, const Cell& body, Cell* top) {
+// frame, or, when nothing of it was done, the walker's).
+[[gnu::always_inline]] inline bool plain_conditional(const CondStmt& cs, Block& b, const Cell& body, Cell* top) {
     CondState c;
     CondStep step = conditional_start(cs, b, c);
     if (step == CondStep::done) return true;
@@ -222,9 +217,6 @@ bool plain_rest(const Stmt* const* s, uint32_t from, uint32_t k, Block& b, const
         continue_frameless(b.form, body, cs.pos, b.end, top, false, &cs, &c);
     }
     return false;
-}
-bool plain_conditional(const CondStmt& cs, Block& b, const Cell& body, Cell* top) {
-    return plain_conditional_step(cs, b, body, top);
 }
 }  // namespace
 
